@@ -1,0 +1,20 @@
+set(CMAKE_AUTOMOC ON)
+find_package(Qt5 5.15 REQUIRED COMPONENTS Core Gui Widgets Network WebSockets Test X11Extras)
+find_package(jsoncpp CONFIG REQUIRED)
+find_package(JPEG REQUIRED)
+find_package(ZLIB REQUIRED)
+find_package(Threads REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
+pkg_check_modules(ZZIP REQUIRED IMPORTED_TARGET zziplib)
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavformat libavdevice libavutil libswscale)
+pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
+
+find_path(MBEDTLS_INCLUDE_DIR mbedtls/aes.h REQUIRED)
+find_library(MBEDCRYPTO_LIBRARY mbedcrypto REQUIRED)
+if(NOT TARGET MbedTLS::mbedcrypto)
+    add_library(MbedTLS::mbedcrypto UNKNOWN IMPORTED)
+    set_target_properties(MbedTLS::mbedcrypto PROPERTIES
+        IMPORTED_LOCATION ${MBEDCRYPTO_LIBRARY}
+        INTERFACE_INCLUDE_DIRECTORIES ${MBEDTLS_INCLUDE_DIR})
+endif()

@@ -1,0 +1,4 @@
+# Warnings for our own targets; third-party headers come in as SYSTEM includes.
+function(qv_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
+endfunction()
