@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QAbstractSocket>
 #include <QLocalSocket>
 #include <QThread>
 
@@ -20,6 +21,9 @@ ListenThread::ListenThread(const QString &serverName, QObject *parent, int conne
     : QObject(parent)
     , m_socket(new QLocalSocket(this))
 {
+    // The socket reports its state through queued signals once it lives on the link thread.
+    qRegisterMetaType<QAbstractSocket::SocketState>();
+    qRegisterMetaType<QAbstractSocket::SocketError>();
     // The service may still be setting up its server: try again until the time is up.
     QDeadlineTimer deadline(qMax(0, connectTimeoutMs));
     int pauseMs = 10;

@@ -85,6 +85,7 @@ int main(int argc, char *argv[])
         auto *manage = new CPluginManage(browserWnd, sessionId);
         auto *link = new ListenThread(serverName, nullptr, connectTimeoutMs());
         if (!link->isConnected()) {
+            std::fprintf(stderr, "can't connect to plugin server,serverName:%s\n", qPrintable(serverName));
             exitCode = kExitNoLink;
         } else {
             QObject::connect(link, &ListenThread::recvMsgSig, manage, &CPluginManage::onRecvWebsocketMsg);

@@ -1,0 +1,303 @@
+#include "LightWeightLog.h"
+#include "PlayWidgetFacade.h"
+#include "PluginManage.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+// A window side that answers from fields and records on which thread it was asked.
+class FakePlayWidget : public PlayWidgetFacade
+{
+public:
+    int page = 1;
+    int curWnd = 2;
+    int curChn = 3;
+    int wndChn[4] = {0, -1, 5, -1};
+    float playTime[4] = {1.5f, 2.0f, 2.5f, 3.0f};
+    QList<QPair<int, int>> bufInfo; // answers of GetPlaybackBufInfo, in turn
+    QList<Qt::HANDLE> threads;
+
+    int GetCurPageIndex() override { return record(page); }
+    int GetCurWndIndex() override { return record(curWnd); }
+    int GetCurWndChn(int) override { return record(curChn); }
+    int GetWndChn(int, int wnd) override { return record(wndChn[wnd]); }
+    float GetPlayTime(int wnd) override
+    {
+        record(0);
+        return playTime[wnd];
+    }
+    void GetPlaybackBufInfo(int, int *yuv, int *buf) override
+    {
+        record(0);
+        const auto v = bufInfo.size() > 1 ? bufInfo.takeFirst() : bufInfo.value(0);
+        *yuv = v.first;
+        *buf = v.second;
+    }
+
+private:
+    int record(int v)
+    {
+        threads.append(QThread::currentThreadId());
+        return v;
+    }
+};
+
+} // namespace
+
+class TestPluginManage : public QObject
+{
+    Q_OBJECT
+
+private:
+    CPluginManage *m_manage = nullptr;
+    QStringList m_sent;
+    QStringList m_log;
+    FakePlayWidget m_widget;
+
+    void post(const QString &msg)
+    {
+        QMetaObject::invokeMethod(m_manage, "onRecvWebsocketMsg", Qt::QueuedConnection, Q_ARG(QString, msg));
+    }
+    // Runs `f` on the worker thread and returns once it has run. This thread
+    // keeps serving events meanwhile: the GUI thread never blocks on the worker.
+    void onWorker(std::function<void()> f)
+    {
+        QAtomicInt done = 0;
+        QMetaObject::invokeMethod(m_manage, [&] {
+            f();
+            done = 1;
+        }, Qt::QueuedConnection);
+        QVERIFY(QTest::qWaitFor([&] { return done.loadAcquire() == 1; }, 10000));
+    }
+    // Sends `msg`, then a marker request; returns what was sent in between.
+    QStringList answersTo(const QString &msg)
+    {
+        m_sent.clear();
+        post(msg);
+        post(QStringLiteral(R"({"MainType":13,"MsgID":"marker"})"));
+        const QString marker = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
+        if (!QTest::qWaitFor([&] { return m_sent.contains(marker); }, 10000))
+            return {QStringLiteral("<no marker>")};
+        QStringList before = m_sent.mid(0, m_sent.indexOf(marker));
+        return before;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
+        m_manage = new CPluginManage(QStringLiteral("0x1234"), 9);
+        connect(m_manage, &CPluginManage::sendWebSocketMsgSig, this, [this](const QString &m) { m_sent.append(m); });
+        connect(LightWeightLog::instance(), &LightWeightLog::writeLogSig, this,
+                [this](const QString &line) { m_log.append(line); });
+        CPluginManage::setPlayWidgetProvider([this] { return &m_widget; });
+        QCOMPARE(m_manage->thread(), m_manage->workerThread());
+        QVERIFY(m_manage->workerThread() != QThread::currentThread());
+    }
+
+    void cleanupTestCase()
+    {
+        m_manage->stopWorker();
+        delete m_manage;
+        CPluginManage::setPlayWidgetProvider(nullptr);
+    }
+
+    void dispatch_data()
+    {
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QStringList>("replies");
+        QTest::addColumn<bool>("analyzeError");
+        const auto reply = [](const char *s) { return QStringList{QString::fromLatin1(s) + QLatin1Char('\n')}; };
+        QTest::newRow("unknown type") << R"({"MainType":7,"SubType":1,"MsgID":5})"
+                                      << reply(R"({"Msg":7,"MsgID":5,"Ret":1020,"SubMsg":1})") << false;
+        QTest::newRow("no MsgID") << R"({"MainType":99})" << reply(R"({"Msg":99,"MsgID":null,"Ret":1020,"SubMsg":null})")
+                                  << false;
+        QTest::newRow("negative") << R"({"MainType":-1})" << reply(R"({"Msg":-1,"MsgID":null,"Ret":1020,"SubMsg":null})")
+                                  << false;
+        QTest::newRow("values copied as they are") << R"({"MainType":1,"SubType":"a","MsgID":[1,{"b":2}]})"
+                                                   << reply(R"({"Msg":1,"MsgID":[1,{"b":2}],"Ret":1020,"SubMsg":"a"})")
+                                                   << false;
+        QTest::newRow("comment allowed") << "{\"MainType\":10 /* c */}"
+                                         << reply(R"({"Msg":10,"MsgID":null,"Ret":1020,"SubMsg":null})") << false;
+        QTest::newRow("text behind NUL ignored") << QStringLiteral("{\"MainType\":17}") + QChar(0) + QStringLiteral("zz")
+                                                 << reply(R"({"Msg":17,"MsgID":null,"Ret":1020,"SubMsg":null})")
+                                                 << false;
+        QTest::newRow("MainType as text") << R"({"MainType":"8"})" << QStringList() << true;
+        QTest::newRow("MainType too large") << R"({"MainType":1e20})" << QStringList() << true;
+        QTest::newRow("array") << "[1,2]" << QStringList() << true;
+        QTest::newRow("number") << "5" << QStringList() << true;
+        QTest::newRow("MainType 0") << R"({"MainType":0,"MsgID":1})" << QStringList() << false;
+        QTest::newRow("no MainType") << R"({"MsgID":1})" << QStringList() << false;
+        QTest::newRow("null") << "null" << QStringList() << false;
+        QTest::newRow("empty") << "" << QStringList() << false;
+        QTest::newRow("invalid") << "{\"MainType\":" << QStringList() << false;
+        QTest::newRow("cut at 64 KiB")
+            << QStringLiteral("{\"MainType\":7,\"pad\":\"%1\"}").arg(QString(70000, QLatin1Char('p'))) << QStringList()
+            << false;
+        QTest::newRow("just under 64 KiB")
+            << QStringLiteral("{\"MainType\":7,\"pad\":\"%1\"}").arg(QString(65000, QLatin1Char('p')))
+            << reply(R"({"Msg":7,"MsgID":null,"Ret":1020,"SubMsg":null})") << false;
+    }
+    void dispatch()
+    {
+        QFETCH(QString, request);
+        QFETCH(QStringList, replies);
+        QFETCH(bool, analyzeError);
+        m_log.clear();
+        QCOMPARE(answersTo(request), replies);
+        const bool logged = m_log.filter(QStringLiteral("can not analyze json")).size() == 1
+                            && m_log.filter(QStringLiteral("can not analyze json")).first().startsWith(QStringLiteral("[  ERROR]"));
+        QCOMPARE(logged, analyzeError);
+        QCOMPARE(m_log.filter(QStringLiteral("RecvWeb msg=")).size(), 2);
+    }
+
+    void requestsAnsweredInOrder()
+    {
+        m_sent.clear();
+        for (int i = 0; i < 50; ++i)
+            post(QStringLiteral(R"({"MainType":23,"MsgID":%1})").arg(i));
+        QTRY_COMPARE_WITH_TIMEOUT(m_sent.size(), 50, 10000);
+        for (int i = 0; i < 50; ++i)
+            QVERIFY(m_sent[i].contains(QStringLiteral("\"MsgID\":%1,").arg(i)));
+    }
+
+    // A reply is sent whole however long it is.
+    void longMessagesSentWhole()
+    {
+        m_sent.clear();
+        const QString big = QStringLiteral("{\"a\":\"%1\"}").arg(QString(200000, QChar(0x00e9)));
+        m_manage->sendWebSocketMsg(big, false);
+        QTRY_COMPARE(m_sent.size(), 1);
+        QCOMPARE(m_sent[0], big);
+    }
+
+    void runInMainThread()
+    {
+        // From the GUI thread itself: runs at once.
+        bool ran = false;
+        m_manage->RunInMainThread([&] { ran = true; });
+        QVERIFY(ran);
+        // From the worker: runs on the GUI thread and the worker waits for it.
+        Qt::HANDLE taskThread = nullptr;
+        bool waited = false;
+        onWorker([&] {
+            int value = 0;
+            m_manage->RunInMainThread([&] {
+                taskThread = QThread::currentThreadId();
+                value = 42;
+            });
+            waited = value == 42;
+        });
+        QCOMPARE(taskThread, QThread::currentThreadId());
+        QVERIFY(waited);
+        // Posting does not wait, and runs later on the GUI thread.
+        bool posted = false;
+        onWorker([&] { m_manage->RunInMainThreadAsync([&] { posted = true; }); });
+        QTRY_VERIFY(posted);
+    }
+
+    void systemStatusOnlyWhileLoggedIn_data()
+    {
+        QTest::addColumn<int>("loginId");
+        QTest::addColumn<int>("appCpu");
+        QTest::addColumn<int>("systemCpu");
+        QTest::addColumn<QString>("event");
+        QTest::newRow("logged out") << 0 << 3 << 4 << QString();
+        QTest::newRow("logged in") << 5 << 3 << 4
+                                   << R"({"AppCpu":3,"AppMemory":9,"MainEvent":0,"SubEvent":5,"SystemCpu":4})" "\n";
+        QTest::newRow("app figure unknown") << 5 << -1 << 4 << QString();
+        QTest::newRow("system figure unknown") << 5 << 3 << -1 << QString();
+    }
+    void systemStatusOnlyWhileLoggedIn()
+    {
+        QFETCH(int, loginId);
+        QFETCH(int, appCpu);
+        QFETCH(int, systemCpu);
+        QFETCH(QString, event);
+        m_sent.clear();
+        onWorker([&] {
+            m_manage->mainDevice().loginId = loginId;
+            m_manage->onSendSystemStatus(appCpu, systemCpu, 9);
+            m_manage->mainDevice().loginId = 0;
+        });
+        post(QStringLiteral(R"({"MainType":13,"MsgID":"m"})"));
+        QTRY_VERIFY(!m_sent.isEmpty() && m_sent.last().contains(QStringLiteral("\"m\"")));
+        QCOMPARE(m_sent.size(), event.isEmpty() ? 1 : 2);
+        if (!event.isEmpty())
+            QCOMPARE(m_sent.first(), event);
+    }
+
+    void progressTimer_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("mode 0") << 1 << 0
+                                << QStringList{R"({"Data":{"pos":2500.0,"wnd":2},"MainEvent":1,"SubEvent":3})" "\n"};
+        QTest::newRow("mode 2, windows without channel have no pos")
+            << 1 << 2
+            << QStringList{R"({"Data":{"pos":1.5,"wnd":0},"MainEvent":1,"SubEvent":3})" "\n",
+                           R"({"Data":{"wnd":1},"MainEvent":1,"SubEvent":3})" "\n",
+                           R"({"Data":{"pos":2.5,"wnd":2},"MainEvent":1,"SubEvent":3})" "\n",
+                           R"({"Data":{"wnd":3},"MainEvent":1,"SubEvent":3})" "\n"};
+        QTest::newRow("live page sends nothing") << 0 << 0 << QStringList();
+    }
+    // Each tick reads the window side on the GUI thread and reports playback progress.
+    void progressTimer()
+    {
+        QFETCH(int, page);
+        QFETCH(int, mode);
+        QFETCH(QStringList, events);
+        m_widget.page = page;
+        m_widget.threads.clear();
+        m_sent.clear();
+        onWorker([&] {
+            m_manage->setPlaybackMode(mode);
+            m_manage->startProgressTimer();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(!m_widget.threads.isEmpty(), 5000);
+        if (events.isEmpty()) {
+            // One more tick to be sure none follows.
+            const int asked = m_widget.threads.size();
+            QTRY_VERIFY_WITH_TIMEOUT(m_widget.threads.size() > asked, 5000);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(m_sent.size() >= events.size(), 5000);
+        }
+        onWorker([&] { m_manage->stopProgressTimer(); });
+        QCOMPARE(m_sent.mid(0, events.size()), events);
+        if (events.isEmpty())
+            QVERIFY(m_sent.isEmpty());
+        for (Qt::HANDLE t : qAsConst(m_widget.threads))
+            QCOMPARE(t, QThread::currentThreadId());
+    }
+
+    // The playback-end timer waits while the decoder holds data, then stops.
+    void playbackEndTimer()
+    {
+        m_widget.bufInfo = {{5, 0}, {0, 3}, {0, 0}};
+        m_log.clear();
+        onWorker([&] { m_manage->startPlaybackEndTimer(); });
+        QTRY_VERIFY_WITH_TIMEOUT(m_log.filter(QStringLiteral("lYuvVal=0 lBufVal=0")).size() == 1, 10000);
+        bool running = true;
+        onWorker([&] { running = m_manage->playbackEndTimerRunning(); });
+        QVERIFY(!running);
+        QCOMPARE(m_log.filter(QStringLiteral("lYuvVal=5 lBufVal=0")).size(), 1);
+        QCOMPARE(m_log.filter(QStringLiteral("lYuvVal=0 lBufVal=3")).size(), 1);
+    }
+
+    void changePTZElectPage()
+    {
+        m_sent.clear();
+        QMetaObject::invokeMethod(m_manage, "onChangePTZELectPage", Qt::QueuedConnection);
+        QTRY_COMPARE(m_sent.size(), 1);
+        QCOMPARE(m_sent[0], QStringLiteral(R"({"MainEvent":0,"SubEvent":6,"nShowElect":2})" "\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPluginManage)
+#include "tst_plugin_manage.moc"
