@@ -105,12 +105,16 @@ void ServiceLog::write(int level, const QString &function, const QString &messag
 
     QString folder;
     QDateTime stamp;
+    bool hasRoot = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        hasRoot = !m_root.isEmpty();
         folder = moduleFolder(module);
         stamp = now();
     }
-    if (!QFileInfo::exists(folder))
+    // Before init there is no root: the line goes to the debug output only,
+    // never into a folder of the file system's root.
+    if (hasRoot && !QFileInfo::exists(folder))
         QDir().mkpath(folder);
 
     QString cleaned = message;
@@ -124,6 +128,10 @@ void ServiceLog::write(int level, const QString &function, const QString &messag
     }
 
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (!hasRoot) {
+        qDebug().noquote() << line.trimmed();
+        return;
+    }
     const QString day = stamp.toString(QStringLiteral("yyyyMMdd"));
     if (day != m_currentDay) {
         if (m_file.isOpen())
