@@ -200,9 +200,12 @@ void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
             return;
         }
         it->second->sendTextMessage(QString::fromLatin1(cipher));
+        it->second->flush();
         return;
     }
     it->second->sendTextMessage(QString::fromUtf8(msg));
+    // Out now rather than on the next turn of the event loop.
+    it->second->flush();
 }
 
 void WebSocketServerThread::sendToPage(int nSessionID, const QByteArray &text)
