@@ -4,12 +4,12 @@
 
 namespace {
 ClientRegistry *g_instance = nullptr;
-QMutex g_instanceMutex;
+std::mutex g_instanceMutex;
 } // namespace
 
 ClientRegistry *ClientRegistry::instance()
 {
-    QMutexLocker lock(&g_instanceMutex);
+    std::lock_guard<std::mutex> lock(g_instanceMutex);
     if (!g_instance)
         g_instance = new ClientRegistry;
     return g_instance;
@@ -17,7 +17,7 @@ ClientRegistry *ClientRegistry::instance()
 
 void ClientRegistry::releaseInstance()
 {
-    QMutexLocker lock(&g_instanceMutex);
+    std::lock_guard<std::mutex> lock(g_instanceMutex);
     if (!g_instance)
         return;
     g_instance->clearGuardedMap();
@@ -27,25 +27,25 @@ void ClientRegistry::releaseInstance()
 
 int ClientRegistry::takeSessionId()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_nextSessionId++;
 }
 
 int ClientRegistry::nextSessionId() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_nextSessionId;
 }
 
 void ClientRegistry::setSessionSocket(int sessionId, int socket)
 {
-    QMutexLocker lock(&m_rawMutex);
+    std::lock_guard<std::mutex> lock(m_rawMutex);
     m_sessionSockets[sessionId] = socket;
 }
 
 bool ClientRegistry::sessionSocket(int sessionId, int *socket) const
 {
-    QMutexLocker lock(&m_rawMutex);
+    std::lock_guard<std::mutex> lock(m_rawMutex);
     const auto it = m_sessionSockets.find(sessionId);
     if (it == m_sessionSockets.end())
         return false;
@@ -56,7 +56,7 @@ bool ClientRegistry::sessionSocket(int sessionId, int *socket) const
 
 bool ClientRegistry::sessionOfSocket(int socket, int *sessionId) const
 {
-    QMutexLocker lock(&m_rawMutex);
+    std::lock_guard<std::mutex> lock(m_rawMutex);
     for (const auto &entry : m_sessionSockets) {
         if (entry.second == socket) {
             if (sessionId)
@@ -69,20 +69,20 @@ bool ClientRegistry::sessionOfSocket(int socket, int *sessionId) const
 
 void ClientRegistry::removeSessionSocket(int sessionId)
 {
-    QMutexLocker lock(&m_rawMutex);
+    std::lock_guard<std::mutex> lock(m_rawMutex);
     m_sessionSockets.erase(sessionId);
 }
 
 void ClientRegistry::setSocketLoginInfo(int socket, const CUserLoginInfo &info)
 {
     auto record = std::make_unique<CUserLoginInfo>(info);
-    QMutexLocker lock(&m_rawMutex);
+    std::lock_guard<std::mutex> lock(m_rawMutex);
     m_socketLoginInfos[socket] = std::move(record);
 }
 
 bool ClientRegistry::socketLoginInfo(int socket, CUserLoginInfo *info) const
 {
-    QMutexLocker lock(&m_rawMutex);
+    std::lock_guard<std::mutex> lock(m_rawMutex);
     const auto it = m_socketLoginInfos.find(socket);
     if (it == m_socketLoginInfos.end() || !it->second)
         return false;
@@ -93,7 +93,7 @@ bool ClientRegistry::socketLoginInfo(int socket, CUserLoginInfo *info) const
 
 bool ClientRegistry::setSocketKey(int socket, const QByteArray &key)
 {
-    QMutexLocker lock(&m_rawMutex);
+    std::lock_guard<std::mutex> lock(m_rawMutex);
     const auto it = m_socketLoginInfos.find(socket);
     if (it == m_socketLoginInfos.end() || !it->second)
         return false;
@@ -103,7 +103,7 @@ bool ClientRegistry::setSocketKey(int socket, const QByteArray &key)
 
 bool ClientRegistry::setSocketUpgrade(int socket, bool upgrade)
 {
-    QMutexLocker lock(&m_rawMutex);
+    std::lock_guard<std::mutex> lock(m_rawMutex);
     const auto it = m_socketLoginInfos.find(socket);
     if (it == m_socketLoginInfos.end() || !it->second)
         return false;
@@ -115,7 +115,7 @@ void ClientRegistry::removeSocketLoginInfo(int socket)
 {
     std::unique_ptr<CUserLoginInfo> record;
     {
-        QMutexLocker lock(&m_rawMutex);
+        std::lock_guard<std::mutex> lock(m_rawMutex);
         const auto it = m_socketLoginInfos.find(socket);
         if (it == m_socketLoginInfos.end())
             return;
@@ -127,7 +127,7 @@ void ClientRegistry::removeSocketLoginInfo(int socket)
 
 int ClientRegistry::addClient(int socket, int *out)
 {
-    QMutexLocker lock(&m_clientMutex);
+    std::lock_guard<std::mutex> lock(m_clientMutex);
     if (int(m_clients.size()) >= kMaxClients) {
         if (out)
             *out = m_clients.begin()->second;
@@ -145,7 +145,7 @@ int ClientRegistry::addClient(int socket, int *out)
 
 int ClientRegistry::findClient(int socket, int *out) const
 {
-    QMutexLocker lock(&m_clientMutex);
+    std::lock_guard<std::mutex> lock(m_clientMutex);
     const auto it = m_clients.find(socket);
     if (it == m_clients.end())
         return -1;
@@ -156,7 +156,7 @@ int ClientRegistry::findClient(int socket, int *out) const
 
 void ClientRegistry::removeClient(int socket)
 {
-    QMutexLocker lock(&m_clientMutex);
+    std::lock_guard<std::mutex> lock(m_clientMutex);
     m_clients.erase(socket);
 }
 
@@ -164,7 +164,7 @@ int ClientRegistry::setGuardedValue(int socket, const int *value)
 {
     if (!value)
         return -1;
-    QMutexLocker lock(&m_clientMutex);
+    std::lock_guard<std::mutex> lock(m_clientMutex);
     const auto it = m_clients.find(socket);
     if (it == m_clients.end())
         return -1;
@@ -174,13 +174,13 @@ int ClientRegistry::setGuardedValue(int socket, const int *value)
 
 int ClientRegistry::clearGuardedMap()
 {
-    QMutexLocker lock(&m_clientMutex);
+    std::lock_guard<std::mutex> lock(m_clientMutex);
     m_clients.clear();
     return 0;
 }
 
 int ClientRegistry::clientCount() const
 {
-    QMutexLocker lock(&m_clientMutex);
+    std::lock_guard<std::mutex> lock(m_clientMutex);
     return int(m_clients.size());
 }

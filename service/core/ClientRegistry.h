@@ -2,11 +2,12 @@
 
 #include "UserLoginInfo.h"
 
-#include <QMutex>
+#include <QByteArray>
 
 #include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 
 // What the service's two page front ends share: the session counter, the
 // WebSocket server's port, and the raw socket server's per-connection tables.
@@ -66,14 +67,14 @@ public:
     int clientCount() const;
 
 private:
-    mutable QMutex m_mutex; // guards m_nextSessionId
+    mutable std::mutex m_mutex; // guards m_nextSessionId
     int m_nextSessionId = 1;
     std::atomic<int> m_webSocketPort{0};
 
-    mutable QMutex m_rawMutex; // guards m_sessionSockets and m_socketLoginInfos
+    mutable std::mutex m_rawMutex; // guards m_sessionSockets and m_socketLoginInfos
     std::map<int, int> m_sessionSockets;
     std::map<int, std::unique_ptr<CUserLoginInfo>> m_socketLoginInfos;
 
-    mutable QMutex m_clientMutex; // guards m_clients
+    mutable std::mutex m_clientMutex; // guards m_clients
     std::map<int, int> m_clients;
 };

@@ -1,9 +1,9 @@
 #include "ClientRegistry.h"
 
 #include <QSet>
-#include <QThread>
 #include <QtTest>
 
+#include <thread>
 #include <vector>
 
 class TestClientRegistry : public QObject
@@ -27,20 +27,17 @@ private slots:
         constexpr int kThreads = 8;
         constexpr int kPerThread = 2000;
         std::vector<QVector<int>> taken(kThreads);
-        std::vector<QThread *> threads;
+        std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t) {
-            threads.push_back(QThread::create([&registry, &taken, t] {
+            threads.emplace_back([&registry, &taken, t] {
                 for (int i = 0; i < kPerThread; ++i) {
                     (void)registry.nextSessionId();
                     taken[size_t(t)].append(registry.takeSessionId());
                 }
-            }));
-            threads.back()->start();
+            });
         }
-        for (QThread *thread : threads) {
-            QVERIFY(thread->wait(30000));
-            delete thread;
-        }
+        for (std::thread &thread : threads)
+            thread.join();
         QSet<int> all;
         for (const auto &ids : taken) {
             for (int id : ids)

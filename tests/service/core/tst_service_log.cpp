@@ -96,6 +96,18 @@ private slots:
         QCOMPARE(QFileInfo(file).size(), 0);
     }
 
+    // Before init there is no root: nothing lands in a folder of "/".
+    void writeBeforeInit()
+    {
+        QTemporaryDir dir;
+        ServiceLog log(dir.path());
+        const QString probe = QStringLiteral("/Quorvat");
+        const bool existed = QFileInfo::exists(probe);
+        log.write(0, "F", "early line", ServiceLog::Quorvat);
+        QCOMPARE(QFileInfo::exists(probe), existed);
+        QCOMPARE(log.moduleFolder(ServiceLog::Quorvat), probe);
+    }
+
     void pruning_data()
     {
         QTest::addColumn<int>("keepMode");
