@@ -11,8 +11,10 @@
 #include <unistd.h>
 
 InstanceGuard::InstanceGuard(const QString &name)
-    : m_path(UserRuntime::dir() + QLatin1Char('/') + name + QStringLiteral(".lock"))
 {
+    const QString dir = UserRuntime::dir();
+    if (!dir.isEmpty())
+        m_path = dir + QLatin1Char('/') + name + QStringLiteral(".lock");
 }
 
 InstanceGuard::~InstanceGuard()
@@ -25,6 +27,10 @@ bool InstanceGuard::tryAcquire()
     if (m_fd >= 0)
         return true;
     m_error.clear();
+    if (m_path.isEmpty()) {
+        m_error = QStringLiteral("no private runtime folder for the lock file");
+        return false;
+    }
     // Close-on-exec: a child (a player) must never keep the lock alive.
     const QByteArray path = QFile::encodeName(m_path);
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);

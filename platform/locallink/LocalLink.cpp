@@ -13,11 +13,17 @@ namespace LocalLink {
 
 QString serverPath(const QString &name)
 {
-    return UserRuntime::dir() + QLatin1Char('/') + name;
+    const QString dir = UserRuntime::dir();
+    return dir.isEmpty() ? QString() : dir + QLatin1Char('/') + name;
 }
 
 bool listenOwnerOnly(QLocalServer *server, const QString &path, QString *error)
 {
+    if (path.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("no private runtime folder for the socket");
+        return false;
+    }
     const QByteArray encoded = QFile::encodeName(path);
     if (encoded.size() >= int(sizeof(sockaddr_un::sun_path))) {
         if (error)

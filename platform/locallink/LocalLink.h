@@ -11,7 +11,7 @@ class QLocalSocket;
 // checks which process is at the other end of every connection.
 namespace LocalLink {
 
-// <user runtime folder>/<name>.
+// <user runtime folder>/<name>; empty when there is no private folder.
 QString serverPath(const QString &name);
 
 // Removes a stale socket file at `path` and listens there with owner-only

@@ -2,22 +2,39 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace UserRuntime {
 
+namespace {
+
+// A folder that only this user can enter, or empty when `path` is taken by
+// someone else or is no real folder (a symbolic link planted in /tmp, say).
+QString privateFolder(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    ::mkdir(native.constData(), 0700);
+    struct stat st;
+    if (::lstat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+        return QString();
+    if ((st.st_mode & 077) != 0 && ::chmod(native.constData(), 0700) != 0)
+        return QString();
+    return path;
+}
+
+} // namespace
+
 QString dir()
 {
-    QString path = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (path.isEmpty()) {
-        path = QDir::tempPath() + QStringLiteral("/runtime-") + QString::number(::getuid());
-        QDir().mkpath(path);
-        ::chmod(QFile::encodeName(path).constData(), 0700);
+    const QString xdg = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!xdg.isEmpty()) {
+        const QString checked = privateFolder(xdg);
+        if (!checked.isEmpty())
+            return checked;
     }
-    return path;
+    return privateFolder(QDir::tempPath() + QStringLiteral("/runtime-") + QString::number(::getuid()));
 }
 
 } // namespace UserRuntime
