@@ -118,13 +118,14 @@ QString waitForLine(QProcess &process, const QRegularExpression &pattern, int ti
 bool copyExecutable(const QString &from, const QString &to)
 {
     QFile::remove(to);
-    return QFile::copy(from, to) && QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return QFile::copy(from, to)
+        && QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 void print(const char *name, const Figures &f)
 {
     std::printf("%-7s %6d round trips  %9.0f per second  p50 %8.1f us  p99 %8.1f us\n", name, f.count,
-                f.perSecond(), f.p50us, f.p99us);
+        f.perSecond(), f.p50us, f.p99us);
 }
 
 } // namespace
@@ -135,9 +136,9 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription("Relay round trips against a direct WebSocket echo.");
     parser.addHelpOption();
-    parser.addOption({"requests", "Measured round trips per run.", "n", "5000"});
-    parser.addOption({"warmup", "Round trips before measuring.", "n", "300"});
-    parser.addOption({"player", "real (the built player) or double (the test double).", "kind"});
+    parser.addOption({ "requests", "Measured round trips per run.", "n", "5000" });
+    parser.addOption({ "warmup", "Round trips before measuring.", "n", "300" });
+    parser.addOption({ "player", "real (the built player) or double (the test double).", "kind" });
     parser.process(app);
     const int requests = std::max(100, parser.value("requests").toInt());
     const int warmup = std::max(0, parser.value("warmup").toInt());
@@ -147,8 +148,8 @@ int main(int argc, char *argv[])
     QString kind = parser.value("player");
     if (kind.isEmpty())
         kind = QFile::exists(binDir + "/x64/Tevora_x64") ? "real" : "double";
-    const QString player = kind == "real" ? binDir + "/x64/Tevora_x64"
-                                          : sourceDir + "/tests/service/core/player_double.py";
+    const QString player
+        = kind == "real" ? binDir + "/x64/Tevora_x64" : sourceDir + "/tests/service/core/player_double.py";
 
     // The service in a folder of its own, with a private runtime folder.
     QTemporaryDir root;
@@ -158,11 +159,12 @@ int main(int argc, char *argv[])
     QDir().mkpath(runtimeDir);
     ::chmod(QFile::encodeName(runtimeDir).constData(), 0700);
     if (!copyExecutable(binDir + "/QuorvelTool", appDir + "/QuorvelTool")
-        || !copyExecutable(player, appDir + "/Tevora_x86") || !copyExecutable(player, appDir + "/x64/Tevora_x64")) {
+        || !copyExecutable(player, appDir + "/Tevora_x86")
+        || !copyExecutable(player, appDir + "/x64/Tevora_x64")) {
         std::fprintf(stderr, "cannot set up the service folder from %s\n", qPrintable(binDir));
         return 1;
     }
-    for (const char *ini : {"ClientCfg.ini", "QuorvelToolVersion.ini"}) {
+    for (const char *ini : { "ClientCfg.ini", "QuorvelToolVersion.ini" }) {
         QFile::copy(sourceDir + "/service/core/config/" + ini, appDir + "/" + ini);
         QFile::copy(sourceDir + "/service/core/config/" + ini, appDir + "/x64/" + ini);
     }
@@ -173,7 +175,8 @@ int main(int argc, char *argv[])
     service.setProcessEnvironment(env);
     service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     service.start(appDir + "/QuorvelTool", QStringList());
-    const QString servicePort = waitForLine(service, QRegularExpression("ws://127\\.0\\.0\\.1:(\\d+)"), 30000);
+    const QString servicePort
+        = waitForLine(service, QRegularExpression("ws://127\\.0\\.0\\.1:(\\d+)"), 30000);
     if (servicePort.isEmpty()) {
         std::fprintf(stderr, "the service did not start\n");
         return 1;
@@ -181,7 +184,7 @@ int main(int argc, char *argv[])
 
     QProcess echo;
     echo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    echo.start("node", {sourceDir + "/bench/relay/echo_server.js"});
+    echo.start("node", { sourceDir + "/bench/relay/echo_server.js" });
     const QString echoPort = waitForLine(echo, QRegularExpression("^(\\d+)"), 30000);
     if (echoPort.isEmpty()) {
         std::fprintf(stderr, "the echo server (node ws) did not start\n");

@@ -35,7 +35,8 @@ bool InstanceGuard::tryAcquire()
     const QByteArray path = QFile::encodeName(m_path);
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
-        m_error = QStringLiteral("cannot open %1: %2").arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
+        m_error
+            = QStringLiteral("cannot open %1: %2").arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     int rc;
@@ -44,7 +45,8 @@ bool InstanceGuard::tryAcquire()
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
         if (errno != EWOULDBLOCK)
-            m_error = QStringLiteral("cannot lock %1: %2").arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
+            m_error = QStringLiteral("cannot lock %1: %2")
+                          .arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
         ::close(fd);
         return false;
     }

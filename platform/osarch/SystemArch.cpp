@@ -7,7 +7,7 @@ namespace SystemArch {
 
 namespace {
 // -1 not forced, 0 forced 32-bit, 1 forced 64-bit.
-std::atomic<int> g_forced{-1};
+std::atomic<int> g_forced { -1 };
 } // namespace
 
 QString machine()

@@ -69,7 +69,7 @@ public:
 private:
     mutable std::mutex m_mutex; // guards m_nextSessionId
     int m_nextSessionId = 1;
-    std::atomic<int> m_webSocketPort{0};
+    std::atomic<int> m_webSocketPort { 0 };
 
     mutable std::mutex m_rawMutex; // guards m_sessionSockets and m_socketLoginInfos
     std::map<int, int> m_sessionSockets;

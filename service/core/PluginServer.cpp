@@ -118,14 +118,14 @@ void PluginServer::onNewConnection(int nSessionID, QString WndID)
     }
     auto *process = new QProcess(this);
     process->setObjectName(processName(nSessionID));
-    const QStringList arguments{QString::number(nSessionID), m_serverPath, m_playerDir, WndID};
+    const QStringList arguments { QString::number(nSessionID), m_serverPath, m_playerDir, WndID };
     qDebug() << "wnd" << WndID;
 
     process->setWorkingDirectory(m_playerDir);
     ProcessControl::withoutPipes(process);
     // A player that exits takes its process object with it.
     connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), process,
-            &QObject::deleteLater);
+        &QObject::deleteLater);
     process->start(m_playerExe, arguments, QIODevice::ReadWrite);
     if (!process->waitForStarted(m_connectTimeoutMs)) {
         qWarning().noquote() << "PluginServer: cannot start" << m_playerExe << process->errorString();
@@ -145,7 +145,8 @@ void PluginServer::onNewConnection(int nSessionID, QString WndID)
     dropLink(nSessionID);
     Link &link = m_links[nSessionID];
     link.socket = socket;
-    connect(socket, &QLocalSocket::readyRead, this, [this, nSessionID, socket] { readPlayer(nSessionID, socket); });
+    connect(socket, &QLocalSocket::readyRead, this,
+        [this, nSessionID, socket] { readPlayer(nSessionID, socket); });
     if (socket->bytesAvailable() > 0)
         readPlayer(nSessionID, socket);
 }
@@ -164,7 +165,8 @@ QLocalSocket *PluginServer::waitForPlayer(QProcess *process, qint64 pid)
                 found = socket;
             } else {
                 // Only the session's own player may receive the page's requests.
-                qWarning() << "PluginServer: refused a connection from process" << peer << "while waiting for" << pid;
+                qWarning() << "PluginServer: refused a connection from process" << peer << "while waiting for"
+                           << pid;
                 socket->abort();
                 delete socket;
             }
@@ -211,10 +213,12 @@ void PluginServer::readPlayer(int nSessionID, QLocalSocket *socket)
             messages.append(event.payload);
             break;
         case LinkFrameDecoder::Kind::BadHeader:
-            qWarning() << "PluginServer: session" << nSessionID << "dropped a bad frame header" << event.header.toHex();
+            qWarning() << "PluginServer: session" << nSessionID << "dropped a bad frame header"
+                       << event.header.toHex();
             break;
         case LinkFrameDecoder::Kind::Oversized:
-            qWarning() << "PluginServer: session" << nSessionID << "skips a frame of" << event.length << "bytes";
+            qWarning() << "PluginServer: session" << nSessionID << "skips a frame of" << event.length
+                       << "bytes";
             break;
         }
     }
@@ -232,7 +236,8 @@ void PluginServer::onRecvWebsocketMsg(QByteArray msg, int nSessionID)
     if (it == m_links.end() || !it->second.socket)
         return;
     if (quint32(msg.size()) > LinkFrame::kMaxPayload) {
-        qWarning() << "PluginServer: session" << nSessionID << "message of" << msg.size() << "bytes is too long";
+        qWarning() << "PluginServer: session" << nSessionID << "message of" << msg.size()
+                   << "bytes is too long";
         return;
     }
     QLocalSocket *socket = it->second.socket;

@@ -12,7 +12,7 @@
 
 namespace {
 
-const char *const kModuleFolders[] = {"/Plugin", "/Quorvat", "/Diy", "/Auto"};
+const char *const kModuleFolders[] = { "/Plugin", "/Quorvat", "/Diy", "/Auto" };
 constexpr int kModuleCount = 4;
 
 const char *const kLineFormats[] = {

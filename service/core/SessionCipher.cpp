@@ -30,8 +30,8 @@ private:
 
 } // namespace
 
-int encryptSessionMessage(const QByteArray &plain, QByteArray *out, const unsigned char iv[16],
-                          const char *key)
+int encryptSessionMessage(
+    const QByteArray &plain, QByteArray *out, const unsigned char iv[16], const char *key)
 {
     const int nul = plain.indexOf('\0');
     const int textLen = nul < 0 ? plain.size() : nul;
@@ -51,8 +51,8 @@ int encryptSessionMessage(const QByteArray &plain, QByteArray *out, const unsign
     mbedtls_platform_zeroize(k, sizeof k);
     if (rc == 0 && padded > 0) {
         rc = mbedtls_aes_crypt_cbc(aes.get(), MBEDTLS_AES_ENCRYPT, size_t(padded), ivCopy,
-                                   reinterpret_cast<const unsigned char *>(data.constData()),
-                                   reinterpret_cast<unsigned char *>(cipher.data()));
+            reinterpret_cast<const unsigned char *>(data.constData()),
+            reinterpret_cast<unsigned char *>(cipher.data()));
     }
     mbedtls_platform_zeroize(data.data(), size_t(data.size()));
     if (rc != 0)
@@ -60,12 +60,11 @@ int encryptSessionMessage(const QByteArray &plain, QByteArray *out, const unsign
 
     size_t b64Len = 0;
     mbedtls_base64_encode(nullptr, 0, &b64Len, reinterpret_cast<const unsigned char *>(cipher.constData()),
-                          size_t(cipher.size()));
+        size_t(cipher.size()));
     QByteArray encoded(int(b64Len), '\0'); // includes room for the NUL
     size_t written = 0;
     rc = mbedtls_base64_encode(reinterpret_cast<unsigned char *>(encoded.data()), size_t(encoded.size()),
-                               &written, reinterpret_cast<const unsigned char *>(cipher.constData()),
-                               size_t(cipher.size()));
+        &written, reinterpret_cast<const unsigned char *>(cipher.constData()), size_t(cipher.size()));
     if (rc != 0)
         return kCipherFailed;
     encoded.truncate(int(written));
@@ -74,7 +73,7 @@ int encryptSessionMessage(const QByteArray &plain, QByteArray *out, const unsign
 }
 
 int decryptSessionMessage(const QByteArray &text, QByteArray *out, const unsigned char iv[16],
-                          const char *key, DecryptOutcome *outcome)
+    const char *key, DecryptOutcome *outcome)
 {
     const int nul = text.indexOf('\0');
     const QByteArray input = nul < 0 ? text : text.left(nul);
@@ -90,8 +89,8 @@ int decryptSessionMessage(const QByteArray &text, QByteArray *out, const unsigne
     }
     QByteArray decoded(int(decodedLen), '\0');
     size_t got = 0;
-    rc = mbedtls_base64_decode(reinterpret_cast<unsigned char *>(decoded.data()), size_t(decoded.size()), &got,
-                               src, size_t(input.size()));
+    rc = mbedtls_base64_decode(reinterpret_cast<unsigned char *>(decoded.data()), size_t(decoded.size()),
+        &got, src, size_t(input.size()));
     if (rc != 0) {
         *out = input;
         if (outcome)
@@ -116,8 +115,8 @@ int decryptSessionMessage(const QByteArray &text, QByteArray *out, const unsigne
     mbedtls_platform_zeroize(k, sizeof k);
     if (rc == 0 && !decoded.isEmpty()) {
         rc = mbedtls_aes_crypt_cbc(aes.get(), MBEDTLS_AES_DECRYPT, size_t(decoded.size()), ivCopy,
-                                   reinterpret_cast<const unsigned char *>(decoded.constData()),
-                                   reinterpret_cast<unsigned char *>(plain.data()));
+            reinterpret_cast<const unsigned char *>(decoded.constData()),
+            reinterpret_cast<unsigned char *>(plain.data()));
     }
     if (rc != 0) {
         if (outcome)

@@ -8,11 +8,11 @@ struct CUserLoginInfo
 {
     static constexpr int kKeySize = 32; // NUL-terminated text, at most 31 characters
 
-    int m_nSocket = -1;             // raw socket of the session; -1 on the WebSocket side
-    unsigned char m_iv[16] = {};    // AES initialisation vector, all zero
-    char m_key[kKeySize] = {};      // the session key as text
-    bool m_bUpgrade = false;        // a player message carried "IsUpgrade"
-    bool m_bEncrypted = false;      // from now on the session's traffic is encrypted
+    int m_nSocket = -1; // raw socket of the session; -1 on the WebSocket side
+    unsigned char m_iv[16] = {}; // AES initialisation vector, all zero
+    char m_key[kKeySize] = {}; // the session key as text
+    bool m_bUpgrade = false; // a player message carried "IsUpgrade"
+    bool m_bEncrypted = false; // from now on the session's traffic is encrypted
 
     CUserLoginInfo() = default;
     CUserLoginInfo(const CUserLoginInfo &other) = default;

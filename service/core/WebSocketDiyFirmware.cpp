@@ -26,8 +26,8 @@ void WebSocketServerThread::onMainMsgDiyFirmware(const QString &msg, int nSessio
     ServiceLog *log = ServiceLog::instance();
     const QString function = QStringLiteral("WebSocketServerThread::onMainMsgDiyFirmware");
     log->write(ServiceLog::Normal, function,
-               QStringLiteral("DIYMsg nSessionID:%1 Msg:%2").arg(nSessionID).arg(redactSecrets(msg)),
-               ServiceLog::Diy);
+        QStringLiteral("DIYMsg nSessionID:%1 Msg:%2").arg(nSessionID).arg(redactSecrets(msg)),
+        ServiceLog::Diy);
 
     int subType = 0;
     if (JsonUtil::readInt(request, "SubType", &subType)) {
@@ -49,6 +49,6 @@ void WebSocketServerThread::onMainMsgDiyFirmware(const QString &msg, int nSessio
 
     const std::string text = JsonUtil::writeCompact(reply);
     log->write(ServiceLog::Normal, function, QStringLiteral("ReqMsg:%1").arg(QString::fromStdString(text)),
-               ServiceLog::Diy);
+        ServiceLog::Diy);
     sendToPage(nSessionID, QByteArray::fromStdString(text));
 }

@@ -125,7 +125,7 @@ void WebSocketServerThread::onNewConnection()
         m_pageSockets[id] = socket;
         connect(socket, &QWebSocket::disconnected, this, [this, id] { onSocketDisconnected(id); });
         connect(socket, &QWebSocket::textMessageReceived, this,
-                [this, id](const QString &text) { onTextMessage(text, id); });
+            [this, id](const QString &text) { onTextMessage(text, id); });
         const auto name = m_windowNames.find(id);
         const QString wndID = name == m_windowNames.end() ? QString() : name->second;
         emit newConnectionSig(id, wndID);
@@ -140,7 +140,8 @@ void WebSocketServerThread::onTextMessage(const QString &text, int nSessionID)
         DecryptOutcome outcome = DecryptOutcome::Failed;
         decryptSessionMessage(text.toUtf8(), &plain, info->m_iv, info->m_key, &outcome);
         if (outcome == DecryptOutcome::Failed) {
-            qWarning() << "WebSocketServerThread: session" << nSessionID << "dropped a message that does not decrypt";
+            qWarning() << "WebSocketServerThread: session" << nSessionID
+                       << "dropped a message that does not decrypt";
             return;
         }
         // Text that is no Base64 is a plain message and goes on as it is.
@@ -150,12 +151,14 @@ void WebSocketServerThread::onTextMessage(const QString &text, int nSessionID)
 
     Json::Value root;
     if (!JsonUtil::parse(text, &root) || !root.isObject()) {
-        qWarning() << "WebSocketServerThread: session" << nSessionID << "dropped a message that is no JSON object";
+        qWarning() << "WebSocketServerThread: session" << nSessionID
+                   << "dropped a message that is no JSON object";
         return;
     }
     const Json::Value &mainType = JsonUtil::member(root, "MainType");
     if (!mainType.isNull() && !JsonUtil::isIntLike(mainType)) {
-        qWarning() << "WebSocketServerThread: session" << nSessionID << "dropped a message with a mistyped MainType";
+        qWarning() << "WebSocketServerThread: session" << nSessionID
+                   << "dropped a message with a mistyped MainType";
         return;
     }
     if (!mainType.isNull() && mainType.asInt() == 201) {
@@ -196,7 +199,8 @@ void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
         QByteArray cipher;
         if (encryptSessionMessage(msg, &cipher, info->m_iv, info->m_key) != kCipherOk) {
             // Never plain text on a keyed session.
-            qWarning() << "WebSocketServerThread: session" << nSessionID << "dropped a message that does not encrypt";
+            qWarning() << "WebSocketServerThread: session" << nSessionID
+                       << "dropped a message that does not encrypt";
             return;
         }
         it->second->sendTextMessage(QString::fromLatin1(cipher));

@@ -71,20 +71,20 @@ int main(int argc, char *argv[])
 
     // Every connection exists before any front end can accept a page, so no
     // session can lose its player to a signal sent too early.
-    QObject::connect(webSocketServer, &WebSocketServerThread::recvMsgSig, pluginServer,
-                     &PluginServer::onRecvWebsocketMsg);
+    QObject::connect(
+        webSocketServer, &WebSocketServerThread::recvMsgSig, pluginServer, &PluginServer::onRecvWebsocketMsg);
     QObject::connect(webSocketServer, &WebSocketServerThread::disconnectWebsocketSig, pluginServer,
-                     &PluginServer::onDisconnectWebsocket);
+        &PluginServer::onDisconnectWebsocket);
     QObject::connect(webSocketServer, &WebSocketServerThread::newConnectionSig, pluginServer,
-                     &PluginServer::onNewConnection);
+        &PluginServer::onNewConnection);
     // The raw socket server's six connections follow here (new session, end of
     // session, page message blocking queued, player messages, window handle).
-    QObject::connect(pluginServer, &PluginServer::sendWebsocketMsgSig, webSocketServer,
-                     &WebSocketServerThread::onSendMsg);
+    QObject::connect(
+        pluginServer, &PluginServer::sendWebsocketMsgSig, webSocketServer, &WebSocketServerThread::onSendMsg);
     // Only now, with all connections made, does the raw socket server's thread start.
 
     std::printf("QuorvelTool listening: ws://127.0.0.1:%d (player link %s)\n",
-                ClientRegistry::instance()->webSocketPort(), qPrintable(pluginServer->serverPath()));
+        ClientRegistry::instance()->webSocketPort(), qPrintable(pluginServer->serverPath()));
     std::fflush(stdout);
 
     const int result = app.exec();

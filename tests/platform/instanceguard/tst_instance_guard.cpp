@@ -22,7 +22,7 @@ private slots:
         first.release();
         QVERIFY(second.tryAcquire());
         QCOMPARE(QFileInfo(second.lockFilePath()).permissions() & (QFile::ReadOther | QFile::WriteOther),
-                 QFile::Permissions());
+            QFile::Permissions());
     }
 
     // A child started while the guard is held must not keep it alive.
@@ -32,7 +32,7 @@ private slots:
         {
             InstanceGuard guard("tst_guard_c");
             QVERIFY(guard.tryAcquire());
-            child.start("sleep", {"30"});
+            child.start("sleep", { "30" });
             QVERIFY(child.waitForStarted());
         }
         InstanceGuard next("tst_guard_c");
@@ -46,10 +46,11 @@ private slots:
     {
         InstanceGuard probe("tst_guard_d");
         QProcess holder;
-        holder.start("/usr/bin/python3", {"-c",
-                                          "import fcntl,sys,time; f=open(sys.argv[1],'a'); "
-                                          "fcntl.flock(f, fcntl.LOCK_EX); print('held', flush=True); time.sleep(30)",
-                                          probe.lockFilePath()});
+        holder.start("/usr/bin/python3",
+            { "-c",
+                "import fcntl,sys,time; f=open(sys.argv[1],'a'); "
+                "fcntl.flock(f, fcntl.LOCK_EX); print('held', flush=True); time.sleep(30)",
+                probe.lockFilePath() });
         QVERIFY(holder.waitForReadyRead(10000));
         QVERIFY(!probe.tryAcquire());
         holder.kill();

@@ -56,9 +56,10 @@ private slots:
         // Another process's connection.
         QProcess child;
         child.start("/usr/bin/python3",
-                    {"-c", "import socket,sys,time; s=socket.socket(socket.AF_UNIX); s.connect(sys.argv[1]); "
-                           "time.sleep(30)",
-                     path});
+            { "-c",
+                "import socket,sys,time; s=socket.socket(socket.AF_UNIX); s.connect(sys.argv[1]); "
+                "time.sleep(30)",
+                path });
         QVERIFY(child.waitForStarted());
         QVERIFY(server.waitForNewConnection(10000));
         QLocalSocket *theirs = server.nextPendingConnection();

@@ -11,7 +11,7 @@ private slots:
     void matchesTheKernel()
     {
         QProcess uname;
-        uname.start("uname", {"-m"});
+        uname.start("uname", { "-m" });
         QVERIFY(uname.waitForFinished());
         const QString machine = QString::fromLatin1(uname.readAllStandardOutput().trimmed());
         QCOMPARE(SystemArch::machine(), machine);

@@ -12,7 +12,7 @@ private slots:
     void terminateRunningChild()
     {
         QProcess child;
-        child.start("sleep", {"60"});
+        child.start("sleep", { "60" });
         QVERIFY(child.waitForStarted());
         const qint64 pid = child.processId();
         QVERIFY(ProcessControl::terminate(&child));
@@ -28,7 +28,7 @@ private slots:
     {
         QProcess child;
         ProcessControl::withoutPipes(&child);
-        child.start("sh", {"-c", "head -c 4194304 /dev/zero; echo done"});
+        child.start("sh", { "-c", "head -c 4194304 /dev/zero; echo done" });
         QVERIFY(child.waitForFinished(20000));
         QCOMPARE(child.exitCode(), 0);
         QCOMPARE(child.readAllStandardOutput(), QByteArray());

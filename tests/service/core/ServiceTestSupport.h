@@ -77,7 +77,7 @@ inline QJsonObject parseObject(const QString &text)
 inline QStringList eventFiles(const QString &dir, const QString &suffix)
 {
     QStringList out;
-    const QStringList names = QDir(dir).entryList({QStringLiteral("*.") + suffix}, QDir::Files, QDir::Name);
+    const QStringList names = QDir(dir).entryList({ QStringLiteral("*.") + suffix }, QDir::Files, QDir::Name);
     for (const QString &name : names)
         out.append(dir + QLatin1Char('/') + name);
     return out;
@@ -129,11 +129,11 @@ inline QByteArray openssl(const QStringList &args, const QByteArray &input, bool
 
 inline QByteArray opensslDecrypt(const QByteArray &base64, const QByteArray &key, bool *ok)
 {
-    return openssl({QStringLiteral("enc"), QStringLiteral("-d"), QStringLiteral("-aes-128-cbc"), QStringLiteral("-K"),
-                    QString::fromLatin1(key.left(16).toHex()), QStringLiteral("-iv"),
-                    QStringLiteral("00000000000000000000000000000000"), QStringLiteral("-nopad"),
-                    QStringLiteral("-base64"), QStringLiteral("-A")},
-                   base64, ok);
+    return openssl({ QStringLiteral("enc"), QStringLiteral("-d"), QStringLiteral("-aes-128-cbc"),
+                       QStringLiteral("-K"), QString::fromLatin1(key.left(16).toHex()), QStringLiteral("-iv"),
+                       QStringLiteral("00000000000000000000000000000000"), QStringLiteral("-nopad"),
+                       QStringLiteral("-base64"), QStringLiteral("-A") },
+        base64, ok);
 }
 
 inline QByteArray opensslEncrypt(QByteArray plain, const QByteArray &key, bool *ok)
@@ -141,11 +141,11 @@ inline QByteArray opensslEncrypt(QByteArray plain, const QByteArray &key, bool *
     // -nopad wants whole blocks: zero padding, as the pages do it.
     while (plain.size() % 16 != 0)
         plain.append('\0');
-    return openssl({QStringLiteral("enc"), QStringLiteral("-aes-128-cbc"), QStringLiteral("-K"),
-                    QString::fromLatin1(key.left(16).toHex()), QStringLiteral("-iv"),
-                    QStringLiteral("00000000000000000000000000000000"), QStringLiteral("-nopad"),
-                    QStringLiteral("-base64"), QStringLiteral("-A")},
-                   plain, ok)
+    return openssl({ QStringLiteral("enc"), QStringLiteral("-aes-128-cbc"), QStringLiteral("-K"),
+                       QString::fromLatin1(key.left(16).toHex()), QStringLiteral("-iv"),
+                       QStringLiteral("00000000000000000000000000000000"), QStringLiteral("-nopad"),
+                       QStringLiteral("-base64"), QStringLiteral("-A") },
+        plain, ok)
         .trimmed();
 }
 
@@ -162,7 +162,8 @@ public:
     explicit PageClient(const QString &url)
     {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral("/usr/bin/python3"), {testFile(QStringLiteral("page_client.py")), url});
+        m_process.start(
+            QStringLiteral("/usr/bin/python3"), { testFile(QStringLiteral("page_client.py")), url });
     }
     ~PageClient()
     {
@@ -189,13 +190,14 @@ public:
 
     bool send(const QString &text)
     {
-        command({{QStringLiteral("op"), QStringLiteral("send")}, {QStringLiteral("text"), text}});
+        command({ { QStringLiteral("op"), QStringLiteral("send") }, { QStringLiteral("text"), text } });
         return next().value(QStringLiteral("event")).toString() == QLatin1String("sent");
     }
     // The next message text; a null string on time-out or close.
     QString receive(double timeoutS = 10)
     {
-        command({{QStringLiteral("op"), QStringLiteral("recv")}, {QStringLiteral("timeout"), timeoutS}});
+        command(
+            { { QStringLiteral("op"), QStringLiteral("recv") }, { QStringLiteral("timeout"), timeoutS } });
         const QJsonObject answer = next(int(timeoutS * 1000) + 10000);
         if (answer.value(QStringLiteral("event")).toString() != QLatin1String("message"))
             return QString();
@@ -203,12 +205,12 @@ public:
     }
     bool close()
     {
-        command({{QStringLiteral("op"), QStringLiteral("close")}});
+        command({ { QStringLiteral("op"), QStringLiteral("close") } });
         return next().value(QStringLiteral("event")).toString() == QLatin1String("closed");
     }
     int sessions(int count, int timeoutMs)
     {
-        command({{QStringLiteral("op"), QStringLiteral("sessions")}, {QStringLiteral("count"), count}});
+        command({ { QStringLiteral("op"), QStringLiteral("sessions") }, { QStringLiteral("count"), count } });
         return next(timeoutMs).value(QStringLiteral("ok")).toInt(-1);
     }
 

@@ -51,7 +51,7 @@ private slots:
     {
         ClientRegistry registry;
         int out = 0;
-        for (int socket : {40, 12, 33, 21}) {
+        for (int socket : { 40, 12, 33, 21 }) {
             QCOMPARE(registry.addClient(socket, &out), 0);
             QCOMPARE(out, socket);
         }

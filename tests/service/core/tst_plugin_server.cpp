@@ -106,9 +106,15 @@ private slots:
         QTest::addColumn<QString>("wnd");
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("program");
-        QTest::newRow("64-bit") << true << "0x00012ab0" << "/x64" << "/x64/Tevora_x64";
-        QTest::newRow("32-bit") << false << "0x00012ab0" << "" << "/Tevora_x86";
-        QTest::newRow("no window: fourth argument empty") << true << "" << "/x64" << "/x64/Tevora_x64";
+        QTest::newRow("64-bit") << true << "0x00012ab0"
+                                << "/x64"
+                                << "/x64/Tevora_x64";
+        QTest::newRow("32-bit") << false << "0x00012ab0"
+                                << ""
+                                << "/Tevora_x86";
+        QTest::newRow("no window: fourth argument empty") << true << ""
+                                                          << "/x64"
+                                                          << "/x64/Tevora_x64";
     }
     void commandLine()
     {
@@ -124,8 +130,9 @@ private slots:
 
         const QJsonObject reply = ask(*server, 7, "{\"MainType\":9100,\"MsgID\":1}");
         const QStringList argv = reply.value("Argv").toVariant().toStringList();
-        QCOMPARE(argv, (QStringList{"7", server->serverPath(), m_appDir + folder, wnd}));
-        QCOMPARE(QDir(reply.value("Cwd").toString()).canonicalPath(), QDir(m_appDir + folder).canonicalPath());
+        QCOMPARE(argv, (QStringList { "7", server->serverPath(), m_appDir + folder, wnd }));
+        QCOMPARE(
+            QDir(reply.value("Cwd").toString()).canonicalPath(), QDir(m_appDir + folder).canonicalPath());
         QVERIFY(server->playerProcess(7));
         QCOMPARE(server->playerProcess(7)->objectName(), QStringLiteral("Tevora_7"));
     }
@@ -136,7 +143,8 @@ private slots:
         QVERIFY(startSession(*server, 3));
         QSignalSpy toPage(server.get(), &PluginServer::sendWebsocketMsgSig);
         QSignalSpy toRaw(server.get(), &PluginServer::sendMsg);
-        const QString text = QString::fromUtf8("{\"MainType\":77,\"SubType\":2,\"MsgID\":\"m\",\"Name\":\"caf\xc3\xa9\"}");
+        const QString text
+            = QString::fromUtf8("{\"MainType\":77,\"SubType\":2,\"MsgID\":\"m\",\"Name\":\"caf\xc3\xa9\"}");
         server->onRecvWebsocketMsg(text.toUtf8(), 3);
         server->onRecvWebsocketMsg("{\"MainType\":9105,\"Count\":3}", 3);
         QTRY_COMPARE_WITH_TIMEOUT(toPage.count(), 4, 10000);
@@ -203,7 +211,7 @@ private slots:
         QCOMPARE(qint64(reply.value("Pid").toDouble()), playerPid);
         QTRY_VERIFY_WITH_TIMEOUT(!eventFiles(m_events, "impostor").isEmpty(), 15000);
         QCOMPARE(readJsonFile(eventFiles(m_events, "impostor").first()).value("outcome").toString(),
-                 QStringLiteral("closed"));
+            QStringLiteral("closed"));
         for (const auto &args : qAsConst(spy))
             QVERIFY(!args.at(0).toByteArray().contains("Impostor"));
     }

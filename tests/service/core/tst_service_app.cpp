@@ -129,7 +129,7 @@ private slots:
     {
         QVERIFY(startService());
         QProcess node;
-        node.start("node", {testFile("page_client_node.js"), wsUrl(m_port), "5"});
+        node.start("node", { testFile("page_client_node.js"), wsUrl(m_port), "5" });
         QVERIFY(node.waitForFinished(60000));
         QCOMPARE(node.exitCode(), 0);
         const QList<QByteArray> lines = node.readAllStandardOutput().trimmed().split('\n');
@@ -141,7 +141,7 @@ private slots:
             QCOMPARE(reply.value("MsgID").toInt(), i + 1);
             QCOMPARE(reply.value("Msg").toInt(), 9999);
             QCOMPARE(parseObject(reply.value("Echo").toString()).value("Text").toString(),
-                     QString::fromUtf8("caf\xc3\xa9 \xe4\xb8\xad"));
+                QString::fromUtf8("caf\xc3\xa9 \xe4\xb8\xad"));
         }
     }
 

@@ -33,14 +33,16 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<QByteArray>("expected");
         QTest::newRow("normal") << 0 << "DIYMsg nSessionID:3"
-                                << QByteArray(" [NORMAL] [A::b] [2026-03-15 10:11:12 013] DIYMsg nSessionID:3\n");
+                                << QByteArray(
+                                       " [NORMAL] [A::b] [2026-03-15 10:11:12 013] DIYMsg nSessionID:3\n");
         QTest::newRow("warning") << 1 << "w" << QByteArray(" [WARNING] [A::b] [2026-03-15 10:11:12 013] w\n");
         QTest::newRow("error") << 2 << "e" << QByteArray(" [ERROR] [A::b] [2026-03-15 10:11:12 013] e\n");
         QTest::newRow("line breaks removed")
-            << 0 << "one\r\ntwo\nthree\r" << QByteArray(" [NORMAL] [A::b] [2026-03-15 10:11:12 013] onetwothree\n");
+            << 0 << "one\r\ntwo\nthree\r"
+            << QByteArray(" [NORMAL] [A::b] [2026-03-15 10:11:12 013] onetwothree\n");
         QTest::newRow("other level: message alone") << 7 << "raw\r\n" << QByteArray("raw");
-        QTest::newRow("percent signs kept") << 0 << "%1 %2"
-                                            << QByteArray(" [NORMAL] [A::b] [2026-03-15 10:11:12 013] %1 %2\n");
+        QTest::newRow("percent signs kept")
+            << 0 << "%1 %2" << QByteArray(" [NORMAL] [A::b] [2026-03-15 10:11:12 013] %1 %2\n");
     }
     void lineFormats()
     {
@@ -63,7 +65,7 @@ private slots:
         QDateTime now(QDate(2026, 3, 15), QTime(23, 59, 59, 900));
         log.setClock([&now] { return now; });
         log.init(dir.path() + "/Log", ServiceLog::KeepAll);
-        for (const char *folder : {"Plugin", "Quorvat", "Diy", "Auto"})
+        for (const char *folder : { "Plugin", "Quorvat", "Diy", "Auto" })
             QVERIFY(QFileInfo(dir.path() + "/Log/" + folder).isDir());
 
         log.write(0, "F", "first", ServiceLog::Quorvat);
@@ -114,12 +116,14 @@ private slots:
         QTest::addColumn<QStringList>("kept");
         QTest::addColumn<QStringList>("deleted");
         QTest::newRow("month") << int(ServiceLog::KeepMonth)
-                               << QStringList{"20260215.log", "20260310.log", "notes.log", ".log", "readme.txt"}
-                               << QStringList{"20260214.log", "1.log", "20251231.log"};
-        QTest::newRow("week") << int(ServiceLog::KeepWeek) << QStringList{"20260308.log", "notes.log"}
-                              << QStringList{"20260307.log", "20260215.log", "1.log"};
+                               << QStringList { "20260215.log", "20260310.log", "notes.log", ".log",
+                                      "readme.txt" }
+                               << QStringList { "20260214.log", "1.log", "20251231.log" };
+        QTest::newRow("week") << int(ServiceLog::KeepWeek) << QStringList { "20260308.log", "notes.log" }
+                              << QStringList { "20260307.log", "20260215.log", "1.log" };
         QTest::newRow("everything") << int(ServiceLog::KeepAll)
-                                    << QStringList{"20200101.log", "1.log", "20260315.log"} << QStringList{};
+                                    << QStringList { "20200101.log", "1.log", "20260315.log" }
+                                    << QStringList {};
     }
     void pruning()
     {

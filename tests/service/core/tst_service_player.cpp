@@ -91,7 +91,7 @@ private slots:
         const QByteArray plain = stripZeros(opensslDecrypt(page.receive(60).toLatin1(), key, &ok));
         QVERIFY(ok);
         QCOMPARE(parseObject(QString::fromUtf8(plain)),
-                 parseObject("{\"Msg\":9999,\"SubMsg\":1,\"Ret\":1020,\"MsgID\":2}"));
+            parseObject("{\"Msg\":9999,\"SubMsg\":1,\"Ret\":1020,\"MsgID\":2}"));
         QVERIFY(page.close());
     }
 };

@@ -1,5 +1,5 @@
-#include "SessionCipher.h"
 #include "ServiceTestSupport.h"
+#include "SessionCipher.h"
 
 #include <QtTest>
 
@@ -75,10 +75,10 @@ private slots:
         QTest::newRow("plain JSON passes through")
             << QByteArray("{\"MainType\":1,\"MsgID\":2}") << int(DecryptOutcome::NotBase64)
             << QByteArray("{\"MainType\":1,\"MsgID\":2}");
-        QTest::newRow("Base64 of 5 bytes") << QByteArray("aGVsbG8=") << int(DecryptOutcome::Failed)
-                                           << QByteArray("untouched");
-        QTest::newRow("Base64 of 17 bytes") << QByteArray(17, 'x').toBase64() << int(DecryptOutcome::Failed)
-                                            << QByteArray("untouched");
+        QTest::newRow("Base64 of 5 bytes")
+            << QByteArray("aGVsbG8=") << int(DecryptOutcome::Failed) << QByteArray("untouched");
+        QTest::newRow("Base64 of 17 bytes")
+            << QByteArray(17, 'x').toBase64() << int(DecryptOutcome::Failed) << QByteArray("untouched");
     }
     void decryptFailures()
     {

@@ -27,8 +27,8 @@ public:
     QList<int> closed;
 
 public slots:
-    void onNew(int id, QString wnd) { sessions.append({id, wnd}); }
-    void onMsg(QByteArray msg, int id) { toPlayer.append({id, msg}); }
+    void onNew(int id, QString wnd) { sessions.append({ id, wnd }); }
+    void onMsg(QByteArray msg, int id) { toPlayer.append({ id, msg }); }
     void onClosed(int id) { closed.append(id); }
 };
 
@@ -41,7 +41,8 @@ public:
 
     bool open(int port)
     {
-        connect(&socket, &QWebSocket::textMessageReceived, this, [this](const QString &t) { received.append(t); });
+        connect(&socket, &QWebSocket::textMessageReceived, this,
+            [this](const QString &t) { received.append(t); });
         socket.open(QUrl(wsUrl(port)));
         QSignalSpy spy(&socket, &QWebSocket::connected);
         return spy.wait(10000);
@@ -79,8 +80,8 @@ private:
     }
     void fromPlayer(int session, const QByteArray &msg)
     {
-        QMetaObject::invokeMethod(m_server.get(), "onSendMsg", Qt::QueuedConnection, Q_ARG(QByteArray, msg),
-                                  Q_ARG(int, session));
+        QMetaObject::invokeMethod(
+            m_server.get(), "onSendMsg", Qt::QueuedConnection, Q_ARG(QByteArray, msg), Q_ARG(int, session));
     }
     // The player link receives `marker` next: nothing sent before it is still on its way.
     bool markerArrives(Page &page, int session)
@@ -90,7 +91,8 @@ private:
         if (!QTest::qWaitFor([&] { return m_collector.toPlayer.size() > before; }, 10000))
             return false;
         const auto &last = m_collector.toPlayer.last();
-        return m_collector.toPlayer.size() == before + 1 && last.first == session && last.second.contains("marker");
+        return m_collector.toPlayer.size() == before + 1 && last.first == session
+            && last.second.contains("marker");
     }
     // The next message the player link receives after `count` messages.
     QByteArray toPlayerAfter(int count, int session)
@@ -100,14 +102,14 @@ private:
         const auto &m = m_collector.toPlayer.at(count);
         return m.first == session ? m.second : QByteArray("(other session)");
     }
-    template<typename F>
-    void inServerThread(F f)
+    template<typename F> void inServerThread(F f)
     {
         QMetaObject::invokeMethod(m_server.get(), f, Qt::BlockingQueuedConnection);
     }
     QString keyReply() const
     {
-        return QStringLiteral("{\"Msg\":32,\"SubMsg\":0,\"Ret\":100,\"MsgID\":1,\"key\":{\"key\":\"%1\",\"iv\":\"\"}}")
+        return QStringLiteral(
+            "{\"Msg\":32,\"SubMsg\":0,\"Ret\":100,\"MsgID\":1,\"key\":{\"key\":\"%1\",\"iv\":\"\"}}")
             .arg(QString::fromLatin1(kKey).replace("\"", "\\\""));
     }
     // Opens a page and keys its session with kKey.
@@ -132,18 +134,16 @@ private slots:
         QCOMPARE(ClientRegistry::instance()->webSocketPort(), port);
         connect(m_server.get(), &WebSocketServerThread::newConnectionSig, &m_collector, &Collector::onNew);
         connect(m_server.get(), &WebSocketServerThread::recvMsgSig, &m_collector, &Collector::onMsg);
-        connect(m_server.get(), &WebSocketServerThread::disconnectWebsocketSig, &m_collector, &Collector::onClosed);
+        connect(m_server.get(), &WebSocketServerThread::disconnectWebsocketSig, &m_collector,
+            &Collector::onClosed);
     }
-    void cleanupTestCase()
-    {
-        m_server.reset();
-    }
+    void cleanupTestCase() { m_server.reset(); }
 
     void sessionIdsAndWindowText()
     {
         const int next = ClientRegistry::instance()->nextSessionId();
         QMetaObject::invokeMethod(m_server.get(), "onEmbedBrwoseWndID", Qt::BlockingQueuedConnection,
-                                  Q_ARG(QString, QStringLiteral("0x0000abcd")));
+            Q_ARG(QString, QStringLiteral("0x0000abcd")));
         Page a, b;
         QCOMPARE(openPage(a), next);
         QCOMPARE(m_collector.sessions.last().second, QStringLiteral("0x0000abcd"));
@@ -159,7 +159,8 @@ private slots:
     {
         Page page;
         const int id = openPage(page);
-        const QString text = QString::fromUtf8("{\"MainType\":4,\"SubType\":1,\"MsgID\":7,\"Name\":\"\xe4\xb8\xad\"}");
+        const QString text
+            = QString::fromUtf8("{\"MainType\":4,\"SubType\":1,\"MsgID\":7,\"Name\":\"\xe4\xb8\xad\"}");
         const int before = m_collector.toPlayer.size();
         page.socket.sendTextMessage(text);
         QCOMPARE(QString::fromUtf8(toPlayerAfter(before, id)), text);
@@ -167,7 +168,8 @@ private slots:
         fromPlayer(id, "{\"Msg\":4,\"SubMsg\":1,\"Ret\":1020,\"MsgID\":7}\n");
         fromPlayer(id + 1000, "{\"Msg\":4,\"Other\":true}");
         QTRY_COMPARE(page.received.size(), 1);
-        QCOMPARE(page.received.first(), QStringLiteral("{\"Msg\":4,\"SubMsg\":1,\"Ret\":1020,\"MsgID\":7}\n"));
+        QCOMPARE(
+            page.received.first(), QStringLiteral("{\"Msg\":4,\"SubMsg\":1,\"Ret\":1020,\"MsgID\":7}\n"));
         QVERIFY(markerArrives(page, id));
         QCOMPARE(page.received.size(), 1);
     }
@@ -205,7 +207,7 @@ private slots:
         page.socket.sendTextMessage(QStringLiteral("{\"MainType\":201,\"SubType\":5,\"MsgID\":\"x9\"}"));
         QTRY_COMPARE(page.received.size(), 1);
         QCOMPARE(parseObject(page.received.first()),
-                 parseObject(QStringLiteral("{\"Msg\":201,\"SubMsg\":5,\"MsgID\":\"x9\"}")));
+            parseObject(QStringLiteral("{\"Msg\":201,\"SubMsg\":5,\"MsgID\":\"x9\"}")));
         QVERIFY(page.received.first().endsWith('\n'));
         // Without a SubType and without a MsgID the reply carries nulls.
         page.socket.sendTextMessage(QStringLiteral("{\"MainType\":201.0}"));
@@ -218,10 +220,12 @@ private slots:
         QFile log(m_logDir.path() + "/Log/Diy/" + QDate::currentDate().toString("yyyyMMdd") + ".log");
         if (!log.exists()) {
             // The day's file is in the folder of the module that wrote first.
-            const auto found = QDir(m_logDir.path() + "/Log").entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
+            const auto found
+                = QDir(m_logDir.path() + "/Log").entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
             for (const QFileInfo &dir : found) {
                 if (QFile::exists(dir.filePath() + "/" + QDate::currentDate().toString("yyyyMMdd") + ".log"))
-                    log.setFileName(dir.filePath() + "/" + QDate::currentDate().toString("yyyyMMdd") + ".log");
+                    log.setFileName(
+                        dir.filePath() + "/" + QDate::currentDate().toString("yyyyMMdd") + ".log");
             }
         }
         QVERIFY(log.open(QIODevice::ReadOnly));
@@ -247,7 +251,7 @@ private slots:
         for (int i = 1; i < 3; ++i) {
             QByteArray plain;
             QCOMPARE(decryptSessionMessage(page.received.at(i).toLatin1(), &plain, kZeroIv, kKey.constData()),
-                     kCipherOk);
+                kCipherOk);
             QCOMPARE(plain, i == 1 ? event : longReply);
         }
 
@@ -255,13 +259,15 @@ private slots:
         // MainType 201 is relayed, text that does not decrypt is dropped.
         QByteArray cipher;
         int count = m_collector.toPlayer.size();
-        QCOMPARE(encryptSessionMessage("{\"MainType\":4,\"MsgID\":1}", &cipher, kZeroIv, kKey.constData()), kCipherOk);
+        QCOMPARE(encryptSessionMessage("{\"MainType\":4,\"MsgID\":1}", &cipher, kZeroIv, kKey.constData()),
+            kCipherOk);
         page.socket.sendTextMessage(QString::fromLatin1(cipher));
         QCOMPARE(toPlayerAfter(count++, id), QByteArray("{\"MainType\":4,\"MsgID\":1}"));
         page.socket.sendTextMessage(QStringLiteral("{\"MainType\":6,\"MsgID\":2}"));
         QCOMPARE(toPlayerAfter(count++, id), QByteArray("{\"MainType\":6,\"MsgID\":2}"));
-        QCOMPARE(encryptSessionMessage("{\"MainType\":201,\"SubType\":5}", &cipher, kZeroIv, kKey.constData()),
-                 kCipherOk);
+        QCOMPARE(
+            encryptSessionMessage("{\"MainType\":201,\"SubType\":5}", &cipher, kZeroIv, kKey.constData()),
+            kCipherOk);
         page.socket.sendTextMessage(QString::fromLatin1(cipher));
         QCOMPARE(toPlayerAfter(count++, id), QByteArray("{\"MainType\":201,\"SubType\":5}"));
         page.socket.sendTextMessage(QStringLiteral("aGVsbG8="));
@@ -301,7 +307,7 @@ private slots:
         inServerThread([&] {
             info = m_server->loginInfo(id);
             chooser = new QProcess(m_server.get());
-            chooser->start("sleep", {"60"});
+            chooser->start("sleep", { "60" });
             chooser->waitForStarted(5000);
             m_server->trackChooser(id, chooser);
         });
