@@ -1,0 +1,275 @@
+#include "PluginServer.h"
+
+#include "LocalLink.h"
+#include "ProcessControl.h"
+#include "SystemArch.h"
+#include "common/ProgramDir.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QProcess>
+
+namespace {
+
+PluginServer *g_instance = nullptr;
+
+QString processName(int nSessionID)
+{
+    return QStringLiteral("Tevora_%1").arg(nSessionID);
+}
+
+} // namespace
+
+PluginServer *PluginServer::instance()
+{
+    if (!g_instance) {
+        const QString appDir = ProgramDir::folder();
+        g_instance = new PluginServer(appDir, QFileInfo(ProgramDir::executablePath()).fileName());
+    }
+    return g_instance;
+}
+
+void PluginServer::releaseInstance()
+{
+    delete g_instance;
+    g_instance = nullptr;
+}
+
+PluginServer::PluginServer(const QString &appDir, const QString &baseName, QObject *parent)
+    : QObject(parent)
+    , m_serverName(QStringLiteral("PluginServer"))
+{
+    m_server = new QLocalServer(this);
+    m_serverPath = LocalLink::serverPath(baseName + QLatin1Char('.') + m_serverName);
+    if (!LocalLink::listenOwnerOnly(m_server, m_serverPath, &m_listenError))
+        qWarning().noquote() << "PluginServer:" << m_listenError;
+    connect(m_server, &QLocalServer::newConnection, this, &PluginServer::refuseStrayConnections);
+
+    if (isSystem64Bit()) {
+        m_playerDir = appDir + QStringLiteral("/x64");
+        m_playerExe = m_playerDir + QStringLiteral("/Tevora_x64");
+    } else {
+        m_playerDir = appDir;
+        m_playerExe = m_playerDir + QStringLiteral("/Tevora_x86");
+    }
+}
+
+PluginServer::~PluginServer()
+{
+    for (auto &entry : m_links) {
+        if (entry.second.socket)
+            entry.second.socket->abort();
+    }
+    m_links.clear();
+    const auto players = findChildren<QProcess *>(QString(), Qt::FindDirectChildrenOnly);
+    for (QProcess *player : players)
+        ProcessControl::terminate(player);
+    if (m_server->isListening())
+        m_server->close();
+}
+
+bool PluginServer::isListening() const
+{
+    return m_server->isListening();
+}
+
+bool PluginServer::isSystem64Bit()
+{
+    return SystemArch::is64Bit();
+}
+
+bool PluginServer::resetDirectories(const QString &source, const QString &destination)
+{
+    if (!QFileInfo(source).isDir())
+        return false;
+    QDir dest(destination);
+    if (dest.exists())
+        dest.removeRecursively();
+    QDir().mkpath(destination);
+    QDir(source).removeRecursively();
+    return true;
+}
+
+QProcess *PluginServer::playerProcess(int nSessionID) const
+{
+    const auto players = findChildren<QProcess *>(processName(nSessionID), Qt::FindDirectChildrenOnly);
+    for (QProcess *player : players) {
+        if (player->state() != QProcess::NotRunning)
+            return player;
+    }
+    return nullptr;
+}
+
+bool PluginServer::hasPlayerLink(int nSessionID) const
+{
+    const auto it = m_links.find(nSessionID);
+    return it != m_links.end() && it->second.socket;
+}
+
+void PluginServer::onNewConnection(int nSessionID, QString WndID)
+{
+    if (!m_server->isListening()) {
+        qWarning() << "PluginServer: no local server, session" << nSessionID << "gets no player";
+        return;
+    }
+    auto *process = new QProcess(this);
+    process->setObjectName(processName(nSessionID));
+    const QStringList arguments { QString::number(nSessionID), m_serverPath, m_playerDir, WndID };
+    qDebug() << "wnd" << WndID;
+
+    process->setWorkingDirectory(m_playerDir);
+    ProcessControl::withoutPipes(process);
+    // A player that exits takes its process object with it.
+    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), process,
+        &QObject::deleteLater);
+    process->start(m_playerExe, arguments, QIODevice::ReadWrite);
+    if (!process->waitForStarted(m_connectTimeoutMs)) {
+        qWarning().noquote() << "PluginServer: cannot start" << m_playerExe << process->errorString();
+        process->deleteLater();
+        return;
+    }
+
+    QLocalSocket *socket = waitForPlayer(process, process->processId());
+    if (!socket) {
+        qWarning() << "PluginServer: player of session" << nSessionID << "did not connect";
+        ProcessControl::terminate(process);
+        process->deleteLater();
+        return;
+    }
+
+    socket->setParent(this);
+    dropLink(nSessionID);
+    Link &link = m_links[nSessionID];
+    link.socket = socket;
+    connect(socket, &QLocalSocket::readyRead, this,
+        [this, nSessionID, socket] { readPlayer(nSessionID, socket); });
+    if (socket->bytesAvailable() > 0)
+        readPlayer(nSessionID, socket);
+}
+
+QLocalSocket *PluginServer::waitForPlayer(QProcess *process, qint64 pid)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    m_awaitedPid = pid;
+    QLocalSocket *found = nullptr;
+    while (!found) {
+        while (!found && m_server->hasPendingConnections()) {
+            QLocalSocket *socket = m_server->nextPendingConnection();
+            const qint64 peer = LocalLink::peerProcessId(socket);
+            if (peer == pid) {
+                found = socket;
+            } else {
+                // Only the session's own player may receive the page's requests.
+                qWarning() << "PluginServer: refused a connection from process" << peer << "while waiting for"
+                           << pid;
+                socket->abort();
+                delete socket;
+            }
+        }
+        if (found)
+            break;
+        const qint64 remaining = m_connectTimeoutMs - elapsed.elapsed();
+        if (remaining <= 0 || process->state() == QProcess::NotRunning || process->waitForFinished(0))
+            break;
+        m_server->waitForNewConnection(int(qMin<qint64>(remaining, 50)));
+    }
+    m_awaitedPid = 0;
+    return found;
+}
+
+void PluginServer::refuseStrayConnections()
+{
+    // While a start waits, its own loop looks at the connections.
+    if (m_awaitedPid != 0)
+        return;
+    while (m_server->hasPendingConnections()) {
+        QLocalSocket *socket = m_server->nextPendingConnection();
+        qWarning() << "PluginServer: refused a connection from process" << LocalLink::peerProcessId(socket)
+                   << "outside a player start";
+        socket->abort();
+        socket->deleteLater();
+    }
+}
+
+void PluginServer::readPlayer(int nSessionID, QLocalSocket *socket)
+{
+    const QByteArray bytes = socket->readAll();
+    const auto it = m_links.find(nSessionID);
+    if (it == m_links.end() || it->second.socket != socket)
+        return;
+    LinkFrameDecoder &decoder = it->second.decoder;
+    decoder.append(bytes);
+
+    QList<QByteArray> messages;
+    LinkFrameDecoder::Event event;
+    while (decoder.next(&event)) {
+        switch (event.kind) {
+        case LinkFrameDecoder::Kind::Frame:
+            messages.append(event.payload);
+            break;
+        case LinkFrameDecoder::Kind::BadHeader:
+            qWarning() << "PluginServer: session" << nSessionID << "dropped a bad frame header"
+                       << event.header.toHex();
+            break;
+        case LinkFrameDecoder::Kind::Oversized:
+            qWarning() << "PluginServer: session" << nSessionID << "skips a frame of" << event.length
+                       << "bytes";
+            break;
+        }
+    }
+    // Emitted after reading, so a receiver that ends the session cannot pull
+    // the decoder from under the loop.
+    for (const QByteArray &msg : qAsConst(messages)) {
+        emit sendWebsocketMsgSig(msg, nSessionID);
+        emit sendMsg(msg, nSessionID);
+    }
+}
+
+void PluginServer::onRecvWebsocketMsg(QByteArray msg, int nSessionID)
+{
+    const auto it = m_links.find(nSessionID);
+    if (it == m_links.end() || !it->second.socket)
+        return;
+    if (quint32(msg.size()) > LinkFrame::kMaxPayload) {
+        qWarning() << "PluginServer: session" << nSessionID << "message of" << msg.size()
+                   << "bytes is too long";
+        return;
+    }
+    QLocalSocket *socket = it->second.socket;
+    socket->write(LinkFrame::encode(msg));
+    socket->flush();
+}
+
+void PluginServer::dropLink(int nSessionID)
+{
+    const auto it = m_links.find(nSessionID);
+    if (it == m_links.end())
+        return;
+    QPointer<QLocalSocket> socket = it->second.socket;
+    m_links.erase(it);
+    if (socket) {
+        socket->disconnect(this);
+        socket->disconnectFromServer();
+        socket->deleteLater();
+    }
+}
+
+void PluginServer::onDisconnectWebsocket(int nSessionID)
+{
+    dropLink(nSessionID);
+}
+
+void PluginServer::onClosePipe(int nSessionID)
+{
+    const auto players = findChildren<QProcess *>(processName(nSessionID), Qt::FindDirectChildrenOnly);
+    for (QProcess *player : players) {
+        ProcessControl::terminate(player);
+        player->deleteLater();
+    }
+    dropLink(nSessionID);
+}

@@ -1,0 +1,266 @@
+#include "WebSocketServerThread.h"
+
+#include "ClientRegistry.h"
+#include "ProcessControl.h"
+#include "SessionCipher.h"
+#include "common/Json.h"
+
+#include <QDebug>
+#include <QProcess>
+#include <QThread>
+#include <QWebSocket>
+#include <QWebSocketServer>
+
+namespace {
+
+WebSocketServerThread *g_instance = nullptr;
+
+} // namespace
+
+WebSocketServerThread *WebSocketServerThread::instance()
+{
+    if (!g_instance)
+        g_instance = new WebSocketServerThread;
+    return g_instance;
+}
+
+void WebSocketServerThread::releaseInstance()
+{
+    if (!g_instance)
+        return;
+    g_instance->stop();
+    delete g_instance;
+    g_instance = nullptr;
+}
+
+WebSocketServerThread::WebSocketServerThread(int firstPort, int lastPort)
+    : m_lastPort(lastPort)
+{
+    m_server = new QWebSocketServer(QStringLiteral("Quorvel"), QWebSocketServer::NonSecureMode, this);
+    if (!listenFromPort(firstPort))
+        return;
+    connect(m_server, &QWebSocketServer::newConnection, this, &WebSocketServerThread::onNewConnection);
+    m_thread = new QThread;
+    m_thread->setObjectName(QStringLiteral("WebSocketServer"));
+    moveToThread(m_thread);
+    m_thread->start(QThread::InheritPriority);
+}
+
+WebSocketServerThread::~WebSocketServerThread()
+{
+    stop();
+    delete m_thread;
+}
+
+int WebSocketServerThread::listenFromPort(int port)
+{
+    for (; port <= m_lastPort; ++port) {
+        if (m_server->listen(QHostAddress::LocalHost, quint16(port))) {
+            m_listeningPort = port;
+            ClientRegistry::instance()->setWebSocketPort(port);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+void WebSocketServerThread::stop()
+{
+    if (!m_thread || !m_thread->isRunning())
+        return;
+    QThread *owner = QThread::currentThread();
+    QMetaObject::invokeMethod(
+        this,
+        [this, owner] {
+            closeAll();
+            moveToThread(owner);
+        },
+        Qt::BlockingQueuedConnection);
+    m_thread->quit();
+    m_thread->wait();
+}
+
+void WebSocketServerThread::closeAll()
+{
+    m_server->close();
+    for (auto &entry : m_pageSockets) {
+        if (entry.second) {
+            entry.second->disconnect(this);
+            entry.second->abort();
+            delete entry.second.data();
+        }
+    }
+    m_pageSockets.clear();
+    for (auto &entry : m_loginInfos) {
+        if (entry.second)
+            entry.second->wipe();
+    }
+    m_loginInfos.clear();
+    for (auto &entry : m_browseProcesses)
+        ProcessControl::terminate(entry.second.process);
+    m_browseProcesses.clear();
+}
+
+std::shared_ptr<CUserLoginInfo> WebSocketServerThread::loginInfo(int nSessionID) const
+{
+    const auto it = m_loginInfos.find(nSessionID);
+    return it == m_loginInfos.end() ? nullptr : it->second;
+}
+
+void WebSocketServerThread::trackChooser(int nSessionID, QProcess *process)
+{
+    Chooser &chooser = m_browseProcesses[nSessionID];
+    chooser.process = process;
+    chooser.ended = false;
+}
+
+void WebSocketServerThread::onNewConnection()
+{
+    while (m_server->hasPendingConnections()) {
+        QWebSocket *socket = m_server->nextPendingConnection();
+        if (!socket)
+            return;
+        const int id = ClientRegistry::instance()->takeSessionId();
+        socket->setMaxAllowedIncomingMessageSize(quint64(kMaxPageMessage));
+        m_pageSockets[id] = socket;
+        connect(socket, &QWebSocket::disconnected, this, [this, id] { onSocketDisconnected(id); });
+        connect(socket, &QWebSocket::textMessageReceived, this,
+            [this, id](const QString &text) { onTextMessage(text, id); });
+        const auto name = m_windowNames.find(id);
+        const QString wndID = name == m_windowNames.end() ? QString() : name->second;
+        emit newConnectionSig(id, wndID);
+    }
+}
+
+void WebSocketServerThread::onTextMessage(const QString &text, int nSessionID)
+{
+    const std::shared_ptr<CUserLoginInfo> info = loginInfo(nSessionID);
+    if (info && info->m_bEncrypted) {
+        QByteArray plain;
+        DecryptOutcome outcome = DecryptOutcome::Failed;
+        decryptSessionMessage(text.toUtf8(), &plain, info->m_iv, info->m_key, &outcome);
+        if (outcome == DecryptOutcome::Failed) {
+            qWarning() << "WebSocketServerThread: session" << nSessionID
+                       << "dropped a message that does not decrypt";
+            return;
+        }
+        // Text that is no Base64 is a plain message and goes on as it is.
+        emit recvMsgSig(plain, nSessionID);
+        return;
+    }
+
+    Json::Value root;
+    if (!JsonUtil::parse(text, &root) || !root.isObject()) {
+        qWarning() << "WebSocketServerThread: session" << nSessionID
+                   << "dropped a message that is no JSON object";
+        return;
+    }
+    const Json::Value &mainType = JsonUtil::member(root, "MainType");
+    if (!mainType.isNull() && !JsonUtil::isIntLike(mainType)) {
+        qWarning() << "WebSocketServerThread: session" << nSessionID
+                   << "dropped a message with a mistyped MainType";
+        return;
+    }
+    if (!mainType.isNull() && mainType.asInt() == 201) {
+        onMainMsgDiyFirmware(text, nSessionID);
+        return;
+    }
+    emit recvMsgSig(text.toUtf8(), nSessionID);
+}
+
+void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
+{
+    const auto it = m_pageSockets.find(nSessionID);
+    if (it == m_pageSockets.end() || !it->second)
+        return;
+
+    // The player's session key reply: {"Msg":32, ..., "key":{"key":"...","iv":""}}.
+    if (msg.contains("\"key\"")) {
+        Json::Value root;
+        int type = 0;
+        std::string key;
+        if (JsonUtil::parse(msg.toStdString(), &root) && JsonUtil::readInt(root, "Msg", &type) && type == 32
+            && JsonUtil::readString(JsonUtil::member(root, "key"), "key", &key)) {
+            auto info = std::make_shared<CUserLoginInfo>();
+            info->setKey(QByteArray::fromStdString(key));
+            std::fill(key.begin(), key.end(), '\0');
+            auto &slot = m_loginInfos[nSessionID];
+            if (slot)
+                slot->wipe();
+            slot = info;
+            // The key reply itself travels in plain text.
+            it->second->sendTextMessage(QString::fromUtf8(msg));
+            return;
+        }
+    }
+
+    const std::shared_ptr<CUserLoginInfo> info = loginInfo(nSessionID);
+    if (info && info->m_bEncrypted) {
+        QByteArray cipher;
+        if (encryptSessionMessage(msg, &cipher, info->m_iv, info->m_key) != kCipherOk) {
+            // Never plain text on a keyed session.
+            qWarning() << "WebSocketServerThread: session" << nSessionID
+                       << "dropped a message that does not encrypt";
+            return;
+        }
+        it->second->sendTextMessage(QString::fromLatin1(cipher));
+        it->second->flush();
+        return;
+    }
+    it->second->sendTextMessage(QString::fromUtf8(msg));
+    // Out now rather than on the next turn of the event loop.
+    it->second->flush();
+}
+
+void WebSocketServerThread::sendToPage(int nSessionID, const QByteArray &text)
+{
+    const auto it = m_pageSockets.find(nSessionID);
+    if (it != m_pageSockets.end() && it->second)
+        it->second->sendTextMessage(QString::fromUtf8(text));
+}
+
+void WebSocketServerThread::onSocketDisconnected(int nSessionID)
+{
+    const auto it = m_pageSockets.find(nSessionID);
+    if (it != m_pageSockets.end() && it->second) {
+        // The firmware customiser's record and folders of the session go here.
+        QWebSocket *socket = it->second;
+        socket->disconnect(this);
+        socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+        socket->deleteLater();
+        m_pageSockets.erase(it);
+        emit disconnectWebsocketSig(nSessionID);
+    } else if (it != m_pageSockets.end()) {
+        m_pageSockets.erase(it);
+    }
+
+    const auto info = m_loginInfos.find(nSessionID);
+    if (info != m_loginInfos.end()) {
+        if (info->second)
+            info->second->wipe();
+        m_loginInfos.erase(info);
+    }
+
+    const auto chooser = m_browseProcesses.find(nSessionID);
+    if (chooser != m_browseProcesses.end() && !chooser->second.ended) {
+        if (ProcessControl::terminate(chooser->second.process))
+            chooser->second.ended = true;
+    }
+}
+
+void WebSocketServerThread::onCloseWebSocket(int nSessionID)
+{
+    const auto it = m_pageSockets.find(nSessionID);
+    if (it == m_pageSockets.end() || !it->second)
+        return;
+    QWebSocket *socket = it->second;
+    socket->disconnect(this);
+    socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+    socket->deleteLater();
+    m_pageSockets.erase(it);
+}
+
+void WebSocketServerThread::onEmbedBrwoseWndID(QString strWndName)
+{
+    m_windowNames[ClientRegistry::instance()->nextSessionId()] = strWndName;
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "UserLoginInfo.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <map>
+#include <memory>
+
+class QProcess;
+class QThread;
+class QWebSocket;
+class QWebSocketServer;
+
+// The service's WebSocket front end for pages: a Qt WebSocket server on the
+// loopback address, on the first free port of its range, running in a thread
+// of its own. Every accepted page is a session with an id from the shared
+// counter; its text goes to the session's player, the player's messages come
+// back, encrypted once the session has a key. MainType 201 (firmware
+// customising) is answered here instead of being relayed.
+class WebSocketServerThread : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kFirstPort = 54466;
+    static constexpr int kLastPort = 54475;
+    // Largest page message accepted; longer ones close the connection.
+    static constexpr qint64 kMaxPageMessage = 32 * 1024 * 1024;
+
+    static WebSocketServerThread *instance();
+    static void releaseInstance();
+
+    // Listens on the first free port of firstPort..lastPort and, when that
+    // works, moves itself to its own thread. Check isListening() afterwards:
+    // with no free port the object is inert.
+    explicit WebSocketServerThread(int firstPort = kFirstPort, int lastPort = kLastPort);
+    ~WebSocketServerThread() override;
+
+    bool isListening() const { return m_listeningPort != 0; }
+    int port() const { return m_listeningPort; }
+
+    // Tries `port` and each port above it up to the last of the range; 1 on
+    // success (the registry learns the port), 0 when none is free.
+    int listenFromPort(int port);
+
+    // Closes every session and ends the thread; called from the thread that
+    // created the object, before deleting it.
+    void stop();
+
+    // The rest is for the server's own thread only.
+    // The key record of a session, null when it has none.
+    std::shared_ptr<CUserLoginInfo> loginInfo(int nSessionID) const;
+    int sessionCount() const { return int(m_pageSockets.size()); }
+    // Remembers the file-chooser process of a session; it is ended when the
+    // page leaves.
+    void trackChooser(int nSessionID, QProcess *process);
+
+signals:
+    // A page message for the session's player.
+    void recvMsgSig(QByteArray msg, int nSessionID);
+    void disconnectWebsocketSig(int nSessionID);
+    void newConnectionSig(int nSessionID, QString WndID);
+
+public slots:
+    void onNewConnection();
+    // A player message; forwarded only when this server holds the session.
+    void onSendMsg(QByteArray msg, int nSessionID);
+    void onCloseWebSocket(int nSessionID);
+    // The browser window handle text for the next session accepted.
+    void onEmbedBrwoseWndID(QString strWndName);
+
+private:
+    void onTextMessage(const QString &text, int nSessionID);
+    void onSocketDisconnected(int nSessionID);
+    void onMainMsgDiyFirmware(const QString &msg, int nSessionID);
+    void sendToPage(int nSessionID, const QByteArray &text);
+    void closeAll();
+
+    QWebSocketServer *m_server = nullptr;
+    QThread *m_thread = nullptr;
+    int m_lastPort;
+    int m_listeningPort = 0;
+    std::map<int, QPointer<QWebSocket>> m_pageSockets;
+    std::map<int, QString> m_windowNames;
+    struct Chooser
+    {
+        QPointer<QProcess> process;
+        bool ended = false; // ended because the page left: its answer is not sent
+    };
+    // The session's most recent file chooser.
+    std::map<int, Chooser> m_browseProcesses;
+    std::map<int, std::shared_ptr<CUserLoginInfo>> m_loginInfos;
+};

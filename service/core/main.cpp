@@ -1,0 +1,96 @@
+// QuorvelTool: the desktop service. One copy runs per user; it accepts page
+// sessions, starts one player per session and relays their messages.
+
+#include "ClientRegistry.h"
+#include "InstanceGuard.h"
+#include "PluginServer.h"
+#include "ServiceLog.h"
+#include "WebSocketServerThread.h"
+#include "common/NumericLocale.h"
+#include "common/ProgramDir.h"
+
+#include <QApplication>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <functional>
+
+Q_DECLARE_METATYPE(std::function<void(void)>)
+
+namespace {
+
+// The service draws nothing; without a display it still runs.
+void chooseDisplayPlatform()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
+        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+int startFailure(const QString &text)
+{
+    std::fprintf(stderr, "QuorvelTool: %s\n", qPrintable(text));
+    std::fflush(stderr);
+    ServiceLog::instance()->write(ServiceLog::Error, QStringLiteral("main"), text, ServiceLog::Quorvat);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    chooseDisplayPlatform();
+    QApplication app(argc, argv);
+    useCNumericLocale();
+
+    // A second copy under the same name exits at once, creating nothing.
+    const QString baseName = QFileInfo(ProgramDir::executablePath()).fileName();
+    InstanceGuard guard(baseName);
+    if (!guard.tryAcquire()) {
+        if (!guard.errorText().isEmpty())
+            std::fprintf(stderr, "QuorvelTool: %s\n", qPrintable(guard.errorText()));
+        return 0;
+    }
+
+    const QString appDir = ProgramDir::folder();
+    ServiceLog::instance()->init(appDir + QStringLiteral("/Log"), ServiceLog::KeepMonth);
+
+    // The long-lived parts, in this order: player launcher, WebSocket server,
+    // raw socket server, firmware customiser.
+    PluginServer *pluginServer = PluginServer::instance();
+    if (!pluginServer->isListening())
+        return startFailure(QStringLiteral("create plugin server fail: %1").arg(pluginServer->listenError()));
+    WebSocketServerThread *webSocketServer = WebSocketServerThread::instance();
+    if (!webSocketServer->isListening()) {
+        PluginServer::releaseInstance();
+        return startFailure(QStringLiteral("create websocket server fail"));
+    }
+    // The raw socket server and the firmware customiser are created here.
+
+    qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
+
+    // Every connection exists before any front end can accept a page, so no
+    // session can lose its player to a signal sent too early.
+    QObject::connect(
+        webSocketServer, &WebSocketServerThread::recvMsgSig, pluginServer, &PluginServer::onRecvWebsocketMsg);
+    QObject::connect(webSocketServer, &WebSocketServerThread::disconnectWebsocketSig, pluginServer,
+        &PluginServer::onDisconnectWebsocket);
+    QObject::connect(webSocketServer, &WebSocketServerThread::newConnectionSig, pluginServer,
+        &PluginServer::onNewConnection);
+    // The raw socket server's six connections follow here (new session, end of
+    // session, page message blocking queued, player messages, window handle).
+    QObject::connect(
+        pluginServer, &PluginServer::sendWebsocketMsgSig, webSocketServer, &WebSocketServerThread::onSendMsg);
+    // Only now, with all connections made, does the raw socket server's thread start.
+
+    std::printf("QuorvelTool listening: ws://127.0.0.1:%d (player link %s)\n",
+        ClientRegistry::instance()->webSocketPort(), qPrintable(pluginServer->serverPath()));
+    std::fflush(stdout);
+
+    const int result = app.exec();
+
+    // The firmware customiser is released here.
+    WebSocketServerThread::releaseInstance();
+    PluginServer::releaseInstance();
+    return result;
+}

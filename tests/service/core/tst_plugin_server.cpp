@@ -1,0 +1,331 @@
+#include "PluginServer.h"
+#include "ServiceTestSupport.h"
+#include "SystemArch.h"
+
+#include <QLocalSocket>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+using namespace ServiceTest;
+
+namespace {
+
+QJsonObject messageAt(const QSignalSpy &spy, int index)
+{
+    return parseObject(QString::fromUtf8(spy.at(index).at(0).toByteArray()));
+}
+
+} // namespace
+
+class TestPluginServer : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_appDir;
+    QString m_events;
+
+    std::unique_ptr<PluginServer> makeServer()
+    {
+        auto server = std::make_unique<PluginServer>(m_appDir, QStringLiteral("tst_plugin_server"));
+        server->setConnectTimeout(15000);
+        return server;
+    }
+    void setMode(const char *mode) { qputenv("QV_DOUBLE_MODE", mode); }
+
+    // Starts the double for `session` and waits until its link exists.
+    bool startSession(PluginServer &server, int session, const QString &wnd = QString())
+    {
+        server.onNewConnection(session, wnd);
+        return server.hasPlayerLink(session);
+    }
+
+    QJsonObject ask(PluginServer &server, int session, const QByteArray &request)
+    {
+        QSignalSpy spy(&server, &PluginServer::sendWebsocketMsgSig);
+        server.onRecvWebsocketMsg(request, session);
+        if (!spy.wait(10000))
+            return QJsonObject();
+        return messageAt(spy, 0);
+    }
+
+    qint64 lastStartedPid()
+    {
+        const QStringList starts = eventFiles(m_events, QStringLiteral("start"));
+        qint64 newest = 0;
+        QDateTime newestTime;
+        for (const QString &file : starts) {
+            const QDateTime t = QFileInfo(file).lastModified();
+            if (newest == 0 || t > newestTime) {
+                newest = pidOfEventFile(file);
+                newestTime = t;
+            }
+        }
+        return newest;
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_appDir = m_dir->path() + "/app";
+        m_events = m_dir->path() + "/events";
+        QDir().mkpath(m_events);
+        QVERIFY(installPlayer(m_appDir, doubleScript()));
+        qputenv("QV_DOUBLE_LOG", m_events.toLocal8Bit());
+        setMode("echo");
+        SystemArch::clearForce();
+    }
+    void cleanup()
+    {
+        SystemArch::clearForce();
+        m_dir.reset();
+    }
+
+    void socketIsPrivate()
+    {
+        auto server = makeServer();
+        QVERIFY2(server->isListening(), qPrintable(server->listenError()));
+        QVERIFY(server->serverPath().startsWith(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/"));
+        struct stat st;
+        QCOMPARE(::stat(QFile::encodeName(server->serverPath()).constData(), &st), 0);
+        QVERIFY(S_ISSOCK(st.st_mode));
+        QCOMPARE(int(st.st_mode & 077), 0);
+        QCOMPARE(::stat(QFile::encodeName(QFileInfo(server->serverPath()).path()).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 077), 0);
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<bool>("is64");
+        QTest::addColumn<QString>("wnd");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("program");
+        QTest::newRow("64-bit") << true << "0x00012ab0"
+                                << "/x64"
+                                << "/x64/Tevora_x64";
+        QTest::newRow("32-bit") << false << "0x00012ab0"
+                                << ""
+                                << "/Tevora_x86";
+        QTest::newRow("no window: fourth argument empty") << true << ""
+                                                          << "/x64"
+                                                          << "/x64/Tevora_x64";
+    }
+    void commandLine()
+    {
+        QFETCH(bool, is64);
+        QFETCH(QString, wnd);
+        QFETCH(QString, folder);
+        QFETCH(QString, program);
+        SystemArch::force(is64);
+        auto server = makeServer();
+        QCOMPARE(server->playerDir(), m_appDir + folder);
+        QCOMPARE(server->playerExe(), m_appDir + program);
+        QVERIFY(startSession(*server, 7, wnd));
+
+        const QJsonObject reply = ask(*server, 7, "{\"MainType\":9100,\"MsgID\":1}");
+        const QStringList argv = reply.value("Argv").toVariant().toStringList();
+        QCOMPARE(argv, (QStringList { "7", server->serverPath(), m_appDir + folder, wnd }));
+        QCOMPARE(
+            QDir(reply.value("Cwd").toString()).canonicalPath(), QDir(m_appDir + folder).canonicalPath());
+        QVERIFY(server->playerProcess(7));
+        QCOMPARE(server->playerProcess(7)->objectName(), QStringLiteral("Tevora_7"));
+    }
+
+    void relaysBothWays()
+    {
+        auto server = makeServer();
+        QVERIFY(startSession(*server, 3));
+        QSignalSpy toPage(server.get(), &PluginServer::sendWebsocketMsgSig);
+        QSignalSpy toRaw(server.get(), &PluginServer::sendMsg);
+        const QString text
+            = QString::fromUtf8("{\"MainType\":77,\"SubType\":2,\"MsgID\":\"m\",\"Name\":\"caf\xc3\xa9\"}");
+        server->onRecvWebsocketMsg(text.toUtf8(), 3);
+        server->onRecvWebsocketMsg("{\"MainType\":9105,\"Count\":3}", 3);
+        QTRY_COMPARE_WITH_TIMEOUT(toPage.count(), 4, 10000);
+        QCOMPARE(toRaw.count(), 4);
+        const QJsonObject first = messageAt(toPage, 0);
+        QCOMPARE(first.value("Ret").toInt(), 1020);
+        QCOMPARE(first.value("Echo").toString(), text);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(messageAt(toPage, i + 1).value("Seq").toInt(), i);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(toPage.at(i).at(1).toInt(), 3);
+            QCOMPARE(toRaw.at(i), toPage.at(i));
+        }
+        // Messages for a session without a player go nowhere.
+        server->onRecvWebsocketMsg("{\"MainType\":77}", 99);
+    }
+
+    void frameReader_data()
+    {
+        QTest::addColumn<int>("mainType");
+        QTest::addColumn<int>("messages");
+        QTest::newRow("bad header costs 8 bytes") << 9102 << 1;
+        QTest::newRow("frame in three pieces") << 9103 << 1;
+        QTest::newRow("two frames in one read") << 9104 << 2;
+    }
+    void frameReader()
+    {
+        QFETCH(int, mainType);
+        QFETCH(int, messages);
+        auto server = makeServer();
+        QVERIFY(startSession(*server, 4));
+        QSignalSpy spy(server.get(), &PluginServer::sendWebsocketMsgSig);
+        server->onRecvWebsocketMsg(QStringLiteral("{\"MainType\":%1}").arg(mainType).toUtf8(), 4);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), messages, 10000);
+        // A marker request proves that nothing else was on its way.
+        server->onRecvWebsocketMsg("{\"MainType\":55,\"MsgID\":\"end\"}", 4);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), messages + 1, 10000);
+        for (int i = 0; i < messages; ++i) {
+            const QJsonObject m = messageAt(spy, i);
+            QCOMPARE(m.value("Msg").toInt(), mainType);
+            if (messages > 1)
+                QCOMPARE(m.value("Seq").toInt(), i + 1);
+        }
+        QCOMPARE(messageAt(spy, messages).value("MsgID").toString(), QStringLiteral("end"));
+    }
+
+    void largeMessages()
+    {
+        auto server = makeServer();
+        QVERIFY(startSession(*server, 5));
+        const QJsonObject reply = ask(*server, 5, "{\"MainType\":9101,\"Size\":3000000}");
+        QCOMPARE(reply.value("Data").toString().size(), 3000000);
+    }
+
+    // Only the started player may become the session's link.
+    void refusesImpostor()
+    {
+        setMode("impostor");
+        auto server = makeServer();
+        QSignalSpy spy(server.get(), &PluginServer::sendWebsocketMsgSig);
+        QVERIFY(startSession(*server, 6));
+        const qint64 playerPid = server->playerProcess(6)->processId();
+        const QJsonObject reply = ask(*server, 6, "{\"MainType\":9100}");
+        QCOMPARE(qint64(reply.value("Pid").toDouble()), playerPid);
+        QTRY_VERIFY_WITH_TIMEOUT(!eventFiles(m_events, "impostor").isEmpty(), 15000);
+        QCOMPARE(readJsonFile(eventFiles(m_events, "impostor").first()).value("outcome").toString(),
+            QStringLiteral("closed"));
+        for (const auto &args : qAsConst(spy))
+            QVERIFY(!args.at(0).toByteArray().contains("Impostor"));
+    }
+
+    void refusesConnectionOutsideStart()
+    {
+        auto server = makeServer();
+        QLocalSocket stray;
+        stray.connectToServer(server->serverPath());
+        QVERIFY(stray.waitForConnected(5000));
+        QSignalSpy closed(&stray, &QLocalSocket::disconnected);
+        QVERIFY(closed.wait(5000));
+    }
+
+    void silentPlayerIsKilled()
+    {
+        setMode("silent");
+        auto server = makeServer();
+        server->setConnectTimeout(700);
+        QElapsedTimer t;
+        t.start();
+        server->onNewConnection(8, QString());
+        QVERIFY(t.elapsed() < 10000);
+        QVERIFY(!server->hasPlayerLink(8));
+        QTRY_VERIFY_WITH_TIMEOUT(lastStartedPid() != 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!processAlive(lastStartedPid()), 5000);
+        QTRY_VERIFY(!server->playerProcess(8));
+        // Messages for the session are dropped.
+        server->onRecvWebsocketMsg("{\"MainType\":1}", 8);
+    }
+
+    void missingPlayer()
+    {
+        QFile::remove(m_appDir + "/x64/Tevora_x64");
+        SystemArch::force(true);
+        auto server = makeServer();
+        QElapsedTimer t;
+        t.start();
+        server->onNewConnection(9, QString());
+        QVERIFY(t.elapsed() < 10000);
+        QVERIFY(!server->hasPlayerLink(9));
+    }
+
+    void chattyPlayerIsNotBlocked()
+    {
+        setMode("flood");
+        auto server = makeServer();
+        QVERIFY(startSession(*server, 10));
+        QCOMPARE(ask(*server, 10, "{\"MainType\":3}").value("Ret").toInt(), 1020);
+    }
+
+    void pageLeavesPlayerQuits()
+    {
+        auto server = makeServer();
+        QVERIFY(startSession(*server, 11));
+        const qint64 pid = server->playerProcess(11)->processId();
+        server->onDisconnectWebsocket(11);
+        QVERIFY(!server->hasPlayerLink(11));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("%1/%2.quit").arg(m_events).arg(pid)), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!server->playerProcess(11), 10000);
+        QTRY_VERIFY(!processAlive(pid));
+    }
+
+    void closePipeKillsPlayer()
+    {
+        auto server = makeServer();
+        QVERIFY(startSession(*server, 12));
+        const qint64 pid = server->playerProcess(12)->processId();
+        server->onClosePipe(12);
+        QVERIFY(!server->hasPlayerLink(12));
+        QVERIFY(!processAlive(pid));
+        QVERIFY(!QFile::exists(QStringLiteral("%1/%2.quit").arg(m_events).arg(pid)));
+    }
+
+    void killedPlayerLeavesServiceWorking()
+    {
+        auto server = makeServer();
+        QVERIFY(startSession(*server, 13));
+        const qint64 pid = server->playerProcess(13)->processId();
+        QCOMPARE(::kill(pid_t(pid), SIGKILL), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!server->playerProcess(13), 10000);
+        QTRY_VERIFY(server->findChildren<QProcess *>("Tevora_13").isEmpty());
+        server->onRecvWebsocketMsg("{\"MainType\":1}", 13);
+        server->onDisconnectWebsocket(13);
+        QVERIFY(startSession(*server, 14));
+        QCOMPARE(ask(*server, 14, "{\"MainType\":3}").value("Ret").toInt(), 1020);
+    }
+
+    void destructionEndsPlayers()
+    {
+        auto server = makeServer();
+        QVERIFY(startSession(*server, 15));
+        QVERIFY(startSession(*server, 16));
+        const qint64 a = server->playerProcess(15)->processId();
+        const qint64 b = server->playerProcess(16)->processId();
+        server.reset();
+        QVERIFY(!processAlive(a));
+        QVERIFY(!processAlive(b));
+    }
+
+    void resetDirectories()
+    {
+        const QString source = m_dir->path() + "/src";
+        const QString dest = m_dir->path() + "/dst";
+        QVERIFY(!PluginServer::resetDirectories(source, dest));
+        QVERIFY(!QFileInfo::exists(dest));
+        QDir().mkpath(source + "/a");
+        QDir().mkpath(dest + "/old");
+        QVERIFY(PluginServer::resetDirectories(source, dest));
+        QVERIFY(!QFileInfo::exists(source));
+        QVERIFY(QFileInfo(dest).isDir());
+        QVERIFY(QDir(dest).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPluginServer)
+#include "tst_plugin_server.moc"
