@@ -151,12 +151,6 @@ void CPlayWindowManage::SplitWindow(int nCount)
         break;
     }
     }
-    // Equal cells, also in the rows and columns that only spanning windows
-    // occupy.
-    for (int r = 0; r < m_pGrid->rowCount(); ++r)
-        m_pGrid->setRowStretch(r, 1);
-    for (int c = 0; c < m_pGrid->columnCount(); ++c)
-        m_pGrid->setColumnStretch(c, 1);
 
     for (int i = 0; i < kMaxWnd; ++i)
         m_wnds[i]->setVisible(i < nCount);

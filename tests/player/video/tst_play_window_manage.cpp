@@ -560,6 +560,15 @@ private slots:
         f.grid->setPreviewStatus(0, true);
         CVideoFrame *frame = f.frame(0);
         QTRY_COMPARE(frame->size(), QSize(400, 300));
+        // A first drag leaves the (hidden) rectangle in the surface before
+        // the play library adds its render widget at the next stream start.
+        QSignalSpy rect(f.grid->GetWnd(0), &CVideoWnd::sig_RectanglePoint);
+        QTest::mousePress(frame, Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseMove(frame, QPoint(100, 100));
+        QTRY_VERIFY(!rect.isEmpty());
+        QTest::mouseRelease(frame, Qt::LeftButton, {}, QPoint(100, 100));
+        QVERIFY(frame->findChild<QRubberBand *>());
+
         auto *render = new QWidget(frame);
         render->setAutoFillBackground(true);
         QPalette palette = render->palette();
@@ -569,8 +578,8 @@ private slots:
 
         QTest::mousePress(frame, Qt::LeftButton, {}, QPoint(50, 40));
         QTest::mouseMove(frame, QPoint(250, 200));
-        QRubberBand *band = nullptr;
-        QTRY_VERIFY((band = frame->findChild<QRubberBand *>()) && band->isVisible());
+        QRubberBand *band = frame->findChild<QRubberBand *>();
+        QTRY_VERIFY(band->isVisible());
         QCOMPARE(band->geometry(), QRect(QPoint(50, 40), QPoint(250, 200)));
 
         const QImage image = frame->grab().toImage();
