@@ -48,7 +48,8 @@ CPlayWindowManage::CPlayWindowManage(QWidget *parent)
         connect(wnd, &CVideoWnd::sig_RectanglePoint, this, &CPlayWindowManage::onRectanglePoint);
         connect(wnd, &CVideoWnd::quitDigitalZoom, this, &CPlayWindowManage::quitDigitalZoom);
         connect(wnd, &CVideoWnd::quitPTZElect, this, &CPlayWindowManage::quitPTZElect);
-        connect(wnd, &CVideoWnd::sig_SetScaleTwoLensTimes, this, &CPlayWindowManage::sig_SetScaleTwoLensTimes);
+        connect(
+            wnd, &CVideoWnd::sig_SetScaleTwoLensTimes, this, &CPlayWindowManage::sig_SetScaleTwoLensTimes);
         m_wnds[i] = wnd;
     }
 }
@@ -372,8 +373,8 @@ void CPlayWindowManage::onSelectRegion(QVariant hwnd, QPoint start, QPoint end)
         right = kVirtualSize;
         bottom = kVirtualSize;
     }
-    const QPoint topLeft{int(left), int(top)};
-    const QPoint bottomRight{int(right), int(bottom)};
+    const QPoint topLeft { int(left), int(top) };
+    const QPoint bottomRight { int(right), int(bottom) };
     wnd->SetZoomRegion(QRect(topLeft, bottomRight));
     emit DigitalZoomSig(topLeft, bottomRight, m_nCurWndIndex);
 }

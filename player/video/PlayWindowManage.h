@@ -93,7 +93,7 @@ private:
     void NewGrid();
     void Place(int nWnd, int nRow, int nCol, int nRowSpan = 1, int nColSpan = 1);
 
-    std::array<CVideoWnd *, kMaxWnd> m_wnds{};
+    std::array<CVideoWnd *, kMaxWnd> m_wnds {};
     QFrame *m_pVideoFrame = nullptr;
     QGridLayout *m_pGrid = nullptr;
     int m_nCurWndIndex = 0;

@@ -57,10 +57,10 @@ CScaleSlider::CScaleSlider(QWidget *parent, int nWndNo, float fMaxTimes)
     m_pLabel->show();
 
     LightWeightLog::instance()->PrintLog(QStringLiteral("CScaleSlider::CScaleSlider"),
-                                         QStringLiteral("CScaleSlider m_fMaxTimes=%1 m_iMaxTimes=%2")
-                                             .arg(double(m_fMaxTimes))
-                                             .arg(m_iMaxTimes),
-                                         LightWeightLog::Normal);
+        QStringLiteral("CScaleSlider m_fMaxTimes=%1 m_iMaxTimes=%2")
+            .arg(double(m_fMaxTimes))
+            .arg(m_iMaxTimes),
+        LightWeightLog::Normal);
 }
 
 void CScaleSlider::SetMaxTimes(float fMaxTimes)

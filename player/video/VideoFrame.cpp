@@ -39,7 +39,7 @@ void CVideoFrame::setPTZElectStatus(bool bElect)
 {
     m_bElect = bElect;
     LightWeightLog::instance()->PrintLog(QStringLiteral("CVideoFrame::setPTZElectStatus"),
-                                         QStringLiteral("m_bElect = %1").arg(m_bElect), LightWeightLog::Normal);
+        QStringLiteral("m_bElect = %1").arg(m_bElect), LightWeightLog::Normal);
 }
 
 void CVideoFrame::StopDragTimer()
@@ -124,12 +124,12 @@ void CVideoFrame::mouseReleaseEvent(QMouseEvent *event)
         || std::abs(m_curPoint.y() - m_startPoint.y()) < kMinDragPixels;
     if (m_bPreview && !bTooSmall) {
         LightWeightLog::instance()->PrintLog(QStringLiteral("CVideoFrame::mouseReleaseEvent"),
-                                             QStringLiteral("draw region start.x=%1 end.x=%2 start.y=%3 end.y=%4")
-                                                 .arg(m_startPoint.x())
-                                                 .arg(m_curPoint.x())
-                                                 .arg(m_startPoint.y())
-                                                 .arg(m_curPoint.y()),
-                                             LightWeightLog::Normal);
+            QStringLiteral("draw region start.x=%1 end.x=%2 start.y=%3 end.y=%4")
+                .arg(m_startPoint.x())
+                .arg(m_curPoint.x())
+                .arg(m_startPoint.y())
+                .arg(m_curPoint.y()),
+            LightWeightLog::Normal);
         emit sig_selectRegion(HandleVariant(), m_startPoint, m_curPoint);
     }
     // The selection rectangle stays on screen until it is told that the drag

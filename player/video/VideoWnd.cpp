@@ -148,7 +148,7 @@ void CVideoWnd::ShowScaleSlider(bool bShow, float fMaxTimes)
         m_pScaleSlider = new CScaleSlider(this, m_nIndex, m_fMaxTimes);
         m_pScaleSlider->installEventFilter(this);
         connect(m_pScaleSlider, &CScaleSlider::sig_SetScaleTwoLensTimes, this,
-                &CVideoWnd::sig_SetScaleTwoLensTimes);
+            &CVideoWnd::sig_SetScaleTwoLensTimes);
     } else if (m_pScaleSlider && bValidMax && fMaxTimes != m_fMaxTimes) {
         // Another camera in this window may zoom further or less far.
         m_fMaxTimes = fMaxTimes;
@@ -201,9 +201,8 @@ bool CVideoWnd::SliderEvent(QEvent *event)
         auto *mouse = static_cast<QMouseEvent *>(event);
         if (mouse->button() == Qt::LeftButton) {
             m_pScaleSlider->setSliderDown(true);
-            m_pScaleSlider->setValue(QStyle::sliderValueFromPosition(
-                m_pScaleSlider->minimum(), m_pScaleSlider->maximum(), mouse->pos().x(), m_pScaleSlider->width(),
-                false));
+            m_pScaleSlider->setValue(QStyle::sliderValueFromPosition(m_pScaleSlider->minimum(),
+                m_pScaleSlider->maximum(), mouse->pos().x(), m_pScaleSlider->width(), false));
         }
         break;
     }

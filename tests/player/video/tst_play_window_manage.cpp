@@ -33,7 +33,8 @@ QVector<QRect> squareCells(int n, int columns)
 }
 
 // The grid inside a top-level window of a fixed size, shown and exposed.
-struct Fixture {
+struct Fixture
+{
     explicit Fixture(QSize size = QSize(640, 480), QSize topSize = QSize())
     {
         top.resize(topSize.isValid() ? topSize : size);
@@ -109,23 +110,24 @@ private slots:
         QTest::newRow("3: one column") << 3 << squareCells(3, 1) << 3 << 1;
         QTest::newRow("4") << 4 << squareCells(4, 2) << 2 << 2;
         QTest::newRow("5: window 0 under a row of four")
-            << 5 << QVector<QRect>{cell(1, 0, 1, 4), cell(0, 0), cell(0, 1), cell(0, 2), cell(0, 3)} << 2 << 4;
+            << 5 << QVector<QRect> { cell(1, 0, 1, 4), cell(0, 0), cell(0, 1), cell(0, 2), cell(0, 3) } << 2
+            << 4;
         QTest::newRow("6") << 6
-                           << QVector<QRect>{cell(0, 0, 2, 2), cell(0, 2), cell(1, 2), cell(2, 0), cell(2, 1),
-                                             cell(2, 2)}
+                           << QVector<QRect> { cell(0, 0, 2, 2), cell(0, 2), cell(1, 2), cell(2, 0),
+                                  cell(2, 1), cell(2, 2) }
                            << 3 << 3;
         QTest::newRow("8") << 8
-                           << QVector<QRect>{cell(0, 0, 3, 3), cell(0, 3), cell(1, 3), cell(2, 3), cell(3, 0),
-                                             cell(3, 1), cell(3, 2), cell(3, 3)}
+                           << QVector<QRect> { cell(0, 0, 3, 3), cell(0, 3), cell(1, 3), cell(2, 3),
+                                  cell(3, 0), cell(3, 1), cell(3, 2), cell(3, 3) }
                            << 4 << 4;
         QTest::newRow("9") << 9 << squareCells(9, 3) << 3 << 3;
         QTest::newRow("10: three columns, four rows") << 10 << squareCells(10, 3) << 4 << 3;
         QTest::newRow("13") << 13
-                            << QVector<QRect>{cell(1, 1, 2, 2), cell(0, 0), cell(0, 1), cell(0, 2), cell(0, 3),
-                                              cell(1, 0), cell(1, 3), cell(2, 0), cell(2, 3), cell(3, 0),
-                                              cell(3, 1), cell(3, 2), cell(3, 3)}
+                            << QVector<QRect> { cell(1, 1, 2, 2), cell(0, 0), cell(0, 1), cell(0, 2),
+                                   cell(0, 3), cell(1, 0), cell(1, 3), cell(2, 0), cell(2, 3), cell(3, 0),
+                                   cell(3, 1), cell(3, 2), cell(3, 3) }
                             << 4 << 4;
-        QVector<QRect> twenty{cell(0, 0, 3, 3), cell(0, 3, 3, 3)};
+        QVector<QRect> twenty { cell(0, 0, 3, 3), cell(0, 3, 3, 3) };
         for (int row = 3; row <= 5; ++row)
             for (int col = 0; col < 6; ++col)
                 twenty << cell(row, col);
@@ -152,7 +154,7 @@ private slots:
 
         QCOMPARE(f.grid->GetSplitCount(), count);
         QCOMPARE(f.grid->GetWindowMode(),
-                 count == 1 ? CPlayWindowManage::kModeSingle : CPlayWindowManage::kModeMulti);
+            count == 1 ? CPlayWindowManage::kModeSingle : CPlayWindowManage::kModeMulti);
         QCOMPARE(f.grid->GetCurWndIndex(), 0);
         QCOMPARE(f.layout()->rowCount(), rows);
         QCOMPARE(f.layout()->columnCount(), columns);
@@ -175,20 +177,20 @@ private slots:
 
             // Every cell is the same size, spanning windows cover their cells.
             const QRect want(col * area.width() / columns, row * area.height() / rows,
-                             colSpan * area.width() / columns, rowSpan * area.height() / rows);
-            QTRY_VERIFY2(qAbs(wnd->geometry().x() - want.x()) <= 2 && qAbs(wnd->geometry().y() - want.y()) <= 2
-                             && qAbs(wnd->width() - want.width()) <= 2
-                             && qAbs(wnd->height() - want.height()) <= 2,
-                         qPrintable(QStringLiteral("window %1 at %2,%3 %4x%5, expected %6,%7 %8x%9")
-                                        .arg(i)
-                                        .arg(wnd->geometry().x())
-                                        .arg(wnd->geometry().y())
-                                        .arg(wnd->width())
-                                        .arg(wnd->height())
-                                        .arg(want.x())
-                                        .arg(want.y())
-                                        .arg(want.width())
-                                        .arg(want.height())));
+                colSpan * area.width() / columns, rowSpan * area.height() / rows);
+            QTRY_VERIFY2(qAbs(wnd->geometry().x() - want.x()) <= 2
+                    && qAbs(wnd->geometry().y() - want.y()) <= 2 && qAbs(wnd->width() - want.width()) <= 2
+                    && qAbs(wnd->height() - want.height()) <= 2,
+                qPrintable(QStringLiteral("window %1 at %2,%3 %4x%5, expected %6,%7 %8x%9")
+                               .arg(i)
+                               .arg(wnd->geometry().x())
+                               .arg(wnd->geometry().y())
+                               .arg(wnd->width())
+                               .arg(wnd->height())
+                               .arg(want.x())
+                               .arg(want.y())
+                               .arg(want.width())
+                               .arg(want.height())));
         }
         QCOMPARE(visibleCount(*f.grid), count);
     }
@@ -215,7 +217,7 @@ private slots:
         QCOMPARE(f.grid->GetSplitCount(), shown);
         QCOMPARE(visibleCount(*f.grid), shown);
         QCOMPARE(f.grid->GetWindowMode(),
-                 shown == 1 ? CPlayWindowManage::kModeSingle : CPlayWindowManage::kModeMulti);
+            shown == 1 ? CPlayWindowManage::kModeSingle : CPlayWindowManage::kModeMulti);
     }
 
     // A 64-window split after a one-window split is a multi-window layout:
@@ -307,7 +309,7 @@ private slots:
     void enlargeAndRestore_data()
     {
         QTest::addColumn<int>("count");
-        for (int n : {2, 3, 4, 5, 6, 8, 9, 10, 13, 16, 20, 25, 36, 64})
+        for (int n : { 2, 3, 4, 5, 6, 8, 9, 10, 13, 16, 20, 25, 36, 64 })
             QTest::newRow(qPrintable(QString::number(n))) << n;
     }
     void enlargeAndRestore()
@@ -318,7 +320,8 @@ private slots:
         f.grid->SplitWindow(count);
         const int target = count - 1;
         int row, col, rowSpan, colSpan;
-        f.layout()->getItemPosition(f.layout()->indexOf(f.grid->GetWnd(target)), &row, &col, &rowSpan, &colSpan);
+        f.layout()->getItemPosition(
+            f.layout()->indexOf(f.grid->GetWnd(target)), &row, &col, &rowSpan, &colSpan);
         QSignalSpy ability(f.grid, &CPlayWindowManage::sig_GetScaleTwoLensAbility);
         QSignalSpy changed(f.grid, &CPlayWindowManage::curWndIndexSig);
 
@@ -346,8 +349,8 @@ private slots:
         QVERIFY(f.grid->GetWnd(target)->IsSelected());
         QCOMPARE(selectedCount(*f.grid), 1);
         int row2, col2, rowSpan2, colSpan2;
-        f.layout()->getItemPosition(f.layout()->indexOf(f.grid->GetWnd(target)), &row2, &col2, &rowSpan2,
-                                    &colSpan2);
+        f.layout()->getItemPosition(
+            f.layout()->indexOf(f.grid->GetWnd(target)), &row2, &col2, &rowSpan2, &colSpan2);
         QCOMPARE(cell(row2, col2, rowSpan2, colSpan2), cell(row, col, rowSpan, colSpan));
         QCOMPARE(ability.count(), 1);
     }
@@ -396,11 +399,10 @@ private slots:
             << none << QPoint(100, 50) << QPoint(100, 200) << coords(0, 0, 8192, 8192);
         QTest::newRow("no height: whole picture")
             << none << QPoint(10, 70) << QPoint(300, 70) << coords(0, 0, 8192, 8192);
-        QTest::newRow("narrows inside a region")
-            << coords(819, 819, 4096, 4096) << QPoint(0, 0) << QPoint(199, 149) << coords(819, 819, 2458, 2458);
-        QTest::newRow("narrows inside an offset region")
-            << coords(1000, 2000, 1999, 2999) << QPoint(100, 30) << QPoint(299, 179)
-            << coords(1250, 2100, 1750, 2600);
+        QTest::newRow("narrows inside a region") << coords(819, 819, 4096, 4096) << QPoint(0, 0)
+                                                 << QPoint(199, 149) << coords(819, 819, 2458, 2458);
+        QTest::newRow("narrows inside an offset region") << coords(1000, 2000, 1999,
+            2999) << QPoint(100, 30) << QPoint(299, 179) << coords(1250, 2100, 1750, 2600);
         QTest::newRow("tiny region that cannot narrow")
             << coords(5, 5, 5, 5) << QPoint(10, 10) << QPoint(20, 20) << coords(0, 0, 8192, 8192);
     }
@@ -517,12 +519,13 @@ private slots:
         if (selects) {
             QCOMPARE(region.at(0).at(1).toPoint(), start);
             QCOMPARE(region.at(0).at(2).toPoint(), end);
-            QVERIFY(logLinesContaining(log, QStringLiteral("draw region start.x=%1 end.x=%2 start.y=%3 end.y=%4")
-                                                .arg(start.x())
-                                                .arg(end.x())
-                                                .arg(start.y())
-                                                .arg(end.y()))
-                    == 1);
+            QVERIFY(logLinesContaining(log,
+                        QStringLiteral("draw region start.x=%1 end.x=%2 start.y=%3 end.y=%4")
+                            .arg(start.x())
+                            .arg(end.x())
+                            .arg(start.y())
+                            .arg(end.y()))
+                == 1);
         }
         // Whether or not it selected, the drag's rectangle is taken down.
         QCOMPARE(rect.last().at(1).toPoint(), QPoint(0, 0));
@@ -650,7 +653,7 @@ private slots:
         f.grid->setParent(&other);
         other.show();
         QVERIFY(QTest::qWaitForWindowExposed(&other));
-        for (int i : {0, 31, 63})
+        for (int i : { 0, 31, 63 })
             QCOMPARE(QWidget::find(f.grid->GetWndHandle(i)), static_cast<QWidget *>(f.frame(i)));
         f.grid->setParent(&f.top);
     }

@@ -15,7 +15,8 @@ namespace {
 
 // A video window inside a shown top-level window. The window is 402 x 302,
 // so its "PlayFrame" (inside the one-pixel border) is 400 x 300.
-struct Fixture {
+struct Fixture
+{
     explicit Fixture(QSize size = QSize(402, 302))
     {
         top.resize(size.width() + 100, size.height() + 100);
@@ -295,7 +296,7 @@ private slots:
 
         // The wheel reports the value it stepped to.
         QWheelEvent wheel(QPointF(100, 17), QPointF(slider->mapToGlobal(QPoint(100, 17))), QPoint(),
-                          QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(slider, &wheel);
         QVERIFY(slider->value() != 25);
         QCOMPARE(times.count(), 2);
@@ -318,7 +319,8 @@ private slots:
         f.wnd->SetSkin(QStringLiteral("Black"));
         f.wnd->SetSelected(true);
         QImage image = f.wnd->grab().toImage();
-        for (const QPoint &p : {QPoint(0, 0), QPoint(401, 0), QPoint(0, 301), QPoint(401, 301), QPoint(200, 0)})
+        for (const QPoint &p :
+            { QPoint(0, 0), QPoint(401, 0), QPoint(0, 301), QPoint(401, 301), QPoint(200, 0) })
             QCOMPARE(image.pixelColor(p), QColor(196, 0, 34));
         QCOMPARE(image.pixelColor(200, 150), QColor(0, 0, 0));
         f.wnd->SetSelected(false);
@@ -366,9 +368,10 @@ private slots:
         Fixture f;
         QVERIFY(f.show());
         QStringList order;
-        connect(f.wnd, &CVideoWnd::activeWnd, this, [&order](int i) { order << QStringLiteral("active%1").arg(i); });
+        connect(f.wnd, &CVideoWnd::activeWnd, this,
+            [&order](int i) { order << QStringLiteral("active%1").arg(i); });
         connect(f.wnd, &CVideoWnd::doubleClicked, this,
-                [&order](int i) { order << QStringLiteral("double%1").arg(i); });
+            [&order](int i) { order << QStringLiteral("double%1").arg(i); });
         QTest::mouseDClick(f.frame(), Qt::LeftButton);
         const int first = order.indexOf(QStringLiteral("double6"));
         QVERIFY(first > 0);
