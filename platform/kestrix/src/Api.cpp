@@ -375,6 +375,7 @@ TRV_API TRV_BOOL TRV_NET_SetupAlarmChan(int loginId)
     if (!l)
         return call.failBool(error);
     l->alarms.open();
+    l->alarmChannel.store(true);
     return call.ok(1);
 }
 
@@ -386,6 +387,7 @@ TRV_API TRV_BOOL TRV_NET_CloseAlarmChan(int loginId)
     auto l = lib().login(loginId);
     if (!l)
         return call.failBool(lib().isInitialized() ? TRV_ERR_INVALID_HANDLE : TRV_ERR_NOT_INITIALIZED);
+    l->alarmChannel.store(false);
     l->alarms.close();
     return call.ok(1);
 }

@@ -66,6 +66,9 @@ bool injectAlarm(int loginId, int channel, int event, int state)
     auto login = lib.login(loginId);
     if (!login)
         return false;
+    // The device sends an alarm to the clients subscribed when it happens.
+    if (!login->alarmChannel.load())
+        return true;
     std::weak_ptr<Login> weak = login;
     lib.events.post([weak, channel, event, state] {
         auto l = weak.lock();

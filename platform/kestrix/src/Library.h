@@ -39,7 +39,7 @@ struct Login
     std::string address;
     int port = 0;
     std::atomic<bool> connected{true};
-    std::atomic<bool> alarmChannel{false};
+    std::atomic<bool> alarmChannel{false}; // alarms raised while it is set are sent
     Gate events; // deliveries of this login's alarms and disconnect
     Gate alarms; // open between TRV_NET_SetupAlarmChan and TRV_NET_CloseAlarmChan
 
