@@ -1,0 +1,107 @@
+#include "LightWeightLog.h"
+
+#include "WriteLogThread.h"
+#include "common/ProgramDir.h"
+#include "common/SecretRedactor.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QSettings>
+#include <QThread>
+
+namespace {
+
+LightWeightLog *g_instance = nullptr;
+
+const char *const kLevelFormats[] = {
+    "[ NORMAL] [0x%1] [%2] [%3] %4\n",
+    "[WARNING] [0x%1] [%2] [%3] %4\n",
+    "[  ERROR] [0x%1] [%2] [%3] %4\n",
+};
+
+QString withoutLineBreaks(QString text)
+{
+    text.remove(QLatin1Char('\r'));
+    text.remove(QLatin1Char('\n'));
+    return text;
+}
+
+} // namespace
+
+LightWeightLog *LightWeightLog::instance()
+{
+    // First use is in main before any other thread exists, so no lock.
+    if (!g_instance)
+        g_instance = new LightWeightLog(ProgramDir::folder());
+    return g_instance;
+}
+
+void LightWeightLog::shutdown()
+{
+    if (g_instance)
+        g_instance->stop();
+}
+
+LightWeightLog::LightWeightLog(const QString &programFolder, QObject *parent)
+    : QObject(parent)
+{
+    QSettings cfg(programFolder + QStringLiteral("/ClientCfg.ini"), QSettings::IniFormat);
+    m_bEnable = cfg.value(QStringLiteral("Enable/PrintLogEn"), true).toBool();
+    if (!m_bEnable)
+        return;
+    m_writer = new WriteLogThread(programFolder + QStringLiteral("/log"));
+    connect(this, &LightWeightLog::writeLogSig, m_writer, &WriteLogThread::writeLog);
+}
+
+LightWeightLog::~LightWeightLog()
+{
+    stop();
+    delete m_writer;
+}
+
+void LightWeightLog::stop()
+{
+    if (!m_writer)
+        return;
+    m_bEnable = false;
+    m_writer->stop();
+}
+
+QString LightWeightLog::formatLine(const QString &function, const QString &message, int level,
+                                   quintptr threadId, const QString &time)
+{
+    const QString clean = redactSecrets(withoutLineBreaks(message));
+    if (level < Normal || level > Error)
+        return clean;
+    return QString::fromLatin1(kLevelFormats[level])
+        .arg(QString::number(threadId, 16).rightJustified(8, QLatin1Char('0')), time,
+             function.rightJustified(45, QLatin1Char(' ')), clean);
+}
+
+int LightWeightLog::PrintLog(const QString &function, const QString &message, int level)
+{
+    if (!m_bEnable)
+        return 0;
+    const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss zzz"));
+    deliver(formatLine(function, message, level, quintptr(QThread::currentThreadId()), time));
+    return 0;
+}
+
+void LightWeightLog::deliver(const QString &line)
+{
+    if (!m_bWriterStarted.load(std::memory_order_acquire)) {
+        QMutexLocker lock(&m_startMutex);
+        if (!m_bWriterStarted.load(std::memory_order_relaxed)) {
+            if (!QCoreApplication::instance()) {
+                // The first lines come from main before the application
+                // object exists; an event loop cannot run yet, so they are
+                // written here, while only this thread runs.
+                m_writer->writeLog(line);
+                return;
+            }
+            m_writer->start();
+            m_bWriterStarted.store(true, std::memory_order_release);
+        }
+    }
+    emit writeLogSig(line);
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+
+class WriteLogThread;
+
+// The player's log. Any thread may log: the line is formatted on the caller's
+// thread and written by WriteLogThread on a thread of its own, so callers
+// never wait for the disk. Switched off by "Enable/PrintLogEn" in ClientCfg.ini.
+class LightWeightLog : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum Level { Normal = 0, Warning = 1, Error = 2 };
+
+    // The process-wide log, created on first use from the program's folder.
+    static LightWeightLog *instance();
+    // Writes every line still queued, closes the file and stops the writer's
+    // thread; called once at orderly exit. Lines logged afterwards are dropped.
+    static void shutdown();
+
+    // A log of its own for `programFolder` (its ClientCfg.ini and "log" folder).
+    explicit LightWeightLog(const QString &programFolder, QObject *parent = nullptr);
+    ~LightWeightLog() override;
+
+    // `function` is the caller's "Class::Method" text.
+    int PrintLog(const QString &function, const QString &message, int level);
+
+    bool isEnabled() const { return m_bEnable; }
+    WriteLogThread *writer() const { return m_writer; }
+    void stop();
+
+    // The formatted line of one log call, without the time and thread parts
+    // filled from the clock (exposed for tests of the format).
+    static QString formatLine(const QString &function, const QString &message, int level,
+                              quintptr threadId, const QString &time);
+
+signals:
+    void writeLogSig(QString strLog);
+
+private:
+    void deliver(const QString &line);
+
+    std::atomic<bool> m_bEnable{true};
+    WriteLogThread *m_writer = nullptr;
+    std::atomic<bool> m_bWriterStarted{false};
+    QMutex m_startMutex;
+};

@@ -1,0 +1,122 @@
+#include "ListenThread.h"
+
+#include "LightWeightLog.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QLocalSocket>
+#include <QThread>
+
+namespace {
+
+void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
+{
+    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
+}
+
+} // namespace
+
+ListenThread::ListenThread(const QString &serverName, QObject *parent, int connectTimeoutMs)
+    : QObject(parent)
+    , m_socket(new QLocalSocket(this))
+{
+    // The service may still be setting up its server: try again until the time is up.
+    QDeadlineTimer deadline(qMax(0, connectTimeoutMs));
+    int pauseMs = 10;
+    for (;;) {
+        m_socket->connectToServer(serverName, QIODevice::ReadWrite);
+        if (m_socket->waitForConnected(int(qMax<qint64>(0, deadline.remainingTime())))) {
+            m_bConnected = true;
+            break;
+        }
+        m_socket->abort();
+        if (deadline.hasExpired())
+            break;
+        QThread::msleep(ulong(qMin<qint64>(pauseMs, deadline.remainingTime())));
+        pauseMs = qMin(pauseMs * 2, 200);
+    }
+    if (!m_bConnected) {
+        log("ListenThread::ListenThread", QStringLiteral("can't connect to plugin server,serverName:%1").arg(serverName),
+            LightWeightLog::Error);
+        return;
+    }
+
+    connect(m_socket, &QLocalSocket::readyRead, this, &ListenThread::onReadyRead);
+    connect(m_socket, &QLocalSocket::disconnected, this, &ListenThread::onDisconnected);
+    m_thread = new QThread(this);
+    moveToThread(m_thread);
+}
+
+void ListenThread::start()
+{
+    if (!m_thread || m_thread->isRunning())
+        return;
+    m_thread->start(QThread::InheritPriority);
+    // Bytes that arrived before the thread took over are read at once.
+    QMetaObject::invokeMethod(this, &ListenThread::onReadyRead, Qt::QueuedConnection);
+}
+
+ListenThread::~ListenThread()
+{
+    stop();
+}
+
+void ListenThread::stop()
+{
+    if (!m_thread || !m_thread->isRunning())
+        return;
+    m_thread->quit();
+    if (QThread::currentThread() != m_thread)
+        m_thread->wait();
+}
+
+void ListenThread::onSendMsg(QString msg)
+{
+    const QByteArray payload = msg.toUtf8();
+    if (quint32(payload.size()) > LinkFrame::kMaxPayload) {
+        log("ListenThread::onSendMsg", QStringLiteral("message of %1 bytes is over the frame limit, not sent").arg(payload.size()),
+            LightWeightLog::Error);
+        return;
+    }
+    m_socket->write(LinkFrame::encode(payload));
+    m_socket->flush();
+}
+
+void ListenThread::onReadyRead()
+{
+    const QByteArray bytes = m_socket->readAll();
+    if (!bytes.isEmpty())
+        m_decoder.append(bytes);
+    LinkFrameDecoder::Event ev;
+    while (m_decoder.next(&ev)) {
+        switch (ev.kind) {
+        case LinkFrameDecoder::Kind::Frame: {
+            const QString msg = LinkFrame::payloadText(ev.payload);
+            emit recvMsgSig(msg);
+            log("ListenThread::onReadyRead", msg);
+            break;
+        }
+        case LinkFrameDecoder::Kind::BadHeader:
+            log("ListenThread::onReadyRead",
+                QStringLiteral("bad frame header %1 dropped").arg(QString::fromLatin1(ev.header.toHex())),
+                LightWeightLog::Warning);
+            break;
+        case LinkFrameDecoder::Kind::Oversized:
+            log("ListenThread::onReadyRead", QStringLiteral("frame of %1 bytes is over the limit, skipped").arg(ev.length),
+                LightWeightLog::Error);
+            break;
+        }
+    }
+}
+
+void ListenThread::onDisconnected()
+{
+    if (m_bDisconnectReported)
+        return;
+    m_bDisconnectReported = true;
+    // Blocks until the request manager has logged out of every device.
+    emit disconnectSig();
+    // Queued, so that a quit before the event loop runs is not lost.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
+}

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "DeviceLoginInfo.h"
+
+#include <json/value.h>
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class CGetSystemStatus;
+class PlayWidgetFacade;
+class QThread;
+
+// The player's request manager. It lives on a worker thread of its own,
+// receives every request of the page, dispatches it by "MainType" to one
+// handler and sends replies and events back over the local link. Window work
+// is handed to the GUI thread as function objects.
+class CPluginManage : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Request = Json::Value;
+    using PlayWidgetProvider = std::function<PlayWidgetFacade *()>;
+
+    // Requests are parsed from at most this many bytes of UTF-8.
+    static constexpr int kMaxRequestBytes = 65536;
+
+    // Must run on the GUI thread; moves the object to its worker thread.
+    CPluginManage(const QString &browserWnd, int sessionId, QObject *parent = nullptr);
+    ~CPluginManage() override;
+
+    // The one request manager of the process (null before it is made).
+    static CPluginManage *instance();
+    static bool isGuiThread();
+
+    // Where window calls go; set once the window side exists (tests set a double).
+    static void setPlayWidgetProvider(PlayWidgetProvider provider);
+    static PlayWidgetFacade *playWidget();
+
+    // Runs `task` on the GUI thread and returns once it has run.
+    void RunInMainThread(std::function<void(void)> task);
+    // Posts `task` to the GUI thread without waiting.
+    void RunInMainThreadAsync(std::function<void(void)> task);
+    // Runs `task` on the worker thread (used by library callbacks).
+    void RunInWorkerThread(std::function<void(void)> task);
+
+    // Logs (when asked) and sends one message to the page, from any thread.
+    void sendWebSocketMsg(const QString &msg, bool log = true);
+    // The reply envelope of `request`: "Msg", "SubMsg" and "MsgID" copied
+    // (null when absent); the caller adds "Ret" and its keys.
+    static Json::Value makeReply(const Request &request);
+    void sendReply(const Json::Value &reply);
+
+    // Ends the worker thread (at exit), letting pending GUI tasks run meanwhile.
+    void stopWorker();
+
+    QThread *workerThread() const { return m_thread; }
+    CGetSystemStatus *systemStatus() const { return m_pSystemStatus; }
+    int sessionId() const { return m_nSessionId; }
+    QString browserWnd() const { return m_strBrowserWnd; }
+    // Worker thread only.
+    DeviceLoginInfo &mainDevice() { return m_mainDevice; }
+
+    // The dispatcher's 1000 ms timers, run by the playback and download requests.
+    void startProgressTimer();
+    void startPlaybackEndTimer();
+    void stopProgressTimer();
+    void stopPlaybackEndTimer();
+    bool progressTimerRunning() const { return m_nProgressTimerId != 0; }
+    bool playbackEndTimerRunning() const { return m_nPlaybackEndTimerId != 0; }
+    void setPlaybackMode(int mode) { m_nPlaybackMode = mode; }
+
+    // The figures of the last CPU and memory event.
+    int lastAppCpu() const { return m_nLastAppCpu; }
+    int lastSystemCpu() const { return m_nLastSystemCpu; }
+    int lastAppMemory() const { return m_nLastAppMemory; }
+
+signals:
+    void returnToMainThreadSyncSig(std::function<void(void)> task);
+    void returnToMainThreadAsyncSig(std::function<void(void)> task);
+    void returnToThisThreadSig(std::function<void(void)> task);
+    void sendWebSocketMsgSig(QString msg);
+
+public slots:
+    void onSendSystemStatus(int nAppCpuStatus, int nSystemCpuStatus, int nAppMemory);
+    void onChangePTZELectPage();
+    void onRecvWebsocketMsg(QString msg);
+    void onDisconnect();
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    using Handler = void (CPluginManage::*)(const Request &);
+    static Handler handlerFor(int mainType);
+
+    void dispatch(const Request &request);
+    void sendDefaultReply(const Request &request);
+    void sendPlaybackProgress();
+    void checkPlaybackEnd();
+    // Ends the playback of a window whose stream has been played out.
+    void EndPlaybackBuf(int wnd);
+
+    QString m_strBrowserWnd;
+    int m_nSessionId = 0;
+    DeviceLoginInfo m_mainDevice;
+    CGetSystemStatus *m_pSystemStatus = nullptr;
+    QThread *m_thread = nullptr;
+
+    int m_nProgressTimerId = 0;
+    int m_nPlaybackEndTimerId = 0;
+    int m_nPlaybackMode = 0;
+
+    int m_nLastAppCpu = -1;
+    int m_nLastSystemCpu = -1;
+    int m_nLastAppMemory = 0;
+};

@@ -1,0 +1,138 @@
+#include "WriteLogThread.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <cerrno>
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+bool processRunning(qint64 pid)
+{
+    if (pid <= 0 || pid > 0x7fffffff)
+        return false;
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
+
+} // namespace
+
+WriteLogThread::WriteLogThread(const QString &logFolder)
+    : m_strLogPath(logFolder)
+{
+    qDebug().noquote() << "m_strLogPath" << m_strLogPath;
+    QDir().mkpath(m_strLogPath);
+    prune(m_strLogPath, kKeepAtStart);
+
+    m_thread = new QThread(this);
+    moveToThread(m_thread);
+}
+
+void WriteLogThread::start()
+{
+    if (!m_thread->isRunning() && !m_thread->isFinished())
+        m_thread->start(QThread::InheritPriority);
+}
+
+bool WriteLogThread::isStarted() const
+{
+    return m_thread->isRunning() || m_thread->isFinished();
+}
+
+WriteLogThread::~WriteLogThread()
+{
+    stop();
+}
+
+void WriteLogThread::stop()
+{
+    if (!m_thread->isRunning()) {
+        if (!m_thread->isFinished())
+            closeFile(); // never started: every line was written directly
+        return;
+    }
+    // Queued behind every line already emitted, so those reach the file first.
+    QMetaObject::invokeMethod(this, [this] { closeFile(); }, Qt::BlockingQueuedConnection);
+    m_thread->quit();
+    m_thread->wait();
+}
+
+bool WriteLogThread::isLogFileName(const QString &fileName, qint64 *pid)
+{
+    static const QRegularExpression pattern(QStringLiteral("^log_(\\d{1,10})_\\d{14}(_\\d+)?\\.log$"));
+    const QRegularExpressionMatch m = pattern.match(fileName);
+    if (!m.hasMatch())
+        return false;
+    if (pid)
+        *pid = m.captured(1).toLongLong();
+    return true;
+}
+
+void WriteLogThread::prune(const QString &folder, int keep)
+{
+    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden, QDir::Time);
+    QFileInfoList logs;
+    for (const QFileInfo &fi : files) {
+        if (isLogFileName(fi.fileName()))
+            logs.append(fi);
+    }
+    // Newest first; delete from the oldest end.
+    const qint64 ownPid = QCoreApplication::applicationPid();
+    int remaining = logs.size();
+    for (int i = logs.size() - 1; i >= 0 && remaining > keep; --i) {
+        qint64 pid = 0;
+        isLogFileName(logs[i].fileName(), &pid);
+        if (pid != ownPid && processRunning(pid))
+            continue; // another player is still writing it
+        if (QFile::remove(logs[i].absoluteFilePath()))
+            --remaining;
+    }
+}
+
+void WriteLogThread::openNewFile()
+{
+    const QString base = QStringLiteral("%1/log_%2_%3")
+                             .arg(m_strLogPath)
+                             .arg(QCoreApplication::applicationPid())
+                             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss")));
+    // Never reopen an existing name: a second file within the same second gets "_1", "_2", ...
+    for (int n = 0; n < 1000; ++n) {
+        const QString name = n == 0 ? base + QStringLiteral(".log")
+                                    : QStringLiteral("%1_%2.log").arg(base).arg(n);
+        m_file.setFileName(name);
+        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return;
+        if (!QFileInfo::exists(name))
+            return; // cannot create files here at all
+    }
+}
+
+void WriteLogThread::closeFile()
+{
+    if (m_file.isOpen()) {
+        m_file.flush();
+        m_file.close();
+    }
+}
+
+void WriteLogThread::writeLog(QString strLog)
+{
+    if (m_file.isOpen() && m_file.size() > kRotateSize) {
+        closeFile();
+        prune(m_strLogPath, kKeepAtRotation);
+        openNewFile();
+    } else if (!m_file.isOpen()) {
+        openNewFile();
+    }
+    if (m_file.isOpen()) {
+        m_file.write(strLog.toLocal8Bit());
+        m_file.flush();
+    }
+    qDebug().noquote().nospace() << strLog.trimmed();
+}

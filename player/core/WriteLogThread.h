@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QFile>
+#include <QObject>
+#include <QString>
+
+class QThread;
+
+// Writes the player's log lines into "log_<pid>_<yyyyMMddhhmmss>.log" files of
+// one folder, on a thread of its own. A file is replaced once it holds more
+// than 512 KiB; the folder keeps the 4 newest files at start and the 10 newest
+// at each rotation. Only files named like our logs are pruned, and never one
+// that belongs to another player process that is still running.
+class WriteLogThread : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr qint64 kRotateSize = 0x80000;
+    static constexpr int kKeepAtStart = 4;
+    static constexpr int kKeepAtRotation = 10;
+
+    explicit WriteLogThread(const QString &logFolder);
+    ~WriteLogThread() override;
+
+    QString logFolder() const { return m_strLogPath; }
+    // Starts the writer's thread. Until then, the owner calls writeLog
+    // directly (before the application object exists, only one thread runs).
+    void start();
+    bool isStarted() const;
+    // Writes what is queued, closes the file and ends the thread.
+    void stop();
+
+    // Deletes the oldest log files of `folder` until at most `keep` remain.
+    static void prune(const QString &folder, int keep);
+    // True when `fileName` is named like one of our log files; gives its pid.
+    static bool isLogFileName(const QString &fileName, qint64 *pid = nullptr);
+
+public slots:
+    void writeLog(QString strLog);
+
+private:
+    void openNewFile();
+    void closeFile();
+
+    QString m_strLogPath;
+    QFile m_file;
+    QThread *m_thread = nullptr;
+};

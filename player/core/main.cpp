@@ -1,0 +1,107 @@
+// The player: started by the service once per page session with the command
+// line <session id> <local server> <player folder> [<browser window>].
+
+#include "DataCenter.h"
+#include "LightWeightLog.h"
+#include "ListenThread.h"
+#include "PluginManage.h"
+#include "PluginRegion.h"
+#include "common/NumericLocale.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QFile>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+constexpr int kExitBadCommandLine = 2;
+constexpr int kExitNoLink = 3;
+
+int failStart(const char *reason, bool logged)
+{
+    std::fprintf(stderr, "%s\n", reason);
+    if (logged) {
+        LightWeightLog::instance()->PrintLog(QStringLiteral("main"), QString::fromLatin1(reason),
+                                             LightWeightLog::Error);
+        LightWeightLog::shutdown();
+    }
+    return kExitBadCommandLine;
+}
+
+int connectTimeoutMs()
+{
+    bool ok = false;
+    const int ms = qEnvironmentVariableIntValue("TEVORA_CONNECT_TIMEOUT_MS", &ok);
+    return ok && ms >= 0 ? ms : ListenThread::kDefaultConnectTimeoutMs;
+}
+
+void loadStyleSheet(QApplication &app)
+{
+    QFile file(QCoreApplication::applicationDirPath() + QStringLiteral("/style.ss"));
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    app.setStyleSheet(QString::fromUtf8(file.readAll()));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc < 4)
+        return failStart("plugin argc incorrect", false);
+
+    qDebug().noquote() << argv[0] << argv[1] << argv[2] << argv[3];
+    const QString browserWnd = argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString();
+    LightWeightLog::instance()->PrintLog(QStringLiteral("main"),
+                                         QStringLiteral("argv0=%1, argv1=%2, argv2=%3, argv3=%4, argv4=%5")
+                                             .arg(QString::fromLocal8Bit(argv[0]), QString::fromLocal8Bit(argv[1]),
+                                                  QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                                                  browserWnd),
+                                         LightWeightLog::Normal);
+    QCoreApplication::addLibraryPath(QString::fromLocal8Bit(argv[3]));
+
+    bool ok = false;
+    const int sessionId = QString::fromLocal8Bit(argv[1]).toInt(&ok, 10);
+    if (!ok)
+        return failStart("sessionID incorrect", true);
+    const QString serverName = QString::fromLocal8Bit(argv[2]);
+    if (serverName.isEmpty())
+        return failStart("serverName incorrect", true);
+
+    int exitCode = 0;
+    {
+        QApplication app(argc, argv);
+        useCNumericLocale();
+        LightWeightLog::instance()->PrintLog(QStringLiteral("main"), QStringLiteral("start plugin"),
+                                             LightWeightLog::Normal);
+        loadStyleSheet(app);
+        qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
+        qRegisterMetaType<PluginRegion>("PluginRegion");
+        CDataCenter::instance()->setSessionId(sessionId);
+
+        auto *manage = new CPluginManage(browserWnd, sessionId);
+        auto *link = new ListenThread(serverName, nullptr, connectTimeoutMs());
+        if (!link->isConnected()) {
+            exitCode = kExitNoLink;
+        } else {
+            QObject::connect(link, &ListenThread::recvMsgSig, manage, &CPluginManage::onRecvWebsocketMsg);
+            QObject::connect(link, &ListenThread::disconnectSig, manage, &CPluginManage::onDisconnect,
+                             Qt::BlockingQueuedConnection);
+            QObject::connect(manage, &CPluginManage::sendWebSocketMsgSig, link, &ListenThread::onSendMsg);
+            link->start();
+            exitCode = app.exec();
+        }
+        // Orderly end: the link first (no new requests), then the worker,
+        // which may still be finishing a task on this thread.
+        link->stop();
+        manage->stopWorker();
+        CDataCenter::releaseInstance();
+        delete link;
+        delete manage;
+    }
+    LightWeightLog::shutdown();
+    return exitCode;
+}
