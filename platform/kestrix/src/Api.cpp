@@ -926,16 +926,16 @@ TRV_API int TRV_NET_SendFileDataToDevice(int loginId, const char *path, TRV_File
 {
     Call call("TRV_NET_SendFileDataToDevice", {arg(loginId), arg(path), arg(callback), arg(user)});
     if (call.scripted())
-        return call.fail(call.scripted());
+        return call.failBool(call.scripted());
     int error = 0;
     auto l = useLogin(loginId, &error);
     if (!l)
-        return call.fail(error);
+        return call.failBool(error);
     if (!path || !*path)
-        return call.fail(TRV_ERR_PARAMETER);
+        return call.failBool(TRV_ERR_PARAMETER);
     std::FILE *in = std::fopen(path, "rb");
     if (!in)
-        return call.fail(TRV_ERR_FILE);
+        return call.failBool(TRV_ERR_FILE);
     PendingFile announced;
     {
         std::lock_guard<std::mutex> lock(l->mutex);
@@ -949,7 +949,7 @@ TRV_API int TRV_NET_SendFileDataToDevice(int loginId, const char *path, TRV_File
     }
     auto s = std::make_shared<FileTransfer>(l, announced, in, callback, user);
     if (!lib().addSession(s))
-        return call.fail(TRV_ERR_INVALID_HANDLE);
+        return call.failBool(TRV_ERR_INVALID_HANDLE);
     return call.ok(s->handle);
 }
 

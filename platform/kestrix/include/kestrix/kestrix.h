@@ -11,7 +11,7 @@
  *   transfers, upgrades) are > 0; they come from one counter and are never
  *   reused while the library is initialised.
  * - Calls that return a handle or a count return an error number (< 0) on
- *   failure. Calls typed TRV_BOOL return 1 for success and 0 for failure.
+ *   failure (TRV_NET_SendFileDataToDevice: 0). Calls typed TRV_BOOL return 1 for success and 0 for failure.
  *   Either way TRV_NET_GetLastError() then tells the reason; the last error
  *   is kept per thread.
  * - Callbacks run only on the library's own threads, never inside the call
@@ -330,7 +330,8 @@ TRV_API int TRV_NET_SendCommand_Json(int loginId, const char *name, int code, in
 TRV_API int TRV_NET_SetDevRecordEncryptKey(int loginId, int key);
 
 /* --- Files and upgrades --- */
-/* Sends a local file announced before with the "OPFile" command; returns the transfer handle. */
+/* Sends a local file announced before with the "OPFile" command (name and size; without one the
+   file keeps its own name). Returns the transfer handle, or 0 on failure (see TRV_NET_GetLastError). */
 TRV_API int TRV_NET_SendFileDataToDevice(int loginId, const char *path, TRV_FileTransferCallBack callback,
                                          void *user);
 /* Ends a transfer (completed 1: keep what arrived; 0: cancel) and frees its handle. */
