@@ -109,15 +109,25 @@ bool writeI420(const AVFrame *frame, uint8_t *out, size_t size, bool *tooSmall)
     uint8_t *dst[4] = {out, out + size_t(w) * size_t(h), out + size_t(w) * size_t(h) + size_t(cw) * size_t(ch),
                        nullptr};
     const int dstStride[4] = {w, cw, cw, 0};
-    if (frame->format == AV_PIX_FMT_YUV420P || frame->format == AV_PIX_FMT_YUVJ420P) {
-        for (int y = 0; y < h; ++y)
-            std::memcpy(dst[0] + size_t(y) * size_t(w), frame->data[0] + size_t(y) * size_t(frame->linesize[0]),
-                        size_t(w));
-        for (int p = 1; p < 3; ++p)
-            for (int y = 0; y < ch; ++y)
-                std::memcpy(dst[p] + size_t(y) * size_t(cw),
-                            frame->data[p] + size_t(y) * size_t(frame->linesize[p]), size_t(cw));
-        return true;
+    // Full-range (JFIF) levels, so that a JPEG written from it as YCbCr
+    // keeps the picture's colours.
+    SwsContext *sws = sws_getContext(w, h, AVPixelFormat(frame->format), w, h, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
+                                     nullptr, nullptr, nullptr);
+    if (!sws)
+        return false;
+    int *inverse = nullptr;
+    int *table = nullptr;
+    int srcRange = 0;
+    int dstRange = 0;
+    int brightness = 0;
+    int contrast = 0;
+    int saturation = 0;
+    if (sws_getColorspaceDetails(sws, &inverse, &srcRange, &table, &dstRange, &brightness, &contrast, &saturation)
+        >= 0) {
+        srcRange = frame->color_range == AVCOL_RANGE_JPEG || frame->format == AV_PIX_FMT_YUVJ420P ? 1 : 0;
+        sws_setColorspaceDetails(sws, inverse, srcRange, table, 1, brightness, contrast, saturation);
     }
-    return convert(frame, AV_PIX_FMT_YUV420P, dst, dstStride);
+    const int rows = sws_scale(sws, frame->data, frame->linesize, 0, h, dst, dstStride);
+    sws_freeContext(sws);
+    return rows > 0;
 }

@@ -8,9 +8,11 @@
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 }
 
 #include <algorithm>
+#include <mutex>
 
 namespace {
 constexpr size_t kHistory = 16;        // pictures kept for stepping back
@@ -22,6 +24,10 @@ PlayPort::PlayPort(int port)
     : m_port(port)
     , m_sink(std::make_shared<FrameSink>(port))
 {
+    // Damaged input is normal for a play library; FFmpeg's chatter about
+    // it would flood the caller's standard error.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
 }
 
 PlayPort::~PlayPort()
