@@ -88,6 +88,13 @@ public:
         return m_reader.seek(int64_t(position * double(m_reader.size())));
     }
 
+    int64_t timestampAt(double position) const override
+    {
+        if (m_lastTs <= m_firstTs)
+            return 0;
+        return m_firstTs + int64_t(std::clamp(position, 0.0, 1.0) * double(m_lastTs - m_firstTs));
+    }
+
     double positionOf(int64_t timestampMs) const override
     {
         if (m_lastTs <= m_firstTs || timestampMs <= 0)
@@ -199,6 +206,11 @@ public:
         position = std::clamp(position, 0.0, 1.0);
         const int64_t target = int64_t(position * double(m_durationMs)) * 1000; // AV_TIME_BASE
         return av_seek_frame(m_ctx, -1, target, AVSEEK_FLAG_BACKWARD) >= 0;
+    }
+
+    int64_t timestampAt(double position) const override
+    {
+        return int64_t(std::clamp(position, 0.0, 1.0) * double(m_durationMs));
     }
 
     double positionOf(int64_t timestampMs) const override

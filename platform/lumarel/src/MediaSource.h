@@ -21,6 +21,9 @@ public:
     virtual bool read(MediaPacket *packet, std::vector<uint8_t> *raw) = 0;
     // Moves to the key frame at or before a relative position (0-1).
     virtual bool seekRelative(double position) = 0;
+    // Timestamp of the picture at a relative position; the first picture
+    // shown after a seek is the first at or after it.
+    virtual int64_t timestampAt(double position) const = 0;
     // Relative position (0-1) of a picture with the given timestamp.
     virtual double positionOf(int64_t timestampMs) const = 0;
     virtual bool hasAudio() const = 0;

@@ -5,6 +5,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -109,25 +110,33 @@ bool writeI420(const AVFrame *frame, uint8_t *out, size_t size, bool *tooSmall)
     uint8_t *dst[4] = {out, out + size_t(w) * size_t(h), out + size_t(w) * size_t(h) + size_t(cw) * size_t(ch),
                        nullptr};
     const int dstStride[4] = {w, cw, cw, 0};
+    const bool planar420 = frame->format == AV_PIX_FMT_YUV420P || frame->format == AV_PIX_FMT_YUVJ420P;
+    if (planar420) {
+        for (int y = 0; y < h; ++y)
+            std::memcpy(dst[0] + size_t(y) * size_t(w), frame->data[0] + size_t(y) * size_t(frame->linesize[0]),
+                        size_t(w));
+        for (int p = 1; p < 3; ++p)
+            for (int y = 0; y < ch; ++y)
+                std::memcpy(dst[p] + size_t(y) * size_t(cw),
+                            frame->data[p] + size_t(y) * size_t(frame->linesize[p]), size_t(cw));
+    } else if (!convert(frame, AV_PIX_FMT_YUV420P, dst, dstStride)) {
+        return false;
+    }
     // Full-range (JFIF) levels, so that a JPEG written from it as YCbCr
     // keeps the picture's colours.
-    SwsContext *sws = sws_getContext(w, h, AVPixelFormat(frame->format), w, h, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
-                                     nullptr, nullptr, nullptr);
-    if (!sws)
-        return false;
-    int *inverse = nullptr;
-    int *table = nullptr;
-    int srcRange = 0;
-    int dstRange = 0;
-    int brightness = 0;
-    int contrast = 0;
-    int saturation = 0;
-    if (sws_getColorspaceDetails(sws, &inverse, &srcRange, &table, &dstRange, &brightness, &contrast, &saturation)
-        >= 0) {
-        srcRange = frame->color_range == AVCOL_RANGE_JPEG || frame->format == AV_PIX_FMT_YUVJ420P ? 1 : 0;
-        sws_setColorspaceDetails(sws, inverse, srcRange, table, 1, brightness, contrast, saturation);
+    const bool fullRange = frame->format == AV_PIX_FMT_YUVJ420P || frame->color_range == AVCOL_RANGE_JPEG;
+    if (!fullRange) {
+        uint8_t luma[256];
+        uint8_t chroma[256];
+        for (int v = 0; v < 256; ++v) {
+            luma[v] = uint8_t(std::clamp((v - 16) * 255 / 219, 0, 255));
+            chroma[v] = uint8_t(std::clamp(128 + (v - 128) * 255 / 224, 0, 255));
+        }
+        uint8_t *p = out;
+        for (size_t i = 0, n = size_t(w) * size_t(h); i < n; ++i, ++p)
+            *p = luma[*p];
+        for (size_t i = 0, n = 2 * size_t(cw) * size_t(ch); i < n; ++i, ++p)
+            *p = chroma[*p];
     }
-    const int rows = sws_scale(sws, frame->data, frame->linesize, 0, h, dst, dstStride);
-    sws_freeContext(sws);
-    return rows > 0;
+    return true;
 }

@@ -251,6 +251,7 @@ void PlayPort::run()
         }
         if (m_pendingSeek >= 0 && m_source) {
             m_source->seekRelative(m_pendingSeek);
+            m_skipBeforeTs = m_source->timestampAt(m_pendingSeek);
             m_pendingSeek = -1;
             m_sourceEnded = false;
             m_endReported = false;
@@ -324,6 +325,9 @@ void PlayPort::run()
                     for (QueuedFrame &f : decoded) {
                         m_pictureWidth = f.frame->width;
                         m_pictureHeight = f.frame->height;
+                        if (m_skipBeforeTs > 0 && f.timestampMs < m_skipBeforeTs && f.timestampMs != 0)
+                            continue;
+                        m_skipBeforeTs = 0;
                         m_frames.push_back(std::move(f));
                     }
                 }

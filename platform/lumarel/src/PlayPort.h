@@ -122,6 +122,7 @@ private:
     bool m_clearPartial = false;
     std::unique_ptr<FileSource> m_source;
     double m_pendingSeek = -1;
+    int64_t m_skipBeforeTs = 0; // after a seek: pictures before this are decoded, not shown
     bool m_sourceEnded = false;
     bool m_endReported = false;
     TRV_PLAY_FileEndCallBack m_endCallback = nullptr;
