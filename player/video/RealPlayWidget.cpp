@@ -401,7 +401,13 @@ bool CRealPlayWidget::GunBallDeivcePlayOriginal(int nChannel, int nWndIndex)
     const bool bGunBall = QueryGunBall(nChannel);
     SetWndChn(nWndIndex, nChannel);
     if (bGunBall) {
-        PlayOriginal(nChannel);
+        // Right after the start nothing is decoded yet: the window then takes
+        // the picture's proportions as soon as the stream tells its size.
+        if (PlayOriginal(nChannel) == -2) {
+            m_pWndManage->setPreviewStatus(nWndIndex, false);
+            m_nOriginal[nChannel] = 1;
+            UpdateSizeWatch(nChannel);
+        }
     } else {
         m_pWndManage->SetAspectMode(nWndIndex, 0);
         m_nOriginal[nChannel] = 0;

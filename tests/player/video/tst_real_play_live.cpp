@@ -195,16 +195,24 @@ private slots:
         m_panel->ChangeSplit(0);
         QCOMPARE(m_panel->PreviewPlay(TRV_STREAM_EXTRA, channel, 0), 0);
         QCOMPARE(stats(channel).renderMode, ipc ? 2 : 0);
+        QCOMPARE(m_panel->GetWndChn(0), channel);
+        QCOMPARE(m_panel->GetPlayOriginalState(channel), gunBall ? 1 : 0);
         QVERIFY(stream(channel));
         QTRY_VERIFY_WITH_TIMEOUT(stats(channel).framesDrawn > 0, 20000);
 
-        // Asked again once pictures are there: a two-sensor camera is shown
-        // in the proportions of its picture.
-        QCOMPARE(m_panel->GunBallDeivcePlayOriginal(channel, 0), gunBall);
-        QCOMPARE(m_panel->GetWndChn(0), channel);
+        // A two-sensor camera is shown in the proportions of its picture as
+        // soon as the stream tells its size.
         CVideoWnd *wnd = m_panel->GetWindowManage()->GetWnd(0);
+        if (gunBall) {
+            QTRY_COMPARE(wnd->GetVideoSize(), QSize(352, 288));
+            QCOMPARE(wnd->GetAspectMode(), int(CVideoWnd::kAspectKeep));
+        } else {
+            QCOMPARE(wnd->GetVideoSize(), QSize(-1, -1));
+            QCOMPARE(wnd->GetAspectMode(), 0);
+        }
+        // Asked again with pictures there, the answer and the window stay.
+        QCOMPARE(m_panel->GunBallDeivcePlayOriginal(channel, 0), gunBall);
         QCOMPARE(m_panel->GetPlayOriginalState(channel), gunBall ? 1 : 0);
-        QCOMPARE(wnd->GetAspectMode(), gunBall ? int(CVideoWnd::kAspectKeep) : 0);
         QCOMPARE(wnd->GetVideoSize(), gunBall ? QSize(352, 288) : QSize(-1, -1));
         QCOMPARE(m_panel->PreviewStop(channel), 0);
     }
