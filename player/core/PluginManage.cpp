@@ -4,6 +4,7 @@
 #include "LightWeightLog.h"
 #include "MainThreadObject.h"
 #include "PlayWidgetFacade.h"
+#include "QNConnect.h"
 #include "common/Json.h"
 
 #include <QEventLoop>
@@ -45,6 +46,8 @@ CPluginManage::CPluginManage(const QString &browserWnd, int sessionId, QObject *
         if (task)
             task();
     });
+
+    CQNConnect::GetInstance()->InitKestrix(&CPluginManage::DisconnectFunction, this);
 
     m_thread = new QThread(this);
     moveToThread(m_thread);
@@ -151,6 +154,12 @@ CPluginManage::Handler CPluginManage::handlerFor(int mainType)
 {
     // One handler per request kind; kinds without one get the default reply.
     switch (mainType) {
+    case 8:
+        return &CPluginManage::onMainMsgLogin;
+    case 9:
+        return &CPluginManage::onMainMsgLogout;
+    case 32:
+        return &CPluginManage::onMainMsgConsultAesKey;
     default:
         return nullptr;
     }
@@ -212,6 +221,7 @@ void CPluginManage::sendDefaultReply(const Request &request)
 void CPluginManage::onDisconnect()
 {
     log("CPluginManage::onDisconnect", QStringLiteral("link to the service closed"));
+    onMainMsgLogout(Json::Value());
 }
 
 void CPluginManage::onSendSystemStatus(int nAppCpuStatus, int nSystemCpuStatus, int nAppMemory)

@@ -52,12 +52,16 @@ inline bool copyExecutable(const QString &from, const QString &to)
     return QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-// Places `program` where the service looks for its players in `appDir`.
+// Places `program` where the service looks for its players in `appDir`, with
+// the device library beside Tevora_x86 as the install layout has it.
 inline bool installPlayer(const QString &appDir, const QString &program)
 {
     QDir().mkpath(appDir + QStringLiteral("/x64"));
+    const QString library = binaryDir() + QStringLiteral("/bin/libkestrix.so");
+    QFile::remove(appDir + QStringLiteral("/libkestrix.so"));
     return copyExecutable(program, appDir + QStringLiteral("/Tevora_x86"))
-        && copyExecutable(program, appDir + QStringLiteral("/x64/Tevora_x64"));
+        && copyExecutable(program, appDir + QStringLiteral("/x64/Tevora_x64"))
+        && (!QFile::exists(library) || QFile::copy(library, appDir + QStringLiteral("/libkestrix.so")));
 }
 
 inline QJsonObject readJsonFile(const QString &path)
