@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -256,6 +257,8 @@ public:
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
         env.insert(QStringLiteral("QV_DOUBLE_LOG"), eventDir);
         env.insert(QStringLiteral("QV_DOUBLE_MODE"), mode);
+        for (auto it = extraEnv.constBegin(); it != extraEnv.constEnd(); ++it)
+            env.insert(it.key(), it.value());
         return env;
     }
 
@@ -292,6 +295,8 @@ public:
     QString appDir;
     QString runtimeDir;
     QString eventDir;
+    // Variables added to the service's environment (its players inherit them).
+    QMap<QString, QString> extraEnv;
 
 private:
     QTemporaryDir m_root;
