@@ -292,6 +292,9 @@ private slots:
         QTest::newRow("the page's title") << QString() << loginRequest(R"(,"Title":"Yard")") << quint64(0x77)
                                           << "Yard cameras" << 100;
         QTest::newRow("no window in front") << QString() << loginRequest() << quint64(0) << "Web Viewer" << 1003;
+        // Reading stopped at once; an empty title would match any window.
+        QTest::newRow("unreadable keys keep the default title")
+            << QString() << R"({"MainType":8,"MsgID":1,"Device":5})" << quint64(0x123) << "Mail - Chromium" << 1003;
         QTest::newRow("command line identifier with 0x") << "0x4400012" << loginRequest() << quint64(0) << "" << 100;
         QTest::newRow("command line identifier that is no number") << "window" << loginRequest() << quint64(0x123)
                                                                     << "Web Viewer" << 1003;
