@@ -27,12 +27,13 @@ struct Harness
         cfg.close();
         static int argc = 1;
         static char name[] = "fuzz_dispatcher";
-        static char *argv[] = {name, nullptr};
+        static char *argv[] = { name, nullptr };
         app = new QCoreApplication(argc, argv);
         qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
         manage = new CPluginManage(QString(), 1);
-        QObject::connect(manage, &CPluginManage::sendWebSocketMsgSig, manage,
-                         [this](const QString &msg) { replies.append(msg); }, Qt::DirectConnection);
+        QObject::connect(
+            manage, &CPluginManage::sendWebSocketMsgSig, manage,
+            [this](const QString &msg) { replies.append(msg); }, Qt::DirectConnection);
     }
 
     QCoreApplication *app = nullptr;
@@ -61,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     for (const QString &reply : harness.replies) {
         Json::Value root;
-        if (!JsonUtil::parse(reply, &root) || !root.isObject() || (!root.isMember("Ret") && !root.isMember("MainEvent")))
+        if (!JsonUtil::parse(reply, &root) || !root.isObject()
+            || (!root.isMember("Ret") && !root.isMember("MainEvent")))
             std::abort();
     }
     return 0;

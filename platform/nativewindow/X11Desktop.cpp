@@ -50,14 +50,14 @@ struct Connection
     }
 
     // The property's reply, or null when the window or the property is missing.
-    std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> property(xcb_window_t window, xcb_atom_t name,
-                                                                             xcb_atom_t type, uint32_t longs)
+    std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> property(
+        xcb_window_t window, xcb_atom_t name, xcb_atom_t type, uint32_t longs)
     {
         xcb_generic_error_t *error = nullptr;
         xcb_get_property_reply_t *reply
             = xcb_get_property_reply(c, xcb_get_property(c, 0, window, name, type, 0, longs), &error);
         std::free(error);
-        return {reply, &std::free};
+        return { reply, &std::free };
     }
 };
 
@@ -65,8 +65,7 @@ struct Connection
 
 X11Desktop::X11Desktop(const QByteArray &display)
     : m_display(display)
-{
-}
+{ }
 
 WindowId X11Desktop::foregroundWindow()
 {
@@ -109,7 +108,8 @@ QString X11Desktop::windowTitle(WindowId window)
         if (reply && reply->format == 8) {
             const int length = xcb_get_property_value_length(reply.get());
             if (length > 0)
-                return QString::fromUtf8(static_cast<const char *>(xcb_get_property_value(reply.get())), length);
+                return QString::fromUtf8(
+                    static_cast<const char *>(xcb_get_property_value(reply.get())), length);
         }
     }
     auto reply = x.property(w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, kTitleLongs);

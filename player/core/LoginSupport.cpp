@@ -12,9 +12,9 @@ quint64 GetBrowserWndID(int browseType, const QString &title)
     const std::shared_ptr<NativeWindow::Desktop> desktop = NativeWindow::desktop();
     const NativeWindow::WindowId window = desktop->foregroundWindow();
     const QString name = window ? desktop->windowTitle(window).left(256) : QString();
-    LightWeightLog::instance()->PrintLog(
-        QStringLiteral("GetBrowserWndID"),
-        QStringLiteral("Name=%1 Hwnd=%2 WindName=%3").arg(name).arg(window).arg(title), LightWeightLog::Normal);
+    LightWeightLog::instance()->PrintLog(QStringLiteral("GetBrowserWndID"),
+        QStringLiteral("Name=%1 Hwnd=%2 WindName=%3").arg(name).arg(window).arg(title),
+        LightWeightLog::Normal);
     if (window && name.contains(title, Qt::CaseSensitive))
         return window;
     return 0;

@@ -41,7 +41,8 @@ public:
     // the browser's page-drawing child window found from `browserWnd`
     // (depth 0 at the start), 0 when there is none.
     virtual quint64 ErgodicAllChild(quint64 browserWnd, int browseType, int depth) = 0;
-    virtual void SetBrowserWnd(quint64 browserWnd, quint64 renderWnd, const QString &title, int browseType) = 0;
+    virtual void SetBrowserWnd(quint64 browserWnd, quint64 renderWnd, const QString &title, int browseType)
+        = 0;
     virtual void SetSkin(const QString &skin) = 0;
     // The logged-in device; `ipc`: a single-channel device.
     virtual void SetDeviceInfo(int loginId, bool ipc) = 0;

@@ -16,8 +16,8 @@
 
 namespace {
 
-std::atomic<CPluginManage *> g_manage{nullptr};
-std::atomic<Qt::HANDLE> g_guiThreadId{nullptr};
+std::atomic<CPluginManage *> g_manage { nullptr };
+std::atomic<Qt::HANDLE> g_guiThreadId { nullptr };
 CPluginManage::PlayWidgetProvider g_playWidgetProvider;
 
 void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
@@ -36,12 +36,13 @@ CPluginManage::CPluginManage(const QString &browserWnd, int sessionId, QObject *
     g_guiThreadId = QThread::currentThreadId();
 
     m_pSystemStatus = new CGetSystemStatus(this);
-    connect(m_pSystemStatus, &CGetSystemStatus::sendSystemStatusSig, this, &CPluginManage::onSendSystemStatus);
+    connect(
+        m_pSystemStatus, &CGetSystemStatus::sendSystemStatusSig, this, &CPluginManage::onSendSystemStatus);
 
     connect(this, &CPluginManage::returnToMainThreadSyncSig, MainThreadObject::instance(),
-            &MainThreadObject::onReturnToMainThread, Qt::BlockingQueuedConnection);
+        &MainThreadObject::onReturnToMainThread, Qt::BlockingQueuedConnection);
     connect(this, &CPluginManage::returnToMainThreadAsyncSig, MainThreadObject::instance(),
-            &MainThreadObject::onReturnToMainThread, Qt::QueuedConnection);
+        &MainThreadObject::onReturnToMainThread, Qt::QueuedConnection);
     connect(this, &CPluginManage::returnToThisThreadSig, this, [](std::function<void(void)> task) {
         if (task)
             task();
@@ -182,9 +183,11 @@ void CPluginManage::onRecvWebsocketMsg(QString msg)
     try {
         dispatch(root);
     } catch (const std::exception &) {
-        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"), LightWeightLog::Error);
+        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"),
+            LightWeightLog::Error);
     } catch (...) {
-        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"), LightWeightLog::Error);
+        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"),
+            LightWeightLog::Error);
     }
 }
 
@@ -193,12 +196,14 @@ void CPluginManage::dispatch(const Request &request)
     // A null text reads as an empty request (MainType 0); any other value that
     // is not an object, or a MainType that is no integer, cannot be analysed.
     if (!request.isObject() && !request.isNull()) {
-        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"), LightWeightLog::Error);
+        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"),
+            LightWeightLog::Error);
         return;
     }
     const Json::Value &mainTypeValue = JsonUtil::member(request, "MainType");
     if (!mainTypeValue.isConvertibleTo(Json::intValue)) {
-        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"), LightWeightLog::Error);
+        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"),
+            LightWeightLog::Error);
         return;
     }
     const int mainType = mainTypeValue.asInt();

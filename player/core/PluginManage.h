@@ -101,11 +101,11 @@ public:
     // Device library callbacks; the user value is the request manager (the
     // channel for live data). They run on the library's threads.
     static void DisconnectFunction(int loginId, const char *address, int port, void *user);
-    static int AlarmMessageCallback(int loginId, const char *buffer, unsigned int length, void *user, int kind,
-                                    int reserved);
+    static int AlarmMessageCallback(
+        int loginId, const char *buffer, unsigned int length, void *user, int kind, int reserved);
     static int PreviewDataCallback(int realHandle, const TRV_FRAME_INFO *frame, void *user);
-    static int ColorPreviewDataCallback(int realHandle, int dataType, const unsigned char *data, int length,
-                                        void *user);
+    static int ColorPreviewDataCallback(
+        int realHandle, int dataType, const unsigned char *data, int length, void *user);
 
     // The dispatcher's 1000 ms timers, run by the playback and download requests.
     void startProgressTimer();

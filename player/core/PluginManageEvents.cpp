@@ -18,40 +18,40 @@ struct AlarmName
 
 // Searched from the top; the first row with the code names the alarm.
 const AlarmName kAlarmNames[] = {
-    {"VideoMotion", 4},
-    {"VideoBlind", 6},
-    {"VideoLoss", 5},
-    {"LocalIO", 1},
-    {"NetAlarm", 2},
-    {"CommAlarm", 14},
-    {"NetAbort", 13},
-    {"StorageNotExist", 10},
-    {"StorrageLowSpace", 12},
-    {"StorageFailure", 11},
-    {"ManualAlarm", 3},
-    {"VideoTitle", 7},
-    {"VideoSplit", 8},
-    {"VideoTour", 9},
-    {"NetAbort", 13},
-    {"CommAlarm", 14},
-    {"StorageFailureRead", 15},
-    {"StorageFailureWrite", 16},
-    {"NetIPConflict", 17},
-    {"VideoAnalyze", 25},
-    {"IPCAlarm", 25},
-    {"LoginFailed", 29},
-    {"SerialAlarm", 30},
-    {"PIRAlarm", 31},
-    {"ConsSensorAlarm", 32},
-    {"WordDetect", 33},
-    {"BlurCheck", 34},
-    {"PlateDetect", 35},
-    {"FaceDetectV2", 36},
-    {"433Alarm", 37},
-    {"PIRDetect", 38},
-    {"appEventHumanDetectAlarm", 39},
-    {"FaceDetect", 40},
-    {"FaceRecognition", 41},
+    { "VideoMotion", 4 },
+    { "VideoBlind", 6 },
+    { "VideoLoss", 5 },
+    { "LocalIO", 1 },
+    { "NetAlarm", 2 },
+    { "CommAlarm", 14 },
+    { "NetAbort", 13 },
+    { "StorageNotExist", 10 },
+    { "StorrageLowSpace", 12 },
+    { "StorageFailure", 11 },
+    { "ManualAlarm", 3 },
+    { "VideoTitle", 7 },
+    { "VideoSplit", 8 },
+    { "VideoTour", 9 },
+    { "NetAbort", 13 },
+    { "CommAlarm", 14 },
+    { "StorageFailureRead", 15 },
+    { "StorageFailureWrite", 16 },
+    { "NetIPConflict", 17 },
+    { "VideoAnalyze", 25 },
+    { "IPCAlarm", 25 },
+    { "LoginFailed", 29 },
+    { "SerialAlarm", 30 },
+    { "PIRAlarm", 31 },
+    { "ConsSensorAlarm", 32 },
+    { "WordDetect", 33 },
+    { "BlurCheck", 34 },
+    { "PlateDetect", 35 },
+    { "FaceDetectV2", 36 },
+    { "433Alarm", 37 },
+    { "PIRDetect", 38 },
+    { "appEventHumanDetectAlarm", 39 },
+    { "FaceDetect", 40 },
+    { "FaceRecognition", 41 },
 };
 
 const char *alarmName(int code)
@@ -79,8 +79,8 @@ const char *alarmState(int state)
 
 } // namespace
 
-int CPluginManage::AlarmMessageCallback(int loginId, const char *buffer, unsigned int length, void *user, int kind,
-                                        int reserved)
+int CPluginManage::AlarmMessageCallback(
+    int loginId, const char *buffer, unsigned int length, void *user, int kind, int reserved)
 {
     Q_UNUSED(loginId)
     Q_UNUSED(reserved)

@@ -125,7 +125,8 @@ void CPluginManage::onMainMsgLogin(const Request &request)
 
     LoginRequest req;
     if (!readLoginRequest(request, &req))
-        log("CPluginManage::onMainMsgLogin", QStringLiteral("something error happened"), LightWeightLog::Error);
+        log("CPluginManage::onMainMsgLogin", QStringLiteral("something error happened"),
+            LightWeightLog::Error);
     // Also when the reading stopped early: an empty title would match any window.
     if (req.title.isEmpty())
         req.title = req.loginType <= 0 ? QStringLiteral("Web Viewer") : QStringLiteral("qelmora");
@@ -136,7 +137,8 @@ void CPluginManage::onMainMsgLogin(const Request &request)
     const QString browserWndText = m_strBrowserWnd;
     RunInMainThread([&] {
         if (!browserWndText.isEmpty()) {
-            log("CPluginManage::onMainMsgLogin::findBrowser", QStringLiteral("WndHandle %1").arg(browserWndText));
+            log("CPluginManage::onMainMsgLogin::findBrowser",
+                QStringLiteral("WndHandle %1").arg(browserWndText));
             browserWnd = ParseBrowserWndText(browserWndText);
         } else {
             browserWnd = GetBrowserWndID(req.browse, req.title);
@@ -202,10 +204,10 @@ void CPluginManage::onMainMsgLogin(const Request &request)
                     signalSource = widget->signalSource();
                 });
                 if (signalSource) {
-                    connect(signalSource, SIGNAL(curWndIndexSig(int, int)), this, SLOT(onCurWndIndexChange(int, int)),
-                            Qt::UniqueConnection);
+                    connect(signalSource, SIGNAL(curWndIndexSig(int, int)), this,
+                        SLOT(onCurWndIndexChange(int, int)), Qt::UniqueConnection);
                     connect(signalSource, SIGNAL(changePTZELectPage()), this, SLOT(onChangePTZELectPage()),
-                            Qt::UniqueConnection);
+                        Qt::UniqueConnection);
                 }
             }
         } else {
@@ -241,7 +243,8 @@ int CPluginManage::loginDev()
         return resultCode;
     }
     m_mainDevice.loginId = loginId;
-    log("CPluginManage::loginDev", QStringLiteral("loginDev----------devType:%1").arg(m_mainDevice.deviceType));
+    log("CPluginManage::loginDev",
+        QStringLiteral("loginDev----------devType:%1").arg(m_mainDevice.deviceType));
     return 100;
 }
 
@@ -260,7 +263,7 @@ void CPluginManage::logoutDev()
         if (info.realHandles[channel] <= 0)
             continue;
         connect->DisconnectChannel_V2(info.realHandles[channel], &CPluginManage::PreviewDataCallback,
-                                      reinterpret_cast<void *>(quintptr(channel)));
+            reinterpret_cast<void *>(quintptr(channel)));
         RunInMainThread([channel] {
             if (PlayWidgetFacade *widget = playWidget())
                 widget->PreviewStop(channel);
@@ -333,10 +336,11 @@ void CPluginManage::onMainMsgLogout(const Request &request)
 void CPluginManage::DisconnectFunction(int loginId, const char *address, int port, void *user)
 {
     auto *self = static_cast<CPluginManage *>(user);
-    log("CPluginManage::DisconnectFunction", QStringLiteral("Device Disconnect IP=%1 LoginID=%2 Port=%3")
-                                                  .arg(QString::fromUtf8(address ? address : ""))
-                                                  .arg(loginId)
-                                                  .arg(port));
+    log("CPluginManage::DisconnectFunction",
+        QStringLiteral("Device Disconnect IP=%1 LoginID=%2 Port=%3")
+            .arg(QString::fromUtf8(address ? address : ""))
+            .arg(loginId)
+            .arg(port));
     if (!self)
         return;
     Json::Value event(Json::objectValue);
@@ -356,8 +360,8 @@ int CPluginManage::PreviewDataCallback(int realHandle, const TRV_FRAME_INFO *fra
     return 1;
 }
 
-int CPluginManage::ColorPreviewDataCallback(int realHandle, int dataType, const unsigned char *data, int length,
-                                            void *user)
+int CPluginManage::ColorPreviewDataCallback(
+    int realHandle, int dataType, const unsigned char *data, int length, void *user)
 {
     Q_UNUSED(realHandle)
     Q_UNUSED(dataType)

@@ -23,8 +23,8 @@ void CPluginManage::onMainMsgConsultAesKey(const Request &request)
     reply["key"]["iv"] = "";
     reply["Ret"] = 100;
     const QString text = JsonUtil::writeCompactText(reply);
-    LightWeightLog::instance()->PrintLog(QStringLiteral("CPluginManage::onMainMsgConsultAesKey"), text,
-                                         LightWeightLog::Normal);
+    LightWeightLog::instance()->PrintLog(
+        QStringLiteral("CPluginManage::onMainMsgConsultAesKey"), text, LightWeightLog::Normal);
     emit sendWebSocketMsgSig(text);
 }
 

@@ -18,7 +18,7 @@ static_assert(sizeof(TRV_CLOUD_UPGRADE_INFO) == 2884, "the cloud upgrade answer 
 namespace {
 
 CQNConnect *g_instance = nullptr;
-std::atomic<int32_t> g_sequence{0};
+std::atomic<int32_t> g_sequence { 0 };
 
 constexpr int kConfigBufferSize = 65536;
 constexpr int kScaleAbilityBufferSize = 307200;
@@ -119,7 +119,7 @@ TRV_APP_INFO CQNConnect::applicationIdentity()
 {
     TRV_APP_INFO info;
     std::memset(&info, 0, sizeof info);
-    const char id[] = {char(0x74), char(0x65), char(0x76), char(0x6f), char(0x72), 0};
+    const char id[] = { char(0x74), char(0x65), char(0x76), char(0x6f), char(0x72), 0 };
     std::memcpy(info.appId, id, sizeof id);
     auto piece = [](int i) { return QByteArray(kIdentityDigits + 16 * i, 16); };
     TextField::copy(info.appKey, piece(2) + piece(0));
@@ -156,18 +156,21 @@ int CQNConnect::ConnectDevice(DeviceLoginInfo &info, int &resultCode, const QByt
     int loginId = 0;
     switch (info.loginType) {
     case 0:
-        loginId = TRV_NET_Login(info.ip, info.port, info.user, info.password, &answer, &error, TRV_LOGIN_BY_ADDRESS);
+        loginId = TRV_NET_Login(
+            info.ip, info.port, info.user, info.password, &answer, &error, TRV_LOGIN_BY_ADDRESS);
         break;
     case 1:
-        loginId = TRV_NET_Login(info.serialNo, 0, info.user, info.password, &answer, &error, TRV_LOGIN_BY_SERIAL);
+        loginId
+            = TRV_NET_Login(info.serialNo, 0, info.user, info.password, &answer, &error, TRV_LOGIN_BY_SERIAL);
         break;
     case 2:
         // The token is a secret: the log shows that one was given, not its text.
         log("CQNConnect::ConnectDevice",
             QStringLiteral("TRV_NET_LoginEx_V2 SN=%1 Token=%2")
                 .arg(QString::fromUtf8(TextField::read(info.serialNo)),
-                     info.token[0] ? QStringLiteral("***") : QString()));
-        loginId = TRV_NET_LoginEx_V2(info.serialNo, 0, info.token, "", &answer, 7, &error, TRV_LOGIN_BY_SERIAL);
+                    info.token[0] ? QStringLiteral("***") : QString()));
+        loginId
+            = TRV_NET_LoginEx_V2(info.serialNo, 0, info.token, "", &answer, 7, &error, TRV_LOGIN_BY_SERIAL);
         break;
     default:
         resultCode = 1017;
@@ -181,7 +184,8 @@ int CQNConnect::ConnectDevice(DeviceLoginInfo &info, int &resultCode, const QByt
         info.deviceInfo2 = answer.buildMonth;
         info.deviceInfo3 = answer.buildDay;
         info.deviceType = answer.deviceType;
-        log("CQNConnect::ConnectDevice", QStringLiteral("NetDeviceInfo----------devType:%1").arg(info.deviceType));
+        log("CQNConnect::ConnectDevice",
+            QStringLiteral("NetDeviceInfo----------devType:%1").arg(info.deviceType));
         info.videoChannels = answer.videoChannels;
         info.extraChannels = answer.extraChannels;
         // A device may report any count: add in 64 bits, so that the sum
@@ -234,7 +238,8 @@ int CQNConnect::ConnectDevice(DeviceLoginInfo &info, int &resultCode, const QByt
                 QStringLiteral("Cloud Error:%1").arg(QString::fromUtf8(TextField::read(info.cloudError))));
         }
     }
-    log("CQNConnect::ConnectDevice", QStringLiteral("ConnectDevice fail, sdk error=%1 return=%2").arg(error).arg(loginId));
+    log("CQNConnect::ConnectDevice",
+        QStringLiteral("ConnectDevice fail, sdk error=%1 return=%2").arg(error).arg(loginId));
     log("CQNConnect::ConnectDevice", QStringLiteral("ConnectDevice fail, error=%1").arg(resultCode));
     return error;
 }
@@ -259,7 +264,8 @@ int CQNConnect::QueryDeviceInt(int loginId, int a, int b, int c)
     return value;
 }
 
-int CQNConnect::ConnectChanel(int loginId, int channel, int streamType, TRV_RealDataCallBack callback, void *user)
+int CQNConnect::ConnectChanel(
+    int loginId, int channel, int streamType, TRV_RealDataCallBack callback, void *user)
 {
     TRV_STREAM_REQUEST request;
     std::memset(&request, 0, sizeof request);
@@ -267,7 +273,8 @@ int CQNConnect::ConnectChanel(int loginId, int channel, int streamType, TRV_Real
     request.streamType = streamType;
     const int handle = TRV_NET_RealPlay(loginId, &request, 0);
     if (handle <= 0) {
-        log("CQNConnect::ConnectChanel", QStringLiteral("TRV_NET_RealPlay error=%1").arg(TRV_NET_GetLastError()));
+        log("CQNConnect::ConnectChanel",
+            QStringLiteral("TRV_NET_RealPlay error=%1").arg(TRV_NET_GetLastError()));
         return handle;
     }
     TRV_NET_SetRealDataCallBack(handle, callback, user);
@@ -276,8 +283,8 @@ int CQNConnect::ConnectChanel(int loginId, int channel, int streamType, TRV_Real
     return handle;
 }
 
-int CQNConnect::ConnectChanel_V2(int loginId, int channel, int streamType, TRV_RealDataCallBack_V2 callback,
-                                 void *user)
+int CQNConnect::ConnectChanel_V2(
+    int loginId, int channel, int streamType, TRV_RealDataCallBack_V2 callback, void *user)
 {
     TRV_STREAM_REQUEST request;
     std::memset(&request, 0, sizeof request);
@@ -285,7 +292,8 @@ int CQNConnect::ConnectChanel_V2(int loginId, int channel, int streamType, TRV_R
     request.streamType = streamType;
     const int handle = TRV_NET_RealPlay(loginId, &request, 0);
     if (handle <= 0) {
-        log("CQNConnect::ConnectChanel_V2", QStringLiteral("TRV_NET_RealPlay error=%1").arg(TRV_NET_GetLastError()));
+        log("CQNConnect::ConnectChanel_V2",
+            QStringLiteral("TRV_NET_RealPlay error=%1").arg(TRV_NET_GetLastError()));
         return handle;
     }
     const int set = TRV_NET_SetRealDataCallBack_V2(handle, callback, user);
@@ -299,7 +307,8 @@ int CQNConnect::DisconnectChannel(int realHandle, TRV_RealDataCallBack callback,
 {
     TRV_NET_DelRealDataCallBack(realHandle, callback, user);
     const int result = TRV_NET_StopRealPlay(realHandle, 0);
-    log("CQNConnect::DisconnectChannel", QStringLiteral("TRV_NET_StopRealPlay lPlay=%1 bRes=%2").arg(realHandle).arg(result));
+    log("CQNConnect::DisconnectChannel",
+        QStringLiteral("TRV_NET_StopRealPlay lPlay=%1 bRes=%2").arg(realHandle).arg(result));
     return result;
 }
 
@@ -322,7 +331,7 @@ bool CQNConnect::RequestKeyFrame(int loginId, int channel, int streamType)
 }
 
 int CQNConnect::BeginPlayback(int loginId, int channel, int kind, const PlaybackFileInfo &file,
-                              TRV_PlayBackDataCallBack dataCallback, TRV_PosCallBack posCallback, void *user)
+    TRV_PlayBackDataCallBack dataCallback, TRV_PosCallBack posCallback, void *user)
 {
     if (kind == 2) {
         TRV_PLAYBACK_BY_TIME request;
@@ -339,9 +348,10 @@ int CQNConnect::BeginPlayback(int loginId, int channel, int kind, const Playback
             log("CQNConnect::BeginPlayback",
                 QStringLiteral("TRV_NET_PlayBackByTimeEx lLogin=%1 lPlay=%2").arg(loginId).arg(handle));
         else
-            log("CQNConnect::BeginPlayback", QStringLiteral("TRV_NET_PlayBackByTimeEx lLogin=%1 nError=%2")
-                                                 .arg(loginId)
-                                                 .arg(TRV_NET_GetLastError()));
+            log("CQNConnect::BeginPlayback",
+                QStringLiteral("TRV_NET_PlayBackByTimeEx lLogin=%1 nError=%2")
+                    .arg(loginId)
+                    .arg(TRV_NET_GetLastError()));
         return handle;
     }
     if (kind != 1 || file.beginTime[0] == '\0')
@@ -357,9 +367,12 @@ int CQNConnect::BeginPlayback(int loginId, int channel, int kind, const Playback
     const int handle = TRV_NET_PlayBackByName(loginId, &record, posCallback, dataCallback, user);
     if (handle < 1)
         log("CQNConnect::BeginPlayback",
-            QStringLiteral("TRV_NET_PlayBackByName lLogin=%1 nError=%2").arg(loginId).arg(TRV_NET_GetLastError()));
+            QStringLiteral("TRV_NET_PlayBackByName lLogin=%1 nError=%2")
+                .arg(loginId)
+                .arg(TRV_NET_GetLastError()));
     else
-        log("CQNConnect::BeginPlayback", QStringLiteral("TRV_NET_PlayBackByName lLogin=%1 lPlay=%2").arg(loginId).arg(handle));
+        log("CQNConnect::BeginPlayback",
+            QStringLiteral("TRV_NET_PlayBackByName lLogin=%1 lPlay=%2").arg(loginId).arg(handle));
     return handle;
 }
 
@@ -367,7 +380,8 @@ bool CQNConnect::EndPlayback(int playHandle)
 {
     log("CQNConnect::EndPlayback", QStringLiteral("TRV_NET_StopPlayBack lPlay=%1").arg(playHandle));
     const int result = TRV_NET_StopPlayBack(playHandle);
-    log("CQNConnect::EndPlayback", QStringLiteral("TRV_NET_StopPlayBack lPlay=%1 bResult=%2").arg(playHandle).arg(result));
+    log("CQNConnect::EndPlayback",
+        QStringLiteral("TRV_NET_StopPlayBack lPlay=%1 bResult=%2").arg(playHandle).arg(result));
     return result != 0;
 }
 
@@ -413,7 +427,7 @@ bool CQNConnect::SetPlaybackSpeedFactor(int playHandle, float speed)
 }
 
 int CQNConnect::StartDownLoad(int loginId, const DownloadFileInfo &file, const QByteArray &targetPath,
-                              TRV_PosCallBack posCallback, void *user)
+    TRV_PosCallBack posCallback, void *user)
 {
     TRV_FILE_DATA record;
     std::memset(&record, 0, sizeof record);
@@ -443,9 +457,10 @@ int CQNConnect::GetChannelAbility(int loginId, const char *name, char *buffer, i
     const int result = TRV_NET_GetChannelAbility_Json(loginId, name, -1, buffer, size, &length, kWaitMs);
     if (result > 0)
         return 100;
-    log("CQNConnect::GetChannelAbility", QStringLiteral("TRV_NET_GetChannelAbility_Json Name:%1 Ret:%2")
-                                              .arg(QString::fromUtf8(name ? name : ""))
-                                              .arg(result));
+    log("CQNConnect::GetChannelAbility",
+        QStringLiteral("TRV_NET_GetChannelAbility_Json Name:%1 Ret:%2")
+            .arg(QString::fromUtf8(name ? name : ""))
+            .arg(result));
     return TranslateError(result);
 }
 
@@ -458,9 +473,10 @@ bool CQNConnect::GetScaleTwoLensAbility(int loginId, int channel, bool direct)
     }
     std::vector<char> buffer(kScaleAbilityBufferSize, 0);
     int length = 0;
-    const int result = TRV_NET_GetDevConfigByName(loginId, "bypass@SystemFunction", 1362, channel, buffer.data(),
-                                                  int(buffer.size()), &length, kWaitMs);
-    log("CQNConnect::GetScaleTwoLensAbility", QStringLiteral("GetScaleTwoLensAbility----->ret:%1").arg(result));
+    const int result = TRV_NET_GetDevConfigByName(
+        loginId, "bypass@SystemFunction", 1362, channel, buffer.data(), int(buffer.size()), &length, kWaitMs);
+    log("CQNConnect::GetScaleTwoLensAbility",
+        QStringLiteral("GetScaleTwoLensAbility----->ret:%1").arg(result));
     if (result != 1)
         return false;
     Json::Value root;
@@ -469,8 +485,8 @@ bool CQNConnect::GetScaleTwoLensAbility(int loginId, int channel, bool direct)
     std::string name;
     if (!JsonUtil::readString(root, "Name", &name))
         return false;
-    const Json::Value &support
-        = JsonUtil::member(JsonUtil::member(JsonUtil::member(root, name.c_str()), "OtherFunction"), "SupportScaleTwoLens");
+    const Json::Value &support = JsonUtil::member(
+        JsonUtil::member(JsonUtil::member(root, name.c_str()), "OtherFunction"), "SupportScaleTwoLens");
     if (support.isBool())
         return support.asBool();
     if (JsonUtil::isIntLike(support))
@@ -478,19 +494,20 @@ bool CQNConnect::GetScaleTwoLensAbility(int loginId, int channel, bool direct)
     return false;
 }
 
-int CQNConnect::GetScaleTwoLensConfig(int loginId, int channel, int streamType, float &times, bool direct,
-                                      float &maxTimes)
+int CQNConnect::GetScaleTwoLensConfig(
+    int loginId, int channel, int streamType, float &times, bool direct, float &maxTimes)
 {
     char body[kScaleBodySize] = {};
     std::snprintf(body, sizeof body, "[{\"StreamType\": %d}]", streamType);
     std::vector<char> answer(kJsonAnswerSize, 0);
     int length = 0;
     const int result = TRV_NET_GetConfig_Json(loginId, "OPSensorGet", 3034, direct ? -1 : channel, body,
-                                              kScaleBodySize, answer.data(), int(answer.size()), &length, kWaitMs);
+        kScaleBodySize, answer.data(), int(answer.size()), &length, kWaitMs);
     if (result < 1)
         return -1;
     const std::string text = answerText(answer.data(), int(answer.size()), length);
-    log("CQNConnect::GetScaleTwoLensConfig", QStringLiteral("OPSensorGet %1").arg(QString::fromUtf8(text.c_str())));
+    log("CQNConnect::GetScaleTwoLensConfig",
+        QStringLiteral("OPSensorGet %1").arg(QString::fromUtf8(text.c_str())));
     Json::Value root;
     if (!JsonUtil::parse(text, &root))
         return 0;
@@ -521,19 +538,20 @@ int CQNConnect::GetScaleTwoLensConfig(int loginId, int channel, int streamType, 
     return 1;
 }
 
-int CQNConnect::SetScaleTwoLensConfig(int loginId, int channel, int streamType, float fOrignalTimes, float fCurTimes)
+int CQNConnect::SetScaleTwoLensConfig(
+    int loginId, int channel, int streamType, float fOrignalTimes, float fCurTimes)
 {
     // Written without the locale, so the decimal point is always a point.
     const QByteArray text = QByteArray("[{\"StreamType\": ") + QByteArray::number(streamType)
-                            + ",\"TimesOri\": " + QByteArray::number(double(fOrignalTimes), 'f', 1)
-                            + ",\"Times\": " + QByteArray::number(double(fCurTimes), 'f', 1) + "}]";
+        + ",\"TimesOri\": " + QByteArray::number(double(fOrignalTimes), 'f', 1)
+        + ",\"Times\": " + QByteArray::number(double(fCurTimes), 'f', 1) + "}]";
     char body[kScaleBodySize] = {};
     TextField::copyBytes(body, sizeof body, text);
     log("CQNConnect::SetScaleTwoLensConfig", QString::fromLatin1(body));
     std::vector<char> answer(kJsonAnswerSize, 0);
     int length = 0;
-    const int result = TRV_NET_SetConfig_Json(loginId, "OPScaleTimesSwitch", 3032, channel, body, kScaleBodySize,
-                                              answer.data(), int(answer.size()), &length, kWaitMs);
+    const int result = TRV_NET_SetConfig_Json(loginId, "OPScaleTimesSwitch", 3032, channel, body,
+        kScaleBodySize, answer.data(), int(answer.size()), &length, kWaitMs);
     if (result < 1) {
         log("CQNConnect::SetScaleTwoLensConfig",
             QStringLiteral("SetScaleTwoLensConfig failed,nStreamType:%1,fOrignalTimes:%2,fCurTimes:%3")
@@ -545,8 +563,8 @@ int CQNConnect::SetScaleTwoLensConfig(int loginId, int channel, int streamType, 
     return 1;
 }
 
-int CQNConnect::ImportFile(int mode, int loginId, int channel, const QString &path, TRV_FileTransferCallBack callback,
-                           void *user)
+int CQNConnect::ImportFile(
+    int mode, int loginId, int channel, const QString &path, TRV_FileTransferCallBack callback, void *user)
 {
     log("CQNConnect::ImportFile", path);
     const QByteArray localPath = QFile::encodeName(path);
@@ -568,11 +586,14 @@ int CQNConnect::ImportFile(int mode, int loginId, int channel, const QString &pa
         std::rewind(file);
         const size_t read = size > 0 ? std::fread(buffer.data(), 1, size_t(size), file) : 0;
         std::fclose(file);
-        const int result = TRV_NET_SetDevConfig(loginId, TRV_CONFIG_IMPORT, -1, buffer.data(), int(read), 8000);
+        const int result
+            = TRV_NET_SetDevConfig(loginId, TRV_CONFIG_IMPORT, -1, buffer.data(), int(read), 8000);
         if (result < 0) {
             const int error = TRV_NET_GetLastError();
             log("CQNConnect::ImportFile",
-                QStringLiteral("fileszie = %1<===============>TRV_NET_SetDevConfig error=%2").arg(qint64(read)).arg(error));
+                QStringLiteral("fileszie = %1<===============>TRV_NET_SetDevConfig error=%2")
+                    .arg(qint64(read))
+                    .arg(error));
             return TranslateError(error);
         }
         return 100;
@@ -586,26 +607,28 @@ int CQNConnect::ImportFile(int mode, int loginId, int channel, const QString &pa
     QByteArray body;
     switch (mode) {
     case 1:
-        body = QByteArray("{\"Action\" : \"Send\", \"FileType\": 1,\"FilePurpose\": 1,\"FileSize\": ") + QByteArray::number(size)
-               + ",\"FileName\": \"\",  \"Path\": \"\",\"Parameter\":{}}";
+        body = QByteArray("{\"Action\" : \"Send\", \"FileType\": 1,\"FilePurpose\": 1,\"FileSize\": ")
+            + QByteArray::number(size) + ",\"FileName\": \"\",  \"Path\": \"\",\"Parameter\":{}}";
         break;
     case 2:
     case 3:
-        body = QByteArray("{\"Action\": \"Send\",\"FileType\": 1,\"Channel\": [") + QByteArray::number(sentChannel)
-               + "],\"FilePurpose\": " + (mode == 2 ? "0" : "7") + ",\"FileSize\": " + QByteArray::number(size)
-               + ",\"FileName\": \"customAlarmVoice.pcm\",\"Parameter\":  {\"AudioFormat\": {\"BitRate\": 128,"
-                 "\"SampleRate\": 8000,\"SampleBit\": 8,\"EncodeType\": \"G711_ALAW\"},\"Channel\": ["
-               + QByteArray::number(sentChannel) + "]}}";
+        body = QByteArray("{\"Action\": \"Send\",\"FileType\": 1,\"Channel\": [")
+            + QByteArray::number(sentChannel) + "],\"FilePurpose\": " + (mode == 2 ? "0" : "7")
+            + ",\"FileSize\": " + QByteArray::number(size)
+            + ",\"FileName\": \"customAlarmVoice.pcm\",\"Parameter\":  {\"AudioFormat\": {\"BitRate\": 128,"
+              "\"SampleRate\": 8000,\"SampleBit\": 8,\"EncodeType\": \"G711_ALAW\"},\"Channel\": ["
+            + QByteArray::number(sentChannel) + "]}}";
         break;
     case 4:
         body = QByteArray("{\"FileType\": 1,\"FilePurpose\": 0,\"FileSize\": ") + QByteArray::number(size)
-               + ",\"FileName\": \"customAlarmVoice.pcm\",\"Parameter\": {\"AudioFormat\": {\"BitRate\": 128,"
-                 "\"SampleRate\": 8000,\"SampleBit\": 8,\"EncodeType\": \"G711_ALAW\"}}}";
+            + ",\"FileName\": \"customAlarmVoice.pcm\",\"Parameter\": {\"AudioFormat\": {\"BitRate\": 128,"
+              "\"SampleRate\": 8000,\"SampleBit\": 8,\"EncodeType\": \"G711_ALAW\"}}}";
         break;
     default:
         break;
     }
-    const int result = TRV_NET_SendCommand_Json(loginId, "OPFile", 3500, -1, body.constData(), body.size(), 5000);
+    const int result
+        = TRV_NET_SendCommand_Json(loginId, "OPFile", 3500, -1, body.constData(), body.size(), 5000);
     if (result == 1) {
         if (TRV_NET_SendFileDataToDevice(loginId, localPath.constData(), callback, user))
             return 100;
@@ -618,12 +641,14 @@ int CQNConnect::ImportFile(int mode, int loginId, int channel, const QString &pa
     return TranslateError(error);
 }
 
-int CQNConnect::SendAudioFile(int loginId, const QString &path, const QByteArray &body, void *user,
-                              TRV_FileTransferCallBack callback)
+int CQNConnect::SendAudioFile(
+    int loginId, const QString &path, const QByteArray &body, void *user, TRV_FileTransferCallBack callback)
 {
-    const int result = TRV_NET_SendCommand_Json(loginId, "OPFile", 3500, -1, body.constData(), body.size(), 5000);
+    const int result
+        = TRV_NET_SendCommand_Json(loginId, "OPFile", 3500, -1, body.constData(), body.size(), 5000);
     if (result != 1) {
-        log("CQNConnect::SendAudioFile", QStringLiteral("SendAudioFile OPFile error=%1").arg(TRV_NET_GetLastError()));
+        log("CQNConnect::SendAudioFile",
+            QStringLiteral("SendAudioFile OPFile error=%1").arg(TRV_NET_GetLastError()));
         return -1;
     }
     if (!TRV_NET_SendFileDataToDevice(loginId, QFile::encodeName(path).constData(), callback, user)) {
@@ -646,7 +671,8 @@ int CQNConnect::StartLocalUpgrade(int loginId, const QString &path, TRV_UpgradeC
     return code;
 }
 
-int CQNConnect::StartOnlineUpgrade(int loginId, const QString &version, TRV_UpgradeCallBack callback, void *user)
+int CQNConnect::StartOnlineUpgrade(
+    int loginId, const QString &version, TRV_UpgradeCallBack callback, void *user)
 {
     const int result = TRV_NET_UpgradeOnline(loginId, version.toUtf8().constData(), 0, callback, user);
     log("CQNConnect::StartOnlineUpgrade", QStringLiteral("StartOnlineUpgrade:Ret = %1").arg(result));
@@ -675,8 +701,8 @@ int CQNConnect::GetCloudUpgradeInfo(int loginId, const QString &currentVersion, 
     TRV_CLOUD_UPGRADE_INFO info;
     std::memset(&info, 0, sizeof info);
     int length = 0;
-    const int result = TRV_NET_GetDevConfig(loginId, TRV_CONFIG_CLOUD_UPGRADE, -1, &info, int(sizeof info), &length,
-                                            kWaitMs);
+    const int result = TRV_NET_GetDevConfig(
+        loginId, TRV_CONFIG_CLOUD_UPGRADE, -1, &info, int(sizeof info), &length, kWaitMs);
     if (result > 0 && info.hasNewVersion > 0
         && currentVersion != QString::fromUtf8(TextField::read(info.newBuild)))
         newVersion = QString::fromUtf8(TextField::read(info.newVersion));
@@ -709,7 +735,7 @@ int CQNConnect::TranslateError(int error)
 }
 
 int CQNConnect::InitSDKInfo(std::unique_ptr<TRV_APP_INFO> identity, std::unique_ptr<SdkUserData> userData,
-                            bool setIdentity, bool setUserData)
+    bool setIdentity, bool setUserData)
 {
     log("CQNConnect::InitSDKInfo", QStringLiteral("TRV_NET_InitAppInfo"));
     int result = 0;

@@ -47,14 +47,15 @@ public:
 
     // Live streams: the stream handle (> 0), else the library's result.
     int ConnectChanel(int loginId, int channel, int streamType, TRV_RealDataCallBack callback, void *user);
-    int ConnectChanel_V2(int loginId, int channel, int streamType, TRV_RealDataCallBack_V2 callback, void *user);
+    int ConnectChanel_V2(
+        int loginId, int channel, int streamType, TRV_RealDataCallBack_V2 callback, void *user);
     int DisconnectChannel(int realHandle, TRV_RealDataCallBack callback, void *user);
     int DisconnectChannel_V2(int realHandle, TRV_RealDataCallBack_V2 callback, void *user);
     bool RequestKeyFrame(int loginId, int channel, int streamType);
 
     // Playback: kind 2 by time, kind 1 by file name; -1 for anything else.
     int BeginPlayback(int loginId, int channel, int kind, const PlaybackFileInfo &file,
-                      TRV_PlayBackDataCallBack dataCallback, TRV_PosCallBack posCallback, void *user);
+        TRV_PlayBackDataCallBack dataCallback, TRV_PosCallBack posCallback, void *user);
     bool EndPlayback(int playHandle);
     // Speed codes 16..19 (slow) and 32..35 (fast), 0 normal, 2 reset and
     // pause; returns the code in force afterwards.
@@ -64,7 +65,7 @@ public:
     bool SetPlaybackSpeedFactor(int playHandle, float speed);
 
     int StartDownLoad(int loginId, const DownloadFileInfo &file, const QByteArray &targetPath,
-                      TRV_PosCallBack posCallback, void *user);
+        TRV_PosCallBack posCallback, void *user);
     // 0 for handle 0 (no call), else 1 when the library closed the handle.
     int CloseHandle(int handle);
 
@@ -72,15 +73,16 @@ public:
     int GetChannelAbility(int loginId, const char *name, char *buffer, int size);
     bool GetScaleTwoLensAbility(int loginId, int channel, bool direct);
     // 1 read, 0 an answer that is no JSON, -1 failure.
-    int GetScaleTwoLensConfig(int loginId, int channel, int streamType, float &times, bool direct, float &maxTimes);
+    int GetScaleTwoLensConfig(
+        int loginId, int channel, int streamType, float &times, bool direct, float &maxTimes);
     int SetScaleTwoLensConfig(int loginId, int channel, int streamType, float fOrignalTimes, float fCurTimes);
 
     // Mode 0 imports a configuration file, modes 1 to 4 send a file. 100 on success.
     int ImportFile(int mode, int loginId, int channel, const QString &path, TRV_FileTransferCallBack callback,
-                   void *user);
+        void *user);
     // 1 sent, -1 the device refused the announcement, -2 the send failed.
     int SendAudioFile(int loginId, const QString &path, const QByteArray &body, void *user,
-                      TRV_FileTransferCallBack callback);
+        TRV_FileTransferCallBack callback);
 
     int StartLocalUpgrade(int loginId, const QString &path, TRV_UpgradeCallBack callback, void *user);
     int StartOnlineUpgrade(int loginId, const QString &version, TRV_UpgradeCallBack callback, void *user);
@@ -95,7 +97,7 @@ public:
 
     // Registers an application identity and user data; takes both records.
     int InitSDKInfo(std::unique_ptr<TRV_APP_INFO> identity, std::unique_ptr<SdkUserData> userData,
-                    bool setIdentity, bool setUserData);
+        bool setIdentity, bool setUserData);
     int SetDevRecordEncryptKey(int loginId, int key);
 
     // The application identity that InitKestrix registers.

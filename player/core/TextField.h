@@ -18,14 +18,12 @@ void copyBytes(char *field, size_t size, const QByteArray &text);
 // The text of a field that need not be terminated within its size.
 QByteArray read(const char *field, size_t size);
 
-template<size_t N>
-void copy(char (&field)[N], const QByteArray &text)
+template<size_t N> void copy(char (&field)[N], const QByteArray &text)
 {
     copy(field, N, text);
 }
 
-template<size_t N>
-QByteArray read(const char (&field)[N])
+template<size_t N> QByteArray read(const char (&field)[N])
 {
     return read(field, N);
 }

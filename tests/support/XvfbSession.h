@@ -36,9 +36,10 @@ public:
     bool start()
     {
         // -displayfd: the server picks a free display and writes its number when ready.
-        m_server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
-                                                QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
-                                                QStringLiteral("800x600x24")});
+        m_server.start(QStringLiteral("Xvfb"),
+            { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                QStringLiteral("800x600x24") });
         if (!m_server.waitForStarted(10000))
             return false;
         QElapsedTimer t;
@@ -75,14 +76,14 @@ public:
     xcb_window_t window(const QByteArray &netWmNameUtf8, const QByteArray &wmName)
     {
         const xcb_window_t w = xcb_generate_id(m_c);
-        xcb_create_window(m_c, XCB_COPY_FROM_PARENT, w, m_root, 10, 10, 200, 100, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                          XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_create_window(m_c, XCB_COPY_FROM_PARENT, w, m_root, 10, 10, 200, 100, 0,
+            XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
         if (!netWmNameUtf8.isEmpty())
             xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 8,
-                                uint32_t(netWmNameUtf8.size()), netWmNameUtf8.constData());
+                uint32_t(netWmNameUtf8.size()), netWmNameUtf8.constData());
         if (!wmName.isEmpty())
             xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                                uint32_t(wmName.size()), wmName.constData());
+                uint32_t(wmName.size()), wmName.constData());
         xcb_map_window(m_c, w);
         sync();
         return w;
@@ -97,7 +98,8 @@ public:
     // What a window manager announces as the active window; 0 for none.
     void setActive(xcb_window_t w)
     {
-        xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, m_root, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 32, 1, &w);
+        xcb_change_property(
+            m_c, XCB_PROP_MODE_REPLACE, m_root, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 32, 1, &w);
         sync();
     }
 

@@ -31,12 +31,14 @@ private slots:
         QTest::addColumn<QByteArray>("netName");
         QTest::addColumn<QByteArray>("wmName");
         QTest::addColumn<QString>("title");
-        QTest::newRow("UTF-8 name first") << QByteArray("Cam\xc3\xa9ras \xe2\x80\x93 Web Viewer") << QByteArray("Cameras")
-                                          << QStringLiteral("Cam\u00e9ras \u2013 Web Viewer");
-        QTest::newRow("only the old name, Latin-1") << QByteArray() << QByteArray("Caf\xe9 Web Viewer")
-                                                    << QStringLiteral("Caf\u00e9 Web Viewer");
+        QTest::newRow("UTF-8 name first")
+            << QByteArray("Cam\xc3\xa9ras \xe2\x80\x93 Web Viewer") << QByteArray("Cameras")
+            << QStringLiteral("Cam\u00e9ras \u2013 Web Viewer");
+        QTest::newRow("only the old name, Latin-1")
+            << QByteArray() << QByteArray("Caf\xe9 Web Viewer") << QStringLiteral("Caf\u00e9 Web Viewer");
         QTest::newRow("no name") << QByteArray() << QByteArray() << QString();
-        QTest::newRow("long title kept") << QByteArray(1000, 'a') << QByteArray() << QString(1000, QLatin1Char('a'));
+        QTest::newRow("long title kept")
+            << QByteArray(1000, 'a') << QByteArray() << QString(1000, QLatin1Char('a'));
     }
     void titles()
     {

@@ -78,7 +78,8 @@ QStringList libraryCalls()
         QStringList args;
         for (const std::string &a : c.args)
             args.append(QString::fromStdString(a));
-        out.append(QString::fromStdString(c.function) + QLatin1Char('(') + args.join(QLatin1Char(',')) + QLatin1Char(')'));
+        out.append(QString::fromStdString(c.function) + QLatin1Char('(') + args.join(QLatin1Char(','))
+            + QLatin1Char(')'));
     }
     return out;
 }
@@ -101,7 +102,7 @@ int onPlayData(int, int, const unsigned char *, int, void *)
 {
     return 1;
 }
-void onPosition(int, int, int, void *) {}
+void onPosition(int, int, int, void *) { }
 
 } // namespace
 
@@ -151,15 +152,17 @@ private:
         m_sent.clear();
         post(msg);
         post(QStringLiteral("{\"MainType\":13,\"MsgID\":\"marker\"}"));
-        const QString marker = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
+        const QString marker
+            = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
         if (!QTest::qWaitFor([&] { return m_sent.contains(marker); }, 30000))
-            return {QStringLiteral("<no marker>")};
+            return { QStringLiteral("<no marker>") };
         return m_sent.mid(0, m_sent.indexOf(marker));
     }
     QJsonObject login(const QString &msg)
     {
         const QStringList answers = answersTo(msg);
-        return answers.size() == 1 ? object(answers[0]) : QJsonObject{{"answers", answers.join(QLatin1Char('|'))}};
+        return answers.size() == 1 ? object(answers[0])
+                                   : QJsonObject { { "answers", answers.join(QLatin1Char('|')) } };
     }
     int loginId()
     {
@@ -179,7 +182,7 @@ private slots:
     {
         qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
         connect(LightWeightLog::instance(), &LightWeightLog::writeLogSig, this,
-                [this](const QString &line) { m_log.append(line); });
+            [this](const QString &line) { m_log.append(line); });
         CPluginManage::setPlayWidgetProvider([this] { return m_widgetInstalled ? &m_widget : nullptr; });
         m_desktop = std::make_shared<FakeDesktop>();
         NativeWindow::setDesktop(m_desktop);
@@ -217,21 +220,22 @@ private slots:
         QTest::addColumn<quint64>("render");
         QTest::addColumn<QString>("reply");
         QTest::addColumn<QStringList>("windowCalls");
-        const QString setup = QStringLiteral("SetSkin(skinX)|SetDeviceInfo(#,false)|SetPageIndex(0)|ChangeSplit(3)");
+        const QString setup
+            = QStringLiteral("SetSkin(skinX)|SetDeviceInfo(#,false)|SetPageIndex(0)|ChangeSplit(3)");
         QTest::newRow("render window found")
             << QString() << quint64(0x55)
             << R"({"Msg":8,"SubMsg":0,"MsgID":7,"Ret":100,"adjustBytool":true,"Id":42,"DPIRadio":@})"
-            << (QStringList{"ErgodicAllChild(71303186,2,0)", "SetBrowserWnd(71303186,85,Web Viewer,2)"}
-                + setup.split(QLatin1Char('|')));
+            << (QStringList { "ErgodicAllChild(71303186,2,0)", "SetBrowserWnd(71303186,85,Web Viewer,2)" }
+                   + setup.split(QLatin1Char('|')));
         QTest::newRow("none found")
             << QString() << quint64(0)
             << R"({"Msg":8,"SubMsg":0,"MsgID":7,"Ret":100,"adjustBytool":false,"Id":42,"DPIRadio":@})"
-            << (QStringList{"ErgodicAllChild(71303186,2,0)", "SetBrowserWnd(71303186,0,Web Viewer,2)"}
-                + setup.split(QLatin1Char('|')));
+            << (QStringList { "ErgodicAllChild(71303186,2,0)", "SetBrowserWnd(71303186,0,Web Viewer,2)" }
+                   + setup.split(QLatin1Char('|')));
         QTest::newRow("browser kind without render window, no MsgID")
             << R"(,"Browse":1,"MsgID":null,"Title":"Cams")" << quint64(0x55)
             << R"({"Msg":8,"SubMsg":0,"MsgID":null,"Ret":100,"adjustBytool":0,"Id":42,"DPIRadio":@})"
-            << (QStringList{"SetBrowserWnd(71303186,0,Cams,1)"} + setup.split(QLatin1Char('|')));
+            << (QStringList { "SetBrowserWnd(71303186,0,Cams,1)" } + setup.split(QLatin1Char('|')));
     }
     void loginReply()
     {
@@ -256,17 +260,21 @@ private slots:
         const QJsonObject answer = login(request);
         const int id = loginId();
         QVERIFY(id > 0);
-        QJsonObject expected = object(QString(reply).replace(QLatin1Char('@'), QString::number(expectedScale())));
+        QJsonObject expected
+            = object(QString(reply).replace(QLatin1Char('@'), QString::number(expectedScale())));
         if (expected.value(QStringLiteral("MsgID")).isNull())
             expected.remove(QStringLiteral("MsgID"));
         QCOMPARE(answer, expected);
         // Written as the page expects: a bool with MsgID, else 0 or 1.
-        QVERIFY(m_sent.first().contains(expected.contains(QStringLiteral("MsgID")) ? QStringLiteral("\"adjustBytool\":")
-                                                                                    : QStringLiteral("\"adjustBytool\":0")));
-        QCOMPARE(m_widget.described(), QStringList(windowCalls).replaceInStrings(QStringLiteral("#"), QString::number(id)));
+        QVERIFY(m_sent.first().contains(expected.contains(QStringLiteral("MsgID"))
+                ? QStringLiteral("\"adjustBytool\":")
+                : QStringLiteral("\"adjustBytool\":0")));
+        QCOMPARE(m_widget.described(),
+            QStringList(windowCalls).replaceInStrings(QStringLiteral("#"), QString::number(id)));
         QVERIFY(m_widget.allOnThread(QThread::currentThreadId()));
-        QCOMPARE(functionsCalled(), QStringList{"TRV_NET_Login"});
-        QVERIFY(libraryCalls()[0].startsWith(QStringLiteral("TRV_NET_Login(\"10.0.0.5\",34567,\"admin\",\"secret\",")));
+        QCOMPARE(functionsCalled(), QStringList { "TRV_NET_Login" });
+        QVERIFY(libraryCalls()[0].startsWith(
+            QStringLiteral("TRV_NET_Login(\"10.0.0.5\",34567,\"admin\",\"secret\",")));
         QVERIFY(libraryCalls()[0].endsWith(QStringLiteral(",0)")));
         QVERIFY(logged(QStringLiteral("WndHandle %1").arg(QString::number(kBrowser, 16))));
         QVERIFY(logged(QStringLiteral("channel num=16")));
@@ -282,22 +290,27 @@ private slots:
         QTest::addColumn<quint64>("foreground");
         QTest::addColumn<QString>("title");
         QTest::addColumn<int>("ret");
-        const QString bySerial = QStringLiteral("{\"MainType\":8,\"MsgID\":1,\"Browse\":6,\"Device\":{\"LoginType\":1,"
-                                                "\"SN\":\"SN-10.0.0.5\",\"User\":\"admin\",\"Password\":\"secret\"}}");
-        QTest::newRow("Web Viewer for address logins") << QString() << loginRequest() << quint64(0x123)
-                                                       << "Cameras - Web Viewer - Chromium" << 100;
-        QTest::newRow("qelmora for serial logins") << QString() << bySerial << quint64(0x123) << "qelmora tool" << 100;
-        QTest::newRow("titles compare case-sensitively") << QString() << loginRequest() << quint64(0x123)
-                                                         << "web viewer" << 1003;
-        QTest::newRow("the page's title") << QString() << loginRequest(R"(,"Title":"Yard")") << quint64(0x77)
-                                          << "Yard cameras" << 100;
-        QTest::newRow("no window in front") << QString() << loginRequest() << quint64(0) << "Web Viewer" << 1003;
+        const QString bySerial
+            = QStringLiteral("{\"MainType\":8,\"MsgID\":1,\"Browse\":6,\"Device\":{\"LoginType\":1,"
+                             "\"SN\":\"SN-10.0.0.5\",\"User\":\"admin\",\"Password\":\"secret\"}}");
+        QTest::newRow("Web Viewer for address logins")
+            << QString() << loginRequest() << quint64(0x123) << "Cameras - Web Viewer - Chromium" << 100;
+        QTest::newRow("qelmora for serial logins")
+            << QString() << bySerial << quint64(0x123) << "qelmora tool" << 100;
+        QTest::newRow("titles compare case-sensitively")
+            << QString() << loginRequest() << quint64(0x123) << "web viewer" << 1003;
+        QTest::newRow("the page's title")
+            << QString() << loginRequest(R"(,"Title":"Yard")") << quint64(0x77) << "Yard cameras" << 100;
+        QTest::newRow("no window in front")
+            << QString() << loginRequest() << quint64(0) << "Web Viewer" << 1003;
         // Reading stopped at once; an empty title would match any window.
         QTest::newRow("unreadable keys keep the default title")
-            << QString() << R"({"MainType":8,"MsgID":1,"Device":5})" << quint64(0x123) << "Mail - Chromium" << 1003;
-        QTest::newRow("command line identifier with 0x") << "0x4400012" << loginRequest() << quint64(0) << "" << 100;
-        QTest::newRow("command line identifier that is no number") << "window" << loginRequest() << quint64(0x123)
-                                                                    << "Web Viewer" << 1003;
+            << QString() << R"({"MainType":8,"MsgID":1,"Device":5})" << quint64(0x123) << "Mail - Chromium"
+            << 1003;
+        QTest::newRow("command line identifier with 0x")
+            << "0x4400012" << loginRequest() << quint64(0) << "" << 100;
+        QTest::newRow("command line identifier that is no number")
+            << "window" << loginRequest() << quint64(0x123) << "Web Viewer" << 1003;
     }
     void browserWindowFromTheDesktop()
     {
@@ -324,13 +337,18 @@ private slots:
         } else {
             const quint64 window = browserText.isEmpty() ? foreground : kBrowser;
             QCOMPARE(m_widget.callsOf(QStringLiteral("ErgodicAllChild")).value(0),
-                     QStringLiteral("ErgodicAllChild(%1,%2,0)").arg(window).arg(request.contains(QLatin1String("\"Browse\":6")) ? 6 : 2));
+                QStringLiteral("ErgodicAllChild(%1,%2,0)")
+                    .arg(window)
+                    .arg(request.contains(QLatin1String("\"Browse\":6")) ? 6 : 2));
         }
         if (browserText.isEmpty()) {
             const QString wanted = request.contains(QLatin1String("Yard")) ? QStringLiteral("Yard")
-                                   : request.contains(QLatin1String("\"LoginType\":1")) ? QStringLiteral("qelmora")
-                                                                                        : QStringLiteral("Web Viewer");
-            QVERIFY(logged(QStringLiteral("Name=%1 Hwnd=%2 WindName=%3").arg(foreground ? title : QString()).arg(foreground).arg(wanted)));
+                : request.contains(QLatin1String("\"LoginType\":1"))       ? QStringLiteral("qelmora")
+                                                                           : QStringLiteral("Web Viewer");
+            QVERIFY(logged(QStringLiteral("Name=%1 Hwnd=%2 WindName=%3")
+                               .arg(foreground ? title : QString())
+                               .arg(foreground)
+                               .arg(wanted)));
         }
     }
 
@@ -343,18 +361,20 @@ private slots:
         QTest::newRow("wrong password")
             << loginRequest().replace(QStringLiteral("\"secret\""), QStringLiteral("\"guess\"")) << 106
             << int(TRV_ERR_WRONG_PASSWORD) << QString();
-        QTest::newRow("unknown user") << loginRequest().replace(QStringLiteral("\"admin\""), QStringLiteral("\"guest\""))
-                                      << 106 << int(TRV_ERR_UNKNOWN_USER) << QString();
-        QTest::newRow("cloud error")
-            << QStringLiteral("{\"MainType\":8,\"MsgID\":3,\"Device\":{\"LoginType\":2,\"SN\":\"SN-CLOUD\","
-                              "\"tcsToken\":\"t\",\"User\":\"admin\",\"Password\":\"\"}}")
-            << 1012 << int(TRV_ERR_CLOUD) << "Cloud service expired";
+        QTest::newRow("unknown user")
+            << loginRequest().replace(QStringLiteral("\"admin\""), QStringLiteral("\"guest\"")) << 106
+            << int(TRV_ERR_UNKNOWN_USER) << QString();
+        QTest::newRow("cloud error") << QStringLiteral(
+            "{\"MainType\":8,\"MsgID\":3,\"Device\":{\"LoginType\":2,\"SN\":\"SN-CLOUD\","
+            "\"tcsToken\":\"t\",\"User\":\"admin\",\"Password\":\"\"}}")
+                                     << 1012 << int(TRV_ERR_CLOUD) << "Cloud service expired";
         QTest::newRow("unknown serial")
             << QStringLiteral("{\"MainType\":8,\"MsgID\":3,\"Device\":{\"LoginType\":1,\"SN\":\"SN-NONE\","
                               "\"User\":\"admin\",\"Password\":\"\"}}")
             << 999 << int(TRV_ERR_DEVICE_OFFLINE) << QString();
         QTest::newRow("login type unknown to the wrapper")
-            << QStringLiteral("{\"MainType\":8,\"MsgID\":3,\"Device\":{\"LoginType\":5}}") << 1017 << 0 << QString();
+            << QStringLiteral("{\"MainType\":8,\"MsgID\":3,\"Device\":{\"LoginType\":5}}") << 1017 << 0
+            << QString();
     }
     void loginRefused()
     {
@@ -403,14 +423,17 @@ private slots:
         QCOMPARE(answer.value(QStringLiteral("Ret")).toInt(), ret);
         QVERIFY(!answer.contains(QStringLiteral("ErrorCode")));
         if (ret == 1008) {
-            QCOMPARE(functionsCalled(), (QStringList{"TRV_NET_Login", "TRV_NET_CloseAlarmChan", "TRV_NET_Logout"}));
+            QCOMPARE(functionsCalled(),
+                (QStringList { "TRV_NET_Login", "TRV_NET_CloseAlarmChan", "TRV_NET_Logout" }));
             QCOMPARE(loginId(), 0);
             QVERIFY(logged(QStringLiteral("WebDevInfoAbnorma")));
             QVERIFY(m_widget.callsOf(QStringLiteral("SetBrowserWnd")).isEmpty());
             QCOMPARE(control::openHandles(), 0);
         } else {
             QCOMPARE(m_widget.callsOf(QStringLiteral("SetDeviceInfo")),
-                     QStringList{QStringLiteral("SetDeviceInfo(%1,%2)").arg(loginId()).arg(video + extra == 1 ? "true" : "false")});
+                QStringList { QStringLiteral("SetDeviceInfo(%1,%2)")
+                                  .arg(loginId())
+                                  .arg(video + extra == 1 ? "true" : "false") });
         }
     }
 
@@ -464,19 +487,24 @@ private slots:
         DeviceSpec c = camera("10.0.0.5", channels);
         c.deviceType = deviceType;
         control::addDevice(c);
-        const QString extra = defaultWndNum.isEmpty() ? QString() : QStringLiteral(",\"DefaultWndNum\":%1").arg(defaultWndNum);
+        const QString extra = defaultWndNum.isEmpty()
+            ? QString()
+            : QStringLiteral(",\"DefaultWndNum\":%1").arg(defaultWndNum);
         QCOMPARE(login(loginRequest(extra)).value(QStringLiteral("Ret")).toInt(), 100);
-        QCOMPARE(m_widget.callsOf(QStringLiteral("ChangeSplit")), QStringList{QStringLiteral("ChangeSplit(%1)").arg(split)});
+        QCOMPARE(m_widget.callsOf(QStringLiteral("ChangeSplit")),
+            QStringList { QStringLiteral("ChangeSplit(%1)").arg(split) });
         QCOMPARE(m_widget.callsOf(QStringLiteral("SetDeviceInfo")),
-                 QStringList{QStringLiteral("SetDeviceInfo(%1,%2)").arg(loginId()).arg(single ? "true" : "false")});
+            QStringList {
+                QStringLiteral("SetDeviceInfo(%1,%2)").arg(loginId()).arg(single ? "true" : "false") });
     }
 
     void layoutIndex_data()
     {
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("index");
-        const int rows[][2] = {{INT_MIN, 0}, {0, 0}, {1, 0}, {2, 1}, {4, 1}, {5, 2}, {9, 2}, {10, 3}, {16, 3}, {17, 4},
-                               {25, 4}, {26, 5}, {36, 5}, {37, 6}, {64, 6}, {65, 0}, {INT_MAX, 0}};
+        const int rows[][2] = { { INT_MIN, 0 }, { 0, 0 }, { 1, 0 }, { 2, 1 }, { 4, 1 }, { 5, 2 }, { 9, 2 },
+            { 10, 3 }, { 16, 3 }, { 17, 4 }, { 25, 4 }, { 26, 5 }, { 36, 5 }, { 37, 6 }, { 64, 6 }, { 65, 0 },
+            { INT_MAX, 0 } };
         for (const auto &r : rows)
             QTest::addRow("%d", r[0]) << r[0] << r[1];
     }
@@ -527,8 +555,8 @@ private slots:
             std::strcpy(d.beginTime, file.beginTime);
             std::strcpy(d.endTime, file.endTime);
             d.stream = 1;
-            download = c->StartDownLoad(first, d, QFile::encodeName(dir.filePath(QStringLiteral("clip.h265x"))),
-                                        &onPosition, nullptr);
+            download = c->StartDownLoad(first, d,
+                QFile::encodeName(dir.filePath(QStringLiteral("clip.h265x"))), &onPosition, nullptr);
             m_manage->downloadHandle() = download;
         });
         QVERIFY(live > 0 && playback > 0 && download > 0);
@@ -550,14 +578,18 @@ private slots:
         QCOMPARE(calls[5], QStringLiteral("TRV_NET_Logout(%1)").arg(first));
         QVERIFY(calls[6].startsWith(QStringLiteral("TRV_NET_Login(")));
         const QStringList window = m_widget.described();
-        QCOMPARE(window.mid(0, 3), (QStringList{"ErgodicAllChild(71303186,2,0)", "PreviewStop(3)", "StopPlayback(1)"}));
+        QCOMPARE(window.mid(0, 3),
+            (QStringList { "ErgodicAllChild(71303186,2,0)", "PreviewStop(3)", "StopPlayback(1)" }));
         QVERIFY(m_widget.allOnThread(QThread::currentThreadId()));
         QCOMPARE(control::openHandles(), 1);
         QVERIFY(logged(QStringLiteral("stop preview begin")));
         QVERIFY(logged(QStringLiteral("stop preview end")));
         QVERIFY(logged(QStringLiteral("PlaybackStop end")));
         int h = -1;
-        onWorker([&] { h = m_manage->mainDevice().realHandles[3] + m_manage->playbackHandle(1) + m_manage->downloadHandle(); });
+        onWorker([&] {
+            h = m_manage->mainDevice().realHandles[3] + m_manage->playbackHandle(1)
+                + m_manage->downloadHandle();
+        });
         QCOMPARE(h, 0);
     }
 
@@ -579,20 +611,23 @@ private slots:
         m_log.clear();
 
         QCOMPARE(answersTo(QStringLiteral("{\"MainType\":9,\"SubType\":0,\"MsgID\":8}")), QStringList());
-        QCOMPARE(libraryCalls(), (QStringList{QStringLiteral("TRV_NET_CloseAlarmChan(%1)").arg(id),
-                                              QStringLiteral("TRV_NET_Logout(%1)").arg(id)}));
+        QCOMPARE(libraryCalls(),
+            (QStringList { QStringLiteral("TRV_NET_CloseAlarmChan(%1)").arg(id),
+                QStringLiteral("TRV_NET_Logout(%1)").arg(id) }));
         // Hidden (posted first), then destroyed; the progress timer's reads aside.
         QStringList window = m_widget.described();
-        window.erase(std::remove_if(window.begin(), window.end(), [](const QString &c) { return c.startsWith(QLatin1String("Get")); }),
-                     window.end());
-        QCOMPARE(window, (QStringList{"onWidgetStatuChange(1,0,0,0,0)", "releaseInstance()"}));
+        window.erase(std::remove_if(window.begin(), window.end(),
+                         [](const QString &c) { return c.startsWith(QLatin1String("Get")); }),
+            window.end());
+        QCOMPARE(window, (QStringList { "onWidgetStatuChange(1,0,0,0,0)", "releaseInstance()" }));
         QVERIFY(m_widget.allOnThread(QThread::currentThreadId()));
         QVERIFY(!QFile::exists(temp));
         bool timer = true;
         onWorker([&] { timer = m_manage->progressTimerRunning(); });
         QVERIFY(!timer);
         QCOMPARE(loginId(), 0);
-        for (const char *text : {"logout nSessionID=42", "killTimer", "release data begin", "release data end"})
+        for (const char *text :
+            { "logout nSessionID=42", "killTimer", "release data begin", "release data end" })
             QVERIFY2(logged(QString::fromLatin1(text)), text);
 
         // A second logout has nothing to stop and still destroys the window.
@@ -600,7 +635,8 @@ private slots:
         m_widget.clear();
         QCOMPARE(answersTo(QStringLiteral("{\"MainType\":9}")), QStringList());
         QVERIFY(control::calls().empty());
-        QCOMPARE(m_widget.described(), (QStringList{"onWidgetStatuChange(1,0,0,0,0)", "releaseInstance()"}));
+        QCOMPARE(
+            m_widget.described(), (QStringList { "onWidgetStatuChange(1,0,0,0,0)", "releaseInstance()" }));
     }
 
     // The link's end runs the logout.
@@ -610,7 +646,8 @@ private slots:
         control::clearCalls();
         m_widget.clear();
         QMetaObject::invokeMethod(m_manage, "onDisconnect", Qt::QueuedConnection);
-        QTRY_COMPARE(m_widget.described(), (QStringList{"onWidgetStatuChange(1,0,0,0,0)", "releaseInstance()"}));
+        QTRY_COMPARE(
+            m_widget.described(), (QStringList { "onWidgetStatuChange(1,0,0,0,0)", "releaseInstance()" }));
         QVERIFY(functionsCalled().contains(QStringLiteral("TRV_NET_Logout")));
     }
 
@@ -632,7 +669,7 @@ private slots:
         const int id = loginId();
         m_sent.clear();
         QVERIFY(control::injectDisconnect(id));
-        QTRY_COMPARE(m_sent, QStringList{"{\"MainEvent\":5,\"Ret\":100,\"SubEvent\":0}\n"});
+        QTRY_COMPARE(m_sent, QStringList { "{\"MainEvent\":5,\"Ret\":100,\"SubEvent\":0}\n" });
         QVERIFY(logged(QStringLiteral("Device Disconnect IP=10.0.0.5 LoginID=%1 Port=34567").arg(id)));
         // The page decides: nothing was stopped or logged out.
         QCOMPARE(loginId(), id);
@@ -645,13 +682,20 @@ private slots:
         QTest::addColumn<int>("state");
         QTest::addColumn<QString>("event");
         QTest::addColumn<QString>("status");
-        QTest::newRow("first row with 25 wins") << 25 << 0 << "VideoAnalyze" << "Start";
-        QTest::newRow("13") << 13 << 1 << "NetAbort" << "Stop";
-        QTest::newRow("4") << 4 << 2 << "VideoMotion" << "Pulse";
-        QTest::newRow("last row") << 41 << 0 << "FaceRecognition" << "Start";
-        QTest::newRow("0 unknown") << 0 << 0 << "" << "Start";
-        QTest::newRow("18 unknown") << 18 << 0 << "" << "Start";
-        QTest::newRow("99 unknown, state 7") << 99 << 7 << "" << "";
+        QTest::newRow("first row with 25 wins") << 25 << 0 << "VideoAnalyze"
+                                                << "Start";
+        QTest::newRow("13") << 13 << 1 << "NetAbort"
+                            << "Stop";
+        QTest::newRow("4") << 4 << 2 << "VideoMotion"
+                           << "Pulse";
+        QTest::newRow("last row") << 41 << 0 << "FaceRecognition"
+                                  << "Start";
+        QTest::newRow("0 unknown") << 0 << 0 << ""
+                                   << "Start";
+        QTest::newRow("18 unknown") << 18 << 0 << ""
+                                    << "Start";
+        QTest::newRow("99 unknown, state 7") << 99 << 7 << ""
+                                             << "";
     }
     void alarms()
     {
@@ -662,8 +706,9 @@ private slots:
         DeviceSpec c = camera();
         c.serial = "SN-ALARM";
         control::addDevice(c);
-        const QString request = QStringLiteral("{\"MainType\":8,\"MsgID\":1,\"AlarmStyle\":\"Tool\",\"Device\":{"
-                                               "\"LoginType\":1,\"SN\":\"SN-ALARM\",\"User\":\"admin\",\"Password\":\"secret\"}}");
+        const QString request = QStringLiteral(
+            "{\"MainType\":8,\"MsgID\":1,\"AlarmStyle\":\"Tool\",\"Device\":{"
+            "\"LoginType\":1,\"SN\":\"SN-ALARM\",\"User\":\"admin\",\"Password\":\"secret\"}}");
         QCOMPARE(login(request).value(QStringLiteral("Ret")).toInt(), 100);
         const int id = loginId();
         QVERIFY(functionsCalled().contains(QStringLiteral("TRV_NET_SetMessageCallBack")));
@@ -671,9 +716,10 @@ private slots:
         m_sent.clear();
         QVERIFY(control::injectAlarm(id, 2, code, state));
         QTRY_COMPARE(m_sent.size(), 1);
-        QCOMPARE(object(m_sent[0]), object(QStringLiteral("{\"MainEvent\":2,\"SubEvent\":0,\"Name\":\"AlarmInfo\","
-                                                          "\"Channel\":2,\"Event\":\"%1\",\"Status\":\"%2\"}")
-                                               .arg(event, status)));
+        QCOMPARE(object(m_sent[0]),
+            object(QStringLiteral("{\"MainEvent\":2,\"SubEvent\":0,\"Name\":\"AlarmInfo\","
+                                  "\"Channel\":2,\"Event\":\"%1\",\"Status\":\"%2\"}")
+                       .arg(event, status)));
     }
 
     void noAlarmsWithoutTheToolPage()
@@ -681,10 +727,11 @@ private slots:
         DeviceSpec c = camera();
         c.serial = "SN-ALARM";
         control::addDevice(c);
-        const QString request = QStringLiteral("{\"MainType\":8,\"MsgID\":1,\"AlarmStyle\":\"Page\",\"Device\":{"
-                                               "\"LoginType\":1,\"SN\":\"SN-ALARM\",\"User\":\"admin\",\"Password\":\"secret\"}}");
+        const QString request = QStringLiteral(
+            "{\"MainType\":8,\"MsgID\":1,\"AlarmStyle\":\"Page\",\"Device\":{"
+            "\"LoginType\":1,\"SN\":\"SN-ALARM\",\"User\":\"admin\",\"Password\":\"secret\"}}");
         QCOMPARE(login(request).value(QStringLiteral("Ret")).toInt(), 100);
-        QCOMPARE(functionsCalled(), QStringList{"TRV_NET_Login"});
+        QCOMPARE(functionsCalled(), QStringList { "TRV_NET_Login" });
         m_sent.clear();
         control::injectAlarm(loginId(), 1, 4, 0);
         // The disconnect of the same device comes from the same event thread:
@@ -715,9 +762,9 @@ private slots:
         info.state = 0;
         m_sent.clear();
         // Called on this thread, the event is sent at once.
-        QCOMPARE(CPluginManage::AlarmMessageCallback(1, reinterpret_cast<const char *>(&info), unsigned(length), m_manage,
-                                                     kind, 0),
-                 1);
+        QCOMPARE(CPluginManage::AlarmMessageCallback(
+                     1, reinterpret_cast<const char *>(&info), unsigned(length), m_manage, kind, 0),
+            1);
         QCOMPARE(m_sent.size(), sent ? 1 : 0);
         if (sent)
             QVERIFY(m_sent[0].contains(QStringLiteral("\"Event\":\"VideoBlind\"")));
@@ -735,19 +782,19 @@ private slots:
                                         << R"(TRV_NET_Login("10.0.0.5",0,"","",)" << 106;
         QTest::newRow("port as a text") << loginRequest(QString(), R"(,"Port":"x")") << true
                                         << R"(TRV_NET_Login("10.0.0.5",0,"admin","secret",)" << 100;
-        QTest::newRow("device as a number") << R"({"MainType":8,"MsgID":1,"Device":5})" << true
-                                            << R"(TRV_NET_Login("",0,"","",)" << 1017;
-        QTest::newRow("login type as a text is no number") << loginRequest(QString(), R"(,"LoginType":"1")") << false
-                                                           << R"(TRV_NET_Login("10.0.0.5",34567,"admin","secret",)"
-                                                           << 100;
-        QTest::newRow("a whole port as a real number") << loginRequest(QString(), R"(,"User":"admin","Port":34567.0)")
-                                                  << false << R"(TRV_NET_Login("10.0.0.5",34567,"admin","secret",)"
-                                                  << 100;
+        QTest::newRow("device as a number")
+            << R"({"MainType":8,"MsgID":1,"Device":5})" << true << R"(TRV_NET_Login("",0,"","",)" << 1017;
+        QTest::newRow("login type as a text is no number")
+            << loginRequest(QString(), R"(,"LoginType":"1")") << false
+            << R"(TRV_NET_Login("10.0.0.5",34567,"admin","secret",)" << 100;
+        QTest::newRow("a whole port as a real number")
+            << loginRequest(QString(), R"(,"User":"admin","Port":34567.0)") << false
+            << R"(TRV_NET_Login("10.0.0.5",34567,"admin","secret",)" << 100;
         QTest::newRow("port out of range") << loginRequest(QString(), R"(,"Port":70000)") << false
                                            << R"(TRV_NET_Login("10.0.0.5",0,"admin","secret",)" << 100;
-        QTest::newRow("window count as a text is ignored") << loginRequest(R"(,"DefaultWndNum":"4")") << false
-                                                           << R"(TRV_NET_Login("10.0.0.5",34567,"admin","secret",)"
-                                                           << 100;
+        QTest::newRow("window count as a text is ignored")
+            << loginRequest(R"(,"DefaultWndNum":"4")") << false
+            << R"(TRV_NET_Login("10.0.0.5",34567,"admin","secret",)" << 100;
     }
     void keysOfTheWrongType()
     {
@@ -762,7 +809,8 @@ private slots:
         if (error)
             QVERIFY(errors[0].startsWith(QStringLiteral("[  ERROR]")));
         const QStringList calls = libraryCalls();
-        QVERIFY2(!calls.isEmpty() && calls[0].startsWith(loginCall), qPrintable(calls.join(QLatin1Char('\n'))));
+        QVERIFY2(
+            !calls.isEmpty() && calls[0].startsWith(loginCall), qPrintable(calls.join(QLatin1Char('\n'))));
         QVERIFY(!logged(QStringLiteral("can not analyze json")));
     }
 
@@ -773,7 +821,8 @@ private slots:
         login(loginRequest(QString(), QStringLiteral(",\"User\":\"%1\"").arg(user)));
         const auto calls = control::callsOf("TRV_NET_Login");
         QCOMPARE(calls.size(), size_t(1));
-        QCOMPARE(QString::fromStdString(calls[0].args[2]), QStringLiteral("\"%1\"").arg(QString(31, QChar(0xe9))));
+        QCOMPARE(
+            QString::fromStdString(calls[0].args[2]), QStringLiteral("\"%1\"").arg(QString(31, QChar(0xe9))));
     }
 
     void windowSelectionEvents()
@@ -786,12 +835,14 @@ private slots:
         emit m_widget.emitter.curWndIndexSig(0, 2);
         QTRY_COMPARE(m_sent.size(), 2);
         QCOMPARE(object(m_sent[0]),
-                 object(QStringLiteral("{\"MainEvent\":0,\"SubEvent\":0,\"Data\":{\"Channel\":7,\"Wnd\":2,\"PlayStatus\":5,"
-                                       "\"Audio\":1,\"DigitalZoom\":false,\"RageState\":1,\"nBrightness\":11,"
-                                       "\"nContrast\":22,\"nSaturation\":33,\"nHue\":44}}")));
+            object(QStringLiteral(
+                "{\"MainEvent\":0,\"SubEvent\":0,\"Data\":{\"Channel\":7,\"Wnd\":2,\"PlayStatus\":5,"
+                "\"Audio\":1,\"DigitalZoom\":false,\"RageState\":1,\"nBrightness\":11,"
+                "\"nContrast\":22,\"nSaturation\":33,\"nHue\":44}}")));
         QCOMPARE(m_sent[1], QStringLiteral("{\"MainEvent\":0,\"SubEvent\":6,\"nShowElect\":0}\n"));
-        QCOMPARE(m_widget.described(), (QStringList{"GetWndChn(0,2)", "GetColor(7)", "IsSoundWnd(0,7)",
-                                                    "IsDigitalZoom(0,7)", "GetPlayOriginalState(7)", "GetPlayState(0,7)"}));
+        QCOMPARE(m_widget.described(),
+            (QStringList { "GetWndChn(0,2)", "GetColor(7)", "IsSoundWnd(0,7)", "IsDigitalZoom(0,7)",
+                "GetPlayOriginalState(7)", "GetPlayState(0,7)" }));
         QVERIFY(m_widget.allOnThread(QThread::currentThreadId()));
 
         // Playback page: the speed step of a fast or slow window.
@@ -800,8 +851,9 @@ private slots:
         m_widget.playState = 6;
         emit m_widget.emitter.curWndIndexSig(1, 1);
         QTRY_COMPARE(m_sent.size(), 1);
-        QCOMPARE(object(m_sent[0]), object(QStringLiteral("{\"MainEvent\":1,\"SubEvent\":0,\"Data\":{\"Wnd\":1,\"Zoom\":false,"
-                                                          "\"Record\":true,\"Audio\":true,\"Status\":6,\"Mode\":3}}")));
+        QCOMPARE(object(m_sent[0]),
+            object(QStringLiteral("{\"MainEvent\":1,\"SubEvent\":0,\"Data\":{\"Wnd\":1,\"Zoom\":false,"
+                                  "\"Record\":true,\"Audio\":true,\"Status\":6,\"Mode\":3}}")));
         m_widget.playState = 4;
         m_sent.clear();
         emit m_widget.emitter.curWndIndexSig(1, 1);
@@ -816,11 +868,11 @@ private slots:
         emit m_widget.emitter.curWndIndexSig(0, 70);
         QTRY_COMPARE(m_sent.size(), 2);
         QVERIFY(m_sent[0].contains(QStringLiteral("\"Channel\":-1")));
-        QCOMPARE(m_widget.described(), QStringList{"GetWndChn(0,70)"});
+        QCOMPARE(m_widget.described(), QStringList { "GetWndChn(0,70)" });
 
         m_sent.clear();
         emit m_widget.emitter.changePTZELectPage();
-        QTRY_COMPARE(m_sent, QStringList{"{\"MainEvent\":0,\"SubEvent\":6,\"nShowElect\":2}\n"});
+        QTRY_COMPARE(m_sent, QStringList { "{\"MainEvent\":0,\"SubEvent\":6,\"nShowElect\":2}\n" });
         m_widget.liveWndChn = 7;
     }
 
@@ -842,15 +894,15 @@ private slots:
             state = m_manage->wndShowElect(wnd);
         });
         QCOMPARE(state, 0);
-        QTRY_COMPARE(m_sent, QStringList{"{\"MainEvent\":0,\"SubEvent\":6,\"nShowElect\":0}\n"});
+        QTRY_COMPARE(m_sent, QStringList { "{\"MainEvent\":0,\"SubEvent\":6,\"nShowElect\":0}\n" });
     }
 
     void mapStreamCode_data()
     {
         QTest::addColumn<int>("code");
         QTest::addColumn<int>("step");
-        const int rows[][2] = {{15, -1}, {16, 1}, {17, 2}, {18, 3}, {19, 4}, {20, -1},
-                               {31, -1}, {32, 1}, {33, 2}, {34, 3}, {35, 4}, {36, -1}, {0, -1}};
+        const int rows[][2] = { { 15, -1 }, { 16, 1 }, { 17, 2 }, { 18, 3 }, { 19, 4 }, { 20, -1 },
+            { 31, -1 }, { 32, 1 }, { 33, 2 }, { 34, 3 }, { 35, 4 }, { 36, -1 }, { 0, -1 } };
         for (const auto &r : rows)
             QTest::addRow("%d", r[0]) << r[0] << r[1];
     }
@@ -868,13 +920,13 @@ private slots:
             const QStringList answers = answersTo(QStringLiteral("{\"MainType\":32,\"Other\":1}"));
             QCOMPARE(answers.size(), 1);
             const QJsonObject reply = object(answers[0]);
-            QCOMPARE(reply.keys(), (QStringList{"Msg", "MsgID", "Ret", "SubMsg", "key"}));
+            QCOMPARE(reply.keys(), (QStringList { "Msg", "MsgID", "Ret", "SubMsg", "key" }));
             QCOMPARE(reply.value(QStringLiteral("Msg")).toInt(), 32);
             QVERIFY(reply.value(QStringLiteral("MsgID")).isNull());
             QVERIFY(reply.value(QStringLiteral("SubMsg")).isNull());
             QCOMPARE(reply.value(QStringLiteral("Ret")).toInt(), 100);
             const QJsonObject key = reply.value(QStringLiteral("key")).toObject();
-            QCOMPARE(key.keys(), (QStringList{"iv", "key"}));
+            QCOMPARE(key.keys(), (QStringList { "iv", "key" }));
             QCOMPARE(key.value(QStringLiteral("iv")).toString(), QString());
             const QString k = key.value(QStringLiteral("key")).toString();
             QCOMPARE(k.size(), 16);
@@ -887,7 +939,8 @@ private slots:
         QCOMPARE(keys.size(), 20);
         QVERIFY(logged(QStringLiteral("CPluginManage::onMainMsgConsultAesKey")));
 
-        const QJsonObject withId = object(answersTo(QStringLiteral("{\"MainType\":32,\"SubType\":3,\"MsgID\":\"k\"}")).value(0));
+        const QJsonObject withId
+            = object(answersTo(QStringLiteral("{\"MainType\":32,\"SubType\":3,\"MsgID\":\"k\"}")).value(0));
         QCOMPARE(withId.value(QStringLiteral("MsgID")).toString(), QStringLiteral("k"));
         QCOMPARE(withId.value(QStringLiteral("SubMsg")).toInt(), 3);
     }
@@ -909,15 +962,16 @@ private slots:
         const QJsonObject event = object(m_status[0]);
         QCOMPARE(event.value(QStringLiteral("MainEvent")).toInt(), 0);
         QCOMPARE(event.value(QStringLiteral("SubEvent")).toInt(), 5);
-        for (const char *key : {"AppCpu", "SystemCpu", "AppMemory"})
+        for (const char *key : { "AppCpu", "SystemCpu", "AppMemory" })
             QVERIFY2(event.value(QLatin1String(key)).toDouble(-1) >= 0, key);
         answersTo(QStringLiteral("{\"MainType\":9}"));
         m_status.clear();
         // Two more ticks of the monitor pass without one. The manager's own
         // connection comes first, so its event would be queued before the tick.
         int ticks = 0;
-        const auto counter = connect(m_manage->systemStatus(), &CGetSystemStatus::sendSystemStatusSig, this,
-                                     [&ticks] { ++ticks; }, Qt::QueuedConnection);
+        const auto counter = connect(
+            m_manage->systemStatus(), &CGetSystemStatus::sendSystemStatusSig, this, [&ticks] { ++ticks; },
+            Qt::QueuedConnection);
         QTRY_VERIFY_WITH_TIMEOUT(ticks >= 2, 5000);
         disconnect(counter);
         QVERIFY(m_status.isEmpty());

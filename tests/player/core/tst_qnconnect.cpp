@@ -29,8 +29,7 @@ QString ptr(const void *p)
     return p ? QString::asprintf("%p", p) : QStringLiteral("null");
 }
 
-template<class R, class... A>
-QString fn(R (*f)(A...))
+template<class R, class... A> QString fn(R (*f)(A...))
 {
     uintptr_t v = 0;
     std::memcpy(&v, &f, sizeof f);
@@ -47,7 +46,8 @@ QStringList callLog(bool withLastError = false)
         QStringList args;
         for (const std::string &a : c.args)
             args.append(QString::fromStdString(a));
-        out.append(QString::fromStdString(c.function) + QLatin1Char('(') + args.join(QLatin1Char(',')) + QLatin1Char(')'));
+        out.append(QString::fromStdString(c.function) + QLatin1Char('(') + args.join(QLatin1Char(','))
+            + QLatin1Char(')'));
     }
     return out;
 }
@@ -56,7 +56,7 @@ QStringList argsOf(const char *function, int index = -1)
 {
     const auto calls = control::callsOf(function);
     if (calls.empty())
-        return {QStringLiteral("<no call>")};
+        return { QStringLiteral("<no call>") };
     const auto &c = index < 0 ? calls.back() : calls[size_t(index)];
     QStringList out;
     for (const std::string &a : c.args)
@@ -66,7 +66,7 @@ QStringList argsOf(const char *function, int index = -1)
 
 struct Frames
 {
-    std::atomic<int> count{0};
+    std::atomic<int> count { 0 };
 };
 
 int onFrameV2(int, const TRV_FRAME_INFO *, void *user)
@@ -90,7 +90,7 @@ struct Position
 {
     std::mutex mutex;
     std::vector<int> current;
-    std::atomic<bool> finished{false};
+    std::atomic<bool> finished { false };
 };
 
 void onPosition(int, int, int current, void *user)
@@ -102,8 +102,8 @@ void onPosition(int, int, int current, void *user)
         p->finished = true;
 }
 
-void onTransfer(int, int, int, void *) {}
-void onUpgrade(int, int, int, int, void *) {}
+void onTransfer(int, int, int, void *) { }
+void onUpgrade(int, int, int, int, void *) { }
 
 DeviceSpec recorder()
 {
@@ -132,7 +132,8 @@ DeviceSpec recorder()
     return s;
 }
 
-DeviceLoginInfo addressLogin(const char *ip = "10.9.0.1", const char *user = "admin", const char *password = "pw")
+DeviceLoginInfo addressLogin(
+    const char *ip = "10.9.0.1", const char *user = "admin", const char *password = "pw")
 {
     DeviceLoginInfo info;
     info.loginType = 0;
@@ -175,8 +176,9 @@ private slots:
     {
         m_connect = CQNConnect::GetInstance();
         QCOMPARE(CQNConnect::GetInstance(), m_connect);
-        connect(LightWeightLog::instance(), &LightWeightLog::writeLogSig, this,
-                [this](const QString &line) { m_log.append(line); }, Qt::DirectConnection);
+        connect(
+            LightWeightLog::instance(), &LightWeightLog::writeLogSig, this,
+            [this](const QString &line) { m_log.append(line); }, Qt::DirectConnection);
     }
     void cleanupTestCase()
     {
@@ -213,14 +215,16 @@ private slots:
         QCOMPARE(calls[0], QStringLiteral("TRV_NET_Init(%1,%2)").arg(fn(callback), ptr(&user)));
         // 5 lower-case letters, two texts of 32 hexadecimal digits, card kind 4;
         // the library accepted it.
-        QVERIFY2(QRegularExpression(QString::fromUtf8(
-                     R"(^TRV_NET_InitAppInfo\(\{appId="[a-z]{5}",appKey="[0-9a-f]{32}",appSecret="[0-9a-f]{32}",cardKind=4\}\)$)"))
-                     .match(calls[1])
-                     .hasMatch(),
-                 qPrintable(calls[1]));
+        QVERIFY2(
+            QRegularExpression(
+                QString::fromUtf8(
+                    R"(^TRV_NET_InitAppInfo\(\{appId="[a-z]{5}",appKey="[0-9a-f]{32}",appSecret="[0-9a-f]{32}",cardKind=4\}\)$)"))
+                .match(calls[1])
+                .hasMatch(),
+            qPrintable(calls[1]));
         QCOMPARE(control::callsOf("TRV_NET_InitAppInfo").back().result, 1);
-        const QStringList expected = {"TRV_NET_Init begin", "TRV_NET_Init end", "TRV_NET_SetConnectTime end",
-                                      "TRV_NET_InitAppInfo Ret=1"};
+        const QStringList expected = { "TRV_NET_Init begin", "TRV_NET_Init end", "TRV_NET_SetConnectTime end",
+            "TRV_NET_InitAppInfo Ret=1" };
         QCOMPARE(m_log.size(), expected.size());
         for (int i = 0; i < expected.size(); ++i) {
             QVERIFY2(m_log[i].endsWith(expected[i] + QLatin1Char('\n')), qPrintable(m_log[i]));
@@ -233,7 +237,7 @@ private slots:
         control::reset();
         control::failNext("TRV_NET_Init", TRV_ERR_PARAMETER);
         QCOMPARE(m_connect->InitKestrix(nullptr, nullptr), 0);
-        QCOMPARE(callLog(), QStringList{"TRV_NET_Init(null,null)"});
+        QCOMPARE(callLog(), QStringList { "TRV_NET_Init(null,null)" });
     }
 
     void loginCalls_data()
@@ -242,16 +246,18 @@ private slots:
         QTest::addColumn<QString>("clientKind");
         QTest::addColumn<QStringList>("calls");
         QTest::newRow("address") << 0 << QString()
-                                 << QStringList{R"(TRV_NET_Login("10.9.0.1",34567,"admin","pw",@,@,0))"};
+                                 << QStringList { R"(TRV_NET_Login("10.9.0.1",34567,"admin","pw",@,@,0))" };
         QTest::newRow("serial") << 1 << QString()
-                                << QStringList{R"(TRV_NET_Login("SN-REC-0001",0,"admin","pw",@,@,2))"};
+                                << QStringList { R"(TRV_NET_Login("SN-REC-0001",0,"admin","pw",@,@,2))" };
         QTest::newRow("serial and token")
-            << 2 << QString() << QStringList{R"(TRV_NET_LoginEx_V2("SN-REC-0001",0,"tok-1","",@,7,@,2))"};
+            << 2 << QString() << QStringList { R"(TRV_NET_LoginEx_V2("SN-REC-0001",0,"tok-1","",@,7,@,2))" };
         QTest::newRow("tool page sets up alarms")
             << 1 << QStringLiteral("Tool")
-            << QStringList{R"(TRV_NET_Login("SN-REC-0001",0,"admin","pw",@,@,2))", "TRV_NET_SetupAlarmChan(#)"};
-        QTest::newRow("kind is case-sensitive") << 1 << QStringLiteral("tool")
-                                                << QStringList{R"(TRV_NET_Login("SN-REC-0001",0,"admin","pw",@,@,2))"};
+            << QStringList { R"(TRV_NET_Login("SN-REC-0001",0,"admin","pw",@,@,2))",
+                   "TRV_NET_SetupAlarmChan(#)" };
+        QTest::newRow("kind is case-sensitive")
+            << 1 << QStringLiteral("tool")
+            << QStringList { R"(TRV_NET_Login("SN-REC-0001",0,"admin","pw",@,@,2))" };
     }
     void loginCalls()
     {
@@ -347,17 +353,19 @@ private slots:
         QTest::addColumn<int>("error");
         QTest::addColumn<int>("code");
         QTest::newRow("wrong password") << 0 << "bad" << 0 << int(TRV_ERR_WRONG_PASSWORD) << 106;
-        QTest::newRow("no permission") << 0 << "pw" << int(TRV_ERR_NO_PERMISSION) << int(TRV_ERR_NO_PERMISSION) << 107;
-        QTest::newRow("locked") << 0 << "pw" << int(TRV_ERR_ACCOUNT_LOCKED) << int(TRV_ERR_ACCOUNT_LOCKED) << 206;
-        QTest::newRow("address blocked") << 0 << "pw" << int(TRV_ERR_ADDRESS_BLOCKED) << int(TRV_ERR_ADDRESS_BLOCKED)
-                                         << 207;
-        QTest::newRow("too many logins") << 0 << "pw" << int(TRV_ERR_TOO_MANY_LOGINS) << int(TRV_ERR_TOO_MANY_LOGINS)
-                                         << 218;
+        QTest::newRow("no permission")
+            << 0 << "pw" << int(TRV_ERR_NO_PERMISSION) << int(TRV_ERR_NO_PERMISSION) << 107;
+        QTest::newRow("locked") << 0 << "pw" << int(TRV_ERR_ACCOUNT_LOCKED) << int(TRV_ERR_ACCOUNT_LOCKED)
+                                << 206;
+        QTest::newRow("address blocked")
+            << 0 << "pw" << int(TRV_ERR_ADDRESS_BLOCKED) << int(TRV_ERR_ADDRESS_BLOCKED) << 207;
+        QTest::newRow("too many logins")
+            << 0 << "pw" << int(TRV_ERR_TOO_MANY_LOGINS) << int(TRV_ERR_TOO_MANY_LOGINS) << 218;
         QTest::newRow("unknown serial") << 1 << "pw" << 0 << int(TRV_ERR_DEVICE_OFFLINE) << 999;
         QTest::newRow("time-out") << 0 << "pw" << int(TRV_ERR_TIMEOUT) << int(TRV_ERR_TIMEOUT) << 1006;
         QTest::newRow("other error") << 0 << "pw" << int(TRV_ERR_PARAMETER) << int(TRV_ERR_PARAMETER) << 1017;
-        QTest::newRow("no right is no login code") << 0 << "pw" << int(TRV_ERR_NO_RIGHT) << int(TRV_ERR_NO_RIGHT)
-                                                   << 1017;
+        QTest::newRow("no right is no login code")
+            << 0 << "pw" << int(TRV_ERR_NO_RIGHT) << int(TRV_ERR_NO_RIGHT) << 1017;
     }
     void loginErrors()
     {
@@ -413,8 +421,9 @@ private slots:
     {
         const int id = loginRecorder();
         QCOMPARE(m_connect->DisconnectDevice(id), 1);
-        QCOMPARE(callLog(), (QStringList{QStringLiteral("TRV_NET_CloseAlarmChan(%1)").arg(id),
-                                          QStringLiteral("TRV_NET_Logout(%1)").arg(id)}));
+        QCOMPARE(callLog(),
+            (QStringList { QStringLiteral("TRV_NET_CloseAlarmChan(%1)").arg(id),
+                QStringLiteral("TRV_NET_Logout(%1)").arg(id) }));
         QVERIFY(logged(QStringLiteral("Disconnect Device LoginID=%1").arg(id)));
         QCOMPARE(control::openHandles(), 0);
         QCOMPARE(m_connect->DisconnectDevice(id), 0);
@@ -424,9 +433,11 @@ private slots:
     {
         const int id = loginRecorder();
         QCOMPARE(m_connect->QueryDeviceInt(id, TRV_STATE_CHANNELS, 0, 0), 10);
-        QCOMPARE(callLog(), QStringList{QStringLiteral("TRV_NET_GetDeviceState(%1,{kind=2,channel=0,reserved=0},%2,10000)")
-                                            .arg(id)
-                                            .arg(QString::fromStdString(control::callsOf("TRV_NET_GetDeviceState")[0].args[2]))});
+        QCOMPARE(callLog(),
+            QStringList {
+                QStringLiteral("TRV_NET_GetDeviceState(%1,{kind=2,channel=0,reserved=0},%2,10000)")
+                    .arg(id)
+                    .arg(QString::fromStdString(control::callsOf("TRV_NET_GetDeviceState")[0].args[2])) });
         QCOMPARE(m_connect->QueryDeviceInt(id, 99, 0, 0), 0);
         QCOMPARE(m_connect->QueryDeviceInt(id + 1000, TRV_STATE_CHANNELS, 0, 0), 0);
     }
@@ -438,16 +449,20 @@ private slots:
         const int handle = m_connect->ConnectChanel_V2(id, 3, 1, &onFrameV2, &frames);
         QVERIFY(handle > 0);
         QCOMPARE(callLog(),
-                 (QStringList{QStringLiteral("TRV_NET_RealPlay(%1,{channel=3,streamType=1},0)").arg(id),
-                              QStringLiteral("TRV_NET_SetRealDataCallBack_V2(%1,%2,%3)").arg(handle).arg(fn(&onFrameV2), ptr(&frames)),
-                              QStringLiteral("TRV_NET_MakeKeyFrame(%1,3,1)").arg(id)}));
+            (QStringList { QStringLiteral("TRV_NET_RealPlay(%1,{channel=3,streamType=1},0)").arg(id),
+                QStringLiteral("TRV_NET_SetRealDataCallBack_V2(%1,%2,%3)")
+                    .arg(handle)
+                    .arg(fn(&onFrameV2), ptr(&frames)),
+                QStringLiteral("TRV_NET_MakeKeyFrame(%1,3,1)").arg(id) }));
         QVERIFY(logged(QStringLiteral("TRV_NET_RealPlay lPlayOK=%1 bRet=1 bRet1=1").arg(handle)));
         QTRY_VERIFY_WITH_TIMEOUT(frames.count.load() > 0, 60000);
         control::clearCalls();
         QCOMPARE(m_connect->DisconnectChannel_V2(handle, &onFrameV2, &frames), 1);
         QCOMPARE(callLog(),
-                 (QStringList{QStringLiteral("TRV_NET_DelRealDataCallBack_V2(%1,%2,%3)").arg(handle).arg(fn(&onFrameV2), ptr(&frames)),
-                              QStringLiteral("TRV_NET_StopRealPlay(%1,0)").arg(handle)}));
+            (QStringList { QStringLiteral("TRV_NET_DelRealDataCallBack_V2(%1,%2,%3)")
+                               .arg(handle)
+                               .arg(fn(&onFrameV2), ptr(&frames)),
+                QStringLiteral("TRV_NET_StopRealPlay(%1,0)").arg(handle) }));
         const int after = frames.count.load();
         QVERIFY(logged(QStringLiteral("TRV_NET_DelRealDataCallBack_V2 begin lPlay=%1").arg(handle)));
         QVERIFY(logged(QStringLiteral("TRV_NET_DelRealDataCallBack_V2 end lPlay=%1 bRes=1").arg(handle)));
@@ -463,16 +478,20 @@ private slots:
         const int handle = m_connect->ConnectChanel(id, 0, 1, &onFrame, &frames);
         QVERIFY(handle > 0);
         QCOMPARE(callLog(),
-                 (QStringList{QStringLiteral("TRV_NET_RealPlay(%1,{channel=0,streamType=1},0)").arg(id),
-                              QStringLiteral("TRV_NET_SetRealDataCallBack(%1,%2,%3)").arg(handle).arg(fn(&onFrame), ptr(&frames)),
-                              QStringLiteral("TRV_NET_MakeKeyFrame(%1,0,1)").arg(id)}));
+            (QStringList { QStringLiteral("TRV_NET_RealPlay(%1,{channel=0,streamType=1},0)").arg(id),
+                QStringLiteral("TRV_NET_SetRealDataCallBack(%1,%2,%3)")
+                    .arg(handle)
+                    .arg(fn(&onFrame), ptr(&frames)),
+                QStringLiteral("TRV_NET_MakeKeyFrame(%1,0,1)").arg(id) }));
         QVERIFY(logged(QStringLiteral("TRV_NET_RealPlay lPlayOK=%1").arg(handle)));
         QTRY_VERIFY_WITH_TIMEOUT(frames.count.load() > 0, 60000);
         control::clearCalls();
         QCOMPARE(m_connect->DisconnectChannel(handle, &onFrame, &frames), 1);
         QCOMPARE(callLog(),
-                 (QStringList{QStringLiteral("TRV_NET_DelRealDataCallBack(%1,%2,%3)").arg(handle).arg(fn(&onFrame), ptr(&frames)),
-                              QStringLiteral("TRV_NET_StopRealPlay(%1,0)").arg(handle)}));
+            (QStringList { QStringLiteral("TRV_NET_DelRealDataCallBack(%1,%2,%3)")
+                               .arg(handle)
+                               .arg(fn(&onFrame), ptr(&frames)),
+                QStringLiteral("TRV_NET_StopRealPlay(%1,0)").arg(handle) }));
         QVERIFY(logged(QStringLiteral("TRV_NET_StopRealPlay lPlay=%1 bRes=1").arg(handle)));
         QVERIFY(m_connect->RequestKeyFrame(id, 0, 1));
         QVERIFY(!m_connect->RequestKeyFrame(id, 99, 1));
@@ -485,8 +504,9 @@ private slots:
         const int handle = m_connect->ConnectChanel_V2(id, 99, 0, &onFrameV2, &frames);
         QCOMPARE(handle, int(TRV_ERR_PARAMETER));
         // No callback is set on a failed stream; the reason is read at once.
-        QCOMPARE(callLog(true), (QStringList{QStringLiteral("TRV_NET_RealPlay(%1,{channel=99,streamType=0},0)").arg(id),
-                                             QStringLiteral("TRV_NET_GetLastError()")}));
+        QCOMPARE(callLog(true),
+            (QStringList { QStringLiteral("TRV_NET_RealPlay(%1,{channel=99,streamType=0},0)").arg(id),
+                QStringLiteral("TRV_NET_GetLastError()") }));
         QVERIFY(logged(QStringLiteral("TRV_NET_RealPlay error=%1").arg(TRV_ERR_PARAMETER)));
     }
 
@@ -501,8 +521,10 @@ private slots:
         QTest::newRow("by name")
             << 1 << "2023-05-01 08:00:00"
             << R"(TRV_NET_PlayBackByName(#,{channel=1,fileSize=4321,fileName="ch02_short",begin=2023-05-01 08:00:00,end=2023-05-01 08:00:03,streamType=1},POS,DATA,USER))";
-        QTest::newRow("by name without a begin") << 1 << "" << "";
-        QTest::newRow("other kind") << 3 << "2023-05-01 08:00:00" << "";
+        QTest::newRow("by name without a begin") << 1 << ""
+                                                 << "";
+        QTest::newRow("other kind") << 3 << "2023-05-01 08:00:00"
+                                    << "";
     }
     void playbackRequests()
     {
@@ -527,10 +549,11 @@ private slots:
             return;
         }
         QVERIFY(handle > 0);
-        QCOMPARE(callLog(), QStringList{call.replace(QLatin1Char('#'), QString::number(id))
-                                            .replace(QStringLiteral("DATA"), fn(&onPlayData))
-                                            .replace(QStringLiteral("POS"), fn(&onPosition))
-                                            .replace(QStringLiteral("USER"), ptr(&pos))});
+        QCOMPARE(callLog(),
+            QStringList { call.replace(QLatin1Char('#'), QString::number(id))
+                              .replace(QStringLiteral("DATA"), fn(&onPlayData))
+                              .replace(QStringLiteral("POS"), fn(&onPosition))
+                              .replace(QStringLiteral("USER"), ptr(&pos)) });
         QVERIFY(logged(QStringLiteral("lLogin=%1 lPlay=%2").arg(id).arg(handle)));
         QVERIFY(m_connect->EndPlayback(handle));
         QVERIFY(logged(QStringLiteral("TRV_NET_StopPlayBack lPlay=%1 bResult=1").arg(handle)));
@@ -544,8 +567,10 @@ private slots:
         TextField::copy(file.beginTime, QByteArray("2023-05-01 08:00:00"));
         TextField::copy(file.endTime, QByteArray("2023-05-01 08:00:03"));
         TextField::copy(file.fileName, QByteArray("no such file"));
-        QCOMPARE(m_connect->BeginPlayback(id, 1, 1, file, &onPlayData, &onPosition, nullptr), int(TRV_ERR_NOT_FOUND));
-        QVERIFY(logged(QStringLiteral("TRV_NET_PlayBackByName lLogin=%1 nError=%2").arg(id).arg(TRV_ERR_NOT_FOUND)));
+        QCOMPARE(m_connect->BeginPlayback(id, 1, 1, file, &onPlayData, &onPosition, nullptr),
+            int(TRV_ERR_NOT_FOUND));
+        QVERIFY(logged(
+            QStringLiteral("TRV_NET_PlayBackByName lLogin=%1 nError=%2").arg(id).arg(TRV_ERR_NOT_FOUND)));
     }
 
     void playbackSpeed_data()
@@ -554,15 +579,15 @@ private slots:
         QTest::addColumn<int>("current");
         QTest::addColumn<QStringList>("controls"); // action,value
         QTest::addColumn<int>("result");
-        QTest::newRow("fast 2") << 33 << 0 << QStringList{"3,2"} << 33;
-        QTest::newRow("fast 4 (highest)") << 35 << 32 << QStringList{"3,4"} << 35;
-        QTest::newRow("slow 1 (lowest)") << 16 << 0 << QStringList{"4,1"} << 16;
-        QTest::newRow("slow 4") << 19 << 0 << QStringList{"4,4"} << 19;
-        QTest::newRow("normal from fast") << 0 << 34 << QStringList{"3,0"} << 0;
-        QTest::newRow("normal from slow") << 0 << 18 << QStringList{"4,0"} << 0;
-        QTest::newRow("normal from normal") << 0 << 0 << QStringList{"1,0"} << 0;
-        QTest::newRow("reset from fast, then pause") << 2 << 32 << QStringList{"3,0", "0,0"} << 2;
-        QTest::newRow("reset from slow, then pause") << 2 << 19 << QStringList{"4,0", "0,0"} << 2;
+        QTest::newRow("fast 2") << 33 << 0 << QStringList { "3,2" } << 33;
+        QTest::newRow("fast 4 (highest)") << 35 << 32 << QStringList { "3,4" } << 35;
+        QTest::newRow("slow 1 (lowest)") << 16 << 0 << QStringList { "4,1" } << 16;
+        QTest::newRow("slow 4") << 19 << 0 << QStringList { "4,4" } << 19;
+        QTest::newRow("normal from fast") << 0 << 34 << QStringList { "3,0" } << 0;
+        QTest::newRow("normal from slow") << 0 << 18 << QStringList { "4,0" } << 0;
+        QTest::newRow("normal from normal") << 0 << 0 << QStringList { "1,0" } << 0;
+        QTest::newRow("reset from fast, then pause") << 2 << 32 << QStringList { "3,0", "0,0" } << 2;
+        QTest::newRow("reset from slow, then pause") << 2 << 19 << QStringList { "4,0", "0,0" } << 2;
         QTest::newRow("reset at normal speed: nothing") << 2 << 0 << QStringList() << 0;
         QTest::newRow("below the slow codes") << 15 << 0 << QStringList() << 0;
         QTest::newRow("between the ranges") << 20 << 17 << QStringList() << 17;
@@ -595,8 +620,9 @@ private slots:
         control::clearCalls();
         QVERIFY(m_connect->SeekPlayback(handle, 2));
         QVERIFY(m_connect->SetPlaybackSpeedFactor(handle, 0.5f));
-        QCOMPARE(callLog(), (QStringList{QStringLiteral("TRV_NET_PlayBackControl(%1,2,2,0)").arg(handle),
-                                         QStringLiteral("TRV_NET_SetPlayBackSpeed(%1,0.5)").arg(handle)}));
+        QCOMPARE(callLog(),
+            (QStringList { QStringLiteral("TRV_NET_PlayBackControl(%1,2,2,0)").arg(handle),
+                QStringLiteral("TRV_NET_SetPlayBackSpeed(%1,0.5)").arg(handle) }));
     }
 
     void download()
@@ -615,16 +641,17 @@ private slots:
         const int handle = m_connect->StartDownLoad(id, file, target, &onPosition, &pos);
         QVERIFY(handle > 0);
         QCOMPARE(callLog(),
-                 QStringList{QString::fromUtf8(R"(TRV_NET_GetFileByName(%1,{channel=1,fileSize=777,fileName="ch02_short",begin=2023-05-01 08:00:00,end=2023-05-01 08:00:04,streamType=1},"%2",%3,%4,0))")
-                                 .arg(id)
-                                 .arg(QString::fromUtf8(target), fn(&onPosition), ptr(&pos))});
+            QStringList { QString::fromUtf8(
+                R"(TRV_NET_GetFileByName(%1,{channel=1,fileSize=777,fileName="ch02_short",begin=2023-05-01 08:00:00,end=2023-05-01 08:00:04,streamType=1},"%2",%3,%4,0))")
+                              .arg(id)
+                              .arg(QString::fromUtf8(target), fn(&onPosition), ptr(&pos)) });
         QTRY_VERIFY_WITH_TIMEOUT(pos.finished.load(), 60000);
         // The file holds what the device said the recording holds.
         TRV_FIND_CONDITION c = {};
         c.channel = 1;
         c.streamType = 1;
-        c.begin = {2023, 5, 1, 0, 0, 0};
-        c.end = {2023, 5, 1, 23, 59, 59};
+        c.begin = { 2023, 5, 1, 0, 0, 0 };
+        c.end = { 2023, 5, 1, 23, 59, 59 };
         TRV_FILE_DATA found = {};
         QCOMPARE(TRV_NET_FindFile(id, &c, &found, 1, 5000), 1);
         QCOMPARE(QFileInfo(QFile::decodeName(target)).size(), qint64(found.fileSize));
@@ -670,15 +697,21 @@ private slots:
     {
         const int id = loginRecorder();
         char buffer[4096];
-        QCOMPARE(m_connect->GetChannelAbility(id, "ChannelSystemFunction@SupportIPCTalk", buffer, sizeof buffer), 100);
+        QCOMPARE(
+            m_connect->GetChannelAbility(id, "ChannelSystemFunction@SupportIPCTalk", buffer, sizeof buffer),
+            100);
         QCOMPARE(argsOf("TRV_NET_GetChannelAbility_Json").mid(0, 3),
-                 (QStringList{QString::number(id), "\"ChannelSystemFunction@SupportIPCTalk\"", "-1"}));
-        QCOMPARE(argsOf("TRV_NET_GetChannelAbility_Json").mid(4), (QStringList{"4096", argsOf("TRV_NET_GetChannelAbility_Json")[5], "20000"}));
+            (QStringList { QString::number(id), "\"ChannelSystemFunction@SupportIPCTalk\"", "-1" }));
+        QCOMPARE(argsOf("TRV_NET_GetChannelAbility_Json").mid(4),
+            (QStringList { "4096", argsOf("TRV_NET_GetChannelAbility_Json")[5], "20000" }));
         QVERIFY(QByteArray(buffer).contains("SupportIPCTalk"));
         QCOMPARE(m_connect->GetChannelAbility(id, "Nothing@Here", buffer, sizeof buffer), 1016);
-        QVERIFY(logged(QStringLiteral("TRV_NET_GetChannelAbility_Json Name:Nothing@Here Ret:%1").arg(TRV_ERR_NOT_SUPPORTED)));
+        QVERIFY(logged(QStringLiteral("TRV_NET_GetChannelAbility_Json Name:Nothing@Here Ret:%1")
+                           .arg(TRV_ERR_NOT_SUPPORTED)));
         control::failNext("TRV_NET_GetChannelAbility_Json", TRV_ERR_TIMEOUT);
-        QCOMPARE(m_connect->GetChannelAbility(id, "ChannelSystemFunction@SupportIPCTalk", buffer, sizeof buffer), 1006);
+        QCOMPARE(
+            m_connect->GetChannelAbility(id, "ChannelSystemFunction@SupportIPCTalk", buffer, sizeof buffer),
+            1006);
     }
 
     void scaleTwoLensAbility_data()
@@ -693,7 +726,8 @@ private slots:
         const QString notObject = R"({"SystemFunction":{"OtherFunction":[true]}})";
         QTest::newRow("direct, not supported") << QString() << true << 0 << false;
         QTest::newRow("direct, supported") << yes << true << 0 << true;
-        QTest::newRow("direct, library error is no support") << yes << true << int(TRV_ERR_NOT_SUPPORTED) << false;
+        QTest::newRow("direct, library error is no support")
+            << yes << true << int(TRV_ERR_NOT_SUPPORTED) << false;
         QTest::newRow("by name, not supported") << QString() << false << 0 << false;
         QTest::newRow("by name, supported") << yes << false << 0 << true;
         QTest::newRow("by name, as a number") << asNumber << false << 0 << true;
@@ -716,12 +750,15 @@ private slots:
         QCOMPARE(m_connect->GetScaleTwoLensAbility(id, 2, direct), supported);
         QStringList args = argsOf(function);
         if (direct) {
-            QCOMPARE(args, (QStringList{QString::number(id), "\"SystemFunction/OtherFunction/SupportScaleTwoLens\""}));
+            QCOMPARE(args,
+                (QStringList {
+                    QString::number(id), "\"SystemFunction/OtherFunction/SupportScaleTwoLens\"" }));
         } else {
             args[4] = QStringLiteral("@");
             args[6] = QStringLiteral("@");
-            QCOMPARE(args, (QStringList{QString::number(id), "\"bypass@SystemFunction\"", "1362", "2", "@", "307200", "@",
-                                        "20000"}));
+            QCOMPARE(args,
+                (QStringList { QString::number(id), "\"bypass@SystemFunction\"", "1362", "2", "@", "307200",
+                    "@", "20000" }));
         }
     }
 
@@ -731,9 +768,10 @@ private slots:
         // Remember a zoom of stream 0, then read it back.
         QCOMPARE(m_connect->SetScaleTwoLensConfig(id, 2, 0, 2.5f, 3.0f), 1);
         QStringList set = argsOf("TRV_NET_SetConfig_Json");
-        QCOMPARE(set.mid(0, 6), (QStringList{QString::number(id), "\"OPScaleTimesSwitch\"", "3032", "2",
-                                             R"("[{"StreamType": 0,"TimesOri": 2.5,"Times": 3.0}]")", "256"}));
-        QCOMPARE(set.mid(7, 1), QStringList{"65536"});
+        QCOMPARE(set.mid(0, 6),
+            (QStringList { QString::number(id), "\"OPScaleTimesSwitch\"", "3032", "2",
+                R"("[{"StreamType": 0,"TimesOri": 2.5,"Times": 3.0}]")", "256" }));
+        QCOMPARE(set.mid(7, 1), QStringList { "65536" });
         QCOMPARE(set.last(), QStringLiteral("20000"));
         control::clearCalls();
         float times = -1, maxTimes = -1;
@@ -742,10 +780,16 @@ private slots:
         QCOMPARE(maxTimes, 8.0f); // the device names no maximum
         const QStringList calls = callLog();
         QCOMPARE(calls.size(), 3);
-        QVERIFY2(calls[0].startsWith(QString::fromUtf8(R"(TRV_NET_GetConfig_Json(%1,"OPSensorGet",3034,2,"[{"StreamType": 0}]",256,)").arg(id)),
-                 qPrintable(calls[0]));
-        QVERIFY2(calls[1].contains(QString::fromUtf8(R"("[{"StreamType": 1,"TimesOri": 0.0,"Times": 0.0}]")")), qPrintable(calls[1]));
-        QVERIFY2(calls[2].contains(QString::fromUtf8(R"("[{"StreamType": 0,"TimesOri": 3.0,"Times": 3.0}]")")), qPrintable(calls[2]));
+        QVERIFY2(calls[0].startsWith(QString::fromUtf8(
+                     R"(TRV_NET_GetConfig_Json(%1,"OPSensorGet",3034,2,"[{"StreamType": 0}]",256,)")
+                                         .arg(id)),
+            qPrintable(calls[0]));
+        QVERIFY2(
+            calls[1].contains(QString::fromUtf8(R"("[{"StreamType": 1,"TimesOri": 0.0,"Times": 0.0}]")")),
+            qPrintable(calls[1]));
+        QVERIFY2(
+            calls[2].contains(QString::fromUtf8(R"("[{"StreamType": 0,"TimesOri": 3.0,"Times": 3.0}]")")),
+            qPrintable(calls[2]));
         QVERIFY(logged(QStringLiteral("OPSensorGet {")));
 
         // Direct asks channel -1; stream 1 sets only itself.
@@ -758,7 +802,8 @@ private slots:
         QCOMPARE(m_connect->GetScaleTwoLensConfig(id, 2, 0, times, false, maxTimes), -1);
         control::failNext("TRV_NET_SetConfig_Json", TRV_ERR_TIMEOUT);
         QCOMPARE(m_connect->SetScaleTwoLensConfig(id, 2, 1, 1.0f, 2.0f), -1);
-        QVERIFY(logged(QStringLiteral("SetScaleTwoLensConfig failed,nStreamType:1,fOrignalTimes:1,fCurTimes:2")));
+        QVERIFY(
+            logged(QStringLiteral("SetScaleTwoLensConfig failed,nStreamType:1,fOrignalTimes:1,fCurTimes:2")));
     }
 
     // Device answers of an unexpected shape give the failure value, never an
@@ -822,18 +867,22 @@ private slots:
             return;
         }
         const QStringList args = argsOf("TRV_NET_SetDevConfig");
-        QCOMPARE(args.mid(0, 3), (QStringList{QString::number(id), "52", "-1"}));
-        QCOMPARE(args.mid(4), (QStringList{QString::number(size), "8000"}));
+        QCOMPARE(args.mid(0, 3), (QStringList { QString::number(id), "52", "-1" }));
+        QCOMPARE(args.mid(4), (QStringList { QString::number(size), "8000" }));
         if (result == 100)
-            QVERIFY(QString::fromStdString(control::configOf("10.9.0.1")).contains(QStringLiteral("\"Imported\"")));
+            QVERIFY(QString::fromStdString(control::configOf("10.9.0.1"))
+                        .contains(QStringLiteral("\"Imported\"")));
         else
-            QVERIFY(logged(QStringLiteral("fileszie = 0<===============>TRV_NET_SetDevConfig error=%1").arg(TRV_ERR_PARAMETER)));
+            QVERIFY(logged(QStringLiteral("fileszie = 0<===============>TRV_NET_SetDevConfig error=%1")
+                               .arg(TRV_ERR_PARAMETER)));
     }
 
     void importMissingConfigFile()
     {
         const int id = loginRecorder();
-        QCOMPARE(m_connect->ImportFile(0, id, 0, QStringLiteral("/nonexistent/config.json"), &onTransfer, nullptr), 1020);
+        QCOMPARE(
+            m_connect->ImportFile(0, id, 0, QStringLiteral("/nonexistent/config.json"), &onTransfer, nullptr),
+            1020);
         QVERIFY(callLog(true).isEmpty());
     }
 
@@ -843,22 +892,28 @@ private slots:
         QTest::addColumn<int>("channel");
         QTest::addColumn<QString>("body");
         QTest::addColumn<QString>("received");
-        const QString voice = R"("FileName": "customAlarmVoice.pcm","Parameter":  {"AudioFormat": {"BitRate": 128,"SampleRate": 8000,"SampleBit": 8,"EncodeType": "G711_ALAW"},"Channel": [%1]}})";
-        QTest::newRow("mode 1") << 1 << 2
-                                << R"({"Action" : "Send", "FileType": 1,"FilePurpose": 1,"FileSize": 1000,"FileName": "",  "Path": "","Parameter":{}})"
-                                << "file.bin";
-        QTest::newRow("mode 2") << 2 << 3
-                                << QString::fromUtf8(R"({"Action": "Send","FileType": 1,"Channel": [3],"FilePurpose": 0,"FileSize": 1000,)")
-                                       + voice.arg(3)
-                                << "customAlarmVoice.pcm";
+        const QString voice
+            = R"("FileName": "customAlarmVoice.pcm","Parameter":  {"AudioFormat": {"BitRate": 128,"SampleRate": 8000,"SampleBit": 8,"EncodeType": "G711_ALAW"},"Channel": [%1]}})";
+        QTest::newRow("mode 1")
+            << 1 << 2
+            << R"({"Action" : "Send", "FileType": 1,"FilePurpose": 1,"FileSize": 1000,"FileName": "",  "Path": "","Parameter":{}})"
+            << "file.bin";
+        QTest::newRow("mode 2")
+            << 2 << 3
+            << QString::fromUtf8(
+                   R"({"Action": "Send","FileType": 1,"Channel": [3],"FilePurpose": 0,"FileSize": 1000,)")
+                + voice.arg(3)
+            << "customAlarmVoice.pcm";
         QTest::newRow("mode 3, channel 255 means all")
             << 3 << 255
-            << QString::fromUtf8(R"({"Action": "Send","FileType": 1,"Channel": [-1],"FilePurpose": 7,"FileSize": 1000,)")
-                   + voice.arg(-1)
+            << QString::fromUtf8(
+                   R"({"Action": "Send","FileType": 1,"Channel": [-1],"FilePurpose": 7,"FileSize": 1000,)")
+                + voice.arg(-1)
             << "customAlarmVoice.pcm";
-        QTest::newRow("mode 4") << 4 << 0
-                                << R"({"FileType": 1,"FilePurpose": 0,"FileSize": 1000,"FileName": "customAlarmVoice.pcm","Parameter": {"AudioFormat": {"BitRate": 128,"SampleRate": 8000,"SampleBit": 8,"EncodeType": "G711_ALAW"}}})"
-                                << "customAlarmVoice.pcm";
+        QTest::newRow("mode 4")
+            << 4 << 0
+            << R"({"FileType": 1,"FilePurpose": 0,"FileSize": 1000,"FileName": "customAlarmVoice.pcm","Parameter": {"AudioFormat": {"BitRate": 128,"SampleRate": 8000,"SampleBit": 8,"EncodeType": "G711_ALAW"}}})"
+            << "customAlarmVoice.pcm";
     }
     void importFileSend()
     {
@@ -876,13 +931,14 @@ private slots:
         f.close();
         int user = 0;
         QCOMPARE(m_connect->ImportFile(mode, id, channel, path, &onTransfer, &user), 100);
-        QCOMPARE(callLog(), (QStringList{QString::fromUtf8(R"(TRV_NET_SendCommand_Json(%1,"OPFile",3500,-1,"%2",%3,5000))")
-                                             .arg(id)
-                                             .arg(body)
-                                             .arg(body.toUtf8().size()),
-                                         QString::fromUtf8(R"(TRV_NET_SendFileDataToDevice(%1,"%2",%3,%4))")
-                                             .arg(id)
-                                             .arg(path, fn(&onTransfer), ptr(&user))}));
+        QCOMPARE(callLog(),
+            (QStringList { QString::fromUtf8(R"(TRV_NET_SendCommand_Json(%1,"OPFile",3500,-1,"%2",%3,5000))")
+                               .arg(id)
+                               .arg(body)
+                               .arg(body.toUtf8().size()),
+                QString::fromUtf8(R"(TRV_NET_SendFileDataToDevice(%1,"%2",%3,%4))")
+                    .arg(id)
+                    .arg(path, fn(&onTransfer), ptr(&user)) }));
         QTRY_VERIFY_WITH_TIMEOUT(!control::receivedFiles("10.9.0.1").empty(), 30000);
         const auto files = control::receivedFiles("10.9.0.1");
         QCOMPARE(QString::fromStdString(files[0].first), received);
@@ -920,7 +976,8 @@ private slots:
         QTest::addColumn<QString>("failing");
         QTest::addColumn<int>("error");
         QTest::addColumn<QString>("text");
-        QTest::newRow("announcement") << "TRV_NET_SendCommand_Json" << int(TRV_ERR_TIMEOUT) << "SendAudioFile OPFile error=%1";
+        QTest::newRow("announcement")
+            << "TRV_NET_SendCommand_Json" << int(TRV_ERR_TIMEOUT) << "SendAudioFile OPFile error=%1";
         QTest::newRow("transfer") << "TRV_NET_SendFileDataToDevice" << int(TRV_ERR_NO_RIGHT)
                                   << "TRV_NET_SendFileDataToDevice error=%1";
     }
@@ -937,7 +994,8 @@ private slots:
         f.write("abc");
         f.close();
         control::failNext(failing.toStdString(), error);
-        QCOMPARE(m_connect->ImportFile(2, id, 0, path, &onTransfer, nullptr), CQNConnect::TranslateError(error));
+        QCOMPARE(
+            m_connect->ImportFile(2, id, 0, path, &onTransfer, nullptr), CQNConnect::TranslateError(error));
         QVERIFY(logged(text.arg(error)));
     }
 
@@ -966,11 +1024,11 @@ private slots:
         int user = 0;
         QCOMPARE(m_connect->SendAudioFile(id, path, body, &user, &onTransfer), result);
         QCOMPARE(argsOf("TRV_NET_SendCommand_Json"),
-                 (QStringList{QString::number(id), "\"OPFile\"", "3500", "-1", "\"" + body + "\"",
-                              QString::number(body.size()), "5000"}));
+            (QStringList { QString::number(id), "\"OPFile\"", "3500", "-1", "\"" + body + "\"",
+                QString::number(body.size()), "5000" }));
         if (result == 1)
             QCOMPARE(argsOf("TRV_NET_SendFileDataToDevice"),
-                     (QStringList{QString::number(id), "\"" + path + "\"", fn(&onTransfer), ptr(&user)}));
+                (QStringList { QString::number(id), "\"" + path + "\"", fn(&onTransfer), ptr(&user) }));
     }
 
     void upgrades()
@@ -987,7 +1045,7 @@ private slots:
         int user = 0;
         QCOMPARE(m_connect->StartLocalUpgrade(id, path, &onUpgrade, &user), 100);
         QCOMPARE(argsOf("TRV_NET_Upgrade"),
-                 (QStringList{QString::number(id), "\"" + path + "\"", "1", fn(&onUpgrade), ptr(&user)}));
+            (QStringList { QString::number(id), "\"" + path + "\"", "1", fn(&onUpgrade), ptr(&user) }));
         const int handle = int(control::callsOf("TRV_NET_Upgrade").back().result);
         QVERIFY(logged(QStringLiteral("StartLocalUpgrade:Ret = %1").arg(handle)));
         QVERIFY(m_connect->GetUpgradeState(handle) >= 0);
@@ -995,12 +1053,14 @@ private slots:
         QCOMPARE(m_connect->StartOnlineUpgrade(id, QStringLiteral("V5.2.0.0"), &onUpgrade, &user), 1007);
         QVERIFY(logged(QStringLiteral("StartOnlineUpgrade:Error = 1007")));
         QCOMPARE(argsOf("TRV_NET_UpgradeOnline"),
-                 (QStringList{QString::number(id), "\"V5.2.0.0\"", "0", fn(&onUpgrade), ptr(&user)}));
+            (QStringList { QString::number(id), "\"V5.2.0.0\"", "0", fn(&onUpgrade), ptr(&user) }));
         QCOMPARE(m_connect->CloseUpgrade(handle), 1);
         control::clearCalls();
         QCOMPARE(m_connect->CloseUpgrade(0), 0);
         QVERIFY(callLog(true).isEmpty());
-        QCOMPARE(m_connect->StartLocalUpgrade(id, dir.filePath(QStringLiteral("none.bin")), &onUpgrade, &user), 1016);
+        QCOMPARE(
+            m_connect->StartLocalUpgrade(id, dir.filePath(QStringLiteral("none.bin")), &onUpgrade, &user),
+            1016);
         QVERIFY(logged(QStringLiteral("StartLocalUpgrade:Error = 1016")));
         QCOMPARE(m_connect->StartOnlineUpgrade(id, QStringLiteral("V9"), &onUpgrade, &user), 1016);
     }
@@ -1010,9 +1070,15 @@ private slots:
         QTest::addColumn<QString>("cloud");
         QTest::addColumn<QString>("current");
         QTest::addColumn<QString>("newVersion");
-        QTest::newRow("newer on the cloud") << "V5.2.0.0" << "V5.1" << "V5.2.0.0";
-        QTest::newRow("same build") << "V5.2.0.0" << "2025-2-29" << "";
-        QTest::newRow("nothing on the cloud") << "" << "V5.1" << "";
+        QTest::newRow("newer on the cloud") << "V5.2.0.0"
+                                            << "V5.1"
+                                            << "V5.2.0.0";
+        QTest::newRow("same build") << "V5.2.0.0"
+                                    << "2025-2-29"
+                                    << "";
+        QTest::newRow("nothing on the cloud") << ""
+                                              << "V5.1"
+                                              << "";
     }
     void cloudUpgradeInfo()
     {
@@ -1026,8 +1092,8 @@ private slots:
         QVERIFY(m_connect->GetCloudUpgradeInfo(id, current, found) > 0);
         QCOMPARE(found, newVersion);
         const QStringList args = argsOf("TRV_NET_GetDevConfig");
-        QCOMPARE(args.mid(0, 3), (QStringList{QString::number(id), "192", "-1"}));
-        QCOMPARE(args.mid(4, 1), QStringList{"2884"});
+        QCOMPARE(args.mid(0, 3), (QStringList { QString::number(id), "192", "-1" }));
+        QCOMPARE(args.mid(4, 1), QStringList { "2884" });
         QCOMPARE(args.last(), QStringLiteral("20000"));
     }
 
@@ -1037,9 +1103,11 @@ private slots:
         QTest::addColumn<bool>("emptyKey");
         QTest::addColumn<bool>("setUserData");
         QTest::addColumn<QStringList>("calls");
-        QTest::newRow("identity registered, no user data needed") << true << false << true << QStringList{"TRV_NET_InitAppInfo"};
-        QTest::newRow("identity without key: user data") << true << true << true << QStringList{"TRV_NET_UserData"};
-        QTest::newRow("only user data") << false << false << true << QStringList{"TRV_NET_UserData"};
+        QTest::newRow("identity registered, no user data needed")
+            << true << false << true << QStringList { "TRV_NET_InitAppInfo" };
+        QTest::newRow("identity without key: user data")
+            << true << true << true << QStringList { "TRV_NET_UserData" };
+        QTest::newRow("only user data") << false << false << true << QStringList { "TRV_NET_UserData" };
         QTest::newRow("nothing asked") << false << false << false << QStringList();
     }
     void sdkInfo()
@@ -1061,7 +1129,7 @@ private slots:
             names.append(QString::fromStdString(c.function));
         QCOMPARE(names, calls);
         if (calls.contains(QStringLiteral("TRV_NET_UserData"))) {
-            QCOMPARE(argsOf("TRV_NET_UserData"), (QStringList{"3", "\"user-data\"", "9"}));
+            QCOMPARE(argsOf("TRV_NET_UserData"), (QStringList { "3", "\"user-data\"", "9" }));
             QVERIFY(logged(QStringLiteral("TRV_NET_UserData end = 1")));
         }
     }
@@ -1070,7 +1138,7 @@ private slots:
     {
         const int id = loginRecorder();
         QCOMPARE(m_connect->SetDevRecordEncryptKey(id, 77), 1);
-        QCOMPARE(callLog(), QStringList{QStringLiteral("TRV_NET_SetDevRecordEncryptKey(%1,77)").arg(id)});
+        QCOMPARE(callLog(), QStringList { QStringLiteral("TRV_NET_SetDevRecordEncryptKey(%1,77)").arg(id) });
         QVERIFY(m_connect->SetDevRecordEncryptKey(id + 500, 77) < 0);
     }
 
@@ -1083,11 +1151,11 @@ private slots:
         QTest::newRow("cut ASCII") << QByteArray("abcd") << 4 << QByteArray("abc");
         QTest::newRow("two-byte character at the edge") << QByteArray("ab\xc3\xa9") << 4 << QByteArray("ab");
         QTest::newRow("two-byte character fits") << QByteArray("a\xc3\xa9z") << 4 << QByteArray("a\xc3\xa9");
-        QTest::newRow("three-byte character") << QByteArray("\xe2\x82\xac\xe2\x82\xac") << 6
-                                              << QByteArray("\xe2\x82\xac");
+        QTest::newRow("three-byte character")
+            << QByteArray("\xe2\x82\xac\xe2\x82\xac") << 6 << QByteArray("\xe2\x82\xac");
         QTest::newRow("four-byte character") << QByteArray("x\xf0\x9f\x98\x80") << 5 << QByteArray("x");
-        QTest::newRow("63 of 64, 40 two-byte characters") << QByteArray(40, 'x').replace("x", "\xc3\xa9") << 64
-                                                          << QByteArray(31, 'x').replace("x", "\xc3\xa9");
+        QTest::newRow("63 of 64, 40 two-byte characters") << QByteArray(40, 'x').replace(
+            "x", "\xc3\xa9") << 64 << QByteArray(31, 'x').replace("x", "\xc3\xa9");
         QTest::newRow("a one-byte field") << QByteArray("abc") << 1 << QByteArray();
     }
     void textFieldsCutOnCharacters()

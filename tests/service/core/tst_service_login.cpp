@@ -16,7 +16,8 @@ namespace {
 
 bool isStatusEvent(const QJsonObject &o)
 {
-    return o.value(QStringLiteral("MainEvent")).toInt(-1) == 0 && o.value(QStringLiteral("SubEvent")).toInt(-1) == 5;
+    return o.value(QStringLiteral("MainEvent")).toInt(-1) == 0
+        && o.value(QStringLiteral("SubEvent")).toInt(-1) == 5;
 }
 
 const char kLogin[] = "{\"MainType\":8,\"SubType\":0,\"MsgID\":%1,\"Browse\":2,\"WebType\":\"blue\","
@@ -56,7 +57,7 @@ private:
     {
         QString all;
         const QDir dir(m_copy->appDir + QStringLiteral("/x64/log"));
-        for (const QString &name : dir.entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name)) {
+        for (const QString &name : dir.entryList({ QStringLiteral("*.log") }, QDir::Files, QDir::Name)) {
             QFile f(dir.filePath(name));
             if (f.open(QIODevice::ReadOnly))
                 all += QString::fromUtf8(f.readAll());
@@ -82,7 +83,8 @@ private slots:
         m_copy = std::make_unique<ServiceCopy>();
         QVERIFY(m_copy->prepare(realPlayer()));
         m_copy->extraEnv.insert(QStringLiteral("DISPLAY"), m_x.display());
-        m_copy->extraEnv.insert(QStringLiteral("KESTRIX_DEVICES"), m_dir.filePath(QStringLiteral("devices.json")));
+        m_copy->extraEnv.insert(
+            QStringLiteral("KESTRIX_DEVICES"), m_dir.filePath(QStringLiteral("devices.json")));
         m_service = m_copy->start(&m_port);
         QVERIFY(m_port > 0);
     }
@@ -114,7 +116,7 @@ private slots:
         QVERIFY(page.send(QString::fromLatin1(kLogin).arg(2).arg(QStringLiteral("secret"))));
         reply = next(page);
         QStringList keys = reply.keys();
-        QCOMPARE(keys, (QStringList{"DPIRadio", "Id", "Msg", "MsgID", "Ret", "SubMsg", "adjustBytool"}));
+        QCOMPARE(keys, (QStringList { "DPIRadio", "Id", "Msg", "MsgID", "Ret", "SubMsg", "adjustBytool" }));
         QCOMPARE(reply.value("Msg").toInt(), 8);
         QCOMPARE(reply.value("SubMsg").toInt(), 0);
         QCOMPARE(reply.value("MsgID").toInt(), 2);
@@ -134,7 +136,7 @@ private slots:
             QVERIFY(!text.isNull());
             const QJsonObject o = parseObject(text);
             QVERIFY2(isStatusEvent(o), qPrintable(text));
-            for (const char *key : {"AppCpu", "SystemCpu", "AppMemory"})
+            for (const char *key : { "AppCpu", "SystemCpu", "AppMemory" })
                 QVERIFY2(o.value(QLatin1String(key)).isDouble(), key);
             ++status;
         }
@@ -172,7 +174,9 @@ private slots:
         QVERIFY(firstOut > 0 && firstOut < secondIn);
         QVERIFY(log.indexOf(QStringLiteral("Disconnect Device LoginID=%1").arg(ids[1])) > secondIn);
         QVERIFY(log.contains(QStringLiteral("channel num=16")));
-        QVERIFY(log.contains(QStringLiteral("Name=Cameras - Web Viewer - Chromium Hwnd=%1 WindName=Web Viewer").arg(m_browser)));
+        QVERIFY(
+            log.contains(QStringLiteral("Name=Cameras - Web Viewer - Chromium Hwnd=%1 WindName=Web Viewer")
+                             .arg(m_browser)));
         QVERIFY(!log.contains(QStringLiteral("secret")));
     }
 
@@ -205,7 +209,7 @@ private slots:
         QVERIFY(first.send(QStringLiteral("{\"MainType\":32,\"SubType\":0,\"MsgID\":1}")));
         QVERIFY(second.send(QStringLiteral("{\"MainType\":32}")));
         QStringList keys;
-        for (PageClient *page : {&first, &second}) {
+        for (PageClient *page : { &first, &second }) {
             const QJsonObject reply = next(*page);
             QCOMPARE(reply.value("Msg").toInt(), 32);
             QCOMPARE(reply.value("Ret").toInt(), 100);
