@@ -11,7 +11,7 @@ set(QV_TEST_ENV
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
     LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0
-    TSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/tsan.supp:halt_on_error=0
+    TSAN_OPTIONS=ignore_noninstrumented_modules=1:suppressions=${CMAKE_SOURCE_DIR}/tests/tsan.supp:halt_on_error=0
     QV_SOURCE_DIR=${CMAKE_SOURCE_DIR}
     QV_BINARY_DIR=${CMAKE_BINARY_DIR})
 

@@ -7,6 +7,7 @@
 #include "PluginManage.h"
 #include "PluginRegion.h"
 #include "QNConnect.h"
+#include "common/EventDispatcher.h"
 #include "common/NumericLocale.h"
 
 #include <QApplication>
@@ -74,6 +75,7 @@ int main(int argc, char *argv[])
 
     int exitCode = 0;
     {
+        useDirectEventDispatcher();
         QApplication app(argc, argv);
         useCNumericLocale();
         LightWeightLog::instance()->PrintLog(QStringLiteral("main"), QStringLiteral("start plugin"),

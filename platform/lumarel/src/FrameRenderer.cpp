@@ -1,0 +1,149 @@
+#include "FrameRenderer.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+bool isPlanar420(int format)
+{
+    return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
+}
+
+// Brightness, contrast, saturation and hue on a 4:2:0 picture, written into
+// `planes` (Y, U, V, each tightly packed).
+void adjustColour(const AVFrame *src, const CropRect &c, const ColourSettings &s,
+                  std::vector<uint8_t> planes[3])
+{
+    const double contrast = s.contrast / double(TRV_PLAY_COLOR_DEFAULT);
+    const double brightness = (s.brightness - TRV_PLAY_COLOR_DEFAULT) * 2.0;
+    const double saturation = s.saturation / double(TRV_PLAY_COLOR_DEFAULT);
+    const double angle = (s.hue - TRV_PLAY_COLOR_DEFAULT) / double(TRV_PLAY_COLOR_DEFAULT) * M_PI;
+    const double cosA = std::cos(angle) * saturation;
+    const double sinA = std::sin(angle) * saturation;
+
+    uint8_t lumaTable[256];
+    for (int v = 0; v < 256; ++v)
+        lumaTable[v] = uint8_t(std::clamp(int(std::lround((v - 16) * contrast + 16 + brightness)), 0, 255));
+
+    planes[0].resize(size_t(c.width) * size_t(c.height));
+    for (int y = 0; y < c.height; ++y) {
+        const uint8_t *in = src->data[0] + size_t(c.y + y) * size_t(src->linesize[0]) + size_t(c.x);
+        uint8_t *out = planes[0].data() + size_t(y) * size_t(c.width);
+        for (int x = 0; x < c.width; ++x)
+            out[x] = lumaTable[in[x]];
+    }
+    const int cw = (c.width + 1) / 2;
+    const int ch = (c.height + 1) / 2;
+    planes[1].resize(size_t(cw) * size_t(ch));
+    planes[2].resize(size_t(cw) * size_t(ch));
+    for (int y = 0; y < ch; ++y) {
+        const uint8_t *u = src->data[1] + size_t(c.y / 2 + y) * size_t(src->linesize[1]) + size_t(c.x / 2);
+        const uint8_t *v = src->data[2] + size_t(c.y / 2 + y) * size_t(src->linesize[2]) + size_t(c.x / 2);
+        uint8_t *uo = planes[1].data() + size_t(y) * size_t(cw);
+        uint8_t *vo = planes[2].data() + size_t(y) * size_t(cw);
+        for (int x = 0; x < cw; ++x) {
+            const double du = u[x] - 128.0;
+            const double dv = v[x] - 128.0;
+            uo[x] = uint8_t(std::clamp(int(std::lround(128 + du * cosA - dv * sinA)), 0, 255));
+            vo[x] = uint8_t(std::clamp(int(std::lround(128 + du * sinA + dv * cosA)), 0, 255));
+        }
+    }
+}
+
+} // namespace
+
+CropRect cropForRegion(int width, int height, bool enabled, const TRV_PLAY_RECT &region)
+{
+    CropRect c{0, 0, width, height};
+    if (!enabled || width <= 0 || height <= 0)
+        return c;
+    const int64_t space = TRV_PLAY_REGION_SPACE;
+    int x0 = int(std::clamp<int64_t>(region.left, 0, space) * width / space) & ~1;
+    int y0 = int(std::clamp<int64_t>(region.top, 0, space) * height / space) & ~1;
+    int x1 = int(std::clamp<int64_t>(region.right, 0, space) * width / space);
+    int y1 = int(std::clamp<int64_t>(region.bottom, 0, space) * height / space);
+    x1 = std::max(x1, std::min(x0 + 2, width));
+    y1 = std::max(y1, std::min(y0 + 2, height));
+    c.x = std::min(x0, std::max(0, width - 2));
+    c.y = std::min(y0, std::max(0, height - 2));
+    c.width = std::max(1, x1 - c.x);
+    c.height = std::max(1, y1 - c.y);
+    return c;
+}
+
+FrameRenderer::~FrameRenderer()
+{
+    sws_freeContext(m_sws);
+}
+
+QImage FrameRenderer::render(const AVFrame *frame, const RenderSettings &s)
+{
+    if (!frame || frame->width <= 0 || frame->height <= 0)
+        return QImage();
+    const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
+    if (!desc)
+        return QImage();
+
+    // Cropping by moving plane pointers needs planes whose chroma is
+    // subsampled by at most 2; other layouts show the whole picture.
+    const bool planar = (desc->flags & AV_PIX_FMT_FLAG_PLANAR) && desc->log2_chroma_w <= 1
+        && desc->log2_chroma_h <= 1 && !(desc->flags & AV_PIX_FMT_FLAG_HWACCEL);
+    CropRect c = planar ? cropForRegion(frame->width, frame->height, s.regionEnabled, s.region)
+                        : CropRect{0, 0, frame->width, frame->height};
+
+    int outW = s.original ? c.width : s.targetWidth;
+    int outH = s.original ? c.height : s.targetHeight;
+    if (outW <= 0 || outH <= 0)
+        return QImage();
+    outW = std::min(outW, 8192);
+    outH = std::min(outH, 8192);
+
+    const uint8_t *srcData[4] = {};
+    int srcStride[4] = {};
+    AVPixelFormat srcFormat = AVPixelFormat(frame->format);
+    std::vector<uint8_t> adjusted[3];
+    if (isPlanar420(frame->format) && !s.colour.isDefault()) {
+        adjustColour(frame, c, s.colour, adjusted);
+        for (int i = 0; i < 3; ++i)
+            srcData[i] = adjusted[i].data();
+        srcStride[0] = c.width;
+        srcStride[1] = srcStride[2] = (c.width + 1) / 2;
+    } else {
+        for (int i = 0; i < 4 && frame->data[i]; ++i) {
+            const bool chroma = i == 1 || i == 2;
+            const int xs = chroma ? c.x >> desc->log2_chroma_w : c.x;
+            const int ys = chroma ? c.y >> desc->log2_chroma_h : c.y;
+            const int bytesPerPixel = planar ? 1 : 0;
+            srcData[i] = frame->data[i] + size_t(ys) * size_t(frame->linesize[i]) + size_t(xs * bytesPerPixel);
+            srcStride[i] = frame->linesize[i];
+        }
+        // 16-bit planar formats need their byte offsets doubled.
+        if (planar && desc->comp[0].depth > 8)
+            for (int i = 0; i < 4 && frame->data[i]; ++i) {
+                const bool chroma = i == 1 || i == 2;
+                const int xs = chroma ? c.x >> desc->log2_chroma_w : c.x;
+                srcData[i] += xs;
+            }
+    }
+
+    m_sws = sws_getCachedContext(m_sws, c.width, c.height, srcFormat, outW, outH, AV_PIX_FMT_BGRA,
+                                 SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!m_sws)
+        return QImage();
+    QImage image(outW, outH, QImage::Format_RGB32);
+    if (image.isNull())
+        return QImage();
+    uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
+    if (sws_scale(m_sws, srcData, srcStride, 0, c.height, dst, dstStride) <= 0)
+        return QImage();
+    return image;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+// Turns a decoded picture into the image a window shows: the display region
+// cut out, the colour adjustments applied and the result scaled with
+// swscale to the window's size.
+
+#include "lumarel/lumarel.h"
+
+#include <QImage>
+
+struct AVFrame;
+struct SwsContext;
+
+struct ColourSettings
+{
+    int brightness = TRV_PLAY_COLOR_DEFAULT;
+    int contrast = TRV_PLAY_COLOR_DEFAULT;
+    int saturation = TRV_PLAY_COLOR_DEFAULT;
+    int hue = TRV_PLAY_COLOR_DEFAULT;
+
+    bool isDefault() const
+    {
+        return brightness == TRV_PLAY_COLOR_DEFAULT && contrast == TRV_PLAY_COLOR_DEFAULT
+            && saturation == TRV_PLAY_COLOR_DEFAULT && hue == TRV_PLAY_COLOR_DEFAULT;
+    }
+};
+
+struct RenderSettings
+{
+    bool regionEnabled = false;
+    TRV_PLAY_RECT region{0, 0, TRV_PLAY_REGION_SPACE, TRV_PLAY_REGION_SPACE};
+    ColourSettings colour;
+    bool original = false; // picture pixels 1:1 instead of filling the window
+    int targetWidth = 0;
+    int targetHeight = 0;
+};
+
+class FrameRenderer
+{
+public:
+    FrameRenderer() = default;
+    ~FrameRenderer();
+    FrameRenderer(const FrameRenderer &) = delete;
+    FrameRenderer &operator=(const FrameRenderer &) = delete;
+
+    // A null image when there is nothing to draw into.
+    QImage render(const AVFrame *frame, const RenderSettings &settings);
+
+private:
+    SwsContext *m_sws = nullptr;
+};
+
+// The part of a w x h picture that a region in 0-8192 coordinates covers,
+// on even pixel boundaries so that 4:2:0 chroma stays aligned.
+struct CropRect
+{
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+CropRect cropForRegion(int width, int height, bool enabled, const TRV_PLAY_RECT &region);

@@ -1,0 +1,745 @@
+#include "PlayPort.h"
+
+#include "G711.h"
+#include "PictureWriter.h"
+#include "Recorder.h"
+#include "RenderSurface.h"
+#include "SoundOutput.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/log.h>
+}
+
+#include <algorithm>
+#include <mutex>
+
+namespace {
+constexpr size_t kHistory = 16;        // pictures kept for stepping back
+constexpr unsigned int kMaxDisplayBuffer = 50;
+constexpr int kMaxStepRequests = 100;
+} // namespace
+
+PlayPort::PlayPort(int port)
+    : m_port(port)
+    , m_sink(std::make_shared<FrameSink>(port))
+{
+    // Damaged input is normal for a play library; FFmpeg's chatter about
+    // it would flood the caller's standard error.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
+}
+
+PlayPort::~PlayPort()
+{
+    shutdown();
+}
+
+void PlayPort::start()
+{
+    std::weak_ptr<PlayPort> weak = weak_from_this();
+    m_sink->setRedrawRequest([weak] {
+        if (std::shared_ptr<PlayPort> self = weak.lock()) {
+            std::lock_guard<std::mutex> lock(self->m_mutex);
+            self->m_redraw = true;
+            self->m_wake.notify_all();
+        }
+    });
+    // The thread keeps the port alive while it runs.
+    std::shared_ptr<PlayPort> self = shared_from_this();
+    m_thread = std::thread([self] { self->run(); });
+    m_threadId = m_thread.get_id();
+}
+
+int PlayPort::openStream(unsigned int poolSize)
+{
+    if (poolSize == 0)
+        return TRV_PLAY_ERR_PARA;
+    m_poolSize = poolSize;
+    m_stats.poolSize = poolSize;
+    start();
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::openFile(const std::string &path)
+{
+    if (path.empty())
+        return TRV_PLAY_ERR_PARA;
+    int error = TRV_PLAY_ERR_OPEN_FILE;
+    m_source = FileSource::open(path, &error);
+    if (!m_source)
+        return error;
+    m_file = true;
+    if (m_source->hasAudio()) {
+        m_audioRate = m_source->audioRate();
+        m_audioCodec = m_source->audioCodec();
+    }
+    start();
+    return TRV_PLAY_NOERROR;
+}
+
+void PlayPort::shutdown()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_quit = true;
+        m_playing = false;
+    }
+    m_wake.notify_all();
+    m_space.notify_all();
+    if (m_thread.joinable()) {
+        if (std::this_thread::get_id() == m_threadId)
+            m_thread.detach(); // closed from its own file-end callback
+        else
+            m_thread.join();
+    }
+    stopRecord();
+    SoundOutput::releasePort(m_port);
+    m_sink->setRedrawRequest(nullptr);
+    m_sink->detach();
+}
+
+// ---- input ----------------------------------------------------------------
+
+int PlayPort::input(const uint8_t *data, unsigned int length)
+{
+    if (m_file)
+        return TRV_PLAY_ERR_ORDER;
+    if (!data || length == 0)
+        return TRV_PLAY_ERR_PARA;
+    std::lock_guard<std::mutex> inputLock(m_inputMutex);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_quit)
+            return TRV_PLAY_ERR_PORT;
+        if (m_clearPartial) {
+            m_partial.clear();
+            m_clearPartial = false;
+        }
+    }
+    m_partial.insert(m_partial.end(), data, data + length);
+
+    bool dropped = false;
+    size_t pos = 0;
+    while (pos < m_partial.size()) {
+        StreamBlock block;
+        size_t skip = 0;
+        const StreamScan r = scanStreamBlock(m_partial.data() + pos, m_partial.size() - pos, &block, &skip);
+        if (r == StreamScan::NeedMore)
+            break;
+        if (r == StreamScan::Garbage) {
+            pos += skip;
+            continue;
+        }
+        const uint8_t *rawBlock = m_partial.data() + pos;
+        pos += block.blockSize;
+        MediaPacket packet;
+        const bool playable = packetFromBlock(block, &packet);
+        record(packet, rawBlock, block.blockSize);
+        if (!playable)
+            continue;
+
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (packet.kind == MediaPacket::Audio && !m_audioRate) {
+            m_audioRate = packet.rate;
+            m_audioCodec = packet.codecId;
+        }
+        // File mode holds the producer back while the port plays; real-time
+        // mode (and a port that does not play) drops what does not fit.
+        const auto full = [&] { return !m_pool.empty() && m_poolBytes + block.blockSize > m_poolSize; };
+        if (m_mode == TRV_PLAY_STREAM_FILE)
+            m_space.wait(lock, [&] { return m_quit || !m_playing || !full(); });
+        if (m_quit)
+            return TRV_PLAY_ERR_PORT;
+        if (full()) {
+            ++m_stats.blocksDropped;
+            dropped = true;
+            continue;
+        }
+        m_poolBytes += block.blockSize;
+        m_pool.push_back(PoolBlock{std::move(packet), block.blockSize});
+        ++m_stats.blocksAccepted;
+        m_wake.notify_all();
+    }
+    m_partial.erase(m_partial.begin(), m_partial.begin() + std::ptrdiff_t(pos));
+    return dropped ? TRV_PLAY_ERR_BUF_OVER : TRV_PLAY_NOERROR;
+}
+
+void PlayPort::record(const MediaPacket &packet, const uint8_t *raw, size_t rawLength)
+{
+    std::lock_guard<std::mutex> lock(m_recordMutex);
+    if (m_recorder)
+        m_recorder->write(packet, raw, rawLength);
+}
+
+int PlayPort::setStreamMode(unsigned int mode)
+{
+    if (mode != TRV_PLAY_STREAM_REALTIME && mode != TRV_PLAY_STREAM_FILE)
+        return TRV_PLAY_ERR_PARA;
+    if (m_file)
+        return TRV_PLAY_ERR_ORDER;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_mode = mode;
+    m_resetClock = true;
+    m_space.notify_all();
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::resetSourceBuffer()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_file) {
+        m_pool.clear();
+        m_poolBytes = 0;
+        m_clearPartial = true;
+    }
+    m_frames.clear();
+    m_flushDecoder = true;
+    m_resetClock = true;
+    ++m_epoch;
+    m_space.notify_all();
+    m_wake.notify_all();
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::bufferValue(int type, unsigned int *value)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    switch (type) {
+    case TRV_PLAY_BUF_SOURCE_BYTES:
+        *value = unsigned(m_poolBytes);
+        return TRV_PLAY_NOERROR;
+    case TRV_PLAY_BUF_SOURCE_BLOCKS:
+        *value = unsigned(m_pool.size());
+        return TRV_PLAY_NOERROR;
+    case TRV_PLAY_BUF_FRAMES:
+        *value = unsigned(m_frames.size());
+        return TRV_PLAY_NOERROR;
+    default:
+        *value = 0;
+        return TRV_PLAY_ERR_PARA;
+    }
+}
+
+// ---- the port's thread ----------------------------------------------------
+
+PlayPort::Clock::time_point PlayPort::dueTime(const QueuedFrame &f, Clock::time_point now) const
+{
+    if (!paced() || m_resetClock)
+        return now;
+    const int rate = f.rate > 0 ? f.rate : 25;
+    int64_t delta = f.timestampMs > 0 && m_lastDueTs > 0 ? f.timestampMs - m_lastDueTs : 1000 / rate;
+    if (delta < 0 || delta > 1000)
+        delta = 1000 / rate;
+    if (m_speed > 0)
+        delta >>= m_speed;
+    else if (m_speed < 0)
+        delta <<= -m_speed;
+    return m_lastDue + std::chrono::milliseconds(delta);
+}
+
+void PlayPort::run()
+{
+    VideoDecoder decoder;
+    FrameRenderer renderer;
+    std::vector<uint8_t> raw;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_quit) {
+        if (m_flushDecoder) {
+            m_flushDecoder = false;
+            decoder.flush();
+        }
+        if (m_pendingSeek >= 0 && m_source) {
+            m_source->seekRelative(m_pendingSeek);
+            m_skipBeforeTs = m_source->timestampAt(m_pendingSeek);
+            m_pendingSeek = -1;
+            m_sourceEnded = false;
+            m_endReported = false;
+            decoder.flush();
+            continue;
+        }
+        if (m_stepBack) {
+            m_stepBack = false;
+            if (m_history.size() >= 2) {
+                m_history.pop_back();
+                FramePtr previous = referenceFrame(m_history.back().get());
+                m_history.pop_back(); // present() puts it back
+                present(lock, renderer, std::move(previous), false);
+            }
+            continue;
+        }
+
+        const bool active = m_playing && (!m_paused || m_stepRequests > 0);
+        Clock::time_point wakeAt = Clock::time_point::max();
+        if (active && !m_frames.empty()) {
+            const Clock::time_point now = Clock::now();
+            const bool stepping = m_paused && m_stepRequests > 0;
+            const Clock::time_point due = stepping ? now : dueTime(m_frames.front(), now);
+            if (now >= due) {
+                QueuedFrame f = std::move(m_frames.front());
+                m_frames.pop_front();
+                m_lastDue = due + std::chrono::seconds(1) < now ? now : due;
+                if (f.timestampMs > 0)
+                    m_lastDueTs = f.timestampMs;
+                m_resetClock = false;
+                if (stepping)
+                    --m_stepRequests;
+                present(lock, renderer, std::move(f.frame), true);
+                continue;
+            }
+            wakeAt = due;
+        }
+        if (m_redraw) {
+            m_redraw = false;
+            if (!m_history.empty()) {
+                FramePtr again = referenceFrame(m_history.back().get());
+                m_history.pop_back();
+                present(lock, renderer, std::move(again), false);
+            }
+            continue;
+        }
+
+        if (active && m_frames.size() < m_displayBufferCount) {
+            MediaPacket packet;
+            bool got = false;
+            raw.clear();
+            if (m_file) {
+                if (!m_sourceEnded) {
+                    got = m_source->read(&packet, &raw);
+                    m_sourceEnded = !got;
+                }
+            } else if (!m_pool.empty()) {
+                packet = std::move(m_pool.front().packet);
+                m_poolBytes -= m_pool.front().size;
+                m_pool.pop_front();
+                m_space.notify_all();
+                got = true;
+            }
+            if (got) {
+                const uint64_t epoch = m_epoch;
+                lock.unlock();
+                std::vector<QueuedFrame> decoded;
+                handlePacket(packet, raw, decoder, &decoded);
+                lock.lock();
+                if (epoch == m_epoch && !m_flushDecoder) {
+                    for (QueuedFrame &f : decoded) {
+                        m_pictureWidth = f.frame->width;
+                        m_pictureHeight = f.frame->height;
+                        if (m_skipBeforeTs > 0 && f.timestampMs < m_skipBeforeTs && f.timestampMs != 0)
+                            continue;
+                        m_skipBeforeTs = 0;
+                        m_frames.push_back(std::move(f));
+                    }
+                }
+                continue;
+            }
+            if (m_file && m_sourceEnded && m_frames.empty() && !m_endReported) {
+                m_endReported = true;
+                ++m_stats.fileEndCalls;
+                const TRV_PLAY_FileEndCallBack callback = m_endCallback;
+                void *user = m_endUser;
+                if (callback) {
+                    lock.unlock();
+                    callback(m_port, user);
+                    lock.lock();
+                }
+                continue;
+            }
+        }
+        if (wakeAt == Clock::time_point::max())
+            m_wake.wait(lock);
+        else
+            m_wake.wait_until(lock, wakeAt);
+    }
+}
+
+void PlayPort::handlePacket(const MediaPacket &packet, const std::vector<uint8_t> &raw, VideoDecoder &decoder,
+                            std::vector<QueuedFrame> *frames)
+{
+    if (m_file)
+        record(packet, raw.empty() ? nullptr : raw.data(), raw.size());
+    if (packet.kind == MediaPacket::Audio) {
+        playAudio(packet);
+        return;
+    }
+    std::vector<FramePtr> pictures;
+    decoder.decode(packet, &pictures);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stats.framesDecoded += int64_t(pictures.size());
+        m_stats.videoCodec = packet.codecId == AV_CODEC_ID_HEVC ? kCodecH265
+            : packet.codecId == AV_CODEC_ID_H264                ? kCodecH264
+                                                                : int(packet.codecId);
+    }
+    for (FramePtr &p : pictures) {
+        QueuedFrame f;
+        f.timestampMs = p->pts != AV_NOPTS_VALUE ? p->pts : 0;
+        f.rate = packet.rate;
+        f.frame = std::move(p);
+        frames->push_back(std::move(f));
+    }
+}
+
+void PlayPort::playAudio(const MediaPacket &packet)
+{
+    std::vector<int16_t> pcm(packet.data.size());
+    unsigned short volume;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        volume = m_volume;
+    }
+    const bool mu = packet.codecId == AV_CODEC_ID_PCM_MULAW;
+    for (size_t i = 0; i < pcm.size(); ++i) {
+        const int s = mu ? ulawToLinear(packet.data[i]) : alawToLinear(packet.data[i]);
+        pcm[i] = int16_t(s * int(volume) / 0xFFFF);
+    }
+    const int64_t played = SoundOutput::play(m_port, pcm.data(), pcm.size(), packet.rate);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stats.audioSamplesDecoded += int64_t(pcm.size());
+    m_stats.soundSamples += played;
+}
+
+void PlayPort::present(std::unique_lock<std::mutex> &lock, FrameRenderer &renderer, FramePtr frame, bool count)
+{
+    if (!frame)
+        return;
+    const int64_t ts = frame->pts != AV_NOPTS_VALUE ? frame->pts : 0;
+    if (ts > 0 || m_file)
+        m_lastShownTs = ts;
+    if (count)
+        ++m_stats.framesShown;
+    RenderSettings settings = m_render;
+    settings.targetWidth = m_sink->targetWidth();
+    settings.targetHeight = m_sink->targetHeight();
+    const bool window = m_sink->hasSurface();
+    FramePtr shown = referenceFrame(frame.get());
+    m_history.push_back(std::move(frame));
+    while (m_history.size() > kHistory)
+        m_history.pop_front();
+    lock.unlock();
+    if (window && shown) {
+        const QImage image = renderer.render(shown.get(), settings);
+        if (!image.isNull())
+            m_sink->setImage(image, settings.original);
+    }
+    lock.lock();
+}
+
+// ---- control ---------------------------------------------------------------
+
+int PlayPort::play(TRV_PLAY_WND window)
+{
+    if (window) {
+        if (!m_sink->attach(window))
+            return TRV_PLAY_ERR_WINDOW;
+    } else {
+        m_sink->detach();
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_playing = true;
+    m_paused = false;
+    m_speed = 0;
+    m_stepRequests = 0;
+    m_resetClock = true;
+    m_redraw = true; // a picture shown before (paused, stepped) goes to the window at once
+    m_wake.notify_all();
+    m_space.notify_all();
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_playing)
+            return TRV_PLAY_ERR_ORDER;
+        m_playing = false;
+        m_paused = false;
+        m_speed = 0;
+        m_stepRequests = 0;
+        m_frames.clear();
+        m_flushDecoder = true;
+        m_resetClock = true;
+        ++m_epoch;
+        m_wake.notify_all();
+        m_space.notify_all();
+    }
+    m_sink->detach();
+    m_sink->clearImage();
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::pause(bool pause)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_playing)
+        return TRV_PLAY_ERR_ORDER;
+    m_paused = pause;
+    m_stepRequests = 0;
+    if (!pause)
+        m_resetClock = true;
+    m_wake.notify_all();
+    m_space.notify_all();
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::fast()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_playing || m_speed >= TRV_PLAY_MAX_SPEED_LEVEL)
+        return TRV_PLAY_ERR_ORDER;
+    ++m_speed;
+    m_wake.notify_all();
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::slow()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_playing || m_speed <= -TRV_PLAY_MAX_SPEED_LEVEL)
+        return TRV_PLAY_ERR_ORDER;
+    --m_speed;
+    m_wake.notify_all();
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::stepForward()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_playing)
+        return TRV_PLAY_ERR_ORDER;
+    m_paused = true;
+    m_stepRequests = std::min(m_stepRequests + 1, kMaxStepRequests);
+    m_wake.notify_all();
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::stepBackward()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_playing)
+        return TRV_PLAY_ERR_ORDER;
+    m_paused = true;
+    m_stepRequests = 0;
+    m_stepBack = true;
+    m_wake.notify_all();
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::setDisplayBufferCount(unsigned int frames)
+{
+    if (frames == 0 || frames > kMaxDisplayBuffer)
+        return TRV_PLAY_ERR_PARA;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_displayBufferCount = frames;
+    m_wake.notify_all();
+    return TRV_PLAY_NOERROR;
+}
+
+int64_t PlayPort::currentTimeStamp()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lastShownTs / 1000;
+}
+
+int PlayPort::setPlayPos(float position)
+{
+    if (!m_file)
+        return TRV_PLAY_ERR_ORDER;
+    if (!(position >= 0.0f && position <= 1.0f))
+        return TRV_PLAY_ERR_PARA;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pendingSeek = position;
+    m_frames.clear();
+    ++m_epoch;
+    m_resetClock = true;
+    if (m_paused)
+        m_stepRequests = 1; // show the picture at the new place
+    m_wake.notify_all();
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::playPos(float *position)
+{
+    if (!m_file)
+        return TRV_PLAY_ERR_ORDER;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_endReported) {
+        *position = 1.0f;
+        return TRV_PLAY_NOERROR;
+    }
+    *position = float(m_source->positionOf(m_lastShownTs));
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::setFileEndCallback(TRV_PLAY_FileEndCallBack callback, void *user)
+{
+    if (!m_file)
+        return TRV_PLAY_ERR_ORDER;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_endCallback = callback;
+    m_endUser = user;
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::setDisplayRegion(const TRV_PLAY_RECT *rect, bool enable)
+{
+    if (enable) {
+        if (!rect || rect->left < 0 || rect->top < 0 || rect->right > TRV_PLAY_REGION_SPACE
+            || rect->bottom > TRV_PLAY_REGION_SPACE || rect->left >= rect->right || rect->top >= rect->bottom)
+            return TRV_PLAY_ERR_PARA;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_render.regionEnabled = enable;
+    m_render.region = enable ? *rect : TRV_PLAY_RECT{0, 0, TRV_PLAY_REGION_SPACE, TRV_PLAY_REGION_SPACE};
+    m_redraw = true;
+    m_wake.notify_all();
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::registerDrawCallback(TRV_PLAY_DrawCallBack callback, void *user)
+{
+    m_sink->setDrawCallback(callback, user);
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::setRenderMode(int enable, int mode)
+{
+    if (mode < 0)
+        return TRV_PLAY_ERR_PARA;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_renderMode = enable ? mode : 0;
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::setOriginal(bool original)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_render.original = original;
+    m_redraw = true;
+    m_wake.notify_all();
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::pictureSize(int *width, int *height)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_pictureWidth <= 0 || m_pictureHeight <= 0)
+        return TRV_PLAY_ERR_NO_PICTURE;
+    *width = m_pictureWidth;
+    *height = m_pictureHeight;
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::setColour(int brightness, int contrast, int saturation, int hue)
+{
+    for (int v : {brightness, contrast, saturation, hue})
+        if (v < 0 || v > TRV_PLAY_COLOR_MAX)
+            return TRV_PLAY_ERR_PARA;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_render.colour = ColourSettings{brightness, contrast, saturation, hue};
+    m_redraw = true;
+    m_wake.notify_all();
+    return TRV_PLAY_NOERROR;
+}
+
+void PlayPort::colour(int *brightness, int *contrast, int *saturation, int *hue)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    *brightness = m_render.colour.brightness;
+    *contrast = m_render.colour.contrast;
+    *saturation = m_render.colour.saturation;
+    *hue = m_render.colour.hue;
+}
+
+int PlayPort::catchPicture(uint8_t *buffer, unsigned int size, int *width, int *height, int type)
+{
+    if (type != TRV_PLAY_PICTURE_BMP && type != TRV_PLAY_PICTURE_I420)
+        return TRV_PLAY_ERR_PARA;
+    FramePtr picture;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_history.empty())
+            return TRV_PLAY_ERR_NO_PICTURE;
+        picture = referenceFrame(m_history.back().get());
+    }
+    if (!picture)
+        return TRV_PLAY_ERR_NO_PICTURE;
+    bool tooSmall = false;
+    const bool ok = type == TRV_PLAY_PICTURE_BMP ? writeBmp(picture.get(), buffer, size, &tooSmall)
+                                                 : writeI420(picture.get(), buffer, size, &tooSmall);
+    if (!ok)
+        return tooSmall ? TRV_PLAY_ERR_BUF_SMALL : TRV_PLAY_ERR_FORMAT;
+    if (width)
+        *width = picture->width;
+    if (height)
+        *height = picture->height;
+    return TRV_PLAY_NOERROR;
+}
+
+int PlayPort::startRecord(const std::string &path, int type)
+{
+    int rate;
+    AVCodecID codec;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        rate = m_audioRate;
+        codec = m_audioCodec;
+    }
+    std::lock_guard<std::mutex> lock(m_recordMutex);
+    if (m_recorder)
+        return TRV_PLAY_ERR_BUSY;
+    int error = TRV_PLAY_ERR_CREATE_FILE;
+    m_recorder = Recorder::start(path, type, rate, codec, &error);
+    return m_recorder ? TRV_PLAY_NOERROR : error;
+}
+
+int PlayPort::stopRecord()
+{
+    std::unique_ptr<Recorder> recorder;
+    {
+        std::lock_guard<std::mutex> lock(m_recordMutex);
+        recorder.swap(m_recorder);
+    }
+    if (!recorder)
+        return TRV_PLAY_ERR_ORDER;
+    return recorder->stop() ? TRV_PLAY_NOERROR : TRV_PLAY_ERR_CREATE_FILE;
+}
+
+void PlayPort::setVolume(unsigned short volume)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_volume = volume;
+}
+
+unsigned short PlayPort::volume()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_volume;
+}
+
+void PlayPort::stats(LumarelControl::PortStats *out)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        *out = m_stats;
+        out->open = !m_quit;
+        out->filePort = m_file;
+        out->playing = m_playing;
+        out->paused = m_paused;
+        out->speed = m_speed;
+        out->streamMode = m_mode;
+        out->width = m_pictureWidth;
+        out->height = m_pictureHeight;
+        out->renderMode = m_renderMode;
+        out->displayBufferCount = m_displayBufferCount;
+        out->originalDisplay = m_render.original;
+        out->regionEnabled = m_render.regionEnabled;
+        out->region = m_render.region;
+    }
+    out->hasWindow = m_sink->hasSurface();
+    out->framesDrawn = m_sink->framesDrawn();
+    out->drawCallbacks = m_sink->drawCallbacks();
+    std::lock_guard<std::mutex> lock(m_recordMutex);
+    out->recording = m_recorder != nullptr;
+}

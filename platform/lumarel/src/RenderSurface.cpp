@@ -1,0 +1,217 @@
+#include "RenderSurface.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QPainter>
+#include <QThread>
+
+bool onGuiThread()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+void FrameSink::setImage(const QImage &image, bool original)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_image = image;
+        m_original = original;
+        ++m_serial;
+    }
+    postUpdate();
+}
+
+void FrameSink::clearImage()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_image = QImage();
+    ++m_serial;
+}
+
+void FrameSink::setDrawCallback(TRV_PLAY_DrawCallBack callback, void *user)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_callback = callback;
+    m_user = user;
+}
+
+void FrameSink::setRedrawRequest(std::function<void()> request)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_redraw = std::move(request);
+}
+
+void FrameSink::postUpdate()
+{
+    if (!m_hasSurface || m_updatePosted.exchange(true))
+        return;
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app) {
+        m_updatePosted = false;
+        return;
+    }
+    // Queued into the GUI thread; the port's thread never waits for it.
+    std::shared_ptr<FrameSink> self = shared_from_this();
+    QMetaObject::invokeMethod(
+        app,
+        [self] {
+            self->m_updatePosted = false;
+            if (self->m_surface)
+                self->m_surface->update();
+        },
+        Qt::QueuedConnection);
+}
+
+bool FrameSink::attach(TRV_PLAY_WND window)
+{
+    if (onGuiThread())
+        return attachOnGuiThread(window);
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app)
+        return false;
+    std::shared_ptr<FrameSink> self = shared_from_this();
+    QMetaObject::invokeMethod(
+        app, [self, window] { self->attachOnGuiThread(window); }, Qt::QueuedConnection);
+    return true;
+}
+
+void FrameSink::detach()
+{
+    m_hasSurface = false;
+    if (onGuiThread()) {
+        detachOnGuiThread();
+        return;
+    }
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app)
+        return;
+    std::shared_ptr<FrameSink> self = shared_from_this();
+    QMetaObject::invokeMethod(
+        app, [self] { self->detachOnGuiThread(); }, Qt::QueuedConnection);
+}
+
+bool FrameSink::attachOnGuiThread(TRV_PLAY_WND window)
+{
+    QWidget *target = QWidget::find(WId(window));
+    if (!target)
+        return false;
+    if (m_surface && m_surface->parentWidget() == target) {
+        m_hasSurface = true;
+        return true;
+    }
+    delete m_surface.data();
+    m_surface = new RenderSurface(target, shared_from_this());
+    m_hasSurface = true;
+    return true;
+}
+
+void FrameSink::detachOnGuiThread()
+{
+    // A Play after a queued Stop may have attached again in between.
+    if (m_hasSurface)
+        return;
+    delete m_surface.data();
+    m_surface = nullptr;
+    m_targetWidth = 0;
+    m_targetHeight = 0;
+}
+
+void FrameSink::surfaceResized(int width, int height)
+{
+    m_targetWidth = width;
+    m_targetHeight = height;
+    std::function<void()> redraw;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        redraw = m_redraw;
+    }
+    if (redraw)
+        redraw();
+}
+
+QImage FrameSink::takeImage(bool *isNew, bool *original)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    *isNew = m_serial != m_paintedSerial && !m_image.isNull();
+    m_paintedSerial = m_serial;
+    *original = m_original;
+    return m_image;
+}
+
+void FrameSink::afterPaint(QPainter *painter, bool drewNewFrame)
+{
+    TRV_PLAY_DrawCallBack callback;
+    void *user;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        callback = m_callback;
+        user = m_user;
+    }
+    if (drewNewFrame)
+        ++m_framesDrawn;
+    if (callback) {
+        painter->save();
+        callback(0, painter, user);
+        painter->restore();
+        ++m_drawCallbacks;
+    }
+}
+
+RenderSurface::RenderSurface(QWidget *target, std::shared_ptr<FrameSink> sink)
+    : QWidget(target)
+    , m_sink(std::move(sink))
+{
+    setObjectName(QStringLiteral("LumarelRenderSurface"));
+    // The target keeps its mouse handling and whatever it paints below.
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setFocusPolicy(Qt::NoFocus);
+    setGeometry(target->rect());
+    target->installEventFilter(this);
+    lower(); // under the target's other children (selection rubber band, slider)
+    show();
+    m_sink->surfaceResized(width(), height());
+}
+
+RenderSurface::~RenderSurface()
+{
+    if (parentWidget())
+        parentWidget()->removeEventFilter(this);
+}
+
+bool RenderSurface::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == parentWidget() && event->type() == QEvent::Resize)
+        setGeometry(parentWidget()->rect());
+    return QWidget::eventFilter(watched, event);
+}
+
+void RenderSurface::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    m_sink->surfaceResized(width(), height());
+}
+
+void RenderSurface::paintEvent(QPaintEvent *)
+{
+    bool isNew = false;
+    bool original = false;
+    const QImage image = m_sink->takeImage(&isNew, &original);
+    if (image.isNull())
+        return; // nothing decoded yet: the target shows through
+    QPainter painter(this);
+    if (original) {
+        // Pixels 1:1, centred, on black.
+        painter.fillRect(rect(), Qt::black);
+        const QPoint at((width() - image.width()) / 2, (height() - image.height()) / 2);
+        painter.drawImage(at, image);
+    } else if (image.size() == size()) {
+        painter.drawImage(QPoint(0, 0), image);
+    } else {
+        // The window changed size since the picture was scaled; the port
+        // scales the next one to the new size.
+        painter.drawImage(rect(), image);
+    }
+    m_sink->afterPaint(&painter, isNew);
+}

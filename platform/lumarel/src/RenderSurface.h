@@ -1,0 +1,90 @@
+#pragma once
+
+// Where a port's pictures meet the GUI. The port's thread leaves the latest
+// image in a FrameSink and posts a queued update; the RenderSurface, a child
+// widget the library puts into the caller's widget, paints it on the GUI
+// thread and then calls the port's draw callback with its QPainter.
+
+#include "lumarel/lumarel.h"
+
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class RenderSurface;
+
+class FrameSink : public std::enable_shared_from_this<FrameSink>
+{
+public:
+    explicit FrameSink(int port) : m_port(port) {}
+
+    // Port thread: a new picture to show; posts one update at a time.
+    void setImage(const QImage &image, bool original);
+    void clearImage();
+    // The size the port scales to (the surface's size, 0 without surface).
+    int targetWidth() const { return m_targetWidth; }
+    int targetHeight() const { return m_targetHeight; }
+
+    void setDrawCallback(TRV_PLAY_DrawCallBack callback, void *user);
+    // Asked by the surface when its size changed, so the port redraws.
+    void setRedrawRequest(std::function<void()> request);
+
+    // Any thread: puts a surface into the widget named by `window` (looked up
+    // on the GUI thread), or removes it. attach() on the GUI thread returns
+    // false when no widget has that id.
+    bool attach(TRV_PLAY_WND window);
+    void detach();
+    bool hasSurface() const { return m_hasSurface; }
+
+    int64_t framesDrawn() const { return m_framesDrawn; }
+    int64_t drawCallbacks() const { return m_drawCallbacks; }
+
+private:
+    friend class RenderSurface;
+    bool attachOnGuiThread(TRV_PLAY_WND window);
+    void detachOnGuiThread();
+    void postUpdate();
+    void surfaceResized(int width, int height);
+    // GUI thread: the image to paint and whether it is new since the last paint.
+    QImage takeImage(bool *isNew, bool *original);
+    void afterPaint(QPainter *painter, bool drewNewFrame);
+
+    const int m_port;
+    mutable std::mutex m_mutex;
+    QImage m_image;
+    uint64_t m_serial = 0;
+    uint64_t m_paintedSerial = 0;
+    bool m_original = false;
+    TRV_PLAY_DrawCallBack m_callback = nullptr;
+    void *m_user = nullptr;
+    std::function<void()> m_redraw;
+    std::atomic<int> m_targetWidth{0};
+    std::atomic<int> m_targetHeight{0};
+    std::atomic<bool> m_updatePosted{false};
+    std::atomic<bool> m_hasSurface{false};
+    std::atomic<int64_t> m_framesDrawn{0};
+    std::atomic<int64_t> m_drawCallbacks{0};
+    QPointer<RenderSurface> m_surface; // GUI thread only
+};
+
+class RenderSurface : public QWidget
+{
+public:
+    RenderSurface(QWidget *target, std::shared_ptr<FrameSink> sink);
+    ~RenderSurface() override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    std::shared_ptr<FrameSink> m_sink;
+};
+
+bool onGuiThread();

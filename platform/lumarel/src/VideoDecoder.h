@@ -1,0 +1,47 @@
+#pragma once
+
+// libavcodec video decoding of one port. Frames come out in display order
+// with the packet's timestamp (milliseconds) in `pts`.
+
+#include "MediaPacket.h"
+
+#include <memory>
+#include <vector>
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+
+struct FrameDeleter
+{
+    void operator()(AVFrame *frame) const;
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+// A new reference to the same picture.
+FramePtr referenceFrame(const AVFrame *frame);
+
+class VideoDecoder
+{
+public:
+    VideoDecoder();
+    ~VideoDecoder();
+    VideoDecoder(const VideoDecoder &) = delete;
+    VideoDecoder &operator=(const VideoDecoder &) = delete;
+
+    // Decodes one packet; appends the pictures it completes. False when the
+    // codec cannot be opened or the packet cannot be taken.
+    bool decode(const MediaPacket &packet, std::vector<FramePtr> *frames);
+    // Forgets pictures in flight (after a seek or a buffer reset).
+    void flush();
+    // After a flush the decoder waits for a key frame.
+    bool waitingForKey() const { return m_waitKey; }
+
+private:
+    bool ensure(const MediaPacket &packet);
+    void receive(std::vector<FramePtr> *frames);
+
+    AVCodecContext *m_ctx = nullptr;
+    AVPacket *m_packet = nullptr;
+    int m_codecId = 0;
+    bool m_waitKey = true;
+};

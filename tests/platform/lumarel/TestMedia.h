@@ -1,0 +1,53 @@
+#pragma once
+
+// Test pictures and streams: frames of four coloured quadrants encoded with
+// libavcodec and wrapped in the device stream format, G.711 audio blocks, and
+// the outside tools (ffprobe, identify) that check files.
+
+#include "StreamFrame.h"
+
+#include <QByteArray>
+#include <QColor>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <vector>
+
+namespace TestMedia {
+
+// Colours of the quadrants: top left, top right, bottom left, bottom right.
+QColor quadrantColour(int quadrant);
+
+struct VideoOptions
+{
+    StreamCodec codec = kCodecH264;
+    int width = 64;
+    int height = 48;
+    int frames = 10;
+    int fps = 25;
+    int gop = 5;                          // a key frame every `gop` pictures
+    int64_t startMs = 1683000000000;      // 2023-05-02 04:00:00 UTC
+};
+
+// One block of the device stream format per picture; empty when the encoder
+// is missing.
+std::vector<QByteArray> videoBlocks(const VideoOptions &options);
+// An audio frame of `samples` G.711 A-law bytes of a tone.
+QByteArray audioBlock(int samples, int sampleRate, int64_t timestampMs);
+// A talk voice frame (8-byte head).
+QByteArray voiceFrame(int samples, int sampleRate);
+QByteArray join(const std::vector<QByteArray> &blocks);
+
+// Runs a program; its standard output, or a null QByteArray when it failed.
+QByteArray run(const QString &program, const QStringList &arguments);
+// ffprobe's "key=value" lines for the first video stream (codec_name,
+// width, height, nb_read_frames).
+QString probeVideo(const QString &file);
+// ImageMagick's "FORMAT WIDTHxHEIGHT" of an image file.
+QString identify(const QString &file);
+
+// True when the two colours differ by at most `tolerance` in each channel.
+bool near(const QColor &a, const QColor &b, int tolerance);
+
+} // namespace TestMedia
