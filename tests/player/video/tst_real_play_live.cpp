@@ -7,12 +7,16 @@
 #include "DecodeChannel.h"
 #include "LightWeightLog.h"
 #include "PlayWindowManage.h"
+#include "QNConnect.h"
 #include "RealPlayWidget.h"
+#include "ScaleSlider.h"
 #include "VideoWnd.h"
 #include "kestrix/kestrix.h"
 #include "kestrix/kestrix_control.h"
 #include "lumarel/LumarelControl.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 #include <atomic>
@@ -130,6 +134,7 @@ private slots:
         if (m_login > 0)
             TRV_NET_Logout(m_login);
         m_login = 0;
+        CQNConnect::ReleaseInstance();
         TRV_NET_Cleanup();
         kestrix::control::reset();
     }
@@ -214,6 +219,86 @@ private slots:
         QCOMPARE(m_panel->GunBallDeivcePlayOriginal(channel, 0), gunBall);
         QCOMPARE(m_panel->GetPlayOriginalState(channel), gunBall ? 1 : 0);
         QCOMPARE(wnd->GetVideoSize(), gunBall ? QSize(352, 288) : QSize(-1, -1));
+        QCOMPARE(m_panel->PreviewStop(channel), 0);
+    }
+
+    void twoLensZoom_data()
+    {
+        QTest::addColumn<bool>("ipc");
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<bool>("support");
+        QTest::newRow("recorder channel") << false << 2 << true;
+        QTest::newRow("IP camera") << true << 0 << true;
+        QTest::newRow("no two lenses") << false << 2 << false;
+    }
+
+    // The slider of a two-lens camera in a single window, moved by the page's
+    // zoom switch and by the slider itself; the times reach the device.
+    void twoLensZoom()
+    {
+        QFETCH(bool, ipc);
+        QFETCH(int, channel);
+        QFETCH(bool, support);
+        kestrix::DeviceSpec spec = device();
+        spec.deviceType = ipc ? 0 : 1;
+        // No maximum from the device: 8 times, a slider of 0 to 70 tenths.
+        spec.configJson = QStringLiteral(R"({"SystemFunction":{"OtherFunction":{"SupportScaleTwoLens":%1}}})")
+                              .arg(support ? "true" : "false")
+                              .toStdString();
+        login(spec, ipc);
+        // Without the device wrapper the panel asks nothing.
+        m_panel->ChangeSplit(0);
+        QCOMPARE(m_panel->PreviewPlay(TRV_STREAM_EXTRA, channel, 0), 0);
+        QVERIFY(!m_panel->HasScaleTwoLens(channel));
+        QCOMPARE(m_panel->PreviewStop(channel), 0);
+
+        CQNConnect::GetInstance();
+        QCOMPARE(m_panel->PreviewPlay(TRV_STREAM_EXTRA, channel, 0), 0);
+        QCOMPARE(m_panel->HasScaleTwoLens(channel), support);
+        CScaleSlider *slider = m_panel->GetWindowManage()->GetWnd(0)->GetScaleSlider();
+        if (!support) {
+            QVERIFY(!slider || slider->isHidden());
+            return;
+        }
+        QVERIFY(slider && slider->isVisible());
+        QCOMPARE(slider->GetMaxTimes(), 8.0f);
+        QCOMPARE(slider->value(), 10); // the device starts at 1.0 times
+        QCOMPARE(m_panel->GetScaleTwoLensTimes(), 1.0f);
+
+        const QString key = QStringLiteral("%1:1").arg(ipc ? 0 : channel);
+        auto deviceTimes = [&] {
+            const QJsonObject config
+                = QJsonDocument::fromJson(QByteArray::fromStdString(kestrix::control::configOf(spec.address)))
+                      .object();
+            return config.value("TwoLensZoom").toObject().value(key).toObject().value("Times").toDouble(-1);
+        };
+        const struct
+        {
+            int direction;
+            int steps;
+            double times;
+        } switches[] = { { 0, 15, 2.5 }, { 1, 100, 0.0 }, { 0, 100, 7.0 }, { 1, 5, 6.5 }, { 9, 1, 0.0 } };
+        for (const auto &s : switches) {
+            m_panel->ScaleSwitch(s.direction, s.steps);
+            QCOMPARE(deviceTimes(), s.times);
+            QCOMPARE(double(m_panel->GetScaleTwoLensTimes()), s.times);
+            QCOMPARE(slider->value(), qRound(s.times * 10));
+        }
+        // The slider's own signal, as a drag ends.
+        emit m_panel->GetWindowManage()->GetWnd(0)->sig_SetScaleTwoLensTimes(3.0f, 0);
+        QCOMPARE(deviceTimes(), 3.0);
+
+        m_panel->EnterFullScreen();
+        QVERIFY(slider->isHidden());
+        m_panel->ExitFullScreen();
+        QVERIFY(slider->isVisible());
+
+        // Several windows: the slider stays away.
+        m_panel->ChangeSplit(1);
+        QVERIFY(slider->isHidden());
+        QCOMPARE(m_panel->PreviewStop(channel), 0);
+        QCOMPARE(m_panel->PreviewPlay(TRV_STREAM_EXTRA, channel, 0), 0);
+        QVERIFY(slider->isHidden());
         QCOMPARE(m_panel->PreviewStop(channel), 0);
     }
 
