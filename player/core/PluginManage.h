@@ -39,6 +39,9 @@ public:
     static bool isGuiThread();
 
     // Where window calls go; set once the window side exists (tests set a double).
+    // The player's provider gives the window (made on first use) on the GUI
+    // thread; on other threads it never makes one and only the Input* calls
+    // of what it gives may be used (the device library's data callbacks).
     static void setPlayWidgetProvider(PlayWidgetProvider provider);
     static PlayWidgetFacade *playWidget();
 

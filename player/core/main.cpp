@@ -4,6 +4,7 @@
 #include "DataCenter.h"
 #include "LightWeightLog.h"
 #include "ListenThread.h"
+#include "PlayWidget.h"
 #include "PluginManage.h"
 #include "PluginRegion.h"
 #include "QNConnect.h"
@@ -85,6 +86,9 @@ int main(int argc, char *argv[])
         qRegisterMetaType<PluginRegion>("PluginRegion");
         CDataCenter::instance()->setSessionId(sessionId);
 
+        // The window is made by the first request that needs it, on this
+        // thread; the device library's threads only ever reach its data input.
+        CPluginManage::setPlayWidgetProvider(&PlayWidget::facadeForCurrentThread);
         auto *manage = new CPluginManage(browserWnd, sessionId);
         auto *link = new ListenThread(serverName, nullptr, connectTimeoutMs());
         if (!link->isConnected()) {
@@ -102,11 +106,13 @@ int main(int argc, char *argv[])
         // which may still be finishing a task on this thread.
         link->stop();
         manage->stopWorker();
+        PlayWidget::destroyInstance();
         // No device callback runs once the library is cleaned up.
         CQNConnect::ReleaseInstance();
         CDataCenter::releaseInstance();
         delete link;
         delete manage;
+        CPluginManage::setPlayWidgetProvider(nullptr);
     }
     LightWeightLog::shutdown();
     return exitCode;

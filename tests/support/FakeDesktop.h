@@ -1,43 +1,18 @@
 #pragma once
 
-// A desktop for tests: the foreground window and the titles are fields.
+// A desktop for tests that only need the window in front and its title.
 
-#include "NativeWindow.h"
+#include "MemoryDesktop.h"
 
-#include <QMap>
-#include <QMutex>
-#include <QMutexLocker>
-
-class FakeDesktop : public NativeWindow::Desktop
+class FakeDesktop : public NativeWindow::MemoryDesktop
 {
 public:
+    // Makes `window` (a top-level window, added when new) the foreground
+    // window with `title`; 0 leaves no window in front.
     void setForeground(NativeWindow::WindowId window, const QString &title)
     {
-        QMutexLocker lock(&m_mutex);
-        m_foreground = window;
-        m_titles[window] = title;
+        if (window != 0 && !addWindow(window, 0, QString(), title))
+            setTitle(window, title);
+        MemoryDesktop::setForeground(window);
     }
-    int foregroundQueries() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_queries;
-    }
-
-    NativeWindow::WindowId foregroundWindow() override
-    {
-        QMutexLocker lock(&m_mutex);
-        ++m_queries;
-        return m_foreground;
-    }
-    QString windowTitle(NativeWindow::WindowId window) override
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_titles.value(window);
-    }
-
-private:
-    mutable QMutex m_mutex;
-    NativeWindow::WindowId m_foreground = 0;
-    QMap<NativeWindow::WindowId, QString> m_titles;
-    int m_queries = 0;
 };
