@@ -213,8 +213,9 @@ PlayWidget::PlayWidget()
 PlayWidget::~PlayWidget()
 {
     StopFollowTimer();
-    // Out of the browser's window before the native window goes away.
-    if (m_hCurBrowseWnd && internalWinId()) {
+    // Out of the browser's window before the native window goes away (this
+    // also lets the desktop drop what it kept for the browser's window).
+    if (internalWinId()) {
         hide();
         NativeWindow::desktop()->reparent(internalWinId(), 0);
     }
@@ -405,8 +406,9 @@ int PlayWidget::MovePlayWidget(quint64 ownWnd, int left, int top, int width, int
             LightWeightLog::Warning);
         return 0;
     }
-    widget->resize(width, height);
-    widget->move(origin.x() + left, origin.y() + top);
+    // The inside of the window, never its frame: inside another program's
+    // window Qt would take that window's place as a frame and shift us by it.
+    widget->setGeometry(origin.x() + left, origin.y() + top, width, height);
     widget->update();
     update();
     m_nPageLeft = left;
@@ -612,13 +614,23 @@ void PlayWidget::OnOwnWindowDestroyed()
 
 // ---- full screen --------------------------------------------------------------------------------
 
+void PlayWidget::ApplyWindowFlags(int flags)
+{
+    // Told to the native window as it is: QWidget::setWindowFlags would make
+    // the window anew, and on X11 the video windows inside it would not come
+    // back with it.
+    overrideWindowFlags(Qt::WindowFlags(flags));
+    if (QWindow *window = windowHandle())
+        window->setFlags(Qt::WindowFlags(flags));
+}
+
 void PlayWidget::onFullScreen()
 {
     Log("PlayWidget::onFullScreen", QStringLiteral("fullscreen begin"));
     StopFollowTimer();
     if (m_nEmbedType == 0) {
-        setWindowFlags(Qt::WindowFlags(kFullScreenFlags));
         NativeWindow::desktop()->reparent(OwnWnd(), 0);
+        ApplyWindowFlags(kFullScreenFlags);
         activateWindow();
         raise();
         const std::shared_ptr<NativeWindow::Desktop> desktop = NativeWindow::desktop();
@@ -640,7 +652,7 @@ void PlayWidget::CheckFullScreen()
     // The switch did not happen: back to the embedded window.
     Log("PlayWidget::onFullScreen::check", QStringLiteral("fullscreen unsuccessful"));
     if (m_nEmbedType == 0) {
-        setWindowFlags(Qt::WindowFlags(kRestoredFlags));
+        ApplyWindowFlags(kRestoredFlags);
         EmbedToBrowser(m_hCurBrowseWnd);
         ReqShowPlugin(true);
         MoveToPagePosition();
@@ -655,7 +667,7 @@ void PlayWidget::onExitFullscreen()
         return;
     Log("PlayWidget::onExitFullscreen", QStringLiteral("exit fullscreen"));
     if (m_nEmbedType == 0)
-        setWindowFlags(Qt::WindowFlags(kRestoredFlags));
+        ApplyWindowFlags(kRestoredFlags);
     showNormal();
     EmbedToBrowser(m_hCurBrowseWnd);
     if (m_nEmbedType == 0) {

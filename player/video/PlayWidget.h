@@ -202,6 +202,7 @@ private:
     PlayWidget();
     ~PlayWidget() override;
 
+    void ApplyWindowFlags(int flags);
     void StartFollowTimer();
     void StopFollowTimer();
     void FollowBrowser();

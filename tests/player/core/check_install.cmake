@@ -1,14 +1,16 @@
 # Installs the build into a fresh folder and starts both installed players
-# with too few arguments: each must load (the device library is found through
-# its run path) and stop with its command-line error.
+# with too few arguments: each must load (the device and play libraries are found through
+# their run path) and stop with its command-line error.
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX} RESULT_VARIABLE result OUTPUT_QUIET)
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "install failed: ${result}")
 endif()
-if(NOT EXISTS ${PREFIX}/Service/libkestrix.so)
-    message(FATAL_ERROR "the device library is not installed beside Tevora_x86")
-endif()
+foreach(library libkestrix.so liblumarel.so)
+    if(NOT EXISTS ${PREFIX}/Service/${library})
+        message(FATAL_ERROR "${library} is not installed beside Tevora_x86")
+    endif()
+endforeach()
 foreach(player Service/Tevora_x86 Service/x64/Tevora_x64)
     execute_process(COMMAND ${PREFIX}/${player} RESULT_VARIABLE result ERROR_VARIABLE errors)
     if(NOT result EQUAL 2 OR NOT errors MATCHES "plugin argc incorrect")

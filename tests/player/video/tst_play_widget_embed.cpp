@@ -525,18 +525,27 @@ private slots:
         QCOMPARE(m_w->geometry(), QRect(10, 20, 320, 240));
     }
 
-    // A window that cannot be embedded into is not tried again on every tick.
+    // A window that cannot be embedded into is not tried again on every tick
+    // (nor logged again).
+    void refusedEmbeddingIsNotRetried_data()
+    {
+        QTest::addColumn<bool>("withRender");
+        QTest::newRow("render window") << true;
+        QTest::newRow("browser window only") << false;
+    }
     void refusedEmbeddingIsNotRetried()
     {
-        addBrowser(kBrowser, kFrame, 0, kBrowserTitle);
+        QFETCH(bool, withRender);
+        addBrowser(kBrowser, kFrame, withRender ? kRender : 0, kBrowserTitle);
         m_desktop->setRefuseReparent(true);
-        m_w->SetBrowserWnd(kBrowser, 0, kTitle, 1);
+        m_w->SetBrowserWnd(kBrowser, withRender ? kRender : 0, kTitle, withRender ? 2 : 1);
         QTest::qWait(80);
         QCOMPARE(m_desktop->reparents().size(), 1);
         QCOMPARE(logged(QStringLiteral("can't embed into %1").arg(kBrowser, 8, 16, QLatin1Char('0'))), 1);
-        // A new browser window is tried again.
+        QCOMPARE(logged(QStringLiteral("m_playWidget handle:")), 0);
+        // Asked again by the page's next login, it is tried again.
         m_desktop->setRefuseReparent(false);
-        m_w->SetBrowserWnd(kBrowser, 0, kTitle, 1);
+        m_w->SetBrowserWnd(kBrowser, withRender ? kRender : 0, kTitle, withRender ? 2 : 1);
         QCOMPARE(m_desktop->parent(m_w->OwnWnd()), kBrowser);
     }
 

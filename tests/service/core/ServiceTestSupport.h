@@ -54,15 +54,21 @@ inline bool copyExecutable(const QString &from, const QString &to)
 }
 
 // Places `program` where the service looks for its players in `appDir`, with
-// the device library beside Tevora_x86 as the install layout has it.
+// the device and play libraries beside Tevora_x86 as the install layout has them.
 inline bool installPlayer(const QString &appDir, const QString &program)
 {
     QDir().mkpath(appDir + QStringLiteral("/x64"));
-    const QString library = binaryDir() + QStringLiteral("/bin/libkestrix.so");
-    QFile::remove(appDir + QStringLiteral("/libkestrix.so"));
-    return copyExecutable(program, appDir + QStringLiteral("/Tevora_x86"))
-        && copyExecutable(program, appDir + QStringLiteral("/x64/Tevora_x64"))
-        && (!QFile::exists(library) || QFile::copy(library, appDir + QStringLiteral("/libkestrix.so")));
+    if (!copyExecutable(program, appDir + QStringLiteral("/Tevora_x86"))
+        || !copyExecutable(program, appDir + QStringLiteral("/x64/Tevora_x64")))
+        return false;
+    for (const char *name : { "libkestrix.so", "liblumarel.so" }) {
+        const QString library = binaryDir() + QStringLiteral("/bin/") + QLatin1String(name);
+        const QString target = appDir + QLatin1Char('/') + QLatin1String(name);
+        QFile::remove(target);
+        if (QFile::exists(library) && !QFile::copy(library, target))
+            return false;
+    }
+    return true;
 }
 
 inline QJsonObject readJsonFile(const QString &path)

@@ -71,6 +71,11 @@ private slots:
         QVERIFY(m_dir.isValid());
         QVERIFY(m_x.start());
         m_browser = m_x.window("Cameras - Web Viewer - Chromium", "Cameras");
+        // The browser's own window hosts the page on X11; its class names the browser.
+        const QByteArray wmClass("chromium\0Chromium\0", 18);
+        xcb_change_property(m_x.connection(), XCB_PROP_MODE_REPLACE, m_browser, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING,
+                            8, uint32_t(wmClass.size()), wmClass.constData());
+        m_x.sync();
         m_x.focus(m_browser);
         QFile devices(m_dir.filePath(QStringLiteral("devices.json")));
         QVERIFY(devices.open(QIODevice::WriteOnly));
@@ -122,9 +127,9 @@ private slots:
         QCOMPARE(reply.value("MsgID").toInt(), 2);
         QCOMPARE(reply.value("Ret").toInt(), 100);
         QCOMPARE(reply.value("Id").toInt(), 1); // the first session of this service
-        // No window side in this build: the browser's render window is not looked for.
+        // The render window of browse kind 2 is the browser's window itself.
         QVERIFY(reply.value("adjustBytool").isBool());
-        QCOMPARE(reply.value("adjustBytool").toBool(), false);
+        QCOMPARE(reply.value("adjustBytool").toBool(), true);
         QVERIFY(reply.value("DPIRadio").toInt() > 0);
 
         // Logged in: the CPU and memory event comes once a second.
@@ -178,6 +183,9 @@ private slots:
             log.contains(QStringLiteral("Name=Cameras - Web Viewer - Chromium Hwnd=%1 WindName=Web Viewer")
                              .arg(m_browser)));
         QVERIFY(!log.contains(QStringLiteral("secret")));
+        QVERIFY(log.contains(QStringLiteral("class name:Chromium,class handle:%1 wndName:Cameras - Web Viewer - Chromium "
+                                            "BrowseType:2")
+                                 .arg(m_browser)));
     }
 
     // Without the browser's window in front the login is refused with 1003.
