@@ -5,7 +5,7 @@
 namespace NativeWindow {
 
 bool MemoryDesktop::addWindow(WindowId id, WindowId parent, const QString &className, const QString &title,
-                              const QRect &geometry, bool visible)
+    const QRect &geometry, bool visible)
 {
     QMutexLocker lock(&m_mutex);
     if (id == 0 || m_nodes.contains(id) || (parent != 0 && !m_nodes.contains(parent)))

@@ -21,7 +21,7 @@ public:
     // parent's inside (to the screen for top-level windows). False when the
     // id is 0 or taken, or the parent (other than 0) does not exist.
     bool addWindow(WindowId id, WindowId parent, const QString &className, const QString &title,
-                   const QRect &geometry = QRect(0, 0, 100, 100), bool visible = true);
+        const QRect &geometry = QRect(0, 0, 100, 100), bool visible = true);
     // Removes the window with everything inside it.
     void removeWindow(WindowId id);
     void setTitle(WindowId id, const QString &title);

@@ -72,7 +72,8 @@ struct X11Desktop::Connection
         const auto found = atoms.constFind(key);
         if (found != atoms.constEnd())
             return *found;
-        auto r = reply(xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, uint16_t(std::strlen(name)), name), nullptr));
+        auto r = reply(
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, uint16_t(std::strlen(name)), name), nullptr));
         const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
         // A missing atom may be made later (by the first program that uses it).
         if (a != XCB_ATOM_NONE)
@@ -81,11 +82,12 @@ struct X11Desktop::Connection
     }
 
     // The property's reply, or null when the window or the property is missing.
-    Reply<xcb_get_property_reply_t> property(xcb_window_t window, xcb_atom_t name, xcb_atom_t type,
-                                             uint32_t longs)
+    Reply<xcb_get_property_reply_t> property(
+        xcb_window_t window, xcb_atom_t name, xcb_atom_t type, uint32_t longs)
     {
         xcb_generic_error_t *error = nullptr;
-        auto r = reply(xcb_get_property_reply(c, xcb_get_property(c, 0, window, name, type, 0, longs), &error));
+        auto r
+            = reply(xcb_get_property_reply(c, xcb_get_property(c, 0, window, name, type, 0, longs), &error));
         std::free(error);
         return r;
     }
@@ -244,8 +246,8 @@ QString X11Desktop::className(WindowId window)
     if (!r || r->format != 8)
         return QString();
     // "instance\0class\0"
-    const QByteArray value(static_cast<const char *>(xcb_get_property_value(r.get())),
-                           xcb_get_property_value_length(r.get()));
+    const QByteArray value(
+        static_cast<const char *>(xcb_get_property_value(r.get())), xcb_get_property_value_length(r.get()));
     const QList<QByteArray> parts = value.split('\0');
     const QByteArray instance = parts.value(0);
     const QByteArray cls = parts.value(1);
@@ -419,7 +421,8 @@ void X11Desktop::releaseUnusedHosts(WindowId keep)
         QWindow *host = it.value();
         if (!host) {
             it = m_hosts.erase(it);
-        } else if (it.key() != keep && host->findChildren<QWindow *>(QString(), Qt::FindDirectChildrenOnly).isEmpty()) {
+        } else if (it.key() != keep
+            && host->findChildren<QWindow *>(QString(), Qt::FindDirectChildrenOnly).isEmpty()) {
             delete host;
             it = m_hosts.erase(it);
         } else {

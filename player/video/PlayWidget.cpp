@@ -134,7 +134,8 @@ PlayWidgetFacade *PlayWidget::facadeForCurrentThread()
 int PlayWidget::inputRealPlay(int channel, const char *data, int length, int dataType)
 {
     Q_UNUSED(dataType)
-    return WithOpenWindow(-1, [&](PlayWidget *w) { return w->m_pRealPlay->InputData(channel, data, length); });
+    return WithOpenWindow(
+        -1, [&](PlayWidget *w) { return w->m_pRealPlay->InputData(channel, data, length); });
 }
 
 int PlayWidget::inputPlayback(int wnd, const char *data, int length)
@@ -186,7 +187,8 @@ PlayWidget::PlayWidget()
     // X11 among them, re-parents through Qt.
     const int version = 0;
     m_nEmbedType = 0;
-    Log("PlayWidget::PlayWidget", QStringLiteral("WinVersion=%1 EmbedType=%2").arg(version).arg(m_nEmbedType));
+    Log("PlayWidget::PlayWidget",
+        QStringLiteral("WinVersion=%1 EmbedType=%2").arg(version).arg(m_nEmbedType));
 
     m_pLayout = new QHBoxLayout(this);
     m_pLayout->setContentsMargins(0, 0, 0, 0);
@@ -196,7 +198,7 @@ PlayWidget::PlayWidget()
     m_pPlayback = new CPlaybackWidget(this);
     m_pColorSet = new CColorSetWidget(this);
     for (QWidget *page : { static_cast<QWidget *>(m_pRealPlay), static_cast<QWidget *>(m_pPlayback),
-                           static_cast<QWidget *>(m_pColorSet) }) {
+             static_cast<QWidget *>(m_pColorSet) }) {
         page->installEventFilter(this);
         page->hide();
         m_pLayout->addWidget(page);
@@ -279,7 +281,8 @@ bool PlayWidget::IsRenderWindowClass(const QString &className, int browseType)
         // "Chromium-browser", "Google-chrome", "Microsoft-edge-beta", ...).
         const QString name = className.toLower();
         return name == QLatin1String("chromium") || name.startsWith(QLatin1String("chromium-"))
-            || name.startsWith(QLatin1String("google-chrome")) || name.startsWith(QLatin1String("microsoft-edge"));
+            || name.startsWith(QLatin1String("google-chrome"))
+            || name.startsWith(QLatin1String("microsoft-edge"));
     }
     default:
         return false;
@@ -387,18 +390,20 @@ bool PlayWidget::IsPosValid(int left, int top, int width, int height)
 int PlayWidget::MovePlayWidget(quint64 ownWnd, int left, int top, int width, int height)
 {
     if (!m_bPosValid || !m_bShowPlugin) {
-        Log("PlayWidget::MovePlayWidget", QStringLiteral("wnd can't move,reason:ShowPlugin:%1,PosValid:%2")
-                                              .arg(int(m_bShowPlugin))
-                                              .arg(int(m_bPosValid)));
+        Log("PlayWidget::MovePlayWidget",
+            QStringLiteral("wnd can't move,reason:ShowPlugin:%1,PosValid:%2")
+                .arg(int(m_bShowPlugin))
+                .arg(int(m_bPosValid)));
         return 0;
     }
     Log("PlayWidget::MovePlayWidget", QStringLiteral("move begin"));
     const QPoint origin = GetBrowserClientRect();
-    Log("PlayWidget::MovePlayWidget", QStringLiteral("nLeft:%1,nTop:%2,Width:%3,Height:%4")
-                                          .arg(origin.x() + left)
-                                          .arg(origin.y() + top)
-                                          .arg(width)
-                                          .arg(height));
+    Log("PlayWidget::MovePlayWidget",
+        QStringLiteral("nLeft:%1,nTop:%2,Width:%3,Height:%4")
+            .arg(origin.x() + left)
+            .arg(origin.y() + top)
+            .arg(width)
+            .arg(height));
     QWidget *widget = QWidget::find(WId(ownWnd));
     if (!widget || width <= 0 || height <= 0) {
         Log("PlayWidget::MovePlayWidget",
@@ -546,12 +551,14 @@ void PlayWidget::FollowBrowser()
 
     // The browser moved the page into another window (a tab dragged out or
     // in): follow it there.
-    const quint64 top = desktop->isWindow(m_hCurBrowseClientWnd) ? OutermostAncestor(m_hCurBrowseClientWnd) : 0;
+    const quint64 top
+        = desktop->isWindow(m_hCurBrowseClientWnd) ? OutermostAncestor(m_hCurBrowseClientWnd) : 0;
     const quint64 current = OutermostAncestor(own);
     if (top != 0 && top != current && top != m_hEmbedRefused) {
         Log("PlayWidget::timerEvent",
-            QStringLiteral("m_playWidget handle:%1\tm_hCurBrowseClientWnd:%2\tbefore parent handle:%3\tnow parent "
-                           "handle:%4")
+            QStringLiteral(
+                "m_playWidget handle:%1\tm_hCurBrowseClientWnd:%2\tbefore parent handle:%3\tnow parent "
+                "handle:%4")
                 .arg(Hex8(own), Hex8(m_hCurBrowseClientWnd), Hex8(m_hCurBrowseWnd), Hex8(top)));
         m_hCurBrowseWnd = top;
         EmbedToBrowser(top);
@@ -581,7 +588,8 @@ bool PlayWidget::nativeEvent(const QByteArray &eventType, void *message, long *r
         if ((event->response_type & 0x7f) == XCB_DESTROY_NOTIFY) {
             const auto *destroyed = reinterpret_cast<const xcb_destroy_notify_event_t *>(event);
             if (internalWinId() && destroyed->window == xcb_window_t(internalWinId())) {
-                Log("PlayWidget::nativeEvent", QStringLiteral("recive WM_DESTROY %1").arg(Hex8(destroyed->window)));
+                Log("PlayWidget::nativeEvent",
+                    QStringLiteral("recive WM_DESTROY %1").arg(Hex8(destroyed->window)));
                 QMetaObject::invokeMethod(this, &PlayWidget::OnOwnWindowDestroyed, Qt::QueuedConnection);
                 if (result)
                     *result = 0;

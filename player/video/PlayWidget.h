@@ -179,8 +179,8 @@ public:
     void ColorPreviewStop() override;
     int InputColorSetData(const char *data, int length) override;
 
-    bool ChangeFileFormat(const QString &source, const QString &target, int type, ConvertProgressCallback callback,
-                          void *user) override;
+    bool ChangeFileFormat(const QString &source, const QString &target, int type,
+        ConvertProgressCallback callback, void *user) override;
 
     // The page's "Status" value of a play state.
     static int MapPlayState(int state);

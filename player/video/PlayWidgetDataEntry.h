@@ -73,6 +73,6 @@ public:
     void SetPlaybackBackground(const QString &picture) override;
     int ColorPreviewStart(int streamType) override;
     void ColorPreviewStop() override;
-    bool ChangeFileFormat(const QString &source, const QString &target, int type, ConvertProgressCallback callback,
-                          void *user) override;
+    bool ChangeFileFormat(const QString &source, const QString &target, int type,
+        ConvertProgressCallback callback, void *user) override;
 };

@@ -405,8 +405,8 @@ int PlayWidget::InputColorSetData(const char *data, int length)
 
 // ---- files --------------------------------------------------------------------------------------
 
-bool PlayWidget::ChangeFileFormat(const QString &source, const QString &target, int type,
-                                  ConvertProgressCallback callback, void *user)
+bool PlayWidget::ChangeFileFormat(
+    const QString &source, const QString &target, int type, ConvertProgressCallback callback, void *user)
 {
     return CDecodeChannel::ChangeFileFormat(source, target, type, callback, user);
 }

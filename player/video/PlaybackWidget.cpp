@@ -132,7 +132,8 @@ int CPlaybackWidget::InputData(int nWndIndex, const char *pData, int nLen)
     return -1;
 }
 
-int CPlaybackWidget::BeginLocalPlay(int nWndIndex, const QString &strFile, FileEndCallback callback, void *pUser)
+int CPlaybackWidget::BeginLocalPlay(
+    int nWndIndex, const QString &strFile, FileEndCallback callback, void *pUser)
 {
     Q_UNUSED(nWndIndex)
     Q_UNUSED(strFile)

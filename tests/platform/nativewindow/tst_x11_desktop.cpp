@@ -27,8 +27,8 @@ private:
         xcb_connection_t *c = m_x.connection();
         const xcb_window_t w = xcb_generate_id(c);
         xcb_create_window(c, XCB_COPY_FROM_PARENT, w, parent, int16_t(geometry.x()), int16_t(geometry.y()),
-                          uint16_t(geometry.width()), uint16_t(geometry.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                          XCB_COPY_FROM_PARENT, 0, nullptr);
+            uint16_t(geometry.width()), uint16_t(geometry.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+            XCB_COPY_FROM_PARENT, 0, nullptr);
         if (mapped)
             xcb_map_window(c, w);
         m_x.sync();
@@ -37,7 +37,7 @@ private:
     void setProperty(xcb_window_t w, xcb_atom_t name, xcb_atom_t type, int format, const QByteArray &value)
     {
         xcb_change_property(m_x.connection(), XCB_PROP_MODE_REPLACE, w, name, type, uint8_t(format),
-                            uint32_t(value.size() * 8 / format), value.constData());
+            uint32_t(value.size() * 8 / format), value.constData());
         m_x.sync();
     }
 
@@ -103,8 +103,8 @@ private slots:
         QTest::addColumn<QByteArray>("wmClass");
         QTest::addColumn<QString>("className");
         QTest::newRow("instance and class") << QByteArray("chromium\0Chromium\0", 18) << "Chromium";
-        QTest::newRow("class without final NUL") << QByteArray("google-chrome\0Google-chrome", 27)
-                                                 << "Google-chrome";
+        QTest::newRow("class without final NUL")
+            << QByteArray("google-chrome\0Google-chrome", 27) << "Google-chrome";
         QTest::newRow("instance only") << QByteArray("xmessage\0", 9) << "xmessage";
         QTest::newRow("none") << QByteArray() << "";
     }
@@ -131,8 +131,9 @@ private slots:
         const xcb_window_t top = m_x.window("Top", QByteArray());
         xcb_connection_t *c = m_x.connection();
         const uint32_t geometry[] = { 40, 30, 400, 300 };
-        xcb_configure_window(c, top, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH
-                                 | XCB_CONFIG_WINDOW_HEIGHT, geometry);
+        xcb_configure_window(c, top,
+            XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
+            geometry);
         m_x.sync();
         // X puts a new window in front of its siblings; the memory desktop
         // behind them: the same order needs the opposite order of making.
@@ -196,12 +197,12 @@ private slots:
         QCOMPARE(desktop.parent(client), WindowId(frame));
         const uint32_t normal[] = { 1, 0 };
         setProperty(client, m_x.atom("WM_STATE"), m_x.atom("WM_STATE"), 32,
-                    QByteArray(reinterpret_cast<const char *>(normal), sizeof normal));
+            QByteArray(reinterpret_cast<const char *>(normal), sizeof normal));
         QCOMPARE(desktop.parent(client), WindowId(0));
         // Withdrawn: no longer the manager's.
         const uint32_t withdrawn[] = { 0, 0 };
         setProperty(client, m_x.atom("WM_STATE"), m_x.atom("WM_STATE"), 32,
-                    QByteArray(reinterpret_cast<const char *>(withdrawn), sizeof withdrawn));
+            QByteArray(reinterpret_cast<const char *>(withdrawn), sizeof withdrawn));
         QCOMPARE(desktop.parent(client), WindowId(frame));
         m_x.destroy(frame);
     }

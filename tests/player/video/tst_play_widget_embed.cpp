@@ -70,13 +70,13 @@ private:
     // inside it.
     void addBrowser(WindowId browser, WindowId frame, WindowId render, const QString &title)
     {
-        QVERIFY(m_desktop->addWindow(browser, 0, QStringLiteral("Chrome_WidgetWin_1"), title,
-                                     QRect(100, 50, 800, 600)));
-        QVERIFY(m_desktop->addWindow(frame, browser, QStringLiteral("Intermediate D3D Window"), QString(),
-                                     QRect(0, 0, 800, 600)));
+        QVERIFY(m_desktop->addWindow(
+            browser, 0, QStringLiteral("Chrome_WidgetWin_1"), title, QRect(100, 50, 800, 600)));
+        QVERIFY(m_desktop->addWindow(
+            frame, browser, QStringLiteral("Intermediate D3D Window"), QString(), QRect(0, 0, 800, 600)));
         if (render)
             QVERIFY(m_desktop->addWindow(render, frame, QStringLiteral("Chrome_RenderWidgetHostHWND"),
-                                         QStringLiteral("Chrome Legacy Window"), QRect(8, 80, 784, 512)));
+                QStringLiteral("Chrome Legacy Window"), QRect(8, 80, 784, 512)));
     }
 
     // Logged in with the render window found, the page visible.
@@ -161,36 +161,34 @@ private slots:
         QTest::addColumn<int>("browseType");
         QTest::addColumn<quint64>("found");
         const QList<TreeWindow> chrome = { { 0x20000001, 0, "Chrome_WidgetWin_0" },
-                                           { 0x20000002, 0x20000001, "Intermediate D3D Window" },
-                                           { 0x20000003, 0x20000002, "Chrome_RenderWidgetHostHWND" } };
+            { 0x20000002, 0x20000001, "Intermediate D3D Window" },
+            { 0x20000003, 0x20000002, "Chrome_RenderWidgetHostHWND" } };
         QTest::newRow("two levels down") << chrome << quint64(0x20000001) << 2 << quint64(0x20000003);
         QTest::newRow("same tree, kind 1") << chrome << quint64(0x20000001) << 1 << quint64(0);
-        const QList<TreeWindow> ie = { { 0x20000001, 0, "IEFrame" },
-                                       { 0x20000002, 0x20000001, "Frame Tab" },
-                                       { 0x20000003, 0x20000002, "TabWindowClass" },
-                                       { 0x20000004, 0x20000003, "Shell DocObject View" },
-                                       { 0x20000005, 0x20000004, "Internet Explorer_Server" } };
+        const QList<TreeWindow> ie = { { 0x20000001, 0, "IEFrame" }, { 0x20000002, 0x20000001, "Frame Tab" },
+            { 0x20000003, 0x20000002, "TabWindowClass" }, { 0x20000004, 0x20000003, "Shell DocObject View" },
+            { 0x20000005, 0x20000004, "Internet Explorer_Server" } };
         QTest::newRow("IE four levels down") << ie << quint64(0x20000001) << 0 << quint64(0x20000005);
         QTest::newRow("IE tree, Chrome kind") << ie << quint64(0x20000001) << 2 << quint64(0);
         // Below the start window siblings are searched, depth first.
         const QList<TreeWindow> siblings = { { 0x20000001, 0, "Frame" },
-                                             { 0x20000002, 0x20000001, "Toolbar" },
-                                             { 0x20000004, 0x20000002, "Button" },
-                                             { 0x20000003, 0x20000001, "Chrome_RenderWidgetHostHWND" } };
+            { 0x20000002, 0x20000001, "Toolbar" }, { 0x20000004, 0x20000002, "Button" },
+            { 0x20000003, 0x20000001, "Chrome_RenderWidgetHostHWND" } };
         QTest::newRow("second child") << siblings << quint64(0x20000001) << 2 << quint64(0x20000003);
-        const QList<TreeWindow> depthFirst = { { 0x20000001, 0, "Frame" },
-                                               { 0x20000002, 0x20000001, "Pane" },
-                                               { 0x20000004, 0x20000002, "Chrome_RenderWidgetHostHWND" },
-                                               { 0x20000003, 0x20000001, "Chrome_RenderWidgetHostHWND" } };
-        QTest::newRow("child before sibling") << depthFirst << quint64(0x20000001) << 2 << quint64(0x20000004);
+        const QList<TreeWindow> depthFirst = { { 0x20000001, 0, "Frame" }, { 0x20000002, 0x20000001, "Pane" },
+            { 0x20000004, 0x20000002, "Chrome_RenderWidgetHostHWND" },
+            { 0x20000003, 0x20000001, "Chrome_RenderWidgetHostHWND" } };
+        QTest::newRow("child before sibling")
+            << depthFirst << quint64(0x20000001) << 2 << quint64(0x20000004);
         // The start window's own siblings are never searched.
         const QList<TreeWindow> startSiblings = { { 0x20000001, 0, "Frame" },
-                                                  { 0x20000002, 0x20000001, "Toolbar" },
-                                                  { 0x20000003, 0x20000001, "Chrome_RenderWidgetHostHWND" },
-                                                  { 0x20000005, 0, "Chrome_RenderWidgetHostHWND" } };
+            { 0x20000002, 0x20000001, "Toolbar" }, { 0x20000003, 0x20000001, "Chrome_RenderWidgetHostHWND" },
+            { 0x20000005, 0, "Chrome_RenderWidgetHostHWND" } };
         QTest::newRow("start below the top") << startSiblings << quint64(0x20000002) << 2 << quint64(0);
-        QTest::newRow("top-level siblings") << startSiblings << quint64(0x20000001) << 2 << quint64(0x20000003);
-        const QList<TreeWindow> x11 = { { 0x20000001, 0, "Chromium" }, { 0x20000002, 0x20000001, "Chromium" } };
+        QTest::newRow("top-level siblings")
+            << startSiblings << quint64(0x20000001) << 2 << quint64(0x20000003);
+        const QList<TreeWindow> x11
+            = { { 0x20000001, 0, "Chromium" }, { 0x20000002, 0x20000001, "Chromium" } };
         QTest::newRow("X11 browser window") << x11 << quint64(0x20000001) << 2 << quint64(0x20000001);
         QTest::newRow("unknown start") << x11 << quint64(0x20000009) << 2 << quint64(0);
         QTest::newRow("no start") << x11 << quint64(0) << 2 << quint64(0);
@@ -202,7 +200,8 @@ private slots:
         QFETCH(int, browseType);
         QFETCH(quint64, found);
         for (const TreeWindow &w : tree)
-            QVERIFY(m_desktop->addWindow(w.id, w.parent, QLatin1String(w.className), QStringLiteral("t%1").arg(w.id)));
+            QVERIFY(m_desktop->addWindow(
+                w.id, w.parent, QLatin1String(w.className), QStringLiteral("t%1").arg(w.id)));
         QCOMPARE(m_w->ErgodicAllChild(start, browseType, 0), found);
     }
 
@@ -210,17 +209,20 @@ private slots:
     {
         addBrowser(kBrowser, kFrame, kRender, kBrowserTitle);
         m_w->ErgodicAllChild(kBrowser, 2, 0);
-        QCOMPARE(logged(QStringLiteral("] class name:Chrome_WidgetWin_1,class handle:%1 wndName:%2 BrowseType:2")
-                            .arg(kBrowser)
-                            .arg(kBrowserTitle)),
-                 1);
-        QCOMPARE(logged(QStringLiteral("] -class name:Intermediate D3D Window,class handle:%1 wndName: BrowseType:2")
+        QCOMPARE(
+            logged(QStringLiteral("] class name:Chrome_WidgetWin_1,class handle:%1 wndName:%2 BrowseType:2")
+                       .arg(kBrowser)
+                       .arg(kBrowserTitle)),
+            1);
+        QCOMPARE(logged(QStringLiteral(
+                     "] -class name:Intermediate D3D Window,class handle:%1 wndName: BrowseType:2")
                             .arg(kFrame)),
-                 1);
-        QCOMPARE(logged(QStringLiteral("] --class name:Chrome_RenderWidgetHostHWND,class handle:%1 wndName:Chrome "
-                                       "Legacy Window BrowseType:2")
-                            .arg(kRender)),
-                 1);
+            1);
+        QCOMPARE(
+            logged(QStringLiteral("] --class name:Chrome_RenderWidgetHostHWND,class handle:%1 wndName:Chrome "
+                                  "Legacy Window BrowseType:2")
+                       .arg(kRender)),
+            1);
     }
 
     // A nesting deeper than any real window tree ends the search.
@@ -242,8 +244,7 @@ private slots:
         for (int i = 1; i <= levels; ++i) {
             const bool last = i == levels;
             QVERIFY(m_desktop->addWindow(base + i, base + i - 1,
-                                         last ? QStringLiteral("Chrome_RenderWidgetHostHWND") : QStringLiteral("Pane"),
-                                         QString()));
+                last ? QStringLiteral("Chrome_RenderWidgetHostHWND") : QStringLiteral("Pane"), QString()));
         }
         QCOMPARE(m_w->ErgodicAllChild(base, 2, 0), found ? quint64(base + levels) : quint64(0));
     }
@@ -330,11 +331,12 @@ private slots:
                                 .arg(rect.y() + 80)
                                 .arg(rect.width())
                                 .arg(rect.height())),
-                     1);
+                1);
         } else {
             // Both refusals are logged and nothing moves.
-            QCOMPARE(logged(QStringLiteral("can't show window reason:ShowPlugin:1,BrowseClientVisible:1,PosValid:0")),
-                     1);
+            QCOMPARE(logged(QStringLiteral(
+                         "can't show window reason:ShowPlugin:1,BrowseClientVisible:1,PosValid:0")),
+                1);
             QCOMPARE(logged(QStringLiteral("wnd can't move,reason:ShowPlugin:1,PosValid:0")), 1);
             QCOMPARE(logged(QStringLiteral("move begin")), 0);
             QCOMPARE(m_w->PagePosition(), QRect(0, 0, 0, 0));
@@ -399,7 +401,9 @@ private slots:
         m_w->SetBrowserWnd(kBrowser, kRender, kTitle, 2);
         showAt(10, 20, 320, 240);
         QVERIFY(!m_w->isVisible());
-        QCOMPARE(logged(QStringLiteral("can't show window reason:ShowPlugin:1,BrowseClientVisible:0,PosValid:1")), 1);
+        QCOMPARE(
+            logged(QStringLiteral("can't show window reason:ShowPlugin:1,BrowseClientVisible:0,PosValid:1")),
+            1);
         m_desktop->setVisible(kRender, true);
         QTRY_VERIFY(m_w->isVisible());
         QCOMPARE(m_w->geometry(), QRect(18, 100, 320, 240));
@@ -465,19 +469,35 @@ private slots:
         const WindowId own = m_w->OwnWnd();
         QTRY_COMPARE(m_desktop->parent(own), kOtherBrowser);
         QCOMPARE(m_w->BrowseWnd(), quint64(kOtherBrowser));
-        QCOMPARE(logged(QStringLiteral("m_playWidget handle:%1\tm_hCurBrowseClientWnd:%2\tbefore parent handle:%3\tnow "
-                                       "parent handle:%4")
+        QCOMPARE(logged(QStringLiteral(
+                     "m_playWidget handle:%1\tm_hCurBrowseClientWnd:%2\tbefore parent handle:%3\tnow "
+                     "parent handle:%4")
                             .arg(own, 8, 16, QLatin1Char('0'))
                             .arg(kRender, 8, 16, QLatin1Char('0'))
                             .arg(kBrowser, 8, 16, QLatin1Char('0'))
                             .arg(kOtherBrowser, 8, 16, QLatin1Char('0'))),
-                 1);
+            1);
         QVERIFY(m_w->isVisible());
         QCOMPARE(m_w->geometry(), QRect(18, 100, 320, 240));
         // Once there, nothing more happens.
         const int reparents = m_desktop->reparents().size();
         QTest::qWait(60);
         QCOMPARE(m_desktop->reparents().size(), reparents);
+    }
+
+    // The browser closed: the player hides and does not try to re-embed
+    // into nothing on every tick.
+    void browserWindowGone()
+    {
+        embed();
+        showAt(10, 20, 320, 240);
+        m_desktop->removeWindow(kBrowser);
+        QTRY_VERIFY(!m_w->isVisible());
+        const int reparents = m_desktop->reparents().size();
+        QTest::qWait(80);
+        QCOMPARE(m_desktop->reparents().size(), reparents);
+        QCOMPARE(logged(QStringLiteral("m_playWidget handle:")), 0);
+        QCOMPARE(logged(QStringLiteral("move begin")), 1);
     }
 
     // A browser window named on the command line whose title is not the
@@ -490,9 +510,9 @@ private slots:
         QCOMPARE(m_w->BrowseWnd(), quint64(kBrowser));
 
         QVERIFY(m_desktop->addWindow(kFront, 0, QStringLiteral("Chrome_WidgetWin_1"),
-                                     QStringLiteral("Front - Web Viewer"), QRect(0, 0, 640, 480)));
-        QVERIFY(m_desktop->addWindow(kFrontRender, kFront, QStringLiteral("Chrome_RenderWidgetHostHWND"), QString(),
-                                     QRect(0, 60, 640, 420)));
+            QStringLiteral("Front - Web Viewer"), QRect(0, 0, 640, 480)));
+        QVERIFY(m_desktop->addWindow(kFrontRender, kFront, QStringLiteral("Chrome_RenderWidgetHostHWND"),
+            QString(), QRect(0, 60, 640, 420)));
         m_desktop->setForeground(kFront);
         QTRY_COMPARE(m_w->BrowseWnd(), quint64(kFront));
         QCOMPARE(m_w->BrowseClientWnd(), quint64(kFrontRender));
@@ -563,7 +583,8 @@ private slots:
         QCOMPARE(m_desktop->parent(m_w->OwnWnd()), WindowId(0));
         QVERIFY(m_desktop->raises().contains(m_w->OwnWnd()));
         QVERIFY(m_w->RealPlayPage()->IsFullScreen());
-        for (const char *line : { "fullscreen begin", "showFullScreen begin", "showFullScreen end", "fullscreen end" })
+        for (const char *line :
+            { "fullscreen begin", "showFullScreen begin", "showFullScreen end", "fullscreen end" })
             QCOMPARE(logged(QLatin1String(line)), 1);
         // The check after the switch finds it done.
         QTest::qWait(200);

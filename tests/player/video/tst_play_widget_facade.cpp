@@ -98,7 +98,7 @@ private slots:
     void init()
     {
         writeSettings({ { QStringLiteral("Path/CapPath"), m_dir.filePath(QStringLiteral("cap")) },
-                        { QStringLiteral("Path/RecPath"), m_dir.filePath(QStringLiteral("rec")) } });
+            { QStringLiteral("Path/RecPath"), m_dir.filePath(QStringLiteral("rec")) } });
         QDir(m_dir.path()).mkpath(QStringLiteral("Cfg"));
         QDir(m_dir.filePath(QStringLiteral("cap"))).removeRecursively();
         QDir(m_dir.path()).mkpath(QStringLiteral("cap"));
@@ -129,8 +129,10 @@ private slots:
         QTest::addColumn<int>("onColour");
         QTest::newRow("GetCurWndIndex") << Call([](PlayWidget *w) { return w->GetCurWndIndex(); }) << 0 << -1;
         QTest::newRow("GetCurWndChn(5)") << Call([](PlayWidget *w) { return w->GetCurWndChn(5); }) << 3 << -1;
-        QTest::newRow("GetWndChn(2, 0)") << Call([](PlayWidget *w) { return w->GetWndChn(2, 0); }) << -1 << -1;
-        QTest::newRow("FindWndIndex(2, 3)") << Call([](PlayWidget *w) { return w->FindWndIndex(2, 3); }) << -1 << -1;
+        QTest::newRow("GetWndChn(2, 0)")
+            << Call([](PlayWidget *w) { return w->GetWndChn(2, 0); }) << -1 << -1;
+        QTest::newRow("FindWndIndex(2, 3)")
+            << Call([](PlayWidget *w) { return w->FindWndIndex(2, 3); }) << -1 << -1;
         QTest::newRow("ChangeSplit") << Call([](PlayWidget *w) {
             w->ChangeSplit(3);
             return w->RealPlayPage()->GetWindowManage()->GetSplitCount();
@@ -144,10 +146,12 @@ private slots:
             w->OpenSound(2, 3, true);
             return LumarelControl::soundOwner();
         }) << -1 << -1;
-        QTest::newRow("IsSoundWnd(2, ...)") << Call([](PlayWidget *w) { return int(w->IsSoundWnd(2, 3)); }) << 0 << 0;
+        QTest::newRow("IsSoundWnd(2, ...)")
+            << Call([](PlayWidget *w) { return int(w->IsSoundWnd(2, 3)); }) << 0 << 0;
         QTest::newRow("IsDigitalZoom(2, ...)")
             << Call([](PlayWidget *w) { return int(w->IsDigitalZoom(2, 3)); }) << 0 << 0;
-        QTest::newRow("GetPlayState(3, ...)") << Call([](PlayWidget *w) { return w->GetPlayState(3, 3); }) << 0 << 0;
+        QTest::newRow("GetPlayState(3, ...)")
+            << Call([](PlayWidget *w) { return w->GetPlayState(3, 3); }) << 0 << 0;
         QTest::newRow("SetPlaybackWndChn") << Call([](PlayWidget *w) {
             w->SetPlaybackWndChn(7, 1);
             return w->GetWndChn(1, 1);
@@ -188,9 +192,9 @@ private slots:
     {
         QTest::addColumn<int>("state");
         QTest::addColumn<int>("status");
-        const int rows[][2] = { { 0, 2 },   { 1, 0 },   { 2, 4 },   { 3, 3 },   { 15, 15 }, { 16, 5 },
-                                { 17, 5 },  { 18, 5 },  { 19, 5 },  { 20, 20 }, { 31, 31 }, { 32, 6 },
-                                { 35, 6 },  { 36, 36 }, { 48, 7 },  { 49, 8 },  { 50, 50 }, { -1, -1 } };
+        const int rows[][2] = { { 0, 2 }, { 1, 0 }, { 2, 4 }, { 3, 3 }, { 15, 15 }, { 16, 5 }, { 17, 5 },
+            { 18, 5 }, { 19, 5 }, { 20, 20 }, { 31, 31 }, { 32, 6 }, { 35, 6 }, { 36, 36 }, { 48, 7 },
+            { 49, 8 }, { 50, 50 }, { -1, -1 } };
         for (const auto &row : rows)
             QTest::addRow("%d", row[0]) << row[0] << row[1];
     }
@@ -250,11 +254,12 @@ private slots:
             QCOMPARE(taken.size(), 1);
             QVERIFY(taken.first().startsWith(QLatin1String("04_")));
             QCOMPARE(TestMedia::identify(m_dir.filePath(QStringLiteral("cap/") + taken.first())),
-                     QStringLiteral("BMP3 96x64"));
+                QStringLiteral("BMP3 96x64"));
         } else {
             QCOMPARE(taken.size(), 0);
         }
-        QCOMPARE(QFile::exists(m_dir.filePath(QStringLiteral("Cfg/capture.bmp"))), !file.isEmpty() && file != "cap");
+        QCOMPARE(QFile::exists(m_dir.filePath(QStringLiteral("Cfg/capture.bmp"))),
+            !file.isEmpty() && file != "cap");
         if (file == QLatin1String("Cfg/capture.bmp"))
             QCOMPARE(TestMedia::identify(m_dir.filePath(file)), QStringLiteral("BMP3 96x64"));
         QFile::remove(m_dir.filePath(QStringLiteral("Cfg/capture.bmp")));
@@ -368,8 +373,11 @@ private slots:
     void skinReachesBothGrids()
     {
         m_w->SetSkin(QStringLiteral("Black"));
-        for (QWidget *page : { static_cast<QWidget *>(m_w->RealPlayPage()), static_cast<QWidget *>(m_w->PlaybackPage()) })
-            QVERIFY(page->findChild<QFrame *>(QStringLiteral("VideoFrame"))->styleSheet().contains("rgb(43, 43, 43)"));
+        for (QWidget *page :
+            { static_cast<QWidget *>(m_w->RealPlayPage()), static_cast<QWidget *>(m_w->PlaybackPage()) })
+            QVERIFY(page->findChild<QFrame *>(QStringLiteral("VideoFrame"))
+                        ->styleSheet()
+                        .contains("rgb(43, 43, 43)"));
     }
 
     // ---- live page ----
@@ -468,7 +476,8 @@ private slots:
         // No picture in any playback window yet.
         QCOMPARE(m_w->StartPlayback(0, -1), -1);
         QCOMPARE(m_w->InputPlaybackData(0, m_blocks[0].constData(), m_blocks[0].size()), -1);
-        QCOMPARE(PlayWidget::dataEntry()->InputPlaybackData(0, m_blocks[0].constData(), m_blocks[0].size()), -1);
+        QCOMPARE(
+            PlayWidget::dataEntry()->InputPlaybackData(0, m_blocks[0].constData(), m_blocks[0].size()), -1);
         QCOMPARE(m_w->PlaybackControl(0, 1), -1);
         QCOMPARE(m_w->BeginLocalPlay(0, QStringLiteral("missing.h265x"), nullptr, nullptr), 0);
         QCOMPARE(m_w->GetPlayTime(0), 0.0f);
@@ -487,7 +496,8 @@ private slots:
         QCOMPARE(m_w->PlaybackRecord(0, true), 0);
         QCOMPARE(logged(QStringLiteral("LoadLocalInfo begin")), loads + 1);
         m_w->SetPlaybackBackground(QStringLiteral("/tmp/none.png"));
-        QCOMPARE(playbackGrid()->GetWnd(0)->GetVideoFrame()->GetBackgroundImage(), QStringLiteral("/tmp/none.png"));
+        QCOMPARE(playbackGrid()->GetWnd(0)->GetVideoFrame()->GetBackgroundImage(),
+            QStringLiteral("/tmp/none.png"));
         m_w->StopPlayback(0);
         m_w->PlaybackDigitalZoom();
         QCOMPARE(m_w->OpenSound(1, 0, true), -1);
@@ -548,7 +558,8 @@ private slots:
 
     void localInfo()
     {
-        writeSettings({ { QStringLiteral("Path/CapPath"), QString() }, { QStringLiteral("Info/ImageType"), 1 } });
+        writeSettings(
+            { { QStringLiteral("Path/CapPath"), QString() }, { QStringLiteral("Info/ImageType"), 1 } });
         {
             QSettings version(m_dir.filePath(QStringLiteral("QuorvelToolVersion.ini")), QSettings::IniFormat);
             version.setValue(QStringLiteral("Tool/version"), QStringLiteral("2.1.7"));
@@ -561,7 +572,8 @@ private slots:
         QCOMPARE(info.ToolVersion, QStringLiteral("2.1.7"));
         QCOMPARE(info.ToolDate, QStringLiteral("2024-03-01"));
         QSettings written(m_dir.filePath(QStringLiteral("ClientCfg.ini")), QSettings::IniFormat);
-        QCOMPARE(written.value(QStringLiteral("Path/DownPath")).toString(), m_dir.path() + QStringLiteral("/Device/Download"));
+        QCOMPARE(written.value(QStringLiteral("Path/DownPath")).toString(),
+            m_dir.path() + QStringLiteral("/Device/Download"));
         for (const char *line : { "LoadLocalInfo begin", "Load cfg finish", "LoadLocalInfo end" })
             QCOMPARE(logged(QLatin1String(line)), 1);
         QFile::remove(m_dir.filePath(QStringLiteral("QuorvelToolVersion.ini")));
@@ -569,8 +581,10 @@ private slots:
 
     void changeFileFormatOnlyToAvi()
     {
-        QVERIFY(!m_w->ChangeFileFormat(m_dir.filePath("a.h265x"), m_dir.filePath("a.avi"), 0, nullptr, nullptr));
-        QVERIFY(!m_w->ChangeFileFormat(m_dir.filePath("missing.h265x"), m_dir.filePath("a.avi"), 2, nullptr, nullptr));
+        QVERIFY(
+            !m_w->ChangeFileFormat(m_dir.filePath("a.h265x"), m_dir.filePath("a.avi"), 0, nullptr, nullptr));
+        QVERIFY(!m_w->ChangeFileFormat(
+            m_dir.filePath("missing.h265x"), m_dir.filePath("a.avi"), 2, nullptr, nullptr));
     }
 };
 

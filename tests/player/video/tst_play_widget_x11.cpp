@@ -78,10 +78,10 @@ private:
     void setTitle(xcb_window_t w, const QByteArray &title)
     {
         xcb_connection_t *c = m_x->connection();
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, uint32_t(title.size()),
-                            title.constData());
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, m_x->atom("_NET_WM_NAME"), m_x->atom("UTF8_STRING"), 8,
-                            uint32_t(title.size()), title.constData());
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+            uint32_t(title.size()), title.constData());
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, m_x->atom("_NET_WM_NAME"), m_x->atom("UTF8_STRING"),
+            8, uint32_t(title.size()), title.constData());
         m_x->sync();
     }
     // The top-level window with the title, 0 while there is none.
@@ -98,8 +98,9 @@ private:
     QString xwininfoChildren(xcb_window_t w)
     {
         QProcess p;
-        p.start(QStringLiteral("xwininfo"), { QStringLiteral("-display"), m_x->display(), QStringLiteral("-children"),
-                                              QStringLiteral("-id"), QString::number(w) });
+        p.start(QStringLiteral("xwininfo"),
+            { QStringLiteral("-display"), m_x->display(), QStringLiteral("-children"), QStringLiteral("-id"),
+                QString::number(w) });
         if (!p.waitForFinished(10000))
             return QString();
         return QString::fromLocal8Bit(p.readAllStandardOutput());
@@ -122,15 +123,16 @@ private slots:
         // The other program: its window takes the place of the browser's.
         m_browser = std::make_unique<QProcess>();
         m_browser->start(QStringLiteral("xmessage"),
-                         { QStringLiteral("-display"), m_x->display(), QStringLiteral("-title"),
-                           QString::fromLatin1(kBrowserTitle), QStringLiteral("-geometry"),
-                           QStringLiteral("500x400+30+20"), QStringLiteral("The page") });
+            { QStringLiteral("-display"), m_x->display(), QStringLiteral("-title"),
+                QString::fromLatin1(kBrowserTitle), QStringLiteral("-geometry"),
+                QStringLiteral("500x400+30+20"), QStringLiteral("The page") });
         QVERIFY(m_browser->waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT((m_browserWnd = findTopLevel(QString::fromLatin1(kBrowserTitle))) != XCB_NONE, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (m_browserWnd = findTopLevel(QString::fromLatin1(kBrowserTitle))) != XCB_NONE, 20000);
         QTRY_VERIFY(viewable(m_browserWnd));
         const QByteArray wmClass("chromium\0Chromium\0", 18);
         xcb_change_property(m_x->connection(), XCB_PROP_MODE_REPLACE, m_browserWnd, XCB_ATOM_WM_CLASS,
-                            XCB_ATOM_STRING, 8, uint32_t(wmClass.size()), wmClass.constData());
+            XCB_ATOM_STRING, 8, uint32_t(wmClass.size()), wmClass.constData());
         m_x->sync();
         m_w = PlayWidget::instance();
     }
@@ -159,7 +161,8 @@ private slots:
         QTRY_VERIFY(viewable(own));
         QTRY_COMPARE(geometry(own), QRect(10, 20, 200, 150));
         // An outside tool sees the player's window inside the other program's.
-        QVERIFY2(xwininfoChildren(m_browserWnd).contains(hexId(own)), qPrintable(xwininfoChildren(m_browserWnd)));
+        QVERIFY2(
+            xwininfoChildren(m_browserWnd).contains(hexId(own)), qPrintable(xwininfoChildren(m_browserWnd)));
 
         m_w->onWidgetStatuChange(4, 40, 50, 120, 90);
         QTRY_COMPARE(geometry(own), QRect(40, 50, 120, 90));
