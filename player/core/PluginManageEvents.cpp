@@ -199,7 +199,9 @@ void CPluginManage::onCurWndIndexChange(int nPageId, int nWndIndex)
         data["nHue"] = hue;
         sendWebSocketMsg(JsonUtil::writeCompactText(event));
 
-        sendWebSocketMsg(JsonUtil::writeCompactText(showElectEvent(wndShowElect(nWndIndex))));
+        // The display state belongs to the picture, that is to the channel
+        // the window shows.
+        sendWebSocketMsg(JsonUtil::writeCompactText(showElectEvent(wndShowElect(channel))));
     } else if (nPageId == 1) {
         bool recording = false, zoom = false, sound = false;
         int status = 0;

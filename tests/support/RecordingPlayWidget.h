@@ -6,8 +6,6 @@
 #include "PlayWidgetFacade.h"
 
 #include <QList>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QObject>
 #include <QPair>
 #include <QStringList>
@@ -15,6 +13,7 @@
 #include <QVariant>
 
 #include <atomic>
+#include <mutex>
 
 // Emits the window's signals in place of the real window.
 class PlayWidgetSignals : public QObject
@@ -82,7 +81,7 @@ public:
 
     QList<Call> calls() const
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         return m_calls;
     }
     QStringList names() const
@@ -128,7 +127,7 @@ public:
     }
     void clear()
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_calls.clear();
     }
 
@@ -152,7 +151,7 @@ public:
     void GetPlaybackBufInfo(int wnd, int *yuv, int *buf) override
     {
         record("GetPlaybackBufInfo", { wnd }, 0);
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         const auto v = bufInfo.size() > 1 ? bufInfo.takeFirst() : bufInfo.value(0);
         *yuv = v.first;
         *buf = v.second;
@@ -333,11 +332,13 @@ private:
 
     template<class T> T record(const char *name, QVariantList args, T value)
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_calls.append({ QString::fromLatin1(name), std::move(args), QThread::currentThreadId() });
         return value;
     }
 
-    mutable QMutex m_mutex;
+    // A standard mutex, which the thread checker sees (the library threads
+    // record stream data).
+    mutable std::mutex m_mutex;
     QList<Call> m_calls;
 };

@@ -176,6 +176,19 @@ public:
         return true;
     }
 
+    // What was sent since `sent` was last cleared, once the worker has
+    // finished everything queued before now.
+    QStringList flush()
+    {
+        post(QStringLiteral("{\"MainType\":13,\"MsgID\":\"marker\"}"));
+        const QString marker = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
+        if (!QTest::qWaitFor([&] { return sent.contains(marker); }, 30000))
+            return { QStringLiteral("<no marker>") };
+        const QStringList out = sent.mid(0, sent.indexOf(marker));
+        sent.clear();
+        return out;
+    }
+
     // The same as JSON objects.
     QList<QJsonObject> messagesFor(const QString &msg)
     {
