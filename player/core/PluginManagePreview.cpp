@@ -80,7 +80,8 @@ int CPluginManage::LiveChannelBudget(int remainMiB, int appMiB, int streamType)
 int CPluginManage::checkLiveMemory(int streamType)
 {
     const int remain = std::min(m_pSystemStatus->GetRemainMemory(), kLiveMemoryCapMiB);
-    log("CPluginManage::onMainMsgPreview", QStringLiteral("nRemainMemory--------->nRemainMemory:%1").arg(remain));
+    log("CPluginManage::onMainMsgPreview",
+        QStringLiteral("nRemainMemory--------->nRemainMemory:%1").arg(remain));
     const int app = m_pSystemStatus->GetAppMemory();
     log("CPluginManage::onMainMsgPreview",
         QStringLiteral("CurAppMemory=%1<==========================>CurRemainMemory=%2").arg(app).arg(remain));
@@ -109,8 +110,8 @@ bool CPluginManage::disconnectLive(int channel)
     const bool open = handle > 0;
     // Returns once no data callback of the stream runs any more.
     if (open)
-        CQNConnect::GetInstance()->DisconnectChannel_V2(handle, &CPluginManage::PreviewDataCallback,
-                                                        channelUser(channel));
+        CQNConnect::GetInstance()->DisconnectChannel_V2(
+            handle, &CPluginManage::PreviewDataCallback, channelUser(channel));
     handle = 0;
     return open;
 }
@@ -266,7 +267,8 @@ void CPluginManage::onMainMsgPreview(const Request &request)
                 result = widget->SetPreviewStatus(channel) ? 0 : -1;
         });
         if (subType == 12)
-            log("CPluginManage::onMainMsgPreview", QStringLiteral("PlayControlCmdPlayOriginal--->%1").arg(channel));
+            log("CPluginManage::onMainMsgPreview",
+                QStringLiteral("PlayControlCmdPlayOriginal--->%1").arg(channel));
         reply["Ret"] = result == 0 ? 100 : 1016;
         break;
     }
@@ -578,7 +580,8 @@ int CPluginManage::PreviewDataCallback(int realHandle, const TRV_FRAME_INFO *fra
             if (CPluginManage *self = instance()) {
                 const int width = frame->width;
                 const int height = frame->height;
-                self->RunInWorkerThread([self, width, height, chn] { self->onShowPTZElect(width, height, chn); });
+                self->RunInWorkerThread(
+                    [self, width, height, chn] { self->onShowPTZElect(width, height, chn); });
             }
         }
     }

@@ -34,7 +34,8 @@ inline QStringList functionsOf(const std::string &function)
         QStringList args;
         for (const std::string &a : c.args)
             args.append(QString::fromStdString(a));
-        out.append(QString::fromStdString(function) + QLatin1Char('(') + args.join(QLatin1Char(',')) + QLatin1Char(')'));
+        out.append(QString::fromStdString(function) + QLatin1Char('(') + args.join(QLatin1Char(','))
+            + QLatin1Char(')'));
     }
     return out;
 }
@@ -70,7 +71,7 @@ public:
         context = ctx;
         qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
         QObject::connect(LightWeightLog::instance(), &LightWeightLog::writeLogSig, ctx,
-                         [this](const QString &line) { log.append(line); });
+            [this](const QString &line) { log.append(line); });
         CPluginManage::setPlayWidgetProvider([this] {
             if (!CPluginManage::isGuiThread())
                 m_foreignLookups.fetch_add(1);
@@ -78,11 +79,11 @@ public:
         });
     }
 
-    // A fresh manager and window side, logged in to `spec`.
-    bool start(const kestrix::DeviceSpec &spec, const QString &loginExtra = QString())
+    // A fresh manager and window side, logged in to the device `described`.
+    bool start(const kestrix::DeviceSpec &described, const QString &loginExtra = QString())
     {
         kestrix::control::reset();
-        kestrix::control::addDevice(spec);
+        kestrix::control::addDevice(described);
         m_widget = std::make_unique<RecordingPlayWidget>();
         m_widget->trackLive = true;
         m_widget->page = 0;
@@ -98,7 +99,7 @@ public:
         const QString login = QStringLiteral(
             "{\"MainType\":8,\"MsgID\":1,\"Browse\":2%1,\"Device\":{\"LoginType\":1,\"SN\":\"%2\","
             "\"User\":\"admin\",\"Password\":\"secret\"}}")
-                                  .arg(loginExtra, QString::fromStdString(spec.serial));
+                                  .arg(loginExtra, QString::fromStdString(described.serial));
         const QStringList answers = answersTo(login);
         if (answers.size() != 1 || object(answers[0]).value(QStringLiteral("Ret")).toInt() != 100) {
             qWarning() << "login failed" << answers;
@@ -154,7 +155,8 @@ public:
         sent.clear();
         post(msg);
         post(QStringLiteral("{\"MainType\":13,\"MsgID\":\"marker\"}"));
-        const QString marker = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
+        const QString marker
+            = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
         if (!QTest::qWaitFor([&] { return sent.contains(marker); }, 30000))
             return { QStringLiteral("<no marker>") };
         return sent.mid(0, sent.indexOf(marker));
@@ -181,7 +183,8 @@ public:
     QStringList flush()
     {
         post(QStringLiteral("{\"MainType\":13,\"MsgID\":\"marker\"}"));
-        const QString marker = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
+        const QString marker
+            = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
         if (!QTest::qWaitFor([&] { return sent.contains(marker); }, 30000))
             return { QStringLiteral("<no marker>") };
         const QStringList out = sent.mid(0, sent.indexOf(marker));

@@ -26,9 +26,8 @@ void onUpgradeProgress(int handle, int status, int total, int sent, void *user)
 {
     g_upgradeHandle = handle;
     auto *manage = static_cast<CPluginManage *>(user);
-    manage->RunInWorkerThread([manage, handle, status, total, sent] {
-        manage->OnUpgradeProgress(handle, status, total, sent);
-    });
+    manage->RunInWorkerThread(
+        [manage, handle, status, total, sent] { manage->OnUpgradeProgress(handle, status, total, sent); });
 }
 
 } // namespace
@@ -73,12 +72,12 @@ private slots:
             << 3 << QList<int> { 1920, 1080, 2560, 1080 } << true << 0 << QList<int> { 0 };
         QTest::newRow("both change") << 3 << QList<int> { 1920, 1080, 2560, 1440 } << true << 1
                                      << QList<int> { 0, 1 };
-        QTest::newRow("the same size again") << 3 << QList<int> { 2560, 1440, 2560, 1440 } << true << 1
-                                             << QList<int> { 1 };
-        QTest::newRow("pixels counted in 64 bits") << 3 << QList<int> { 65535, 65535 } << true << 1
-                                                   << QList<int> { 1 };
-        QTest::newRow("not the current window's channel") << 3 << QList<int> { 2560, 1440 } << false << 1
-                                                          << QList<int>();
+        QTest::newRow("the same size again")
+            << 3 << QList<int> { 2560, 1440, 2560, 1440 } << true << 1 << QList<int> { 1 };
+        QTest::newRow("pixels counted in 64 bits")
+            << 3 << QList<int> { 65535, 65535 } << true << 1 << QList<int> { 1 };
+        QTest::newRow("not the current window's channel")
+            << 3 << QList<int> { 2560, 1440 } << false << 1 << QList<int>();
         QTest::newRow("channel 63") << 63 << QList<int> { 2560, 1440 } << true << 1 << QList<int> { 1 };
         QTest::newRow("channel 64") << 64 << QList<int> { 2560, 1440 } << true << 0 << QList<int>();
         QTest::newRow("channel -1") << -1 << QList<int> { 2560, 1440 } << true << 0 << QList<int>();
@@ -103,7 +102,8 @@ private slots:
         QCOMPARE(showElect(messages), events);
         QCOMPARE(slot, state);
         const bool inTable = channel >= 0 && channel < 64;
-        QCOMPARE(w->callsOf(QStringLiteral("GetCurWndChn")).size(), inTable ? events.size() + (current ? 0 : 1) : 0);
+        QCOMPARE(w->callsOf(QStringLiteral("GetCurWndChn")).size(),
+            inTable ? events.size() + (current ? 0 : 1) : 0);
         QVERIFY(w->allOnThread(QThread::currentThreadId()));
         if (inTable)
             QVERIFY(f.logged(QStringLiteral("uHeight:%1,uWidth:%2").arg(sizes[1]).arg(sizes[0])));
@@ -139,13 +139,17 @@ private slots:
         f.sent.clear();
         emit f.widget()->emitter.curWndIndexSig(0, 0);
         QVERIFY(QTest::qWaitFor([&] { return f.sent.size() >= 2; }, 10000));
-        QCOMPARE(object(f.sent[0]).value(QStringLiteral("Data")).toObject().value(QStringLiteral("Channel")).toInt(),
-                 2);
+        QCOMPARE(object(f.sent[0])
+                     .value(QStringLiteral("Data"))
+                     .toObject()
+                     .value(QStringLiteral("Channel"))
+                     .toInt(),
+            2);
         QCOMPARE(f.sent[1], on);
 
         // Closing clears it.
         QCOMPARE(showElect(f.answersTo(QStringLiteral(R"({"MainType":4,"SubType":1,"Channel":2})"))),
-                 QList<int> { 0 });
+            QList<int> { 0 });
         int slot = -1;
         QVERIFY(f.onWorker([&] { slot = f.manage->wndShowElect(2); }));
         QCOMPARE(slot, 0);
@@ -162,7 +166,7 @@ private slots:
             << R"({"MainEvent":0,"SubEvent":2,"Data":{"Chn":3,"CurChannel":5,"PlayStatus":5,"Audio":1,)"
                R"("DigitalZoom":true,"RageState":1,"nBrightness":11,"nContrast":22,"nSaturation":33,"nHue":44}})"
             << QStringList { "GetCurPageIndex()", "GetColor(3)", "IsSoundWnd(0,3)", "IsDigitalZoom(0,3)",
-                             "GetPlayOriginalState(3)", "GetPlayState(0,3)" };
+                   "GetPlayOriginalState(3)", "GetPlayState(0,3)" };
         const QString initial
             = QStringLiteral(R"({"MainEvent":0,"SubEvent":2,"Data":{"Chn":%1,"CurChannel":5,"PlayStatus":0,)"
                              R"("Audio":0,"DigitalZoom":false,"RageState":0,"nBrightness":0,"nContrast":0,)"
@@ -198,10 +202,12 @@ private slots:
         QTest::addColumn<int>("port");
         QTest::addColumn<bool>("user");
         QTest::addColumn<QString>("event");
-        QTest::newRow("window 1") << 129 << true << R"({"MainEvent":1,"SubEvent":2,"Data":{"Chn":129,"Wnd":1}})";
-        QTest::newRow("window 0") << 128 << true << R"({"MainEvent":1,"SubEvent":2,"Data":{"Chn":128,"Wnd":0}})";
-        QTest::newRow("not a local file port") << 64 << true
-                                               << R"({"MainEvent":1,"SubEvent":2,"Data":{"Chn":64,"Wnd":-1}})";
+        QTest::newRow("window 1") << 129 << true
+                                  << R"({"MainEvent":1,"SubEvent":2,"Data":{"Chn":129,"Wnd":1}})";
+        QTest::newRow("window 0") << 128 << true
+                                  << R"({"MainEvent":1,"SubEvent":2,"Data":{"Chn":128,"Wnd":0}})";
+        QTest::newRow("not a local file port")
+            << 64 << true << R"({"MainEvent":1,"SubEvent":2,"Data":{"Chn":64,"Wnd":-1}})";
         QTest::newRow("no user value") << 129 << false << QString();
     }
     void localPlaybackEnd()
@@ -263,8 +269,8 @@ private slots:
         QTest::addColumn<QList<int>>("positions");
         QTest::addColumn<bool>("finished");
         QTest::newRow("records") << 1 << 4321 << 200 << 50 << QList<int> { 250 } << false;
-        QTest::newRow("records past 2 MiB") << 1 << 4321 << 8 * 1048576 << 6 * 1048576 << QList<int> { 750 }
-                                            << false;
+        QTest::newRow("records past 2 MiB")
+            << 1 << 4321 << 8 * 1048576 << 6 * 1048576 << QList<int> { 750 } << false;
         QTest::newRow("records finished") << 1 << 4321 << 200 << -1 << QList<int> { 1000 } << true;
         QTest::newRow("no total") << 1 << 4321 << 0 << -1 << QList<int>() << false;
         QTest::newRow("no download") << 1 << 0 << 200 << -1 << QList<int>() << false;
@@ -300,15 +306,16 @@ private slots:
         for (const QString &m : f.flush()) {
             const QJsonObject o = object(m);
             QCOMPARE(kindOf(o), QStringLiteral("1/4"));
-            sentPositions.append(o.value(QStringLiteral("Data")).toObject().value(QStringLiteral("Pos")).toInt());
+            sentPositions.append(
+                o.value(QStringLiteral("Data")).toObject().value(QStringLiteral("Pos")).toInt());
         }
         QCOMPARE(sentPositions, positions);
         QCOMPARE(left, finished ? 0 : handle);
         QCOMPARE(functionsOf("TRV_NET_CloseHandle"),
-                 finished ? QStringList { QStringLiteral("TRV_NET_CloseHandle(%1)").arg(handle) } : QStringList());
+            finished ? QStringList { QStringLiteral("TRV_NET_CloseHandle(%1)").arg(handle) } : QStringList());
         QCOMPARE(f.widget()->callsOf(QStringLiteral("SetPlaybackBackground")),
-                 finished && kind == 2 ? QStringList { QStringLiteral("SetPlaybackBackground(%1)").arg(picture) }
-                                       : QStringList());
+            finished && kind == 2 ? QStringList { QStringLiteral("SetPlaybackBackground(%1)").arg(picture) }
+                                  : QStringList());
     }
 
     // The end of a device playback's data: in list mode the end timer waits
@@ -359,8 +366,12 @@ private slots:
         QVERIFY(QTest::qWaitFor(
             [&] {
                 return !f.sent.isEmpty()
-                       && object(f.sent.last()).value(QStringLiteral("Data")).toObject().value(QStringLiteral("Status")).toInt()
-                              == TRV_UPGRADE_SUCCESS;
+                    && object(f.sent.last())
+                           .value(QStringLiteral("Data"))
+                           .toObject()
+                           .value(QStringLiteral("Status"))
+                           .toInt()
+                    == TRV_UPGRADE_SUCCESS;
             },
             60000));
         for (int i = 0; i < f.sent.size(); ++i) {
@@ -372,7 +383,7 @@ private slots:
             QCOMPARE(event.value(QStringLiteral("IsUpgrade")), QJsonValue(!last));
         }
         QCOMPARE(functionsOf("TRV_NET_CloseUpgradeHandle"),
-                 QStringList { QStringLiteral("TRV_NET_CloseUpgradeHandle(%1)").arg(g_upgradeHandle.load()) });
+            QStringList { QStringLiteral("TRV_NET_CloseUpgradeHandle(%1)").arg(g_upgradeHandle.load()) });
         bool upgrading = true;
         QVERIFY(f.onWorker([&] { upgrading = f.manage->isUpgrading(); }));
         QVERIFY(!upgrading);
@@ -399,10 +410,10 @@ private slots:
         const QStringList messages = f.flush();
         QCOMPARE(messages.size(), 1);
         QCOMPARE(object(messages[0]),
-                 object(QStringLiteral(R"({"MainEvent":3,"SubEvent":0,"Data":{"Status":%1,"TotalSize":1000,)"
-                                       R"("SendSize":400},"IsUpgrade":%2})")
-                            .arg(status)
-                            .arg(ends ? "false" : "true")));
+            object(QStringLiteral(R"({"MainEvent":3,"SubEvent":0,"Data":{"Status":%1,"TotalSize":1000,)"
+                                  R"("SendSize":400},"IsUpgrade":%2})")
+                       .arg(status)
+                       .arg(ends ? "false" : "true")));
         QCOMPARE(functionsOf("TRV_NET_CloseUpgradeHandle").size(), ends ? 1 : 0);
     }
 
@@ -412,9 +423,11 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<bool>("user");
         QTest::addColumn<QString>("reply");
-        QTest::newRow("done") << int(TRV_TRANSFER_DONE) << 0 << true << R"({"Msg":30,"SubMsg":2,"MsgID":77,"nRet":100})";
-        QTest::newRow("failed") << int(TRV_TRANSFER_FAILED) << int(TRV_ERR_FILE) << true
-                                << QStringLiteral(R"({"Msg":30,"SubMsg":2,"MsgID":77,"nRet":%1})").arg(TRV_ERR_FILE);
+        QTest::newRow("done") << int(TRV_TRANSFER_DONE) << 0 << true
+                              << R"({"Msg":30,"SubMsg":2,"MsgID":77,"nRet":100})";
+        QTest::newRow("failed")
+            << int(TRV_TRANSFER_FAILED) << int(TRV_ERR_FILE) << true
+            << QStringLiteral(R"({"Msg":30,"SubMsg":2,"MsgID":77,"nRet":%1})").arg(TRV_ERR_FILE);
         QTest::newRow("no user value") << int(TRV_TRANSFER_DONE) << 0 << false << QString();
     }
     void voiceFileResult()
@@ -437,7 +450,8 @@ private slots:
             },
             Qt::DirectConnection);
         f.sent.clear();
-        std::thread library([&] { CPluginManage::SDKResultCallback(9, state, code, user ? f.manage : nullptr); });
+        std::thread library(
+            [&] { CPluginManage::SDKResultCallback(9, state, code, user ? f.manage : nullptr); });
         library.join();
         const QStringList messages = f.flush();
         disconnect(c);
@@ -463,7 +477,8 @@ private slots:
         f.sent.clear();
         for (int i = 0; i < kResults; ++i) {
             QMetaObject::invokeMethod(
-                f.manage, [this, i] { f.manage->keepVoiceFileRequest(i % 2 ? 3 : 4, i); }, Qt::QueuedConnection);
+                f.manage, [this, i] { f.manage->keepVoiceFileRequest(i % 2 ? 3 : 4, i); },
+                Qt::QueuedConnection);
             if (i == 10)
                 go = true;
         }
@@ -490,7 +505,8 @@ private slots:
         f.sent.clear();
         QVERIFY(f.onWorker([&] {
             f.manage->keepVoiceFileRequest(3, 12);
-            result = CQNConnect::GetInstance()->ImportFile(2, id, 0, path, &CPluginManage::SDKResultCallback, f.manage);
+            result = CQNConnect::GetInstance()->ImportFile(
+                2, id, 0, path, &CPluginManage::SDKResultCallback, f.manage);
         }));
         QCOMPARE(result, 100);
         QVERIFY(QTest::qWaitFor([&] { return !f.sent.isEmpty(); }, 30000));
@@ -510,20 +526,21 @@ private slots:
         QCOMPARE(f.replyTo(QStringLiteral(R"({"MainType":4,"SubType":0,"Channel":-1,"Stream":1})"))
                      .value(QStringLiteral("Ret"))
                      .toInt(),
-                 100);
+            100);
         QVERIFY(f.settle({ 0 }));
         const int id = f.loginId();
         QVERIFY(control::injectAlarm(id, 3, 5, 1));
-        const QString alarm = QStringLiteral(
-            "{\"Channel\":3,\"Event\":\"VideoLoss\",\"MainEvent\":2,\"Name\":\"AlarmInfo\",\"Status\":\"Stop\","
-            "\"SubEvent\":0}\n");
+        const QString alarm = QStringLiteral("{\"Channel\":3,\"Event\":\"VideoLoss\",\"MainEvent\":2,"
+                                             "\"Name\":\"AlarmInfo\",\"Status\":\"Stop\","
+                                             "\"SubEvent\":0}\n");
         QVERIFY(QTest::qWaitFor([&] { return f.sent.contains(alarm); }, 10000));
         QVERIFY(control::injectDisconnect(id));
         const QString dropped = QStringLiteral("{\"MainEvent\":5,\"Ret\":100,\"SubEvent\":0}\n");
         QVERIFY(QTest::qWaitFor([&] { return f.sent.contains(dropped); }, 10000));
         QVERIFY(f.handle(3) > 0);
         // Closing every channel still works on the dropped streams.
-        const QList<QJsonObject> messages = f.messagesFor(QStringLiteral(R"({"MainType":4,"SubType":1,"Channel":-1})"));
+        const QList<QJsonObject> messages
+            = f.messagesFor(QStringLiteral(R"({"MainType":4,"SubType":1,"Channel":-1})"));
         QCOMPARE(kindsOf(messages), (QStringList { "0/2", "0/6", "0/3", "reply" }));
         QCOMPARE(messages.last().value(QStringLiteral("Ret")).toInt(), 100);
         QCOMPARE(int(control::callsOf("TRV_NET_StopRealPlay").size()), 16);

@@ -63,10 +63,10 @@ private slots:
         QTest::addColumn<QStringList>("kinds");
         QTest::addColumn<int>("stops");
         QTest::addColumn<int>("handle"); // 1: open, 0: closed, -1: failed
-        const QString ok = QStringLiteral(
-            R"({"Msg":4,"SubMsg":0,"MsgID":3,"Ret":100,"Chn":%1,"oldChn":%2,"Stream":1})");
-        QTest::newRow("into an empty window")
-            << QList<int>() << 5 << QList<int>() << ok.arg(5).arg(-1) << QStringList { "0/2", "reply" } << 0 << 1;
+        const QString ok
+            = QStringLiteral(R"({"Msg":4,"SubMsg":0,"MsgID":3,"Ret":100,"Chn":%1,"oldChn":%2,"Stream":1})");
+        QTest::newRow("into an empty window") << QList<int>() << 5 << QList<int>() << ok.arg(5).arg(-1)
+                                              << QStringList { "0/2", "reply" } << 0 << 1;
         QTest::newRow("replaces the current window's channel")
             << QList<int> { 2, 0 } << 5 << QList<int>() << ok.arg(5).arg(2)
             << QStringList { "0/6", "0/2", "reply" } << 1 << 1;
@@ -130,7 +130,8 @@ private slots:
         }
         const int h = f.handle(channel);
         QCOMPARE(h > 0 ? 1 : h < 0 ? -1 : 0, handle);
-        QCOMPARE(w->callsOf(QStringLiteral("PreviewPlay")), QStringList { QStringLiteral("PreviewPlay(1,%1,0)").arg(channel) });
+        QCOMPARE(w->callsOf(QStringLiteral("PreviewPlay")),
+            QStringList { QStringLiteral("PreviewPlay(1,%1,0)").arg(channel) });
         QCOMPARE(count("TRV_NET_RealPlay"), failPlay.isEmpty() ? 1 : 0);
         const int oldChn = messages.last().value(QStringLiteral("oldChn")).toInt();
         if (oldChn >= 0)
@@ -199,12 +200,12 @@ private slots:
         QTest::newRow("258: two") << 258 << QList<int>() << false << repeat(100, 2) << 100;
         QTest::newRow("257: one") << 257 << QList<int>() << false << repeat(100, 1) << 100;
         // 999 - 256 channels do not fit the 64 windows; the device has 16.
-        QTest::newRow("999: at most 64") << 999 << QList<int>() << false << repeat(100, 16) + repeat(122, 48)
-                                         << 122;
+        QTest::newRow("999: at most 64")
+            << 999 << QList<int>() << false << repeat(100, 16) + repeat(122, 48) << 122;
         QTest::newRow("each channel its own error")
             << 259 << QList<int> { 1 } << true << QList<int> { 122, 121, 100 } << 100;
-        QTest::newRow("the last channel's result") << 258 << QList<int> { 1 } << false << QList<int> { 100, 121 }
-                                                   << 121;
+        QTest::newRow("the last channel's result")
+            << 258 << QList<int> { 1 } << false << QList<int> { 100, 121 } << 121;
     }
     void openManyChannels()
     {
@@ -219,9 +220,10 @@ private slots:
             control::failNext("TRV_NET_RealPlay", TRV_ERR_DEVICE_OFFLINE);
         const QList<QJsonObject> messages = f.messagesFor(openRequest(channel, 1));
         QCOMPARE(kindsOf(messages), (QStringList { "0/2", "0/6", "0/3", "reply" }));
-        QCOMPARE(messages[3], object(QStringLiteral(R"({"Msg":4,"SubMsg":0,"MsgID":3,"Ret":%1,"Chn":0,)"
-                                                    R"("oldChn":0,"Stream":0})")
-                                         .arg(ret)));
+        QCOMPARE(messages[3],
+            object(QStringLiteral(R"({"Msg":4,"SubMsg":0,"MsgID":3,"Ret":%1,"Chn":0,)"
+                                  R"("oldChn":0,"Stream":0})")
+                       .arg(ret)));
         const QJsonArray status = messages[2].value(QStringLiteral("ChnStatus")).toArray();
         QCOMPARE(status.size(), rets.size());
         QStringList played;
@@ -245,8 +247,9 @@ private slots:
         QCOMPARE(count("TRV_NET_RealPlay"), rets.size() - failPlay.size());
         // Windows of refused streams are stopped again.
         for (int i = 0; i < rets.size(); ++i)
-            QCOMPARE(w->callsOf(QStringLiteral("PreviewStop")).contains(QStringLiteral("PreviewStop(%1)").arg(i)),
-                     rets[i] == 122);
+            QCOMPARE(
+                w->callsOf(QStringLiteral("PreviewStop")).contains(QStringLiteral("PreviewStop(%1)").arg(i)),
+                rets[i] == 122);
         QVERIFY(w->allOnThread(QThread::currentThreadId()));
     }
 
@@ -265,8 +268,8 @@ private slots:
         const QJsonObject reply = f.replyTo(openRequest(258));
         QCOMPARE(reply.value(QStringLiteral("Ret")).toInt(), 100);
         QCOMPARE(functionsOf("TRV_NET_StopRealPlay"),
-                 (QStringList { QStringLiteral("TRV_NET_StopRealPlay(%1,0)").arg(old1),
-                                QStringLiteral("TRV_NET_StopRealPlay(%1,0)").arg(old10) }));
+            (QStringList { QStringLiteral("TRV_NET_StopRealPlay(%1,0)").arg(old1),
+                QStringLiteral("TRV_NET_StopRealPlay(%1,0)").arg(old10) }));
         QCOMPARE(f.handle(10), 0);
         QVERIFY(f.handle(1) > 0 && f.handle(1) != old1);
         QVERIFY(f.handle(12) > 0);
@@ -288,13 +291,14 @@ private slots:
             all.append(QStringLiteral("PreviewStop(%1)").arg(i));
         QTest::newRow("one") << openRequest(5) << 5 << QStringList { "0/6", "0/2", "reply" } << 100 << 1
                              << QStringList { "PreviewStop(5)" };
-        QTest::newRow("one that is not open") << openRequest(5) << 3 << QStringList { "0/6", "0/2", "reply" } << 100
-                                              << 0 << QStringList { "PreviewStop(3)" };
-        QTest::newRow("all") << openRequest(-1) << -1 << QStringList { "0/2", "0/6", "0/3", "reply" } << 100 << 16
-                             << all;
-        QTest::newRow("outside the table") << openRequest(5) << 70 << QStringList { "reply" } << 1016 << 0
-                                           << QStringList();
-        QTest::newRow("negative") << openRequest(5) << -3 << QStringList { "reply" } << 1016 << 0 << QStringList();
+        QTest::newRow("one that is not open") << openRequest(5) << 3 << QStringList { "0/6", "0/2", "reply" }
+                                              << 100 << 0 << QStringList { "PreviewStop(3)" };
+        QTest::newRow("all") << openRequest(-1) << -1 << QStringList { "0/2", "0/6", "0/3", "reply" } << 100
+                             << 16 << all;
+        QTest::newRow("outside the table")
+            << openRequest(5) << 70 << QStringList { "reply" } << 1016 << 0 << QStringList();
+        QTest::newRow("negative") << openRequest(5) << -3 << QStringList { "reply" } << 1016 << 0
+                                  << QStringList();
     }
     void close()
     {
@@ -311,9 +315,9 @@ private slots:
         control::clearCalls();
         const QList<QJsonObject> messages = f.messagesFor(closeRequest(channel));
         QCOMPARE(kindsOf(messages), kinds);
-        QCOMPARE(messages.last(), object(QStringLiteral(R"({"Msg":4,"SubMsg":1,"MsgID":4,"Ret":%1,"Chn":%2})")
-                                              .arg(ret)
-                                              .arg(channel)));
+        QCOMPARE(messages.last(),
+            object(
+                QStringLiteral(R"({"Msg":4,"SubMsg":1,"MsgID":4,"Ret":%1,"Chn":%2})").arg(ret).arg(channel)));
         QCOMPARE(count("TRV_NET_StopRealPlay"), stops);
         QCOMPARE(w->callsOf(QStringLiteral("PreviewStop")), previewStops);
         if (channel == -1) {
@@ -321,13 +325,14 @@ private slots:
             QCOMPARE(status.size(), 16);
             for (int i = 0; i < 16; ++i) {
                 QCOMPARE(status[i].toObject(),
-                         object(QStringLiteral(R"({"Ret":100,"Chn":%1,"Stream":9,"Record":false})").arg(i)));
+                    object(QStringLiteral(R"({"Ret":100,"Chn":%1,"Stream":9,"Record":false})").arg(i)));
                 QCOMPARE(f.handle(i), 0);
             }
         } else if (ret == 100) {
             QCOMPARE(f.handle(channel), 0);
-            QCOMPARE(messages[1].value(QStringLiteral("Data")).toObject().value(QStringLiteral("Chn")).toInt(),
-                     channel);
+            QCOMPARE(
+                messages[1].value(QStringLiteral("Data")).toObject().value(QStringLiteral("Chn")).toInt(),
+                channel);
         } else {
             QVERIFY(w->calls().isEmpty());
             QVERIFY(f.handle(5) > 0);
@@ -343,10 +348,11 @@ private slots:
         const auto r = [](const char *body) {
             return QStringLiteral("{\"MainType\":4,\"MsgID\":9,%1}").arg(QLatin1String(body));
         };
-        QTest::newRow("colour") << r(R"("SubType":2,"Channel":3)") << ""
-                                << R"({"Msg":4,"SubMsg":2,"MsgID":9,"Ret":1016,"nBrightness":11,"nContrast":22,)"
-                                   R"("nSaturation":33,"nHue":44})"
-                                << QStringList { "GetColor(3)" };
+        QTest::newRow("colour")
+            << r(R"("SubType":2,"Channel":3)") << ""
+            << R"({"Msg":4,"SubMsg":2,"MsgID":9,"Ret":1016,"nBrightness":11,"nContrast":22,)"
+               R"("nSaturation":33,"nHue":44})"
+            << QStringList { "GetColor(3)" };
         QTest::newRow("colour of channel 64")
             << r(R"("SubType":2,"Channel":64)") << ""
             << R"({"Msg":4,"SubMsg":2,"MsgID":9,"Ret":1016,"nBrightness":0,"nContrast":0,"nSaturation":0,"nHue":0})"
@@ -354,33 +360,34 @@ private slots:
         QTest::newRow("set colour") << r(R"("SubType":3,"Type":1,"Value":60)") << ""
                                     << R"({"Msg":4,"SubMsg":3,"MsgID":9,"Ret":100,"Chn":-1})"
                                     << QStringList { "SetColor(1,60)" };
-        QTest::newRow("set colour refused") << r(R"("SubType":3,"Type":1,"Value":60)") << "refuse"
-                                            << R"({"Msg":4,"SubMsg":3,"MsgID":9,"Ret":1016,"Chn":-1})"
-                                            << QStringList { "SetColor(1,60)" };
+        QTest::newRow("set colour refused")
+            << r(R"("SubType":3,"Type":1,"Value":60)") << "refuse"
+            << R"({"Msg":4,"SubMsg":3,"MsgID":9,"Ret":1016,"Chn":-1})" << QStringList { "SetColor(1,60)" };
         QTest::newRow("play state") << r(R"("SubType":4,"Channel":3)") << ""
                                     << R"({"Msg":4,"SubMsg":4,"MsgID":9,"Ret":100,"Status":5})"
                                     << QStringList { "GetPlayState(0,3)" };
         QTest::newRow("play state unknown") << r(R"("SubType":4,"Channel":3)") << "refuse"
                                             << R"({"Msg":4,"SubMsg":4,"MsgID":9,"Ret":1016,"Status":-1})"
                                             << QStringList { "GetPlayState(0,3)" };
-        QTest::newRow("play state of channel 99") << r(R"("SubType":4,"Channel":99)") << ""
-                                                  << R"({"Msg":4,"SubMsg":4,"MsgID":9,"Ret":1016,"Status":-1})"
-                                                  << QStringList();
+        QTest::newRow("play state of channel 99")
+            << r(R"("SubType":4,"Channel":99)") << ""
+            << R"({"Msg":4,"SubMsg":4,"MsgID":9,"Ret":1016,"Status":-1})" << QStringList();
         QTest::newRow("full screen") << r(R"("SubType":5)") << ""
                                      << R"({"Msg":4,"SubMsg":5,"MsgID":9,"Ret":100,"Chn":-1})"
                                      << QStringList { "onFullScreen()" };
-        QTest::newRow("current channel") << r(R"("SubType":7)") << ""
-                                         << R"({"Msg":4,"SubMsg":7,"MsgID":9,"Ret":100,"Chn":3})"
-                                         << QStringList { "GetCurWndChn(5)" };
-        QTest::newRow("snapshot") << r(R"("SubType":9,"Channel":3)") << ""
-                                  << R"({"Msg":4,"SubMsg":9,"MsgID":9,"Ret":100,"Chn":3,"CapPath":"/tmp/cap é"})"
-                                  << QStringList { "Capture(3,false)", "LoadLocalInfo()" };
-        QTest::newRow("snapshot fails") << r(R"("SubType":9,"Channel":3)") << "refuse"
-                                        << R"({"Msg":4,"SubMsg":9,"MsgID":9,"Ret":1016,"Chn":3})"
-                                        << QStringList { "Capture(3,false)" };
-        QTest::newRow("snapshot of channel 64") << r(R"("SubType":9,"Channel":64)") << ""
-                                                << R"({"Msg":4,"SubMsg":9,"MsgID":9,"Ret":1016,"Chn":64})"
-                                                << QStringList();
+        QTest::newRow("current channel")
+            << r(R"("SubType":7)") << ""
+            << R"({"Msg":4,"SubMsg":7,"MsgID":9,"Ret":100,"Chn":3})" << QStringList { "GetCurWndChn(5)" };
+        QTest::newRow("snapshot")
+            << r(R"("SubType":9,"Channel":3)") << ""
+            << R"({"Msg":4,"SubMsg":9,"MsgID":9,"Ret":100,"Chn":3,"CapPath":"/tmp/cap é"})"
+            << QStringList { "Capture(3,false)", "LoadLocalInfo()" };
+        QTest::newRow("snapshot fails")
+            << r(R"("SubType":9,"Channel":3)") << "refuse"
+            << R"({"Msg":4,"SubMsg":9,"MsgID":9,"Ret":1016,"Chn":3})" << QStringList { "Capture(3,false)" };
+        QTest::newRow("snapshot of channel 64")
+            << r(R"("SubType":9,"Channel":64)") << ""
+            << R"({"Msg":4,"SubMsg":9,"MsgID":9,"Ret":1016,"Chn":64})" << QStringList();
         QTest::newRow("record")
             << r(R"("SubType":10,"Channel":3,"Record":1)") << ""
             << R"({"Msg":4,"SubMsg":10,"MsgID":9,"Ret":100,"Chn":3,"Record":1,"RecPath":"/tmp/rec"})"
@@ -395,21 +402,23 @@ private slots:
             << QStringList { "LoadLocalInfo()", "Record(3,true)" };
         QTest::newRow("record channel 70")
             << r(R"("SubType":10,"Channel":70,"Record":1)") << ""
-            << R"({"Msg":4,"SubMsg":10,"MsgID":9,"Ret":1016,"Chn":70,"Record":1,"RecPath":""})" << QStringList();
-        QTest::newRow("original size") << r(R"("SubType":12)") << "" << R"({"Msg":4,"SubMsg":12,"MsgID":9,"Ret":100})"
+            << R"({"Msg":4,"SubMsg":10,"MsgID":9,"Ret":1016,"Chn":70,"Record":1,"RecPath":""})"
+            << QStringList();
+        QTest::newRow("original size") << r(R"("SubType":12)") << ""
+                                       << R"({"Msg":4,"SubMsg":12,"MsgID":9,"Ret":100})"
                                        << QStringList { "GetCurWndChn(0)", "PlayOriginal(3)" };
-        QTest::newRow("original size refused")
-            << r(R"("SubType":12)") << "refuse" << R"({"Msg":4,"SubMsg":12,"MsgID":9,"Ret":1016})"
-            << QStringList { "GetCurWndChn(0)", "PlayOriginal(3)" };
+        QTest::newRow("original size refused") << r(R"("SubType":12)") << "refuse"
+                                               << R"({"Msg":4,"SubMsg":12,"MsgID":9,"Ret":1016})"
+                                               << QStringList { "GetCurWndChn(0)", "PlayOriginal(3)" };
         QTest::newRow("original size of an empty window")
-            << r(R"("SubType":12)") << "empty" << R"({"Msg":4,"SubMsg":12,"MsgID":9,"Ret":1016})"
-            << QStringList { "GetCurWndChn(0)" };
+            << r(R"("SubType":12)") << "empty"
+            << R"({"Msg":4,"SubMsg":12,"MsgID":9,"Ret":1016})" << QStringList { "GetCurWndChn(0)" };
         QTest::newRow("preview status") << r(R"("SubType":13)") << ""
                                         << R"({"Msg":4,"SubMsg":13,"MsgID":9,"Ret":100})"
                                         << QStringList { "GetCurWndChn(0)", "SetPreviewStatus(3)" };
-        QTest::newRow("preview status refused")
-            << r(R"("SubType":13)") << "refuse" << R"({"Msg":4,"SubMsg":13,"MsgID":9,"Ret":1016})"
-            << QStringList { "GetCurWndChn(0)", "SetPreviewStatus(3)" };
+        QTest::newRow("preview status refused") << r(R"("SubType":13)") << "refuse"
+                                                << R"({"Msg":4,"SubMsg":13,"MsgID":9,"Ret":1016})"
+                                                << QStringList { "GetCurWndChn(0)", "SetPreviewStatus(3)" };
     }
     void windowFunctions()
     {
@@ -436,7 +445,8 @@ private slots:
         QVERIFY(w->allOnThread(QThread::currentThreadId()));
         QVERIFY(control::calls().empty());
         if (request.contains(QLatin1String("\"SubType\":2,\"Channel\":3")))
-            QVERIFY(f.logged(QStringLiteral("nChannel=3 nBrightness=11 nContrast=22 nSaturation=33 nHue=44")));
+            QVERIFY(
+                f.logged(QStringLiteral("nChannel=3 nBrightness=11 nContrast=22 nSaturation=33 nHue=44")));
         if (calls.contains(QStringLiteral("PlayOriginal(3)")))
             QVERIFY(f.logged(QStringLiteral("PlayControlCmdPlayOriginal--->3")));
     }
@@ -464,16 +474,16 @@ private slots:
         for (int i = 0; i < 2; ++i) {
             w->clear();
             QCOMPARE(f.replyTo(request),
-                     object(QStringLiteral(R"({"Msg":4,"SubMsg":8,"MsgID":2,"Ret":%1,"Audio":%2,"Chn":%3})")
-                                .arg(ret)
-                                .arg(audio[i])
-                                .arg(channel)));
+                object(QStringLiteral(R"({"Msg":4,"SubMsg":8,"MsgID":2,"Ret":%1,"Audio":%2,"Chn":%3})")
+                           .arg(ret)
+                           .arg(audio[i])
+                           .arg(channel)));
             if (channel < 64) {
                 const bool on = i == 0 || result != 0;
                 QCOMPARE(w->described(),
-                         (QStringList { QStringLiteral("IsSoundWnd(0,%1)").arg(channel),
-                                        QStringLiteral("OpenSound(0,%1,%2)").arg(channel).arg(on ? "true" : "false"),
-                                        QStringLiteral("IsSoundWnd(0,%1)").arg(channel) }));
+                    (QStringList { QStringLiteral("IsSoundWnd(0,%1)").arg(channel),
+                        QStringLiteral("OpenSound(0,%1,%2)").arg(channel).arg(on ? "true" : "false"),
+                        QStringLiteral("IsSoundWnd(0,%1)").arg(channel) }));
             } else {
                 QVERIFY(w->calls().isEmpty());
             }
@@ -498,17 +508,20 @@ private slots:
         QFETCH(bool, recording);
         f.widget()->recordResult = result;
         const QList<QJsonObject> messages = f.messagesFor(
-            QStringLiteral("{\"MainType\":4,\"SubType\":10,\"MsgID\":6,\"Channel\":-1,\"Record\":%1}").arg(record));
+            QStringLiteral("{\"MainType\":4,\"SubType\":10,\"MsgID\":6,\"Channel\":-1,\"Record\":%1}")
+                .arg(record));
         QCOMPARE(kindsOf(messages), (QStringList { "0/3", "reply" }));
-        QCOMPARE(messages[1], object(QStringLiteral(R"({"Msg":4,"SubMsg":10,"MsgID":6,"Ret":100,"Chn":-1,"Record":%1})")
-                                         .arg(record)));
+        QCOMPARE(messages[1],
+            object(QStringLiteral(R"({"Msg":4,"SubMsg":10,"MsgID":6,"Ret":100,"Chn":-1,"Record":%1})")
+                       .arg(record)));
         const QJsonArray status = messages[0].value(QStringLiteral("ChnStatus")).toArray();
         QCOMPARE(status.size(), 16);
         for (int i = 0; i < 16; ++i)
-            QCOMPARE(status[i].toObject(), object(QStringLiteral(R"({"Ret":%1,"Chn":%2,"Record":%3})")
-                                                      .arg(itemRet)
-                                                      .arg(i)
-                                                      .arg(recording ? "true" : "false")));
+            QCOMPARE(status[i].toObject(),
+                object(QStringLiteral(R"({"Ret":%1,"Chn":%2,"Record":%3})")
+                           .arg(itemRet)
+                           .arg(i)
+                           .arg(recording ? "true" : "false")));
         QCOMPARE(f.widget()->callsOf(QStringLiteral("Record")).size(), 16);
     }
 
@@ -522,8 +535,10 @@ private slots:
         QTest::newRow("SubType as a text") << R"({"MainType":4,"SubType":"0","Channel":1})" << true;
         QTest::newRow("Channel as a text") << R"({"MainType":4,"SubType":0,"Channel":"1"})" << true;
         QTest::newRow("Channel as a list") << R"({"MainType":4,"SubType":1,"Channel":[1]})" << true;
-        QTest::newRow("Stream as an object") << R"({"MainType":4,"SubType":0,"Channel":1,"Stream":{}})" << true;
-        QTest::newRow("Record as a text") << R"({"MainType":4,"SubType":10,"Channel":1,"Record":"on"})" << true;
+        QTest::newRow("Stream as an object")
+            << R"({"MainType":4,"SubType":0,"Channel":1,"Stream":{}})" << true;
+        QTest::newRow("Record as a text")
+            << R"({"MainType":4,"SubType":10,"Channel":1,"Record":"on"})" << true;
         QTest::newRow("Channel beyond int") << R"({"MainType":4,"SubType":0,"Channel":1e12})" << true;
     }
     void noReply()
@@ -547,7 +562,8 @@ private slots:
         QVERIFY(f.onWorker([&] { worker = QThread::currentThreadId(); }));
         w->clear();
         w->recordInput = true;
-        QVERIFY(QTest::qWaitFor([&] { return w->callsOf(QStringLiteral("InputRealPlayData")).size() >= 8; }, 10000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return w->callsOf(QStringLiteral("InputRealPlayData")).size() >= 8; }, 10000));
         w->recordInput = false;
         bool video = false, audio = false;
         for (const RecordingPlayWidget::Call &c : w->calls()) {
@@ -583,8 +599,10 @@ private slots:
         QCOMPARE(w->inputs(1), before);
         QVERIFY(w->calls().isEmpty());
         // Requests still work without a window.
-        QCOMPARE(f.replyTo(QStringLiteral(R"({"MainType":4,"SubType":9,"Channel":1})")).value(QStringLiteral("Ret")).toInt(),
-                 1016);
+        QCOMPARE(f.replyTo(QStringLiteral(R"({"MainType":4,"SubType":9,"Channel":1})"))
+                     .value(QStringLiteral("Ret"))
+                     .toInt(),
+            1016);
         f.install(true);
         QVERIFY(QTest::qWaitFor([&] { return w->inputs(1) > before + 10; }, 10000));
     }
@@ -617,7 +635,9 @@ private slots:
         info.frameType = TRV_FRAME_AUDIO;
         info.data = data ? block : nullptr;
         info.length = length;
-        QCOMPARE(CPluginManage::PreviewDataCallback(1, frame ? &info : nullptr, reinterpret_cast<void *>(user)), 1);
+        QCOMPARE(
+            CPluginManage::PreviewDataCallback(1, frame ? &info : nullptr, reinterpret_cast<void *>(user)),
+            1);
         QCOMPARE(f.widget()->inputs(4), inputs);
     }
 };
