@@ -19,6 +19,21 @@ const char *const kLevelFormats[] = {
     "[  ERROR] [0x%1] [%2] [%3] %4\n",
 };
 
+// "yyyy-MM-dd HH:mm:ss zzz" of now. The local-time conversion is the costly
+// part, so each thread keeps the text of the current second.
+QString currentTimeText()
+{
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = ms / 1000;
+    thread_local qint64 cachedSecond = -1;
+    thread_local QString cachedPrefix;
+    if (second != cachedSecond) {
+        cachedPrefix = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss "));
+        cachedSecond = second;
+    }
+    return cachedPrefix + QString::number(ms % 1000).rightJustified(3, QLatin1Char('0'));
+}
+
 QString withoutLineBreaks(QString text)
 {
     text.remove(QLatin1Char('\r'));
@@ -82,8 +97,7 @@ int LightWeightLog::PrintLog(const QString &function, const QString &message, in
 {
     if (!m_bEnable)
         return 0;
-    const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss zzz"));
-    deliver(formatLine(function, message, level, quintptr(QThread::currentThreadId()), time));
+    deliver(formatLine(function, message, level, quintptr(QThread::currentThreadId()), currentTimeText()));
     return 0;
 }
 

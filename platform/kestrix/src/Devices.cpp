@@ -105,7 +105,7 @@ bool specFromJson(const Json::Value &d, kestrix::DeviceSpec *spec, std::string *
     return true;
 }
 
-// The configuration tree a device starts with; the spec's own JSON is merged over it.
+// The configuration tree a device starts with; the description's own JSON is merged over it.
 Json::Value defaultConfig(const kestrix::DeviceSpec &spec, int channels)
 {
     Json::Value root(Json::objectValue);
@@ -281,7 +281,7 @@ std::shared_ptr<DeviceState> Catalog::byAddress(const std::string &address, int 
     for (const kestrix::DeviceSpec &s : m_specs) {
         if (!s.address.empty() && s.address == address && (s.port == 0 || s.port == port)) {
             *lookup = s.unreachable ? Lookup::Unreachable : Lookup::Found;
-            return stateFor(s, "spec:" + s.address + "|" + s.serial, address);
+            return stateFor(s, "described:" + s.address + "|" + s.serial, address);
         }
     }
     if (!m_anyAddress || address.empty()) {
@@ -298,7 +298,7 @@ std::shared_ptr<DeviceState> Catalog::bySerial(const std::string &serial, Lookup
     for (const kestrix::DeviceSpec &s : m_specs) {
         if (!s.serial.empty() && s.serial == serial) {
             *lookup = s.unreachable ? Lookup::Unreachable : Lookup::Found;
-            return stateFor(s, "spec:" + s.address + "|" + s.serial, std::string());
+            return stateFor(s, "described:" + s.address + "|" + s.serial, std::string());
         }
     }
     // Devices that answered at an address are reachable by their serial too.
