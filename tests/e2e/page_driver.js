@@ -50,7 +50,10 @@ function parseArgs(argv) {
         switch (a) {
         case '--page': opts.page = path.resolve(need(i)); i++; break;
         case '--port': opts.params.push(['port', need(i)]); i++; break;
-        case '--script': opts.params.push(['steps', JSON.stringify(JSON.parse(fs.readFileSync(need(i), 'utf8')))]); i++; break;
+        case '--script':
+            opts.params.push(['steps', JSON.stringify(JSON.parse(fs.readFileSync(need(i), 'utf8')))]);
+            i++;
+            break;
         case '--steps': opts.params.push(['steps', JSON.stringify(JSON.parse(need(i)))]); i++; break;
         case '--param': {
             const kv = need(i);
@@ -103,7 +106,9 @@ class Browser {
         ];
         const env = Object.assign({}, process.env, {
             // Nothing of the run lands in the user's home.
-            HOME: home, XDG_CONFIG_HOME: path.join(home, '.config'), XDG_CACHE_HOME: path.join(home, '.cache'),
+            HOME: home,
+            XDG_CONFIG_HOME: path.join(home, '.config'),
+            XDG_CACHE_HOME: path.join(home, '.cache'),
         });
         if (opts.headed) {
             args.push('--ozone-platform=x11');
@@ -113,7 +118,8 @@ class Browser {
         }
         args.push('about:blank');
         // A process group of its own, so that every helper process ends with it.
-        this.proc = childProcess.spawn(opts.chromium, args, { env, detached: true, stdio: ['ignore', 'ignore', 'pipe'] });
+        this.proc = childProcess.spawn(opts.chromium, args,
+            { env, detached: true, stdio: ['ignore', 'ignore', 'pipe'] });
         this.exited = new Promise((resolve) => this.proc.once('exit', resolve));
         this.stderrTail = '';
         this.endpoint = new Promise((resolve, reject) => {
@@ -128,8 +134,8 @@ class Browser {
                     buf = buf.slice(-1024);
             });
             this.proc.once('error', reject);
-            this.exited.then((code) => reject(new Error('the browser ended (' + code + ') before it listened: '
-                + this.stderrTail.trim().split('\n').slice(-5).join(' | '))));
+            this.exited.then((code) => reject(new Error('the browser ended (' + code
+                + ') before it listened: ' + this.stderrTail.trim().split('\n').slice(-5).join(' | '))));
         });
     }
 
@@ -305,8 +311,8 @@ function pageUrl(opts) {
 async function evaluate(cdp, session, expression) {
     const r = await cdp.send('Runtime.evaluate', { expression, returnByValue: true }, session);
     if (r.exceptionDetails)
-        throw new Error('page script failed: ' + (r.exceptionDetails.exception ? r.exceptionDetails.exception.description
-            : r.exceptionDetails.text));
+        throw new Error('page script failed: ' + (r.exceptionDetails.exception
+            ? r.exceptionDetails.exception.description : r.exceptionDetails.text));
     return r.result.value;
 }
 
@@ -364,7 +370,8 @@ async function main() {
         // The tab the browser opened with; a new one only when there is none.
         const { targetInfos } = await cdp.send('Target.getTargets');
         const tab = targetInfos.find((t) => t.type === 'page');
-        const targetId = tab ? tab.targetId : (await cdp.send('Target.createTarget', { url: 'about:blank' })).targetId;
+        const targetId = tab ? tab.targetId
+            : (await cdp.send('Target.createTarget', { url: 'about:blank' })).targetId;
         ({ sessionId: session } = await cdp.send('Target.attachToTarget', { targetId, flatten: true }));
         // Page errors go to standard error: they explain a page that never finishes.
         cdp.on((msg) => {
@@ -373,7 +380,8 @@ async function main() {
             if (msg.method === 'Runtime.exceptionThrown')
                 process.stderr.write('page exception: ' + JSON.stringify(msg.params.exceptionDetails) + '\n');
             else if (msg.method === 'Runtime.consoleAPICalled' && msg.params.type === 'error')
-                process.stderr.write('page console: ' + JSON.stringify(msg.params.args.map((a) => a.value)) + '\n');
+                process.stderr.write('page console: '
+                    + JSON.stringify(msg.params.args.map((a) => a.value)) + '\n');
         });
         await cdp.send('Runtime.enable', {}, session);
         await cdp.send('Page.enable', {}, session);
@@ -421,7 +429,8 @@ async function main() {
         if (cdp && session) {
             try {
                 const partial = await Promise.race([
-                    evaluate(cdp, session, 'JSON.stringify(window.results || [])'), delay(2000).then(() => '[]')]);
+                    evaluate(cdp, session, 'JSON.stringify(window.results || [])'),
+                    delay(2000).then(() => '[]')]);
                 for (const r of JSON.parse(partial))
                     emit(r);
             } catch (e2) {

@@ -43,7 +43,8 @@
         padded.set(plain);
         if (padded.length === 0)
             return '';
-        const out = new Uint8Array(await crypto.subtle.encrypt({ name: 'AES-CBC', iv: ZERO_IV }, key, padded));
+        const out = new Uint8Array(
+            await crypto.subtle.encrypt({ name: 'AES-CBC', iv: ZERO_IV }, key, padded));
         return toBase64(out.subarray(0, padded.length));
     }
 
@@ -57,12 +58,13 @@
         const last = bytes.subarray(bytes.length - 16);
         const padBlock = new Uint8Array(16).fill(16);
         // E(padBlock XOR last): decrypting it behind `last` yields padBlock.
-        const extra = new Uint8Array(await crypto.subtle.encrypt({ name: 'AES-CBC', iv: last }, key, padBlock))
-            .subarray(0, 16);
+        const extra = new Uint8Array(
+            await crypto.subtle.encrypt({ name: 'AES-CBC', iv: last }, key, padBlock)).subarray(0, 16);
         const whole = new Uint8Array(bytes.length + 16);
         whole.set(bytes);
         whole.set(extra, bytes.length);
-        const plain = new Uint8Array(await crypto.subtle.decrypt({ name: 'AES-CBC', iv: ZERO_IV }, key, whole));
+        const plain = new Uint8Array(
+            await crypto.subtle.decrypt({ name: 'AES-CBC', iv: ZERO_IV }, key, whole));
         const nul = plain.indexOf(0);
         return new TextDecoder().decode(nul < 0 ? plain : plain.subarray(0, nul));
     }

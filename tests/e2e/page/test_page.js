@@ -87,7 +87,8 @@
         return new Promise((resolve, reject) => {
             const w = { pattern, count, got: [] };
             const timer = setTimeout(() => w.finish(new Error('no ' + count + ' message(s) like '
-                + JSON.stringify(pattern) + ' within ' + timeoutMs + ' ms (got ' + w.got.length + ')')), timeoutMs);
+                + JSON.stringify(pattern) + ' within ' + timeoutMs + ' ms (got ' + w.got.length + ')')),
+            timeoutMs);
             w.finish = (err) => {
                 clearTimeout(timer);
                 const i = waiters.indexOf(w);
@@ -163,7 +164,8 @@
                         isClosed = true;
                         record({ kind: 'closed', t, code: ev.code, reason: ev.reason });
                         for (const w of waiters.slice())
-                            w.finish(new Error('the connection closed while waiting for ' + JSON.stringify(w.pattern)));
+                            w.finish(new Error('the connection closed while waiting for '
+                                + JSON.stringify(w.pattern)));
                         resolveClosed();
                     });
                     if (!opened)
