@@ -6,6 +6,7 @@
 #include "ListenThread.h"
 #include "PluginManage.h"
 #include "PluginRegion.h"
+#include "common/EventDispatcher.h"
 #include "common/NumericLocale.h"
 
 #include <QApplication>
@@ -73,6 +74,7 @@ int main(int argc, char *argv[])
 
     int exitCode = 0;
     {
+        useDirectEventDispatcher();
         QApplication app(argc, argv);
         useCNumericLocale();
         LightWeightLog::instance()->PrintLog(QStringLiteral("main"), QStringLiteral("start plugin"),

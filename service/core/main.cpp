@@ -6,6 +6,7 @@
 #include "PluginServer.h"
 #include "ServiceLog.h"
 #include "WebSocketServerThread.h"
+#include "common/EventDispatcher.h"
 #include "common/NumericLocale.h"
 #include "common/ProgramDir.h"
 
@@ -40,6 +41,7 @@ int startFailure(const QString &text)
 int main(int argc, char *argv[])
 {
     chooseDisplayPlatform();
+    useDirectEventDispatcher();
     QApplication app(argc, argv);
     useCNumericLocale();
 
