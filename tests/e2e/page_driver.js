@@ -139,36 +139,54 @@ class Browser {
         });
     }
 
-    // True while a process of the browser's group runs (zombies do not count).
-    groupRuns() {
+    // The running processes (zombies do not count) of the browser's group, and
+    // those outside it that name the run's folder on their command line: the
+    // crash handlers start sessions of their own.
+    leftovers() {
+        const out = [];
         let names;
         try {
             names = fs.readdirSync('/proc');
         } catch (e) {
-            return false;
+            return out;
         }
         for (const name of names) {
-            if (!/^\d+$/.test(name))
+            if (!/^\d+$/.test(name) || Number(name) === process.pid)
                 continue;
             let stat;
+            let cmdline;
             try {
                 stat = fs.readFileSync('/proc/' + name + '/stat', 'latin1');
+                cmdline = fs.readFileSync('/proc/' + name + '/cmdline', 'latin1');
             } catch (e) {
                 continue;
             }
             // pid (comm) state ppid pgrp ...
             const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
-            if (parseInt(fields[2], 10) === this.proc.pid && fields[0] !== 'Z')
-                return true;
+            if (fields[0] === 'Z')
+                continue;
+            if (parseInt(fields[2], 10) === this.proc.pid || cmdline.includes(this.dir))
+                out.push(Number(name));
         }
-        return false;
+        return out;
     }
 
-    // Kills what is left of the group and waits, bounded, until it is gone.
+    // Kills what is left of the browser and waits, bounded, until it is gone.
     async killRest() {
         this.killGroup('SIGKILL');
-        for (let i = 0; i < 250 && this.groupRuns(); i++)
+        for (let i = 0; i < 250; i++) {
+            const rest = this.leftovers();
+            if (rest.length === 0)
+                return;
+            for (const pid of rest) {
+                try {
+                    process.kill(pid, 'SIGKILL');
+                } catch (e) {
+                    // gone meanwhile
+                }
+            }
             await delay(20);
+        }
     }
 
     killGroup(signal) {
