@@ -1,5 +1,5 @@
-# Install layout: the service folder holds QuorvelTool, Tevora_x86 and the
-# subfolder x64 with Tevora_x64 (the same player binary), each program with the
+# Install layout: the service folder holds QuorvelTool, Tevora_x86, the device
+# library and the subfolder x64 with Tevora_x64 (the same player binary), each program with the
 # settings files beside it. The service folder's parent is the web root: the
 # page's files go into its folder "Web". The programs make their log folders
 # ("Log" for the service, "log" for the player) on first use.
@@ -14,6 +14,9 @@ if(TARGET QuorvelTool)
         DESTINATION ${QV_SERVICE_FOLDER})
 endif()
 if(TARGET Tevora_x64)
+    # The device library beside Tevora_x86; both players find it through
+    # their run path ($ORIGIN and $ORIGIN/..).
+    install(TARGETS kestrix LIBRARY DESTINATION ${QV_SERVICE_FOLDER})
     install(TARGETS Tevora_x64 RUNTIME DESTINATION ${QV_SERVICE_FOLDER}/x64)
     install(PROGRAMS $<TARGET_FILE:Tevora_x64> DESTINATION ${QV_SERVICE_FOLDER} RENAME Tevora_x86)
     install(FILES ${_qv_config}/ClientCfg.ini ${_qv_config}/QuorvelToolVersion.ini

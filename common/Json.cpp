@@ -70,6 +70,22 @@ bool isIntLike(const Json::Value &value)
     return false;
 }
 
+bool convertInt(const Json::Value &value, int *out)
+{
+    if (!value.isConvertibleTo(Json::intValue))
+        return false;
+    *out = value.asInt();
+    return true;
+}
+
+bool convertString(const Json::Value &value, std::string *out)
+{
+    if (!value.isConvertibleTo(Json::stringValue))
+        return false;
+    *out = value.asString();
+    return true;
+}
+
 bool readInt(const Json::Value &object, const char *key, int *out)
 {
     const Json::Value &v = member(object, key);

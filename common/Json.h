@@ -37,6 +37,12 @@ bool readString(const Json::Value &object, const char *key, QString *out);
 int intOr(const Json::Value &object, const char *key, int fallback);
 QString stringOr(const Json::Value &object, const char *key, const QString &fallback = QString());
 
+// jsoncpp's lenient conversions (asInt, asString), without the exception:
+// null, numbers and booleans convert, a number that fits for an int; false
+// for a value that jsoncpp would refuse (then `out` is left alone).
+bool convertInt(const Json::Value &value, int *out);
+bool convertString(const Json::Value &value, std::string *out);
+
 // A value that converts to int without loss of range (ints, in-range unsigned
 // and whole or fractional doubles within int range, as jsoncpp's asInt does).
 bool isIntLike(const Json::Value &value);

@@ -164,6 +164,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cannot set up the service folder from %s\n", qPrintable(binDir));
         return 1;
     }
+    // The real player finds the device library beside Tevora_x86.
+    QFile::copy(binDir + "/libkestrix.so", appDir + "/libkestrix.so");
     for (const char *ini : { "ClientCfg.ini", "QuorvelToolVersion.ini" }) {
         QFile::copy(sourceDir + "/service/core/config/" + ini, appDir + "/" + ini);
         QFile::copy(sourceDir + "/service/core/config/" + ini, appDir + "/x64/" + ini);

@@ -1,14 +1,16 @@
 #pragma once
 
-#include <QString>
-
 #include <cstdint>
 
 // The login record of one device: filled from the page's login request and
-// completed from the device's answer. Texts keep the device library's widths.
+// completed from the device's answer (CQNConnect::ConnectDevice). Texts are
+// NUL-terminated and keep the device library's widths. The request manager
+// keeps the login id, the live stream handles and the colour preview's ids
+// with the record, so that clearing the record clears them too.
 struct DeviceLoginInfo
 {
-    int loginId = 0; // 0 when not logged in
+    static constexpr int kMaxChannels = 64;
+
     int32_t loginType = 0; // 0 address, 1 serial number, 2 serial number plus token
     char serialNo[32] = {};
     char token[64] = {};
@@ -16,10 +18,10 @@ struct DeviceLoginInfo
     uint16_t port = 0;
     char user[64] = {};
     char password[64] = {};
-    int32_t totalChannels = 0;
+    int32_t totalChannels = 0; // videoChannels + extraChannels
     int32_t videoChannels = 0;
     int32_t extraChannels = 0;
-    int32_t sequence = 0;
+    int32_t sequence = 0; // 0: none given yet
     int32_t deviceType = 0;
     char cloudError[260] = {};
     char softwareVersion[64] = {};
@@ -27,5 +29,10 @@ struct DeviceLoginInfo
     int32_t deviceInfo2 = 0;
     int32_t deviceInfo3 = 0;
     char deviceName[64] = {};
-    QString clientKind;
+    char clientKind[64] = {}; // "Tool": the device's alarms are wanted
+
+    int loginId = 0; // 0 when not logged in
+    int realHandles[kMaxChannels] = {}; // live stream per channel: 0 closed, > 0 open, -1 failed
+    int colorLoginId = 0; // the colour preview's own login
+    int colorRealHandle = 0; // the colour preview's stream
 };

@@ -4,6 +4,7 @@
 #include "LightWeightLog.h"
 #include "MainThreadObject.h"
 #include "PlayWidgetFacade.h"
+#include "QNConnect.h"
 #include "common/Json.h"
 
 #include <QEventLoop>
@@ -15,8 +16,8 @@
 
 namespace {
 
-std::atomic<CPluginManage *> g_manage{nullptr};
-std::atomic<Qt::HANDLE> g_guiThreadId{nullptr};
+std::atomic<CPluginManage *> g_manage { nullptr };
+std::atomic<Qt::HANDLE> g_guiThreadId { nullptr };
 CPluginManage::PlayWidgetProvider g_playWidgetProvider;
 
 void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
@@ -35,16 +36,19 @@ CPluginManage::CPluginManage(const QString &browserWnd, int sessionId, QObject *
     g_guiThreadId = QThread::currentThreadId();
 
     m_pSystemStatus = new CGetSystemStatus(this);
-    connect(m_pSystemStatus, &CGetSystemStatus::sendSystemStatusSig, this, &CPluginManage::onSendSystemStatus);
+    connect(
+        m_pSystemStatus, &CGetSystemStatus::sendSystemStatusSig, this, &CPluginManage::onSendSystemStatus);
 
     connect(this, &CPluginManage::returnToMainThreadSyncSig, MainThreadObject::instance(),
-            &MainThreadObject::onReturnToMainThread, Qt::BlockingQueuedConnection);
+        &MainThreadObject::onReturnToMainThread, Qt::BlockingQueuedConnection);
     connect(this, &CPluginManage::returnToMainThreadAsyncSig, MainThreadObject::instance(),
-            &MainThreadObject::onReturnToMainThread, Qt::QueuedConnection);
+        &MainThreadObject::onReturnToMainThread, Qt::QueuedConnection);
     connect(this, &CPluginManage::returnToThisThreadSig, this, [](std::function<void(void)> task) {
         if (task)
             task();
     });
+
+    CQNConnect::GetInstance()->InitKestrix(&CPluginManage::DisconnectFunction, this);
 
     m_thread = new QThread(this);
     moveToThread(m_thread);
@@ -151,6 +155,12 @@ CPluginManage::Handler CPluginManage::handlerFor(int mainType)
 {
     // One handler per request kind; kinds without one get the default reply.
     switch (mainType) {
+    case 8:
+        return &CPluginManage::onMainMsgLogin;
+    case 9:
+        return &CPluginManage::onMainMsgLogout;
+    case 32:
+        return &CPluginManage::onMainMsgConsultAesKey;
     default:
         return nullptr;
     }
@@ -173,9 +183,11 @@ void CPluginManage::onRecvWebsocketMsg(QString msg)
     try {
         dispatch(root);
     } catch (const std::exception &) {
-        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"), LightWeightLog::Error);
+        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"),
+            LightWeightLog::Error);
     } catch (...) {
-        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"), LightWeightLog::Error);
+        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"),
+            LightWeightLog::Error);
     }
 }
 
@@ -184,12 +196,14 @@ void CPluginManage::dispatch(const Request &request)
     // A null text reads as an empty request (MainType 0); any other value that
     // is not an object, or a MainType that is no integer, cannot be analysed.
     if (!request.isObject() && !request.isNull()) {
-        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"), LightWeightLog::Error);
+        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"),
+            LightWeightLog::Error);
         return;
     }
     const Json::Value &mainTypeValue = JsonUtil::member(request, "MainType");
     if (!mainTypeValue.isConvertibleTo(Json::intValue)) {
-        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"), LightWeightLog::Error);
+        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"),
+            LightWeightLog::Error);
         return;
     }
     const int mainType = mainTypeValue.asInt();
@@ -212,6 +226,7 @@ void CPluginManage::sendDefaultReply(const Request &request)
 void CPluginManage::onDisconnect()
 {
     log("CPluginManage::onDisconnect", QStringLiteral("link to the service closed"));
+    onMainMsgLogout(Json::Value());
 }
 
 void CPluginManage::onSendSystemStatus(int nAppCpuStatus, int nSystemCpuStatus, int nAppMemory)

@@ -2,6 +2,8 @@
 
 #include "DeviceLoginInfo.h"
 
+#include "kestrix/kestrix.h"
+
 #include <json/value.h>
 
 #include <QObject>
@@ -63,6 +65,47 @@ public:
     QString browserWnd() const { return m_strBrowserWnd; }
     // Worker thread only.
     DeviceLoginInfo &mainDevice() { return m_mainDevice; }
+    // The error number of the last failed login.
+    int lastLoginError() const { return m_nLastError; }
+    // Playback handles of the four playback windows and the download handle
+    // (worker thread only; the playback and download requests open them).
+    int &playbackHandle(int wnd) { return m_lPlayHandle[wnd]; }
+    int &downloadHandle() { return m_lDownloadHandle; }
+    // The speed code in force in a playback window.
+    int &playbackState(int wnd) { return m_playbackState[wnd]; }
+    // A temporary file that the logout deletes.
+    void setTempFilePath(const QString &path) { m_strTempFilePath = path; }
+    QString tempFilePath() const { return m_strTempFilePath; }
+    // "WebType" and "SampleRate_16" of the last login.
+    QString webType() const { return m_strWebType; }
+    bool sampleRate16() const { return m_bSampleRate16; }
+
+    // Logs in to the main device as its record says: 100, 1020 without a
+    // device wrapper, else the wrapper's code.
+    int loginDev();
+    // Stops every stream and logs out of every device.
+    void logoutDev();
+
+    // The window slot of a grid window: the last video size and its
+    // electronic-PTZ display state. Zeroes the slot of a window 0..63 and
+    // always reports {"MainEvent":0,"SubEvent":6,"nShowElect":0}.
+    void ClearWndSlot(int wnd);
+    int wndShowElect(int wnd) const;
+    // Speed step of a playback speed code: 16/32 -> 1 ... 19/35 -> 4, else -1.
+    static int MapStreamCode(int code);
+
+    // Writes a 16-character session key into `buffer` (at least 17 bytes, zeroed).
+    static void MakeRandomString(char *buffer);
+    int SetDevRecordEncryptKey(int loginId, int key);
+
+    // Device library callbacks; the user value is the request manager (the
+    // channel for live data). They run on the library's threads.
+    static void DisconnectFunction(int loginId, const char *address, int port, void *user);
+    static int AlarmMessageCallback(
+        int loginId, const char *buffer, unsigned int length, void *user, int kind, int reserved);
+    static int PreviewDataCallback(int realHandle, const TRV_FRAME_INFO *frame, void *user);
+    static int ColorPreviewDataCallback(
+        int realHandle, int dataType, const unsigned char *data, int length, void *user);
 
     // The dispatcher's 1000 ms timers, run by the playback and download requests.
     void startProgressTimer();
@@ -89,6 +132,7 @@ public slots:
     void onChangePTZELectPage();
     void onRecvWebsocketMsg(QString msg);
     void onDisconnect();
+    void onCurWndIndexChange(int nPageId, int nWndIndex);
 
 protected:
     void timerEvent(QTimerEvent *event) override;
@@ -98,6 +142,9 @@ private:
     static Handler handlerFor(int mainType);
 
     void dispatch(const Request &request);
+    void onMainMsgLogin(const Request &request);
+    void onMainMsgLogout(const Request &request);
+    void onMainMsgConsultAesKey(const Request &request);
     void sendDefaultReply(const Request &request);
     void sendPlaybackProgress();
     void checkPlaybackEnd();
@@ -107,6 +154,21 @@ private:
     QString m_strBrowserWnd;
     int m_nSessionId = 0;
     DeviceLoginInfo m_mainDevice;
+    int m_nLastError = 0;
+    QString m_strWebType;
+    bool m_bSampleRate16 = false;
+    QString m_strTempFilePath;
+    int m_lPlayHandle[4] = {};
+    int m_playbackState[4] = {};
+    int m_lDownloadHandle = 0;
+
+    struct WndSlot
+    {
+        int width = 0;
+        int height = 0;
+        int showElect = 0;
+    };
+    WndSlot m_wndSlots[DeviceLoginInfo::kMaxChannels];
     CGetSystemStatus *m_pSystemStatus = nullptr;
     QThread *m_thread = nullptr;
 

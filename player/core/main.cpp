@@ -6,6 +6,7 @@
 #include "ListenThread.h"
 #include "PluginManage.h"
 #include "PluginRegion.h"
+#include "QNConnect.h"
 #include "common/EventDispatcher.h"
 #include "common/NumericLocale.h"
 
@@ -101,6 +102,8 @@ int main(int argc, char *argv[])
         // which may still be finishing a task on this thread.
         link->stop();
         manage->stopWorker();
+        // No device callback runs once the library is cleaned up.
+        CQNConnect::ReleaseInstance();
         CDataCenter::releaseInstance();
         delete link;
         delete manage;

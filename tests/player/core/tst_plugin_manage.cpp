@@ -1,6 +1,7 @@
 #include "LightWeightLog.h"
 #include "PlayWidgetFacade.h"
 #include "PluginManage.h"
+#include "RecordingPlayWidget.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -8,46 +9,6 @@
 
 #include <functional>
 
-namespace {
-
-// A window side that answers from fields and records on which thread it was asked.
-class FakePlayWidget : public PlayWidgetFacade
-{
-public:
-    int page = 1;
-    int curWnd = 2;
-    int curChn = 3;
-    int wndChn[4] = {0, -1, 5, -1};
-    float playTime[4] = {1.5f, 2.0f, 2.5f, 3.0f};
-    QList<QPair<int, int>> bufInfo; // answers of GetPlaybackBufInfo, in turn
-    QList<Qt::HANDLE> threads;
-
-    int GetCurPageIndex() override { return record(page); }
-    int GetCurWndIndex() override { return record(curWnd); }
-    int GetCurWndChn(int) override { return record(curChn); }
-    int GetWndChn(int, int wnd) override { return record(wndChn[wnd]); }
-    float GetPlayTime(int wnd) override
-    {
-        record(0);
-        return playTime[wnd];
-    }
-    void GetPlaybackBufInfo(int, int *yuv, int *buf) override
-    {
-        record(0);
-        const auto v = bufInfo.size() > 1 ? bufInfo.takeFirst() : bufInfo.value(0);
-        *yuv = v.first;
-        *buf = v.second;
-    }
-
-private:
-    int record(int v)
-    {
-        threads.append(QThread::currentThreadId());
-        return v;
-    }
-};
-
-} // namespace
 
 class TestPluginManage : public QObject
 {
@@ -57,7 +18,7 @@ private:
     CPluginManage *m_manage = nullptr;
     QStringList m_sent;
     QStringList m_log;
-    FakePlayWidget m_widget;
+    RecordingPlayWidget m_widget;
 
     void post(const QString &msg)
     {
@@ -254,17 +215,17 @@ private slots:
         QFETCH(int, mode);
         QFETCH(QStringList, events);
         m_widget.page = page;
-        m_widget.threads.clear();
+        m_widget.clear();
         m_sent.clear();
         onWorker([&] {
             m_manage->setPlaybackMode(mode);
             m_manage->startProgressTimer();
         });
-        QTRY_VERIFY_WITH_TIMEOUT(!m_widget.threads.isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_widget.calls().isEmpty(), 5000);
         if (events.isEmpty()) {
             // One more tick to be sure none follows.
-            const int asked = m_widget.threads.size();
-            QTRY_VERIFY_WITH_TIMEOUT(m_widget.threads.size() > asked, 5000);
+            const int asked = m_widget.calls().size();
+            QTRY_VERIFY_WITH_TIMEOUT(m_widget.calls().size() > asked, 5000);
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(m_sent.size() >= events.size(), 5000);
         }
@@ -272,8 +233,7 @@ private slots:
         QCOMPARE(m_sent.mid(0, events.size()), events);
         if (events.isEmpty())
             QVERIFY(m_sent.isEmpty());
-        for (Qt::HANDLE t : qAsConst(m_widget.threads))
-            QCOMPARE(t, QThread::currentThreadId());
+        QVERIFY(m_widget.allOnThread(QThread::currentThreadId()));
     }
 
     // The playback-end timer waits while the decoder holds data, then stops.

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -52,12 +53,16 @@ inline bool copyExecutable(const QString &from, const QString &to)
     return QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-// Places `program` where the service looks for its players in `appDir`.
+// Places `program` where the service looks for its players in `appDir`, with
+// the device library beside Tevora_x86 as the install layout has it.
 inline bool installPlayer(const QString &appDir, const QString &program)
 {
     QDir().mkpath(appDir + QStringLiteral("/x64"));
+    const QString library = binaryDir() + QStringLiteral("/bin/libkestrix.so");
+    QFile::remove(appDir + QStringLiteral("/libkestrix.so"));
     return copyExecutable(program, appDir + QStringLiteral("/Tevora_x86"))
-        && copyExecutable(program, appDir + QStringLiteral("/x64/Tevora_x64"));
+        && copyExecutable(program, appDir + QStringLiteral("/x64/Tevora_x64"))
+        && (!QFile::exists(library) || QFile::copy(library, appDir + QStringLiteral("/libkestrix.so")));
 }
 
 inline QJsonObject readJsonFile(const QString &path)
@@ -252,6 +257,8 @@ public:
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
         env.insert(QStringLiteral("QV_DOUBLE_LOG"), eventDir);
         env.insert(QStringLiteral("QV_DOUBLE_MODE"), mode);
+        for (auto it = extraEnv.constBegin(); it != extraEnv.constEnd(); ++it)
+            env.insert(it.key(), it.value());
         return env;
     }
 
@@ -291,6 +298,8 @@ public:
     QString appDir;
     QString runtimeDir;
     QString eventDir;
+    // Variables added to the service's environment (its players inherit them).
+    QMap<QString, QString> extraEnv;
 
 private:
     QTemporaryDir m_root;
