@@ -1,9 +1,12 @@
 // The test page in a real Chromium, driven over the DevTools port, against a
 // copy of QuorvelTool: with the real player for the replies, with the player
 // double for encrypted sessions (it makes session keys and echoes what it got).
+// The players see a private X server, on which a headed Chromium is the
+// browser window a login looks for.
 
 #include "BrowserPage.h"
 #include "ServiceTestSupport.h"
+#include "XvfbServer.h"
 
 #include <QtTest>
 
@@ -43,6 +46,7 @@ class TestBrowserPage : public QObject
 private:
     enum class Player { Real, Double };
 
+    XvfbServer m_xvfb;
     std::unique_ptr<ServiceCopy> m_copy;
     std::unique_ptr<QProcess> m_service;
     Player m_player = Player::Real;
@@ -57,6 +61,7 @@ private:
         m_copy = std::make_unique<ServiceCopy>();
         if (!m_copy->prepare(player == Player::Real ? realPlayer() : doubleScript()))
             return 0;
+        m_copy->extraEnv.insert(QStringLiteral("DISPLAY"), m_xvfb.display());
         m_player = player;
         m_service = m_copy->start(&m_port);
         return m_port;
@@ -92,6 +97,7 @@ private slots:
     {
         QVERIFY(QFileInfo(QStringLiteral("/usr/bin/chromium")).isExecutable());
         QVERIFY(QFileInfo(QStringLiteral("/usr/bin/node")).isExecutable());
+        QVERIFY2(m_xvfb.start(), qPrintable(m_xvfb.errorText()));
     }
     void cleanupTestCase() { stopService(); }
 
@@ -233,6 +239,32 @@ private slots:
         const QJsonObject entry = run.replyEntry(2);
         QVERIFY(entry.value("encrypted").toBool());
         QCOMPARE(entry.value("data").toObject(), objectOf(R"({"Msg":7,"SubMsg":4,"Ret":1020,"MsgID":2})"));
+    }
+
+    // A headed Chromium is the window in front whose title the login looks
+    // for: the login succeeds and the CPU/memory event starts.
+    void loginFromHeadedBrowser()
+    {
+        const int port = servicePort(Player::Real);
+        QVERIFY(port > 0);
+        const PageRun run = BrowserTest::runScenario(port, QStringLiteral("login.json"), 40000,
+            { QStringLiteral("--headed"), QStringLiteral("--display"), m_xvfb.display() });
+        QVERIFY2(run.ok(), qPrintable(run.describe()));
+        const QJsonObject reply = run.replyTo(1);
+        QCOMPARE(reply.value("Msg").toInt(), 8);
+        QCOMPARE(reply.value("Ret").toInt(), 100);
+        QVERIFY(reply.value("Id").toInt() > 0);
+        const QList<QJsonObject> status = run.events(0, 5);
+        QVERIFY(status.size() >= 2);
+        for (const QJsonObject &e : status) {
+            for (const char *key : { "AppCpu", "SystemCpu", "AppMemory" })
+                QVERIFY2(e.value(QLatin1String(key)).isDouble(), key);
+            QVERIFY(e.value("AppMemory").toInt() > 0);
+        }
+        // None before the login was answered.
+        const double loggedIn = run.replyEntry(1).value("t").toDouble();
+        for (const QJsonObject &e : run.ofKind("event"))
+            QVERIFY(e.value("t").toDouble() >= loggedIn);
     }
 
     // The driver ends the browser, and removes its profile, however the run ends.
