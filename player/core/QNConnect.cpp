@@ -95,6 +95,11 @@ CQNConnect *CQNConnect::GetInstance()
     return g_instance;
 }
 
+CQNConnect *CQNConnect::Instance()
+{
+    return g_instance;
+}
+
 void CQNConnect::ReleaseInstance()
 {
     delete g_instance;

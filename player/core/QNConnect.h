@@ -28,6 +28,9 @@ public:
     // The process-wide instance, made on first use (by the request manager's
     // constructor, before other threads use it).
     static CQNConnect *GetInstance();
+    // The instance if one exists, without making one (for the windows, which
+    // may outlive it at exit).
+    static CQNConnect *Instance();
     // Destroys the instance, which cleans the library up.
     static void ReleaseInstance();
 

@@ -440,6 +440,29 @@ private slots:
         QVERIFY(f.grid->findChildren<QRubberBand *>().isEmpty());
     }
 
+    // A surface without width or height gives no region (the scaling
+    // divides by both).
+    void selectionOnEmptySurfaceIsIgnored_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("no width") << QSize(0, 100);
+        QTest::newRow("no height") << QSize(100, 0);
+    }
+
+    void selectionOnEmptySurfaceIsIgnored()
+    {
+        QFETCH(QSize, size);
+        Fixture f;
+        f.grid->SplitWindow(1);
+        QWidget surface;
+        surface.resize(size);
+        QCOMPARE(surface.size(), size);
+        QSignalSpy zoom(f.grid, &CPlayWindowManage::DigitalZoomSig);
+        f.grid->onSelectRegion(QVariant::fromValue<WId>(surface.winId()), QPoint(0, 0), QPoint(50, 50));
+        QCOMPARE(zoom.count(), 0);
+        QVERIFY(f.grid->GetWnd(0)->GetZoomRegion().isNull());
+    }
+
     // A drag on a window that shows a stream: the rectangle follows the mouse
     // (clamped to the surface), the release turns it into a zoom region of
     // the window under the mouse, which has become the current one.
