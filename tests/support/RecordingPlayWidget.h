@@ -171,6 +171,87 @@ public:
     void releaseInstance() override { record("releaseInstance", {}, 0); }
     QObject *signalSource() override { return &emitter; }
 
+    // The rest of the window answers with the fields above or neutral values.
+    int previewPlayResult = 0;
+    int captureResult = 0;
+    LocalInfo localInfo;
+
+    void onFullScreen() override { record("onFullScreen", {}, 0); }
+    LocalInfo LoadLocalInfo() override
+    {
+        record("LoadLocalInfo", {}, 0);
+        return localInfo;
+    }
+    int FindWndIndex(int p, int channel) override { return record("FindWndIndex", { p, channel }, channel); }
+    int OpenSound(int p, int index, bool on) override { return record("OpenSound", { p, index, on }, 0); }
+    int Capture(int index, bool live) override { return record("Capture", { index, live }, captureResult); }
+    int PreviewPlay(int streamType, int channel, int wnd) override
+    {
+        return record("PreviewPlay", { streamType, channel, wnd }, previewPlayResult);
+    }
+    int InputRealPlayData(int channel, const char *, int length, int dataType) override
+    {
+        return record("InputRealPlayData", { channel, length, dataType }, 0);
+    }
+    bool SetColor(int component, int value) override { return record("SetColor", { component, value }, true); }
+    int GetChnStream(int channel) override { return record("GetChnStream", { channel }, 0); }
+    bool IsRecording(int channel) override { return record("IsRecording", { channel }, false); }
+    int Record(int channel, bool on, bool *recording) override
+    {
+        *recording = on;
+        return record("Record", { channel, on }, 0);
+    }
+    int PlayOriginal(int channel) override { return record("PlayOriginal", { channel }, 0); }
+    bool SetPreviewStatus(int channel) override { return record("SetPreviewStatus", { channel }, true); }
+    bool PTZElectOpen(int channel, int wnd) override { return record("PTZElectOpen", { channel, wnd }, true); }
+    bool PTZElectPresent(int channel, int command, int preset) override
+    {
+        return record("PTZElectPresent", { channel, command, preset }, true);
+    }
+    bool PTZElectRedu(int channel) override { return record("PTZElectRedu", { channel }, true); }
+    bool PTZElectZoomIn(int channel, int step) override { return record("PTZElectZoomIn", { channel, step }, true); }
+    bool PTZElectZoomOut(int channel, int step) override { return record("PTZElectZoomOut", { channel, step }, true); }
+    bool PTZElectronicMove(int channel, int direction, int step) override
+    {
+        return record("PTZElectronicMove", { channel, direction, step }, true);
+    }
+    void ScaleSwitch(int type, int speed) override { record("ScaleSwitch", { type, speed }, 0); }
+    void SetRuleRegionInfo(int mode, const RuleRegionInfo &, int *) override
+    {
+        record("SetRuleRegionInfo", { mode }, 0);
+    }
+    void SetPlaybackMode(bool device) override { record("SetPlaybackMode", { device }, 0); }
+    int StartPlayback(int openParameter, int wnd) override { return record("StartPlayback", { openParameter, wnd }, 0); }
+    int InputPlaybackData(int wnd, const char *, int length) override
+    {
+        return record("InputPlaybackData", { wnd, length }, 0);
+    }
+    int BeginLocalPlay(int wnd, const QString &fileName, FileEndCallback, void *) override
+    {
+        return record("BeginLocalPlay", { wnd, fileName }, 0);
+    }
+    void SetPlaybackWndChn(int channel, int wnd) override { record("SetPlaybackWndChn", { channel, wnd }, 0); }
+    void SetPlaybackTimeText(int wnd, const QString &start, const QString &end) override
+    {
+        record("SetPlaybackTimeText", { wnd, start, end }, 0);
+    }
+    void SetCurWnd(int wnd) override { record("SetCurWnd", { wnd }, 0); }
+    int PlaybackControl(int wnd, int command) override { return record("PlaybackControl", { wnd, command }, 0); }
+    int SetPlayPos(int wnd, float position) override { return record("SetPlayPos", { wnd, position }, 1); }
+    int PositionToSeconds(int wnd, int perMille) override { return record("PositionToSeconds", { wnd, perMille }, 0); }
+    bool GetPlaybackFlag(int wnd) override { return record("GetPlaybackFlag", { wnd }, false); }
+    bool IsPlaybackRecording(int wnd) override { return record("IsPlaybackRecording", { wnd }, false); }
+    int PlaybackRecord(int wnd, bool on) override { return record("PlaybackRecord", { wnd, on }, 0); }
+    void PlaybackDigitalZoom() override { record("PlaybackDigitalZoom", {}, 0); }
+    void SetPlaybackBackground(const QString &picture) override { record("SetPlaybackBackground", { picture }, 0); }
+    int ColorPreviewStart(int streamType) override { return record("ColorPreviewStart", { streamType }, 0); }
+    int InputColorSetData(const char *, int length) override { return record("InputColorSetData", { length }, 0); }
+    bool ChangeFileFormat(const QString &source, const QString &target, int type, ConvertProgressCallback,
+                          void *) override
+    {
+        return record("ChangeFileFormat", { source, target, type }, true);
+    }
+
 private:
     template<class T> T record(const char *name, QVariantList args, T value)
     {

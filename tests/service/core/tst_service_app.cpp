@@ -98,8 +98,11 @@ private slots:
         if (!portFree(54468))
             QSKIP("port 54468 is in use by another program");
         QTcpServer a, b;
-        a.listen(QHostAddress::LocalHost, 54466);
-        b.listen(QHostAddress::LocalHost, 54467);
+        // The copy of the test before may still be letting its port go.
+        QTRY_VERIFY2_WITH_TIMEOUT(a.isListening() || a.listen(QHostAddress::LocalHost, 54466),
+                                  qPrintable(a.errorString()), 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(b.isListening() || b.listen(QHostAddress::LocalHost, 54467),
+                                  qPrintable(b.errorString()), 10000);
         QVERIFY(startService());
         QCOMPARE(m_port, 54468);
     }
@@ -109,7 +112,9 @@ private slots:
         std::vector<std::unique_ptr<QTcpServer>> holders;
         for (quint16 port = 54466; port <= 54475; ++port) {
             holders.push_back(std::make_unique<QTcpServer>());
-            holders.back()->listen(QHostAddress::LocalHost, port);
+            QTcpServer *holder = holders.back().get();
+            QTRY_VERIFY2_WITH_TIMEOUT(holder->isListening() || holder->listen(QHostAddress::LocalHost, port),
+                                      qPrintable(holder->errorString()), 10000);
         }
         startService();
         QCOMPARE(m_port, 0);
