@@ -155,6 +155,8 @@ CPluginManage::Handler CPluginManage::handlerFor(int mainType)
 {
     // One handler per request kind; kinds without one get the default reply.
     switch (mainType) {
+    case 4:
+        return &CPluginManage::onMainMsgPreview;
     case 8:
         return &CPluginManage::onMainMsgLogin;
     case 9:

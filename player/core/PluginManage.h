@@ -97,6 +97,38 @@ public:
     // Speed step of a playback speed code: 16/32 -> 1 ... 19/35 -> 4, else -1.
     static int MapStreamCode(int code);
 
+    // The 32-bit player checks before opening live channels that the memory
+    // left in its address space can hold them; the 64-bit player has no such
+    // limit and skips the check.
+    static constexpr bool kLiveMemoryCheck = sizeof(void *) == 4;
+    // How many more live channels of `streamType` fit: the remaining memory
+    // (at most 1024 MiB) less the player's own, over 40 MiB per main stream
+    // or 25 MiB per other stream.
+    static int LiveChannelBudget(int remainMiB, int appMiB, int streamType);
+
+    // Events of the windows and the device (worker thread).
+    // A channel's live pictures have this size: keeps it in the channel's
+    // window slot and reports a change of the electronic-PTZ display.
+    void onShowPTZElect(int width, int height, int channel);
+    // Reports the state of live channel `chn` with the current window's
+    // channel as {"MainEvent":0,"SubEvent":2,...}, on the live page only.
+    void SendWndStatus(int chn, int curChn);
+    // The end of a local-file playback in playback window `wnd`.
+    void SendDataEvent(int chn, int wnd);
+    // Position of a playback (kind 0) or download (1 records, 2 pictures).
+    void OnProgressCallback(int handle, int total, int current, int kind, int wnd);
+    void OnUpgradeProgress(int upgradeHandle, int status, int totalSize, int sendSize);
+    // A download's position in per mille: 1000 for the finished mark -1,
+    // else current / total clamped to 0..1000; -1 without a total.
+    static int DownloadPosition(int total, int current);
+
+    // True while an upgrade that this player started runs (the upgrade
+    // requests set it; its end clears it).
+    bool isUpgrading() const { return m_bUpgrading; }
+    void setUpgrading(bool upgrading) { m_bUpgrading = upgrading; }
+    // The custom voice file request that a later transfer result answers.
+    void keepVoiceFileRequest(int subType, int msgId);
+
     // Writes a 16-character session key into `buffer` (at least 17 bytes, zeroed).
     static void MakeRandomString(char *buffer);
     int SetDevRecordEncryptKey(int loginId, int key);
@@ -109,6 +141,10 @@ public:
     static int PreviewDataCallback(int realHandle, const TRV_FRAME_INFO *frame, void *user);
     static int ColorPreviewDataCallback(
         int realHandle, int dataType, const unsigned char *data, int length, void *user);
+    // The device's answer to a custom voice file sent to it.
+    static void SDKResultCallback(int transferHandle, int state, int code, void *user);
+    // The play library played a local file to its end; `user` is the manager.
+    static void LocalPlayEndCallback(int port, void *user);
 
     // The dispatcher's 1000 ms timers, run by the playback and download requests.
     void startProgressTimer();
@@ -148,6 +184,20 @@ private:
     void onMainMsgLogin(const Request &request);
     void onMainMsgLogout(const Request &request);
     void onMainMsgConsultAesKey(const Request &request);
+    void onMainMsgPreview(const Request &request);
+
+    // Live view (MainType 4).
+    void openPreview(Json::Value &reply, int channel, int stream);
+    void openPreviewChannels(Json::Value &reply, int count, int stream);
+    void closePreview(Json::Value &reply, int channel);
+    void recordPreview(Json::Value &reply, int channel, int record);
+    // Ends the live stream of a channel 0..63 when one is open; true if it was.
+    bool disconnectLive(int channel);
+    // Logs the memory figures; the channels of `streamType` that still fit.
+    int checkLiveMemory(int streamType);
+    // Zeroes a window slot without reporting it.
+    void resetWndSlot(int wnd);
+    void sendVoiceFileResult(int result);
     void sendDefaultReply(const Request &request);
     void sendPlaybackProgress();
     void checkPlaybackEnd();
@@ -164,6 +214,9 @@ private:
     int m_lPlayHandle[4] = {};
     int m_playbackState[4] = {};
     int m_lDownloadHandle = 0;
+    bool m_bUpgrading = false;
+    int m_nVoiceFileSubType = -1;
+    int m_nVoiceFileMsgId = 0;
 
     struct WndSlot
     {

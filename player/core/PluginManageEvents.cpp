@@ -1,10 +1,14 @@
-// Device alarms and the window-selection events of the request manager.
+// Device alarms, window state, progress and late results: the events that
+// the request manager sends without a request.
 
 #include "LightWeightLog.h"
 #include "PlayWidgetFacade.h"
 #include "PluginManage.h"
+#include "QNConnect.h"
 #include "TextField.h"
 #include "common/Json.h"
+
+#include <QFile>
 
 #include <cstring>
 
@@ -53,6 +57,27 @@ const AlarmName kAlarmNames[] = {
     { "FaceDetect", 40 },
     { "FaceRecognition", 41 },
 };
+
+void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
+{
+    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
+}
+
+// Live pictures of at least this many pixels (2560 x 1440) offer the
+// electronic PTZ display.
+constexpr qint64 kElectPixels = 3686400;
+
+// The first port of local-file playback; its four windows follow.
+constexpr int kLocalFilePort = 128;
+
+Json::Value showElectEvent(int state)
+{
+    Json::Value event(Json::objectValue);
+    event["MainEvent"] = 0;
+    event["SubEvent"] = 6;
+    event["nShowElect"] = state;
+    return event;
+}
 
 const char *alarmName(int code)
 {
@@ -107,13 +132,8 @@ int CPluginManage::AlarmMessageCallback(
 
 void CPluginManage::ClearWndSlot(int wnd)
 {
-    if (wnd >= 0 && wnd < DeviceLoginInfo::kMaxChannels)
-        m_wndSlots[wnd] = WndSlot();
-    Json::Value event(Json::objectValue);
-    event["MainEvent"] = 0;
-    event["SubEvent"] = 6;
-    event["nShowElect"] = 0;
-    sendWebSocketMsg(JsonUtil::writeCompactText(event));
+    resetWndSlot(wnd);
+    sendWebSocketMsg(JsonUtil::writeCompactText(showElectEvent(0)));
 }
 
 int CPluginManage::wndShowElect(int wnd) const
@@ -179,11 +199,9 @@ void CPluginManage::onCurWndIndexChange(int nPageId, int nWndIndex)
         data["nHue"] = hue;
         sendWebSocketMsg(JsonUtil::writeCompactText(event));
 
-        Json::Value elect(Json::objectValue);
-        elect["MainEvent"] = 0;
-        elect["SubEvent"] = 6;
-        elect["nShowElect"] = wndShowElect(nWndIndex);
-        sendWebSocketMsg(JsonUtil::writeCompactText(elect));
+        // The display state belongs to the picture, that is to the channel
+        // the window shows.
+        sendWebSocketMsg(JsonUtil::writeCompactText(showElectEvent(wndShowElect(channel))));
     } else if (nPageId == 1) {
         bool recording = false, zoom = false, sound = false;
         int status = 0;
@@ -209,4 +227,176 @@ void CPluginManage::onCurWndIndexChange(int nPageId, int nWndIndex)
         data["Mode"] = mode;
         sendWebSocketMsg(JsonUtil::writeCompactText(event));
     }
+}
+
+void CPluginManage::onShowPTZElect(int width, int height, int channel)
+{
+    if (channel < 0 || channel >= DeviceLoginInfo::kMaxChannels)
+        return;
+    WndSlot &slot = m_wndSlots[channel];
+    // A change of only the width or only the height is not taken.
+    if (width == slot.width || height == slot.height)
+        return;
+    log("CPluginManage::onShowPTZElect", QStringLiteral("uHeight:%1,uWidth:%2").arg(height).arg(width));
+    slot.width = width;
+    slot.height = height;
+    slot.showElect = qint64(width) * height >= kElectPixels ? 1 : 0;
+    bool current = false;
+    RunInMainThread([&] {
+        if (PlayWidgetFacade *widget = playWidget())
+            current = widget->GetCurWndChn(0) == channel;
+    });
+    if (current)
+        sendWebSocketMsg(JsonUtil::writeCompactText(showElectEvent(slot.showElect)));
+}
+
+void CPluginManage::SendWndStatus(int chn, int curChn)
+{
+    int page = -1;
+    int brightness = 0, contrast = 0, saturation = 0, hue = 0;
+    bool audio = false;
+    bool zoom = false;
+    int original = 0;
+    int playStatus = 0;
+    RunInMainThread([&] {
+        PlayWidgetFacade *widget = playWidget();
+        if (!widget)
+            return;
+        page = widget->GetCurPageIndex();
+        if (page != 0 || chn < 0 || chn >= DeviceLoginInfo::kMaxChannels)
+            return;
+        widget->GetColor(chn, &brightness, &contrast, &saturation, &hue);
+        audio = widget->IsSoundWnd(0, chn);
+        zoom = widget->IsDigitalZoom(0, chn);
+        original = widget->GetPlayOriginalState(chn);
+        playStatus = widget->GetPlayState(0, chn);
+    });
+    if (page != 0)
+        return;
+    Json::Value event(Json::objectValue);
+    event["MainEvent"] = 0;
+    event["SubEvent"] = 2;
+    Json::Value &data = event["Data"];
+    data["Chn"] = chn;
+    data["CurChannel"] = curChn;
+    data["PlayStatus"] = playStatus;
+    data["Audio"] = audio ? 1 : 0;
+    data["DigitalZoom"] = zoom;
+    data["RageState"] = original;
+    data["nBrightness"] = brightness;
+    data["nContrast"] = contrast;
+    data["nSaturation"] = saturation;
+    data["nHue"] = hue;
+    sendWebSocketMsg(JsonUtil::writeCompactText(event));
+}
+
+void CPluginManage::SendDataEvent(int chn, int wnd)
+{
+    Json::Value event(Json::objectValue);
+    event["MainEvent"] = 1;
+    event["SubEvent"] = 2;
+    event["Data"]["Chn"] = chn;
+    event["Data"]["Wnd"] = wnd;
+    sendWebSocketMsg(JsonUtil::writeCompactText(event));
+}
+
+int CPluginManage::DownloadPosition(int total, int current)
+{
+    if (total < 1)
+        return -1;
+    if (current == -1)
+        return 1000;
+    // In 64 bits: a file past 2 MiB would overflow current * 1000 in 32.
+    return int(qBound<qint64>(0, qint64(current) * 1000 / total, 1000));
+}
+
+void CPluginManage::OnProgressCallback(int handle, int total, int current, int kind, int wnd)
+{
+    Q_UNUSED(handle)
+    if (kind == 0) {
+        if (wnd < 0 || wnd >= 4)
+            return;
+        if (m_nPlaybackMode == 1)
+            startPlaybackEndTimer();
+        else
+            EndPlaybackBuf(wnd);
+        return;
+    }
+    if ((kind != 1 && kind != 2) || !m_lDownloadHandle || total < 1)
+        return;
+    const int pos = DownloadPosition(total, current);
+    if (kind == 1) {
+        Json::Value event(Json::objectValue);
+        event["MainEvent"] = 1;
+        event["SubEvent"] = 4;
+        event["Data"]["Pos"] = pos;
+        sendWebSocketMsg(JsonUtil::writeCompactText(event));
+    }
+    if (current != -1)
+        return;
+    // The file is complete.
+    if (CQNConnect *connect = CQNConnect::GetInstance())
+        connect->CloseHandle(m_lDownloadHandle);
+    m_lDownloadHandle = 0;
+    if (kind == 2 && !m_strTempFilePath.isEmpty() && QFile::exists(m_strTempFilePath)) {
+        const QString picture = m_strTempFilePath;
+        RunInMainThread([picture] {
+            if (PlayWidgetFacade *widget = playWidget())
+                widget->SetPlaybackBackground(picture);
+        });
+    }
+}
+
+void CPluginManage::OnUpgradeProgress(int upgradeHandle, int status, int totalSize, int sendSize)
+{
+    if (status == TRV_UPGRADE_SUCCESS || status == TRV_UPGRADE_FAILED) {
+        if (CQNConnect *connect = CQNConnect::GetInstance())
+            connect->CloseUpgrade(upgradeHandle);
+        m_bUpgrading = false;
+    }
+    Json::Value event(Json::objectValue);
+    event["MainEvent"] = 3;
+    event["SubEvent"] = 0;
+    event["Data"]["Status"] = status;
+    event["Data"]["TotalSize"] = totalSize;
+    event["Data"]["SendSize"] = sendSize;
+    event["IsUpgrade"] = m_bUpgrading;
+    sendWebSocketMsg(JsonUtil::writeCompactText(event));
+}
+
+void CPluginManage::keepVoiceFileRequest(int subType, int msgId)
+{
+    m_nVoiceFileSubType = subType;
+    m_nVoiceFileMsgId = msgId;
+}
+
+void CPluginManage::SDKResultCallback(int transferHandle, int state, int code, void *user)
+{
+    Q_UNUSED(transferHandle)
+    auto *self = static_cast<CPluginManage *>(user);
+    if (!self)
+        return;
+    const int result = state == TRV_TRANSFER_DONE ? 100 : code;
+    // The kept request is the worker's: a new request may be changing it
+    // right now, so the answer is written there.
+    self->RunInWorkerThread([self, result] { self->sendVoiceFileResult(result); });
+}
+
+void CPluginManage::sendVoiceFileResult(int result)
+{
+    Json::Value reply(Json::objectValue);
+    reply["Msg"] = 30;
+    reply["SubMsg"] = m_nVoiceFileSubType;
+    reply["MsgID"] = m_nVoiceFileMsgId;
+    reply["nRet"] = result;
+    sendReply(reply);
+}
+
+void CPluginManage::LocalPlayEndCallback(int port, void *user)
+{
+    auto *self = static_cast<CPluginManage *>(user);
+    if (!self)
+        return;
+    const int wnd = port >= kLocalFilePort && port < kLocalFilePort + 4 ? port - kLocalFilePort : -1;
+    self->RunInWorkerThread([self, port, wnd] { self->SendDataEvent(port, wnd); });
 }

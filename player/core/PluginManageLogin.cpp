@@ -350,16 +350,6 @@ void CPluginManage::DisconnectFunction(int loginId, const char *address, int por
     self->sendWebSocketMsg(JsonUtil::writeCompactText(event));
 }
 
-int CPluginManage::PreviewDataCallback(int realHandle, const TRV_FRAME_INFO *frame, void *user)
-{
-    // Live frames reach the windows once live view opens streams with this
-    // callback; until then no stream carries it.
-    Q_UNUSED(realHandle)
-    Q_UNUSED(frame)
-    Q_UNUSED(user)
-    return 1;
-}
-
 int CPluginManage::ColorPreviewDataCallback(
     int realHandle, int dataType, const unsigned char *data, int length, void *user)
 {

@@ -6,13 +6,14 @@
 #include "PlayWidgetFacade.h"
 
 #include <QList>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QObject>
 #include <QPair>
 #include <QStringList>
 #include <QThread>
 #include <QVariant>
+
+#include <atomic>
+#include <mutex>
 
 // Emits the window's signals in place of the real window.
 class PlayWidgetSignals : public QObject
@@ -52,9 +53,35 @@ public:
 
     PlayWidgetSignals emitter;
 
+    // A live page to go with the answers: when set, PreviewPlay and
+    // PreviewStop keep a window-to-channel table, the sound and the
+    // recordings, and the live page's getters answer from them.
+    bool trackLive = false;
+    int liveTable[64];
+    int soundChannel = -1;
+    bool recording[64] = {};
+    QList<int> failPlay; // channels whose PreviewPlay fails
+    int openSoundResult = 0;
+    int recordResult = 0;
+    bool setColorResult = true;
+    int playOriginalResult = 0;
+    bool previewStatusResult = true;
+
+    // Stream data: counted per channel; recorded as calls only while asked.
+    std::atomic<bool> recordInput { true };
+    std::atomic<int> inputCount[64] = {};
+    std::atomic<Qt::HANDLE> inputThread[64] = {};
+
+    RecordingPlayWidget()
+    {
+        for (int &c : liveTable)
+            c = -1;
+    }
+    int inputs(int channel) const { return inputCount[channel].load(); }
+
     QList<Call> calls() const
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         return m_calls;
     }
     QStringList names() const
@@ -100,17 +127,21 @@ public:
     }
     void clear()
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_calls.clear();
     }
 
     int GetCurPageIndex() override { return record("GetCurPageIndex", {}, page); }
     int GetCurWndIndex() override { return record("GetCurWndIndex", {}, curWnd); }
-    int GetCurWndChn(int type) override { return record("GetCurWndChn", { type }, curChn); }
+    int GetCurWndChn(int type) override
+    {
+        const bool live = trackLive && (type == 0 || (type == 5 && page == 0));
+        return record("GetCurWndChn", { type }, live ? liveChn(curWnd) : curChn);
+    }
     int GetWndChn(int p, int wnd) override
     {
-        return record(
-            "GetWndChn", { p, wnd }, p == 0 ? liveWndChn : (wnd >= 0 && wnd < 4 ? wndChn[wnd] : -1));
+        const int live = trackLive ? liveChn(wnd) : liveWndChn;
+        return record("GetWndChn", { p, wnd }, p == 0 ? live : (wnd >= 0 && wnd < 4 ? wndChn[wnd] : -1));
     }
     float GetPlayTime(int wnd) override
     {
@@ -120,7 +151,7 @@ public:
     void GetPlaybackBufInfo(int wnd, int *yuv, int *buf) override
     {
         record("GetPlaybackBufInfo", { wnd }, 0);
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         const auto v = bufInfo.size() > 1 ? bufInfo.takeFirst() : bufInfo.value(0);
         *yuv = v.first;
         *buf = v.second;
@@ -133,7 +164,10 @@ public:
         *s = color[2];
         *h = color[3];
     }
-    bool IsSoundWnd(int p, int index) override { return record("IsSoundWnd", { p, index }, sound); }
+    bool IsSoundWnd(int p, int index) override
+    {
+        return record("IsSoundWnd", { p, index }, trackLive ? index == soundChannel : sound);
+    }
     bool IsDigitalZoom(int p, int index) override { return record("IsDigitalZoom", { p, index }, zoom); }
     int GetPlayOriginalState(int channel) override
     {
@@ -162,7 +196,19 @@ public:
     void SetPageIndex(int p) override { record("SetPageIndex", { p }, 0); }
     int ChangeSplit(int layoutIndex) override { return record("ChangeSplit", { layoutIndex }, 0); }
     void StopPlayback(int wnd) override { record("StopPlayback", { wnd }, 0); }
-    void PreviewStop(int channel) override { record("PreviewStop", { channel }, 0); }
+    void PreviewStop(int channel) override
+    {
+        record("PreviewStop", { channel }, 0);
+        if (!trackLive || channel < 0 || channel >= 64)
+            return;
+        for (int &c : liveTable) {
+            if (c == channel)
+                c = -1;
+        }
+        recording[channel] = false;
+        if (soundChannel == channel)
+            soundChannel = -1;
+    }
     void ColorPreviewStop() override { record("ColorPreviewStop", {}, 0); }
     void onWidgetStatuChange(int type, int left, int top, int width, int height) override
     {
@@ -183,26 +229,55 @@ public:
         return localInfo;
     }
     int FindWndIndex(int p, int channel) override { return record("FindWndIndex", { p, channel }, channel); }
-    int OpenSound(int p, int index, bool on) override { return record("OpenSound", { p, index, on }, 0); }
+    int OpenSound(int p, int index, bool on) override
+    {
+        if (trackLive && openSoundResult == 0)
+            soundChannel = on ? index : (soundChannel == index ? -1 : soundChannel);
+        return record("OpenSound", { p, index, on }, openSoundResult);
+    }
     int Capture(int index, bool live) override { return record("Capture", { index, live }, captureResult); }
     int PreviewPlay(int streamType, int channel, int wnd) override
     {
-        return record("PreviewPlay", { streamType, channel, wnd }, previewPlayResult);
+        const int result = failPlay.contains(channel) ? -2 : previewPlayResult;
+        if (trackLive && result >= 0) {
+            const int w = wnd == -1 ? curWnd : wnd;
+            if (w >= 0 && w < 64)
+                liveTable[w] = channel;
+        }
+        return record("PreviewPlay", { streamType, channel, wnd }, result);
     }
     int InputRealPlayData(int channel, const char *, int length, int dataType) override
     {
+        if (channel >= 0 && channel < 64) {
+            inputCount[channel].fetch_add(1);
+            inputThread[channel].store(QThread::currentThreadId());
+        }
+        if (!recordInput.load())
+            return 0;
         return record("InputRealPlayData", { channel, length, dataType }, 0);
     }
-    bool SetColor(int component, int value) override { return record("SetColor", { component, value }, true); }
-    int GetChnStream(int channel) override { return record("GetChnStream", { channel }, 0); }
-    bool IsRecording(int channel) override { return record("IsRecording", { channel }, false); }
-    int Record(int channel, bool on, bool *recording) override
+    bool SetColor(int component, int value) override
     {
-        *recording = on;
-        return record("Record", { channel, on }, 0);
+        return record("SetColor", { component, value }, setColorResult);
     }
-    int PlayOriginal(int channel) override { return record("PlayOriginal", { channel }, 0); }
-    bool SetPreviewStatus(int channel) override { return record("SetPreviewStatus", { channel }, true); }
+    int GetChnStream(int channel) override { return record("GetChnStream", { channel }, 0); }
+    bool IsRecording(int channel) override
+    {
+        const bool on = trackLive && channel >= 0 && channel < 64 && recording[channel];
+        return record("IsRecording", { channel }, on);
+    }
+    int Record(int channel, bool on, bool *out) override
+    {
+        if (trackLive && recordResult == 0 && channel >= 0 && channel < 64)
+            recording[channel] = on;
+        *out = trackLive ? (channel >= 0 && channel < 64 && recording[channel]) : on;
+        return record("Record", { channel, on }, recordResult);
+    }
+    int PlayOriginal(int channel) override { return record("PlayOriginal", { channel }, playOriginalResult); }
+    bool SetPreviewStatus(int channel) override
+    {
+        return record("SetPreviewStatus", { channel }, previewStatusResult);
+    }
     bool PTZElectOpen(int channel, int wnd) override { return record("PTZElectOpen", { channel, wnd }, true); }
     bool PTZElectPresent(int channel, int command, int preset) override
     {
@@ -253,13 +328,17 @@ public:
     }
 
 private:
+    int liveChn(int wnd) const { return wnd >= 0 && wnd < 64 ? liveTable[wnd] : -1; }
+
     template<class T> T record(const char *name, QVariantList args, T value)
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_calls.append({ QString::fromLatin1(name), std::move(args), QThread::currentThreadId() });
         return value;
     }
 
-    mutable QMutex m_mutex;
+    // A standard mutex, which the thread checker sees (the library threads
+    // record stream data).
+    mutable std::mutex m_mutex;
     QList<Call> m_calls;
 };

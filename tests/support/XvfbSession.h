@@ -3,9 +3,9 @@
 // A private X server (Xvfb on a free display) and windows with titles on it,
 // made through xcb, for tests that need a real desktop.
 
+#include "XvfbServer.h"
+
 #include <QByteArray>
-#include <QElapsedTimer>
-#include <QProcess>
 #include <QString>
 
 #include <xcb/xcb.h>
@@ -23,34 +23,14 @@ public:
     {
         if (m_c)
             xcb_disconnect(m_c);
-        if (m_server.state() != QProcess::NotRunning) {
-            m_server.terminate();
-            if (!m_server.waitForFinished(5000)) {
-                m_server.kill();
-                m_server.waitForFinished(2000);
-            }
-        }
     }
 
     // Starts the server; false when Xvfb is missing or does not come up.
     bool start()
     {
-        // -displayfd: the server picks a free display and writes its number when ready.
-        m_server.start(QStringLiteral("Xvfb"),
-            { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
-                QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
-                QStringLiteral("800x600x24") });
-        if (!m_server.waitForStarted(10000))
+        if (!m_server.start(20000))
             return false;
-        QElapsedTimer t;
-        t.start();
-        while (!m_server.canReadLine() && t.elapsed() < 20000 && m_server.state() == QProcess::Running)
-            m_server.waitForReadyRead(200);
-        bool ok = false;
-        const int number = m_server.readLine().trimmed().toInt(&ok);
-        if (!ok)
-            return false;
-        m_display = QStringLiteral(":%1").arg(number);
+        m_display = m_server.display();
         int screen = 0;
         m_c = xcb_connect(m_display.toLatin1().constData(), &screen);
         if (!m_c || xcb_connection_has_error(m_c))
@@ -113,7 +93,7 @@ public:
     void sync() { std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr)); }
 
 private:
-    QProcess m_server;
+    XvfbServer m_server { QSize(800, 600) };
     QString m_display;
     xcb_connection_t *m_c = nullptr;
     xcb_window_t m_root = XCB_NONE;

@@ -84,6 +84,23 @@ FrameRenderer::~FrameRenderer()
     sws_freeContext(m_sws);
 }
 
+QImage FrameRenderer::targetImage(int width, int height)
+{
+    for (QImage &pooled : m_pool) {
+        // Held by the pool alone: reuse it (bits() then does not copy).
+        if (!pooled.isNull() && pooled.isDetached() && pooled.width() == width && pooled.height() == height)
+            return pooled;
+    }
+    QImage fresh(width, height, QImage::Format_RGB32);
+    for (QImage &pooled : m_pool) {
+        if (pooled.isNull() || pooled.isDetached() || pooled.width() != width || pooled.height() != height) {
+            pooled = fresh;
+            break;
+        }
+    }
+    return fresh;
+}
+
 QImage FrameRenderer::render(const AVFrame *frame, const RenderSettings &s)
 {
     if (!frame || frame->width <= 0 || frame->height <= 0)
@@ -135,13 +152,15 @@ QImage FrameRenderer::render(const AVFrame *frame, const RenderSettings &s)
     }
 
     m_sws = sws_getCachedContext(m_sws, c.width, c.height, srcFormat, outW, outH, AV_PIX_FMT_BGRA,
-                                 SWS_BILINEAR, nullptr, nullptr, nullptr);
+                                 SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
     if (!m_sws)
         return QImage();
-    QImage image(outW, outH, QImage::Format_RGB32);
+    QImage image = targetImage(outW, outH);
     if (image.isNull())
         return QImage();
-    uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};
+    // Written in place: the pool's copy is the only other holder, and it is
+    // not read until the picture has been handed on.
+    uint8_t *dst[4] = {const_cast<uint8_t *>(image.constBits()), nullptr, nullptr, nullptr};
     int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
     if (sws_scale(m_sws, srcData, srcStride, 0, c.height, dst, dstStride) <= 0)
         return QImage();

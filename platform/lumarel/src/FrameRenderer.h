@@ -47,7 +47,12 @@ public:
     QImage render(const AVFrame *frame, const RenderSettings &settings);
 
 private:
+    // A picture to scale into: one of the pool's that nobody else holds any
+    // more (the window keeps the latest one and paints from it), else a new one.
+    QImage targetImage(int width, int height);
+
     SwsContext *m_sws = nullptr;
+    QImage m_pool[3];
 };
 
 // The part of a w x h picture that a region in 0-8192 coordinates covers,

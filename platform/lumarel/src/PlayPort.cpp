@@ -192,6 +192,11 @@ int PlayPort::resetSourceBuffer()
         m_pool.clear();
         m_poolBytes = 0;
         m_clearPartial = true;
+    } else if (m_source && m_pendingSeek < 0 && m_resumeTs > 0 && !m_endReported) {
+        // The queued pictures were read from the file already: read them
+        // again. (Once the end was reported, every picture has been shown.)
+        m_pendingResumeTs = m_resumeTs;
+        m_sourceEnded = false;
     }
     m_frames.clear();
     m_flushDecoder = true;
@@ -249,10 +254,17 @@ void PlayPort::run()
             m_flushDecoder = false;
             decoder.flush();
         }
-        if (m_pendingSeek >= 0 && m_source) {
-            m_source->seekRelative(m_pendingSeek);
-            m_skipBeforeTs = m_source->timestampAt(m_pendingSeek);
+        if ((m_pendingSeek >= 0 || m_pendingResumeTs > 0) && m_source) {
+            if (m_pendingSeek >= 0) {
+                m_source->seekRelative(m_pendingSeek);
+                m_skipBeforeTs = m_source->timestampAt(m_pendingSeek);
+            } else {
+                m_source->seekRelative(m_source->positionOf(m_pendingResumeTs));
+                m_skipBeforeTs = m_pendingResumeTs;
+            }
+            m_resumeTs = m_skipBeforeTs;
             m_pendingSeek = -1;
+            m_pendingResumeTs = 0;
             m_sourceEnded = false;
             m_endReported = false;
             decoder.flush();
@@ -406,6 +418,8 @@ void PlayPort::present(std::unique_lock<std::mutex> &lock, FrameRenderer &render
     const int64_t ts = frame->pts != AV_NOPTS_VALUE ? frame->pts : 0;
     if (ts > 0 || m_file)
         m_lastShownTs = ts;
+    if (m_file && ts > 0)
+        m_resumeTs = ts + 1;
     if (count)
         ++m_stats.framesShown;
     RenderSettings settings = m_render;

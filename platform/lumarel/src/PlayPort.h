@@ -123,6 +123,10 @@ private:
     std::unique_ptr<FileSource> m_source;
     double m_pendingSeek = -1;
     int64_t m_skipBeforeTs = 0; // after a seek: pictures before this are decoded, not shown
+    // File ports: the first picture not shown yet. Emptying the queue throws
+    // away pictures already read from the file; reading resumes here.
+    int64_t m_resumeTs = 0;
+    int64_t m_pendingResumeTs = 0;
     bool m_sourceEnded = false;
     bool m_endReported = false;
     TRV_PLAY_FileEndCallBack m_endCallback = nullptr;

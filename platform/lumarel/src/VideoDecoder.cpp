@@ -45,9 +45,10 @@ bool VideoDecoder::ensure(const MediaPacket &packet)
         avcodec_parameters_to_context(m_ctx, packet.parameters.get());
     // Pictures leave the decoder as soon as they are complete: frame
     // threading would hold several back, and buffer figures must drain.
+    // Every port has its own thread already, and a grid runs many ports at
+    // once, so each decoder works on that one thread.
     m_ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
-    m_ctx->thread_count = 2;
-    m_ctx->thread_type = FF_THREAD_SLICE;
+    m_ctx->thread_count = 1;
     if (avcodec_open2(m_ctx, codec, nullptr) < 0) {
         avcodec_free_context(&m_ctx);
         return false;

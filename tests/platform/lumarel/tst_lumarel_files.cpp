@@ -336,6 +336,33 @@ private slots:
         QVERIFY(TRV_PLAY_CloseFile(130));
     }
 
+    // Emptying the queue of a file port (as the player does after a seek)
+    // loses no picture: the ones read but not shown yet are read again.
+    void resetKeepsThePicturesNotShownYet()
+    {
+        TestMedia::VideoOptions o;
+        o.frames = 20;
+        o.fps = 50;
+        const QString file = path(QStringLiteral("reset.h265x"));
+        QVERIFY(writeFile(file, TestMedia::join(TestMedia::videoBlocks(o))));
+        QVERIFY(TRV_PLAY_OpenFile(131, QFile::encodeName(file).constData()));
+        QVERIFY(TRV_PLAY_SetDisplayBufferCount(131, 8));
+        QVERIFY(TRV_PLAY_Play(131, 0));
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(TRV_PLAY_Slow(131)); // a picture every 320 ms
+        // Pictures decoded ahead wait in the queue.
+        QTRY_VERIFY(stats(131).framesShown >= 1 && stats(131).framesDecoded - stats(131).framesShown >= 6);
+        QVERIFY(TRV_PLAY_Pause(131, 1));
+        const float before = TRV_PLAY_GetPlayPos(131);
+        const int64_t shown = stats(131).framesShown;
+        QVERIFY(TRV_PLAY_ResetSourceBuffer(131));
+        QVERIFY(TRV_PLAY_StepForward(131));
+        QTRY_VERIFY(stats(131).framesShown > shown);
+        // The next picture, not one behind the emptied queue.
+        QCOMPARE(TRV_PLAY_GetPlayPos(131), before + 1.0f / 19.0f);
+        QVERIFY(TRV_PLAY_CloseFile(131));
+    }
+
     void aviFilePlays()
     {
         TestMedia::VideoOptions o;

@@ -1,0 +1,270 @@
+// Shows N live channels of the device-library stand-in in the live-view panel.
+//
+//   live_grid --show [--channels 16] [--seconds 0]    manual check: a visible grid (0 = until closed)
+//   live_grid [--channels 64] [--seconds 20]           benchmark
+//
+// The benchmark measures the process's CPU time and the pictures drawn per
+// second, then dumps the same streams for the same length of content and
+// times `ffmpeg -threads 1` decoding them, and prints both and the ratio.
+
+#include "RealPlayWidget.h"
+#include "kestrix/kestrix.h"
+#include "kestrix/kestrix_control.h"
+#include "lumarel/LumarelControl.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <unistd.h>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+struct Feed
+{
+    CRealPlayWidget *panel = nullptr;
+    int channel = 0;
+    QFile *dump = nullptr; // Annex-B payloads of the video frames, when dumping
+    std::atomic<long> frames{0};
+};
+
+int onFrame(int, const TRV_FRAME_INFO *frame, void *user)
+{
+    auto *feed = static_cast<Feed *>(user);
+    if (feed->panel)
+        feed->panel->InputData(feed->channel, reinterpret_cast<const char *>(frame->data), int(frame->length));
+    if (frame->frameType == TRV_FRAME_VIDEO) {
+        feed->frames.fetch_add(1, std::memory_order_relaxed);
+        if (feed->dump && frame->length > 32) // skip the 32-byte frame header
+            feed->dump->write(reinterpret_cast<const char *>(frame->data) + 32, frame->length - 32);
+    }
+    return 1;
+}
+
+double processCpuSeconds()
+{
+    timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+int layoutForCount(int n)
+{
+    return n <= 1 ? 0 : n <= 4 ? 1 : n <= 9 ? 2 : n <= 16 ? 3 : n <= 25 ? 4 : n <= 36 ? 5 : 6;
+}
+
+struct Device
+{
+    int login = 0;
+    std::vector<int> handles;
+};
+
+bool openStreams(int channels, std::vector<Feed> &feeds, Device *device)
+{
+    kestrix::control::setDefaultChannels(channels);
+    TRV_NET_Init(nullptr, nullptr);
+    TRV_DEVICE_INFO info;
+    int error = 0;
+    device->login = TRV_NET_Login("192.0.2.10", 34567, "admin", "", &info, &error, TRV_LOGIN_BY_ADDRESS);
+    if (device->login <= 0) {
+        std::fprintf(stderr, "login failed: %d\n", error);
+        return false;
+    }
+    for (int c = 0; c < channels; ++c) {
+        TRV_STREAM_REQUEST req = {};
+        req.channel = c;
+        req.streamType = TRV_STREAM_EXTRA;
+        const int h = TRV_NET_RealPlay(device->login, &req, 0);
+        if (h <= 0)
+            return false;
+        TRV_NET_SetRealDataCallBack_V2(h, onFrame, &feeds[size_t(c)]);
+        device->handles.push_back(h);
+    }
+    return true;
+}
+
+void closeStreams(Device *device)
+{
+    for (int h : device->handles)
+        TRV_NET_StopRealPlay(h, 0);
+    TRV_NET_Logout(device->login);
+    TRV_NET_Cleanup();
+}
+
+qint64 framesDrawn(int channels)
+{
+    qint64 total = 0;
+    for (int c = 0; c < channels; ++c) {
+        LumarelControl::PortStats s;
+        if (LumarelControl::portStats(c, &s))
+            total += s.framesDrawn;
+    }
+    return total;
+}
+
+// Runs the event loop for `ms` milliseconds.
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addOption({"show", "Show the grid on screen (manual check)."});
+    parser.addOption({"channels", "Number of channels.", "n"});
+    parser.addOption({"seconds", "Seconds to run (0 with --show: until the window closes).", "s"});
+    parser.process(app);
+    const bool show = parser.isSet("show");
+    const int channels = qBound(1, parser.value("channels").isEmpty() ? (show ? 16 : 64)
+                                                                       : parser.value("channels").toInt(), 64);
+    const int seconds = parser.value("seconds").isEmpty() ? (show ? 0 : 20) : parser.value("seconds").toInt();
+
+    QTemporaryDir work;
+    CRealPlayWidget panel;
+    panel.SetConfigFolder(work.path());
+    panel.resize(1280, 720);
+    panel.ChangeSplit(layoutForCount(channels));
+    panel.show();
+    for (int c = 0; c < channels; ++c) {
+        if (panel.PreviewPlay(TRV_STREAM_EXTRA, c, c) < 0) {
+            std::fprintf(stderr, "window %d did not open\n", c);
+            return 1;
+        }
+    }
+
+    std::vector<Feed> feeds(static_cast<size_t>(channels));
+    for (int c = 0; c < channels; ++c) {
+        feeds[size_t(c)].panel = &panel;
+        feeds[size_t(c)].channel = c;
+    }
+    Device device;
+    if (!openStreams(channels, feeds, &device))
+        return 1;
+
+    if (show) {
+        if (seconds > 0)
+            QTimer::singleShot(seconds * 1000, &app, &QApplication::quit);
+        const int rc = app.exec();
+        std::printf("pictures drawn: %lld\n", static_cast<long long>(framesDrawn(channels)));
+        closeStreams(&device);
+        for (int c = 0; c < channels; ++c)
+            panel.PreviewStop(c);
+        return rc;
+    }
+
+    // Benchmark: settle, then measure.
+    runFor(2000);
+    const qint64 drawn0 = framesDrawn(channels);
+    long received0 = 0;
+    for (const Feed &f : feeds)
+        received0 += f.frames.load();
+    const double cpu0 = processCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    runFor(seconds * 1000);
+    const double elapsed = wall.nsecsElapsed() / 1e9;
+    const double cpu = processCpuSeconds() - cpu0;
+    const qint64 drawn = framesDrawn(channels) - drawn0;
+    long received = -received0;
+    for (const Feed &f : feeds)
+        received += f.frames.load();
+    closeStreams(&device);
+    for (int c = 0; c < channels; ++c)
+        panel.PreviewStop(c);
+
+    // The same streams as plain H.264 files, for the same length of content.
+    std::vector<Feed> dumps(static_cast<size_t>(channels));
+    std::vector<std::unique_ptr<QFile>> files;
+    for (int c = 0; c < channels; ++c) {
+        files.push_back(std::make_unique<QFile>(work.filePath(QStringLiteral("ch%1.h264").arg(c))));
+        files.back()->open(QIODevice::WriteOnly);
+        dumps[size_t(c)].channel = c;
+        dumps[size_t(c)].dump = files.back().get();
+    }
+    Device dumpDevice;
+    if (!openStreams(channels, dumps, &dumpDevice))
+        return 1;
+    const long wanted = long(seconds) * 25;
+    for (;;) {
+        bool all = true;
+        for (const Feed &f : dumps)
+            all = all && f.frames.load() >= wanted;
+        if (all)
+            break;
+        runFor(200);
+    }
+    closeStreams(&dumpDevice);
+    for (auto &f : files)
+        f->close();
+
+    // One decoder run over all streams one after the other (each begins with
+    // a key frame and its parameter sets), so process start-up counts once.
+    const QString all = work.filePath(QStringLiteral("all.h264"));
+    {
+        QFile out(all);
+        out.open(QIODevice::WriteOnly);
+        for (auto &f : files) {
+            f->open(QIODevice::ReadOnly);
+            out.write(f->readAll());
+            f->close();
+        }
+    }
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-threads"), QStringLiteral("1"),
+                  QStringLiteral("-f"), QStringLiteral("h264"), QStringLiteral("-i"), all, QStringLiteral("-f"),
+                  QStringLiteral("null"), QStringLiteral("-")});
+    ffmpeg.waitForFinished(-1);
+    // The child's user and system time, from the kernel's account of waited-for children.
+    double ffmpegCpu = 0;
+    {
+        FILE *f = std::fopen("/proc/self/stat", "r");
+        long cutime = 0, cstime = 0;
+        if (f) {
+            char buf[4096];
+            const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+            buf[n] = 0;
+            std::fclose(f);
+            // Fields after the command name: cutime is field 16, cstime 17.
+            int field = 2;
+            for (const char *q = std::strrchr(buf, ')') + 1; *q && field < 17; ++q) {
+                if (*q != ' ')
+                    continue;
+                ++field;
+                if (field == 16)
+                    cutime = std::strtol(q + 1, nullptr, 10);
+                else if (field == 17)
+                    cstime = std::strtol(q + 1, nullptr, 10);
+            }
+        }
+        ffmpegCpu = double(cutime + cstime) / double(sysconf(_SC_CLK_TCK));
+    }
+
+    std::printf("live grid: %d channels of the extra stream (352x288, 25 fps), %.1f s\n", channels, elapsed);
+    std::printf("  panel: %.2f s CPU (%.1f %% of one core), %.1f pictures drawn per second of %.1f received\n", cpu,
+                100.0 * cpu / elapsed, double(drawn) / elapsed, double(received) / elapsed);
+    std::printf("  ffmpeg -threads 1 decoding the same %d streams, %ld frames each: %.2f s CPU\n", channels, wanted,
+                ffmpegCpu);
+    std::printf("  ratio: %.2f of the plain decode's CPU (goal: at most 1.3, with every picture drawn)\n",
+                ffmpegCpu > 0 ? cpu / ffmpegCpu : 0.0);
+    return 0;
+}

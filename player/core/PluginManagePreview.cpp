@@ -1,0 +1,589 @@
+// Live view (MainType 4): opening and closing the device's live streams and
+// the live windows' own functions, with the data callback of the streams.
+
+#include "GetSystemStatus.h"
+#include "LightWeightLog.h"
+#include "PlayWidgetFacade.h"
+#include "PluginManage.h"
+#include "QNConnect.h"
+#include "common/Json.h"
+
+#include <QVector>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <stdexcept>
+
+namespace {
+
+constexpr int kMaxChannels = DeviceLoginInfo::kMaxChannels;
+constexpr int kLiveMemoryCapMiB = 1024;
+constexpr int kMainStreamMiB = 40;
+constexpr int kOtherStreamMiB = 25;
+
+void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
+{
+    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
+}
+
+bool isChannel(int channel)
+{
+    return channel >= 0 && channel < kMaxChannels;
+}
+
+// The user value of a live stream's data callback: its channel.
+void *channelUser(int channel)
+{
+    return reinterpret_cast<void *>(quintptr(channel));
+}
+
+// An int key of the request: a missing key reads as 0; a key that is no
+// number cannot be analysed, and the request gets no reply.
+int intKey(const Json::Value &request, const char *key)
+{
+    int value = 0;
+    if (!JsonUtil::convertInt(JsonUtil::member(request, key), &value))
+        throw std::invalid_argument(key);
+    return value;
+}
+
+Json::Value channelStatusEvent()
+{
+    Json::Value event(Json::objectValue);
+    event["MainEvent"] = 0;
+    event["SubEvent"] = 3;
+    event["ChnStatus"] = Json::Value(Json::arrayValue);
+    return event;
+}
+
+// The picture size last posted to the worker per channel (width << 16 |
+// height), so that the data callbacks post only changes. The worker clears
+// an entry with the channel's window slot, so the next frame posts again.
+std::atomic<uint32_t> g_postedSize[kMaxChannels];
+
+void previewStop(int channel)
+{
+    if (PlayWidgetFacade *widget = CPluginManage::playWidget())
+        widget->PreviewStop(channel);
+}
+
+} // namespace
+
+int CPluginManage::LiveChannelBudget(int remainMiB, int appMiB, int streamType)
+{
+    const int remain = std::min(remainMiB, kLiveMemoryCapMiB);
+    const int perChannel = streamType == 0 ? kMainStreamMiB : kOtherStreamMiB;
+    return int((qint64(remain) - appMiB) / perChannel);
+}
+
+int CPluginManage::checkLiveMemory(int streamType)
+{
+    const int remain = std::min(m_pSystemStatus->GetRemainMemory(), kLiveMemoryCapMiB);
+    log("CPluginManage::onMainMsgPreview",
+        QStringLiteral("nRemainMemory--------->nRemainMemory:%1").arg(remain));
+    const int app = m_pSystemStatus->GetAppMemory();
+    log("CPluginManage::onMainMsgPreview",
+        QStringLiteral("CurAppMemory=%1<==========================>CurRemainMemory=%2").arg(app).arg(remain));
+    const int supported = LiveChannelBudget(remain, app, streamType);
+    log("CPluginManage::onMainMsgPreview", QStringLiteral("nSupportNum : %1").arg(supported));
+    if (supported <= 0)
+        log("CPluginManage::onMainMsgPreview",
+            QStringLiteral("The remaining memory is not enough to open all channels of the device! "),
+            LightWeightLog::Warning);
+    return supported;
+}
+
+void CPluginManage::resetWndSlot(int wnd)
+{
+    if (!isChannel(wnd))
+        return;
+    m_wndSlots[wnd] = WndSlot();
+    g_postedSize[wnd].store(0, std::memory_order_relaxed);
+}
+
+bool CPluginManage::disconnectLive(int channel)
+{
+    if (!isChannel(channel))
+        return false;
+    int &handle = m_mainDevice.realHandles[channel];
+    const bool open = handle > 0;
+    // Returns once no data callback of the stream runs any more.
+    if (open)
+        CQNConnect::GetInstance()->DisconnectChannel_V2(
+            handle, &CPluginManage::PreviewDataCallback, channelUser(channel));
+    handle = 0;
+    return open;
+}
+
+void CPluginManage::onMainMsgPreview(const Request &request)
+{
+    const int subType = intKey(request, "SubType");
+    Json::Value reply = makeReply(request);
+
+    switch (subType) {
+    case 0: {
+        const int channel = intKey(request, "Channel");
+        const int stream = intKey(request, "Stream");
+        if (channel == -1 || channel > 256) {
+            const int count = channel == -1 ? m_mainDevice.totalChannels : channel - 256;
+            // The grid and the handle table have 64 entries.
+            openPreviewChannels(reply, std::clamp(count, 0, kMaxChannels), stream);
+        } else {
+            openPreview(reply, channel, stream);
+        }
+        return;
+    }
+    case 1:
+        closePreview(reply, intKey(request, "Channel"));
+        return;
+    case 2: {
+        const int channel = intKey(request, "Channel");
+        int brightness = 0, contrast = 0, saturation = 0, hue = 0;
+        if (isChannel(channel)) {
+            RunInMainThread([&] {
+                if (PlayWidgetFacade *widget = playWidget())
+                    widget->GetColor(channel, &brightness, &contrast, &saturation, &hue);
+            });
+        }
+        log("CPluginManage::onMainMsgPreview",
+            QStringLiteral("nChannel=%1 nBrightness=%2 nContrast=%3 nSaturation=%4 nHue=%5")
+                .arg(channel)
+                .arg(brightness)
+                .arg(contrast)
+                .arg(saturation)
+                .arg(hue));
+        // The page reads the values; "Ret" has always been 1016 here.
+        reply["Ret"] = 1016;
+        reply["nBrightness"] = brightness;
+        reply["nContrast"] = contrast;
+        reply["nSaturation"] = saturation;
+        reply["nHue"] = hue;
+        break;
+    }
+    case 3: {
+        const int type = intKey(request, "Type");
+        const int value = intKey(request, "Value");
+        bool done = false;
+        RunInMainThread([&] {
+            if (PlayWidgetFacade *widget = playWidget())
+                done = widget->SetColor(type, value);
+        });
+        reply["Ret"] = done ? 100 : 1016;
+        reply["Chn"] = -1;
+        break;
+    }
+    case 4: {
+        const int channel = intKey(request, "Channel");
+        int state = -1;
+        if (isChannel(channel)) {
+            RunInMainThread([&] {
+                if (PlayWidgetFacade *widget = playWidget())
+                    state = widget->GetPlayState(0, channel);
+            });
+        }
+        reply["Status"] = state < 0 ? -1 : state;
+        reply["Ret"] = state < 0 ? 1016 : 100;
+        break;
+    }
+    case 5:
+        RunInMainThread([] {
+            if (PlayWidgetFacade *widget = playWidget())
+                widget->onFullScreen();
+        });
+        reply["Ret"] = 100;
+        reply["Chn"] = -1;
+        break;
+    case 7: {
+        int channel = -1;
+        RunInMainThread([&] {
+            if (PlayWidgetFacade *widget = playWidget())
+                channel = widget->GetCurWndChn(5);
+        });
+        reply["Ret"] = 100;
+        reply["Chn"] = channel;
+        break;
+    }
+    case 8: {
+        const int channel = intKey(request, "Channel");
+        int result = -1;
+        bool audio = false;
+        if (isChannel(channel)) {
+            RunInMainThread([&] {
+                PlayWidgetFacade *widget = playWidget();
+                if (!widget)
+                    return;
+                const bool on = widget->IsSoundWnd(0, channel);
+                result = widget->OpenSound(0, channel, !on);
+                audio = widget->IsSoundWnd(0, channel);
+            });
+        }
+        reply["Ret"] = result == 0 ? 100 : 1016;
+        reply["Audio"] = audio ? 1 : 0;
+        reply["Chn"] = channel;
+        break;
+    }
+    case 9: {
+        const int channel = intKey(request, "Channel");
+        int result = -1;
+        LocalInfo info;
+        if (isChannel(channel)) {
+            RunInMainThread([&] {
+                PlayWidgetFacade *widget = playWidget();
+                if (!widget)
+                    return;
+                result = widget->Capture(channel, false);
+                if (result == 0)
+                    info = widget->LoadLocalInfo();
+            });
+        }
+        reply["Ret"] = result == 0 ? 100 : 1016;
+        reply["Chn"] = channel;
+        if (result == 0)
+            reply["CapPath"] = info.CapPath.toStdString();
+        break;
+    }
+    case 10: {
+        const int channel = intKey(request, "Channel");
+        const int record = intKey(request, "Record");
+        recordPreview(reply, channel, record);
+        return;
+    }
+    case 12:
+    case 13: {
+        int channel = -1;
+        int result = -1;
+        RunInMainThread([&] {
+            PlayWidgetFacade *widget = playWidget();
+            if (!widget)
+                return;
+            channel = widget->GetCurWndChn(0);
+            // A current window without a channel has nothing to change.
+            if (!isChannel(channel))
+                return;
+            if (subType == 12)
+                result = widget->PlayOriginal(channel);
+            else
+                result = widget->SetPreviewStatus(channel) ? 0 : -1;
+        });
+        if (subType == 12)
+            log("CPluginManage::onMainMsgPreview",
+                QStringLiteral("PlayControlCmdPlayOriginal--->%1").arg(channel));
+        reply["Ret"] = result == 0 ? 100 : 1016;
+        break;
+    }
+    default:
+        // SubTypes 6, 11 and unknown ones do nothing and get no reply.
+        return;
+    }
+    sendReply(reply);
+}
+
+void CPluginManage::openPreview(Json::Value &reply, int channel, int stream)
+{
+    reply["Chn"] = channel;
+    reply["oldChn"] = -1;
+    reply["Stream"] = stream;
+    // A channel outside the 64-entry tables opens nothing and closes nothing.
+    if (!isChannel(channel)) {
+        reply["Ret"] = 1016;
+        sendReply(reply);
+        return;
+    }
+    int *handles = m_mainDevice.realHandles;
+
+    // The channel's own stream is replaced.
+    const bool stopped = disconnectLive(channel);
+    if (stopped) {
+        RunInMainThread([channel] { previewStop(channel); });
+        ClearWndSlot(channel);
+    }
+
+    // The current window shows the channel from now on: whatever it shows is
+    // stopped.
+    int wnd = -1;
+    int oldChn = -1;
+    RunInMainThread([&] {
+        if (PlayWidgetFacade *widget = playWidget()) {
+            wnd = widget->GetCurWndIndex();
+            oldChn = widget->GetWndChn(0, wnd);
+        }
+    });
+    if (isChannel(oldChn)) {
+        if (oldChn != channel || !stopped) {
+            disconnectLive(oldChn);
+            RunInMainThread([oldChn] { previewStop(oldChn); });
+            ClearWndSlot(oldChn);
+        }
+    } else {
+        oldChn = -1;
+    }
+    reply["oldChn"] = oldChn;
+    reply["Ret"] = 1016;
+
+    if constexpr (kLiveMemoryCheck) {
+        if (checkLiveMemory(stream) <= 0) {
+            handles[channel] = -1;
+            reply["Ret"] = 1010;
+            sendReply(reply);
+            return;
+        }
+    }
+
+    resetWndSlot(channel);
+    int played = -1;
+    RunInMainThread([&] {
+        if (PlayWidgetFacade *widget = playWidget())
+            played = widget->PreviewPlay(stream, channel, wnd);
+    });
+    if (played < 0) {
+        handles[channel] = -1;
+        reply["Ret"] = 121;
+        sendReply(reply);
+        return;
+    }
+
+    int handle = CQNConnect::GetInstance()->ConnectChanel_V2(
+        m_mainDevice.loginId, channel, stream, &CPluginManage::PreviewDataCallback, channelUser(channel));
+    if (handle == 0)
+        handle = -1;
+    handles[channel] = handle;
+    if (handle < 0) {
+        reply["Ret"] = 122;
+        reply["Error"] = handle;
+        RunInMainThread([channel] { previewStop(channel); });
+        ClearWndSlot(channel);
+    } else {
+        reply["Ret"] = 100;
+        int curChn = -1;
+        RunInMainThread([&] {
+            if (PlayWidgetFacade *widget = playWidget())
+                curChn = widget->GetCurWndChn(0);
+        });
+        SendWndStatus(channel, curChn);
+    }
+    sendReply(reply);
+}
+
+void CPluginManage::openPreviewChannels(Json::Value &reply, int count, int stream)
+{
+    reply["Ret"] = 1016;
+    reply["Chn"] = 0;
+    reply["oldChn"] = 0;
+    reply["Stream"] = 0;
+    int *handles = m_mainDevice.realHandles;
+
+    // Window i shows channel i from now on: stop the streams of these
+    // channels, and what else windows 0..count-1 show, so that no other
+    // stream keeps drawing into them.
+    QVector<int> stop;
+    for (int i = 0; i < count; ++i) {
+        if (disconnectLive(i))
+            stop.append(i);
+    }
+    QVector<int> shown;
+    RunInMainThread([&] {
+        PlayWidgetFacade *widget = playWidget();
+        if (!widget)
+            return;
+        for (int i : stop)
+            widget->PreviewStop(i);
+        for (int wnd = 0; wnd < count; ++wnd) {
+            const int chn = widget->GetWndChn(0, wnd);
+            if (chn >= count && chn < kMaxChannels && !shown.contains(chn))
+                shown.append(chn);
+        }
+    });
+    for (int chn : shown) {
+        disconnectLive(chn);
+        RunInMainThread([chn] { previewStop(chn); });
+        resetWndSlot(chn);
+    }
+
+    int opened = count;
+    if constexpr (kLiveMemoryCheck)
+        opened = std::clamp(checkLiveMemory(stream), 0, count);
+
+    Json::Value event = channelStatusEvent();
+    Json::Value &status = event["ChnStatus"];
+    int ret = 1016;
+    for (int i = 0; i < opened; ++i) {
+        int error = 100;
+        int played = -1;
+        RunInMainThread([&] {
+            if (PlayWidgetFacade *widget = playWidget())
+                played = widget->PreviewPlay(stream, i, i);
+        });
+        if (played < 0) {
+            handles[i] = -1;
+            ret = 121;
+        } else {
+            resetWndSlot(i);
+            int handle = CQNConnect::GetInstance()->ConnectChanel_V2(
+                m_mainDevice.loginId, i, stream, &CPluginManage::PreviewDataCallback, channelUser(i));
+            if (handle == 0)
+                handle = -1;
+            handles[i] = handle;
+            if (handle < 0) {
+                error = handle;
+                ret = 122;
+                RunInMainThread([i] { previewStop(i); });
+            } else {
+                ret = 100;
+            }
+        }
+        Json::Value &item = status[i];
+        // The error of this channel only.
+        if (ret != 100 && error != 100)
+            item["Error"] = error;
+        item["Ret"] = ret;
+        item["Chn"] = i;
+        item["Stream"] = stream;
+    }
+    for (int i = opened; i < count; ++i) {
+        Json::Value &item = status[i];
+        item["Ret"] = 1010;
+        item["Chn"] = i;
+        item["Stream"] = stream;
+    }
+
+    int curChn = -1;
+    RunInMainThread([&] {
+        PlayWidgetFacade *widget = playWidget();
+        for (int i = 0; i < count; ++i)
+            status[i]["Record"] = widget ? widget->IsRecording(i) : false;
+        if (widget)
+            curChn = widget->GetCurWndChn(0);
+    });
+    SendWndStatus(curChn, curChn);
+    ClearWndSlot(curChn);
+
+    reply["Ret"] = ret;
+    sendWebSocketMsg(JsonUtil::writeCompactText(event));
+    sendReply(reply);
+}
+
+void CPluginManage::closePreview(Json::Value &reply, int channel)
+{
+    reply["Chn"] = channel;
+    reply["Ret"] = 100;
+    if (channel == -1) {
+        for (int i = 0; i < kMaxChannels; ++i)
+            resetWndSlot(i);
+        const int count = std::clamp(m_mainDevice.totalChannels, 0, kMaxChannels);
+        for (int i = 0; i < count; ++i)
+            disconnectLive(i);
+        Json::Value event = channelStatusEvent();
+        Json::Value &status = event["ChnStatus"];
+        int curChn = -1;
+        RunInMainThread([&] {
+            PlayWidgetFacade *widget = playWidget();
+            for (int i = 0; i < count; ++i) {
+                if (widget)
+                    widget->PreviewStop(i);
+                Json::Value &item = status[i];
+                item["Ret"] = 100;
+                item["Chn"] = i;
+                item["Stream"] = 9;
+                item["Record"] = widget ? widget->IsRecording(i) : false;
+            }
+            if (widget)
+                curChn = widget->GetCurWndChn(0);
+        });
+        SendWndStatus(curChn, curChn);
+        ClearWndSlot(curChn);
+        sendWebSocketMsg(JsonUtil::writeCompactText(event));
+        sendReply(reply);
+        return;
+    }
+
+    log("CPluginManage::onMainMsgPreview", QStringLiteral("stop play channel:%1").arg(channel));
+    if (!isChannel(channel)) {
+        reply["Ret"] = 1016;
+        sendReply(reply);
+        return;
+    }
+    disconnectLive(channel);
+    int curChn = -1;
+    RunInMainThread([&] {
+        if (PlayWidgetFacade *widget = playWidget()) {
+            curChn = widget->GetCurWndChn(0);
+            widget->PreviewStop(channel);
+        }
+    });
+    ClearWndSlot(channel);
+    SendWndStatus(channel, curChn);
+    sendReply(reply);
+}
+
+void CPluginManage::recordPreview(Json::Value &reply, int channel, int record)
+{
+    reply["Chn"] = channel;
+    reply["Record"] = record;
+    const bool on = record != 0;
+    if (channel == -1) {
+        const int count = std::clamp(m_mainDevice.totalChannels, 0, kMaxChannels);
+        Json::Value event = channelStatusEvent();
+        Json::Value &status = event["ChnStatus"];
+        RunInMainThread([&] {
+            PlayWidgetFacade *widget = playWidget();
+            for (int i = 0; i < count; ++i) {
+                bool recording = false;
+                const int result = widget ? widget->Record(i, on, &recording) : -1;
+                Json::Value &item = status[i];
+                item["Ret"] = result == 0 ? 100 : 1016;
+                item["Chn"] = i;
+                item["Record"] = widget ? widget->IsRecording(i) : false;
+            }
+        });
+        reply["Ret"] = 100;
+        sendWebSocketMsg(JsonUtil::writeCompactText(event));
+        sendReply(reply);
+        return;
+    }
+
+    int result = -1;
+    LocalInfo info;
+    if (isChannel(channel)) {
+        RunInMainThread([&] {
+            PlayWidgetFacade *widget = playWidget();
+            if (!widget)
+                return;
+            info = widget->LoadLocalInfo();
+            bool recording = false;
+            result = widget->Record(channel, on, &recording);
+        });
+    }
+    reply["Ret"] = result == 0 ? 100 : 1016;
+    reply["RecPath"] = info.RecPath.toStdString();
+    sendReply(reply);
+}
+
+int CPluginManage::PreviewDataCallback(int realHandle, const TRV_FRAME_INFO *frame, void *user)
+{
+    Q_UNUSED(realHandle)
+    // The device library's thread: no manager state, no widget. Data goes to
+    // the window facade only while a window exists (none is made here), and
+    // picture sizes go to the worker.
+    const quintptr channel = reinterpret_cast<quintptr>(user);
+    if (!frame || channel >= quintptr(kMaxChannels))
+        return 1;
+    const int chn = int(channel);
+    if (frame->data && frame->length > 0 && frame->length <= unsigned(INT_MAX)) {
+        if (PlayWidgetFacade *widget = playWidget())
+            widget->InputRealPlayData(
+                chn, reinterpret_cast<const char *>(frame->data), int(frame->length), frame->frameType);
+    }
+    if (frame->frameType == TRV_FRAME_VIDEO) {
+        const uint32_t size = uint32_t(frame->width) << 16 | frame->height;
+        if (g_postedSize[chn].exchange(size, std::memory_order_relaxed) != size) {
+            if (CPluginManage *self = instance()) {
+                const int width = frame->width;
+                const int height = frame->height;
+                self->RunInWorkerThread(
+                    [self, width, height, chn] { self->onShowPTZElect(width, height, chn); });
+            }
+        }
+    }
+    return 1;
+}

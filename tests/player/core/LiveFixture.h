@@ -1,0 +1,251 @@
+#pragma once
+
+// A request manager logged in to a simulated device, with a recording window
+// side that keeps a live page: what the live-view and event tests share.
+
+#include "LightWeightLog.h"
+#include "PluginManage.h"
+#include "RecordingPlayWidget.h"
+
+#include "kestrix/kestrix.h"
+#include "kestrix/kestrix_control.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+namespace live_fixture {
+
+inline QJsonObject object(const QString &text)
+{
+    return QJsonDocument::fromJson(text.toUtf8()).object();
+}
+
+inline QStringList functionsOf(const std::string &function)
+{
+    QStringList out;
+    for (const kestrix::CallRecord &c : kestrix::control::callsOf(function)) {
+        QStringList args;
+        for (const std::string &a : c.args)
+            args.append(QString::fromStdString(a));
+        out.append(QString::fromStdString(function) + QLatin1Char('(') + args.join(QLatin1Char(','))
+            + QLatin1Char(')'));
+    }
+    return out;
+}
+
+inline kestrix::DeviceSpec device(int channels = 16)
+{
+    kestrix::DeviceSpec s;
+    s.address = "10.0.0.5";
+    s.serial = "SN-LIVE";
+    s.user = "admin";
+    s.password = "secret";
+    s.videoChannels = channels;
+    s.defaultRecordings = false;
+    return s;
+}
+
+class LiveFixture
+{
+public:
+    CPluginManage *manage = nullptr;
+    QStringList sent;
+    QStringList log;
+    QObject *context = nullptr;
+
+    RecordingPlayWidget *widget() const { return m_widget.get(); }
+    // The window side the manager sees; null: no window exists.
+    void install(bool on) { m_installed.store(on ? m_widget.get() : nullptr); }
+    // How often the manager asked for the window side off the GUI thread.
+    int foreignLookups() const { return m_foreignLookups.load(); }
+
+    void initTestCase(QObject *ctx)
+    {
+        context = ctx;
+        qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
+        QObject::connect(LightWeightLog::instance(), &LightWeightLog::writeLogSig, ctx,
+            [this](const QString &line) { log.append(line); });
+        CPluginManage::setPlayWidgetProvider([this] {
+            if (!CPluginManage::isGuiThread())
+                m_foreignLookups.fetch_add(1);
+            return m_installed.load();
+        });
+    }
+
+    // A fresh manager and window side, logged in to the device `described`.
+    bool start(const kestrix::DeviceSpec &described, const QString &loginExtra = QString())
+    {
+        kestrix::control::reset();
+        kestrix::control::addDevice(described);
+        m_widget = std::make_unique<RecordingPlayWidget>();
+        m_widget->trackLive = true;
+        m_widget->page = 0;
+        m_widget->curWnd = 0;
+        m_widget->recordInput = false;
+        install(true);
+        m_foreignLookups = 0;
+        manage = new CPluginManage(QStringLiteral("4400012"), 7);
+        QObject::connect(manage, &CPluginManage::sendWebSocketMsgSig, context, [this](const QString &m) {
+            if (!m.startsWith(QLatin1String("{\"AppCpu\":")))
+                sent.append(m);
+        });
+        const QString login = QStringLiteral(
+            "{\"MainType\":8,\"MsgID\":1,\"Browse\":2%1,\"Device\":{\"LoginType\":1,\"SN\":\"%2\","
+            "\"User\":\"admin\",\"Password\":\"secret\"}}")
+                                  .arg(loginExtra, QString::fromStdString(described.serial));
+        const QStringList answers = answersTo(login);
+        if (answers.size() != 1 || object(answers[0]).value(QStringLiteral("Ret")).toInt() != 100) {
+            qWarning() << "login failed" << answers;
+            return false;
+        }
+        m_widget->clear();
+        kestrix::control::clearCalls();
+        log.clear();
+        return true;
+    }
+
+    void stop()
+    {
+        if (!manage)
+            return;
+        // The logout stops every stream before the window side goes.
+        answersTo(QStringLiteral("{\"MainType\":9}"));
+        manage->stopWorker();
+        delete manage;
+        manage = nullptr;
+        install(false);
+        m_widget.reset();
+    }
+
+    void cleanupTestCase()
+    {
+        stop();
+        CPluginManage::setPlayWidgetProvider(nullptr);
+    }
+
+    void post(const QString &msg)
+    {
+        QMetaObject::invokeMethod(manage, "onRecvWebsocketMsg", Qt::QueuedConnection, Q_ARG(QString, msg));
+    }
+
+    // Runs `f` on the worker thread; this thread serves GUI tasks meanwhile.
+    bool onWorker(std::function<void()> f)
+    {
+        QAtomicInt done = 0;
+        QMetaObject::invokeMethod(
+            manage,
+            [&] {
+                f();
+                done = 1;
+            },
+            Qt::QueuedConnection);
+        return QTest::qWaitFor([&] { return done.loadAcquire() == 1; }, 30000);
+    }
+
+    // What `msg` made the manager send, up to a marker request behind it.
+    QStringList answersTo(const QString &msg)
+    {
+        sent.clear();
+        post(msg);
+        post(QStringLiteral("{\"MainType\":13,\"MsgID\":\"marker\"}"));
+        const QString marker
+            = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
+        if (!QTest::qWaitFor([&] { return sent.contains(marker); }, 30000))
+            return { QStringLiteral("<no marker>") };
+        return sent.mid(0, sent.indexOf(marker));
+    }
+
+    // Waits until the streams of `channels` delivered a picture and its size
+    // reached the worker, then forgets what that made the manager send.
+    bool settle(const QList<int> &channels)
+    {
+        for (int c : channels) {
+            // Three more blocks hold a whole video block that began now:
+            // its size has been posted once the block after it arrives.
+            const int start = m_widget->inputs(c);
+            if (!QTest::qWaitFor([&] { return m_widget->inputs(c) >= start + 3; }, 30000))
+                return false;
+        }
+        answersTo(QStringLiteral("{\"MainType\":13}"));
+        sent.clear();
+        return true;
+    }
+
+    // What was sent since `sent` was last cleared, once the worker has
+    // finished everything queued before now.
+    QStringList flush()
+    {
+        post(QStringLiteral("{\"MainType\":13,\"MsgID\":\"marker\"}"));
+        const QString marker
+            = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
+        if (!QTest::qWaitFor([&] { return sent.contains(marker); }, 30000))
+            return { QStringLiteral("<no marker>") };
+        const QStringList out = sent.mid(0, sent.indexOf(marker));
+        sent.clear();
+        return out;
+    }
+
+    // The same as JSON objects.
+    QList<QJsonObject> messagesFor(const QString &msg)
+    {
+        QList<QJsonObject> out;
+        for (const QString &m : answersTo(msg))
+            out.append(object(m));
+        return out;
+    }
+
+    // The request's reply (the last message) alone.
+    QJsonObject replyTo(const QString &msg)
+    {
+        const QList<QJsonObject> all = messagesFor(msg);
+        return all.isEmpty() ? QJsonObject() : all.last();
+    }
+
+    int handle(int channel)
+    {
+        int h = 0;
+        onWorker([&] { h = manage->mainDevice().realHandles[channel]; });
+        return h;
+    }
+
+    int loginId()
+    {
+        int id = 0;
+        onWorker([&] { id = manage->mainDevice().loginId; });
+        return id;
+    }
+
+    bool logged(const QString &text) const { return !log.filter(text).isEmpty(); }
+
+private:
+    std::unique_ptr<RecordingPlayWidget> m_widget;
+    std::atomic<RecordingPlayWidget *> m_installed { nullptr };
+    std::atomic<int> m_foreignLookups { 0 };
+};
+
+// "MainEvent/SubEvent" of an event, "reply" for a reply.
+inline QString kindOf(const QJsonObject &message)
+{
+    if (message.contains(QStringLiteral("MainEvent")))
+        return QStringLiteral("%1/%2")
+            .arg(message.value(QStringLiteral("MainEvent")).toInt())
+            .arg(message.value(QStringLiteral("SubEvent")).toInt());
+    return QStringLiteral("reply");
+}
+
+inline QStringList kindsOf(const QList<QJsonObject> &messages)
+{
+    QStringList out;
+    for (const QJsonObject &m : messages)
+        out.append(kindOf(m));
+    return out;
+}
+
+} // namespace live_fixture
