@@ -161,6 +161,8 @@ CPluginManage::Handler CPluginManage::handlerFor(int mainType)
         return &CPluginManage::onMainMsgLogin;
     case 9:
         return &CPluginManage::onMainMsgLogout;
+    case 12:
+        return &CPluginManage::onMainMsgWidgetStatus;
     case 32:
         return &CPluginManage::onMainMsgConsultAesKey;
     default:

@@ -185,6 +185,7 @@ private:
     void onMainMsgLogout(const Request &request);
     void onMainMsgConsultAesKey(const Request &request);
     void onMainMsgPreview(const Request &request);
+    void onMainMsgWidgetStatus(const Request &request);
 
     // Live view (MainType 4).
     void openPreview(Json::Value &reply, int channel, int stream);

@@ -250,6 +250,34 @@ private slots:
         QCOMPARE(m_log.filter(QStringLiteral("lYuvVal=0 lBufVal=3")).size(), 1);
     }
 
+    // MainType 12 places the window in the page; with "Potocol" (the
+    // service's own control path) the service answers, not the player.
+    void widgetStatus_data()
+    {
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<QStringList>("replies");
+        QTest::newRow("show") << R"({"MainType":12,"SubType":2,"MsgID":4,"Pos":{"Left":10,"Top":20,"Width":640,"Height":360}})"
+                              << QStringList{"onWidgetStatuChange(2,10,20,640,360)"}
+                              << QStringList{"{\"Msg\":12,\"Ret\":100,\"SubMsg\":2}\n"};
+        QTest::newRow("hide without position") << R"({"MainType":12,"SubType":1})"
+                                               << QStringList{"onWidgetStatuChange(1,0,0,0,0)"}
+                                               << QStringList{"{\"Msg\":12,\"Ret\":100,\"SubMsg\":1}\n"};
+        QTest::newRow("service path") << R"({"MainType":12,"SubType":4,"Potocol":"http","Pos":{"Left":1,"Top":2,"Width":3,"Height":4}})"
+                                      << QStringList{"onWidgetStatuChange(4,1,2,3,4)"} << QStringList();
+        QTest::newRow("mistyped position") << R"({"MainType":12,"SubType":2,"Pos":{"Left":"10"}})" << QStringList()
+                                           << QStringList();
+    }
+    void widgetStatus()
+    {
+        QFETCH(QString, request);
+        QFETCH(QStringList, calls);
+        QFETCH(QStringList, replies);
+        m_widget.clear();
+        QCOMPARE(answersTo(request), replies);
+        QCOMPARE(m_widget.callsOf(QStringLiteral("onWidgetStatuChange")), calls);
+    }
+
     void changePTZElectPage()
     {
         m_sent.clear();
