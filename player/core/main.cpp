@@ -9,6 +9,7 @@
 #include "PluginRegion.h"
 #include "QNConnect.h"
 #include "common/EventDispatcher.h"
+#include "common/ExitGuard.h"
 #include "common/NumericLocale.h"
 
 #include <QApplication>
@@ -78,6 +79,7 @@ int main(int argc, char *argv[])
     {
         useDirectEventDispatcher();
         QApplication app(argc, argv);
+        ExitGuard::install("player");
         useCNumericLocale();
         LightWeightLog::instance()->PrintLog(QStringLiteral("main"), QStringLiteral("start plugin"),
                                              LightWeightLog::Normal);
@@ -115,5 +117,6 @@ int main(int argc, char *argv[])
         CPluginManage::setPlayWidgetProvider(nullptr);
     }
     LightWeightLog::shutdown();
+    ExitGuard::markOrderlyExit();
     return exitCode;
 }

@@ -7,6 +7,7 @@
 #include "ServiceLog.h"
 #include "WebSocketServerThread.h"
 #include "common/EventDispatcher.h"
+#include "common/ExitGuard.h"
 #include "common/NumericLocale.h"
 #include "common/ProgramDir.h"
 
@@ -38,11 +39,12 @@ int startFailure(const QString &text)
 
 } // namespace
 
-int main(int argc, char *argv[])
+static int runService(int argc, char *argv[])
 {
     chooseDisplayPlatform();
     useDirectEventDispatcher();
     QApplication app(argc, argv);
+    ExitGuard::install("QuorvelTool");
     useCNumericLocale();
 
     // A second copy under the same name exits at once, creating nothing.
@@ -94,5 +96,12 @@ int main(int argc, char *argv[])
     // The firmware customiser is released here.
     WebSocketServerThread::releaseInstance();
     PluginServer::releaseInstance();
+    return result;
+}
+
+int main(int argc, char *argv[])
+{
+    const int result = runService(argc, argv);
+    ExitGuard::markOrderlyExit();
     return result;
 }

@@ -1,0 +1,13 @@
+#pragma once
+
+// An exit() that does not come from main's own end (Qt calls it when the
+// display connection breaks) runs static destructors while the program's
+// threads still run, which can hang the process. Installed after the
+// application object exists, the guard ends such an exit at once with code 1;
+// main marks its own, orderly end first.
+namespace ExitGuard {
+
+void install(const char *programName);
+void markOrderlyExit();
+
+} // namespace ExitGuard
