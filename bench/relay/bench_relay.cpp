@@ -164,8 +164,9 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cannot set up the service folder from %s\n", qPrintable(binDir));
         return 1;
     }
-    // The real player finds the device library beside Tevora_x86.
-    QFile::copy(binDir + "/libkestrix.so", appDir + "/libkestrix.so");
+    // The real player finds the device and play libraries beside Tevora_x86.
+    for (const QString &library : QDir(binDir).entryList({ QStringLiteral("lib*.so") }, QDir::Files))
+        QFile::copy(binDir + "/" + library, appDir + "/" + library);
     for (const char *ini : { "ClientCfg.ini", "QuorvelToolVersion.ini" }) {
         QFile::copy(sourceDir + "/service/core/config/" + ini, appDir + "/" + ini);
         QFile::copy(sourceDir + "/service/core/config/" + ini, appDir + "/x64/" + ini);
