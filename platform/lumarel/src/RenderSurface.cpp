@@ -24,9 +24,18 @@ void FrameSink::setImage(const QImage &image, bool original)
 
 void FrameSink::clearImage()
 {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_image = QImage();
+        ++m_serial;
+    }
+    postUpdate();
+}
+
+bool FrameSink::hasImage() const
+{
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_image = QImage();
-    ++m_serial;
+    return !m_image.isNull();
 }
 
 void FrameSink::setDrawCallback(TRV_PLAY_DrawCallBack callback, void *user)
@@ -58,7 +67,7 @@ void FrameSink::postUpdate()
         [self] {
             self->m_updatePosted = false;
             if (self->m_surface)
-                self->m_surface->update();
+                self->m_surface->refresh();
         },
         Qt::QueuedConnection);
 }
@@ -193,13 +202,35 @@ void RenderSurface::resizeEvent(QResizeEvent *event)
     m_sink->surfaceResized(width(), height());
 }
 
+void RenderSurface::refresh()
+{
+    setOpaque(m_sink->hasImage());
+    update();
+}
+
+void RenderSurface::setOpaque(bool opaque)
+{
+    // With a picture the surface covers all of its rectangle, so the widgets
+    // below it are not painted again for every picture; without one the
+    // target shows through.
+    if (testAttribute(Qt::WA_OpaquePaintEvent) != opaque)
+        setAttribute(Qt::WA_OpaquePaintEvent, opaque);
+}
+
 void RenderSurface::paintEvent(QPaintEvent *)
 {
     bool isNew = false;
     bool original = false;
     const QImage image = m_sink->takeImage(&isNew, &original);
-    if (image.isNull())
-        return; // nothing decoded yet: the target shows through
+    if (image.isNull()) {
+        // Nothing decoded yet, or the picture was taken away since the
+        // update was asked for: the target shows through.
+        if (testAttribute(Qt::WA_OpaquePaintEvent)) {
+            setOpaque(false);
+            update();
+        }
+        return;
+    }
     QPainter painter(this);
     if (original) {
         // Pixels 1:1, centred, on black.

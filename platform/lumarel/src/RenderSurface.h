@@ -26,6 +26,7 @@ public:
     // Port thread: a new picture to show; posts one update at a time.
     void setImage(const QImage &image, bool original);
     void clearImage();
+    bool hasImage() const;
     // The size the port scales to (the surface's size, 0 without surface).
     int targetWidth() const { return m_targetWidth; }
     int targetHeight() const { return m_targetHeight; }
@@ -78,12 +79,17 @@ public:
     RenderSurface(QWidget *target, std::shared_ptr<FrameSink> sink);
     ~RenderSurface() override;
 
+    // GUI thread: a new picture (or none) to show.
+    void refresh();
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void setOpaque(bool opaque);
+
     std::shared_ptr<FrameSink> m_sink;
 };
 
