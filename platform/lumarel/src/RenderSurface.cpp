@@ -4,6 +4,35 @@
 #include <QEvent>
 #include <QPainter>
 #include <QThread>
+#include <QTimer>
+
+namespace {
+
+// Windows are painted at most this often while pictures keep coming: more
+// paints than a screen shows cost the GUI thread without showing anything.
+// It is well below the time between two pictures of a stream, so every
+// picture is still painted.
+constexpr int kPaintIntervalMs = 10;
+
+// Pictures that became ready since the GUI thread last looked. One queued
+// call, or the next tick of the paint timer, takes all of them, so the GUI
+// thread wakes once for many ports and their windows are painted together.
+struct PendingUpdates
+{
+    std::mutex mutex;
+    std::vector<std::shared_ptr<FrameSink>> sinks;
+    // The application that has a call queued or its paint timer running;
+    // while it has, new pictures need not post anything.
+    QCoreApplication *scheduledOn = nullptr;
+};
+
+PendingUpdates &pendingUpdates()
+{
+    static PendingUpdates *pending = new PendingUpdates; // used by port threads until the process ends
+    return *pending;
+}
+
+} // namespace
 
 bool onGuiThread()
 {
@@ -61,15 +90,46 @@ void FrameSink::postUpdate()
         return;
     }
     // Queued into the GUI thread; the port's thread never waits for it.
-    std::shared_ptr<FrameSink> self = shared_from_this();
-    QMetaObject::invokeMethod(
-        app,
-        [self] {
-            self->m_updatePosted = false;
-            if (self->m_surface)
-                self->m_surface->refresh();
-        },
-        Qt::QueuedConnection);
+    PendingUpdates &pending = pendingUpdates();
+    {
+        std::lock_guard<std::mutex> lock(pending.mutex);
+        pending.sinks.push_back(shared_from_this());
+        if (pending.scheduledOn == app)
+            return;
+        pending.scheduledOn = app;
+    }
+    QMetaObject::invokeMethod(app, &FrameSink::runPendingUpdates, Qt::QueuedConnection);
+}
+
+void FrameSink::runPendingUpdates()
+{
+    std::vector<std::shared_ptr<FrameSink>> sinks;
+    {
+        PendingUpdates &pending = pendingUpdates();
+        std::lock_guard<std::mutex> lock(pending.mutex);
+        if (pending.sinks.empty()) {
+            // A whole interval without a picture: the next one posts again
+            // and is painted at once.
+            pending.scheduledOn = nullptr;
+            return;
+        }
+        sinks.swap(pending.sinks);
+    }
+    for (const std::shared_ptr<FrameSink> &sink : sinks) {
+        sink->m_updatePosted = false;
+        if (sink->m_surface)
+            sink->m_surface->refresh();
+    }
+    // Pictures arriving from now on wait for the timer.
+    static QPointer<QTimer> timer;
+    if (!timer) {
+        timer = new QTimer(QCoreApplication::instance());
+        timer->setTimerType(Qt::PreciseTimer);
+        timer->setSingleShot(true);
+        timer->setInterval(kPaintIntervalMs);
+        QObject::connect(timer, &QTimer::timeout, &FrameSink::runPendingUpdates);
+    }
+    timer->start();
 }
 
 bool FrameSink::attach(TRV_PLAY_WND window)

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class RenderSurface;
 
@@ -50,6 +51,8 @@ private:
     bool attachOnGuiThread(TRV_PLAY_WND window);
     void detachOnGuiThread();
     void postUpdate();
+    // GUI thread: shows the pictures of every sink that posted an update.
+    static void runPendingUpdates();
     void surfaceResized(int width, int height);
     // GUI thread: the image to paint and whether it is new since the last paint.
     QImage takeImage(bool *isNew, bool *original);
