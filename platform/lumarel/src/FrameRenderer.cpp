@@ -8,6 +8,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -15,6 +16,44 @@ namespace {
 bool isPlanar420(int format)
 {
     return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
+}
+
+// swscale's vectorised conversion of 4:2:0 pictures to RGB without scaling
+// works on blocks of 8 pixels and pairs of rows, and writes whole blocks:
+// past the end of a row whose width is not a multiple of 8. Rows and planes
+// it reads or writes get that much room.
+constexpr int kBlockPixels = 8;
+constexpr size_t kSlackBytes = 64;
+
+int paddedRowPixels(int width)
+{
+    return (width + kBlockPixels - 1) / kBlockPixels * kBlockPixels;
+}
+
+int evenRows(int height)
+{
+    return (height + 1) / 2 * 2;
+}
+
+void freeImageBuffer(void *buffer)
+{
+    std::free(buffer);
+}
+
+// An RGB32 image of width x height over a buffer with whole 8-pixel blocks
+// per row and an even number of rows.
+QImage paddedImage(int width, int height)
+{
+    const size_t stride = size_t(paddedRowPixels(width)) * 4;
+    const size_t bytes = stride * size_t(evenRows(height)) + kSlackBytes;
+    void *buffer = std::aligned_alloc(64, (bytes + 63) / 64 * 64);
+    if (!buffer)
+        return QImage();
+    QImage image(static_cast<uchar *>(buffer), width, height, qsizetype(stride), QImage::Format_RGB32,
+                 freeImageBuffer, buffer);
+    if (image.isNull())
+        std::free(buffer);
+    return image;
 }
 
 // Brightness, contrast, saturation and hue on a 4:2:0 picture, written into
@@ -33,7 +72,8 @@ void adjustColour(const AVFrame *src, const CropRect &c, const ColourSettings &s
     for (int v = 0; v < 256; ++v)
         lumaTable[v] = uint8_t(std::clamp(int(std::lround((v - 16) * contrast + 16 + brightness)), 0, 255));
 
-    planes[0].resize(size_t(c.width) * size_t(c.height));
+    // The slack lets swscale read whole blocks past the last row.
+    planes[0].resize(size_t(c.width) * size_t(c.height) + kSlackBytes);
     for (int y = 0; y < c.height; ++y) {
         const uint8_t *in = src->data[0] + size_t(c.y + y) * size_t(src->linesize[0]) + size_t(c.x);
         uint8_t *out = planes[0].data() + size_t(y) * size_t(c.width);
@@ -42,8 +82,8 @@ void adjustColour(const AVFrame *src, const CropRect &c, const ColourSettings &s
     }
     const int cw = (c.width + 1) / 2;
     const int ch = (c.height + 1) / 2;
-    planes[1].resize(size_t(cw) * size_t(ch));
-    planes[2].resize(size_t(cw) * size_t(ch));
+    planes[1].resize(size_t(cw) * size_t(ch) + kSlackBytes);
+    planes[2].resize(size_t(cw) * size_t(ch) + kSlackBytes);
     for (int y = 0; y < ch; ++y) {
         const uint8_t *u = src->data[1] + size_t(c.y / 2 + y) * size_t(src->linesize[1]) + size_t(c.x / 2);
         const uint8_t *v = src->data[2] + size_t(c.y / 2 + y) * size_t(src->linesize[2]) + size_t(c.x / 2);
@@ -82,6 +122,8 @@ CropRect cropForRegion(int width, int height, bool enabled, const TRV_PLAY_RECT 
 FrameRenderer::~FrameRenderer()
 {
     sws_freeContext(m_sws);
+    sws_freeContext(m_scale);
+    sws_freeContext(m_convert);
 }
 
 QImage FrameRenderer::targetImage(int width, int height)
@@ -91,7 +133,9 @@ QImage FrameRenderer::targetImage(int width, int height)
         if (!pooled.isNull() && pooled.isDetached() && pooled.width() == width && pooled.height() == height)
             return pooled;
     }
-    QImage fresh(width, height, QImage::Format_RGB32);
+    QImage fresh = paddedImage(width, height);
+    if (fresh.isNull())
+        return fresh;
     for (QImage &pooled : m_pool) {
         if (pooled.isNull() || pooled.isDetached() || pooled.width() != width || pooled.height() != height) {
             pooled = fresh;
@@ -151,10 +195,6 @@ QImage FrameRenderer::render(const AVFrame *frame, const RenderSettings &s)
             }
     }
 
-    m_sws = sws_getCachedContext(m_sws, c.width, c.height, srcFormat, outW, outH, AV_PIX_FMT_BGRA,
-                                 SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
-    if (!m_sws)
-        return QImage();
     QImage image = targetImage(outW, outH);
     if (image.isNull())
         return QImage();
@@ -162,7 +202,57 @@ QImage FrameRenderer::render(const AVFrame *frame, const RenderSettings &s)
     // not read until the picture has been handed on.
     uint8_t *dst[4] = {const_cast<uint8_t *>(image.constBits()), nullptr, nullptr, nullptr};
     int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
+
+    if (isPlanar420(srcFormat) && (outW != c.width || outH != c.height)) {
+        // Scaled in its own format first, then converted at the window's
+        // size: swscale converts unscaled 4:2:0 to RGB with vector code, but
+        // writes scaled RGB with plain code, which takes about twice as long.
+        if (!scaleToMiddle(srcData, srcStride, c.width, c.height, srcFormat, outW, outH))
+            return QImage();
+        const int rows = evenRows(outH); // even: the vectorised conversion
+        m_convert = sws_getCachedContext(m_convert, outW, rows, srcFormat, outW, rows, AV_PIX_FMT_BGRA,
+                                         SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+        if (!m_convert)
+            return QImage();
+        const uint8_t *middle[4] = {m_middle.data(), m_middle.data() + m_middleOffset[1],
+                                    m_middle.data() + m_middleOffset[2], nullptr};
+        if (sws_scale(m_convert, middle, m_middleStride, 0, rows, dst, dstStride) <= 0)
+            return QImage();
+        return image;
+    }
+
+    m_sws = sws_getCachedContext(m_sws, c.width, c.height, srcFormat, outW, outH, AV_PIX_FMT_BGRA,
+                                 SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+    if (!m_sws)
+        return QImage();
     if (sws_scale(m_sws, srcData, srcStride, 0, c.height, dst, dstStride) <= 0)
         return QImage();
     return image;
+}
+
+bool FrameRenderer::scaleToMiddle(const uint8_t *const srcData[4], const int srcStride[4], int srcWidth,
+                                  int srcHeight, AVPixelFormat format, int width, int height)
+{
+    // Planes with whole 64-byte rows, an even number of luma rows and room
+    // for whole blocks past the end.
+    const int rows = evenRows(height);
+    const int chromaWidth = (width + 1) / 2;
+    m_middleStride[0] = (width + 63) / 64 * 64;
+    m_middleStride[1] = m_middleStride[2] = (chromaWidth + 63) / 64 * 64;
+    m_middleStride[3] = 0;
+    m_middleOffset[1] = size_t(m_middleStride[0]) * size_t(rows);
+    m_middleOffset[2] = m_middleOffset[1] + size_t(m_middleStride[1]) * size_t(rows / 2);
+    const size_t bytes = m_middleOffset[2] + size_t(m_middleStride[2]) * size_t(rows / 2) + kSlackBytes;
+    if (m_middle.size() < bytes)
+        m_middle.resize(bytes);
+
+    m_scale = sws_getCachedContext(m_scale, srcWidth, srcHeight, format, width, height, format, SWS_FAST_BILINEAR,
+                                   nullptr, nullptr, nullptr);
+    if (!m_scale)
+        return false;
+    uint8_t *out[4] = {m_middle.data(), m_middle.data() + m_middleOffset[1], m_middle.data() + m_middleOffset[2],
+                       nullptr};
+    // With an odd height the conversion's extra row, below the image and
+    // never shown, is made from whatever the buffer holds below the picture.
+    return sws_scale(m_scale, srcData, srcStride, 0, srcHeight, out, m_middleStride) > 0;
 }

@@ -8,6 +8,13 @@
 
 #include <QImage>
 
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+#include <cstdint>
+#include <vector>
+
 struct AVFrame;
 struct SwsContext;
 
@@ -51,7 +58,16 @@ private:
     // more (the window keeps the latest one and paints from it), else a new one.
     QImage targetImage(int width, int height);
 
-    SwsContext *m_sws = nullptr;
+    // Scales a 4:2:0 picture into m_middle, in the same format.
+    bool scaleToMiddle(const uint8_t *const srcData[4], const int srcStride[4], int srcWidth, int srcHeight,
+                       AVPixelFormat format, int width, int height);
+
+    SwsContext *m_sws = nullptr;     // straight into RGB
+    SwsContext *m_scale = nullptr;   // 4:2:0 to 4:2:0 at the window's size
+    SwsContext *m_convert = nullptr; // that to RGB, unscaled
+    std::vector<uint8_t> m_middle;
+    int m_middleStride[4] = {};
+    size_t m_middleOffset[3] = {};
     QImage m_pool[3];
 };
 

@@ -4,6 +4,35 @@
 #include <QEvent>
 #include <QPainter>
 #include <QThread>
+#include <QTimer>
+
+namespace {
+
+// Windows are painted at most this often while pictures keep coming: more
+// paints than a screen shows cost the GUI thread without showing anything.
+// It is well below the time between two pictures of a stream, so every
+// picture is still painted.
+constexpr int kPaintIntervalMs = 10;
+
+// Pictures that became ready since the GUI thread last looked. One queued
+// call, or the next tick of the paint timer, takes all of them, so the GUI
+// thread wakes once for many ports and their windows are painted together.
+struct PendingUpdates
+{
+    std::mutex mutex;
+    std::vector<std::shared_ptr<FrameSink>> sinks;
+    // The application that has a call queued or its paint timer running;
+    // while it has, new pictures need not post anything.
+    QCoreApplication *scheduledOn = nullptr;
+};
+
+PendingUpdates &pendingUpdates()
+{
+    static PendingUpdates *pending = new PendingUpdates; // used by port threads until the process ends
+    return *pending;
+}
+
+} // namespace
 
 bool onGuiThread()
 {
@@ -24,9 +53,18 @@ void FrameSink::setImage(const QImage &image, bool original)
 
 void FrameSink::clearImage()
 {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_image = QImage();
+        ++m_serial;
+    }
+    postUpdate();
+}
+
+bool FrameSink::hasImage() const
+{
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_image = QImage();
-    ++m_serial;
+    return !m_image.isNull();
 }
 
 void FrameSink::setDrawCallback(TRV_PLAY_DrawCallBack callback, void *user)
@@ -52,15 +90,46 @@ void FrameSink::postUpdate()
         return;
     }
     // Queued into the GUI thread; the port's thread never waits for it.
-    std::shared_ptr<FrameSink> self = shared_from_this();
-    QMetaObject::invokeMethod(
-        app,
-        [self] {
-            self->m_updatePosted = false;
-            if (self->m_surface)
-                self->m_surface->update();
-        },
-        Qt::QueuedConnection);
+    PendingUpdates &pending = pendingUpdates();
+    {
+        std::lock_guard<std::mutex> lock(pending.mutex);
+        pending.sinks.push_back(shared_from_this());
+        if (pending.scheduledOn == app)
+            return;
+        pending.scheduledOn = app;
+    }
+    QMetaObject::invokeMethod(app, &FrameSink::runPendingUpdates, Qt::QueuedConnection);
+}
+
+void FrameSink::runPendingUpdates()
+{
+    std::vector<std::shared_ptr<FrameSink>> sinks;
+    {
+        PendingUpdates &pending = pendingUpdates();
+        std::lock_guard<std::mutex> lock(pending.mutex);
+        if (pending.sinks.empty()) {
+            // A whole interval without a picture: the next one posts again
+            // and is painted at once.
+            pending.scheduledOn = nullptr;
+            return;
+        }
+        sinks.swap(pending.sinks);
+    }
+    for (const std::shared_ptr<FrameSink> &sink : sinks) {
+        sink->m_updatePosted = false;
+        if (sink->m_surface)
+            sink->m_surface->refresh();
+    }
+    // Pictures arriving from now on wait for the timer.
+    static QPointer<QTimer> timer;
+    if (!timer) {
+        timer = new QTimer(QCoreApplication::instance());
+        timer->setTimerType(Qt::PreciseTimer);
+        timer->setSingleShot(true);
+        timer->setInterval(kPaintIntervalMs);
+        QObject::connect(timer, &QTimer::timeout, &FrameSink::runPendingUpdates);
+    }
+    timer->start();
 }
 
 bool FrameSink::attach(TRV_PLAY_WND window)
@@ -193,13 +262,35 @@ void RenderSurface::resizeEvent(QResizeEvent *event)
     m_sink->surfaceResized(width(), height());
 }
 
+void RenderSurface::refresh()
+{
+    setOpaque(m_sink->hasImage());
+    update();
+}
+
+void RenderSurface::setOpaque(bool opaque)
+{
+    // With a picture the surface covers all of its rectangle, so the widgets
+    // below it are not painted again for every picture; without one the
+    // target shows through.
+    if (testAttribute(Qt::WA_OpaquePaintEvent) != opaque)
+        setAttribute(Qt::WA_OpaquePaintEvent, opaque);
+}
+
 void RenderSurface::paintEvent(QPaintEvent *)
 {
     bool isNew = false;
     bool original = false;
     const QImage image = m_sink->takeImage(&isNew, &original);
-    if (image.isNull())
-        return; // nothing decoded yet: the target shows through
+    if (image.isNull()) {
+        // Nothing decoded yet, or the picture was taken away since the
+        // update was asked for: the target shows through.
+        if (testAttribute(Qt::WA_OpaquePaintEvent)) {
+            setOpaque(false);
+            update();
+        }
+        return;
+    }
     QPainter painter(this);
     if (original) {
         // Pixels 1:1, centred, on black.

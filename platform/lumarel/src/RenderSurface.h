@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class RenderSurface;
 
@@ -26,6 +27,7 @@ public:
     // Port thread: a new picture to show; posts one update at a time.
     void setImage(const QImage &image, bool original);
     void clearImage();
+    bool hasImage() const;
     // The size the port scales to (the surface's size, 0 without surface).
     int targetWidth() const { return m_targetWidth; }
     int targetHeight() const { return m_targetHeight; }
@@ -49,6 +51,8 @@ private:
     bool attachOnGuiThread(TRV_PLAY_WND window);
     void detachOnGuiThread();
     void postUpdate();
+    // GUI thread: shows the pictures of every sink that posted an update.
+    static void runPendingUpdates();
     void surfaceResized(int width, int height);
     // GUI thread: the image to paint and whether it is new since the last paint.
     QImage takeImage(bool *isNew, bool *original);
@@ -78,12 +82,17 @@ public:
     RenderSurface(QWidget *target, std::shared_ptr<FrameSink> sink);
     ~RenderSurface() override;
 
+    // GUI thread: a new picture (or none) to show.
+    void refresh();
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void setOpaque(bool opaque);
+
     std::shared_ptr<FrameSink> m_sink;
 };
 
