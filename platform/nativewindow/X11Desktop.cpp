@@ -164,6 +164,15 @@ X11Desktop::~X11Desktop()
         releaseUnusedHosts(0);
 }
 
+template<typename R, typename F> R X11Desktop::onWindow(WindowId window, R none, F &&f)
+{
+    if (!isX11Id(window))
+        return none;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Connection *x = connection();
+    return x ? f(x) : none;
+}
+
 X11Desktop::Connection *X11Desktop::connection()
 {
     const QByteArray display = m_display.isEmpty() ? qgetenv("DISPLAY") : m_display;
@@ -204,178 +213,144 @@ WindowId X11Desktop::foregroundWindow()
 
 QString X11Desktop::windowTitle(WindowId window)
 {
-    if (!isX11Id(window))
-        return QString();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Connection *x = connection();
-    if (!x)
-        return QString();
-    const xcb_window_t w = xcb_window_t(window);
-    const xcb_atom_t netName = x->atom("_NET_WM_NAME");
-    const xcb_atom_t utf8 = x->atom("UTF8_STRING");
-    if (netName != XCB_ATOM_NONE && utf8 != XCB_ATOM_NONE) {
-        auto r = x->property(w, netName, utf8, kTitleLongs);
-        if (r && r->format == 8) {
-            const int length = xcb_get_property_value_length(r.get());
-            if (length > 0)
-                return QString::fromUtf8(static_cast<const char *>(xcb_get_property_value(r.get())), length);
+    return onWindow(window, QString(), [&](Connection *x) -> QString {
+        const xcb_window_t w = xcb_window_t(window);
+        const xcb_atom_t netName = x->atom("_NET_WM_NAME");
+        const xcb_atom_t utf8 = x->atom("UTF8_STRING");
+        if (netName != XCB_ATOM_NONE && utf8 != XCB_ATOM_NONE) {
+            auto r = x->property(w, netName, utf8, kTitleLongs);
+            if (r && r->format == 8) {
+                const int length = xcb_get_property_value_length(r.get());
+                if (length > 0)
+                    return QString::fromUtf8(
+                        static_cast<const char *>(xcb_get_property_value(r.get())), length);
+            }
         }
-    }
-    auto r = x->property(w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, kTitleLongs);
-    if (!r || r->format != 8)
-        return QString();
-    const int length = xcb_get_property_value_length(r.get());
-    const char *text = static_cast<const char *>(xcb_get_property_value(r.get()));
-    if (length <= 0)
-        return QString();
-    // WM_NAME is Latin-1 (STRING); some clients put UTF-8 there.
-    if (utf8 != XCB_ATOM_NONE && r->type == utf8)
-        return QString::fromUtf8(text, length);
-    return QString::fromLatin1(text, length);
+        auto r = x->property(w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, kTitleLongs);
+        if (!r || r->format != 8)
+            return QString();
+        const int length = xcb_get_property_value_length(r.get());
+        const char *text = static_cast<const char *>(xcb_get_property_value(r.get()));
+        if (length <= 0)
+            return QString();
+        // WM_NAME is Latin-1 (STRING); some clients put UTF-8 there.
+        if (utf8 != XCB_ATOM_NONE && r->type == utf8)
+            return QString::fromUtf8(text, length);
+        return QString::fromLatin1(text, length);
+    });
 }
 
 QString X11Desktop::className(WindowId window)
 {
-    if (!isX11Id(window))
-        return QString();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Connection *x = connection();
-    if (!x)
-        return QString();
-    auto r = x->property(xcb_window_t(window), XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, kClassLongs);
-    if (!r || r->format != 8)
-        return QString();
-    // "instance\0class\0"
-    const QByteArray value(
-        static_cast<const char *>(xcb_get_property_value(r.get())), xcb_get_property_value_length(r.get()));
-    const QList<QByteArray> parts = value.split('\0');
-    const QByteArray instance = parts.value(0);
-    const QByteArray cls = parts.value(1);
-    return QString::fromLatin1(cls.isEmpty() ? instance : cls);
+    return onWindow(window, QString(), [&](Connection *x) -> QString {
+        auto r = x->property(xcb_window_t(window), XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, kClassLongs);
+        if (!r || r->format != 8)
+            return QString();
+        // "instance\0class\0"
+        const QByteArray value(static_cast<const char *>(xcb_get_property_value(r.get())),
+            xcb_get_property_value_length(r.get()));
+        const QList<QByteArray> parts = value.split('\0');
+        const QByteArray instance = parts.value(0);
+        const QByteArray cls = parts.value(1);
+        return QString::fromLatin1(cls.isEmpty() ? instance : cls);
+    });
 }
 
 WindowId X11Desktop::firstChild(WindowId window)
 {
-    if (!isX11Id(window))
-        return 0;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Connection *x = connection();
-    std::vector<xcb_window_t> children;
-    if (!x || !x->tree(xcb_window_t(window), nullptr, &children) || children.empty())
-        return 0;
-    return children.back();
+    return onWindow(window, WindowId(0), [&](Connection *x) -> WindowId {
+        std::vector<xcb_window_t> children;
+        if (!x->tree(xcb_window_t(window), nullptr, &children) || children.empty())
+            return 0;
+        return children.back();
+    });
 }
 
 WindowId X11Desktop::nextSibling(WindowId window)
 {
-    if (!isX11Id(window))
+    return onWindow(window, WindowId(0), [&](Connection *x) -> WindowId {
+        xcb_window_t parent = XCB_NONE;
+        std::vector<xcb_window_t> siblings;
+        if (!x->tree(xcb_window_t(window), &parent, nullptr) || parent == XCB_NONE
+            || !x->tree(parent, nullptr, &siblings))
+            return 0;
+        for (size_t i = 1; i < siblings.size(); ++i) {
+            if (siblings[i] == xcb_window_t(window))
+                return siblings[i - 1];
+        }
         return 0;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Connection *x = connection();
-    xcb_window_t parent = XCB_NONE;
-    std::vector<xcb_window_t> siblings;
-    if (!x || !x->tree(xcb_window_t(window), &parent, nullptr) || parent == XCB_NONE
-        || !x->tree(parent, nullptr, &siblings))
-        return 0;
-    for (size_t i = 1; i < siblings.size(); ++i) {
-        if (siblings[i] == xcb_window_t(window))
-            return siblings[i - 1];
-    }
-    return 0;
+    });
 }
 
 WindowId X11Desktop::parent(WindowId window)
 {
-    if (!isX11Id(window))
-        return 0;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Connection *x = connection();
-    xcb_window_t parent = XCB_NONE;
-    if (!x || !x->tree(xcb_window_t(window), &parent, nullptr))
-        return 0;
-    if (parent == XCB_NONE || parent == x->root || x->managed(xcb_window_t(window)))
-        return 0;
-    return parent;
+    return onWindow(window, WindowId(0), [&](Connection *x) -> WindowId {
+        xcb_window_t parent = XCB_NONE;
+        if (!x->tree(xcb_window_t(window), &parent, nullptr))
+            return 0;
+        if (parent == XCB_NONE || parent == x->root || x->managed(xcb_window_t(window)))
+            return 0;
+        return parent;
+    });
 }
 
 bool X11Desktop::isWindow(WindowId window)
 {
-    if (!isX11Id(window))
-        return false;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Connection *x = connection();
-    return x && x->attributes(xcb_window_t(window)) != nullptr;
+    return onWindow(
+        window, false, [&](Connection *x) -> bool { return x->attributes(xcb_window_t(window)) != nullptr; });
 }
 
 bool X11Desktop::isVisible(WindowId window)
 {
-    if (!isX11Id(window))
-        return false;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Connection *x = connection();
-    if (!x)
-        return false;
-    auto r = x->attributes(xcb_window_t(window));
-    return r && r->map_state == XCB_MAP_STATE_VIEWABLE;
+    return onWindow(window, false, [&](Connection *x) -> bool {
+        auto r = x->attributes(xcb_window_t(window));
+        return r && r->map_state == XCB_MAP_STATE_VIEWABLE;
+    });
 }
 
 QRect X11Desktop::windowRect(WindowId window)
 {
-    if (!isX11Id(window))
-        return QRect();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Connection *x = connection();
-    if (!x)
-        return QRect();
-    auto g = x->geometry(xcb_window_t(window));
-    QPoint origin;
-    if (!g || !x->toRoot(xcb_window_t(window), QPoint(0, 0), &origin))
-        return QRect();
-    return QRect(origin, QSize(g->width, g->height));
+    return onWindow(window, QRect(), [&](Connection *x) -> QRect {
+        auto g = x->geometry(xcb_window_t(window));
+        QPoint origin;
+        if (!g || !x->toRoot(xcb_window_t(window), QPoint(0, 0), &origin))
+            return QRect();
+        return QRect(origin, QSize(g->width, g->height));
+    });
 }
 
 QRect X11Desktop::clientRect(WindowId window)
 {
-    if (!isX11Id(window))
-        return QRect();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Connection *x = connection();
-    if (!x)
-        return QRect();
-    auto g = x->geometry(xcb_window_t(window));
-    return g ? QRect(0, 0, g->width, g->height) : QRect();
+    return onWindow(window, QRect(), [&](Connection *x) -> QRect {
+        auto g = x->geometry(xcb_window_t(window));
+        return g ? QRect(0, 0, g->width, g->height) : QRect();
+    });
 }
 
 QPoint X11Desktop::mapToScreen(WindowId window, const QPoint &point, bool *ok)
 {
     if (ok)
         *ok = false;
-    if (!isX11Id(window))
-        return QPoint();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Connection *x = connection();
-    QPoint out;
-    if (!x || !x->toRoot(xcb_window_t(window), point, &out))
-        return QPoint();
-    if (ok)
-        *ok = true;
-    return out;
+    return onWindow(window, QPoint(), [&](Connection *x) -> QPoint {
+        QPoint out;
+        if (!x->toRoot(xcb_window_t(window), point, &out))
+            return QPoint();
+        if (ok)
+            *ok = true;
+        return out;
+    });
 }
 
 bool X11Desktop::raise(WindowId window)
 {
-    if (!isX11Id(window))
-        return false;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Connection *x = connection();
-    if (!x)
-        return false;
-    const uint32_t above = XCB_STACK_MODE_ABOVE;
-    xcb_generic_error_t *error = xcb_request_check(
-        x->c, xcb_configure_window_checked(x->c, xcb_window_t(window), XCB_CONFIG_WINDOW_STACK_MODE, &above));
-    const bool done = !error;
-    std::free(error);
-    return done;
+    return onWindow(window, false, [&](Connection *x) -> bool {
+        const uint32_t above = XCB_STACK_MODE_ABOVE;
+        xcb_generic_error_t *error = xcb_request_check(x->c,
+            xcb_configure_window_checked(x->c, xcb_window_t(window), XCB_CONFIG_WINDOW_STACK_MODE, &above));
+        const bool done = !error;
+        std::free(error);
+        return done;
+    });
 }
 
 bool X11Desktop::reparent(WindowId window, WindowId newParent)

@@ -53,6 +53,9 @@ public:
     struct Connection;
 
 private:
+    // `f(connection)` under the lock for an X window id while the display is
+    // open; `none` otherwise.
+    template<typename R, typename F> R onWindow(WindowId window, R none, F &&f);
     // The open connection, or null (the caller holds m_mutex).
     Connection *connection();
     // Drops wrappers of other programs' windows that no longer hold one of ours.

@@ -161,34 +161,28 @@ int CPluginManage::MapStreamCode(int code)
     }
 }
 
-void CPluginManage::onCurWndIndexChange(int nPageId, int nWndIndex)
+namespace {
+
+// What the live page shows of one channel's window, read on the GUI thread.
+struct LiveWndState
 {
-    if (nPageId == 0) {
-        int channel = -1;
-        int brightness = 0, contrast = 0, saturation = 0, hue = 0;
-        bool audio = false;
-        bool zoom = false;
-        int original = 0;
-        int playStatus = 0;
-        RunInMainThread([&] {
-            PlayWidgetFacade *widget = playWidget();
-            if (!widget)
-                return;
-            channel = widget->GetWndChn(0, nWndIndex);
-            if (channel < 0)
-                return;
-            widget->GetColor(channel, &brightness, &contrast, &saturation, &hue);
-            audio = widget->IsSoundWnd(0, channel);
-            zoom = widget->IsDigitalZoom(0, channel);
-            original = widget->GetPlayOriginalState(channel);
-            playStatus = widget->GetPlayState(0, channel);
-        });
-        Json::Value event(Json::objectValue);
-        event["MainEvent"] = 0;
-        event["SubEvent"] = 0;
-        Json::Value &data = event["Data"];
-        data["Channel"] = channel;
-        data["Wnd"] = nWndIndex;
+    int brightness = 0, contrast = 0, saturation = 0, hue = 0;
+    bool audio = false;
+    bool zoom = false;
+    int original = 0;
+    int playStatus = 0;
+
+    void read(PlayWidgetFacade *widget, int channel)
+    {
+        widget->GetColor(channel, &brightness, &contrast, &saturation, &hue);
+        audio = widget->IsSoundWnd(0, channel);
+        zoom = widget->IsDigitalZoom(0, channel);
+        original = widget->GetPlayOriginalState(channel);
+        playStatus = widget->GetPlayState(0, channel);
+    }
+
+    void write(Json::Value &data) const
+    {
         data["PlayStatus"] = playStatus;
         data["Audio"] = audio ? 1 : 0;
         data["DigitalZoom"] = zoom;
@@ -197,6 +191,32 @@ void CPluginManage::onCurWndIndexChange(int nPageId, int nWndIndex)
         data["nContrast"] = contrast;
         data["nSaturation"] = saturation;
         data["nHue"] = hue;
+    }
+};
+
+} // namespace
+
+void CPluginManage::onCurWndIndexChange(int nPageId, int nWndIndex)
+{
+    if (nPageId == 0) {
+        int channel = -1;
+        LiveWndState state;
+        RunInMainThread([&] {
+            PlayWidgetFacade *widget = playWidget();
+            if (!widget)
+                return;
+            channel = widget->GetWndChn(0, nWndIndex);
+            if (channel < 0)
+                return;
+            state.read(widget, channel);
+        });
+        Json::Value event(Json::objectValue);
+        event["MainEvent"] = 0;
+        event["SubEvent"] = 0;
+        Json::Value &data = event["Data"];
+        data["Channel"] = channel;
+        data["Wnd"] = nWndIndex;
+        state.write(data);
         sendWebSocketMsg(JsonUtil::writeCompactText(event));
 
         // The display state belongs to the picture, that is to the channel
@@ -253,11 +273,7 @@ void CPluginManage::onShowPTZElect(int width, int height, int channel)
 void CPluginManage::SendWndStatus(int chn, int curChn)
 {
     int page = -1;
-    int brightness = 0, contrast = 0, saturation = 0, hue = 0;
-    bool audio = false;
-    bool zoom = false;
-    int original = 0;
-    int playStatus = 0;
+    LiveWndState state;
     RunInMainThread([&] {
         PlayWidgetFacade *widget = playWidget();
         if (!widget)
@@ -265,11 +281,7 @@ void CPluginManage::SendWndStatus(int chn, int curChn)
         page = widget->GetCurPageIndex();
         if (page != 0 || chn < 0 || chn >= DeviceLoginInfo::kMaxChannels)
             return;
-        widget->GetColor(chn, &brightness, &contrast, &saturation, &hue);
-        audio = widget->IsSoundWnd(0, chn);
-        zoom = widget->IsDigitalZoom(0, chn);
-        original = widget->GetPlayOriginalState(chn);
-        playStatus = widget->GetPlayState(0, chn);
+        state.read(widget, chn);
     });
     if (page != 0)
         return;
@@ -279,14 +291,7 @@ void CPluginManage::SendWndStatus(int chn, int curChn)
     Json::Value &data = event["Data"];
     data["Chn"] = chn;
     data["CurChannel"] = curChn;
-    data["PlayStatus"] = playStatus;
-    data["Audio"] = audio ? 1 : 0;
-    data["DigitalZoom"] = zoom;
-    data["RageState"] = original;
-    data["nBrightness"] = brightness;
-    data["nContrast"] = contrast;
-    data["nSaturation"] = saturation;
-    data["nHue"] = hue;
+    state.write(data);
     sendWebSocketMsg(JsonUtil::writeCompactText(event));
 }
 

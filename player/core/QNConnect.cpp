@@ -269,19 +269,30 @@ int CQNConnect::QueryDeviceInt(int loginId, int a, int b, int c)
     return value;
 }
 
-int CQNConnect::ConnectChanel(
-    int loginId, int channel, int streamType, TRV_RealDataCallBack callback, void *user)
+namespace {
+
+// Opens the channel's live stream; the handle, or the library's failure
+// (logged under `function`).
+int openRealPlay(int loginId, int channel, int streamType, const char *function)
 {
     TRV_STREAM_REQUEST request;
     std::memset(&request, 0, sizeof request);
     request.channel = channel;
     request.streamType = streamType;
     const int handle = TRV_NET_RealPlay(loginId, &request, 0);
-    if (handle <= 0) {
-        log("CQNConnect::ConnectChanel",
-            QStringLiteral("TRV_NET_RealPlay error=%1").arg(TRV_NET_GetLastError()));
+    if (handle <= 0)
+        log(function, QStringLiteral("TRV_NET_RealPlay error=%1").arg(TRV_NET_GetLastError()));
+    return handle;
+}
+
+} // namespace
+
+int CQNConnect::ConnectChanel(
+    int loginId, int channel, int streamType, TRV_RealDataCallBack callback, void *user)
+{
+    const int handle = openRealPlay(loginId, channel, streamType, "CQNConnect::ConnectChanel");
+    if (handle <= 0)
         return handle;
-    }
     TRV_NET_SetRealDataCallBack(handle, callback, user);
     TRV_NET_MakeKeyFrame(loginId, channel, streamType);
     log("CQNConnect::ConnectChanel", QStringLiteral("TRV_NET_RealPlay lPlayOK=%1").arg(handle));
@@ -291,16 +302,9 @@ int CQNConnect::ConnectChanel(
 int CQNConnect::ConnectChanel_V2(
     int loginId, int channel, int streamType, TRV_RealDataCallBack_V2 callback, void *user)
 {
-    TRV_STREAM_REQUEST request;
-    std::memset(&request, 0, sizeof request);
-    request.channel = channel;
-    request.streamType = streamType;
-    const int handle = TRV_NET_RealPlay(loginId, &request, 0);
-    if (handle <= 0) {
-        log("CQNConnect::ConnectChanel_V2",
-            QStringLiteral("TRV_NET_RealPlay error=%1").arg(TRV_NET_GetLastError()));
+    const int handle = openRealPlay(loginId, channel, streamType, "CQNConnect::ConnectChanel_V2");
+    if (handle <= 0)
         return handle;
-    }
     const int set = TRV_NET_SetRealDataCallBack_V2(handle, callback, user);
     const int key = TRV_NET_MakeKeyFrame(loginId, channel, streamType);
     log("CQNConnect::ConnectChanel_V2",

@@ -28,7 +28,8 @@ void log(const char *function, const QString &message, int level = LightWeightLo
 
 bool isPlayingVariant(int state)
 {
-    return state >= CDecodeChannel::StateStepForward || (state >= 32 && state <= 35) || (state >= 16 && state <= 19);
+    return state >= CDecodeChannel::StateStepForward || (state >= 32 && state <= 35)
+        || (state >= 16 && state <= 19);
 }
 
 uint32_t le32(const unsigned char *p)
@@ -138,13 +139,18 @@ int CDecodeChannel::StartPreview()
 
 int CDecodeChannel::StopPreview()
 {
+    return stopPlay("CDecodeChannel::StopPreview");
+}
+
+int CDecodeChannel::stopPlay(const char *function)
+{
     if (m_nPlayState == StateStopped)
         return 0;
     SetDisplayRegion(nullptr, 0);
     const int res = TRV_PLAY_Stop(m_nPort);
     if (res)
         m_nPlayState = StateStopped;
-    log("CDecodeChannel::StopPreview", QStringLiteral("Port=%1 Res=%2").arg(m_nPort).arg(res));
+    log(function, QStringLiteral("Port=%1 Res=%2").arg(m_nPort).arg(res));
     return res;
 }
 
@@ -165,20 +171,14 @@ int CDecodeChannel::StartPlayback(bool localFile)
 
 int CDecodeChannel::StopPlayback()
 {
-    if (m_nPlayState == StateStopped)
-        return 0;
-    SetDisplayRegion(nullptr, 0);
-    const int res = TRV_PLAY_Stop(m_nPort);
-    if (res)
-        m_nPlayState = StateStopped;
-    log("CDecodeChannel::StopPlayback", QStringLiteral("Port=%1 Res=%2").arg(m_nPort).arg(res));
-    return res;
+    return stopPlay("CDecodeChannel::StopPlayback");
 }
 
 int CDecodeChannel::BeginLocalPlay(const QString &fileName, FileEndCallback callback, void *user)
 {
     int res = TRV_PLAY_OpenFile(m_nPort, QFile::encodeName(fileName).constData());
-    log("CDecodeChannel::BeginLocalPlay", QStringLiteral("TRV_PLAY_OpenFile Port =%1 Res=%2").arg(m_nPort).arg(res));
+    log("CDecodeChannel::BeginLocalPlay",
+        QStringLiteral("TRV_PLAY_OpenFile Port =%1 Res=%2").arg(m_nPort).arg(res));
     if (!res)
         return 0;
     res = TRV_PLAY_SetFileEndCallBack(m_nPort, callback, user);
@@ -190,7 +190,8 @@ int CDecodeChannel::BeginLocalPlay(const QString &fileName, FileEndCallback call
 int CDecodeChannel::StopLocalPlay()
 {
     const int res = TRV_PLAY_CloseFile(m_nPort);
-    log("CDecodeChannel::StopLocalPlay", QStringLiteral("TRV_PLAY_CloseFile Port =%1 Res=%2").arg(m_nPort).arg(res));
+    log("CDecodeChannel::StopLocalPlay",
+        QStringLiteral("TRV_PLAY_CloseFile Port =%1 Res=%2").arg(m_nPort).arg(res));
     return res;
 }
 
@@ -358,7 +359,8 @@ int CDecodeChannel::SetDisplayRegion(const TRV_PLAY_RECT *rect, int enable)
     const int res = TRV_PLAY_SetDisplayRegion(m_nPort, 0, rect, 0, enable);
     if (rect) {
         log("CDecodeChannel::SetDisplayRegion",
-            QStringLiteral("TRV_PLAY_SetDisplayRegion Port=%1 left=%2 right=%3 top=%4  bottom=%5 Enable=%6 Ret=%7")
+            QStringLiteral(
+                "TRV_PLAY_SetDisplayRegion Port=%1 left=%2 right=%3 top=%4  bottom=%5 Enable=%6 Ret=%7")
                 .arg(m_nPort)
                 .arg(rect->left)
                 .arg(rect->right)
@@ -380,7 +382,7 @@ int CDecodeChannel::SetDisplayRegion(const TRV_PLAY_RECT *rect, int enable)
 
 bool CDecodeChannel::SetDisplayRegionRect(int left, int top, int right, int bottom, bool enable)
 {
-    const TRV_PLAY_RECT rect{left, top, right, bottom};
+    const TRV_PLAY_RECT rect { left, top, right, bottom };
     return TRV_PLAY_SetDisplayRegion(m_nPort, 0, enable ? &rect : nullptr, 0, enable ? 1 : 0) != 0;
 }
 
@@ -485,14 +487,15 @@ int CDecodeChannel::StopRecord()
     return res;
 }
 
-bool CDecodeChannel::ChangeFileFormat(const QString &source, const QString &target, int type,
-                                      ConvertCallback callback, void *user)
+bool CDecodeChannel::ChangeFileFormat(
+    const QString &source, const QString &target, int type, ConvertCallback callback, void *user)
 {
     if (type != TRV_PLAY_CONVERT_AVI)
         return false;
-    log("CDecodeChannel::ChangeFileFormat", QStringLiteral("srcFileName:%1<--->dstFileName:%2").arg(source, target));
-    const int res = TRV_PLAY_ConvertFile(QFile::encodeName(source).constData(), QFile::encodeName(target).constData(),
-                                         TRV_PLAY_CONVERT_AVI, callback, user);
+    log("CDecodeChannel::ChangeFileFormat",
+        QStringLiteral("srcFileName:%1<--->dstFileName:%2").arg(source, target));
+    const int res = TRV_PLAY_ConvertFile(QFile::encodeName(source).constData(),
+        QFile::encodeName(target).constData(), TRV_PLAY_CONVERT_AVI, callback, user);
     return res > 0;
 }
 

@@ -106,8 +106,8 @@ public:
     static bool SaveYuvAsJpeg(const QString &fileName, int width, int height, const unsigned char *yuv);
     int StartRecord(const QString &fileName, int type);
     int StopRecord();
-    static bool ChangeFileFormat(const QString &source, const QString &target, int type, ConvertCallback callback,
-                                 void *user);
+    static bool ChangeFileFormat(
+        const QString &source, const QString &target, int type, ConvertCallback callback, void *user);
 
     // Play time.
     int SetTimeText(const char *start, const char *end);
@@ -119,6 +119,8 @@ public:
 private:
     static void DrawTrampoline(int reserved, QPainter *painter, void *user);
     bool CurrentLocalTime(struct tm *out);
+    // Stops the picture of either kind of play; the library's result.
+    int stopPlay(const char *function);
 
     bool m_bOpen = false;
     bool m_bSound = false;
