@@ -28,7 +28,8 @@ QString currentTimeText()
     thread_local qint64 cachedSecond = -1;
     thread_local QString cachedPrefix;
     if (second != cachedSecond) {
-        cachedPrefix = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss "));
+        cachedPrefix
+            = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss "));
         cachedSecond = second;
     }
     return cachedPrefix + QString::number(ms % 1000).rightJustified(3, QLatin1Char('0'));
@@ -65,7 +66,6 @@ LightWeightLog::LightWeightLog(const QString &programFolder, QObject *parent)
     if (!m_bEnable)
         return;
     m_writer = new WriteLogThread(programFolder + QStringLiteral("/log"));
-    connect(this, &LightWeightLog::writeLogSig, m_writer, &WriteLogThread::writeLog);
 }
 
 LightWeightLog::~LightWeightLog()
@@ -82,15 +82,15 @@ void LightWeightLog::stop()
     m_writer->stop();
 }
 
-QString LightWeightLog::formatLine(const QString &function, const QString &message, int level,
-                                   quintptr threadId, const QString &time)
+QString LightWeightLog::formatLine(
+    const QString &function, const QString &message, int level, quintptr threadId, const QString &time)
 {
     const QString clean = redactSecrets(withoutLineBreaks(message));
     if (level < Normal || level > Error)
         return clean;
     return QString::fromLatin1(kLevelFormats[level])
         .arg(QString::number(threadId, 16).rightJustified(8, QLatin1Char('0')), time,
-             function.rightJustified(45, QLatin1Char(' ')), clean);
+            function.rightJustified(45, QLatin1Char(' ')), clean);
 }
 
 int LightWeightLog::PrintLog(const QString &function, const QString &message, int level)
@@ -117,5 +117,6 @@ void LightWeightLog::deliver(const QString &line)
             m_bWriterStarted.store(true, std::memory_order_release);
         }
     }
+    m_writer->post(line);
     emit writeLogSig(line);
 }

@@ -37,17 +37,18 @@ public:
 
     // The formatted line of one log call, without the time and thread parts
     // filled from the clock (exposed for tests of the format).
-    static QString formatLine(const QString &function, const QString &message, int level,
-                              quintptr threadId, const QString &time);
+    static QString formatLine(
+        const QString &function, const QString &message, int level, quintptr threadId, const QString &time);
 
 signals:
+    // Every line handed to the writer, for whoever watches the log.
     void writeLogSig(QString strLog);
 
 private:
     void deliver(const QString &line);
 
-    std::atomic<bool> m_bEnable{true};
+    std::atomic<bool> m_bEnable { true };
     WriteLogThread *m_writer = nullptr;
-    std::atomic<bool> m_bWriterStarted{false};
+    std::atomic<bool> m_bWriterStarted { false };
     QMutex m_startMutex;
 };

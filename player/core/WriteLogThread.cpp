@@ -7,8 +7,10 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
+#include <QTimer>
 
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <unistd.h>
 
@@ -29,6 +31,11 @@ WriteLogThread::WriteLogThread(const QString &logFolder)
     qDebug().noquote() << "m_strLogPath" << m_strLogPath;
     QDir().mkpath(m_strLogPath);
     prune(m_strLogPath, kKeepAtStart);
+
+    m_batchTimer = new QTimer(this);
+    m_batchTimer->setSingleShot(true);
+    m_batchTimer->setInterval(kBatchMs);
+    connect(m_batchTimer, &QTimer::timeout, this, &WriteLogThread::drain);
 
     m_thread = new QThread(this);
     moveToThread(m_thread);
@@ -57,8 +64,14 @@ void WriteLogThread::stop()
             closeFile(); // never started: every line was written directly
         return;
     }
-    // Queued behind every line already emitted, so those reach the file first.
-    QMetaObject::invokeMethod(this, [this] { closeFile(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_batchTimer->stop();
+            drain();
+            closeFile();
+        },
+        Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait();
 }
@@ -103,8 +116,8 @@ void WriteLogThread::openNewFile()
                              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss")));
     // Never reopen an existing name: a second file within the same second gets "_1", "_2", ...
     for (int n = 0; n < 1000; ++n) {
-        const QString name = n == 0 ? base + QStringLiteral(".log")
-                                    : QStringLiteral("%1_%2.log").arg(base).arg(n);
+        const QString name
+            = n == 0 ? base + QStringLiteral(".log") : QStringLiteral("%1_%2.log").arg(base).arg(n);
         m_file.setFileName(name);
         if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             return;
@@ -121,6 +134,36 @@ void WriteLogThread::closeFile()
     }
 }
 
+void WriteLogThread::post(const QString &line)
+{
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        m_pending.append(line);
+        wake = !m_drainScheduled;
+        m_drainScheduled = true;
+    }
+    if (wake)
+        QMetaObject::invokeMethod(this, &WriteLogThread::drain, Qt::QueuedConnection);
+}
+
+void WriteLogThread::drain()
+{
+    QStringList lines;
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        lines.swap(m_pending);
+        // Quiet since the last look: the next line wakes the thread again.
+        if (lines.isEmpty())
+            m_drainScheduled = false;
+    }
+    if (lines.isEmpty())
+        return;
+    for (const QString &line : qAsConst(lines))
+        writeLog(line);
+    m_batchTimer->start();
+}
+
 void WriteLogThread::writeLog(QString strLog)
 {
     if (m_file.isOpen() && m_file.size() > kRotateSize) {
@@ -134,5 +177,10 @@ void WriteLogThread::writeLog(QString strLog)
         m_file.write(strLog.toLocal8Bit());
         m_file.flush();
     }
-    qDebug().noquote().nospace() << strLog.trimmed();
+    // The debug output of a Linux program is its standard error. Written
+    // directly: a message handler (Qt Test's, for one) may be going away
+    // while the last lines of a batch are written.
+    QByteArray echo = strLog.trimmed().toLocal8Bit();
+    echo.append('\n');
+    std::fwrite(echo.constData(), 1, size_t(echo.size()), stderr);
 }

@@ -3,14 +3,23 @@
 #include <QFile>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+
+#include <mutex>
 
 class QThread;
+class QTimer;
 
 // Writes the player's log lines into "log_<pid>_<yyyyMMddhhmmss>.log" files of
 // one folder, on a thread of its own. A file is replaced once it holds more
 // than 512 KiB; the folder keeps the 4 newest files at start and the 10 newest
 // at each rotation. Only files named like our logs are pruned, and never one
 // that belongs to another player process that is still running.
+//
+// Lines handed over with post() are written in batches: the first line after
+// a quiet spell wakes the thread; while lines keep coming, the thread looks
+// again every kBatchMs by itself, so that a busy player does not wake it (a
+// cross-thread wake-up on the path of every request) for each line.
 class WriteLogThread : public QObject
 {
     Q_OBJECT
@@ -19,6 +28,7 @@ public:
     static constexpr qint64 kRotateSize = 0x80000;
     static constexpr int kKeepAtStart = 4;
     static constexpr int kKeepAtRotation = 10;
+    static constexpr int kBatchMs = 10;
 
     explicit WriteLogThread(const QString &logFolder);
     ~WriteLogThread() override;
@@ -30,6 +40,8 @@ public:
     bool isStarted() const;
     // Writes what is queued, closes the file and ends the thread.
     void stop();
+    // Queues one line for the writer's thread; any thread.
+    void post(const QString &line);
 
     // Deletes the oldest log files of `folder` until at most `keep` remain.
     static void prune(const QString &folder, int keep);
@@ -42,6 +54,13 @@ public slots:
 private:
     void openNewFile();
     void closeFile();
+    // Writes the queued lines (the writer's thread).
+    void drain();
+
+    std::mutex m_pendingMutex;
+    QStringList m_pending;
+    bool m_drainScheduled = false; // a drain call or the batch timer is due
+    QTimer *m_batchTimer = nullptr;
 
     QString m_strLogPath;
     QFile m_file;

@@ -150,6 +150,29 @@ private slots:
         }
     }
 
+    // Without a stop, lines reach the file by themselves: a line after a
+    // quiet spell, lines that keep coming while a batch is due, and a line
+    // after the writer has gone quiet again.
+    void linesReachDiskWhileRunning()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("log"));
+        LightWeightLog log(dir.path());
+        auto written = [&](const QString &text) { return readAll(folder).contains(text.toUtf8() + '\n'); };
+
+        log.PrintLog(QStringLiteral("T::run"), QStringLiteral("first"), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(written(QStringLiteral("first")), 5000);
+        for (int i = 0; i < 50; ++i)
+            log.PrintLog(QStringLiteral("T::run"), QStringLiteral("burst %1").arg(i), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(written(QStringLiteral("burst 49")), 5000);
+        // Well past the batch time: the writer looked once more, found
+        // nothing and sleeps until the next line wakes it.
+        QTest::qWait(5 * WriteLogThread::kBatchMs);
+        log.PrintLog(QStringLiteral("T::run"), QStringLiteral("after quiet"), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(written(QStringLiteral("after quiet")), 5000);
+        log.stop();
+    }
+
     // The line that takes a file past 512 KiB still goes into it; the next
     // opens a new file. Two rotations within one second never reuse a name.
     void rotationNeverOverwrites()
