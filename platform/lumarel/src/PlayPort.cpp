@@ -15,7 +15,7 @@ extern "C" {
 #include <mutex>
 
 namespace {
-constexpr size_t kHistory = 16;        // pictures kept for stepping back
+constexpr size_t kHistory = 16;        // pictures kept for stepping back in paced play
 constexpr unsigned int kMaxDisplayBuffer = 50;
 constexpr int kMaxStepRequests = 100;
 } // namespace
@@ -428,7 +428,11 @@ void PlayPort::present(std::unique_lock<std::mutex> &lock, FrameRenderer &render
     const bool window = m_sink->hasSurface();
     FramePtr shown = referenceFrame(frame.get());
     m_history.push_back(std::move(frame));
-    while (m_history.size() > kHistory)
+    // Real-time play keeps only the picture on screen (for redraws and
+    // snapshots): every picture held is a buffer the decoder cannot reuse,
+    // and a grid of live windows would keep hundreds of megabytes hot.
+    const size_t keep = paced() ? kHistory : 1;
+    while (m_history.size() > keep)
         m_history.pop_front();
     lock.unlock();
     if (window && shown) {
