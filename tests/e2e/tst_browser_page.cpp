@@ -69,13 +69,7 @@ private:
 
     void stopService()
     {
-        if (m_service) {
-            m_service->terminate();
-            if (!m_service->waitForFinished(10000))
-                m_service->kill();
-            m_service->waitForFinished(5000);
-        }
-        m_service.reset();
+        ServiceTest::stopService(m_service);
         m_copy.reset();
         m_port = 0;
     }

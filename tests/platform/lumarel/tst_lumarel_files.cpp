@@ -1,6 +1,7 @@
 // Files of the play library: snapshots, recordings, conversion and file ports,
 // checked with ImageMagick and ffprobe.
 
+#include "PortAccess.h"
 #include "TestMedia.h"
 #include "lumarel/LumarelControl.h"
 #include "lumarel/lumarel.h"
@@ -13,19 +14,6 @@
 using LumarelControl::PortStats;
 
 namespace {
-
-PortStats stats(int port)
-{
-    PortStats s;
-    LumarelControl::portStats(port, &s);
-    return s;
-}
-
-int feed(int port, const QByteArray &bytes)
-{
-    return TRV_PLAY_InputData(port, reinterpret_cast<const unsigned char *>(bytes.constData()),
-                              unsigned(bytes.size()));
-}
 
 int openStream(int port)
 {

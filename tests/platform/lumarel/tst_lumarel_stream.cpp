@@ -1,6 +1,7 @@
 // Stream ports of the play library: input, decoding, pool modes, buffer
 // figures, play time, speed and state, sound.
 
+#include "PortAccess.h"
 #include "TestMedia.h"
 #include "lumarel/LumarelControl.h"
 #include "lumarel/lumarel.h"
@@ -13,19 +14,6 @@
 using LumarelControl::PortStats;
 
 namespace {
-
-PortStats stats(int port)
-{
-    PortStats s;
-    LumarelControl::portStats(port, &s);
-    return s;
-}
-
-int feed(int port, const QByteArray &bytes)
-{
-    return TRV_PLAY_InputData(port, reinterpret_cast<const unsigned char *>(bytes.constData()),
-                              unsigned(bytes.size()));
-}
 
 int openStream(int port, unsigned int pool = 1 << 20)
 {

@@ -1,6 +1,7 @@
 // Drawing of the play library into a widget: the picture, the display
 // region, colour, original size and the draw callback.
 
+#include "PortAccess.h"
 #include "TestMedia.h"
 #include "lumarel/LumarelControl.h"
 #include "lumarel/lumarel.h"
@@ -12,19 +13,6 @@
 using LumarelControl::PortStats;
 
 namespace {
-
-PortStats stats(int port)
-{
-    PortStats s;
-    LumarelControl::portStats(port, &s);
-    return s;
-}
-
-int feed(int port, const QByteArray &bytes)
-{
-    return TRV_PLAY_InputData(port, reinterpret_cast<const unsigned char *>(bytes.constData()),
-                              unsigned(bytes.size()));
-}
 
 struct DrawLog
 {

@@ -311,6 +311,19 @@ private:
     QTemporaryDir m_root;
 };
 
+// Ends a service started by ServiceCopy::start: asks it to stop, kills it
+// when it does not, and lets the process object go.
+inline void stopService(std::unique_ptr<QProcess> &service)
+{
+    if (service && service->state() != QProcess::NotRunning) {
+        service->terminate();
+        if (!service->waitForFinished(10000))
+            service->kill();
+        service->waitForFinished(5000);
+    }
+    service.reset();
+}
+
 inline QString wsUrl(int port)
 {
     return QStringLiteral("ws://127.0.0.1:%1").arg(port);

@@ -46,13 +46,7 @@ private slots:
     }
     void cleanup()
     {
-        if (m_service && m_service->state() != QProcess::NotRunning) {
-            m_service->terminate();
-            if (!m_service->waitForFinished(10000))
-                m_service->kill();
-            m_service->waitForFinished(5000);
-        }
-        m_service.reset();
+        ServiceTest::stopService(m_service);
         // Every player ends with its link.
         QTRY_VERIFY_WITH_TIMEOUT(processesMentioning(m_copy->appDir).isEmpty(), 20000);
         m_copy.reset();

@@ -95,13 +95,7 @@ private slots:
     }
     void cleanup()
     {
-        if (m_service) {
-            m_service->terminate();
-            if (!m_service->waitForFinished(10000))
-                m_service->kill();
-            m_service->waitForFinished(5000);
-        }
-        m_service.reset();
+        ServiceTest::stopService(m_service);
         QTRY_VERIFY_WITH_TIMEOUT(players().isEmpty(), 30000);
         m_copy.reset();
     }
