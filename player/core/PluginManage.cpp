@@ -240,9 +240,7 @@ void CPluginManage::onSendSystemStatus(int nAppCpuStatus, int nSystemCpuStatus, 
     m_nLastAppCpu = nAppCpuStatus;
     m_nLastSystemCpu = nSystemCpuStatus;
     m_nLastAppMemory = nAppMemory;
-    Json::Value event(Json::objectValue);
-    event["MainEvent"] = 0;
-    event["SubEvent"] = 5;
+    Json::Value event = pageEvent(0, 5);
     event["AppCpu"] = nAppCpuStatus;
     event["SystemCpu"] = nSystemCpuStatus;
     event["AppMemory"] = nAppMemory;
@@ -251,9 +249,7 @@ void CPluginManage::onSendSystemStatus(int nAppCpuStatus, int nSystemCpuStatus, 
 
 void CPluginManage::onChangePTZELectPage()
 {
-    Json::Value event(Json::objectValue);
-    event["MainEvent"] = 0;
-    event["SubEvent"] = 6;
+    Json::Value event = pageEvent(0, 6);
     event["nShowElect"] = 2;
     sendWebSocketMsg(JsonUtil::writeCompactText(event));
 }
@@ -327,9 +323,7 @@ void CPluginManage::sendPlaybackProgress()
         return;
 
     auto sendProgress = [this](int wnd, const Json::Value &pos) {
-        Json::Value event(Json::objectValue);
-        event["MainEvent"] = 1;
-        event["SubEvent"] = 3;
+        Json::Value event = pageEvent(1, 3);
         event["Data"]["wnd"] = wnd;
         if (!pos.isNull())
             event["Data"]["pos"] = pos;

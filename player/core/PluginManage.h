@@ -11,6 +11,15 @@
 
 #include <functional>
 
+// The head every event to the page starts with: {"MainEvent":m,"SubEvent":s}.
+inline Json::Value pageEvent(int mainEvent, int subEvent)
+{
+    Json::Value event(Json::objectValue);
+    event["MainEvent"] = mainEvent;
+    event["SubEvent"] = subEvent;
+    return event;
+}
+
 class CGetSystemStatus;
 class PlayWidgetFacade;
 class QThread;

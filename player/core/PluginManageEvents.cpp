@@ -72,9 +72,7 @@ constexpr int kLocalFilePort = 128;
 
 Json::Value showElectEvent(int state)
 {
-    Json::Value event(Json::objectValue);
-    event["MainEvent"] = 0;
-    event["SubEvent"] = 6;
+    Json::Value event = pageEvent(0, 6);
     event["nShowElect"] = state;
     return event;
 }
@@ -119,9 +117,7 @@ int CPluginManage::AlarmMessageCallback(
     std::memcpy(fields, buffer, sizeof fields);
     char name[64] = {};
     TextField::copy(name, QByteArray(alarmName(fields[1])));
-    Json::Value event(Json::objectValue);
-    event["MainEvent"] = 2;
-    event["SubEvent"] = 0;
+    Json::Value event = pageEvent(2, 0);
     event["Name"] = "AlarmInfo";
     event["Channel"] = fields[0];
     event["Event"] = name;
@@ -210,9 +206,7 @@ void CPluginManage::onCurWndIndexChange(int nPageId, int nWndIndex)
                 return;
             state.read(widget, channel);
         });
-        Json::Value event(Json::objectValue);
-        event["MainEvent"] = 0;
-        event["SubEvent"] = 0;
+        Json::Value event = pageEvent(0, 0);
         Json::Value &data = event["Data"];
         data["Channel"] = channel;
         data["Wnd"] = nWndIndex;
@@ -235,9 +229,7 @@ void CPluginManage::onCurWndIndexChange(int nPageId, int nWndIndex)
         int mode = -1;
         if ((status == 5 || status == 6) && nWndIndex >= 0 && nWndIndex < 4)
             mode = MapStreamCode(m_playbackState[nWndIndex]);
-        Json::Value event(Json::objectValue);
-        event["MainEvent"] = 1;
-        event["SubEvent"] = 0;
+        Json::Value event = pageEvent(1, 0);
         Json::Value &data = event["Data"];
         data["Wnd"] = nWndIndex;
         data["Zoom"] = zoom;
@@ -285,9 +277,7 @@ void CPluginManage::SendWndStatus(int chn, int curChn)
     });
     if (page != 0)
         return;
-    Json::Value event(Json::objectValue);
-    event["MainEvent"] = 0;
-    event["SubEvent"] = 2;
+    Json::Value event = pageEvent(0, 2);
     Json::Value &data = event["Data"];
     data["Chn"] = chn;
     data["CurChannel"] = curChn;
@@ -297,9 +287,7 @@ void CPluginManage::SendWndStatus(int chn, int curChn)
 
 void CPluginManage::SendDataEvent(int chn, int wnd)
 {
-    Json::Value event(Json::objectValue);
-    event["MainEvent"] = 1;
-    event["SubEvent"] = 2;
+    Json::Value event = pageEvent(1, 2);
     event["Data"]["Chn"] = chn;
     event["Data"]["Wnd"] = wnd;
     sendWebSocketMsg(JsonUtil::writeCompactText(event));
@@ -331,9 +319,7 @@ void CPluginManage::OnProgressCallback(int handle, int total, int current, int k
         return;
     const int pos = DownloadPosition(total, current);
     if (kind == 1) {
-        Json::Value event(Json::objectValue);
-        event["MainEvent"] = 1;
-        event["SubEvent"] = 4;
+        Json::Value event = pageEvent(1, 4);
         event["Data"]["Pos"] = pos;
         sendWebSocketMsg(JsonUtil::writeCompactText(event));
     }
@@ -359,9 +345,7 @@ void CPluginManage::OnUpgradeProgress(int upgradeHandle, int status, int totalSi
             connect->CloseUpgrade(upgradeHandle);
         m_bUpgrading = false;
     }
-    Json::Value event(Json::objectValue);
-    event["MainEvent"] = 3;
-    event["SubEvent"] = 0;
+    Json::Value event = pageEvent(3, 0);
     event["Data"]["Status"] = status;
     event["Data"]["TotalSize"] = totalSize;
     event["Data"]["SendSize"] = sendSize;

@@ -343,9 +343,7 @@ void CPluginManage::DisconnectFunction(int loginId, const char *address, int por
             .arg(port));
     if (!self)
         return;
-    Json::Value event(Json::objectValue);
-    event["MainEvent"] = 5;
-    event["SubEvent"] = 0;
+    Json::Value event = pageEvent(5, 0);
     event["Ret"] = 100;
     self->sendWebSocketMsg(JsonUtil::writeCompactText(event));
 }

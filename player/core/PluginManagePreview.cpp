@@ -50,9 +50,7 @@ int intKey(const Json::Value &request, const char *key)
 
 Json::Value channelStatusEvent()
 {
-    Json::Value event(Json::objectValue);
-    event["MainEvent"] = 0;
-    event["SubEvent"] = 3;
+    Json::Value event = pageEvent(0, 3);
     event["ChnStatus"] = Json::Value(Json::arrayValue);
     return event;
 }

@@ -469,60 +469,62 @@ TRV_API int TRV_NET_RealPlay(int loginId, const TRV_STREAM_REQUEST *request, int
     return call.ok(s->handle);
 }
 
-TRV_API TRV_BOOL TRV_NET_SetRealDataCallBack(int realHandle, TRV_RealDataCallBack callback, void *user)
+namespace {
+
+// Sets (or, with a null callback, removes) one of a live stream's data callbacks.
+template<class Callback>
+TRV_BOOL setLiveCallback(const char *function, int realHandle, CallbackSlot<Callback> LiveStream::*slot,
+                         Callback callback, void *user)
 {
-    Call call("TRV_NET_SetRealDataCallBack", {arg(realHandle), arg(callback), arg(user)});
+    Call call(function, {arg(realHandle), arg(callback), arg(user)});
     if (call.scripted())
         return call.failBool(call.scripted());
     auto s = sessionOf<LiveStream>(realHandle, Session::Kind::Live);
     if (!s)
         return call.failBool(TRV_ERR_INVALID_HANDLE);
     if (callback)
-        s->data.set(callback, user);
+        ((*s).*slot).set(callback, user);
     else
-        s->data.remove();
+        ((*s).*slot).remove();
     return call.ok(1);
+}
+
+// Removes a live stream's data callback when it is `callback`.
+template<class Callback>
+TRV_BOOL deleteLiveCallback(const char *function, int realHandle, CallbackSlot<Callback> LiveStream::*slot,
+                            Callback callback, void *user)
+{
+    Call call(function, {arg(realHandle), arg(callback), arg(user)});
+    if (call.scripted())
+        return call.failBool(call.scripted());
+    auto s = sessionOf<LiveStream>(realHandle, Session::Kind::Live);
+    if (!s)
+        return call.failBool(TRV_ERR_INVALID_HANDLE);
+    if (!((*s).*slot).remove(callback))
+        return call.failBool(TRV_ERR_PARAMETER);
+    return call.ok(1);
+}
+
+} // namespace
+
+TRV_API TRV_BOOL TRV_NET_SetRealDataCallBack(int realHandle, TRV_RealDataCallBack callback, void *user)
+{
+    return setLiveCallback("TRV_NET_SetRealDataCallBack", realHandle, &LiveStream::data, callback, user);
 }
 
 TRV_API TRV_BOOL TRV_NET_SetRealDataCallBack_V2(int realHandle, TRV_RealDataCallBack_V2 callback, void *user)
 {
-    Call call("TRV_NET_SetRealDataCallBack_V2", {arg(realHandle), arg(callback), arg(user)});
-    if (call.scripted())
-        return call.failBool(call.scripted());
-    auto s = sessionOf<LiveStream>(realHandle, Session::Kind::Live);
-    if (!s)
-        return call.failBool(TRV_ERR_INVALID_HANDLE);
-    if (callback)
-        s->dataV2.set(callback, user);
-    else
-        s->dataV2.remove();
-    return call.ok(1);
+    return setLiveCallback("TRV_NET_SetRealDataCallBack_V2", realHandle, &LiveStream::dataV2, callback, user);
 }
 
 TRV_API TRV_BOOL TRV_NET_DelRealDataCallBack(int realHandle, TRV_RealDataCallBack callback, void *user)
 {
-    Call call("TRV_NET_DelRealDataCallBack", {arg(realHandle), arg(callback), arg(user)});
-    if (call.scripted())
-        return call.failBool(call.scripted());
-    auto s = sessionOf<LiveStream>(realHandle, Session::Kind::Live);
-    if (!s)
-        return call.failBool(TRV_ERR_INVALID_HANDLE);
-    if (!s->data.remove(callback))
-        return call.failBool(TRV_ERR_PARAMETER);
-    return call.ok(1);
+    return deleteLiveCallback("TRV_NET_DelRealDataCallBack", realHandle, &LiveStream::data, callback, user);
 }
 
 TRV_API TRV_BOOL TRV_NET_DelRealDataCallBack_V2(int realHandle, TRV_RealDataCallBack_V2 callback, void *user)
 {
-    Call call("TRV_NET_DelRealDataCallBack_V2", {arg(realHandle), arg(callback), arg(user)});
-    if (call.scripted())
-        return call.failBool(call.scripted());
-    auto s = sessionOf<LiveStream>(realHandle, Session::Kind::Live);
-    if (!s)
-        return call.failBool(TRV_ERR_INVALID_HANDLE);
-    if (!s->dataV2.remove(callback))
-        return call.failBool(TRV_ERR_PARAMETER);
-    return call.ok(1);
+    return deleteLiveCallback("TRV_NET_DelRealDataCallBack_V2", realHandle, &LiveStream::dataV2, callback, user);
 }
 
 TRV_API TRV_BOOL TRV_NET_MakeKeyFrame(int loginId, int channel, int streamType)
