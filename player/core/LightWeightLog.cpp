@@ -120,3 +120,8 @@ void LightWeightLog::deliver(const QString &line)
     m_writer->post(line);
     emit writeLogSig(line);
 }
+
+void playerLog(const char *function, const QString &text, int level)
+{
+    LightWeightLog::instance()->PrintLog(QLatin1String(function), text, level);
+}

@@ -52,3 +52,7 @@ private:
     std::atomic<bool> m_bWriterStarted { false };
     QMutex m_startMutex;
 };
+
+// The one log call of the player: one line from `function` (its "Class::Method"
+// text) at `level`, through the process-wide log.
+void playerLog(const char *function, const QString &text, int level = LightWeightLog::Normal);

@@ -8,15 +8,6 @@
 #include <QLocalSocket>
 #include <QThread>
 
-namespace {
-
-void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
-{
-    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
-}
-
-} // namespace
-
 ListenThread::ListenThread(const QString &serverName, QObject *parent, int connectTimeoutMs)
     : QObject(parent)
     , m_socket(new QLocalSocket(this))
@@ -40,7 +31,7 @@ ListenThread::ListenThread(const QString &serverName, QObject *parent, int conne
         pauseMs = qMin(pauseMs * 2, 200);
     }
     if (!m_bConnected) {
-        log("ListenThread::ListenThread", QStringLiteral("can't connect to plugin server,serverName:%1").arg(serverName),
+        playerLog("ListenThread::ListenThread", QStringLiteral("can't connect to plugin server,serverName:%1").arg(serverName),
             LightWeightLog::Error);
         return;
     }
@@ -78,7 +69,7 @@ void ListenThread::onSendMsg(QString msg)
 {
     const QByteArray payload = msg.toUtf8();
     if (quint32(payload.size()) > LinkFrame::kMaxPayload) {
-        log("ListenThread::onSendMsg", QStringLiteral("message of %1 bytes is over the frame limit, not sent").arg(payload.size()),
+        playerLog("ListenThread::onSendMsg", QStringLiteral("message of %1 bytes is over the frame limit, not sent").arg(payload.size()),
             LightWeightLog::Error);
         return;
     }
@@ -97,16 +88,16 @@ void ListenThread::onReadyRead()
         case LinkFrameDecoder::Kind::Frame: {
             const QString msg = LinkFrame::payloadText(ev.payload);
             emit recvMsgSig(msg);
-            log("ListenThread::onReadyRead", msg);
+            playerLog("ListenThread::onReadyRead", msg);
             break;
         }
         case LinkFrameDecoder::Kind::BadHeader:
-            log("ListenThread::onReadyRead",
+            playerLog("ListenThread::onReadyRead",
                 QStringLiteral("bad frame header %1 dropped").arg(QString::fromLatin1(ev.header.toHex())),
                 LightWeightLog::Warning);
             break;
         case LinkFrameDecoder::Kind::Oversized:
-            log("ListenThread::onReadyRead", QStringLiteral("frame of %1 bytes is over the limit, skipped").arg(ev.length),
+            playerLog("ListenThread::onReadyRead", QStringLiteral("frame of %1 bytes is over the limit, skipped").arg(ev.length),
                 LightWeightLog::Error);
             break;
         }

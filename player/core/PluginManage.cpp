@@ -20,11 +20,6 @@ std::atomic<CPluginManage *> g_manage { nullptr };
 std::atomic<Qt::HANDLE> g_guiThreadId { nullptr };
 CPluginManage::PlayWidgetProvider g_playWidgetProvider;
 
-void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
-{
-    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
-}
-
 } // namespace
 
 CPluginManage::CPluginManage(const QString &browserWnd, int sessionId, QObject *parent)
@@ -131,7 +126,7 @@ void CPluginManage::stopWorker()
 void CPluginManage::sendWebSocketMsg(const QString &msg, bool log)
 {
     if (log)
-        ::log("CPluginManage::sendWebSocketMsg", msg);
+        playerLog("CPluginManage::sendWebSocketMsg", msg);
     // The message goes out whole: a cut JSON text is useless to the page.
     const int nul = msg.indexOf(QChar(0));
     emit sendWebSocketMsgSig(nul < 0 ? msg : msg.left(nul));
@@ -155,15 +150,15 @@ CPluginManage::Handler CPluginManage::handlerFor(int mainType)
 {
     // One handler per request kind; kinds without one get the default reply.
     switch (mainType) {
-    case 4:
+    case MainType::Preview:
         return &CPluginManage::onMainMsgPreview;
-    case 8:
+    case MainType::Login:
         return &CPluginManage::onMainMsgLogin;
-    case 9:
+    case MainType::Logout:
         return &CPluginManage::onMainMsgLogout;
-    case 12:
+    case MainType::WidgetStatus:
         return &CPluginManage::onMainMsgWidgetStatus;
-    case 32:
+    case MainType::ConsultAesKey:
         return &CPluginManage::onMainMsgConsultAesKey;
     default:
         return nullptr;
@@ -172,7 +167,7 @@ CPluginManage::Handler CPluginManage::handlerFor(int mainType)
 
 void CPluginManage::onRecvWebsocketMsg(QString msg)
 {
-    log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("RecvWeb msg=%1").arg(msg));
+    playerLog("CPluginManage::onRecvWebsocketMsg", QStringLiteral("RecvWeb msg=%1").arg(msg));
 
     QByteArray utf8 = msg.toUtf8();
     if (utf8.size() > kMaxRequestBytes)
@@ -187,10 +182,10 @@ void CPluginManage::onRecvWebsocketMsg(QString msg)
     try {
         dispatch(root);
     } catch (const std::exception &) {
-        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"),
+        playerLog("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"),
             LightWeightLog::Error);
     } catch (...) {
-        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"),
+        playerLog("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"),
             LightWeightLog::Error);
     }
 }
@@ -200,18 +195,18 @@ void CPluginManage::dispatch(const Request &request)
     // A null text reads as an empty request (MainType 0); any other value that
     // is not an object, or a MainType that is no integer, cannot be analysed.
     if (!request.isObject() && !request.isNull()) {
-        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"),
+        playerLog("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"),
             LightWeightLog::Error);
         return;
     }
     const Json::Value &mainTypeValue = JsonUtil::member(request, "MainType");
     if (!mainTypeValue.isConvertibleTo(Json::intValue)) {
-        log("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"),
+        playerLog("CPluginManage::onRecvWebsocketMsg", QStringLiteral("can not analyze json"),
             LightWeightLog::Error);
         return;
     }
     const int mainType = mainTypeValue.asInt();
-    if (mainType == 0)
+    if (mainType == MainType::None)
         return;
     if (const Handler handler = handlerFor(mainType)) {
         (this->*handler)(request);
@@ -223,13 +218,13 @@ void CPluginManage::dispatch(const Request &request)
 void CPluginManage::sendDefaultReply(const Request &request)
 {
     Json::Value reply = makeReply(request);
-    reply["Ret"] = 1020;
+    reply["Ret"] = Ret::Missing;
     sendReply(reply);
 }
 
 void CPluginManage::onDisconnect()
 {
-    log("CPluginManage::onDisconnect", QStringLiteral("link to the service closed"));
+    playerLog("CPluginManage::onDisconnect", QStringLiteral("link to the service closed"));
     onMainMsgLogout(Json::Value());
 }
 
@@ -240,7 +235,7 @@ void CPluginManage::onSendSystemStatus(int nAppCpuStatus, int nSystemCpuStatus, 
     m_nLastAppCpu = nAppCpuStatus;
     m_nLastSystemCpu = nSystemCpuStatus;
     m_nLastAppMemory = nAppMemory;
-    Json::Value event = pageEvent(0, 5);
+    Json::Value event = pageEvent(PageEvent::SystemStatus);
     event["AppCpu"] = nAppCpuStatus;
     event["SystemCpu"] = nSystemCpuStatus;
     event["AppMemory"] = nAppMemory;
@@ -249,7 +244,7 @@ void CPluginManage::onSendSystemStatus(int nAppCpuStatus, int nSystemCpuStatus, 
 
 void CPluginManage::onChangePTZELectPage()
 {
-    Json::Value event = pageEvent(0, 6);
+    Json::Value event = pageEvent(PageEvent::ElectPtz);
     event["nShowElect"] = 2;
     sendWebSocketMsg(JsonUtil::writeCompactText(event));
 }
@@ -323,7 +318,7 @@ void CPluginManage::sendPlaybackProgress()
         return;
 
     auto sendProgress = [this](int wnd, const Json::Value &pos) {
-        Json::Value event = pageEvent(1, 3);
+        Json::Value event = pageEvent(PageEvent::PlaybackProgress);
         event["Data"]["wnd"] = wnd;
         if (!pos.isNull())
             event["Data"]["pos"] = pos;
@@ -345,7 +340,7 @@ void CPluginManage::checkPlaybackEnd()
         if (PlayWidgetFacade *widget = playWidget())
             widget->GetPlaybackBufInfo(0, &yuv, &buf);
     });
-    log("CPluginManage::timerEvent", QStringLiteral("lYuvVal=%1 lBufVal=%2").arg(yuv).arg(buf));
+    playerLog("CPluginManage::timerEvent", QStringLiteral("lYuvVal=%1 lBufVal=%2").arg(yuv).arg(buf));
     if (yuv > 0 || buf > 0)
         return;
     stopPlaybackEndTimer();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DeviceLoginInfo.h"
+#include "common/Protocol.h"
 
 #include "kestrix/kestrix.h"
 
@@ -12,11 +13,11 @@
 #include <functional>
 
 // The head every event to the page starts with: {"MainEvent":m,"SubEvent":s}.
-inline Json::Value pageEvent(int mainEvent, int subEvent)
+inline Json::Value pageEvent(EventKind kind)
 {
     Json::Value event(Json::objectValue);
-    event["MainEvent"] = mainEvent;
-    event["SubEvent"] = subEvent;
+    event["MainEvent"] = kind.mainEvent;
+    event["SubEvent"] = kind.subEvent;
     return event;
 }
 

@@ -58,11 +58,6 @@ const AlarmName kAlarmNames[] = {
     { "FaceRecognition", 41 },
 };
 
-void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
-{
-    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
-}
-
 // Live pictures of at least this many pixels (2560 x 1440) offer the
 // electronic PTZ display.
 constexpr qint64 kElectPixels = 3686400;
@@ -72,7 +67,7 @@ constexpr int kLocalFilePort = 128;
 
 Json::Value showElectEvent(int state)
 {
-    Json::Value event = pageEvent(0, 6);
+    Json::Value event = pageEvent(PageEvent::ElectPtz);
     event["nShowElect"] = state;
     return event;
 }
@@ -117,7 +112,7 @@ int CPluginManage::AlarmMessageCallback(
     std::memcpy(fields, buffer, sizeof fields);
     char name[64] = {};
     TextField::copy(name, QByteArray(alarmName(fields[1])));
-    Json::Value event = pageEvent(2, 0);
+    Json::Value event = pageEvent(PageEvent::Alarm);
     event["Name"] = "AlarmInfo";
     event["Channel"] = fields[0];
     event["Event"] = name;
@@ -206,7 +201,7 @@ void CPluginManage::onCurWndIndexChange(int nPageId, int nWndIndex)
                 return;
             state.read(widget, channel);
         });
-        Json::Value event = pageEvent(0, 0);
+        Json::Value event = pageEvent(PageEvent::LiveWndChanged);
         Json::Value &data = event["Data"];
         data["Channel"] = channel;
         data["Wnd"] = nWndIndex;
@@ -229,7 +224,7 @@ void CPluginManage::onCurWndIndexChange(int nPageId, int nWndIndex)
         int mode = -1;
         if ((status == 5 || status == 6) && nWndIndex >= 0 && nWndIndex < 4)
             mode = MapStreamCode(m_playbackState[nWndIndex]);
-        Json::Value event = pageEvent(1, 0);
+        Json::Value event = pageEvent(PageEvent::PlaybackWndChanged);
         Json::Value &data = event["Data"];
         data["Wnd"] = nWndIndex;
         data["Zoom"] = zoom;
@@ -249,7 +244,7 @@ void CPluginManage::onShowPTZElect(int width, int height, int channel)
     // A change of only the width or only the height is not taken.
     if (width == slot.width || height == slot.height)
         return;
-    log("CPluginManage::onShowPTZElect", QStringLiteral("uHeight:%1,uWidth:%2").arg(height).arg(width));
+    playerLog("CPluginManage::onShowPTZElect", QStringLiteral("uHeight:%1,uWidth:%2").arg(height).arg(width));
     slot.width = width;
     slot.height = height;
     slot.showElect = qint64(width) * height >= kElectPixels ? 1 : 0;
@@ -277,7 +272,7 @@ void CPluginManage::SendWndStatus(int chn, int curChn)
     });
     if (page != 0)
         return;
-    Json::Value event = pageEvent(0, 2);
+    Json::Value event = pageEvent(PageEvent::WndStatus);
     Json::Value &data = event["Data"];
     data["Chn"] = chn;
     data["CurChannel"] = curChn;
@@ -287,7 +282,7 @@ void CPluginManage::SendWndStatus(int chn, int curChn)
 
 void CPluginManage::SendDataEvent(int chn, int wnd)
 {
-    Json::Value event = pageEvent(1, 2);
+    Json::Value event = pageEvent(PageEvent::PlaybackEnded);
     event["Data"]["Chn"] = chn;
     event["Data"]["Wnd"] = wnd;
     sendWebSocketMsg(JsonUtil::writeCompactText(event));
@@ -319,7 +314,7 @@ void CPluginManage::OnProgressCallback(int handle, int total, int current, int k
         return;
     const int pos = DownloadPosition(total, current);
     if (kind == 1) {
-        Json::Value event = pageEvent(1, 4);
+        Json::Value event = pageEvent(PageEvent::DownloadProgress);
         event["Data"]["Pos"] = pos;
         sendWebSocketMsg(JsonUtil::writeCompactText(event));
     }
@@ -345,7 +340,7 @@ void CPluginManage::OnUpgradeProgress(int upgradeHandle, int status, int totalSi
             connect->CloseUpgrade(upgradeHandle);
         m_bUpgrading = false;
     }
-    Json::Value event = pageEvent(3, 0);
+    Json::Value event = pageEvent(PageEvent::UpgradeProgress);
     event["Data"]["Status"] = status;
     event["Data"]["TotalSize"] = totalSize;
     event["Data"]["SendSize"] = sendSize;
@@ -365,7 +360,7 @@ void CPluginManage::SDKResultCallback(int transferHandle, int state, int code, v
     auto *self = static_cast<CPluginManage *>(user);
     if (!self)
         return;
-    const int result = state == TRV_TRANSFER_DONE ? 100 : code;
+    const int result = state == TRV_TRANSFER_DONE ? int(Ret::Ok) : code;
     // The kept request is the worker's: a new request may be changing it
     // right now, so the answer is written there.
     self->RunInWorkerThread([self, result] { self->sendVoiceFileResult(result); });

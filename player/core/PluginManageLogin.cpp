@@ -8,6 +8,7 @@
 #include "QNConnect.h"
 #include "TextField.h"
 #include "common/Json.h"
+#include "common/Protocol.h"
 
 #include <QFile>
 
@@ -15,11 +16,6 @@
 #include <cstring>
 
 namespace {
-
-void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
-{
-    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
-}
 
 // What the login request asks for.
 struct LoginRequest
@@ -71,7 +67,7 @@ bool readLoginRequest(const Json::Value &request, LoginRequest *out)
             return false;
     } else if (out->loginType == 1 || out->loginType == 2) {
         if (out->loginType == 2)
-            log("CPluginManage::onMainMsgLogin", QStringLiteral("fasjnflk  token"));
+            playerLog("CPluginManage::onMainMsgLogin", QStringLiteral("fasjnflk  token"));
         if (!text(JsonUtil::member(device, "SN"), &out->serialNo))
             return false;
         if (out->loginType == 2) {
@@ -125,7 +121,7 @@ void CPluginManage::onMainMsgLogin(const Request &request)
 
     LoginRequest req;
     if (!readLoginRequest(request, &req))
-        log("CPluginManage::onMainMsgLogin", QStringLiteral("something error happened"),
+        playerLog("CPluginManage::onMainMsgLogin", QStringLiteral("something error happened"),
             LightWeightLog::Error);
     // Also when the reading stopped early: an empty title would match any window.
     if (req.title.isEmpty())
@@ -137,7 +133,7 @@ void CPluginManage::onMainMsgLogin(const Request &request)
     const QString browserWndText = m_strBrowserWnd;
     RunInMainThread([&] {
         if (!browserWndText.isEmpty()) {
-            log("CPluginManage::onMainMsgLogin::findBrowser",
+            playerLog("CPluginManage::onMainMsgLogin::findBrowser",
                 QStringLiteral("WndHandle %1").arg(browserWndText));
             browserWnd = ParseBrowserWndText(browserWndText);
         } else {
@@ -150,7 +146,7 @@ void CPluginManage::onMainMsgLogin(const Request &request)
         scalePercent = GetScreenScalePercent();
     });
 
-    int ret = 1003;
+    int ret = Ret::NoBrowserWindow;
     if (browserWnd) {
         m_bSampleRate16 = req.sampleRate16;
         m_strWebType = req.webType;
@@ -173,15 +169,15 @@ void CPluginManage::onMainMsgLogin(const Request &request)
         info.port = req.port >= 0 && req.port <= 0xFFFF ? uint16_t(req.port) : 0;
         ret = loginDev();
 
-        if (ret == 100) {
+        if (ret == Ret::Ok) {
             const bool singleChannel = info.deviceType == 0 || info.totalChannels == 1;
             if (info.totalChannels < 1 || info.totalChannels > DeviceLoginInfo::kMaxChannels) {
                 logoutDev();
-                log("CPluginManage::onMainMsgLogin", QStringLiteral("WebDevInfoAbnorma"));
-                ret = 1008;
+                playerLog("CPluginManage::onMainMsgLogin", QStringLiteral("WebDevInfoAbnorma"));
+                ret = Ret::BadChannelCount;
             } else {
                 const int channels = info.totalChannels;
-                log("CPluginManage::onMainMsgLogin", QStringLiteral("channel num=%1").arg(channels));
+                playerLog("CPluginManage::onMainMsgLogin", QStringLiteral("channel num=%1").arg(channels));
                 int layout = LayoutIndexFromWndCount(channels);
                 m_strTempFilePath.clear();
                 const int loginId = info.loginId;
@@ -212,7 +208,7 @@ void CPluginManage::onMainMsgLogin(const Request &request)
             }
         } else {
             reply["ErrorCode"] = m_nLastError;
-            if (ret == 1012)
+            if (ret == Ret::CloudLoginError)
                 reply["CloudErrCode"] = TextField::read(info.cloudError).toStdString();
         }
     }
@@ -233,7 +229,7 @@ int CPluginManage::loginDev()
     m_nLastError = 0;
     CQNConnect *connect = CQNConnect::GetInstance();
     if (!connect)
-        return 1020;
+        return Ret::Missing;
     if (std::strcmp(m_mainDevice.clientKind, "Tool") == 0)
         TRV_NET_SetMessageCallBack(&CPluginManage::AlarmMessageCallback, this);
     int resultCode = 0;
@@ -243,9 +239,9 @@ int CPluginManage::loginDev()
         return resultCode;
     }
     m_mainDevice.loginId = loginId;
-    log("CPluginManage::loginDev",
+    playerLog("CPluginManage::loginDev",
         QStringLiteral("loginDev----------devType:%1").arg(m_mainDevice.deviceType));
-    return 100;
+    return Ret::Ok;
 }
 
 void CPluginManage::logoutDev()
@@ -255,7 +251,7 @@ void CPluginManage::logoutDev()
         return;
     DeviceLoginInfo &info = m_mainDevice;
 
-    log("CPluginManage::logoutDev", QStringLiteral("stop preview begin"));
+    playerLog("CPluginManage::logoutDev", QStringLiteral("stop preview begin"));
     // The handle table has one entry per possible channel, whatever count the
     // device reported.
     const int channels = std::min<int>(std::max(info.totalChannels, 0), DeviceLoginInfo::kMaxChannels);
@@ -270,7 +266,7 @@ void CPluginManage::logoutDev()
         });
         info.realHandles[channel] = 0;
     }
-    log("CPluginManage::logoutDev", QStringLiteral("stop preview end"));
+    playerLog("CPluginManage::logoutDev", QStringLiteral("stop preview end"));
 
     for (int wnd = 0; wnd < 4; ++wnd) {
         if (m_lPlayHandle[wnd] <= 0)
@@ -282,7 +278,7 @@ void CPluginManage::logoutDev()
         });
         m_lPlayHandle[wnd] = 0;
     }
-    log("CPluginManage::logoutDev", QStringLiteral("PlaybackStop end"));
+    playerLog("CPluginManage::logoutDev", QStringLiteral("PlaybackStop end"));
 
     if (m_lDownloadHandle) {
         connect->CloseHandle(m_lDownloadHandle);
@@ -314,18 +310,18 @@ void CPluginManage::onMainMsgLogout(const Request &request)
         if (PlayWidgetFacade *widget = playWidget())
             widget->onWidgetStatuChange(1, 0, 0, 0, 0);
     });
-    log("CPluginManage::onMainMsgLogout", QStringLiteral("logout nSessionID=%1").arg(m_nSessionId));
-    log("CPluginManage::onMainMsgLogout", QStringLiteral("killTimer"));
+    playerLog("CPluginManage::onMainMsgLogout", QStringLiteral("logout nSessionID=%1").arg(m_nSessionId));
+    playerLog("CPluginManage::onMainMsgLogout", QStringLiteral("killTimer"));
     stopProgressTimer();
     stopPlaybackEndTimer();
 
     logoutDev();
 
-    log("CPluginManage::onMainMsgLogout", QStringLiteral("release data begin"));
+    playerLog("CPluginManage::onMainMsgLogout", QStringLiteral("release data begin"));
     if (!m_strTempFilePath.isEmpty() && QFile::exists(m_strTempFilePath))
         QFile::remove(m_strTempFilePath);
     m_strTempFilePath.clear();
-    log("CPluginManage::onMainMsgLogout", QStringLiteral("release data end"));
+    playerLog("CPluginManage::onMainMsgLogout", QStringLiteral("release data end"));
 
     RunInMainThread([] {
         if (PlayWidgetFacade *widget = playWidget())
@@ -336,15 +332,15 @@ void CPluginManage::onMainMsgLogout(const Request &request)
 void CPluginManage::DisconnectFunction(int loginId, const char *address, int port, void *user)
 {
     auto *self = static_cast<CPluginManage *>(user);
-    log("CPluginManage::DisconnectFunction",
+    playerLog("CPluginManage::DisconnectFunction",
         QStringLiteral("Device Disconnect IP=%1 LoginID=%2 Port=%3")
             .arg(QString::fromUtf8(address ? address : ""))
             .arg(loginId)
             .arg(port));
     if (!self)
         return;
-    Json::Value event = pageEvent(5, 0);
-    event["Ret"] = 100;
+    Json::Value event = pageEvent(PageEvent::DeviceDisconnected);
+    event["Ret"] = Ret::Ok;
     self->sendWebSocketMsg(JsonUtil::writeCompactText(event));
 }
 

@@ -7,6 +7,7 @@
 #include "PluginManage.h"
 #include "QNConnect.h"
 #include "common/Json.h"
+#include "common/Protocol.h"
 
 #include <QVector>
 
@@ -21,11 +22,6 @@ constexpr int kMaxChannels = DeviceLoginInfo::kMaxChannels;
 constexpr int kLiveMemoryCapMiB = 1024;
 constexpr int kMainStreamMiB = 40;
 constexpr int kOtherStreamMiB = 25;
-
-void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
-{
-    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
-}
 
 bool isChannel(int channel)
 {
@@ -50,7 +46,7 @@ int intKey(const Json::Value &request, const char *key)
 
 Json::Value channelStatusEvent()
 {
-    Json::Value event = pageEvent(0, 3);
+    Json::Value event = pageEvent(PageEvent::ChannelStatus);
     event["ChnStatus"] = Json::Value(Json::arrayValue);
     return event;
 }
@@ -78,15 +74,15 @@ int CPluginManage::LiveChannelBudget(int remainMiB, int appMiB, int streamType)
 int CPluginManage::checkLiveMemory(int streamType)
 {
     const int remain = std::min(m_pSystemStatus->GetRemainMemory(), kLiveMemoryCapMiB);
-    log("CPluginManage::onMainMsgPreview",
+    playerLog("CPluginManage::onMainMsgPreview",
         QStringLiteral("nRemainMemory--------->nRemainMemory:%1").arg(remain));
     const int app = m_pSystemStatus->GetAppMemory();
-    log("CPluginManage::onMainMsgPreview",
+    playerLog("CPluginManage::onMainMsgPreview",
         QStringLiteral("CurAppMemory=%1<==========================>CurRemainMemory=%2").arg(app).arg(remain));
     const int supported = LiveChannelBudget(remain, app, streamType);
-    log("CPluginManage::onMainMsgPreview", QStringLiteral("nSupportNum : %1").arg(supported));
+    playerLog("CPluginManage::onMainMsgPreview", QStringLiteral("nSupportNum : %1").arg(supported));
     if (supported <= 0)
-        log("CPluginManage::onMainMsgPreview",
+        playerLog("CPluginManage::onMainMsgPreview",
             QStringLiteral("The remaining memory is not enough to open all channels of the device! "),
             LightWeightLog::Warning);
     return supported;
@@ -144,7 +140,7 @@ void CPluginManage::onMainMsgPreview(const Request &request)
                     widget->GetColor(channel, &brightness, &contrast, &saturation, &hue);
             });
         }
-        log("CPluginManage::onMainMsgPreview",
+        playerLog("CPluginManage::onMainMsgPreview",
             QStringLiteral("nChannel=%1 nBrightness=%2 nContrast=%3 nSaturation=%4 nHue=%5")
                 .arg(channel)
                 .arg(brightness)
@@ -152,7 +148,7 @@ void CPluginManage::onMainMsgPreview(const Request &request)
                 .arg(saturation)
                 .arg(hue));
         // The page reads the values; "Ret" has always been 1016 here.
-        reply["Ret"] = 1016;
+        reply["Ret"] = Ret::Failed;
         reply["nBrightness"] = brightness;
         reply["nContrast"] = contrast;
         reply["nSaturation"] = saturation;
@@ -167,7 +163,7 @@ void CPluginManage::onMainMsgPreview(const Request &request)
             if (PlayWidgetFacade *widget = playWidget())
                 done = widget->SetColor(type, value);
         });
-        reply["Ret"] = done ? 100 : 1016;
+        reply["Ret"] = done ? Ret::Ok : Ret::Failed;
         reply["Chn"] = -1;
         break;
     }
@@ -181,7 +177,7 @@ void CPluginManage::onMainMsgPreview(const Request &request)
             });
         }
         reply["Status"] = state < 0 ? -1 : state;
-        reply["Ret"] = state < 0 ? 1016 : 100;
+        reply["Ret"] = state < 0 ? Ret::Failed : Ret::Ok;
         break;
     }
     case 5:
@@ -189,7 +185,7 @@ void CPluginManage::onMainMsgPreview(const Request &request)
             if (PlayWidgetFacade *widget = playWidget())
                 widget->onFullScreen();
         });
-        reply["Ret"] = 100;
+        reply["Ret"] = Ret::Ok;
         reply["Chn"] = -1;
         break;
     case 7: {
@@ -198,7 +194,7 @@ void CPluginManage::onMainMsgPreview(const Request &request)
             if (PlayWidgetFacade *widget = playWidget())
                 channel = widget->GetCurWndChn(5);
         });
-        reply["Ret"] = 100;
+        reply["Ret"] = Ret::Ok;
         reply["Chn"] = channel;
         break;
     }
@@ -216,7 +212,7 @@ void CPluginManage::onMainMsgPreview(const Request &request)
                 audio = widget->IsSoundWnd(0, channel);
             });
         }
-        reply["Ret"] = result == 0 ? 100 : 1016;
+        reply["Ret"] = result == 0 ? Ret::Ok : Ret::Failed;
         reply["Audio"] = audio ? 1 : 0;
         reply["Chn"] = channel;
         break;
@@ -235,7 +231,7 @@ void CPluginManage::onMainMsgPreview(const Request &request)
                     info = widget->LoadLocalInfo();
             });
         }
-        reply["Ret"] = result == 0 ? 100 : 1016;
+        reply["Ret"] = result == 0 ? Ret::Ok : Ret::Failed;
         reply["Chn"] = channel;
         if (result == 0)
             reply["CapPath"] = info.CapPath.toStdString();
@@ -265,9 +261,9 @@ void CPluginManage::onMainMsgPreview(const Request &request)
                 result = widget->SetPreviewStatus(channel) ? 0 : -1;
         });
         if (subType == 12)
-            log("CPluginManage::onMainMsgPreview",
+            playerLog("CPluginManage::onMainMsgPreview",
                 QStringLiteral("PlayControlCmdPlayOriginal--->%1").arg(channel));
-        reply["Ret"] = result == 0 ? 100 : 1016;
+        reply["Ret"] = result == 0 ? Ret::Ok : Ret::Failed;
         break;
     }
     default:
@@ -284,7 +280,7 @@ void CPluginManage::openPreview(Json::Value &reply, int channel, int stream)
     reply["Stream"] = stream;
     // A channel outside the 64-entry tables opens nothing and closes nothing.
     if (!isChannel(channel)) {
-        reply["Ret"] = 1016;
+        reply["Ret"] = Ret::Failed;
         sendReply(reply);
         return;
     }
@@ -317,12 +313,12 @@ void CPluginManage::openPreview(Json::Value &reply, int channel, int stream)
         oldChn = -1;
     }
     reply["oldChn"] = oldChn;
-    reply["Ret"] = 1016;
+    reply["Ret"] = Ret::Failed;
 
     if constexpr (kLiveMemoryCheck) {
         if (checkLiveMemory(stream) <= 0) {
             handles[channel] = -1;
-            reply["Ret"] = 1010;
+            reply["Ret"] = Ret::NoMemoryForChannel;
             sendReply(reply);
             return;
         }
@@ -336,7 +332,7 @@ void CPluginManage::openPreview(Json::Value &reply, int channel, int stream)
     });
     if (played < 0) {
         handles[channel] = -1;
-        reply["Ret"] = 121;
+        reply["Ret"] = Ret::WindowDecodeFailed;
         sendReply(reply);
         return;
     }
@@ -347,12 +343,12 @@ void CPluginManage::openPreview(Json::Value &reply, int channel, int stream)
         handle = -1;
     handles[channel] = handle;
     if (handle < 0) {
-        reply["Ret"] = 122;
+        reply["Ret"] = Ret::StreamFailed;
         reply["Error"] = handle;
         RunInMainThread([channel] { previewStop(channel); });
         ClearWndSlot(channel);
     } else {
-        reply["Ret"] = 100;
+        reply["Ret"] = Ret::Ok;
         int curChn = -1;
         RunInMainThread([&] {
             if (PlayWidgetFacade *widget = playWidget())
@@ -365,7 +361,7 @@ void CPluginManage::openPreview(Json::Value &reply, int channel, int stream)
 
 void CPluginManage::openPreviewChannels(Json::Value &reply, int count, int stream)
 {
-    reply["Ret"] = 1016;
+    reply["Ret"] = Ret::Failed;
     reply["Chn"] = 0;
     reply["oldChn"] = 0;
     reply["Stream"] = 0;
@@ -404,9 +400,9 @@ void CPluginManage::openPreviewChannels(Json::Value &reply, int count, int strea
 
     Json::Value event = channelStatusEvent();
     Json::Value &status = event["ChnStatus"];
-    int ret = 1016;
+    int ret = Ret::Failed;
     for (int i = 0; i < opened; ++i) {
-        int error = 100;
+        int error = Ret::Ok;
         int played = -1;
         RunInMainThread([&] {
             if (PlayWidgetFacade *widget = playWidget())
@@ -414,7 +410,7 @@ void CPluginManage::openPreviewChannels(Json::Value &reply, int count, int strea
         });
         if (played < 0) {
             handles[i] = -1;
-            ret = 121;
+            ret = Ret::WindowDecodeFailed;
         } else {
             resetWndSlot(i);
             int handle = CQNConnect::GetInstance()->ConnectChanel_V2(
@@ -424,15 +420,15 @@ void CPluginManage::openPreviewChannels(Json::Value &reply, int count, int strea
             handles[i] = handle;
             if (handle < 0) {
                 error = handle;
-                ret = 122;
+                ret = Ret::StreamFailed;
                 RunInMainThread([i] { previewStop(i); });
             } else {
-                ret = 100;
+                ret = Ret::Ok;
             }
         }
         Json::Value &item = status[i];
         // The error of this channel only.
-        if (ret != 100 && error != 100)
+        if (ret != Ret::Ok && error != Ret::Ok)
             item["Error"] = error;
         item["Ret"] = ret;
         item["Chn"] = i;
@@ -440,7 +436,7 @@ void CPluginManage::openPreviewChannels(Json::Value &reply, int count, int strea
     }
     for (int i = opened; i < count; ++i) {
         Json::Value &item = status[i];
-        item["Ret"] = 1010;
+        item["Ret"] = Ret::NoMemoryForChannel;
         item["Chn"] = i;
         item["Stream"] = stream;
     }
@@ -464,7 +460,7 @@ void CPluginManage::openPreviewChannels(Json::Value &reply, int count, int strea
 void CPluginManage::closePreview(Json::Value &reply, int channel)
 {
     reply["Chn"] = channel;
-    reply["Ret"] = 100;
+    reply["Ret"] = Ret::Ok;
     if (channel == -1) {
         for (int i = 0; i < kMaxChannels; ++i)
             resetWndSlot(i);
@@ -480,7 +476,7 @@ void CPluginManage::closePreview(Json::Value &reply, int channel)
                 if (widget)
                     widget->PreviewStop(i);
                 Json::Value &item = status[i];
-                item["Ret"] = 100;
+                item["Ret"] = Ret::Ok;
                 item["Chn"] = i;
                 item["Stream"] = 9;
                 item["Record"] = widget ? widget->IsRecording(i) : false;
@@ -495,9 +491,9 @@ void CPluginManage::closePreview(Json::Value &reply, int channel)
         return;
     }
 
-    log("CPluginManage::onMainMsgPreview", QStringLiteral("stop play channel:%1").arg(channel));
+    playerLog("CPluginManage::onMainMsgPreview", QStringLiteral("stop play channel:%1").arg(channel));
     if (!isChannel(channel)) {
-        reply["Ret"] = 1016;
+        reply["Ret"] = Ret::Failed;
         sendReply(reply);
         return;
     }
@@ -529,12 +525,12 @@ void CPluginManage::recordPreview(Json::Value &reply, int channel, int record)
                 bool recording = false;
                 const int result = widget ? widget->Record(i, on, &recording) : -1;
                 Json::Value &item = status[i];
-                item["Ret"] = result == 0 ? 100 : 1016;
+                item["Ret"] = result == 0 ? Ret::Ok : Ret::Failed;
                 item["Chn"] = i;
                 item["Record"] = widget ? widget->IsRecording(i) : false;
             }
         });
-        reply["Ret"] = 100;
+        reply["Ret"] = Ret::Ok;
         sendWebSocketMsg(JsonUtil::writeCompactText(event));
         sendReply(reply);
         return;
@@ -552,7 +548,7 @@ void CPluginManage::recordPreview(Json::Value &reply, int channel, int record)
             result = widget->Record(channel, on, &recording);
         });
     }
-    reply["Ret"] = result == 0 ? 100 : 1016;
+    reply["Ret"] = result == 0 ? Ret::Ok : Ret::Failed;
     reply["RecPath"] = info.RecPath.toStdString();
     sendReply(reply);
 }

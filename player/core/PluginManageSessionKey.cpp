@@ -5,6 +5,7 @@
 #include "QNConnect.h"
 #include "common/Json.h"
 #include "common/SessionKey.h"
+#include "common/Protocol.h"
 
 #include <cstring>
 
@@ -21,7 +22,7 @@ void CPluginManage::onMainMsgConsultAesKey(const Request &request)
     Json::Value reply = makeReply(request);
     reply["key"]["key"] = key;
     reply["key"]["iv"] = "";
-    reply["Ret"] = 100;
+    reply["Ret"] = Ret::Ok;
     const QString text = JsonUtil::writeCompactText(reply);
     LightWeightLog::instance()->PrintLog(
         QStringLiteral("CPluginManage::onMainMsgConsultAesKey"), text, LightWeightLog::Normal);
@@ -32,7 +33,7 @@ int CPluginManage::SetDevRecordEncryptKey(int loginId, int key)
 {
     CQNConnect *connect = CQNConnect::GetInstance();
     if (!connect)
-        return 1020;
+        return Ret::Missing;
     const int result = connect->SetDevRecordEncryptKey(loginId, key);
-    return result > 0 ? 100 : result;
+    return result > 0 ? Ret::Ok : result;
 }

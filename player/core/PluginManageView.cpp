@@ -3,6 +3,7 @@
 #include "PlayWidgetFacade.h"
 #include "PluginManage.h"
 #include "common/Json.h"
+#include "common/Protocol.h"
 
 #include <stdexcept>
 
@@ -41,6 +42,6 @@ void CPluginManage::onMainMsgWidgetStatus(const Request &request)
     Json::Value reply(Json::objectValue);
     reply["Msg"] = mainType;
     reply["SubMsg"] = subType;
-    reply["Ret"] = 100;
+    reply["Ret"] = Ret::Ok;
     sendReply(reply);
 }

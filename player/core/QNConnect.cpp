@@ -3,6 +3,7 @@
 #include "LightWeightLog.h"
 #include "TextField.h"
 #include "common/Json.h"
+#include "common/Protocol.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -25,11 +26,6 @@ constexpr int kScaleAbilityBufferSize = 307200;
 constexpr int kScaleBodySize = 256;
 constexpr int kJsonAnswerSize = 65536;
 constexpr int kWaitMs = 20000;
-
-void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
-{
-    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
-}
 
 // "yyyy-MM-dd hh:mm:ss" into year, month, day, hour, minute, second; fields
 // that are not there stay 0.
@@ -135,15 +131,15 @@ TRV_APP_INFO CQNConnect::applicationIdentity()
 
 int CQNConnect::InitKestrix(TRV_DisConnectCallBack callback, void *user)
 {
-    log("CQNConnect::InitKestrix", QStringLiteral("TRV_NET_Init begin"));
+    playerLog("CQNConnect::InitKestrix", QStringLiteral("TRV_NET_Init begin"));
     const int result = TRV_NET_Init(callback, user);
-    log("CQNConnect::InitKestrix", QStringLiteral("TRV_NET_Init end"));
+    playerLog("CQNConnect::InitKestrix", QStringLiteral("TRV_NET_Init end"));
     if (!result)
         return 0;
-    log("CQNConnect::InitKestrix", QStringLiteral("TRV_NET_SetConnectTime end"));
+    playerLog("CQNConnect::InitKestrix", QStringLiteral("TRV_NET_SetConnectTime end"));
     const TRV_APP_INFO identity = applicationIdentity();
     const int appResult = TRV_NET_InitAppInfo(&identity);
-    log("CQNConnect::InitKestrix", QStringLiteral("TRV_NET_InitAppInfo Ret=%1").arg(appResult));
+    playerLog("CQNConnect::InitKestrix", QStringLiteral("TRV_NET_InitAppInfo Ret=%1").arg(appResult));
     return result;
 }
 
@@ -170,7 +166,7 @@ int CQNConnect::ConnectDevice(DeviceLoginInfo &info, int &resultCode, const QByt
         break;
     case 2:
         // The token is a secret: the log shows that one was given, not its text.
-        log("CQNConnect::ConnectDevice",
+        playerLog("CQNConnect::ConnectDevice",
             QStringLiteral("TRV_NET_LoginEx_V2 SN=%1 Token=%2")
                 .arg(QString::fromUtf8(TextField::read(info.serialNo)),
                     info.token[0] ? QStringLiteral("***") : QString()));
@@ -178,7 +174,7 @@ int CQNConnect::ConnectDevice(DeviceLoginInfo &info, int &resultCode, const QByt
             = TRV_NET_LoginEx_V2(info.serialNo, 0, info.token, "", &answer, 7, &error, TRV_LOGIN_BY_SERIAL);
         break;
     default:
-        resultCode = 1017;
+        resultCode = Ret::LoginFailed;
         break;
     }
 
@@ -189,7 +185,7 @@ int CQNConnect::ConnectDevice(DeviceLoginInfo &info, int &resultCode, const QByt
         info.deviceInfo2 = answer.buildMonth;
         info.deviceInfo3 = answer.buildDay;
         info.deviceType = answer.deviceType;
-        log("CQNConnect::ConnectDevice",
+        playerLog("CQNConnect::ConnectDevice",
             QStringLiteral("NetDeviceInfo----------devType:%1").arg(info.deviceType));
         info.videoChannels = answer.videoChannels;
         info.extraChannels = answer.extraChannels;
@@ -202,50 +198,50 @@ int CQNConnect::ConnectDevice(DeviceLoginInfo &info, int &resultCode, const QByt
         TextField::copy(info.softwareVersion, TextField::read(answer.softwareVersion));
         if (std::strcmp(info.clientKind, "Tool") == 0)
             TRV_NET_SetupAlarmChan(loginId);
-        log("CQNConnect::ConnectDevice", QStringLiteral("ConnectDevice success,LoginID=%1").arg(loginId));
+        playerLog("CQNConnect::ConnectDevice", QStringLiteral("ConnectDevice success,LoginID=%1").arg(loginId));
         return loginId;
     }
 
     if (info.loginType >= 0 && info.loginType <= 2) {
         switch (error) {
         case TRV_ERR_CLOUD:
-            resultCode = 1012;
+            resultCode = Ret::CloudLoginError;
             break;
         case TRV_ERR_TOO_MANY_LOGINS:
-            resultCode = 218;
+            resultCode = Ret::TooManyLogins;
             break;
         case TRV_ERR_DEVICE_OFFLINE:
-            resultCode = 999;
+            resultCode = Ret::DeviceOffline;
             break;
         case TRV_ERR_ADDRESS_BLOCKED:
-            resultCode = 207;
+            resultCode = Ret::AddressBlocked;
             break;
         case TRV_ERR_ACCOUNT_LOCKED:
-            resultCode = 206;
+            resultCode = Ret::AccountLocked;
             break;
         case TRV_ERR_UNKNOWN_USER:
         case TRV_ERR_WRONG_PASSWORD:
-            resultCode = 106;
+            resultCode = Ret::WrongPassword;
             break;
         case TRV_ERR_NO_PERMISSION:
-            resultCode = 107;
+            resultCode = Ret::NoPermission;
             break;
         case TRV_ERR_TIMEOUT:
-            resultCode = 1006;
+            resultCode = Ret::Timeout;
             break;
         default:
-            resultCode = 1017;
+            resultCode = Ret::LoginFailed;
             break;
         }
         if (error == TRV_ERR_CLOUD) {
             TextField::copy(info.cloudError, TextField::read(answer.cloudError));
-            log("CQNConnect::ConnectDevice",
+            playerLog("CQNConnect::ConnectDevice",
                 QStringLiteral("Cloud Error:%1").arg(QString::fromUtf8(TextField::read(info.cloudError))));
         }
     }
-    log("CQNConnect::ConnectDevice",
+    playerLog("CQNConnect::ConnectDevice",
         QStringLiteral("ConnectDevice fail, sdk error=%1 return=%2").arg(error).arg(loginId));
-    log("CQNConnect::ConnectDevice", QStringLiteral("ConnectDevice fail, error=%1").arg(resultCode));
+    playerLog("CQNConnect::ConnectDevice", QStringLiteral("ConnectDevice fail, error=%1").arg(resultCode));
     return error;
 }
 
@@ -253,7 +249,7 @@ int CQNConnect::DisconnectDevice(int loginId)
 {
     TRV_NET_CloseAlarmChan(loginId);
     const int result = TRV_NET_Logout(loginId);
-    log("CQNConnect::DisconnectDevice", QStringLiteral("Disconnect Device LoginID=%1").arg(loginId));
+    playerLog("CQNConnect::DisconnectDevice", QStringLiteral("Disconnect Device LoginID=%1").arg(loginId));
     return result;
 }
 
@@ -281,7 +277,7 @@ int openRealPlay(int loginId, int channel, int streamType, const char *function)
     request.streamType = streamType;
     const int handle = TRV_NET_RealPlay(loginId, &request, 0);
     if (handle <= 0)
-        log(function, QStringLiteral("TRV_NET_RealPlay error=%1").arg(TRV_NET_GetLastError()));
+        playerLog(function, QStringLiteral("TRV_NET_RealPlay error=%1").arg(TRV_NET_GetLastError()));
     return handle;
 }
 
@@ -295,7 +291,7 @@ int CQNConnect::ConnectChanel(
         return handle;
     TRV_NET_SetRealDataCallBack(handle, callback, user);
     TRV_NET_MakeKeyFrame(loginId, channel, streamType);
-    log("CQNConnect::ConnectChanel", QStringLiteral("TRV_NET_RealPlay lPlayOK=%1").arg(handle));
+    playerLog("CQNConnect::ConnectChanel", QStringLiteral("TRV_NET_RealPlay lPlayOK=%1").arg(handle));
     return handle;
 }
 
@@ -307,7 +303,7 @@ int CQNConnect::ConnectChanel_V2(
         return handle;
     const int set = TRV_NET_SetRealDataCallBack_V2(handle, callback, user);
     const int key = TRV_NET_MakeKeyFrame(loginId, channel, streamType);
-    log("CQNConnect::ConnectChanel_V2",
+    playerLog("CQNConnect::ConnectChanel_V2",
         QStringLiteral("TRV_NET_RealPlay lPlayOK=%1 bRet=%2 bRet1=%3").arg(handle).arg(set).arg(key));
     return handle;
 }
@@ -316,20 +312,20 @@ int CQNConnect::DisconnectChannel(int realHandle, TRV_RealDataCallBack callback,
 {
     TRV_NET_DelRealDataCallBack(realHandle, callback, user);
     const int result = TRV_NET_StopRealPlay(realHandle, 0);
-    log("CQNConnect::DisconnectChannel",
+    playerLog("CQNConnect::DisconnectChannel",
         QStringLiteral("TRV_NET_StopRealPlay lPlay=%1 bRes=%2").arg(realHandle).arg(result));
     return result;
 }
 
 int CQNConnect::DisconnectChannel_V2(int realHandle, TRV_RealDataCallBack_V2 callback, void *user)
 {
-    log("CQNConnect::DisconnectChannel_V2",
+    playerLog("CQNConnect::DisconnectChannel_V2",
         QStringLiteral("TRV_NET_DelRealDataCallBack_V2 begin lPlay=%1").arg(realHandle));
     const int deleted = TRV_NET_DelRealDataCallBack_V2(realHandle, callback, user);
-    log("CQNConnect::DisconnectChannel_V2",
+    playerLog("CQNConnect::DisconnectChannel_V2",
         QStringLiteral("TRV_NET_DelRealDataCallBack_V2 end lPlay=%1 bRes=%2").arg(realHandle).arg(deleted));
     const int result = TRV_NET_StopRealPlay(realHandle, 0);
-    log("CQNConnect::DisconnectChannel_V2",
+    playerLog("CQNConnect::DisconnectChannel_V2",
         QStringLiteral("TRV_NET_StopRealPlay lPlay=%1 end bRes=%2").arg(realHandle).arg(result));
     return result;
 }
@@ -354,10 +350,10 @@ int CQNConnect::BeginPlayback(int loginId, int channel, int kind, const Playback
         toTime(file.endTime, sizeof file.endTime, &request.end);
         const int handle = TRV_NET_PlayBackByTimeEx(loginId, &request, dataCallback, user, posCallback, user);
         if (handle > 0)
-            log("CQNConnect::BeginPlayback",
+            playerLog("CQNConnect::BeginPlayback",
                 QStringLiteral("TRV_NET_PlayBackByTimeEx lLogin=%1 lPlay=%2").arg(loginId).arg(handle));
         else
-            log("CQNConnect::BeginPlayback",
+            playerLog("CQNConnect::BeginPlayback",
                 QStringLiteral("TRV_NET_PlayBackByTimeEx lLogin=%1 nError=%2")
                     .arg(loginId)
                     .arg(TRV_NET_GetLastError()));
@@ -375,21 +371,21 @@ int CQNConnect::BeginPlayback(int loginId, int channel, int kind, const Playback
     toFileTime(file.endTime, sizeof file.endTime, &record.end);
     const int handle = TRV_NET_PlayBackByName(loginId, &record, posCallback, dataCallback, user);
     if (handle < 1)
-        log("CQNConnect::BeginPlayback",
+        playerLog("CQNConnect::BeginPlayback",
             QStringLiteral("TRV_NET_PlayBackByName lLogin=%1 nError=%2")
                 .arg(loginId)
                 .arg(TRV_NET_GetLastError()));
     else
-        log("CQNConnect::BeginPlayback",
+        playerLog("CQNConnect::BeginPlayback",
             QStringLiteral("TRV_NET_PlayBackByName lLogin=%1 lPlay=%2").arg(loginId).arg(handle));
     return handle;
 }
 
 bool CQNConnect::EndPlayback(int playHandle)
 {
-    log("CQNConnect::EndPlayback", QStringLiteral("TRV_NET_StopPlayBack lPlay=%1").arg(playHandle));
+    playerLog("CQNConnect::EndPlayback", QStringLiteral("TRV_NET_StopPlayBack lPlay=%1").arg(playHandle));
     const int result = TRV_NET_StopPlayBack(playHandle);
-    log("CQNConnect::EndPlayback",
+    playerLog("CQNConnect::EndPlayback",
         QStringLiteral("TRV_NET_StopPlayBack lPlay=%1 bResult=%2").arg(playHandle).arg(result));
     return result != 0;
 }
@@ -449,7 +445,7 @@ int CQNConnect::StartDownLoad(int loginId, const DownloadFileInfo &file, const Q
     const int handle = TRV_NET_GetFileByName(loginId, &record, targetPath.constData(), posCallback, user, 0);
     if (handle > 0)
         return handle;
-    log("CQNConnect::StartDownLoad", QStringLiteral("LastError:%1").arg(TRV_NET_GetLastError()));
+    playerLog("CQNConnect::StartDownLoad", QStringLiteral("LastError:%1").arg(TRV_NET_GetLastError()));
     return handle;
 }
 
@@ -465,8 +461,8 @@ int CQNConnect::GetChannelAbility(int loginId, const char *name, char *buffer, i
     int length = 0;
     const int result = TRV_NET_GetChannelAbility_Json(loginId, name, -1, buffer, size, &length, kWaitMs);
     if (result > 0)
-        return 100;
-    log("CQNConnect::GetChannelAbility",
+        return Ret::Ok;
+    playerLog("CQNConnect::GetChannelAbility",
         QStringLiteral("TRV_NET_GetChannelAbility_Json Name:%1 Ret:%2")
             .arg(QString::fromUtf8(name ? name : ""))
             .arg(result));
@@ -475,7 +471,7 @@ int CQNConnect::GetChannelAbility(int loginId, const char *name, char *buffer, i
 
 bool CQNConnect::GetScaleTwoLensAbility(int loginId, int channel, bool direct)
 {
-    log("CQNConnect::GetScaleTwoLensAbility", QStringLiteral("GetScaleTwoLensAbility"));
+    playerLog("CQNConnect::GetScaleTwoLensAbility", QStringLiteral("GetScaleTwoLensAbility"));
     if (direct) {
         // 1 supported, 0 not; an error number is no support either.
         return TRV_NET_GetAbility(loginId, "SystemFunction/OtherFunction/SupportScaleTwoLens") > 0;
@@ -484,7 +480,7 @@ bool CQNConnect::GetScaleTwoLensAbility(int loginId, int channel, bool direct)
     int length = 0;
     const int result = TRV_NET_GetDevConfigByName(
         loginId, "bypass@SystemFunction", 1362, channel, buffer.data(), int(buffer.size()), &length, kWaitMs);
-    log("CQNConnect::GetScaleTwoLensAbility",
+    playerLog("CQNConnect::GetScaleTwoLensAbility",
         QStringLiteral("GetScaleTwoLensAbility----->ret:%1").arg(result));
     if (result != 1)
         return false;
@@ -515,13 +511,13 @@ int CQNConnect::GetScaleTwoLensConfig(
     if (result < 1)
         return -1;
     const std::string text = answerText(answer.data(), int(answer.size()), length);
-    log("CQNConnect::GetScaleTwoLensConfig",
+    playerLog("CQNConnect::GetScaleTwoLensConfig",
         QStringLiteral("OPSensorGet %1").arg(QString::fromUtf8(text.c_str())));
     Json::Value root;
     if (!JsonUtil::parse(text, &root))
         return 0;
     int ret = 0;
-    if (!JsonUtil::readInt(root, "Ret", &ret) || ret != 100)
+    if (!JsonUtil::readInt(root, "Ret", &ret) || ret != Ret::Ok)
         return -1;
     std::string name = "OPSensorGet";
     if (!direct && !JsonUtil::readString(root, "Name", &name))
@@ -556,13 +552,13 @@ int CQNConnect::SetScaleTwoLensConfig(
         + ",\"Times\": " + QByteArray::number(double(fCurTimes), 'f', 1) + "}]";
     char body[kScaleBodySize] = {};
     TextField::copyBytes(body, sizeof body, text);
-    log("CQNConnect::SetScaleTwoLensConfig", QString::fromLatin1(body));
+    playerLog("CQNConnect::SetScaleTwoLensConfig", QString::fromLatin1(body));
     std::vector<char> answer(kJsonAnswerSize, 0);
     int length = 0;
     const int result = TRV_NET_SetConfig_Json(loginId, "OPScaleTimesSwitch", 3032, channel, body,
         kScaleBodySize, answer.data(), int(answer.size()), &length, kWaitMs);
     if (result < 1) {
-        log("CQNConnect::SetScaleTwoLensConfig",
+        playerLog("CQNConnect::SetScaleTwoLensConfig",
             QStringLiteral("SetScaleTwoLensConfig failed,nStreamType:%1,fOrignalTimes:%2,fCurTimes:%3")
                 .arg(streamType)
                 .arg(double(fOrignalTimes))
@@ -575,22 +571,22 @@ int CQNConnect::SetScaleTwoLensConfig(
 int CQNConnect::ImportFile(
     int mode, int loginId, int channel, const QString &path, TRV_FileTransferCallBack callback, void *user)
 {
-    log("CQNConnect::ImportFile", path);
+    playerLog("CQNConnect::ImportFile", path);
     const QByteArray localPath = QFile::encodeName(path);
     const int sentChannel = channel == 255 ? -1 : channel;
     if (mode == 0) {
-        log("CQNConnect::ImportFile", QStringLiteral("Import Config by TRV_NET_SetDevConfig"));
+        playerLog("CQNConnect::ImportFile", QStringLiteral("Import Config by TRV_NET_SetDevConfig"));
         std::FILE *file = std::fopen(localPath.constData(), "rb");
         if (!file)
-            return 1020;
+            return Ret::Missing;
         std::vector<char> buffer(kConfigBufferSize, 0);
         long size = -1;
         if (std::fseek(file, 0, SEEK_END) == 0)
             size = std::ftell(file);
         if (size > kConfigBufferSize) {
             std::fclose(file);
-            log("CQNConnect::ImportFile", QStringLiteral("TRV_NET_SetDevConfig pBuf size > 64k"));
-            return 1015;
+            playerLog("CQNConnect::ImportFile", QStringLiteral("TRV_NET_SetDevConfig pBuf size > 64k"));
+            return Ret::FileTooLarge;
         }
         std::rewind(file);
         const size_t read = size > 0 ? std::fread(buffer.data(), 1, size_t(size), file) : 0;
@@ -599,13 +595,13 @@ int CQNConnect::ImportFile(
             = TRV_NET_SetDevConfig(loginId, TRV_CONFIG_IMPORT, -1, buffer.data(), int(read), 8000);
         if (result < 0) {
             const int error = TRV_NET_GetLastError();
-            log("CQNConnect::ImportFile",
+            playerLog("CQNConnect::ImportFile",
                 QStringLiteral("fileszie = %1<===============>TRV_NET_SetDevConfig error=%2")
                     .arg(qint64(read))
                     .arg(error));
             return TranslateError(error);
         }
-        return 100;
+        return Ret::Ok;
     }
 
     // The size without opening the file for writing: a missing file stays missing.
@@ -640,13 +636,13 @@ int CQNConnect::ImportFile(
         = TRV_NET_SendCommand_Json(loginId, "OPFile", 3500, -1, body.constData(), body.size(), 5000);
     if (result == 1) {
         if (TRV_NET_SendFileDataToDevice(loginId, localPath.constData(), callback, user))
-            return 100;
+            return Ret::Ok;
         const int error = TRV_NET_GetLastError();
-        log("CQNConnect::ImportFile", QStringLiteral("TRV_NET_SendFileDataToDevice error=%1").arg(error));
+        playerLog("CQNConnect::ImportFile", QStringLiteral("TRV_NET_SendFileDataToDevice error=%1").arg(error));
         return TranslateError(error);
     }
     const int error = TRV_NET_GetLastError();
-    log("CQNConnect::ImportFile", QStringLiteral("SendAudioFile OPFile error=%1").arg(error));
+    playerLog("CQNConnect::ImportFile", QStringLiteral("SendAudioFile OPFile error=%1").arg(error));
     return TranslateError(error);
 }
 
@@ -656,12 +652,12 @@ int CQNConnect::SendAudioFile(
     const int result
         = TRV_NET_SendCommand_Json(loginId, "OPFile", 3500, -1, body.constData(), body.size(), 5000);
     if (result != 1) {
-        log("CQNConnect::SendAudioFile",
+        playerLog("CQNConnect::SendAudioFile",
             QStringLiteral("SendAudioFile OPFile error=%1").arg(TRV_NET_GetLastError()));
         return -1;
     }
     if (!TRV_NET_SendFileDataToDevice(loginId, QFile::encodeName(path).constData(), callback, user)) {
-        log("CQNConnect::SendAudioFile",
+        playerLog("CQNConnect::SendAudioFile",
             QStringLiteral("TRV_NET_SendFileDataToDevice error=%1").arg(TRV_NET_GetLastError()));
         return -2;
     }
@@ -671,12 +667,12 @@ int CQNConnect::SendAudioFile(
 int CQNConnect::StartLocalUpgrade(int loginId, const QString &path, TRV_UpgradeCallBack callback, void *user)
 {
     const int result = TRV_NET_Upgrade(loginId, QFile::encodeName(path).constData(), 1, callback, user);
-    log("CQNConnect::StartLocalUpgrade", QStringLiteral("StartLocalUpgrade:Ret = %1").arg(result));
+    playerLog("CQNConnect::StartLocalUpgrade", QStringLiteral("StartLocalUpgrade:Ret = %1").arg(result));
     if (result > 0)
-        return 100;
+        return Ret::Ok;
     const int error = TRV_NET_GetLastError();
-    const int code = error == TRV_ERR_UPGRADE_RUNNING ? 1007 : TranslateError(error);
-    log("CQNConnect::StartLocalUpgrade", QStringLiteral("StartLocalUpgrade:Error = %1").arg(code));
+    const int code = error == TRV_ERR_UPGRADE_RUNNING ? Ret::UpgradeRunning : TranslateError(error);
+    playerLog("CQNConnect::StartLocalUpgrade", QStringLiteral("StartLocalUpgrade:Error = %1").arg(code));
     return code;
 }
 
@@ -684,12 +680,12 @@ int CQNConnect::StartOnlineUpgrade(
     int loginId, const QString &version, TRV_UpgradeCallBack callback, void *user)
 {
     const int result = TRV_NET_UpgradeOnline(loginId, version.toUtf8().constData(), 0, callback, user);
-    log("CQNConnect::StartOnlineUpgrade", QStringLiteral("StartOnlineUpgrade:Ret = %1").arg(result));
+    playerLog("CQNConnect::StartOnlineUpgrade", QStringLiteral("StartOnlineUpgrade:Ret = %1").arg(result));
     if (result > 0)
-        return 100;
+        return Ret::Ok;
     const int error = TRV_NET_GetLastError();
-    const int code = error == TRV_ERR_UPGRADE_RUNNING ? 1007 : TranslateError(error);
-    log("CQNConnect::StartOnlineUpgrade", QStringLiteral("StartOnlineUpgrade:Error = %1").arg(code));
+    const int code = error == TRV_ERR_UPGRADE_RUNNING ? Ret::UpgradeRunning : TranslateError(error);
+    playerLog("CQNConnect::StartOnlineUpgrade", QStringLiteral("StartOnlineUpgrade:Error = %1").arg(code));
     return code;
 }
 
@@ -723,38 +719,38 @@ int CQNConnect::TranslateError(int error)
     switch (error) {
     case TRV_ERR_WRONG_PASSWORD:
     case TRV_ERR_UNKNOWN_USER:
-        return 106;
+        return Ret::WrongPassword;
     case TRV_ERR_NO_PERMISSION:
-        return 107;
+        return Ret::NoPermission;
     case TRV_ERR_ACCOUNT_LOCKED:
-        return 206;
+        return Ret::AccountLocked;
     case TRV_ERR_ADDRESS_BLOCKED:
-        return 207;
+        return Ret::AddressBlocked;
     case TRV_ERR_TOO_MANY_LOGINS:
-        return 218;
+        return Ret::TooManyLogins;
     case TRV_ERR_DEVICE_OFFLINE:
-        return 999;
+        return Ret::DeviceOffline;
     case TRV_ERR_TIMEOUT:
-        return 1006;
+        return Ret::Timeout;
     case TRV_ERR_NO_RIGHT:
-        return 1013;
+        return Ret::NoRight;
     default:
-        return 1016;
+        return Ret::Failed;
     }
 }
 
 int CQNConnect::InitSDKInfo(std::unique_ptr<TRV_APP_INFO> identity, std::unique_ptr<SdkUserData> userData,
     bool setIdentity, bool setUserData)
 {
-    log("CQNConnect::InitSDKInfo", QStringLiteral("TRV_NET_InitAppInfo"));
+    playerLog("CQNConnect::InitSDKInfo", QStringLiteral("TRV_NET_InitAppInfo"));
     int result = 0;
     if (setIdentity && identity && identity->appKey[0] && identity->appSecret[0])
         result = TRV_NET_InitAppInfo(identity.get());
-    log("CQNConnect::InitSDKInfo", QStringLiteral("TRV_NET_InitAppInfo Ret=%1").arg(result));
+    playerLog("CQNConnect::InitSDKInfo", QStringLiteral("TRV_NET_InitAppInfo Ret=%1").arg(result));
     if (result == 0 && setUserData && userData && !userData->text.isEmpty()) {
-        log("CQNConnect::InitSDKInfo", QStringLiteral("TRV_NET_UserData begin"));
+        playerLog("CQNConnect::InitSDKInfo", QStringLiteral("TRV_NET_UserData begin"));
         result = TRV_NET_UserData(userData->type, userData->text.constData(), userData->text.size());
-        log("CQNConnect::InitSDKInfo", QStringLiteral("TRV_NET_UserData end = %1").arg(result));
+        playerLog("CQNConnect::InitSDKInfo", QStringLiteral("TRV_NET_UserData end = %1").arg(result));
     }
     return result;
 }

@@ -21,11 +21,6 @@ constexpr unsigned int kBmpBufferSize = 36000054;
 constexpr unsigned int kYuvBufferSize = 18000000;
 constexpr size_t kBmpHeaderSize = 54;
 
-void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
-{
-    LightWeightLog::instance()->PrintLog(QString::fromLatin1(function), message, level);
-}
-
 bool isPlayingVariant(int state)
 {
     return state >= CDecodeChannel::StateStepForward || (state >= 32 && state <= 35)
@@ -83,7 +78,7 @@ bool writeWholeFile(const QString &fileName, const char *data, qint64 size)
 CDecodeChannel::CDecodeChannel(int port)
     : m_nPort(port)
 {
-    log("CDecodeChannel::CDecodeChannel", QStringLiteral("port %1").arg(port));
+    playerLog("CDecodeChannel::CDecodeChannel", QStringLiteral("port %1").arg(port));
 }
 
 CDecodeChannel::~CDecodeChannel() = default;
@@ -100,7 +95,7 @@ int CDecodeChannel::Open(int streamKind)
     const int res = TRV_PLAY_OpenStream(m_nPort, &head, 1, size);
     if (res)
         m_bOpen = true;
-    log("CDecodeChannel::Open", QStringLiteral("size=%1 res=%2").arg(size).arg(res));
+    playerLog("CDecodeChannel::Open", QStringLiteral("size=%1 res=%2").arg(size).arg(res));
     return res;
 }
 
@@ -112,7 +107,7 @@ int CDecodeChannel::Close()
     if (res)
         m_bOpen = false;
     m_nStreamKind = -1;
-    log("CDecodeChannel::Close", QStringLiteral("res=%2").arg(res));
+    playerLog("CDecodeChannel::Close", QStringLiteral("res=%2").arg(res));
     return res;
 }
 
@@ -133,7 +128,7 @@ int CDecodeChannel::StartPreview()
         if (res)
             m_nPlayState = StatePlaying;
     }
-    log("CDecodeChannel::StartPreview", QStringLiteral("Port=%1 Res=%2").arg(m_nPort).arg(res));
+    playerLog("CDecodeChannel::StartPreview", QStringLiteral("Port=%1 Res=%2").arg(m_nPort).arg(res));
     return res;
 }
 
@@ -150,7 +145,7 @@ int CDecodeChannel::stopPlay(const char *function)
     const int res = TRV_PLAY_Stop(m_nPort);
     if (res)
         m_nPlayState = StateStopped;
-    log(function, QStringLiteral("Port=%1 Res=%2").arg(m_nPort).arg(res));
+    playerLog(function, QStringLiteral("Port=%1 Res=%2").arg(m_nPort).arg(res));
     return res;
 }
 
@@ -160,12 +155,12 @@ int CDecodeChannel::StartPlayback(bool localFile)
         return 1;
     if (!localFile) {
         TRV_PLAY_SetStreamOpenMode(m_nPort, TRV_PLAY_STREAM_FILE);
-        log("CDecodeChannel::StartPlayback", QStringLiteral("TRV_PLAY_SetStreamOpenMode STREAME_FILE"));
+        playerLog("CDecodeChannel::StartPlayback", QStringLiteral("TRV_PLAY_SetStreamOpenMode STREAME_FILE"));
     }
     const int res = TRV_PLAY_Play(m_nPort, TRV_PLAY_WND(m_hWnd));
     if (res)
         m_nPlayState = StatePlaying;
-    log("CDecodeChannel::StartPlayback", QStringLiteral("Port=%1 Res=%2").arg(m_nPort).arg(res));
+    playerLog("CDecodeChannel::StartPlayback", QStringLiteral("Port=%1 Res=%2").arg(m_nPort).arg(res));
     return res;
 }
 
@@ -177,12 +172,12 @@ int CDecodeChannel::StopPlayback()
 int CDecodeChannel::BeginLocalPlay(const QString &fileName, FileEndCallback callback, void *user)
 {
     int res = TRV_PLAY_OpenFile(m_nPort, QFile::encodeName(fileName).constData());
-    log("CDecodeChannel::BeginLocalPlay",
+    playerLog("CDecodeChannel::BeginLocalPlay",
         QStringLiteral("TRV_PLAY_OpenFile Port =%1 Res=%2").arg(m_nPort).arg(res));
     if (!res)
         return 0;
     res = TRV_PLAY_SetFileEndCallBack(m_nPort, callback, user);
-    log("CDecodeChannel::BeginLocalPlay",
+    playerLog("CDecodeChannel::BeginLocalPlay",
         QStringLiteral("TRV_PLAY_SetFileEndCallBack Port =%1 Res=%2").arg(m_nPort).arg(res));
     return res;
 }
@@ -190,7 +185,7 @@ int CDecodeChannel::BeginLocalPlay(const QString &fileName, FileEndCallback call
 int CDecodeChannel::StopLocalPlay()
 {
     const int res = TRV_PLAY_CloseFile(m_nPort);
-    log("CDecodeChannel::StopLocalPlay",
+    playerLog("CDecodeChannel::StopLocalPlay",
         QStringLiteral("TRV_PLAY_CloseFile Port =%1 Res=%2").arg(m_nPort).arg(res));
     return res;
 }
@@ -310,7 +305,7 @@ int CDecodeChannel::SetVolume(int value)
 
 int CDecodeChannel::GetColor(int *brightness, int *contrast, int *saturation, int *hue)
 {
-    log("CDecodeChannel::GetColor", QStringLiteral("m_nPort = %1").arg(m_nPort));
+    playerLog("CDecodeChannel::GetColor", QStringLiteral("m_nPort = %1").arg(m_nPort));
     int b = m_nBrightness, c = m_nContrast, s = m_nSaturation, h = m_nHue;
     const int res = TRV_PLAY_GetColor(m_nPort, 0, &b, &c, &s, &h);
     m_nBrightness = b;
@@ -358,7 +353,7 @@ int CDecodeChannel::SetDisplayRegion(const TRV_PLAY_RECT *rect, int enable)
         return 0;
     const int res = TRV_PLAY_SetDisplayRegion(m_nPort, 0, rect, 0, enable);
     if (rect) {
-        log("CDecodeChannel::SetDisplayRegion",
+        playerLog("CDecodeChannel::SetDisplayRegion",
             QStringLiteral(
                 "TRV_PLAY_SetDisplayRegion Port=%1 left=%2 right=%3 top=%4  bottom=%5 Enable=%6 Ret=%7")
                 .arg(m_nPort)
@@ -369,7 +364,7 @@ int CDecodeChannel::SetDisplayRegion(const TRV_PLAY_RECT *rect, int enable)
                 .arg(enable)
                 .arg(res));
     } else {
-        log("CDecodeChannel::SetDisplayRegion",
+        playerLog("CDecodeChannel::SetDisplayRegion",
             QStringLiteral("TRV_PLAY_SetDisplayRegion Port=%5 left=%1 top=%2 Enable=%3 Ret=%4")
                 .arg(0)
                 .arg(0)
@@ -388,7 +383,7 @@ bool CDecodeChannel::SetDisplayRegionRect(int left, int top, int right, int bott
 
 int CDecodeChannel::PlayOriginal()
 {
-    log("CDecodeChannel::PlayOriginal", QStringLiteral("m_nPort %1").arg(m_nPort));
+    playerLog("CDecodeChannel::PlayOriginal", QStringLiteral("m_nPort %1").arg(m_nPort));
     const int on = 1;
     const int res = TRV_PLAY_SetOriginalDisplay(m_nPort, 0, &on);
     if (res)
@@ -471,7 +466,7 @@ bool CDecodeChannel::SaveYuvAsJpeg(const QString &fileName, int width, int heigh
 
 int CDecodeChannel::StartRecord(const QString &fileName, int type)
 {
-    log("CDecodeChannel::StartRecord", QStringLiteral("StartRecord port:%1").arg(m_nPort));
+    playerLog("CDecodeChannel::StartRecord", QStringLiteral("StartRecord port:%1").arg(m_nPort));
     int res = 0;
     if (m_nPlayState != StateStopped)
         res = TRV_PLAY_StartDataRecord(m_nPort, QFile::encodeName(fileName).constData(), type);
@@ -492,7 +487,7 @@ bool CDecodeChannel::ChangeFileFormat(
 {
     if (type != TRV_PLAY_CONVERT_AVI)
         return false;
-    log("CDecodeChannel::ChangeFileFormat",
+    playerLog("CDecodeChannel::ChangeFileFormat",
         QStringLiteral("srcFileName:%1<--->dstFileName:%2").arg(source, target));
     const int res = TRV_PLAY_ConvertFile(QFile::encodeName(source).constData(),
         QFile::encodeName(target).constData(), TRV_PLAY_CONVERT_AVI, callback, user);

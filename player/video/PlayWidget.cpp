@@ -27,11 +27,6 @@
 
 namespace {
 
-void Log(const char *function, const QString &message, int level = LightWeightLog::Normal)
-{
-    LightWeightLog::instance()->PrintLog(QString::fromLatin1(function), message, level);
-}
-
 QString Hex8(quint64 value)
 {
     return QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0'));
@@ -94,7 +89,7 @@ template<class Call> int WithOpenWindow(int dropped, Call call)
 PlayWidget *PlayWidget::instance()
 {
     if (!OnGuiThread()) {
-        Log("PlayWidget::instance", QStringLiteral("asked for off the GUI thread"), LightWeightLog::Warning);
+        playerLog("PlayWidget::instance", QStringLiteral("asked for off the GUI thread"), LightWeightLog::Warning);
         return nullptr;
     }
     if (!g_instance) {
@@ -187,7 +182,7 @@ PlayWidget::PlayWidget()
     // X11 among them, re-parents through Qt.
     const int version = 0;
     m_nEmbedType = 0;
-    Log("PlayWidget::PlayWidget",
+    playerLog("PlayWidget::PlayWidget",
         QStringLiteral("WinVersion=%1 EmbedType=%2").arg(version).arg(m_nEmbedType));
 
     m_pLayout = new QHBoxLayout(this);
@@ -245,7 +240,7 @@ void PlayWidget::SetPageIndex(int page)
     m_nCurPageIndex = page;
     if (page < 0 || page > 2)
         return;
-    Log("PlayWidget::SetPageIndex", QStringLiteral("m_nCurPageIndex = %1").arg(page));
+    playerLog("PlayWidget::SetPageIndex", QStringLiteral("m_nCurPageIndex = %1").arg(page));
     QWidget *pages[3] = { m_pRealPlay, m_pPlayback, m_pColorSet };
     for (int i = 0; i < 3; ++i) {
         if (i != page)
@@ -256,11 +251,11 @@ void PlayWidget::SetPageIndex(int page)
 
 LocalInfo PlayWidget::LoadLocalInfo()
 {
-    Log("PlayWidget::LoadLocalInfo", QStringLiteral("LoadLocalInfo begin"));
+    playerLog("PlayWidget::LoadLocalInfo", QStringLiteral("LoadLocalInfo begin"));
     LocalSettings::LoadClientCfg(m_strConfigFolder, &m_localInfo);
-    Log("PlayWidget::LoadLocalInfo", QStringLiteral("Load cfg finish"));
+    playerLog("PlayWidget::LoadLocalInfo", QStringLiteral("Load cfg finish"));
     LocalSettings::LoadToolVersion(m_strConfigFolder, &m_localInfo);
-    Log("PlayWidget::LoadLocalInfo", QStringLiteral("LoadLocalInfo end"));
+    playerLog("PlayWidget::LoadLocalInfo", QStringLiteral("LoadLocalInfo end"));
     return m_localInfo;
 }
 
@@ -297,7 +292,7 @@ quint64 PlayWidget::ErgodicAllChild(quint64 browserWnd, int browseType, int dept
     for (quint64 wnd = browserWnd; wnd != 0; wnd = desktop->nextSibling(wnd)) {
         const QString className = desktop->className(wnd).left(127);
         const QString title = desktop->windowTitle(wnd).left(127);
-        Log("PlayWidget::ErgodicAllChild",
+        playerLog("PlayWidget::ErgodicAllChild",
             QString(depth, QLatin1Char('-'))
                 + QStringLiteral("class name:%1,class handle:%2 wndName:%3 BrowseType:%4\n")
                       .arg(className)
@@ -360,7 +355,7 @@ bool PlayWidget::EmbedToBrowser(quint64 wnd)
         m_hEmbedRefused = 0;
     } else if (m_hEmbedRefused != wnd) {
         m_hEmbedRefused = wnd;
-        Log("PlayWidget::EmbedToBrowser", QStringLiteral("can't embed into %1").arg(Hex8(wnd)),
+        playerLog("PlayWidget::EmbedToBrowser", QStringLiteral("can't embed into %1").arg(Hex8(wnd)),
             LightWeightLog::Warning);
     }
     return embedded;
@@ -390,15 +385,15 @@ bool PlayWidget::IsPosValid(int left, int top, int width, int height)
 int PlayWidget::MovePlayWidget(quint64 ownWnd, int left, int top, int width, int height)
 {
     if (!m_bPosValid || !m_bShowPlugin) {
-        Log("PlayWidget::MovePlayWidget",
+        playerLog("PlayWidget::MovePlayWidget",
             QStringLiteral("wnd can't move,reason:ShowPlugin:%1,PosValid:%2")
                 .arg(int(m_bShowPlugin))
                 .arg(int(m_bPosValid)));
         return 0;
     }
-    Log("PlayWidget::MovePlayWidget", QStringLiteral("move begin"));
+    playerLog("PlayWidget::MovePlayWidget", QStringLiteral("move begin"));
     const QPoint origin = GetBrowserClientRect();
-    Log("PlayWidget::MovePlayWidget",
+    playerLog("PlayWidget::MovePlayWidget",
         QStringLiteral("nLeft:%1,nTop:%2,Width:%3,Height:%4")
             .arg(origin.x() + left)
             .arg(origin.y() + top)
@@ -406,7 +401,7 @@ int PlayWidget::MovePlayWidget(quint64 ownWnd, int left, int top, int width, int
             .arg(height));
     QWidget *widget = QWidget::find(WId(ownWnd));
     if (!widget || width <= 0 || height <= 0) {
-        Log("PlayWidget::MovePlayWidget",
+        playerLog("PlayWidget::MovePlayWidget",
             QStringLiteral("wnd can't move,reason:window %1 %2x%3").arg(Hex8(ownWnd)).arg(width).arg(height),
             LightWeightLog::Warning);
         return 0;
@@ -420,7 +415,7 @@ int PlayWidget::MovePlayWidget(quint64 ownWnd, int left, int top, int width, int
     m_nPageTop = top;
     m_nPageWidth = width;
     m_nPageHeight = height;
-    Log("PlayWidget::MovePlayWidget", QStringLiteral("move end"));
+    playerLog("PlayWidget::MovePlayWidget", QStringLiteral("move end"));
     return 0;
 }
 
@@ -443,7 +438,7 @@ bool PlayWidget::ReqShowPlugin(bool show)
         QWidget::show();
         return true;
     }
-    Log("PlayWidget::ReqShowPlugin",
+    playerLog("PlayWidget::ReqShowPlugin",
         QStringLiteral("can't show window reason:ShowPlugin:%1,BrowseClientVisible:%2,PosValid:%3")
             .arg(int(m_bShowPlugin))
             .arg(int(m_bBrowseClientVisible))
@@ -455,11 +450,11 @@ void PlayWidget::onWidgetStatuChange(int type, int left, int top, int width, int
 {
     bool valid = true;
     if (!OwnWnd()) {
-        Log("PlayWidget::onWidgetStatuChange", QStringLiteral("m_playWidget is invalid window"));
+        playerLog("PlayWidget::onWidgetStatuChange", QStringLiteral("m_playWidget is invalid window"));
         valid = false;
     }
     if (!m_hCurBrowseWnd || !NativeWindow::desktop()->isWindow(m_hCurBrowseWnd)) {
-        Log("PlayWidget::onWidgetStatuChange", QStringLiteral("m_hCurBrowseWnd is invalid window"));
+        playerLog("PlayWidget::onWidgetStatuChange", QStringLiteral("m_hCurBrowseWnd is invalid window"));
         valid = false;
     }
     if (!valid)
@@ -467,20 +462,20 @@ void PlayWidget::onWidgetStatuChange(int type, int left, int top, int width, int
 
     switch (type) {
     case 1:
-        Log("PlayWidget::onWidgetStatuChange", QStringLiteral("WebCtrlHide call"));
+        playerLog("PlayWidget::onWidgetStatuChange", QStringLiteral("WebCtrlHide call"));
         m_bShowPlugin = false;
         if (isVisible())
             hide();
         break;
     case 2:
-        Log("PlayWidget::onWidgetStatuChange", QStringLiteral("WebCtrlShow call"));
+        playerLog("PlayWidget::onWidgetStatuChange", QStringLiteral("WebCtrlShow call"));
         m_bShowPlugin = true;
         m_bPosValid = IsPosValid(left, top, width, height);
         ReqShowPlugin(true);
         MovePlayWidget(OwnWnd(), left, top, width, height);
         break;
     case 4:
-        Log("PlayWidget::onWidgetStatuChange", QStringLiteral("WebCtrlMove call"));
+        playerLog("PlayWidget::onWidgetStatuChange", QStringLiteral("WebCtrlMove call"));
         m_bPosValid = IsPosValid(left, top, width, height);
         ReqShowPlugin(m_bPosValid);
         MovePlayWidget(OwnWnd(), left, top, width, height);
@@ -535,7 +530,7 @@ void PlayWidget::FollowBrowser()
     // The browser window first known may not carry the page's title (a
     // window named on the command line): take the window in front once it does.
     if (!m_strWndName.contains(m_strBrowserTitle)) {
-        Log("PlayWidget::timerEvent", QStringLiteral("m_strWndName.indexOf(m_strBrowserTitle)"));
+        playerLog("PlayWidget::timerEvent", QStringLiteral("m_strWndName.indexOf(m_strBrowserTitle)"));
         const quint64 foreground = desktop->foregroundWindow();
         const QString foregroundTitle = foreground ? desktop->windowTitle(foreground).left(256) : QString();
         if (foreground && foregroundTitle.contains(m_strBrowserTitle)) {
@@ -555,7 +550,7 @@ void PlayWidget::FollowBrowser()
         = desktop->isWindow(m_hCurBrowseClientWnd) ? OutermostAncestor(m_hCurBrowseClientWnd) : 0;
     const quint64 current = OutermostAncestor(own);
     if (top != 0 && top != current && top != m_hEmbedRefused) {
-        Log("PlayWidget::timerEvent",
+        playerLog("PlayWidget::timerEvent",
             QStringLiteral(
                 "m_playWidget handle:%1\tm_hCurBrowseClientWnd:%2\tbefore parent handle:%3\tnow parent "
                 "handle:%4")
@@ -588,7 +583,7 @@ bool PlayWidget::nativeEvent(const QByteArray &eventType, void *message, long *r
         if ((event->response_type & 0x7f) == XCB_DESTROY_NOTIFY) {
             const auto *destroyed = reinterpret_cast<const xcb_destroy_notify_event_t *>(event);
             if (internalWinId() && destroyed->window == xcb_window_t(internalWinId())) {
-                Log("PlayWidget::nativeEvent",
+                playerLog("PlayWidget::nativeEvent",
                     QStringLiteral("recive WM_DESTROY %1").arg(Hex8(destroyed->window)));
                 QMetaObject::invokeMethod(this, &PlayWidget::OnOwnWindowDestroyed, Qt::QueuedConnection);
                 if (result)
@@ -634,7 +629,7 @@ void PlayWidget::ApplyWindowFlags(int flags)
 
 void PlayWidget::onFullScreen()
 {
-    Log("PlayWidget::onFullScreen", QStringLiteral("fullscreen begin"));
+    playerLog("PlayWidget::onFullScreen", QStringLiteral("fullscreen begin"));
     StopFollowTimer();
     if (m_nEmbedType == 0) {
         NativeWindow::desktop()->reparent(OwnWnd(), 0);
@@ -645,11 +640,11 @@ void PlayWidget::onFullScreen()
         if (desktop->foregroundWindow() != OwnWnd())
             desktop->raise(OwnWnd());
     }
-    Log("PlayWidget::onFullScreen", QStringLiteral("showFullScreen begin"));
+    playerLog("PlayWidget::onFullScreen", QStringLiteral("showFullScreen begin"));
     showFullScreen();
     m_pRealPlay->EnterFullScreen();
-    Log("PlayWidget::onFullScreen", QStringLiteral("showFullScreen end"));
-    Log("PlayWidget::onFullScreen", QStringLiteral("fullscreen end"));
+    playerLog("PlayWidget::onFullScreen", QStringLiteral("showFullScreen end"));
+    playerLog("PlayWidget::onFullScreen", QStringLiteral("fullscreen end"));
     QTimer::singleShot(m_nFullScreenCheckMs, this, &PlayWidget::CheckFullScreen);
 }
 
@@ -658,7 +653,7 @@ void PlayWidget::CheckFullScreen()
     if (isFullScreen())
         return;
     // The switch did not happen: back to the embedded window.
-    Log("PlayWidget::onFullScreen::check", QStringLiteral("fullscreen unsuccessful"));
+    playerLog("PlayWidget::onFullScreen::check", QStringLiteral("fullscreen unsuccessful"));
     if (m_nEmbedType == 0) {
         ApplyWindowFlags(kRestoredFlags);
         EmbedToBrowser(m_hCurBrowseWnd);
@@ -673,7 +668,7 @@ void PlayWidget::onExitFullscreen()
 {
     if (!isFullScreen())
         return;
-    Log("PlayWidget::onExitFullscreen", QStringLiteral("exit fullscreen"));
+    playerLog("PlayWidget::onExitFullscreen", QStringLiteral("exit fullscreen"));
     if (m_nEmbedType == 0)
         ApplyWindowFlags(kRestoredFlags);
     showNormal();
@@ -688,9 +683,9 @@ void PlayWidget::onExitFullscreen()
 
 void PlayWidget::keyReleaseEvent(QKeyEvent *event)
 {
-    Log("PlayWidget::keyReleaseEvent", QStringLiteral("keyReleaseEvent"));
+    playerLog("PlayWidget::keyReleaseEvent", QStringLiteral("keyReleaseEvent"));
     if (event->key() == Qt::Key_Escape) {
-        Log("PlayWidget::keyReleaseEvent", QStringLiteral("keyReleaseEvent release"));
+        playerLog("PlayWidget::keyReleaseEvent", QStringLiteral("keyReleaseEvent release"));
         onExitFullscreen();
         return;
     }

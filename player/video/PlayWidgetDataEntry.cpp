@@ -2,6 +2,7 @@
 
 #include "LightWeightLog.h"
 #include "PlayWidget.h"
+#include "common/Protocol.h"
 
 namespace {
 
@@ -197,7 +198,7 @@ void PlayWidgetDataEntry::ScaleSwitch(int, int)
 void PlayWidgetDataEntry::SetRuleRegionInfo(int, const RuleRegionInfo &, int *result)
 {
     if (result)
-        *result = 1016;
+        *result = Ret::Failed;
     Refused("SetRuleRegionInfo");
 }
 void PlayWidgetDataEntry::SetPlaybackMode(bool)

@@ -8,17 +8,13 @@
 #include "LightWeightLog.h"
 #include "PlaybackWidget.h"
 #include "RealPlayWidget.h"
+#include "common/Protocol.h"
 
 namespace {
 
 constexpr int kLivePage = 0;
 constexpr int kPlaybackPage = 1;
 constexpr int kColorPage = 2;
-
-void Log(const char *function, const QString &message)
-{
-    LightWeightLog::instance()->PrintLog(QString::fromLatin1(function), message, LightWeightLog::Normal);
-}
 
 } // namespace
 
@@ -57,7 +53,7 @@ int PlayWidget::ChangeSplit(int layoutIndex)
 {
     if (m_nCurPageIndex != kLivePage && m_nCurPageIndex != kPlaybackPage)
         return 0;
-    Log("PlayWidget::ChangeSplit", QStringLiteral("pageid=%1 mode=%2").arg(m_nCurPageIndex).arg(layoutIndex));
+    playerLog("PlayWidget::ChangeSplit", QStringLiteral("pageid=%1 mode=%2").arg(m_nCurPageIndex).arg(layoutIndex));
     return m_nCurPageIndex == kLivePage ? m_pRealPlay->ChangeSplit(layoutIndex)
                                         : m_pPlayback->ChangeSplit(layoutIndex);
 }
@@ -188,7 +184,7 @@ int PlayWidget::PreviewPlay(int streamType, int channel, int wnd)
 
 void PlayWidget::PreviewStop(int channel)
 {
-    Log("PlayWidget::PreviewStop", QStringLiteral("PlayWidget::PreviewStop Chn=%1").arg(channel));
+    playerLog("PlayWidget::PreviewStop", QStringLiteral("PlayWidget::PreviewStop Chn=%1").arg(channel));
     m_pRealPlay->PreviewStop(channel);
 }
 
@@ -276,7 +272,7 @@ void PlayWidget::SetRuleRegionInfo(int mode, const RuleRegionInfo &rule, int *re
 {
     m_pRealPlay->SetRuleRegionInfo(rule);
     if (mode == 1 && !m_pRealPlay->RegisterRuleDraw() && result)
-        *result = 1016;
+        *result = Ret::Failed;
 }
 
 // ---- playback page ------------------------------------------------------------------------------

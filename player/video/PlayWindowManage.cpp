@@ -10,11 +10,6 @@
 
 namespace {
 
-void Log(const char *function, const QString &message, int level = LightWeightLog::Normal)
-{
-    LightWeightLog::instance()->PrintLog(QString::fromLatin1(function), message, level);
-}
-
 // Columns of the square layouts: the integer square root, at least 1.
 int SquareColumns(int nCount)
 {
@@ -210,7 +205,7 @@ void CPlayWindowManage::SelectWndAtPoint(int x, int y)
 
 void CPlayWindowManage::setPreviewStatus(int nIndex, bool bPreview)
 {
-    Log("CPlayWindowManage::setPreviewStatus", QStringLiteral("wnd:%1 preview:%2").arg(nIndex).arg(bPreview));
+    playerLog("CPlayWindowManage::setPreviewStatus", QStringLiteral("wnd:%1 preview:%2").arg(nIndex).arg(bPreview));
     ForWindows(nIndex, [bPreview](CVideoWnd *wnd) { wnd->SetPreviewStatus(bPreview); });
 }
 
@@ -268,10 +263,10 @@ void CPlayWindowManage::SetScaleValue(int nIndex, float fTimes)
 
 void CPlayWindowManage::onCurWndIndexChange(int nIndex)
 {
-    Log("CPlayWindowManage::onCurWndIndexChange",
+    playerLog("CPlayWindowManage::onCurWndIndexChange",
         QStringLiteral("onCurWndIndexChange index=%1 curIndex=%2").arg(nIndex).arg(m_nCurWndIndex));
     if (!IsWndIndex(nIndex)) {
-        Log("CPlayWindowManage::onCurWndIndexChange", QStringLiteral("index %1 ignored").arg(nIndex),
+        playerLog("CPlayWindowManage::onCurWndIndexChange", QStringLiteral("index %1 ignored").arg(nIndex),
             LightWeightLog::Warning);
         return;
     }
@@ -285,7 +280,7 @@ void CPlayWindowManage::onCurWndIndexChange(int nIndex)
 
 int CPlayWindowManage::onWndDoubleClicked(int nIndex)
 {
-    Log("CPlayWindowManage::onWndDoubleClicked", QStringLiteral("onWndDoubleClicked"));
+    playerLog("CPlayWindowManage::onWndDoubleClicked", QStringLiteral("onWndDoubleClicked"));
     if (m_nWndMode == kModeSingle || !IsWndIndex(nIndex))
         return 0;
 
@@ -338,7 +333,7 @@ void CPlayWindowManage::onSelectRegion(QVariant hwnd, QPoint start, QPoint end)
 {
     QWidget *surface = QWidget::find(hwnd.value<WId>());
     if (!surface || surface->width() <= 0 || surface->height() <= 0) {
-        Log("CPlayWindowManage::onSelectRegion", QStringLiteral("no window for the selection"),
+        playerLog("CPlayWindowManage::onSelectRegion", QStringLiteral("no window for the selection"),
             LightWeightLog::Warning);
         return;
     }

@@ -9,11 +9,6 @@
 
 namespace {
 
-void Log(const char *function, const QString &message)
-{
-    LightWeightLog::instance()->PrintLog(QString::fromLatin1(function), message, LightWeightLog::Normal);
-}
-
 enum PresetOperation { PresetDelete = 6, PresetAdd = 7, PresetGo = 8 };
 
 } // namespace
@@ -29,7 +24,7 @@ CDecodeChannel *CRealPlayWidget::PtzPort(const char *function, const char *name,
     if (!IsChannel(nChannel) || !IsWnd(wnd))
         return nullptr;
     if (m_wndChn[wnd] != nChannel) {
-        Log(function,
+        playerLog(function,
             QStringLiteral("%1 nWndIndex=%2 Channel=%3").arg(QLatin1String(name)).arg(wnd).arg(nChannel));
         return nullptr;
     }
@@ -54,7 +49,7 @@ bool CRealPlayWidget::PTZElectOpen(int nChannel, int nWndIndex)
     if (!IsWnd(nWndIndex))
         return false;
     if (m_wndChn[nWndIndex] != nChannel) {
-        Log("CRealPlayWidget::PTZElectOpen",
+        playerLog("CRealPlayWidget::PTZElectOpen",
             QStringLiteral("PTZElectOpen nWndIndex=%1 Channel=%2").arg(nWndIndex).arg(nChannel));
         return false;
     }
@@ -81,7 +76,7 @@ int CRealPlayWidget::OnQuitPTZElect(int nWndIndex)
         port->SetDisplayRegion(nullptr, 0);
     record.active = 0;
     m_pWndManage->setPreviewStatus(nWndIndex, true);
-    Log("CRealPlayWidget::OnQuitPTZElect", QStringLiteral("OnQuitPTZElect"));
+    playerLog("CRealPlayWidget::OnQuitPTZElect", QStringLiteral("OnQuitPTZElect"));
     emit changePTZELectPage();
     return 0;
 }
@@ -96,7 +91,7 @@ bool CRealPlayWidget::PTZElectZoomIn(int nChannel, int nStep)
         return false;
     const bool bOk = ApplyPtzRegion(nChannel, port, region);
     if (!bOk)
-        Log("CRealPlayWidget::PTZElectZoomIn", QStringLiteral("PTZElectZoomIn"));
+        playerLog("CRealPlayWidget::PTZElectZoomIn", QStringLiteral("PTZElectZoomIn"));
     return bOk;
 }
 
@@ -110,7 +105,7 @@ bool CRealPlayWidget::PTZElectZoomOut(int nChannel, int nStep)
         return false;
     const bool bOk = ApplyPtzRegion(nChannel, port, region);
     if (!bOk)
-        Log("CRealPlayWidget::PTZElectZoomOut", QStringLiteral("PTZElectZoomOut"));
+        playerLog("CRealPlayWidget::PTZElectZoomOut", QStringLiteral("PTZElectZoomOut"));
     return bOk;
 }
 
@@ -124,16 +119,16 @@ bool CRealPlayWidget::PTZElectronicMove(int nChannel, int nDirection, int nStep)
     const long long step = nStep;
     switch (nDirection) {
     case ElectPtz::Up:
-        Log(kFunction, QStringLiteral("nRect.top:%1 nRect.top:%2").arg(current.top).arg(current.top - step));
+        playerLog(kFunction, QStringLiteral("nRect.top:%1 nRect.top:%2").arg(current.top).arg(current.top - step));
         break;
     case ElectPtz::Down:
-        Log(kFunction, QStringLiteral("top:%1,top:%2").arg(current.top).arg(current.top + step));
+        playerLog(kFunction, QStringLiteral("top:%1,top:%2").arg(current.top).arg(current.top + step));
         break;
     case ElectPtz::Left:
-        Log(kFunction, QStringLiteral("left:%1,right:%2").arg(current.left - step).arg(current.right - step));
+        playerLog(kFunction, QStringLiteral("left:%1,right:%2").arg(current.left - step).arg(current.right - step));
         break;
     case ElectPtz::Right:
-        Log(kFunction, QStringLiteral("left:%1,right:%2").arg(current.left + step).arg(current.right + step));
+        playerLog(kFunction, QStringLiteral("left:%1,right:%2").arg(current.left + step).arg(current.right + step));
         break;
     default:
         return false;
@@ -144,7 +139,7 @@ bool CRealPlayWidget::PTZElectronicMove(int nChannel, int nDirection, int nStep)
     // The region is kept also when the library refuses it.
     const bool bOk = ApplyPtzRegion(nChannel, port, region);
     if (!bOk)
-        Log(kFunction, QStringLiteral("PTZElectronicMove"));
+        playerLog(kFunction, QStringLiteral("PTZElectronicMove"));
     return bOk;
 }
 
@@ -170,11 +165,11 @@ bool CRealPlayWidget::PTZElectPresent(int nChannel, int nOperation, int nPreset)
         if (record.presets.empty())
             return false;
         record.presets.erase(nPreset);
-        Log(kFunction, QStringLiteral("Del"));
+        playerLog(kFunction, QStringLiteral("Del"));
         return true;
     case PresetAdd:
         record.presets[nPreset] = record.region;
-        Log(kFunction, QStringLiteral("ADD"));
+        playerLog(kFunction, QStringLiteral("ADD"));
         return true;
     case PresetGo: {
         const auto it = record.presets.find(nPreset);
@@ -183,7 +178,7 @@ bool CRealPlayWidget::PTZElectPresent(int nChannel, int nOperation, int nPreset)
         const TRV_PLAY_RECT region = it->second;
         if (!ApplyPtzRegion(nChannel, port, region))
             return false;
-        Log(kFunction, QStringLiteral("GO"));
+        playerLog(kFunction, QStringLiteral("GO"));
         return true;
     }
     default:

@@ -10,11 +10,6 @@
 
 namespace {
 
-void Log(const char *function, const QString &message)
-{
-    LightWeightLog::instance()->PrintLog(QString::fromLatin1(function), message, LightWeightLog::Normal);
-}
-
 constexpr float kMaxSwitchTimes = 7.0f;
 constexpr float kSwitchStep = 0.1f;
 
@@ -26,11 +21,11 @@ void CRealPlayWidget::slot_GetScaleTwoLensAbility(int nWndNo)
     CQNConnect *device = CQNConnect::Instance();
     if (!device)
         return;
-    Log(kFunction,
+    playerLog(kFunction,
         QStringLiteral("slot_GetScaleTwoLensAbility----------->devType:%1")
             .arg(m_bIPC ? QStringLiteral("IPC") : QStringLiteral("Not IPC")));
     const int channel = GetWndChn(nWndNo);
-    Log(kFunction, QStringLiteral("GetScaleTwoLens------>Channel:%1").arg(channel));
+    playerLog(kFunction, QStringLiteral("GetScaleTwoLens------>Channel:%1").arg(channel));
     // A window that shows no channel has nothing to ask for.
     if (!IsChannel(channel))
         return;
@@ -41,7 +36,7 @@ void CRealPlayWidget::slot_GetScaleTwoLensAbility(int nWndNo)
         && device->GetScaleTwoLensConfig(m_nLoginId, channel, m_byStream[channel], times, m_bIPC, maxTimes)
             > 0) {
         if (IsSingleWndMode() && !m_bFullScreen) {
-            Log(kFunction,
+            playerLog(kFunction,
                 QStringLiteral("slot_GetScaleTwoLensAbility----------->fMaxtimes:%1").arg(double(maxTimes)));
             m_pWndManage->ShowScaleSlider(nWndNo, true, maxTimes);
             m_fCurTwoLensTimes = times;
@@ -59,7 +54,7 @@ void CRealPlayWidget::slot_SetScaleTwoLensTimes(float fTimes, int nWndNo)
     if (!device || !IsChannel(channel))
         return;
     const int stream = m_byStream[channel];
-    Log("CRealPlayWidget::slot_SetScaleTwoLensTimes",
+    playerLog("CRealPlayWidget::slot_SetScaleTwoLensTimes",
         QStringLiteral("fLastTimes=%1------fTimes=%2------Channel=%3------Stream=%4")
             .arg(double(m_fCurTwoLensTimes))
             .arg(double(fTimes))
@@ -76,7 +71,7 @@ void CRealPlayWidget::slot_SetScaleTwoLensTimes(float fTimes, int nWndNo)
 void CRealPlayWidget::ScaleSwitch(int nDirection, int nSteps)
 {
     m_nScaleDirection = nDirection;
-    Log("CRealPlayWidget::ScaleSwitch", QStringLiteral("click to scale"));
+    playerLog("CRealPlayWidget::ScaleSwitch", QStringLiteral("click to scale"));
     const int wnd = GetCurWndIndex();
     if (!IsChannel(GetWndChn(wnd)))
         return;

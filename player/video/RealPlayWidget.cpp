@@ -7,6 +7,7 @@
 #include "common/Json.h"
 #include "common/ProgramDir.h"
 #include "kestrix/kestrix.h"
+#include "common/Protocol.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -15,11 +16,6 @@
 #include <cstring>
 
 namespace {
-
-void Log(const char *function, const QString &message, int level = LightWeightLog::Normal)
-{
-    LightWeightLog::instance()->PrintLog(QString::fromLatin1(function), message, level);
-}
 
 constexpr int kGunBallBufferSize = 1024;
 constexpr int kGunBallWaitMs = 10000;
@@ -242,7 +238,7 @@ void CRealPlayWidget::SetDeviceInfo(int nLoginId, bool bIPC)
 {
     m_nLoginId = nLoginId;
     m_bIPC = bIPC;
-    Log("CRealPlayWidget::SetDeviceInfo", bIPC ? QStringLiteral("IPC") : QStringLiteral("Not IPC"));
+    playerLog("CRealPlayWidget::SetDeviceInfo", bIPC ? QStringLiteral("IPC") : QStringLiteral("Not IPC"));
 }
 
 // ---- live preview -----------------------------------------------------------------------------
@@ -250,7 +246,7 @@ void CRealPlayWidget::SetDeviceInfo(int nLoginId, bool bIPC)
 int CRealPlayWidget::PreviewPlay(int nStreamKind, int nChannel, int nWndIndex)
 {
     if (!IsChannel(nChannel)) {
-        Log("CRealPlayWidget::PreviewPlay", QStringLiteral("channel %1 refused").arg(nChannel),
+        playerLog("CRealPlayWidget::PreviewPlay", QStringLiteral("channel %1 refused").arg(nChannel),
             LightWeightLog::Warning);
         return -1;
     }
@@ -259,7 +255,7 @@ int CRealPlayWidget::PreviewPlay(int nStreamKind, int nChannel, int nWndIndex)
     if (nWndIndex < 0)
         return -2;
     if (nWndIndex >= kMaxWnd) {
-        Log("CRealPlayWidget::PreviewPlay", QStringLiteral("window %1 refused").arg(nWndIndex),
+        playerLog("CRealPlayWidget::PreviewPlay", QStringLiteral("window %1 refused").arg(nWndIndex),
             LightWeightLog::Warning);
         return -1;
     }
@@ -277,7 +273,7 @@ int CRealPlayWidget::PreviewPlay(int nStreamKind, int nChannel, int nWndIndex)
         m_bFeeding[nChannel] = true;
         if (m_bIPC) {
             const int gdi = port->SetGdiMode(nChannel, kGdiMode);
-            Log("CRealPlayWidget::PreviewPlay", QStringLiteral("set gdi Ret:%1").arg(gdi));
+            playerLog("CRealPlayWidget::PreviewPlay", QStringLiteral("set gdi Ret:%1").arg(gdi));
         }
         res = port->StartPreview();
         if (res) {
@@ -430,7 +426,7 @@ bool CRealPlayWidget::QueryGunBall(int nChannel)
         = TRV_NET_GetChannelAbility_Json(m_nLoginId, "ChannelSystemFunction@SupportGunBallTwoSensorCamera",
             -1, buffer, int(sizeof buffer), &length, kGunBallWaitMs);
     if (ret != 1) {
-        Log(kFunction,
+        playerLog(kFunction,
             QStringLiteral("GetChanenlAbility "
                            "Failed(ChannelSystemFunction@SupportGunBallTwoSensorCamera)-------Ret: %1 ")
                 .arg(ret));
@@ -440,12 +436,12 @@ bool CRealPlayWidget::QueryGunBall(int nChannel)
     const std::string answer(buffer, strnlen(buffer, sizeof buffer));
     Json::Value root;
     if (!JsonUtil::parse(answer, &root)) {
-        Log(kFunction, QStringLiteral("Json::Reader Parse Failed!"));
+        playerLog(kFunction, QStringLiteral("Json::Reader Parse Failed!"));
         return false;
     }
     int code = 0;
-    if (!JsonUtil::readInt(root, "Ret", &code) || code != 100) {
-        Log(kFunction,
+    if (!JsonUtil::readInt(root, "Ret", &code) || code != Ret::Ok) {
+        playerLog(kFunction,
             QStringLiteral("ChannelAbility GunBallDevice Json: %1").arg(QString::fromStdString(answer)));
         return false;
     }
@@ -454,7 +450,7 @@ bool CRealPlayWidget::QueryGunBall(int nChannel)
     if (JsonUtil::readString(root, "Name", &name))
         list = &JsonUtil::member(root, name.c_str());
     if (!list || !list->isArray()) {
-        Log(kFunction, QStringLiteral("Json::Value Exception"));
+        playerLog(kFunction, QStringLiteral("Json::Value Exception"));
         return false;
     }
     if (Json::ArrayIndex(nChannel) >= list->size())
@@ -465,13 +461,13 @@ bool CRealPlayWidget::QueryGunBall(int nChannel)
     if (JsonUtil::isIntLike(value))
         return value.asInt() != 0;
     if (!value.isNull())
-        Log(kFunction, QStringLiteral("Json::Value Exception"));
+        playerLog(kFunction, QStringLiteral("Json::Value Exception"));
     return false;
 }
 
 int CRealPlayWidget::PlayOriginal(int nChannel)
 {
-    Log("CRealPlayWidget::PlayOriginal",
+    playerLog("CRealPlayWidget::PlayOriginal",
         QStringLiteral("CDecodeChannel::PlayOriginal --->nChannel %1").arg(nChannel));
     CDecodeChannel *port = Port(nChannel);
     if (!port)
@@ -533,7 +529,7 @@ int CRealPlayWidget::Record(int nChannel, bool bStart, bool *pbRecording)
             // The library writes into an existing folder only.
             QDir().mkpath(m_localInfo.RecPath);
         }
-        Log("CRealPlayWidget::Record", name);
+        playerLog("CRealPlayWidget::Record", name);
         res = port->StartRecord(name, type);
     } else {
         res = port->StopRecord();
@@ -542,7 +538,7 @@ int CRealPlayWidget::Record(int nChannel, bool bStart, bool *pbRecording)
     if (pbRecording)
         *pbRecording = bRecording;
     m_bRecording[nChannel] = bRecording;
-    Log("CRealPlayWidget::Record", QStringLiteral("nChannel :%1,bRecord :%2").arg(nChannel).arg(bRecording));
+    playerLog("CRealPlayWidget::Record", QStringLiteral("nChannel :%1,bRecord :%2").arg(nChannel).arg(bRecording));
     return res ? 0 : -2;
 }
 
@@ -595,7 +591,7 @@ int CRealPlayWidget::SetColor(int nComponent, int nValue)
 
 int CRealPlayWidget::OnDigitalZoom(QPoint start, QPoint end, int nWndIndex)
 {
-    Log("CRealPlayWidget::OnDigitalZoom", QStringLiteral("OnDigitalZoom:nWndIndex[%1]").arg(nWndIndex));
+    playerLog("CRealPlayWidget::OnDigitalZoom", QStringLiteral("OnDigitalZoom:nWndIndex[%1]").arg(nWndIndex));
     if (!IsWnd(nWndIndex))
         return nWndIndex;
     const int channel = m_wndChn[nWndIndex];
@@ -609,7 +605,7 @@ int CRealPlayWidget::OnDigitalZoom(QPoint start, QPoint end, int nWndIndex)
 
 int CRealPlayWidget::OnQuitDigitalZoom(int nWndIndex)
 {
-    Log("CRealPlayWidget::OnQuitDigitalZoom", QStringLiteral("OnQuitDigitalZoom index :%1").arg(nWndIndex));
+    playerLog("CRealPlayWidget::OnQuitDigitalZoom", QStringLiteral("OnQuitDigitalZoom index :%1").arg(nWndIndex));
     if (!IsWnd(nWndIndex))
         return nWndIndex;
     // The window's selection region goes too, or the next selection would

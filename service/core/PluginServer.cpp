@@ -2,10 +2,10 @@
 
 #include "LocalLink.h"
 #include "ProcessControl.h"
+#include "ServiceLog.h"
 #include "SystemArch.h"
 #include "common/ProgramDir.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -46,7 +46,7 @@ PluginServer::PluginServer(const QString &appDir, const QString &baseName, QObje
     m_server = new QLocalServer(this);
     m_serverPath = LocalLink::serverPath(baseName + QLatin1Char('.') + m_serverName);
     if (!LocalLink::listenOwnerOnly(m_server, m_serverPath, &m_listenError))
-        qWarning().noquote() << "PluginServer:" << m_listenError;
+        serviceLog("PluginServer::PluginServer", m_listenError, ServiceLog::Warning);
     connect(m_server, &QLocalServer::newConnection, this, &PluginServer::refuseStrayConnections);
 
     if (isSystem64Bit()) {
@@ -113,14 +113,13 @@ bool PluginServer::hasPlayerLink(int nSessionID) const
 void PluginServer::onNewConnection(int nSessionID, QString WndID)
 {
     if (!m_server->isListening()) {
-        qWarning() << "PluginServer: no local server, session" << nSessionID << "gets no player";
+        serviceLog("PluginServer::onNewConnection",
+            QStringLiteral("no local server, session %1 gets no player").arg(nSessionID), ServiceLog::Warning);
         return;
     }
     auto *process = new QProcess(this);
     process->setObjectName(processName(nSessionID));
     const QStringList arguments { QString::number(nSessionID), m_serverPath, m_playerDir, WndID };
-    qDebug() << "wnd" << WndID;
-
     process->setWorkingDirectory(m_playerDir);
     ProcessControl::withoutPipes(process);
     // A player that exits takes its process object with it.
@@ -128,14 +127,16 @@ void PluginServer::onNewConnection(int nSessionID, QString WndID)
         &QObject::deleteLater);
     process->start(m_playerExe, arguments, QIODevice::ReadWrite);
     if (!process->waitForStarted(m_connectTimeoutMs)) {
-        qWarning().noquote() << "PluginServer: cannot start" << m_playerExe << process->errorString();
+        serviceLog("PluginServer::onNewConnection",
+            QStringLiteral("cannot start %1: %2").arg(m_playerExe, process->errorString()), ServiceLog::Warning);
         process->deleteLater();
         return;
     }
 
     QLocalSocket *socket = waitForPlayer(process, process->processId());
     if (!socket) {
-        qWarning() << "PluginServer: player of session" << nSessionID << "did not connect";
+        serviceLog("PluginServer::onNewConnection",
+            QStringLiteral("player of session %1 did not connect").arg(nSessionID), ServiceLog::Warning);
         ProcessControl::terminate(process);
         process->deleteLater();
         return;
@@ -165,8 +166,9 @@ QLocalSocket *PluginServer::waitForPlayer(QProcess *process, qint64 pid)
                 found = socket;
             } else {
                 // Only the session's own player may receive the page's requests.
-                qWarning() << "PluginServer: refused a connection from process" << peer << "while waiting for"
-                           << pid;
+                serviceLog("PluginServer::waitForPlayer",
+                    QStringLiteral("refused a connection from process %1 while waiting for %2").arg(peer).arg(pid),
+                    ServiceLog::Warning);
                 socket->abort();
                 delete socket;
             }
@@ -189,8 +191,10 @@ void PluginServer::refuseStrayConnections()
         return;
     while (m_server->hasPendingConnections()) {
         QLocalSocket *socket = m_server->nextPendingConnection();
-        qWarning() << "PluginServer: refused a connection from process" << LocalLink::peerProcessId(socket)
-                   << "outside a player start";
+        serviceLog("PluginServer::refuseStrayConnections",
+            QStringLiteral("refused a connection from process %1 outside a player start")
+                .arg(LocalLink::peerProcessId(socket)),
+            ServiceLog::Warning);
         socket->abort();
         socket->deleteLater();
     }
@@ -213,12 +217,16 @@ void PluginServer::readPlayer(int nSessionID, QLocalSocket *socket)
             messages.append(event.payload);
             break;
         case LinkFrameDecoder::Kind::BadHeader:
-            qWarning() << "PluginServer: session" << nSessionID << "dropped a bad frame header"
-                       << event.header.toHex();
+            serviceLog("PluginServer::readPlayer",
+                QStringLiteral("session %1 dropped a bad frame header %2")
+                    .arg(nSessionID)
+                    .arg(QString::fromLatin1(event.header.toHex())),
+                ServiceLog::Warning);
             break;
         case LinkFrameDecoder::Kind::Oversized:
-            qWarning() << "PluginServer: session" << nSessionID << "skips a frame of" << event.length
-                       << "bytes";
+            serviceLog("PluginServer::readPlayer",
+                QStringLiteral("session %1 skips a frame of %2 bytes").arg(nSessionID).arg(event.length),
+                ServiceLog::Warning);
             break;
         }
     }
@@ -236,8 +244,9 @@ void PluginServer::onRecvWebsocketMsg(QByteArray msg, int nSessionID)
     if (it == m_links.end() || !it->second.socket)
         return;
     if (quint32(msg.size()) > LinkFrame::kMaxPayload) {
-        qWarning() << "PluginServer: session" << nSessionID << "message of" << msg.size()
-                   << "bytes is too long";
+        serviceLog("PluginServer::onRecvWebsocketMsg",
+            QStringLiteral("session %1 message of %2 bytes is too long").arg(nSessionID).arg(msg.size()),
+            ServiceLog::Warning);
         return;
     }
     QLocalSocket *socket = it->second.socket;

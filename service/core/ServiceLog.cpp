@@ -99,10 +99,19 @@ void ServiceLog::init(const QString &root, int keepMode)
     }
 }
 
-void ServiceLog::write(int level, const QString &function, const QString &message, int module)
+QString ServiceLog::formatLine(int level, const QString &function, const QString &message, const QDateTime &stamp)
 {
     static const QRegularExpression lineBreaks(QStringLiteral("\\r|\\n"));
+    QString cleaned = message;
+    cleaned.remove(lineBreaks);
+    if (level < Normal || level > Error)
+        return cleaned;
+    return QString::fromLatin1(kLineFormats[level])
+        .arg(function, stamp.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss zzz")), cleaned);
+}
 
+void ServiceLog::write(int level, const QString &function, const QString &message, int module)
+{
     QString folder;
     QDateTime stamp;
     bool hasRoot = false;
@@ -117,15 +126,7 @@ void ServiceLog::write(int level, const QString &function, const QString &messag
     if (hasRoot && !QFileInfo::exists(folder))
         QDir().mkpath(folder);
 
-    QString cleaned = message;
-    cleaned.remove(lineBreaks);
-    QString line;
-    if (level >= Normal && level <= Error) {
-        line = QString::fromLatin1(kLineFormats[level])
-                   .arg(function, stamp.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss zzz")), cleaned);
-    } else {
-        line = cleaned;
-    }
+    const QString line = formatLine(level, function, message, stamp);
 
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!hasRoot) {
@@ -147,4 +148,14 @@ void ServiceLog::write(int level, const QString &function, const QString &messag
     if (m_file.isOpen())
         m_file.flush();
     qDebug().noquote() << line.trimmed();
+}
+
+void serviceLog(const char *function, const QString &text, int level, int module)
+{
+    if (module != ServiceLog::DebugOutput) {
+        ServiceLog::instance()->write(level, QLatin1String(function), text, module);
+        return;
+    }
+    qDebug().noquote()
+        << ServiceLog::formatLine(level, QLatin1String(function), text, QDateTime::currentDateTime()).trimmed();
 }

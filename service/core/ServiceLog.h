@@ -15,7 +15,7 @@ class ServiceLog
 {
 public:
     enum Level { Normal = 0, Warning = 1, Error = 2 };
-    enum Module { Plugin = 0, Quorvat = 1, Diy = 2, Auto = 3 };
+    enum Module { Plugin = 0, Quorvat = 1, Diy = 2, Auto = 3, DebugOutput = -1 };
     enum KeepMode { KeepWeek = 0, KeepMonth = 1, KeepAll = 2 };
 
     // The process-wide log, reading its switch from the program's folder.
@@ -39,6 +39,9 @@ public:
     // The folder of a module below the root; the root itself for other values.
     QString moduleFolder(int module) const;
 
+    // One line as the log writes it (without its line end for levels 0 to 2).
+    static QString formatLine(int level, const QString &function, const QString &message, const QDateTime &stamp);
+
     // The clock the log reads; tests set their own.
     void setClock(std::function<QDateTime()> clock);
 
@@ -52,3 +55,9 @@ private:
     QString m_currentDay;
     std::function<QDateTime()> m_clock;
 };
+
+// The one log call of the service. A line of a module goes into the log file
+// (and the debug output); a line of `ServiceLog::DebugOutput` (the relay and the
+// page front ends) goes to the debug output only, formatted the same way.
+void serviceLog(const char *function, const QString &text, int level = ServiceLog::Normal,
+    int module = ServiceLog::DebugOutput);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Protocol.h"
+
 #include <QByteArray>
 
 // The session cipher of keyed page sessions: AES-128-CBC with the first 16
@@ -9,8 +11,8 @@
 //
 // Results are sized from the message: there is no length limit of its own.
 
-constexpr int kCipherOk = 100;
-constexpr int kCipherFailed = 1016;
+constexpr int kCipherOk = Ret::Ok;
+constexpr int kCipherFailed = Ret::CipherFailed;
 
 enum class DecryptOutcome {
     Decrypted, // `out` holds the plaintext
@@ -19,12 +21,12 @@ enum class DecryptOutcome {
 };
 
 // Encrypts `plain` up to its first NUL. `key` is the session key text; bytes
-// missing up to 16 count as zeros. 100, or 1016 when the cipher refuses.
+// missing up to 16 count as zeros. kCipherOk, or kCipherFailed when the cipher refuses.
 int encryptSessionMessage(
     const QByteArray &plain, QByteArray *out, const unsigned char iv[16], const char *key);
 
 // Decodes and decrypts `text`; the plaintext ends at its first NUL (where the
-// zero padding starts). 100; 1016 for text that is no Base64 (then `out` is the
+// zero padding starts). kCipherOk; kCipherFailed for text that is no Base64 (then `out` is the
 // text itself) or that does not decrypt (then `out` is left as it was).
 int decryptSessionMessage(const QByteArray &text, QByteArray *out, const unsigned char iv[16],
     const char *key, DecryptOutcome *outcome = nullptr);

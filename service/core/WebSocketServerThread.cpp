@@ -2,10 +2,11 @@
 
 #include "ClientRegistry.h"
 #include "ProcessControl.h"
+#include "ServiceLog.h"
 #include "SessionCipher.h"
 #include "common/Json.h"
+#include "common/Protocol.h"
 
-#include <QDebug>
 #include <QProcess>
 #include <QThread>
 #include <QWebSocket>
@@ -140,8 +141,8 @@ void WebSocketServerThread::onTextMessage(const QString &text, int nSessionID)
         DecryptOutcome outcome = DecryptOutcome::Failed;
         decryptSessionMessage(text.toUtf8(), &plain, info->m_iv, info->m_key, &outcome);
         if (outcome == DecryptOutcome::Failed) {
-            qWarning() << "WebSocketServerThread: session" << nSessionID
-                       << "dropped a message that does not decrypt";
+            serviceLog("WebSocketServerThread::onTextMessage",
+                QStringLiteral("session %1 dropped a message that does not decrypt").arg(nSessionID), ServiceLog::Warning);
             return;
         }
         // Text that is no Base64 is a plain message and goes on as it is.
@@ -151,17 +152,17 @@ void WebSocketServerThread::onTextMessage(const QString &text, int nSessionID)
 
     Json::Value root;
     if (!JsonUtil::parse(text, &root) || !root.isObject()) {
-        qWarning() << "WebSocketServerThread: session" << nSessionID
-                   << "dropped a message that is no JSON object";
+        serviceLog("WebSocketServerThread::onTextMessage",
+            QStringLiteral("session %1 dropped a message that is no JSON object").arg(nSessionID), ServiceLog::Warning);
         return;
     }
     const Json::Value &mainType = JsonUtil::member(root, "MainType");
     if (!mainType.isNull() && !JsonUtil::isIntLike(mainType)) {
-        qWarning() << "WebSocketServerThread: session" << nSessionID
-                   << "dropped a message with a mistyped MainType";
+        serviceLog("WebSocketServerThread::onTextMessage",
+            QStringLiteral("session %1 dropped a message with a mistyped MainType").arg(nSessionID), ServiceLog::Warning);
         return;
     }
-    if (!mainType.isNull() && mainType.asInt() == 201) {
+    if (!mainType.isNull() && mainType.asInt() == MainType::DiyFirmware) {
         onMainMsgDiyFirmware(text, nSessionID);
         return;
     }
@@ -199,8 +200,8 @@ void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
         QByteArray cipher;
         if (encryptSessionMessage(msg, &cipher, info->m_iv, info->m_key) != kCipherOk) {
             // Never plain text on a keyed session.
-            qWarning() << "WebSocketServerThread: session" << nSessionID
-                       << "dropped a message that does not encrypt";
+            serviceLog("WebSocketServerThread::onSendMsg",
+                QStringLiteral("session %1 dropped a message that does not encrypt").arg(nSessionID), ServiceLog::Warning);
             return;
         }
         it->second->sendTextMessage(QString::fromLatin1(cipher));

@@ -1,0 +1,174 @@
+#pragma once
+
+// The numbers the page, the service and the player exchange, by name: request
+// kinds ("MainType"), result codes ("Ret", "nRet", "ErrorCode") and event kinds
+// ("MainEvent"/"SubEvent"). The values are unscoped enumerators inside a
+// namespace each, so they read as `MainType::Preview` or `Ret::Ok`, convert to
+// int on their own (JSON building, comparisons) and serve as switch labels.
+
+// Request kinds of the page ("MainType"). Kinds 0 to 34 go to the player; a
+// kind without a handler there gets the default reply with Ret::Missing.
+namespace MainType {
+enum Value : int {
+    None = 0, // no kind (also a request without "MainType"): ignored, no reply
+    SwitchMode = 2, // switch the page: live view, playback or colour setting
+    ChangeSplit = 3, // change the grid's split mode
+    Preview = 4, // open and close live view, colour, sound, snapshot, recording
+    Playback = 5, // playback of recordings and local files, downloads
+    ColorPreview = 6, // colour preview through a second login
+    Login = 8, // log in to the device and show the player window
+    Logout = 9, // log out and destroy the window (never answered)
+    SetCurWnd = 11, // make a window the current one
+    WidgetStatus = 12, // hide, show or move the player window
+    AlarmType = 14, // store the alarm types to report
+    GetAlarmType = 15, // read the stored alarm types
+    Talk = 16, // start and stop a voice talk
+    ClientConfig = 18, // client settings and the folder chooser
+    Capture = 19, // snapshot of the current window
+    VoiceCustom = 20, // record, test and stop the custom alarm voice
+    OnlineUpgrade = 21, // look for and start a firmware upgrade from the cloud
+    CheckToolVersion = 22, // check the web-file server for a newer player
+    PTZControl = 24, // pan, tilt, zoom and electronic PTZ
+    LocalUpgrade = 25, // choose a firmware file and upgrade the device with it
+    Relogin = 28, // log in again after the device restarted
+    ScaleSwitch = 29, // keep the picture's proportions or fill the window
+    CustomVoiceFile = 30, // choose and send a custom alarm sound file
+    ConsultAesKey = 32, // agree on the session key of the encrypted session
+    RegionInfo = 34, // analysis-rule overlay of a channel
+    LastPlayerType = 34, // the highest kind the player's table knows
+
+    DiyFirmware = 201, // firmware customising, answered by the service itself
+};
+} // namespace MainType
+
+// Control requests to the service's own socket server ("/Cmd-WebLocalCtrl",
+// keyed by "MainType", answered with "MainRsp"/"SubRsp"/"Ret").
+namespace LocalCtrl {
+enum Value : int {
+    VersionInfo = 1, // tool version, page style and live-preview count
+    WindowPlace = 12, // relayed to the player of session "Id" with "Potocol"
+    CipherData = 26, // encrypt (SubType not 0) or decrypt "data" with the built-in key
+    FreshKey = 27, // a fresh random key, stored nowhere
+    BrowserWindow = 31, // find the page's browser window by its title
+    SessionKey = 32, // key for the raw WebSocket session accepted last
+    LogSwitch = 33, // the "Enable/PrintLogEn" setting
+    WebSocketPort = 99, // the port of the WebSocket server
+    OutsideRequest = 202, // an HTTP request to an outside server, answered by a task
+};
+} // namespace LocalCtrl
+
+// Result codes. Player and service replies carry them in "Ret" (or "nRet",
+// "ErrorCode"); the service's internal steps use the 100000 range.
+namespace Ret {
+enum Value : int {
+    Ok = 100, // success
+    Failed = 1016, // general failure, nothing done
+    CipherFailed = 1016, // service: encryption or decryption failed
+    NoMemoryForText = 1016, // service: no memory for the request's text
+    Missing = 1020, // missing input or list, no handler, no device wrapper
+    NoMemoryForChannel = 1010, // not enough memory for another live channel
+    CloudLoginError = 1012, // cloud login error ("CloudErrCode" carries the text)
+    LoginFailed = 1017, // any other login failure
+    NoBrowserWindow = 1003, // no browser window with the page's title
+    BadChannelCount = 1008, // the device reports a channel count outside 1 to 64
+    DownloadFailed = 1009, // no download folder, or the device refused the first file
+    UpgradeRunning = 1007, // an upgrade of the device is already running
+    Timeout = 1006, // the device did not answer in time
+    NoRight = 1013, // the account lacks the right for the operation
+    EmptyPath = 1014, // the chooser returned an empty path
+    FileTooLarge = 1015, // a configuration file over 64 KiB
+    SdkInitFailed = 1019, // the device library's identity set-up failed
+    WindowDecodeFailed = 121, // the window failed to start decoding the channel
+    StreamFailed = 122, // the device stream failed to start ("Error" has the library's result)
+    WrongPassword = 106, // wrong password or unknown user
+    NoPermission = 107, // the account may not log in over the network
+    AccountLocked = 206, // the account is locked
+    AddressBlocked = 207, // the device refuses this client's address
+    TooManyLogins = 218, // the device has reached its number of logins
+    DeviceOffline = 999, // unknown serial number or device not online
+    TalkStopped = 1, // talk stop answered while a talk runs (not Ok)
+    NotHandled = 0, // online upgrade with an unknown SubType
+
+    // Service internal: raw WebSocket accept, file serving, page update.
+    RawTooManyClients = 100001, // four raw connections are already served
+    RawNoMemory = 100002, // no memory for a registry entry or working buffer
+    RawNoKey = 100003, // the handshake has no "Sec-WebSocket-Key"
+    RawBadKey = 100004, // the key line is unterminated or too long
+    RawSendFailed = 100005, // sending the handshake reply failed
+    RawThreadFailed = 100006, // creating the client thread failed
+    UpdateHttpFailed = 110000, // plus the HTTP client's failure code
+    UpdateBadVersionText = 111000, // the version text lacks the expected lines
+    UpdateUnpackFailed = 111002, // unpacking the page package failed
+    FileLineTooLong = 120001, // request line too long (not-found page sent)
+    FileNotFound = 120002, // no such file (not-found page sent)
+    FileNotRegular = 120003, // the name is not a regular file (not-found page sent)
+    FileSendFailed = 120004, // the file cannot be opened, or sending failed
+    FileHandedToTask = 120005, // the page-update task answers and closes the socket
+
+    // Firmware customiser (passed to the page in "Ret").
+    DiyNoRecordEntry = 300000, // map entry without record; no language; package not written
+    DiyNoSession = 300001, // no record for the session (also: no produce folder)
+    DiyBadJson = 300002, // JSON missing, unparsable or of the wrong shape
+    DiyUnzipFailed = 300003, // the package zip could not be unpacked
+    DiyInstallDescOpen = 300004, // "InstallDesc" could not be opened
+    DiyNoMemory = 300005, // out of memory reading a file
+    DiyInstallDescShort = 300006, // short read of "InstallDesc"
+    DiyNoHardware = 300007, // "InstallDesc" has no "Hardware" text
+    DiyImageOpen = 300008, // partition image could not be opened
+    DiyImageAddress = 300009, // partition image header without start or end address
+    DiyUnknownFileSystem = 300010, // file system of a partition image not recognised
+    DiyTempImageRemove = 300011, // header-less temporary image could not be removed
+    DiyBatchWrite = 300012, // the extraction script could not be written
+    DiyCustomTextOpen = 300013, // a text file of the custom partition could not be opened
+    DiyEmptyFile = 300014, // a file to be read is empty
+    DiyJsonEmpty = 300015, // nothing could be read from a JSON file
+    DiyJsonOpen = 300016, // JSON file could not be opened
+    DiyNoCustomPartition = 300017, // no custom partition found
+    DiyNoLogoPartType = 300018, // "LogoPartType" missing
+    DiyLogoArea = 300019, // logo area invalid or no free partition slot
+    DiyLogoTooLarge = 300023, // logo file too large
+    DiyBootLogo = 300024, // boot logo not a readable JPEG
+    DiyLogoSize = 300025, // logo picture size out of range
+    DiyVideoLossLogo = 300026, // video-loss logo not a readable GIF
+    DiyCloseLogo = 300027, // close logo not a readable JPEG
+    DiyBlindLogo = 300028, // blind logo not a readable GIF
+    DiyLogoCopy = 300029, // a logo file could not be copied
+    DiyNoFileChosen = 300030, // the chooser was cancelled
+    DiyWebLogo = 300031, // web logo not a readable PNG
+    DiyWebLogoResolution = 300032, // web logo resolution not accepted
+    DiyRemovesConfig = 300033, // an upgrade command removes the device's settings
+    DiyHeaderStripBase = 301000, // plus the header strip's negative code (300995 to 300999)
+};
+} // namespace Ret
+
+// An event kind: the "MainEvent"/"SubEvent" pair every event starts with.
+struct EventKind
+{
+    int mainEvent;
+    int subEvent;
+};
+
+// Events of the player to the page.
+namespace PageEvent {
+constexpr EventKind LiveWndChanged { 0, 0 }; // live page: the current window changed ("Data")
+constexpr EventKind WndStatus { 0, 2 }; // state of the window showing a channel ("Data")
+constexpr EventKind ChannelStatus { 0, 3 }; // per-channel live results ("ChnStatus")
+constexpr EventKind ToolVersion { 0, 4 }; // version check result (check SubType 0)
+constexpr EventKind SystemStatus { 0, 5 }; // CPU and memory figures, once a second
+constexpr EventKind ElectPtz { 0, 6 }; // electronic-PTZ display state ("nShowElect")
+constexpr EventKind PlaybackWndChanged { 1, 0 }; // playback page: the current window changed
+constexpr EventKind PlaybackStarted { 1, 1 }; // a playback started ("Data")
+constexpr EventKind PlaybackEnded { 1, 2 }; // a playback ended ("Data": "Chn", "Wnd")
+constexpr EventKind PlaybackProgress { 1, 3 }; // playback position ("Data": "wnd", "pos")
+constexpr EventKind DownloadProgress { 1, 4 }; // download or conversion progress ("Pos" 0 to 1000)
+constexpr EventKind DownloadFinished { 1, 5 }; // all files downloaded ("DownPath")
+constexpr EventKind Alarm { 2, 0 }; // a device alarm ("Name" "AlarmInfo")
+constexpr EventKind UpgradeProgress { 3, 0 }; // device upgrade progress ("IsUpgrade")
+constexpr EventKind UpgradeToolVersion { 4, 54 }; // version check result (check SubType 1)
+constexpr EventKind UnknownVersionCheck { -1, -1 }; // version check of any other SubType
+constexpr EventKind DeviceDisconnected { 5, 0 }; // the device connection was lost ("Ret" Ok)
+constexpr EventKind VoiceRecorded { 6, 0 }; // a custom-voice block was recorded ("Pos")
+constexpr EventKind VoiceRecordEnded { 6, 1 }; // custom-voice recording ended
+constexpr EventKind VoiceFileSent { 6, 2 }; // the device received the custom voice file
+constexpr EventKind VoiceTestEnded { 6, 3 }; // the custom-voice test playback ended
+} // namespace PageEvent
