@@ -83,7 +83,10 @@ private slots:
         f.widget()->clear();
 
         const QList<QJsonObject> back = f.messagesFor(switchRequest(0));
-        QCOMPARE(kindsOf(back), (QStringList { "0/3", "reply" }));
+        // The handler's own messages come first; the reopened streams' size
+        // reports may follow.
+        QCOMPARE(kindsOf(back).mid(0, 2), (QStringList { "0/3", "reply" }));
+        QCOMPARE(kindsOf(back).count(QStringLiteral("0/3")), 1);
         const QJsonArray status = back[0].value(QStringLiteral("ChnStatus")).toArray();
         QCOMPARE(status.size(), 16);
         QCOMPARE(status[2].toObject(), object(R"({"Ret":100,"Chn":2,"Stream":0,"Record":false})"));
@@ -95,8 +98,11 @@ private slots:
         QCOMPARE(f.handle(5) > 0, ret5 == 100);
         QCOMPARE(f.widget()->callsOf(QStringLiteral("SetPageIndex")), QStringList { "SetPageIndex(0)" });
 
-        // A second return has nothing pending: no event.
-        QCOMPARE(kindsOf(f.messagesFor(switchRequest(0))), QStringList { "reply" });
+        // A second return has nothing pending: no status event (the reopened
+        // streams' first pictures may still report their sizes).
+        const QStringList again = kindsOf(f.messagesFor(switchRequest(0)));
+        QVERIFY2(!again.contains(QStringLiteral("0/3")) && again.endsWith(QStringLiteral("reply")),
+            qPrintable(again.join(QLatin1Char(' '))));
     }
 
     void snapshotOfAChannel_data()
