@@ -31,7 +31,8 @@ ListenThread::ListenThread(const QString &serverName, QObject *parent, int conne
         pauseMs = qMin(pauseMs * 2, 200);
     }
     if (!m_bConnected) {
-        playerLog("ListenThread::ListenThread", QStringLiteral("can't connect to plugin server,serverName:%1").arg(serverName),
+        playerLog("ListenThread::ListenThread",
+            QStringLiteral("can't connect to plugin server,serverName:%1").arg(serverName),
             LightWeightLog::Error);
         return;
     }
@@ -69,7 +70,8 @@ void ListenThread::onSendMsg(QString msg)
 {
     const QByteArray payload = msg.toUtf8();
     if (quint32(payload.size()) > LinkFrame::kMaxPayload) {
-        playerLog("ListenThread::onSendMsg", QStringLiteral("message of %1 bytes is over the frame limit, not sent").arg(payload.size()),
+        playerLog("ListenThread::onSendMsg",
+            QStringLiteral("message of %1 bytes is over the frame limit, not sent").arg(payload.size()),
             LightWeightLog::Error);
         return;
     }
@@ -97,7 +99,8 @@ void ListenThread::onReadyRead()
                 LightWeightLog::Warning);
             break;
         case LinkFrameDecoder::Kind::Oversized:
-            playerLog("ListenThread::onReadyRead", QStringLiteral("frame of %1 bytes is over the limit, skipped").arg(ev.length),
+            playerLog("ListenThread::onReadyRead",
+                QStringLiteral("frame of %1 bytes is over the limit, skipped").arg(ev.length),
                 LightWeightLog::Error);
             break;
         }

@@ -150,16 +150,46 @@ CPluginManage::Handler CPluginManage::handlerFor(int mainType)
 {
     // One handler per request kind; kinds without one get the default reply.
     switch (mainType) {
+    case MainType::SwitchMode:
+        return &CPluginManage::onMainMsgSwitchMode;
+    case MainType::ChangeSplit:
+        return &CPluginManage::onMainMsgChangeSplit;
     case MainType::Preview:
         return &CPluginManage::onMainMsgPreview;
+    case MainType::ColorPreview:
+        return &CPluginManage::onMainMsgColorPreview;
     case MainType::Login:
         return &CPluginManage::onMainMsgLogin;
     case MainType::Logout:
         return &CPluginManage::onMainMsgLogout;
+    case MainType::SetCurWnd:
+        return &CPluginManage::onMainMsgSetCurWnd;
     case MainType::WidgetStatus:
         return &CPluginManage::onMainMsgWidgetStatus;
+    case MainType::AlarmType:
+        return &CPluginManage::onMainMsgAlarmType;
+    case MainType::GetAlarmType:
+        return &CPluginManage::onMainMsgGetAlarmType;
+    case MainType::ClientConfig:
+        return &CPluginManage::onMainMsgClientConfig;
+    case MainType::Capture:
+        return &CPluginManage::onMainMsgCapture;
+    case MainType::OnlineUpgrade:
+        return &CPluginManage::onMainMsgOnlineUpgrade;
+    case MainType::CheckToolVersion:
+        return &CPluginManage::onMainMsgCheckToolVersion;
+    case MainType::PTZControl:
+        return &CPluginManage::onMainMsgPTZControl;
+    case MainType::LocalUpgrade:
+        return &CPluginManage::onMainMsgLocalUpgrade;
+    case MainType::Relogin:
+        return &CPluginManage::onMainMsgRelogin;
+    case MainType::ScaleSwitch:
+        return &CPluginManage::onMainMsgScaleSwitch;
     case MainType::ConsultAesKey:
         return &CPluginManage::onMainMsgConsultAesKey;
+    case MainType::RegionInfo:
+        return &CPluginManage::onMainMsgRegionInfo;
     default:
         return nullptr;
     }

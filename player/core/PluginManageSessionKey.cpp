@@ -4,8 +4,8 @@
 #include "PluginManage.h"
 #include "QNConnect.h"
 #include "common/Json.h"
-#include "common/SessionKey.h"
 #include "common/Protocol.h"
+#include "common/SessionKey.h"
 
 #include <cstring>
 

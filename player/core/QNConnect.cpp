@@ -198,7 +198,8 @@ int CQNConnect::ConnectDevice(DeviceLoginInfo &info, int &resultCode, const QByt
         TextField::copy(info.softwareVersion, TextField::read(answer.softwareVersion));
         if (std::strcmp(info.clientKind, "Tool") == 0)
             TRV_NET_SetupAlarmChan(loginId);
-        playerLog("CQNConnect::ConnectDevice", QStringLiteral("ConnectDevice success,LoginID=%1").arg(loginId));
+        playerLog(
+            "CQNConnect::ConnectDevice", QStringLiteral("ConnectDevice success,LoginID=%1").arg(loginId));
         return loginId;
     }
 
@@ -638,7 +639,8 @@ int CQNConnect::ImportFile(
         if (TRV_NET_SendFileDataToDevice(loginId, localPath.constData(), callback, user))
             return Ret::Ok;
         const int error = TRV_NET_GetLastError();
-        playerLog("CQNConnect::ImportFile", QStringLiteral("TRV_NET_SendFileDataToDevice error=%1").arg(error));
+        playerLog(
+            "CQNConnect::ImportFile", QStringLiteral("TRV_NET_SendFileDataToDevice error=%1").arg(error));
         return TranslateError(error);
     }
     const int error = TRV_NET_GetLastError();

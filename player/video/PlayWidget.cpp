@@ -89,7 +89,8 @@ template<class Call> int WithOpenWindow(int dropped, Call call)
 PlayWidget *PlayWidget::instance()
 {
     if (!OnGuiThread()) {
-        playerLog("PlayWidget::instance", QStringLiteral("asked for off the GUI thread"), LightWeightLog::Warning);
+        playerLog(
+            "PlayWidget::instance", QStringLiteral("asked for off the GUI thread"), LightWeightLog::Warning);
         return nullptr;
     }
     if (!g_instance) {

@@ -53,7 +53,8 @@ int PlayWidget::ChangeSplit(int layoutIndex)
 {
     if (m_nCurPageIndex != kLivePage && m_nCurPageIndex != kPlaybackPage)
         return 0;
-    playerLog("PlayWidget::ChangeSplit", QStringLiteral("pageid=%1 mode=%2").arg(m_nCurPageIndex).arg(layoutIndex));
+    playerLog(
+        "PlayWidget::ChangeSplit", QStringLiteral("pageid=%1 mode=%2").arg(m_nCurPageIndex).arg(layoutIndex));
     return m_nCurPageIndex == kLivePage ? m_pRealPlay->ChangeSplit(layoutIndex)
                                         : m_pPlayback->ChangeSplit(layoutIndex);
 }

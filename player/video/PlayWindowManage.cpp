@@ -205,7 +205,8 @@ void CPlayWindowManage::SelectWndAtPoint(int x, int y)
 
 void CPlayWindowManage::setPreviewStatus(int nIndex, bool bPreview)
 {
-    playerLog("CPlayWindowManage::setPreviewStatus", QStringLiteral("wnd:%1 preview:%2").arg(nIndex).arg(bPreview));
+    playerLog(
+        "CPlayWindowManage::setPreviewStatus", QStringLiteral("wnd:%1 preview:%2").arg(nIndex).arg(bPreview));
     ForWindows(nIndex, [bPreview](CVideoWnd *wnd) { wnd->SetPreviewStatus(bPreview); });
 }
 

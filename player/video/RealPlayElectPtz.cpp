@@ -119,16 +119,19 @@ bool CRealPlayWidget::PTZElectronicMove(int nChannel, int nDirection, int nStep)
     const long long step = nStep;
     switch (nDirection) {
     case ElectPtz::Up:
-        playerLog(kFunction, QStringLiteral("nRect.top:%1 nRect.top:%2").arg(current.top).arg(current.top - step));
+        playerLog(
+            kFunction, QStringLiteral("nRect.top:%1 nRect.top:%2").arg(current.top).arg(current.top - step));
         break;
     case ElectPtz::Down:
         playerLog(kFunction, QStringLiteral("top:%1,top:%2").arg(current.top).arg(current.top + step));
         break;
     case ElectPtz::Left:
-        playerLog(kFunction, QStringLiteral("left:%1,right:%2").arg(current.left - step).arg(current.right - step));
+        playerLog(
+            kFunction, QStringLiteral("left:%1,right:%2").arg(current.left - step).arg(current.right - step));
         break;
     case ElectPtz::Right:
-        playerLog(kFunction, QStringLiteral("left:%1,right:%2").arg(current.left + step).arg(current.right + step));
+        playerLog(
+            kFunction, QStringLiteral("left:%1,right:%2").arg(current.left + step).arg(current.right + step));
         break;
     default:
         return false;

@@ -6,8 +6,8 @@
 #include "RuleOverlay.h"
 #include "common/Json.h"
 #include "common/ProgramDir.h"
-#include "kestrix/kestrix.h"
 #include "common/Protocol.h"
+#include "kestrix/kestrix.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -538,7 +538,8 @@ int CRealPlayWidget::Record(int nChannel, bool bStart, bool *pbRecording)
     if (pbRecording)
         *pbRecording = bRecording;
     m_bRecording[nChannel] = bRecording;
-    playerLog("CRealPlayWidget::Record", QStringLiteral("nChannel :%1,bRecord :%2").arg(nChannel).arg(bRecording));
+    playerLog(
+        "CRealPlayWidget::Record", QStringLiteral("nChannel :%1,bRecord :%2").arg(nChannel).arg(bRecording));
     return res ? 0 : -2;
 }
 
@@ -605,7 +606,8 @@ int CRealPlayWidget::OnDigitalZoom(QPoint start, QPoint end, int nWndIndex)
 
 int CRealPlayWidget::OnQuitDigitalZoom(int nWndIndex)
 {
-    playerLog("CRealPlayWidget::OnQuitDigitalZoom", QStringLiteral("OnQuitDigitalZoom index :%1").arg(nWndIndex));
+    playerLog(
+        "CRealPlayWidget::OnQuitDigitalZoom", QStringLiteral("OnQuitDigitalZoom index :%1").arg(nWndIndex));
     if (!IsWnd(nWndIndex))
         return nWndIndex;
     // The window's selection region goes too, or the next selection would

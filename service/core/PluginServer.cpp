@@ -114,7 +114,8 @@ void PluginServer::onNewConnection(int nSessionID, QString WndID)
 {
     if (!m_server->isListening()) {
         serviceLog("PluginServer::onNewConnection",
-            QStringLiteral("no local server, session %1 gets no player").arg(nSessionID), ServiceLog::Warning);
+            QStringLiteral("no local server, session %1 gets no player").arg(nSessionID),
+            ServiceLog::Warning);
         return;
     }
     auto *process = new QProcess(this);
@@ -128,7 +129,8 @@ void PluginServer::onNewConnection(int nSessionID, QString WndID)
     process->start(m_playerExe, arguments, QIODevice::ReadWrite);
     if (!process->waitForStarted(m_connectTimeoutMs)) {
         serviceLog("PluginServer::onNewConnection",
-            QStringLiteral("cannot start %1: %2").arg(m_playerExe, process->errorString()), ServiceLog::Warning);
+            QStringLiteral("cannot start %1: %2").arg(m_playerExe, process->errorString()),
+            ServiceLog::Warning);
         process->deleteLater();
         return;
     }
@@ -167,7 +169,9 @@ QLocalSocket *PluginServer::waitForPlayer(QProcess *process, qint64 pid)
             } else {
                 // Only the session's own player may receive the page's requests.
                 serviceLog("PluginServer::waitForPlayer",
-                    QStringLiteral("refused a connection from process %1 while waiting for %2").arg(peer).arg(pid),
+                    QStringLiteral("refused a connection from process %1 while waiting for %2")
+                        .arg(peer)
+                        .arg(pid),
                     ServiceLog::Warning);
                 socket->abort();
                 delete socket;

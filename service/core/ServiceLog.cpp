@@ -99,7 +99,8 @@ void ServiceLog::init(const QString &root, int keepMode)
     }
 }
 
-QString ServiceLog::formatLine(int level, const QString &function, const QString &message, const QDateTime &stamp)
+QString ServiceLog::formatLine(
+    int level, const QString &function, const QString &message, const QDateTime &stamp)
 {
     static const QRegularExpression lineBreaks(QStringLiteral("\\r|\\n"));
     QString cleaned = message;
@@ -156,6 +157,7 @@ void serviceLog(const char *function, const QString &text, int level, int module
         ServiceLog::instance()->write(level, QLatin1String(function), text, module);
         return;
     }
-    qDebug().noquote()
-        << ServiceLog::formatLine(level, QLatin1String(function), text, QDateTime::currentDateTime()).trimmed();
+    qDebug().noquote() << ServiceLog::formatLine(
+        level, QLatin1String(function), text, QDateTime::currentDateTime())
+                              .trimmed();
 }

@@ -40,7 +40,8 @@ public:
     QString moduleFolder(int module) const;
 
     // One line as the log writes it (without its line end for levels 0 to 2).
-    static QString formatLine(int level, const QString &function, const QString &message, const QDateTime &stamp);
+    static QString formatLine(
+        int level, const QString &function, const QString &message, const QDateTime &stamp);
 
     // The clock the log reads; tests set their own.
     void setClock(std::function<QDateTime()> clock);

@@ -142,7 +142,8 @@ void WebSocketServerThread::onTextMessage(const QString &text, int nSessionID)
         decryptSessionMessage(text.toUtf8(), &plain, info->m_iv, info->m_key, &outcome);
         if (outcome == DecryptOutcome::Failed) {
             serviceLog("WebSocketServerThread::onTextMessage",
-                QStringLiteral("session %1 dropped a message that does not decrypt").arg(nSessionID), ServiceLog::Warning);
+                QStringLiteral("session %1 dropped a message that does not decrypt").arg(nSessionID),
+                ServiceLog::Warning);
             return;
         }
         // Text that is no Base64 is a plain message and goes on as it is.
@@ -153,13 +154,15 @@ void WebSocketServerThread::onTextMessage(const QString &text, int nSessionID)
     Json::Value root;
     if (!JsonUtil::parse(text, &root) || !root.isObject()) {
         serviceLog("WebSocketServerThread::onTextMessage",
-            QStringLiteral("session %1 dropped a message that is no JSON object").arg(nSessionID), ServiceLog::Warning);
+            QStringLiteral("session %1 dropped a message that is no JSON object").arg(nSessionID),
+            ServiceLog::Warning);
         return;
     }
     const Json::Value &mainType = JsonUtil::member(root, "MainType");
     if (!mainType.isNull() && !JsonUtil::isIntLike(mainType)) {
         serviceLog("WebSocketServerThread::onTextMessage",
-            QStringLiteral("session %1 dropped a message with a mistyped MainType").arg(nSessionID), ServiceLog::Warning);
+            QStringLiteral("session %1 dropped a message with a mistyped MainType").arg(nSessionID),
+            ServiceLog::Warning);
         return;
     }
     if (!mainType.isNull() && mainType.asInt() == MainType::DiyFirmware) {
@@ -201,7 +204,8 @@ void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
         if (encryptSessionMessage(msg, &cipher, info->m_iv, info->m_key) != kCipherOk) {
             // Never plain text on a keyed session.
             serviceLog("WebSocketServerThread::onSendMsg",
-                QStringLiteral("session %1 dropped a message that does not encrypt").arg(nSessionID), ServiceLog::Warning);
+                QStringLiteral("session %1 dropped a message that does not encrypt").arg(nSessionID),
+                ServiceLog::Warning);
             return;
         }
         it->second->sendTextMessage(QString::fromLatin1(cipher));
