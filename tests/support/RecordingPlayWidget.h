@@ -317,7 +317,7 @@ public:
     bool GetPlaybackFlag(int wnd) override { return record("GetPlaybackFlag", { wnd }, false); }
     bool IsPlaybackRecording(int wnd) override { return record("IsPlaybackRecording", { wnd }, false); }
     int PlaybackRecord(int wnd, bool on) override { return record("PlaybackRecord", { wnd, on }, 0); }
-    void PlaybackDigitalZoom() override { record("PlaybackDigitalZoom", {}, 0); }
+    int PlaybackDigitalZoom() override { return record("PlaybackDigitalZoom", {}, 0); }
     void SetPlaybackBackground(const QString &picture) override { record("SetPlaybackBackground", { picture }, 0); }
     int ColorPreviewStart(int streamType) override { return record("ColorPreviewStart", { streamType }, 0); }
     int InputColorSetData(const char *, int length) override { return record("InputColorSetData", { length }, 0); }
