@@ -220,7 +220,10 @@ public:
     // The rest of the window answers with the fields above or neutral values.
     int previewPlayResult = 0;
     int captureResult = 0;
+    int startPlaybackResult = 0;
     LocalInfo localInfo;
+    // The user value of the last conversion started.
+    std::atomic<void *> convertUser { nullptr };
 
     void onFullScreen() override { record("onFullScreen", {}, 0); }
     LocalInfo LoadLocalInfo() override
@@ -296,7 +299,10 @@ public:
         record("SetRuleRegionInfo", { mode }, 0);
     }
     void SetPlaybackMode(bool device) override { record("SetPlaybackMode", { device }, 0); }
-    int StartPlayback(int openParameter, int wnd) override { return record("StartPlayback", { openParameter, wnd }, 0); }
+    int StartPlayback(int openParameter, int wnd) override
+    {
+        return record("StartPlayback", { openParameter, wnd }, startPlaybackResult);
+    }
     int InputPlaybackData(int wnd, const char *, int length) override
     {
         return record("InputPlaybackData", { wnd, length }, 0);
@@ -322,8 +328,9 @@ public:
     int ColorPreviewStart(int streamType) override { return record("ColorPreviewStart", { streamType }, 0); }
     int InputColorSetData(const char *, int length) override { return record("InputColorSetData", { length }, 0); }
     bool ChangeFileFormat(const QString &source, const QString &target, int type, ConvertProgressCallback,
-                          void *) override
+                          void *user) override
     {
+        convertUser = user;
         return record("ChangeFileFormat", { source, target, type }, true);
     }
 
