@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <map>
@@ -153,6 +154,11 @@ public:
     static int PreviewDataCallback(int realHandle, const TRV_FRAME_INFO *frame, void *user);
     static int ColorPreviewDataCallback(
         int realHandle, int dataType, const unsigned char *data, int length, void *user);
+    // Live data of a channel opened for a snapshot; the user value is the channel.
+    static int RealPlayDataCallback(
+        int realHandle, int dataType, const unsigned char *data, int length, void *user);
+    // Progress of an upgrade; the user value is the manager.
+    static void UpgradeProgressCallback(int upgradeHandle, int status, int totalSize, int sendSize, void *user);
     // The device's answer to a custom voice file sent to it.
     static void SDKResultCallback(int transferHandle, int state, int code, void *user);
     // The play library played a local file to its end; `user` is the manager.
@@ -164,10 +170,6 @@ public:
     static void PlaybackProgressCallback(int handle, int total, int position, void *user);
     // The play library's conversion progress; `user` is the manager.
     static void ConvertFilePosCallback(int64_t current, int64_t total, void *user);
-    // Where the chooser and "ClientCfg.ini" are looked for: the program's
-    // folder unless a test set another.
-    static void setProgramFolder(const QString &folder);
-    static QString programFolder();
 
     // The dispatcher's 1000 ms timers, run by the playback and download requests.
     void startProgressTimer();
@@ -177,6 +179,21 @@ public:
     bool progressTimerRunning() const { return m_nProgressTimerId != 0; }
     bool playbackEndTimerRunning() const { return m_nPlaybackEndTimerId != 0; }
     void setPlaybackMode(int mode) { m_nPlaybackMode = mode; }
+
+    // The folder of "ClientCfg.ini", "QuorvelToolVersion.ini", "NewVersion.ini"
+    // and the file chooser: the program's own folder unless set (tests).
+    static void setAppFolder(const QString &folder);
+    static QString appFolder();
+    // How long the tool's version check waits for the server (60000 ms).
+    static void setVersionCheckTimeoutMs(int ms);
+
+    // True when dotted version `a` is higher than `b`: four numeric fields
+    // compared in turn, a missing or non-numeric field counting as 0; an
+    // empty `a` is never higher, any `a` is higher than an empty `b`.
+    static bool CompareVersion(const QString &a, const QString &b);
+    // Registers an application identity and user data with the device
+    // library (no request kind reaches it).
+    void onMainMsgInitSDKInfo(const Request &request);
 
     // The figures of the last CPU and memory event.
     int lastAppCpu() const { return m_nLastAppCpu; }
@@ -210,6 +227,38 @@ private:
     void onMainMsgPreview(const Request &request);
     void onMainMsgWidgetStatus(const Request &request);
     void onMainMsgPlayback(const Request &request);
+
+    // View control.
+    void onMainMsgSwitchMode(const Request &request);
+    void onMainMsgChangeSplit(const Request &request);
+    void onMainMsgSetCurWnd(const Request &request);
+    void onMainMsgCapture(const Request &request);
+    void onMainMsgColorPreview(const Request &request);
+    void onMainMsgPTZControl(const Request &request);
+    void onMainMsgScaleSwitch(const Request &request);
+    void onMainMsgRegionInfo(const Request &request);
+    void onMainMsgRelogin(const Request &request);
+    // Stops the colour preview's stream and logs its own login out.
+    void stopColorPreview();
+    // Leaving the playback page: playbacks, their timers and downloads end.
+    void leavePlaybackPage();
+    // Back on the live page: reopens the channels kept by the restore lists.
+    void restoreLiveChannels();
+
+    // Settings.
+    void onMainMsgClientConfig(const Request &request);
+    void onMainMsgAlarmType(const Request &request);
+    void onMainMsgGetAlarmType(const Request &request);
+
+    // Upgrades and the tool's version check.
+    void onMainMsgOnlineUpgrade(const Request &request);
+    void onMainMsgLocalUpgrade(const Request &request);
+    void onMainMsgCheckToolVersion(const Request &request);
+
+    // Starts the file chooser with `args`; `done` runs on the worker thread
+    // when it has ended: `chosen` with the whole output as `path`, else
+    // nothing was chosen (cancelled, failed, crashed or missing chooser).
+    void chooseWithBrowser(const QStringList &args, std::function<void(bool chosen, const QString &path)> done);
 
     // Live view (MainType 4).
     void openPreview(Json::Value &reply, int channel, int stream);
@@ -288,6 +337,7 @@ private:
     int m_playbackState[4] = {};
     int m_lDownloadHandle = 0;
     bool m_bUpgrading = false;
+    QString m_strNewFirmwareVersion;
     int m_nVoiceFileSubType = -1;
     int m_nVoiceFileMsgId = 0;
 

@@ -86,7 +86,7 @@ void CPluginManage::startDownload(const Request &request, Json::Value &reply)
     }
 
     LocalInfo info;
-    LocalSettings::LoadClientCfg(programFolder(), &info);
+    LocalSettings::LoadClientCfg(appFolder(), &info);
     const QString folder = info.DownPath;
     reply["DownPath"] = folder.toStdString();
     if (m_downloadList.files.empty() || !valid) {
@@ -127,7 +127,7 @@ int CPluginManage::StartDownload()
         }
     });
     if (!read)
-        LocalSettings::LoadClientCfg(programFolder(), &info);
+        LocalSettings::LoadClientCfg(appFolder(), &info);
     const QString folder = info.DownPath;
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         return -1;

@@ -10,7 +10,6 @@
 #include "TextField.h"
 #include "common/FileChooser.h"
 #include "common/Json.h"
-#include "common/ProgramDir.h"
 
 #include <QThread>
 #include <QVector>
@@ -27,8 +26,6 @@ constexpr int kLocalFilePort = 128;
 constexpr int kLocalPlayHandle = INT_MAX;
 // Between the end of one file of a list and the start of the next.
 constexpr unsigned long kNextFileWaitMs = 200;
-
-QString g_programFolder;
 
 void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
 {
@@ -86,16 +83,6 @@ int statusOf(int state)
 }
 
 } // namespace
-
-void CPluginManage::setProgramFolder(const QString &folder)
-{
-    g_programFolder = folder;
-}
-
-QString CPluginManage::programFolder()
-{
-    return g_programFolder.isEmpty() ? ProgramDir::folder() : g_programFolder;
-}
 
 void CPluginManage::onMainMsgPlayback(const Request &request)
 {
@@ -570,7 +557,7 @@ void CPluginManage::playbackWindowFunction(int subType, int channel, Json::Value
 void CPluginManage::chooseLocalFile(const Request &request)
 {
     const Json::Value skeleton = makeReply(request);
-    FileChooser::start(this, FileChooser::programPath(programFolder()),
+    FileChooser::start(this, FileChooser::programPath(appFolder()),
         { QStringLiteral("3"), QStringLiteral("1") }, [this, skeleton](const FileChooser::Answer &answer) {
             Json::Value reply = skeleton;
             int ret = 1016;

@@ -61,7 +61,7 @@ private slots:
         QSettings cfg(m_dir.filePath(QStringLiteral("ClientCfg.ini")), QSettings::IniFormat);
         cfg.setValue(QStringLiteral("Path/DownPath"), m_dir.path());
         cfg.sync();
-        CPluginManage::setProgramFolder(m_dir.path());
+        CPluginManage::setAppFolder(m_dir.path());
     }
     void init()
     {

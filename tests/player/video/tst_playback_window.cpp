@@ -169,7 +169,7 @@ private slots:
         cfg.sync();
         setRecordType(2);
         PlayWidget::setConfigFolder(m_dir.path());
-        CPluginManage::setProgramFolder(m_dir.path());
+        CPluginManage::setAppFolder(m_dir.path());
         auto desktop = std::make_shared<NativeWindow::MemoryDesktop>();
         QVERIFY(desktop->addWindow(0x4400012, 0, QStringLiteral("chromium"), QStringLiteral("Cameras - Web Viewer"),
             QRect(0, 0, 1280, 800), true));
