@@ -185,6 +185,7 @@ private slots:
         void *oldChain = f.widget()->convertUser.exchange(nullptr);
         QCOMPARE(f.replyTo(request.arg(file(1))).value("Ret").toInt(), 100);
         QVERIFY(QTest::qWaitFor([&] { return f.widget()->convertUser.load() != nullptr; }, 30000));
+        f.sent.clear(); // the reply's marker: each flush below waits for its own
         f.flush();
         CPluginManage::ConvertFilePosCallback(100, 100, oldChain);
         QVERIFY(eventsOf(f.flush(), QStringLiteral("1/4")).isEmpty());
