@@ -303,6 +303,23 @@ private slots:
         QVERIFY(!stats(6).playing);
     }
 
+    // The colour page's preview on port 320: started, restarted and stopped
+    // through the page's requests, the port is closed at the end.
+    void colourPreviewPort()
+    {
+        const QString start = QStringLiteral(R"({"MainType":6,"SubType":0,"MsgID":17,"Channel":2,"Stream":1})");
+        const int handles = kestrix::control::openHandles();
+        QCOMPARE(replyTo(start).value("Ret").toInt(), 100);
+        QTRY_VERIFY(stats(320).framesDecoded > 0);
+        QCOMPARE(replyTo(start).value("Ret").toInt(), 100);
+        QVERIFY(stats(320).open);
+        QTRY_VERIFY(stats(320).framesDecoded > 0);
+        QCOMPARE(replyTo(QStringLiteral(R"({"MainType":6,"SubType":1,"MsgID":18})")).value("Ret").toInt(), 100);
+        QVERIFY(!stats(320).open);
+        // The colour login and its stream are gone too.
+        QCOMPARE(kestrix::control::openHandles(), handles);
+    }
+
     void closeOneThenAll()
     {
         QJsonObject reply = replyTo(QStringLiteral(R"({"MainType":4,"SubType":1,"MsgID":12,"Channel":3})"));
