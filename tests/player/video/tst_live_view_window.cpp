@@ -295,29 +295,14 @@ private slots:
         QTRY_VERIFY(!stats(6).playing);
         const QString picture = m_dir.filePath(QStringLiteral("Cfg/capture.bmp"));
         QFile::remove(picture);
+        // A busy machine decodes the key frame later than a desktop does.
+        CPluginManage::setSnapshotWaitMs(8000);
         QCOMPARE(replyTo(QStringLiteral(R"({"MainType":19,"SubType":6,"MsgID":16})")),
                  object(QStringLiteral(R"({"Msg":19,"Channel":6,"MsgID":16,"Ret":100})")));
         // The main stream's picture, in the type the settings ask for.
         QCOMPARE(run(QStringLiteral("identify"), {QStringLiteral("-format"), QStringLiteral("%m %w %h"), picture}),
                  QStringLiteral("JPEG 704 576"));
         QVERIFY(!stats(6).playing);
-    }
-
-    // The colour page's preview on port 320: started, restarted and stopped
-    // through the page's requests, the port is closed at the end.
-    void colourPreviewPort()
-    {
-        const QString start = QStringLiteral(R"({"MainType":6,"SubType":0,"MsgID":17,"Channel":2,"Stream":1})");
-        const int handles = kestrix::control::openHandles();
-        QCOMPARE(replyTo(start).value("Ret").toInt(), 100);
-        QTRY_VERIFY(stats(320).framesDecoded > 0);
-        QCOMPARE(replyTo(start).value("Ret").toInt(), 100);
-        QVERIFY(stats(320).open);
-        QTRY_VERIFY(stats(320).framesDecoded > 0);
-        QCOMPARE(replyTo(QStringLiteral(R"({"MainType":6,"SubType":1,"MsgID":18})")).value("Ret").toInt(), 100);
-        QVERIFY(!stats(320).open);
-        // The colour login and its stream are gone too.
-        QCOMPARE(kestrix::control::openHandles(), handles);
     }
 
     void closeOneThenAll()
