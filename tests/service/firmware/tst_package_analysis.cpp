@@ -29,6 +29,8 @@ class TestPackageAnalysis : public QObject
 private slots:
     void analyse_data();
     void analyse();
+    void extractor_data();
+    void extractor();
 };
 
 void TestPackageAnalysis::analyse_data()
@@ -144,6 +146,38 @@ void TestPackageAnalysis::analyse()
     QVERIFY(CDiyFirmware::removeDirRecursively(unzip));
     QVERIFY(!QFileInfo::exists(unzip));
     QCOMPARE(readFile(host), QByteArray("NET_UPGRADE_FILE=IPC_HOST\nBuild:host\n"));
+}
+
+void TestPackageAnalysis::extractor_data()
+{
+    QTest::addColumn<QString>("script"); // the extractor stand-in; empty: no such program
+    QTest::addColumn<int>("result");
+
+    QTest::newRow("missing program") << QString() << 300012;
+    QTest::newRow("failing program") << "echo broken >&2; exit 3" << 100;
+    QTest::newRow("over the time limit") << "exec sleep 600" << 100;
+}
+
+void TestPackageAnalysis::extractor()
+{
+    QFETCH(QString, script);
+    QFETCH(int, result);
+    QTemporaryDir dir;
+    CDiyFirmware firmware(dir.path());
+    const QString program = dir.path() + QStringLiteral("/extract.sh");
+    if (!script.isEmpty()) {
+        // The stand-in notes its process id and arguments, then acts.
+        QVERIFY(writeFile(program, "#!/bin/sh\necho $$ \"$@\" > \"$0.run\"\n" + script.toUtf8() + "\n"));
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    firmware.setUnsquashfsProgram(program);
+    firmware.setExtractTimeoutMs(500);
+    QCOMPARE(firmware.runUnsquashfs("/img/a b.img", "/out/root"), result);
+    if (script.isEmpty())
+        return;
+    const QList<QByteArray> run = readFile(program + QStringLiteral(".run")).trimmed().split(' ');
+    QCOMPARE(run.mid(1), (QList<QByteArray> { "-no-progress", "-no-xattrs", "-d", "/out/root", "/img/a", "b.img" }));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/") + QString::fromLatin1(run.first())));
 }
 
 QTEST_GUILESS_MAIN(TestPackageAnalysis)
