@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const auto &[folder, allowed] : { std::pair<std::string, std::string> { root, "in.zip out" },
              std::pair<std::string, std::string> { root + "/out", "target" } }) {
         DIR *dir = ::opendir(folder.c_str());
-        while (dir && dirent *entry = ::readdir(dir)) {
+        while (dirent *entry = dir ? ::readdir(dir) : nullptr) {
             const std::string name = entry->d_name;
             if (name != "." && name != ".." && (" " + allowed + " ").find(" " + name + " ") == std::string::npos)
                 std::abort();

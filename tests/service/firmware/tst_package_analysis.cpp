@@ -124,6 +124,10 @@ void TestPackageAnalysis::analyse()
     const QString unzip = appDir + QStringLiteral("/UnZip/fw_v2_3");
     QVERIFY(DiyText::set(record->unzipFolder, unzip));
     QVERIFY(DiyText::set(record->programFolder, CDiyFirmware::createPath(unzip + QStringLiteral("/Program"))));
+    // What an earlier package left: cleared by the new analysis.
+    record->partitions[9].used = 1;
+    DiyText::set(record->firmName, QStringLiteral("OLD"));
+    DiyText::set(record->buildTime, QStringLiteral("OLD"));
     QCOMPARE(firmware.addSessionInfo(3, record), 100);
 
     QCOMPARE(firmware.dealUnzipWithProgram(package, 3), result);
