@@ -2,6 +2,7 @@
 // sessions, starts one player per session and relays their messages.
 
 #include "ClientRegistry.h"
+#include "GeneralSocket.h"
 #include "InstanceGuard.h"
 #include "PluginServer.h"
 #include "ServiceLog.h"
@@ -69,7 +70,11 @@ static int runService(int argc, char *argv[])
         PluginServer::releaseInstance();
         return startFailure(QStringLiteral("create websocket server fail"));
     }
-    // The raw socket server and the firmware customiser are created here.
+    // The raw socket server listens now; its thread starts once its signals
+    // are connected. Without a free port the rest of the service runs on.
+    GeneralSocket *generalSocket = GeneralSocket::instance();
+    generalSocket->listen();
+    // The firmware customiser is created here.
 
     qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
 
@@ -86,6 +91,7 @@ static int runService(int argc, char *argv[])
     QObject::connect(
         pluginServer, &PluginServer::sendWebsocketMsgSig, webSocketServer, &WebSocketServerThread::onSendMsg);
     // Only now, with all connections made, does the raw socket server's thread start.
+    generalSocket->start();
 
     std::printf("QuorvelTool listening: ws://127.0.0.1:%d (player link %s)\n",
         ClientRegistry::instance()->webSocketPort(), qPrintable(pluginServer->serverPath()));
@@ -94,6 +100,7 @@ static int runService(int argc, char *argv[])
     const int result = app.exec();
 
     // The firmware customiser is released here.
+    GeneralSocket::releaseInstance();
     WebSocketServerThread::releaseInstance();
     PluginServer::releaseInstance();
     return result;

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "HttpRequest.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+
+// The service's second front end for pages: a plain socket server on the
+// loopback address, on the first free port of its range. Each accepted
+// connection carries one HTTP request: CORS pre-flights get a fixed answer,
+// "/Cmd-WebLocalCtrl" requests are the page's local control requests,
+// WebSocket upgrades become raw WebSocket sessions on threads of their own,
+// and everything else asks for a file of the page.
+//
+// The accept loop and the first request of each connection run on this
+// thread, one connection after the other.
+class GeneralSocket : public QThread
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kFirstPort = 54455;
+    static constexpr int kLastPort = 54465;
+    // How long a connection may stay silent before its request is given up.
+    static constexpr int kRequestWaitMs = 3000;
+
+    // Result codes of serving a file.
+    enum FileResult {
+        FileSent = 100,
+        FileNoMemory = 100002,
+        FileTargetTooLong = 120001,
+        FileMissing = 120002,
+        FileNotRegular = 120003,
+        FileSendFailed = 120004,
+        FileHandedToUpdate = 120005
+    };
+
+    static GeneralSocket *instance();
+    static void releaseInstance();
+
+    // `appDir` is the service's folder; the web root is its parent.
+    explicit GeneralSocket(const QString &appDir, int firstPort = kFirstPort, int lastPort = kLastPort,
+        QObject *parent = nullptr);
+    // Stops the accept loop and waits for it.
+    ~GeneralSocket() override;
+
+    // Opens the listener (run() does it when it has not been done); false
+    // when no port of the range is free.
+    bool listen();
+    // The port listened on; 0 when not listening.
+    int port() const { return m_port.load(); }
+    QString webRoot() const { return m_strWebRoot; }
+    QString appDir() const { return m_strAppDir; }
+
+protected:
+    void run() override;
+
+private:
+    void DealClientMsg(int s);
+    // Reads the request until its head and body are whole, the peer stops
+    // sending for kRequestWaitMs, or the connection ends.
+    HttpRequest::Scan gatherRequest(int s, QByteArray *request, HttpRequest::Head *head);
+    // 100 or one of FileResult; the socket stays open only after 120005.
+    int dealHttpGetFile(int s, const HttpRequest::Head &head);
+
+    std::atomic<bool> m_bStop { false };
+    QString m_strWebRoot;
+    QString m_strAppDir;
+    int m_firstPort;
+    int m_lastPort;
+    std::atomic<int> m_listenSocket { -1 };
+    std::atomic<int> m_port { 0 };
+};
