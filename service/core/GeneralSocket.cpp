@@ -2,8 +2,12 @@
 
 #include "ClientRegistry.h"
 #include "RawSocket.h"
+#include "RawWsConnection.h"
+#include "WsFrame.h"
+#include "common/Json.h"
 #include "common/ProgramDir.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -90,6 +94,29 @@ GeneralSocket::~GeneralSocket()
     if (listener >= 0)
         RawSocket::closeSocket(listener);
     m_port = 0;
+
+    // Wake every session's thread and wait for them. A thread may be waiting
+    // for a page message to be taken by the GUI thread; when that is this
+    // thread, its events are handled meanwhile.
+    {
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        for (const auto &entry : m_sessions)
+            entry.second->shutdown();
+    }
+    const bool ownThread
+        = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+    for (;;) {
+        std::unique_lock<std::mutex> lock(m_threadMutex);
+        if (m_finishedThreads.size() == m_clientThreads.size())
+            break;
+        if (ownThread) {
+            lock.unlock();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            lock.lock();
+        }
+        m_threadEnded.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    joinFinishedThreads();
 }
 
 bool GeneralSocket::listen()
@@ -181,8 +208,14 @@ void GeneralSocket::DealClientMsg(int s)
         break;
     case HttpRequest::Kind::Control:
         break;
-    case HttpRequest::Kind::WebSocket:
+    case HttpRequest::Kind::WebSocket: {
+        const int end = head.headLength + head.contentLength;
+        const int result = dealWebSocketConnect(s, head, request.mid(end));
+        // Once a session object exists it owns the socket, thread or not.
+        if (result == UpgradeRunning || result == UpgradeNoThread)
+            return;
         break;
+    }
     case HttpRequest::Kind::File:
         if (dealHttpGetFile(s, head) == FileHandedToUpdate)
             return;
@@ -231,4 +264,196 @@ int GeneralSocket::dealHttpGetFile(int s, const HttpRequest::Head &head)
         return notFound(FileNotRegular);
     const int type = ClientRegistry::fileTypeOfPath(path.typePath);
     return ClientRegistry::sendHttpFileChecked(real, type, s) == 0 ? FileSent : FileSendFailed;
+}
+
+int GeneralSocket::sessionCount() const
+{
+    std::lock_guard<std::mutex> lock(m_sessionMutex);
+    return int(m_sessions.size());
+}
+
+std::shared_ptr<RawWsConnection> GeneralSocket::session(int sessionId) const
+{
+    std::lock_guard<std::mutex> lock(m_sessionMutex);
+    const auto it = m_sessions.find(sessionId);
+    return it == m_sessions.end() ? nullptr : it->second;
+}
+
+int GeneralSocket::webSocketHandshake(int s, const HttpRequest::Head &head)
+{
+    if (!head.header.hasField("sec-websocket-key"))
+        return UpgradeNoKey;
+    const QByteArray key = QByteArray::fromStdString(head.header.field("sec-websocket-key")).trimmed();
+    if (!WsFrame::validClientKey(key))
+        return UpgradeBadKey;
+    const QByteArray reply
+        = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+          "Sec-WebSocket-Accept: "
+        + WsFrame::acceptKey(key) + "\r\n\r\n";
+    return ClientRegistry::sendData(s, reply.constData(), reply.size(), 3) == reply.size()
+        ? 100
+        : UpgradeReplyFailed;
+}
+
+void GeneralSocket::joinFinishedThreads()
+{
+    std::vector<std::thread> done;
+    {
+        std::lock_guard<std::mutex> lock(m_threadMutex);
+        for (int id : m_finishedThreads) {
+            const auto it = m_clientThreads.find(id);
+            if (it == m_clientThreads.end())
+                continue;
+            done.push_back(std::move(it->second));
+            m_clientThreads.erase(it);
+        }
+        m_finishedThreads.clear();
+    }
+    for (std::thread &thread : done)
+        thread.join();
+}
+
+int GeneralSocket::dealWebSocketConnect(int s, const HttpRequest::Head &head, const QByteArray &early)
+{
+    joinFinishedThreads();
+    ClientRegistry *registry = ClientRegistry::instance();
+    const int added = registry->addClient(s, nullptr);
+    if (added == -1)
+        return UpgradeTooMany;
+    if (added < 0)
+        return UpgradeNoMemory;
+    const int handshake = webSocketHandshake(s, head);
+    if (handshake != 100) {
+        registry->removeClient(s);
+        return handshake;
+    }
+
+    // The session exists, key record included, before its thread starts and
+    // before a later control request can look it up.
+    std::shared_ptr<RawWsConnection> connection;
+    QString wndText;
+    {
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        const int id = registry->takeSessionId();
+        connection = std::make_shared<RawWsConnection>(s, id);
+        m_sessions[id] = connection;
+        m_nCurClientId = id;
+        wndText = m_strWndID;
+    }
+    const int id = connection->sessionId();
+    try {
+        std::lock_guard<std::mutex> lock(m_threadMutex);
+        m_clientThreads[id] = std::thread([this, connection, wndText, early]() mutable {
+            recvClientMsg(std::move(connection), wndText, early);
+        });
+    } catch (...) {
+        {
+            std::lock_guard<std::mutex> lock(m_sessionMutex);
+            m_sessions.erase(id);
+        }
+        registry->removeClient(s);
+        connection->shutdown();
+        return UpgradeNoThread;
+    }
+    return UpgradeRunning;
+}
+
+void GeneralSocket::recvClientMsg(
+    std::shared_ptr<RawWsConnection> connection, QString wndText, QByteArray early)
+{
+    const int id = connection->sessionId();
+    try {
+        emit sigNewGeneralSocketConnect(id, wndText);
+        WsFrameParser parser;
+        parser.feed(early.constData(), early.size());
+        char chunk[65536];
+        bool open = true;
+        while (open && !m_bStop) {
+            WsFrameParser::Event event;
+            while (open && parser.next(&event)) {
+                switch (event.kind) {
+                case WsFrameParser::Event::Message:
+                    // Binary messages carry nothing for the player.
+                    if (event.opcode == WsFrame::Text)
+                        dealWebSocketText(*connection, event.data);
+                    break;
+                case WsFrameParser::Event::Ping:
+                    connection->sendFrame(WsFrame::Pong, event.data);
+                    break;
+                case WsFrameParser::Event::Pong:
+                    break;
+                case WsFrameParser::Event::Close:
+                    connection->sendFrame(WsFrame::Close,
+                        event.code == 1005 ? QByteArray() : WsFrame::buildClose(event.code).mid(2));
+                    open = false;
+                    break;
+                case WsFrameParser::Event::Error:
+                    connection->sendFrame(WsFrame::Close, WsFrame::buildClose(event.code).mid(2));
+                    open = false;
+                    break;
+                }
+            }
+            if (!open || connection->isClosed())
+                break;
+            const RawSocket::Wait wait = RawSocket::waitReadable(connection->socket(), 1000);
+            if (wait == RawSocket::Wait::Timeout)
+                continue;
+            if (wait == RawSocket::Wait::Failed)
+                break;
+            const ssize_t n = RawSocket::receiveSome(connection->socket(), chunk, sizeof chunk);
+            if (n == -2)
+                continue;
+            if (n <= 0)
+                break;
+            parser.feed(chunk, int(n));
+        }
+    } catch (...) {
+        // Out of memory in this session: it ends like a broken connection.
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        m_sessions.erase(id);
+    }
+    connection->shutdown();
+    emit sigDestoryNamedPipe(id);
+    ClientRegistry::instance()->removeClient(connection->socket());
+    // The socket closes with the last reference; a sender that still holds
+    // one finds the connection closed.
+    connection.reset();
+    std::lock_guard<std::mutex> lock(m_threadMutex);
+    m_finishedThreads.push_back(id);
+    m_threadEnded.notify_all();
+}
+
+void GeneralSocket::dealWebSocketText(const RawWsConnection &connection, const QByteArray &payload)
+{
+    const QByteArray text = connection.pageText(payload);
+    if (!session(connection.sessionId()))
+        return;
+    emit sigSendGeneralSocketMsg(text, connection.sessionId());
+}
+
+void GeneralSocket::onSendMsg(QByteArray msg, int sessionID)
+{
+    const std::shared_ptr<RawWsConnection> connection = session(sessionID);
+    if (!connection)
+        return;
+    try {
+        Json::Value root;
+        if (JsonUtil::parse(msg.toStdString(), &root)) {
+            const Json::Value &upgrade = JsonUtil::member(root, "IsUpgrade");
+            if (!upgrade.isNull()) {
+                bool flag = false;
+                if (upgrade.isBool())
+                    flag = upgrade.asBool();
+                else if (JsonUtil::isIntLike(upgrade))
+                    flag = upgrade.asInt() != 0;
+                connection->setUpgrade(flag);
+            }
+        }
+        if (!msg.isEmpty())
+            connection->sendText(msg);
+    } catch (...) {
+        // A player message that cannot be handled is lost; the session goes on.
+    }
 }

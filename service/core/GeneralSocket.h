@@ -7,6 +7,14 @@
 #include <QThread>
 
 #include <atomic>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class RawWsConnection;
 
 // The service's second front end for pages: a plain socket server on the
 // loopback address, on the first free port of its range. Each accepted
@@ -38,6 +46,17 @@ public:
         FileHandedToUpdate = 120005
     };
 
+    // Result codes of accepting a WebSocket upgrade.
+    enum UpgradeResult {
+        UpgradeRunning = 100,
+        UpgradeTooMany = 100001,
+        UpgradeNoMemory = 100002,
+        UpgradeNoKey = 100003,
+        UpgradeBadKey = 100004,
+        UpgradeReplyFailed = 100005,
+        UpgradeNoThread = 100006
+    };
+
     static GeneralSocket *instance();
     static void releaseInstance();
 
@@ -54,6 +73,21 @@ public:
     int port() const { return m_port.load(); }
     QString webRoot() const { return m_strWebRoot; }
     QString appDir() const { return m_strAppDir; }
+    // Raw WebSocket sessions running now.
+    int sessionCount() const;
+
+signals:
+    // A raw WebSocket session started (its player is to be started) and ended.
+    void sigNewGeneralSocketConnect(int sessionID, QString WndID);
+    void sigDestoryNamedPipe(int sessionID);
+    // A page message for the session's player.
+    void sigSendGeneralSocketMsg(QByteArray msg, int nSessionID);
+    // The browser window handle text for the next session of the WebSocket server.
+    void sendEmbedBrwoseWndID(QString WndName);
+
+public slots:
+    // A player message; sent only when the session is one of this server's.
+    void onSendMsg(QByteArray msg, int sessionID);
 
 protected:
     void run() override;
@@ -66,6 +100,17 @@ private:
     // 100 or one of FileResult; the socket stays open only after 120005.
     int dealHttpGetFile(int s, const HttpRequest::Head &head);
 
+    // 100 when the session runs (its thread owns the socket), else one of
+    // UpgradeResult and the caller closes the socket.
+    int dealWebSocketConnect(int s, const HttpRequest::Head &head, const QByteArray &early);
+    int webSocketHandshake(int s, const HttpRequest::Head &head);
+    // A session's receive loop, on its own thread; `early` holds bytes that
+    // came right behind the upgrade request.
+    void recvClientMsg(std::shared_ptr<RawWsConnection> connection, QString wndText, QByteArray early);
+    void dealWebSocketText(const RawWsConnection &connection, const QByteArray &payload);
+    std::shared_ptr<RawWsConnection> session(int sessionId) const;
+    void joinFinishedThreads();
+
     std::atomic<bool> m_bStop { false };
     QString m_strWebRoot;
     QString m_strAppDir;
@@ -73,4 +118,14 @@ private:
     int m_lastPort;
     std::atomic<int> m_listenSocket { -1 };
     std::atomic<int> m_port { 0 };
+
+    mutable std::mutex m_sessionMutex; // guards m_sessions, m_nCurClientId, m_strWndID
+    std::map<int, std::shared_ptr<RawWsConnection>> m_sessions;
+    int m_nCurClientId = -1; // the raw session accepted last
+    QString m_strWndID;
+
+    std::mutex m_threadMutex; // guards the three below
+    std::condition_variable m_threadEnded;
+    std::map<int, std::thread> m_clientThreads;
+    std::vector<int> m_finishedThreads;
 };

@@ -86,8 +86,18 @@ static int runService(int argc, char *argv[])
         &PluginServer::onDisconnectWebsocket);
     QObject::connect(webSocketServer, &WebSocketServerThread::newConnectionSig, pluginServer,
         &PluginServer::onNewConnection);
-    // The raw socket server's six connections follow here (new session, end of
-    // session, page message blocking queued, player messages, window handle).
+    // The raw socket server: new session, end of session, page message (the
+    // session's thread waits until the player has it), player messages,
+    // window handle for the WebSocket server.
+    QObject::connect(generalSocket, &GeneralSocket::sigNewGeneralSocketConnect, pluginServer,
+        &PluginServer::onNewConnection);
+    QObject::connect(
+        generalSocket, &GeneralSocket::sigDestoryNamedPipe, pluginServer, &PluginServer::onClosePipe);
+    QObject::connect(generalSocket, &GeneralSocket::sigSendGeneralSocketMsg, pluginServer,
+        &PluginServer::onRecvWebsocketMsg, Qt::BlockingQueuedConnection);
+    QObject::connect(pluginServer, &PluginServer::sendMsg, generalSocket, &GeneralSocket::onSendMsg);
+    QObject::connect(generalSocket, &GeneralSocket::sendEmbedBrwoseWndID, webSocketServer,
+        &WebSocketServerThread::onEmbedBrwoseWndID);
     QObject::connect(
         pluginServer, &PluginServer::sendWebsocketMsgSig, webSocketServer, &WebSocketServerThread::onSendMsg);
     // Only now, with all connections made, does the raw socket server's thread start.
