@@ -86,6 +86,18 @@ public:
     // The file type of a request path by its ending (case-sensitive).
     static int fileTypeOfPath(const QByteArray &path);
 
+    // Page packages (ClientRegistryFiles.cpp).
+    // Extracts every entry of the zip archive into `folder`; refuses (false,
+    // with whatever was written removed by the caller's staging) archives
+    // with absolute names, ".." segments, backslashes or link entries.
+    static bool unzipFile(const QString &zipPath, const QString &folder);
+    // The file's MD5 as 32 lower-case hexadecimal digits; empty when it
+    // cannot be read.
+    static QString fileMd5Hex(const QString &path);
+    // Removes the folder's contents and, with `removeSelf`, the folder: 0,
+    // -2 when it does not exist, -3 when a file stays, -4 when the folder stays.
+    static int removeDirectory(const QString &folder, bool removeSelf);
+
 private:
     mutable std::mutex m_mutex; // guards m_nextSessionId
     int m_nextSessionId = 1;

@@ -3,6 +3,7 @@
 #include "ClientRegistry.h"
 #include "RawSocket.h"
 #include "RawWsConnection.h"
+#include "RequestTasks.h"
 #include "WsFrame.h"
 #include "common/Json.h"
 #include "common/ProgramDir.h"
@@ -36,28 +37,6 @@ QString webRootOf(const QString &appDir)
     root.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const int slash = root.lastIndexOf(QLatin1Char('/'));
     return slash < 0 ? root : root.left(slash);
-}
-
-// The real path of `file` when it lies inside `base`; empty otherwise (or
-// when either does not exist).
-QString confined(const QString &file, const QString &base)
-{
-    const QString realBase = QFileInfo(base).canonicalFilePath();
-    const QString realFile = QFileInfo(file).canonicalFilePath();
-    if (realBase.isEmpty() || realFile.isEmpty())
-        return QString();
-    const QString prefix = realBase.endsWith(QLatin1Char('/')) ? realBase : realBase + QLatin1Char('/');
-    return realFile.startsWith(prefix) ? realFile : QString();
-}
-
-// True when `folder` is the service's own folder or holds it.
-bool holdsServiceFolder(const QString &folder, const QString &appDir)
-{
-    const QString realFolder = QFileInfo(folder).canonicalFilePath();
-    const QString realApp = QFileInfo(appDir).canonicalFilePath();
-    if (realFolder.isEmpty() || realApp.isEmpty())
-        return false;
-    return realApp == realFolder || realApp.startsWith(realFolder + QLatin1Char('/'));
 }
 
 } // namespace
@@ -207,6 +186,8 @@ void GeneralSocket::DealClientMsg(int s)
         ClientRegistry::sendData(s, kPreflightReply, int(sizeof kPreflightReply - 1), 2);
         break;
     case HttpRequest::Kind::Control:
+        if (dealWebLocalCtrl(s, request, head) == 2)
+            return;
         break;
     case HttpRequest::Kind::WebSocket: {
         const int end = head.headLength + head.contentLength;
@@ -245,7 +226,7 @@ int GeneralSocket::dealHttpGetFile(int s, const HttpRequest::Head &head)
         break;
     case HttpRequest::Place::Style:
         base = m_strWebRoot + QLatin1Char('/') + path.style;
-        if (holdsServiceFolder(base, m_strAppDir))
+        if (HttpRequest::holdsFolder(base, m_strAppDir))
             return notFound(FileMissing);
         break;
     case HttpRequest::Place::Web:
@@ -254,10 +235,20 @@ int GeneralSocket::dealHttpGetFile(int s, const HttpRequest::Head &head)
     }
     const QString fileName = base + QLatin1Char('/') + relative;
 
+    // The page's "common.js" is served by the update check, which installs a
+    // newer page first when the web-file server has one.
+    if (path.place != HttpRequest::Place::ServiceCfg
+        && relative.section(QLatin1Char('/'), -1) == QLatin1String("common.js")) {
+        auto *task = new CCheckUpdateStateTask;
+        task->setParams(m_strWebRoot, s, path.style, fileName, m_strAppDir);
+        QThreadPool::globalInstance()->start(task);
+        return FileHandedToUpdate;
+    }
+
     const QFileInfo info(fileName);
     if (!info.exists())
         return notFound(FileMissing);
-    const QString real = confined(fileName, base);
+    const QString real = HttpRequest::confinedPath(fileName, base);
     if (real.isEmpty())
         return notFound(FileMissing);
     if (!QFileInfo(real).isFile())

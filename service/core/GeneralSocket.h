@@ -14,7 +14,20 @@
 #include <thread>
 #include <vector>
 
+namespace Json {
+class Value;
+}
 class RawWsConnection;
+
+// A parsed control request.
+struct LocalCtrlRequest
+{
+    int MainType = 0;
+    int SubType = 0;
+    int Id = 0;
+    int param = 0; // MainType 31: "BrowseType"; 99: the WebSocket server's port
+    QByteArray text; // 1 and 33: "WebStyle"; 26: "data"; 31: "Title"
+};
 
 // The service's second front end for pages: a plain socket server on the
 // loopback address, on the first free port of its range. Each accepted
@@ -76,6 +89,12 @@ public:
     // Raw WebSocket sessions running now.
     int sessionCount() const;
 
+    // A JSON string literal of `text`: quotes, backslashes and control
+    // characters escaped.
+    static QByteArray jsonText(const QByteArray &text);
+    // The keys of the request's MainType; false when one has the wrong type.
+    static bool parseWndMsg(const Json::Value &root, LocalCtrlRequest *request);
+
 signals:
     // A raw WebSocket session started (its player is to be started) and ended.
     void sigNewGeneralSocketConnect(int sessionID, QString WndID);
@@ -102,6 +121,12 @@ private:
 
     // 100 when the session runs (its thread owns the socket), else one of
     // UpgradeResult and the caller closes the socket.
+    // -2 (answered 400), 1 (answered or ignored) or 2 (a request task owns
+    // the socket).
+    int dealWebLocalCtrl(int s, const QByteArray &request, const HttpRequest::Head &head);
+    // The foreground window when its title contains `title`, else 0.
+    static quint64 getBrowserWndByTitle(int browseType, const QString &title);
+
     int dealWebSocketConnect(int s, const HttpRequest::Head &head, const QByteArray &early);
     int webSocketHandshake(int s, const HttpRequest::Head &head);
     // A session's receive loop, on its own thread; `early` holds bytes that

@@ -1,9 +1,6 @@
 #include "HttpRequest.h"
 
-#include <QRegularExpression>
-
-#include <climits>
-#include <cstring>
+#include <QFileInfo>
 
 namespace HttpRequest {
 
@@ -73,7 +70,9 @@ bool percentDecode(const std::string &in, QByteArray *out)
     return true;
 }
 
-bool safeStyleName(const QByteArray &name)
+} // namespace
+
+bool isSafeStyleName(const QByteArray &name)
 {
     if (name.isEmpty())
         return false;
@@ -86,7 +85,24 @@ bool safeStyleName(const QByteArray &name)
     return true;
 }
 
-} // namespace
+QString confinedPath(const QString &file, const QString &base)
+{
+    const QString realBase = QFileInfo(base).canonicalFilePath();
+    const QString realFile = QFileInfo(file).canonicalFilePath();
+    if (realBase.isEmpty() || realFile.isEmpty())
+        return QString();
+    const QString prefix = realBase.endsWith(QLatin1Char('/')) ? realBase : realBase + QLatin1Char('/');
+    return realFile.startsWith(prefix) ? realFile : QString();
+}
+
+bool holdsFolder(const QString &folder, const QString &inner)
+{
+    const QString realFolder = QFileInfo(folder).canonicalFilePath();
+    const QString realInner = QFileInfo(inner).canonicalFilePath();
+    if (realFolder.isEmpty() || realInner.isEmpty())
+        return false;
+    return realInner == realFolder || realInner.startsWith(realFolder + QLatin1Char('/'));
+}
 
 Scan scan(const char *data, int size, Head *head)
 {
@@ -162,7 +178,7 @@ FilePath parseFilePath(const std::string &target)
         out.style = QStringLiteral("Web");
     } else if (segments[0].startsWith("WebStyle_")) {
         const QByteArray style = segments[0].mid(9);
-        if (!safeStyleName(style))
+        if (!isSafeStyleName(style))
             return out;
         out.place = Place::Style;
         out.style = QString::fromLatin1(style);

@@ -58,4 +58,13 @@ struct FilePath
 // and "Cfg/capture.bmp" exactly name the service's own two files.
 FilePath parseFilePath(const std::string &target);
 
+// [A-Za-z0-9_-]+
+bool isSafeStyleName(const QByteArray &name);
+
+// The real path of `file` when it lies inside `base` (links resolved); empty
+// otherwise or when either does not exist.
+QString confinedPath(const QString &file, const QString &base);
+// True when `folder` is `inner` or holds it (links resolved).
+bool holdsFolder(const QString &folder, const QString &inner);
+
 } // namespace HttpRequest

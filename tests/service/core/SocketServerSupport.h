@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QtTest>
 
 #include <memory>
@@ -115,5 +116,64 @@ inline QString baseUrl(const GeneralSocket &server)
 {
     return QStringLiteral("http://127.0.0.1:%1").arg(server.port());
 }
+
+// A control request with `body`, as a page posts it.
+inline Reply control(const GeneralSocket &server, const QByteArray &body)
+{
+    QTemporaryFile file;
+    if (!file.open())
+        return Reply();
+    file.write(body);
+    file.flush();
+    return curl({ QStringLiteral("-H"), QStringLiteral("Content-Type: application/json"),
+        QStringLiteral("--data-binary"), QLatin1Char('@') + file.fileName(),
+        baseUrl(server) + QStringLiteral("/Cmd-WebLocalCtrl") });
+}
+
+inline QString testSource(const QString &name)
+{
+    return qEnvironmentVariable("QV_SOURCE_DIR") + QStringLiteral("/tests/service/core/") + name;
+}
+
+// page_server.py in a folder of its own: the web-file server and an outside
+// server for control requests.
+class PageServer
+{
+public:
+    explicit PageServer(const QString &mode, const QStringList &tls = QStringList())
+    {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral("/usr/bin/python3"),
+            QStringList { testSource(QStringLiteral("page_server.py")), m_dir.path(), mode }
+                + (tls.isEmpty() ? QStringList() : QStringList { QStringLiteral("--tls") } + tls));
+        while (m_process.waitForReadyRead(20000) || m_process.canReadLine()) {
+            if (!m_process.canReadLine())
+                continue;
+            const QByteArray line = m_process.readLine().trimmed();
+            if (line.startsWith("port ")) {
+                port = line.mid(5).toInt();
+                break;
+            }
+        }
+    }
+    ~PageServer()
+    {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(2000);
+        }
+    }
+    QString url(const QString &scheme = QStringLiteral("http")) const
+    {
+        return QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(port);
+    }
+
+    int port = 0;
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+};
 
 } // namespace SocketTest

@@ -2,6 +2,7 @@
 // as pages, and a raw socket for frames no library would send.
 #include "ClientRegistry.h"
 #include "RawSocket.h"
+#include "ServiceTestSupport.h"
 #include "SocketServerSupport.h"
 #include "WsFrame.h"
 
@@ -419,6 +420,55 @@ private slots:
         const QList<ServerFrame> frames = b.readFrames(1);
         QVERIFY(!frames.isEmpty());
         QCOMPARE(frames.at(0).payload, QByteArray("for the second"));
+    }
+
+    // The key of a session-key request goes to the session accepted last, at
+    // once: from then on the player's messages leave encrypted and the page's
+    // encrypted texts arrive in plain.
+    void keyedSession()
+    {
+        EchoPlayer player(m_server.get(), false);
+        QSignalSpy started(m_server.get(), &GeneralSocket::sigNewGeneralSocketConnect);
+        RawClient page(m_server->port());
+        QVERIFY(!page.upgrade().isEmpty());
+        const Reply reply = control(*m_server, "{\"MainType\":32,\"SubType\":0}");
+        const QByteArray key = QJsonDocument::fromJson(reply.body)
+                                   .object()
+                                   .value(QStringLiteral("key"))
+                                   .toObject()
+                                   .value(QStringLiteral("key"))
+                                   .toString()
+                                   .toLatin1();
+        QCOMPARE(key.size(), 16);
+        QTRY_COMPARE(started.size(), 1);
+        const int id = started.at(0).at(0).toInt();
+
+        m_server->onSendMsg("{\"MainType\":4,\"Ret\":100}", id);
+        const QList<ServerFrame> frames = page.readFrames(1);
+        QCOMPARE(frames.size(), 1);
+        bool ok = false;
+        const QByteArray plain = ServiceTest::opensslDecrypt(frames.at(0).payload, key, &ok);
+        QVERIFY(ok);
+        QCOMPARE(ServiceTest::stripZeros(plain), QByteArray("{\"MainType\":4,\"Ret\":100}"));
+
+        const QByteArray cipher = ServiceTest::opensslEncrypt("{\"MainType\":9}", key, &ok);
+        QVERIFY(ok);
+        QVERIFY(page.send(clientFrame(WsFrame::Text, cipher)));
+        QVERIFY(page.send(clientFrame(WsFrame::Text, "{\"plain\":1}")));
+        QTRY_COMPARE(player.messages.size(), 2);
+        QCOMPARE(player.messages.at(0), QByteArray("{\"MainType\":9}"));
+        QCOMPARE(player.messages.at(1), QByteArray("{\"plain\":1}"));
+    }
+
+    void keyWithoutSession()
+    {
+        const Reply reply = control(*m_server, "{\"MainType\":32,\"SubType\":5}");
+        const QJsonObject answer = QJsonDocument::fromJson(reply.body).object();
+        QCOMPARE(answer.value(QStringLiteral("Ret")).toInt(), 100);
+        QCOMPARE(answer.value(QStringLiteral("SubRsp")).toInt(), 5);
+        QCOMPARE(
+            answer.value(QStringLiteral("key")).toObject().value(QStringLiteral("key")).toString().size(),
+            16);
     }
 
     void serverFrameLengths_data()
