@@ -3,6 +3,8 @@
 // everything arrives at once and that no message exceeds the limit.
 #include "WsFrame.h"
 
+#include "Pieces.h"
+
 #include <QByteArrayList>
 
 #include <cstdint>
@@ -37,13 +39,5 @@ QByteArrayList parseAll(const QByteArray &stream, const uint8_t *cuts, size_t cu
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size < 1)
-        return 0;
-    const size_t cutCount = data[0] % 8;
-    if (size < 1 + cutCount)
-        return 0;
-    const QByteArray stream(reinterpret_cast<const char *>(data + 1 + cutCount), int(size - 1 - cutCount));
-    if (parseAll(stream, data + 1, cutCount) != parseAll(stream, nullptr, 0))
-        std::abort();
-    return 0;
+    return checkPieces(data, size, parseAll);
 }

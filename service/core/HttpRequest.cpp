@@ -39,37 +39,6 @@ bool parseLength(const std::string &text, int *out)
     return true;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-bool percentDecode(const std::string &in, QByteArray *out)
-{
-    out->clear();
-    for (size_t i = 0; i < in.size(); ++i) {
-        char c = in[i];
-        if (c == '%') {
-            if (i + 2 >= in.size())
-                return false;
-            const int hi = hexValue(in[i + 1]);
-            const int lo = hexValue(in[i + 2]);
-            if (hi < 0 || lo < 0)
-                return false;
-            c = char(hi * 16 + lo);
-            i += 2;
-        }
-        out->append(c);
-    }
-    return true;
-}
-
 } // namespace
 
 bool isSafeStyleName(const QByteArray &name)
@@ -157,8 +126,8 @@ FilePath parseFilePath(const std::string &target)
         const size_t slash = path.find('/', scheme + 3);
         path = slash == std::string::npos ? std::string("/") : path.substr(slash);
     }
-    QByteArray decoded;
-    if (!percentDecode(path, &decoded) || decoded.contains('\0') || decoded.contains('\\'))
+    const QByteArray decoded = QByteArray::fromPercentEncoding(QByteArray::fromStdString(path));
+    if (decoded.contains('\0') || decoded.contains('\\'))
         return out;
     QList<QByteArray> segments;
     for (const QByteArray &segment : decoded.split('/')) {
