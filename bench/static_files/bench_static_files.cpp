@@ -71,6 +71,11 @@ int main(int argc, char *argv[])
     const int runs = qMax(1, parser.value(QStringLiteral("runs")).toInt());
 
     QTemporaryDir root;
+    // nginx's worker runs as another user when started by root: it must be
+    // able to read the folder.
+    QFile::setPermissions(root.path(),
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther
+            | QFile::ReadGroup | QFile::ExeGroup);
     const QString appDir = root.path() + QStringLiteral("/Service");
     const QString web = root.path() + QStringLiteral("/Web");
     QDir().mkpath(appDir);
