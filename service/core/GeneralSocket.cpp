@@ -14,6 +14,8 @@
 #include <QFileInfo>
 #include <QThreadPool>
 
+#include <climits>
+
 namespace {
 
 GeneralSocket *g_instance = nullptr;
@@ -66,24 +68,26 @@ GeneralSocket::GeneralSocket(const QString &appDir, int firstPort, int lastPort,
 
 GeneralSocket::~GeneralSocket()
 {
+    // The server thread and the sessions' threads may each be waiting for a
+    // page message to be taken by the GUI thread; when that is this thread,
+    // its events are handled while it waits for them.
+    const bool ownThread
+        = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
     m_bStop = true;
     RawSocket::wakeListener(m_listenSocket.load());
-    wait();
+    while (!wait(ownThread ? 20 : ULONG_MAX)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
     const int listener = m_listenSocket.exchange(-1);
     if (listener >= 0)
         RawSocket::closeSocket(listener);
     m_port = 0;
 
-    // Wake every session's thread and wait for them. A thread may be waiting
-    // for a page message to be taken by the GUI thread; when that is this
-    // thread, its events are handled meanwhile.
     {
         std::lock_guard<std::mutex> lock(m_sessionMutex);
         for (const auto &entry : m_sessions)
             entry.second->shutdown();
     }
-    const bool ownThread
-        = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
     for (;;) {
         std::unique_lock<std::mutex> lock(m_threadMutex);
         if (m_finishedThreads.size() == m_clientThreads.size())
