@@ -4,6 +4,9 @@
 #include "RawSocket.h"
 #include "SocketServerSupport.h"
 
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <thread>
@@ -71,6 +74,10 @@ private slots:
             << "/WebStyle_%2e%2e/Service/secret.ini" << missing << binary << QByteArray();
         QTest::newRow("style is the service folder")
             << "/WebStyle_Service/secret.ini" << missing << binary << QByteArray();
+        QTest::newRow("update check of the service folder")
+            << "/WebStyle_Service/common.js" << missing << binary << QByteArray();
+        QTest::newRow("update check of no style")
+            << "/WebStyle_/common.js" << missing << binary << QByteArray();
         QTest::newRow("empty style") << "/WebStyle_/Web/index.html" << missing << binary << QByteArray();
         QTest::newRow("style with a dot") << "/WebStyle_a.b/x.html" << missing << binary << QByteArray();
         QTest::newRow("link out of the folder") << "/link.txt" << missing << binary << QByteArray();
@@ -107,6 +114,23 @@ private slots:
             QVERIFY(reply.body.startsWith("<html><head><title>404 File Not Found</title></head>"));
         else
             QCOMPARE(reply.body, body);
+        QVERIFY(QFile::exists(m_root.appDir + QStringLiteral("/secret.ini")));
+    }
+
+    // Nothing but this machine reaches the server.
+    void loopbackOnly()
+    {
+        QHostAddress outside;
+        for (const QHostAddress &a : QNetworkInterface::allAddresses()) {
+            if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback())
+                outside = a;
+        }
+        if (outside.isNull())
+            QSKIP("this machine has no address besides the loopback one");
+        QTcpSocket socket;
+        socket.connectToHost(outside, quint16(m_server->port()));
+        QVERIFY(!socket.waitForConnected(5000));
+        QCOMPARE(socket.error(), QAbstractSocket::ConnectionRefusedError);
     }
 
     void largeFileArrivesWhole()
