@@ -3,6 +3,7 @@
 
 #include "ClientRegistry.h"
 #include "GeneralSocket.h"
+#include "DiyFirmware.h"
 #include "InstanceGuard.h"
 #include "PluginServer.h"
 #include "ServiceLog.h"
@@ -74,7 +75,7 @@ static int runService(int argc, char *argv[])
     // are connected. Without a free port the rest of the service runs on.
     GeneralSocket *generalSocket = GeneralSocket::instance();
     generalSocket->listen();
-    // The firmware customiser is created here.
+    CDiyFirmware::instance();
 
     qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
 
@@ -109,10 +110,10 @@ static int runService(int argc, char *argv[])
 
     const int result = app.exec();
 
-    // The firmware customiser is released here.
     GeneralSocket::releaseInstance();
     WebSocketServerThread::releaseInstance();
     PluginServer::releaseInstance();
+    CDiyFirmware::releaseInstance();
     return result;
 }
 
