@@ -420,6 +420,9 @@ private slots:
         const QList<ServerFrame> frames = b.readFrames(1);
         QVERIFY(!frames.isEmpty());
         QCOMPARE(frames.at(0).payload, QByteArray("for the second"));
+        // The session ends while the spies still listen.
+        b.send(clientFrame(WsFrame::Close, closePayload(1000)));
+        QTRY_COMPARE(ended.size(), 2);
     }
 
     // The key of a session-key request goes to the session accepted last, at
