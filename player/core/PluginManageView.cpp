@@ -14,6 +14,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <stdexcept>
 
 namespace {
@@ -21,7 +22,7 @@ namespace {
 constexpr int kMaxChannels = DeviceLoginInfo::kMaxChannels;
 // The snapshot of a channel opened for it waits this long after the key
 // frame request, so that the key frame has been decoded.
-constexpr unsigned long kSnapshotWaitMs = 2000;
+std::atomic<int> g_snapshotWaitMs { 2000 };
 
 bool isChannel(int channel)
 {
@@ -70,6 +71,11 @@ void keepForRestore(CPluginManage *self, DeviceLoginInfo &info, int channel, boo
 }
 
 } // namespace
+
+void CPluginManage::setSnapshotWaitMs(int ms)
+{
+    g_snapshotWaitMs = ms;
+}
 
 // MainType 12: hide (1), show (2) or move (4) the window to the page's
 // rectangle, relative to the browser's page area.
@@ -128,21 +134,16 @@ void CPluginManage::onMainMsgSwitchMode(const Request &request)
 
 void CPluginManage::leavePlaybackPage()
 {
-    CQNConnect *connect = CQNConnect::GetInstance();
     for (int wnd = 0; wnd < 4; ++wnd) {
-        if (m_lPlayHandle[wnd] <= 0)
-            continue;
-        connect->EndPlayback(m_lPlayHandle[wnd]);
-        RunInMainThread([wnd] { withWidget([wnd](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); }); });
-        m_lPlayHandle[wnd] = 0;
+        if (m_lPlayHandle[wnd] > 0)
+            closePlaybackWindow(wnd);
     }
     stopProgressTimer();
     stopPlaybackEndTimer();
-    if (m_lDownloadHandle) {
-        connect->CloseHandle(m_lDownloadHandle);
-        m_lDownloadHandle = 0;
-    }
-    RunInMainThread([] { withWidget([](PlayWidgetFacade *widget) { widget->SetPlaybackBackground(QString()); }); });
+    const bool downloading = m_downloadRecord.running;
+    cancelDownload();
+    if (!downloading)
+        RunInMainThread([] { withWidget([](PlayWidgetFacade *widget) { widget->SetPlaybackBackground(QString()); }); });
 }
 
 void CPluginManage::restoreLiveChannels()
@@ -259,7 +260,7 @@ void CPluginManage::onMainMsgCapture(const Request &request)
                 handle = opened;
                 if (opened > 0) {
                     if (connect->RequestKeyFrame(loginId, channel, 0)) {
-                        QThread::msleep(kSnapshotWaitMs);
+                        QThread::msleep(unsigned(std::max(0, g_snapshotWaitMs.load())));
                         capture();
                     }
                     connect->DisconnectChannel(opened, &CPluginManage::RealPlayDataCallback, channelUser(channel));
