@@ -5,6 +5,7 @@
 #include "MainThreadObject.h"
 #include "PlayWidgetFacade.h"
 #include "QNConnect.h"
+#include "VoiceCustom.h"
 #include "common/Json.h"
 
 #include <QEventLoop>
@@ -38,6 +39,8 @@ CPluginManage::CPluginManage(const QString &browserWnd, int sessionId, QObject *
     m_pSystemStatus = new CGetSystemStatus(this);
     connect(
         m_pSystemStatus, &CGetSystemStatus::sendSystemStatusSig, this, &CPluginManage::onSendSystemStatus);
+    connect(VoiceCustom::GetInstance(), &VoiceCustom::VoiceRecordTime, this,
+        [this](const QString &event) { sendWebSocketMsg(event); });
 
     connect(this, &CPluginManage::returnToMainThreadSyncSig, MainThreadObject::instance(),
         &MainThreadObject::onReturnToMainThread, Qt::BlockingQueuedConnection);
@@ -163,6 +166,12 @@ CPluginManage::Handler CPluginManage::handlerFor(int mainType)
         return &CPluginManage::onMainMsgLogout;
     case 12:
         return &CPluginManage::onMainMsgWidgetStatus;
+    case 16:
+        return &CPluginManage::onMainMsgTalk;
+    case 20:
+        return &CPluginManage::onMainMsgVoiceCustom;
+    case 30:
+        return &CPluginManage::onMainMsgCustomVoiceFile;
     case 32:
         return &CPluginManage::onMainMsgConsultAesKey;
     default:
