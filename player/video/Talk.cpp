@@ -86,20 +86,22 @@ bool CTalk::StartTalkDevice()
         return false;
     if (!StartTalkPlay(kTalkPort))
         return false;
-    const int handle = TRV_NET_StartVoiceCom_MR(m_device.loginId, &CTalk::VoiceDataCallback, this);
+    return StartLink(TRV_NET_StartVoiceCom_MR(m_device.loginId, &CTalk::VoiceDataCallback, this),
+        "CTalk::StartTalkDevice", QStringLiteral("TRV_NET_StartVoiceCom_MR failed m_lError = %1"),
+        QStringLiteral("TRV_PLAY_StartAudioCapture failed m_lError = %1"));
+}
+
+bool CTalk::StartLink(int handle, const char *function, const QString &linkFailed, const QString &captureFailed)
+{
     if (handle > 0) {
         m_lVoiceHandle = handle;
         if (TRV_PLAY_StartAudioCapture(&CTalk::AudioCaptureCallback, 16, m_nSampleRate, kCaptureBlockBytes, this))
             return true;
-        log("CTalk::StartTalkDevice",
-            QStringLiteral("TRV_PLAY_StartAudioCapture failed m_lError = %1").arg(TRV_NET_GetLastError()),
-            LightWeightLog::Error);
+        log(function, captureFailed.arg(TRV_NET_GetLastError()), LightWeightLog::Error);
         TRV_NET_StopVoiceCom(handle);
         m_lVoiceHandle = -1;
     } else {
-        log("CTalk::StartTalkDevice",
-            QStringLiteral("TRV_NET_StartVoiceCom_MR failed m_lError = %1").arg(TRV_NET_GetLastError()),
-            LightWeightLog::Error);
+        log(function, linkFailed.arg(TRV_NET_GetLastError()), LightWeightLog::Error);
     }
     // The sound port would otherwise stay open for the next talk and the alarm-voice test.
     CloseTalkPlay(kTalkPort);
@@ -150,22 +152,10 @@ bool CTalk::StartTalkChannel(int channel)
         return false;
     if (!StartTalkPlay(kTalkPort))
         return false;
-    const int handle = TRV_NET_StartVoiceCom_NVR_IPC(m_device.loginId, channel, &CTalk::VoiceDataCallback, this);
-    if (handle > 0) {
-        m_lVoiceHandle = handle;
-        if (TRV_PLAY_StartAudioCapture(&CTalk::AudioCaptureCallback, 16, m_nSampleRate, kCaptureBlockBytes, this))
-            return true;
-        log("CTalk::StartTalkChannel",
-            QStringLiteral("TRV_PLAY_StartAudioCapture %1").arg(TRV_NET_GetLastError()), LightWeightLog::Error);
-        TRV_NET_StopVoiceCom(handle);
-        m_lVoiceHandle = -1;
-    } else {
-        log("CTalk::StartTalkChannel",
-            QStringLiteral("TRV_NET_StartVoiceCom_NVR_IPC error=%1").arg(TRV_NET_GetLastError()),
-            LightWeightLog::Error);
-    }
-    CloseTalkPlay(kTalkPort);
-    return false;
+    return StartLink(
+        TRV_NET_StartVoiceCom_NVR_IPC(m_device.loginId, channel, &CTalk::VoiceDataCallback, this),
+        "CTalk::StartTalkChannel", QStringLiteral("TRV_NET_StartVoiceCom_NVR_IPC error=%1"),
+        QStringLiteral("TRV_PLAY_StartAudioCapture %1"));
 }
 
 int CTalk::StartTalkPlay(int port)

@@ -3,6 +3,8 @@
 #include "DeviceLoginInfo.h"
 #include "TalkControl.h"
 
+#include <QString>
+
 #include <atomic>
 #include <memory>
 
@@ -39,6 +41,9 @@ public:
 private:
     bool StartTalkDevice();
     bool StartTalkChannel(int channel);
+    // Starts the microphone on a newly opened voice link (`handle`, <= 0 when
+    // it failed to open); any failure closes the link and the sound port.
+    bool StartLink(int handle, const char *function, const QString &linkFailed, const QString &captureFailed);
     // Opens the sound port: nonzero on success; a failure leaves it closed.
     int StartTalkPlay(int port);
     // Stops, silences and closes the sound port.

@@ -6,12 +6,12 @@
 #include "VoiceCustom.h"
 #include "VoiceFrame.h"
 
+#include "AudioPeer.h"
 #include "lumarel/LumarelControl.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -19,14 +19,6 @@
 #include <thread>
 
 namespace {
-
-QByteArray wavFile(const QByteArray &pcm, int rate)
-{
-    auto le32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
-    auto le16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char *>(&v), 2); };
-    return "RIFF" + le32(quint32(36 + pcm.size())) + "WAVEfmt " + le32(16) + le16(1) + le16(1) + le32(quint32(rate))
-        + le32(quint32(rate * 2)) + le16(2) + le16(16) + "data" + le32(quint32(pcm.size())) + pcm;
-}
 
 // A rising sweep, so that a shifted or repeated block shows.
 QByteArray sweep(int samples)
@@ -38,23 +30,12 @@ QByteArray sweep(int samples)
     return pcm;
 }
 
-QByteArray pythonALaw(const QByteArray &pcm)
-{
-    QProcess p;
-    p.start(QStringLiteral("/usr/bin/python3"),
-        { QStringLiteral("-W"), QStringLiteral("ignore"), QStringLiteral("-c"),
-            QStringLiteral("import sys,audioop; sys.stdout.buffer.write(audioop.lin2alaw(sys.stdin.buffer.read(),2))") });
-    p.write(pcm);
-    p.closeWriteChannel();
-    return p.waitForFinished(30000) && p.exitCode() == 0 ? p.readAllStandardOutput() : QByteArray();
-}
-
 // True when `codes` are Python's A-law of `pcm`. Python rounds a negative
 // sample on a step boundary (a multiple of 16) to the step above, where the
 // player's encoder takes the magnitude: there the codes may be one step apart.
 bool matchesPython(const QByteArray &codes, const QByteArray &pcm)
 {
-    const QByteArray python = pythonALaw(pcm);
+    const QByteArray python = AudioPeer::audioop(QStringLiteral("lin2alaw"), pcm);
     if (python.size() != codes.size() || pcm.size() != codes.size() * 2)
         return false;
     const auto *s = reinterpret_cast<const qint16 *>(pcm.constData());
@@ -114,7 +95,7 @@ private slots:
         QVERIFY(m_dir.isValid());
         QFile wav(m_dir.filePath(QStringLiteral("in.wav")));
         QVERIFY(wav.open(QIODevice::WriteOnly));
-        wav.write(wavFile(m_pcm, 8000));
+        wav.write(AudioPeer::wavFile(m_pcm, 8000));
         wav.close();
         qputenv("LUMAREL_CAPTURE_WAV", wav.fileName().toLocal8Bit());
     }
@@ -258,7 +239,7 @@ private slots:
         QCOMPARE(VoiceCustom::frameSize(), 320);
         QFile f(path());
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(pythonALaw(m_pcm));
+        f.write(AudioPeer::audioop(QStringLiteral("lin2alaw"), m_pcm));
         f.close();
         EventLog spy(v);
         QCOMPARE(v->StartTest(), 0);

@@ -6,10 +6,10 @@
 #include "Talk.h"
 #include "VoiceCustom.h"
 
+#include "AudioPeer.h"
 #include "lumarel/LumarelControl.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -25,25 +25,6 @@ QByteArray tone(int samples)
     for (int i = 0; i < samples; ++i)
         s[i] = qint16(9000 * std::sin(2 * M_PI * 300 * i / 8000.0) + 3000 * std::sin(2 * M_PI * 1700 * i / 8000.0));
     return pcm;
-}
-
-QByteArray wavFile(const QByteArray &pcm, int rate)
-{
-    auto le32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
-    auto le16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char *>(&v), 2); };
-    return "RIFF" + le32(quint32(36 + pcm.size())) + "WAVEfmt " + le32(16) + le16(1) + le16(1) + le32(quint32(rate))
-        + le32(quint32(rate * 2)) + le16(2) + le16(16) + "data" + le32(quint32(pcm.size())) + pcm;
-}
-
-QByteArray pythonDecode(const QByteArray &alaw)
-{
-    QProcess p;
-    p.start(QStringLiteral("/usr/bin/python3"),
-        { QStringLiteral("-W"), QStringLiteral("ignore"), QStringLiteral("-c"),
-            QStringLiteral("import sys,audioop; sys.stdout.buffer.write(audioop.alaw2lin(sys.stdin.buffer.read(),2))") });
-    p.write(alaw);
-    p.closeWriteChannel();
-    return p.waitForFinished(30000) && p.exitCode() == 0 ? p.readAllStandardOutput() : QByteArray();
 }
 
 bool talkPortClosed()
@@ -84,7 +65,7 @@ private slots:
         m_wav = m_dir.filePath(QStringLiteral("mic.wav"));
         QFile wav(m_wav);
         QVERIFY(wav.open(QIODevice::WriteOnly));
-        wav.write(wavFile(m_pcm, 8000));
+        wav.write(AudioPeer::wavFile(m_pcm, 8000));
         wav.close();
         qputenv("LUMAREL_CAPTURE_WAV", m_wav.toLocal8Bit());
         f.initTestCase(this);
@@ -119,7 +100,7 @@ private slots:
             QCOMPARE(frame.left(8).toHex(), QByteArray("000001fa0e024001"));
             alaw += frame.mid(8);
         }
-        const QByteArray decoded = pythonDecode(alaw);
+        const QByteArray decoded = AudioPeer::audioop(QStringLiteral("alaw2lin"), alaw);
         QCOMPARE(decoded.size(), alaw.size() * 2);
         const auto *got = reinterpret_cast<const qint16 *>(decoded.constData());
         const auto *sent = reinterpret_cast<const qint16 *>(m_pcm.constData());
