@@ -7,12 +7,9 @@
 #include "QNConnect.h"
 #include "VoiceCustom.h"
 #include "common/Json.h"
-#include "common/ProgramDir.h"
 
 #include <QFileInfo>
-#include <QProcess>
 
-#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -45,30 +42,6 @@ int intKey(const Json::Value &object, const char *key)
 int pageChannel(int channel)
 {
     return channel == 255 ? -1 : channel;
-}
-
-// The sound file chooser (kind "5": one sound file). `done` runs on the
-// caller's thread with the exit code, whether the chooser ended normally, and
-// its output; a chooser that cannot start counts as nothing chosen.
-void chooseSoundFile(QObject *context, std::function<void(int, bool, const QByteArray &)> done)
-{
-    auto *process = new QProcess(context);
-    auto finish = std::make_shared<bool>(false);
-    auto end = [process, finish, done](int exitCode, bool normal) {
-        if (*finish)
-            return;
-        *finish = true;
-        done(exitCode, normal, normal ? process->readAllStandardOutput() : QByteArray());
-        process->deleteLater();
-    };
-    QObject::connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), context,
-        [end](int exitCode, QProcess::ExitStatus status) { end(exitCode, status == QProcess::NormalExit); });
-    QObject::connect(process, &QProcess::errorOccurred, context, [end](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            end(-1, false);
-    });
-    process->start(ProgramDir::folder() + QStringLiteral("/Browse"), { QStringLiteral("5"), QStringLiteral("1") },
-        QIODevice::ReadWrite);
 }
 
 } // namespace
@@ -245,14 +218,8 @@ void CPluginManage::onMainMsgCustomVoiceFile(const Request &request)
     keepVoiceFileRequest(subType, msgId);
     if (subType <= 1) {
         const Request kept = request;
-        chooseSoundFile(this, [this, kept](int exitCode, bool normal, const QByteArray &output) {
-            try {
-                onVoiceFileChosen(kept, exitCode, normal, output);
-            } catch (const std::exception &) {
-                log("CPluginManage::onMainMsgCustomVoiceFile", QStringLiteral("can not analyze json"),
-                    LightWeightLog::Error);
-            }
-        });
+        chooseWithBrowser({ QStringLiteral("5"), QStringLiteral("1") },
+            [this, kept](bool chosen, const QString &path) { onVoiceFileChosen(kept, chosen, path); });
         return;
     }
     CQNConnect *connect = CQNConnect::GetInstance();
@@ -266,19 +233,16 @@ void CPluginManage::onMainMsgCustomVoiceFile(const Request &request)
     sendReply(reply);
 }
 
-void CPluginManage::onVoiceFileChosen(const Request &request, int exitCode, bool normalExit, const QByteArray &output)
+void CPluginManage::onVoiceFileChosen(const Request &request, bool chosen, const QString &path)
 {
     const int subType = intKey(request, "SubType");
-    int result = 1016; // nothing chosen: the page still gets its answer
-    if (normalExit && exitCode == 0) {
-        const QString path = QString::fromUtf8(output);
-        result = 1014;
-        if (!path.isEmpty()) {
-            CQNConnect *connect = CQNConnect::GetInstance();
-            result = connect ? connect->ImportFile(subType, m_mainDevice.loginId, intKey(request, "Channel"), path,
-                                   &CPluginManage::SDKResultCallback, this)
-                             : 1020;
-        }
+    // Nothing chosen (cancelled, or no chooser): the page still gets its answer.
+    int result = 1016;
+    if (chosen) {
+        CQNConnect *connect = CQNConnect::GetInstance();
+        result = connect ? connect->ImportFile(subType, m_mainDevice.loginId, intKey(request, "Channel"), path,
+                               &CPluginManage::SDKResultCallback, this)
+                         : 1020;
     }
     if (subType == 1 && result == 100)
         return;

@@ -270,37 +270,51 @@ private slots:
         }
     }
 
-    // A cancelled or missing chooser still answers the page.
+    // A chosen file or the recorded one goes to the device, whose result
+    // answers later; a cancelled or missing chooser still answers the page.
     void voiceFileRequests_data()
     {
         QTest::addColumn<int>("subType");
-        QTest::addColumn<int>("immediate"); // answers sent at once
-        QTest::newRow("choose, no chooser") << 0 << 1;
-        QTest::newRow("choose and send, no chooser") << 1 << 1;
-        QTest::newRow("recorded file") << 2 << 0;
-        QTest::newRow("unknown kind") << 5 << 0;
+        QTest::addColumn<QString>("chooser"); // shell script; empty: no chooser
+        QTest::addColumn<QList<int>>("answers"); // "nRet" of each answer, in order
+        const QString chosen = QStringLiteral("printf '%s' '%1'");
+        QTest::newRow("choose, no chooser") << 0 << QString() << QList<int> { 1016 };
+        QTest::newRow("choose and send, no chooser") << 1 << QString() << QList<int> { 1016 };
+        QTest::newRow("choose, cancelled") << 0 << QStringLiteral("exit 1") << QList<int> { 1016 };
+        QTest::newRow("choose, chosen") << 0 << chosen << QList<int> { 100, 100 };
+        QTest::newRow("choose and send, chosen") << 1 << chosen << QList<int> { 100 };
+        QTest::newRow("recorded file") << 2 << QString() << QList<int> { 100 };
+        QTest::newRow("unknown kind") << 5 << QString() << QList<int> {};
     }
     void voiceFileRequests()
     {
         QFETCH(int, subType);
-        QFETCH(int, immediate);
+        QFETCH(QString, chooser);
+        QFETCH(QList<int>, answers);
         writeVoice(800);
+        QTemporaryDir folder;
+        QFile script(folder.filePath(QStringLiteral("Browse")));
+        if (!chooser.isEmpty()) {
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write(("#!/bin/sh\n" + chooser.arg(voicePath()) + "\n").toUtf8());
+            script.close();
+            script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        }
+        CPluginManage::setAppFolder(folder.path());
         f.sent.clear();
         f.post(QStringLiteral(R"({"MainType":30,"SubType":%1,"MsgID":77,"Channel":2})").arg(subType));
-        if (immediate) {
-            QTRY_COMPARE(f.sent.size(), 1);
-            const QJsonObject answer = object(f.sent[0]);
-            QCOMPARE(answer.value("nRet").toInt(), 1016);
-            QCOMPARE(answer.value("MsgID").toInt(), 77);
-            QCOMPARE(answer.value("SubMsg").toInt(), subType);
-            return;
-        }
-        // The recorded file's answer comes from the device's result only.
+        auto voiceAnswers = [&] { return f.sent.filter(QStringLiteral("\"Msg\":30")); };
+        QTRY_COMPARE(voiceAnswers().size(), answers.size());
         f.post(QStringLiteral(R"({"MainType":13,"MsgID":"marker"})"));
         QTRY_VERIFY(!f.sent.filter(QStringLiteral("marker")).isEmpty());
-        if (subType == 2)
-            QTRY_VERIFY(f.sent.contains(QStringLiteral("{\"Msg\":30,\"MsgID\":77,\"SubMsg\":2,\"nRet\":100}\n")));
-        QCOMPARE(f.sent.filter(QStringLiteral("\"Msg\":30")).size(), subType == 2 ? 1 : 0);
+        CPluginManage::setAppFolder(QString());
+        QCOMPARE(voiceAnswers().size(), answers.size());
+        for (int i = 0; i < answers.size(); ++i) {
+            const QJsonObject answer = object(voiceAnswers()[i]);
+            QCOMPARE(answer.value("nRet").toInt(), answers[i]);
+            QCOMPARE(answer.value("MsgID").toInt(), 77);
+            QCOMPARE(answer.value("SubMsg").toInt(), subType);
+        }
     }
 };
 
