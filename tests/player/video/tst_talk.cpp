@@ -281,7 +281,7 @@ private slots:
         QTest::newRow("choose, no chooser") << 0 << QString() << QList<int> { 1016 };
         QTest::newRow("choose and send, no chooser") << 1 << QString() << QList<int> { 1016 };
         QTest::newRow("choose, cancelled") << 0 << QStringLiteral("exit 1") << QList<int> { 1016 };
-        QTest::newRow("choose, chosen") << 0 << chosen << QList<int> { 100, 100 };
+        QTest::newRow("choose a configuration") << 0 << chosen << QList<int> { 100 };
         QTest::newRow("choose and send, chosen") << 1 << chosen << QList<int> { 100 };
         QTest::newRow("recorded file") << 2 << QString() << QList<int> { 100 };
         QTest::newRow("unknown kind") << 5 << QString() << QList<int> {};
@@ -294,9 +294,14 @@ private slots:
         writeVoice(800);
         QTemporaryDir folder;
         QFile script(folder.filePath(QStringLiteral("Browse")));
+        // Kind 0 imports a configuration, the others send a sound file.
+        QFile config(folder.filePath(QStringLiteral("config.json")));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(R"({"General":{"DeviceName":"Hall"}})");
+        config.close();
         if (!chooser.isEmpty()) {
             QVERIFY(script.open(QIODevice::WriteOnly));
-            script.write(("#!/bin/sh\n" + chooser.arg(voicePath()) + "\n").toUtf8());
+            script.write(("#!/bin/sh\n" + chooser.arg(subType == 0 ? config.fileName() : voicePath()) + "\n").toUtf8());
             script.close();
             script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         }
