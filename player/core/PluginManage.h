@@ -188,6 +188,9 @@ public:
     // and the file chooser: the program's own folder unless set (tests).
     static void setAppFolder(const QString &folder);
     static QString appFolder();
+    // How long the snapshot of a channel opened for it waits after the key
+    // frame request (2000 ms).
+    static void setSnapshotWaitMs(int ms);
     // How long the tool's version check waits for the server (60000 ms).
     static void setVersionCheckTimeoutMs(int ms);
 

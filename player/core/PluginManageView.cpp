@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <stdexcept>
 
 namespace {
@@ -20,7 +21,7 @@ namespace {
 constexpr int kMaxChannels = DeviceLoginInfo::kMaxChannels;
 // The snapshot of a channel opened for it waits this long after the key
 // frame request, so that the key frame has been decoded.
-constexpr unsigned long kSnapshotWaitMs = 2000;
+std::atomic<int> g_snapshotWaitMs { 2000 };
 
 void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
 {
@@ -74,6 +75,11 @@ void keepForRestore(CPluginManage *self, DeviceLoginInfo &info, int channel, boo
 }
 
 } // namespace
+
+void CPluginManage::setSnapshotWaitMs(int ms)
+{
+    g_snapshotWaitMs = ms;
+}
 
 // MainType 12: hide (1), show (2) or move (4) the window to the page's
 // rectangle, relative to the browser's page area.
@@ -263,7 +269,7 @@ void CPluginManage::onMainMsgCapture(const Request &request)
                 handle = opened;
                 if (opened > 0) {
                     if (connect->RequestKeyFrame(loginId, channel, 0)) {
-                        QThread::msleep(kSnapshotWaitMs);
+                        QThread::msleep(unsigned(std::max(0, g_snapshotWaitMs.load())));
                         capture();
                     }
                     connect->DisconnectChannel(opened, &CPluginManage::RealPlayDataCallback, channelUser(channel));

@@ -105,52 +105,26 @@ private slots:
             qPrintable(again.join(QLatin1Char(' '))));
     }
 
-    void snapshotOfAChannel_data()
+    // Channels outside the 64-entry tables, or a window that cannot decode,
+    // open nothing and answer 1016. (The real window's test takes pictures.)
+    void snapshotRefused_data()
     {
-        QTest::addColumn<int>("open"); // channel opened first, -1 none
         QTest::addColumn<int>("channel");
         QTest::addColumn<bool>("cannotDecode");
-        QTest::addColumn<int>("ret");
-        QTest::addColumn<QStringList>("window");
-        QTest::addColumn<int>("streams"); // live streams opened for the snapshot
-        QTest::newRow("open channel") << 4 << 4 << false << 100 << QStringList { "Capture(4,true)" } << 0;
-        // Opened on the main stream, snapped after the key frame, closed again.
-        QTest::newRow("closed channel")
-            << -1 << 6 << false << 100
-            << QStringList { "PreviewPlay(0,6,-1)", "Capture(6,true)", "PreviewStop(6)" } << 1;
-        QTest::newRow("window cannot decode") << -1 << 6 << true << 1016 << QStringList { "PreviewPlay(0,6,-1)" } << 0;
-        // Channels outside the 64-entry tables touch nothing.
-        QTest::newRow("channel 64") << -1 << 64 << false << 1016 << QStringList() << 0;
-        QTest::newRow("channel -1") << -1 << -1 << false << 1016 << QStringList() << 0;
+        QTest::newRow("channel 64") << 64 << false;
+        QTest::newRow("channel -1") << -1 << false;
+        QTest::newRow("window cannot decode") << 6 << true;
     }
-    void snapshotOfAChannel()
+    void snapshotRefused()
     {
-        QFETCH(int, open);
         QFETCH(int, channel);
         QFETCH(bool, cannotDecode);
-        QFETCH(int, ret);
-        QFETCH(QStringList, window);
-        QFETCH(int, streams);
-        if (open >= 0)
-            QVERIFY(openIn(open, 1, 0));
         if (cannotDecode)
             f.widget()->failPlay.append(channel);
-        f.widget()->clear();
-        control::clearCalls();
-        const QString request = QStringLiteral("{\"MainType\":19,\"SubType\":%1,\"MsgID\":8}").arg(channel);
-        QCOMPARE(f.replyTo(request),
-            object(QStringLiteral(R"({"Msg":19,"Channel":%1,"MsgID":8,"Ret":%2})").arg(channel).arg(ret)));
-        QStringList calls;
-        for (const QString &c : f.widget()->described()) {
-            if (c.startsWith(QLatin1String("PreviewPlay")) || c.startsWith(QLatin1String("Capture"))
-                || c.startsWith(QLatin1String("PreviewStop")))
-                calls.append(c);
-        }
-        QCOMPARE(calls, window);
-        QCOMPARE(count("TRV_NET_RealPlay"), streams);
-        QCOMPARE(count("TRV_NET_StopRealPlay"), streams);
-        if (channel == 6)
-            QCOMPARE(f.handle(6), 0);
+        QCOMPARE(f.replyTo(QStringLiteral("{\"MainType\":19,\"SubType\":%1,\"MsgID\":8}").arg(channel)),
+            object(QStringLiteral(R"({"Msg":19,"Channel":%1,"MsgID":8,"Ret":1016})").arg(channel)));
+        QCOMPARE(f.widget()->callsOf(QStringLiteral("Capture")), QStringList());
+        QCOMPARE(count("TRV_NET_RealPlay"), 0);
     }
 
     void windowCalls_data()
@@ -158,66 +132,49 @@ private slots:
         QTest::addColumn<QString>("request");
         QTest::addColumn<QString>("call");
         QTest::addColumn<QString>("reply");
+        QTest::addColumn<int>("points"); // the rule's point count handed on, -1: no rule
         const QString ptz = QStringLiteral(R"({"MainType":24,"SubType":%1,"MsgID":1,"Channel":3,"Step":7,"Preset":2})");
         const QString ok = QStringLiteral(R"({"Msg":24,"SubMsg":%1,"MsgID":1,"Ret":100})");
-        QTest::newRow("ptz up") << ptz.arg(0) << "PTZElectronicMove(3,0,7)" << ok.arg(0);
-        QTest::newRow("ptz right") << ptz.arg(3) << "PTZElectronicMove(3,3,7)" << ok.arg(3);
-        QTest::newRow("ptz zoom out") << ptz.arg(4) << "PTZElectZoomOut(3,7)" << ok.arg(4);
-        QTest::newRow("ptz zoom in") << ptz.arg(5) << "PTZElectZoomIn(3,7)" << ok.arg(5);
-        QTest::newRow("ptz preset") << ptz.arg(7) << "PTZElectPresent(3,7,2)" << ok.arg(7);
-        QTest::newRow("ptz reset") << ptz.arg(9) << "PTZElectRedu(3)" << ok.arg(9);
-        QTest::newRow("ptz open") << ptz.arg(10) << "PTZElectOpen(3,-1)" << ok.arg(10);
-        QTest::newRow("ptz unknown") << ptz.arg(11) << "" << ok.arg(11);
+        QTest::newRow("ptz right") << ptz.arg(3) << "PTZElectronicMove(3,3,7)" << ok.arg(3) << -1;
+        QTest::newRow("ptz zoom out") << ptz.arg(4) << "PTZElectZoomOut(3,7)" << ok.arg(4) << -1;
+        QTest::newRow("ptz zoom in") << ptz.arg(5) << "PTZElectZoomIn(3,7)" << ok.arg(5) << -1;
+        QTest::newRow("ptz preset") << ptz.arg(7) << "PTZElectPresent(3,7,2)" << ok.arg(7) << -1;
+        QTest::newRow("ptz reset") << ptz.arg(9) << "PTZElectRedu(3)" << ok.arg(9) << -1;
+        QTest::newRow("ptz open") << ptz.arg(10) << "PTZElectOpen(3,-1)" << ok.arg(10) << -1;
+        QTest::newRow("ptz unknown") << ptz.arg(11) << "" << ok.arg(11) << -1;
         QTest::newRow("scale") << R"({"MainType":29,"SubType":2,"MsgID":1,"Speed":5})" << "ScaleSwitch(2,5)"
-                               << R"({"Msg":29,"SubMsg":2,"MsgID":1,"Ret":100})";
+                               << R"({"Msg":29,"SubMsg":2,"MsgID":1,"Ret":100})" << -1;
         QTest::newRow("split") << R"({"MainType":3,"SubType":4,"MsgID":1})" << "ChangeSplit(4)"
-                               << R"({"Msg":3,"SubMsg":4,"MsgID":1,"Chn":-1,"Ret":100})";
-        QTest::newRow("current window") << R"({"MainType":11,"SubType":6,"MsgID":1})" << "SetCurWnd(6)"
-                                        << R"({"Msg":11,"SubMsg":6,"MsgID":1,"Ret":100})";
-        QTest::newRow("rule") << R"({"MainType":34,"SubType":1,"MsgID":1,"ptsNum":3})" << "SetRuleRegionInfo(1)"
-                              << R"({"Msg":34,"SubMsg":1,"MsgID":1,"WndNum":0,"Chn":0,"Ret":100})";
-        QTest::newRow("wrong type") << R"({"MainType":24,"SubType":0,"Channel":"3"})" << "" << "";
+                               << R"({"Msg":3,"SubMsg":4,"MsgID":1,"Chn":-1,"Ret":100})" << -1;
+        QTest::newRow("wrong type") << R"({"MainType":24,"SubType":0,"Channel":"3"})" << "" << "" << -1;
+        const QString rule = QStringLiteral(R"({"MainType":34,"SubType":1,"MsgID":1,"Channel":258,"ptsNum":%1,)"
+                                            R"("RuleRegion":[{"X":100,"Y":200},{"X":8000,"Y":8192}]})");
+        const QString drawn = QStringLiteral(R"({"Msg":34,"SubMsg":1,"MsgID":1,"WndNum":0,"Chn":0,"Ret":100})");
+        QTest::newRow("rule") << rule.arg(2) << "SetRuleRegionInfo(1)" << drawn << 2;
+        // The drawing reads the record's eight points at most.
+        QTest::newRow("rule, too many points") << rule.arg(4000) << "SetRuleRegionInfo(1)" << drawn << 8;
+        QTest::newRow("rule, negative count") << rule.arg(-2) << "SetRuleRegionInfo(1)" << drawn << 0;
     }
     void windowCalls()
     {
         QFETCH(QString, request);
         QFETCH(QString, call);
         QFETCH(QString, reply);
+        QFETCH(int, points);
         const QStringList answers = f.answersTo(request);
         QCOMPARE(answers.size(), reply.isEmpty() ? 0 : 1);
         if (!reply.isEmpty())
             QCOMPARE(object(answers[0]), object(reply));
-        QStringList made = f.widget()->described();
-        made = made.filter(QRegularExpression(QStringLiteral("^(PTZ|Scale|ChangeSplit|SetCurWnd|SetRule)")));
+        const QStringList made = f.widget()->described().filter(
+            QRegularExpression(QStringLiteral("^(PTZ|Scale|ChangeSplit|SetRule)")));
         QCOMPARE(made, call.isEmpty() ? QStringList() : QStringList { call });
-    }
-
-    void ruleRecord_data()
-    {
-        QTest::addColumn<int>("points");
-        QTest::addColumn<int>("kept");
-        QTest::newRow("three") << 3 << 3;
-        // The drawing reads the record's eight points at most.
-        QTest::newRow("too many") << 4000 << 8;
-        QTest::newRow("negative") << -2 << 0;
-    }
-    void ruleRecord()
-    {
-        QFETCH(int, points);
-        QFETCH(int, kept);
-        const QString request = QStringLiteral(
-            R"({"MainType":34,"SubType":0,"Channel":258,"RuleType":1,"ShowRule":1,"AlarmDirectRegion":2,)"
-            R"("ptsNum":%1,"RuleLine":{"StartX":1,"StartY":2,"StopX":3,"StopY":4},)"
-            R"("RuleRegion":[{"X":100,"Y":200},{"X":8000,"Y":8192}]})")
-                                    .arg(points);
-        QCOMPARE(f.replyTo(request).value(QStringLiteral("Ret")).toInt(), 100);
-        const RuleRegionInfo &rule = f.widget()->lastRule;
-        QCOMPARE(rule.pointCount, kept);
-        QCOMPARE(rule.window, 2); // the low 8 bits of the channel
-        QCOMPARE(int(rule.regionDirection), 2);
-        QCOMPARE(rule.lineEndY, 4);
-        QCOMPARE(rule.points[1].x, 8000);
-        QCOMPARE(rule.points[2].x, 0); // missing points read as 0
+        if (points >= 0) {
+            const RuleRegionInfo &r = f.widget()->lastRule;
+            QCOMPARE(r.pointCount, points);
+            QCOMPARE(r.window, 2); // the low 8 bits of the channel
+            QCOMPARE(r.points[1].x, 8000);
+            QCOMPARE(r.points[2].x, 0); // missing points read as 0
+        }
     }
 
     // The colour preview logs in a second time; the device's answer to that
