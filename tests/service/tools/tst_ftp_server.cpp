@@ -23,10 +23,9 @@ const QHostAddress kLoopback(QStringLiteral("127.0.0.1"));
 
 QByteArray randomBytes(int size)
 {
-    QByteArray data(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        data[i] = char(QRandomGenerator::global()->bounded(256));
-    return data;
+    QVector<quint32> words((size + 3) / 4);
+    QRandomGenerator::global()->fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char *>(words.constData()), size);
 }
 
 bool writeFile(const QString &path, const QByteArray &data)
