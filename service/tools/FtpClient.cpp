@@ -8,8 +8,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -389,10 +390,10 @@ void Client::onStor(const QByteArray &argument)
             return;
         }
     }
-    // The upload is written beside its target and takes the target's name
-    // only when it is complete.
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly)) {
+    // The upload is written beside its target under a hidden temporary name
+    // and takes the target's name only when it is complete.
+    QTemporaryFile out(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
+    if (!out.open()) {
         reply(denied);
         return;
     }
@@ -425,12 +426,15 @@ void Client::onStor(const QByteArray &argument)
     }
     release(m_dataSocket);
     closePassive();
-    if (ok && !m_stopped && out.commit()) {
+    ok = ok && !m_stopped && out.flush()
+        && out.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther)
+        && ::rename(QFile::encodeName(out.fileName()).constData(), QFile::encodeName(path).constData()) == 0;
+    if (ok) {
+        out.setAutoRemove(false);
         emit newPictureSave(path);
         reply(kComplete);
     } else {
-        out.cancelWriting();
-        reply("551 Error on output file.\r\n");
+        reply("551 Error on output file.\r\n"); // the temporary file goes with `out`
     }
 }
 
