@@ -5,6 +5,7 @@
 #include "MainThreadObject.h"
 #include "PlayWidgetFacade.h"
 #include "QNConnect.h"
+#include "VoiceCustom.h"
 #include "common/Json.h"
 
 #include <QEventLoop>
@@ -33,6 +34,8 @@ CPluginManage::CPluginManage(const QString &browserWnd, int sessionId, QObject *
     m_pSystemStatus = new CGetSystemStatus(this);
     connect(
         m_pSystemStatus, &CGetSystemStatus::sendSystemStatusSig, this, &CPluginManage::onSendSystemStatus);
+    connect(VoiceCustom::GetInstance(), &VoiceCustom::VoiceRecordTime, this,
+        [this](const QString &event) { sendWebSocketMsg(event); });
 
     connect(this, &CPluginManage::returnToMainThreadSyncSig, MainThreadObject::instance(),
         &MainThreadObject::onReturnToMainThread, Qt::BlockingQueuedConnection);
@@ -172,10 +175,14 @@ CPluginManage::Handler CPluginManage::handlerFor(int mainType)
         return &CPluginManage::onMainMsgAlarmType;
     case MainType::GetAlarmType:
         return &CPluginManage::onMainMsgGetAlarmType;
+    case MainType::Talk:
+        return &CPluginManage::onMainMsgTalk;
     case MainType::ClientConfig:
         return &CPluginManage::onMainMsgClientConfig;
     case MainType::Capture:
         return &CPluginManage::onMainMsgCapture;
+    case MainType::VoiceCustom:
+        return &CPluginManage::onMainMsgVoiceCustom;
     case MainType::OnlineUpgrade:
         return &CPluginManage::onMainMsgOnlineUpgrade;
     case MainType::CheckToolVersion:
@@ -188,6 +195,8 @@ CPluginManage::Handler CPluginManage::handlerFor(int mainType)
         return &CPluginManage::onMainMsgRelogin;
     case MainType::ScaleSwitch:
         return &CPluginManage::onMainMsgScaleSwitch;
+    case MainType::CustomVoiceFile:
+        return &CPluginManage::onMainMsgCustomVoiceFile;
     case MainType::ConsultAesKey:
         return &CPluginManage::onMainMsgConsultAesKey;
     case MainType::RegionInfo:

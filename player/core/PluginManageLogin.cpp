@@ -246,6 +246,7 @@ int CPluginManage::loginDev()
 
 void CPluginManage::logoutDev()
 {
+    stopTalk();
     CQNConnect *connect = CQNConnect::GetInstance();
     if (!connect)
         return;
