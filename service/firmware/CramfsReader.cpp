@@ -25,7 +25,8 @@ using namespace cramfs;
 
 namespace {
 
-constexpr size_t kWindowSize = 256 * 1024;
+constexpr size_t kDataWindowSize = 256 * 1024;
+constexpr size_t kFolderWindowSize = 32 * 1024;
 constexpr size_t kOutputBufferSize = 256 * 1024;
 
 bool isSafeName(const std::string &name)
@@ -79,6 +80,34 @@ size_t readFull(int fd, uint8_t *data, size_t len, uint64_t offset)
     return done;
 }
 
+// A cached stretch of the image. Folder entries and file data are read
+// through windows of their own, so that a folder's walk does not read its
+// entries again after every file.
+class ReadWindow
+{
+public:
+    explicit ReadWindow(size_t capacity) : m_buffer(capacity) {}
+
+    // The bytes [offset, offset + length), read from a page boundary on when
+    // not cached; valid until the next call. The range must lie before end
+    // and be at most the capacity less a page.
+    const uint8_t *fetch(int fd, uint64_t offset, size_t length, uint64_t end)
+    {
+        if (offset >= m_start && offset + length <= m_start + m_length)
+            return m_buffer.data() + (offset - m_start);
+        m_start = offset & ~uint64_t(cramfs::kBlockSize - 1);
+        m_length = readFull(fd, m_buffer.data(), size_t(std::min<uint64_t>(m_buffer.size(), end - m_start)), m_start);
+        if (offset + length > m_start + m_length)
+            return nullptr;
+        return m_buffer.data() + (offset - m_start);
+    }
+
+private:
+    std::vector<uint8_t> m_buffer;
+    uint64_t m_start = 0;
+    size_t m_length = 0;
+};
+
 bool makeFolders(const std::string &path)
 {
     if (path.empty())
@@ -115,7 +144,6 @@ private:
     int findSuperblock();
     Span span(uint64_t offset, uint64_t length) const;
     bool inside(uint64_t offset, uint64_t length);
-    const uint8_t *fetch(uint64_t offset, size_t length);
     void refuse() { m_refused = true; }
     bool countEntry();
     void noteData(uint64_t start, uint64_t end);
@@ -135,9 +163,8 @@ private:
     uint32_t m_size = 0;
     uint64_t m_limit = 0; // end of what structures may use
 
-    std::vector<uint8_t> m_window = std::vector<uint8_t>(kWindowSize);
-    uint64_t m_windowStart = 0;
-    size_t m_windowLength = 0;
+    ReadWindow m_folderWindow { kFolderWindowSize };
+    ReadWindow m_dataWindow { kDataWindowSize };
     std::vector<uint8_t> m_out = std::vector<uint8_t>(kOutputBufferSize);
     z_stream m_zs{};
     bool m_zlibReady = false;
@@ -212,20 +239,6 @@ bool Extractor::inside(uint64_t offset, uint64_t length)
     return s == Span::Inside;
 }
 
-// The bytes [offset, offset + length) through the read window; the pointer
-// stays valid until the next fetch. The range must have passed inside().
-const uint8_t *Extractor::fetch(uint64_t offset, size_t length)
-{
-    if (offset >= m_windowStart && offset + length <= m_windowStart + m_windowLength)
-        return m_window.data() + (offset - m_windowStart);
-    m_windowStart = offset & ~uint64_t(kBlockSize - 1);
-    const size_t want = size_t(std::min<uint64_t>(kWindowSize, m_limit - m_windowStart));
-    m_windowLength = readFull(m_fd, m_window.data(), want, m_windowStart);
-    if (offset + length > m_windowStart + m_windowLength)
-        return nullptr;
-    return m_window.data() + (offset - m_windowStart);
-}
-
 bool Extractor::countEntry()
 {
     if (++m_entries > m_limits.maxEntries) {
@@ -292,13 +305,13 @@ void Extractor::walkDirectory(int dirFd, const Inode &dir, uint32_t depth, size_
     for (uint64_t pos = dir.offset; pos < end && !m_stopped;) {
         if (end - pos < kInodeSize)
             return refuse();
-        const uint8_t *raw = fetch(pos, kInodeSize);
+        const uint8_t *raw = m_folderWindow.fetch(m_fd, pos, kInodeSize, m_limit);
         if (!raw)
             return refuse();
         const Inode child = decodeInode(raw);
         if (child.nameLength == 0 || pos + kInodeSize + child.nameLength > end)
             return refuse();
-        const uint8_t *nameBytes = fetch(pos + kInodeSize, child.nameLength);
+        const uint8_t *nameBytes = m_folderWindow.fetch(m_fd, pos + kInodeSize, child.nameLength, m_limit);
         if (!nameBytes)
             return refuse();
         const std::string name(reinterpret_cast<const char *>(nameBytes),
@@ -344,7 +357,7 @@ bool Extractor::readPointers(const Inode &inode, std::vector<uint32_t> *pointers
     const uint32_t blocks = (inode.size + kBlockSize - 1) / kBlockSize;
     if (!inside(inode.offset, uint64_t(blocks) * 4))
         return false;
-    const uint8_t *raw = fetch(inode.offset, size_t(blocks) * 4);
+    const uint8_t *raw = m_dataWindow.fetch(m_fd, inode.offset, size_t(blocks) * 4, m_limit);
     if (!raw)
         return false;
     pointers->resize(blocks);
@@ -410,7 +423,7 @@ bool Extractor::writeFileData(int fd, const Inode &file)
         if (blockEnd == blockStart) {
             std::memset(dest, 0, expected); // a hole
         } else {
-            const uint8_t *in = fetch(blockStart, size_t(blockEnd - blockStart));
+            const uint8_t *in = m_dataWindow.fetch(m_fd, blockStart, size_t(blockEnd - blockStart), m_limit);
             if (!in || inflateReset(&m_zs) != Z_OK)
                 return false;
             m_zs.next_in = const_cast<Bytef *>(in);
