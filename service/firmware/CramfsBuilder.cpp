@@ -7,6 +7,7 @@
 #include "CramfsBuilder.h"
 
 #include "CramfsFormat.h"
+#include "FileIo.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -202,15 +203,7 @@ void Builder::compressChunks(std::atomic<size_t> *next)
         const int fd = ::open(file.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0)
             continue;
-        size_t got = 0;
-        while (got < length) {
-            const ssize_t n = ::pread(fd, input.data() + got, length - got, off_t(start + got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            got += size_t(n);
-        }
+        const size_t got = fileio::readAt(fd, input.data(), length, start);
         ::close(fd);
         if (got != length)
             continue; // the file shrank while the image was built
@@ -347,15 +340,8 @@ bool Builder::build(const std::string &source, int imageFd)
     const std::vector<uint8_t> image = assemble();
     if (image.empty())
         return false;
-    size_t done = 0;
-    while (done < image.size()) {
-        const ssize_t n = ::write(imageFd, image.data() + done, image.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
+    if (!fileio::writeAll(imageFd, image.data(), image.size()))
+        return false;
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "CramfsReader.h"
 
 #include "CramfsFormat.h"
+#include "FileIo.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -52,34 +53,6 @@ private:
     int m_fd;
 };
 
-bool writeAll(int fd, const uint8_t *data, size_t len)
-{
-    while (len > 0) {
-        const ssize_t n = ::write(fd, data, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        len -= size_t(n);
-    }
-    return true;
-}
-
-size_t readFull(int fd, uint8_t *data, size_t len, uint64_t offset)
-{
-    size_t done = 0;
-    while (done < len) {
-        const ssize_t n = ::pread(fd, data + done, len - done, off_t(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += size_t(n);
-    }
-    return done;
-}
-
 // A cached stretch of the image. Folder entries and file data are read
 // through windows of their own, so that a folder's walk does not read its
 // entries again after every file.
@@ -96,7 +69,7 @@ public:
         if (offset >= m_start && offset + length <= m_start + m_length)
             return m_buffer.data() + (offset - m_start);
         m_start = offset & ~uint64_t(cramfs::kBlockSize - 1);
-        m_length = readFull(fd, m_buffer.data(), size_t(std::min<uint64_t>(m_buffer.size(), end - m_start)), m_start);
+        m_length = fileio::readAt(fd, m_buffer.data(), size_t(std::min<uint64_t>(m_buffer.size(), end - m_start)), m_start);
         if (offset + length > m_start + m_length)
             return nullptr;
         return m_buffer.data() + (offset - m_start);
@@ -184,11 +157,11 @@ private:
 int Extractor::findSuperblock()
 {
     uint8_t sb[kSuperblockSize];
-    if (readFull(m_fd, sb, sizeof sb, 0) != sizeof sb)
+    if (fileio::readAt(m_fd, sb, sizeof sb, 0) != sizeof sb)
         return CramfsShortSuperblockRead;
     m_start = 0;
     if (readLe32(sb) != kMagic && m_fileLength >= kPadSize + kSuperblockSize) {
-        if (readFull(m_fd, sb, sizeof sb, kPadSize) != sizeof sb)
+        if (fileio::readAt(m_fd, sb, sizeof sb, kPadSize) != sizeof sb)
             return CramfsShortSuperblockRead;
         m_start = kPadSize;
     }
@@ -270,7 +243,7 @@ int Extractor::run(const char *outputFolder)
         return CramfsCannotCreateFolder;
 
     uint8_t rootBytes[kInodeSize];
-    if (readFull(m_fd, rootBytes, kInodeSize, m_start + kRootInodeField) != kInodeSize)
+    if (fileio::readAt(m_fd, rootBytes, kInodeSize, m_start + kRootInodeField) != kInodeSize)
         return CramfsShortSuperblockRead;
     walkDirectory(rootFd.get(), decodeInode(rootBytes), 0, std::strlen(outputFolder));
     if (m_stopped)
@@ -415,7 +388,7 @@ bool Extractor::writeFileData(int fd, const Inode &file)
             || !inside(blockStart, blockEnd - blockStart))
             return false;
         if (buffered + expected > m_out.size()) {
-            if (!writeAll(fd, m_out.data(), buffered))
+            if (!fileio::writeAll(fd, m_out.data(), buffered))
                 return false;
             buffered = 0;
         }
@@ -437,7 +410,7 @@ bool Extractor::writeFileData(int fd, const Inode &file)
         noteData(file.offset, blockEnd);
         blockStart = blockEnd;
     }
-    return writeAll(fd, m_out.data(), buffered);
+    return fileio::writeAll(fd, m_out.data(), buffered);
 }
 
 } // namespace

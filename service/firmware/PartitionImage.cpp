@@ -2,6 +2,8 @@
 
 #include "PartitionImage.h"
 
+#include "FileIo.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,15 +41,7 @@ int detectInFile(const char *path, uint64_t start)
     if (fd < 0)
         return 0;
     uint8_t probe[kProbeLength];
-    size_t got = 0;
-    while (got < sizeof probe) {
-        const ssize_t n = ::pread(fd, probe + got, sizeof probe - got, off_t(start + got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += size_t(n);
-    }
+    const size_t got = fileio::readAt(fd, probe, sizeof probe, start);
     ::close(fd);
     return typeOf(probe, got);
 }
@@ -117,24 +111,16 @@ int stripImageHeader(const char *source, const char *target)
     off_t offset = kHeaderSize;
     while (result == 0 && offset < st.st_size) {
         const size_t want = size_t(std::min<off_t>(off_t(buffer.size()), st.st_size - offset));
-        const ssize_t got = ::pread(in, buffer.data(), want, offset);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
+        const size_t got = fileio::readAt(in, buffer.data(), want, uint64_t(offset));
+        if (got != want) {
             result = -4;
             break;
         }
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t n = ::write(out, buffer.data() + done, size_t(got - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                result = -5;
-                break;
-            }
-            done += n;
+        if (!fileio::writeAll(out, buffer.data(), got)) {
+            result = -5;
+            break;
         }
-        offset += got;
+        offset += off_t(got);
     }
     ::close(in);
     if (::close(out) != 0 && result == 0)

@@ -83,7 +83,7 @@ struct Run
     QByteArray err;
 };
 
-inline Run run(const QString &program, const QStringList &args, int timeoutMs = 120000)
+inline Run run(const QString &program, const QStringList &args, int timeoutMs = 480000)
 {
     QProcess p;
     p.start(program, args);
