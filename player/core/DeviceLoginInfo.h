@@ -35,4 +35,10 @@ struct DeviceLoginInfo
     int realHandles[kMaxChannels] = {}; // live stream per channel: 0 closed, > 0 open, -1 failed
     int colorLoginId = 0; // the colour preview's own login
     int colorRealHandle = 0; // the colour preview's stream
+
+    // Live channels to reopen on the return to the live page: per channel,
+    // bit 0 the stream was open, bit 1 its stream type; the window showing it.
+    uint8_t restoreFlags[kMaxChannels] = {};
+    uint8_t restoreWnds[kMaxChannels] = {};
+    int32_t pendingLiveStatus = 0; // 1: the return reports the channels' status
 };

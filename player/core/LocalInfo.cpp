@@ -1,6 +1,7 @@
 #include "LocalInfo.h"
 
 #include <QSettings>
+#include <QTextCodec>
 
 namespace {
 
@@ -25,6 +26,12 @@ int ReadType(QSettings &settings, const char *key)
 
 namespace LocalSettings {
 
+void UseSystemCodec(QSettings &settings)
+{
+    // Qt knows the name "System" on Windows only.
+    settings.setIniCodec(QTextCodec::codecForLocale());
+}
+
 QString ClientCfgPath(const QString &folder)
 {
     return folder + QStringLiteral("/ClientCfg.ini");
@@ -35,7 +42,7 @@ void LoadClientCfg(const QString &folder, LocalInfo *info)
     if (!info)
         return;
     QSettings settings(ClientCfgPath(folder), QSettings::IniFormat);
-    settings.setIniCodec("System");
+    UseSystemCodec(settings);
     info->CapPath = ReadPath(settings, "Path/CapPath", folder + QStringLiteral("/Device/Capture"));
     info->RecPath = ReadPath(settings, "Path/RecPath", folder + QStringLiteral("/Device/Record"));
     info->DownPath = ReadPath(settings, "Path/DownPath", folder + QStringLiteral("/Device/Download"));
@@ -44,12 +51,34 @@ void LoadClientCfg(const QString &folder, LocalInfo *info)
     info->ImageType = ReadType(settings, "Info/ImageType");
 }
 
+bool SaveClientCfg(const QString &folder, const ClientCfg &cfg)
+{
+    QSettings settings(ClientCfgPath(folder), QSettings::IniFormat);
+    UseSystemCodec(settings);
+    settings.setValue(QStringLiteral("Path/RecPath"), cfg.RecPath);
+    settings.setValue(QStringLiteral("Path/CapPath"), cfg.CapPath);
+    settings.setValue(QStringLiteral("Path/DownPath"), cfg.DownPath);
+    settings.setValue(QStringLiteral("Info/RecordType"), cfg.RecordType);
+    settings.setValue(QStringLiteral("Info/ImageType"), cfg.ImageType);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+const QStringList &AlarmTypeNames()
+{
+    static const QStringList names = { QStringLiteral("Prompt"), QStringLiteral("all"), QStringLiteral("Motion"),
+        QStringLiteral("Blind"), QStringLiteral("Loss"), QStringLiteral("IO"), QStringLiteral("Analyze"),
+        QStringLiteral("Human"), QStringLiteral("FaceDetect"), QStringLiteral("DiskError"),
+        QStringLiteral("DiskFull"), QStringLiteral("Carshape") };
+    return names;
+}
+
 void LoadToolVersion(const QString &folder, LocalInfo *info)
 {
     if (!info)
         return;
     QSettings settings(folder + QStringLiteral("/QuorvelToolVersion.ini"), QSettings::IniFormat);
-    settings.setIniCodec("System");
+    UseSystemCodec(settings);
     info->ToolVersion = settings.value(QStringLiteral("Tool/version"), QString()).toString();
     info->ToolDate = settings.value(QStringLiteral("Tool/date"), QString()).toString();
 }

@@ -155,16 +155,46 @@ CPluginManage::Handler CPluginManage::handlerFor(int mainType)
 {
     // One handler per request kind; kinds without one get the default reply.
     switch (mainType) {
+    case 2:
+        return &CPluginManage::onMainMsgSwitchMode;
+    case 3:
+        return &CPluginManage::onMainMsgChangeSplit;
     case 4:
         return &CPluginManage::onMainMsgPreview;
+    case 6:
+        return &CPluginManage::onMainMsgColorPreview;
     case 8:
         return &CPluginManage::onMainMsgLogin;
     case 9:
         return &CPluginManage::onMainMsgLogout;
+    case 11:
+        return &CPluginManage::onMainMsgSetCurWnd;
     case 12:
         return &CPluginManage::onMainMsgWidgetStatus;
+    case 14:
+        return &CPluginManage::onMainMsgAlarmType;
+    case 15:
+        return &CPluginManage::onMainMsgGetAlarmType;
+    case 18:
+        return &CPluginManage::onMainMsgClientConfig;
+    case 19:
+        return &CPluginManage::onMainMsgCapture;
+    case 21:
+        return &CPluginManage::onMainMsgOnlineUpgrade;
+    case 22:
+        return &CPluginManage::onMainMsgCheckToolVersion;
+    case 24:
+        return &CPluginManage::onMainMsgPTZControl;
+    case 25:
+        return &CPluginManage::onMainMsgLocalUpgrade;
+    case 28:
+        return &CPluginManage::onMainMsgRelogin;
+    case 29:
+        return &CPluginManage::onMainMsgScaleSwitch;
     case 32:
         return &CPluginManage::onMainMsgConsultAesKey;
+    case 34:
+        return &CPluginManage::onMainMsgRegionInfo;
     default:
         return nullptr;
     }

@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -150,6 +151,11 @@ public:
     static int PreviewDataCallback(int realHandle, const TRV_FRAME_INFO *frame, void *user);
     static int ColorPreviewDataCallback(
         int realHandle, int dataType, const unsigned char *data, int length, void *user);
+    // Live data of a channel opened for a snapshot; the user value is the channel.
+    static int RealPlayDataCallback(
+        int realHandle, int dataType, const unsigned char *data, int length, void *user);
+    // Progress of an upgrade; the user value is the manager.
+    static void UpgradeProgressCallback(int upgradeHandle, int status, int totalSize, int sendSize, void *user);
     // The device's answer to a custom voice file sent to it.
     static void SDKResultCallback(int transferHandle, int state, int code, void *user);
     // The play library played a local file to its end; `user` is the manager.
@@ -163,6 +169,24 @@ public:
     bool progressTimerRunning() const { return m_nProgressTimerId != 0; }
     bool playbackEndTimerRunning() const { return m_nPlaybackEndTimerId != 0; }
     void setPlaybackMode(int mode) { m_nPlaybackMode = mode; }
+
+    // The folder of "ClientCfg.ini", "QuorvelToolVersion.ini", "NewVersion.ini"
+    // and the file chooser: the program's own folder unless set (tests).
+    static void setAppFolder(const QString &folder);
+    static QString appFolder();
+    // How long the snapshot of a channel opened for it waits after the key
+    // frame request (2000 ms).
+    static void setSnapshotWaitMs(int ms);
+    // How long the tool's version check waits for the server (60000 ms).
+    static void setVersionCheckTimeoutMs(int ms);
+
+    // True when dotted version `a` is higher than `b`: four numeric fields
+    // compared in turn, a missing or non-numeric field counting as 0; an
+    // empty `a` is never higher, any `a` is higher than an empty `b`.
+    static bool CompareVersion(const QString &a, const QString &b);
+    // Registers an application identity and user data with the device
+    // library (no request kind reaches it).
+    void onMainMsgInitSDKInfo(const Request &request);
 
     // The figures of the last CPU and memory event.
     int lastAppCpu() const { return m_nLastAppCpu; }
@@ -196,6 +220,38 @@ private:
     void onMainMsgPreview(const Request &request);
     void onMainMsgWidgetStatus(const Request &request);
 
+    // View control.
+    void onMainMsgSwitchMode(const Request &request);
+    void onMainMsgChangeSplit(const Request &request);
+    void onMainMsgSetCurWnd(const Request &request);
+    void onMainMsgCapture(const Request &request);
+    void onMainMsgColorPreview(const Request &request);
+    void onMainMsgPTZControl(const Request &request);
+    void onMainMsgScaleSwitch(const Request &request);
+    void onMainMsgRegionInfo(const Request &request);
+    void onMainMsgRelogin(const Request &request);
+    // Stops the colour preview's stream and logs its own login out.
+    void stopColorPreview();
+    // Leaving the playback page: playbacks, their timers and downloads end.
+    void leavePlaybackPage();
+    // Back on the live page: reopens the channels kept by the restore lists.
+    void restoreLiveChannels();
+
+    // Settings.
+    void onMainMsgClientConfig(const Request &request);
+    void onMainMsgAlarmType(const Request &request);
+    void onMainMsgGetAlarmType(const Request &request);
+
+    // Upgrades and the tool's version check.
+    void onMainMsgOnlineUpgrade(const Request &request);
+    void onMainMsgLocalUpgrade(const Request &request);
+    void onMainMsgCheckToolVersion(const Request &request);
+
+    // Starts the file chooser with `args`; `done` runs on the worker thread
+    // when it has ended: `chosen` with the whole output as `path`, else
+    // nothing was chosen (cancelled, failed, crashed or missing chooser).
+    void chooseWithBrowser(const QStringList &args, std::function<void(bool chosen, const QString &path)> done);
+
     // Live view (MainType 4).
     void openPreview(Json::Value &reply, int channel, int stream);
     void openPreviewChannels(Json::Value &reply, int count, int stream);
@@ -225,6 +281,7 @@ private:
     int m_playbackState[4] = {};
     int m_lDownloadHandle = 0;
     bool m_bUpgrading = false;
+    QString m_strNewFirmwareVersion;
     int m_nVoiceFileSubType = -1;
     int m_nVoiceFileMsgId = 0;
 

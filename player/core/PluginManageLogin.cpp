@@ -289,18 +289,7 @@ void CPluginManage::logoutDev()
         m_lDownloadHandle = 0;
     }
 
-    if (info.colorRealHandle > 0) {
-        connect->DisconnectChannel(info.colorRealHandle, &CPluginManage::ColorPreviewDataCallback, this);
-        RunInMainThread([] {
-            if (PlayWidgetFacade *widget = playWidget())
-                widget->ColorPreviewStop();
-        });
-        info.colorRealHandle = -1;
-    }
-    if (info.colorLoginId > 0) {
-        connect->DisconnectDevice(info.colorLoginId);
-        info.colorLoginId = -1;
-    }
+    stopColorPreview();
     if (info.loginId > 0) {
         connect->DisconnectDevice(info.loginId);
         info.loginId = 0;
@@ -346,15 +335,4 @@ void CPluginManage::DisconnectFunction(int loginId, const char *address, int por
     Json::Value event = pageEvent(5, 0);
     event["Ret"] = 100;
     self->sendWebSocketMsg(JsonUtil::writeCompactText(event));
-}
-
-int CPluginManage::ColorPreviewDataCallback(
-    int realHandle, int dataType, const unsigned char *data, int length, void *user)
-{
-    Q_UNUSED(realHandle)
-    Q_UNUSED(dataType)
-    Q_UNUSED(data)
-    Q_UNUSED(length)
-    Q_UNUSED(user)
-    return 1;
 }

@@ -1,13 +1,40 @@
 // Firmware-customising requests (MainType 201) of the WebSocket front end.
-// They are answered by the service itself, never relayed to a player.
+// They are answered by the service itself, never relayed to a player; the
+// requests that need a file choice answer when the chooser has ended.
 
+#include "DiyFirmware.h"
+#include "ProcessControl.h"
 #include "ServiceLog.h"
 #include "WebSocketServerThread.h"
 #include "common/Json.h"
+#include "common/ProgramDir.h"
 #include "common/SecretRedactor.h"
 
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QWebSocket>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+const QString kDiyFunction = QStringLiteral("WebSocketServerThread::onMainMsgDiyFirmware");
+
+void logDiy(const QString &function, const QString &message)
+{
+    ServiceLog::instance()->write(ServiceLog::Normal, function, message, ServiceLog::Diy);
+}
+
+QString deviceTypeName(int devType)
+{
+    static const char *const names[] = { "IPC", "DVR", "NVR", "MVB" };
+    return devType >= 0 && devType < 4 ? QLatin1String(names[devType]) : QString();
+}
+
+} // namespace
 
 void WebSocketServerThread::onMainMsgDiyFirmware(const QString &msg, int nSessionID)
 {
@@ -23,32 +50,269 @@ void WebSocketServerThread::onMainMsgDiyFirmware(const QString &msg, int nSessio
     reply["SubMsg"] = JsonUtil::member(request, "SubType");
     reply["MsgID"] = JsonUtil::member(request, "MsgID");
 
-    ServiceLog *log = ServiceLog::instance();
-    const QString function = QStringLiteral("WebSocketServerThread::onMainMsgDiyFirmware");
-    log->write(ServiceLog::Normal, function,
-        QStringLiteral("DIYMsg nSessionID:%1 Msg:%2").arg(nSessionID).arg(redactSecrets(msg)),
-        ServiceLog::Diy);
+    logDiy(kDiyFunction, QStringLiteral("DIYMsg nSessionID:%1 Msg:%2").arg(nSessionID).arg(redactSecrets(msg)));
 
+    CDiyFirmware *firmware = CDiyFirmware::instance();
     int subType = 0;
-    if (JsonUtil::readInt(request, "SubType", &subType)) {
-        switch (subType) {
-        case 1: // choose a firmware package
-        case 2: // read a custom configuration
-        case 3: // write a custom configuration
-        case 4: // produce the package
-        case 6: // list the languages
-        case 7: // choose a logo
-            // Served by the firmware customiser, which is not part of this
-            // build yet: the request stays unanswered rather than getting a
-            // made-up result.
+    JsonUtil::readInt(request, "SubType", &subType);
+    switch (subType) {
+    case 1: // choose a firmware package
+        startDiyChooser(nSessionID, { QStringLiteral("6"), QStringLiteral("1") },
+            [this, nSessionID, reply](bool chosen, const QString &path) {
+                onDiyProgramChosen(nSessionID, reply, chosen, path);
+            });
+        return;
+    case 2: { // read a custom configuration
+        const QString name = JsonUtil::stringOr(request, "Name");
+        const QString text = firmware->getCustomConfig(name, JsonUtil::intOr(request, "Channel", 0), nSessionID);
+        reply["JsonName"] = name.toStdString();
+        reply["JsonData"] = text.toStdString();
+        reply["Ret"] = text.isEmpty() ? DiyResult::BadJson : DiyResult::Ok;
+        break;
+    }
+    case 3: // write a custom configuration
+        reply["Ret"] = diyWriteConfig(request, nSessionID);
+        break;
+    case 4: { // produce the package
+        int r = diyPrepareProduce(request, nSessionID, &reply);
+        if (r == DiyResult::Ok)
             return;
-        default:
+        reply["Ret"] = r;
+        break;
+    }
+    case 6: { // list the languages
+        const QStringList languages
+            = firmware->getMultiLanguage(nSessionID).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (languages.isEmpty()) {
+            logDiy(kDiyFunction, QStringLiteral("MultiLanguage is empty"));
+            reply["Ret"] = DiyResult::NoRecord;
             break;
         }
+        Json::Value list(Json::arrayValue);
+        for (const QString &language : languages)
+            list.append(language.toStdString());
+        reply["MultiLanguage"] = list;
+        reply["Ret"] = DiyResult::Ok;
+        break;
+    }
+    case 7: { // choose a logo
+        const int logoType = JsonUtil::intOr(request, "LogoType", 0);
+        startDiyChooser(nSessionID, { QStringLiteral("8"), QStringLiteral("1"), QString::number(logoType) },
+            [this, nSessionID, reply, logoType](bool chosen, const QString &path) {
+                onDiyLogoChosen(nSessionID, reply, logoType, chosen, path);
+            });
+        return;
+    }
+    default:
+        break;
     }
 
     const std::string text = JsonUtil::writeCompact(reply);
-    log->write(ServiceLog::Normal, function, QStringLiteral("ReqMsg:%1").arg(QString::fromStdString(text)),
-        ServiceLog::Diy);
+    logDiy(kDiyFunction, QStringLiteral("ReqMsg:%1").arg(QString::fromStdString(text).trimmed()));
     sendToPage(nSessionID, QByteArray::fromStdString(text));
+}
+
+int WebSocketServerThread::diyWriteConfig(const Json::Value &request, int nSessionID)
+{
+    CDiyFirmware *firmware = CDiyFirmware::instance();
+    DiySessionInfo info;
+    std::memset(&info, 0, sizeof(info));
+    const int r = firmware->getSessionInfo(nSessionID, &info);
+    if (r != DiyResult::Ok)
+        return r;
+    QString folder = DiyText::get(info.produceFolder);
+    QString name = JsonUtil::stringOr(request, "Name");
+    const Json::Value &data = JsonUtil::member(request, "JsonData");
+    if (name == QLatin1String("AppDowloadLink") && (info.devType == 1 || info.devType == 2)) {
+        folder += QStringLiteral("/logo");
+        name = QStringLiteral("AppDowloadLink.custom");
+        if (data.isNull()) {
+            QFile::remove(folder + QStringLiteral("/AppDowloadLink.custom"));
+            return DiyResult::Ok;
+        }
+    }
+    return firmware->writeCustomConfig(folder, name, QString::fromStdString(JsonUtil::writeStyled(data)));
+}
+
+int WebSocketServerThread::diyPrepareProduce(const Json::Value &request, int nSessionID, Json::Value *reply)
+{
+    CDiyFirmware *firmware = CDiyFirmware::instance();
+    firmware->writeExtDevIDConfig(JsonUtil::stringOr(request, "NewVersion"), nSessionID);
+    DiySessionInfo info;
+    std::memset(&info, 0, sizeof(info));
+    int r = firmware->writeProgramInfo(nSessionID);
+    if (r == DiyResult::Ok)
+        r = firmware->getSessionInfo(nSessionID, &info);
+    if (r != DiyResult::Ok)
+        return r;
+    const QString produceFolder = DiyText::get(info.produceFolder);
+    if (produceFolder.isEmpty())
+        return DiyResult::NoSession;
+    const QString defaultName = produceFolder.left(produceFolder.lastIndexOf(QLatin1Char('_')) + 1)
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss")) + QStringLiteral(".zip");
+    const QString folder = produceFolder.left(produceFolder.lastIndexOf(QLatin1Char('/')));
+    const Json::Value head = *reply;
+    startDiyChooser(nSessionID,
+        { QStringLiteral("101"), QStringLiteral("1"), folder, defaultName, QStringLiteral(".Zip(*.zip)") },
+        [this, nSessionID, head, produceFolder](bool chosen, const QString &path) {
+            Json::Value answer = head;
+            if (chosen)
+                answer["ZipFilePath"] = path.toStdString();
+            const bool written = !path.isEmpty() && CDiyFirmware::instance()->makeProduceZip(produceFolder, path);
+            answer["Ret"] = written ? DiyResult::Ok : DiyResult::NoRecord;
+            finishDiyReply(nSessionID, &answer, QStringLiteral("WebSocketServerThread::onDiyZipPathChosen"));
+        });
+    return DiyResult::Ok;
+}
+
+void WebSocketServerThread::onDiyLogoChosen(
+    int nSessionID, Json::Value reply, int logoType, bool chosen, const QString &path)
+{
+    if (chosen)
+        reply["LogoPath"] = path.toStdString();
+    int r = DiyResult::Failed;
+    if (!path.isEmpty()) {
+        CDiyFirmware *firmware = CDiyFirmware::instance();
+        r = firmware->checkLogoFormat(path, logoType);
+        if (r == 1)
+            r = firmware->dealWithLogo(nSessionID, path, logoType);
+    }
+    reply["Ret"] = r;
+    finishDiyReply(nSessionID, &reply, QStringLiteral("WebSocketServerThread::onDiyLogoChosen"));
+}
+
+void WebSocketServerThread::onDiyProgramChosen(int nSessionID, Json::Value reply, bool chosen, const QString &path)
+{
+    if (chosen)
+        reply["ProgramPath"] = path.toStdString();
+    const int r = path.isEmpty() ? int(DiyResult::NothingChosen) : diyPreparePackage(nSessionID, path, &reply);
+    reply["Ret"] = r;
+    finishDiyReply(nSessionID, &reply, QStringLiteral("WebSocketServerThread::onDiyProgramChosen"));
+}
+
+int WebSocketServerThread::diyPreparePackage(int nSessionID, const QString &chosenPath, Json::Value *reply)
+{
+    const QString function = QStringLiteral("WebSocketServerThread::onDiyProgramChosen");
+    CDiyFirmware *firmware = CDiyFirmware::instance();
+    DiySessionInfo info;
+    std::memset(&info, 0, sizeof(info));
+    int r = firmware->getSessionInfo(nSessionID, &info);
+    if (r == DiyResult::NoSession) {
+        auto *fresh = new DiySessionInfo;
+        std::memset(fresh, 0, sizeof(*fresh));
+        r = firmware->addSessionInfo(nSessionID, fresh);
+        std::memcpy(&info, fresh, sizeof(info));
+        info.sessionId = nSessionID;
+    } else if (r == DiyResult::Ok) {
+        CDiyFirmware::removeDirRecursively(DiyText::get(info.unzipFolder));
+        CDiyFirmware::removeDirRecursively(DiyText::get(info.produceFolder));
+        r = firmware->updateSessionInfo(nSessionID, &info);
+    }
+    if (r != DiyResult::Ok)
+        return r;
+
+    QString path = chosenPath;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    QString packageName = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    packageName.chop(4);
+    const QString appDir = firmware->appDir();
+    const QString unzipFolder = QStringLiteral("%1/UnZip/%2_%3").arg(appDir, packageName).arg(nSessionID);
+    const QString programFolder = QStringLiteral("%1/UnZip/%2_%3/Program").arg(appDir, packageName).arg(nSessionID);
+    const QString produceFolder = QStringLiteral("%1/Produce/%2_%3").arg(appDir, packageName).arg(nSessionID);
+    logDiy(function,
+        QStringLiteral("UnzipPath:%1 produceZipPath:%2 nSessionID:%3").arg(programFolder, produceFolder).arg(nSessionID));
+
+    // This session's folders only, and each made fresh.
+    auto failed = [&](int code) {
+        CDiyFirmware::removeDirRecursively(unzipFolder);
+        return code;
+    };
+    if (!DiyText::set(info.packagePath, path) || !DiyText::set(info.unzipFolder, unzipFolder)
+        || !DiyText::set(info.programFolder, programFolder) || !DiyText::set(info.produceFolder, produceFolder)) {
+        ServiceLog::instance()->write(ServiceLog::Error, function,
+            QStringLiteral("path too long:%1").arg(programFolder), ServiceLog::Diy);
+        return DiyResult::UnzipFailed;
+    }
+    CDiyFirmware::removeDirRecursively(unzipFolder);
+    CDiyFirmware::removeDirRecursively(produceFolder);
+    CDiyFirmware::createPath(unzipFolder);
+    CDiyFirmware::createPath(programFolder);
+    CDiyFirmware::createPath(produceFolder);
+    info.sessionId = nSessionID;
+    r = firmware->updateSessionInfo(nSessionID, &info);
+    if (r != DiyResult::Ok)
+        return failed(r);
+
+    r = firmware->dealUnzipWithProgram(path, nSessionID);
+    logDiy(function, QStringLiteral("dealUnzipWithProgram end nSessionID:%1 nRet:%2").arg(nSessionID).arg(r));
+    if (r == DiyResult::Ok)
+        r = firmware->readExtDevIDConfig(nSessionID);
+    if (r == DiyResult::Ok)
+        r = firmware->readProgromCustom(nSessionID);
+    if (r == DiyResult::Ok)
+        r = firmware->readPowerOnLogo(nSessionID);
+    if (r == DiyResult::Ok)
+        r = firmware->getSessionInfo(nSessionID, &info);
+    if (r != DiyResult::Ok)
+        return failed(r);
+
+    const QString bootLogo = produceFolder + QStringLiteral("/logo/trvnet.jpg");
+    (*reply)["BootLogo"] = QFileInfo(bootLogo).isFile() ? bootLogo.toStdString() : std::string();
+    (*reply)["DevType"] = deviceTypeName(info.devType).toStdString();
+    (*reply)["FirmName"] = DiyText::get(info.firmName).toStdString();
+    (*reply)["BuildTime"] = DiyText::get(info.buildTime).toStdString();
+    (*reply)["DiyVersion"] = DiyText::get(info.diyVersion).toStdString();
+    (*reply)["Hardware"] = DiyText::get(info.hardware).toStdString();
+    (*reply)["Channel"] = info.channel;
+    (*reply)["DecompressPath"] = unzipFolder.toStdString();
+    return DiyResult::Ok;
+}
+
+void WebSocketServerThread::finishDiyReply(int nSessionID, Json::Value *reply, const QString &function)
+{
+    logDiy(function, QStringLiteral("ReqMsg:%1").arg(QString::fromStdString(JsonUtil::writeStyled(*reply))));
+    sendToPage(nSessionID, QByteArray::fromStdString(JsonUtil::writeCompact(*reply)));
+}
+
+void WebSocketServerThread::startDiyChooser(
+    int nSessionID, const QStringList &arguments, std::function<void(bool, const QString &)> done)
+{
+    // One chooser per session: the previous one ends and answers its own request.
+    const auto previous = m_browseProcesses.find(nSessionID);
+    if (previous != m_browseProcesses.end())
+        ProcessControl::terminate(previous->second.process);
+
+    auto *process = new QProcess(this);
+    auto answered = std::make_shared<bool>(false);
+    auto finish = [this, nSessionID, process, answered, done](bool normalZero) {
+        if (*answered)
+            return;
+        *answered = true;
+        process->deleteLater();
+        const auto chooser = m_browseProcesses.find(nSessionID);
+        if (chooser != m_browseProcesses.end() && chooser->second.ended)
+            return; // the page has left
+        const QString path = normalZero ? QString::fromUtf8(process->readAllStandardOutput()) : QString();
+        done(normalZero, path);
+    };
+    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+        [finish](int code, QProcess::ExitStatus status) { finish(status == QProcess::NormalExit && code == 0); });
+    connect(process, &QProcess::errorOccurred, this, [finish](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            finish(false);
+    });
+    trackChooser(nSessionID, process);
+    process->start(ProgramDir::folder() + QStringLiteral("/Browse"), arguments, QIODevice::ReadWrite);
+}
+
+void WebSocketServerThread::dropDiySession(int nSessionID)
+{
+    CDiyFirmware *firmware = CDiyFirmware::instance();
+    DiySessionInfo info;
+    std::memset(&info, 0, sizeof(info));
+    if (firmware->getSessionInfo(nSessionID, &info) != DiyResult::Ok)
+        return;
+    CDiyFirmware::removeDirRecursively(DiyText::get(info.unzipFolder));
+    CDiyFirmware::removeDirRecursively(DiyText::get(info.produceFolder));
+    firmware->removeSessionInfo(nSessionID);
 }

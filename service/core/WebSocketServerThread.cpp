@@ -223,7 +223,6 @@ void WebSocketServerThread::onSocketDisconnected(int nSessionID)
 {
     const auto it = m_pageSockets.find(nSessionID);
     if (it != m_pageSockets.end() && it->second) {
-        // The firmware customiser's record and folders of the session go here.
         QWebSocket *socket = it->second;
         socket->disconnect(this);
         socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
@@ -241,11 +240,14 @@ void WebSocketServerThread::onSocketDisconnected(int nSessionID)
         m_loginInfos.erase(info);
     }
 
+    // Marked first: the chooser's finished handler, which may run inside the
+    // termination, then sends nothing.
     const auto chooser = m_browseProcesses.find(nSessionID);
     if (chooser != m_browseProcesses.end() && !chooser->second.ended) {
-        if (ProcessControl::terminate(chooser->second.process))
-            chooser->second.ended = true;
+        chooser->second.ended = true;
+        ProcessControl::terminate(chooser->second.process);
     }
+    dropDiySession(nSessionID);
 }
 
 void WebSocketServerThread::onCloseWebSocket(int nSessionID)

@@ -6,7 +6,11 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
+#include <json/value.h>
+
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -77,6 +81,20 @@ private:
     void onTextMessage(const QString &text, int nSessionID);
     void onSocketDisconnected(int nSessionID);
     void onMainMsgDiyFirmware(const QString &msg, int nSessionID);
+    int diyWriteConfig(const Json::Value &request, int nSessionID);
+    // Starts the save-as chooser; a failure code when it could not.
+    int diyPrepareProduce(const Json::Value &request, int nSessionID, Json::Value *reply);
+    int diyPreparePackage(int nSessionID, const QString &chosenPath, Json::Value *reply);
+    void onDiyProgramChosen(int nSessionID, Json::Value reply, bool chosen, const QString &path);
+    void onDiyLogoChosen(int nSessionID, Json::Value reply, int logoType, bool chosen, const QString &path);
+    void finishDiyReply(int nSessionID, Json::Value *reply, const QString &function);
+    // Starts the file chooser for a session; `done` gets whether it ended
+    // normally with code 0 and what it printed. It is not called when the page
+    // has left meanwhile.
+    void startDiyChooser(
+        int nSessionID, const QStringList &arguments, std::function<void(bool, const QString &)> done);
+    // The firmware customiser's record and folders of a session that ended.
+    void dropDiySession(int nSessionID);
     void sendToPage(int nSessionID, const QByteArray &text);
     void closeAll();
 

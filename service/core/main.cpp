@@ -2,6 +2,7 @@
 // sessions, starts one player per session and relays their messages.
 
 #include "ClientRegistry.h"
+#include "DiyFirmware.h"
 #include "InstanceGuard.h"
 #include "PluginServer.h"
 #include "ServiceLog.h"
@@ -69,7 +70,8 @@ static int runService(int argc, char *argv[])
         PluginServer::releaseInstance();
         return startFailure(QStringLiteral("create websocket server fail"));
     }
-    // The raw socket server and the firmware customiser are created here.
+    // The raw socket server is created here.
+    CDiyFirmware::instance();
 
     qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
 
@@ -93,9 +95,9 @@ static int runService(int argc, char *argv[])
 
     const int result = app.exec();
 
-    // The firmware customiser is released here.
     WebSocketServerThread::releaseInstance();
     PluginServer::releaseInstance();
+    CDiyFirmware::releaseInstance();
     return result;
 }
 

@@ -4,7 +4,9 @@
 // records every call with its arguments and the thread it ran on.
 
 #include "PlayWidgetFacade.h"
+#include "RuleRegionInfo.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -61,6 +63,9 @@ public:
     int soundChannel = -1;
     bool recording[64] = {};
     QList<int> failPlay; // channels whose PreviewPlay fails
+    int chnStream[64] = {}; // stream type a channel was played with (trackLive)
+    QHash<int, int> wndOfChannel; // FindWndIndex answers that differ from the channel
+    RuleRegionInfo lastRule; // the last SetRuleRegionInfo record
     int openSoundResult = 0;
     int recordResult = 0;
     bool setColorResult = true;
@@ -228,7 +233,13 @@ public:
         record("LoadLocalInfo", {}, 0);
         return localInfo;
     }
-    int FindWndIndex(int p, int channel) override { return record("FindWndIndex", { p, channel }, channel); }
+    int FindWndIndex(int p, int channel) override
+    {
+        int wnd = trackLive ? -1 : channel;
+        for (int w = 0; trackLive && wnd < 0 && w < 64; ++w)
+            wnd = liveTable[w] == channel ? w : -1;
+        return record("FindWndIndex", { p, channel }, wndOfChannel.value(channel, wnd));
+    }
     int OpenSound(int p, int index, bool on) override
     {
         if (trackLive && openSoundResult == 0)
@@ -243,6 +254,8 @@ public:
             const int w = wnd == -1 ? curWnd : wnd;
             if (w >= 0 && w < 64)
                 liveTable[w] = channel;
+            if (channel >= 0 && channel < 64)
+                chnStream[channel] = streamType;
         }
         return record("PreviewPlay", { streamType, channel, wnd }, result);
     }
@@ -260,7 +273,10 @@ public:
     {
         return record("SetColor", { component, value }, setColorResult);
     }
-    int GetChnStream(int channel) override { return record("GetChnStream", { channel }, 0); }
+    int GetChnStream(int channel) override
+    {
+        return record("GetChnStream", { channel }, trackLive && channel >= 0 && channel < 64 ? chnStream[channel] : 0);
+    }
     bool IsRecording(int channel) override
     {
         const bool on = trackLive && channel >= 0 && channel < 64 && recording[channel];
@@ -291,8 +307,9 @@ public:
         return record("PTZElectronicMove", { channel, direction, step }, true);
     }
     void ScaleSwitch(int type, int speed) override { record("ScaleSwitch", { type, speed }, 0); }
-    void SetRuleRegionInfo(int mode, const RuleRegionInfo &, int *) override
+    void SetRuleRegionInfo(int mode, const RuleRegionInfo &rule, int *) override
     {
+        lastRule = rule;
         record("SetRuleRegionInfo", { mode }, 0);
     }
     void SetPlaybackMode(bool device) override { record("SetPlaybackMode", { device }, 0); }

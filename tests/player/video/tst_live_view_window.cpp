@@ -8,6 +8,10 @@
 #include "MemoryDesktop.h"
 #include "NativeWindow.h"
 #include "PlayWidget.h"
+#include "PlayWindowManage.h"
+#include "RealPlayWidget.h"
+#include "VideoFrame.h"
+#include "VideoWnd.h"
 #include "PluginManage.h"
 
 #include "kestrix/kestrix.h"
@@ -260,6 +264,47 @@ private slots:
     }
 
     // Closing one channel stops only its window; closing all stops the rest.
+    // The page's rule request reaches the live page's overlay: a line across
+    // the middle of channel 0's picture is drawn in blue.
+    void ruleDrawnByRequest()
+    {
+        const QJsonObject reply = replyTo(QStringLiteral(
+            R"({"MainType":34,"SubType":1,"MsgID":14,"Channel":0,"RuleType":0,"ShowRule":1,"ptsNum":0,)"
+            R"("RuleLine":{"StartX":0,"StartY":4096,"StopX":8192,"StopY":4096}})"));
+        QCOMPARE(reply.value("Ret").toInt(), 100);
+        const int before = int(stats(0).drawCallbacks);
+        QTRY_VERIFY(stats(0).drawCallbacks > before + 1);
+        CRealPlayWidget *live = PlayWidget::existing()->RealPlayPage();
+        CVideoFrame *frame = live->GetWindowManage()->GetWnd(live->FindWndIndex(0))->GetVideoFrame();
+        const QImage image = frame->grab().toImage();
+        auto blueInRow = [&](int y) {
+            int n = 0;
+            for (int x = 0; x < image.width(); ++x)
+                n += image.pixel(x, y) == qRgb(0, 0, 255) ? 1 : 0;
+            return n;
+        };
+        QVERIFY2(blueInRow(image.height() / 2) > image.width() * 3 / 4, qPrintable(QString::number(blueInRow(image.height() / 2))));
+        QCOMPARE(blueInRow(image.height() / 4), 0);
+    }
+
+    // A snapshot of a channel that is not open opens it on the main stream,
+    // takes the picture after the key frame and closes it again.
+    void snapshotOfAClosedChannel()
+    {
+        QVERIFY(replyTo(QStringLiteral(R"({"MainType":4,"SubType":1,"MsgID":15,"Channel":6})")).value("Ret").toInt() == 100);
+        QTRY_VERIFY(!stats(6).playing);
+        const QString picture = m_dir.filePath(QStringLiteral("Cfg/capture.bmp"));
+        QFile::remove(picture);
+        // A busy machine decodes the key frame later than a desktop does.
+        CPluginManage::setSnapshotWaitMs(8000);
+        QCOMPARE(replyTo(QStringLiteral(R"({"MainType":19,"SubType":6,"MsgID":16})")),
+                 object(QStringLiteral(R"({"Msg":19,"Channel":6,"MsgID":16,"Ret":100})")));
+        // The main stream's picture, in the type the settings ask for.
+        QCOMPARE(run(QStringLiteral("identify"), {QStringLiteral("-format"), QStringLiteral("%m %w %h"), picture}),
+                 QStringLiteral("JPEG 704 576"));
+        QVERIFY(!stats(6).playing);
+    }
+
     void closeOneThenAll()
     {
         QJsonObject reply = replyTo(QStringLiteral(R"({"MainType":4,"SubType":1,"MsgID":12,"Channel":3})"));

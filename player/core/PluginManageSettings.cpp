@@ -1,0 +1,206 @@
+// Settings requests: the folders and file types of snapshots, recordings and
+// downloads, the alarm-type filter, and choosing a folder or file through
+// the outside chooser program.
+
+#include "LightWeightLog.h"
+#include "LocalInfo.h"
+#include "PlayWidgetFacade.h"
+#include "PluginManage.h"
+#include "common/Json.h"
+#include "common/ProgramDir.h"
+
+#include <QProcess>
+#include <QSettings>
+
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+QString g_appFolder;
+
+void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
+{
+    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
+}
+
+int intKey(const Json::Value &object, const char *key)
+{
+    int value = 0;
+    if (!JsonUtil::convertInt(JsonUtil::member(object, key), &value))
+        throw std::invalid_argument(key);
+    return value;
+}
+
+// A UTF-8 text key: missing reads as empty; anything else that is no text
+// cannot be analysed.
+QString textKey(const Json::Value &object, const char *key)
+{
+    const Json::Value &value = JsonUtil::member(object, key);
+    if (value.isNull())
+        return QString();
+    if (!value.isString())
+        throw std::invalid_argument(key);
+    return QString::fromStdString(value.asString());
+}
+
+} // namespace
+
+void CPluginManage::setAppFolder(const QString &folder)
+{
+    g_appFolder = folder;
+}
+
+QString CPluginManage::appFolder()
+{
+    return g_appFolder.isEmpty() ? ProgramDir::folder() : g_appFolder;
+}
+
+void CPluginManage::chooseWithBrowser(
+    const QStringList &args, std::function<void(bool chosen, const QString &path)> done)
+{
+    auto *process = new QProcess(this);
+    // A chooser that cannot start reports an error and never finishes; one
+    // that ran reports its end once.
+    auto ended = std::make_shared<bool>(false);
+    auto end = [process, done, ended](bool chosen, const QString &path) {
+        if (*ended)
+            return;
+        *ended = true;
+        process->deleteLater();
+        try {
+            if (done)
+                done(chosen, path);
+        } catch (...) {
+            log("CPluginManage::chooseWithBrowser", QStringLiteral("can not answer the choice"),
+                LightWeightLog::Error);
+        }
+    };
+    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+        [process, end](int exitCode, QProcess::ExitStatus status) {
+            const QByteArray output = process->readAllStandardOutput();
+            const bool chosen = status == QProcess::NormalExit && exitCode == 0 && !output.isEmpty();
+            end(chosen, chosen ? QString::fromUtf8(output) : QString());
+        });
+    connect(process, &QProcess::errorOccurred, this, [end](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            end(false, QString());
+    });
+    process->start(appFolder() + QStringLiteral("/Browse"), args, QIODevice::ReadWrite);
+}
+
+// MainType 18: the folders and types of the local files; SubType is
+// compared with the character codes of the page's digits.
+void CPluginManage::onMainMsgClientConfig(const Request &request)
+{
+    const int subType = intKey(request, "SubType");
+    Json::Value reply = makeReply(request);
+    switch (subType) {
+    case '0':
+    case '1':
+    case '5': {
+        const QString kind = subType == '0' ? QStringLiteral("0") : subType == '1' ? QStringLiteral("1") : QStringLiteral("2");
+        chooseWithBrowser({ kind, QStringLiteral("0") }, [this, reply](bool chosen, const QString &path) {
+            Json::Value answer = reply;
+            answer["nRet"] = 1016;
+            if (chosen) {
+                answer["Path"] = path.toStdString();
+                answer["nRet"] = 100;
+            }
+            sendReply(answer);
+        });
+        return;
+    }
+    case '2': {
+        LocalSettings::ClientCfg cfg;
+        cfg.RecPath = textKey(request, "RecPath");
+        cfg.CapPath = textKey(request, "CapPath");
+        cfg.DownPath = textKey(request, "DownPath");
+        cfg.RecordType = intKey(request, "RecordType");
+        cfg.ImageType = intKey(request, "ImageType");
+        log("CPluginManage::onMainMsgClientConfig", QStringLiteral("save config path"));
+        const bool saved = LocalSettings::SaveClientCfg(appFolder(), cfg);
+        if (!saved)
+            log("CPluginManage::onMainMsgClientConfig", QStringLiteral("save config path failed"),
+                LightWeightLog::Error);
+        reply["Ret"] = saved ? 100 : 1016;
+        break;
+    }
+    case '3': {
+        LocalInfo info;
+        bool loaded = false;
+        RunInMainThread([&] {
+            if (PlayWidgetFacade *widget = playWidget()) {
+                info = widget->LoadLocalInfo();
+                loaded = true;
+            }
+        });
+        if (!loaded) {
+            LocalSettings::LoadClientCfg(appFolder(), &info);
+            LocalSettings::LoadToolVersion(appFolder(), &info);
+        }
+        reply["ToolVersion"] = info.ToolVersion.toStdString();
+        reply["ToolDate"] = info.ToolDate.toStdString();
+        reply["CapFileType"] = info.CaptureType;
+        reply["RecordFileType"] = info.RecordType;
+        reply["ImageType"] = info.ImageType;
+        reply["RecPath"] = info.RecPath.toStdString();
+        reply["CapPath"] = info.CapPath.toStdString();
+        reply["DownPath"] = info.DownPath.toStdString();
+        reply["Ret"] = 100;
+        break;
+    }
+    default:
+        return;
+    }
+    sendReply(reply);
+}
+
+// MainType 14: stores the page's alarm-type filter.
+void CPluginManage::onMainMsgAlarmType(const Request &request)
+{
+    Json::Value reply(Json::objectValue);
+    reply["Msg"] = 14;
+    reply["MsgID"] = JsonUtil::member(request, "MsgID");
+    reply["SubMsg"] = 0;
+    int result = 1016;
+    {
+        QSettings settings(LocalSettings::ClientCfgPath(appFolder()), QSettings::IniFormat);
+        LocalSettings::UseSystemCodec(settings);
+        const Json::Value &types = JsonUtil::member(request, "alarmtype");
+        bool complete = true;
+        for (const QString &name : LocalSettings::AlarmTypeNames()) {
+            const Json::Value &value = JsonUtil::member(types, name.toLatin1().constData());
+            // Numbers count as booleans; texts, arrays and objects do not.
+            if (!value.isNull() && !value.isBool() && !value.isNumeric()) {
+                log("CPluginManage::onMainMsgAlarmType", QStringLiteral("store alarm type error"),
+                    LightWeightLog::Error);
+                complete = false;
+                break;
+            }
+            settings.setValue(QStringLiteral("alarmtype/") + name, !value.isNull() && value.asBool());
+        }
+        settings.sync();
+        if (complete && settings.status() == QSettings::NoError)
+            result = 100;
+    }
+    reply["Ret"] = result;
+    sendReply(reply);
+}
+
+// MainType 15: reads the alarm-type filter back.
+void CPluginManage::onMainMsgGetAlarmType(const Request &request)
+{
+    Json::Value reply(Json::objectValue);
+    reply["Msg"] = 15;
+    reply["SubMsg"] = 0;
+    reply["MsgID"] = JsonUtil::member(request, "MsgID");
+    QSettings settings(LocalSettings::ClientCfgPath(appFolder()), QSettings::IniFormat);
+    LocalSettings::UseSystemCodec(settings);
+    Json::Value &types = reply["alarmtype"];
+    types = Json::Value(Json::objectValue);
+    for (const QString &name : LocalSettings::AlarmTypeNames())
+        types[name.toStdString()] = settings.value(QStringLiteral("alarmtype/") + name, QString()).toBool();
+    reply["Ret"] = 100;
+    sendReply(reply);
+}

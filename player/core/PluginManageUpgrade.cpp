@@ -1,0 +1,292 @@
+// Device upgrades from the cloud or a local file, the check for a newer
+// version of the tool on the update server, and the device library's
+// application set-up.
+
+#include "LightWeightLog.h"
+#include "LocalInfo.h"
+#include "PluginManage.h"
+#include "QNConnect.h"
+#include "TextField.h"
+#include "common/Json.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QSettings>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+// The tool's version file on the update server, unless the local version
+// file names another.
+const char kDefaultVersionFileUrl[] = "http://update.quorvel.com:8080/ocx/QuorvelToolVersion.ini";
+
+std::atomic<int> g_versionCheckTimeoutMs { 60000 };
+
+void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
+{
+    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
+}
+
+int intKey(const Json::Value &object, const char *key)
+{
+    int value = 0;
+    if (!JsonUtil::convertInt(JsonUtil::member(object, key), &value))
+        throw std::invalid_argument(key);
+    return value;
+}
+
+// "Tool/version" and "Tool/date" of a version file.
+struct ToolVersion
+{
+    QString version;
+    QString date;
+};
+
+ToolVersion readToolVersion(const QString &path)
+{
+    QSettings settings(path, QSettings::IniFormat);
+    LocalSettings::UseSystemCodec(settings);
+    return { settings.value(QStringLiteral("Tool/version"), QString()).toString(),
+        settings.value(QStringLiteral("Tool/date"), QString()).toString() };
+}
+
+// Field `i` of a dotted version: missing or not a number reads as 0.
+int versionField(const QStringList &fields, int i)
+{
+    bool ok = false;
+    const int value = i < fields.size() ? fields[i].toInt(&ok) : 0;
+    return ok ? value : 0;
+}
+
+} // namespace
+
+void CPluginManage::setVersionCheckTimeoutMs(int ms)
+{
+    g_versionCheckTimeoutMs = ms;
+}
+
+bool CPluginManage::CompareVersion(const QString &a, const QString &b)
+{
+    if (a.isEmpty())
+        return false;
+    if (b.isEmpty())
+        return true;
+    const QStringList fa = a.split(QLatin1Char('.'));
+    const QStringList fb = b.split(QLatin1Char('.'));
+    for (int i = 0; i < 4; ++i) {
+        const int x = versionField(fa, i);
+        const int y = versionField(fb, i);
+        if (x != y)
+            return x > y;
+    }
+    return false;
+}
+
+// MainType 21: the cloud's newer firmware (SubType 0) and the upgrade to it (1).
+void CPluginManage::onMainMsgOnlineUpgrade(const Request &request)
+{
+    const int subType = intKey(request, "SubType");
+    Json::Value reply = makeReply(request);
+    CQNConnect *connect = CQNConnect::GetInstance();
+    const int loginId = m_mainDevice.loginId;
+    if (subType == 0) {
+        const QString current = QStringLiteral("%1-%2-%3")
+                                    .arg(m_mainDevice.deviceInfo1)
+                                    .arg(m_mainDevice.deviceInfo2)
+                                    .arg(m_mainDevice.deviceInfo3);
+        // A version the cloud offered before is no answer to this query.
+        m_strNewFirmwareVersion.clear();
+        const int result = connect->GetCloudUpgradeInfo(loginId, current, m_strNewFirmwareVersion);
+        const int mark = m_strNewFirmwareVersion.lastIndexOf(QLatin1String("_V"));
+        reply["NewVersion"] = (mark < 0 ? m_strNewFirmwareVersion : m_strNewFirmwareVersion.mid(mark + 1)).toStdString();
+        reply["Ret"] = result;
+    } else if (subType == 1) {
+        const int result = connect->StartOnlineUpgrade(
+            loginId, m_strNewFirmwareVersion, &CPluginManage::UpgradeProgressCallback, this);
+        m_bUpgrading = result == 100;
+        reply["Ret"] = result;
+    } else {
+        reply["Ret"] = 0;
+    }
+    reply["IsUpgrade"] = m_bUpgrading;
+    sendReply(reply);
+}
+
+// MainType 25: choose a firmware file (SubType 0) and upgrade from it (1).
+void CPluginManage::onMainMsgLocalUpgrade(const Request &request)
+{
+    const int subType = intKey(request, "SubType");
+    Json::Value reply(Json::objectValue);
+    reply["Msg"] = 25;
+    reply["SubMsg"] = 1;
+    reply["MsgID"] = JsonUtil::member(request, "MsgID");
+    if (subType == 0) {
+        chooseWithBrowser({ QStringLiteral("4"), QStringLiteral("1") }, [this, reply](bool chosen, const QString &path) {
+            Json::Value answer = reply;
+            answer["nRet"] = 1016;
+            if (chosen) {
+                answer["Path"] = path.toStdString();
+                answer["nRet"] = 100;
+            }
+            sendReply(answer);
+        });
+        return;
+    }
+    if (subType != 1)
+        return;
+    CQNConnect *connect = CQNConnect::GetInstance();
+    if (!connect)
+        return;
+    std::string file;
+    if (!JsonUtil::convertString(JsonUtil::member(request, "FileName"), &file))
+        throw std::invalid_argument("FileName");
+    const int result = connect->StartLocalUpgrade(m_mainDevice.loginId, QString::fromStdString(file),
+        &CPluginManage::UpgradeProgressCallback, this);
+    log("CPluginManage::onMainMsgLocalUpgrade", QStringLiteral("StartLocalUpgrade-----------ret:%1").arg(result));
+    m_bUpgrading = result == 100;
+    reply["Ret"] = result;
+    reply["IsUpgrade"] = m_bUpgrading;
+    sendReply(reply);
+}
+
+void CPluginManage::UpgradeProgressCallback(int upgradeHandle, int status, int totalSize, int sendSize, void *user)
+{
+    auto *self = static_cast<CPluginManage *>(user);
+    if (!self)
+        return;
+    self->RunInWorkerThread([self, upgradeHandle, status, totalSize, sendSize] {
+        self->OnUpgradeProgress(upgradeHandle, status, totalSize, sendSize);
+    });
+}
+
+// MainType 22: fetches the update server's version file into
+// "NewVersion.ini" and reports whether it names a newer tool.
+void CPluginManage::onMainMsgCheckToolVersion(const Request &request)
+{
+    const int subType = intKey(request, "SubType");
+    Json::Value reply = makeReply(request);
+    const QString folder = appFolder();
+    const QString localPath = folder + QStringLiteral("/QuorvelToolVersion.ini");
+    const QString newPath = folder + QStringLiteral("/NewVersion.ini");
+    QString url;
+    {
+        QSettings settings(localPath, QSettings::IniFormat);
+        LocalSettings::UseSystemCodec(settings);
+        url = settings.value(QStringLiteral("Tool/versionFileAddr"), QString()).toString();
+    }
+    if (url.isEmpty())
+        url = QString::fromLatin1(kDefaultVersionFileUrl);
+    log("CPluginManage::onMainMsgCheckToolVersion", QStringLiteral("check version nSeesionID:%1").arg(m_nSessionId));
+
+    auto *manager = new QNetworkAccessManager(this);
+    QNetworkRequest get { QUrl(url) };
+    // Update servers may use a certificate of their own: the version text is
+    // only compared, never run.
+    if (url.contains(QLatin1String("https"))) {
+        QSslConfiguration ssl = get.sslConfiguration();
+        ssl.setPeerVerifyMode(QSslSocket::VerifyNone);
+        get.setSslConfiguration(ssl);
+    }
+    QNetworkReply *answer = manager->get(get);
+    auto *timer = new QTimer(manager);
+    timer->setSingleShot(true);
+    auto timedOut = std::make_shared<bool>(false);
+    connect(timer, &QTimer::timeout, manager, [manager, answer, timedOut] {
+        log("CPluginManage::onMainMsgCheckToolVersion", QStringLiteral("access timeout"));
+        // Ending the reply makes it finish: that is no answer to report.
+        *timedOut = true;
+        answer->abort();
+        manager->deleteLater();
+    });
+    connect(answer, &QNetworkReply::finished, manager, [this, manager, answer, timer, timedOut, localPath, newPath, subType] {
+        if (*timedOut)
+            return;
+        timer->stop();
+        manager->deleteLater();
+        // A request that failed before any answer of the server reports nothing.
+        if (answer->error() != QNetworkReply::NoError
+            && !answer->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+            log("CPluginManage::onMainMsgCheckToolVersion",
+                QStringLiteral("access failed: %1").arg(answer->errorString()), LightWeightLog::Warning);
+            return;
+        }
+        log("CPluginManage::onMainMsgCheckToolVersion", QStringLiteral("access successful"));
+        // Other players read the file at any time: it is replaced whole.
+        QSaveFile file(newPath);
+        if (!file.open(QIODevice::WriteOnly))
+            return;
+        file.write(answer->readAll());
+        if (!file.commit())
+            return;
+        const ToolVersion current = readToolVersion(localPath);
+        const ToolVersion offered = readToolVersion(newPath);
+        const bool newer = offered.version.isEmpty() ? false
+            : current.version.isEmpty()              ? true
+                                                     : CompareVersion(offered.version, current.version);
+        log("CPluginManage::onMainMsgCheckToolVersion",
+            QStringLiteral("bNewVersion %1 strNew %2 strCur %3").arg(newer).arg(offered.version, current.version));
+        Json::Value event = subType == 0 ? pageEvent(0, 4) : subType == 1 ? pageEvent(4, 54) : pageEvent(-1, -1);
+        event["curDate"] = current.date.toStdString();
+        event["curVersion"] = current.version.toStdString();
+        event["newDate"] = offered.date.toStdString();
+        event["newVersion"] = offered.version.toStdString();
+        event["bNew"] = newer;
+        sendWebSocketMsg(JsonUtil::writeCompactText(event));
+    });
+    timer->start(g_versionCheckTimeoutMs.load());
+    reply["Ret"] = 100;
+    sendReply(reply);
+}
+
+void CPluginManage::onMainMsgInitSDKInfo(const Request &request)
+{
+    log("CPluginManage::onMainMsgInitSDKInfo", QStringLiteral("InitSDKInfo begin"));
+    Json::Value reply = makeReply(request);
+    auto identity = std::make_unique<TRV_APP_INFO>();
+    std::memset(identity.get(), 0, sizeof(TRV_APP_INFO));
+    auto userData = std::make_unique<SdkUserData>();
+    bool setIdentity = false;
+    bool setUserData = false;
+    try {
+        setIdentity = JsonUtil::member(request, "bInitAppInit").asBool();
+        setUserData = JsonUtil::member(request, "bInitUserData").asBool();
+        auto text = [&](const char *key, char *field, size_t size) {
+            if (request.isMember(key))
+                TextField::copy(field, size, QByteArray::fromStdString(request[key].asString()));
+        };
+        if (setIdentity) {
+            text("Uuid", identity->appId, sizeof identity->appId);
+            text("AppKey", identity->appKey, sizeof identity->appKey);
+            text("AppSecret", identity->appSecret, sizeof identity->appSecret);
+            if (request.isMember("MovedCard"))
+                identity->cardKind = QByteArray::fromStdString(request["MovedCard"].asString()).toInt();
+        }
+        if (setUserData) {
+            userData->type = JsonUtil::member(request, "type").asInt();
+            const QByteArray data = QByteArray::fromStdString(JsonUtil::member(request, "UserData").asString());
+            // The length the page gives cannot reach past its own text.
+            const int length = std::clamp(JsonUtil::member(request, "len").asInt(), 0, int(data.size()));
+            userData->text = data.left(length);
+        }
+    } catch (const std::exception &) {
+        log("CPluginManage::onMainMsgInitSDKInfo", QStringLiteral("something error happened"), LightWeightLog::Error);
+    }
+    log("CPluginManage::onMainMsgInitSDKInfo",
+        QStringLiteral("InitSDKInfo begin bInitUserData = %1 bInitAppInit = %2").arg(setUserData).arg(setIdentity));
+    const int result = CQNConnect::GetInstance()->InitSDKInfo(
+        std::move(identity), std::move(userData), setIdentity, setUserData);
+    log("CPluginManage::onMainMsgInitSDKInfo", QStringLiteral("InitSDKInfo end bRet = %1").arg(result));
+    reply["Ret"] = result > 0 ? 100 : 1019;
+    sendReply(reply);
+}

@@ -1,0 +1,215 @@
+#include "DiyFirmware.h"
+
+#include "ServiceLog.h"
+#include "common/Json.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+CDiyFirmware *g_instance = nullptr;
+
+// Makes an entry of a folder we are about to empty writable and listable by us.
+void addOwnerAccess(const QByteArray &path, const struct stat &st)
+{
+    const mode_t wanted = S_ISDIR(st.st_mode) ? (S_IRWXU) : (S_IRUSR | S_IWUSR);
+    if ((st.st_mode & wanted) != wanted)
+        ::chmod(path.constData(), (st.st_mode & 07777) | wanted);
+}
+
+// Empties and removes `path` without following links. `filesOnly`: only plain
+// files go, folders stay. False at the first entry that cannot be removed.
+bool removeTree(const QByteArray &path, bool filesOnly)
+{
+    struct stat st;
+    if (::lstat(path.constData(), &st) != 0)
+        return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode)) {
+        if (filesOnly && !S_ISREG(st.st_mode))
+            return true;
+        return ::unlink(path.constData()) == 0 || errno == ENOENT;
+    }
+    addOwnerAccess(path, st);
+    DIR *dir = ::opendir(path.constData());
+    if (!dir)
+        return false;
+    QList<QByteArray> names;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.append(QByteArray(entry->d_name));
+    }
+    ::closedir(dir);
+    for (const QByteArray &name : names) {
+        if (!removeTree(path + '/' + name, filesOnly))
+            return false;
+    }
+    if (filesOnly)
+        return true;
+    return ::rmdir(path.constData()) == 0 || errno == ENOENT;
+}
+
+} // namespace
+
+CDiyFirmware *CDiyFirmware::instance()
+{
+    if (!g_instance)
+        g_instance = new CDiyFirmware(QCoreApplication::applicationDirPath());
+    return g_instance;
+}
+
+void CDiyFirmware::releaseInstance()
+{
+    delete g_instance;
+    g_instance = nullptr;
+}
+
+CDiyFirmware::CDiyFirmware(const QString &appDir)
+    : m_appDir(appDir)
+{
+}
+
+CDiyFirmware::~CDiyFirmware()
+{
+    qDeleteAll(m_sessions);
+}
+
+void CDiyFirmware::log(int level, const char *function, const QString &message) const
+{
+    ServiceLog::instance()->write(
+        level, QStringLiteral("CDiyFirmware::") + QLatin1String(function), message, ServiceLog::Diy);
+}
+
+int CDiyFirmware::addSessionInfo(int nSessionID, DiySessionInfo *info)
+{
+    QMutexLocker lock(&m_mutex);
+    info->sessionId = nSessionID;
+    DiySessionInfo *&slot = m_sessions[nSessionID];
+    if (slot != info)
+        delete slot;
+    slot = info;
+    return DiyResult::Ok;
+}
+
+int CDiyFirmware::getSessionInfo(int nSessionID, DiySessionInfo *out)
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_sessions.constFind(nSessionID);
+    if (it == m_sessions.constEnd() || !it.value() || it.value()->sessionId != nSessionID)
+        return DiyResult::NoSession;
+    std::memcpy(out, it.value(), sizeof(DiySessionInfo));
+    return DiyResult::Ok;
+}
+
+int CDiyFirmware::updateSessionInfo(int nSessionID, const DiySessionInfo *info)
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_sessions.find(nSessionID);
+    if (it == m_sessions.end())
+        return DiyResult::NoSession;
+    if (!it.value())
+        return DiyResult::NoRecord;
+    if (it.value() != info)
+        std::memcpy(it.value(), info, sizeof(DiySessionInfo));
+    return DiyResult::Ok;
+}
+
+int CDiyFirmware::removeSessionInfo(int nSessionID)
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_sessions.find(nSessionID);
+    if (it == m_sessions.end())
+        return DiyResult::NoSession;
+    delete it.value();
+    m_sessions.erase(it);
+    return 1;
+}
+
+QString CDiyFirmware::createPath(const QString &path)
+{
+    if (path.isEmpty() || QFileInfo::exists(path))
+        return path;
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash > 0)
+        createPath(path.left(slash));
+    QDir().mkpath(path);
+    return path;
+}
+
+bool CDiyFirmware::removeFilesRecursively(const QString &folder)
+{
+    return removeTree(QFile::encodeName(folder), true);
+}
+
+bool CDiyFirmware::removeDirRecursively(const QString &folder)
+{
+    if (folder.isEmpty())
+        return true;
+    return removeTree(QFile::encodeName(folder), false);
+}
+
+int CDiyFirmware::getBinDataFromLocalFile(const QString &path, QByteArray *out, const QString &within)
+{
+    out->clear();
+    const QFileInfo info(path);
+    const QString real = info.canonicalFilePath();
+    if (real.isEmpty())
+        return DiyResult::TextOpen;
+    if (!within.isEmpty()) {
+        const QString root = QFileInfo(within).canonicalFilePath();
+        if (root.isEmpty() || !real.startsWith(root + QLatin1Char('/')))
+            return DiyResult::TextOpen;
+    }
+    // The real path, opened without following a link put there meanwhile.
+    const int fd = ::open(QFile::encodeName(real).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return DiyResult::TextOpen;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return DiyResult::TextOpen;
+    }
+    if (st.st_size == 0) {
+        ::close(fd);
+        return DiyResult::FileEmpty;
+    }
+    if (st.st_size > kMaxReadBytes) {
+        ::close(fd);
+        return DiyResult::NoMemory;
+    }
+    out->resize(int(st.st_size));
+    qint64 done = 0;
+    while (done < st.st_size) {
+        const ssize_t n = ::read(fd, out->data() + done, size_t(st.st_size - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    ::close(fd);
+    out->truncate(int(done));
+    return out->isEmpty() ? DiyResult::FileEmpty : DiyResult::Ok;
+}
+
+int CDiyFirmware::readJsonFile(const QString &path, Json::Value *out, const QString &within)
+{
+    QByteArray data;
+    int r = getBinDataFromLocalFile(path, &data, within);
+    if (r == DiyResult::TextOpen)
+        return DiyResult::JsonOpen;
+    if (r != DiyResult::Ok)
+        return r;
+    if (data.isEmpty())
+        return DiyResult::JsonNothingRead;
+    return JsonUtil::parse(data.toStdString(), out) ? DiyResult::Ok : DiyResult::BadJson;
+}

@@ -1,0 +1,303 @@
+#include "ZipFolder.h"
+
+#include <minizip/zip.h>
+#include <zzip/zzip.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace ZipEntryName {
+
+Kind split(const QByteArray &name, QList<QByteArray> *segments)
+{
+    segments->clear();
+    if (name.isEmpty() || name.contains('\0') || name.size() >= PATH_MAX)
+        return Kind::Refused;
+    if (name.at(0) == '/' || name.at(0) == '\\')
+        return Kind::Refused;
+    if (name.size() >= 2 && name.at(1) == ':' && std::isalpha(static_cast<unsigned char>(name.at(0))))
+        return Kind::Refused;
+    QByteArray segment;
+    for (int i = 0; i <= name.size(); ++i) {
+        const bool end = i == name.size();
+        const char c = end ? '/' : name.at(i);
+        if (c != '/' && c != '\\') {
+            segment.append(c);
+            continue;
+        }
+        if (end && segment.isEmpty())
+            return segments->isEmpty() ? Kind::Refused : Kind::Folder;
+        if (segment.isEmpty() || segment == "." || segment == ".." || segment.size() > NAME_MAX)
+            return Kind::Refused;
+        segments->append(segment);
+        segment.clear();
+    }
+    return Kind::File;
+}
+
+} // namespace ZipEntryName
+
+namespace {
+
+constexpr int kCopyBuffer = 40960;
+
+struct Fd
+{
+    int fd = -1;
+    explicit Fd(int f = -1)
+        : fd(f)
+    {
+    }
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    void reset(int f)
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = f;
+    }
+};
+
+// Opens (creating when missing) the folders `segments[0..count)` below
+// `root`, none of them through a link. The open folder, or -1.
+int openFolders(int root, const QList<QByteArray> &segments, int count)
+{
+    int current = ::dup(root);
+    for (int i = 0; i < count && current >= 0; ++i) {
+        if (::mkdirat(current, segments.at(i).constData(), 0755) != 0 && errno != EEXIST) {
+            ::close(current);
+            return -1;
+        }
+        const int next = ::openat(current, segments.at(i).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(current);
+        current = next;
+    }
+    return current;
+}
+
+bool writeAll(int fd, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+bool makeFolder(const char *folder)
+{
+    std::string path(folder);
+    for (size_t i = 1; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/') {
+            const std::string part = path.substr(0, i);
+            if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int unzipToFolder(const char *zipPath, const char *folder)
+{
+    return unzipToFolder(zipPath, folder, UnzipLimits());
+}
+
+int unzipToFolder(const char *zipPath, const char *folder, const UnzipLimits &limits)
+{
+    if (!zipPath || !folder || !*zipPath || !*folder)
+        return -1;
+    zzip_error_t error = ZZIP_NO_ERROR;
+    ZZIP_DIR *zip = zzip_dir_open(zipPath, &error);
+    if (!zip)
+        return -1;
+    std::unique_ptr<ZZIP_DIR, int (*)(ZZIP_DIR *)> closeZip(zip, zzip_dir_close);
+    if (!makeFolder(folder))
+        return -1;
+    Fd root(::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (root.fd < 0)
+        return -1;
+
+    std::vector<char> buffer(kCopyBuffer);
+    qint64 total = 0;
+    int entries = 0;
+    int result = 0;
+    ZZIP_DIRENT entry;
+    while (zzip_dir_read(zip, &entry)) {
+        if (++entries > limits.maxEntries)
+            return -1;
+        const QByteArray name(entry.d_name ? entry.d_name : "");
+        std::printf("extract:%s\n", name.constData());
+        QList<QByteArray> segments;
+        const ZipEntryName::Kind kind = ZipEntryName::split(name, &segments);
+        if (kind == ZipEntryName::Kind::Refused) {
+            result = -2;
+            continue;
+        }
+        const int folders = kind == ZipEntryName::Kind::Folder ? segments.size() : segments.size() - 1;
+        Fd parent(openFolders(root.fd, segments, folders));
+        if (parent.fd < 0) {
+            result = -2;
+            continue;
+        }
+        if (kind == ZipEntryName::Kind::Folder)
+            continue;
+        const char *leaf = segments.last().constData();
+        Fd out(::openat(parent.fd, leaf, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (out.fd < 0) {
+            result = -2;
+            continue;
+        }
+        struct stat st;
+        ZZIP_FILE *in = nullptr;
+        bool ok = ::fstat(out.fd, &st) == 0 && S_ISREG(st.st_mode);
+        if (ok)
+            in = zzip_file_open(zip, entry.d_name, 0);
+        ok = ok && in;
+        bool bomb = false;
+        while (ok) {
+            const zzip_ssize_t n = zzip_file_read(in, buffer.data(), zzip_size_t(buffer.size()));
+            if (n < 0)
+                ok = false;
+            if (n <= 0)
+                break;
+            total += n;
+            if (total > limits.maxTotalBytes) {
+                ok = false;
+                bomb = true;
+                break;
+            }
+            ok = writeAll(out.fd, buffer.data(), n);
+        }
+        if (in)
+            zzip_file_close(in);
+        if (!ok) {
+            out.reset(-1);
+            ::unlinkat(parent.fd, leaf, 0);
+            if (bomb)
+                return -1;
+            result = -2;
+        }
+    }
+    std::fflush(stdout);
+    return result;
+}
+
+void *zipArchiveOpen(const char *path)
+{
+    return path ? zipOpen64(path, APPEND_STATUS_CREATE) : nullptr;
+}
+
+void *zipArchiveAddEntry(void *archive, const char *name)
+{
+    if (!archive || !name)
+        return nullptr;
+    zip_fileinfo info;
+    std::memset(&info, 0, sizeof(info));
+    const int r = zipOpenNewFileInZip64(archive, name, &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
+        Z_DEFAULT_COMPRESSION, 1);
+    return r == ZIP_OK ? archive : nullptr;
+}
+
+int zipArchiveWrite(void *archive, const void *data, unsigned length)
+{
+    return archive ? zipWriteInFileInZip(archive, data, length) : ZIP_PARAMERROR;
+}
+
+int zipArchiveCloseEntry(void *archive)
+{
+    return archive ? zipCloseFileInZip(archive) : ZIP_PARAMERROR;
+}
+
+int zipArchiveClose(void *archive)
+{
+    return archive ? zipClose(archive, nullptr) : ZIP_PARAMERROR;
+}
+
+namespace {
+
+bool zipTree(void *archive, const std::string &folder, const std::string &relative, std::vector<char> &buffer)
+{
+    const std::string path = relative.empty() ? folder : folder + '/' + relative;
+    DIR *dir = ::opendir(path.c_str());
+    if (!dir)
+        return false;
+    std::vector<std::string> names;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+    for (const std::string &name : names) {
+        const std::string rel = relative.empty() ? name : relative + '/' + name;
+        const std::string full = folder + '/' + rel;
+        struct stat st;
+        if (::lstat(full.c_str(), &st) != 0)
+            return false;
+        if (S_ISDIR(st.st_mode)) {
+            if (!zipTree(archive, folder, rel, buffer))
+                return false;
+            continue;
+        }
+        if (!S_ISREG(st.st_mode))
+            continue;
+        Fd in(::open(full.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (in.fd < 0 || !zipArchiveAddEntry(archive, rel.c_str()))
+            return false;
+        bool ok = true;
+        for (;;) {
+            const ssize_t n = ::read(in.fd, buffer.data(), buffer.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                ok = false;
+            if (n <= 0)
+                break;
+            if (zipArchiveWrite(archive, buffer.data(), unsigned(n)) != ZIP_OK) {
+                ok = false;
+                break;
+            }
+        }
+        if (zipArchiveCloseEntry(archive) != ZIP_OK || !ok)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int zipFolder(const char *folder, const char *zipPath)
+{
+    if (!folder || !zipPath)
+        return -1;
+    void *archive = zipArchiveOpen(zipPath);
+    if (!archive)
+        return -1;
+    std::vector<char> buffer(1 << 20);
+    const bool ok = zipTree(archive, folder, std::string(), buffer);
+    const bool closed = zipArchiveClose(archive) == ZIP_OK;
+    if (!ok || !closed) {
+        ::unlink(zipPath);
+        return -1;
+    }
+    return 0;
+}

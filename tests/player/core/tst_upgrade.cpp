@@ -1,0 +1,263 @@
+// Device upgrades and the tool's version check through the dispatcher:
+// cloud and local upgrades of the simulated device with their progress
+// events, refusals, the version check against a Python HTTP and HTTPS
+// server (self-signed certificate made by openssl) and a silent one, the
+// version comparison and the library's application set-up.
+
+#include "LiveFixture.h"
+#include "common/Json.h"
+#include "LineProcess.h"
+
+#include "QNConnect.h"
+
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace live_fixture;
+namespace control = kestrix::control;
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+}
+
+} // namespace
+
+class TestUpgrade : public QObject
+{
+    Q_OBJECT
+
+private:
+    LiveFixture f;
+    QTemporaryDir m_dir;
+
+    // The messages sent until one of kind `kind` arrived (empty on time-out).
+    QList<QJsonObject> until(const QString &kind)
+    {
+        QList<QJsonObject> out;
+        (void)QTest::qWaitFor([&] {
+            out.clear();
+            for (const QString &m : f.sent)
+                out.append(object(m));
+            return !out.isEmpty() && kindOf(out.last()) == kind
+                && out.last().value("Data").toObject().value("Status").toInt() != 0
+                && out.last().value("Data").toObject().value("Status").toInt() != 2;
+        }, 30000);
+        return out;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        f.initTestCase(this);
+        CPluginManage::setAppFolder(m_dir.path());
+    }
+    void cleanup() { f.stop(); }
+    void cleanupTestCase()
+    {
+        f.cleanupTestCase();
+        CPluginManage::setAppFolder(QString());
+    }
+
+    void upgrade_data()
+    {
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QString>("refusal"); // library function that fails with -512
+        QTest::addColumn<int>("ret");
+        QTest::addColumn<int>("finalStatus"); // 0: no progress
+        QTest::newRow("cloud") << R"({"MainType":21,"SubType":1,"MsgID":3})" << "" << 100 << 1;
+        QTest::newRow("local file") << R"({"MainType":25,"SubType":1,"MsgID":3,"FileName":"%1"})" << "" << 100 << 1;
+        QTest::newRow("cloud, one running")
+            << R"({"MainType":21,"SubType":1,"MsgID":3})" << "TRV_NET_UpgradeOnline" << 1007 << 0;
+        QTest::newRow("local, one running")
+            << R"({"MainType":25,"SubType":1,"MsgID":3,"FileName":"%1"})" << "TRV_NET_Upgrade" << 1007 << 0;
+    }
+    void upgrade()
+    {
+        QFETCH(QString, request);
+        QFETCH(QString, refusal);
+        QFETCH(int, ret);
+        QFETCH(int, finalStatus);
+        kestrix::DeviceSpec spec = device();
+        spec.upgradeVersion = "NVR_K16_V5.1.0.2";
+        QVERIFY(f.start(spec));
+        const QString firmware = m_dir.filePath(QStringLiteral("firmware.bin"));
+        writeFile(firmware, QByteArray(300 * 1024, 'f'));
+
+        // The cloud's version, without its prefix.
+        const QJsonObject query = f.replyTo(R"({"MainType":21,"SubType":0,"MsgID":2})");
+        QCOMPARE(query.value("NewVersion").toString(), QStringLiteral("V5.1.0.2"));
+        QVERIFY(query.value("Ret").toInt() > 0);
+        QCOMPARE(query.value("IsUpgrade").toBool(), false);
+
+        if (!refusal.isEmpty())
+            control::failNext(refusal.toStdString(), TRV_ERR_UPGRADE_RUNNING);
+        f.sent.clear();
+        f.post(request.arg(firmware));
+        if (finalStatus == 0) {
+            const QJsonObject reply = object(f.flush().value(0));
+            QCOMPARE(reply.value("Ret").toInt(), ret);
+            QCOMPARE(reply.value("IsUpgrade").toBool(), false);
+            return;
+        }
+        const QList<QJsonObject> messages = until(QStringLiteral("3/0"));
+        QVERIFY(messages.size() > 3);
+        QCOMPARE(messages[0].value("Ret").toInt(), ret);
+        QCOMPARE(messages[0].value("IsUpgrade").toBool(), true);
+        QCOMPARE(messages.last().value("Data").toObject().value("Status").toInt(), finalStatus);
+        QCOMPARE(messages.last().value("IsUpgrade").toBool(), false);
+        for (int i = 1; i + 1 < messages.size(); ++i)
+            QCOMPARE(messages[i].value("IsUpgrade").toBool(), true);
+        QTRY_COMPARE(int(control::callsOf("TRV_NET_CloseUpgradeHandle").size()), 1);
+    }
+
+    void versionCheck_data()
+    {
+        QTest::addColumn<QString>("server"); // http, https, silent
+        QTest::addColumn<int>("subType");
+        QTest::addColumn<QString>("served"); // the server's version file
+        QTest::addColumn<QString>("event"); // expected event, empty: none
+        const QString newer = QStringLiteral("[Tool]\nversion=1.0.3.10\ndate=2026-05-05\n");
+        QTest::newRow("http, newer") << "http" << 0 << newer
+                                     << R"({"MainEvent":0,"SubEvent":4,"curDate":"2026-01-01","curVersion":"1.0.3.9",)"
+                                        R"("newDate":"2026-05-05","newVersion":"1.0.3.10","bNew":true})";
+        QTest::newRow("https, self-signed") << "https" << 1 << newer
+                                           << R"({"MainEvent":4,"SubEvent":54,"curDate":"2026-01-01","curVersion":"1.0.3.9",)"
+                                              R"("newDate":"2026-05-05","newVersion":"1.0.3.10","bNew":true})";
+        QTest::newRow("http, no version file") << "http" << 7 << "<html>not here</html>"
+                                               << R"({"MainEvent":-1,"SubEvent":-1,"curDate":"2026-01-01",)"
+                                                  R"("curVersion":"1.0.3.9","newDate":"","newVersion":"","bNew":false})";
+        // A server that never answers: no event, and the last copy stays.
+        QTest::newRow("silent") << "silent" << 0 << "" << "";
+    }
+    void versionCheck()
+    {
+        QFETCH(QString, server);
+        QFETCH(int, subType);
+        QFETCH(QString, served);
+        QFETCH(QString, event);
+        QVERIFY(f.start(device()));
+        QTemporaryDir web;
+        QVERIFY(QDir(web.path()).mkpath(QStringLiteral("ocx")));
+        writeFile(web.filePath(QStringLiteral("ocx/QuorvelToolVersion.ini")), served.toUtf8());
+        const QString newCopy = m_dir.filePath(QStringLiteral("NewVersion.ini"));
+        writeFile(newCopy, "last copy");
+
+        LineProcess python;
+        QTcpServer silent;
+        QList<QTcpSocket *> held;
+        int port = 0;
+        if (server == QLatin1String("silent")) {
+            QVERIFY(silent.listen(QHostAddress::LocalHost));
+            connect(&silent, &QTcpServer::newConnection, this, [&] { held.append(silent.nextPendingConnection()); });
+            port = silent.serverPort();
+            CPluginManage::setVersionCheckTimeoutMs(300);
+        } else {
+            QStringList args { QString::fromLocal8Bit(qgetenv("QV_SOURCE_DIR")) + "/tests/player/core/version_server.py",
+                web.path() };
+            if (server == QLatin1String("https")) {
+                const QString cert = web.filePath(QStringLiteral("cert.pem"));
+                const QString key = web.filePath(QStringLiteral("key.pem"));
+                QCOMPARE(QProcess::execute(QStringLiteral("openssl"),
+                             { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=localhost",
+                                 "-keyout", key, "-out", cert }),
+                    0);
+                args << cert << key;
+            }
+            python.start(QStringLiteral("python3"), args);
+            port = python.take(QString(), 30000).toInt();
+            QVERIFY(port > 0);
+        }
+        writeFile(m_dir.filePath(QStringLiteral("QuorvelToolVersion.ini")),
+            QStringLiteral("[Tool]\nversion=1.0.3.9\ndate=2026-01-01\nversionFileAddr=%1://127.0.0.1:%2/ocx/"
+                           "QuorvelToolVersion.ini\n")
+                .arg(server == QLatin1String("https") ? "https" : "http")
+                .arg(port)
+                .toUtf8());
+
+        f.log.clear();
+        QCOMPARE(f.replyTo(QStringLiteral(R"({"MainType":22,"SubType":%1,"MsgID":4})").arg(subType)),
+            object(QStringLiteral(R"({"Msg":22,"SubMsg":%1,"MsgID":4,"Ret":100})").arg(subType)));
+        f.sent.clear();
+        if (event.isEmpty()) {
+            QTRY_VERIFY(f.logged(QStringLiteral("access timeout")));
+            QCOMPARE(f.flush(), QStringList());
+            QCOMPARE(readFile(newCopy), QByteArray("last copy"));
+            CPluginManage::setVersionCheckTimeoutMs(60000);
+            qDeleteAll(held);
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!f.sent.isEmpty(), 30000);
+        QCOMPARE(object(f.sent.first()), object(event));
+        QCOMPARE(readFile(newCopy), served.toUtf8());
+    }
+
+    void compareVersion_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<bool>("higher");
+        QTest::newRow("last field") << "1.0.3.10" << "1.0.3.9" << true;
+        QTest::newRow("equal") << "2.1.0.0" << "2.1.0.0" << false;
+        QTest::newRow("against empty") << "0.0.0.1" << "" << true;
+        QTest::newRow("empty") << "" << "9.9.9.9" << false;
+        // Missing and non-numeric fields count as 0.
+        QTest::newRow("shorter equal") << "1.2" << "1.2.0.0" << false;
+        QTest::newRow("longer higher") << "1.2.0.1" << "1.2" << true;
+        QTest::newRow("text field") << "1.x.5" << "1.0.4" << true;
+    }
+    void compareVersion()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(bool, higher);
+        QCOMPARE(CPluginManage::CompareVersion(a, b), higher);
+    }
+
+    void initSdkInfo_data()
+    {
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QString>("userData"); // the library's TRV_NET_UserData text argument, empty: no call
+        QTest::addColumn<int>("ret");
+        QTest::newRow("length of the text") << R"({"bInitUserData":true,"type":2,"UserData":"abcdef","len":6})"
+                                            << "\"abcdef\"" << 100;
+        QTest::newRow("shorter length") << R"({"bInitUserData":true,"UserData":"abcdef","len":2})" << "\"ab\"" << 100;
+        // The page's length cannot reach past its text.
+        QTest::newRow("length past the text") << R"({"bInitUserData":true,"UserData":"abc","len":4096})"
+                                              << "\"abc\"" << 100;
+        QTest::newRow("negative length") << R"({"bInitUserData":true,"UserData":"abc","len":-3})" << "" << 1019;
+        QTest::newRow("wrong types") << R"({"bInitUserData":true,"UserData":[1],"len":3})" << "" << 1019;
+    }
+    void initSdkInfo()
+    {
+        QFETCH(QString, request);
+        QFETCH(QString, userData);
+        QFETCH(int, ret);
+        QVERIFY(f.start(device()));
+        Json::Value parsed;
+        QVERIFY(JsonUtil::parse(request, &parsed));
+        f.sent.clear();
+        QVERIFY(f.onWorker([&] { f.manage->onMainMsgInitSDKInfo(parsed); }));
+        QTRY_COMPARE(f.sent.size(), 1);
+        QCOMPARE(object(f.sent[0]).value("Ret").toInt(), ret);
+        const auto calls = control::callsOf("TRV_NET_UserData");
+        QCOMPARE(calls.empty() ? QString() : QString::fromStdString(calls[0].args[1]), userData);
+    }
+};
+
+QTEST_MAIN(TestUpgrade)
+#include "tst_upgrade.moc"

@@ -1,0 +1,188 @@
+// Package analysis on packages built by Python's zipfile with squashfs
+// partitions made by mksquashfs, extracted by Debian's unsquashfs.
+
+#include "DiyFirmware.h"
+#include "FirmwareTestSupport.h"
+
+using namespace FirmwareTest;
+
+using Tree = QMap<QString, QString>; // path -> content; "->x" makes a link to x
+
+namespace {
+
+const QString kDvrDesc = QStringLiteral(
+    R"({"Hardware":"AHB7008T-MH","UpgradeCommand":[{"DirName":"/mnt/mtd/Log/","Command":"RemoveDir","FileName":"logo-x.cramfs.img"}]})");
+
+Tree customTree(const QString &firmwareInfo)
+{
+    return { { "FirmwareInfo", firmwareInfo }, { "qn_version/buildtime", "Build:2023-06-29\nmore" },
+        { "ProductDefinition", R"({"LogoPartType":"squashfs","LogoArea":{"Begin":"0x100000","End":"0x200000"}})" },
+        { "rootlink", "->/" }, { "hostlink", "->HOST" } };
+}
+
+} // namespace
+
+class TestPackageAnalysis : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void analyse_data();
+    void analyse();
+    void extractor_data();
+    void extractor();
+};
+
+void TestPackageAnalysis::analyse_data()
+{
+    QTest::addColumn<QString>("installDesc");
+    QTest::addColumn<QStringList>("images"); // image file names; "custom-x" ones get the custom tree
+    QTest::addColumn<Tree>("custom");
+    QTest::addColumn<QString>("extraEntry");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("devType");
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QString>("firmName");
+    QTest::addColumn<QString>("buildTime");
+    QTest::addColumn<int>("usedSlots");
+
+    const QStringList one { "custom-x.squashfs.img" };
+    const Tree dvr = customTree("NET_UPGRADE_FILE=DVR_V2\n");
+    QTest::newRow("dvr, build time read once the type is known") << kDvrDesc << one << dvr << QString() << 100 << 1 << 8 << "DVR_V2" << "2023-06-29" << 1;
+    QTest::newRow("ipc whatever the hardware") << kDvrDesc << one << customTree("x=1\nNET_UPGRADE_FILE=IPC_X\n") << QString() << 100 << 0 << 1 << "IPC_X" << "" << 1;
+    QTest::newRow("nvr, last line without line feed not read") << QString(kDvrDesc).replace("AHB", "NBD") << one
+        << customTree("NET_UPGRADE_FILE=NVR_1\nNET_UPGRADE_FILE=IPC_2") << QString() << 100 << 2 << 8 << "NVR_1" << "2023-06-29" << 1;
+    QTest::newRow("channel without a dash") << QString(kDvrDesc).replace("AHB7008T-MH", "AHB7008") << one << dvr << QString() << 100 << 1 << 0 << "DVR_V2" << "2023-06-29" << 1;
+    QTest::newRow("dash too early") << QString(kDvrDesc).replace("AHB7008T-MH", "AHB-7") << one << dvr << QString() << 100 << 1 << 0 << "DVR_V2" << "2023-06-29" << 1;
+    QTest::newRow("no upgrade commands") << R"({"Hardware":"AHB7008T-MH"})" << one << dvr << QString() << 300002 << 0 << 0 << "" << "" << 0;
+    QTest::newRow("removes the config folder") << QString(kDvrDesc).replace("/mnt/mtd/Log/", "/mnt/mtd/Config/") << one << dvr << QString() << 300033 << 0 << 0 << "" << "" << 0;
+    QTest::newRow("removes mtd") << QString(kDvrDesc).replace("/mnt/mtd/Log/", "/mnt/mtd/") << one << dvr << QString() << 300033 << 0 << 0 << "" << "" << 0;
+    QTest::newRow("mistyped command") << R"({"Hardware":"A","UpgradeCommand":[{"DirName":{},"Command":"RemoveDir"}]})" << one << dvr << QString() << 300002 << 0 << 0 << "" << "" << 0;
+    QTest::newRow("no hardware") << R"({"UpgradeCommand":[]})" << one << dvr << QString() << 300007 << 0 << 0 << "" << "" << 0;
+    QTest::newRow("install description no JSON") << "{" << one << dvr << QString() << 300002 << 0 << 0 << "" << "" << 0;
+    QTest::newRow("no install description") << "" << one << dvr << QString() << 300004 << 0 << 0 << "" << "" << 0;
+    QTest::newRow("hostile entry refuses the package") << kDvrDesc << one << dvr << "../evil" << 300003 << 0 << 0 << "" << "" << 0;
+    QTest::newRow("firmware info linked to a host file") << kDvrDesc << one << Tree { { "FirmwareInfo", "->HOST" } } << QString() << 300002 << 0 << 0 << "" << "" << 1;
+    QTest::newRow("build time linked to a host file") << kDvrDesc << one
+        << Tree { { "FirmwareInfo", "NET_UPGRADE_FILE=DVR_V2\n" }, { "qn_version/buildtime", "->HOST" } } << QString() << 300013 << 0 << 0 << "" << "" << 1;
+    QTest::newRow("start address 0: that image only") << kDvrDesc << QStringList { "a-x.img", "custom-x.squashfs.img" } << dvr << QString() << 100 << 1 << 8 << "DVR_V2" << "2023-06-29" << 1;
+    QTest::newRow("image names by case, custom.img is none") << kDvrDesc << QStringList { "custom-x.squashfs.img", "Sys-X.IMG", "custom.img" } << dvr << QString() << 100 << 1 << 8 << "DVR_V2" << "2023-06-29" << 2;
+    QTest::newRow("second image of one part refused") << kDvrDesc << QStringList { "custom-x.squashfs.img", "custom-x.v2.img" } << dvr << QString() << 100 << 1 << 8 << "DVR_V2" << "2023-06-29" << 1;
+    QStringList eleven { "custom-x.squashfs.img" };
+    for (int i = 1; i <= 10; ++i)
+        eleven << QStringLiteral("p%1-x.img").arg(i, 2, 10, QLatin1Char('0'));
+    QTest::newRow("eleventh image refused, no slot left for the logo") << kDvrDesc << eleven << dvr << QString() << 300019 << 1 << 8 << "DVR_V2" << "2023-06-29" << 10;
+    QTest::newRow("no logo area") << kDvrDesc << one << Tree { { "FirmwareInfo", "NET_UPGRADE_FILE=DVR_V2\n" }, { "ProductDefinition", R"({"LogoPartType":"cramfs","LogoArea":{"Begin":"0x10","End":"0x10"}})" } } << QString() << 300019 << 1 << 8 << "DVR_V2" << "" << 1;
+}
+
+void TestPackageAnalysis::analyse()
+{
+    QFETCH(QString, installDesc);
+    QFETCH(QStringList, images);
+    QFETCH(Tree, custom);
+    QFETCH(QString, extraEntry);
+    QFETCH(int, result);
+    QFETCH(int, devType);
+    QFETCH(int, channel);
+    QFETCH(QString, firmName);
+    QFETCH(QString, buildTime);
+    QFETCH(int, usedSlots);
+
+    QTemporaryDir dir;
+    const QString host = dir.path() + QStringLiteral("/host.txt");
+    QVERIFY(writeFile(host, "NET_UPGRADE_FILE=IPC_HOST\nBuild:host\n"));
+    const QString customDir = dir.path() + QStringLiteral("/customtree");
+    const QString plainDir = dir.path() + QStringLiteral("/plaintree");
+    QVERIFY(writeFile(plainDir + QStringLiteral("/bin/app"), "app"));
+    for (auto it = custom.constBegin(); it != custom.constEnd(); ++it) {
+        const QString path = customDir + QLatin1Char('/') + it.key();
+        QDir().mkpath(QFileInfo(path).path());
+        if (it.value().startsWith(QLatin1String("->"))) {
+            const QString target = it.value().mid(2) == QLatin1String("HOST") ? host : it.value().mid(2);
+            QVERIFY(QFile::link(target, path));
+        } else {
+            QVERIFY(writeFile(path, it.value().toUtf8()));
+        }
+    }
+    QJsonArray entries;
+    if (!installDesc.isEmpty())
+        entries.append(textEntry(QStringLiteral("InstallDesc"), installDesc));
+    for (const QString &name : images) {
+        const bool customPart = name.startsWith(QLatin1String("custom-x"));
+        entries.append(QJsonObject { { "name", name }, { "squashfs", customPart ? customDir : plainDir },
+            { "start", name.startsWith(QLatin1String("a-x")) ? 0 : 0x10000 }, { "end", 0x20000 } });
+    }
+    if (!extraEntry.isEmpty())
+        entries.append(textEntry(extraEntry, QStringLiteral("x")));
+    const QString package = dir.path() + QStringLiteral("/fw_v2.zip");
+    QVERIFY(makePackage(package, entries, dir.path()));
+
+    const QString appDir = dir.path() + QStringLiteral("/Service");
+    CDiyFirmware firmware(appDir);
+    auto *record = new DiySessionInfo;
+    std::memset(record, 0, sizeof(*record));
+    const QString unzip = appDir + QStringLiteral("/UnZip/fw_v2_3");
+    QVERIFY(DiyText::set(record->unzipFolder, unzip));
+    QVERIFY(DiyText::set(record->programFolder, CDiyFirmware::createPath(unzip + QStringLiteral("/Program"))));
+    // What an earlier package left: cleared by the new analysis.
+    record->partitions[9].used = 1;
+    DiyText::set(record->firmName, QStringLiteral("OLD"));
+    DiyText::set(record->buildTime, QStringLiteral("OLD"));
+    QCOMPARE(firmware.addSessionInfo(3, record), 100);
+
+    QCOMPARE(firmware.dealUnzipWithProgram(package, 3), result);
+    DiySessionInfo info;
+    QCOMPARE(firmware.getSessionInfo(3, &info), 100);
+    QCOMPARE(info.devType, devType);
+    QCOMPARE(info.channel, channel);
+    QCOMPARE(DiyText::get(info.firmName), firmName);
+    QCOMPARE(DiyText::get(info.buildTime), buildTime);
+    int used = 0;
+    for (const DiyPartitionInfo &part : info.partitions)
+        used += part.used;
+    QCOMPARE(used, usedSlots);
+    QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/evil")));
+    if (result == 100) {
+        QCOMPARE(DiyText::get(info.hardware), QJsonDocument::fromJson(installDesc.toUtf8()).object().value("Hardware").toString());
+        // The extracted tree holds the links as links; removing it leaves the host alone.
+        QVERIFY(QFileInfo(unzip + QStringLiteral("/custom-x/root/rootlink")).isSymLink());
+    }
+    QVERIFY(CDiyFirmware::removeDirRecursively(unzip));
+    QVERIFY(!QFileInfo::exists(unzip));
+    QCOMPARE(readFile(host), QByteArray("NET_UPGRADE_FILE=IPC_HOST\nBuild:host\n"));
+}
+
+void TestPackageAnalysis::extractor_data()
+{
+    QTest::addColumn<QString>("script"); // the extractor stand-in; empty: no such program
+    QTest::addColumn<int>("result");
+
+    QTest::newRow("missing program") << QString() << 300012;
+    QTest::newRow("failing program") << "echo broken >&2; exit 3" << 100;
+    QTest::newRow("over the time limit") << "exec sleep 600" << 100;
+}
+
+void TestPackageAnalysis::extractor()
+{
+    QFETCH(QString, script);
+    QFETCH(int, result);
+    QTemporaryDir dir;
+    CDiyFirmware firmware(dir.path());
+    const QString program = dir.path() + QStringLiteral("/extract.sh");
+    if (!script.isEmpty()) {
+        // The stand-in notes its process id and arguments, then acts.
+        QVERIFY(writeFile(program, "#!/bin/sh\necho $$ \"$@\" > \"$0.run\"\n" + script.toUtf8() + "\n"));
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    firmware.setUnsquashfsProgram(program);
+    firmware.setExtractTimeoutMs(500);
+    QCOMPARE(firmware.runUnsquashfs("/img/a b.img", "/out/root"), result);
+    if (script.isEmpty())
+        return;
+    const QList<QByteArray> run = readFile(program + QStringLiteral(".run")).trimmed().split(' ');
+    QCOMPARE(run.mid(1), (QList<QByteArray> { "-no-progress", "-no-xattrs", "-d", "/out/root", "/img/a", "b.img" }));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/") + QString::fromLatin1(run.first())));
+}
+
+QTEST_GUILESS_MAIN(TestPackageAnalysis)
+#include "tst_package_analysis.moc"
