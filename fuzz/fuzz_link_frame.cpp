@@ -3,6 +3,8 @@
 // whole stream arrives at once.
 #include "common/LinkFrame.h"
 
+#include "Pieces.h"
+
 #include <QByteArrayList>
 
 #include <cstdint>
@@ -37,15 +39,5 @@ QByteArrayList decodeAll(const QByteArray &stream, const uint8_t *cuts, size_t c
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size < 1)
-        return 0;
-    const size_t cutCount = data[0] % 8;
-    if (size < 1 + cutCount)
-        return 0;
-    const QByteArray stream(reinterpret_cast<const char *>(data + 1 + cutCount), int(size - 1 - cutCount));
-    const QByteArrayList whole = decodeAll(stream, nullptr, 0);
-    const QByteArrayList pieces = decodeAll(stream, data + 1, cutCount);
-    if (whole != pieces)
-        std::abort();
-    return 0;
+    return checkPieces(data, size, decodeAll);
 }

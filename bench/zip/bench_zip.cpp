@@ -84,6 +84,11 @@ void report(const char *what, const std::vector<double> &ours, const std::vector
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    // The writer's per-file debug lines would be timed too.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (type != QtDebugMsg)
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+    });
     int runs = 3;
     QString base = QStringLiteral("/dev/shm");
     const QStringList args = app.arguments();

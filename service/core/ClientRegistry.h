@@ -3,6 +3,7 @@
 #include "UserLoginInfo.h"
 
 #include <QByteArray>
+#include <QString>
 
 #include <atomic>
 #include <map>
@@ -65,6 +66,37 @@ public:
     int setGuardedValue(int socket, const int *value);
     int clearGuardedMap();
     int clientCount() const;
+
+    // Socket sends and HTTP replies of the raw socket server and its update
+    // task (ClientRegistryHttp.cpp). They keep no state.
+    // Sends all bytes, waiting at most `timeoutSeconds` for each step of
+    // progress; the count, or -1 on time-out or failure.
+    static int sendData(int socket, const void *data, int length, int timeoutSeconds);
+    // The reply head of file type `type` (see fileTypeOfPath) announcing
+    // `contentLength` bytes; for type 9, the not-found page (head and body).
+    // 0 when all was sent, else -1.
+    static int sendHttpFile(int type, int socket, qint64 contentLength = 0);
+    // Head and file: -1 with nothing sent when the file cannot be opened;
+    // -1 when sending or reading fails part way (the peer sees fewer bytes
+    // than announced); 0 when the whole file went out.
+    static int sendHttpFileChecked(const QString &path, int type, int socket);
+    // A text/plain reply: 200, 400, and "404 Not Found" for any other status.
+    // sendData's result.
+    static int sendHttpText(const char *text, int length, int status, int socket);
+    // The file type of a request path by its ending (case-sensitive).
+    static int fileTypeOfPath(const QByteArray &path);
+
+    // Page packages (ClientRegistryFiles.cpp).
+    // Extracts every entry of the zip archive into `folder`; refuses (false,
+    // with whatever was written removed by the caller's staging) archives
+    // with absolute names, ".." segments, backslashes or link entries.
+    static bool unzipFile(const QString &zipPath, const QString &folder);
+    // The file's MD5 as 32 lower-case hexadecimal digits; empty when it
+    // cannot be read.
+    static QString fileMd5Hex(const QString &path);
+    // Removes the folder's contents and, with `removeSelf`, the folder: 0,
+    // -2 when it does not exist, -3 when a file stays, -4 when the folder stays.
+    static int removeDirectory(const QString &folder, bool removeSelf);
 
 private:
     mutable std::mutex m_mutex; // guards m_nextSessionId

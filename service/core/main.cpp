@@ -2,6 +2,7 @@
 // sessions, starts one player per session and relays their messages.
 
 #include "ClientRegistry.h"
+#include "GeneralSocket.h"
 #include "DiyFirmware.h"
 #include "InstanceGuard.h"
 #include "PluginServer.h"
@@ -70,7 +71,10 @@ static int runService(int argc, char *argv[])
         PluginServer::releaseInstance();
         return startFailure(QStringLiteral("create websocket server fail"));
     }
-    // The raw socket server is created here.
+    // The raw socket server listens now; its thread starts once its signals
+    // are connected. Without a free port the rest of the service runs on.
+    GeneralSocket *generalSocket = GeneralSocket::instance();
+    generalSocket->listen();
     CDiyFirmware::instance();
 
     qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
@@ -83,11 +87,22 @@ static int runService(int argc, char *argv[])
         &PluginServer::onDisconnectWebsocket);
     QObject::connect(webSocketServer, &WebSocketServerThread::newConnectionSig, pluginServer,
         &PluginServer::onNewConnection);
-    // The raw socket server's six connections follow here (new session, end of
-    // session, page message blocking queued, player messages, window handle).
+    // The raw socket server: new session, end of session, page message (the
+    // session's thread waits until the player has it), player messages,
+    // window handle for the WebSocket server.
+    QObject::connect(generalSocket, &GeneralSocket::sigNewGeneralSocketConnect, pluginServer,
+        &PluginServer::onNewConnection);
+    QObject::connect(
+        generalSocket, &GeneralSocket::sigDestoryNamedPipe, pluginServer, &PluginServer::onClosePipe);
+    QObject::connect(generalSocket, &GeneralSocket::sigSendGeneralSocketMsg, pluginServer,
+        &PluginServer::onRecvWebsocketMsg, Qt::BlockingQueuedConnection);
+    QObject::connect(pluginServer, &PluginServer::sendMsg, generalSocket, &GeneralSocket::onSendMsg);
+    QObject::connect(generalSocket, &GeneralSocket::sendEmbedBrwoseWndID, webSocketServer,
+        &WebSocketServerThread::onEmbedBrwoseWndID);
     QObject::connect(
         pluginServer, &PluginServer::sendWebsocketMsgSig, webSocketServer, &WebSocketServerThread::onSendMsg);
     // Only now, with all connections made, does the raw socket server's thread start.
+    generalSocket->start();
 
     std::printf("QuorvelTool listening: ws://127.0.0.1:%d (player link %s)\n",
         ClientRegistry::instance()->webSocketPort(), qPrintable(pluginServer->serverPath()));
@@ -95,6 +110,7 @@ static int runService(int argc, char *argv[])
 
     const int result = app.exec();
 
+    GeneralSocket::releaseInstance();
     WebSocketServerThread::releaseInstance();
     PluginServer::releaseInstance();
     CDiyFirmware::releaseInstance();

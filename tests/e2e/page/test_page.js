@@ -13,6 +13,9 @@
 //   {"await": pattern, "count": n}      wait for n messages that contain the pattern
 //   {"idle": ms}                        keep collecting for ms (to see that something does not come)
 //   {"close": true}                     close the connection and wait until it is closed
+//   {"control": {...}}                  post the request to "/Cmd-WebLocalCtrl" on the same host
+//                                       and port with fetch (a page from another origin goes
+//                                       through the browser's CORS pre-flight first)
 // A pattern matches a message when every member of the pattern equals the
 // message's member (objects compared member by member); each message
 // satisfies one wait only, in the order the messages arrived, and a wait also
@@ -22,7 +25,7 @@
 // window.results entries: {"kind", "t" (ms since the page started), ...}:
 //   open; sent {text, data, encrypted[, wire]}; reply / event / message
 //   {data or text, encrypted[, wire]}; keyed {key}; closed {code, reason};
-//   error {text}; fail {text}; end (the last entry). window.done turns true then, with
+//   error {text}; control {status, data}; fail {text}; end (the last entry). window.done turns true then, with
 //   window.failure empty or the reason; a DevTools binding qvPageDone, when
 //   present, is called then.
 'use strict';
@@ -220,6 +223,14 @@
         }
         if (step.idle !== undefined) {
             await new Promise((resolve) => setTimeout(resolve, Math.max(0, Number(step.idle) || 0)));
+            return;
+        }
+        if (step.control !== undefined) {
+            const host = params.get('host') || '127.0.0.1';
+            const response = await fetch('http://' + host + ':' + params.get('port') + '/Cmd-WebLocalCtrl', {
+                method: 'POST', headers: { 'Content-Type': 'application/json' },
+                body: JSON.stringify(step.control) });
+            record({ kind: 'control', t: now(), status: response.status, data: await response.json() });
             return;
         }
         if (step.close) {

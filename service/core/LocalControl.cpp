@@ -1,0 +1,239 @@
+// The page's local control requests on "/Cmd-WebLocalCtrl", answered by the
+// service itself.
+#include "GeneralSocket.h"
+
+#include "ClientRegistry.h"
+#include "NativeWindow.h"
+#include "RawWsConnection.h"
+#include "RequestTasks.h"
+#include "SessionCipher.h"
+#include "common/Json.h"
+#include "common/SessionKey.h"
+
+#include <QDebug>
+#include <QSettings>
+#include <QThreadPool>
+
+namespace {
+
+// The built-in key of MainType 26: 15 characters and the terminating NUL,
+// the same in every run so that a text encrypted once decrypts later.
+const char kBuiltInKey[16] = "Qv7#Lc!tR9w&Kp2";
+
+const unsigned char kZeroIv[16] = {};
+
+QString versionFile(const QString &appDir)
+{
+    return appDir + QStringLiteral("/QuorvelToolVersion.ini");
+}
+
+void sendReply(int s, const QByteArray &json)
+{
+    ClientRegistry::sendHttpText(json.constData(), json.size(), 200, s);
+}
+
+QByteArray styledKeyReply(int mainType, int subType, const QByteArray &key)
+{
+    Json::Value root;
+    root["MainRsp"] = mainType;
+    root["SubRsp"] = subType;
+    root["Ret"] = 100;
+    root["key"]["key"] = key.toStdString();
+    root["key"]["iv"] = "";
+    return QByteArray::fromStdString(JsonUtil::writeStyled(root));
+}
+
+// Reads an integer member as jsoncpp would; a member of another type makes
+// the whole request invalid.
+bool readIntKey(const Json::Value &root, const char *key, int *out)
+{
+    const Json::Value &v = JsonUtil::member(root, key);
+    if (v.isNull()) {
+        *out = 0;
+        return true;
+    }
+    return JsonUtil::convertInt(v, out);
+}
+
+} // namespace
+
+QByteArray GeneralSocket::jsonText(const QByteArray &text)
+{
+    QByteArray out;
+    out.reserve(text.size() + 2);
+    out.append('"');
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out.append('\\');
+            out.append(c);
+        } else if (u < 0x20) {
+            out.append(QByteArray("\\u00") + QByteArray::number(u, 16).rightJustified(2, '0'));
+        } else {
+            out.append(c);
+        }
+    }
+    out.append('"');
+    return out;
+}
+
+bool GeneralSocket::parseWndMsg(const Json::Value &root, LocalCtrlRequest *request)
+{
+    if (!readIntKey(root, "MainType", &request->MainType) || !readIntKey(root, "SubType", &request->SubType)
+        || !readIntKey(root, "Id", &request->Id))
+        return false;
+    const Json::Value &webStyle = JsonUtil::member(root, "WebStyle");
+    switch (request->MainType) {
+    case 1:
+    case 33:
+        if (webStyle.isString())
+            request->text = QByteArray::fromStdString(webStyle.asString());
+        return true;
+    case 26: {
+        std::string data;
+        if (!JsonUtil::readString(root, "data", &data))
+            return false;
+        request->text = QByteArray::fromStdString(data);
+        return true;
+    }
+    case 31: {
+        std::string title;
+        if (!JsonUtil::readString(root, "Title", &title))
+            return false;
+        request->text = QByteArray::fromStdString(title);
+        return readIntKey(root, "BrowseType", &request->param);
+    }
+    case 99:
+        request->param = ClientRegistry::instance()->webSocketPort();
+        return true;
+    default:
+        return true;
+    }
+}
+
+quint64 GeneralSocket::getBrowserWndByTitle(int browseType, const QString &title)
+{
+    Q_UNUSED(browseType)
+    const auto desktop = NativeWindow::desktop();
+    const NativeWindow::WindowId window = desktop->foregroundWindow();
+    const QString name = window ? desktop->windowTitle(window) : QString();
+    qDebug().noquote() << QStringLiteral("Name=%1 Hwnd=%2 WindName=%3").arg(name).arg(window).arg(title);
+    if (!window || !name.contains(title))
+        return 0;
+    return window;
+}
+
+int GeneralSocket::dealWebLocalCtrl(int s, const QByteArray &request, const HttpRequest::Head &head)
+{
+    const QByteArray body = request.mid(head.headLength, head.contentLength > 0 ? head.contentLength : -1);
+    const int brace = body.indexOf('{');
+    if (brace < 0) {
+        ClientRegistry::sendHttpText("", 0, 400, s);
+        return -2;
+    }
+    const QByteArray json = body.mid(brace);
+    Json::Value root;
+    if (!JsonUtil::parse(json.toStdString(), &root) || !root.isObject())
+        return 1;
+    LocalCtrlRequest req;
+    if (!parseWndMsg(root, &req))
+        return 1;
+
+    const QByteArray mainSub = "{\"MainRsp\":" + QByteArray::number(req.MainType)
+        + ",\"SubRsp\":" + QByteArray::number(req.SubType);
+    switch (req.MainType) {
+    case 1: {
+        QSettings settings(versionFile(m_strAppDir), QSettings::IniFormat);
+        const QByteArray version = settings.value(QStringLiteral("Tool/version")).toString().toLocal8Bit();
+        const int previewNum = settings.value(QStringLiteral("AutoPreview/PreviewNum"), 8).toInt();
+        sendReply(s,
+            mainSub + ",\"Version\":" + jsonText(version) + ",\"WebStyle\":" + jsonText(req.text)
+                + ",\"ExeVersion\":\"V2\",\"AutoPreviewNum\":" + QByteArray::number(previewNum)
+                + ",\"Ret\":100}");
+        return 1;
+    }
+    case 12: {
+        Json::Value relay = root;
+        relay["Potocol"] = "HTTP";
+        if (!JsonUtil::member(root, "Id").isNull())
+            emit sigSendGeneralSocketMsg(QByteArray::fromStdString(JsonUtil::writeStyled(relay)), req.Id);
+        sendReply(s, mainSub + ",\"Ret\":100}");
+        return 1;
+    }
+    case 26: {
+        QByteArray data;
+        int ret;
+        if (req.SubType != 0) {
+            ret = encryptSessionMessage(req.text, &data, kZeroIv, kBuiltInKey);
+            if (ret != kCipherOk)
+                data.clear();
+        } else {
+            DecryptOutcome outcome = DecryptOutcome::Failed;
+            ret = decryptSessionMessage(req.text, &data, kZeroIv, kBuiltInKey, &outcome);
+            if (ret != kCipherOk && outcome != DecryptOutcome::NotBase64)
+                data.clear();
+        }
+        Json::Value reply;
+        reply["MainRsp"] = req.MainType;
+        reply["SubRsp"] = req.SubType;
+        reply["Ret"] = ret;
+        reply["data"] = data.toStdString();
+        sendReply(s, QByteArray::fromStdString(JsonUtil::writeStyled(reply)));
+        return 1;
+    }
+    case 27:
+        sendReply(s, styledKeyReply(req.MainType, req.SubType, SessionKey::make()));
+        return 1;
+    case 31: {
+        const quint64 window = getBrowserWndByTitle(req.param, QString::fromUtf8(req.text));
+        int ret = 1003;
+        if (window) {
+            const QString text = QStringLiteral("0x")
+                + QString::number(window, 16).toUpper().rightJustified(8, QLatin1Char('0'));
+            {
+                std::lock_guard<std::mutex> lock(m_sessionMutex);
+                m_strWndID = text;
+            }
+            qDebug().noquote() << "m_strWndID" << text;
+            emit sendEmbedBrwoseWndID(text);
+            ret = 100;
+        }
+        sendReply(s, mainSub + ",\"Ret\":" + QByteArray::number(ret) + "}");
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        m_strWndID.clear();
+        return 1;
+    }
+    case 32: {
+        // The key goes into the record of the raw session accepted last, which
+        // exists from its acceptance on; the answer is the same without one.
+        const QByteArray key = SessionKey::make();
+        std::shared_ptr<RawWsConnection> connection;
+        {
+            std::lock_guard<std::mutex> lock(m_sessionMutex);
+            const auto it = m_sessions.find(m_nCurClientId);
+            if (it != m_sessions.end())
+                connection = it->second;
+        }
+        if (connection)
+            connection->setKey(key);
+        sendReply(s, styledKeyReply(req.MainType, req.SubType, key));
+        return 1;
+    }
+    case 33: {
+        QSettings settings(versionFile(m_strAppDir), QSettings::IniFormat);
+        const int enabled = settings.value(QStringLiteral("Enable/PrintLogEn"), 1).toInt();
+        sendReply(s, mainSub + ",\"PrintLogEn\":" + QByteArray::number(enabled) + ",\"Ret\":100}");
+        return 1;
+    }
+    case 99:
+        sendReply(s, mainSub + ",\"port\":" + QByteArray::number(req.param) + ",\"Ret\":100}");
+        return 1;
+    case 202: {
+        auto *task = new CGIReqThreadTask(json, s);
+        QThreadPool::globalInstance()->start(task);
+        return 2;
+    }
+    default:
+        return 1;
+    }
+}

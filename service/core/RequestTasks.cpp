@@ -1,0 +1,284 @@
+#include "RequestTasks.h"
+
+#include "ClientRegistry.h"
+#include "HttpClient.h"
+#include "HttpRequest.h"
+#include "RawSocket.h"
+#include "common/Json.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSettings>
+
+#include <memory>
+#include <mutex>
+
+namespace {
+
+constexpr int kInfoTimeoutMs = 5000;
+constexpr int kPackageTimeoutMs = 15000;
+const char kDefaultServer[] = "http://127.0.0.1:8080/web/";
+
+// One lock per style folder: concurrent checks of one style would share the
+// package and staging names.
+std::shared_ptr<std::mutex> styleLock(const QString &style)
+{
+    static std::mutex mapMutex;
+    static QHash<QString, std::shared_ptr<std::mutex>> locks;
+    std::lock_guard<std::mutex> lock(mapMutex);
+    auto &entry = locks[style];
+    if (!entry)
+        entry = std::make_shared<std::mutex>();
+    return entry;
+}
+
+QString randomQuery()
+{
+    return QStringLiteral("?random=%1").arg(QRandomGenerator::global()->bounded(1 << 30));
+}
+
+void sendNotFound(int socket)
+{
+    ClientRegistry::sendHttpFile(9, socket);
+}
+
+int fileTypeOfName(const QString &name)
+{
+    static const struct
+    {
+        const char *part;
+        int type;
+    } kParts[] = { { ".htm", 0 }, { ".html", 0 }, { ".gif", 3 }, { ".jpg", 2 }, { ".jpeg", 2 }, { ".png", 5 },
+        { ".PNG", 5 }, { ".cab", 4 }, { ".exe", 4 }, { ".js", 7 }, { ".css", 6 }, { ".xml", 10 } };
+    for (const auto &entry : kParts) {
+        if (name.indexOf(QLatin1String(entry.part), 1) > 0)
+            return entry.type;
+    }
+    return 1;
+}
+
+} // namespace
+
+void CCheckUpdateStateTask::setParams(const QString &webRoot, int socket, const QString &styleName,
+    const QString &fileName, const QString &appDir)
+{
+    m_webRoot = webRoot;
+    m_socket = socket;
+    m_styleName = styleName;
+    m_fileName = fileName;
+    m_appDir = appDir;
+}
+
+QString CCheckUpdateStateTask::serverBase(const QString &appDir)
+{
+    QSettings settings(appDir + QStringLiteral("/QuorvelToolVersion.ini"), QSettings::IniFormat);
+    QString base = settings.value(QStringLiteral("Tool/webFileAddr")).toString();
+    if (base.isEmpty())
+        return QString::fromLatin1(kDefaultServer);
+    if (!base.endsWith(QLatin1Char('/')))
+        base += QLatin1Char('/');
+    return base;
+}
+
+int CCheckUpdateStateTask::parseVersion(const QString &text, UpdateInfo *info, bool versionOnly)
+{
+    bool hasVersion = false;
+    bool hasMd5 = false;
+    for (const QString &rawLine : text.split(QLatin1Char('\n'))) {
+        const QString line = rawLine.trimmed();
+        int at = line.indexOf(QLatin1String("Version:"), 0, Qt::CaseInsensitive);
+        if (at >= 0) {
+            info->version = line.mid(at + 8).trimmed();
+            hasVersion = true;
+        }
+        at = line.indexOf(QLatin1String("Md5:"), 0, Qt::CaseInsensitive);
+        if (at >= 0) {
+            info->md5 = line.mid(at + 4).trimmed();
+            hasMd5 = true;
+        }
+    }
+    const bool ok = versionOnly ? (hasVersion && !hasMd5) : (hasVersion && hasMd5);
+    return ok ? Done : VersionTextBad;
+}
+
+int CCheckUpdateStateTask::compareVersions(const QString &a, const QString &b)
+{
+    static const QRegularExpression number(QStringLiteral("\\d+"));
+    auto numbers = [](const QString &text) {
+        QList<qulonglong> out;
+        auto it = number.globalMatch(text);
+        while (it.hasNext())
+            out.append(it.next().captured(0).left(18).toULongLong());
+        return out;
+    };
+    const QList<qulonglong> x = numbers(a);
+    const QList<qulonglong> y = numbers(b);
+    for (int i = 0; i < qMax(x.size(), y.size()); ++i) {
+        const qulonglong p = i < x.size() ? x[i] : 0;
+        const qulonglong q = i < y.size() ? y[i] : 0;
+        if (p != q)
+            return p < q ? -1 : 1;
+    }
+    return 0;
+}
+
+int CCheckUpdateStateTask::getRemoteInfoUrl(const QString &styleName, UpdateInfo *info)
+{
+    const QString url = serverBase(m_appDir) + styleName + QLatin1Char('/') + styleName
+        + QStringLiteral("Info.txt") + randomQuery();
+    CHttpClient client;
+    QString text;
+    const int code = client.getString(url, text, kInfoTimeoutMs);
+    if (code != CHttpClient::Ok)
+        return HttpFailed + code;
+    return parseVersion(text, info, false);
+}
+
+int CCheckUpdateStateTask::getUpdateZipUrl(const QString &styleName, QString *zipPath)
+{
+    const QString url = serverBase(m_appDir) + styleName + QLatin1Char('/') + styleName
+        + QStringLiteral(".zip") + randomQuery();
+    const QString path = m_webRoot + QLatin1Char('/') + styleName + QStringLiteral(".zip");
+    CHttpClient client;
+    const int code = client.downloadFile(url, path, kPackageTimeoutMs);
+    if (code != CHttpClient::Ok)
+        return HttpFailed + code;
+    *zipPath = path;
+    return Done;
+}
+
+int CCheckUpdateStateTask::sendLocalFile()
+{
+    const QString folder = m_webRoot + QLatin1Char('/') + m_styleName;
+    const QFileInfo info(m_fileName);
+    if (!info.exists())
+        return 120002;
+    const QString real = HttpRequest::confinedPath(m_fileName, folder);
+    if (real.isEmpty())
+        return 120002;
+    if (!QFileInfo(real).isFile())
+        return 120003;
+    return ClientRegistry::sendHttpFileChecked(real, fileTypeOfName(m_fileName), m_socket) == 0 ? Done
+                                                                                                : 120004;
+}
+
+int CCheckUpdateStateTask::update(const UpdateInfo &server)
+{
+    QString zipPath;
+    int code = getUpdateZipUrl(m_styleName, &zipPath);
+    if (code != Done)
+        return code;
+    if (ClientRegistry::fileMd5Hex(zipPath).compare(server.md5, Qt::CaseInsensitive) != 0)
+        return Md5Mismatch;
+
+    // The new page is unpacked beside the installed one and takes its place
+    // by renames only when it unpacked whole.
+    const QString installed = m_webRoot + QLatin1Char('/') + m_styleName;
+    const QString staging = m_webRoot + QStringLiteral("/.") + m_styleName + QStringLiteral(".staging");
+    const QString old = m_webRoot + QStringLiteral("/.") + m_styleName + QStringLiteral(".old");
+    ClientRegistry::removeDirectory(staging, true);
+    if (!ClientRegistry::unzipFile(zipPath, staging)) {
+        ClientRegistry::removeDirectory(staging, true);
+        return UnpackFailed;
+    }
+    ClientRegistry::removeDirectory(old, true);
+    const bool hadInstalled = QFileInfo::exists(installed);
+    if (hadInstalled && !QDir().rename(installed, old)) {
+        ClientRegistry::removeDirectory(staging, true);
+        return InstallFailed;
+    }
+    if (!QDir().rename(staging, installed)) {
+        if (hadInstalled)
+            QDir().rename(old, installed);
+        ClientRegistry::removeDirectory(staging, true);
+        return InstallFailed;
+    }
+    ClientRegistry::removeDirectory(old, true);
+    QFile::remove(zipPath);
+    return sendLocalFile();
+}
+
+void CCheckUpdateStateTask::run()
+{
+    int code = VersionTextBad;
+    try {
+        // The style names a folder under the web root: nothing else is ever
+        // looked at, let alone removed.
+        const QString folder = m_webRoot + QLatin1Char('/') + m_styleName;
+        if (!HttpRequest::isSafeStyleName(m_styleName.toLatin1())
+            || HttpRequest::holdsFolder(folder, m_appDir)) {
+            code = 120002;
+        } else {
+            const std::shared_ptr<std::mutex> lock = styleLock(m_styleName);
+            std::lock_guard<std::mutex> guard(*lock);
+            UpdateInfo server;
+            if (getRemoteInfoUrl(m_styleName, &server) != Done)
+                server.version = QStringLiteral("V0.0.0.0");
+            QString installedText = QStringLiteral("Version:V0.0.0.0");
+            QFile versionFile(folder + QLatin1Char('/') + m_styleName + QStringLiteral("Version.txt"));
+            if (versionFile.open(QIODevice::ReadOnly))
+                installedText = QString::fromLocal8Bit(versionFile.readAll());
+            UpdateInfo installed;
+            code = parseVersion(installedText, &installed, true);
+            if (code == Done) {
+                if (compareVersions(installed.version, server.version) >= 0)
+                    code = sendLocalFile();
+                else
+                    code = update(server);
+            }
+        }
+        if (code != Done)
+            sendNotFound(m_socket);
+    } catch (...) {
+        // Out of memory: the page gets no file this time.
+    }
+    RawSocket::closeSocket(m_socket);
+    m_socket = -1;
+}
+
+CGIReqThreadTask::CGIReqThreadTask(const QByteArray &request, int socket)
+    : m_request(request)
+    , m_socket(socket)
+{ }
+
+void CGIReqThreadTask::run()
+{
+    try {
+        Json::Value root;
+        int mainType = 0;
+        int time = 0;
+        std::string url;
+        std::string body;
+        const bool valid = JsonUtil::parse(m_request.toStdString(), &root) && root.isObject()
+            && JsonUtil::convertInt(JsonUtil::member(root, "MainType"), &mainType)
+            && JsonUtil::readString(root, "Url", &url) && JsonUtil::readString(root, "Req", &body)
+            && JsonUtil::convertInt(JsonUtil::member(root, "Time"), &time);
+        if (valid) {
+            // One second of the page's time is kept for the answer's way back.
+            const int timeoutMs = qMin(time - 1000, kMaxTimeoutMs);
+            CHttpClient client;
+            QString answer;
+            const int code = client.postJson(
+                QString::fromStdString(url), QString::fromStdString(body), answer, timeoutMs);
+            QByteArray reply;
+            if (code == CHttpClient::Ok) {
+                reply = answer.toUtf8();
+            } else {
+                Json::Value error;
+                error["ErrorMsg"] = CHttpClient::errorString(code).toLocal8Bit().toStdString();
+                error["MainRsp"] = mainType;
+                error["Ret"] = code;
+                reply = QByteArray::fromStdString(JsonUtil::writeStyled(error));
+            }
+            ClientRegistry::sendHttpText(reply.constData(), reply.size(), 200, m_socket);
+        }
+    } catch (...) {
+        // A request that cannot be handled is closed unanswered.
+    }
+    RawSocket::closeSocket(m_socket);
+    m_socket = -1;
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QByteArray>
+#include <QRunnable>
+#include <QString>
+
+// Work of the socket server that would block it, run on the global thread
+// pool. Each task owns the socket of the request that started it and closes
+// it when done.
+
+// A version record read from a version text.
+struct UpdateInfo
+{
+    QString version;
+    QString md5;
+};
+
+// Runs when a page asks for its "common.js": compares the installed page's
+// version with the web-file server's, installs a newer package when there is
+// one, then serves the file. A package is unpacked into a staging folder and
+// takes the installed page's place only when it unpacked whole; checks of one
+// style wait for each other.
+class CCheckUpdateStateTask : public QRunnable
+{
+public:
+    enum Result {
+        Done = 100,
+        HttpFailed = 110000, // + the HTTP client's code
+        VersionTextBad = 111000,
+        Md5Mismatch = 111001,
+        UnpackFailed = 111002,
+        InstallFailed = 111003
+    };
+
+    // `appDir` holds "QuorvelToolVersion.ini" with the server's address.
+    void setParams(const QString &webRoot, int socket, const QString &styleName, const QString &fileName,
+        const QString &appDir);
+    void run() override;
+
+    // Version-only mode: 100 when the text has a version line and no MD5
+    // line; else both lines are needed.
+    static int parseVersion(const QString &text, UpdateInfo *info, bool versionOnly);
+    // Compares by the numbers in the texts, part by part: V1.0.10 is newer
+    // than V1.0.9. Negative, 0 or positive.
+    static int compareVersions(const QString &a, const QString &b);
+    // The web-file server's base address, ending in "/".
+    static QString serverBase(const QString &appDir);
+
+    int getRemoteInfoUrl(const QString &styleName, UpdateInfo *info);
+    int getUpdateZipUrl(const QString &styleName, QString *zipPath);
+    int sendLocalFile();
+
+private:
+    int update(const UpdateInfo &server);
+
+    QString m_webRoot;
+    int m_socket = -1;
+    QString m_fileName;
+    QString m_styleName;
+    QString m_appDir;
+};
+
+// A MainType 202 control request: posts the page's JSON text to an outside
+// http or https address and answers with what came back.
+class CGIReqThreadTask : public QRunnable
+{
+public:
+    // Longest time an outside request may take.
+    static constexpr int kMaxTimeoutMs = 60000;
+
+    CGIReqThreadTask(const QByteArray &request, int socket);
+    void run() override;
+
+private:
+    QByteArray m_request;
+    int m_socket;
+};
