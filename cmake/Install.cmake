@@ -22,4 +22,9 @@ if(TARGET Tevora_x64)
     install(FILES ${_qv_config}/ClientCfg.ini ${_qv_config}/QuorvelToolVersion.ini
         DESTINATION ${QV_SERVICE_FOLDER}/x64)
 endif()
+if(TARGET Browse)
+    # The file chooser lies beside each program.
+    install(TARGETS Browse RUNTIME DESTINATION ${QV_SERVICE_FOLDER})
+    install(TARGETS Browse RUNTIME DESTINATION ${QV_SERVICE_FOLDER}/x64)
+endif()
 install(DIRECTORY DESTINATION Web)

@@ -113,7 +113,8 @@ public:
     virtual bool GetPlaybackFlag(int wnd) = 0;
     virtual bool IsPlaybackRecording(int wnd) = 0;
     virtual int PlaybackRecord(int wnd, bool on) = 0;
-    virtual void PlaybackDigitalZoom() = 0;
+    // Toggles the current window's digital zoom: 0, or -1 without a playing port.
+    virtual int PlaybackDigitalZoom() = 0;
     // Recording, digital zoom and sound of a window.
     virtual void GetPlaybackWndStatus(int wnd, bool *recording, bool *zoom, bool *sound) = 0;
     // Picture of window 0; empty for none.

@@ -161,6 +161,8 @@ CPluginManage::Handler CPluginManage::handlerFor(int mainType)
         return &CPluginManage::onMainMsgChangeSplit;
     case 4:
         return &CPluginManage::onMainMsgPreview;
+    case 5:
+        return &CPluginManage::onMainMsgPlayback;
     case 6:
         return &CPluginManage::onMainMsgColorPreview;
     case 8:
@@ -369,22 +371,16 @@ void CPluginManage::sendPlaybackProgress()
 
 void CPluginManage::checkPlaybackEnd()
 {
+    const int wnd = playbackEndWindow();
     int yuv = -1;
     int buf = -1;
     RunInMainThread([&] {
         if (PlayWidgetFacade *widget = playWidget())
-            widget->GetPlaybackBufInfo(0, &yuv, &buf);
+            widget->GetPlaybackBufInfo(wnd, &yuv, &buf);
     });
     log("CPluginManage::timerEvent", QStringLiteral("lYuvVal=%1 lBufVal=%2").arg(yuv).arg(buf));
     if (yuv > 0 || buf > 0)
         return;
     stopPlaybackEndTimer();
-    EndPlaybackBuf(0);
-}
-
-void CPluginManage::EndPlaybackBuf(int wnd)
-{
-    // No playback can be open until the playback requests exist; a window
-    // without an open playback has nothing to end.
-    Q_UNUSED(wnd)
+    EndPlaybackBuf(wnd);
 }

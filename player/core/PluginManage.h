@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DeviceLoginInfo.h"
+#include "PlaybackFile.h"
 
 #include "kestrix/kestrix.h"
 
@@ -11,6 +12,8 @@
 #include <QStringList>
 
 #include <functional>
+#include <map>
+#include <vector>
 
 // The head every event to the page starts with: {"MainEvent":m,"SubEvent":s}.
 inline Json::Value pageEvent(int mainEvent, int subEvent)
@@ -161,6 +164,13 @@ public:
     // The play library played a local file to its end; `user` is the manager.
     static void LocalPlayEndCallback(int port, void *user);
 
+    // Playback and downloads (MainType 5). Device library callbacks: the
+    // user value is a window's PlaybackSlot or the DownloadRecord.
+    static int PlaybackDataCallback(int playHandle, int dataType, const unsigned char *data, int length, void *user);
+    static void PlaybackProgressCallback(int handle, int total, int position, void *user);
+    // The play library's conversion progress; `user` is the manager.
+    static void ConvertFilePosCallback(int64_t current, int64_t total, void *user);
+
     // The dispatcher's 1000 ms timers, run by the playback and download requests.
     void startProgressTimer();
     void startPlaybackEndTimer();
@@ -219,6 +229,7 @@ private:
     void onMainMsgConsultAesKey(const Request &request);
     void onMainMsgPreview(const Request &request);
     void onMainMsgWidgetStatus(const Request &request);
+    void onMainMsgPlayback(const Request &request);
 
     // View control.
     void onMainMsgSwitchMode(const Request &request);
@@ -269,6 +280,54 @@ private:
     void checkPlaybackEnd();
     // Ends the playback of a window whose stream has been played out.
     void EndPlaybackBuf(int wnd);
+
+    // Playback and downloads (PluginManagePlayback.cpp, PluginManageDownload.cpp).
+    void startPlayback(const Request &request, Json::Value &reply);
+    void stopPlayback(int channel, Json::Value &reply);
+    void controlPlayback(const Request &request, Json::Value &reply);
+    void playbackWindowFunction(int subType, int channel, Json::Value &reply);
+    void chooseLocalFile(const Request &request);
+    int StartPlaybackByIndex(int index);
+    // Ends the device playback and the window of `wnd` when one is open.
+    void closePlaybackWindow(int wnd);
+    void StopProgressTimerIfIdle();
+    // The window whose buffers tell the end of a list's file.
+    int playbackEndWindow() const;
+    void PlayLocalFile(Json::Value &reply, const QString &path, int &ret);
+    void startDownload(const Request &request, Json::Value &reply);
+    void cancelDownload();
+    int StartDownload();
+    // A file of the batch is complete: the next one, or the end of the batch.
+    void downloadNextFile();
+    void onConvertNextFile();
+    void finishDownloadBatch(const QString &folder);
+
+    struct PlaybackList
+    {
+        int mode = 0;
+        int selectWnd = 0;
+        int index = 0;
+        std::vector<PlaybackFileInfo> files;
+    };
+    struct DownloadList
+    {
+        int kind = 1;
+        int fileType = 0;
+        int index = 0;
+        std::vector<DownloadFileInfo> files;
+        bool cancel = false;
+        // Conversion of the batch's recordings: download index -> file name.
+        std::map<int, QString> converted;
+        int totalConvert = 0;
+        int curConvert = 0;
+        // Counts batches, so that late conversion callbacks of an ended one are known.
+        quint64 batch = 0;
+        bool converting = false;
+    };
+    PlaybackSlot m_playbackSlots[4];
+    PlaybackList m_playbackList;
+    DownloadList m_downloadList;
+    DownloadRecord m_downloadRecord;
 
     QString m_strBrowserWnd;
     int m_nSessionId = 0;

@@ -336,6 +336,7 @@ void CPluginManage::OnProgressCallback(int handle, int total, int current, int k
                 widget->SetPlaybackBackground(picture);
         });
     }
+    downloadNextFile();
 }
 
 void CPluginManage::OnUpgradeProgress(int upgradeHandle, int status, int totalSize, int sendSize)

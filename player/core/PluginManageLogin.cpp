@@ -273,14 +273,8 @@ void CPluginManage::logoutDev()
     log("CPluginManage::logoutDev", QStringLiteral("stop preview end"));
 
     for (int wnd = 0; wnd < 4; ++wnd) {
-        if (m_lPlayHandle[wnd] <= 0)
-            continue;
-        connect->EndPlayback(m_lPlayHandle[wnd]);
-        RunInMainThread([wnd] {
-            if (PlayWidgetFacade *widget = playWidget())
-                widget->StopPlayback(wnd);
-        });
-        m_lPlayHandle[wnd] = 0;
+        if (m_lPlayHandle[wnd] > 0)
+            closePlaybackWindow(wnd);
     }
     log("CPluginManage::logoutDev", QStringLiteral("PlaybackStop end"));
 

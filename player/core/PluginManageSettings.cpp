@@ -6,10 +6,10 @@
 #include "LocalInfo.h"
 #include "PlayWidgetFacade.h"
 #include "PluginManage.h"
+#include "common/FileChooser.h"
 #include "common/Json.h"
 #include "common/ProgramDir.h"
 
-#include <QProcess>
 #include <QSettings>
 
 #include <memory>
@@ -59,34 +59,11 @@ QString CPluginManage::appFolder()
 void CPluginManage::chooseWithBrowser(
     const QStringList &args, std::function<void(bool chosen, const QString &path)> done)
 {
-    auto *process = new QProcess(this);
-    // A chooser that cannot start reports an error and never finishes; one
-    // that ran reports its end once.
-    auto ended = std::make_shared<bool>(false);
-    auto end = [process, done, ended](bool chosen, const QString &path) {
-        if (*ended)
-            return;
-        *ended = true;
-        process->deleteLater();
-        try {
-            if (done)
-                done(chosen, path);
-        } catch (...) {
-            log("CPluginManage::chooseWithBrowser", QStringLiteral("can not answer the choice"),
-                LightWeightLog::Error);
-        }
-    };
-    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
-        [process, end](int exitCode, QProcess::ExitStatus status) {
-            const QByteArray output = process->readAllStandardOutput();
-            const bool chosen = status == QProcess::NormalExit && exitCode == 0 && !output.isEmpty();
-            end(chosen, chosen ? QString::fromUtf8(output) : QString());
-        });
-    connect(process, &QProcess::errorOccurred, this, [end](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            end(false, QString());
+    FileChooser::start(this, FileChooser::programPath(appFolder()), args, [done](const FileChooser::Answer &answer) {
+        const bool chosen = answer.ok && !answer.path.isEmpty();
+        if (done)
+            done(chosen, chosen ? answer.path : QString());
     });
-    process->start(appFolder() + QStringLiteral("/Browse"), args, QIODevice::ReadWrite);
 }
 
 // MainType 18: the folders and types of the local files; SubType is

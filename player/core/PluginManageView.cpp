@@ -138,21 +138,16 @@ void CPluginManage::onMainMsgSwitchMode(const Request &request)
 
 void CPluginManage::leavePlaybackPage()
 {
-    CQNConnect *connect = CQNConnect::GetInstance();
     for (int wnd = 0; wnd < 4; ++wnd) {
-        if (m_lPlayHandle[wnd] <= 0)
-            continue;
-        connect->EndPlayback(m_lPlayHandle[wnd]);
-        RunInMainThread([wnd] { withWidget([wnd](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); }); });
-        m_lPlayHandle[wnd] = 0;
+        if (m_lPlayHandle[wnd] > 0)
+            closePlaybackWindow(wnd);
     }
     stopProgressTimer();
     stopPlaybackEndTimer();
-    if (m_lDownloadHandle) {
-        connect->CloseHandle(m_lDownloadHandle);
-        m_lDownloadHandle = 0;
-    }
-    RunInMainThread([] { withWidget([](PlayWidgetFacade *widget) { widget->SetPlaybackBackground(QString()); }); });
+    const bool downloading = m_downloadRecord.running;
+    cancelDownload();
+    if (!downloading)
+        RunInMainThread([] { withWidget([](PlayWidgetFacade *widget) { widget->SetPlaybackBackground(QString()); }); });
 }
 
 void CPluginManage::restoreLiveChannels()

@@ -171,7 +171,7 @@ public:
     bool GetPlaybackFlag(int wnd) override;
     bool IsPlaybackRecording(int wnd) override;
     int PlaybackRecord(int wnd, bool on) override;
-    void PlaybackDigitalZoom() override;
+    int PlaybackDigitalZoom() override;
     void GetPlaybackWndStatus(int wnd, bool *recording, bool *zoom, bool *sound) override;
     void SetPlaybackBackground(const QString &picture) override;
 

@@ -260,9 +260,9 @@ int PlayWidgetDataEntry::PlaybackRecord(int, bool)
 {
     return Refused("PlaybackRecord", 0);
 }
-void PlayWidgetDataEntry::PlaybackDigitalZoom()
+int PlayWidgetDataEntry::PlaybackDigitalZoom()
 {
-    Refused("PlaybackDigitalZoom");
+    return Refused("PlaybackDigitalZoom", -1);
 }
 void PlayWidgetDataEntry::GetPlaybackWndStatus(int, bool *, bool *, bool *)
 {

@@ -366,9 +366,9 @@ int PlayWidget::PlaybackRecord(int wnd, bool on)
     return m_pPlayback->Record(wnd, m_localInfo.RecordType, on, m_localInfo.RecPath);
 }
 
-void PlayWidget::PlaybackDigitalZoom()
+int PlayWidget::PlaybackDigitalZoom()
 {
-    m_pPlayback->DigitalZoom();
+    return m_pPlayback->DigitalZoom();
 }
 
 void PlayWidget::GetPlaybackWndStatus(int wnd, bool *recording, bool *zoom, bool *sound)

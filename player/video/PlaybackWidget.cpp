@@ -1,15 +1,36 @@
 #include "PlaybackWidget.h"
 
+#include "DecodeChannel.h"
 #include "LightWeightLog.h"
 #include "PlayWindowManage.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QHBoxLayout>
+
+#include <mutex>
+
+namespace {
+
+// Folder and name of a snapshot or recording must stay below this many bytes.
+constexpr int kMaxFileName = 260;
+
+void Log(const char *function, const QString &message)
+{
+    LightWeightLog::instance()->PrintLog(QString::fromLatin1(function), message, LightWeightLog::Normal);
+}
+
+} // namespace
 
 CPlaybackWidget::CPlaybackWidget(QWidget *parent)
     : QWidget(parent, Qt::CustomizeWindowHint | Qt::FramelessWindowHint)
 {
     setMouseTracking(true);
     m_wndChn.fill(-1);
+    for (auto &source : m_ports)
+        for (auto &port : source)
+            port.store(nullptr);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -22,7 +43,32 @@ CPlaybackWidget::CPlaybackWidget(QWidget *parent)
     connect(m_pWndManage, &CPlayWindowManage::quitDigitalZoom, this, &CPlaybackWidget::OnQuitDigitalZoom);
 }
 
-CPlaybackWidget::~CPlaybackWidget() = default;
+CPlaybackWidget::~CPlaybackWidget()
+{
+    std::array<CDecodeChannel *, 2 * kMaxWnd> ports {};
+    {
+        std::unique_lock<std::shared_mutex> lock(m_inputLock);
+        int i = 0;
+        for (auto &source : m_ports)
+            for (auto &port : source)
+                ports[i++] = port.exchange(nullptr);
+    }
+    // A port left open would keep its play-library port from the next page.
+    for (int i = 0; i < 2 * kMaxWnd; ++i) {
+        CDecodeChannel *port = ports[i];
+        if (!port)
+            continue;
+        if (port->IsRecording())
+            port->StopRecord();
+        if (port->IsSoundOpen())
+            port->CloseSound();
+        port->StopPlayback();
+        if (i >= kMaxWnd)
+            port->StopLocalPlay();
+        port->Close();
+        delete port;
+    }
+}
 
 // ---- source, layout, windows ----------------------------------------------------------------
 
@@ -40,10 +86,24 @@ int CPlaybackWidget::PortNumber(int nWndIndex) const
     return (m_bDevicePlayback ? kDevicePortBase : kLocalPortBase) + nWndIndex;
 }
 
+CDecodeChannel *CPlaybackWidget::Port(int nWndIndex) const
+{
+    if (!IsWnd(nWndIndex))
+        return nullptr;
+    return m_ports[m_bDevicePlayback ? 0 : 1][nWndIndex].load(std::memory_order_acquire);
+}
+
 CDecodeChannel *CPlaybackWidget::GetChannel(int nWndIndex)
 {
-    Q_UNUSED(nWndIndex)
-    return nullptr;
+    if (!IsWnd(nWndIndex))
+        return nullptr;
+    std::atomic<CDecodeChannel *> &slot = m_ports[m_bDevicePlayback ? 0 : 1][nWndIndex];
+    CDecodeChannel *port = slot.load(std::memory_order_acquire);
+    if (!port) {
+        port = new CDecodeChannel(PortNumber(nWndIndex));
+        slot.store(port, std::memory_order_release);
+    }
+    return port;
 }
 
 int CPlaybackWidget::ChangeSplit(int nMode)
@@ -103,8 +163,8 @@ void CPlaybackWidget::SetBackground(const QString &strPicture)
 
 int CPlaybackWidget::GetPlayState(int nWndIndex) const
 {
-    Q_UNUSED(nWndIndex)
-    return -1;
+    const CDecodeChannel *port = Port(nWndIndex);
+    return port ? port->GetState() : -1;
 }
 
 bool CPlaybackWidget::IsRecording(int nWndIndex) const
@@ -122,125 +182,263 @@ bool CPlaybackWidget::IsSoundWnd(int nWndIndex) const
     return nWndIndex >= 0 && nWndIndex <= kMaxWnd && nWndIndex == m_nSoundWnd;
 }
 
-// ---- playback: every window is without port ---------------------------------------------------
+// ---- playback -----------------------------------------------------------------------------------
 
 int CPlaybackWidget::InputData(int nWndIndex, const char *pData, int nLen)
 {
-    Q_UNUSED(nWndIndex)
-    Q_UNUSED(pData)
-    Q_UNUSED(nLen)
-    return -1;
+    if (!IsWnd(nWndIndex) || !pData || nLen <= 0)
+        return -1;
+    // Data from the device is device playback, whatever the page shows now.
+    std::shared_lock<std::shared_mutex> lock(m_inputLock);
+    CDecodeChannel *port = m_ports[0][nWndIndex].load(std::memory_order_acquire);
+    if (!port)
+        return -1;
+    port->InputData(pData, nLen);
+    return 0;
 }
 
-int CPlaybackWidget::BeginLocalPlay(
-    int nWndIndex, const QString &strFile, FileEndCallback callback, void *pUser)
+int CPlaybackWidget::BeginLocalPlay(int nWndIndex, const QString &strFile, FileEndCallback callback, void *pUser)
 {
-    Q_UNUSED(nWndIndex)
-    Q_UNUSED(strFile)
-    Q_UNUSED(callback)
-    Q_UNUSED(pUser)
-    return 0;
+    CDecodeChannel *port = GetChannel(nWndIndex);
+    if (!port)
+        return 0;
+    return port->BeginLocalPlay(strFile, callback, pUser) ? 1 : 0;
 }
 
 int CPlaybackWidget::StartPlayback(int nStreamKind, int nWndIndex)
 {
-    Q_UNUSED(nStreamKind)
     if (nWndIndex == -1)
         nWndIndex = GetCurWndIndex();
-    return GetChannel(nWndIndex) ? 0 : -1;
+    CDecodeChannel *port = GetChannel(nWndIndex);
+    if (!port)
+        return -1;
+    port->SetHwnd(m_pWndManage->GetWndHandle(nWndIndex));
+    if (m_bDevicePlayback) {
+        // A window that cannot decode must not be reported as playing.
+        if (!port->Open(nStreamKind)) {
+            Log("CPlaybackWidget::StartPlayback", QStringLiteral("open failed wnd=%1").arg(nWndIndex));
+            return -2;
+        }
+        if (!port->StartPlayback(false)) {
+            port->Close();
+            return -2;
+        }
+    } else if (!port->StartPlayback(true)) {
+        return -2;
+    }
+    m_pWndManage->setPreviewStatus(nWndIndex, true);
+    return 0;
 }
 
 int CPlaybackWidget::StopPlayback(int nWndIndex)
 {
-    return GetChannel(nWndIndex) ? 0 : -1;
+    CDecodeChannel *port = GetChannel(nWndIndex);
+    if (!port)
+        return -1;
+    if (m_bRecording[nWndIndex] && port->StopRecord())
+        m_bRecording[nWndIndex] = false;
+    if (m_nSoundWnd == nWndIndex && port->CloseSound())
+        m_nSoundWnd = -1;
+    port->SetDisplayRegionRect(0, 0, 0, 0, false);
+    m_pWndManage->SetDigitalZoom(nWndIndex, false);
+    m_wndChn[nWndIndex] = -1;
+    port->StopPlayback();
+    if (!m_bDevicePlayback)
+        port->StopLocalPlay();
+    m_bDigitalZoom[nWndIndex] = false;
+    port->Close();
+    m_pWndManage->setPreviewStatus(nWndIndex, false);
+    m_pWndManage->UpdateWnd(nWndIndex);
+    update();
+    return 0;
 }
 
 int CPlaybackWidget::PlaybackControl(int nWndIndex, int nCommand)
 {
-    Q_UNUSED(nCommand)
-    return GetChannel(nWndIndex) ? 0 : -1;
+    CDecodeChannel *port = GetChannel(nWndIndex);
+    return port ? port->PlayControl(nCommand) : -1;
 }
 
 int CPlaybackWidget::SetPlayPos(int nWndIndex, float fPos)
 {
-    Q_UNUSED(nWndIndex)
-    Q_UNUSED(fPos)
-    return 0;
+    CDecodeChannel *port = GetChannel(nWndIndex);
+    return port ? port->SetPlayPos(fPos) : 0;
 }
 
 void CPlaybackWidget::SetTimeText(int nWndIndex, const QString &strStart, const QString &strEnd)
 {
-    Q_UNUSED(nWndIndex)
-    Q_UNUSED(strStart)
-    Q_UNUSED(strEnd)
+    if (CDecodeChannel *port = GetChannel(nWndIndex))
+        port->SetTimeText(strStart.toLocal8Bit().constData(), strEnd.toLocal8Bit().constData());
 }
 
 int CPlaybackWidget::PositionToSeconds(int nWndIndex, int nPermille)
 {
-    Q_UNUSED(nWndIndex)
-    Q_UNUSED(nPermille)
-    return 0;
+    CDecodeChannel *port = GetChannel(nWndIndex);
+    return port ? port->PositionToSeconds(nPermille) : 0;
 }
 
 float CPlaybackWidget::GetPlayTime(int nWndIndex)
 {
-    Q_UNUSED(nWndIndex)
-    return 0.0f;
+    CDecodeChannel *port = GetChannel(nWndIndex);
+    if (!port)
+        return 0.0f;
+    return m_bDevicePlayback ? port->GetPlayTime(1) : port->GetPlayPos();
 }
 
 void CPlaybackWidget::GetBufInfo(int nWndIndex, int *pFrames, int *pStream)
 {
-    Q_UNUSED(nWndIndex)
-    Q_UNUSED(pFrames)
-    Q_UNUSED(pStream)
+    CDecodeChannel *port = GetChannel(nWndIndex);
+    if (!port)
+        return;
+    if (pFrames)
+        *pFrames = port->GetFrameBufferCount();
+    if (pStream)
+        *pStream = port->GetStreamBufferCount();
 }
 
 bool CPlaybackWidget::GetPlaybackFlag(int nWndIndex)
 {
-    Q_UNUSED(nWndIndex)
-    return false;
+    CDecodeChannel *port = GetChannel(nWndIndex);
+    return port && port->GetPlaybackFlag();
 }
 
 // ---- snapshots, recording, sound, zoom ------------------------------------------------------
 
+QString CPlaybackWidget::FileName(int nWndIndex, const QString &strFolder, const QString &strExtension) const
+{
+    const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss"));
+    if (!m_bDevicePlayback)
+        return QStringLiteral("%1/Local_%2%3").arg(strFolder, time, strExtension);
+    const int channel = nWndIndex < kMaxWnd ? GetWndChn(nWndIndex) : -1;
+    return QStringLiteral("%1/%2_%3%4")
+        .arg(strFolder)
+        .arg(channel + 1, 2, 10, QLatin1Char('0'))
+        .arg(time, strExtension);
+}
+
 int CPlaybackWidget::Capture(int nWndIndex, const QString &strFolder)
 {
-    Q_UNUSED(strFolder)
-    return GetChannel(nWndIndex) ? 0 : -1;
+    CDecodeChannel *port = GetChannel(nWndIndex);
+    if (!port)
+        return -1;
+    const QString name = FileName(nWndIndex, strFolder, QStringLiteral(".bmp"));
+    if (QFile::encodeName(name).size() >= kMaxFileName)
+        return -2;
+    return port->CatchPicture(name, TRV_PLAY_PICTURE_BMP) ? 0 : -2;
 }
 
 int CPlaybackWidget::Record(int nWndIndex, int nType, bool bStart, const QString &strFolder)
 {
-    Q_UNUSED(nWndIndex)
-    Q_UNUSED(nType)
-    Q_UNUSED(bStart)
-    Q_UNUSED(strFolder)
-    return 0;
+    if (nWndIndex > kMaxWnd)
+        return 0;
+    CDecodeChannel *port = GetChannel(nWndIndex);
+    if (!port)
+        return 0;
+    if (!bStart) {
+        if (!m_bRecording[nWndIndex])
+            return 0;
+        const int res = port->StopRecord();
+        m_bRecording[nWndIndex] = res == 0;
+        return res;
+    }
+    if (m_bRecording[nWndIndex])
+        return 0;
+    QString name;
+    int type = TRV_PLAY_RECORD_STREAM;
+    if (nType == TRV_PLAY_RECORD_AVI || nType == TRV_PLAY_RECORD_STREAM) {
+        type = nType;
+        name = FileName(nWndIndex, strFolder, nType == TRV_PLAY_RECORD_AVI ? QStringLiteral(".avi")
+                                                                          : QStringLiteral(".h265x"));
+        if (QFile::encodeName(name).size() >= kMaxFileName)
+            return 0;
+        // The library writes into an existing folder only.
+        QDir().mkpath(strFolder);
+    }
+    const int res = port->StartRecord(name, type);
+    m_bRecording[nWndIndex] = res != 0;
+    Log("CPlaybackWidget::Record", QStringLiteral("%1 res=%2").arg(name).arg(res));
+    return res;
 }
 
 int CPlaybackWidget::OpenSound(int nWndIndex, bool bOn)
 {
-    Q_UNUSED(bOn)
-    return GetChannel(nWndIndex) ? 0 : -1;
+    CDecodeChannel *port = GetChannel(nWndIndex);
+    if (!port)
+        return -1;
+    if (bOn) {
+        if (m_nSoundWnd >= 0) {
+            CDecodeChannel *holder = GetChannel(m_nSoundWnd);
+            if (!holder)
+                return -1;
+            if (!holder->CloseSound())
+                return -2;
+            m_nSoundWnd = -1;
+        }
+        if (!port->OpenSound())
+            return -2;
+        m_nSoundWnd = nWndIndex;
+        return 0;
+    }
+    if (!port->CloseSound())
+        return -2;
+    if (m_nSoundWnd == nWndIndex)
+        m_nSoundWnd = -1;
+    return 0;
 }
 
 int CPlaybackWidget::DigitalZoom()
 {
-    return GetChannel(GetCurWndIndex()) ? 0 : -1;
+    const int wnd = GetCurWndIndex();
+    CDecodeChannel *port = GetChannel(wnd);
+    if (!port || port->GetState() == CDecodeChannel::StateStopped)
+        return -1;
+    m_pWndManage->ToggleCurWndDigitalZoom();
+    if (m_pWndManage->IsCurWndDigitalZoom()) {
+        m_bDigitalZoom[wnd] = true;
+    } else {
+        port->SetDisplayRegionRect(0, 0, 0, 0, false);
+        m_bDigitalZoom[wnd] = false;
+    }
+    return 0;
+}
+
+int CPlaybackWidget::SetDisplayRegion(int nWndIndex, const TRV_PLAY_RECT &rect, bool bEnable)
+{
+    if (nWndIndex != -1) {
+        CDecodeChannel *port = GetChannel(nWndIndex);
+        return port ? port->SetDisplayRegion(&rect, bEnable ? 1 : 0) : -1;
+    }
+    for (int i = 0; i < kMaxWnd; ++i)
+        GetChannel(i)->SetDisplayRegion(&rect, bEnable ? 1 : 0);
+    return 1;
+}
+
+int CPlaybackWidget::SetOriginalMode(int nValue)
+{
+    for (int i = 0; i < kMaxWnd; ++i)
+        GetChannel(i)->SetOriginalMode(nValue);
+    return 1;
 }
 
 int CPlaybackWidget::OnDigitalZoom(QPoint start, QPoint end, int nWndIndex)
 {
-    Q_UNUSED(start)
-    Q_UNUSED(end)
     if (nWndIndex > kMaxWnd)
         return nWndIndex;
-    return GetChannel(nWndIndex) ? 0 : -1;
+    CDecodeChannel *port = GetChannel(nWndIndex);
+    if (!port)
+        return -1;
+    return port->SetDisplayRegionRect(start.x(), start.y(), end.x(), end.y(), true) ? 1 : 0;
 }
 
 int CPlaybackWidget::OnQuitDigitalZoom(int nWndIndex)
 {
-    LightWeightLog::instance()->PrintLog(QStringLiteral("CPlaybackWidget::OnQuitDigitalZoom"),
-        QStringLiteral("OnQuitDigitalZoom index :%1").arg(nWndIndex), LightWeightLog::Normal);
-    return 0;
+    Log("CPlaybackWidget::OnQuitDigitalZoom", QStringLiteral("OnQuitDigitalZoom index :%1").arg(nWndIndex));
+    if (nWndIndex > kMaxWnd)
+        return 0;
+    CDecodeChannel *port = GetChannel(nWndIndex);
+    if (!port)
+        return 0;
+    const bool res = port->SetDisplayRegionRect(0, 0, 0, 0, false);
+    m_bDigitalZoom[nWndIndex] = false;
+    return res ? 1 : 0;
 }

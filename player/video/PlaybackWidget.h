@@ -7,6 +7,8 @@
 #include <QWidget>
 
 #include <array>
+#include <atomic>
+#include <shared_mutex>
 
 class CDecodeChannel;
 class CPlayWindowManage;
@@ -16,12 +18,12 @@ class CPlayWindowManage;
 // 64-67) or read from local files (ports 128-131).
 //
 // The page holds its grid, the window-to-channel table, the source mode, the
-// window flags and the sound window. Decode ports are not attached yet: every
-// operation that needs a window's port answers as for a window without one
-// (-1, 0, false or nothing, as each says), so the request handlers already get
-// the page's "no picture" answers.
+// window flags, the sound window and eight decode ports (four per source),
+// each made on first use. Windows above 3 have no port.
 //
-// GUI thread only, except InputData (any thread, never touches a widget).
+// GUI thread only, except InputData, which the device library's threads call:
+// it feeds the device port of a window and never touches a widget. The ports
+// live until the page goes; no InputData runs while they are deleted.
 class CPlaybackWidget : public QWidget
 {
     Q_OBJECT
@@ -44,7 +46,7 @@ public:
     bool IsDevicePlayback() const { return m_bDevicePlayback; }
     // Play port number of window 0-3 for the current source, else -1.
     int PortNumber(int nWndIndex) const;
-    // The window's port, null while ports are not attached (and above window 3).
+    // The window's port for the current source, made on first use; null above window 3.
     CDecodeChannel *GetChannel(int nWndIndex);
     // Mode 1 shows four windows, any other mode one. Returns 0.
     int ChangeSplit(int nMode);
@@ -71,7 +73,8 @@ public:
     int InputData(int nWndIndex, const char *pData, int nLen);
     // 1 when the library took the file, else 0.
     int BeginLocalPlay(int nWndIndex, const QString &strFile, FileEndCallback callback, void *pUser);
-    // Window -1 is the current one. 0, or -1 without port.
+    // Window -1 is the current one. 0, -1 without port, -2 when the port
+    // could not open the stream or play.
     int StartPlayback(int nStreamKind, int nWndIndex);
     int StopPlayback(int nWndIndex);
     // The new play state, -1 without port.
@@ -93,6 +96,10 @@ public:
     int OpenSound(int nWndIndex, bool bOn);
     // Toggles the current window's digital zoom; -1 without port or stopped.
     int DigitalZoom();
+    // One display region for window `nWndIndex`, or for all four with -1;
+    // the original-size mode of all four windows' ports.
+    int SetDisplayRegion(int nWndIndex, const TRV_PLAY_RECT &rect, bool bEnable);
+    int SetOriginalMode(int nValue);
 
 signals:
     void curWndIndexSig(int nIndex);
@@ -103,8 +110,17 @@ public slots:
 
 private:
     static bool IsWnd(int n) { return n >= 0 && n < kMaxWnd; }
+    // The window's port for the current source when it exists.
+    CDecodeChannel *Port(int nWndIndex) const;
+    // "%1/..." names of snapshots and recordings: folder, then "NN_" with
+    // the window's channel + 1 in device playback or "Local_", and the time.
+    QString FileName(int nWndIndex, const QString &strFolder, const QString &strExtension) const;
 
     CPlayWindowManage *m_pWndManage = nullptr;
+    // [0] device playback (ports 64-67), [1] local files (ports 128-131).
+    std::array<std::array<std::atomic<CDecodeChannel *>, kMaxWnd>, 2> m_ports;
+    // Shared with the device threads (InputData).
+    mutable std::shared_mutex m_inputLock;
     std::array<int, kMaxWnd> m_wndChn;
     std::array<bool, kMaxWnd> m_bDigitalZoom {};
     std::array<bool, kMaxWnd> m_bRecording {};

@@ -225,7 +225,10 @@ public:
     // The rest of the window answers with the fields above or neutral values.
     int previewPlayResult = 0;
     int captureResult = 0;
+    int startPlaybackResult = 0;
     LocalInfo localInfo;
+    // The user value of the last conversion started.
+    std::atomic<void *> convertUser { nullptr };
 
     void onFullScreen() override { record("onFullScreen", {}, 0); }
     LocalInfo LoadLocalInfo() override
@@ -313,7 +316,10 @@ public:
         record("SetRuleRegionInfo", { mode }, 0);
     }
     void SetPlaybackMode(bool device) override { record("SetPlaybackMode", { device }, 0); }
-    int StartPlayback(int openParameter, int wnd) override { return record("StartPlayback", { openParameter, wnd }, 0); }
+    int StartPlayback(int openParameter, int wnd) override
+    {
+        return record("StartPlayback", { openParameter, wnd }, startPlaybackResult);
+    }
     int InputPlaybackData(int wnd, const char *, int length) override
     {
         return record("InputPlaybackData", { wnd, length }, 0);
@@ -334,13 +340,14 @@ public:
     bool GetPlaybackFlag(int wnd) override { return record("GetPlaybackFlag", { wnd }, false); }
     bool IsPlaybackRecording(int wnd) override { return record("IsPlaybackRecording", { wnd }, false); }
     int PlaybackRecord(int wnd, bool on) override { return record("PlaybackRecord", { wnd, on }, 0); }
-    void PlaybackDigitalZoom() override { record("PlaybackDigitalZoom", {}, 0); }
+    int PlaybackDigitalZoom() override { return record("PlaybackDigitalZoom", {}, 0); }
     void SetPlaybackBackground(const QString &picture) override { record("SetPlaybackBackground", { picture }, 0); }
     int ColorPreviewStart(int streamType) override { return record("ColorPreviewStart", { streamType }, 0); }
     int InputColorSetData(const char *, int length) override { return record("InputColorSetData", { length }, 0); }
     bool ChangeFileFormat(const QString &source, const QString &target, int type, ConvertProgressCallback,
-                          void *) override
+                          void *user) override
     {
+        convertUser = user;
         return record("ChangeFileFormat", { source, target, type }, true);
     }
 

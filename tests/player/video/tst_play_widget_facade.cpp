@@ -234,7 +234,7 @@ private slots:
         for (int page = 0; page < 3; ++page)
             QTest::addRow("live flag, page %d", page) << page << true << 0 << "Cfg/capture.bmp";
         QTest::newRow("page 0") << 0 << false << 0 << "cap";
-        QTest::newRow("page 1: playback window without picture") << 1 << false << -1 << "";
+        QTest::newRow("page 1: playback window without picture") << 1 << false << -2 << "";
         QTest::newRow("page 2") << 2 << false << -1 << "";
     }
     void capture()
@@ -473,12 +473,14 @@ private slots:
         QCOMPARE(m_w->PlaybackPage()->PortNumber(2), 130);
         QCOMPARE(m_w->PlaybackPage()->PortNumber(4), -1);
 
-        // No picture in any playback window yet.
-        QCOMPARE(m_w->StartPlayback(0, -1), -1);
+        // No picture in any playback window yet: a local window without a
+        // file cannot play, and no device port takes data.
+        QCOMPARE(m_w->StartPlayback(0, -1), -2);
         QCOMPARE(m_w->InputPlaybackData(0, m_blocks[0].constData(), m_blocks[0].size()), -1);
         QCOMPARE(
             PlayWidget::dataEntry()->InputPlaybackData(0, m_blocks[0].constData(), m_blocks[0].size()), -1);
-        QCOMPARE(m_w->PlaybackControl(0, 1), -1);
+        QCOMPARE(m_w->PlaybackControl(0, 2), 1); // stays stopped
+        QCOMPARE(m_w->PlaybackControl(4, 2), -1);
         QCOMPARE(m_w->BeginLocalPlay(0, QStringLiteral("missing.h265x"), nullptr, nullptr), 0);
         QCOMPARE(m_w->GetPlayTime(0), 0.0f);
         QCOMPARE(m_w->PositionToSeconds(0, 500), 0);
@@ -486,8 +488,11 @@ private slots:
         QVERIFY(!m_w->GetPlaybackFlag(0));
         int yuv = -1, buf = -1;
         m_w->GetPlaybackBufInfo(0, &yuv, &buf);
+        QCOMPARE(yuv, 0);
+        QCOMPARE(buf, 0);
+        yuv = buf = -1;
+        m_w->GetPlaybackBufInfo(4, &yuv, &buf);
         QCOMPARE(yuv, -1);
-        QCOMPARE(buf, -1);
         bool recording = true, zoom = true, sound = true;
         m_w->GetPlaybackWndStatus(0, &recording, &zoom, &sound);
         QVERIFY(!recording && !zoom && !sound);
@@ -499,8 +504,9 @@ private slots:
         QCOMPARE(playbackGrid()->GetWnd(0)->GetVideoFrame()->GetBackgroundImage(),
             QStringLiteral("/tmp/none.png"));
         m_w->StopPlayback(0);
-        m_w->PlaybackDigitalZoom();
-        QCOMPARE(m_w->OpenSound(1, 0, true), -1);
+        QCOMPARE(m_w->PlaybackDigitalZoom(), -1); // the window does not play
+        QCOMPARE(m_w->OpenSound(1, 0, true), -2);
+        QCOMPARE(m_w->OpenSound(1, 4, true), -1);
     }
 
     // ---- colour page ----

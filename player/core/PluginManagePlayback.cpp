@@ -1,0 +1,639 @@
+// Playback (MainType 5): device playback by file list or by time, local
+// files picked with the chooser, stop, speed, pause, seek and the playback
+// windows' own functions, with the device library's playback callbacks.
+
+#include "LightWeightLog.h"
+#include "PlaybackText.h"
+#include "PlayWidgetFacade.h"
+#include "PluginManage.h"
+#include "QNConnect.h"
+#include "TextField.h"
+#include "common/FileChooser.h"
+#include "common/Json.h"
+
+#include <QThread>
+#include <QVector>
+
+#include <climits>
+#include <stdexcept>
+
+namespace {
+
+constexpr int kPlaybackWnds = 4;
+// The first play port of local-file playback; its windows' channel values.
+constexpr int kLocalFilePort = 128;
+// The handle kept for a window that plays a local file (no device playback).
+constexpr int kLocalPlayHandle = INT_MAX;
+// Between the end of one file of a list and the start of the next.
+constexpr unsigned long kNextFileWaitMs = 200;
+
+void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
+{
+    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
+}
+
+bool isPlaybackWnd(int wnd)
+{
+    return wnd >= 0 && wnd < kPlaybackWnds;
+}
+
+// An int key: missing reads as 0; a key that is no number cannot be analysed.
+int intKey(const Json::Value &request, const char *key)
+{
+    int value = 0;
+    if (!JsonUtil::convertInt(JsonUtil::member(request, key), &value))
+        throw std::invalid_argument(key);
+    return value;
+}
+
+QByteArray textKey(const Json::Value &object, const char *key)
+{
+    return JsonUtil::stringOr(object, key).toUtf8();
+}
+
+// The page's speed and step commands as play states of the window.
+enum Command { kPause = 2, kResume = 3, kSeek = 4, kFaster = 10, kSlower = 11, kStepForward = 100, kStepBackward = 101 };
+
+// The next speed code of the cycle first..first+3, then normal (0).
+int nextSpeed(int state, int first)
+{
+    if (state >= first && state < first + 3)
+        return state + 1;
+    if (state == first + 3)
+        return 0;
+    return first;
+}
+
+// The page's "Status" of a window's play state.
+int statusOf(int state)
+{
+    if (state == 0)
+        return 2;
+    if (state == 2)
+        return 4;
+    if (state >= 16 && state <= 19)
+        return 5;
+    if (state >= 32 && state <= 35)
+        return 6;
+    if (state == 48)
+        return 7;
+    if (state == 49)
+        return 8;
+    return 0;
+}
+
+} // namespace
+
+void CPluginManage::onMainMsgPlayback(const Request &request)
+{
+    const int subType = intKey(request, "SubType");
+    Json::Value reply = makeReply(request);
+    switch (subType) {
+    case 33:
+        chooseLocalFile(request);
+        return; // answered when the chooser ends
+    case 34:
+        startPlayback(request, reply);
+        break;
+    case 35:
+        stopPlayback(intKey(request, "Channel"), reply);
+        break;
+    case 36: {
+        const int mode = intKey(request, "Mode");
+        m_nPlaybackMode = mode;
+        const bool split = (mode == 0 || mode == 2) && m_mainDevice.totalChannels >= 2;
+        RunInMainThread([&] {
+            if (PlayWidgetFacade *widget = playWidget()) {
+                widget->ChangeSplit(split ? 1 : 0);
+                widget->SetPlaybackMode(mode != 0);
+            }
+        });
+        reply["Ret"] = 100;
+        break;
+    }
+    case 39:
+        startDownload(request, reply);
+        break;
+    case 40:
+        controlPlayback(request, reply);
+        break;
+    case 41:
+    case 42:
+    case 43:
+    case 44:
+    case 45:
+        playbackWindowFunction(subType, intKey(request, "Channel"), reply);
+        break;
+    case 46:
+        cancelDownload();
+        reply["Ret"] = 100;
+        break;
+    default:
+        return;
+    }
+    sendReply(reply);
+}
+
+// ---- starting -------------------------------------------------------------------------------
+
+void CPluginManage::startPlayback(const Request &request, Json::Value &reply)
+{
+    m_playbackList = PlaybackList();
+    const int mode = intKey(request, "Mode");
+    const int selectWnd = intKey(request, "SelectWnd");
+    const int stream = intKey(request, "Stream");
+    const Json::Value &infos = JsonUtil::member(request, "FileInfo");
+    m_playbackList.mode = mode;
+    m_playbackList.selectWnd = selectWnd;
+    if (infos.isArray()) {
+        for (Json::Value::ArrayIndex i = 0; i < infos.size(); ++i) {
+            const Json::Value &e = infos[i];
+            PlaybackFileInfo file;
+            file.stream = stream;
+            TextField::copy(file.beginTime, textKey(e, "BeginTime"));
+            TextField::copy(file.endTime, textKey(e, "EndTime"));
+            if (mode == 1) {
+                file.channel = intKey(request, "Channel");
+                file.fileSize = PlaybackText::fileLength(textKey(e, "FileLength"));
+                TextField::copy(file.fileName, textKey(e, "FileName"));
+                file.window = selectWnd;
+            } else {
+                file.channel = intKey(e, "Channel");
+                file.window = intKey(e, "Wnd");
+                file.fileType = intKey(e, "FileType");
+            }
+            m_playbackList.files.push_back(file);
+        }
+    }
+
+    if (mode == 1) {
+        reply["Ret"] = StartPlaybackByIndex(0);
+        return;
+    }
+    if (mode != 2 || m_playbackList.files.empty()) {
+        m_playbackList = PlaybackList();
+        reply["Ret"] = mode == 2 ? 1016 : 1020;
+        return;
+    }
+
+    Json::Value status(Json::arrayValue);
+    int ret = 1016;
+    for (const PlaybackFileInfo &file : m_playbackList.files) {
+        const int wnd = file.window;
+        ret = 1016;
+        if (isPlaybackWnd(wnd)) {
+            closePlaybackWindow(wnd);
+            int started = -1;
+            RunInMainThread([&] {
+                if (PlayWidgetFacade *widget = playWidget())
+                    started = widget->StartPlayback(file.stream, wnd);
+            });
+            int handle = -1;
+            if (started == 0) {
+                PlaybackSlot &slot = m_playbackSlots[wnd];
+                slot.channel = file.channel;
+                slot.tag.window = wnd;
+                slot.sequence = m_mainDevice.sequence;
+                m_playbackState[wnd] = 0;
+                const QString begin = QString::fromUtf8(TextField::read(file.beginTime));
+                const QString end = QString::fromUtf8(TextField::read(file.endTime));
+                RunInMainThread([&] {
+                    if (PlayWidgetFacade *widget = playWidget()) {
+                        widget->SetPlaybackWndChn(file.channel, wnd);
+                        widget->SetPlaybackTimeText(wnd, begin, end);
+                    }
+                });
+                handle = CQNConnect::GetInstance()->BeginPlayback(m_mainDevice.loginId, file.channel, 2, file,
+                    &CPluginManage::PlaybackDataCallback, &CPluginManage::PlaybackProgressCallback, &slot);
+            }
+            m_lPlayHandle[wnd] = handle > 0 ? handle : -1;
+            if (handle > 0) {
+                ret = 100;
+                startProgressTimer();
+            } else {
+                m_playbackSlots[wnd] = PlaybackSlot();
+                RunInMainThread([&] {
+                    if (PlayWidgetFacade *widget = playWidget())
+                        widget->StopPlayback(wnd);
+                });
+            }
+        }
+        Json::Value entry(Json::objectValue);
+        entry["Ret"] = ret;
+        entry["Chn"] = file.channel;
+        entry["Stream"] = file.stream;
+        entry["Wnd"] = wnd;
+        status.append(entry);
+    }
+    m_playbackList = PlaybackList();
+
+    if (isPlaybackWnd(selectWnd)) {
+        RunInMainThread([&] {
+            if (PlayWidgetFacade *widget = playWidget())
+                widget->SetCurWnd(selectWnd);
+        });
+    } else {
+        int cur = -1;
+        RunInMainThread([&] {
+            if (PlayWidgetFacade *widget = playWidget())
+                cur = widget->GetCurWndIndex();
+        });
+        onCurWndIndexChange(1, cur);
+    }
+    reply["Ret"] = ret;
+    reply["ChnStatus"] = status;
+}
+
+int CPluginManage::StartPlaybackByIndex(int index)
+{
+    if (index < 0 || index >= int(m_playbackList.files.size()))
+        return 1020;
+    m_playbackList.index = index;
+    const PlaybackFileInfo file = m_playbackList.files[size_t(index)];
+    const int wnd = file.window;
+    if (!isPlaybackWnd(wnd))
+        return 1020;
+    closePlaybackWindow(wnd);
+    const QString begin = QString::fromUtf8(TextField::read(file.beginTime));
+    const QString end = QString::fromUtf8(TextField::read(file.endTime));
+    int started = -1;
+    RunInMainThread([&] {
+        if (PlayWidgetFacade *widget = playWidget()) {
+            widget->SetPlaybackWndChn(file.channel, wnd);
+            started = widget->StartPlayback(file.stream, wnd);
+            widget->SetPlaybackTimeText(wnd, begin, end);
+        }
+    });
+    int ret = started == 0 ? 100 : 1016;
+    int handle = -1;
+    if (ret == 100) {
+        PlaybackSlot &slot = m_playbackSlots[wnd];
+        slot.channel = file.channel;
+        slot.tag.window = wnd;
+        slot.sequence = m_mainDevice.sequence;
+        m_playbackState[wnd] = 0;
+        handle = CQNConnect::GetInstance()->BeginPlayback(m_mainDevice.loginId, file.channel, 1, file,
+            &CPluginManage::PlaybackDataCallback, &CPluginManage::PlaybackProgressCallback, &slot);
+    }
+    m_lPlayHandle[wnd] = handle > 0 ? handle : -1;
+    if (handle > 0) {
+        startProgressTimer();
+    } else {
+        ret = 1016;
+        m_playbackSlots[wnd] = PlaybackSlot();
+        RunInMainThread([&] {
+            if (PlayWidgetFacade *widget = playWidget())
+                widget->StopPlayback(wnd);
+        });
+    }
+    Json::Value event = pageEvent(1, 1);
+    Json::Value &data = event["Data"];
+    data["Ret"] = ret;
+    data["Chn"] = file.channel;
+    data["Stream"] = file.stream;
+    data["PlayIndex"] = index;
+    data["Wnd"] = wnd;
+    sendWebSocketMsg(JsonUtil::writeCompactText(event));
+    return ret;
+}
+
+void CPluginManage::closePlaybackWindow(int wnd)
+{
+    if (!isPlaybackWnd(wnd))
+        return;
+    const int handle = m_lPlayHandle[wnd];
+    // The window first: a port that holds the device's data back (paused)
+    // lets it go when it stops, so that the device's stop can finish.
+    RunInMainThread([&] {
+        if (PlayWidgetFacade *widget = playWidget())
+            widget->StopPlayback(wnd);
+    });
+    if (handle > 0 && handle != kLocalPlayHandle)
+        CQNConnect::GetInstance()->EndPlayback(handle);
+    m_lPlayHandle[wnd] = 0;
+    m_playbackState[wnd] = 0;
+    m_playbackSlots[wnd] = PlaybackSlot();
+}
+
+void CPluginManage::EndPlaybackBuf(int wnd)
+{
+    if (!isPlaybackWnd(wnd) || m_lPlayHandle[wnd] <= 0)
+        return;
+    log("CPluginManage::EndPlaybackBuf", QStringLiteral("end lPlay[%1]").arg(m_lPlayHandle[wnd]));
+    const int channel = m_playbackSlots[wnd].channel;
+    closePlaybackWindow(wnd);
+    StopProgressTimerIfIdle();
+    SendDataEvent(channel, wnd);
+    if (m_nPlaybackMode != 1)
+        return;
+    QThread::msleep(kNextFileWaitMs);
+    const int next = m_playbackList.index + 1;
+    if (next < int(m_playbackList.files.size()))
+        StartPlaybackByIndex(next);
+    else
+        m_playbackList = PlaybackList();
+}
+
+void CPluginManage::StopProgressTimerIfIdle()
+{
+    for (int h : m_lPlayHandle) {
+        if (h > 0)
+            return;
+    }
+    stopProgressTimer();
+}
+
+int CPluginManage::playbackEndWindow() const
+{
+    // The list's window; a list of device files plays in one window.
+    const size_t index = size_t(m_playbackList.index);
+    if (index < m_playbackList.files.size() && isPlaybackWnd(m_playbackList.files[index].window))
+        return m_playbackList.files[index].window;
+    return 0;
+}
+
+// ---- stop, control, window functions ------------------------------------------------------------
+
+void CPluginManage::stopPlayback(int channel, Json::Value &reply)
+{
+    if (!m_downloadRecord.running) {
+        RunInMainThread([&] {
+            if (PlayWidgetFacade *widget = playWidget())
+                widget->SetPlaybackBackground(QString());
+        });
+    }
+    int wnd = -1;
+    if (channel == -1) {
+        for (int w = 0; w < kPlaybackWnds; ++w) {
+            if (m_lPlayHandle[w] > 0)
+                closePlaybackWindow(w);
+        }
+        stopProgressTimer();
+    } else {
+        RunInMainThread([&] {
+            if (PlayWidgetFacade *widget = playWidget())
+                wnd = widget->FindWndIndex(1, channel);
+        });
+        if (isPlaybackWnd(wnd) && m_lPlayHandle[wnd] > 0)
+            closePlaybackWindow(wnd);
+        StopProgressTimerIfIdle();
+    }
+    if (m_nPlaybackMode == 1)
+        m_playbackList = PlaybackList();
+    reply["Chn"] = channel;
+    reply["Wnd"] = wnd;
+    reply["Ret"] = 100;
+}
+
+void CPluginManage::controlPlayback(const Request &request, Json::Value &reply)
+{
+    const int channel = intKey(request, "Channel");
+    const int cmd = intKey(request, "Cmd");
+    const int param = JsonUtil::intOr(request, "Param", 0);
+    struct Target
+    {
+        int wnd = -1;
+        int chn = -1;
+    };
+    QVector<Target> targets;
+    RunInMainThread([&] {
+        PlayWidgetFacade *widget = playWidget();
+        if (channel == -1) {
+            for (int w = 0; w < kPlaybackWnds; ++w)
+                targets.append({ w, widget ? widget->GetWndChn(1, w) : -1 });
+        } else {
+            targets.append({ widget ? widget->FindWndIndex(1, channel) : -1, channel });
+        }
+    });
+    const bool device = m_nPlaybackMode == 1 || m_nPlaybackMode == 2;
+    Json::Value status(Json::arrayValue);
+    for (const Target &t : targets) {
+        const int w = t.wnd;
+        bool reached = false;
+        if (isPlaybackWnd(w) && m_lPlayHandle[w] > 0) {
+            const int handle = m_lPlayHandle[w];
+            const bool deviceCall = device && handle != kLocalPlayHandle;
+            int &state = m_playbackState[w];
+            // The window's new play state for a command, -1 for none.
+            int wanted = -1;
+            switch (cmd) {
+            case kPause:
+                wanted = 2;
+                break;
+            case kResume:
+                wanted = 0;
+                break;
+            case kSlower:
+                wanted = nextSpeed(state, 16);
+                break;
+            case kFaster:
+                wanted = nextSpeed(state, 32);
+                break;
+            case kStepForward:
+                wanted = 48;
+                break;
+            case kStepBackward:
+                wanted = 49;
+                break;
+            default:
+                break;
+            }
+            if (wanted >= 0) {
+                if (deviceCall && cmd != kStepForward && cmd != kStepBackward)
+                    CQNConnect::GetInstance()->SetPlaybackSpeed(handle, wanted, state);
+                int now = state;
+                RunInMainThread([&] {
+                    if (PlayWidgetFacade *widget = playWidget())
+                        now = widget->PlaybackControl(w, wanted);
+                });
+                state = now;
+                reached = now == wanted;
+            } else if (cmd == kSeek) {
+                if (m_nPlaybackMode == 0) {
+                    RunInMainThread([&] {
+                        if (PlayWidgetFacade *widget = playWidget())
+                            reached = widget->SetPlayPos(w, float(param) / 1000.0f) != 0;
+                    });
+                } else {
+                    int seconds = 0;
+                    RunInMainThread([&] {
+                        if (PlayWidgetFacade *widget = playWidget())
+                            seconds = widget->PositionToSeconds(w, param);
+                    });
+                    if (seconds != 0 && deviceCall && CQNConnect::GetInstance()->SeekPlayback(handle, seconds)) {
+                        reached = true;
+                        RunInMainThread([&] {
+                            if (PlayWidgetFacade *widget = playWidget())
+                                widget->GetPlaybackFlag(w);
+                        });
+                    }
+                }
+            }
+        }
+        const int state = isPlaybackWnd(w) ? m_playbackState[w] : 0;
+        Json::Value entry(Json::objectValue);
+        entry["Ret"] = reached ? 100 : 1016;
+        entry["Chn"] = t.chn;
+        entry["Wnd"] = w;
+        entry["Status"] = statusOf(state);
+        if ((state >= 16 && state <= 19) || (state >= 32 && state <= 35))
+            entry["Mode"] = MapStreamCode(state);
+        status.append(entry);
+    }
+    reply["Cmd"] = cmd;
+    reply["Ret"] = 100;
+    reply["ChnStatus"] = status;
+}
+
+void CPluginManage::playbackWindowFunction(int subType, int channel, Json::Value &reply)
+{
+    int wnd = -1;
+    RunInMainThread([&] {
+        if (PlayWidgetFacade *widget = playWidget())
+            wnd = widget->FindWndIndex(1, channel);
+    });
+    reply["Chn"] = channel;
+    if (!isPlaybackWnd(wnd)) {
+        reply["Wnd"] = -1;
+        reply["Ret"] = 1016;
+        return;
+    }
+    reply["Wnd"] = wnd;
+    const bool open = m_lPlayHandle[wnd] > 0;
+    int ret = 1016;
+    RunInMainThread([&] {
+        PlayWidgetFacade *widget = playWidget();
+        if (!widget)
+            return;
+        switch (subType) {
+        case 41:
+            if (open && widget->Capture(wnd, false) >= 0)
+                ret = 100;
+            reply["CapPath"] = widget->LoadLocalInfo().CapPath.toStdString();
+            break;
+        case 42:
+            if (open && widget->OpenSound(1, wnd, !widget->IsSoundWnd(1, wnd)) == 0)
+                ret = 100;
+            reply["Audio"] = widget->IsSoundWnd(1, wnd) ? 1 : 0;
+            break;
+        case 43:
+            if (widget->PlaybackDigitalZoom() == 0)
+                ret = 100;
+            reply["Zoom"] = widget->IsDigitalZoom(1, wnd) ? 1 : 0;
+            break;
+        case 44: {
+            const bool on = !widget->IsPlaybackRecording(wnd);
+            if (open && widget->PlaybackRecord(wnd, on) != 0) {
+                ret = 100;
+                reply["Record"] = on ? 1 : 0;
+            } else {
+                reply["Record"] = widget->IsPlaybackRecording(wnd) ? 1 : 0;
+            }
+            reply["RecPath"] = widget->LoadLocalInfo().RecPath.toStdString();
+            break;
+        }
+        case 45: {
+            bool recording = false, zoom = false, sound = false;
+            widget->GetPlaybackWndStatus(wnd, &recording, &zoom, &sound);
+            Json::Value &data = reply["Data"];
+            data["Chn"] = channel;
+            data["Wnd"] = wnd;
+            data["Zoom"] = zoom;
+            data["Record"] = recording;
+            data["Audio"] = sound;
+            data["Status"] = widget->GetPlayState(1, wnd);
+            ret = 100;
+            break;
+        }
+        default:
+            break;
+        }
+    });
+    reply["Ret"] = ret;
+}
+
+// ---- local files ----------------------------------------------------------------------------------
+
+void CPluginManage::chooseLocalFile(const Request &request)
+{
+    const Json::Value skeleton = makeReply(request);
+    FileChooser::start(this, FileChooser::programPath(appFolder()),
+        { QStringLiteral("3"), QStringLiteral("1") }, [this, skeleton](const FileChooser::Answer &answer) {
+            Json::Value reply = skeleton;
+            int ret = 1016;
+            if (answer.ok)
+                PlayLocalFile(reply, answer.path, ret);
+            reply["Ret"] = ret;
+            sendReply(reply);
+        });
+}
+
+void CPluginManage::PlayLocalFile(Json::Value &reply, const QString &path, int &ret)
+{
+    if (path.isEmpty()) {
+        reply["Path"] = "";
+        return;
+    }
+    int wnd = -1;
+    RunInMainThread([&] {
+        if (PlayWidgetFacade *widget = playWidget())
+            wnd = widget->GetCurWndIndex();
+    });
+    reply["Wnd"] = wnd;
+    if (!isPlaybackWnd(wnd))
+        return;
+    closePlaybackWindow(wnd);
+    int started = -1;
+    RunInMainThread([&] {
+        PlayWidgetFacade *widget = playWidget();
+        if (!widget || !widget->BeginLocalPlay(wnd, path, &CPluginManage::LocalPlayEndCallback, this))
+            return;
+        started = widget->StartPlayback(0, wnd);
+        widget->SetPlaybackWndChn(kLocalFilePort + wnd, wnd);
+    });
+    if (started != 0) {
+        RunInMainThread([&] {
+            if (PlayWidgetFacade *widget = playWidget())
+                widget->StopPlayback(wnd);
+        });
+        return;
+    }
+    ret = 100;
+    m_lPlayHandle[wnd] = kLocalPlayHandle;
+    m_playbackSlots[wnd].channel = kLocalFilePort + wnd;
+    m_playbackSlots[wnd].tag.window = wnd;
+    startProgressTimer();
+}
+
+// ---- device callbacks -------------------------------------------------------------------------------
+
+int CPluginManage::PlaybackDataCallback(int playHandle, int dataType, const unsigned char *data, int length, void *user)
+{
+    Q_UNUSED(playHandle)
+    Q_UNUSED(dataType)
+    const auto *slot = static_cast<const PlaybackSlot *>(user);
+    if (!slot || slot->tag.kind != PositionUser::Playback || slot->tag.window < 0)
+        return -1;
+    if (PlayWidgetFacade *widget = playWidget())
+        widget->InputPlaybackData(slot->tag.window, reinterpret_cast<const char *>(data), length);
+    return 1;
+}
+
+void CPluginManage::PlaybackProgressCallback(int handle, int total, int position, void *user)
+{
+    CPluginManage *self = instance();
+    if (!user || !self)
+        return;
+    const PositionUser tag = *static_cast<const PositionUser *>(user);
+    self->RunInWorkerThread([self, handle, total, position, tag] {
+        // A report that was on its way when its playback or download ended
+        // belongs to nothing any more.
+        if (tag.kind == PositionUser::Playback) {
+            if (!isPlaybackWnd(tag.window) || self->m_lPlayHandle[tag.window] != handle)
+                return;
+        } else if (self->m_lDownloadHandle != handle) {
+            return;
+        }
+        self->OnProgressCallback(handle, total, position, tag.kind, tag.window);
+    });
+}
