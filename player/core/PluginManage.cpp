@@ -5,6 +5,7 @@
 #include "MainThreadObject.h"
 #include "PlayWidgetFacade.h"
 #include "QNConnect.h"
+#include "VoiceCustom.h"
 #include "common/Json.h"
 
 #include <QEventLoop>
@@ -38,6 +39,8 @@ CPluginManage::CPluginManage(const QString &browserWnd, int sessionId, QObject *
     m_pSystemStatus = new CGetSystemStatus(this);
     connect(
         m_pSystemStatus, &CGetSystemStatus::sendSystemStatusSig, this, &CPluginManage::onSendSystemStatus);
+    connect(VoiceCustom::GetInstance(), &VoiceCustom::VoiceRecordTime, this,
+        [this](const QString &event) { sendWebSocketMsg(event); });
 
     connect(this, &CPluginManage::returnToMainThreadSyncSig, MainThreadObject::instance(),
         &MainThreadObject::onReturnToMainThread, Qt::BlockingQueuedConnection);
@@ -177,10 +180,14 @@ CPluginManage::Handler CPluginManage::handlerFor(int mainType)
         return &CPluginManage::onMainMsgAlarmType;
     case 15:
         return &CPluginManage::onMainMsgGetAlarmType;
+    case 16:
+        return &CPluginManage::onMainMsgTalk;
     case 18:
         return &CPluginManage::onMainMsgClientConfig;
     case 19:
         return &CPluginManage::onMainMsgCapture;
+    case 20:
+        return &CPluginManage::onMainMsgVoiceCustom;
     case 21:
         return &CPluginManage::onMainMsgOnlineUpgrade;
     case 22:
@@ -193,6 +200,8 @@ CPluginManage::Handler CPluginManage::handlerFor(int mainType)
         return &CPluginManage::onMainMsgRelogin;
     case 29:
         return &CPluginManage::onMainMsgScaleSwitch;
+    case 30:
+        return &CPluginManage::onMainMsgCustomVoiceFile;
     case 32:
         return &CPluginManage::onMainMsgConsultAesKey;
     case 34:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DeviceLoginInfo.h"
+#include "TalkControl.h"
 #include "PlaybackFile.h"
 
 #include "kestrix/kestrix.h"
@@ -12,6 +13,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <map>
 #include <vector>
 
@@ -57,6 +59,8 @@ public:
     // of what it gives may be used (the device library's data callbacks).
     static void setPlayWidgetProvider(PlayWidgetProvider provider);
     static PlayWidgetFacade *playWidget();
+    // What makes the voice talks (the window side's CTalk); none: talks fail.
+    static void setTalkFactory(TalkControl::Factory factory);
 
     // Runs `task` on the GUI thread and returns once it has run.
     void RunInMainThread(std::function<void(void)> task);
@@ -141,6 +145,16 @@ public:
     void setUpgrading(bool upgrading) { m_bUpgrading = upgrading; }
     // The custom voice file request that a later transfer result answers.
     void keepVoiceFileRequest(int subType, int msgId);
+
+    // Talk and custom alarm voice (worker thread).
+    // Ends the running talk, if any; true when one ran.
+    bool stopTalk();
+    bool talkRunning() const { return m_pTalk != nullptr; }
+    // Sends the recorded alarm voice to the main device: 0 sent, -2 no file,
+    // -3 an empty file, -4 the device refused it. Channel 255 means -1.
+    int UploadCustomAlarmVoice(int channel, int filePurpose);
+    // The device's answer to an uploaded alarm voice (device-library thread).
+    static void VoiceFileSendCallback(int transferHandle, int state, int code, void *user);
 
     // Writes a 16-character session key into `buffer` (at least 17 bytes, zeroed).
     static void MakeRandomString(char *buffer);
@@ -229,6 +243,11 @@ private:
     void onMainMsgConsultAesKey(const Request &request);
     void onMainMsgPreview(const Request &request);
     void onMainMsgWidgetStatus(const Request &request);
+    void onMainMsgTalk(const Request &request);
+    void onMainMsgVoiceCustom(const Request &request);
+    void onMainMsgCustomVoiceFile(const Request &request);
+    void onVoiceFileChosen(const Request &request, bool chosen, const QString &path);
+    void onVoiceFileSent(int state, int code);
     void onMainMsgPlayback(const Request &request);
 
     // View control.
@@ -343,6 +362,7 @@ private:
     QString m_strNewFirmwareVersion;
     int m_nVoiceFileSubType = -1;
     int m_nVoiceFileMsgId = 0;
+    std::unique_ptr<TalkControl> m_pTalk;
 
     struct WndSlot
     {

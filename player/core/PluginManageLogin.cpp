@@ -250,6 +250,7 @@ int CPluginManage::loginDev()
 
 void CPluginManage::logoutDev()
 {
+    stopTalk();
     CQNConnect *connect = CQNConnect::GetInstance();
     if (!connect)
         return;

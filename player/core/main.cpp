@@ -5,6 +5,7 @@
 #include "LightWeightLog.h"
 #include "ListenThread.h"
 #include "PlayWidget.h"
+#include "Talk.h"
 #include "PluginManage.h"
 #include "PluginRegion.h"
 #include "QNConnect.h"
@@ -91,6 +92,7 @@ int main(int argc, char *argv[])
         // The window is made by the first request that needs it, on this
         // thread; the device library's threads only ever reach its data input.
         CPluginManage::setPlayWidgetProvider(&PlayWidget::facadeForCurrentThread);
+        CPluginManage::setTalkFactory([] { return std::make_unique<CTalk>(); });
         auto *manage = new CPluginManage(browserWnd, sessionId);
         auto *link = new ListenThread(serverName, nullptr, connectTimeoutMs());
         if (!link->isConnected()) {

@@ -149,6 +149,7 @@ int jsonCommand(Login &login, const std::string &name, int channel, const std::s
         JsonUtil::readString(req, "FileName", &file.name);
         if (file.name.empty())
             file.name = "file.bin";
+        file.body = body;
         {
             std::lock_guard<std::mutex> lock(login.mutex);
             login.hasPending = true;

@@ -37,6 +37,8 @@ struct DeviceState
     std::mutex mutex; // guards everything below
     Json::Value config;
     std::vector<std::pair<std::string, std::string>> received;
+    std::vector<std::string> receivedBodies; // the "OPFile" body of each received file
+    std::vector<std::string> voiceFrames;    // voice frames of talks, whole, the latest kept
     int logins = 0;
     bool upgrading = false;
     bool voiceBusy = false;

@@ -30,6 +30,7 @@ struct PendingFile
 {
     std::string name;
     int64_t size = -1;
+    std::string body; // the announcement's JSON text
 };
 
 struct Login

@@ -51,6 +51,9 @@ void FileTransfer::run()
     if (readError) {
         state = TRV_TRANSFER_FAILED;
         code = TRV_ERR_FILE;
+    } else if (login->device->spec.fileSendError != 0) {
+        state = TRV_TRANSFER_FAILED;
+        code = login->device->spec.fileSendError;
     } else if (m_announced.size >= 0 && m_announced.size != int64_t(content.size())) {
         // The device received a different number of bytes than it was told.
         state = TRV_TRANSFER_FAILED;
@@ -58,6 +61,7 @@ void FileTransfer::run()
     } else {
         std::lock_guard<std::mutex> lock(login->device->mutex);
         login->device->received.emplace_back(m_announced.name, content);
+        login->device->receivedBodies.push_back(m_announced.body);
     }
     m_callback.call([&](TRV_FileTransferCallBack cb, void *user) { cb(handle, state, code, user); });
 }

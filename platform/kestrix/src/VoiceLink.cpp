@@ -9,6 +9,7 @@ namespace kx {
 namespace {
 constexpr size_t kMaxQueued = 16000; // 2 s at 8000 samples per second
 constexpr uint8_t kAlawSilence = 0xD5;
+constexpr size_t kMaxKeptFrames = 4096; // voice frames the device keeps for checks
 } // namespace
 
 VoiceLink::VoiceLink(std::shared_ptr<Login> l, int, TRV_VoiceDataCallBack callback, void *user)
@@ -36,6 +37,13 @@ bool VoiceLink::receive(const unsigned char *data, int length)
         || scanStreamBlock(data, size_t(length), &block, &skip) != StreamScan::Block
         || block.type != StreamBlock::Voice || block.blockSize != size_t(length))
         return false;
+    {
+        std::lock_guard<std::mutex> lock(login->device->mutex);
+        std::vector<std::string> &kept = login->device->voiceFrames;
+        if (kept.size() >= kMaxKeptFrames)
+            kept.erase(kept.begin(), kept.begin() + long(kept.size() - kMaxKeptFrames + 1));
+        kept.emplace_back(reinterpret_cast<const char *>(data), size_t(length));
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_wide = block.header.rate == 1600;
     m_fifo.insert(m_fifo.end(), block.payload, block.payload + block.header.length);

@@ -55,6 +55,7 @@ struct DeviceSpec
     std::vector<RecordingSpec> recordings;
     std::string configJson;       // JSON object merged into the device's configuration tree
     int64_t downloadRate = 0;     // bytes per second of downloads and file sends; 0: unlimited
+    int fileSendError = 0;        // file sends end as TRV_TRANSFER_FAILED with this code; 0: they succeed
 };
 
 // One call of the library's C interface.
@@ -108,6 +109,11 @@ KESTRIX_CONTROL_API int openHandles();  // handles of every kind, logins include
 KESTRIX_CONTROL_API int runningThreads(); // the library's stream, playback, transfer and event threads
 // Files the device received (TRV_NET_SendFileDataToDevice): name and bytes.
 KESTRIX_CONTROL_API std::vector<std::pair<std::string, std::string>> receivedFiles(const std::string &addressOrSerial);
+// The "OPFile" body that announced each received file, in the order of receivedFiles.
+KESTRIX_CONTROL_API std::vector<std::string> receivedFileBodies(const std::string &addressOrSerial);
+// Voice frames the device received over talks (TRV_NET_VoiceComSendData), whole
+// and in order; the latest 4096 are kept.
+KESTRIX_CONTROL_API std::vector<std::string> receivedVoiceFrames(const std::string &addressOrSerial);
 // The device's configuration tree as JSON text.
 KESTRIX_CONTROL_API std::string configOf(const std::string &addressOrSerial);
 

@@ -1,0 +1,252 @@
+// Talk and custom alarm voice requests: voice talk (MainType 16), recording,
+// testing and sending the alarm voice (MainType 20), and sending a chosen or
+// the recorded sound file to the device (MainType 30).
+
+#include "LightWeightLog.h"
+#include "PluginManage.h"
+#include "QNConnect.h"
+#include "VoiceCustom.h"
+#include "common/Json.h"
+
+#include <QFileInfo>
+
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+constexpr const char *kTalkAbility = "ChannelSystemFunction@SupportIPCTalk";
+constexpr int kTalkAbilitySize = 102400;
+
+TalkControl::Factory &talkFactory()
+{
+    static TalkControl::Factory factory;
+    return factory;
+}
+
+void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
+{
+    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
+}
+
+// An int key: missing reads as 0; a key that is no number cannot be analysed.
+int intKey(const Json::Value &object, const char *key)
+{
+    int value = 0;
+    if (!JsonUtil::convertInt(JsonUtil::member(object, key), &value))
+        throw std::invalid_argument(key);
+    return value;
+}
+
+// The page's channel 255 means "no particular channel".
+int pageChannel(int channel)
+{
+    return channel == 255 ? -1 : channel;
+}
+
+} // namespace
+
+void CPluginManage::setTalkFactory(TalkControl::Factory factory)
+{
+    talkFactory() = std::move(factory);
+}
+
+bool CPluginManage::stopTalk()
+{
+    if (!m_pTalk)
+        return false;
+    m_pTalk->StopTalk();
+    m_pTalk.reset();
+    return true;
+}
+
+// MainType 16: talk with a channel (0) or the device (1), stop (2), or ask
+// which channels can talk (3).
+void CPluginManage::onMainMsgTalk(const Request &request)
+{
+    const int subType = intKey(request, "SubType");
+    Json::Value reply = makeReply(request);
+    if (subType == 2) {
+        log("CPluginManage::onMainMsgTalk", QStringLiteral("StopTalk"));
+        int ret = 100;
+        if (m_pTalk) {
+            ret = m_pTalk->StopTalk();
+            m_pTalk.reset();
+        }
+        reply["Ret"] = ret;
+        sendReply(reply);
+        return;
+    }
+    if (subType == 3) {
+        std::vector<char> answer(kTalkAbilitySize, 0);
+        int ret = 1020;
+        if (CQNConnect *connect = CQNConnect::GetInstance())
+            ret = connect->GetChannelAbility(m_mainDevice.loginId, kTalkAbility, answer.data(), kTalkAbilitySize);
+        answer.back() = 0;
+        Json::Value data;
+        if (ret == 100 && JsonUtil::parse(std::string(answer.data()), &data))
+            reply["Data"] = data;
+        reply["Ret"] = ret;
+        sendReply(reply);
+        return;
+    }
+    const int channel = subType == 0 ? pageChannel(intKey(request, "Channel")) : 0;
+    stopTalk();
+    std::unique_ptr<TalkControl> talk = talkFactory() ? talkFactory()() : nullptr;
+    bool started = false;
+    if (talk) {
+        talk->SetSampleRate16(m_bSampleRate16);
+        talk->SetDeviceInfo(m_mainDevice);
+        if (subType == 0)
+            started = talk->TalkChannel(channel);
+        else if (subType == 1)
+            started = talk->TalkDevice();
+    }
+    if (started)
+        m_pTalk = std::move(talk);
+    const int ret = started ? 100 : 1016;
+    log("CPluginManage::onMainMsgTalk", QStringLiteral("StartTalk nSubMsg=%1 Ret=%2").arg(subType).arg(ret));
+    reply["Ret"] = ret;
+    sendReply(reply);
+}
+
+// MainType 20: record (0), stop recording (1), test (2), send (3) and stop
+// the test (4) of the custom alarm voice.
+void CPluginManage::onMainMsgVoiceCustom(const Request &request)
+{
+    const int subType = intKey(request, "SubType");
+    VoiceCustom *voice = VoiceCustom::GetInstance();
+    int result = -1;
+    switch (subType) {
+    case 0:
+        voice->SetSampleRate16K(m_bSampleRate16);
+        result = voice->StartRecordVoice();
+        break;
+    case 1:
+        result = voice->StopRecordVoice();
+        break;
+    case 2:
+        // The test plays on the talk's sound port: not while a talk runs.
+        if (m_pTalk) {
+            result = -5;
+            break;
+        }
+        voice->SetSampleRate16K(m_bSampleRate16);
+        result = voice->StartTest();
+        break;
+    case 3:
+        result = UploadCustomAlarmVoice(intKey(request, "Channel"), intKey(request, "FilePurpose"));
+        break;
+    case 4:
+        result = voice->StopTest();
+        break;
+    default:
+        break;
+    }
+    log("CPluginManage::onMainMsgVoiceCustom", QStringLiteral("SubMsg:%1 nRet=%2").arg(subType).arg(result));
+    Json::Value reply = makeReply(request);
+    reply["Ret"] = result == 0 ? 100 : 1016;
+    sendReply(reply);
+}
+
+int CPluginManage::UploadCustomAlarmVoice(int channel, int filePurpose)
+{
+    channel = pageChannel(channel);
+    const QString path = VoiceCustom::GetInstance()->filePath();
+    // Only the size is wanted: the file is neither created nor changed here.
+    const QFileInfo info(path);
+    if (!info.isFile() || !QFile(path).open(QIODevice::ReadOnly))
+        return -2;
+    const qint64 size = info.size();
+    if (size == 0)
+        return -3;
+    QString body;
+    if (m_mainDevice.deviceType == 2) {
+        body = QStringLiteral("{\"FileType\": 1,\"FilePurpose\": 0,\"FileSize\": %1,\"FileName\": "
+                              "\"customAlarmVoice.pcm\",\"Parameter\": {\"AudioFormat\": {\"BitRate\": 128,"
+                              "\"SampleRate\": 8000,\"SampleBit\": 8,\"EncodeType\": \"G711_ALAW\"}}}")
+                   .arg(size);
+    } else {
+        body = QStringLiteral("{\"Action\": \"Send\",\"FileType\": 1,\"Channel\": [%1],\"FilePurpose\": %4,"
+                              "\"FileSize\": %2,\"FileName\": \"customAlarmVoice.pcm\",\"Parameter\":  "
+                              "{\"AudioFormat\": {\"BitRate\": 128,\"SampleRate\": 8000,\"SampleBit\": 8,"
+                              "\"EncodeType\": \"G711_ALAW\"},\"Channel\": [%3]}}")
+                   .arg(channel)
+                   .arg(size)
+                   .arg(channel)
+                   .arg(filePurpose);
+    }
+    CQNConnect *connect = CQNConnect::GetInstance();
+    if (!connect)
+        return -4;
+    const int r = connect->SendAudioFile(m_mainDevice.loginId, path.left(1023), body.toLocal8Bit().left(2047),
+        this, &CPluginManage::VoiceFileSendCallback);
+    return r < 0 ? -4 : 0;
+}
+
+void CPluginManage::VoiceFileSendCallback(int transferHandle, int state, int code, void *user)
+{
+    TRV_NET_StopSendFile(transferHandle, 1);
+    auto *self = static_cast<CPluginManage *>(user);
+    if (!self)
+        return;
+    self->RunInWorkerThread([self, state, code] { self->onVoiceFileSent(state, code); });
+}
+
+void CPluginManage::onVoiceFileSent(int state, int code)
+{
+    const bool done = state == TRV_TRANSFER_DONE;
+    Json::Value event = pageEvent(6, 2);
+    event["Ret"] = done ? 100 : code;
+    sendWebSocketMsg(JsonUtil::writeCompactText(event));
+    // Only a transfer the device confirmed makes the recording expendable.
+    if (done)
+        QFile::remove(VoiceCustom::GetInstance()->filePath());
+}
+
+// MainType 30: a sound file chosen by the user (0, 1) or the recorded alarm
+// voice (2, 3, 4) goes to the device; the device's answer comes later.
+void CPluginManage::onMainMsgCustomVoiceFile(const Request &request)
+{
+    const int subType = intKey(request, "SubType");
+    if (subType < 0 || subType > 4)
+        return;
+    const int msgId = JsonUtil::member(request, "MsgID").isConvertibleTo(Json::intValue)
+        ? JsonUtil::member(request, "MsgID").asInt()
+        : 0;
+    // The late answer names this request.
+    keepVoiceFileRequest(subType, msgId);
+    if (subType <= 1) {
+        const Request kept = request;
+        chooseWithBrowser({ QStringLiteral("5"), QStringLiteral("1") },
+            [this, kept](bool chosen, const QString &path) { onVoiceFileChosen(kept, chosen, path); });
+        return;
+    }
+    CQNConnect *connect = CQNConnect::GetInstance();
+    const int result = connect ? connect->ImportFile(subType, m_mainDevice.loginId, intKey(request, "Channel"),
+                                     VoiceCustom::GetInstance()->filePath(), &CPluginManage::SDKResultCallback, this)
+                               : 1020;
+    if (result == 100)
+        return;
+    Json::Value reply = makeReply(request);
+    reply["nRet"] = result;
+    sendReply(reply);
+}
+
+void CPluginManage::onVoiceFileChosen(const Request &request, bool chosen, const QString &path)
+{
+    const int subType = intKey(request, "SubType");
+    // Nothing chosen (cancelled, or no chooser): the page still gets its answer.
+    int result = 1016;
+    if (chosen) {
+        CQNConnect *connect = CQNConnect::GetInstance();
+        result = connect ? connect->ImportFile(subType, m_mainDevice.loginId, intKey(request, "Channel"), path,
+                               &CPluginManage::SDKResultCallback, this)
+                         : 1020;
+    }
+    if (subType == 1 && result == 100)
+        return;
+    Json::Value reply = makeReply(request);
+    reply["nRet"] = result;
+    sendReply(reply);
+}

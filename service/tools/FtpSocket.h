@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <sys/types.h>
+
+// The FTP server's few socket calls over POSIX TCP, in one place: blocking
+// sockets, sends with MSG_NOSIGNAL, interrupted calls resumed, waits through
+// poll(). IPv4 addresses are in host byte order.
+namespace FtpSocket {
+
+enum class Wait { Ready, Timeout, Failed };
+
+// A listening socket bound to `address`:`port` with SO_REUSEADDR; -1 on failure
+// (errno kept). `stage` tells which step failed: 1 socket, 2 bind, 3 listen.
+int listenOn(uint32_t address, int port, int *stage = nullptr);
+
+// True when listenOn() could take the port now (a trial bind, released at once).
+bool portFree(uint32_t address, int port);
+
+// Waits for and accepts one connection; -1 when the socket was shut down or
+// failed. `peer` receives the peer's address when given.
+int acceptOne(int listenSocket, uint32_t *peer = nullptr);
+
+// Waits at most `timeoutMs` for the socket to become readable (a pending
+// connection on a listener, data or the end on a connection).
+Wait waitReadable(int socket, int timeoutMs);
+
+// One receive: the count, 0 when the peer closed, -1 on failure.
+ssize_t receiveSome(int socket, char *buffer, size_t size);
+
+// Sends every byte; false when the peer went away or the socket failed.
+bool sendAll(int socket, const char *data, size_t size);
+
+// Sends `size` bytes of the open file from its current offset; false on failure.
+bool sendFile(int socket, int fileDescriptor, int64_t size);
+
+// The local and the peer address of a connected socket (0 when unknown).
+uint32_t localAddress(int socket);
+uint32_t peerAddress(int socket);
+// The local port of a bound socket (0 when unknown).
+int localPort(int socket);
+
+// Wakes every thread waiting on the socket; the descriptor stays valid.
+void shutdownSocket(int socket);
+void closeSocket(int socket);
+
+} // namespace FtpSocket
