@@ -6,6 +6,7 @@
 #include "ProcessControl.h"
 #include "ServiceLog.h"
 #include "WebSocketServerThread.h"
+#include "common/FileChooser.h"
 #include "common/Json.h"
 #include "common/ProgramDir.h"
 #include "common/SecretRedactor.h"
@@ -282,27 +283,14 @@ void WebSocketServerThread::startDiyChooser(
     if (previous != m_browseProcesses.end())
         ProcessControl::terminate(previous->second.process);
 
-    auto *process = new QProcess(this);
-    auto answered = std::make_shared<bool>(false);
-    auto finish = [this, nSessionID, process, answered, done](bool normalZero) {
-        if (*answered)
-            return;
-        *answered = true;
-        process->deleteLater();
-        const auto chooser = m_browseProcesses.find(nSessionID);
-        if (chooser != m_browseProcesses.end() && chooser->second.ended)
-            return; // the page has left
-        const QString path = normalZero ? QString::fromUtf8(process->readAllStandardOutput()) : QString();
-        done(normalZero, path);
-    };
-    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
-        [finish](int code, QProcess::ExitStatus status) { finish(status == QProcess::NormalExit && code == 0); });
-    connect(process, &QProcess::errorOccurred, this, [finish](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            finish(false);
-    });
+    QProcess *process = FileChooser::start(this, FileChooser::programPath(ProgramDir::folder()), arguments,
+        [this, nSessionID, done](const FileChooser::Answer &answer) {
+            const auto chooser = m_browseProcesses.find(nSessionID);
+            if (chooser != m_browseProcesses.end() && chooser->second.ended)
+                return; // the page has left
+            done(answer.ok, answer.path);
+        });
     trackChooser(nSessionID, process);
-    process->start(ProgramDir::folder() + QStringLiteral("/Browse"), arguments, QIODevice::ReadWrite);
 }
 
 void WebSocketServerThread::dropDiySession(int nSessionID)

@@ -12,10 +12,13 @@ namespace {
 
 // The chooser stand-in: prints the text of Browse.answer (none: cancelled;
 // "block": waits until it is ended) and notes its arguments.
+// The answer is read before the arguments are noted, so a test that waits for
+// the note may change the answer for the next chooser.
 const char *kChooser = R"(#!/bin/sh
+cancelled=
+if [ -f "$0.answer" ]; then answer=$(cat "$0.answer"); else cancelled=1; fi
 printf '%s\n' "$*" >> "$0.args"
-[ -f "$0.answer" ] || exit 1
-answer=$(cat "$0.answer")
+[ -z "$cancelled" ] || exit 1
 if [ "$answer" = block ]; then read x; exit 1; fi
 printf '%s' "$answer"
 )";
