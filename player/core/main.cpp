@@ -5,10 +5,11 @@
 #include "LightWeightLog.h"
 #include "ListenThread.h"
 #include "PlayWidget.h"
-#include "Talk.h"
 #include "PluginManage.h"
+#include "Talk.h"
 #include "PluginRegion.h"
 #include "QNConnect.h"
+#include "VoiceCustom.h"
 #include "common/EventDispatcher.h"
 #include "common/ExitGuard.h"
 #include "common/NumericLocale.h"
@@ -110,6 +111,8 @@ int main(int argc, char *argv[])
         // which may still be finishing a task on this thread.
         link->stop();
         manage->stopWorker();
+        // Ends a recording or an alarm-voice test still running and joins its thread.
+        VoiceCustom::ReleaseInstance();
         PlayWidget::destroyInstance();
         // No device callback runs once the library is cleaned up.
         CQNConnect::ReleaseInstance();

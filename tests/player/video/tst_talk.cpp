@@ -77,6 +77,7 @@ private slots:
     {
         f.cleanupTestCase();
         CPluginManage::setTalkFactory(nullptr);
+        VoiceCustom::ReleaseInstance();
     }
 
     // 640-byte microphone blocks reach the device as 328-byte frames that
