@@ -13,8 +13,10 @@
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <vector>
 
 namespace {
 
@@ -282,7 +284,14 @@ private slots:
         QVERIFY(c.open(m_server.listenPort()));
         QVERIFY(c.login());
         if (held == 2) { // taken after the client got its port
-            QVERIFY(holder.listen(kLoopback, 12800));
+            // The client's port is the first one free from 12800 when it
+            // connected (a previous row's client may still be ending), so
+            // every port of the range that can be held is held.
+            std::vector<std::unique_ptr<QTcpServer>> holders;
+            for (int port = 12800; port < 12864; ++port) {
+                holders.push_back(std::make_unique<QTcpServer>());
+                holders.back()->listen(kLoopback, quint16(port));
+            }
             c.send("PASV\r\n");
             QCOMPARE(c.reply(), QByteArray("425 Can't open data connection."));
             return;
