@@ -289,6 +289,9 @@ private:
     // when it has ended: `chosen` with the whole output as `path`, else
     // nothing was chosen (cancelled, failed, crashed or missing chooser).
     void chooseWithBrowser(const QStringList &args, std::function<void(bool chosen, const QString &path)> done);
+    // Starts the chooser and, once it has ended, sends `reply` with "Path"
+    // and "nRet" Ok when a path was chosen, else with "nRet" Failed.
+    void replyWithChosenPath(const QStringList &args, const Json::Value &reply);
 
     // Live view (MainType 4).
     void openPreview(Json::Value &reply, int channel, int stream);

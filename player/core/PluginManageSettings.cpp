@@ -61,6 +61,19 @@ void CPluginManage::chooseWithBrowser(
     });
 }
 
+void CPluginManage::replyWithChosenPath(const QStringList &args, const Json::Value &reply)
+{
+    chooseWithBrowser(args, [this, reply](bool chosen, const QString &path) {
+        Json::Value answer = reply;
+        answer["nRet"] = Ret::Failed;
+        if (chosen) {
+            answer["Path"] = path.toStdString();
+            answer["nRet"] = Ret::Ok;
+        }
+        sendReply(answer);
+    });
+}
+
 // MainType 18: the folders and types of the local files; SubType is
 // compared with the character codes of the page's digits.
 void CPluginManage::onMainMsgClientConfig(const Request &request)
@@ -72,15 +85,7 @@ void CPluginManage::onMainMsgClientConfig(const Request &request)
     case '1':
     case '5': {
         const QString kind = subType == '0' ? QStringLiteral("0") : subType == '1' ? QStringLiteral("1") : QStringLiteral("2");
-        chooseWithBrowser({ kind, QStringLiteral("0") }, [this, reply](bool chosen, const QString &path) {
-            Json::Value answer = reply;
-            answer["nRet"] = Ret::Failed;
-            if (chosen) {
-                answer["Path"] = path.toStdString();
-                answer["nRet"] = Ret::Ok;
-            }
-            sendReply(answer);
-        });
+        replyWithChosenPath({ kind, QStringLiteral("0") }, reply);
         return;
     }
     case '2': {

@@ -127,15 +127,7 @@ void CPluginManage::onMainMsgLocalUpgrade(const Request &request)
     reply["SubMsg"] = 1;
     reply["MsgID"] = JsonUtil::member(request, "MsgID");
     if (subType == 0) {
-        chooseWithBrowser({ QStringLiteral("4"), QStringLiteral("1") }, [this, reply](bool chosen, const QString &path) {
-            Json::Value answer = reply;
-            answer["nRet"] = Ret::Failed;
-            if (chosen) {
-                answer["Path"] = path.toStdString();
-                answer["nRet"] = Ret::Ok;
-            }
-            sendReply(answer);
-        });
+        replyWithChosenPath({ QStringLiteral("4"), QStringLiteral("1") }, reply);
         return;
     }
     if (subType != 1)
