@@ -452,3 +452,12 @@ void GeneralSocket::onSendMsg(QByteArray msg, int sessionID)
         // A player message that cannot be handled is lost; the session goes on.
     }
 }
+
+void GeneralSocket::onPlayerLost(int sessionID)
+{
+    const std::shared_ptr<RawWsConnection> connection = session(sessionID);
+    if (!connection)
+        return;
+    connection->sendFrame(WsFrame::Close, WsFrame::buildClose(WsFrame::ServerError).mid(2));
+    connection->shutdown();
+}

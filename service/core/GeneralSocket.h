@@ -107,6 +107,9 @@ signals:
 public slots:
     // A player message; sent only when the session is one of this server's.
     void onSendMsg(QByteArray msg, int sessionID);
+    // The session's player is gone: the page is closed with 1011; its
+    // receive thread then ends the session.
+    void onPlayerLost(int sessionID);
 
 protected:
     void run() override;

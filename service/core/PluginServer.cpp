@@ -132,6 +132,7 @@ void PluginServer::onNewConnection(int nSessionID, QString WndID)
             QStringLiteral("cannot start %1: %2").arg(m_playerExe, process->errorString()),
             ServiceLog::Warning);
         process->deleteLater();
+        emit playerLostSig(nSessionID);
         return;
     }
 
@@ -141,6 +142,7 @@ void PluginServer::onNewConnection(int nSessionID, QString WndID)
             QStringLiteral("player of session %1 did not connect").arg(nSessionID), ServiceLog::Warning);
         ProcessControl::terminate(process);
         process->deleteLater();
+        emit playerLostSig(nSessionID);
         return;
     }
 
@@ -150,6 +152,12 @@ void PluginServer::onNewConnection(int nSessionID, QString WndID)
     link.socket = socket;
     connect(socket, &QLocalSocket::readyRead, this,
         [this, nSessionID, socket] { readPlayer(nSessionID, socket); });
+    // A link that ends while the session holds it: the player died.
+    connect(socket, &QLocalSocket::disconnected, this, [this, nSessionID, socket] {
+        const auto it = m_links.find(nSessionID);
+        if (it != m_links.end() && it->second.socket == socket)
+            losePlayer(nSessionID, QStringLiteral("its player ended"));
+    });
     if (socket->bytesAvailable() > 0)
         readPlayer(nSessionID, socket);
 }
@@ -256,6 +264,17 @@ void PluginServer::onRecvWebsocketMsg(QByteArray msg, int nSessionID)
     QLocalSocket *socket = it->second.socket;
     socket->write(LinkFrame::encode(msg));
     socket->flush();
+    if (socket->bytesToWrite() > kMaxUnsentBytes)
+        losePlayer(nSessionID, QStringLiteral("its player left %1 bytes unread").arg(socket->bytesToWrite()));
+}
+
+void PluginServer::losePlayer(int nSessionID, const QString &why)
+{
+    serviceLog("PluginServer::losePlayer", QStringLiteral("session %1 ended: %2").arg(nSessionID).arg(why),
+        ServiceLog::Warning);
+    // A player that stopped reading is stuck: it goes like a dead one.
+    onClosePipe(nSessionID);
+    emit playerLostSig(nSessionID);
 }
 
 void PluginServer::dropLink(int nSessionID)

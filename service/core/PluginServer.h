@@ -27,6 +27,8 @@ class PluginServer : public QObject
 
 public:
     static constexpr int kConnectTimeoutMs = 10000;
+    // Bytes a player may leave unread before its session is ended.
+    static constexpr qint64 kMaxUnsentBytes = 64 * 1024 * 1024;
 
     static PluginServer *instance();
     // Ends every player and deletes the instance.
@@ -63,6 +65,9 @@ signals:
     // only for a session it holds.
     void sendWebsocketMsgSig(QByteArray msg, int nSessionID);
     void sendMsg(QByteArray msg, int nSessionID);
+    // The session's player is gone (it ended, did not start or stopped
+    // reading): its page is to be closed.
+    void playerLostSig(int nSessionID);
 
 public slots:
     // Frames `msg` and writes it to the session's player.
@@ -87,6 +92,8 @@ private:
     QLocalSocket *waitForPlayer(QProcess *process, qint64 pid);
     void readPlayer(int nSessionID, QLocalSocket *socket);
     void dropLink(int nSessionID);
+    // Ends the player and its link and reports the player lost.
+    void losePlayer(int nSessionID, const QString &why);
 
     QString m_serverName;
     QString m_serverPath;
