@@ -20,6 +20,7 @@ namespace {
 std::atomic<CPluginManage *> g_manage { nullptr };
 std::atomic<Qt::HANDLE> g_guiThreadId { nullptr };
 CPluginManage::PlayWidgetProvider g_playWidgetProvider;
+CPluginManage::PlayWidgetProvider g_existingPlayWidgetProvider;
 
 } // namespace
 
@@ -78,6 +79,16 @@ void CPluginManage::setPlayWidgetProvider(PlayWidgetProvider provider)
 PlayWidgetFacade *CPluginManage::playWidget()
 {
     return g_playWidgetProvider ? g_playWidgetProvider() : nullptr;
+}
+
+void CPluginManage::setExistingPlayWidgetProvider(PlayWidgetProvider provider)
+{
+    g_existingPlayWidgetProvider = std::move(provider);
+}
+
+PlayWidgetFacade *CPluginManage::existingPlayWidget()
+{
+    return g_existingPlayWidgetProvider ? g_existingPlayWidgetProvider() : playWidget();
 }
 
 void CPluginManage::RunInMainThread(std::function<void(void)> task)
@@ -208,6 +219,10 @@ CPluginManage::Handler CPluginManage::handlerFor(int mainType)
 
 void CPluginManage::onRecvWebsocketMsg(QString msg)
 {
+    if (m_bLinkLost.load()) {
+        ++m_nDroppedRequests;
+        return;
+    }
     playerLog("CPluginManage::onRecvWebsocketMsg", QStringLiteral("RecvWeb msg=%1").arg(msg));
 
     QByteArray utf8 = msg.toUtf8();
@@ -266,6 +281,9 @@ void CPluginManage::sendDefaultReply(const Request &request)
 void CPluginManage::onDisconnect()
 {
     playerLog("CPluginManage::onDisconnect", QStringLiteral("link to the service closed"));
+    if (m_nDroppedRequests > 0)
+        playerLog("CPluginManage::onDisconnect",
+            QStringLiteral("%1 requests dropped unhandled").arg(m_nDroppedRequests), LightWeightLog::Warning);
     onMainMsgLogout(Json::Value());
 }
 

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <map>
@@ -67,6 +68,10 @@ public:
     // of what it gives may be used (the device library's data callbacks).
     static void setPlayWidgetProvider(PlayWidgetProvider provider);
     static PlayWidgetFacade *playWidget();
+    // Where calls go that only concern a window already made (the logout's):
+    // it never makes one. Unset, playWidget() serves.
+    static void setExistingPlayWidgetProvider(PlayWidgetProvider provider);
+    static PlayWidgetFacade *existingPlayWidget();
     // What makes the voice talks (the window side's CTalk); none: talks fail.
     static void setTalkFactory(TalkControl::Factory factory);
 
@@ -86,6 +91,9 @@ public:
 
     // Ends the worker thread (at exit), letting pending GUI tasks run meanwhile.
     void stopWorker();
+    // Any thread: the link is gone. Requests not yet handled are dropped
+    // (their replies have nowhere to go), so the logout comes next.
+    void markLinkLost() { m_bLinkLost.store(true); }
 
     QThread *workerThread() const { return m_thread; }
     CGetSystemStatus *systemStatus() const { return m_pSystemStatus; }
@@ -392,4 +400,7 @@ private:
     int m_nLastAppCpu = -1;
     int m_nLastSystemCpu = -1;
     int m_nLastAppMemory = 0;
+
+    std::atomic<bool> m_bLinkLost { false };
+    int m_nDroppedRequests = 0; // worker thread
 };

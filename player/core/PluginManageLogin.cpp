@@ -290,8 +290,9 @@ void CPluginManage::logoutDev()
 void CPluginManage::onMainMsgLogout(const Request &request)
 {
     Q_UNUSED(request)
+    // A session that never showed a window gets none made for its logout.
     RunInMainThreadAsync([] {
-        if (PlayWidgetFacade *widget = playWidget())
+        if (PlayWidgetFacade *widget = existingPlayWidget())
             widget->onWidgetStatuChange(1, 0, 0, 0, 0);
     });
     playerLog("CPluginManage::onMainMsgLogout", QStringLiteral("logout nSessionID=%1").arg(m_nSessionId));
@@ -308,7 +309,7 @@ void CPluginManage::onMainMsgLogout(const Request &request)
     playerLog("CPluginManage::onMainMsgLogout", QStringLiteral("release data end"));
 
     RunInMainThread([] {
-        if (PlayWidgetFacade *widget = playWidget())
+        if (PlayWidgetFacade *widget = existingPlayWidget())
             widget->releaseInstance();
     });
 }

@@ -93,6 +93,7 @@ int main(int argc, char *argv[])
         // The window is made by the first request that needs it, on this
         // thread; the device library's threads only ever reach its data input.
         CPluginManage::setPlayWidgetProvider(&PlayWidget::facadeForCurrentThread);
+        CPluginManage::setExistingPlayWidgetProvider(&PlayWidget::existingFacade);
         CPluginManage::setTalkFactory([] { return std::make_unique<CTalk>(); });
         auto *manage = new CPluginManage(browserWnd, sessionId);
         auto *link = new ListenThread(serverName, nullptr, connectTimeoutMs());
@@ -101,6 +102,10 @@ int main(int argc, char *argv[])
             exitCode = kExitNoLink;
         } else {
             QObject::connect(link, &ListenThread::recvMsgSig, manage, &CPluginManage::onRecvWebsocketMsg);
+            // Marked first, on the link's thread: the requests queued ahead of
+            // the logout are then dropped rather than handled.
+            QObject::connect(link, &ListenThread::disconnectSig, manage, &CPluginManage::markLinkLost,
+                             Qt::DirectConnection);
             QObject::connect(link, &ListenThread::disconnectSig, manage, &CPluginManage::onDisconnect,
                              Qt::BlockingQueuedConnection);
             QObject::connect(manage, &CPluginManage::sendWebSocketMsgSig, link, &ListenThread::onSendMsg);
@@ -120,6 +125,7 @@ int main(int argc, char *argv[])
         delete link;
         delete manage;
         CPluginManage::setPlayWidgetProvider(nullptr);
+        CPluginManage::setExistingPlayWidgetProvider(nullptr);
     }
     LightWeightLog::shutdown();
     ExitGuard::markOrderlyExit();

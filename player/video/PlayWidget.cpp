@@ -127,6 +127,11 @@ PlayWidgetFacade *PlayWidget::facadeForCurrentThread()
     return OnGuiThread() ? static_cast<PlayWidgetFacade *>(instance()) : dataEntry();
 }
 
+PlayWidgetFacade *PlayWidget::existingFacade()
+{
+    return existing();
+}
+
 int PlayWidget::inputRealPlay(int channel, const char *data, int length, int dataType)
 {
     Q_UNUSED(dataType)

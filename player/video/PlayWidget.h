@@ -59,6 +59,9 @@ public:
     // What the request manager's provider gives: the window (made on first
     // use) on the GUI thread, the data entry on any other.
     static PlayWidgetFacade *facadeForCurrentThread();
+    // The window if it exists and this is the GUI thread, else null; never
+    // makes the window.
+    static PlayWidgetFacade *existingFacade();
 
     // Any thread: stream data into the existing window's pages; -1 when
     // there is no window or the page drops it.
