@@ -88,9 +88,8 @@ void ListenThread::onReadyRead()
     while (m_decoder.next(&ev)) {
         switch (ev.kind) {
         case LinkFrameDecoder::Kind::Frame: {
-            const QString msg = LinkFrame::payloadText(ev.payload);
-            emit recvMsgSig(msg);
-            playerLog("ListenThread::onReadyRead", msg);
+            // Logged once, by the request manager.
+            emit recvMsgSig(LinkFrame::payloadText(ev.payload));
             break;
         }
         case LinkFrameDecoder::Kind::BadHeader:
