@@ -43,12 +43,21 @@ private:
 
     QString logDir() const { return m_dir.filePath(QStringLiteral("x64/log")); }
 
-    std::unique_ptr<LineProcess> startCrowd()
+    std::unique_ptr<LineProcess> m_crowd;
+    std::vector<std::unique_ptr<QProcess>> m_players;
+
+    // `count` players linked to a new crowd.
+    bool linkPlayers(int count, bool echo = false)
     {
-        auto crowd = std::make_unique<LineProcess>();
-        crowd->start(QStringLiteral("/usr/bin/python3"),
+        m_crowd = std::make_unique<LineProcess>();
+        m_crowd->start(QStringLiteral("/usr/bin/python3"),
             { qEnvironmentVariable("QV_SOURCE_DIR") + QStringLiteral("/tests/player/core/link_crowd.py"), m_socket });
-        return crowd;
+        if (!m_crowd->sees(QStringLiteral("listening"), 10000))
+            return false;
+        for (int i = 0; i < count; ++i)
+            m_players.push_back(startPlayer(i + 1, echo));
+        m_crowd->write("wait " + QByteArray::number(count));
+        return m_crowd->sees(QStringLiteral("accepted"), kStartMs * 2);
     }
 
     std::unique_ptr<QProcess> startPlayer(int sessionId, bool echo = false)
@@ -70,12 +79,12 @@ private:
 
     // Closes every link and waits for the players; the time they took, -1
     // when one did not end.
-    qint64 closeAndTime(LineProcess &crowd, std::vector<std::unique_ptr<QProcess>> &players)
+    qint64 closeAndTime()
     {
         QElapsedTimer t;
         t.start();
-        crowd.write("close");
-        for (auto &player : players) {
+        m_crowd->write("close");
+        for (auto &player : m_players) {
             if (!player->waitForFinished(60000))
                 return -1;
         }
@@ -108,6 +117,11 @@ private slots:
         m_socket = m_dir.filePath(QStringLiteral("link"));
     }
     void init() { QDir(logDir()).removeRecursively(); }
+    void cleanup()
+    {
+        m_players.clear();
+        m_crowd.reset();
+    }
 
     // Requests still queued when the link goes are dropped: the player logs
     // out and ends at once instead of working through them.
@@ -120,16 +134,11 @@ private slots:
     void queuedRequestsDroppedAtLinkLoss()
     {
         QFETCH(int, count);
-        auto crowd = startCrowd();
-        QVERIFY(crowd->sees(QStringLiteral("listening"), 10000));
-        std::vector<std::unique_ptr<QProcess>> players;
-        players.push_back(startPlayer(1));
-        crowd->write("wait 1");
-        QVERIFY(crowd->sees(QStringLiteral("accepted"), kStartMs));
+        QVERIFY(linkPlayers(1));
         // Each asks the window side for work.
-        crowd->write("send " + QByteArray::number(count)
+        m_crowd->write("send " + QByteArray::number(count)
             + R"( {"MainType":12,"SubType":2,"MsgID":1,"Pos":{"Left":0,"Top":0,"Width":640,"Height":360}})");
-        const qint64 ms = closeAndTime(*crowd, players);
+        const qint64 ms = closeAndTime();
         qInfo("player ended %lld ms after its link, %d requests queued", ms, count);
         QVERIFY(ms >= 0);
         QVERIFY2(ms < kQueuedEndMs, qPrintable(QString::number(ms)));
@@ -146,14 +155,8 @@ private slots:
     void idleSessionsEndTogether()
     {
         QFETCH(int, count);
-        auto crowd = startCrowd();
-        QVERIFY(crowd->sees(QStringLiteral("listening"), 10000));
-        std::vector<std::unique_ptr<QProcess>> players;
-        for (int i = 0; i < count; ++i)
-            players.push_back(startPlayer(i + 1));
-        crowd->write("wait " + QByteArray::number(count));
-        QVERIFY(crowd->sees(QStringLiteral("accepted"), kStartMs * 2));
-        const qint64 ms = closeAndTime(*crowd, players);
+        QVERIFY(linkPlayers(count));
+        const qint64 ms = closeAndTime();
         qInfo("%d idle players ended %lld ms after their links", count, ms);
         QVERIFY(ms >= 0);
         QVERIFY2(ms < kIdleEndMs, qPrintable(QString::number(ms)));
@@ -192,18 +195,13 @@ private slots:
         QFETCH(QByteArray, gone);
         QFETCH(bool, echo);
         QFETCH(int, replies);
-        auto crowd = startCrowd();
-        QVERIFY(crowd->sees(QStringLiteral("listening"), 10000));
-        std::vector<std::unique_ptr<QProcess>> players;
-        players.push_back(startPlayer(1, echo));
-        crowd->write("wait 1");
-        QVERIFY(crowd->sees(QStringLiteral("accepted"), kStartMs));
-        crowd->write("send 1 " + request);
+        QVERIFY(linkPlayers(1, echo));
+        m_crowd->write("send 1 " + request);
         // A request behind it is answered: both are handled before the link goes.
-        crowd->write(R"(send 1 {"MainType":9999,"MsgID":99})");
-        crowd->write("replies " + QByteArray::number(replies));
-        QVERIFY(crowd->sees(QStringLiteral("replied"), kStartMs));
-        QVERIFY(closeAndTime(*crowd, players) >= 0);
+        m_crowd->write(R"(send 1 {"MainType":9999,"MsgID":99})");
+        m_crowd->write("replies " + QByteArray::number(replies));
+        QVERIFY(m_crowd->sees(QStringLiteral("replied"), kStartMs));
+        QVERIFY(closeAndTime() >= 0);
 
         const QByteArray log = logText();
         qInfo("log of the session: %d bytes", log.size());
@@ -218,7 +216,7 @@ private slots:
             QCOMPARE(::stat(QFile::encodeName(logDir() + QLatin1Char('/') + name).constData(), &st), 0);
             QCOMPARE(int(st.st_mode & 0777), 0600);
         }
-        const QByteArray err = players.front()->readAllStandardError();
+        const QByteArray err = m_players.front()->readAllStandardError();
         QCOMPARE(err.contains("RecvWeb msg="), echo);
         QVERIFY(err.size() < 64 * 1024);
     }

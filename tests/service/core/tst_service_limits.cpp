@@ -4,6 +4,7 @@
 // more pages than the service takes, players that die, and no safe runtime
 // folder.
 
+#include "LineProcess.h"
 #include "ServiceTestSupport.h"
 
 #include <QJsonArray>
@@ -36,39 +37,17 @@ qint64 residentBytes(qint64 pid)
     return -1;
 }
 
-// A hostile page run to its first line of output; it is left running (and
-// holding its connections) until the test lets it go.
-class HostilePage
+// Starts hostile_page.py; it holds its connections until the test ends.
+void startHostile(LineProcess &page, const QStringList &args)
 {
-public:
-    explicit HostilePage(const QStringList &args)
-    {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral("/usr/bin/python3"), QStringList { testFile("hostile_page.py") } + args);
-    }
-    ~HostilePage()
-    {
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(10000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-    QJsonObject next(int timeoutMs = kVerdictMs)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!m_process.canReadLine()) {
-            if (t.elapsed() > timeoutMs || m_process.state() == QProcess::NotRunning)
-                return QJsonObject();
-            m_process.waitForReadyRead(100);
-        }
-        return QJsonDocument::fromJson(m_process.readLine()).object();
-    }
+    page.start(QStringLiteral("/usr/bin/python3"), QStringList { testFile("hostile_page.py") } + args);
+}
 
-private:
-    QProcess m_process;
-};
+// Its next verdict line.
+QJsonObject verdict(LineProcess &page)
+{
+    return QJsonDocument::fromJson("{" + page.take(QStringLiteral("{"), kVerdictMs).toUtf8()).object();
+}
 
 bool answers(PageClient &page, int msgId)
 {
@@ -139,14 +118,14 @@ private slots:
         const qint64 before = residentBytes(m_service->processId());
         QVERIFY(before > 0);
 
-        HostilePage page({ wsUrl(m_port), QStringLiteral("big"), QString::number(size), QString::number(pieces) });
-        const QJsonObject verdict = page.next();
+        LineProcess page;
+        startHostile(page, { wsUrl(m_port), QStringLiteral("big"), QString::number(size), QString::number(pieces) });
+        const QJsonObject seen = verdict(page);
         if (closeCode) {
-            QCOMPARE(verdict.value(QStringLiteral("event")).toString(), QStringLiteral("closed"));
-            QCOMPARE(verdict.value(QStringLiteral("code")).toInt(), closeCode);
+            QCOMPARE(seen.value(QStringLiteral("code")).toInt(), closeCode);
         } else {
-            QCOMPARE(verdict.value(QStringLiteral("event")).toString(), QStringLiteral("message"));
-            QVERIFY(verdict.value(QStringLiteral("size")).toInt() > size);
+            QCOMPARE(seen.value(QStringLiteral("event")).toString(), QStringLiteral("message"));
+            QVERIFY(seen.value(QStringLiteral("size")).toInt() > size);
         }
         QVERIFY(answers(other, 2));
         const auto settled = [&] { return residentBytes(m_service->processId()) < before + kRssAllowance; };
@@ -175,13 +154,13 @@ private slots:
         QVERIFY(other.opened());
         QVERIFY(answers(other, 1));
 
-        HostilePage page({ wsUrl(m_port), mode, QStringLiteral("24"), QString::number(4 * kMiB) });
-        const QJsonObject verdict = page.next();
+        LineProcess page;
+        startHostile(page, { wsUrl(m_port), mode, QStringLiteral("24"), QString::number(4 * kMiB) });
+        const QJsonObject seen = verdict(page);
         if (closeCode) {
-            QCOMPARE(verdict.value(QStringLiteral("event")).toString(), QStringLiteral("closed"));
-            QCOMPARE(verdict.value(QStringLiteral("code")).toInt(), closeCode);
+            QCOMPARE(seen.value(QStringLiteral("code")).toInt(), closeCode);
         } else {
-            QCOMPARE(verdict.value(QStringLiteral("event")).toString(), QStringLiteral("sent"));
+            QCOMPARE(seen.value(QStringLiteral("event")).toString(), QStringLiteral("sent"));
             // The session ends: its player loses its link and ends.
             QTRY_COMPARE_WITH_TIMEOUT(playersRunning(), 1, kVerdictMs);
         }
@@ -202,13 +181,14 @@ private slots:
         QFETCH(int, pages);
         const int bound = 64;
         QVERIFY(startService());
-        HostilePage crowd({ wsUrl(m_port), QStringLiteral("sessions"), QString::number(pages) });
-        const QJsonObject verdict = crowd.next();
-        QCOMPARE(verdict.value(QStringLiteral("replies")).toInt(), bound);
+        LineProcess crowd;
+        startHostile(crowd, { wsUrl(m_port), QStringLiteral("sessions"), QString::number(pages) });
+        const QJsonObject seen = verdict(crowd);
+        QCOMPARE(seen.value(QStringLiteral("replies")).toInt(), bound);
         QJsonArray expected;
         for (int i = bound; i < pages; ++i)
             expected.append(1013);
-        QCOMPARE(verdict.value(QStringLiteral("codes")).toArray(), expected);
+        QCOMPARE(seen.value(QStringLiteral("codes")).toArray(), expected);
         QCOMPARE(playersStarted(), bound);
     }
 
@@ -235,9 +215,7 @@ private slots:
             } else {
                 QVERIFY(page.send(QStringLiteral("{\"MainType\":9107,\"MsgID\":2}")));
             }
-            const QJsonObject verdict = page.receiveEvent(60);
-            QCOMPARE(verdict.value(QStringLiteral("event")).toString(), QStringLiteral("closed"));
-            QCOMPARE(verdict.value(QStringLiteral("code")).toInt(), 1011);
+            QCOMPARE(page.receiveEvent(60).value(QStringLiteral("code")).toInt(), 1011);
         }
         PageClient again(wsUrl(m_port));
         QVERIFY(again.opened());
