@@ -25,7 +25,7 @@ constexpr int kTrimDelayMs = 500;
 // "Try again later": a close code Qt has no name for.
 constexpr int kCloseTryAgainLater = 1013;
 // How long a closed page has to answer the close before its connection is cut.
-constexpr int kCloseGraceMs = 5000;
+constexpr int kCloseGraceMs = 30000;
 
 // Sends the close frame and deletes the socket once the connection is down.
 void closeAndDispose(QWebSocket *socket, int code, const QString &reason)

@@ -158,7 +158,11 @@ private slots:
         startHostile(page, { wsUrl(m_port), mode, QStringLiteral("24"), QString::number(4 * kMiB) });
         const QJsonObject seen = verdict(page);
         if (closeCode) {
-            QCOMPARE(seen.value(QStringLiteral("code")).toInt(), closeCode);
+            // A page still sending when its session ends may lose the close
+            // frame to the connection's reset.
+            const int code = seen.value(QStringLiteral("code")).toInt();
+            QVERIFY2(code == closeCode || code == 1006, qPrintable(QString::number(code)));
+            QTRY_COMPARE_WITH_TIMEOUT(playersRunning(), 1, kVerdictMs);
         } else {
             QCOMPARE(seen.value(QStringLiteral("event")).toString(), QStringLiteral("sent"));
             // The session ends: its player loses its link and ends.
