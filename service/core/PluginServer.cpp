@@ -4,6 +4,7 @@
 #include "ProcessControl.h"
 #include "ServiceLog.h"
 #include "SystemArch.h"
+#include "common/PollBeforeSleep.h"
 #include "common/ProgramDir.h"
 
 #include <QDir>
@@ -150,6 +151,9 @@ void PluginServer::onNewConnection(int nSessionID, QString WndID)
     link.socket = socket;
     connect(socket, &QLocalSocket::readyRead, this,
         [this, nSessionID, socket] { readPlayer(nSessionID, socket); });
+    link.fd = int(socket->socketDescriptor());
+    if (PollBeforeSleep *poll = PollBeforeSleep::forCurrentThread(kPollBeforeSleepUs))
+        poll->watch(link.fd);
     if (socket->bytesAvailable() > 0)
         readPlayer(nSessionID, socket);
 }
@@ -256,6 +260,8 @@ void PluginServer::onRecvWebsocketMsg(QByteArray msg, int nSessionID)
     QLocalSocket *socket = it->second.socket;
     socket->write(LinkFrame::encode(msg));
     socket->flush();
+    if (PollBeforeSleep *poll = PollBeforeSleep::currentThread())
+        poll->noteSent();
 }
 
 void PluginServer::dropLink(int nSessionID)
@@ -264,6 +270,8 @@ void PluginServer::dropLink(int nSessionID)
     if (it == m_links.end())
         return;
     QPointer<QLocalSocket> socket = it->second.socket;
+    if (PollBeforeSleep *poll = PollBeforeSleep::currentThread())
+        poll->unwatch(it->second.fd);
     m_links.erase(it);
     if (socket) {
         socket->disconnect(this);

@@ -27,6 +27,9 @@ class PluginServer : public QObject
 
 public:
     static constexpr int kConnectTimeoutMs = 10000;
+    // How long the thread looks for a player's answer after writing a
+    // request before it sleeps.
+    static constexpr int kPollBeforeSleepUs = 100;
 
     static PluginServer *instance();
     // Ends every player and deletes the instance.
@@ -82,6 +85,7 @@ private:
     {
         QPointer<QLocalSocket> socket;
         LinkFrameDecoder decoder;
+        int fd = -1; // the socket's descriptor, watched while the link is held
     };
 
     QLocalSocket *waitForPlayer(QProcess *process, qint64 pid);
