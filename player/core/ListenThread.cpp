@@ -70,7 +70,7 @@ void ListenThread::start(QThread *readThread)
         [this, handlesRequests] {
             if (handlesRequests) {
                 if (PollBeforeSleep *poll = PollBeforeSleep::forCurrentThread(kPollBeforeSleepUs))
-                    poll->watch(int(m_socket->socketDescriptor()));
+                    poll->watch(m_writeFd);
             }
             onReadyRead();
         },
@@ -97,6 +97,8 @@ void ListenThread::stop()
             this,
             [this, home] {
                 m_socket->disconnect(this);
+                if (PollBeforeSleep *poll = PollBeforeSleep::currentThread())
+                    poll->unwatch(m_writeFd);
                 moveToThread(home);
             },
             QThread::currentThread() == thread() ? Qt::DirectConnection : Qt::QueuedConnection);

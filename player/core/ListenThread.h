@@ -63,7 +63,7 @@ private:
     // may read again, and then takes them in their order.
     std::deque<LinkFrameDecoder::Event> m_inbox;
     // The writers' own handle of the link, so that it stays valid while
-    // QLocalSocket closes its own; guarded by m_writeMutex.
+    // QLocalSocket closes its own; written under m_writeMutex.
     int m_writeFd = -1;
     std::mutex m_writeMutex;
     bool m_bConnected = false;
