@@ -219,10 +219,6 @@ CPluginManage::Handler CPluginManage::handlerFor(int mainType)
 
 void CPluginManage::onRecvWebsocketMsg(QString msg)
 {
-    if (m_bLinkLost.load()) {
-        ++m_nDroppedRequests;
-        return;
-    }
     playerLog("CPluginManage::onRecvWebsocketMsg", QStringLiteral("RecvWeb msg=%1").arg(msg));
 
     QByteArray utf8 = msg.toUtf8();
@@ -281,9 +277,6 @@ void CPluginManage::sendDefaultReply(const Request &request)
 void CPluginManage::onDisconnect()
 {
     playerLog("CPluginManage::onDisconnect", QStringLiteral("link to the service closed"));
-    if (m_nDroppedRequests > 0)
-        playerLog("CPluginManage::onDisconnect",
-            QStringLiteral("%1 requests dropped unhandled").arg(m_nDroppedRequests), LightWeightLog::Warning);
     onMainMsgLogout(Json::Value());
 }
 

@@ -91,9 +91,6 @@ public:
 
     // Ends the worker thread (at exit), letting pending GUI tasks run meanwhile.
     void stopWorker();
-    // Any thread: the link is gone. Requests not yet handled are dropped
-    // (their replies have nowhere to go), so the logout comes next.
-    void markLinkLost() { m_bLinkLost.store(true); }
 
     QThread *workerThread() const { return m_thread; }
     CGetSystemStatus *systemStatus() const { return m_pSystemStatus; }
@@ -400,7 +397,4 @@ private:
     int m_nLastAppCpu = -1;
     int m_nLastSystemCpu = -1;
     int m_nLastAppMemory = 0;
-
-    std::atomic<bool> m_bLinkLost { false };
-    int m_nDroppedRequests = 0; // worker thread
 };

@@ -5,6 +5,7 @@
 #include "ServiceLog.h"
 #include "SessionCipher.h"
 #include "common/Json.h"
+#include "common/PollBeforeSleep.h"
 #include "common/Protocol.h"
 
 #include <QProcess>
@@ -44,7 +45,7 @@ void closeAndDispose(QWebSocket *socket, int code, const QString &reason)
 WebSocketServerThread *WebSocketServerThread::instance()
 {
     if (!g_instance)
-        g_instance = new WebSocketServerThread;
+        g_instance = new WebSocketServerThread(kFirstPort, kLastPort, Placement::CallerThread);
     return g_instance;
 }
 
@@ -57,7 +58,7 @@ void WebSocketServerThread::releaseInstance()
     g_instance = nullptr;
 }
 
-WebSocketServerThread::WebSocketServerThread(int firstPort, int lastPort)
+WebSocketServerThread::WebSocketServerThread(int firstPort, int lastPort, Placement placement)
     : m_lastPort(lastPort)
 {
     m_server = new QWebSocketServer(QStringLiteral("Quorvel"), QWebSocketServer::NonSecureMode, this);
@@ -68,6 +69,8 @@ WebSocketServerThread::WebSocketServerThread(int firstPort, int lastPort)
     if (!listenFromPort(firstPort))
         return;
     connect(m_server, &QWebSocketServer::newConnection, this, &WebSocketServerThread::onNewConnection);
+    if (placement == Placement::CallerThread)
+        return;
     m_thread = new QThread;
     m_thread->setObjectName(QStringLiteral("WebSocketServer"));
     moveToThread(m_thread);
@@ -94,7 +97,13 @@ int WebSocketServerThread::listenFromPort(int port)
 
 void WebSocketServerThread::stop()
 {
-    if (!m_thread || !m_thread->isRunning())
+    if (!m_thread) {
+        if (!m_stopped && isListening())
+            closeAll();
+        m_stopped = true;
+        return;
+    }
+    if (!m_thread->isRunning())
         return;
     QThread *owner = QThread::currentThread();
     QMetaObject::invokeMethod(
@@ -119,6 +128,8 @@ void WebSocketServerThread::closeAll()
         }
     }
     m_pageSockets.clear();
+    for (auto it = m_pageFds.begin(); it != m_pageFds.end(); it = m_pageFds.begin())
+        unwatchPage(it->first);
     for (auto &entry : m_loginInfos) {
         if (entry.second)
             entry.second->wipe();
@@ -161,6 +172,7 @@ void WebSocketServerThread::onNewConnection()
         socket->setMaxAllowedIncomingFrameSize(quint64(kMaxPageMessage));
         socket->setMaxAllowedIncomingMessageSize(quint64(kMaxPageMessage));
         m_pageSockets[id] = socket;
+        watchPage(id, socket);
         connect(socket, &QWebSocket::disconnected, this, [this, id] { onSocketDisconnected(id); });
         connect(socket, &QWebSocket::textMessageReceived, this, [this, id](const QString &text) {
             onTextMessage(text, id);
@@ -217,6 +229,9 @@ void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
     const auto it = m_pageSockets.find(nSessionID);
     if (it == m_pageSockets.end() || !it->second)
         return;
+    // The page's next request often follows the answer within microseconds.
+    if (PollBeforeSleep *poll = PollBeforeSleep::currentThread())
+        poll->noteSent();
 
     // The player's session key reply: {"Msg":32, ..., "key":{"key":"...","iv":""}}.
     if (msg.contains("\"key\"")) {
@@ -260,6 +275,29 @@ void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
     checkUnsent(nSessionID, it->second);
 }
 
+void WebSocketServerThread::watchPage(int nSessionID, QWebSocket *socket)
+{
+    // The connection under the page's socket, when Qt keeps it as a child.
+    const auto *connection = socket->findChild<QAbstractSocket *>();
+    if (!connection || connection->socketDescriptor() < 0)
+        return;
+    PollBeforeSleep *poll = PollBeforeSleep::forCurrentThread(kPollBeforeSleepUs);
+    if (!poll)
+        return;
+    m_pageFds[nSessionID] = int(connection->socketDescriptor());
+    poll->watch(int(connection->socketDescriptor()));
+}
+
+void WebSocketServerThread::unwatchPage(int nSessionID)
+{
+    const auto it = m_pageFds.find(nSessionID);
+    if (it == m_pageFds.end())
+        return;
+    if (PollBeforeSleep *poll = PollBeforeSleep::currentThread())
+        poll->unwatch(it->second);
+    m_pageFds.erase(it);
+}
+
 void WebSocketServerThread::sendToPage(int nSessionID, const QByteArray &text)
 {
     const auto it = m_pageSockets.find(nSessionID);
@@ -277,6 +315,7 @@ void WebSocketServerThread::checkUnsent(int nSessionID, QWebSocket *socket)
         QStringLiteral("session %1 ended: its page left %2 bytes unread").arg(nSessionID).arg(socket->bytesToWrite()),
         ServiceLog::Warning);
     // Nothing more reaches a page that does not read, not even a close frame.
+    unwatchPage(nSessionID);
     socket->disconnect(this);
     socket->abort();
     endSession(nSessionID, QWebSocketProtocol::CloseCodeGoingAway, true);
@@ -304,10 +343,12 @@ void WebSocketServerThread::endSession(int nSessionID, int code, bool tellPlayer
         QWebSocket *socket = it->second;
         socket->disconnect(this);
         closeAndDispose(socket, code, QString());
+        unwatchPage(it->first);
         m_pageSockets.erase(it);
         if (tellPlayer)
             emit disconnectWebsocketSig(nSessionID);
     } else if (it != m_pageSockets.end()) {
+        unwatchPage(it->first);
         m_pageSockets.erase(it);
     }
 
@@ -337,6 +378,7 @@ void WebSocketServerThread::onCloseWebSocket(int nSessionID)
     socket->disconnect(this);
     socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
     socket->deleteLater();
+    unwatchPage(it->first);
     m_pageSockets.erase(it);
 }
 
