@@ -104,7 +104,7 @@ void CPluginManage::onMainMsgOnlineUpgrade(const Request &request)
         m_bUpgrading = result == Ret::Ok;
         reply["Ret"] = result;
     } else {
-        reply["Ret"] = 0;
+        reply["Ret"] = Ret::NotHandled;
     }
     reply["IsUpgrade"] = m_bUpgrading;
     sendReply(reply);
