@@ -6,6 +6,7 @@
 #include "PlayWidgetFacade.h"
 #include "PlaybackText.h"
 #include "PluginManage.h"
+#include "StreamInput.h"
 #include "QNConnect.h"
 #include "TextField.h"
 #include "common/FileChooser.h"
@@ -558,8 +559,8 @@ int CPluginManage::PlaybackDataCallback(
     const auto *slot = static_cast<const PlaybackSlot *>(user);
     if (!slot || slot->tag.kind != PositionUser::Playback || slot->tag.window < 0)
         return -1;
-    if (PlayWidgetFacade *widget = playWidget())
-        widget->InputPlaybackData(slot->tag.window, reinterpret_cast<const char *>(data), length);
+    if (StreamInput *input = streamInput())
+        input->InputPlaybackData(slot->tag.window, reinterpret_cast<const char *>(data), length);
     return 1;
 }
 
