@@ -96,11 +96,16 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "can't connect to plugin server,serverName:%s\n", qPrintable(serverName));
             exitCode = kExitNoLink;
         } else {
-            QObject::connect(link, &ListenThread::recvMsgSig, manage, &CPluginManage::onRecvWebsocketMsg);
+            // The link reads on the request manager's thread, which handles
+            // each request as it is read (and, on the link's end, logs out
+            // before the quit); every thread writes its messages itself.
+            QObject::connect(link, &ListenThread::recvMsgSig, manage, &CPluginManage::onRecvWebsocketMsg,
+                             Qt::DirectConnection);
             QObject::connect(link, &ListenThread::disconnectSig, manage, &CPluginManage::onDisconnect,
-                Qt::BlockingQueuedConnection);
-            QObject::connect(manage, &CPluginManage::sendWebSocketMsgSig, link, &ListenThread::onSendMsg);
-            link->start();
+                             Qt::DirectConnection);
+            QObject::connect(manage, &CPluginManage::sendWebSocketMsgSig, link, &ListenThread::onSendMsg,
+                             Qt::DirectConnection);
+            link->start(manage->workerThread());
             exitCode = app.exec();
         }
         // Orderly end: the link first (no new requests), then the worker,

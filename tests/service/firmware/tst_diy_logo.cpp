@@ -118,9 +118,17 @@ void TestDiyLogo::place()
     DiyText::set(info->unzipFolder, unzip);
     firmware.addSessionInfo(1, info);
 
-    // Without a logo partition the boot logo stays away; with one it is copied.
+    // Without a logo partition the boot logo stays away; a link in its place
+    // is not followed; a package's own file is copied.
     QCOMPARE(firmware.readPowerOnLogo(1), 100);
     QVERIFY(!QFileInfo::exists(produce + QStringLiteral("/logo/trvnet.jpg")));
+    const QString secret = dir.path() + QStringLiteral("/secret");
+    QVERIFY(writeFile(secret, "not the package's"));
+    QVERIFY(QDir().mkpath(unzip + QStringLiteral("/logo-x/root")));
+    QVERIFY(QFile::link(secret, unzip + QStringLiteral("/logo-x/root/trvnet.jpg")));
+    QCOMPARE(firmware.readPowerOnLogo(1), 300029);
+    QVERIFY(!QFileInfo::exists(produce + QStringLiteral("/logo/trvnet.jpg")));
+    QVERIFY(QFile::remove(unzip + QStringLiteral("/logo-x/root/trvnet.jpg")));
     QVERIFY(writeFile(unzip + QStringLiteral("/logo-x/root/trvnet.jpg"), "package logo"));
     QCOMPARE(firmware.readPowerOnLogo(1), 100);
     QCOMPARE(readFile(produce + QStringLiteral("/logo/trvnet.jpg")), QByteArray("package logo"));

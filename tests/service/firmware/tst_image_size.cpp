@@ -101,6 +101,8 @@ private slots:
     void jpegRefused();
     void gif_data();
     void gif();
+    void gifFileCap_data();
+    void gifFileCap();
 
 private:
     QTemporaryDir m_dir;
@@ -324,6 +326,28 @@ void TestImageSize::gif()
     const std::unique_ptr<DecodedPicture> fromFile = GetGIFWidthHeight(QFile::encodeName(path).constData());
     QVERIFY(fromFile);
     QCOMPARE(fromFile->pixels, picture->pixels);
+}
+
+void TestImageSize::gifFileCap_data()
+{
+    QTest::addColumn<qint64>("fileSize"); // a small GIF padded after its trailer
+    QTest::addColumn<bool>("read");
+    QTest::newRow("at the cap") << qint64(ImageLimits::kMaxFileBytes) << true;
+    QTest::newRow("one byte over") << qint64(ImageLimits::kMaxFileBytes) + 1 << false;
+}
+
+void TestImageSize::gifFileCap()
+{
+    QFETCH(qint64, fileSize);
+    GifFrame frame;
+    frame.width = 2;
+    frame.height = 1;
+    frame.indexes = QByteArray("\0\1", 2);
+    const QByteArray bytes = makeGif(2, 1, kFourColours, { frame });
+    const QString path = m_dir.path() + QStringLiteral("/padded.gif");
+    QVERIFY(writeFile(path, bytes + QByteArray(int(fileSize - bytes.size()), 0)));
+    QTEST(bool(GetGIFWidthHeight(QFile::encodeName(path).constData())), "read");
+    QFile::remove(path);
 }
 
 QTEST_GUILESS_MAIN(TestImageSize)
