@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QMetaMethod>
 #include <QSettings>
 #include <QThread>
 
@@ -19,11 +20,10 @@ const char *const kLevelFormats[] = {
     "[  ERROR] [0x%1] [%2] [%3] %4\n",
 };
 
-// "yyyy-MM-dd HH:mm:ss zzz" of now. The local-time conversion is the costly
+// "yyyy-MM-dd HH:mm:ss zzz" of `ms`. The local-time conversion is the costly
 // part, so each thread keeps the text of the current second.
-QString currentTimeText()
+QString timeText(qint64 ms)
 {
-    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
     const qint64 second = ms / 1000;
     thread_local qint64 cachedSecond = -1;
     thread_local QString cachedPrefix;
@@ -33,6 +33,18 @@ QString currentTimeText()
         cachedSecond = second;
     }
     return cachedPrefix + QString::number(ms % 1000).rightJustified(3, QLatin1Char('0'));
+}
+
+QString currentTimeText()
+{
+    return timeText(QDateTime::currentMSecsSinceEpoch());
+}
+
+// A log call's line, made on the writer's thread.
+QString formatRecord(const WriteLogThread::Record &record)
+{
+    return LightWeightLog::formatLine(
+        record.function, record.message, record.level, record.threadId, timeText(record.msecs));
 }
 
 QString withoutLineBreaks(QString text)
@@ -97,25 +109,44 @@ int LightWeightLog::PrintLog(const QString &function, const QString &message, in
 {
     if (!m_bEnable)
         return 0;
-    deliver(formatLine(function, message, level, quintptr(QThread::currentThreadId()), currentTimeText()));
+    const quintptr threadId = quintptr(QThread::currentThreadId());
+    if (!startWriter() || isSignalConnected(QMetaMethod::fromSignal(&LightWeightLog::writeLogSig))) {
+        deliver(formatLine(function, message, level, threadId, currentTimeText()));
+        return 0;
+    }
+    // Nobody watches the lines here: the writer formats them.
+    WriteLogThread::Record record;
+    record.function = function;
+    record.message = message;
+    record.level = level;
+    record.threadId = threadId;
+    record.msecs = QDateTime::currentMSecsSinceEpoch();
+    m_writer->post(std::move(record), &formatRecord);
     return 0;
+}
+
+bool LightWeightLog::startWriter()
+{
+    if (m_bWriterStarted.load(std::memory_order_acquire))
+        return true;
+    QMutexLocker lock(&m_startMutex);
+    if (m_bWriterStarted.load(std::memory_order_relaxed))
+        return true;
+    // The first lines come from main before the application object exists;
+    // an event loop cannot run yet, so they are written directly, while
+    // only this thread runs.
+    if (!QCoreApplication::instance())
+        return false;
+    m_writer->start();
+    m_bWriterStarted.store(true, std::memory_order_release);
+    return true;
 }
 
 void LightWeightLog::deliver(const QString &line)
 {
-    if (!m_bWriterStarted.load(std::memory_order_acquire)) {
-        QMutexLocker lock(&m_startMutex);
-        if (!m_bWriterStarted.load(std::memory_order_relaxed)) {
-            if (!QCoreApplication::instance()) {
-                // The first lines come from main before the application
-                // object exists; an event loop cannot run yet, so they are
-                // written here, while only this thread runs.
-                m_writer->writeLog(line);
-                return;
-            }
-            m_writer->start();
-            m_bWriterStarted.store(true, std::memory_order_release);
-        }
+    if (!startWriter()) {
+        m_writer->writeLog(line);
+        return;
     }
     m_writer->post(line);
     emit writeLogSig(line);

@@ -8,9 +8,9 @@
 
 class WriteLogThread;
 
-// The player's log. Any thread may log: the line is formatted on the caller's
-// thread and written by WriteLogThread on a thread of its own, so callers
-// never wait for the disk. Switched off by "Enable/PrintLogEn" in ClientCfg.ini.
+// The player's log. Any thread may log: the line is written by WriteLogThread
+// on a thread of its own, so callers never wait for the disk; it is formatted
+// there too, unless someone watches writeLogSig (then on the caller's thread). Switched off by "Enable/PrintLogEn" in ClientCfg.ini.
 class LightWeightLog : public QObject
 {
     Q_OBJECT
@@ -45,6 +45,9 @@ signals:
     void writeLogSig(QString strLog);
 
 private:
+    // Starts the writer's thread once the application object exists; false
+    // before, when lines are written on the caller's thread.
+    bool startWriter();
     void deliver(const QString &line);
 
     std::atomic<bool> m_bEnable { true };

@@ -1,12 +1,19 @@
 #include "ListenThread.h"
 
 #include "LightWeightLog.h"
+#include "common/PollBeforeSleep.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QAbstractSocket>
 #include <QLocalSocket>
 #include <QThread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 ListenThread::ListenThread(const QString &serverName, QObject *parent, int connectTimeoutMs)
     : QObject(parent)
@@ -37,28 +44,66 @@ ListenThread::ListenThread(const QString &serverName, QObject *parent, int conne
         return;
     }
 
+    m_writeFd = ::fcntl(int(m_socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
     connect(m_socket, &QLocalSocket::readyRead, this, &ListenThread::onReadyRead);
     connect(m_socket, &QLocalSocket::disconnected, this, &ListenThread::onDisconnected);
-    m_thread = new QThread(this);
-    moveToThread(m_thread);
 }
 
-void ListenThread::start()
+void ListenThread::start(QThread *readThread)
 {
-    if (!m_thread || m_thread->isRunning())
+    if (!m_bConnected || m_thread || m_readThread)
         return;
-    m_thread->start(QThread::InheritPriority);
-    // Bytes that arrived before the thread took over are read at once.
-    QMetaObject::invokeMethod(this, &ListenThread::onReadyRead, Qt::QueuedConnection);
+    if (readThread) {
+        m_readThread = readThread;
+        moveToThread(readThread);
+    } else {
+        m_thread = new QThread(this);
+        moveToThread(m_thread);
+        m_thread->start(QThread::InheritPriority);
+    }
+    // Bytes that arrived before the thread took over are read at once. A
+    // thread that handles the requests itself looks for the next one a while
+    // before it sleeps.
+    const bool handlesRequests = readThread != nullptr;
+    QMetaObject::invokeMethod(
+        this,
+        [this, handlesRequests] {
+            if (handlesRequests) {
+                if (PollBeforeSleep *poll = PollBeforeSleep::forCurrentThread(kPollBeforeSleepUs))
+                    poll->watch(m_writeFd);
+            }
+            onReadyRead();
+        },
+        Qt::QueuedConnection);
 }
 
 ListenThread::~ListenThread()
 {
     stop();
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    if (m_writeFd >= 0)
+        ::close(m_writeFd);
+    m_writeFd = -1;
 }
 
 void ListenThread::stop()
 {
+    if (m_readThread) {
+        // The reading thread gives the link back once it gets to it; no
+        // further message is read, and the end of the link is not reported.
+        QThread *home = QThread::currentThread();
+        m_readThread = nullptr;
+        QMetaObject::invokeMethod(
+            this,
+            [this, home] {
+                m_socket->disconnect(this);
+                if (PollBeforeSleep *poll = PollBeforeSleep::currentThread())
+                    poll->unwatch(m_writeFd);
+                moveToThread(home);
+            },
+            QThread::currentThread() == thread() ? Qt::DirectConnection : Qt::QueuedConnection);
+        return;
+    }
     if (!m_thread || !m_thread->isRunning())
         return;
     m_thread->quit();
@@ -75,32 +120,63 @@ void ListenThread::onSendMsg(QString msg)
             LightWeightLog::Error);
         return;
     }
-    m_socket->write(LinkFrame::encode(payload));
-    m_socket->flush();
+    const QByteArray frame = LinkFrame::encode(payload);
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    const char *from = frame.constData();
+    size_t left = size_t(frame.size());
+    while (m_writeFd >= 0 && left > 0) {
+        const ssize_t n = ::send(m_writeFd, from, left, MSG_NOSIGNAL);
+        if (n > 0) {
+            from += n;
+            left -= size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // The service reads behind: wait until it has room, or is gone.
+            pollfd room { m_writeFd, POLLOUT, 0 };
+            if (::poll(&room, 1, -1) < 0 && errno != EINTR)
+                break;
+            if (room.revents & (POLLERR | POLLHUP | POLLNVAL))
+                break;
+            continue;
+        }
+        break; // the link has ended; its end is reported by the reader
+    }
+    if (PollBeforeSleep *poll = PollBeforeSleep::currentThread())
+        poll->noteSent();
 }
 
 void ListenThread::onReadyRead()
 {
+    if (!m_bConnected)
+        return;
     const QByteArray bytes = m_socket->readAll();
     if (!bytes.isEmpty())
         m_decoder.append(bytes);
     LinkFrameDecoder::Event ev;
-    while (m_decoder.next(&ev)) {
-        switch (ev.kind) {
+    while (m_decoder.next(&ev))
+        m_inbox.push_back(std::move(ev));
+    // Taken one by one: a handler that reads again handles what follows in order.
+    while (!m_inbox.empty()) {
+        const LinkFrameDecoder::Event next = std::move(m_inbox.front());
+        m_inbox.pop_front();
+        switch (next.kind) {
         case LinkFrameDecoder::Kind::Frame: {
-            const QString msg = LinkFrame::payloadText(ev.payload);
+            const QString msg = LinkFrame::payloadText(next.payload);
             emit recvMsgSig(msg);
             playerLog("ListenThread::onReadyRead", msg);
             break;
         }
         case LinkFrameDecoder::Kind::BadHeader:
             playerLog("ListenThread::onReadyRead",
-                QStringLiteral("bad frame header %1 dropped").arg(QString::fromLatin1(ev.header.toHex())),
+                QStringLiteral("bad frame header %1 dropped").arg(QString::fromLatin1(next.header.toHex())),
                 LightWeightLog::Warning);
             break;
         case LinkFrameDecoder::Kind::Oversized:
             playerLog("ListenThread::onReadyRead",
-                QStringLiteral("frame of %1 bytes is over the limit, skipped").arg(ev.length),
+                QStringLiteral("frame of %1 bytes is over the limit, skipped").arg(next.length),
                 LightWeightLog::Error);
             break;
         }

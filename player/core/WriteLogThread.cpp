@@ -136,10 +136,25 @@ void WriteLogThread::closeFile()
 
 void WriteLogThread::post(const QString &line)
 {
+    Pending pending;
+    pending.record.line = line;
+    enqueue(std::move(pending));
+}
+
+void WriteLogThread::post(Record record, Formatter format)
+{
+    Pending pending;
+    pending.record = std::move(record);
+    pending.format = format;
+    enqueue(std::move(pending));
+}
+
+void WriteLogThread::enqueue(Pending pending)
+{
     bool wake = false;
     {
         std::lock_guard<std::mutex> lock(m_pendingMutex);
-        m_pending.append(line);
+        m_pending.push_back(std::move(pending));
         wake = !m_drainScheduled;
         m_drainScheduled = true;
     }
@@ -149,38 +164,62 @@ void WriteLogThread::post(const QString &line)
 
 void WriteLogThread::drain()
 {
-    QStringList lines;
+    std::vector<Pending> batch;
     {
         std::lock_guard<std::mutex> lock(m_pendingMutex);
-        lines.swap(m_pending);
+        batch.swap(m_pending);
         // Quiet since the last look: the next line wakes the thread again.
-        if (lines.isEmpty())
+        if (batch.empty())
             m_drainScheduled = false;
     }
-    if (lines.isEmpty())
+    if (batch.empty())
         return;
-    for (const QString &line : qAsConst(lines))
-        writeLog(line);
+    QStringList lines;
+    lines.reserve(int(batch.size()));
+    for (const Pending &p : batch)
+        lines.append(p.format ? p.format(p.record) : p.record.line);
+    writeLines(lines);
     m_batchTimer->start();
 }
 
 void WriteLogThread::writeLog(QString strLog)
 {
-    if (m_file.isOpen() && m_file.size() > kRotateSize) {
-        closeFile();
-        prune(m_strLogPath, kKeepAtRotation);
-        openNewFile();
-    } else if (!m_file.isOpen()) {
-        openNewFile();
+    writeLines(QStringList { strLog });
+}
+
+void WriteLogThread::writeLines(const QStringList &lines)
+{
+    QByteArray chunk;
+    QByteArray echo;
+    // The file's size is read once; the batch's own lines are counted.
+    qint64 fileSize = m_file.isOpen() ? m_file.size() : 0;
+    auto flushChunk = [&] {
+        if (m_file.isOpen() && !chunk.isEmpty()) {
+            m_file.write(chunk);
+            m_file.flush();
+        }
+        chunk.clear();
+    };
+    for (const QString &line : lines) {
+        if (m_file.isOpen() && fileSize + chunk.size() > kRotateSize) {
+            flushChunk();
+            closeFile();
+            prune(m_strLogPath, kKeepAtRotation);
+            openNewFile();
+            fileSize = 0;
+        } else if (!m_file.isOpen()) {
+            chunk.clear();
+            openNewFile();
+            fileSize = 0;
+        }
+        if (m_file.isOpen())
+            chunk += line.toLocal8Bit();
+        // The debug output of a Linux program is its standard error. Written
+        // directly: a message handler (Qt Test's, for one) may be going away
+        // while the last lines of a batch are written.
+        echo += line.trimmed().toLocal8Bit();
+        echo += '\n';
     }
-    if (m_file.isOpen()) {
-        m_file.write(strLog.toLocal8Bit());
-        m_file.flush();
-    }
-    // The debug output of a Linux program is its standard error. Written
-    // directly: a message handler (Qt Test's, for one) may be going away
-    // while the last lines of a batch are written.
-    QByteArray echo = strLog.trimmed().toLocal8Bit();
-    echo.append('\n');
+    flushChunk();
     std::fwrite(echo.constData(), 1, size_t(echo.size()), stderr);
 }

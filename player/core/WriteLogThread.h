@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <mutex>
+#include <vector>
 
 class QThread;
 class QTimer;
@@ -19,7 +20,10 @@ class QTimer;
 // Lines handed over with post() are written in batches: the first line after
 // a quiet spell wakes the thread; while lines keep coming, the thread looks
 // again every kBatchMs by itself, so that a busy player does not wake it (a
-// cross-thread wake-up on the path of every request) for each line.
+// cross-thread wake-up on the path of every request) for each line. A batch
+// goes to the file in one write and to the debug output in another. A line
+// may be posted unformatted, as a Record: the writer then formats it, off the
+// caller's path.
 class WriteLogThread : public QObject
 {
     Q_OBJECT
@@ -40,8 +44,22 @@ public:
     bool isStarted() const;
     // Writes what is queued, closes the file and ends the thread.
     void stop();
+    // One log call, formatted by `format` on the writer's thread unless
+    // `line` already holds the formatted text.
+    struct Record
+    {
+        QString line;
+        QString function;
+        QString message;
+        int level = 0;
+        quintptr threadId = 0;
+        qint64 msecs = 0;
+    };
+    using Formatter = QString (*)(const Record &record);
+
     // Queues one line for the writer's thread; any thread.
     void post(const QString &line);
+    void post(Record record, Formatter format);
 
     // Deletes the oldest log files of `folder` until at most `keep` remain.
     static void prune(const QString &folder, int keep);
@@ -52,13 +70,23 @@ public slots:
     void writeLog(QString strLog);
 
 private:
+    struct Pending
+    {
+        Record record;
+        Formatter format = nullptr;
+    };
+
     void openNewFile();
     void closeFile();
     // Writes the queued lines (the writer's thread).
     void drain();
+    // Appends lines to the file, rotating it on the way, and echoes them to
+    // the debug output; one write each for a batch that needs no rotation.
+    void writeLines(const QStringList &lines);
+    void enqueue(Pending pending);
 
     std::mutex m_pendingMutex;
-    QStringList m_pending;
+    std::vector<Pending> m_pending;
     bool m_drainScheduled = false; // a drain call or the batch timer is due
     QTimer *m_batchTimer = nullptr;
 

@@ -4,6 +4,7 @@
 #include "ProcessControl.h"
 #include "ServiceLog.h"
 #include "SystemArch.h"
+#include "common/PollBeforeSleep.h"
 #include "common/ProgramDir.h"
 
 #include <QDir>
@@ -12,6 +13,9 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -47,7 +51,7 @@ PluginServer::PluginServer(const QString &appDir, const QString &baseName, QObje
     m_serverPath = LocalLink::serverPath(baseName + QLatin1Char('.') + m_serverName);
     if (!LocalLink::listenOwnerOnly(m_server, m_serverPath, &m_listenError))
         serviceLog("PluginServer::PluginServer", m_listenError, ServiceLog::Warning);
-    connect(m_server, &QLocalServer::newConnection, this, &PluginServer::refuseStrayConnections);
+    connect(m_server, &QLocalServer::newConnection, this, &PluginServer::acceptConnections);
 
     if (isSystem64Bit()) {
         m_playerDir = appDir + QStringLiteral("/x64");
@@ -112,11 +116,45 @@ bool PluginServer::hasPlayerLink(int nSessionID) const
 
 void PluginServer::onNewConnection(int nSessionID, QString WndID)
 {
+    const qint64 pid = startPlayer(nSessionID, WndID);
+    if (pid == 0)
+        return;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    // A connection arriving meanwhile is bound by acceptConnections, which the
+    // server calls from inside its wait.
+    while (awaiting(nSessionID, pid)) {
+        acceptConnections();
+        if (!awaiting(nSessionID, pid))
+            break;
+        QProcess *process = playerProcess(nSessionID);
+        const qint64 remaining = m_connectTimeoutMs - elapsed.elapsed();
+        if (remaining <= 0 || !process || process->waitForFinished(0)) {
+            abandonStart(nSessionID, pid);
+            break;
+        }
+        m_server->waitForNewConnection(int(qMin<qint64>(remaining, 50)));
+    }
+}
+
+void PluginServer::onNewSession(int nSessionID, QString WndID)
+{
+    const qint64 pid = startPlayer(nSessionID, WndID);
+    if (pid == 0)
+        return;
+    QTimer::singleShot(m_connectTimeoutMs, this, [this, nSessionID, pid] {
+        if (awaiting(nSessionID, pid))
+            abandonStart(nSessionID, pid);
+    });
+}
+
+qint64 PluginServer::startPlayer(int nSessionID, const QString &WndID)
+{
     if (!m_server->isListening()) {
         serviceLog("PluginServer::onNewConnection",
             QStringLiteral("no local server, session %1 gets no player").arg(nSessionID),
             ServiceLog::Warning);
-        return;
+        return 0;
     }
     auto *process = new QProcess(this);
     process->setObjectName(processName(nSessionID));
@@ -132,76 +170,98 @@ void PluginServer::onNewConnection(int nSessionID, QString WndID)
             QStringLiteral("cannot start %1: %2").arg(m_playerExe, process->errorString()),
             ServiceLog::Warning);
         process->deleteLater();
-        return;
+        return 0;
     }
-
-    QLocalSocket *socket = waitForPlayer(process, process->processId());
-    if (!socket) {
-        serviceLog("PluginServer::onNewConnection",
-            QStringLiteral("player of session %1 did not connect").arg(nSessionID), ServiceLog::Warning);
-        ProcessControl::terminate(process);
-        process->deleteLater();
-        return;
-    }
-
-    socket->setParent(this);
+    const qint64 pid = process->processId();
+    // A player that exits before it connects will not connect.
+    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+        [this, nSessionID, pid] {
+            if (awaiting(nSessionID, pid))
+                abandonStart(nSessionID, pid);
+        });
     dropLink(nSessionID);
-    Link &link = m_links[nSessionID];
-    link.socket = socket;
-    connect(socket, &QLocalSocket::readyRead, this,
-        [this, nSessionID, socket] { readPlayer(nSessionID, socket); });
-    if (socket->bytesAvailable() > 0)
-        readPlayer(nSessionID, socket);
+    m_links[nSessionID].awaitedPid = pid;
+    return pid;
 }
 
-QLocalSocket *PluginServer::waitForPlayer(QProcess *process, qint64 pid)
+bool PluginServer::awaiting(int nSessionID, qint64 pid) const
 {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    m_awaitedPid = pid;
-    QLocalSocket *found = nullptr;
-    while (!found) {
-        while (!found && m_server->hasPendingConnections()) {
-            QLocalSocket *socket = m_server->nextPendingConnection();
-            const qint64 peer = LocalLink::peerProcessId(socket);
-            if (peer == pid) {
-                found = socket;
-            } else {
-                // Only the session's own player may receive the page's requests.
-                serviceLog("PluginServer::waitForPlayer",
-                    QStringLiteral("refused a connection from process %1 while waiting for %2")
-                        .arg(peer)
-                        .arg(pid),
-                    ServiceLog::Warning);
-                socket->abort();
-                delete socket;
-            }
-        }
-        if (found)
-            break;
-        const qint64 remaining = m_connectTimeoutMs - elapsed.elapsed();
-        if (remaining <= 0 || process->state() == QProcess::NotRunning || process->waitForFinished(0))
-            break;
-        m_server->waitForNewConnection(int(qMin<qint64>(remaining, 50)));
-    }
-    m_awaitedPid = 0;
-    return found;
+    const auto it = m_links.find(nSessionID);
+    return it != m_links.end() && !it->second.socket && it->second.awaitedPid == pid;
 }
 
-void PluginServer::refuseStrayConnections()
+void PluginServer::abandonStart(int nSessionID, qint64 pid)
 {
-    // While a start waits, its own loop looks at the connections.
-    if (m_awaitedPid != 0)
+    if (!awaiting(nSessionID, pid))
         return;
+    serviceLog("PluginServer::onNewConnection",
+        QStringLiteral("player of session %1 did not connect").arg(nSessionID), ServiceLog::Warning);
+    m_links.erase(nSessionID);
+    endPlayer(nSessionID, pid);
+}
+
+void PluginServer::endPlayer(int nSessionID, qint64 pid)
+{
+    const auto players = findChildren<QProcess *>(processName(nSessionID), Qt::FindDirectChildrenOnly);
+    for (QProcess *player : players) {
+        if (player->processId() == pid) {
+            ProcessControl::terminate(player);
+            player->deleteLater();
+        }
+    }
+}
+
+void PluginServer::acceptConnections()
+{
     while (m_server->hasPendingConnections()) {
         QLocalSocket *socket = m_server->nextPendingConnection();
-        serviceLog("PluginServer::refuseStrayConnections",
-            QStringLiteral("refused a connection from process %1 outside a player start")
-                .arg(LocalLink::peerProcessId(socket)),
-            ServiceLog::Warning);
+        const qint64 peer = LocalLink::peerProcessId(socket);
+        qint64 awaited = 0;
+        const auto owner = std::find_if(m_links.begin(), m_links.end(), [&](const auto &entry) {
+            if (entry.second.socket || entry.second.awaitedPid == 0)
+                return false;
+            awaited = entry.second.awaitedPid;
+            return peer > 0 && awaited == peer;
+        });
+        if (owner != m_links.end()) {
+            bindPlayer(owner->first, socket);
+            continue;
+        }
+        // Only the session's own player may receive the page's requests.
+        if (awaited != 0) {
+            serviceLog("PluginServer::waitForPlayer",
+                QStringLiteral("refused a connection from process %1 while waiting for %2").arg(peer).arg(awaited),
+                ServiceLog::Warning);
+        } else {
+            serviceLog("PluginServer::refuseStrayConnections",
+                QStringLiteral("refused a connection from process %1 outside a player start").arg(peer),
+                ServiceLog::Warning);
+        }
         socket->abort();
         socket->deleteLater();
     }
+}
+
+void PluginServer::bindPlayer(int nSessionID, QLocalSocket *socket)
+{
+    socket->setParent(this);
+    Link &link = m_links[nSessionID];
+    link.socket = socket;
+    link.awaitedPid = 0;
+    connect(socket, &QLocalSocket::readyRead, this,
+        [this, nSessionID, socket] { readPlayer(nSessionID, socket); });
+    link.fd = int(socket->socketDescriptor());
+    if (PollBeforeSleep *poll = PollBeforeSleep::forCurrentThread(kPollBeforeSleepUs))
+        poll->watch(link.fd);
+    // What the page sent while the player started, in its order.
+    const QList<QByteArray> waiting = std::move(link.waiting);
+    link.waiting.clear();
+    for (const QByteArray &msg : waiting)
+        socket->write(LinkFrame::encode(msg));
+    if (!waiting.isEmpty())
+        socket->flush();
+    if (socket->bytesAvailable() > 0)
+        readPlayer(nSessionID, socket);
 }
 
 void PluginServer::readPlayer(int nSessionID, QLocalSocket *socket)
@@ -245,7 +305,7 @@ void PluginServer::readPlayer(int nSessionID, QLocalSocket *socket)
 void PluginServer::onRecvWebsocketMsg(QByteArray msg, int nSessionID)
 {
     const auto it = m_links.find(nSessionID);
-    if (it == m_links.end() || !it->second.socket)
+    if (it == m_links.end() || (!it->second.socket && it->second.awaitedPid == 0))
         return;
     if (quint32(msg.size()) > LinkFrame::kMaxPayload) {
         serviceLog("PluginServer::onRecvWebsocketMsg",
@@ -253,9 +313,15 @@ void PluginServer::onRecvWebsocketMsg(QByteArray msg, int nSessionID)
             ServiceLog::Warning);
         return;
     }
+    if (!it->second.socket) {
+        it->second.waiting.append(msg);
+        return;
+    }
     QLocalSocket *socket = it->second.socket;
     socket->write(LinkFrame::encode(msg));
     socket->flush();
+    if (PollBeforeSleep *poll = PollBeforeSleep::currentThread())
+        poll->noteSent();
 }
 
 void PluginServer::dropLink(int nSessionID)
@@ -264,7 +330,13 @@ void PluginServer::dropLink(int nSessionID)
     if (it == m_links.end())
         return;
     QPointer<QLocalSocket> socket = it->second.socket;
+    const qint64 starting = socket ? 0 : it->second.awaitedPid;
+    if (PollBeforeSleep *poll = PollBeforeSleep::currentThread())
+        poll->unwatch(it->second.fd);
     m_links.erase(it);
+    // A player still starting has nothing to close: it is ended.
+    if (starting != 0)
+        endPlayer(nSessionID, starting);
     if (socket) {
         socket->disconnect(this);
         socket->disconnectFromServer();

@@ -3,6 +3,7 @@
 #include "common/LinkFrame.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -18,15 +19,18 @@ class QProcess;
 // per-user, owner-only socket path, which travels to them as their second
 // argument; each message on that link is one frame of the link format.
 //
-// Lives in the GUI thread. A player start blocks it until the player has
-// connected (at most the connect time-out), so players start one after the
-// other.
+// Lives in the GUI thread. The front ends start players without waiting
+// (onNewSession), so that players of pages opening at once start side by
+// side; a session's messages wait until its player has connected.
 class PluginServer : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr int kConnectTimeoutMs = 10000;
+    // How long the thread looks for a player's answer after writing a
+    // request before it sleeps.
+    static constexpr int kPollBeforeSleepUs = 100;
 
     static PluginServer *instance();
     // Ends every player and deletes the instance.
@@ -67,24 +71,43 @@ signals:
 public slots:
     // Frames `msg` and writes it to the session's player.
     void onRecvWebsocketMsg(QByteArray msg, int nSessionID);
-    // Starts the session's player and binds its connection to the session.
+    // Starts the session's player and binds its connection to the session;
+    // returns once the player has connected or failed to (at most the
+    // connect time-out).
     void onNewConnection(int nSessionID, QString WndID);
+    // Starts the session's player and returns at once; its connection is
+    // bound when it comes, and the session's messages wait for it until then.
+    void onNewSession(int nSessionID, QString WndID);
     // Closes the session's link; the player then logs out and quits.
     void onDisconnectWebsocket(int nSessionID);
     // Kills the session's player and drops its link.
     void onClosePipe(int nSessionID);
 
 private slots:
-    void refuseStrayConnections();
+    // Binds each waiting connection to the session whose player it comes
+    // from; others are refused.
+    void acceptConnections();
 
 private:
     struct Link
     {
         QPointer<QLocalSocket> socket;
         LinkFrameDecoder decoder;
+        int fd = -1; // the socket's descriptor, watched while the link is held
+        qint64 awaitedPid = 0; // the player started for the session, until it connects
+        QList<QByteArray> waiting; // the session's messages until then
     };
 
-    QLocalSocket *waitForPlayer(QProcess *process, qint64 pid);
+    // Starts the session's player and makes its link wait for it; the
+    // player's process id, 0 when it did not start.
+    qint64 startPlayer(int nSessionID, const QString &WndID);
+    // True while the session's link waits for the player `pid`.
+    bool awaiting(int nSessionID, qint64 pid) const;
+    void bindPlayer(int nSessionID, QLocalSocket *socket);
+    // The player `pid` did not connect: it is ended, the session loses its link.
+    void abandonStart(int nSessionID, qint64 pid);
+    // Ends the session's player process `pid` if it still runs.
+    void endPlayer(int nSessionID, qint64 pid);
     void readPlayer(int nSessionID, QLocalSocket *socket);
     void dropLink(int nSessionID);
 
@@ -96,5 +119,4 @@ private:
     QString m_playerExe;
     QString m_playerDir;
     int m_connectTimeoutMs = kConnectTimeoutMs;
-    qint64 m_awaitedPid = 0; // non-zero while a player start waits for its connection
 };

@@ -1,4 +1,4 @@
-// Firmware-customising requests (MainType 201) of the WebSocket front end.
+// Firmware-customising requests (MainType::DiyFirmware) of the WebSocket front end.
 // They are answered by the service itself, never relayed to a player; the
 // requests that need a file choice answer when the chooser has ended.
 
@@ -9,6 +9,7 @@
 #include "common/FileChooser.h"
 #include "common/Json.h"
 #include "common/ProgramDir.h"
+#include "common/PageMessage.h"
 #include "common/SecretRedactor.h"
 
 #include <QDateTime>
@@ -46,10 +47,7 @@ void WebSocketServerThread::onMainMsgDiyFirmware(const QString &msg, int nSessio
     if (it == m_pageSockets.end() || !it->second)
         return;
 
-    Json::Value reply(Json::objectValue);
-    reply["Msg"] = JsonUtil::member(request, "MainType");
-    reply["SubMsg"] = JsonUtil::member(request, "SubType");
-    reply["MsgID"] = JsonUtil::member(request, "MsgID");
+    Json::Value reply = pageReply(request);
 
     logDiy(kDiyFunction, QStringLiteral("DIYMsg nSessionID:%1 Msg:%2").arg(nSessionID).arg(redactSecrets(msg)));
 
@@ -68,7 +66,7 @@ void WebSocketServerThread::onMainMsgDiyFirmware(const QString &msg, int nSessio
         const QString text = firmware->getCustomConfig(name, JsonUtil::intOr(request, "Channel", 0), nSessionID);
         reply["JsonName"] = name.toStdString();
         reply["JsonData"] = text.toStdString();
-        reply["Ret"] = text.isEmpty() ? DiyResult::BadJson : DiyResult::Ok;
+        reply["Ret"] = text.isEmpty() ? Ret::DiyBadJson : Ret::Ok;
         break;
     }
     case 3: // write a custom configuration
@@ -76,7 +74,7 @@ void WebSocketServerThread::onMainMsgDiyFirmware(const QString &msg, int nSessio
         break;
     case 4: { // produce the package
         int r = diyPrepareProduce(request, nSessionID, &reply);
-        if (r == DiyResult::Ok)
+        if (r == Ret::Ok)
             return;
         reply["Ret"] = r;
         break;
@@ -86,14 +84,14 @@ void WebSocketServerThread::onMainMsgDiyFirmware(const QString &msg, int nSessio
             = firmware->getMultiLanguage(nSessionID).split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (languages.isEmpty()) {
             logDiy(kDiyFunction, QStringLiteral("MultiLanguage is empty"));
-            reply["Ret"] = DiyResult::NoRecord;
+            reply["Ret"] = Ret::DiyNoRecordEntry;
             break;
         }
         Json::Value list(Json::arrayValue);
         for (const QString &language : languages)
             list.append(language.toStdString());
         reply["MultiLanguage"] = list;
-        reply["Ret"] = DiyResult::Ok;
+        reply["Ret"] = Ret::Ok;
         break;
     }
     case 7: { // choose a logo
@@ -119,7 +117,7 @@ int WebSocketServerThread::diyWriteConfig(const Json::Value &request, int nSessi
     DiySessionInfo info;
     std::memset(&info, 0, sizeof(info));
     const int r = firmware->getSessionInfo(nSessionID, &info);
-    if (r != DiyResult::Ok)
+    if (r != Ret::Ok)
         return r;
     QString folder = DiyText::get(info.produceFolder);
     QString name = JsonUtil::stringOr(request, "Name");
@@ -129,7 +127,7 @@ int WebSocketServerThread::diyWriteConfig(const Json::Value &request, int nSessi
         name = QStringLiteral("AppDowloadLink.custom");
         if (data.isNull()) {
             QFile::remove(folder + QStringLiteral("/AppDowloadLink.custom"));
-            return DiyResult::Ok;
+            return Ret::Ok;
         }
     }
     return firmware->writeCustomConfig(folder, name, QString::fromStdString(JsonUtil::writeStyled(data)));
@@ -142,13 +140,13 @@ int WebSocketServerThread::diyPrepareProduce(const Json::Value &request, int nSe
     DiySessionInfo info;
     std::memset(&info, 0, sizeof(info));
     int r = firmware->writeProgramInfo(nSessionID);
-    if (r == DiyResult::Ok)
+    if (r == Ret::Ok)
         r = firmware->getSessionInfo(nSessionID, &info);
-    if (r != DiyResult::Ok)
+    if (r != Ret::Ok)
         return r;
     const QString produceFolder = DiyText::get(info.produceFolder);
     if (produceFolder.isEmpty())
-        return DiyResult::NoSession;
+        return Ret::DiyNoSession;
     const QString defaultName = produceFolder.left(produceFolder.lastIndexOf(QLatin1Char('_')) + 1)
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss")) + QStringLiteral(".zip");
     const QString folder = produceFolder.left(produceFolder.lastIndexOf(QLatin1Char('/')));
@@ -160,10 +158,10 @@ int WebSocketServerThread::diyPrepareProduce(const Json::Value &request, int nSe
             if (chosen)
                 answer["ZipFilePath"] = path.toStdString();
             const bool written = !path.isEmpty() && CDiyFirmware::instance()->makeProduceZip(produceFolder, path);
-            answer["Ret"] = written ? DiyResult::Ok : DiyResult::NoRecord;
+            answer["Ret"] = written ? Ret::Ok : Ret::DiyNoRecordEntry;
             finishDiyReply(nSessionID, &answer, QStringLiteral("WebSocketServerThread::onDiyZipPathChosen"));
         });
-    return DiyResult::Ok;
+    return Ret::Ok;
 }
 
 void WebSocketServerThread::onDiyLogoChosen(
@@ -171,7 +169,7 @@ void WebSocketServerThread::onDiyLogoChosen(
 {
     if (chosen)
         reply["LogoPath"] = path.toStdString();
-    int r = DiyResult::Failed;
+    int r = Ret::Failed;
     if (!path.isEmpty()) {
         CDiyFirmware *firmware = CDiyFirmware::instance();
         r = firmware->checkLogoFormat(path, logoType);
@@ -186,7 +184,7 @@ void WebSocketServerThread::onDiyProgramChosen(int nSessionID, Json::Value reply
 {
     if (chosen)
         reply["ProgramPath"] = path.toStdString();
-    const int r = path.isEmpty() ? int(DiyResult::NothingChosen) : diyPreparePackage(nSessionID, path, &reply);
+    const int r = path.isEmpty() ? int(Ret::DiyNoFileChosen) : diyPreparePackage(nSessionID, path, &reply);
     reply["Ret"] = r;
     finishDiyReply(nSessionID, &reply, QStringLiteral("WebSocketServerThread::onDiyProgramChosen"));
 }
@@ -198,18 +196,18 @@ int WebSocketServerThread::diyPreparePackage(int nSessionID, const QString &chos
     DiySessionInfo info;
     std::memset(&info, 0, sizeof(info));
     int r = firmware->getSessionInfo(nSessionID, &info);
-    if (r == DiyResult::NoSession) {
+    if (r == Ret::DiyNoSession) {
         auto *fresh = new DiySessionInfo;
         std::memset(fresh, 0, sizeof(*fresh));
         r = firmware->addSessionInfo(nSessionID, fresh);
         std::memcpy(&info, fresh, sizeof(info));
         info.sessionId = nSessionID;
-    } else if (r == DiyResult::Ok) {
+    } else if (r == Ret::Ok) {
         CDiyFirmware::removeDirRecursively(DiyText::get(info.unzipFolder));
         CDiyFirmware::removeDirRecursively(DiyText::get(info.produceFolder));
         r = firmware->updateSessionInfo(nSessionID, &info);
     }
-    if (r != DiyResult::Ok)
+    if (r != Ret::Ok)
         return r;
 
     QString path = chosenPath;
@@ -232,7 +230,7 @@ int WebSocketServerThread::diyPreparePackage(int nSessionID, const QString &chos
         || !DiyText::set(info.programFolder, programFolder) || !DiyText::set(info.produceFolder, produceFolder)) {
         ServiceLog::instance()->write(ServiceLog::Error, function,
             QStringLiteral("path too long:%1").arg(programFolder), ServiceLog::Diy);
-        return DiyResult::UnzipFailed;
+        return Ret::DiyUnzipFailed;
     }
     CDiyFirmware::removeDirRecursively(unzipFolder);
     CDiyFirmware::removeDirRecursively(produceFolder);
@@ -241,20 +239,20 @@ int WebSocketServerThread::diyPreparePackage(int nSessionID, const QString &chos
     CDiyFirmware::createPath(produceFolder);
     info.sessionId = nSessionID;
     r = firmware->updateSessionInfo(nSessionID, &info);
-    if (r != DiyResult::Ok)
+    if (r != Ret::Ok)
         return failed(r);
 
     r = firmware->dealUnzipWithProgram(path, nSessionID);
     logDiy(function, QStringLiteral("dealUnzipWithProgram end nSessionID:%1 nRet:%2").arg(nSessionID).arg(r));
-    if (r == DiyResult::Ok)
+    if (r == Ret::Ok)
         r = firmware->readExtDevIDConfig(nSessionID);
-    if (r == DiyResult::Ok)
+    if (r == Ret::Ok)
         r = firmware->readProgromCustom(nSessionID);
-    if (r == DiyResult::Ok)
+    if (r == Ret::Ok)
         r = firmware->readPowerOnLogo(nSessionID);
-    if (r == DiyResult::Ok)
+    if (r == Ret::Ok)
         r = firmware->getSessionInfo(nSessionID, &info);
-    if (r != DiyResult::Ok)
+    if (r != Ret::Ok)
         return failed(r);
 
     const QString bootLogo = produceFolder + QStringLiteral("/logo/trvnet.jpg");
@@ -266,7 +264,7 @@ int WebSocketServerThread::diyPreparePackage(int nSessionID, const QString &chos
     (*reply)["Hardware"] = DiyText::get(info.hardware).toStdString();
     (*reply)["Channel"] = info.channel;
     (*reply)["DecompressPath"] = unzipFolder.toStdString();
-    return DiyResult::Ok;
+    return Ret::Ok;
 }
 
 void WebSocketServerThread::finishDiyReply(int nSessionID, Json::Value *reply, const QString &function)
@@ -298,7 +296,7 @@ void WebSocketServerThread::dropDiySession(int nSessionID)
     CDiyFirmware *firmware = CDiyFirmware::instance();
     DiySessionInfo info;
     std::memset(&info, 0, sizeof(info));
-    if (firmware->getSessionInfo(nSessionID, &info) != DiyResult::Ok)
+    if (firmware->getSessionInfo(nSessionID, &info) != Ret::Ok)
         return;
     CDiyFirmware::removeDirRecursively(DiyText::get(info.unzipFolder));
     CDiyFirmware::removeDirRecursively(DiyText::get(info.produceFolder));

@@ -5,6 +5,7 @@
 #include "ServiceLog.h"
 #include "SessionCipher.h"
 #include "common/Json.h"
+#include "common/PollBeforeSleep.h"
 #include "common/Protocol.h"
 
 #include <QProcess>
@@ -21,7 +22,7 @@ WebSocketServerThread *g_instance = nullptr;
 WebSocketServerThread *WebSocketServerThread::instance()
 {
     if (!g_instance)
-        g_instance = new WebSocketServerThread;
+        g_instance = new WebSocketServerThread(kFirstPort, kLastPort, Placement::CallerThread);
     return g_instance;
 }
 
@@ -34,13 +35,15 @@ void WebSocketServerThread::releaseInstance()
     g_instance = nullptr;
 }
 
-WebSocketServerThread::WebSocketServerThread(int firstPort, int lastPort)
+WebSocketServerThread::WebSocketServerThread(int firstPort, int lastPort, Placement placement)
     : m_lastPort(lastPort)
 {
     m_server = new QWebSocketServer(QStringLiteral("Quorvel"), QWebSocketServer::NonSecureMode, this);
     if (!listenFromPort(firstPort))
         return;
     connect(m_server, &QWebSocketServer::newConnection, this, &WebSocketServerThread::onNewConnection);
+    if (placement == Placement::CallerThread)
+        return;
     m_thread = new QThread;
     m_thread->setObjectName(QStringLiteral("WebSocketServer"));
     moveToThread(m_thread);
@@ -67,7 +70,13 @@ int WebSocketServerThread::listenFromPort(int port)
 
 void WebSocketServerThread::stop()
 {
-    if (!m_thread || !m_thread->isRunning())
+    if (!m_thread) {
+        if (!m_stopped && isListening())
+            closeAll();
+        m_stopped = true;
+        return;
+    }
+    if (!m_thread->isRunning())
         return;
     QThread *owner = QThread::currentThread();
     QMetaObject::invokeMethod(
@@ -92,6 +101,8 @@ void WebSocketServerThread::closeAll()
         }
     }
     m_pageSockets.clear();
+    for (auto it = m_pageFds.begin(); it != m_pageFds.end(); it = m_pageFds.begin())
+        unwatchPage(it->first);
     for (auto &entry : m_loginInfos) {
         if (entry.second)
             entry.second->wipe();
@@ -124,6 +135,7 @@ void WebSocketServerThread::onNewConnection()
         const int id = ClientRegistry::instance()->takeSessionId();
         socket->setMaxAllowedIncomingMessageSize(quint64(kMaxPageMessage));
         m_pageSockets[id] = socket;
+        watchPage(id, socket);
         connect(socket, &QWebSocket::disconnected, this, [this, id] { onSocketDisconnected(id); });
         connect(socket, &QWebSocket::textMessageReceived, this,
             [this, id](const QString &text) { onTextMessage(text, id); });
@@ -177,6 +189,9 @@ void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
     const auto it = m_pageSockets.find(nSessionID);
     if (it == m_pageSockets.end() || !it->second)
         return;
+    // The page's next request often follows the answer within microseconds.
+    if (PollBeforeSleep *poll = PollBeforeSleep::currentThread())
+        poll->noteSent();
 
     // The player's session key reply: {"Msg":32, ..., "key":{"key":"...","iv":""}}.
     if (msg.contains("\"key\"")) {
@@ -217,6 +232,29 @@ void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
     it->second->flush();
 }
 
+void WebSocketServerThread::watchPage(int nSessionID, QWebSocket *socket)
+{
+    // The connection under the page's socket, when Qt keeps it as a child.
+    const auto *connection = socket->findChild<QAbstractSocket *>();
+    if (!connection || connection->socketDescriptor() < 0)
+        return;
+    PollBeforeSleep *poll = PollBeforeSleep::forCurrentThread(kPollBeforeSleepUs);
+    if (!poll)
+        return;
+    m_pageFds[nSessionID] = int(connection->socketDescriptor());
+    poll->watch(int(connection->socketDescriptor()));
+}
+
+void WebSocketServerThread::unwatchPage(int nSessionID)
+{
+    const auto it = m_pageFds.find(nSessionID);
+    if (it == m_pageFds.end())
+        return;
+    if (PollBeforeSleep *poll = PollBeforeSleep::currentThread())
+        poll->unwatch(it->second);
+    m_pageFds.erase(it);
+}
+
 void WebSocketServerThread::sendToPage(int nSessionID, const QByteArray &text)
 {
     const auto it = m_pageSockets.find(nSessionID);
@@ -232,9 +270,11 @@ void WebSocketServerThread::onSocketDisconnected(int nSessionID)
         socket->disconnect(this);
         socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
         socket->deleteLater();
+        unwatchPage(it->first);
         m_pageSockets.erase(it);
         emit disconnectWebsocketSig(nSessionID);
     } else if (it != m_pageSockets.end()) {
+        unwatchPage(it->first);
         m_pageSockets.erase(it);
     }
 
@@ -264,6 +304,7 @@ void WebSocketServerThread::onCloseWebSocket(int nSessionID)
     socket->disconnect(this);
     socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
     socket->deleteLater();
+    unwatchPage(it->first);
     m_pageSockets.erase(it);
 }
 

@@ -21,9 +21,10 @@ class QWebSocketServer;
 
 // The service's WebSocket front end for pages: a Qt WebSocket server on the
 // loopback address, on the first free port of its range, running in a thread
-// of its own. Every accepted page is a session with an id from the shared
-// counter; its text goes to the session's player, the player's messages come
-// back, encrypted once the session has a key. MainType 201 (firmware
+// of its own or on the service's main thread. Every accepted page is a
+// session with an id from the shared counter; its text goes to the session's
+// player, the player's messages come back, encrypted once the session has a
+// key. MainType 201 (firmware
 // customising) is answered here instead of being relayed.
 class WebSocketServerThread : public QObject
 {
@@ -34,14 +35,24 @@ public:
     static constexpr int kLastPort = 54475;
     // Largest page message accepted; longer ones close the connection.
     static constexpr qint64 kMaxPageMessage = 32 * 1024 * 1024;
+    // How long the thread looks for a page's next request after answering
+    // before it sleeps.
+    static constexpr int kPollBeforeSleepUs = 100;
 
     static WebSocketServerThread *instance();
     static void releaseInstance();
 
+    // Where the server runs: on a thread of its own, or on the thread that
+    // makes it (the service's main thread, where the player links are, so
+    // that a page message reaches its player without a hand-over between
+    // threads).
+    enum class Placement { OwnThread, CallerThread };
+
     // Listens on the first free port of firstPort..lastPort and, when that
-    // works, moves itself to its own thread. Check isListening() afterwards:
-    // with no free port the object is inert.
-    explicit WebSocketServerThread(int firstPort = kFirstPort, int lastPort = kLastPort);
+    // works, moves itself to its own thread (with Placement::OwnThread).
+    // Check isListening() afterwards: with no free port the object is inert.
+    explicit WebSocketServerThread(
+        int firstPort = kFirstPort, int lastPort = kLastPort, Placement placement = Placement::OwnThread);
     ~WebSocketServerThread() override;
 
     bool isListening() const { return m_listeningPort != 0; }
@@ -51,11 +62,11 @@ public:
     // success (the registry learns the port), 0 when none is free.
     int listenFromPort(int port);
 
-    // Closes every session and ends the thread; called from the thread that
-    // created the object, before deleting it.
+    // Closes every session and ends the thread (if it has one); called from
+    // the thread that created the object, before deleting it.
     void stop();
 
-    // The rest is for the server's own thread only.
+    // The rest is for the server's thread only.
     // The key record of a session, null when it has none.
     std::shared_ptr<CUserLoginInfo> loginInfo(int nSessionID) const;
     int sessionCount() const { return int(m_pageSockets.size()); }
@@ -96,14 +107,19 @@ private:
     // The firmware customiser's record and folders of a session that ended.
     void dropDiySession(int nSessionID);
     void sendToPage(int nSessionID, const QByteArray &text);
+    // The page's connection is looked at a while after an answer is sent.
+    void watchPage(int nSessionID, QWebSocket *socket);
+    void unwatchPage(int nSessionID);
     void closeAll();
 
     QWebSocketServer *m_server = nullptr;
     QThread *m_thread = nullptr;
     int m_lastPort;
     int m_listeningPort = 0;
+    bool m_stopped = false;
     std::map<int, QPointer<QWebSocket>> m_pageSockets;
     std::map<int, QString> m_windowNames;
+    std::map<int, int> m_pageFds; // descriptors of the pages' connections, by session
     struct Chooser
     {
         QPointer<QProcess> process;

@@ -86,12 +86,12 @@ static int runService(int argc, char *argv[])
     QObject::connect(webSocketServer, &WebSocketServerThread::disconnectWebsocketSig, pluginServer,
         &PluginServer::onDisconnectWebsocket);
     QObject::connect(webSocketServer, &WebSocketServerThread::newConnectionSig, pluginServer,
-        &PluginServer::onNewConnection);
+        &PluginServer::onNewSession);
     // The raw socket server: new session, end of session, page message (the
-    // session's thread waits until the player has it), player messages,
+    // session's thread waits until the relay has taken it), player messages,
     // window handle for the WebSocket server.
     QObject::connect(generalSocket, &GeneralSocket::sigNewGeneralSocketConnect, pluginServer,
-        &PluginServer::onNewConnection);
+        &PluginServer::onNewSession);
     QObject::connect(
         generalSocket, &GeneralSocket::sigDestoryNamedPipe, pluginServer, &PluginServer::onClosePipe);
     QObject::connect(generalSocket, &GeneralSocket::sigSendGeneralSocketMsg, pluginServer,

@@ -97,7 +97,7 @@ int CDiyFirmware::addSessionInfo(int nSessionID, DiySessionInfo *info)
     if (slot != info)
         delete slot;
     slot = info;
-    return DiyResult::Ok;
+    return Ret::Ok;
 }
 
 int CDiyFirmware::getSessionInfo(int nSessionID, DiySessionInfo *out)
@@ -105,9 +105,9 @@ int CDiyFirmware::getSessionInfo(int nSessionID, DiySessionInfo *out)
     QMutexLocker lock(&m_mutex);
     const auto it = m_sessions.constFind(nSessionID);
     if (it == m_sessions.constEnd() || !it.value() || it.value()->sessionId != nSessionID)
-        return DiyResult::NoSession;
+        return Ret::DiyNoSession;
     std::memcpy(out, it.value(), sizeof(DiySessionInfo));
-    return DiyResult::Ok;
+    return Ret::Ok;
 }
 
 int CDiyFirmware::updateSessionInfo(int nSessionID, const DiySessionInfo *info)
@@ -115,12 +115,12 @@ int CDiyFirmware::updateSessionInfo(int nSessionID, const DiySessionInfo *info)
     QMutexLocker lock(&m_mutex);
     const auto it = m_sessions.find(nSessionID);
     if (it == m_sessions.end())
-        return DiyResult::NoSession;
+        return Ret::DiyNoSession;
     if (!it.value())
-        return DiyResult::NoRecord;
+        return Ret::DiyNoRecordEntry;
     if (it.value() != info)
         std::memcpy(it.value(), info, sizeof(DiySessionInfo));
-    return DiyResult::Ok;
+    return Ret::Ok;
 }
 
 int CDiyFirmware::removeSessionInfo(int nSessionID)
@@ -128,7 +128,7 @@ int CDiyFirmware::removeSessionInfo(int nSessionID)
     QMutexLocker lock(&m_mutex);
     const auto it = m_sessions.find(nSessionID);
     if (it == m_sessions.end())
-        return DiyResult::NoSession;
+        return Ret::DiyNoSession;
     delete it.value();
     m_sessions.erase(it);
     return 1;
@@ -163,28 +163,28 @@ int CDiyFirmware::getBinDataFromLocalFile(const QString &path, QByteArray *out, 
     const QFileInfo info(path);
     const QString real = info.canonicalFilePath();
     if (real.isEmpty())
-        return DiyResult::TextOpen;
+        return Ret::DiyCustomTextOpen;
     if (!within.isEmpty()) {
         const QString root = QFileInfo(within).canonicalFilePath();
         if (root.isEmpty() || !real.startsWith(root + QLatin1Char('/')))
-            return DiyResult::TextOpen;
+            return Ret::DiyCustomTextOpen;
     }
     // The real path, opened without following a link put there meanwhile.
     const int fd = ::open(QFile::encodeName(real).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return DiyResult::TextOpen;
+        return Ret::DiyCustomTextOpen;
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        return DiyResult::TextOpen;
+        return Ret::DiyCustomTextOpen;
     }
     if (st.st_size == 0) {
         ::close(fd);
-        return DiyResult::FileEmpty;
+        return Ret::DiyEmptyFile;
     }
     if (st.st_size > kMaxReadBytes) {
         ::close(fd);
-        return DiyResult::NoMemory;
+        return Ret::DiyNoMemory;
     }
     out->resize(int(st.st_size));
     qint64 done = 0;
@@ -198,18 +198,18 @@ int CDiyFirmware::getBinDataFromLocalFile(const QString &path, QByteArray *out, 
     }
     ::close(fd);
     out->truncate(int(done));
-    return out->isEmpty() ? DiyResult::FileEmpty : DiyResult::Ok;
+    return out->isEmpty() ? Ret::DiyEmptyFile : Ret::Ok;
 }
 
 int CDiyFirmware::readJsonFile(const QString &path, Json::Value *out, const QString &within)
 {
     QByteArray data;
     int r = getBinDataFromLocalFile(path, &data, within);
-    if (r == DiyResult::TextOpen)
-        return DiyResult::JsonOpen;
-    if (r != DiyResult::Ok)
+    if (r == Ret::DiyCustomTextOpen)
+        return Ret::DiyJsonOpen;
+    if (r != Ret::Ok)
         return r;
     if (data.isEmpty())
-        return DiyResult::JsonNothingRead;
-    return JsonUtil::parse(data.toStdString(), out) ? DiyResult::Ok : DiyResult::BadJson;
+        return Ret::DiyJsonEmpty;
+    return JsonUtil::parse(data.toStdString(), out) ? Ret::Ok : Ret::DiyBadJson;
 }

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "DiyResult.h"
+#include "common/Protocol.h"
 #include "DiySessionInfo.h"
 
+#include <QJsonValue>
 #include <QMap>
 #include <QMutex>
 #include <QObject>
@@ -58,7 +59,7 @@ public:
     int getLogoPartInfoFromCustom(const QString &customPartName, int nSessionID, const Json::Value &installDesc);
     // Whole-file reads of a package's texts: only a regular file whose real
     // path lies under `within` (the session's unpack folder; empty: anywhere)
-    // and of at most kMaxReadBytes (above it: NoMemory).
+    // and of at most kMaxReadBytes (above it: Ret::DiyNoMemory).
     static int getBinDataFromLocalFile(const QString &path, QByteArray *out, const QString &within = QString());
     static int readJsonFile(const QString &path, Json::Value *out, const QString &within = QString());
 
@@ -68,13 +69,22 @@ public:
     QString unsquashfsProgram() const;
     void setExtractTimeoutMs(int ms) { m_extractTimeoutMs = ms; }
 
-    // Custom configuration and logos.
+    // Custom configuration: one file per setting in the produce folder, named
+    // after the setting. A setting name is one file-name segment (no "/",
+    // "\\", NUL, and neither "." nor ".."); any other is refused.
+    static bool isSettingName(const QString &name);
     int readExtDevIDConfig(int nSessionID);
     int readProgromCustom(int nSessionID);
-    int readPowerOnLogo(int nSessionID);
     QString getCustomConfig(const QString &name, int channel, int nSessionID);
     int writeCustomConfig(const QString &folder, const QString &name, const QString &jsonText);
+    int writeCustomConfigArray(const QString &jsonText, const QString &key, const QString &folder);
+    static QString compareJson(const QString &localText, const QString &pageText);
+    static void compareJsonValue(QJsonValue &target, const QJsonValue &source);
+    int dealAbnormalJson(QString *text);
     QString getMultiLanguage(int nSessionID);
+
+    // Logos.
+    int readPowerOnLogo(int nSessionID);
     int checkLogoFormat(const QString &path, int logoType);
     int dealWithLogo(int nSessionID, const QString &path, int logoType);
     int writeExtDevIDConfig(const QString &newVersion, int nSessionID);

@@ -87,7 +87,7 @@ int CDiyFirmware::dealUnzipWithProgram(const QString &packagePath, int nSessionI
     DiySessionInfo info;
     zero(&info);
     int r = getSessionInfo(nSessionID, &info);
-    if (r != DiyResult::Ok)
+    if (r != Ret::Ok)
         return r;
     // What an earlier package of the session left in the record goes now.
     std::memset(info.partitions, 0, sizeof(info.partitions));
@@ -96,7 +96,7 @@ int CDiyFirmware::dealUnzipWithProgram(const QString &packagePath, int nSessionI
     std::memset(info.buildTime, 0, sizeof(info.buildTime));
     std::memset(info.customPartPath, 0, sizeof(info.customPartPath));
     r = updateSessionInfo(nSessionID, &info);
-    if (r != DiyResult::Ok)
+    if (r != Ret::Ok)
         return r;
 
     const QString programFolder = DiyText::get(info.programFolder);
@@ -107,46 +107,46 @@ int CDiyFirmware::dealUnzipWithProgram(const QString &packagePath, int nSessionI
     log(0, "dealUnzipWithProgram", QStringLiteral("makeUnZipProgram end nRet:%1").arg(unzipped));
     if (unzipped < 0) {
         log(2, "dealUnzipWithProgram", QStringLiteral("makeUnZipProgram error path:%1").arg(packagePath));
-        return DiyResult::UnzipFailed;
+        return Ret::DiyUnzipFailed;
     }
 
     const QString descName = QStringLiteral("/InstallDesc");
     QByteArray desc;
     r = getBinDataFromLocalFile(programFolder + descName, &desc, unzipFolder);
-    if (r == DiyResult::TextOpen) {
+    if (r == Ret::DiyCustomTextOpen) {
         log(2, "dealUnzipWithProgram", QStringLiteral("open file failed path:%1%2").arg(programFolder, descName));
-        return DiyResult::InstallDescOpen;
+        return Ret::DiyInstallDescOpen;
     }
-    if (r == DiyResult::NoMemory)
-        return DiyResult::NoMemory;
+    if (r == Ret::DiyNoMemory)
+        return Ret::DiyNoMemory;
     Json::Value installDesc;
     if (!JsonUtil::parse(desc.toStdString(), &installDesc)) {
         log(2, "dealUnzipWithProgram",
             QStringLiteral("read file failed InvalidJson path:%1%2").arg(programFolder, descName));
-        return DiyResult::BadJson;
+        return Ret::DiyBadJson;
     }
 
     QString hardware;
     if (JsonUtil::readString(installDesc, "Hardware", &hardware)) {
         DiyText::setCut(info.hardware, hardware);
         r = updateSessionInfo(nSessionID, &info);
-        if (r != DiyResult::Ok)
+        if (r != Ret::Ok)
             return r;
     }
     if (info.hardware[0] == '\0')
-        return DiyResult::NoHardware;
+        return Ret::DiyNoHardware;
 
     log(0, "dealUnzipWithProgram", QStringLiteral("confirmProgramUpall begin"));
     r = confirmProgramUpall(nSessionID, installDesc);
     log(0, "dealUnzipWithProgram", QStringLiteral("confirmProgramUpall end nRet:%1").arg(r));
-    if (r != DiyResult::Ok)
+    if (r != Ret::Ok)
         return r;
 
     log(0, "dealUnzipWithProgram", QStringLiteral("makePartUnImag begin"));
     const QFileInfoList files = QDir(programFolder).entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden,
         QDir::Name | QDir::IgnoreCase);
     int slot = 0;
-    int last = DiyResult::Ok;
+    int last = Ret::Ok;
     QSet<QString> partNames;
     for (const QFileInfo &file : files) {
         const QString name = file.fileName();
@@ -168,18 +168,18 @@ int CDiyFirmware::dealUnzipWithProgram(const QString &packagePath, int nSessionI
             break;
     }
     log(0, "dealUnzipWithProgram", QStringLiteral("makePartUnImag end nRet:%1").arg(last));
-    if (last != DiyResult::Ok)
+    if (last != Ret::Ok)
         return last;
 
     r = getSessionInfo(nSessionID, &info);
-    if (r != DiyResult::Ok)
+    if (r != Ret::Ok)
         return r;
     QString customName;
     const QString customFolder = findCustomPartPath(nSessionID, &customName);
     log(0, "dealUnzipWithProgram", QStringLiteral("getDevInfoFormCustom begin"));
     r = getDevInfoFormCustom(customFolder, nSessionID);
     log(0, "dealUnzipWithProgram", QStringLiteral("getDevInfoFormCustom end nRet:%1").arg(r));
-    if (r != DiyResult::Ok)
+    if (r != Ret::Ok)
         return r;
     log(0, "dealUnzipWithProgram", QStringLiteral("getLogoPartInfoFromCustom begin"));
     r = getLogoPartInfoFromCustom(customName, nSessionID, installDesc);
@@ -192,9 +192,9 @@ int CDiyFirmware::confirmProgramUpall(int nSessionID, const Json::Value &install
     Q_UNUSED(nSessionID);
     const Json::Value &commands = JsonUtil::member(installDesc, "UpgradeCommand");
     if (commands.isNull())
-        return DiyResult::BadJson;
+        return Ret::DiyBadJson;
     if (!commands.isArray())
-        return DiyResult::Ok;
+        return Ret::Ok;
     for (const Json::Value &command : commands) {
         const Json::Value &dir = JsonUtil::member(command, "DirName");
         const Json::Value &kind = JsonUtil::member(command, "Command");
@@ -204,22 +204,22 @@ int CDiyFirmware::confirmProgramUpall(int nSessionID, const Json::Value &install
         std::string kindText;
         if (!JsonUtil::convertString(dir, &dirText) || !JsonUtil::convertString(kind, &kindText)) {
             log(2, "confirmProgramUpall", QStringLiteral("read UpgradeCommand failed json error"));
-            return DiyResult::BadJson;
+            return Ret::DiyBadJson;
         }
         if (kindText == "RemoveDir" && (dirText == "/mnt/mtd/Config/" || dirText == "/mnt/mtd/"))
-            return DiyResult::RemovesConfig;
+            return Ret::DiyRemovesConfig;
     }
-    return DiyResult::Ok;
+    return Ret::Ok;
 }
 
 int CDiyFirmware::makePartUnImag(const QString &fileName, const QString &filePath, int nSessionID, int slot)
 {
     if (slot < 0 || slot >= DiySessionInfo::kPartitionSlots)
-        return DiyResult::BadLogoArea;
+        return Ret::DiyLogoArea;
     DiySessionInfo info;
     zero(&info);
     int r = getSessionInfo(nSessionID, &info);
-    if (r != DiyResult::Ok)
+    if (r != Ret::Ok)
         return r;
     DiyPartitionInfo part;
     std::memset(&part, 0, sizeof(part));
@@ -228,13 +228,13 @@ int CDiyFirmware::makePartUnImag(const QString &fileName, const QString &filePat
     if (!DiyText::set(part.imagePath, filePath) || partName.isEmpty()
         || partName.compare(QLatin1String("Program"), Qt::CaseInsensitive) == 0) {
         log(2, "makePartUnImag", QStringLiteral("open file failed path:%1").arg(filePath));
-        return DiyResult::ImageOpen;
+        return Ret::DiyImageOpen;
     }
 
     QFile image(filePath);
     if (!image.open(QIODevice::ReadOnly)) {
         log(2, "makePartUnImag", QStringLiteral("open file failed path:%1").arg(filePath));
-        return DiyResult::ImageOpen;
+        return Ret::DiyImageOpen;
     }
     const QByteArray header = image.read(kHeaderBytes);
     image.close();
@@ -246,7 +246,7 @@ int CDiyFirmware::makePartUnImag(const QString &fileName, const QString &filePat
     if (part.startAddr == 0 || part.endAddr == 0) {
         log(2, "makePartUnImag",
             QStringLiteral("get Image Address path:%1 start:%2 end:%3").arg(filePath).arg(part.startAddr).arg(part.endAddr));
-        return DiyResult::ImageNoAddress;
+        return Ret::DiyImageAddress;
     }
 
     const QString partFolder = createPath(DiyText::get(info.unzipFolder) + QLatin1Char('/') + partName);
@@ -256,19 +256,19 @@ int CDiyFirmware::makePartUnImag(const QString &fileName, const QString &filePat
     const QString rootPath = partFolder + QStringLiteral("/root");
     if (!DiyText::set(part.rootPath, rootPath)) {
         log(2, "makePartUnImag", QStringLiteral("path too long:%1").arg(rootPath));
-        return DiyResult::ImageOpen;
+        return Ret::DiyImageOpen;
     }
     const int strip = stripImageHeader(QFile::encodeName(filePath).constData(), QFile::encodeName(stripped).constData());
     if (strip < 0) {
         log(2, "makePartUnImag", QStringLiteral("makeunimage failed path:%1 Ret:%2").arg(filePath).arg(strip));
-        return DiyResult::StripBase + strip;
+        return Ret::DiyHeaderStripBase + strip;
     }
     const int fsType = detectImageFsType(3, QFile::encodeName(stripped).constData(), nullptr, 0);
     if (fsType <= 0) {
         log(2, "makePartUnImag",
             QStringLiteral("GetFileFSType failed path:%1 Key:%2 Ret:%3").arg(stripped, partName).arg(fsType));
         QFile::remove(stripped);
-        return DiyResult::ImageUnknownFs;
+        return Ret::DiyUnknownFileSystem;
     }
     part.fsType = fsType;
 
@@ -283,7 +283,7 @@ int CDiyFirmware::makePartUnImag(const QString &fileName, const QString &filePat
 
     if (!QFile::remove(stripped)) {
         log(2, "makePartUnImag", QStringLiteral("remove file failed path:%1").arg(stripped));
-        return DiyResult::ImageRemove;
+        return Ret::DiyTempImageRemove;
     }
     part.used = 1;
     info.partitions[slot] = part;
@@ -310,7 +310,7 @@ int CDiyFirmware::runUnsquashfs(const QByteArray &imagePath, const QByteArray &t
     process.start(program, arguments);
     if (!process.waitForStarted(10000)) {
         log(2, "runUnsquashfs", QStringLiteral("start failed program:%1 error:%2").arg(program, process.errorString()));
-        return DiyResult::ExtractStart;
+        return Ret::DiyBatchWrite;
     }
     if (!process.waitForFinished(m_extractTimeoutMs)) {
         process.kill();
@@ -327,7 +327,7 @@ int CDiyFirmware::runUnsquashfs(const QByteArray &imagePath, const QByteArray &t
             .arg(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1)
             .arg(errors.left(2000)));
     tidyExtractedTree(targetFolder, 0);
-    return DiyResult::Ok;
+    return Ret::Ok;
 }
 
 QString CDiyFirmware::findCustomPartPath(int nSessionID, QString *partName)
@@ -335,7 +335,7 @@ QString CDiyFirmware::findCustomPartPath(int nSessionID, QString *partName)
     partName->clear();
     DiySessionInfo info;
     zero(&info);
-    if (getSessionInfo(nSessionID, &info) != DiyResult::Ok)
+    if (getSessionInfo(nSessionID, &info) != Ret::Ok)
         return QString();
     QString found;
     for (const DiyPartitionInfo &part : info.partitions) {
@@ -389,17 +389,17 @@ int CDiyFirmware::getDevInfoFormCustom(const QString &customFolder, int nSession
     DiySessionInfo info;
     zero(&info);
     int r = getSessionInfo(nSessionID, &info);
-    if (r != DiyResult::Ok)
+    if (r != Ret::Ok)
         return r;
     if (!DiyText::set(info.customPartPath, customFolder))
-        return DiyResult::NoCustomPart;
+        return Ret::DiyNoCustomPartition;
     const QString within = DiyText::get(info.unzipFolder);
 
     const QString infoPath = customFolder + QStringLiteral("/FirmwareInfo");
     QByteArray firmwareInfo;
-    if (customFolder.isEmpty() || getBinDataFromLocalFile(infoPath, &firmwareInfo, within) != DiyResult::Ok) {
+    if (customFolder.isEmpty() || getBinDataFromLocalFile(infoPath, &firmwareInfo, within) != Ret::Ok) {
         log(2, "getDevInfoFormCustom", QStringLiteral("read file failed file is empty path:%1").arg(infoPath));
-        return DiyResult::BadJson;
+        return Ret::DiyBadJson;
     }
     const QString hardware = DiyText::get(info.hardware);
     const QList<QByteArray> lines = firmwareInfo.split('\n');
@@ -425,7 +425,7 @@ int CDiyFirmware::getDevInfoFormCustom(const QString &customFolder, int nSession
         QByteArray text;
         r = getBinDataFromLocalFile(customFolder + QStringLiteral("/qn_version/buildtime"), &text, within);
         log(0, "getDevInfoFormCustom", QStringLiteral("getBinDataFromLocalFile nRet:%1").arg(r));
-        if (r != DiyResult::Ok)
+        if (r != Ret::Ok)
             return r;
         const int colon = text.indexOf(':');
         if (colon >= 0) {
@@ -456,12 +456,12 @@ int CDiyFirmware::getLogoPartInfoFromCustom(
     DiySessionInfo info;
     zero(&info);
     int r = getSessionInfo(nSessionID, &info);
-    if (r != DiyResult::Ok)
+    if (r != Ret::Ok)
         return r;
     if (customPartName.isEmpty())
-        return DiyResult::NoCustomPart;
+        return Ret::DiyNoCustomPartition;
     if (info.devType != 1 && info.devType != 2)
-        return DiyResult::Ok;
+        return Ret::Ok;
 
     QString logoFile;
     const Json::Value &commands = JsonUtil::member(installDesc, "UpgradeCommand");
@@ -479,11 +479,11 @@ int CDiyFirmware::getLogoPartInfoFromCustom(
     Json::Value definition;
     r = readJsonFile(definitionPath, &definition, DiyText::get(info.unzipFolder));
     log(0, "getLogoPartInfoFromCustom", QStringLiteral("path:%1 nRet:%2").arg(definitionPath).arg(r));
-    if (r != DiyResult::Ok)
+    if (r != Ret::Ok)
         return r;
     QString partType;
     if (!JsonUtil::readString(definition, "LogoPartType", &partType))
-        return DiyResult::NoLogoPartType;
+        return Ret::DiyNoLogoPartType;
 
     DiyPartitionInfo part;
     std::memset(&part, 0, sizeof(part));
@@ -502,6 +502,6 @@ int CDiyFirmware::getLogoPartInfoFromCustom(
     for (const DiyPartitionInfo &slot : info.partitions)
         freeSlot = freeSlot || !slot.used;
     if (part.startAddr == 0 || part.endAddr <= part.startAddr || !freeSlot)
-        return DiyResult::BadLogoArea;
-    return DiyResult::Ok;
+        return Ret::DiyLogoArea;
+    return Ret::Ok;
 }

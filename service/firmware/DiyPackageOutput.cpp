@@ -72,7 +72,7 @@ int CDiyFirmware::zipProduceFolder(int nSessionID)
     DiySessionInfo info;
     std::memset(&info, 0, sizeof(info));
     const int r = getSessionInfo(nSessionID, &info);
-    if (r != DiyResult::Ok)
+    if (r != Ret::Ok)
         return r;
     const QString folder = DiyText::get(info.produceFolder);
     const QString zipPath = folder + QLatin1Char('_')

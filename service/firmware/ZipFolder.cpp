@@ -1,9 +1,14 @@
 #include "ZipFolder.h"
+#include "FileIo.h"
 
 #include <minizip/zip.h>
+#include <zlib.h>
 #include <zzip/zzip.h>
 
+#include <QHash>
+
 #include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -115,6 +120,72 @@ bool makeFolder(const char *folder)
     return true;
 }
 
+// What the central directory says of an entry beyond its name.
+struct EntryFacts
+{
+    bool link = false;
+    uint32_t crc = 0;
+};
+
+uint32_t le32(const unsigned char *p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+uint16_t le16(const unsigned char *p)
+{
+    return uint16_t(p[0] | p[1] << 8);
+}
+
+// The facts of every entry by name (the first of a name wins), from the
+// central directory that the end record points to. A link entry is one made
+// on a Unix system whose file mode, in the high half of the external
+// attributes, says link. False when the directory cannot be read whole.
+bool readEntryFacts(int fd, QHash<QByteArray, EntryFacts> *facts)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_size < 22)
+        return false;
+    // The end record: the last signature within its 22 bytes and a comment.
+    const size_t tail = size_t(std::min<off_t>(st.st_size, 22 + 65535));
+    std::vector<unsigned char> end(tail);
+    if (fileio::readAt(fd, end.data(), tail, uint64_t(st.st_size) - tail) != tail)
+        return false;
+    size_t at = tail - 22 + 1;
+    do {
+        --at;
+    } while (at > 0 && le32(&end[at]) != 0x06054b50u);
+    if (le32(&end[at]) != 0x06054b50u)
+        return false;
+    const uint32_t count = le16(&end[at + 10]);
+    const uint64_t size = le32(&end[at + 12]);
+    const uint64_t offset = le32(&end[at + 16]);
+    if (offset + size > uint64_t(st.st_size))
+        return false;
+    std::vector<unsigned char> dir(size);
+    if (fileio::readAt(fd, dir.data(), size, offset) != size)
+        return false;
+    size_t pos = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (size - pos < 46 || le32(&dir[pos]) != 0x02014b50u)
+            return false;
+        const unsigned char *head = &dir[pos];
+        const size_t nameLength = le16(head + 28);
+        const size_t record = 46 + nameLength + le16(head + 30) + le16(head + 32);
+        if (size - pos < record)
+            return false;
+        EntryFacts fact;
+        const uint32_t mode = le32(head + 38) >> 16;
+        fact.link = head[5] == 3 && (mode & S_IFMT) == S_IFLNK;
+        fact.crc = le32(head + 16);
+        const QByteArray name(reinterpret_cast<const char *>(head + 46), int(nameLength));
+        if (!facts->contains(name))
+            facts->insert(name, fact);
+        pos += record;
+    }
+    return true;
+}
+
 } // namespace
 
 int unzipToFolder(const char *zipPath, const char *folder)
@@ -131,6 +202,12 @@ int unzipToFolder(const char *zipPath, const char *folder, const UnzipLimits &li
     if (!zip)
         return -1;
     std::unique_ptr<ZZIP_DIR, int (*)(ZZIP_DIR *)> closeZip(zip, zzip_dir_close);
+    QHash<QByteArray, EntryFacts> facts;
+    {
+        Fd zipFile(::open(zipPath, O_RDONLY | O_CLOEXEC));
+        if (zipFile.fd < 0 || !readEntryFacts(zipFile.fd, &facts))
+            return -1;
+    }
     if (!makeFolder(folder))
         return -1;
     Fd root(::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -149,7 +226,9 @@ int unzipToFolder(const char *zipPath, const char *folder, const UnzipLimits &li
         std::printf("extract:%s\n", name.constData());
         QList<QByteArray> segments;
         const ZipEntryName::Kind kind = ZipEntryName::split(name, &segments);
-        if (kind == ZipEntryName::Kind::Refused) {
+        // An entry the directory scan did not see, or a link, is never written.
+        const auto fact = facts.constFind(name);
+        if (kind == ZipEntryName::Kind::Refused || fact == facts.constEnd() || fact->link) {
             result = -2;
             continue;
         }
@@ -174,6 +253,7 @@ int unzipToFolder(const char *zipPath, const char *folder, const UnzipLimits &li
             in = zzip_file_open(zip, entry.d_name, 0);
         ok = ok && in;
         bool bomb = false;
+        uLong crc = crc32(0L, Z_NULL, 0);
         while (ok) {
             const zzip_ssize_t n = zzip_file_read(in, buffer.data(), zzip_size_t(buffer.size()));
             if (n < 0)
@@ -186,8 +266,11 @@ int unzipToFolder(const char *zipPath, const char *folder, const UnzipLimits &li
                 bomb = true;
                 break;
             }
+            crc = crc32(crc, reinterpret_cast<const Bytef *>(buffer.data()), uInt(n));
             ok = writeAll(out.fd, buffer.data(), n);
         }
+        // A damaged entry fails its checksum.
+        ok = ok && uint32_t(crc) == fact->crc;
         if (in)
             zzip_file_close(in);
         if (!ok) {

@@ -5,6 +5,7 @@
 // browser window a login looks for.
 
 #include "BrowserPage.h"
+#include "FirmwareTestSupport.h"
 #include "ServiceTestSupport.h"
 #include "XvfbServer.h"
 
@@ -310,6 +311,53 @@ private slots:
         QVERIFY(!QFileInfo::exists(profile));
         // The page's session ended with the browser, and so did its player.
         QTRY_VERIFY_WITH_TIMEOUT(processesMentioning(m_copy->appDir + "/x64/Tevora_x64").isEmpty(), 30000);
+    }
+
+    // A new user's firmware customising from the page: a generated package
+    // (one setting file, a language), a setting read and written back, a boot
+    // logo, the produced package; Info-ZIP's unzip reads what came out. The
+    // chooser stand-in answers by the kind of choice asked for.
+    void customiseFirmware()
+    {
+        const int port = servicePort(Player::Double);
+        QVERIFY(port > 0);
+        QTemporaryDir scratch;
+        const QString tree = scratch.path() + QStringLiteral("/custom");
+        QVERIFY(FirmwareTest::writeFile(tree + "/FirmwareInfo", "NET_UPGRADE_FILE=IPC_V3\n"));
+        QVERIFY(FirmwareTest::writeFile(tree + "/CustomConfig/Net.custom", R"({"Wifi":{"On":1,"Ssid":"shop"}})"));
+        QVERIFY(FirmwareTest::writeFile(tree + "/data/Strings/English", "x"));
+        const QString package = scratch.path() + QStringLiteral("/ipc_v3.zip");
+        QVERIFY(FirmwareTest::makePackage(package,
+            { FirmwareTest::textEntry("InstallDesc", R"({"Hardware":"IPC5M","UpgradeCommand":[]})"),
+                QJsonObject { { "name", "custom-x.cramfs.img" }, { "cramfs", tree }, { "start", 65536 }, { "end", 131072 } } },
+            scratch.path()));
+        const QString logo = scratch.path() + QStringLiteral("/boot.jpg");
+        QCOMPARE(FirmwareTest::runTool("convert", { "-size", "640x480", "gradient:navy-gold", logo }).exitCode, 0);
+        const QString output = scratch.path() + QStringLiteral("/out.zip");
+        const QString chooser = m_copy->appDir + QStringLiteral("/Browse");
+        QVERIFY(FirmwareTest::writeFile(chooser,
+            QStringLiteral("#!/bin/sh\ncase \"$1\" in 6) printf '%s' '%1';; 8) printf '%s' '%2';; 101) printf '%s' '%3';; *) exit 1;; esac\n")
+                .arg(package, logo, output)
+                .toUtf8()));
+        QVERIFY(QFile::setPermissions(chooser, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+        const PageRun run = BrowserTest::runScenario(port, QStringLiteral("firmware_customise.json"), 120000);
+        QVERIFY2(run.ok(), qPrintable(run.describe()));
+        for (int id = 1; id <= 5; ++id)
+            QVERIFY2(run.replyTo(id).value("Ret").toInt() == 100, qPrintable(run.describe()));
+        QCOMPARE(run.replyTo(1).value("DevType").toString(), QStringLiteral("IPC"));
+        QCOMPARE(QJsonDocument::fromJson(run.replyTo(2).value("JsonData").toString().toUtf8()).object(),
+            objectOf(R"({"Name":"Net.Wifi","Net.Wifi":{"On":1,"Ssid":"shop"}})"));
+        QCOMPARE(run.replyTo(4).value("LogoPath").toString(), logo);
+        QCOMPARE(run.replyTo(5).value("ZipFilePath").toString(), output);
+
+        QCOMPARE(FirmwareTest::runTool("unzip", { "-tq", output }).exitCode, 0);
+        QStringList listed = QString::fromUtf8(FirmwareTest::runTool("unzip", { "-Z1", output }).out).split('\n', Qt::SkipEmptyParts);
+        listed.sort();
+        QCOMPARE(listed, (QStringList { "ExtDevIDConfig", "Net.Wifi", "ProgramInfo", "logo/trvnet.jpg" }));
+        QCOMPARE(QJsonDocument::fromJson(FirmwareTest::runTool("unzip", { "-p", output, "Net.Wifi" }).out).object(),
+            objectOf(R"({"Name":"Net.Wifi","Net.Wifi":{"On":0,"Ssid":"shop"}})"));
+        QCOMPARE(FirmwareTest::runTool("unzip", { "-p", output, "logo/trvnet.jpg" }).out, FirmwareTest::readFile(logo));
     }
 
     // Every scenario file is a list of steps the page knows.

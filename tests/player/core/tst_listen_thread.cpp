@@ -116,6 +116,87 @@ private slots:
         close(l);
     }
 
+    // Reading on the request thread, whose handler answers on the spot, while
+    // other threads write events: every frame arrives whole, each writer's in
+    // its order, and the requests are handled on the request thread.
+    void writersShareTheLinkWithTheRequestThread()
+    {
+        QLocalServer server;
+        QVERIFY(server.listen(m_dir.filePath(QStringLiteral("e"))));
+        auto *link = new ListenThread(server.fullServerName(), nullptr, 5000);
+        QVERIFY(link->isConnected());
+        QVERIFY(server.waitForNewConnection(5000));
+        QLocalSocket *peer = server.nextPendingConnection();
+        QThread requestThread;
+        requestThread.start();
+        QAtomicInt handledElsewhere = 0;
+        connect(link, &ListenThread::recvMsgSig, link, [&](const QString &request) {
+            if (QThread::currentThread() != &requestThread)
+                handledElsewhere = 1;
+            link->onSendMsg(QStringLiteral("re ") + request);
+        }, Qt::DirectConnection);
+        link->start(&requestThread);
+
+        constexpr int kWriters = 4;
+        constexpr int kEvents = 200;
+        constexpr int kRequests = 100;
+        QVector<QThread *> writers;
+        for (int w = 0; w < kWriters; ++w) {
+            writers.append(QThread::create([link, w] {
+                for (int i = 0; i < kEvents; ++i)
+                    link->onSendMsg(QStringLiteral("w%1 %2 ").arg(w).arg(i) + QString(i % 50, QLatin1Char('x')));
+            }));
+            writers.last()->start();
+        }
+        for (int i = 0; i < kRequests; ++i)
+            peer->write(LinkFrame::encode(QByteArray::number(i)));
+        peer->flush();
+
+        LinkFrameDecoder decoder;
+        QStringList replies;
+        QVector<int> nextEvent(kWriters, 0);
+        bool inOrder = true;
+        const auto collect = [&] {
+            decoder.append(peer->readAll());
+            LinkFrameDecoder::Event ev;
+            while (decoder.next(&ev)) {
+                if (ev.kind != LinkFrameDecoder::Kind::Frame) {
+                    inOrder = false;
+                    continue;
+                }
+                const QString text = QString::fromUtf8(ev.payload);
+                if (text.startsWith(QLatin1String("re "))) {
+                    replies.append(text.mid(3));
+                    continue;
+                }
+                const QStringList parts = text.split(QLatin1Char(' '));
+                const int w = parts.value(0).mid(1).toInt();
+                const int i = parts.value(1).toInt();
+                if (w < 0 || w >= kWriters || i != nextEvent[w] || parts.value(2) != QString(i % 50, QLatin1Char('x')))
+                    inOrder = false;
+                else
+                    ++nextEvent[w];
+            }
+            return replies.size() == kRequests && nextEvent == QVector<int>(kWriters, kEvents);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(collect(), 20000);
+        QVERIFY(inOrder);
+        for (int i = 0; i < kRequests; ++i)
+            QCOMPARE(replies.at(i), QString::number(i));
+        QCOMPARE(handledElsewhere.loadAcquire(), 0);
+
+        for (QThread *writer : writers) {
+            writer->wait();
+            delete writer;
+        }
+        // The link comes back to this thread once the request thread got to it.
+        link->stop();
+        QTRY_COMPARE(link->thread(), QThread::currentThread());
+        requestThread.quit();
+        requestThread.wait();
+        delete link;
+    }
+
     // The end of the link is reported, and the quit is asked for only after
     // the receiver of disconnectSig (the logout) has finished; the quit is a
     // queued call, so it is not lost when it comes before the event loop runs.

@@ -216,6 +216,62 @@ private slots:
             QVERIFY(!args.at(0).toByteArray().contains("Impostor"));
     }
 
+    // Players of pages that open together start side by side; what a page
+    // sends before its player has connected reaches the player, in order.
+    void sessionsStartTogether()
+    {
+        auto server = makeServer();
+        QSignalSpy spy(server.get(), &PluginServer::sendWebsocketMsgSig);
+        const QList<int> sessions { 21, 22, 23 };
+        for (int session : sessions) {
+            server->onNewSession(session, QString());
+            for (int i = 0; i < 3; ++i)
+                server->onRecvWebsocketMsg(
+                    QByteArray("{\"MainType\":3,\"MsgID\":") + QByteArray::number(session * 10 + i) + "}", session);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 9, 30000);
+        QMap<int, QList<int>> ids;
+        for (int i = 0; i < spy.size(); ++i)
+            ids[spy.at(i).at(1).toInt()].append(messageAt(spy, i).value("MsgID").toInt());
+        for (int session : sessions) {
+            QVERIFY(server->hasPlayerLink(session));
+            QCOMPARE(ids.value(session), (QList<int> { session * 10, session * 10 + 1, session * 10 + 2 }));
+        }
+    }
+
+    // A page that leaves while its player starts takes the player with it.
+    void pageLeavesDuringStart()
+    {
+        setMode("silent");
+        auto server = makeServer();
+        server->onNewSession(24, QString());
+        QVERIFY(server->playerProcess(24));
+        const qint64 pid = server->playerProcess(24)->processId();
+        server->onRecvWebsocketMsg("{\"MainType\":3}", 24);
+        server->onDisconnectWebsocket(24);
+        QVERIFY(!server->hasPlayerLink(24));
+        QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), 10000);
+        QTRY_VERIFY(!server->playerProcess(24));
+    }
+
+    // A player that does not connect in time is ended, and the messages
+    // that waited for it go with it.
+    void silentPlayerStartedWithoutWaitingIsKilled()
+    {
+        setMode("silent");
+        auto server = makeServer();
+        server->setConnectTimeout(700);
+        QSignalSpy spy(server.get(), &PluginServer::sendWebsocketMsgSig);
+        server->onNewSession(25, QString());
+        server->onRecvWebsocketMsg("{\"MainType\":3}", 25);
+        QVERIFY(server->playerProcess(25));
+        const qint64 pid = server->playerProcess(25)->processId();
+        QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), 10000);
+        QTRY_VERIFY(!server->playerProcess(25));
+        QVERIFY(!server->hasPlayerLink(25));
+        QVERIFY(spy.isEmpty());
+    }
+
     void refusesConnectionOutsideStart()
     {
         auto server = makeServer();

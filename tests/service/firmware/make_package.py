@@ -11,6 +11,8 @@ The description: {"zip": OUT, "entries": [ENTRY, ...]}, each entry one of
       a partition image: 64-byte header (start and end addresses big-endian at
       16 and 20) followed by mksquashfs's or mkfs.cramfs's image of DIR
   {"name": N, "header": [S, E], "raw": T}   a header followed by the text T
+A text entry may add "link": true (stored as a Unix link to the text) or
+"badcrc": true (its checksum in the central directory is wrong).
 Names are stored exactly as given ("../evil", "/abs", "a\\\\..\\\\b").
 """
 import json
@@ -55,7 +57,23 @@ def main():
             else:
                 kind = "squashfs" if "squashfs" in e else "cramfs"
                 data = header(e["start"], e["end"]) + image(kind, e[kind])
-            z.writestr(zipfile.ZipInfo(e["name"]), data, zipfile.ZIP_DEFLATED)
+            info = zipfile.ZipInfo(e["name"])
+            if e.get("link"):
+                info.create_system = 3
+                info.external_attr = 0o120777 << 16
+            z.writestr(info, data, zipfile.ZIP_DEFLATED)
+    damaged = [e["name"].encode() for e in desc["entries"] if e.get("badcrc")]
+    if damaged:
+        with open(desc["zip"], "r+b") as f:
+            raw = bytearray(f.read())
+            at = raw.find(b"PK\x01\x02")
+            while at >= 0:
+                name_length = struct.unpack_from("<H", raw, at + 28)[0]
+                if bytes(raw[at + 46 : at + 46 + name_length]) in damaged:
+                    raw[at + 16] ^= 0xFF
+                at = raw.find(b"PK\x01\x02", at + 4)
+            f.seek(0)
+            f.write(raw)
 
 
 main()

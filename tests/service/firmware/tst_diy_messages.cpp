@@ -35,6 +35,7 @@ private slots:
     void replies_data();
     void replies();
     void packageRoundTrip();
+    void customisePackage();
     void chooserReplaced();
 
 private:
@@ -141,7 +142,7 @@ void TestDiyMessages::packageRoundTrip()
     QCOMPARE(unzip, m_service.appDir + QStringLiteral("/UnZip/fw_v2_") + session);
     QCOMPARE(unpacked, parseObject(QStringLiteral(
         R"({"Msg":201,"SubMsg":1,"MsgID":11,"ProgramPath":"%1","BootLogo":"","DevType":"DVR","FirmName":"DVR_V2",
-            "BuildTime":"2023-06-29","DiyVersion":"","Hardware":"AHB7008T-MH","Channel":8,"DecompressPath":"%2","Ret":100})")
+            "BuildTime":"2023-06-29","DiyVersion":"10","Hardware":"AHB7008T-MH","Channel":8,"DecompressPath":"%2","Ret":100})")
         .arg(QString(chosen).replace("\\", "\\\\"), unzip)));
     QVERIFY(QFileInfo(unzip + QStringLiteral("/custom-x/root/rootlink")).isSymLink());
 
@@ -161,8 +162,9 @@ void TestDiyMessages::packageRoundTrip()
                  .hasMatch(),
         qPrintable(args));
     QCOMPARE(runTool(QStringLiteral("unzip"), { QStringLiteral("-tq"), output }).exitCode, 0);
-    QCOMPARE(QString::fromUtf8(runTool(QStringLiteral("unzip"), { QStringLiteral("-Z1"), output }).out).split('\n', Qt::SkipEmptyParts),
-        (QStringList { "CustomConfig/Net.json", "logo/Colse/close.jpg" }));
+    QStringList listed = QString::fromUtf8(runTool(QStringLiteral("unzip"), { QStringLiteral("-Z1"), output }).out).split('\n', Qt::SkipEmptyParts);
+    listed.sort();
+    QCOMPARE(listed, (QStringList { "CustomConfig/Net.json", "ExtDevIDConfig", "ProgramInfo", "logo/Colse/close.jpg" }));
 
     // A second, hostile package: the first one's folders go, the failure
     // removes this session's unpack folder only.
@@ -182,6 +184,65 @@ void TestDiyMessages::packageRoundTrip()
     QVERIFY(page.close());
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(unzip) && !QFileInfo::exists(produce), 20000);
     QCOMPARE(readFile(otherWork), QByteArray("keep"));
+}
+
+// What a page does with a package: languages, a setting read and written
+// back, a boot logo, the produced zip checked by Info-ZIP's unzip.
+void TestDiyMessages::customisePackage()
+{
+    const QString tree = m_scratch.path() + QStringLiteral("/custom2/custom");
+    QVERIFY(writeFile(tree + QStringLiteral("/FirmwareInfo"), "NET_UPGRADE_FILE=IPC_V3\n"));
+    QVERIFY(writeFile(tree + QStringLiteral("/CustomConfig/Net.custom"), R"({"Wifi":{"On":1,"Ssid":"shop"},"Port":{"Http":80}})"));
+    QVERIFY(writeFile(tree + QStringLiteral("/CustomConfig/ColorConfig.custom"), "{}"));
+    QVERIFY(writeFile(tree + QStringLiteral("/data/Strings/English"), "x"));
+    QVERIFY(writeFile(tree + QStringLiteral("/data/Strings/Chinese"), "x"));
+    const QString package = m_scratch.path() + QStringLiteral("/ipc_v3.zip");
+    QVERIFY(makePackage(package,
+        { textEntry(QStringLiteral("InstallDesc"), R"({"Hardware":"IPC5M","UpgradeCommand":[]})"),
+            QJsonObject { { "name", "custom-x.cramfs.img" }, { "cramfs", tree }, { "start", 65536 }, { "end", 131072 } } },
+        m_scratch.path()));
+    const QString logo = m_scratch.path() + QStringLiteral("/boot.jpg");
+    QCOMPARE(runTool(QStringLiteral("convert"), { QStringLiteral("-size"), QStringLiteral("800x600"), QStringLiteral("gradient:navy-gold"), logo }).exitCode, 0);
+
+    PageClient page(wsUrl(m_port));
+    QVERIFY(page.opened());
+    choose(package);
+    const QJsonObject unpacked = ask(page, R"({"MainType":201,"SubType":1,"MsgID":1})");
+    QCOMPARE(unpacked.value("Ret").toInt(), 100);
+    QCOMPARE(unpacked.value("DevType").toString(), QStringLiteral("IPC"));
+    QCOMPARE(unpacked.value("DiyVersion").toString(), QStringLiteral("10"));
+    QCOMPARE(ask(page, R"({"MainType":201,"SubType":6,"MsgID":2})"),
+        parseObject(R"({"Msg":201,"SubMsg":6,"MsgID":2,"MultiLanguage":["Chinese","English"],"Ret":100})"));
+
+    const QJsonObject setting = ask(page, R"({"MainType":201,"SubType":2,"MsgID":3,"Name":"Net.Wifi","Channel":0})");
+    QCOMPARE(setting.value("Ret").toInt(), 100);
+    QCOMPARE(parseObject(setting.value("JsonData").toString()), parseObject(R"({"Name":"Net.Wifi","Net.Wifi":{"On":1,"Ssid":"shop"}})"));
+    QCOMPARE(ask(page, R"({"MainType":201,"SubType":3,"MsgID":4,"Name":"Net.Wifi","JsonData":{"Name":"Net.Wifi","Net.Wifi":{"On":0}}})")
+                 .value("Ret").toInt(), 100);
+    QCOMPARE(ask(page, R"({"MainType":201,"SubType":3,"MsgID":5,"Name":"../../evil","JsonData":{"Name":"x"}})").value("Ret").toInt(), 300002);
+    QCOMPARE(ask(page, R"({"MainType":201,"SubType":2,"MsgID":6,"Name":"../ipc","Channel":0})").value("Ret").toInt(), 300002);
+
+    choose(logo);
+    QCOMPARE(ask(page, R"({"MainType":201,"SubType":7,"MsgID":7,"LogoType":0})"),
+        parseObject(QStringLiteral(R"({"Msg":201,"SubMsg":7,"MsgID":7,"LogoPath":"%1","Ret":100})").arg(logo)));
+
+    const QString output = m_scratch.path() + QStringLiteral("/ipc_custom.zip");
+    choose(output);
+    QCOMPARE(ask(page, R"({"MainType":201,"SubType":4,"MsgID":8,"NewVersion":"11"})").value("Ret").toInt(), 100);
+    QCOMPARE(runTool(QStringLiteral("unzip"), { QStringLiteral("-tq"), output }).exitCode, 0);
+    QStringList listed = QString::fromUtf8(runTool(QStringLiteral("unzip"), { QStringLiteral("-Z1"), output }).out).split('\n', Qt::SkipEmptyParts);
+    listed.sort();
+    QCOMPARE(listed, (QStringList { "ExtDevIDConfig", "Net.Port", "Net.Wifi", "ProgramInfo", "logo/trvnet.jpg" }));
+    auto unzipped = [&](const char *name) {
+        return runTool(QStringLiteral("unzip"), { QStringLiteral("-p"), output, QLatin1String(name) }).out;
+    };
+    QCOMPARE(QJsonDocument::fromJson(unzipped("Net.Wifi")).object(), parseObject(R"({"Name":"Net.Wifi","Net.Wifi":{"On":0,"Ssid":"shop"}})"));
+    QCOMPARE(unzipped("logo/trvnet.jpg"), readFile(logo));
+    QCOMPARE(QJsonDocument::fromJson(unzipped("ExtDevIDConfig")).object().value("ExtDevIDCfg").toObject().value("OEMSelfDef").toString(),
+        QStringLiteral("11"));
+    QVERIFY(!QFileInfo::exists(m_service.appDir + QStringLiteral("/evil")));
+    QVERIFY(!QFileInfo::exists(m_service.appDir + QStringLiteral("/Produce/evil")));
+    QVERIFY(page.close());
 }
 
 void TestDiyMessages::chooserReplaced()

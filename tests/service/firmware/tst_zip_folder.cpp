@@ -27,20 +27,23 @@ void TestZipFolder::unzipEntries_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QStringList>("expected"); // the target tree, beside "good.txt"
     QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("form"); // of the named entry: "" plain, "link" or "badcrc"
 
-    QTest::newRow("plain") << "a.txt" << QStringList { "a.txt" } << 0;
-    QTest::newRow("all folder levels") << "deep/er/x.bin" << QStringList { "deep/", "deep/er/", "deep/er/x.bin" } << 0;
-    QTest::newRow("backslashes split") << "a\\b.txt" << QStringList { "a/", "a/b.txt" } << 0;
-    QTest::newRow("folder entry") << "empty/" << QStringList { "empty/" } << 0;
-    QTest::newRow("parent") << "../evil" << QStringList() << -2;
-    QTest::newRow("parent inside") << "a/../../evil" << QStringList() << -2;
-    QTest::newRow("backslash parents") << "a\\..\\..\\b" << QStringList() << -2;
-    QTest::newRow("absolute") << "/abs" << QStringList() << -2;
-    QTest::newRow("drive") << "C:/evil" << QStringList() << -2;
-    QTest::newRow("empty segment") << "a//b" << QStringList() << -2;
-    QTest::newRow("dot") << "./a" << QStringList() << -2;
-    QTest::newRow("through link") << "link/evil" << QStringList() << -2;
-    QTest::newRow("onto link") << "link" << QStringList() << -2;
+    QTest::newRow("link entry") << "ln" << QStringList() << -2 << "link";
+    QTest::newRow("damaged entry") << "d.txt" << QStringList() << -2 << "badcrc";
+    QTest::newRow("plain") << "a.txt" << QStringList { "a.txt" } << 0 << QString();
+    QTest::newRow("all folder levels") << "deep/er/x.bin" << QStringList { "deep/", "deep/er/", "deep/er/x.bin" } << 0 << QString();
+    QTest::newRow("backslashes split") << "a\\b.txt" << QStringList { "a/", "a/b.txt" } << 0 << QString();
+    QTest::newRow("folder entry") << "empty/" << QStringList { "empty/" } << 0 << QString();
+    QTest::newRow("parent") << "../evil" << QStringList() << -2 << QString();
+    QTest::newRow("parent inside") << "a/../../evil" << QStringList() << -2 << QString();
+    QTest::newRow("backslash parents") << "a\\..\\..\\b" << QStringList() << -2 << QString();
+    QTest::newRow("absolute") << "/abs" << QStringList() << -2 << QString();
+    QTest::newRow("drive") << "C:/evil" << QStringList() << -2 << QString();
+    QTest::newRow("empty segment") << "a//b" << QStringList() << -2 << QString();
+    QTest::newRow("dot") << "./a" << QStringList() << -2 << QString();
+    QTest::newRow("through link") << "link/evil" << QStringList() << -2 << QString();
+    QTest::newRow("onto link") << "link" << QStringList() << -2 << QString();
 }
 
 void TestZipFolder::unzipEntries()
@@ -48,11 +51,14 @@ void TestZipFolder::unzipEntries()
     QFETCH(QString, name);
     QFETCH(QStringList, expected);
     QFETCH(int, result);
+    QFETCH(QString, form);
 
     QTemporaryDir dir;
     const QString zip = dir.path() + QStringLiteral("/p.zip");
-    QVERIFY(makePackage(zip, { textEntry(name, QStringLiteral("payload")), textEntry(QStringLiteral("good.txt"), QStringLiteral("ok")) },
-        dir.path()));
+    QJsonObject entry = textEntry(name, QStringLiteral("payload"));
+    if (!form.isEmpty())
+        entry.insert(form, true);
+    QVERIFY(makePackage(zip, { entry, textEntry(QStringLiteral("good.txt"), QStringLiteral("ok")) }, dir.path()));
     const QString outside = dir.path() + QStringLiteral("/outside");
     const QString target = dir.path() + QStringLiteral("/work/target");
     QVERIFY(QDir().mkpath(outside) && QDir().mkpath(target));
