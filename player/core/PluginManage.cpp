@@ -21,9 +21,6 @@ std::atomic<CPluginManage *> g_manage { nullptr };
 std::atomic<Qt::HANDLE> g_guiThreadId { nullptr };
 CPluginManage::PlayWidgetProvider g_playWidgetProvider;
 CPluginManage::PlayWidgetProvider g_existingPlayWidgetProvider;
-
-}
-
 CPluginManage::StreamInputProvider g_streamInputProvider;
 
 } // namespace
