@@ -81,6 +81,31 @@ std::vector<qint64> childrenOf(qint64 pid)
     return out;
 }
 
+// Times the threads of `pid` went to sleep waiting (voluntary context
+// switches): about one per hand-over between threads or processes.
+qint64 sleeps(qint64 pid)
+{
+    qint64 total = 0;
+    for (const QString &task : QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile status(QStringLiteral("/proc/%1/task/%2/status").arg(pid).arg(task));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("voluntary_ctxt_switches:"))
+                total += line.mid(24).trimmed().toLongLong();
+        }
+    }
+    return total;
+}
+
+qint64 relaySleeps(qint64 servicePid)
+{
+    qint64 total = sleeps(servicePid);
+    for (qint64 child : childrenOf(servicePid))
+        total += sleeps(child);
+    return total;
+}
+
 // CPU seconds of the service and its players together.
 double relayCpuSeconds(qint64 servicePid)
 {
@@ -157,11 +182,13 @@ bool measure(int relayPort, int echoPort, int warmup, int count, Figures *relay,
 std::vector<double> coldStart(int port, int pages)
 {
     std::vector<double> ms(size_t(pages), -1);
+    // The pages stay open until all have their reply, as pages do.
+    std::vector<WsClient> clients(static_cast<size_t>(pages));
     std::vector<std::thread> threads;
     for (int p = 0; p < pages; ++p) {
-        threads.emplace_back([&ms, p, port] {
+        threads.emplace_back([&ms, &clients, p, port] {
             const Clock::time_point start = Clock::now();
-            WsClient client;
+            WsClient &client = clients[size_t(p)];
             std::string reply;
             if (client.open(port) && client.send(request(1)) && client.receive(&reply))
                 ms[size_t(p)] = microsecondsSince(start) / 1e3;
@@ -169,6 +196,7 @@ std::vector<double> coldStart(int port, int pages)
     }
     for (std::thread &t : threads)
         t.join();
+    clients.clear();
     std::sort(ms.begin(), ms.end());
     return ms;
 }
@@ -292,6 +320,7 @@ int main(int argc, char *argv[])
     for (int round = 1; ok && round <= rounds; ++round) {
         Figures relay, direct;
         const double cpuBefore = relayCpuSeconds(service.processId());
+        const qint64 sleepsBefore = relaySleeps(service.processId());
         const double echoCpuBefore = cpuSeconds(echo.processId());
         ok = measure(servicePort.toInt(), echoPort.toInt(), warmup, requests, &relay, &direct);
         if (!ok)
@@ -299,12 +328,14 @@ int main(int argc, char *argv[])
         // Includes the warm-up round trips; the players' start is before it.
         const double cpuUs = (relayCpuSeconds(service.processId()) - cpuBefore) * 1e6 / (requests + warmup);
         const double echoCpuUs = (cpuSeconds(echo.processId()) - echoCpuBefore) * 1e6 / (requests + warmup);
+        const double sleepsPerTrip = double(relaySleeps(service.processId()) - sleepsBefore) / (requests + warmup);
         const double ratio = direct.perSecond() > 0 ? relay.perSecond() / direct.perSecond() : 0;
         const double p99Ratio = direct.p99us > 0 ? relay.p99us / direct.p99us : 0;
         ratios.push_back(ratio);
         p99Ratios.push_back(p99Ratio);
-        std::printf("round %d: ratio %.2f, p99 %.2fx the echo's; CPU per round trip: relay %.0f us, echo %.0f us\n",
-            round, ratio, p99Ratio, cpuUs, echoCpuUs);
+        std::printf("round %d: ratio %.2f, p99 %.2fx the echo's; per round trip: CPU relay %.0f us, echo %.0f us; "
+                    "relay threads sleeping %.1f times\n",
+            round, ratio, p99Ratio, cpuUs, echoCpuUs, sleepsPerTrip);
         print("relay", relay);
         print("direct", direct);
     }

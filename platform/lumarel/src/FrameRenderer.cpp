@@ -98,7 +98,21 @@ void adjustColour(const AVFrame *src, const CropRect &c, const ColourSettings &s
     }
 }
 
+// Every other row of the source is enough for a picture at most half as high.
+bool halvesRows(int sourceRows, int shownRows)
+{
+    return shownRows * 2 <= sourceRows;
+}
+
 } // namespace
+
+bool shownAtMostHalf(int width, int height, const RenderSettings &s)
+{
+    if (s.original || width <= 0 || height <= 0 || s.targetWidth <= 0 || s.targetHeight <= 0)
+        return false;
+    const CropRect c = cropForRegion(width, height, s.regionEnabled, s.region);
+    return s.targetWidth * 2 <= c.width && halvesRows(c.height, s.targetHeight);
+}
 
 CropRect cropForRegion(int width, int height, bool enabled, const TRV_PLAY_RECT &region)
 {
@@ -207,7 +221,16 @@ QImage FrameRenderer::render(const AVFrame *frame, const RenderSettings &s)
         // Scaled in its own format first, then converted at the window's
         // size: swscale converts unscaled 4:2:0 to RGB with vector code, but
         // writes scaled RGB with plain code, which takes about twice as long.
-        if (!scaleToMiddle(srcData, srcStride, c.width, c.height, srcFormat, outW, outH))
+        // A window at most half the picture's height: every other row is
+        // left out before scaling (rows of all three planes alike, so the
+        // chroma still pairs with the luma).
+        int srcRows = c.height;
+        if (halvesRows(c.height, outH)) {
+            for (int i = 0; i < 3; ++i)
+                srcStride[i] *= 2;
+            srcRows = c.height / 2;
+        }
+        if (!scaleToMiddle(srcData, srcStride, c.width, srcRows, srcFormat, outW, outH))
             return QImage();
         const int rows = evenRows(outH); // even: the vectorised conversion
         m_convert = sws_getCachedContext(m_convert, outW, rows, srcFormat, outW, rows, AV_PIX_FMT_BGRA,

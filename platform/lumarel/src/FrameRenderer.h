@@ -81,3 +81,9 @@ struct CropRect
     int height = 0;
 };
 CropRect cropForRegion(int width, int height, bool enabled, const TRV_PLAY_RECT &region);
+
+// Whether a width x height picture (its display region, when one is set)
+// fills a window at most half its size across and down. Such pictures are
+// decoded without the deblocking filter and scaled from every other row:
+// neither can be seen at that size.
+bool shownAtMostHalf(int width, int height, const RenderSettings &settings);

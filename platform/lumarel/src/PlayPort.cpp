@@ -329,6 +329,8 @@ void PlayPort::run()
             }
             if (got) {
                 const uint64_t epoch = m_epoch;
+                decoder.setSkipDeblocking(m_sink->hasSurface()
+                                          && shownAtMostHalf(m_pictureWidth, m_pictureHeight, windowSettings()));
                 lock.unlock();
                 std::vector<QueuedFrame> decoded;
                 handlePacket(packet, raw, decoder, &decoded);
@@ -411,6 +413,14 @@ void PlayPort::playAudio(const MediaPacket &packet)
     m_stats.soundSamples += played;
 }
 
+RenderSettings PlayPort::windowSettings() const
+{
+    RenderSettings settings = m_render;
+    settings.targetWidth = m_sink->targetWidth();
+    settings.targetHeight = m_sink->targetHeight();
+    return settings;
+}
+
 void PlayPort::present(std::unique_lock<std::mutex> &lock, FrameRenderer &renderer, FramePtr frame, bool count)
 {
     if (!frame)
@@ -422,9 +432,7 @@ void PlayPort::present(std::unique_lock<std::mutex> &lock, FrameRenderer &render
         m_resumeTs = ts + 1;
     if (count)
         ++m_stats.framesShown;
-    RenderSettings settings = m_render;
-    settings.targetWidth = m_sink->targetWidth();
-    settings.targetHeight = m_sink->targetHeight();
+    const RenderSettings settings = windowSettings();
     const bool window = m_sink->hasSurface();
     FramePtr shown = referenceFrame(frame.get());
     m_history.push_back(std::move(frame));

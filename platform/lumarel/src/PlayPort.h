@@ -94,6 +94,8 @@ private:
     void handlePacket(const MediaPacket &packet, const std::vector<uint8_t> &raw, VideoDecoder &decoder,
                       std::vector<QueuedFrame> *frames);
     void playAudio(const MediaPacket &packet);
+    // The port's render settings at the window's present size (m_mutex held).
+    RenderSettings windowSettings() const;
     void present(std::unique_lock<std::mutex> &lock, FrameRenderer &renderer, FramePtr frame, bool count);
     void record(const MediaPacket &packet, const uint8_t *raw, size_t rawLength);
 

@@ -83,6 +83,8 @@ bool VideoDecoder::decode(const MediaPacket &packet, std::vector<FramePtr> *fram
             return true; // a picture that refers to one we never had
         m_waitKey = false;
     }
+    // Read by the decoder at every slice, so a change takes effect at once.
+    m_ctx->skip_loop_filter = m_skipDeblocking ? AVDISCARD_ALL : AVDISCARD_DEFAULT;
     if (av_new_packet(m_packet, int(packet.data.size())) < 0)
         return false;
     std::copy(packet.data.begin(), packet.data.end(), m_packet->data);

@@ -35,6 +35,9 @@ public:
     void flush();
     // After a flush the decoder waits for a key frame.
     bool waitingForKey() const { return m_waitKey; }
+    // Leaves out the deblocking filter from the next packet on, for pictures
+    // shown so much smaller than their size that its work cannot be seen.
+    void setSkipDeblocking(bool skip) { m_skipDeblocking = skip; }
 
 private:
     bool ensure(const MediaPacket &packet);
@@ -44,4 +47,5 @@ private:
     AVPacket *m_packet = nullptr;
     int m_codecId = 0;
     bool m_waitKey = true;
+    bool m_skipDeblocking = false;
 };

@@ -87,16 +87,8 @@ std::vector<QByteArray> videoBlocks(const VideoOptions &o)
         return blocks;
     }
 
-    // The picture: four quadrants, converted from RGB.
+    // The picture: four quadrants, or the moving texture, converted from RGB.
     std::vector<uint8_t> rgb(size_t(o.width) * size_t(o.height) * 3);
-    for (int y = 0; y < o.height; ++y)
-        for (int x = 0; x < o.width; ++x) {
-            const QColor c = quadrantColour((y >= o.height / 2 ? 2 : 0) + (x >= o.width / 2 ? 1 : 0));
-            uint8_t *p = &rgb[(size_t(y) * size_t(o.width) + size_t(x)) * 3];
-            p[0] = uint8_t(c.red());
-            p[1] = uint8_t(c.green());
-            p[2] = uint8_t(c.blue());
-        }
     AVFrame *frame = av_frame_alloc();
     frame->format = AV_PIX_FMT_YUV420P;
     frame->width = o.width;
@@ -104,10 +96,29 @@ std::vector<QByteArray> videoBlocks(const VideoOptions &o)
     av_frame_get_buffer(frame, 0);
     SwsContext *sws = sws_getContext(o.width, o.height, AV_PIX_FMT_RGB24, o.width, o.height, AV_PIX_FMT_YUV420P,
                                      SWS_BILINEAR, nullptr, nullptr, nullptr);
-    const uint8_t *src[1] = {rgb.data()};
-    const int srcStride[1] = {o.width * 3};
-    sws_scale(sws, src, srcStride, 0, o.height, frame->data, frame->linesize);
-    sws_freeContext(sws);
+    const auto paint = [&](int index) {
+        for (int y = 0; y < o.height; ++y)
+            for (int x = 0; x < o.width; ++x) {
+                uint8_t *p = &rgb[(size_t(y) * size_t(o.width) + size_t(x)) * 3];
+                if (o.textured) {
+                    const int mx = x + 3 * index;
+                    const bool square = ((mx / 24) + (y / 24)) % 2;
+                    p[0] = uint8_t(128 + 90 * std::sin(mx / 9.0) * std::cos(y / 11.0));
+                    p[1] = uint8_t(square ? 190 : 60);
+                    p[2] = uint8_t(128 + 90 * std::sin((mx + y) / 13.0));
+                    continue;
+                }
+                const QColor c = quadrantColour((y >= o.height / 2 ? 2 : 0) + (x >= o.width / 2 ? 1 : 0));
+                p[0] = uint8_t(c.red());
+                p[1] = uint8_t(c.green());
+                p[2] = uint8_t(c.blue());
+            }
+        av_frame_make_writable(frame);
+        const uint8_t *src[1] = {rgb.data()};
+        const int srcStride[1] = {o.width * 3};
+        sws_scale(sws, src, srcStride, 0, o.height, frame->data, frame->linesize);
+    };
+    paint(0);
 
     AVPacket *pkt = av_packet_alloc();
     uint32_t sequence = 0;
@@ -126,6 +137,8 @@ std::vector<QByteArray> videoBlocks(const VideoOptions &o)
         }
     };
     for (int i = 0; i < o.frames; ++i) {
+        if (o.textured)
+            paint(i);
         av_frame_make_writable(frame);
         frame->pts = i;
         if (avcodec_send_frame(ctx, frame) == 0)
@@ -133,6 +146,7 @@ std::vector<QByteArray> videoBlocks(const VideoOptions &o)
     }
     avcodec_send_frame(ctx, nullptr);
     drain();
+    sws_freeContext(sws);
     av_packet_free(&pkt);
     av_frame_free(&frame);
     avcodec_free_context(&ctx);

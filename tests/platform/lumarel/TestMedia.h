@@ -28,6 +28,10 @@ struct VideoOptions
     int fps = 25;
     int gop = 5;                          // a key frame every `gop` pictures
     int64_t startMs = 1683000000000;      // 2023-05-02 04:00:00 UTC
+    // A detailed picture that moves from one frame to the next (waves and
+    // a checkerboard, as much edge and texture as a camera's) in place of
+    // the four quadrants.
+    bool textured = false;
 };
 
 // One block of the device stream format per picture; empty when the encoder

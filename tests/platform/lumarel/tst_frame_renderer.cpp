@@ -82,6 +82,13 @@ private slots:
                                                    << 64 << QSize(85, 61);
         QTest::newRow("colour adjusted region at original size")
             << picture << QRect(40, 0, 42, 96) << true << QSize(400, 300) << 70 << QSize(42, 96);
+        // At most half the picture's height: scaled from every other row.
+        QTest::newRow("half height, odd rows") << QSize(126, 95) << QRect() << false << QSize(40, 47) << 64
+                                               << QSize(40, 47);
+        QTest::newRow("region of odd height, small window")
+            << picture << QRect(40, 20, 42, 57) << false << QSize(15, 21) << 64 << QSize(15, 21);
+        QTest::newRow("colour adjusted, small window")
+            << picture << QRect() << false << QSize(61, 37) << 70 << QSize(61, 37);
         QTest::newRow("colour adjusted, odd window")
             << picture << QRect() << false << QSize(157, 89) << 70 << QSize(157, 89);
     }

@@ -7,8 +7,11 @@
 #include "lumarel/lumarel.h"
 
 #include <QPainter>
+#include <QTemporaryDir>
 #include <QWidget>
 #include <QtTest>
+
+#include <cmath>
 
 using LumarelControl::PortStats;
 
@@ -27,6 +30,22 @@ void drawMarker(int reserved, QPainter *painter, void *user)
     log->painterActive = reserved == 0 && painter && painter->isActive();
     if (painter)
         painter->fillRect(QRect(0, 0, 4, 4), Qt::magenta);
+}
+
+// Peak signal-to-noise ratio of an image against packed RGB24 pixels of
+// the same size, in dB.
+double psnr(const QImage &shown, const QByteArray &reference)
+{
+    const QImage rgb = shown.convertToFormat(QImage::Format_RGB888);
+    double squares = 0;
+    for (int y = 0; y < rgb.height(); ++y) {
+        const uchar *a = rgb.constScanLine(y);
+        const auto *b = reinterpret_cast<const uchar *>(reference.constData()) + size_t(y) * size_t(rgb.width()) * 3;
+        for (int i = 0; i < rgb.width() * 3; ++i)
+            squares += double(a[i] - b[i]) * double(a[i] - b[i]);
+    }
+    const double mean = squares / (double(rgb.width()) * rgb.height() * 3);
+    return mean > 0 ? 10 * std::log10(255.0 * 255.0 / mean) : 99;
 }
 
 QColor at(const QImage &image, double fx, double fy)
@@ -203,6 +222,68 @@ private slots:
         QCOMPARE(children.size(), 1);
         QVERIFY(children.first()->testAttribute(Qt::WA_TransparentForMouseEvents));
         QCOMPARE(m_target->childAt(50, 50), nullptr);
+    }
+
+    // A live picture in a window of a large grid, against the same stream
+    // decoded in full by ffmpeg and scaled by it with its area filter. Small
+    // windows take shortcuts (no deblocking, every other row) that must not
+    // be seen; a window larger than half the picture takes none.
+    void smallWindowMatchesScaledReference_data()
+    {
+        QTest::addColumn<QSize>("window");
+        QTest::addColumn<double>("minimum"); // dB
+
+        // About what the window showed before it took any shortcut (21.3,
+        // 19.3 and 24.5 dB), less a margin: the fast scaler, not the
+        // shortcuts, sets the distance to the area filter.
+        QTest::newRow("64-window grid cell") << QSize(160, 90) << 20.0;
+        QTest::newRow("odd cell") << QSize(117, 71) << 18.0;
+        QTest::newRow("above half the picture") << QSize(200, 160) << 23.0;
+    }
+
+    void smallWindowMatchesScaledReference()
+    {
+        QFETCH(QSize, window);
+        QFETCH(double, minimum);
+
+        TestMedia::VideoOptions o;
+        o.width = 352;
+        o.height = 288;
+        o.frames = 40;
+        o.gop = 25;
+        o.textured = true;
+        const std::vector<QByteArray> blocks = TestMedia::videoBlocks(o);
+        QCOMPARE(int(blocks.size()), o.frames);
+        QTemporaryDir dir;
+        const QString stream = dir.filePath(QStringLiteral("stream.h264"));
+        {
+            QFile f(stream);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            for (const QByteArray &block : blocks)
+                f.write(block.mid(int(kStreamFrameHeaderSize)));
+        }
+        const QByteArray frames = TestMedia::run(QStringLiteral("ffmpeg"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("h264"),
+             QStringLiteral("-i"), stream, QStringLiteral("-vf"),
+             QStringLiteral("scale=%1:%2:flags=area").arg(window.width()).arg(window.height()),
+             QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"),
+             QStringLiteral("-")});
+        const int frameBytes = window.width() * window.height() * 3;
+        QCOMPARE(frames.size(), frameBytes * o.frames);
+        const QByteArray last = frames.right(frameBytes);
+
+        m_target->resize(window);
+        const unsigned char head = 0;
+        QVERIFY(TRV_PLAY_OpenStream(7, &head, 1, 4096000));
+        QVERIFY(TRV_PLAY_Play(7, TRV_PLAY_WND(m_target->winId())));
+        QVERIFY(feed(7, TestMedia::join(blocks)));
+        QTRY_COMPARE(stats(7).framesShown, int64_t(o.frames));
+        // Earlier pictures of the moving texture are far from the last one:
+        // grabbed until the last picture is on screen.
+        double db = 0;
+        QTRY_VERIFY2((db = psnr(m_target->grab().toImage(), last)) >= minimum,
+                     qPrintable(QStringLiteral("%1 dB").arg(db)));
+        qInfo("%dx%d window: %.1f dB against the reference", window.width(), window.height(), db);
     }
 
     void targetDestroyedWhilePlaying()

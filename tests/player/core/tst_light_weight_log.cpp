@@ -248,6 +248,30 @@ private slots:
         writer.stop();
     }
 
+    // Lines written as one batch still rotate where single lines would: the
+    // file is replaced once it holds more than 512 KiB, and no line is lost
+    // or split.
+    void batchRotatesBetweenLines()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("log"));
+        QDir().mkpath(folder);
+        WriteLogThread writer(folder);
+        writer.start();
+        QByteArray expected;
+        for (char c : { 'a', 'b', 'c' }) {
+            const QString line = QString(300 * 1024, QLatin1Char(c)) + QLatin1Char('\n');
+            writer.post(line);
+            expected += line.toLatin1();
+        }
+        writer.stop();
+        QCOMPARE(logFiles(folder).size(), 2);
+        QCOMPARE(readAll(folder), expected);
+        QFile second(folder + QLatin1Char('/') + logFiles(folder).last());
+        QVERIFY(second.open(QIODevice::ReadOnly));
+        QCOMPARE(second.size(), qint64(300 * 1024 + 1));
+    }
+
     // At a rotation with 12 files, the 2 oldest go and the new file makes 11.
     void pruneAtRotation()
     {

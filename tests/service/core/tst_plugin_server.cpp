@@ -245,8 +245,8 @@ private slots:
         setMode("silent");
         auto server = makeServer();
         server->onNewSession(24, QString());
-        QTRY_VERIFY_WITH_TIMEOUT(lastStartedPid() != 0, 10000);
-        const qint64 pid = lastStartedPid();
+        QVERIFY(server->playerProcess(24));
+        const qint64 pid = server->playerProcess(24)->processId();
         server->onRecvWebsocketMsg("{\"MainType\":3}", 24);
         server->onDisconnectWebsocket(24);
         QVERIFY(!server->hasPlayerLink(24));
@@ -264,8 +264,8 @@ private slots:
         QSignalSpy spy(server.get(), &PluginServer::sendWebsocketMsgSig);
         server->onNewSession(25, QString());
         server->onRecvWebsocketMsg("{\"MainType\":3}", 25);
-        QTRY_VERIFY_WITH_TIMEOUT(lastStartedPid() != 0, 10000);
-        const qint64 pid = lastStartedPid();
+        QVERIFY(server->playerProcess(25));
+        const qint64 pid = server->playerProcess(25)->processId();
         QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), 10000);
         QTRY_VERIFY(!server->playerProcess(25));
         QVERIFY(!server->hasPlayerLink(25));
