@@ -186,10 +186,7 @@ void CPluginManage::onMainMsgLogin(const Request &request)
                 const int browse = req.browse;
                 const int defaultWndNum = req.defaultWndNum;
                 QObject *signalSource = nullptr;
-                RunInMainThread([&] {
-                    PlayWidgetFacade *widget = playWidget();
-                    if (!widget)
-                        return;
+                RunOnWindow([&](PlayWidgetFacade *widget) {
                     widget->SetBrowserWnd(browserWnd, renderWnd, title, browse);
                     widget->SetSkin(skin);
                     widget->SetDeviceInfo(loginId, singleChannel);
@@ -261,10 +258,7 @@ void CPluginManage::logoutDev()
             continue;
         connect->DisconnectChannel_V2(info.realHandles[channel], &CPluginManage::PreviewDataCallback,
             reinterpret_cast<void *>(quintptr(channel)));
-        RunInMainThread([channel] {
-            if (PlayWidgetFacade *widget = playWidget())
-                widget->PreviewStop(channel);
-        });
+        RunOnWindow([channel](PlayWidgetFacade *widget) { widget->PreviewStop(channel); });
         info.realHandles[channel] = 0;
     }
     playerLog("CPluginManage::logoutDev", QStringLiteral("stop preview end"));
@@ -307,10 +301,7 @@ void CPluginManage::onMainMsgLogout(const Request &request)
     m_strTempFilePath.clear();
     playerLog("CPluginManage::onMainMsgLogout", QStringLiteral("release data end"));
 
-    RunInMainThread([] {
-        if (PlayWidgetFacade *widget = playWidget())
-            widget->releaseInstance();
-    });
+    RunOnWindow([](PlayWidgetFacade *widget) { widget->releaseInstance(); });
 }
 
 void CPluginManage::DisconnectFunction(int loginId, const char *address, int port, void *user)

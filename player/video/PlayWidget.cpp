@@ -124,7 +124,7 @@ void PlayWidget::destroyInstance()
 
 PlayWidgetFacade *PlayWidget::facadeForCurrentThread()
 {
-    return OnGuiThread() ? static_cast<PlayWidgetFacade *>(instance()) : dataEntry();
+    return OnGuiThread() ? static_cast<PlayWidgetFacade *>(instance()) : nullptr;
 }
 
 int PlayWidget::inputRealPlay(int channel, const char *data, int length, int dataType)
