@@ -88,10 +88,16 @@ public:
     QString errorText() const { return m_error; }
     qint64 processId() const { return m_process.processId(); }
 
-    // The environment with DISPLAY set to this server.
+    // The environment with DISPLAY set to this server. Without a session bus
+    // address, Qt's X11 start-up makes libdbus fork "dbus-launch"; under the
+    // sanitizers that child can hang on an allocator lock taken by another
+    // thread at the fork, and with it the program's start-up. An address that
+    // cannot be reached makes the connection fail at once instead.
     QProcessEnvironment environment(QProcessEnvironment base = QProcessEnvironment::systemEnvironment()) const
     {
         base.insert(QStringLiteral("DISPLAY"), display());
+        if (!base.contains(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")))
+            base.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/dev/null/no-session-bus"));
         return base;
     }
 
