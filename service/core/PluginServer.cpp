@@ -2,6 +2,7 @@
 
 #include "LocalLink.h"
 #include "ProcessControl.h"
+#include "SpawnedProcess.h"
 #include "ServiceLog.h"
 #include "SystemArch.h"
 #include "common/PollBeforeSleep.h"
@@ -12,7 +13,6 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QProcess>
 #include <QTimer>
 
 #include <algorithm>
@@ -69,9 +69,9 @@ PluginServer::~PluginServer()
             entry.second.socket->abort();
     }
     m_links.clear();
-    const auto players = findChildren<QProcess *>(QString(), Qt::FindDirectChildrenOnly);
-    for (QProcess *player : players)
-        ProcessControl::terminate(player);
+    const auto players = findChildren<SpawnedProcess *>(QString(), Qt::FindDirectChildrenOnly);
+    for (SpawnedProcess *player : players)
+        player->terminate();
     if (m_server->isListening())
         m_server->close();
 }
@@ -98,11 +98,11 @@ bool PluginServer::resetDirectories(const QString &source, const QString &destin
     return true;
 }
 
-QProcess *PluginServer::playerProcess(int nSessionID) const
+SpawnedProcess *PluginServer::playerProcess(int nSessionID) const
 {
-    const auto players = findChildren<QProcess *>(processName(nSessionID), Qt::FindDirectChildrenOnly);
-    for (QProcess *player : players) {
-        if (player->state() != QProcess::NotRunning)
+    const auto players = findChildren<SpawnedProcess *>(processName(nSessionID), Qt::FindDirectChildrenOnly);
+    for (SpawnedProcess *player : players) {
+        if (player->isRunning())
             return player;
     }
     return nullptr;
@@ -127,7 +127,7 @@ void PluginServer::onNewConnection(int nSessionID, QString WndID)
         acceptConnections();
         if (!awaiting(nSessionID, pid))
             break;
-        QProcess *process = playerProcess(nSessionID);
+        SpawnedProcess *process = playerProcess(nSessionID);
         const qint64 remaining = m_connectTimeoutMs - elapsed.elapsed();
         if (remaining <= 0 || !process || process->waitForFinished(0)) {
             abandonStart(nSessionID, pid);
@@ -156,30 +156,26 @@ qint64 PluginServer::startPlayer(int nSessionID, const QString &WndID)
             ServiceLog::Warning);
         return 0;
     }
-    auto *process = new QProcess(this);
+    // Started without copying the service: many pages opening at once do
+    // not queue behind the copies, and a program that cannot run is known here.
+    auto *process = new SpawnedProcess(this);
     process->setObjectName(processName(nSessionID));
     const QStringList arguments { QString::number(nSessionID), m_serverPath, m_playerDir, WndID };
-    process->setWorkingDirectory(m_playerDir);
-    ProcessControl::withoutPipes(process);
-    // A player that exits takes its process object with it.
-    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), process,
-        &QObject::deleteLater);
-    process->start(m_playerExe, arguments, QIODevice::ReadWrite);
-    if (!process->waitForStarted(m_connectTimeoutMs)) {
+    if (!process->start(m_playerExe, arguments, m_playerDir)) {
         serviceLog("PluginServer::onNewConnection",
-            QStringLiteral("cannot start %1: %2").arg(m_playerExe, process->errorString()),
-            ServiceLog::Warning);
+            QStringLiteral("cannot start %1: %2").arg(m_playerExe, process->errorString()), ServiceLog::Warning);
         process->deleteLater();
         emit playerLostSig(nSessionID);
         return 0;
     }
     const qint64 pid = process->processId();
-    // A player that exits before it connects will not connect.
-    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
-        [this, nSessionID, pid] {
-            if (awaiting(nSessionID, pid))
-                abandonStart(nSessionID, pid);
-        });
+    // A player that exits takes its process object with it; one that exits
+    // before it connects will not connect.
+    connect(process, &SpawnedProcess::finished, this, [this, nSessionID, pid, process] {
+        process->deleteLater();
+        if (awaiting(nSessionID, pid))
+            abandonStart(nSessionID, pid);
+    });
     dropLink(nSessionID);
     m_links[nSessionID].awaitedPid = pid;
     return pid;
@@ -204,10 +200,10 @@ void PluginServer::abandonStart(int nSessionID, qint64 pid)
 
 void PluginServer::endPlayer(int nSessionID, qint64 pid)
 {
-    const auto players = findChildren<QProcess *>(processName(nSessionID), Qt::FindDirectChildrenOnly);
-    for (QProcess *player : players) {
+    const auto players = findChildren<SpawnedProcess *>(processName(nSessionID), Qt::FindDirectChildrenOnly);
+    for (SpawnedProcess *player : players) {
         if (player->processId() == pid) {
-            ProcessControl::terminate(player);
+            player->terminate();
             player->deleteLater();
         }
     }
@@ -370,9 +366,9 @@ void PluginServer::onDisconnectWebsocket(int nSessionID)
 
 void PluginServer::onClosePipe(int nSessionID)
 {
-    const auto players = findChildren<QProcess *>(processName(nSessionID), Qt::FindDirectChildrenOnly);
-    for (QProcess *player : players) {
-        ProcessControl::terminate(player);
+    const auto players = findChildren<SpawnedProcess *>(processName(nSessionID), Qt::FindDirectChildrenOnly);
+    for (SpawnedProcess *player : players) {
+        player->terminate();
         player->deleteLater();
     }
     dropLink(nSessionID);

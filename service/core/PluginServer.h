@@ -12,7 +12,7 @@
 
 class QLocalServer;
 class QLocalSocket;
-class QProcess;
+class SpawnedProcess;
 
 // Starts one player process per page session and relays the session's JSON
 // messages to it and back. The players connect to a local server at a
@@ -61,7 +61,7 @@ public:
     static bool resetDirectories(const QString &source, const QString &destination);
 
     // The running player process of a session, if any.
-    QProcess *playerProcess(int nSessionID) const;
+    SpawnedProcess *playerProcess(int nSessionID) const;
     bool hasPlayerLink(int nSessionID) const;
 
 signals:

@@ -1,4 +1,5 @@
 #include "PluginServer.h"
+#include "SpawnedProcess.h"
 #include "ServiceTestSupport.h"
 #include "SystemArch.h"
 
