@@ -2,8 +2,9 @@
 // player has no handler for (answered with "Ret" 1020), one at a time, and
 // measures round trips per second and the latency percentiles through
 // page -> QuorvelTool -> player -> QuorvelTool -> page. The same plain-socket
-// client runs against a direct WebSocket echo server (node ws) on loopback,
-// in blocks alternating with the relay's, so that both see the same machine.
+// client runs against a direct WebSocket echo server (node ws) on loopback and
+// against floor_relay (a relay of two processes with nothing but the hops), in
+// blocks alternating with the relay's, so that all see the same machine.
 // Then the cold start: the time from a page's connect to its first reply, for
 // one page alone and for ten pages opening at once (each starts a player).
 
@@ -155,24 +156,26 @@ Figures figures(Session &session)
     return out;
 }
 
-// `count` requests on each of a relay session and an echo session, in
-// alternating blocks, so that both meet the same load on a shared machine.
-bool measure(int relayPort, int echoPort, int warmup, int count, Figures *relay, Figures *echo)
+// `count` requests on each of a relay, a floor and an echo session, in
+// alternating blocks, so that all meet the same load on a shared machine.
+bool measure(int relayPort, int floorPort, int echoPort, int warmup, int count, Figures *relay, Figures *floor,
+    Figures *echo)
 {
     constexpr int kBlock = 100;
-    Session r, e;
-    if (!r.client.open(relayPort) || !e.client.open(echoPort)) {
+    Session r, f, e;
+    if (!r.client.open(relayPort) || !f.client.open(floorPort) || !e.client.open(echoPort)) {
         std::fprintf(stderr, "cannot open the sessions\n");
         return false;
     }
-    if (!runBlock(r, warmup, false) || !runBlock(e, warmup, false))
+    if (!runBlock(r, warmup, false) || !runBlock(f, warmup, false) || !runBlock(e, warmup, false))
         return false;
     for (int done = 0; done < count; done += kBlock) {
         const int n = std::min(kBlock, count - done);
-        if (!runBlock(r, n, true) || !runBlock(e, n, true))
+        if (!runBlock(r, n, true) || !runBlock(f, n, true) || !runBlock(e, n, true))
             return false;
     }
     *relay = figures(r);
+    *floor = figures(f);
     *echo = figures(e);
     return true;
 }
@@ -314,29 +317,44 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    QProcess floorRelay;
+    floorRelay.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    floorRelay.start(QCoreApplication::applicationDirPath() + "/floor_relay",
+        qEnvironmentVariableIsSet("BENCH_FLOOR_NO_SPIN") ? QStringList { "--no-spin" } : QStringList());
+    const QString floorPort = waitForLine(floorRelay, QRegularExpression("^(\\d+)"), 30000);
+    if (floorPort.isEmpty()) {
+        std::fprintf(stderr, "the floor relay did not start\n");
+        return 1;
+    }
+
     std::printf("player: %s\n", qPrintable(kind));
     bool ok = true;
-    std::vector<double> ratios, p99Ratios;
+    std::vector<double> ratios, p99Ratios, floorRatios;
     for (int round = 1; ok && round <= rounds; ++round) {
-        Figures relay, direct;
+        Figures relay, floor, direct;
         const double cpuBefore = relayCpuSeconds(service.processId());
         const qint64 sleepsBefore = relaySleeps(service.processId());
         const double echoCpuBefore = cpuSeconds(echo.processId());
-        ok = measure(servicePort.toInt(), echoPort.toInt(), warmup, requests, &relay, &direct);
+        const double floorCpuBefore = relayCpuSeconds(floorRelay.processId());
+        ok = measure(servicePort.toInt(), floorPort.toInt(), echoPort.toInt(), warmup, requests, &relay, &floor, &direct);
         if (!ok)
             break;
         // Includes the warm-up round trips; the players' start is before it.
         const double cpuUs = (relayCpuSeconds(service.processId()) - cpuBefore) * 1e6 / (requests + warmup);
         const double echoCpuUs = (cpuSeconds(echo.processId()) - echoCpuBefore) * 1e6 / (requests + warmup);
+        const double floorCpuUs = (relayCpuSeconds(floorRelay.processId()) - floorCpuBefore) * 1e6 / (requests + warmup);
         const double sleepsPerTrip = double(relaySleeps(service.processId()) - sleepsBefore) / (requests + warmup);
         const double ratio = direct.perSecond() > 0 ? relay.perSecond() / direct.perSecond() : 0;
         const double p99Ratio = direct.p99us > 0 ? relay.p99us / direct.p99us : 0;
+        const double floorRatio = direct.perSecond() > 0 ? floor.perSecond() / direct.perSecond() : 0;
         ratios.push_back(ratio);
+        floorRatios.push_back(floorRatio);
         p99Ratios.push_back(p99Ratio);
-        std::printf("round %d: ratio %.2f, p99 %.2fx the echo's; per round trip: CPU relay %.0f us, echo %.0f us; "
-                    "relay threads sleeping %.1f times\n",
-            round, ratio, p99Ratio, cpuUs, echoCpuUs, sleepsPerTrip);
+        std::printf("round %d: ratio %.2f (floor %.2f), p99 %.2fx the echo's; per round trip: CPU relay %.0f us, "
+                    "floor %.0f us, echo %.0f us; relay threads sleeping %.1f times\n",
+            round, ratio, floorRatio, p99Ratio, cpuUs, floorCpuUs, echoCpuUs, sleepsPerTrip);
         print("relay", relay);
+        print("floor", floor);
         print("direct", direct);
     }
     if (ok) {
@@ -344,6 +362,9 @@ int main(int argc, char *argv[])
             minimum(ratios), median(ratios));
         std::printf("p99     min %.2f median %.2f times the direct echo's (goal: at most 3)\n", minimum(p99Ratios),
             median(p99Ratios));
+        std::printf("floor   min %.2f median %.2f of the direct echo's round trips per second: the least a relay of "
+                    "two processes costs here\n",
+            minimum(floorRatios), median(floorRatios));
     }
 
     // Cold starts: every page starts a player of its own; the players of one
@@ -367,6 +388,8 @@ int main(int argc, char *argv[])
 
     echo.kill();
     echo.waitForFinished();
+    floorRelay.kill();
+    floorRelay.waitForFinished();
     service.terminate();
     if (!service.waitForFinished(10000))
         service.kill();
