@@ -12,6 +12,8 @@
 #include <QWidget>
 
 #include <atomic>
+#include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -26,6 +28,8 @@ public:
 
     // Port thread: a new picture to show; posts one update at a time.
     void setImage(const QImage &image, bool original);
+    // Port thread: a picture to show at `due`, after those queued before it.
+    void queueImage(const QImage &image, bool original, std::chrono::steady_clock::time_point due);
     void clearImage();
     bool hasImage() const;
     // The size the port scales to (the surface's size, 0 without surface).
@@ -56,11 +60,22 @@ private:
     void surfaceResized(int width, int height);
     // GUI thread: the image to paint and whether it is new since the last paint.
     QImage takeImage(bool *isNew, bool *original);
+    // Moves the first queued picture into m_image if it is due (m_mutex held).
+    void takeDue(std::chrono::steady_clock::time_point now);
+    // Whether queued pictures wait, and whether one of them is due.
+    bool hasQueued(bool *due);
     void afterPaint(QPainter *painter, bool drewNewFrame);
 
     const int m_port;
     mutable std::mutex m_mutex;
     QImage m_image;
+    struct Queued
+    {
+        QImage image;
+        bool original = false;
+        std::chrono::steady_clock::time_point due;
+    };
+    std::deque<Queued> m_queue;
     uint64_t m_serial = 0;
     uint64_t m_paintedSerial = 0;
     bool m_original = false;

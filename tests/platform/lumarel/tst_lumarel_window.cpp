@@ -286,6 +286,30 @@ private slots:
         qInfo("%dx%d window: %.1f dB against the reference", window.width(), window.height(), db);
     }
 
+    // A live window at most half the picture's size decodes its pictures a
+    // few at a time and paints every one of them at its time, even those
+    // that reached it together; fewer than a burst are shown after a wait.
+    void smallWindowDrawsEveryPicture_data()
+    {
+        QTest::addColumn<int>("pictures");
+        QTest::newRow("two bursts at once") << 8;
+        QTest::newRow("less than a burst") << 2;
+    }
+
+    void smallWindowDrawsEveryPicture()
+    {
+        QFETCH(int, pictures);
+        m_target->resize(60, 44); // the picture is 128x96
+        showPicture();
+        QTRY_COMPARE(stats(7).framesDrawn, int64_t(m_blocks.size()));
+        QByteArray more;
+        for (int i = 0; i < pictures; ++i)
+            more += m_blocks[size_t(i) % m_blocks.size()];
+        QVERIFY(feed(7, more));
+        QTRY_COMPARE(stats(7).framesDrawn, int64_t(m_blocks.size()) + pictures);
+        QCOMPARE(stats(7).framesShown, int64_t(m_blocks.size()) + pictures);
+    }
+
     void targetDestroyedWhilePlaying()
     {
         showPicture();

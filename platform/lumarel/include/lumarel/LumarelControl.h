@@ -60,4 +60,9 @@ TRV_PLAY_API void clearCalls();
 // Conversions still running on the library's threads.
 TRV_PLAY_API int runningConversions();
 
+// Whether live windows at most half the picture's size decode their pictures
+// a few at a time and show each at its time, a few pictures later (the
+// default), or each picture as it comes. For benchmarks comparing both.
+TRV_PLAY_API void setSmallWindowBursts(bool on);
+
 } // namespace LumarelControl
