@@ -1,5 +1,7 @@
 #include "LinkFrame.h"
 
+#include "HexDigit.h"
+
 #include <cstring>
 
 namespace LinkFrame {
@@ -24,22 +26,11 @@ QByteArray encode(const QByteArray &payload)
     return frame;
 }
 
-static int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool parseHeader(const char *bytes, quint32 *length)
 {
     quint32 value = 0;
     for (int i = 0; i < kHeaderSize; ++i) {
-        const int digit = hexValue(bytes[i]);
+        const int digit = hexDigitValue(bytes[i]);
         if (digit < 0)
             return false;
         value = (value << 4) | quint32(digit);

@@ -98,7 +98,9 @@ enum Value : int {
     RawThreadFailed = 100006, // creating the client thread failed
     UpdateHttpFailed = 110000, // plus the HTTP client's failure code
     UpdateBadVersionText = 111000, // the version text lacks the expected lines
+    UpdateMd5Mismatch = 111001, // the page package's MD5 differs from the version text's
     UpdateUnpackFailed = 111002, // unpacking the page package failed
+    UpdateInstallFailed = 111003, // the unpacked page could not take the installed one's place
     FileLineTooLong = 120001, // request line too long (not-found page sent)
     FileNotFound = 120002, // no such file (not-found page sent)
     FileNotRegular = 120003, // the name is not a regular file (not-found page sent)

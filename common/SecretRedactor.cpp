@@ -4,10 +4,45 @@ namespace {
 
 const char *const kSecretNames[] = {"Password", "tcsToken", "Token", "key"};
 
+// The text a JSON string's inside stands for: "Pass\u0077ord" is "Password".
+QString unescaped(const QStringRef &inside)
+{
+    QString out;
+    out.reserve(inside.size());
+    for (int i = 0; i < inside.size(); ++i) {
+        if (inside.at(i) != QLatin1Char('\\') || i + 1 >= inside.size()) {
+            out.append(inside.at(i));
+            continue;
+        }
+        const QChar c = inside.at(++i);
+        bool ok = false;
+        if (c == QLatin1Char('u') && i + 4 < inside.size()) {
+            const ushort code = inside.mid(i + 1, 4).toUShort(&ok, 16);
+            if (ok) {
+                out.append(QChar(code));
+                i += 4;
+                continue;
+            }
+        }
+        switch (c.unicode()) {
+        case 'b': out.append(QLatin1Char('\b')); break;
+        case 'f': out.append(QLatin1Char('\f')); break;
+        case 'n': out.append(QLatin1Char('\n')); break;
+        case 'r': out.append(QLatin1Char('\r')); break;
+        case 't': out.append(QLatin1Char('\t')); break;
+        default: out.append(c); break; // quote, backslash, slash and the unknown
+        }
+    }
+    return out;
+}
+
 bool isSecretName(const QStringRef &name)
 {
+    // Names are compared as the parser reads them, escapes resolved.
+    const bool escaped = name.contains(QLatin1Char('\\'));
+    const QString plain = escaped ? unescaped(name) : QString();
     for (const char *secret : kSecretNames) {
-        if (name == QLatin1String(secret))
+        if (escaped ? plain == QLatin1String(secret) : name == QLatin1String(secret))
             return true;
     }
     return false;
@@ -72,8 +107,9 @@ int skipValue(const QString &s, int pos)
 
 QString redactSecrets(const QString &text)
 {
-    // Quick exit for the common line without any secret name in it.
-    bool any = false;
+    // Quick exit for the common line without any secret name in it, not even
+    // one spelt with escapes.
+    bool any = text.contains(QLatin1String("\\u"));
     for (const char *secret : kSecretNames) {
         if (text.contains(QLatin1String(secret))) {
             any = true;

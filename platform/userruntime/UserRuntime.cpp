@@ -24,6 +24,14 @@ QString privateFolder(const QString &path)
     return path;
 }
 
+// A real folder of this user that no one else may write into.
+bool ownedByThisUserOnly(const QString &path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode)
+        && st.st_uid == ::getuid() && (st.st_mode & 022) == 0;
+}
+
 } // namespace
 
 QString dir()
@@ -34,7 +42,16 @@ QString dir()
         if (!checked.isEmpty())
             return checked;
     }
-    return privateFolder(QDir::tempPath() + QStringLiteral("/runtime-") + QString::number(::getuid()));
+    const QString uid = QString::number(::getuid());
+    const QString shared = privateFolder(QDir::tempPath() + QStringLiteral("/runtime-") + uid);
+    if (!shared.isEmpty())
+        return shared;
+    // Another user may have taken the name in the shared folder first: then a
+    // folder in this user's home, where nobody else can make one.
+    const QString home = QDir::homePath();
+    if (!ownedByThisUserOnly(home))
+        return QString();
+    return privateFolder(home + QStringLiteral("/.runtime-") + uid);
 }
 
 } // namespace UserRuntime

@@ -2,7 +2,7 @@
 
 #include "WriteLogThread.h"
 #include "common/ProgramDir.h"
-#include "common/SecretRedactor.h"
+#include "common/LogText.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -97,7 +97,7 @@ void LightWeightLog::stop()
 QString LightWeightLog::formatLine(
     const QString &function, const QString &message, int level, quintptr threadId, const QString &time)
 {
-    const QString clean = redactSecrets(withoutLineBreaks(message));
+    const QString clean = LogText::forLine(withoutLineBreaks(message));
     if (level < Normal || level > Error)
         return clean;
     return QString::fromLatin1(kLevelFormats[level])

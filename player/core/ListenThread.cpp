@@ -148,6 +148,12 @@ void ListenThread::onSendMsg(QString msg)
         poll->noteSent();
 }
 
+bool ListenThread::peerClosed() const
+{
+    pollfd watched { int(m_socket->socketDescriptor()), POLLRDHUP, 0 };
+    return ::poll(&watched, 1, 0) > 0 && (watched.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 void ListenThread::onReadyRead()
 {
     if (!m_bConnected)
@@ -160,13 +166,20 @@ void ListenThread::onReadyRead()
         m_inbox.push_back(std::move(ev));
     // Taken one by one: a handler that reads again handles what follows in order.
     while (!m_inbox.empty()) {
+        // Requests queued behind a link the service has closed are dropped:
+        // their replies have nowhere to go, and the logout comes next.
+        if (m_inbox.size() > 1 && peerClosed()) {
+            playerLog("ListenThread::onReadyRead",
+                QStringLiteral("%1 requests dropped unhandled").arg(m_inbox.size()), LightWeightLog::Warning);
+            m_inbox.clear();
+            break;
+        }
         const LinkFrameDecoder::Event next = std::move(m_inbox.front());
         m_inbox.pop_front();
         switch (next.kind) {
         case LinkFrameDecoder::Kind::Frame: {
-            const QString msg = LinkFrame::payloadText(next.payload);
-            emit recvMsgSig(msg);
-            playerLog("ListenThread::onReadyRead", msg);
+            // Logged once, by the request manager.
+            emit recvMsgSig(LinkFrame::payloadText(next.payload));
             break;
         }
         case LinkFrameDecoder::Kind::BadHeader:

@@ -55,6 +55,8 @@ private slots:
     void onDisconnected();
 
 private:
+    // True once the service has closed its end of the link.
+    bool peerClosed() const;
     QLocalSocket *m_socket = nullptr;
     QThread *m_thread = nullptr;
     QThread *m_readThread = nullptr; // the thread reading, when not m_thread

@@ -12,7 +12,7 @@ quint64 GetBrowserWndID(int browseType, const QString &title)
     const std::shared_ptr<NativeWindow::Desktop> desktop = NativeWindow::desktop();
     const NativeWindow::WindowId window = desktop->foregroundWindow();
     const QString name = window ? desktop->windowTitle(window).left(256) : QString();
-    LightWeightLog::instance()->PrintLog(QStringLiteral("GetBrowserWndID"),
+    playerLog("GetBrowserWndID",
         QStringLiteral("Name=%1 Hwnd=%2 WindName=%3").arg(name).arg(window).arg(title),
         LightWeightLog::Normal);
     if (window && name.contains(title, Qt::CaseSensitive))
@@ -32,7 +32,8 @@ int GetScreenScalePercent()
     const QScreen *screen = QGuiApplication::primaryScreen();
     if (!screen)
         return 1;
-    return ScalePercentFromDpi(int(screen->logicalDotsPerInchX()));
+    // X reports a 144 dpi screen as 143.9 or so: rounded, not cut.
+    return ScalePercentFromDpi(qRound(screen->logicalDotsPerInchX()));
 }
 
 int LayoutIndexFromWndCount(int count)

@@ -9,8 +9,8 @@
 // (case-sensitive), else 0. The browser kind is not used. GUI thread.
 quint64 GetBrowserWndID(int browseType, const QString &title);
 
-// The screen's scale in percent: its logical dots per inch times 100 / 96;
-// 1 when there is no screen. GUI thread.
+// The screen's scale in percent: its logical dots per inch, rounded to a
+// whole number, times 100 / 96; 1 when there is no screen. GUI thread.
 int GetScreenScalePercent();
 int ScalePercentFromDpi(int dpi);
 

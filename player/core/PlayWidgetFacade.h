@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LocalInfo.h"
+#include "StreamInput.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -12,22 +13,20 @@ struct RuleRegionInfo;
 
 // The embedded player window as the request manager reaches it: every call
 // runs on the GUI thread (through CPluginManage::RunInMainThread or a posted
-// task), except the Input* calls, which the device library's threads make
-// and which never touch a widget. The window implements it; tests put a
-// recording double in its place. Window identifiers are native window ids,
+// task). The device library's threads reach only its stream input (the
+// Input* calls of StreamInput, through CPluginManage::streamInput). The
+// window implements it; tests put a recording double in its place. Window identifiers are native window ids,
 // 0 for none.
 //
 // Pages: 0 live view, 1 playback, 2 colour preview. Methods with a `page`
 // argument work on that page; the others on the page their comment names or
 // on the current page. A page a method does not apply to gives -1 (ints),
 // false (bools) or nothing.
-class PlayWidgetFacade
+class PlayWidgetFacade : public StreamInput
 {
 public:
     using FileEndCallback = void (*)(int port, void *user);
     using ConvertProgressCallback = void (*)(int64_t current, int64_t total, void *user);
-
-    virtual ~PlayWidgetFacade() = default;
 
     // --- Window, pages and browser embedding ---
     virtual int GetCurPageIndex() = 0;
@@ -71,7 +70,6 @@ public:
     // Window `wnd` (-1 the current one) shows `channel` opened with `streamType`; negative on failure.
     virtual int PreviewPlay(int streamType, int channel, int wnd) = 0;
     virtual void PreviewStop(int channel) = 0;
-    virtual int InputRealPlayData(int channel, const char *data, int length, int dataType) = 0;
     virtual void GetColor(int channel, int *brightness, int *contrast, int *saturation, int *hue) = 0;
     // On the current window's channel.
     virtual bool SetColor(int component, int value) = 0;
@@ -96,7 +94,6 @@ public:
     virtual void SetPlaybackMode(bool devicePlayback) = 0;
     virtual int StartPlayback(int openParameter, int wnd) = 0;
     virtual void StopPlayback(int wnd) = 0;
-    virtual int InputPlaybackData(int wnd, const char *data, int length) = 0;
     virtual int BeginLocalPlay(int wnd, const QString &fileName, FileEndCallback callback, void *user) = 0;
     virtual void SetPlaybackWndChn(int channel, int wnd) = 0;
     virtual void SetPlaybackTimeText(int wnd, const QString &start, const QString &end) = 0;
@@ -123,7 +120,6 @@ public:
     // --- Colour page ---
     virtual int ColorPreviewStart(int streamType) = 0;
     virtual void ColorPreviewStop() = 0;
-    virtual int InputColorSetData(const char *data, int length) = 0;
 
     // --- Files ---
     // Converts a stream file to AVI; progress reaches `callback`.

@@ -1,21 +1,8 @@
 #include "PlaybackText.h"
 
+#include "common/HexDigit.h"
+
 namespace PlaybackText {
-
-namespace {
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
 
 uint32_t fileLength(const QByteArray &text)
 {
@@ -23,7 +10,7 @@ uint32_t fileLength(const QByteArray &text)
         return 0;
     uint32_t value = 0;
     for (int i = 2; i < text.size() && i < 10; ++i) {
-        const int digit = hexDigit(text[i]);
+        const int digit = hexDigitValue(text[i]);
         if (digit < 0)
             break;
         value = value << 4 | uint32_t(digit);

@@ -20,6 +20,8 @@ namespace {
 std::atomic<CPluginManage *> g_manage { nullptr };
 std::atomic<Qt::HANDLE> g_guiThreadId { nullptr };
 CPluginManage::PlayWidgetProvider g_playWidgetProvider;
+CPluginManage::PlayWidgetProvider g_existingPlayWidgetProvider;
+CPluginManage::StreamInputProvider g_streamInputProvider;
 
 } // namespace
 
@@ -80,6 +82,28 @@ PlayWidgetFacade *CPluginManage::playWidget()
     return g_playWidgetProvider ? g_playWidgetProvider() : nullptr;
 }
 
+void CPluginManage::setExistingPlayWidgetProvider(PlayWidgetProvider provider)
+{
+    g_existingPlayWidgetProvider = std::move(provider);
+}
+
+PlayWidgetFacade *CPluginManage::existingPlayWidget()
+{
+    return g_existingPlayWidgetProvider ? g_existingPlayWidgetProvider() : playWidget();
+}
+
+void CPluginManage::setStreamInputProvider(StreamInputProvider provider)
+{
+    g_streamInputProvider = std::move(provider);
+}
+
+StreamInput *CPluginManage::streamInput()
+{
+    if (g_streamInputProvider)
+        return g_streamInputProvider();
+    return playWidget();
+}
+
 void CPluginManage::RunInMainThread(std::function<void(void)> task)
 {
     if (isGuiThread()) {
@@ -87,6 +111,14 @@ void CPluginManage::RunInMainThread(std::function<void(void)> task)
         return;
     }
     emit returnToMainThreadSyncSig(std::move(task));
+}
+
+void CPluginManage::RunOnWindow(const std::function<void(PlayWidgetFacade *widget)> &task)
+{
+    RunInMainThread([&task] {
+        if (PlayWidgetFacade *widget = playWidget())
+            task(widget);
+    });
 }
 
 void CPluginManage::RunInMainThreadAsync(std::function<void(void)> task)
@@ -133,15 +165,6 @@ void CPluginManage::sendWebSocketMsg(const QString &msg, bool log)
     // The message goes out whole: a cut JSON text is useless to the page.
     const int nul = msg.indexOf(QChar(0));
     emit sendWebSocketMsgSig(nul < 0 ? msg : msg.left(nul));
-}
-
-Json::Value CPluginManage::makeReply(const Request &request)
-{
-    Json::Value reply(Json::objectValue);
-    reply["Msg"] = JsonUtil::member(request, "MainType");
-    reply["SubMsg"] = JsonUtil::member(request, "SubType");
-    reply["MsgID"] = JsonUtil::member(request, "MsgID");
-    return reply;
 }
 
 void CPluginManage::sendReply(const Json::Value &reply)
@@ -336,10 +359,7 @@ void CPluginManage::sendPlaybackProgress()
     WindowTime cur;
     WindowTime windows[4];
     const int mode = m_nPlaybackMode;
-    RunInMainThread([&] {
-        PlayWidgetFacade *widget = playWidget();
-        if (!widget)
-            return;
+    RunOnWindow([&](PlayWidgetFacade *widget) {
         page = widget->GetCurPageIndex();
         if (page != 1)
             return;
@@ -378,10 +398,7 @@ void CPluginManage::checkPlaybackEnd()
     const int wnd = playbackEndWindow();
     int yuv = -1;
     int buf = -1;
-    RunInMainThread([&] {
-        if (PlayWidgetFacade *widget = playWidget())
-            widget->GetPlaybackBufInfo(wnd, &yuv, &buf);
-    });
+    RunOnWindow([&](PlayWidgetFacade *widget) { widget->GetPlaybackBufInfo(wnd, &yuv, &buf); });
     playerLog("CPluginManage::timerEvent", QStringLiteral("lYuvVal=%1 lBufVal=%2").arg(yuv).arg(buf));
     if (yuv > 0 || buf > 0)
         return;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "DeviceLoginInfo.h"
-#include "common/Protocol.h"
+#include "common/PageMessage.h"
 #include "TalkControl.h"
 #include "PlaybackFile.h"
 
@@ -13,29 +13,16 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <map>
 #include <vector>
 
-// The head every event to the page starts with: {"MainEvent":m,"SubEvent":s}.
-inline Json::Value pageEvent(int mainEvent, int subEvent)
-{
-    Json::Value event(Json::objectValue);
-    event["MainEvent"] = mainEvent;
-    event["SubEvent"] = subEvent;
-    return event;
-}
-inline Json::Value pageEvent(EventKind kind)
-{
-    Json::Value event(Json::objectValue);
-    event["MainEvent"] = kind.mainEvent;
-    event["SubEvent"] = kind.subEvent;
-    return event;
-}
-
 class CGetSystemStatus;
 class PlayWidgetFacade;
+class StreamInput;
+class StreamInput;
 class QThread;
 
 // The player's request manager. It lives on a worker thread of its own,
@@ -49,6 +36,7 @@ class CPluginManage : public QObject
 public:
     using Request = Json::Value;
     using PlayWidgetProvider = std::function<PlayWidgetFacade *()>;
+    using StreamInputProvider = std::function<StreamInput *()>;
 
     // Requests are parsed from at most this many bytes of UTF-8.
     static constexpr int kMaxRequestBytes = 65536;
@@ -63,15 +51,25 @@ public:
 
     // Where window calls go; set once the window side exists (tests set a double).
     // The player's provider gives the window (made on first use) on the GUI
-    // thread; on other threads it never makes one and only the Input* calls
-    // of what it gives may be used (the device library's data callbacks).
+    // thread and nothing on any other.
     static void setPlayWidgetProvider(PlayWidgetProvider provider);
     static PlayWidgetFacade *playWidget();
+    // Where calls go that only concern a window already made (the logout's):
+    // it never makes one. Unset, playWidget() serves.
+    static void setExistingPlayWidgetProvider(PlayWidgetProvider provider);
+    static PlayWidgetFacade *existingPlayWidget();
     // What makes the voice talks (the window side's CTalk); none: talks fail.
     static void setTalkFactory(TalkControl::Factory factory);
+    // Where the device library's threads put stream data. Without a provider
+    // of its own, the window provider's facade takes the data.
+    static void setStreamInputProvider(StreamInputProvider provider);
+    static StreamInput *streamInput();
 
     // Runs `task` on the GUI thread and returns once it has run.
     void RunInMainThread(std::function<void(void)> task);
+    // Runs `task` with the window on the GUI thread and returns once it has
+    // run; does nothing when there is no window.
+    void RunOnWindow(const std::function<void(PlayWidgetFacade *widget)> &task);
     // Posts `task` to the GUI thread without waiting.
     void RunInMainThreadAsync(std::function<void(void)> task);
     // Runs `task` on the worker thread (used by library callbacks).
@@ -81,7 +79,7 @@ public:
     void sendWebSocketMsg(const QString &msg, bool log = true);
     // The reply envelope of `request`: "Msg", "SubMsg" and "MsgID" copied
     // (null when absent); the caller adds "Ret" and its keys.
-    static Json::Value makeReply(const Request &request);
+    static Json::Value makeReply(const Request &request) { return pageReply(request); }
     void sendReply(const Json::Value &reply);
 
     // Ends the worker thread (at exit), letting pending GUI tasks run meanwhile.
@@ -300,6 +298,10 @@ private:
     void recordPreview(Json::Value &reply, int channel, int record);
     // Ends the live stream of a channel 0..63 when one is open; true if it was.
     bool disconnectLive(int channel);
+    // Window `wnd` shows `channel` and the device stream of the channel opens:
+    // Ret::Ok; Ret::WindowDecodeFailed (the channel's handle -1); or
+    // Ret::StreamFailed (`error` = the library's result, the window stopped).
+    int startLive(int channel, int stream, int wnd, int *error);
     // Logs the memory figures; the channels of `streamType` that still fit.
     int checkLiveMemory(int streamType);
     // Zeroes a window slot without reporting it.

@@ -4,8 +4,8 @@
 
 #include "LightWeightLog.h"
 #include "LocalInfo.h"
-#include "PlaybackText.h"
 #include "PlayWidgetFacade.h"
+#include "PlaybackText.h"
 #include "PluginManage.h"
 #include "QNConnect.h"
 #include "TextField.h"
@@ -21,11 +21,6 @@
 namespace {
 
 constexpr int kNextFileWaitMs = 200;
-
-void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
-{
-    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
-}
 
 QByteArray textKey(const Json::Value &object, const char *key)
 {
@@ -91,7 +86,7 @@ void CPluginManage::startDownload(const Request &request, Json::Value &reply)
     reply["DownPath"] = folder.toStdString();
     if (m_downloadList.files.empty() || !valid) {
         m_downloadList.files.clear();
-        reply["Ret"] = 1020;
+        reply["Ret"] = Ret::Missing;
         return;
     }
     QDir().mkpath(folder);
@@ -101,7 +96,7 @@ void CPluginManage::startDownload(const Request &request, Json::Value &reply)
         m_downloadList.files.clear();
         m_downloadRecord.running = 0;
     }
-    reply["Ret"] = started >= 1 ? 100 : started == -1 ? 1009 : 1016;
+    reply["Ret"] = started >= 1 ? Ret::Ok : started == -1 ? Ret::DownloadFailed : Ret::Failed;
 }
 
 void CPluginManage::cancelDownload()
@@ -120,11 +115,9 @@ int CPluginManage::StartDownload()
 {
     LocalInfo info;
     bool read = false;
-    RunInMainThread([&] {
-        if (PlayWidgetFacade *widget = playWidget()) {
-            info = widget->LoadLocalInfo();
-            read = true;
-        }
+    RunOnWindow([&](PlayWidgetFacade *widget) {
+        info = widget->LoadLocalInfo();
+        read = true;
     });
     if (!read)
         LocalSettings::LoadClientCfg(appFolder(), &info);
@@ -203,14 +196,14 @@ void CPluginManage::downloadNextFile()
             return;
         }
         // A file that the device refuses is skipped, so that the batch ends.
-        log("CPluginManage::StartDownload", QStringLiteral("skip file %1").arg(m_downloadList.index));
+        playerLog("CPluginManage::StartDownload", QStringLiteral("skip file %1").arg(m_downloadList.index));
     }
 }
 
 void CPluginManage::finishDownloadBatch(const QString &folder)
 {
     m_downloadRecord.running = 0;
-    Json::Value event = pageEvent(1, 5);
+    Json::Value event = pageEvent(PageEvent::DownloadFinished);
     event["Data"]["DownPath"] = folder.toStdString();
     sendWebSocketMsg(JsonUtil::writeCompactText(event));
 }
@@ -219,7 +212,7 @@ void CPluginManage::onConvertNextFile()
 {
     DownloadList &list = m_downloadList;
     for (;;) {
-        log("CPluginManage::onConvertNextFile",
+        playerLog("CPluginManage::onConvertNextFile",
             QStringLiteral("m_nTotalConvertFileNum:%1<----------------->m_nCurConvertFileNum:%2")
                 .arg(list.totalConvert)
                 .arg(list.curConvert));
@@ -234,16 +227,18 @@ void CPluginManage::onConvertNextFile()
             const auto done = list.converted.find(list.curConvert - 1);
             if (done != list.converted.end() && !done->second.isEmpty()) {
                 const QString source = done->second;
-                log("CPluginManage::onConvertNextFile", QStringLiteral("delete file:") + source);
+                playerLog("CPluginManage::onConvertNextFile", QStringLiteral("delete file:") + source);
                 if (QFileInfo(aviTarget(source)).size() > 0 && QFile::exists(source)) {
                     if (QFile::remove(source))
-                        log("CPluginManage::onConvertNextFile", QStringLiteral("delete file successful:") + source);
+                        playerLog("CPluginManage::onConvertNextFile",
+                            QStringLiteral("delete file successful:") + source);
                     else
-                        log("CPluginManage::onConvertNextFile", QStringLiteral("delete file faild:") + source);
+                        playerLog("CPluginManage::onConvertNextFile",
+                            QStringLiteral("delete file faild:") + source);
                 }
             }
             if (list.totalConvert > 0) {
-                Json::Value event = pageEvent(1, 4);
+                Json::Value event = pageEvent(PageEvent::DownloadProgress);
                 event["Data"]["Pos"] = list.curConvert * 1000 / list.totalConvert;
                 sendWebSocketMsg(JsonUtil::writeCompactText(event));
             }
@@ -254,10 +249,7 @@ void CPluginManage::onConvertNextFile()
             list.converted.clear();
             list.converting = false;
             LocalInfo info;
-            RunInMainThread([&] {
-                if (PlayWidgetFacade *widget = playWidget())
-                    info = widget->LoadLocalInfo();
-            });
+            RunOnWindow([&](PlayWidgetFacade *widget) { info = widget->LoadLocalInfo(); });
             finishDownloadBatch(info.DownPath);
             return;
         }
@@ -268,17 +260,16 @@ void CPluginManage::onConvertNextFile()
             continue;
         bool started = false;
         void *user = reinterpret_cast<void *>(quintptr(list.batch));
-        RunInMainThread([&] {
-            if (PlayWidgetFacade *widget = playWidget())
-                started = widget->ChangeFileFormat(source, aviTarget(source), 2,
-                    &CPluginManage::ConvertFilePosCallback, user);
+        RunOnWindow([&](PlayWidgetFacade *widget) {
+            started = widget->ChangeFileFormat(
+                source, aviTarget(source), 2, &CPluginManage::ConvertFilePosCallback, user);
         });
         if (started) {
-            log("CPluginManage::onConvertNextFile",
+            playerLog("CPluginManage::onConvertNextFile",
                 QStringLiteral("m_nCurConvertFileNum:%1<------------------>successful").arg(list.curConvert));
             return; // the conversion's last progress call goes on
         }
-        log("CPluginManage::onConvertNextFile",
+        playerLog("CPluginManage::onConvertNextFile",
             QStringLiteral("m_nCurConvertFileNum:%1 <------------------>failed").arg(list.curConvert));
         // Its source stays: only a finished conversion removes one.
         list.converted.erase(number);
@@ -287,7 +278,7 @@ void CPluginManage::onConvertNextFile()
 
 void CPluginManage::ConvertFilePosCallback(int64_t current, int64_t total, void *user)
 {
-    log("CPluginManage::ConvertFilePosCallback",
+    playerLog("CPluginManage::ConvertFilePosCallback",
         QStringLiteral("CurrentPos: %1 <--------------------> TotoalPos: %2").arg(current).arg(total));
     CPluginManage *self = instance();
     if (!self || current != total)

@@ -192,10 +192,7 @@ void CPluginManage::onCurWndIndexChange(int nPageId, int nWndIndex)
     if (nPageId == 0) {
         int channel = -1;
         LiveWndState state;
-        RunInMainThread([&] {
-            PlayWidgetFacade *widget = playWidget();
-            if (!widget)
-                return;
+        RunOnWindow([&](PlayWidgetFacade *widget) {
             channel = widget->GetWndChn(0, nWndIndex);
             if (channel < 0)
                 return;
@@ -214,10 +211,7 @@ void CPluginManage::onCurWndIndexChange(int nPageId, int nWndIndex)
     } else if (nPageId == 1) {
         bool recording = false, zoom = false, sound = false;
         int status = 0;
-        RunInMainThread([&] {
-            PlayWidgetFacade *widget = playWidget();
-            if (!widget)
-                return;
+        RunOnWindow([&](PlayWidgetFacade *widget) {
             widget->GetPlaybackWndStatus(nWndIndex, &recording, &zoom, &sound);
             status = widget->GetPlayState(1, nWndIndex);
         });
@@ -249,10 +243,7 @@ void CPluginManage::onShowPTZElect(int width, int height, int channel)
     slot.height = height;
     slot.showElect = qint64(width) * height >= kElectPixels ? 1 : 0;
     bool current = false;
-    RunInMainThread([&] {
-        if (PlayWidgetFacade *widget = playWidget())
-            current = widget->GetCurWndChn(0) == channel;
-    });
+    RunOnWindow([&](PlayWidgetFacade *widget) { current = widget->GetCurWndChn(0) == channel; });
     if (current)
         sendWebSocketMsg(JsonUtil::writeCompactText(showElectEvent(slot.showElect)));
 }
@@ -261,10 +252,7 @@ void CPluginManage::SendWndStatus(int chn, int curChn)
 {
     int page = -1;
     LiveWndState state;
-    RunInMainThread([&] {
-        PlayWidgetFacade *widget = playWidget();
-        if (!widget)
-            return;
+    RunOnWindow([&](PlayWidgetFacade *widget) {
         page = widget->GetCurPageIndex();
         if (page != 0 || chn < 0 || chn >= DeviceLoginInfo::kMaxChannels)
             return;
@@ -326,10 +314,7 @@ void CPluginManage::OnProgressCallback(int handle, int total, int current, int k
     m_lDownloadHandle = 0;
     if (kind == 2 && !m_strTempFilePath.isEmpty() && QFile::exists(m_strTempFilePath)) {
         const QString picture = m_strTempFilePath;
-        RunInMainThread([picture] {
-            if (PlayWidgetFacade *widget = playWidget())
-                widget->SetPlaybackBackground(picture);
-        });
+        RunOnWindow([picture](PlayWidgetFacade *widget) { widget->SetPlaybackBackground(picture); });
     }
     downloadNextFile();
 }

@@ -186,10 +186,7 @@ void CPluginManage::onMainMsgLogin(const Request &request)
                 const int browse = req.browse;
                 const int defaultWndNum = req.defaultWndNum;
                 QObject *signalSource = nullptr;
-                RunInMainThread([&] {
-                    PlayWidgetFacade *widget = playWidget();
-                    if (!widget)
-                        return;
+                RunOnWindow([&](PlayWidgetFacade *widget) {
                     widget->SetBrowserWnd(browserWnd, renderWnd, title, browse);
                     widget->SetSkin(skin);
                     widget->SetDeviceInfo(loginId, singleChannel);
@@ -261,10 +258,7 @@ void CPluginManage::logoutDev()
             continue;
         connect->DisconnectChannel_V2(info.realHandles[channel], &CPluginManage::PreviewDataCallback,
             reinterpret_cast<void *>(quintptr(channel)));
-        RunInMainThread([channel] {
-            if (PlayWidgetFacade *widget = playWidget())
-                widget->PreviewStop(channel);
-        });
+        RunOnWindow([channel](PlayWidgetFacade *widget) { widget->PreviewStop(channel); });
         info.realHandles[channel] = 0;
     }
     playerLog("CPluginManage::logoutDev", QStringLiteral("stop preview end"));
@@ -290,8 +284,9 @@ void CPluginManage::logoutDev()
 void CPluginManage::onMainMsgLogout(const Request &request)
 {
     Q_UNUSED(request)
+    // A session that never showed a window gets none made for its logout.
     RunInMainThreadAsync([] {
-        if (PlayWidgetFacade *widget = playWidget())
+        if (PlayWidgetFacade *widget = existingPlayWidget())
             widget->onWidgetStatuChange(1, 0, 0, 0, 0);
     });
     playerLog("CPluginManage::onMainMsgLogout", QStringLiteral("logout nSessionID=%1").arg(m_nSessionId));
@@ -308,7 +303,7 @@ void CPluginManage::onMainMsgLogout(const Request &request)
     playerLog("CPluginManage::onMainMsgLogout", QStringLiteral("release data end"));
 
     RunInMainThread([] {
-        if (PlayWidgetFacade *widget = playWidget())
+        if (PlayWidgetFacade *widget = existingPlayWidget())
             widget->releaseInstance();
     });
 }

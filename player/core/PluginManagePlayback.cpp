@@ -3,9 +3,10 @@
 // windows' own functions, with the device library's playback callbacks.
 
 #include "LightWeightLog.h"
-#include "PlaybackText.h"
 #include "PlayWidgetFacade.h"
+#include "PlaybackText.h"
 #include "PluginManage.h"
+#include "StreamInput.h"
 #include "QNConnect.h"
 #include "TextField.h"
 #include "common/FileChooser.h"
@@ -15,7 +16,6 @@
 #include <QVector>
 
 #include <climits>
-#include <stdexcept>
 
 namespace {
 
@@ -27,23 +27,9 @@ constexpr int kLocalPlayHandle = INT_MAX;
 // Between the end of one file of a list and the start of the next.
 constexpr unsigned long kNextFileWaitMs = 200;
 
-void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
-{
-    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
-}
-
 bool isPlaybackWnd(int wnd)
 {
     return wnd >= 0 && wnd < kPlaybackWnds;
-}
-
-// An int key: missing reads as 0; a key that is no number cannot be analysed.
-int intKey(const Json::Value &request, const char *key)
-{
-    int value = 0;
-    if (!JsonUtil::convertInt(JsonUtil::member(request, key), &value))
-        throw std::invalid_argument(key);
-    return value;
 }
 
 QByteArray textKey(const Json::Value &object, const char *key)
@@ -52,7 +38,15 @@ QByteArray textKey(const Json::Value &object, const char *key)
 }
 
 // The page's speed and step commands as play states of the window.
-enum Command { kPause = 2, kResume = 3, kSeek = 4, kFaster = 10, kSlower = 11, kStepForward = 100, kStepBackward = 101 };
+enum Command {
+    kPause = 2,
+    kResume = 3,
+    kSeek = 4,
+    kFaster = 10,
+    kSlower = 11,
+    kStepForward = 100,
+    kStepBackward = 101
+};
 
 // The next speed code of the cycle first..first+3, then normal (0).
 int nextSpeed(int state, int first)
@@ -86,7 +80,7 @@ int statusOf(int state)
 
 void CPluginManage::onMainMsgPlayback(const Request &request)
 {
-    const int subType = intKey(request, "SubType");
+    const int subType = JsonUtil::intKey(request, "SubType");
     Json::Value reply = makeReply(request);
     switch (subType) {
     case 33:
@@ -96,19 +90,17 @@ void CPluginManage::onMainMsgPlayback(const Request &request)
         startPlayback(request, reply);
         break;
     case 35:
-        stopPlayback(intKey(request, "Channel"), reply);
+        stopPlayback(JsonUtil::intKey(request, "Channel"), reply);
         break;
     case 36: {
-        const int mode = intKey(request, "Mode");
+        const int mode = JsonUtil::intKey(request, "Mode");
         m_nPlaybackMode = mode;
         const bool split = (mode == 0 || mode == 2) && m_mainDevice.totalChannels >= 2;
-        RunInMainThread([&] {
-            if (PlayWidgetFacade *widget = playWidget()) {
-                widget->ChangeSplit(split ? 1 : 0);
-                widget->SetPlaybackMode(mode != 0);
-            }
+        RunOnWindow([&](PlayWidgetFacade *widget) {
+            widget->ChangeSplit(split ? 1 : 0);
+            widget->SetPlaybackMode(mode != 0);
         });
-        reply["Ret"] = 100;
+        reply["Ret"] = Ret::Ok;
         break;
     }
     case 39:
@@ -122,11 +114,11 @@ void CPluginManage::onMainMsgPlayback(const Request &request)
     case 43:
     case 44:
     case 45:
-        playbackWindowFunction(subType, intKey(request, "Channel"), reply);
+        playbackWindowFunction(subType, JsonUtil::intKey(request, "Channel"), reply);
         break;
     case 46:
         cancelDownload();
-        reply["Ret"] = 100;
+        reply["Ret"] = Ret::Ok;
         break;
     default:
         return;
@@ -139,9 +131,9 @@ void CPluginManage::onMainMsgPlayback(const Request &request)
 void CPluginManage::startPlayback(const Request &request, Json::Value &reply)
 {
     m_playbackList = PlaybackList();
-    const int mode = intKey(request, "Mode");
-    const int selectWnd = intKey(request, "SelectWnd");
-    const int stream = intKey(request, "Stream");
+    const int mode = JsonUtil::intKey(request, "Mode");
+    const int selectWnd = JsonUtil::intKey(request, "SelectWnd");
+    const int stream = JsonUtil::intKey(request, "Stream");
     const Json::Value &infos = JsonUtil::member(request, "FileInfo");
     m_playbackList.mode = mode;
     m_playbackList.selectWnd = selectWnd;
@@ -153,14 +145,14 @@ void CPluginManage::startPlayback(const Request &request, Json::Value &reply)
             TextField::copy(file.beginTime, textKey(e, "BeginTime"));
             TextField::copy(file.endTime, textKey(e, "EndTime"));
             if (mode == 1) {
-                file.channel = intKey(request, "Channel");
+                file.channel = JsonUtil::intKey(request, "Channel");
                 file.fileSize = PlaybackText::fileLength(textKey(e, "FileLength"));
                 TextField::copy(file.fileName, textKey(e, "FileName"));
                 file.window = selectWnd;
             } else {
-                file.channel = intKey(e, "Channel");
-                file.window = intKey(e, "Wnd");
-                file.fileType = intKey(e, "FileType");
+                file.channel = JsonUtil::intKey(e, "Channel");
+                file.window = JsonUtil::intKey(e, "Wnd");
+                file.fileType = JsonUtil::intKey(e, "FileType");
             }
             m_playbackList.files.push_back(file);
         }
@@ -172,22 +164,19 @@ void CPluginManage::startPlayback(const Request &request, Json::Value &reply)
     }
     if (mode != 2 || m_playbackList.files.empty()) {
         m_playbackList = PlaybackList();
-        reply["Ret"] = mode == 2 ? 1016 : 1020;
+        reply["Ret"] = mode == 2 ? Ret::Failed : Ret::Missing;
         return;
     }
 
     Json::Value status(Json::arrayValue);
-    int ret = 1016;
+    int ret = Ret::Failed;
     for (const PlaybackFileInfo &file : m_playbackList.files) {
         const int wnd = file.window;
-        ret = 1016;
+        ret = Ret::Failed;
         if (isPlaybackWnd(wnd)) {
             closePlaybackWindow(wnd);
             int started = -1;
-            RunInMainThread([&] {
-                if (PlayWidgetFacade *widget = playWidget())
-                    started = widget->StartPlayback(file.stream, wnd);
-            });
+            RunOnWindow([&](PlayWidgetFacade *widget) { started = widget->StartPlayback(file.stream, wnd); });
             int handle = -1;
             if (started == 0) {
                 PlaybackSlot &slot = m_playbackSlots[wnd];
@@ -197,25 +186,20 @@ void CPluginManage::startPlayback(const Request &request, Json::Value &reply)
                 m_playbackState[wnd] = 0;
                 const QString begin = QString::fromUtf8(TextField::read(file.beginTime));
                 const QString end = QString::fromUtf8(TextField::read(file.endTime));
-                RunInMainThread([&] {
-                    if (PlayWidgetFacade *widget = playWidget()) {
-                        widget->SetPlaybackWndChn(file.channel, wnd);
-                        widget->SetPlaybackTimeText(wnd, begin, end);
-                    }
+                RunOnWindow([&](PlayWidgetFacade *widget) {
+                    widget->SetPlaybackWndChn(file.channel, wnd);
+                    widget->SetPlaybackTimeText(wnd, begin, end);
                 });
                 handle = CQNConnect::GetInstance()->BeginPlayback(m_mainDevice.loginId, file.channel, 2, file,
                     &CPluginManage::PlaybackDataCallback, &CPluginManage::PlaybackProgressCallback, &slot);
             }
             m_lPlayHandle[wnd] = handle > 0 ? handle : -1;
             if (handle > 0) {
-                ret = 100;
+                ret = Ret::Ok;
                 startProgressTimer();
             } else {
                 m_playbackSlots[wnd] = PlaybackSlot();
-                RunInMainThread([&] {
-                    if (PlayWidgetFacade *widget = playWidget())
-                        widget->StopPlayback(wnd);
-                });
+                RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
             }
         }
         Json::Value entry(Json::objectValue);
@@ -228,16 +212,10 @@ void CPluginManage::startPlayback(const Request &request, Json::Value &reply)
     m_playbackList = PlaybackList();
 
     if (isPlaybackWnd(selectWnd)) {
-        RunInMainThread([&] {
-            if (PlayWidgetFacade *widget = playWidget())
-                widget->SetCurWnd(selectWnd);
-        });
+        RunOnWindow([&](PlayWidgetFacade *widget) { widget->SetCurWnd(selectWnd); });
     } else {
         int cur = -1;
-        RunInMainThread([&] {
-            if (PlayWidgetFacade *widget = playWidget())
-                cur = widget->GetCurWndIndex();
-        });
+        RunOnWindow([&](PlayWidgetFacade *widget) { cur = widget->GetCurWndIndex(); });
         onCurWndIndexChange(1, cur);
     }
     reply["Ret"] = ret;
@@ -247,26 +225,24 @@ void CPluginManage::startPlayback(const Request &request, Json::Value &reply)
 int CPluginManage::StartPlaybackByIndex(int index)
 {
     if (index < 0 || index >= int(m_playbackList.files.size()))
-        return 1020;
+        return Ret::Missing;
     m_playbackList.index = index;
     const PlaybackFileInfo file = m_playbackList.files[size_t(index)];
     const int wnd = file.window;
     if (!isPlaybackWnd(wnd))
-        return 1020;
+        return Ret::Missing;
     closePlaybackWindow(wnd);
     const QString begin = QString::fromUtf8(TextField::read(file.beginTime));
     const QString end = QString::fromUtf8(TextField::read(file.endTime));
     int started = -1;
-    RunInMainThread([&] {
-        if (PlayWidgetFacade *widget = playWidget()) {
-            widget->SetPlaybackWndChn(file.channel, wnd);
-            started = widget->StartPlayback(file.stream, wnd);
-            widget->SetPlaybackTimeText(wnd, begin, end);
-        }
+    RunOnWindow([&](PlayWidgetFacade *widget) {
+        widget->SetPlaybackWndChn(file.channel, wnd);
+        started = widget->StartPlayback(file.stream, wnd);
+        widget->SetPlaybackTimeText(wnd, begin, end);
     });
-    int ret = started == 0 ? 100 : 1016;
+    int ret = started == 0 ? Ret::Ok : Ret::Failed;
     int handle = -1;
-    if (ret == 100) {
+    if (ret == Ret::Ok) {
         PlaybackSlot &slot = m_playbackSlots[wnd];
         slot.channel = file.channel;
         slot.tag.window = wnd;
@@ -279,14 +255,11 @@ int CPluginManage::StartPlaybackByIndex(int index)
     if (handle > 0) {
         startProgressTimer();
     } else {
-        ret = 1016;
+        ret = Ret::Failed;
         m_playbackSlots[wnd] = PlaybackSlot();
-        RunInMainThread([&] {
-            if (PlayWidgetFacade *widget = playWidget())
-                widget->StopPlayback(wnd);
-        });
+        RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
     }
-    Json::Value event = pageEvent(1, 1);
+    Json::Value event = pageEvent(PageEvent::PlaybackStarted);
     Json::Value &data = event["Data"];
     data["Ret"] = ret;
     data["Chn"] = file.channel;
@@ -304,10 +277,7 @@ void CPluginManage::closePlaybackWindow(int wnd)
     const int handle = m_lPlayHandle[wnd];
     // The window first: a port that holds the device's data back (paused)
     // lets it go when it stops, so that the device's stop can finish.
-    RunInMainThread([&] {
-        if (PlayWidgetFacade *widget = playWidget())
-            widget->StopPlayback(wnd);
-    });
+    RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
     if (handle > 0 && handle != kLocalPlayHandle)
         CQNConnect::GetInstance()->EndPlayback(handle);
     m_lPlayHandle[wnd] = 0;
@@ -319,7 +289,7 @@ void CPluginManage::EndPlaybackBuf(int wnd)
 {
     if (!isPlaybackWnd(wnd) || m_lPlayHandle[wnd] <= 0)
         return;
-    log("CPluginManage::EndPlaybackBuf", QStringLiteral("end lPlay[%1]").arg(m_lPlayHandle[wnd]));
+    playerLog("CPluginManage::EndPlaybackBuf", QStringLiteral("end lPlay[%1]").arg(m_lPlayHandle[wnd]));
     const int channel = m_playbackSlots[wnd].channel;
     closePlaybackWindow(wnd);
     StopProgressTimerIfIdle();
@@ -357,10 +327,7 @@ int CPluginManage::playbackEndWindow() const
 void CPluginManage::stopPlayback(int channel, Json::Value &reply)
 {
     if (!m_downloadRecord.running) {
-        RunInMainThread([&] {
-            if (PlayWidgetFacade *widget = playWidget())
-                widget->SetPlaybackBackground(QString());
-        });
+        RunOnWindow([&](PlayWidgetFacade *widget) { widget->SetPlaybackBackground(QString()); });
     }
     int wnd = -1;
     if (channel == -1) {
@@ -370,10 +337,7 @@ void CPluginManage::stopPlayback(int channel, Json::Value &reply)
         }
         stopProgressTimer();
     } else {
-        RunInMainThread([&] {
-            if (PlayWidgetFacade *widget = playWidget())
-                wnd = widget->FindWndIndex(1, channel);
-        });
+        RunOnWindow([&](PlayWidgetFacade *widget) { wnd = widget->FindWndIndex(1, channel); });
         if (isPlaybackWnd(wnd) && m_lPlayHandle[wnd] > 0)
             closePlaybackWindow(wnd);
         StopProgressTimerIfIdle();
@@ -382,13 +346,13 @@ void CPluginManage::stopPlayback(int channel, Json::Value &reply)
         m_playbackList = PlaybackList();
     reply["Chn"] = channel;
     reply["Wnd"] = wnd;
-    reply["Ret"] = 100;
+    reply["Ret"] = Ret::Ok;
 }
 
 void CPluginManage::controlPlayback(const Request &request, Json::Value &reply)
 {
-    const int channel = intKey(request, "Channel");
-    const int cmd = intKey(request, "Cmd");
+    const int channel = JsonUtil::intKey(request, "Channel");
+    const int cmd = JsonUtil::intKey(request, "Cmd");
     const int param = JsonUtil::intOr(request, "Param", 0);
     struct Target
     {
@@ -442,37 +406,29 @@ void CPluginManage::controlPlayback(const Request &request, Json::Value &reply)
                 if (deviceCall && cmd != kStepForward && cmd != kStepBackward)
                     CQNConnect::GetInstance()->SetPlaybackSpeed(handle, wanted, state);
                 int now = state;
-                RunInMainThread([&] {
-                    if (PlayWidgetFacade *widget = playWidget())
-                        now = widget->PlaybackControl(w, wanted);
-                });
+                RunOnWindow([&](PlayWidgetFacade *widget) { now = widget->PlaybackControl(w, wanted); });
                 state = now;
                 reached = now == wanted;
             } else if (cmd == kSeek) {
                 if (m_nPlaybackMode == 0) {
-                    RunInMainThread([&] {
-                        if (PlayWidgetFacade *widget = playWidget())
-                            reached = widget->SetPlayPos(w, float(param) / 1000.0f) != 0;
+                    RunOnWindow([&](PlayWidgetFacade *widget) {
+                        reached = widget->SetPlayPos(w, float(param) / 1000.0f) != 0;
                     });
                 } else {
                     int seconds = 0;
-                    RunInMainThread([&] {
-                        if (PlayWidgetFacade *widget = playWidget())
-                            seconds = widget->PositionToSeconds(w, param);
-                    });
-                    if (seconds != 0 && deviceCall && CQNConnect::GetInstance()->SeekPlayback(handle, seconds)) {
+                    RunOnWindow(
+                        [&](PlayWidgetFacade *widget) { seconds = widget->PositionToSeconds(w, param); });
+                    if (seconds != 0 && deviceCall
+                        && CQNConnect::GetInstance()->SeekPlayback(handle, seconds)) {
                         reached = true;
-                        RunInMainThread([&] {
-                            if (PlayWidgetFacade *widget = playWidget())
-                                widget->GetPlaybackFlag(w);
-                        });
+                        RunOnWindow([&](PlayWidgetFacade *widget) { widget->GetPlaybackFlag(w); });
                     }
                 }
             }
         }
         const int state = isPlaybackWnd(w) ? m_playbackState[w] : 0;
         Json::Value entry(Json::objectValue);
-        entry["Ret"] = reached ? 100 : 1016;
+        entry["Ret"] = reached ? Ret::Ok : Ret::Failed;
         entry["Chn"] = t.chn;
         entry["Wnd"] = w;
         entry["Status"] = statusOf(state);
@@ -481,50 +437,44 @@ void CPluginManage::controlPlayback(const Request &request, Json::Value &reply)
         status.append(entry);
     }
     reply["Cmd"] = cmd;
-    reply["Ret"] = 100;
+    reply["Ret"] = Ret::Ok;
     reply["ChnStatus"] = status;
 }
 
 void CPluginManage::playbackWindowFunction(int subType, int channel, Json::Value &reply)
 {
     int wnd = -1;
-    RunInMainThread([&] {
-        if (PlayWidgetFacade *widget = playWidget())
-            wnd = widget->FindWndIndex(1, channel);
-    });
+    RunOnWindow([&](PlayWidgetFacade *widget) { wnd = widget->FindWndIndex(1, channel); });
     reply["Chn"] = channel;
     if (!isPlaybackWnd(wnd)) {
         reply["Wnd"] = -1;
-        reply["Ret"] = 1016;
+        reply["Ret"] = Ret::Failed;
         return;
     }
     reply["Wnd"] = wnd;
     const bool open = m_lPlayHandle[wnd] > 0;
-    int ret = 1016;
-    RunInMainThread([&] {
-        PlayWidgetFacade *widget = playWidget();
-        if (!widget)
-            return;
+    int ret = Ret::Failed;
+    RunOnWindow([&](PlayWidgetFacade *widget) {
         switch (subType) {
         case 41:
             if (open && widget->Capture(wnd, false) >= 0)
-                ret = 100;
+                ret = Ret::Ok;
             reply["CapPath"] = widget->LoadLocalInfo().CapPath.toStdString();
             break;
         case 42:
             if (open && widget->OpenSound(1, wnd, !widget->IsSoundWnd(1, wnd)) == 0)
-                ret = 100;
+                ret = Ret::Ok;
             reply["Audio"] = widget->IsSoundWnd(1, wnd) ? 1 : 0;
             break;
         case 43:
             if (widget->PlaybackDigitalZoom() == 0)
-                ret = 100;
+                ret = Ret::Ok;
             reply["Zoom"] = widget->IsDigitalZoom(1, wnd) ? 1 : 0;
             break;
         case 44: {
             const bool on = !widget->IsPlaybackRecording(wnd);
             if (open && widget->PlaybackRecord(wnd, on) != 0) {
-                ret = 100;
+                ret = Ret::Ok;
                 reply["Record"] = on ? 1 : 0;
             } else {
                 reply["Record"] = widget->IsPlaybackRecording(wnd) ? 1 : 0;
@@ -542,7 +492,7 @@ void CPluginManage::playbackWindowFunction(int subType, int channel, Json::Value
             data["Record"] = recording;
             data["Audio"] = sound;
             data["Status"] = widget->GetPlayState(1, wnd);
-            ret = 100;
+            ret = Ret::Ok;
             break;
         }
         default:
@@ -560,7 +510,7 @@ void CPluginManage::chooseLocalFile(const Request &request)
     FileChooser::start(this, FileChooser::programPath(appFolder()),
         { QStringLiteral("3"), QStringLiteral("1") }, [this, skeleton](const FileChooser::Answer &answer) {
             Json::Value reply = skeleton;
-            int ret = 1016;
+            int ret = Ret::Failed;
             if (answer.ok)
                 PlayLocalFile(reply, answer.path, ret);
             reply["Ret"] = ret;
@@ -575,10 +525,7 @@ void CPluginManage::PlayLocalFile(Json::Value &reply, const QString &path, int &
         return;
     }
     int wnd = -1;
-    RunInMainThread([&] {
-        if (PlayWidgetFacade *widget = playWidget())
-            wnd = widget->GetCurWndIndex();
-    });
+    RunOnWindow([&](PlayWidgetFacade *widget) { wnd = widget->GetCurWndIndex(); });
     reply["Wnd"] = wnd;
     if (!isPlaybackWnd(wnd))
         return;
@@ -592,13 +539,10 @@ void CPluginManage::PlayLocalFile(Json::Value &reply, const QString &path, int &
         widget->SetPlaybackWndChn(kLocalFilePort + wnd, wnd);
     });
     if (started != 0) {
-        RunInMainThread([&] {
-            if (PlayWidgetFacade *widget = playWidget())
-                widget->StopPlayback(wnd);
-        });
+        RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
         return;
     }
-    ret = 100;
+    ret = Ret::Ok;
     m_lPlayHandle[wnd] = kLocalPlayHandle;
     m_playbackSlots[wnd].channel = kLocalFilePort + wnd;
     m_playbackSlots[wnd].tag.window = wnd;
@@ -607,15 +551,16 @@ void CPluginManage::PlayLocalFile(Json::Value &reply, const QString &path, int &
 
 // ---- device callbacks -------------------------------------------------------------------------------
 
-int CPluginManage::PlaybackDataCallback(int playHandle, int dataType, const unsigned char *data, int length, void *user)
+int CPluginManage::PlaybackDataCallback(
+    int playHandle, int dataType, const unsigned char *data, int length, void *user)
 {
     Q_UNUSED(playHandle)
     Q_UNUSED(dataType)
     const auto *slot = static_cast<const PlaybackSlot *>(user);
     if (!slot || slot->tag.kind != PositionUser::Playback || slot->tag.window < 0)
         return -1;
-    if (PlayWidgetFacade *widget = playWidget())
-        widget->InputPlaybackData(slot->tag.window, reinterpret_cast<const char *>(data), length);
+    if (StreamInput *input = streamInput())
+        input->InputPlaybackData(slot->tag.window, reinterpret_cast<const char *>(data), length);
     return 1;
 }
 

@@ -34,16 +34,6 @@ void *channelUser(int channel)
     return reinterpret_cast<void *>(quintptr(channel));
 }
 
-// An int key of the request: a missing key reads as 0; a key that is no
-// number cannot be analysed, and the request gets no reply.
-int intKey(const Json::Value &request, const char *key)
-{
-    int value = 0;
-    if (!JsonUtil::convertInt(JsonUtil::member(request, key), &value))
-        throw std::invalid_argument(key);
-    return value;
-}
-
 Json::Value channelStatusEvent()
 {
     Json::Value event = pageEvent(PageEvent::ChannelStatus);
@@ -55,12 +45,6 @@ Json::Value channelStatusEvent()
 // height), so that the data callbacks post only changes. The worker clears
 // an entry with the channel's window slot, so the next frame posts again.
 std::atomic<uint32_t> g_postedSize[kMaxChannels];
-
-void previewStop(int channel)
-{
-    if (PlayWidgetFacade *widget = CPluginManage::playWidget())
-        widget->PreviewStop(channel);
-}
 
 } // namespace
 
@@ -112,13 +96,13 @@ bool CPluginManage::disconnectLive(int channel)
 
 void CPluginManage::onMainMsgPreview(const Request &request)
 {
-    const int subType = intKey(request, "SubType");
+    const int subType = JsonUtil::intKey(request, "SubType");
     Json::Value reply = makeReply(request);
 
     switch (subType) {
     case 0: {
-        const int channel = intKey(request, "Channel");
-        const int stream = intKey(request, "Stream");
+        const int channel = JsonUtil::intKey(request, "Channel");
+        const int stream = JsonUtil::intKey(request, "Stream");
         if (channel == -1 || channel > 256) {
             const int count = channel == -1 ? m_mainDevice.totalChannels : channel - 256;
             // The grid and the handle table have 64 entries.
@@ -129,15 +113,14 @@ void CPluginManage::onMainMsgPreview(const Request &request)
         return;
     }
     case 1:
-        closePreview(reply, intKey(request, "Channel"));
+        closePreview(reply, JsonUtil::intKey(request, "Channel"));
         return;
     case 2: {
-        const int channel = intKey(request, "Channel");
+        const int channel = JsonUtil::intKey(request, "Channel");
         int brightness = 0, contrast = 0, saturation = 0, hue = 0;
         if (isChannel(channel)) {
-            RunInMainThread([&] {
-                if (PlayWidgetFacade *widget = playWidget())
-                    widget->GetColor(channel, &brightness, &contrast, &saturation, &hue);
+            RunOnWindow([&](PlayWidgetFacade *widget) {
+                widget->GetColor(channel, &brightness, &contrast, &saturation, &hue);
             });
         }
         playerLog("CPluginManage::onMainMsgPreview",
@@ -156,57 +139,42 @@ void CPluginManage::onMainMsgPreview(const Request &request)
         break;
     }
     case 3: {
-        const int type = intKey(request, "Type");
-        const int value = intKey(request, "Value");
+        const int type = JsonUtil::intKey(request, "Type");
+        const int value = JsonUtil::intKey(request, "Value");
         bool done = false;
-        RunInMainThread([&] {
-            if (PlayWidgetFacade *widget = playWidget())
-                done = widget->SetColor(type, value);
-        });
+        RunOnWindow([&](PlayWidgetFacade *widget) { done = widget->SetColor(type, value); });
         reply["Ret"] = done ? Ret::Ok : Ret::Failed;
         reply["Chn"] = -1;
         break;
     }
     case 4: {
-        const int channel = intKey(request, "Channel");
+        const int channel = JsonUtil::intKey(request, "Channel");
         int state = -1;
         if (isChannel(channel)) {
-            RunInMainThread([&] {
-                if (PlayWidgetFacade *widget = playWidget())
-                    state = widget->GetPlayState(0, channel);
-            });
+            RunOnWindow([&](PlayWidgetFacade *widget) { state = widget->GetPlayState(0, channel); });
         }
         reply["Status"] = state < 0 ? -1 : state;
         reply["Ret"] = state < 0 ? Ret::Failed : Ret::Ok;
         break;
     }
     case 5:
-        RunInMainThread([] {
-            if (PlayWidgetFacade *widget = playWidget())
-                widget->onFullScreen();
-        });
+        RunOnWindow([](PlayWidgetFacade *widget) { widget->onFullScreen(); });
         reply["Ret"] = Ret::Ok;
         reply["Chn"] = -1;
         break;
     case 7: {
         int channel = -1;
-        RunInMainThread([&] {
-            if (PlayWidgetFacade *widget = playWidget())
-                channel = widget->GetCurWndChn(5);
-        });
+        RunOnWindow([&](PlayWidgetFacade *widget) { channel = widget->GetCurWndChn(5); });
         reply["Ret"] = Ret::Ok;
         reply["Chn"] = channel;
         break;
     }
     case 8: {
-        const int channel = intKey(request, "Channel");
+        const int channel = JsonUtil::intKey(request, "Channel");
         int result = -1;
         bool audio = false;
         if (isChannel(channel)) {
-            RunInMainThread([&] {
-                PlayWidgetFacade *widget = playWidget();
-                if (!widget)
-                    return;
+            RunOnWindow([&](PlayWidgetFacade *widget) {
                 const bool on = widget->IsSoundWnd(0, channel);
                 result = widget->OpenSound(0, channel, !on);
                 audio = widget->IsSoundWnd(0, channel);
@@ -218,14 +186,11 @@ void CPluginManage::onMainMsgPreview(const Request &request)
         break;
     }
     case 9: {
-        const int channel = intKey(request, "Channel");
+        const int channel = JsonUtil::intKey(request, "Channel");
         int result = -1;
         LocalInfo info;
         if (isChannel(channel)) {
-            RunInMainThread([&] {
-                PlayWidgetFacade *widget = playWidget();
-                if (!widget)
-                    return;
+            RunOnWindow([&](PlayWidgetFacade *widget) {
                 result = widget->Capture(channel, false);
                 if (result == 0)
                     info = widget->LoadLocalInfo();
@@ -238,8 +203,8 @@ void CPluginManage::onMainMsgPreview(const Request &request)
         break;
     }
     case 10: {
-        const int channel = intKey(request, "Channel");
-        const int record = intKey(request, "Record");
+        const int channel = JsonUtil::intKey(request, "Channel");
+        const int record = JsonUtil::intKey(request, "Record");
         recordPreview(reply, channel, record);
         return;
     }
@@ -247,10 +212,7 @@ void CPluginManage::onMainMsgPreview(const Request &request)
     case 13: {
         int channel = -1;
         int result = -1;
-        RunInMainThread([&] {
-            PlayWidgetFacade *widget = playWidget();
-            if (!widget)
-                return;
+        RunOnWindow([&](PlayWidgetFacade *widget) {
             channel = widget->GetCurWndChn(0);
             // A current window without a channel has nothing to change.
             if (!isChannel(channel))
@@ -289,7 +251,7 @@ void CPluginManage::openPreview(Json::Value &reply, int channel, int stream)
     // The channel's own stream is replaced.
     const bool stopped = disconnectLive(channel);
     if (stopped) {
-        RunInMainThread([channel] { previewStop(channel); });
+        RunOnWindow([channel](PlayWidgetFacade *widget) { widget->PreviewStop(channel); });
         ClearWndSlot(channel);
     }
 
@@ -297,16 +259,14 @@ void CPluginManage::openPreview(Json::Value &reply, int channel, int stream)
     // stopped.
     int wnd = -1;
     int oldChn = -1;
-    RunInMainThread([&] {
-        if (PlayWidgetFacade *widget = playWidget()) {
-            wnd = widget->GetCurWndIndex();
-            oldChn = widget->GetWndChn(0, wnd);
-        }
+    RunOnWindow([&](PlayWidgetFacade *widget) {
+        wnd = widget->GetCurWndIndex();
+        oldChn = widget->GetWndChn(0, wnd);
     });
     if (isChannel(oldChn)) {
         if (oldChn != channel || !stopped) {
             disconnectLive(oldChn);
-            RunInMainThread([oldChn] { previewStop(oldChn); });
+            RunOnWindow([oldChn](PlayWidgetFacade *widget) { widget->PreviewStop(oldChn); });
             ClearWndSlot(oldChn);
         }
     } else {
@@ -325,38 +285,41 @@ void CPluginManage::openPreview(Json::Value &reply, int channel, int stream)
     }
 
     resetWndSlot(channel);
+    int error = 0;
+    const int ret = startLive(channel, stream, wnd, &error);
+    reply["Ret"] = ret;
+    if (ret == Ret::StreamFailed) {
+        reply["Error"] = error;
+        ClearWndSlot(channel);
+    } else if (ret == Ret::Ok) {
+        int curChn = -1;
+        RunOnWindow([&](PlayWidgetFacade *widget) { curChn = widget->GetCurWndChn(0); });
+        SendWndStatus(channel, curChn);
+    }
+    sendReply(reply);
+}
+
+int CPluginManage::startLive(int channel, int stream, int wnd, int *error)
+{
+    int *handles = m_mainDevice.realHandles;
     int played = -1;
-    RunInMainThread([&] {
-        if (PlayWidgetFacade *widget = playWidget())
-            played = widget->PreviewPlay(stream, channel, wnd);
-    });
+    RunOnWindow([&](PlayWidgetFacade *widget) { played = widget->PreviewPlay(stream, channel, wnd); });
     if (played < 0) {
         handles[channel] = -1;
-        reply["Ret"] = Ret::WindowDecodeFailed;
-        sendReply(reply);
-        return;
+        return Ret::WindowDecodeFailed;
     }
-
+    resetWndSlot(channel);
     int handle = CQNConnect::GetInstance()->ConnectChanel_V2(
         m_mainDevice.loginId, channel, stream, &CPluginManage::PreviewDataCallback, channelUser(channel));
     if (handle == 0)
         handle = -1;
     handles[channel] = handle;
     if (handle < 0) {
-        reply["Ret"] = Ret::StreamFailed;
-        reply["Error"] = handle;
-        RunInMainThread([channel] { previewStop(channel); });
-        ClearWndSlot(channel);
-    } else {
-        reply["Ret"] = Ret::Ok;
-        int curChn = -1;
-        RunInMainThread([&] {
-            if (PlayWidgetFacade *widget = playWidget())
-                curChn = widget->GetCurWndChn(0);
-        });
-        SendWndStatus(channel, curChn);
+        *error = handle;
+        RunOnWindow([channel](PlayWidgetFacade *widget) { widget->PreviewStop(channel); });
+        return Ret::StreamFailed;
     }
-    sendReply(reply);
+    return Ret::Ok;
 }
 
 void CPluginManage::openPreviewChannels(Json::Value &reply, int count, int stream)
@@ -365,7 +328,6 @@ void CPluginManage::openPreviewChannels(Json::Value &reply, int count, int strea
     reply["Chn"] = 0;
     reply["oldChn"] = 0;
     reply["Stream"] = 0;
-    int *handles = m_mainDevice.realHandles;
 
     // Window i shows channel i from now on: stop the streams of these
     // channels, and what else windows 0..count-1 show, so that no other
@@ -376,10 +338,7 @@ void CPluginManage::openPreviewChannels(Json::Value &reply, int count, int strea
             stop.append(i);
     }
     QVector<int> shown;
-    RunInMainThread([&] {
-        PlayWidgetFacade *widget = playWidget();
-        if (!widget)
-            return;
+    RunOnWindow([&](PlayWidgetFacade *widget) {
         for (int i : stop)
             widget->PreviewStop(i);
         for (int wnd = 0; wnd < count; ++wnd) {
@@ -390,7 +349,7 @@ void CPluginManage::openPreviewChannels(Json::Value &reply, int count, int strea
     });
     for (int chn : shown) {
         disconnectLive(chn);
-        RunInMainThread([chn] { previewStop(chn); });
+        RunOnWindow([chn](PlayWidgetFacade *widget) { widget->PreviewStop(chn); });
         resetWndSlot(chn);
     }
 
@@ -403,29 +362,7 @@ void CPluginManage::openPreviewChannels(Json::Value &reply, int count, int strea
     int ret = Ret::Failed;
     for (int i = 0; i < opened; ++i) {
         int error = Ret::Ok;
-        int played = -1;
-        RunInMainThread([&] {
-            if (PlayWidgetFacade *widget = playWidget())
-                played = widget->PreviewPlay(stream, i, i);
-        });
-        if (played < 0) {
-            handles[i] = -1;
-            ret = Ret::WindowDecodeFailed;
-        } else {
-            resetWndSlot(i);
-            int handle = CQNConnect::GetInstance()->ConnectChanel_V2(
-                m_mainDevice.loginId, i, stream, &CPluginManage::PreviewDataCallback, channelUser(i));
-            if (handle == 0)
-                handle = -1;
-            handles[i] = handle;
-            if (handle < 0) {
-                error = handle;
-                ret = Ret::StreamFailed;
-                RunInMainThread([i] { previewStop(i); });
-            } else {
-                ret = Ret::Ok;
-            }
-        }
+        ret = startLive(i, stream, i, &error);
         Json::Value &item = status[i];
         // The error of this channel only.
         if (ret != Ret::Ok && error != Ret::Ok)
@@ -499,11 +436,9 @@ void CPluginManage::closePreview(Json::Value &reply, int channel)
     }
     disconnectLive(channel);
     int curChn = -1;
-    RunInMainThread([&] {
-        if (PlayWidgetFacade *widget = playWidget()) {
-            curChn = widget->GetCurWndChn(0);
-            widget->PreviewStop(channel);
-        }
+    RunOnWindow([&](PlayWidgetFacade *widget) {
+        curChn = widget->GetCurWndChn(0);
+        widget->PreviewStop(channel);
     });
     ClearWndSlot(channel);
     SendWndStatus(channel, curChn);
@@ -539,10 +474,7 @@ void CPluginManage::recordPreview(Json::Value &reply, int channel, int record)
     int result = -1;
     LocalInfo info;
     if (isChannel(channel)) {
-        RunInMainThread([&] {
-            PlayWidgetFacade *widget = playWidget();
-            if (!widget)
-                return;
+        RunOnWindow([&](PlayWidgetFacade *widget) {
             info = widget->LoadLocalInfo();
             bool recording = false;
             result = widget->Record(channel, on, &recording);
@@ -564,8 +496,8 @@ int CPluginManage::PreviewDataCallback(int realHandle, const TRV_FRAME_INFO *fra
         return 1;
     const int chn = int(channel);
     if (frame->data && frame->length > 0 && frame->length <= unsigned(INT_MAX)) {
-        if (PlayWidgetFacade *widget = playWidget())
-            widget->InputRealPlayData(
+        if (StreamInput *input = streamInput())
+            input->InputRealPlayData(
                 chn, reinterpret_cast<const char *>(frame->data), int(frame->length), frame->frameType);
     }
     if (frame->frameType == TRV_FRAME_VIDEO) {

@@ -24,8 +24,7 @@ void CPluginManage::onMainMsgConsultAesKey(const Request &request)
     reply["key"]["iv"] = "";
     reply["Ret"] = Ret::Ok;
     const QString text = JsonUtil::writeCompactText(reply);
-    LightWeightLog::instance()->PrintLog(
-        QStringLiteral("CPluginManage::onMainMsgConsultAesKey"), text, LightWeightLog::Normal);
+    playerLog("CPluginManage::onMainMsgConsultAesKey", text, LightWeightLog::Normal);
     emit sendWebSocketMsgSig(text);
 }
 

@@ -19,14 +19,6 @@ namespace {
 
 QString g_appFolder;
 
-int intKey(const Json::Value &object, const char *key)
-{
-    int value = 0;
-    if (!JsonUtil::convertInt(JsonUtil::member(object, key), &value))
-        throw std::invalid_argument(key);
-    return value;
-}
-
 // A UTF-8 text key: missing reads as empty; anything else that is no text
 // cannot be analysed.
 QString textKey(const Json::Value &object, const char *key)
@@ -54,11 +46,12 @@ QString CPluginManage::appFolder()
 void CPluginManage::chooseWithBrowser(
     const QStringList &args, std::function<void(bool chosen, const QString &path)> done)
 {
-    FileChooser::start(this, FileChooser::programPath(appFolder()), args, [done](const FileChooser::Answer &answer) {
-        const bool chosen = answer.ok && !answer.path.isEmpty();
-        if (done)
-            done(chosen, chosen ? answer.path : QString());
-    });
+    FileChooser::start(
+        this, FileChooser::programPath(appFolder()), args, [done](const FileChooser::Answer &answer) {
+            const bool chosen = answer.ok && !answer.path.isEmpty();
+            if (done)
+                done(chosen, chosen ? answer.path : QString());
+        });
 }
 
 void CPluginManage::replyWithChosenPath(const QStringList &args, const Json::Value &reply)
@@ -78,13 +71,15 @@ void CPluginManage::replyWithChosenPath(const QStringList &args, const Json::Val
 // compared with the character codes of the page's digits.
 void CPluginManage::onMainMsgClientConfig(const Request &request)
 {
-    const int subType = intKey(request, "SubType");
+    const int subType = JsonUtil::intKey(request, "SubType");
     Json::Value reply = makeReply(request);
     switch (subType) {
     case '0':
     case '1':
     case '5': {
-        const QString kind = subType == '0' ? QStringLiteral("0") : subType == '1' ? QStringLiteral("1") : QStringLiteral("2");
+        const QString kind = subType == '0' ? QStringLiteral("0")
+            : subType == '1'                ? QStringLiteral("1")
+                                            : QStringLiteral("2");
         replyWithChosenPath({ kind, QStringLiteral("0") }, reply);
         return;
     }
@@ -93,8 +88,8 @@ void CPluginManage::onMainMsgClientConfig(const Request &request)
         cfg.RecPath = textKey(request, "RecPath");
         cfg.CapPath = textKey(request, "CapPath");
         cfg.DownPath = textKey(request, "DownPath");
-        cfg.RecordType = intKey(request, "RecordType");
-        cfg.ImageType = intKey(request, "ImageType");
+        cfg.RecordType = JsonUtil::intKey(request, "RecordType");
+        cfg.ImageType = JsonUtil::intKey(request, "ImageType");
         playerLog("CPluginManage::onMainMsgClientConfig", QStringLiteral("save config path"));
         const bool saved = LocalSettings::SaveClientCfg(appFolder(), cfg);
         if (!saved)
@@ -106,11 +101,9 @@ void CPluginManage::onMainMsgClientConfig(const Request &request)
     case '3': {
         LocalInfo info;
         bool loaded = false;
-        RunInMainThread([&] {
-            if (PlayWidgetFacade *widget = playWidget()) {
-                info = widget->LoadLocalInfo();
-                loaded = true;
-            }
+        RunOnWindow([&](PlayWidgetFacade *widget) {
+            info = widget->LoadLocalInfo();
+            loaded = true;
         });
         if (!loaded) {
             LocalSettings::LoadClientCfg(appFolder(), &info);

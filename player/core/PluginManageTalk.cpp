@@ -10,7 +10,6 @@
 
 #include <QFileInfo>
 
-#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -22,20 +21,6 @@ TalkControl::Factory &talkFactory()
 {
     static TalkControl::Factory factory;
     return factory;
-}
-
-void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
-{
-    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
-}
-
-// An int key: missing reads as 0; a key that is no number cannot be analysed.
-int intKey(const Json::Value &object, const char *key)
-{
-    int value = 0;
-    if (!JsonUtil::convertInt(JsonUtil::member(object, key), &value))
-        throw std::invalid_argument(key);
-    return value;
 }
 
 // The page's channel 255 means "no particular channel".
@@ -64,11 +49,11 @@ bool CPluginManage::stopTalk()
 // which channels can talk (3).
 void CPluginManage::onMainMsgTalk(const Request &request)
 {
-    const int subType = intKey(request, "SubType");
+    const int subType = JsonUtil::intKey(request, "SubType");
     Json::Value reply = makeReply(request);
     if (subType == 2) {
-        log("CPluginManage::onMainMsgTalk", QStringLiteral("StopTalk"));
-        int ret = 100;
+        playerLog("CPluginManage::onMainMsgTalk", QStringLiteral("StopTalk"));
+        int ret = Ret::Ok;
         if (m_pTalk) {
             ret = m_pTalk->StopTalk();
             m_pTalk.reset();
@@ -79,18 +64,19 @@ void CPluginManage::onMainMsgTalk(const Request &request)
     }
     if (subType == 3) {
         std::vector<char> answer(kTalkAbilitySize, 0);
-        int ret = 1020;
+        int ret = Ret::Missing;
         if (CQNConnect *connect = CQNConnect::GetInstance())
-            ret = connect->GetChannelAbility(m_mainDevice.loginId, kTalkAbility, answer.data(), kTalkAbilitySize);
+            ret = connect->GetChannelAbility(
+                m_mainDevice.loginId, kTalkAbility, answer.data(), kTalkAbilitySize);
         answer.back() = 0;
         Json::Value data;
-        if (ret == 100 && JsonUtil::parse(std::string(answer.data()), &data))
+        if (ret == Ret::Ok && JsonUtil::parse(std::string(answer.data()), &data))
             reply["Data"] = data;
         reply["Ret"] = ret;
         sendReply(reply);
         return;
     }
-    const int channel = subType == 0 ? pageChannel(intKey(request, "Channel")) : 0;
+    const int channel = subType == 0 ? pageChannel(JsonUtil::intKey(request, "Channel")) : 0;
     stopTalk();
     std::unique_ptr<TalkControl> talk = talkFactory() ? talkFactory()() : nullptr;
     bool started = false;
@@ -104,8 +90,9 @@ void CPluginManage::onMainMsgTalk(const Request &request)
     }
     if (started)
         m_pTalk = std::move(talk);
-    const int ret = started ? 100 : 1016;
-    log("CPluginManage::onMainMsgTalk", QStringLiteral("StartTalk nSubMsg=%1 Ret=%2").arg(subType).arg(ret));
+    const int ret = started ? Ret::Ok : Ret::Failed;
+    playerLog(
+        "CPluginManage::onMainMsgTalk", QStringLiteral("StartTalk nSubMsg=%1 Ret=%2").arg(subType).arg(ret));
     reply["Ret"] = ret;
     sendReply(reply);
 }
@@ -114,7 +101,7 @@ void CPluginManage::onMainMsgTalk(const Request &request)
 // the test (4) of the custom alarm voice.
 void CPluginManage::onMainMsgVoiceCustom(const Request &request)
 {
-    const int subType = intKey(request, "SubType");
+    const int subType = JsonUtil::intKey(request, "SubType");
     VoiceCustom *voice = VoiceCustom::GetInstance();
     int result = -1;
     switch (subType) {
@@ -135,7 +122,8 @@ void CPluginManage::onMainMsgVoiceCustom(const Request &request)
         result = voice->StartTest();
         break;
     case 3:
-        result = UploadCustomAlarmVoice(intKey(request, "Channel"), intKey(request, "FilePurpose"));
+        result = UploadCustomAlarmVoice(
+            JsonUtil::intKey(request, "Channel"), JsonUtil::intKey(request, "FilePurpose"));
         break;
     case 4:
         result = voice->StopTest();
@@ -143,9 +131,10 @@ void CPluginManage::onMainMsgVoiceCustom(const Request &request)
     default:
         break;
     }
-    log("CPluginManage::onMainMsgVoiceCustom", QStringLiteral("SubMsg:%1 nRet=%2").arg(subType).arg(result));
+    playerLog(
+        "CPluginManage::onMainMsgVoiceCustom", QStringLiteral("SubMsg:%1 nRet=%2").arg(subType).arg(result));
     Json::Value reply = makeReply(request);
-    reply["Ret"] = result == 0 ? 100 : 1016;
+    reply["Ret"] = result == 0 ? Ret::Ok : Ret::Failed;
     sendReply(reply);
 }
 
@@ -196,8 +185,8 @@ void CPluginManage::VoiceFileSendCallback(int transferHandle, int state, int cod
 void CPluginManage::onVoiceFileSent(int state, int code)
 {
     const bool done = state == TRV_TRANSFER_DONE;
-    Json::Value event = pageEvent(6, 2);
-    event["Ret"] = done ? 100 : code;
+    Json::Value event = pageEvent(PageEvent::VoiceFileSent);
+    event["Ret"] = done ? Ret::Ok : code;
     sendWebSocketMsg(JsonUtil::writeCompactText(event));
     // Only a transfer the device confirmed makes the recording expendable.
     if (done)
@@ -208,7 +197,7 @@ void CPluginManage::onVoiceFileSent(int state, int code)
 // voice (2, 3, 4) goes to the device; the device's answer comes later.
 void CPluginManage::onMainMsgCustomVoiceFile(const Request &request)
 {
-    const int subType = intKey(request, "SubType");
+    const int subType = JsonUtil::intKey(request, "SubType");
     if (subType < 0 || subType > 4)
         return;
     const int msgId = JsonUtil::member(request, "MsgID").isConvertibleTo(Json::intValue)
@@ -223,10 +212,11 @@ void CPluginManage::onMainMsgCustomVoiceFile(const Request &request)
         return;
     }
     CQNConnect *connect = CQNConnect::GetInstance();
-    const int result = connect ? connect->ImportFile(subType, m_mainDevice.loginId, intKey(request, "Channel"),
-                                     VoiceCustom::GetInstance()->filePath(), &CPluginManage::SDKResultCallback, this)
-                               : 1020;
-    if (result == 100)
+    const int result = connect
+        ? connect->ImportFile(subType, m_mainDevice.loginId, JsonUtil::intKey(request, "Channel"),
+            VoiceCustom::GetInstance()->filePath(), &CPluginManage::SDKResultCallback, this)
+        : Ret::Missing;
+    if (result == Ret::Ok)
         return;
     Json::Value reply = makeReply(request);
     reply["nRet"] = result;
@@ -235,16 +225,16 @@ void CPluginManage::onMainMsgCustomVoiceFile(const Request &request)
 
 void CPluginManage::onVoiceFileChosen(const Request &request, bool chosen, const QString &path)
 {
-    const int subType = intKey(request, "SubType");
+    const int subType = JsonUtil::intKey(request, "SubType");
     // Nothing chosen (cancelled, or no chooser): the page still gets its answer.
-    int result = 1016;
+    int result = Ret::Failed;
     if (chosen) {
         CQNConnect *connect = CQNConnect::GetInstance();
-        result = connect ? connect->ImportFile(subType, m_mainDevice.loginId, intKey(request, "Channel"), path,
-                               &CPluginManage::SDKResultCallback, this)
-                         : 1020;
+        result = connect ? connect->ImportFile(subType, m_mainDevice.loginId,
+                     JsonUtil::intKey(request, "Channel"), path, &CPluginManage::SDKResultCallback, this)
+                         : Ret::Missing;
     }
-    if (subType == 1 && result == 100)
+    if (subType == 1 && result == Ret::Ok)
         return;
     Json::Value reply = makeReply(request);
     reply["nRet"] = result;

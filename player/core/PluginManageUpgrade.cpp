@@ -33,14 +33,6 @@ const char kDefaultVersionFileUrl[] = "http://update.quorvel.com:8080/ocx/Quorve
 
 std::atomic<int> g_versionCheckTimeoutMs { 60000 };
 
-int intKey(const Json::Value &object, const char *key)
-{
-    int value = 0;
-    if (!JsonUtil::convertInt(JsonUtil::member(object, key), &value))
-        throw std::invalid_argument(key);
-    return value;
-}
-
 // "Tool/version" and "Tool/date" of a version file.
 struct ToolVersion
 {
@@ -91,7 +83,7 @@ bool CPluginManage::CompareVersion(const QString &a, const QString &b)
 // MainType 21: the cloud's newer firmware (SubType 0) and the upgrade to it (1).
 void CPluginManage::onMainMsgOnlineUpgrade(const Request &request)
 {
-    const int subType = intKey(request, "SubType");
+    const int subType = JsonUtil::intKey(request, "SubType");
     Json::Value reply = makeReply(request);
     CQNConnect *connect = CQNConnect::GetInstance();
     const int loginId = m_mainDevice.loginId;
@@ -112,7 +104,7 @@ void CPluginManage::onMainMsgOnlineUpgrade(const Request &request)
         m_bUpgrading = result == Ret::Ok;
         reply["Ret"] = result;
     } else {
-        reply["Ret"] = 0;
+        reply["Ret"] = Ret::NotHandled;
     }
     reply["IsUpgrade"] = m_bUpgrading;
     sendReply(reply);
@@ -121,7 +113,7 @@ void CPluginManage::onMainMsgOnlineUpgrade(const Request &request)
 // MainType 25: choose a firmware file (SubType 0) and upgrade from it (1).
 void CPluginManage::onMainMsgLocalUpgrade(const Request &request)
 {
-    const int subType = intKey(request, "SubType");
+    const int subType = JsonUtil::intKey(request, "SubType");
     Json::Value reply(Json::objectValue);
     reply["Msg"] = 25;
     reply["SubMsg"] = 1;
@@ -162,7 +154,7 @@ void CPluginManage::UpgradeProgressCallback(int upgradeHandle, int status, int t
 // "NewVersion.ini" and reports whether it names a newer tool.
 void CPluginManage::onMainMsgCheckToolVersion(const Request &request)
 {
-    const int subType = intKey(request, "SubType");
+    const int subType = JsonUtil::intKey(request, "SubType");
     Json::Value reply = makeReply(request);
     const QString folder = appFolder();
     const QString localPath = folder + QStringLiteral("/QuorvelToolVersion.ini");

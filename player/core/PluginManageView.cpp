@@ -34,36 +34,17 @@ void *channelUser(int channel)
     return reinterpret_cast<void *>(quintptr(channel));
 }
 
-// An int key: missing reads as 0; a key that is no number cannot be analysed
-// (the dispatcher then logs "can not analyze json" and sends no reply).
-int intKey(const Json::Value &object, const char *key)
-{
-    int value = 0;
-    if (!JsonUtil::convertInt(JsonUtil::member(object, key), &value))
-        throw std::invalid_argument(key);
-    return value;
-}
-
-// Runs `call` with the window side, if one exists.
-template<class F> void withWidget(F call)
-{
-    if (PlayWidgetFacade *widget = CPluginManage::playWidget())
-        call(widget);
-}
-
 // Keeps live channel `channel` in the restore lists (its window and stream
 // type), stopping its window too when asked.
 void keepForRestore(CPluginManage *self, DeviceLoginInfo &info, int channel, bool stop)
 {
     int wnd = -1;
     int stream = 0;
-    self->RunInMainThread([&] {
-        withWidget([&](PlayWidgetFacade *widget) {
-            wnd = widget->FindWndIndex(0, channel);
-            stream = widget->GetChnStream(channel);
-            if (stop)
-                widget->PreviewStop(channel);
-        });
+    self->RunOnWindow([&](PlayWidgetFacade *widget) {
+        wnd = widget->FindWndIndex(0, channel);
+        stream = widget->GetChnStream(channel);
+        if (stop)
+            widget->PreviewStop(channel);
     });
     // A window outside the grid is kept as one (255) that no return reopens.
     info.restoreWnds[channel] = uint8_t(isChannel(wnd) ? wnd : 0xFF);
@@ -81,17 +62,15 @@ void CPluginManage::setSnapshotWaitMs(int ms)
 // rectangle, relative to the browser's page area.
 void CPluginManage::onMainMsgWidgetStatus(const Request &request)
 {
-    const int mainType = intKey(request, "MainType");
-    const int subType = intKey(request, "SubType");
+    const int mainType = JsonUtil::intKey(request, "MainType");
+    const int subType = JsonUtil::intKey(request, "SubType");
     const Json::Value &pos = JsonUtil::member(request, "Pos");
-    const int left = intKey(pos, "Left");
-    const int top = intKey(pos, "Top");
-    const int width = intKey(pos, "Width");
-    const int height = intKey(pos, "Height");
-    RunInMainThread([&] {
-        if (PlayWidgetFacade *widget = playWidget())
-            widget->onWidgetStatuChange(subType, left, top, width, height);
-    });
+    const int left = JsonUtil::intKey(pos, "Left");
+    const int top = JsonUtil::intKey(pos, "Top");
+    const int width = JsonUtil::intKey(pos, "Width");
+    const int height = JsonUtil::intKey(pos, "Height");
+    RunOnWindow(
+        [&](PlayWidgetFacade *widget) { widget->onWidgetStatuChange(subType, left, top, width, height); });
     // The service's own control path adds "Potocol" and answers the page itself.
     if (request.isObject() && request.isMember("Potocol"))
         return;
@@ -105,7 +84,7 @@ void CPluginManage::onMainMsgWidgetStatus(const Request &request)
 // MainType 2: switch to the live (0), playback (1) or colour (2) page.
 void CPluginManage::onMainMsgSwitchMode(const Request &request)
 {
-    const int page = intKey(request, "SubType");
+    const int page = JsonUtil::intKey(request, "SubType");
     Json::Value reply = makeReply(request);
     if (page != 2)
         stopColorPreview();
@@ -127,7 +106,7 @@ void CPluginManage::onMainMsgSwitchMode(const Request &request)
         if (page == 0)
             restoreLiveChannels();
     }
-    RunInMainThread([page] { withWidget([page](PlayWidgetFacade *widget) { widget->SetPageIndex(page); }); });
+    RunOnWindow([page](PlayWidgetFacade *widget) { widget->SetPageIndex(page); });
     reply["Ret"] = Ret::Ok;
     sendReply(reply);
 }
@@ -143,7 +122,7 @@ void CPluginManage::leavePlaybackPage()
     const bool downloading = m_downloadRecord.running;
     cancelDownload();
     if (!downloading)
-        RunInMainThread([] { withWidget([](PlayWidgetFacade *widget) { widget->SetPlaybackBackground(QString()); }); });
+        RunOnWindow([](PlayWidgetFacade *widget) { widget->SetPlaybackBackground(QString()); });
 }
 
 void CPluginManage::restoreLiveChannels()
@@ -168,7 +147,7 @@ void CPluginManage::restoreLiveChannels()
         } else {
             resetWndSlot(i);
             int played = -1;
-            RunInMainThread([&] { withWidget([&](PlayWidgetFacade *widget) { played = widget->PreviewPlay(stream, i, wnd); }); });
+            RunOnWindow([&](PlayWidgetFacade *widget) { played = widget->PreviewPlay(stream, i, wnd); });
             if (played < 0) {
                 ret = Ret::WindowDecodeFailed;
             } else {
@@ -177,7 +156,7 @@ void CPluginManage::restoreLiveChannels()
                 if (handle == 0)
                     handle = -1;
                 if (handle < 0) {
-                    RunInMainThread([i] { withWidget([i](PlayWidgetFacade *widget) { widget->PreviewStop(i); }); });
+                    RunOnWindow([i](PlayWidgetFacade *widget) { widget->PreviewStop(i); });
                     ret = Ret::StreamFailed;
                 }
             }
@@ -187,7 +166,7 @@ void CPluginManage::restoreLiveChannels()
         item["Chn"] = i;
         item["Stream"] = stream;
         bool recording = false;
-        RunInMainThread([&] { withWidget([&](PlayWidgetFacade *widget) { recording = widget->IsRecording(i); }); });
+        RunOnWindow([&](PlayWidgetFacade *widget) { recording = widget->IsRecording(i); });
         item["Record"] = recording;
     }
     std::fill(std::begin(info.restoreFlags), std::end(info.restoreFlags), uint8_t(0));
@@ -200,14 +179,12 @@ void CPluginManage::restoreLiveChannels()
 // MainType 3: the split layout of the current page.
 void CPluginManage::onMainMsgChangeSplit(const Request &request)
 {
-    const int mode = intKey(request, "SubType");
+    const int mode = JsonUtil::intKey(request, "SubType");
     Json::Value reply = makeReply(request);
     int channel = -1;
-    RunInMainThread([&] {
-        withWidget([&](PlayWidgetFacade *widget) {
-            widget->ChangeSplit(mode);
-            channel = widget->GetWndChn(0, 0);
-        });
+    RunOnWindow([&](PlayWidgetFacade *widget) {
+        widget->ChangeSplit(mode);
+        channel = widget->GetWndChn(0, 0);
     });
     reply["Chn"] = channel;
     reply["SubMsg"] = mode;
@@ -218,10 +195,10 @@ void CPluginManage::onMainMsgChangeSplit(const Request &request)
 // MainType 11: select a window of the grid.
 void CPluginManage::onMainMsgSetCurWnd(const Request &request)
 {
-    const int mainType = intKey(request, "MainType");
-    const int wnd = intKey(request, "SubType");
+    const int mainType = JsonUtil::intKey(request, "MainType");
+    const int wnd = JsonUtil::intKey(request, "SubType");
     Json::Value reply = makeReply(request);
-    RunInMainThread([wnd] { withWidget([wnd](PlayWidgetFacade *widget) { widget->SetCurWnd(wnd); }); });
+    RunOnWindow([wnd](PlayWidgetFacade *widget) { widget->SetCurWnd(wnd); });
     reply["Msg"] = mainType;
     reply["SubMsg"] = wnd;
     reply["Ret"] = Ret::Ok;
@@ -233,7 +210,7 @@ void CPluginManage::onMainMsgSetCurWnd(const Request &request)
 // again.
 void CPluginManage::onMainMsgCapture(const Request &request)
 {
-    const int channel = intKey(request, "SubType");
+    const int channel = JsonUtil::intKey(request, "SubType");
     Json::Value reply(Json::objectValue);
     reply["Msg"] = JsonUtil::member(request, "MainType");
     reply["Channel"] = JsonUtil::member(request, "SubType");
@@ -242,14 +219,14 @@ void CPluginManage::onMainMsgCapture(const Request &request)
     // The handle table has 64 entries: other channels have nothing to snap.
     if (isChannel(channel)) {
         auto capture = [&] {
-            RunInMainThread([&] { withWidget([&](PlayWidgetFacade *widget) { result = widget->Capture(channel, true); }); });
+            RunOnWindow([&](PlayWidgetFacade *widget) { result = widget->Capture(channel, true); });
         };
         int &handle = m_mainDevice.realHandles[channel];
         if (handle > 0) {
             capture();
         } else {
             int played = -1;
-            RunInMainThread([&] { withWidget([&](PlayWidgetFacade *widget) { played = widget->PreviewPlay(0, channel, -1); }); });
+            RunOnWindow([&](PlayWidgetFacade *widget) { played = widget->PreviewPlay(0, channel, -1); });
             if (played >= 0) {
                 CQNConnect *connect = CQNConnect::GetInstance();
                 const int loginId = m_mainDevice.loginId;
@@ -263,9 +240,10 @@ void CPluginManage::onMainMsgCapture(const Request &request)
                         QThread::msleep(unsigned(std::max(0, g_snapshotWaitMs.load())));
                         capture();
                     }
-                    connect->DisconnectChannel(opened, &CPluginManage::RealPlayDataCallback, channelUser(channel));
+                    connect->DisconnectChannel(
+                        opened, &CPluginManage::RealPlayDataCallback, channelUser(channel));
                 }
-                RunInMainThread([channel] { withWidget([channel](PlayWidgetFacade *widget) { widget->PreviewStop(channel); }); });
+                RunOnWindow([channel](PlayWidgetFacade *widget) { widget->PreviewStop(channel); });
                 handle = 0;
             }
         }
@@ -281,15 +259,15 @@ int CPluginManage::RealPlayDataCallback(
     const quintptr channel = reinterpret_cast<quintptr>(user);
     if (!data || length <= 0 || channel >= quintptr(kMaxChannels))
         return 1;
-    if (PlayWidgetFacade *widget = playWidget())
-        widget->InputRealPlayData(int(channel), reinterpret_cast<const char *>(data), length, dataType);
+    if (StreamInput *input = streamInput())
+        input->InputRealPlayData(int(channel), reinterpret_cast<const char *>(data), length, dataType);
     return 1;
 }
 
 // MainType 6: the colour page's preview through a login of its own.
 void CPluginManage::onMainMsgColorPreview(const Request &request)
 {
-    const int subType = intKey(request, "SubType");
+    const int subType = JsonUtil::intKey(request, "SubType");
     if (subType != 0 && subType != 1)
         return;
     Json::Value reply = makeReply(request);
@@ -299,8 +277,8 @@ void CPluginManage::onMainMsgColorPreview(const Request &request)
         sendReply(reply);
         return;
     }
-    const int channel = intKey(request, "Channel");
-    const int stream = intKey(request, "Stream");
+    const int channel = JsonUtil::intKey(request, "Channel");
+    const int stream = JsonUtil::intKey(request, "Stream");
     stopColorPreview();
     DeviceLoginInfo &info = m_mainDevice;
     CQNConnect *connect = CQNConnect::GetInstance();
@@ -313,18 +291,19 @@ void CPluginManage::onMainMsgColorPreview(const Request &request)
     info.colorLoginId = loginId > 0 ? loginId : -1;
     if (loginId > 0) {
         int started = -1;
-        RunInMainThread([&] { withWidget([&](PlayWidgetFacade *widget) { started = widget->ColorPreviewStart(stream); }); });
+        RunOnWindow([&](PlayWidgetFacade *widget) { started = widget->ColorPreviewStart(stream); });
         if (started < 0) {
             ret = Ret::WindowDecodeFailed;
             info.colorRealHandle = -1;
         } else {
-            int handle = connect->ConnectChanel(loginId, channel, stream, &CPluginManage::ColorPreviewDataCallback, this);
+            int handle = connect->ConnectChanel(
+                loginId, channel, stream, &CPluginManage::ColorPreviewDataCallback, this);
             if (handle == 0)
                 handle = -1;
             info.colorRealHandle = handle;
             ret = Ret::Ok;
             if (handle < 0) {
-                RunInMainThread([] { withWidget([](PlayWidgetFacade *widget) { widget->ColorPreviewStop(); }); });
+                RunOnWindow([](PlayWidgetFacade *widget) { widget->ColorPreviewStop(); });
                 connect->DisconnectDevice(loginId);
                 info.colorLoginId = -1;
                 ret = Ret::StreamFailed;
@@ -341,7 +320,7 @@ void CPluginManage::stopColorPreview()
     CQNConnect *connect = CQNConnect::GetInstance();
     if (info.colorRealHandle > 0) {
         connect->DisconnectChannel(info.colorRealHandle, &CPluginManage::ColorPreviewDataCallback, this);
-        RunInMainThread([] { withWidget([](PlayWidgetFacade *widget) { widget->ColorPreviewStop(); }); });
+        RunOnWindow([](PlayWidgetFacade *widget) { widget->ColorPreviewStop(); });
         info.colorRealHandle = -1;
     }
     if (info.colorLoginId > 0) {
@@ -358,8 +337,8 @@ int CPluginManage::ColorPreviewDataCallback(
     if (!user)
         return -1;
     if (data && length > 0) {
-        if (PlayWidgetFacade *widget = playWidget())
-            widget->InputColorSetData(reinterpret_cast<const char *>(data), length);
+        if (StreamInput *input = streamInput())
+            input->InputColorSetData(reinterpret_cast<const char *>(data), length);
     }
     return 1;
 }
@@ -367,19 +346,16 @@ int CPluginManage::ColorPreviewDataCallback(
 // MainType 24: electronic PTZ on a live window.
 void CPluginManage::onMainMsgPTZControl(const Request &request)
 {
-    const int command = intKey(request, "SubType");
-    const int channel = intKey(request, "Channel");
+    const int command = JsonUtil::intKey(request, "SubType");
+    const int channel = JsonUtil::intKey(request, "Channel");
     int value = 0;
     if (command >= 0 && command <= 5)
-        value = intKey(request, "Step");
+        value = JsonUtil::intKey(request, "Step");
     else if (command >= 6 && command <= 8)
-        value = intKey(request, "Preset");
+        value = JsonUtil::intKey(request, "Preset");
     Json::Value reply = makeReply(request);
     bool done = true; // commands outside the table do nothing
-    RunInMainThread([&] {
-        PlayWidgetFacade *widget = playWidget();
-        if (!widget)
-            return;
+    RunOnWindow([&](PlayWidgetFacade *widget) {
         switch (command) {
         case 0:
         case 1:
@@ -415,10 +391,10 @@ void CPluginManage::onMainMsgPTZControl(const Request &request)
 // MainType 29: the two-lens zoom switch.
 void CPluginManage::onMainMsgScaleSwitch(const Request &request)
 {
-    const int type = intKey(request, "SubType");
-    const int speed = intKey(request, "Speed");
+    const int type = JsonUtil::intKey(request, "SubType");
+    const int speed = JsonUtil::intKey(request, "Speed");
     Json::Value reply = makeReply(request);
-    RunInMainThread([=] { withWidget([=](PlayWidgetFacade *widget) { widget->ScaleSwitch(type, speed); }); });
+    RunOnWindow([=](PlayWidgetFacade *widget) { widget->ScaleSwitch(type, speed); });
     reply["Ret"] = Ret::Ok;
     sendReply(reply);
 }
@@ -426,30 +402,30 @@ void CPluginManage::onMainMsgScaleSwitch(const Request &request)
 // MainType 34: the analysis rule that the live page draws.
 void CPluginManage::onMainMsgRegionInfo(const Request &request)
 {
-    const int mode = intKey(request, "SubType");
+    const int mode = JsonUtil::intKey(request, "SubType");
     RuleRegionInfo rule;
-    rule.window = intKey(request, "Channel") & 0xFF;
-    rule.ruleType = uint8_t(intKey(request, "RuleType"));
-    rule.show = uint8_t(intKey(request, "ShowRule"));
-    rule.lineDirection = uint8_t(intKey(request, "AlarmDirectLine"));
-    rule.regionDirection = uint8_t(intKey(request, "AlarmDirectRegion"));
+    rule.window = JsonUtil::intKey(request, "Channel") & 0xFF;
+    rule.ruleType = uint8_t(JsonUtil::intKey(request, "RuleType"));
+    rule.show = uint8_t(JsonUtil::intKey(request, "ShowRule"));
+    rule.lineDirection = uint8_t(JsonUtil::intKey(request, "AlarmDirectLine"));
+    rule.regionDirection = uint8_t(JsonUtil::intKey(request, "AlarmDirectRegion"));
     // The drawing reads this many of the eight points.
-    rule.pointCount = std::clamp(intKey(request, "ptsNum"), 0, RuleRegionInfo::kMaxPoints);
+    rule.pointCount = std::clamp(JsonUtil::intKey(request, "ptsNum"), 0, RuleRegionInfo::kMaxPoints);
     const Json::Value &line = JsonUtil::member(request, "RuleLine");
-    rule.lineStartX = intKey(line, "StartX");
-    rule.lineStartY = intKey(line, "StartY");
-    rule.lineEndX = intKey(line, "StopX");
-    rule.lineEndY = intKey(line, "StopY");
+    rule.lineStartX = JsonUtil::intKey(line, "StartX");
+    rule.lineStartY = JsonUtil::intKey(line, "StartY");
+    rule.lineEndX = JsonUtil::intKey(line, "StopX");
+    rule.lineEndY = JsonUtil::intKey(line, "StopY");
     const Json::Value &points = JsonUtil::member(request, "RuleRegion");
     for (int i = 0; i < RuleRegionInfo::kMaxPoints; ++i) {
         const Json::Value &point = points.isArray() && Json::ArrayIndex(i) < points.size()
             ? points[Json::ArrayIndex(i)]
             : Json::Value::nullSingleton();
-        rule.points[i].x = intKey(point, "X");
-        rule.points[i].y = intKey(point, "Y");
+        rule.points[i].x = JsonUtil::intKey(point, "X");
+        rule.points[i].y = JsonUtil::intKey(point, "Y");
     }
     int result = Ret::Ok;
-    RunInMainThread([&] { withWidget([&](PlayWidgetFacade *widget) { widget->SetRuleRegionInfo(mode, rule, &result); }); });
+    RunOnWindow([&](PlayWidgetFacade *widget) { widget->SetRuleRegionInfo(mode, rule, &result); });
     Json::Value reply = makeReply(request);
     reply["WndNum"] = 0;
     reply["Chn"] = 0;
@@ -473,9 +449,7 @@ void CPluginManage::onMainMsgRelogin(const Request &request)
         if (info.totalChannels >= 1 && info.totalChannels <= kMaxChannels) {
             const int loginId = info.loginId;
             const bool singleChannel = info.deviceType == 0 || info.totalChannels == 1;
-            RunInMainThread([=] {
-                withWidget([=](PlayWidgetFacade *widget) { widget->SetDeviceInfo(loginId, singleChannel); });
-            });
+            RunOnWindow([=](PlayWidgetFacade *widget) { widget->SetDeviceInfo(loginId, singleChannel); });
         } else {
             logoutDev();
             playerLog("CPluginManage::onMainMsgRelogin", QStringLiteral("WebDevInfoAbnorma"));

@@ -17,7 +17,10 @@ struct SdkUserData
     QByteArray text;
 };
 
-// The player's only door to the device library. Each method makes one or a
+// The request manager's door to the device library. The window side's talk
+// (CTalk) and live grid ask the library about abilities and run the voice
+// link themselves, and the manager sets the alarm callback and stops a file
+// transfer directly; everything else goes through here. Each method makes one or a
 // few library calls, logs them under its own name and turns the library's
 // results into the player's result codes where its callers expect that. The
 // wrapper keeps no state and takes no lock; it is called from the worker

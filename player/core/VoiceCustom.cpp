@@ -3,6 +3,7 @@
 #include "LightWeightLog.h"
 #include "VoiceFrame.h"
 #include "common/Json.h"
+#include "common/PageMessage.h"
 #include "common/ProgramDir.h"
 
 #include "lumarel/lumarel.h"
@@ -20,16 +21,9 @@ constexpr unsigned int kTestPoolSize = 5120000;
 
 VoiceCustom *g_instance = nullptr;
 
-void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
+QString voiceEvent(EventKind kind, int ret, bool withPos = false, qint64 pos = 0)
 {
-    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
-}
-
-QString voiceEvent(int subEvent, int ret, bool withPos = false, qint64 pos = 0)
-{
-    Json::Value event(Json::objectValue);
-    event["MainEvent"] = 6;
-    event["SubEvent"] = subEvent;
+    Json::Value event = pageEvent(kind);
     event["Ret"] = ret;
     if (withPos)
         event["Pos"] = Json::Int64(pos);
@@ -112,8 +106,8 @@ int VoiceCustom::StartRecordVoice()
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.close();
     ++m_nGeneration;
-    if (!TRV_PLAY_StartAudioCapture(&VoiceCustom::AudioCaptureCallback, 16, m_nSampleRate.load(),
-            kCaptureBlockBytes, this)) {
+    if (!TRV_PLAY_StartAudioCapture(
+            &VoiceCustom::AudioCaptureCallback, 16, m_nSampleRate.load(), kCaptureBlockBytes, this)) {
         m_nState = Idle;
         return -2;
     }
@@ -130,8 +124,9 @@ int VoiceCustom::StopRecordVoice()
         // Another stop may have got here first.
         if (m_bCapturing) {
             if (!TRV_PLAY_StopAudioCapture()) {
-                log("VoiceCustom::StopRecordVoice",
-                    QStringLiteral("Sound Play Error :%1").arg(TRV_PLAY_GetLastError(0)), LightWeightLog::Error);
+                playerLog("VoiceCustom::StopRecordVoice",
+                    QStringLiteral("Sound Play Error :%1").arg(TRV_PLAY_GetLastError(0)),
+                    LightWeightLog::Error);
                 return -1;
             }
             m_bCapturing = false;
@@ -139,7 +134,7 @@ int VoiceCustom::StopRecordVoice()
     }
     // The size limit may have ended the recording meanwhile and said so.
     if (endRecording())
-        emit VoiceRecordTime(voiceEvent(1, 100));
+        emit VoiceRecordTime(voiceEvent(PageEvent::VoiceRecordEnded, Ret::Ok));
     return 0;
 }
 
@@ -175,14 +170,15 @@ void VoiceCustom::onCaptureBlock(const char *pcm, unsigned int length)
     unsigned char codes[kEncodeBufferSize];
     qint64 encoded = 0;
     bool writeFailed = false;
-    const bool ok = EncodeALawPieces(pcm, length, kEncodeBufferSize, codes, [&](const unsigned char *c, int count) {
-        if (std::fwrite(c, 1, size_t(count), file) != size_t(count)) {
-            writeFailed = true;
-            return false;
-        }
-        encoded += count;
-        return true;
-    });
+    const bool ok
+        = EncodeALawPieces(pcm, length, kEncodeBufferSize, codes, [&](const unsigned char *c, int count) {
+              if (std::fwrite(c, 1, size_t(count), file) != size_t(count)) {
+                  writeFailed = true;
+                  return false;
+              }
+              encoded += count;
+              return true;
+          });
     if (!ok && !writeFailed) {
         std::fclose(file);
         return;
@@ -199,7 +195,7 @@ void VoiceCustom::onCaptureBlock(const char *pcm, unsigned int length)
         if (!endRecording())
             return;
         emit returnToMainThread(stopTask);
-        event = voiceEvent(1, 1016);
+        event = voiceEvent(PageEvent::VoiceRecordEnded, Ret::Failed);
     } else {
         const qint64 pos = (100 - (qint64(size) + encoded) * 100 / kMaxFileBytes) / 20;
         if (size > kMaxFileBytes) {
@@ -207,9 +203,9 @@ void VoiceCustom::onCaptureBlock(const char *pcm, unsigned int length)
             if (!endRecording())
                 return;
             emit returnToMainThread(stopTask);
-            event = voiceEvent(1, 100, true, pos);
+            event = voiceEvent(PageEvent::VoiceRecordEnded, Ret::Ok, true, pos);
         } else {
-            event = voiceEvent(0, 100, true, pos);
+            event = voiceEvent(PageEvent::VoiceRecorded, Ret::Ok, true, pos);
         }
     }
     emit VoiceRecordTime(event);
@@ -291,7 +287,7 @@ void VoiceCustom::CloseTestPort(int port)
 
 void VoiceCustom::runTest()
 {
-    log("VoiceCustom::runTest", QStringLiteral("TestRecord begin"));
+    playerLog("VoiceCustom::runTest", QStringLiteral("TestRecord begin"));
     std::FILE *file = std::fopen(filePath().toLocal8Bit().constData(), "rb");
     if (file) {
         const int frame = frameSize();
@@ -316,7 +312,7 @@ void VoiceCustom::runTest()
         std::fclose(file);
     }
     CloseTestPort(kTestPort);
-    emit VoiceRecordTime(voiceEvent(3, 100));
+    emit VoiceRecordTime(voiceEvent(PageEvent::VoiceTestEnded, Ret::Ok));
     m_nState = Idle;
-    log("VoiceCustom::runTest", QStringLiteral("TestRecord end"));
+    playerLog("VoiceCustom::runTest", QStringLiteral("TestRecord end"));
 }

@@ -27,6 +27,7 @@ bool processRunning(qint64 pid)
 
 WriteLogThread::WriteLogThread(const QString &logFolder)
     : m_strLogPath(logFolder)
+    , m_bEcho(qEnvironmentVariableIntValue(kEchoVariable) == 1)
 {
     qDebug().noquote() << "m_strLogPath" << m_strLogPath;
     QDir().mkpath(m_strLogPath);
@@ -119,8 +120,11 @@ void WriteLogThread::openNewFile()
         const QString name
             = n == 0 ? base + QStringLiteral(".log") : QStringLiteral("%1_%2.log").arg(base).arg(n);
         m_file.setFileName(name);
-        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            // Requests and device answers are nobody else's business.
+            m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
             return;
+        }
         if (!QFileInfo::exists(name))
             return; // cannot create files here at all
     }
@@ -214,12 +218,16 @@ void WriteLogThread::writeLines(const QStringList &lines)
         }
         if (m_file.isOpen())
             chunk += line.toLocal8Bit();
-        // The debug output of a Linux program is its standard error. Written
-        // directly: a message handler (Qt Test's, for one) may be going away
-        // while the last lines of a batch are written.
-        echo += line.trimmed().toLocal8Bit();
-        echo += '\n';
+        // The debug output of a Linux program is its standard error, which the
+        // service passes on to its own: only when asked. Written directly: a
+        // message handler (Qt Test's, for one) may be going away while the
+        // last lines of a batch are written.
+        if (m_bEcho) {
+            echo += line.trimmed().toLocal8Bit();
+            echo += '\n';
+        }
     }
     flushChunk();
-    std::fwrite(echo.constData(), 1, size_t(echo.size()), stderr);
+    if (m_bEcho)
+        std::fwrite(echo.constData(), 1, size_t(echo.size()), stderr);
 }

@@ -12,7 +12,8 @@ class QThread;
 class QTimer;
 
 // Writes the player's log lines into "log_<pid>_<yyyyMMddhhmmss>.log" files of
-// one folder, on a thread of its own. A file is replaced once it holds more
+// one folder, on a thread of its own, owner-only; the lines go to standard
+// error as well only when kEchoVariable asks for it. A file is replaced once it holds more
 // than 512 KiB; the folder keeps the 4 newest files at start and the 10 newest
 // at each rotation. Only files named like our logs are pruned, and never one
 // that belongs to another player process that is still running.
@@ -33,6 +34,8 @@ public:
     static constexpr int kKeepAtStart = 4;
     static constexpr int kKeepAtRotation = 10;
     static constexpr int kBatchMs = 10;
+    // Set to 1, this variable has every line echoed to standard error too.
+    static constexpr const char *kEchoVariable = "TEVORA_LOG_STDERR";
 
     explicit WriteLogThread(const QString &logFolder);
     ~WriteLogThread() override;
@@ -93,4 +96,5 @@ private:
     QString m_strLogPath;
     QFile m_file;
     QThread *m_thread = nullptr;
+    bool m_bEcho = false;
 };

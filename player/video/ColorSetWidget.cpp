@@ -59,8 +59,7 @@ int CColorSetWidget::PreviewStart(int nStreamKind)
     port->SetHwnd(m_pFrame->GetWndHandle());
     int res = port->Open(nStreamKind);
     if (res) {
-        LightWeightLog::instance()->PrintLog(QStringLiteral("CColorSetWidget::PreviewStart"),
-            QStringLiteral("called"), LightWeightLog::Normal);
+        playerLog("CColorSetWidget::PreviewStart", QStringLiteral("called"), LightWeightLog::Normal);
         res = port->StartPreview();
     }
     {

@@ -124,7 +124,12 @@ void PlayWidget::destroyInstance()
 
 PlayWidgetFacade *PlayWidget::facadeForCurrentThread()
 {
-    return OnGuiThread() ? static_cast<PlayWidgetFacade *>(instance()) : dataEntry();
+    return OnGuiThread() ? static_cast<PlayWidgetFacade *>(instance()) : nullptr;
+}
+
+PlayWidgetFacade *PlayWidget::existingFacade()
+{
+    return existing();
 }
 
 int PlayWidget::inputRealPlay(int channel, const char *data, int length, int dataType)

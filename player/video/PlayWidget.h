@@ -52,13 +52,16 @@ public:
     static PlayWidget *existing();
     // GUI thread: deletes the window; waits for data input in progress.
     static void destroyInstance();
-    // Any thread: the facade for data callbacks. Its Input* calls go to the
-    // window if there is one (else -1); it never makes the window, and every
-    // other call answers "does not apply". Lives as long as the process.
-    static PlayWidgetFacade *dataEntry();
+    // Any thread: the stream input for data callbacks. Its calls go to the
+    // window if there is one (else -1) and never make the window. Lives as
+    // long as the process.
+    static StreamInput *dataEntry();
     // What the request manager's provider gives: the window (made on first
-    // use) on the GUI thread, the data entry on any other.
+    // use) on the GUI thread, null on any other.
     static PlayWidgetFacade *facadeForCurrentThread();
+    // The window if it exists and this is the GUI thread, else null; never
+    // makes the window.
+    static PlayWidgetFacade *existingFacade();
 
     // Any thread: stream data into the existing window's pages; -1 when
     // there is no window or the page drops it.

@@ -16,11 +16,6 @@ namespace {
 // Folder and name of a snapshot or recording must stay below this many bytes.
 constexpr int kMaxFileName = 260;
 
-void Log(const char *function, const QString &message)
-{
-    LightWeightLog::instance()->PrintLog(QString::fromLatin1(function), message, LightWeightLog::Normal);
-}
-
 } // namespace
 
 CPlaybackWidget::CPlaybackWidget(QWidget *parent)
@@ -197,7 +192,8 @@ int CPlaybackWidget::InputData(int nWndIndex, const char *pData, int nLen)
     return 0;
 }
 
-int CPlaybackWidget::BeginLocalPlay(int nWndIndex, const QString &strFile, FileEndCallback callback, void *pUser)
+int CPlaybackWidget::BeginLocalPlay(
+    int nWndIndex, const QString &strFile, FileEndCallback callback, void *pUser)
 {
     CDecodeChannel *port = GetChannel(nWndIndex);
     if (!port)
@@ -216,7 +212,7 @@ int CPlaybackWidget::StartPlayback(int nStreamKind, int nWndIndex)
     if (m_bDevicePlayback) {
         // A window that cannot decode must not be reported as playing.
         if (!port->Open(nStreamKind)) {
-            Log("CPlaybackWidget::StartPlayback", QStringLiteral("open failed wnd=%1").arg(nWndIndex));
+            playerLog("CPlaybackWidget::StartPlayback", QStringLiteral("open failed wnd=%1").arg(nWndIndex));
             return -2;
         }
         if (!port->StartPlayback(false)) {
@@ -347,8 +343,8 @@ int CPlaybackWidget::Record(int nWndIndex, int nType, bool bStart, const QString
     int type = TRV_PLAY_RECORD_STREAM;
     if (nType == TRV_PLAY_RECORD_AVI || nType == TRV_PLAY_RECORD_STREAM) {
         type = nType;
-        name = FileName(nWndIndex, strFolder, nType == TRV_PLAY_RECORD_AVI ? QStringLiteral(".avi")
-                                                                          : QStringLiteral(".h265x"));
+        name = FileName(nWndIndex, strFolder,
+            nType == TRV_PLAY_RECORD_AVI ? QStringLiteral(".avi") : QStringLiteral(".h265x"));
         if (QFile::encodeName(name).size() >= kMaxFileName)
             return 0;
         // The library writes into an existing folder only.
@@ -356,7 +352,7 @@ int CPlaybackWidget::Record(int nWndIndex, int nType, bool bStart, const QString
     }
     const int res = port->StartRecord(name, type);
     m_bRecording[nWndIndex] = res != 0;
-    Log("CPlaybackWidget::Record", QStringLiteral("%1 res=%2").arg(name).arg(res));
+    playerLog("CPlaybackWidget::Record", QStringLiteral("%1 res=%2").arg(name).arg(res));
     return res;
 }
 
@@ -432,7 +428,8 @@ int CPlaybackWidget::OnDigitalZoom(QPoint start, QPoint end, int nWndIndex)
 
 int CPlaybackWidget::OnQuitDigitalZoom(int nWndIndex)
 {
-    Log("CPlaybackWidget::OnQuitDigitalZoom", QStringLiteral("OnQuitDigitalZoom index :%1").arg(nWndIndex));
+    playerLog(
+        "CPlaybackWidget::OnQuitDigitalZoom", QStringLiteral("OnQuitDigitalZoom index :%1").arg(nWndIndex));
     if (nWndIndex > kMaxWnd)
         return 0;
     CDecodeChannel *port = GetChannel(nWndIndex);

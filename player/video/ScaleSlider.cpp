@@ -56,7 +56,7 @@ CScaleSlider::CScaleSlider(QWidget *parent, int nWndNo, float fMaxTimes)
     onValueChanged(0);
     m_pLabel->show();
 
-    LightWeightLog::instance()->PrintLog(QStringLiteral("CScaleSlider::CScaleSlider"),
+    playerLog("CScaleSlider::CScaleSlider",
         QStringLiteral("CScaleSlider m_fMaxTimes=%1 m_iMaxTimes=%2")
             .arg(double(m_fMaxTimes))
             .arg(m_iMaxTimes),

@@ -22,11 +22,6 @@ constexpr int kTalkConfigSize = 229;
 constexpr int kTalkConfigCommand = 9;
 constexpr int kCannotTalkByte = 128;
 
-void log(const char *function, const QString &message, int level = LightWeightLog::Normal)
-{
-    LightWeightLog::instance()->PrintLog(QLatin1String(function), message, level);
-}
-
 bool nonZero(const Json::Value &v)
 {
     if (v.isBool())
@@ -62,18 +57,18 @@ void CTalk::SetSampleRate16(bool on)
 
 bool CTalk::TalkDevice()
 {
-    log("CTalk::TalkDevice", QStringLiteral("TalkDevice"));
+    playerLog("CTalk::TalkDevice", QStringLiteral("TalkDevice"));
     std::vector<unsigned char> config(kTalkConfigSize, 0);
     int length = 0;
     const int r = TRV_NET_GetDevConfig(
         m_device.loginId, kTalkConfigCommand, -1, config.data(), kTalkConfigSize, &length, 15000);
     if (r < 0) {
-        log("CTalk::TalkDevice", QStringLiteral("TRV_NET_GetDevConfig=%1").arg(TRV_NET_GetLastError()),
+        playerLog("CTalk::TalkDevice", QStringLiteral("TRV_NET_GetDevConfig=%1").arg(TRV_NET_GetLastError()),
             LightWeightLog::Error);
         return false;
     }
     if (config[kCannotTalkByte] != 0) {
-        log("CTalk::TalkDevice", QStringLiteral("could not talk"));
+        playerLog("CTalk::TalkDevice", QStringLiteral("could not talk"));
         return false;
     }
     return StartTalkDevice();
@@ -81,7 +76,7 @@ bool CTalk::TalkDevice()
 
 bool CTalk::StartTalkDevice()
 {
-    log("CTalk::StartTalkDevice", QStringLiteral("StartTalkDevice"));
+    playerLog("CTalk::StartTalkDevice", QStringLiteral("StartTalkDevice"));
     if (m_device.loginId <= 0)
         return false;
     if (!StartTalkPlay(kTalkPort))
@@ -91,17 +86,19 @@ bool CTalk::StartTalkDevice()
         QStringLiteral("TRV_PLAY_StartAudioCapture failed m_lError = %1"));
 }
 
-bool CTalk::StartLink(int handle, const char *function, const QString &linkFailed, const QString &captureFailed)
+bool CTalk::StartLink(
+    int handle, const char *function, const QString &linkFailed, const QString &captureFailed)
 {
     if (handle > 0) {
         m_lVoiceHandle = handle;
-        if (TRV_PLAY_StartAudioCapture(&CTalk::AudioCaptureCallback, 16, m_nSampleRate, kCaptureBlockBytes, this))
+        if (TRV_PLAY_StartAudioCapture(
+                &CTalk::AudioCaptureCallback, 16, m_nSampleRate, kCaptureBlockBytes, this))
             return true;
-        log(function, captureFailed.arg(TRV_NET_GetLastError()), LightWeightLog::Error);
+        playerLog(function, captureFailed.arg(TRV_NET_GetLastError()), LightWeightLog::Error);
         TRV_NET_StopVoiceCom(handle);
         m_lVoiceHandle = -1;
     } else {
-        log(function, linkFailed.arg(TRV_NET_GetLastError()), LightWeightLog::Error);
+        playerLog(function, linkFailed.arg(TRV_NET_GetLastError()), LightWeightLog::Error);
     }
     // The sound port would otherwise stay open for the next talk and the alarm-voice test.
     CloseTalkPlay(kTalkPort);
@@ -120,7 +117,7 @@ bool CTalk::TalkChannel(int channel)
         return false;
     answer.back() = 0;
     const std::string text(answer.data());
-    log("CTalk::TalkChannel", QString::fromUtf8(text.c_str()));
+    playerLog("CTalk::TalkChannel", QString::fromUtf8(text.c_str()));
     bool possible = false;
     try {
         Json::Value root;
@@ -163,21 +160,21 @@ int CTalk::StartTalkPlay(int port)
     const unsigned char head = 0;
     int r = TRV_PLAY_OpenStream(port, &head, 1, kTalkPoolSize);
     if (!r) {
-        log("CTalk::StartTalkPlay", QStringLiteral("TRV_PLAY_OpenStream failed m_lError = %1").arg(r),
+        playerLog("CTalk::StartTalkPlay", QStringLiteral("TRV_PLAY_OpenStream failed m_lError = %1").arg(r),
             LightWeightLog::Error);
         return 0;
     }
     r = TRV_PLAY_Play(port, 0);
     if (!r) {
-        log("CTalk::StartTalkPlay", QStringLiteral("TRV_PLAY_Play failed m_lError = %1").arg(r),
+        playerLog("CTalk::StartTalkPlay", QStringLiteral("TRV_PLAY_Play failed m_lError = %1").arg(r),
             LightWeightLog::Error);
         TRV_PLAY_CloseStream(port);
         return 0;
     }
     r = TRV_PLAY_PlaySoundShare(port);
     if (!r) {
-        log("CTalk::StartTalkPlay", QStringLiteral("TRV_PLAY_PlaySoundShare failed m_lError = %1").arg(r),
-            LightWeightLog::Error);
+        playerLog("CTalk::StartTalkPlay",
+            QStringLiteral("TRV_PLAY_PlaySoundShare failed m_lError = %1").arg(r), LightWeightLog::Error);
         TRV_PLAY_Stop(port);
         TRV_PLAY_CloseStream(port);
         return 0;

@@ -38,8 +38,8 @@ QVariant CVideoFrame::HandleVariant()
 void CVideoFrame::setPTZElectStatus(bool bElect)
 {
     m_bElect = bElect;
-    LightWeightLog::instance()->PrintLog(QStringLiteral("CVideoFrame::setPTZElectStatus"),
-        QStringLiteral("m_bElect = %1").arg(m_bElect), LightWeightLog::Normal);
+    playerLog("CVideoFrame::setPTZElectStatus", QStringLiteral("m_bElect = %1").arg(m_bElect),
+        LightWeightLog::Normal);
 }
 
 void CVideoFrame::StopDragTimer()
@@ -123,7 +123,7 @@ void CVideoFrame::mouseReleaseEvent(QMouseEvent *event)
         || std::abs(m_curPoint.x() - m_startPoint.x()) < kMinDragPixels
         || std::abs(m_curPoint.y() - m_startPoint.y()) < kMinDragPixels;
     if (m_bPreview && !bTooSmall) {
-        LightWeightLog::instance()->PrintLog(QStringLiteral("CVideoFrame::mouseReleaseEvent"),
+        playerLog("CVideoFrame::mouseReleaseEvent",
             QStringLiteral("draw region start.x=%1 end.x=%2 start.y=%3 end.y=%4")
                 .arg(m_startPoint.x())
                 .arg(m_curPoint.x())

@@ -7,6 +7,7 @@
 #include "WsFrame.h"
 #include "common/Json.h"
 #include "common/ProgramDir.h"
+#include "common/Protocol.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -197,12 +198,12 @@ void GeneralSocket::DealClientMsg(int s)
         const int end = head.headLength + head.contentLength;
         const int result = dealWebSocketConnect(s, head, request.mid(end));
         // Once a session object exists it owns the socket, thread or not.
-        if (result == UpgradeRunning || result == UpgradeNoThread)
+        if (result == Ret::Ok || result == Ret::RawThreadFailed)
             return;
         break;
     }
     case HttpRequest::Kind::File:
-        if (dealHttpGetFile(s, head) == FileHandedToUpdate)
+        if (dealHttpGetFile(s, head) == Ret::FileHandedToTask)
             return;
         break;
     }
@@ -217,9 +218,9 @@ int GeneralSocket::dealHttpGetFile(int s, const HttpRequest::Head &head)
         return code;
     };
     if (path.tooLong)
-        return notFound(FileTargetTooLong);
+        return notFound(Ret::FileLineTooLong);
     if (!path.ok)
-        return notFound(FileMissing);
+        return notFound(Ret::FileNotFound);
 
     QString base;
     QString relative = path.relative;
@@ -231,7 +232,7 @@ int GeneralSocket::dealHttpGetFile(int s, const HttpRequest::Head &head)
     case HttpRequest::Place::Style:
         base = m_strWebRoot + QLatin1Char('/') + path.style;
         if (HttpRequest::holdsFolder(base, m_strAppDir))
-            return notFound(FileMissing);
+            return notFound(Ret::FileNotFound);
         break;
     case HttpRequest::Place::Web:
         base = m_strWebRoot + QStringLiteral("/Web");
@@ -246,19 +247,19 @@ int GeneralSocket::dealHttpGetFile(int s, const HttpRequest::Head &head)
         auto *task = new CCheckUpdateStateTask;
         task->setParams(m_strWebRoot, s, path.style, fileName, m_strAppDir);
         QThreadPool::globalInstance()->start(task);
-        return FileHandedToUpdate;
+        return Ret::FileHandedToTask;
     }
 
     const QFileInfo info(fileName);
     if (!info.exists())
-        return notFound(FileMissing);
+        return notFound(Ret::FileNotFound);
     const QString real = HttpRequest::confinedPath(fileName, base);
     if (real.isEmpty())
-        return notFound(FileMissing);
+        return notFound(Ret::FileNotFound);
     if (!QFileInfo(real).isFile())
-        return notFound(FileNotRegular);
+        return notFound(Ret::FileNotRegular);
     const int type = ClientRegistry::fileTypeOfPath(path.typePath);
-    return ClientRegistry::sendHttpFileChecked(real, type, s) == 0 ? FileSent : FileSendFailed;
+    return ClientRegistry::sendHttpFileChecked(real, type, s) == 0 ? Ret::Ok : Ret::FileSendFailed;
 }
 
 int GeneralSocket::sessionCount() const
@@ -277,17 +278,17 @@ std::shared_ptr<RawWsConnection> GeneralSocket::session(int sessionId) const
 int GeneralSocket::webSocketHandshake(int s, const HttpRequest::Head &head)
 {
     if (!head.header.hasField("sec-websocket-key"))
-        return UpgradeNoKey;
+        return Ret::RawNoKey;
     const QByteArray key = QByteArray::fromStdString(head.header.field("sec-websocket-key")).trimmed();
     if (!WsFrame::validClientKey(key))
-        return UpgradeBadKey;
+        return Ret::RawBadKey;
     const QByteArray reply
         = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
           "Sec-WebSocket-Accept: "
         + WsFrame::acceptKey(key) + "\r\n\r\n";
     return ClientRegistry::sendData(s, reply.constData(), reply.size(), 3) == reply.size()
-        ? 100
-        : UpgradeReplyFailed;
+        ? Ret::Ok
+        : Ret::RawSendFailed;
 }
 
 void GeneralSocket::joinFinishedThreads()
@@ -314,11 +315,11 @@ int GeneralSocket::dealWebSocketConnect(int s, const HttpRequest::Head &head, co
     ClientRegistry *registry = ClientRegistry::instance();
     const int added = registry->addClient(s, nullptr);
     if (added == -1)
-        return UpgradeTooMany;
+        return Ret::RawTooManyClients;
     if (added < 0)
-        return UpgradeNoMemory;
+        return Ret::RawNoMemory;
     const int handshake = webSocketHandshake(s, head);
-    if (handshake != 100) {
+    if (handshake != Ret::Ok) {
         registry->removeClient(s);
         return handshake;
     }
@@ -348,9 +349,9 @@ int GeneralSocket::dealWebSocketConnect(int s, const HttpRequest::Head &head, co
         }
         registry->removeClient(s);
         connection->shutdown();
-        return UpgradeNoThread;
+        return Ret::RawThreadFailed;
     }
-    return UpgradeRunning;
+    return Ret::Ok;
 }
 
 void GeneralSocket::recvClientMsg(
@@ -451,4 +452,13 @@ void GeneralSocket::onSendMsg(QByteArray msg, int sessionID)
     } catch (...) {
         // A player message that cannot be handled is lost; the session goes on.
     }
+}
+
+void GeneralSocket::onPlayerLost(int sessionID)
+{
+    const std::shared_ptr<RawWsConnection> connection = session(sessionID);
+    if (!connection)
+        return;
+    connection->sendFrame(WsFrame::Close, WsFrame::buildClose(WsFrame::ServerError).mid(2));
+    connection->shutdown();
 }

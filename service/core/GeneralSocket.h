@@ -48,28 +48,6 @@ public:
     // How long a connection may stay silent before its request is given up.
     static constexpr int kRequestWaitMs = 3000;
 
-    // Result codes of serving a file.
-    enum FileResult {
-        FileSent = 100,
-        FileNoMemory = 100002,
-        FileTargetTooLong = 120001,
-        FileMissing = 120002,
-        FileNotRegular = 120003,
-        FileSendFailed = 120004,
-        FileHandedToUpdate = 120005
-    };
-
-    // Result codes of accepting a WebSocket upgrade.
-    enum UpgradeResult {
-        UpgradeRunning = 100,
-        UpgradeTooMany = 100001,
-        UpgradeNoMemory = 100002,
-        UpgradeNoKey = 100003,
-        UpgradeBadKey = 100004,
-        UpgradeReplyFailed = 100005,
-        UpgradeNoThread = 100006
-    };
-
     static GeneralSocket *instance();
     static void releaseInstance();
 
@@ -107,6 +85,9 @@ signals:
 public slots:
     // A player message; sent only when the session is one of this server's.
     void onSendMsg(QByteArray msg, int sessionID);
+    // The session's player is gone: the page is closed with 1011; its
+    // receive thread then ends the session.
+    void onPlayerLost(int sessionID);
 
 protected:
     void run() override;
@@ -116,11 +97,11 @@ private:
     // Reads the request until its head and body are whole, the peer stops
     // sending for kRequestWaitMs, or the connection ends.
     HttpRequest::Scan gatherRequest(int s, QByteArray *request, HttpRequest::Head *head);
-    // 100 or one of FileResult; the socket stays open only after 120005.
+    // Ret::Ok or one of the Ret::File codes; the socket stays open only after Ret::FileHandedToTask.
     int dealHttpGetFile(int s, const HttpRequest::Head &head);
 
-    // 100 when the session runs (its thread owns the socket), else one of
-    // UpgradeResult and the caller closes the socket.
+    // Ret::Ok when the session runs (its thread owns the socket), else
+    // one of the Ret::Raw codes, and the caller closes the socket.
     // -2 (answered 400), 1 (answered or ignored) or 2 (a request task owns
     // the socket).
     int dealWebLocalCtrl(int s, const QByteArray &request, const HttpRequest::Head &head);

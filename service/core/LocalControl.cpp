@@ -6,11 +6,12 @@
 #include "NativeWindow.h"
 #include "RawWsConnection.h"
 #include "RequestTasks.h"
+#include "ServiceLog.h"
 #include "SessionCipher.h"
 #include "common/Json.h"
+#include "common/Protocol.h"
 #include "common/SessionKey.h"
 
-#include <QDebug>
 #include <QSettings>
 #include <QThreadPool>
 
@@ -37,7 +38,7 @@ QByteArray styledKeyReply(int mainType, int subType, const QByteArray &key)
     Json::Value root;
     root["MainRsp"] = mainType;
     root["SubRsp"] = subType;
-    root["Ret"] = 100;
+    root["Ret"] = Ret::Ok;
     root["key"]["key"] = key.toStdString();
     root["key"]["iv"] = "";
     return QByteArray::fromStdString(JsonUtil::writeStyled(root));
@@ -84,26 +85,26 @@ bool GeneralSocket::parseWndMsg(const Json::Value &root, LocalCtrlRequest *reque
         return false;
     const Json::Value &webStyle = JsonUtil::member(root, "WebStyle");
     switch (request->MainType) {
-    case 1:
-    case 33:
+    case LocalCtrl::VersionInfo:
+    case LocalCtrl::LogSwitch:
         if (webStyle.isString())
             request->text = QByteArray::fromStdString(webStyle.asString());
         return true;
-    case 26: {
+    case LocalCtrl::CipherData: {
         std::string data;
         if (!JsonUtil::readString(root, "data", &data))
             return false;
         request->text = QByteArray::fromStdString(data);
         return true;
     }
-    case 31: {
+    case LocalCtrl::BrowserWindow: {
         std::string title;
         if (!JsonUtil::readString(root, "Title", &title))
             return false;
         request->text = QByteArray::fromStdString(title);
         return readIntKey(root, "BrowseType", &request->param);
     }
-    case 99:
+    case LocalCtrl::WebSocketPort:
         request->param = ClientRegistry::instance()->webSocketPort();
         return true;
     default:
@@ -117,7 +118,8 @@ quint64 GeneralSocket::getBrowserWndByTitle(int browseType, const QString &title
     const auto desktop = NativeWindow::desktop();
     const NativeWindow::WindowId window = desktop->foregroundWindow();
     const QString name = window ? desktop->windowTitle(window) : QString();
-    qDebug().noquote() << QStringLiteral("Name=%1 Hwnd=%2 WindName=%3").arg(name).arg(window).arg(title);
+    serviceLog("GeneralSocket::getBrowserWndByTitle",
+        QStringLiteral("Name=%1 Hwnd=%2 WindName=%3").arg(name).arg(window).arg(title));
     if (!window || !name.contains(title))
         return 0;
     return window;
@@ -141,26 +143,26 @@ int GeneralSocket::dealWebLocalCtrl(int s, const QByteArray &request, const Http
 
     const QByteArray mainSub = "{\"MainRsp\":" + QByteArray::number(req.MainType)
         + ",\"SubRsp\":" + QByteArray::number(req.SubType);
+    const QByteArray okTail = ",\"Ret\":" + QByteArray::number(Ret::Ok) + "}";
     switch (req.MainType) {
-    case 1: {
+    case LocalCtrl::VersionInfo: {
         QSettings settings(versionFile(m_strAppDir), QSettings::IniFormat);
         const QByteArray version = settings.value(QStringLiteral("Tool/version")).toString().toLocal8Bit();
         const int previewNum = settings.value(QStringLiteral("AutoPreview/PreviewNum"), 8).toInt();
         sendReply(s,
             mainSub + ",\"Version\":" + jsonText(version) + ",\"WebStyle\":" + jsonText(req.text)
-                + ",\"ExeVersion\":\"V2\",\"AutoPreviewNum\":" + QByteArray::number(previewNum)
-                + ",\"Ret\":100}");
+                + ",\"ExeVersion\":\"V2\",\"AutoPreviewNum\":" + QByteArray::number(previewNum) + okTail);
         return 1;
     }
-    case 12: {
+    case LocalCtrl::WindowPlace: {
         Json::Value relay = root;
         relay["Potocol"] = "HTTP";
         if (!JsonUtil::member(root, "Id").isNull())
             emit sigSendGeneralSocketMsg(QByteArray::fromStdString(JsonUtil::writeStyled(relay)), req.Id);
-        sendReply(s, mainSub + ",\"Ret\":100}");
+        sendReply(s, mainSub + okTail);
         return 1;
     }
-    case 26: {
+    case LocalCtrl::CipherData: {
         QByteArray data;
         int ret;
         if (req.SubType != 0) {
@@ -181,12 +183,12 @@ int GeneralSocket::dealWebLocalCtrl(int s, const QByteArray &request, const Http
         sendReply(s, QByteArray::fromStdString(JsonUtil::writeStyled(reply)));
         return 1;
     }
-    case 27:
+    case LocalCtrl::FreshKey:
         sendReply(s, styledKeyReply(req.MainType, req.SubType, SessionKey::make()));
         return 1;
-    case 31: {
+    case LocalCtrl::BrowserWindow: {
         const quint64 window = getBrowserWndByTitle(req.param, QString::fromUtf8(req.text));
-        int ret = 1003;
+        int ret = Ret::NoBrowserWindow;
         if (window) {
             const QString text = QStringLiteral("0x")
                 + QString::number(window, 16).toUpper().rightJustified(8, QLatin1Char('0'));
@@ -194,16 +196,16 @@ int GeneralSocket::dealWebLocalCtrl(int s, const QByteArray &request, const Http
                 std::lock_guard<std::mutex> lock(m_sessionMutex);
                 m_strWndID = text;
             }
-            qDebug().noquote() << "m_strWndID" << text;
+            serviceLog("GeneralSocket::dealWebLocalCtrl", QStringLiteral("m_strWndID %1").arg(text));
             emit sendEmbedBrwoseWndID(text);
-            ret = 100;
+            ret = Ret::Ok;
         }
         sendReply(s, mainSub + ",\"Ret\":" + QByteArray::number(ret) + "}");
         std::lock_guard<std::mutex> lock(m_sessionMutex);
         m_strWndID.clear();
         return 1;
     }
-    case 32: {
+    case LocalCtrl::SessionKey: {
         // The key goes into the record of the raw session accepted last, which
         // exists from its acceptance on; the answer is the same without one.
         const QByteArray key = SessionKey::make();
@@ -219,16 +221,16 @@ int GeneralSocket::dealWebLocalCtrl(int s, const QByteArray &request, const Http
         sendReply(s, styledKeyReply(req.MainType, req.SubType, key));
         return 1;
     }
-    case 33: {
+    case LocalCtrl::LogSwitch: {
         QSettings settings(versionFile(m_strAppDir), QSettings::IniFormat);
         const int enabled = settings.value(QStringLiteral("Enable/PrintLogEn"), 1).toInt();
-        sendReply(s, mainSub + ",\"PrintLogEn\":" + QByteArray::number(enabled) + ",\"Ret\":100}");
+        sendReply(s, mainSub + ",\"PrintLogEn\":" + QByteArray::number(enabled) + okTail);
         return 1;
     }
-    case 99:
-        sendReply(s, mainSub + ",\"port\":" + QByteArray::number(req.param) + ",\"Ret\":100}");
+    case LocalCtrl::WebSocketPort:
+        sendReply(s, mainSub + ",\"port\":" + QByteArray::number(req.param) + okTail);
         return 1;
-    case 202: {
+    case LocalCtrl::OutsideRequest: {
         auto *task = new CGIReqThreadTask(json, s);
         QThreadPool::globalInstance()->start(task);
         return 2;

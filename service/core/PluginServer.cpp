@@ -170,6 +170,7 @@ qint64 PluginServer::startPlayer(int nSessionID, const QString &WndID)
             QStringLiteral("cannot start %1: %2").arg(m_playerExe, process->errorString()),
             ServiceLog::Warning);
         process->deleteLater();
+        emit playerLostSig(nSessionID);
         return 0;
     }
     const qint64 pid = process->processId();
@@ -198,6 +199,7 @@ void PluginServer::abandonStart(int nSessionID, qint64 pid)
         QStringLiteral("player of session %1 did not connect").arg(nSessionID), ServiceLog::Warning);
     m_links.erase(nSessionID);
     endPlayer(nSessionID, pid);
+    emit playerLostSig(nSessionID);
 }
 
 void PluginServer::endPlayer(int nSessionID, qint64 pid)
@@ -250,6 +252,12 @@ void PluginServer::bindPlayer(int nSessionID, QLocalSocket *socket)
     link.awaitedPid = 0;
     connect(socket, &QLocalSocket::readyRead, this,
         [this, nSessionID, socket] { readPlayer(nSessionID, socket); });
+    // A link that ends while the session holds it: the player died.
+    connect(socket, &QLocalSocket::disconnected, this, [this, nSessionID, socket] {
+        const auto it = m_links.find(nSessionID);
+        if (it != m_links.end() && it->second.socket == socket)
+            losePlayer(nSessionID, QStringLiteral("its player ended"));
+    });
     link.fd = int(socket->socketDescriptor());
     if (PollBeforeSleep *poll = PollBeforeSleep::forCurrentThread(kPollBeforeSleepUs))
         poll->watch(link.fd);
@@ -322,6 +330,17 @@ void PluginServer::onRecvWebsocketMsg(QByteArray msg, int nSessionID)
     socket->flush();
     if (PollBeforeSleep *poll = PollBeforeSleep::currentThread())
         poll->noteSent();
+    if (socket->bytesToWrite() > kMaxUnsentBytes)
+        losePlayer(nSessionID, QStringLiteral("its player left %1 bytes unread").arg(socket->bytesToWrite()));
+}
+
+void PluginServer::losePlayer(int nSessionID, const QString &why)
+{
+    serviceLog("PluginServer::losePlayer", QStringLiteral("session %1 ended: %2").arg(nSessionID).arg(why),
+        ServiceLog::Warning);
+    // A player that stopped reading is stuck: it goes like a dead one.
+    onClosePipe(nSessionID);
+    emit playerLostSig(nSessionID);
 }
 
 void PluginServer::dropLink(int nSessionID)

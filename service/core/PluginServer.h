@@ -28,6 +28,8 @@ class PluginServer : public QObject
 
 public:
     static constexpr int kConnectTimeoutMs = 10000;
+    // Bytes a player may leave unread before its session is ended.
+    static constexpr qint64 kMaxUnsentBytes = 64 * 1024 * 1024;
     // How long the thread looks for a player's answer after writing a
     // request before it sleeps.
     static constexpr int kPollBeforeSleepUs = 100;
@@ -67,6 +69,9 @@ signals:
     // only for a session it holds.
     void sendWebsocketMsgSig(QByteArray msg, int nSessionID);
     void sendMsg(QByteArray msg, int nSessionID);
+    // The session's player is gone (it ended, did not start or stopped
+    // reading): its page is to be closed.
+    void playerLostSig(int nSessionID);
 
 public slots:
     // Frames `msg` and writes it to the session's player.
@@ -110,6 +115,8 @@ private:
     void endPlayer(int nSessionID, qint64 pid);
     void readPlayer(int nSessionID, QLocalSocket *socket);
     void dropLink(int nSessionID);
+    // Ends the player and its link and reports the player lost.
+    void losePlayer(int nSessionID, const QString &why);
 
     QString m_serverName;
     QString m_serverPath;

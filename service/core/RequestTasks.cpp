@@ -5,6 +5,7 @@
 #include "HttpRequest.h"
 #include "RawSocket.h"
 #include "common/Json.h"
+#include "common/Protocol.h"
 
 #include <QDir>
 #include <QFile>
@@ -102,7 +103,7 @@ int CCheckUpdateStateTask::parseVersion(const QString &text, UpdateInfo *info, b
         }
     }
     const bool ok = versionOnly ? (hasVersion && !hasMd5) : (hasVersion && hasMd5);
-    return ok ? Done : VersionTextBad;
+    return ok ? Ret::Ok : Ret::UpdateBadVersionText;
 }
 
 int CCheckUpdateStateTask::compareVersions(const QString &a, const QString &b)
@@ -134,7 +135,7 @@ int CCheckUpdateStateTask::getRemoteInfoUrl(const QString &styleName, UpdateInfo
     QString text;
     const int code = client.getString(url, text, kInfoTimeoutMs);
     if (code != CHttpClient::Ok)
-        return HttpFailed + code;
+        return Ret::UpdateHttpFailed + code;
     return parseVersion(text, info, false);
 }
 
@@ -146,9 +147,9 @@ int CCheckUpdateStateTask::getUpdateZipUrl(const QString &styleName, QString *zi
     CHttpClient client;
     const int code = client.downloadFile(url, path, kPackageTimeoutMs);
     if (code != CHttpClient::Ok)
-        return HttpFailed + code;
+        return Ret::UpdateHttpFailed + code;
     *zipPath = path;
-    return Done;
+    return Ret::Ok;
 }
 
 int CCheckUpdateStateTask::sendLocalFile()
@@ -162,7 +163,7 @@ int CCheckUpdateStateTask::sendLocalFile()
         return 120002;
     if (!QFileInfo(real).isFile())
         return 120003;
-    return ClientRegistry::sendHttpFileChecked(real, fileTypeOfName(m_fileName), m_socket) == 0 ? Done
+    return ClientRegistry::sendHttpFileChecked(real, fileTypeOfName(m_fileName), m_socket) == 0 ? Ret::Ok
                                                                                                 : 120004;
 }
 
@@ -170,10 +171,10 @@ int CCheckUpdateStateTask::update(const UpdateInfo &server)
 {
     QString zipPath;
     int code = getUpdateZipUrl(m_styleName, &zipPath);
-    if (code != Done)
+    if (code != Ret::Ok)
         return code;
     if (ClientRegistry::fileMd5Hex(zipPath).compare(server.md5, Qt::CaseInsensitive) != 0)
-        return Md5Mismatch;
+        return Ret::UpdateMd5Mismatch;
 
     // The new page is unpacked beside the installed one and takes its place
     // by renames only when it unpacked whole.
@@ -183,19 +184,19 @@ int CCheckUpdateStateTask::update(const UpdateInfo &server)
     ClientRegistry::removeDirectory(staging, true);
     if (!ClientRegistry::unzipFile(zipPath, staging)) {
         ClientRegistry::removeDirectory(staging, true);
-        return UnpackFailed;
+        return Ret::UpdateUnpackFailed;
     }
     ClientRegistry::removeDirectory(old, true);
     const bool hadInstalled = QFileInfo::exists(installed);
     if (hadInstalled && !QDir().rename(installed, old)) {
         ClientRegistry::removeDirectory(staging, true);
-        return InstallFailed;
+        return Ret::UpdateInstallFailed;
     }
     if (!QDir().rename(staging, installed)) {
         if (hadInstalled)
             QDir().rename(old, installed);
         ClientRegistry::removeDirectory(staging, true);
-        return InstallFailed;
+        return Ret::UpdateInstallFailed;
     }
     ClientRegistry::removeDirectory(old, true);
     QFile::remove(zipPath);
@@ -204,7 +205,7 @@ int CCheckUpdateStateTask::update(const UpdateInfo &server)
 
 void CCheckUpdateStateTask::run()
 {
-    int code = VersionTextBad;
+    int code = Ret::UpdateBadVersionText;
     try {
         // The style names a folder under the web root: nothing else is ever
         // looked at, let alone removed.
@@ -216,7 +217,7 @@ void CCheckUpdateStateTask::run()
             const std::shared_ptr<std::mutex> lock = styleLock(m_styleName);
             std::lock_guard<std::mutex> guard(*lock);
             UpdateInfo server;
-            if (getRemoteInfoUrl(m_styleName, &server) != Done)
+            if (getRemoteInfoUrl(m_styleName, &server) != Ret::Ok)
                 server.version = QStringLiteral("V0.0.0.0");
             QString installedText = QStringLiteral("Version:V0.0.0.0");
             QFile versionFile(folder + QLatin1Char('/') + m_styleName + QStringLiteral("Version.txt"));
@@ -224,14 +225,14 @@ void CCheckUpdateStateTask::run()
                 installedText = QString::fromLocal8Bit(versionFile.readAll());
             UpdateInfo installed;
             code = parseVersion(installedText, &installed, true);
-            if (code == Done) {
+            if (code == Ret::Ok) {
                 if (compareVersions(installed.version, server.version) >= 0)
                     code = sendLocalFile();
                 else
                     code = update(server);
             }
         }
-        if (code != Done)
+        if (code != Ret::Ok)
             sendNotFound(m_socket);
     } catch (...) {
         // Out of memory: the page gets no file this time.

@@ -23,15 +23,6 @@ struct UpdateInfo
 class CCheckUpdateStateTask : public QRunnable
 {
 public:
-    enum Result {
-        Done = 100,
-        HttpFailed = 110000, // + the HTTP client's code
-        VersionTextBad = 111000,
-        Md5Mismatch = 111001,
-        UnpackFailed = 111002,
-        InstallFailed = 111003
-    };
-
     // `appDir` holds "QuorvelToolVersion.ini" with the server's address.
     void setParams(const QString &webRoot, int socket, const QString &styleName, const QString &fileName,
         const QString &appDir);

@@ -1,5 +1,6 @@
 #include "ServiceLog.h"
 
+#include "common/LogText.h"
 #include "common/ProgramDir.h"
 
 #include <QDebug>
@@ -105,6 +106,7 @@ QString ServiceLog::formatLine(
     static const QRegularExpression lineBreaks(QStringLiteral("\\r|\\n"));
     QString cleaned = message;
     cleaned.remove(lineBreaks);
+    cleaned = LogText::forLine(cleaned);
     if (level < Normal || level > Error)
         return cleaned;
     return QString::fromLatin1(kLineFormats[level])
@@ -142,7 +144,8 @@ void ServiceLog::write(int level, const QString &function, const QString &messag
     }
     if (!m_file.isOpen()) {
         m_file.setFileName(folder + QLatin1Char('/') + m_currentDay + QStringLiteral(".log"));
-        m_file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text);
+        if (m_file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text))
+            m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
     if (m_enabled && m_file.isOpen())
         m_file.write(line.toLocal8Bit());

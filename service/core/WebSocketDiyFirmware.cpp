@@ -1,4 +1,4 @@
-// Firmware-customising requests (MainType 201) of the WebSocket front end.
+// Firmware-customising requests (MainType::DiyFirmware) of the WebSocket front end.
 // They are answered by the service itself, never relayed to a player; the
 // requests that need a file choice answer when the chooser has ended.
 
@@ -9,6 +9,7 @@
 #include "common/FileChooser.h"
 #include "common/Json.h"
 #include "common/ProgramDir.h"
+#include "common/PageMessage.h"
 #include "common/SecretRedactor.h"
 
 #include <QDateTime>
@@ -46,10 +47,7 @@ void WebSocketServerThread::onMainMsgDiyFirmware(const QString &msg, int nSessio
     if (it == m_pageSockets.end() || !it->second)
         return;
 
-    Json::Value reply(Json::objectValue);
-    reply["Msg"] = JsonUtil::member(request, "MainType");
-    reply["SubMsg"] = JsonUtil::member(request, "SubType");
-    reply["MsgID"] = JsonUtil::member(request, "MsgID");
+    Json::Value reply = pageReply(request);
 
     logDiy(kDiyFunction, QStringLiteral("DIYMsg nSessionID:%1 Msg:%2").arg(nSessionID).arg(redactSecrets(msg)));
 

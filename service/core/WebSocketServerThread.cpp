@@ -10,12 +10,35 @@
 
 #include <QProcess>
 #include <QThread>
+#include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
+
+#include <malloc.h>
 
 namespace {
 
 WebSocketServerThread *g_instance = nullptr;
+
+// Messages from this size on leave their memory to be given back.
+constexpr int kTrimAfterBytes = 1024 * 1024;
+constexpr int kTrimDelayMs = 500;
+// "Try again later": a close code Qt has no name for.
+constexpr int kCloseTryAgainLater = 1013;
+// How long a closed page has to answer the close before its connection is cut.
+constexpr int kCloseGraceMs = 30000;
+
+// Sends the close frame and deletes the socket once the connection is down.
+void closeAndDispose(QWebSocket *socket, int code, const QString &reason)
+{
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
+        socket->deleteLater();
+        return;
+    }
+    QObject::connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(kCloseGraceMs, socket, [socket] { socket->abort(); });
+    socket->close(QWebSocketProtocol::CloseCode(code), reason);
+}
 
 } // namespace
 
@@ -39,6 +62,10 @@ WebSocketServerThread::WebSocketServerThread(int firstPort, int lastPort, Placem
     : m_lastPort(lastPort)
 {
     m_server = new QWebSocketServer(QStringLiteral("Quorvel"), QWebSocketServer::NonSecureMode, this);
+    m_trimTimer = new QTimer(this);
+    m_trimTimer->setSingleShot(true);
+    m_trimTimer->setInterval(kTrimDelayMs);
+    connect(m_trimTimer, &QTimer::timeout, this, [] { ::malloc_trim(0); });
     if (!listenFromPort(firstPort))
         return;
     connect(m_server, &QWebSocketServer::newConnection, this, &WebSocketServerThread::onNewConnection);
@@ -132,13 +159,26 @@ void WebSocketServerThread::onNewConnection()
         QWebSocket *socket = m_server->nextPendingConnection();
         if (!socket)
             return;
+        if (int(m_pageSockets.size()) >= kMaxSessions) {
+            serviceLog("WebSocketServerThread::onNewConnection",
+                QStringLiteral("refused a page: %1 sessions are open").arg(m_pageSockets.size()),
+                ServiceLog::Warning);
+            closeAndDispose(socket, kCloseTryAgainLater, QStringLiteral("try again later"));
+            continue;
+        }
         const int id = ClientRegistry::instance()->takeSessionId();
+        // Over the cap, Qt closes the connection with 1009 before it holds the
+        // message: a frame is refused by its header, a message by its parts.
+        socket->setMaxAllowedIncomingFrameSize(quint64(kMaxPageMessage));
         socket->setMaxAllowedIncomingMessageSize(quint64(kMaxPageMessage));
         m_pageSockets[id] = socket;
         watchPage(id, socket);
         connect(socket, &QWebSocket::disconnected, this, [this, id] { onSocketDisconnected(id); });
-        connect(socket, &QWebSocket::textMessageReceived, this,
-            [this, id](const QString &text) { onTextMessage(text, id); });
+        connect(socket, &QWebSocket::textMessageReceived, this, [this, id](const QString &text) {
+            onTextMessage(text, id);
+            if (text.size() >= kTrimAfterBytes)
+                m_trimTimer->start();
+        });
         const auto name = m_windowNames.find(id);
         const QString wndID = name == m_windowNames.end() ? QString() : name->second;
         emit newConnectionSig(id, wndID);
@@ -209,6 +249,7 @@ void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
             slot = info;
             // The key reply itself travels in plain text.
             it->second->sendTextMessage(QString::fromUtf8(msg));
+            checkUnsent(nSessionID, it->second);
             return;
         }
     }
@@ -225,11 +266,13 @@ void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
         }
         it->second->sendTextMessage(QString::fromLatin1(cipher));
         it->second->flush();
+        checkUnsent(nSessionID, it->second);
         return;
     }
     it->second->sendTextMessage(QString::fromUtf8(msg));
     // Out now rather than on the next turn of the event loop.
     it->second->flush();
+    checkUnsent(nSessionID, it->second);
 }
 
 void WebSocketServerThread::watchPage(int nSessionID, QWebSocket *socket)
@@ -258,21 +301,52 @@ void WebSocketServerThread::unwatchPage(int nSessionID)
 void WebSocketServerThread::sendToPage(int nSessionID, const QByteArray &text)
 {
     const auto it = m_pageSockets.find(nSessionID);
-    if (it != m_pageSockets.end() && it->second)
+    if (it != m_pageSockets.end() && it->second) {
         it->second->sendTextMessage(QString::fromUtf8(text));
+        checkUnsent(nSessionID, it->second);
+    }
+}
+
+void WebSocketServerThread::checkUnsent(int nSessionID, QWebSocket *socket)
+{
+    if (socket->bytesToWrite() <= kMaxUnsentBytes)
+        return;
+    serviceLog("WebSocketServerThread::checkUnsent",
+        QStringLiteral("session %1 ended: its page left %2 bytes unread").arg(nSessionID).arg(socket->bytesToWrite()),
+        ServiceLog::Warning);
+    // Nothing more reaches a page that does not read, not even a close frame.
+    unwatchPage(nSessionID);
+    socket->disconnect(this);
+    socket->abort();
+    endSession(nSessionID, QWebSocketProtocol::CloseCodeGoingAway, true);
+    m_trimTimer->start();
 }
 
 void WebSocketServerThread::onSocketDisconnected(int nSessionID)
+{
+    endSession(nSessionID, QWebSocketProtocol::CloseCodeNormal, true);
+}
+
+void WebSocketServerThread::onPlayerLost(int nSessionID)
+{
+    if (m_pageSockets.find(nSessionID) == m_pageSockets.end())
+        return;
+    serviceLog("WebSocketServerThread::onPlayerLost",
+        QStringLiteral("session %1 closed: its player is gone").arg(nSessionID), ServiceLog::Warning);
+    endSession(nSessionID, QWebSocketProtocol::CloseCodeBadOperation, false);
+}
+
+void WebSocketServerThread::endSession(int nSessionID, int code, bool tellPlayer)
 {
     const auto it = m_pageSockets.find(nSessionID);
     if (it != m_pageSockets.end() && it->second) {
         QWebSocket *socket = it->second;
         socket->disconnect(this);
-        socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
-        socket->deleteLater();
+        closeAndDispose(socket, code, QString());
         unwatchPage(it->first);
         m_pageSockets.erase(it);
-        emit disconnectWebsocketSig(nSessionID);
+        if (tellPlayer)
+            emit disconnectWebsocketSig(nSessionID);
     } else if (it != m_pageSockets.end()) {
         unwatchPage(it->first);
         m_pageSockets.erase(it);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "UserLoginInfo.h"
+#include "common/LinkFrame.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -16,6 +17,7 @@
 
 class QProcess;
 class QThread;
+class QTimer;
 class QWebSocket;
 class QWebSocketServer;
 
@@ -33,8 +35,13 @@ class WebSocketServerThread : public QObject
 public:
     static constexpr int kFirstPort = 54466;
     static constexpr int kLastPort = 54475;
-    // Largest page message accepted; longer ones close the connection.
-    static constexpr qint64 kMaxPageMessage = 32 * 1024 * 1024;
+    // Largest page message accepted, the largest the player link carries;
+    // a longer one closes the connection with 1009.
+    static constexpr qint64 kMaxPageMessage = LinkFrame::kMaxPayload;
+    // Sessions at once; a connection over this is closed with 1013.
+    static constexpr int kMaxSessions = 64;
+    // Bytes a page may leave unread before its session is ended.
+    static constexpr qint64 kMaxUnsentBytes = 64 * 1024 * 1024;
     // How long the thread looks for a page's next request after answering
     // before it sleeps.
     static constexpr int kPollBeforeSleepUs = 100;
@@ -85,12 +92,20 @@ public slots:
     // A player message; forwarded only when this server holds the session.
     void onSendMsg(QByteArray msg, int nSessionID);
     void onCloseWebSocket(int nSessionID);
+    // The session's player is gone: the page is closed with 1011, so that it
+    // can come back and get a new one.
+    void onPlayerLost(int nSessionID);
     // The browser window handle text for the next session accepted.
     void onEmbedBrwoseWndID(QString strWndName);
 
 private:
     void onTextMessage(const QString &text, int nSessionID);
     void onSocketDisconnected(int nSessionID);
+    // Closes the page with `code` and forgets the session; `tellPlayer`
+    // ends its player link as a closing page does.
+    void endSession(int nSessionID, int code, bool tellPlayer);
+    // Ends the session of a page that has more than kMaxUnsentBytes unread.
+    void checkUnsent(int nSessionID, QWebSocket *socket);
     void onMainMsgDiyFirmware(const QString &msg, int nSessionID);
     int diyWriteConfig(const Json::Value &request, int nSessionID);
     // Starts the save-as chooser; a failure code when it could not.
@@ -113,6 +128,9 @@ private:
     void closeAll();
 
     QWebSocketServer *m_server = nullptr;
+    // Gives the memory of large messages back to the system once they are
+    // handled, rather than keeping the peak for the service's life.
+    QTimer *m_trimTimer = nullptr;
     QThread *m_thread = nullptr;
     int m_lastPort;
     int m_listeningPort = 0;

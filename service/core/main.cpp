@@ -53,9 +53,11 @@ static int runService(int argc, char *argv[])
     const QString baseName = QFileInfo(ProgramDir::executablePath()).fileName();
     InstanceGuard guard(baseName);
     if (!guard.tryAcquire()) {
-        if (!guard.errorText().isEmpty())
-            std::fprintf(stderr, "QuorvelTool: %s\n", qPrintable(guard.errorText()));
-        return 0;
+        // Another copy runs: done. No safe place for the lock: a failure.
+        if (guard.errorText().isEmpty())
+            return 0;
+        std::fprintf(stderr, "QuorvelTool: %s\n", qPrintable(guard.errorText()));
+        return 1;
     }
 
     const QString appDir = ProgramDir::folder();
@@ -97,6 +99,9 @@ static int runService(int argc, char *argv[])
     QObject::connect(generalSocket, &GeneralSocket::sigSendGeneralSocketMsg, pluginServer,
         &PluginServer::onRecvWebsocketMsg, Qt::BlockingQueuedConnection);
     QObject::connect(pluginServer, &PluginServer::sendMsg, generalSocket, &GeneralSocket::onSendMsg);
+    QObject::connect(pluginServer, &PluginServer::playerLostSig, generalSocket, &GeneralSocket::onPlayerLost);
+    QObject::connect(pluginServer, &PluginServer::playerLostSig, webSocketServer,
+        &WebSocketServerThread::onPlayerLost);
     QObject::connect(generalSocket, &GeneralSocket::sendEmbedBrwoseWndID, webSocketServer,
         &WebSocketServerThread::onEmbedBrwoseWndID);
     QObject::connect(

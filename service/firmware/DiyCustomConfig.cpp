@@ -200,9 +200,9 @@ QString CDiyFirmware::compareJson(const QString &localText, const QString &pageT
     const QJsonValue localName = local.object().value(QStringLiteral("Name"));
     const QJsonValue pageName = page.object().value(QStringLiteral("Name"));
     if (localName != pageName) {
-        ServiceLog::instance()->write(ServiceLog::Error, QStringLiteral("CDiyFirmware::compareJson"),
+        serviceLog("CDiyFirmware::compareJson",
             QStringLiteral("JsonName Error LocalName:%1 WebName:%2").arg(localName.toString(), pageName.toString()),
-            ServiceLog::Diy);
+            ServiceLog::Error, ServiceLog::Diy);
         return QString();
     }
     const QString name = localName.toString();

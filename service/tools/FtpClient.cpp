@@ -2,6 +2,7 @@
 
 #include "FtpPath.h"
 #include "FtpSocket.h"
+#include "RawSocket.h"
 
 #include <QDebug>
 #include <QDir>
@@ -87,7 +88,7 @@ void Client::requestStop()
     std::lock_guard<std::mutex> lock(m_socketMutex);
     m_stopped = true;
     for (int s : { m_controlSocket, m_passiveSocket, m_dataSocket })
-        FtpSocket::shutdownSocket(s);
+        RawSocket::shutdownSocket(s);
 }
 
 bool Client::waitFinished(int milliseconds)
@@ -105,7 +106,7 @@ void Client::adopt(int &slot, int socket)
     std::lock_guard<std::mutex> lock(m_socketMutex);
     slot = socket;
     if (m_stopped)
-        FtpSocket::shutdownSocket(socket);
+        RawSocket::shutdownSocket(socket);
 }
 
 void Client::release(int &slot)
@@ -146,7 +147,7 @@ void Client::serve()
                 m_command.clear();
                 continue;
             }
-            const ssize_t n = FtpSocket::receiveSome(m_controlSocket, buffer, size_t(kMaxLine - m_command.size()));
+            const ssize_t n = RawSocket::receiveSome(m_controlSocket, buffer, size_t(kMaxLine - m_command.size()));
             if (n <= 0)
                 break;
             m_command.append(buffer, int(n));
@@ -413,7 +414,7 @@ void Client::onStor(const QByteArray &argument)
         qint64 filled = 0;
         ssize_t n = 0;
         while (filled < kTransferBufferSize
-            && (n = FtpSocket::receiveSome(m_dataSocket, m_receiveBuffer.data() + filled,
+            && (n = RawSocket::receiveSome(m_dataSocket, m_receiveBuffer.data() + filled,
                     size_t(kTransferBufferSize - filled)))
                 > 0)
             filled += n;

@@ -2,6 +2,7 @@
 
 #include "FtpClient.h"
 #include "FtpSocket.h"
+#include "RawSocket.h"
 
 #include <QDebug>
 #include <QDir>
@@ -109,7 +110,7 @@ int CFtpServer::stop()
 {
     stopped = true;
     const int socket = m_listenSocket.exchange(-1);
-    FtpSocket::shutdownSocket(socket);
+    RawSocket::shutdownSocket(socket);
     m_acceptThread.wait();
     FtpSocket::closeSocket(socket);
 

@@ -107,15 +107,6 @@ Wait waitReadable(int socket, int timeoutMs)
     }
 }
 
-ssize_t receiveSome(int socket, char *buffer, size_t size)
-{
-    for (;;) {
-        const ssize_t n = ::recv(socket, buffer, size, 0);
-        if (n >= 0 || errno != EINTR)
-            return n;
-    }
-}
-
 bool sendAll(int socket, const char *data, size_t size)
 {
     while (size > 0) {
@@ -161,37 +152,35 @@ bool sendFile(int socket, int fileDescriptor, int64_t size)
     return ok;
 }
 
+namespace {
+
+// The local (getsockname) or peer (getpeername) IPv4 name of a socket.
+bool socketName(int socket, bool peer, sockaddr_in *a)
+{
+    socklen_t len = sizeof *a;
+    auto *name = reinterpret_cast<sockaddr *>(a);
+    const int r = peer ? ::getpeername(socket, name, &len) : ::getsockname(socket, name, &len);
+    return r == 0 && a->sin_family == AF_INET;
+}
+
+} // namespace
+
 uint32_t localAddress(int socket)
 {
     sockaddr_in a {};
-    socklen_t len = sizeof a;
-    if (::getsockname(socket, reinterpret_cast<sockaddr *>(&a), &len) != 0 || a.sin_family != AF_INET)
-        return 0;
-    return ntohl(a.sin_addr.s_addr);
+    return socketName(socket, false, &a) ? ntohl(a.sin_addr.s_addr) : 0;
 }
 
 uint32_t peerAddress(int socket)
 {
     sockaddr_in a {};
-    socklen_t len = sizeof a;
-    if (::getpeername(socket, reinterpret_cast<sockaddr *>(&a), &len) != 0 || a.sin_family != AF_INET)
-        return 0;
-    return ntohl(a.sin_addr.s_addr);
+    return socketName(socket, true, &a) ? ntohl(a.sin_addr.s_addr) : 0;
 }
 
 int localPort(int socket)
 {
     sockaddr_in a {};
-    socklen_t len = sizeof a;
-    if (::getsockname(socket, reinterpret_cast<sockaddr *>(&a), &len) != 0 || a.sin_family != AF_INET)
-        return 0;
-    return ntohs(a.sin_port);
-}
-
-void shutdownSocket(int socket)
-{
-    if (socket >= 0)
-        ::shutdown(socket, SHUT_RDWR);
+    return socketName(socket, false, &a) ? ntohs(a.sin_port) : 0;
 }
 
 void closeSocket(int socket)

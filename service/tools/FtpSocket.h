@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <sys/types.h>
 
-// The FTP server's few socket calls over POSIX TCP, in one place: blocking
+// The FTP server's socket calls that the shared layer (RawSocket: receiving,
+// shutting down) does not have, over POSIX TCP: blocking
 // sockets, sends with MSG_NOSIGNAL, interrupted calls resumed, waits through
 // poll(). IPv4 addresses are in host byte order.
 namespace FtpSocket {
@@ -26,9 +27,6 @@ int acceptOne(int listenSocket, uint32_t *peer = nullptr);
 // connection on a listener, data or the end on a connection).
 Wait waitReadable(int socket, int timeoutMs);
 
-// One receive: the count, 0 when the peer closed, -1 on failure.
-ssize_t receiveSome(int socket, char *buffer, size_t size);
-
 // Sends every byte; false when the peer went away or the socket failed.
 bool sendAll(int socket, const char *data, size_t size);
 
@@ -41,8 +39,7 @@ uint32_t peerAddress(int socket);
 // The local port of a bound socket (0 when unknown).
 int localPort(int socket);
 
-// Wakes every thread waiting on the socket; the descriptor stays valid.
-void shutdownSocket(int socket);
+// Closes without a shutdown first (RawSocket::shutdownSocket wakes waiters).
 void closeSocket(int socket);
 
 } // namespace FtpSocket

@@ -26,6 +26,12 @@ private slots:
         QTest::newRow("no json") << "RecvWeb msg=" << "RecvWeb msg=";
         QTest::newRow("cut text") << "{\"Password\":\"abc" << "{\"Password\":\"***\"";
         QTest::newRow("cut before value") << "{\"key\":" << "{\"key\":\"***\"";
+        // Names spelt with escapes are the names the parser reads.
+        QTest::newRow("escaped letter") << "{\"Pass\\u0077ord\":\"x\"}" << "{\"Pass\\u0077ord\":\"***\"}";
+        QTest::newRow("all escaped") << "{\"\\u006B\\u0065\\u0079\":\"x\"}" << "{\"\\u006B\\u0065\\u0079\":\"***\"}";
+        QTest::newRow("escaped slash stays") << "{\"Pass\\/word\":\"x\"}" << "{\"Pass\\/word\":\"x\"}";
+        QTest::newRow("escape to other name") << "{\"Pass\\u0057ord\":\"x\"}" << "{\"Pass\\u0057ord\":\"x\"}";
+        QTest::newRow("bad escape") << "{\"Pass\\u00zzord\":\"x\"}" << "{\"Pass\\u00zzord\":\"x\"}";
     }
     void redact()
     {

@@ -42,7 +42,9 @@ public:
     void write(const QByteArray &line)
     {
         m_process.write(line + '\n');
-        m_process.waitForBytesWritten(5000);
+        // A long line goes out in several writes.
+        while (m_process.bytesToWrite() > 0 && m_process.waitForBytesWritten(5000)) {
+        }
     }
 
     // Takes the next line starting with `prefix` (earlier others are skipped);

@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 class XvfbServer
 {
@@ -27,6 +28,9 @@ public:
     XvfbServer(const XvfbServer &) = delete;
     XvfbServer &operator=(const XvfbServer &) = delete;
 
+    // Further arguments of the server, such as "-dpi" "144"; before start().
+    void setExtraArguments(const QStringList &arguments) { m_extra = arguments; }
+
     // Starts the server and waits until it accepts connections.
     bool start(int timeoutMs = 15000)
     {
@@ -34,11 +38,10 @@ public:
         m_number = -1;
         m_error.clear();
         m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.start(QStringLiteral("/usr/bin/Xvfb"),
-            { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                QStringLiteral("0"),
-                QStringLiteral("%1x%2x%3").arg(m_size.width()).arg(m_size.height()).arg(m_depth),
-                QStringLiteral("-nolisten"), QStringLiteral("tcp") });
+        QStringList arguments { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+            QStringLiteral("0"), QStringLiteral("%1x%2x%3").arg(m_size.width()).arg(m_size.height()).arg(m_depth),
+            QStringLiteral("-nolisten"), QStringLiteral("tcp") };
+        m_process.start(QStringLiteral("/usr/bin/Xvfb"), arguments + m_extra);
         if (!m_process.waitForStarted(5000)) {
             m_error = QStringLiteral("Xvfb did not start: ") + m_process.errorString();
             return false;
@@ -85,16 +88,23 @@ public:
     QString errorText() const { return m_error; }
     qint64 processId() const { return m_process.processId(); }
 
-    // The environment with DISPLAY set to this server.
+    // The environment with DISPLAY set to this server. Without a session bus
+    // address, Qt's X11 start-up makes libdbus fork "dbus-launch"; under the
+    // sanitizers that child can hang on an allocator lock taken by another
+    // thread at the fork, and with it the program's start-up. An address that
+    // cannot be reached makes the connection fail at once instead.
     QProcessEnvironment environment(QProcessEnvironment base = QProcessEnvironment::systemEnvironment()) const
     {
         base.insert(QStringLiteral("DISPLAY"), display());
+        if (!base.contains(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")))
+            base.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/dev/null/no-session-bus"));
         return base;
     }
 
 private:
     QSize m_size;
     int m_depth;
+    QStringList m_extra;
     int m_number = -1;
     QString m_error;
     QProcess m_process;

@@ -2,11 +2,44 @@
 
 #include "lumarel/lumarel.h"
 
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Room a recording must find on its disk at start.
+constexpr off_t kRoomAtStart = 256 * 1024;
+
+// Whether the file at `path` can be created and grown; it is left empty (a
+// full disk creates the file but takes no data, and a recording that could
+// never write would report success and leave an empty file).
+bool hasRoom(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool room = ::posix_fallocate(fd, 0, kRoomAtStart) == 0;
+    const bool emptied = ::ftruncate(fd, 0) == 0;
+    ::close(fd);
+    if (!room || !emptied) {
+        std::remove(path.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 std::unique_ptr<Recorder> Recorder::start(const std::string &path, int type, int audioRate, AVCodecID audioCodec,
                                           int *error)
 {
     if (path.empty() || (type != TRV_PLAY_RECORD_STREAM && type != TRV_PLAY_RECORD_AVI)) {
         *error = TRV_PLAY_ERR_PARA;
+        return nullptr;
+    }
+    if (!hasRoom(path)) {
+        *error = TRV_PLAY_ERR_CREATE_FILE;
         return nullptr;
     }
     std::unique_ptr<Recorder> r(new Recorder);
@@ -15,6 +48,7 @@ std::unique_ptr<Recorder> Recorder::start(const std::string &path, int type, int
     if (type == TRV_PLAY_RECORD_STREAM) {
         r->m_file = std::fopen(path.c_str(), "wb");
         if (!r->m_file) {
+            std::remove(path.c_str());
             *error = TRV_PLAY_ERR_CREATE_FILE;
             return nullptr;
         }

@@ -216,6 +216,54 @@ private slots:
         QVERIFY(!stats(1).recording);
     }
 
+    // On a full disk a recording fails at its start and leaves no file
+    // (a small tmpfs, filled up; skipped where mounting is not permitted).
+    void recordingOnAFullDiskFailsAtStart_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("stream") << int(TRV_PLAY_RECORD_STREAM) << QStringLiteral("rec.h265x");
+        QTest::newRow("avi") << int(TRV_PLAY_RECORD_AVI) << QStringLiteral("rec.avi");
+    }
+    void recordingOnAFullDiskFailsAtStart()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, name);
+        const QString disk = path(QStringLiteral("full"));
+        QVERIFY(QDir().mkpath(disk));
+        QProcess mount;
+        mount.start(QStringLiteral("mount"),
+            { QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), QStringLiteral("size=1m"),
+                QStringLiteral("tmpfs"), disk });
+        if (!mount.waitForFinished(10000) || mount.exitCode() != 0)
+            QSKIP("cannot mount a small tmpfs here");
+        struct Unmount {
+            QString disk;
+            ~Unmount() { QProcess::execute(QStringLiteral("umount"), { disk }); }
+        } unmount { disk };
+        {
+            // Filled to the last byte.
+            QFile filler(disk + QStringLiteral("/filler"));
+            QVERIFY(filler.open(QIODevice::WriteOnly));
+            const QByteArray block(4096, 'f');
+            while (filler.write(block) == block.size() && filler.flush()) {
+            }
+        }
+        QVERIFY(openStream(1));
+        QVERIFY(TRV_PLAY_Play(1, 0));
+        const QString file = disk + QLatin1Char('/') + name;
+        QCOMPARE(TRV_PLAY_StartDataRecord(1, QFile::encodeName(file).constData(), type), 0);
+        QCOMPARE(TRV_PLAY_GetLastError(1), int(TRV_PLAY_ERR_CREATE_FILE));
+        QVERIFY(!stats(1).recording);
+        QVERIFY(!QFile::exists(file));
+
+        // Room again: the same recording starts.
+        QVERIFY(QFile::remove(disk + QStringLiteral("/filler")));
+        QVERIFY(TRV_PLAY_StartDataRecord(1, QFile::encodeName(file).constData(), type));
+        QVERIFY(stats(1).recording);
+        QVERIFY(TRV_PLAY_StopDataRecord(1));
+    }
+
     void conversionToAviPassesFfprobe()
     {
         TestMedia::VideoOptions o;

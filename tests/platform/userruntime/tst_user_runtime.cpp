@@ -56,7 +56,14 @@ private slots:
         qunsetenv("XDG_RUNTIME_DIR");
         const QString path = tmp.path() + "/runtime-" + QString::number(::getuid());
         QVERIFY(QFile::link(elsewhere.path(), path));
-        QCOMPARE(UserRuntime::dir(), QString());
+        // Nor is a home that others may write into (a usable home is taken
+        // instead: see the service's limits test).
+        const QByteArray home = qgetenv("HOME");
+        ::chmod(QFile::encodeName(elsewhere.path()).constData(), 0777);
+        qputenv("HOME", QFile::encodeName(elsewhere.path()));
+        const QString found = UserRuntime::dir();
+        qputenv("HOME", home);
+        QCOMPARE(found, QString());
     }
 };
 

@@ -1,5 +1,6 @@
 #include "LightWeightLog.h"
 #include "WriteLogThread.h"
+#include "common/LogText.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -179,26 +180,31 @@ private slots:
     {
         QTemporaryDir dir;
         const QString folder = dir.filePath(QStringLiteral("log"));
+        int lines = 0;
         {
             LightWeightLog log(dir.path());
-            const QString big(200 * 1024, QLatin1Char('x'));
-            for (int i = 0; i < 9; ++i)
-                log.PrintLog(QStringLiteral("A::b"), QStringLiteral("%1 %2").arg(i).arg(big), 0);
+            // Lines as long as a log line keeps; a file takes at most this
+            // many before it passes the rotation size.
+            const QString big(LogText::kMaxLogText - 8, QLatin1Char('x'));
+            const int perFile = int(WriteLogThread::kRotateSize / big.size()) + 1;
+            lines = 2 * perFile + 1;
+            for (int i = 0; i < lines; ++i)
+                log.PrintLog(QStringLiteral("A::b"), QStringLiteral("%1 %2").arg(i, 4).arg(big), 0);
             log.stop();
         }
         const QStringList files = logFiles(folder);
-        // 3 lines of 200 KiB go into each file (the third takes it past 512 KiB).
+        // Two full files and a third one begun.
         QCOMPARE(files.size(), 3);
         qint64 total = 0;
-        for (const QString &f : files) {
-            const qint64 size = QFileInfo(folder + QLatin1Char('/') + f).size();
-            QVERIFY(size > WriteLogThread::kRotateSize);
+        for (int f = 0; f < files.size(); ++f) {
+            const qint64 size = QFileInfo(folder + QLatin1Char('/') + files[f]).size();
+            QVERIFY(f == files.size() - 1 || size > WriteLogThread::kRotateSize);
             total += size;
         }
-        QVERIFY(total > 9 * 200 * 1024);
+        QVERIFY(total > lines * (LogText::kMaxLogText - 8));
         const QByteArray text = readAll(folder);
-        for (int i = 0; i < 9; ++i)
-            QVERIFY(text.contains(QStringLiteral("] %1 xxx").arg(i).toUtf8()));
+        for (int i = 0; i < lines; ++i)
+            QVERIFY(text.contains(QStringLiteral("] %1 xxx").arg(i, 4).toUtf8()));
     }
 
     void namePattern_data()

@@ -173,7 +173,7 @@ private:
     int expectedScale() const
     {
         const QScreen *screen = QGuiApplication::primaryScreen();
-        return screen ? ScalePercentFromDpi(int(screen->logicalDotsPerInchX())) : 1;
+        return screen ? ScalePercentFromDpi(qRound(screen->logicalDotsPerInchX())) : 1;
     }
     bool logged(const QString &text) const { return !m_log.filter(text).isEmpty(); }
 

@@ -135,6 +135,7 @@ private slots:
         desktop->setForeground(0x4400012);
         NativeWindow::setDesktop(desktop);
         CPluginManage::setPlayWidgetProvider(&PlayWidget::facadeForCurrentThread);
+        CPluginManage::setStreamInputProvider(&PlayWidget::dataEntry);
 
         kestrix::control::reset();
         kestrix::DeviceSpec device;
@@ -172,6 +173,7 @@ private slots:
             delete m_manage;
         }
         CPluginManage::setPlayWidgetProvider(nullptr);
+        CPluginManage::setStreamInputProvider(nullptr);
         NativeWindow::setDesktop(nullptr);
     }
 

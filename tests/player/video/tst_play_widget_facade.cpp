@@ -448,7 +448,7 @@ private slots:
     {
         QCOMPARE(m_w->PreviewPlay(0, 5, 2), 0);
         std::thread feeder([this] {
-            PlayWidgetFacade *entry = PlayWidget::dataEntry();
+            StreamInput *entry = PlayWidget::dataEntry();
             for (const QByteArray &b : m_blocks)
                 entry->InputRealPlayData(5, b.constData(), b.size(), 1);
         });

@@ -176,6 +176,7 @@ private slots:
         desktop->setForeground(0x4400012);
         NativeWindow::setDesktop(desktop);
         CPluginManage::setPlayWidgetProvider(&PlayWidget::facadeForCurrentThread);
+        CPluginManage::setStreamInputProvider(&PlayWidget::dataEntry);
         kestrix::control::reset();
         kestrix::control::addDevice(device());
 
@@ -202,6 +203,7 @@ private slots:
             delete m_manage;
         }
         CPluginManage::setPlayWidgetProvider(nullptr);
+        CPluginManage::setStreamInputProvider(nullptr);
         NativeWindow::setDesktop(nullptr);
         QCOMPARE(kestrix::control::runningThreads() <= 1, true); // the event thread at most
     }

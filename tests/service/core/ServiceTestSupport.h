@@ -214,6 +214,14 @@ public:
             return QString();
         return answer.value(QStringLiteral("text")).toString();
     }
+    // The next event: {"event":"message","text":T}, {"event":"closed","code":C}
+    // or {"event":"timeout"}.
+    QJsonObject receiveEvent(double timeoutS = 10)
+    {
+        command(
+            { { QStringLiteral("op"), QStringLiteral("recv") }, { QStringLiteral("timeout"), timeoutS } });
+        return next(int(timeoutS * 1000) + 10000);
+    }
     bool close()
     {
         command({ { QStringLiteral("op"), QStringLiteral("close") } });

@@ -11,6 +11,8 @@ QV_DOUBLE_MODE  echo (default), silent (never connects), flood (writes 1 MiB
 QV_DOUBLE_LOG   folder for event files: <pid>.start (JSON with argv, cwd),
                 <pid>.quit once the link closed, <pid>.impostor with the
                 impostor's outcome
+Requests 9100-9105 ask for answers of a kind; 9106 makes it stop reading and
+9107 makes it die at once.
 """
 import json
 import os
@@ -129,7 +131,13 @@ def main():
             except ValueError:
                 req = None
             mt = req.get("MainType") if isinstance(req, dict) else None
-            if mt == 9102:
+            if mt == 9106:
+                # Stops reading: the link fills up.
+                time.sleep(600)
+            elif mt == 9107:
+                # Dies at once, as a crash would.
+                os._exit(9)
+            elif mt == 9102:
                 # A header that is no number, then a good frame.
                 s.sendall(b"zzzzzzzz" + frame(encode({"Msg": 9102, "Ret": 100})))
             elif mt == 9103:

@@ -194,6 +194,28 @@ private slots:
                 distinct.insert(line.split(',').last().trimmed());
         QVERIFY2(distinct.size() >= 3, qPrintable(QString::number(distinct.size())));
     }
+
+    // The X server goes away while recording: the reads fail, the capture
+    // backs off and gives up by itself, and the file written so far is
+    // complete (the trailer is written after the failure).
+    void desktopGone()
+    {
+        XvfbServer xvfb(QSize(320, 240));
+        QVERIFY2(xvfb.start(), qPrintable(xvfb.errorText()));
+        qputenv("DISPLAY", xvfb.display().toUtf8());
+        CScreenRecorder recorder;
+        const QString path = m_tmp.filePath("gone.mp4");
+        recorder.setRecordParam(params(path, 320, 240, 10));
+        QVERIFY(recorder.startRecord());
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.encodedFrames() >= 10, 30000);
+        xvfb.stop();
+        QVERIFY(recorder.waitStopped(60000));
+        QVERIFY(recorder.state() != CScreenRecorder::Recording);
+        const Probe p = probe(path);
+        QCOMPARE(p.errors, QString());
+        QCOMPARE(p.codec, QString("h264"));
+        QVERIFY2(p.packets >= 10, qPrintable(QString::number(p.packets)));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestScreenRecorder)

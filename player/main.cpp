@@ -6,16 +6,15 @@
 #include "ListenThread.h"
 #include "PlayWidget.h"
 #include "PluginManage.h"
-#include "Talk.h"
 #include "PluginRegion.h"
 #include "QNConnect.h"
+#include "Talk.h"
 #include "VoiceCustom.h"
 #include "common/EventDispatcher.h"
 #include "common/ExitGuard.h"
 #include "common/NumericLocale.h"
 
 #include <QApplication>
-#include <QDebug>
 #include <QFile>
 
 #include <cstdio>
@@ -30,8 +29,7 @@ int failStart(const char *reason, bool logged)
 {
     std::fprintf(stderr, "%s\n", reason);
     if (logged) {
-        LightWeightLog::instance()->PrintLog(QStringLiteral("main"), QString::fromLatin1(reason),
-                                             LightWeightLog::Error);
+        playerLog("main", QString::fromLatin1(reason), LightWeightLog::Error);
         LightWeightLog::shutdown();
     }
     return kExitBadCommandLine;
@@ -59,14 +57,12 @@ int main(int argc, char *argv[])
     if (argc < 4)
         return failStart("plugin argc incorrect", false);
 
-    qDebug().noquote() << argv[0] << argv[1] << argv[2] << argv[3];
     const QString browserWnd = argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString();
-    LightWeightLog::instance()->PrintLog(QStringLiteral("main"),
-                                         QStringLiteral("argv0=%1, argv1=%2, argv2=%3, argv3=%4, argv4=%5")
-                                             .arg(QString::fromLocal8Bit(argv[0]), QString::fromLocal8Bit(argv[1]),
-                                                  QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
-                                                  browserWnd),
-                                         LightWeightLog::Normal);
+    playerLog("main",
+        QStringLiteral("argv0=%1, argv1=%2, argv2=%3, argv3=%4, argv4=%5")
+            .arg(QString::fromLocal8Bit(argv[0]), QString::fromLocal8Bit(argv[1]),
+                QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), browserWnd),
+        LightWeightLog::Normal);
     QCoreApplication::addLibraryPath(QString::fromLocal8Bit(argv[3]));
 
     bool ok = false;
@@ -83,8 +79,7 @@ int main(int argc, char *argv[])
         QApplication app(argc, argv);
         ExitGuard::install("player");
         useCNumericLocale();
-        LightWeightLog::instance()->PrintLog(QStringLiteral("main"), QStringLiteral("start plugin"),
-                                             LightWeightLog::Normal);
+        playerLog("main", QStringLiteral("start plugin"), LightWeightLog::Normal);
         loadStyleSheet(app);
         qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
         qRegisterMetaType<PluginRegion>("PluginRegion");
@@ -93,7 +88,9 @@ int main(int argc, char *argv[])
         // The window is made by the first request that needs it, on this
         // thread; the device library's threads only ever reach its data input.
         CPluginManage::setPlayWidgetProvider(&PlayWidget::facadeForCurrentThread);
+        CPluginManage::setExistingPlayWidgetProvider(&PlayWidget::existingFacade);
         CPluginManage::setTalkFactory([] { return std::make_unique<CTalk>(); });
+        CPluginManage::setStreamInputProvider(&PlayWidget::dataEntry);
         auto *manage = new CPluginManage(browserWnd, sessionId);
         auto *link = new ListenThread(serverName, nullptr, connectTimeoutMs());
         if (!link->isConnected()) {
@@ -125,6 +122,8 @@ int main(int argc, char *argv[])
         delete link;
         delete manage;
         CPluginManage::setPlayWidgetProvider(nullptr);
+        CPluginManage::setExistingPlayWidgetProvider(nullptr);
+        CPluginManage::setStreamInputProvider(nullptr);
     }
     LightWeightLog::shutdown();
     ExitGuard::markOrderlyExit();

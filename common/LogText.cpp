@@ -1,0 +1,20 @@
+#include "LogText.h"
+
+#include "SecretRedactor.h"
+
+namespace LogText {
+
+QString forLine(const QString &text)
+{
+    // Redacted whole first: a cut could leave a secret's value unterminated.
+    const QString clean = redactSecrets(text);
+    if (clean.size() <= kMaxLogText)
+        return clean;
+    int cut = kMaxLogText;
+    // Never half of a surrogate pair.
+    if (clean.at(cut - 1).isHighSurrogate())
+        --cut;
+    return clean.left(cut) + QStringLiteral("... (%1 bytes)").arg(text.toUtf8().size());
+}
+
+} // namespace LogText

@@ -1,0 +1,30 @@
+#include "PageMessage.h"
+
+#include "Json.h"
+
+#include <stdexcept>
+
+Json::Value pageReply(const Json::Value &request)
+{
+    Json::Value reply(Json::objectValue);
+    reply["Msg"] = JsonUtil::member(request, "MainType");
+    reply["SubMsg"] = JsonUtil::member(request, "SubType");
+    reply["MsgID"] = JsonUtil::member(request, "MsgID");
+    return reply;
+}
+
+Json::Value pageEvent(EventKind kind)
+{
+    Json::Value event(Json::objectValue);
+    event["MainEvent"] = kind.mainEvent;
+    event["SubEvent"] = kind.subEvent;
+    return event;
+}
+
+int JsonUtil::intKey(const Json::Value &object, const char *key)
+{
+    int value = 0;
+    if (!JsonUtil::convertInt(JsonUtil::member(object, key), &value))
+        throw std::invalid_argument(key);
+    return value;
+}

@@ -1,0 +1,142 @@
+#!/usr/bin/python3
+"""Pages that misbehave, for the service's limits. Prints one JSON line per
+outcome on standard output.
+
+Usage: hostile_page.py URL MODE [ARGS]
+  big SIZE PIECES    sends one text message of SIZE bytes (in PIECES frames)
+                     and waits for its answer:
+                     {"event":"message","size":N} or {"event":"closed","code":C}
+  deaf COUNT SIZE    a page on a plain socket that asks COUNT times for SIZE
+                     bytes (MainType 9101 of the player double) and never
+                     reads; prints {"event":"sent"} and then holds the
+                     connection until standard input ends
+  flood COUNT SIZE   tells its player double to stop reading (9106), sends
+                     COUNT messages of SIZE bytes and waits for the page's end:
+                     {"event":"closed","code":C} (or "timeout")
+  sessions COUNT     opens COUNT pages at once, each sending one request,
+                     prints {"replies":K,"codes":[...]} (close codes of the
+                     pages closed instead of answered) and holds the pages
+                     until standard input ends
+"""
+import asyncio
+import base64
+import json
+import os
+import socket
+import sys
+
+import websockets
+
+
+def emit(obj):
+    sys.stdout.write(json.dumps(obj) + "\n")
+    sys.stdout.flush()
+
+
+def request(msg_id, pad=0):
+    text = json.dumps({"MainType": 9999, "SubType": 0, "MsgID": msg_id, "Pad": ""})
+    return text[:-2] + "x" * pad + text[-2:]
+
+
+async def outcome(ws, timeout=60):
+    try:
+        reply = await asyncio.wait_for(ws.recv(), timeout)
+        return {"event": "message", "size": len(reply)}
+    except websockets.ConnectionClosed as e:
+        return {"event": "closed", "code": e.code}
+    except asyncio.TimeoutError:
+        return {"event": "timeout"}
+
+
+async def big(url, size, pieces):
+    async with websockets.connect(url, max_size=None) as ws:
+        text = request(1, max(0, size - len(request(1))))
+        try:
+            if pieces <= 1:
+                await ws.send(text)
+            else:
+                step = (len(text) + pieces - 1) // pieces
+                await ws.send(text[i:i + step] for i in range(0, len(text), step))
+        except websockets.ConnectionClosed as e:
+            emit({"event": "closed", "code": e.code})
+            return
+        emit(await outcome(ws))
+
+
+async def flood(url, count, size):
+    async with websockets.connect(url, max_size=None) as ws:
+        try:
+            await ws.send(json.dumps({"MainType": 9106, "MsgID": 0}))
+            for i in range(count):
+                await ws.send(request(i + 1, size))
+        except websockets.ConnectionClosed as e:
+            emit({"event": "closed", "code": e.code})
+            return
+        emit(await outcome(ws, 120))
+
+
+def masked_text_frame(payload):
+    mask = os.urandom(4)
+    head = bytearray([0x81])
+    n = len(payload)
+    if n < 126:
+        head.append(0x80 | n)
+    elif n < 65536:
+        head += bytes([0x80 | 126]) + n.to_bytes(2, "big")
+    else:
+        head += bytes([0x80 | 127]) + n.to_bytes(8, "big")
+    body = bytes(b ^ mask[i % 4] for i, b in enumerate(payload))
+    return bytes(head) + mask + body
+
+
+def deaf(url, count, size):
+    host, port = url.split("//", 1)[1].split(":")
+    s = socket.create_connection((host, int(port)))
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    key = base64.b64encode(os.urandom(16)).decode()
+    s.sendall(("GET / HTTP/1.1\r\nHost: %s:%s\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+               "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\n\r\n" % (host, port, key)).encode())
+    head = b""
+    while b"\r\n\r\n" not in head:
+        chunk = s.recv(1)
+        if not chunk:
+            emit({"event": "closed"})
+            return
+        head += chunk
+    for i in range(count):
+        s.sendall(masked_text_frame(json.dumps({"MainType": 9101, "MsgID": i + 1, "Size": size}).encode()))
+    emit({"event": "sent"})
+    sys.stdin.read()
+    s.close()
+
+
+async def sessions(url, count):
+    pages = []
+    for _ in range(count):
+        pages.append(await websockets.connect(url, max_size=None))
+    for i, ws in enumerate(pages):
+        try:
+            await ws.send(request(i + 1))
+        except websockets.ConnectionClosed:
+            pass
+    results = await asyncio.gather(*(outcome(ws) for ws in pages))
+    emit({"replies": sum(1 for r in results if r["event"] == "message"),
+          "codes": [r["code"] for r in results if r["event"] == "closed"]})
+    await asyncio.get_running_loop().run_in_executor(None, sys.stdin.read)
+    for ws in pages:
+        await ws.close()
+
+
+def main():
+    url, mode = sys.argv[1], sys.argv[2]
+    if mode == "big":
+        asyncio.run(big(url, int(sys.argv[3]), int(sys.argv[4])))
+    elif mode == "deaf":
+        deaf(url, int(sys.argv[3]), int(sys.argv[4]))
+    elif mode == "flood":
+        asyncio.run(flood(url, int(sys.argv[3]), int(sys.argv[4])))
+    elif mode == "sessions":
+        asyncio.run(sessions(url, int(sys.argv[3])))
+
+
+main()
