@@ -516,6 +516,8 @@ void PlayPort::present(std::unique_lock<std::mutex> &lock, FrameRenderer &render
         if (!image.isNull()) {
             if (queued)
                 m_sink->queueImage(image, settings.original, due);
+            else if (!count)
+                m_sink->redrawImage(image, settings.original);
             else
                 m_sink->setImage(image, settings.original);
         }
@@ -837,6 +839,7 @@ void PlayPort::stats(LumarelControl::PortStats *out)
     }
     out->hasWindow = m_sink->hasSurface();
     out->framesDrawn = m_sink->framesDrawn();
+    out->framesQueued = m_sink->framesQueued();
     out->drawCallbacks = m_sink->drawCallbacks();
     std::lock_guard<std::mutex> lock(m_recordMutex);
     out->recording = m_recorder != nullptr;

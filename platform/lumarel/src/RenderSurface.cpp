@@ -47,7 +47,33 @@ void FrameSink::setImage(const QImage &image, bool original)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_queue.clear();
+        if (m_queue.empty()) {
+            m_image = image;
+            m_original = original;
+            ++m_serial;
+        } else {
+            // A window that stops taking bursts (it grew) shows the pictures
+            // still waiting for their time first, in order, without waiting.
+            const auto now = std::chrono::steady_clock::now();
+            for (Queued &q : m_queue)
+                q.due = std::min(q.due, now);
+            enqueue(Queued{image, original, now});
+        }
+    }
+    postUpdate();
+}
+
+void FrameSink::redrawImage(const QImage &image, bool original)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_queue.empty()) {
+            // The picture redrawn is the newest one handed over, still
+            // waiting for its time: it takes that one's place.
+            m_queue.back().image = image;
+            m_queue.back().original = original;
+            return;
+        }
         m_image = image;
         m_original = original;
         ++m_serial;
@@ -59,16 +85,22 @@ void FrameSink::queueImage(const QImage &image, bool original, std::chrono::stea
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        // A GUI thread that falls behind loses the oldest pictures, not the newest.
-        while (m_queue.size() >= kMaxQueued) {
-            m_image = std::move(m_queue.front().image);
-            m_original = m_queue.front().original;
-            m_queue.pop_front();
-            ++m_serial;
-        }
-        m_queue.push_back(Queued{image, original, due});
+        enqueue(Queued{image, original, due});
     }
+    ++m_framesQueued;
     postUpdate();
+}
+
+void FrameSink::enqueue(Queued picture)
+{
+    // A GUI thread that falls behind loses the oldest pictures, not the newest.
+    while (m_queue.size() >= kMaxQueued) {
+        m_image = std::move(m_queue.front().image);
+        m_original = m_queue.front().original;
+        m_queue.pop_front();
+        ++m_serial;
+    }
+    m_queue.push_back(std::move(picture));
 }
 
 void FrameSink::takeDue(std::chrono::steady_clock::time_point now)

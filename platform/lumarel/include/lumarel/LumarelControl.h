@@ -25,6 +25,7 @@ struct PortStats
     int64_t framesDecoded = 0;   // pictures out of the decoder
     int64_t framesShown = 0;     // pictures presented (scaled for the window, if any)
     int64_t framesDrawn = 0;     // distinct pictures painted on the GUI thread
+    int64_t framesQueued = 0;    // pictures handed to the window to show at a later time
     int64_t drawCallbacks = 0;   // calls of the registered draw callback
     int64_t audioSamplesDecoded = 0;
     int64_t soundSamples = 0;    // samples of this port that reached the sound output
