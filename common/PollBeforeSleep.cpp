@@ -49,13 +49,17 @@ PollBeforeSleep::PollBeforeSleep(int budgetUs)
 
 void PollBeforeSleep::watch(int fd)
 {
-    if (fd >= 0 && std::find(m_fds.begin(), m_fds.end(), fd) == m_fds.end())
+    // Once per call: a descriptor number closed and taken again by a new
+    // connection before its old owner unwatched it stays watched for the new one.
+    if (fd >= 0)
         m_fds.push_back(fd);
 }
 
 void PollBeforeSleep::unwatch(int fd)
 {
-    m_fds.erase(std::remove(m_fds.begin(), m_fds.end(), fd), m_fds.end());
+    const auto it = std::find(m_fds.begin(), m_fds.end(), fd);
+    if (it != m_fds.end())
+        m_fds.erase(it);
 }
 
 void PollBeforeSleep::beforeSleep()
@@ -85,7 +89,7 @@ void PollBeforeSleep::beforeSleep()
             // A descriptor closed without being unwatched is dropped.
             for (const pollfd &p : fds) {
                 if (p.revents & POLLNVAL)
-                    unwatch(p.fd);
+                    m_fds.erase(std::remove(m_fds.begin(), m_fds.end(), p.fd), m_fds.end());
             }
             fds.erase(std::remove_if(fds.begin(), fds.end(), [](const pollfd &p) { return p.revents & POLLNVAL; }),
                 fds.end());

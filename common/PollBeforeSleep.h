@@ -25,9 +25,11 @@ public:
     // The calling thread's instance if one was made.
     static PollBeforeSleep *currentThread();
 
-    // The owning thread only.
+    // The owning thread only. Each watch is undone by one unwatch.
     void watch(int fd);
     void unwatch(int fd);
+    // How many descriptors are watched.
+    std::size_t watchedCount() const { return m_fds.size(); }
     // A message went out on this thread: poll before the next sleep.
     void noteSent() { m_sent = true; }
 

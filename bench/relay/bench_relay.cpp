@@ -253,7 +253,7 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription("Relay round trips against a direct WebSocket echo, and cold starts.");
     parser.addHelpOption();
     parser.addOption({ "requests", "Measured round trips per run.", "n", "5000" });
-    parser.addOption({ "warmup", "Round trips before measuring.", "n", "300" });
+    parser.addOption({ "warmup", "Round trips before measuring (node needs thousands to reach its speed).", "n", "5000" });
     parser.addOption({ "rounds", "Relay and echo runs, interleaved.", "n", "3" });
     parser.addOption({ "starts", "Cold starts of each kind.", "n", "3" });
     parser.addOption({ "player", "real (the built player) or double (the test double).", "kind" });

@@ -277,8 +277,18 @@ void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
 
 void WebSocketServerThread::watchPage(int nSessionID, QWebSocket *socket)
 {
-    // The connection under the page's socket, when Qt keeps it as a child.
-    const auto *connection = socket->findChild<QAbstractSocket *>();
+    // The connection under the page's socket: Qt leaves it a child of the
+    // server that accepted it; the peer's address and port pick it out.
+    const QAbstractSocket *connection = socket->findChild<QAbstractSocket *>();
+    if (!connection) {
+        for (const QAbstractSocket *candidate : m_server->findChildren<QAbstractSocket *>()) {
+            if (candidate->peerPort() == socket->peerPort() && candidate->peerAddress() == socket->peerAddress()
+                && candidate->socketDescriptor() >= 0) {
+                connection = candidate;
+                break;
+            }
+        }
+    }
     if (!connection || connection->socketDescriptor() < 0)
         return;
     PollBeforeSleep *poll = PollBeforeSleep::forCurrentThread(kPollBeforeSleepUs);

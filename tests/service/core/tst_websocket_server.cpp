@@ -3,6 +3,7 @@
 #include "ServiceTestSupport.h"
 #include "SessionCipher.h"
 #include "WebSocketServerThread.h"
+#include "common/PollBeforeSleep.h"
 
 #include <QTcpServer>
 #include <QWebSocket>
@@ -172,6 +173,31 @@ private slots:
             page.received.first(), QStringLiteral("{\"Msg\":4,\"SubMsg\":1,\"Ret\":1020,\"MsgID\":7}\n"));
         QVERIFY(markerArrives(page, id));
         QCOMPARE(page.received.size(), 1);
+    }
+
+    // The server's thread looks at each page's connection before it sleeps,
+    // as long as the page is open: its next request follows a reply at once.
+    void pageConnectionWatchedWhileOpen()
+    {
+        const auto watched = [this] {
+            std::size_t count = 0;
+            inServerThread([&count] {
+                if (PollBeforeSleep *poll = PollBeforeSleep::currentThread())
+                    count = poll->watchedCount();
+            });
+            return count;
+        };
+        // The pages of the cases before have all gone.
+        QTRY_COMPARE(watched(), std::size_t(0));
+        Page first, second;
+        QVERIFY(openPage(first) > 0);
+        QCOMPARE(watched(), std::size_t(1));
+        QVERIFY(openPage(second) > 0);
+        QCOMPARE(watched(), std::size_t(2));
+        first.socket.close();
+        QTRY_COMPARE(watched(), std::size_t(1));
+        second.socket.close();
+        QTRY_COMPARE(watched(), std::size_t(0));
     }
 
     // Messages that are no JSON object or carry a MainType of the wrong type
