@@ -68,7 +68,9 @@ private:
     std::vector<uint8_t> m_middle;
     int m_middleStride[4] = {};
     size_t m_middleOffset[3] = {};
-    QImage m_pool[3];
+    // The window's picture, one being painted, and those a window queues
+    // for their time (a burst).
+    QImage m_pool[8];
 };
 
 // The part of a w x h picture that a region in 0-8192 coordinates covers,

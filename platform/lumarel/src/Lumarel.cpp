@@ -408,4 +408,9 @@ int runningConversions()
     return FileConverter::running();
 }
 
+void setSmallWindowBursts(bool on)
+{
+    PlayPort::setBurstsAllowed(on);
+}
+
 } // namespace LumarelControl

@@ -12,13 +12,33 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 namespace {
 constexpr size_t kHistory = 16;        // pictures kept for stepping back in paced play
 constexpr unsigned int kMaxDisplayBuffer = 50;
 constexpr int kMaxStepRequests = 100;
+// Live windows at most half the picture's size decode this many pictures
+// at a time: back to back the decoder's tables and the picture it refers
+// to are still in the cache, and the thread wakes once for all of them.
+// The window shows each at its own time, this many pictures later.
+constexpr size_t kBurstPictures = 4;
+// A burst not complete after this long is decoded as it is (a stream that
+// pauses or ends still shows its last pictures).
+constexpr auto kBurstWait = std::chrono::milliseconds(200);
+
+std::atomic<bool> &burstsAllowed()
+{
+    static std::atomic<bool> allowed{true};
+    return allowed;
+}
 } // namespace
+
+void PlayPort::setBurstsAllowed(bool allowed)
+{
+    burstsAllowed() = allowed;
+}
 
 PlayPort::PlayPort(int port)
     : m_port(port)
@@ -157,9 +177,15 @@ int PlayPort::input(const uint8_t *data, unsigned int length)
             continue;
         }
         m_poolBytes += block.blockSize;
-        m_pool.push_back(PoolBlock{std::move(packet), block.blockSize});
+        const bool picture = packet.kind == MediaPacket::Video;
+        m_pool.push_back(PoolBlock{std::move(packet), block.blockSize, Clock::now()});
         ++m_stats.blocksAccepted;
-        m_wake.notify_all();
+        if (picture)
+            ++m_poolPictures;
+        // A burst's first pictures wait: the thread wakes when the burst
+        // is complete, or when its time is up.
+        if (!m_burst || m_poolPictures >= kBurstPictures)
+            m_wake.notify_all();
     }
     m_partial.erase(m_partial.begin(), m_partial.begin() + std::ptrdiff_t(pos));
     return dropped ? TRV_PLAY_ERR_BUF_OVER : TRV_PLAY_NOERROR;
@@ -191,6 +217,8 @@ int PlayPort::resetSourceBuffer()
     if (!m_file) {
         m_pool.clear();
         m_poolBytes = 0;
+        m_poolPictures = 0;
+        m_draining = false;
         m_clearPartial = true;
     } else if (m_source && m_pendingSeek < 0 && m_resumeTs > 0 && !m_endReported) {
         // The queued pictures were read from the file already: read them
@@ -241,6 +269,14 @@ PlayPort::Clock::time_point PlayPort::dueTime(const QueuedFrame &f, Clock::time_
     else if (m_speed < 0)
         delta <<= -m_speed;
     return m_lastDue + std::chrono::milliseconds(delta);
+}
+
+bool PlayPort::holdForBurst(Clock::time_point now, Clock::time_point *until) const
+{
+    if (!m_burst || m_draining || m_pool.empty() || m_poolPictures >= kBurstPictures)
+        return false;
+    *until = m_pool.front().arrived + kBurstWait;
+    return now < *until;
 }
 
 void PlayPort::run()
@@ -312,31 +348,40 @@ void PlayPort::run()
         }
 
         if (active && m_frames.size() < m_displayBufferCount) {
+            const bool small = m_sink->hasSurface()
+                && shownAtMostHalf(m_pictureWidth, m_pictureHeight, windowSettings());
+            m_burst = small && !paced() && burstsAllowed();
             MediaPacket packet;
             bool got = false;
             raw.clear();
+            Clock::time_point burstUntil;
             if (m_file) {
                 if (!m_sourceEnded) {
                     got = m_source->read(&packet, &raw);
                     m_sourceEnded = !got;
                 }
+            } else if (holdForBurst(Clock::now(), &burstUntil)) {
+                wakeAt = std::min(wakeAt, burstUntil);
             } else if (!m_pool.empty()) {
                 packet = std::move(m_pool.front().packet);
                 m_poolBytes -= m_pool.front().size;
+                if (packet.kind == MediaPacket::Video)
+                    --m_poolPictures;
                 m_pool.pop_front();
+                m_draining = m_burst && !m_pool.empty();
                 m_space.notify_all();
                 got = true;
             }
             if (got) {
                 const uint64_t epoch = m_epoch;
-                decoder.setSkipDeblocking(m_sink->hasSurface()
-                                          && shownAtMostHalf(m_pictureWidth, m_pictureHeight, windowSettings()));
+                decoder.setSkipDeblocking(small);
                 lock.unlock();
                 std::vector<QueuedFrame> decoded;
                 handlePacket(packet, raw, decoder, &decoded);
                 lock.lock();
                 if (epoch == m_epoch && !m_flushDecoder) {
                     for (QueuedFrame &f : decoded) {
+                        m_lastRate = f.rate;
                         m_pictureWidth = f.frame->width;
                         m_pictureHeight = f.frame->height;
                         if (m_skipBeforeTs > 0 && f.timestampMs < m_skipBeforeTs && f.timestampMs != 0)
@@ -360,6 +405,11 @@ void PlayPort::run()
                 continue;
             }
         }
+        // A window taking bursts looks again after a burst's time, for a
+        // burst the stream leaves incomplete; while the stream runs, the
+        // next burst wakes the thread first.
+        if (m_burst && active && wakeAt == Clock::time_point::max())
+            wakeAt = Clock::now() + kBurstWait;
         if (wakeAt == Clock::time_point::max())
             m_wake.wait(lock);
         else
@@ -442,11 +492,35 @@ void PlayPort::present(std::unique_lock<std::mutex> &lock, FrameRenderer &render
     const size_t keep = paced() ? kHistory : 1;
     while (m_history.size() > keep)
         m_history.pop_front();
+    // A burst's pictures go to the window with their times, one picture
+    // interval apart; others are shown at once.
+    Clock::time_point due;
+    const bool queued = m_burst && count;
+    if (queued) {
+        // Spaced as the stream's times say, from where the last one was
+        // due; never behind now, and at most a burst ahead, so jitter in
+        // the stream does not add up to a growing delay.
+        const Clock::time_point now = Clock::now();
+        const int64_t interval = 1000 / (m_lastRate > 0 ? m_lastRate : 25);
+        int64_t step = ts > 0 && m_burstTs > 0 ? ts - m_burstTs : interval;
+        if (step < 0 || step > 4 * interval)
+            step = interval;
+        m_burstTs = ts;
+        const auto ahead = std::chrono::milliseconds(interval * int64_t(kBurstPictures));
+        m_burstDue = std::clamp(m_burstDue + std::chrono::milliseconds(step), now, now + ahead);
+        due = m_burstDue;
+    }
     lock.unlock();
     if (window && shown) {
         const QImage image = renderer.render(shown.get(), settings);
-        if (!image.isNull())
-            m_sink->setImage(image, settings.original);
+        if (!image.isNull()) {
+            if (queued)
+                m_sink->queueImage(image, settings.original, due);
+            else if (!count)
+                m_sink->redrawImage(image, settings.original);
+            else
+                m_sink->setImage(image, settings.original);
+        }
     }
     lock.lock();
 }
@@ -765,6 +839,7 @@ void PlayPort::stats(LumarelControl::PortStats *out)
     }
     out->hasWindow = m_sink->hasSurface();
     out->framesDrawn = m_sink->framesDrawn();
+    out->framesQueued = m_sink->framesQueued();
     out->drawCallbacks = m_sink->drawCallbacks();
     std::lock_guard<std::mutex> lock(m_recordMutex);
     out->recording = m_recorder != nullptr;

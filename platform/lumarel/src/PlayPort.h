@@ -73,11 +73,16 @@ public:
 
     void stats(LumarelControl::PortStats *out);
 
+    // Whether small live windows may take their pictures in bursts (they do
+    // unless a benchmark compares without).
+    static void setBurstsAllowed(bool allowed);
+
 private:
     struct PoolBlock
     {
         MediaPacket packet;
         size_t size = 0;
+        std::chrono::steady_clock::time_point arrived;
     };
     struct QueuedFrame
     {
@@ -90,6 +95,9 @@ private:
     void start();
     void run();
     bool paced() const { return m_file || m_mode == TRV_PLAY_STREAM_FILE; }
+    // Whether the pool's pictures wait for a burst (m_mutex held); when
+    // they do and one is not complete yet, `*until` is when they stop waiting.
+    bool holdForBurst(Clock::time_point now, Clock::time_point *until) const;
     Clock::time_point dueTime(const QueuedFrame &frame, Clock::time_point now) const;
     void handlePacket(const MediaPacket &packet, const std::vector<uint8_t> &raw, VideoDecoder &decoder,
                       std::vector<QueuedFrame> *frames);
@@ -121,6 +129,14 @@ private:
     unsigned int m_mode = TRV_PLAY_STREAM_REALTIME;
     std::deque<PoolBlock> m_pool;
     size_t m_poolBytes = 0;
+    size_t m_poolPictures = 0; // video blocks in the pool
+    // A live window at most half the picture's size: its pictures are
+    // decoded a few at a time and handed to the window with their times.
+    bool m_burst = false;
+    bool m_draining = false; // a burst is being decoded
+    Clock::time_point m_burstDue; // when the last picture of a burst is shown
+    int64_t m_burstTs = 0;        // and its time in the stream
+    int m_lastRate = 0;
     bool m_clearPartial = false;
     std::unique_ptr<FileSource> m_source;
     double m_pendingSeek = -1;

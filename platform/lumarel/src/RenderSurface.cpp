@@ -14,6 +14,9 @@ namespace {
 // picture is still painted.
 constexpr int kPaintIntervalMs = 10;
 
+// Pictures a window keeps queued for their time at most.
+constexpr size_t kMaxQueued = 16;
+
 // Pictures that became ready since the GUI thread last looked. One queued
 // call, or the next tick of the paint timer, takes all of them, so the GUI
 // thread wakes once for many ports and their windows are painted together.
@@ -44,6 +47,33 @@ void FrameSink::setImage(const QImage &image, bool original)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_queue.empty()) {
+            m_image = image;
+            m_original = original;
+            ++m_serial;
+        } else {
+            // A window that stops taking bursts (it grew) shows the pictures
+            // still waiting for their time first, in order, without waiting.
+            const auto now = std::chrono::steady_clock::now();
+            for (Queued &q : m_queue)
+                q.due = std::min(q.due, now);
+            enqueue(Queued{image, original, now});
+        }
+    }
+    postUpdate();
+}
+
+void FrameSink::redrawImage(const QImage &image, bool original)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_queue.empty()) {
+            // The picture redrawn is the newest one handed over, still
+            // waiting for its time: it takes that one's place.
+            m_queue.back().image = image;
+            m_queue.back().original = original;
+            return;
+        }
         m_image = image;
         m_original = original;
         ++m_serial;
@@ -51,10 +81,52 @@ void FrameSink::setImage(const QImage &image, bool original)
     postUpdate();
 }
 
+void FrameSink::queueImage(const QImage &image, bool original, std::chrono::steady_clock::time_point due)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        enqueue(Queued{image, original, due});
+    }
+    ++m_framesQueued;
+    postUpdate();
+}
+
+void FrameSink::enqueue(Queued picture)
+{
+    // A GUI thread that falls behind loses the oldest pictures, not the newest.
+    while (m_queue.size() >= kMaxQueued) {
+        m_image = std::move(m_queue.front().image);
+        m_original = m_queue.front().original;
+        m_queue.pop_front();
+        ++m_serial;
+    }
+    m_queue.push_back(std::move(picture));
+}
+
+void FrameSink::takeDue(std::chrono::steady_clock::time_point now)
+{
+    // One picture per paint: one the GUI thread painted late is still
+    // painted, and the next one follows on the next tick.
+    if (!m_queue.empty() && m_queue.front().due <= now && m_serial == m_paintedSerial) {
+        m_image = std::move(m_queue.front().image);
+        m_original = m_queue.front().original;
+        m_queue.pop_front();
+        ++m_serial;
+    }
+}
+
+bool FrameSink::hasQueued(bool *due)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    *due = !m_queue.empty() && m_queue.front().due <= std::chrono::steady_clock::now();
+    return !m_queue.empty();
+}
+
 void FrameSink::clearImage()
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        m_queue.clear();
         m_image = QImage();
         ++m_serial;
     }
@@ -64,7 +136,7 @@ void FrameSink::clearImage()
 bool FrameSink::hasImage() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return !m_image.isNull();
+    return !m_image.isNull() || !m_queue.empty();
 }
 
 void FrameSink::setDrawCallback(TRV_PLAY_DrawCallBack callback, void *user)
@@ -115,10 +187,23 @@ void FrameSink::runPendingUpdates()
         }
         sinks.swap(pending.sinks);
     }
+    std::vector<std::shared_ptr<FrameSink>> waiting;
     for (const std::shared_ptr<FrameSink> &sink : sinks) {
-        sink->m_updatePosted = false;
-        if (sink->m_surface)
+        // Queued pictures not due yet: looked at again on the next tick;
+        // the window is painted only when one is due.
+        bool due = false;
+        const bool queued = sink->hasQueued(&due);
+        if (queued && sink->m_surface)
+            waiting.push_back(sink);
+        else
+            sink->m_updatePosted = false;
+        if (sink->m_surface && (due || !queued))
             sink->m_surface->refresh();
+    }
+    if (!waiting.empty()) {
+        PendingUpdates &pending = pendingUpdates();
+        std::lock_guard<std::mutex> lock(pending.mutex);
+        pending.sinks.insert(pending.sinks.end(), waiting.begin(), waiting.end());
     }
     // Pictures arriving from now on wait for the timer.
     static QPointer<QTimer> timer;
@@ -202,6 +287,7 @@ void FrameSink::surfaceResized(int width, int height)
 QImage FrameSink::takeImage(bool *isNew, bool *original)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    takeDue(std::chrono::steady_clock::now());
     *isNew = m_serial != m_paintedSerial && !m_image.isNull();
     m_paintedSerial = m_serial;
     *original = m_original;

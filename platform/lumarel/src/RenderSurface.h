@@ -12,6 +12,8 @@
 #include <QWidget>
 
 #include <atomic>
+#include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -26,6 +28,11 @@ public:
 
     // Port thread: a new picture to show; posts one update at a time.
     void setImage(const QImage &image, bool original);
+    // Port thread: a picture to show at `due`, after those queued before it.
+    void queueImage(const QImage &image, bool original, std::chrono::steady_clock::time_point due);
+    // Port thread: a picture shown before, again (new size, region or
+    // colours, a step back); not counted as a new one.
+    void redrawImage(const QImage &image, bool original);
     void clearImage();
     bool hasImage() const;
     // The size the port scales to (the surface's size, 0 without surface).
@@ -45,9 +52,17 @@ public:
 
     int64_t framesDrawn() const { return m_framesDrawn; }
     int64_t drawCallbacks() const { return m_drawCallbacks; }
+    int64_t framesQueued() const { return m_framesQueued; }
 
 private:
     friend class RenderSurface;
+    // A picture waiting for its time.
+    struct Queued
+    {
+        QImage image;
+        bool original = false;
+        std::chrono::steady_clock::time_point due;
+    };
     bool attachOnGuiThread(TRV_PLAY_WND window);
     void detachOnGuiThread();
     void postUpdate();
@@ -56,11 +71,18 @@ private:
     void surfaceResized(int width, int height);
     // GUI thread: the image to paint and whether it is new since the last paint.
     QImage takeImage(bool *isNew, bool *original);
+    // Moves the first queued picture into m_image if it is due (m_mutex held).
+    void takeDue(std::chrono::steady_clock::time_point now);
+    // Puts a picture at the end of the queue (m_mutex held).
+    void enqueue(Queued picture);
+    // Whether queued pictures wait, and whether one of them is due.
+    bool hasQueued(bool *due);
     void afterPaint(QPainter *painter, bool drewNewFrame);
 
     const int m_port;
     mutable std::mutex m_mutex;
     QImage m_image;
+    std::deque<Queued> m_queue;
     uint64_t m_serial = 0;
     uint64_t m_paintedSerial = 0;
     bool m_original = false;
@@ -73,6 +95,7 @@ private:
     std::atomic<bool> m_hasSurface{false};
     std::atomic<int64_t> m_framesDrawn{0};
     std::atomic<int64_t> m_drawCallbacks{0};
+    std::atomic<int64_t> m_framesQueued{0};
     QPointer<RenderSurface> m_surface; // GUI thread only
 };
 

@@ -286,6 +286,61 @@ private slots:
         qInfo("%dx%d window: %.1f dB against the reference", window.width(), window.height(), db);
     }
 
+    // A live window at most half the picture's size decodes its pictures a
+    // few at a time and paints every one of them, in order, at its time,
+    // even those that reached it together; fewer than a burst are shown
+    // after a wait. Resized while pictures wait for their time, it still
+    // paints each; grown past half the picture, it shows them at once and
+    // takes every later picture as it comes.
+    void smallWindowDrawsEveryPicture_data()
+    {
+        QTest::addColumn<int>("pictures");
+        QTest::addColumn<QSize>("resizeTo"); // after the pictures reached the window
+        QTest::addColumn<bool>("burstsAfter");
+        QTest::newRow("two bursts at once") << 8 << QSize() << true;
+        QTest::newRow("less than a burst") << 2 << QSize() << true;
+        QTest::newRow("resized, still small") << 8 << QSize(56, 40) << true;
+        QTest::newRow("grown past half the picture") << 8 << QSize(200, 150) << false;
+    }
+
+    void smallWindowDrawsEveryPicture()
+    {
+        QFETCH(int, pictures);
+        QFETCH(QSize, resizeTo);
+        QFETCH(bool, burstsAfter);
+        m_target->resize(60, 44); // the picture is 128x96
+        showPicture();
+        QTRY_COMPARE(stats(7).framesDrawn, int64_t(m_blocks.size()));
+        const auto some = [&](int count) {
+            QByteArray blocks;
+            for (int i = 0; i < count; ++i)
+                blocks += m_blocks[size_t(i) % m_blocks.size()];
+            return blocks;
+        };
+        QVERIFY(feed(7, some(pictures)));
+        const int64_t expected = int64_t(m_blocks.size()) + pictures;
+        QTRY_COMPARE(stats(7).framesShown, expected);
+        QVERIFY(stats(7).framesQueued > 0);
+        if (resizeTo.isValid()) {
+            // The last pictures still wait for their time; a redraw at the
+            // new size may add a paint of its own.
+            m_target->resize(resizeTo);
+            QTRY_VERIFY(stats(7).framesDrawn >= expected);
+        } else {
+            QTRY_COMPARE(stats(7).framesDrawn, expected);
+        }
+
+        // Two more pictures, one after the other, fewer than a burst.
+        const int64_t queued = stats(7).framesQueued;
+        for (int i = 0; i < 2; ++i) {
+            const int64_t drawn = stats(7).framesDrawn;
+            QVERIFY(feed(7, some(1)));
+            QTRY_VERIFY(stats(7).framesDrawn > drawn);
+        }
+        QCOMPARE(stats(7).framesShown, expected + 2);
+        QCOMPARE(stats(7).framesQueued > queued, burstsAfter);
+    }
+
     void targetDestroyedWhilePlaying()
     {
         showPicture();

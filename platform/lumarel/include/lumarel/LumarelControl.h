@@ -25,6 +25,7 @@ struct PortStats
     int64_t framesDecoded = 0;   // pictures out of the decoder
     int64_t framesShown = 0;     // pictures presented (scaled for the window, if any)
     int64_t framesDrawn = 0;     // distinct pictures painted on the GUI thread
+    int64_t framesQueued = 0;    // pictures handed to the window to show at a later time
     int64_t drawCallbacks = 0;   // calls of the registered draw callback
     int64_t audioSamplesDecoded = 0;
     int64_t soundSamples = 0;    // samples of this port that reached the sound output
@@ -59,5 +60,10 @@ TRV_PLAY_API void clearCalls();
 
 // Conversions still running on the library's threads.
 TRV_PLAY_API int runningConversions();
+
+// Whether live windows at most half the picture's size decode their pictures
+// a few at a time and show each at its time, a few pictures later (the
+// default), or each picture as it comes. For benchmarks comparing both.
+TRV_PLAY_API void setSmallWindowBursts(bool on);
 
 } // namespace LumarelControl
