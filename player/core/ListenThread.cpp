@@ -5,8 +5,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QAbstractSocket>
 #include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QThread>
 
 #include <cerrno>
@@ -17,21 +17,18 @@
 
 ListenThread::ListenThread(const QString &serverName, QObject *parent, int connectTimeoutMs)
     : QObject(parent)
-    , m_socket(new QLocalSocket(this))
 {
-    // The socket reports its state through queued signals once it lives on the link thread.
-    qRegisterMetaType<QAbstractSocket::SocketState>();
-    qRegisterMetaType<QAbstractSocket::SocketError>();
     // The service may still be setting up its server: try again until the time is up.
+    QLocalSocket socket;
     QDeadlineTimer deadline(qMax(0, connectTimeoutMs));
     int pauseMs = 10;
     for (;;) {
-        m_socket->connectToServer(serverName, QIODevice::ReadWrite);
-        if (m_socket->waitForConnected(int(qMax<qint64>(0, deadline.remainingTime())))) {
+        socket.connectToServer(serverName, QIODevice::ReadWrite);
+        if (socket.waitForConnected(int(qMax<qint64>(0, deadline.remainingTime())))) {
             m_bConnected = true;
             break;
         }
-        m_socket->abort();
+        socket.abort();
         if (deadline.hasExpired())
             break;
         QThread::msleep(ulong(qMin<qint64>(pauseMs, deadline.remainingTime())));
@@ -44,9 +41,22 @@ ListenThread::ListenThread(const QString &serverName, QObject *parent, int conne
         return;
     }
 
-    m_writeFd = ::fcntl(int(m_socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
-    connect(m_socket, &QLocalSocket::readyRead, this, &ListenThread::onReadyRead);
-    connect(m_socket, &QLocalSocket::disconnected, this, &ListenThread::onDisconnected);
+    // The link is read and written on handles of its own: a read is one
+    // system call, with no size query and no copy through a socket object's
+    // buffer. The connecting socket closes its handle when it goes.
+    m_readFd = ::fcntl(int(socket.socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+    m_writeFd = ::fcntl(int(socket.socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+    if (m_readFd < 0 || m_writeFd < 0) {
+        playerLog("ListenThread::ListenThread", QStringLiteral("can't keep the link to the plugin server"),
+            LightWeightLog::Error);
+        m_bConnected = false;
+        return;
+    }
+    ::fcntl(m_readFd, F_SETFL, ::fcntl(m_readFd, F_GETFL) | O_NONBLOCK);
+    // Enabled by start, on the thread that reads.
+    m_notifier = new QSocketNotifier(m_readFd, QSocketNotifier::Read, this);
+    m_notifier->setEnabled(false);
+    connect(m_notifier, &QSocketNotifier::activated, this, &ListenThread::onReadyRead);
 }
 
 void ListenThread::start(QThread *readThread)
@@ -72,6 +82,8 @@ void ListenThread::start(QThread *readThread)
                 if (PollBeforeSleep *poll = PollBeforeSleep::forCurrentThread(kPollBeforeSleepUs))
                     poll->watch(m_writeFd);
             }
+            if (m_notifier)
+                m_notifier->setEnabled(true);
             onReadyRead();
         },
         Qt::QueuedConnection);
@@ -80,6 +92,11 @@ void ListenThread::start(QThread *readThread)
 ListenThread::~ListenThread()
 {
     stop();
+    delete m_notifier;
+    m_notifier = nullptr;
+    if (m_readFd >= 0)
+        ::close(m_readFd);
+    m_readFd = -1;
     std::lock_guard<std::mutex> lock(m_writeMutex);
     if (m_writeFd >= 0)
         ::close(m_writeFd);
@@ -96,7 +113,8 @@ void ListenThread::stop()
         QMetaObject::invokeMethod(
             this,
             [this, home] {
-                m_socket->disconnect(this);
+                if (m_notifier)
+                    m_notifier->setEnabled(false);
                 if (PollBeforeSleep *poll = PollBeforeSleep::currentThread())
                     poll->unwatch(m_writeFd);
                 moveToThread(home);
@@ -150,17 +168,35 @@ void ListenThread::onSendMsg(QString msg)
 
 bool ListenThread::peerClosed() const
 {
-    pollfd watched { int(m_socket->socketDescriptor()), POLLRDHUP, 0 };
+    pollfd watched { m_readFd, POLLRDHUP, 0 };
     return ::poll(&watched, 1, 0) > 0 && (watched.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
 void ListenThread::onReadyRead()
 {
-    if (!m_bConnected)
+    if (!m_bConnected || m_readFd < 0)
         return;
-    const QByteArray bytes = m_socket->readAll();
-    if (!bytes.isEmpty())
-        m_decoder.append(bytes);
+    // Everything waiting, in as few reads as it takes: a read that fills the
+    // buffer is followed by another.
+    bool ended = false;
+    for (;;) {
+        char buffer[64 * 1024];
+        const ssize_t n = ::recv(m_readFd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) {
+            m_decoder.append(buffer, qsizetype(n));
+            if (size_t(n) < sizeof buffer)
+                break;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        ended = true; // the service closed the link, or it failed
+        break;
+    }
+    if (ended && m_notifier)
+        m_notifier->setEnabled(false);
     LinkFrameDecoder::Event ev;
     while (m_decoder.next(&ev))
         m_inbox.push_back(std::move(ev));
@@ -194,6 +230,9 @@ void ListenThread::onReadyRead()
             break;
         }
     }
+    // Once what came before the end has been handled.
+    if (ended)
+        onDisconnected();
 }
 
 void ListenThread::onDisconnected()

@@ -8,7 +8,7 @@
 #include <deque>
 #include <mutex>
 
-class QLocalSocket;
+class QSocketNotifier;
 class QThread;
 
 // The player's end of the local link to the service: connects at start, cuts
@@ -57,7 +57,9 @@ private slots:
 private:
     // True once the service has closed its end of the link.
     bool peerClosed() const;
-    QLocalSocket *m_socket = nullptr;
+    // The link's reading handle and its notifier, on the reading thread.
+    int m_readFd = -1;
+    QSocketNotifier *m_notifier = nullptr;
     QThread *m_thread = nullptr;
     QThread *m_readThread = nullptr; // the thread reading, when not m_thread
     LinkFrameDecoder m_decoder;
