@@ -1,5 +1,7 @@
 #include "WsClient.h"
 
+#include "SendAll.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -68,16 +70,7 @@ bool WsClient::open(int port)
 
 bool WsClient::writeAll(const char *from, size_t size)
 {
-    while (size > 0) {
-        const ssize_t n = ::send(m_fd, from, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        from += n;
-        size -= size_t(n);
-    }
-    return true;
+    return sendAll(m_fd, from, size);
 }
 
 bool WsClient::readExactly(char *to, size_t size)

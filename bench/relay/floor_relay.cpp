@@ -8,6 +8,8 @@
 // Prints its port, then serves one page at a time until killed.
 // Usage: floor_relay [--no-spin]
 
+#include "SendAll.h"
+
 #include <QByteArray>
 #include <QCryptographicHash>
 
@@ -46,20 +48,6 @@ bool waitReadable(int fd, int spinUs)
     return ::poll(&p, 1, -1) > 0;
 }
 
-bool writeAll(int fd, const char *from, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::send(fd, from, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        from += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
 // Reads into `buffer` until it holds at least `size` bytes.
 bool fill(int fd, std::string &buffer, size_t size, int spinUs)
 {
@@ -86,7 +74,7 @@ void answerer(int link)
         std::memcpy(&length, in.data(), 4);
         if (!fill(link, in, 4 + size_t(length), g_answerSpinUs))
             return;
-        if (!writeAll(link, in.data(), 4 + size_t(length)))
+        if (!sendAll(link, in.data(), 4 + size_t(length)))
             return;
         in.erase(0, 4 + size_t(length));
     }
@@ -113,7 +101,7 @@ bool handshake(int page)
     const std::string answer = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                                "Sec-WebSocket-Accept: "
         + accept.toStdString() + "\r\n\r\n";
-    return writeAll(page, answer.data(), answer.size());
+    return sendAll(page, answer.data(), answer.size());
 }
 
 // Relays the page's text frames through the answerer and back.
@@ -154,7 +142,7 @@ void relay(int page, int link)
         const uint32_t size = uint32_t(payload.size());
         out.assign(reinterpret_cast<const char *>(&size), 4);
         out += payload;
-        if (!writeAll(link, out.data(), out.size()) || !fill(link, back, 4 + payload.size(), g_relaySpinUs))
+        if (!sendAll(link, out.data(), out.size()) || !fill(link, back, 4 + payload.size(), g_relaySpinUs))
             return;
         out.clear();
         out += char(0x81);
@@ -167,7 +155,7 @@ void relay(int page, int link)
         }
         out.append(back, 4, payload.size());
         back.erase(0, 4 + payload.size());
-        if (!writeAll(page, out.data(), out.size()))
+        if (!sendAll(page, out.data(), out.size()))
             return;
     }
 }
