@@ -9,6 +9,7 @@ pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
 pkg_check_modules(ZZIP REQUIRED IMPORTED_TARGET zziplib)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavformat libavdevice libavutil libswscale)
 pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
+pkg_check_modules(XCB_SHM REQUIRED IMPORTED_TARGET xcb-shm)
 
 find_path(MBEDTLS_INCLUDE_DIR mbedtls/aes.h REQUIRED)
 find_library(MBEDCRYPTO_LIBRARY mbedcrypto REQUIRED)

@@ -840,6 +840,7 @@ void PlayPort::stats(LumarelControl::PortStats *out)
     out->hasWindow = m_sink->hasSurface();
     out->framesDrawn = m_sink->framesDrawn();
     out->framesQueued = m_sink->framesQueued();
+    out->framesStraight = m_sink->framesStraight();
     out->drawCallbacks = m_sink->drawCallbacks();
     std::lock_guard<std::mutex> lock(m_recordMutex);
     out->recording = m_recorder != nullptr;

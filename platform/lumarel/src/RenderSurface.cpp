@@ -1,5 +1,7 @@
 #include "RenderSurface.h"
 
+#include "DirectDraw.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QPainter>
@@ -144,6 +146,12 @@ void FrameSink::setDrawCallback(TRV_PLAY_DrawCallBack callback, void *user)
     std::lock_guard<std::mutex> lock(m_mutex);
     m_callback = callback;
     m_user = user;
+}
+
+bool FrameSink::hasDrawCallback() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_callback != nullptr;
 }
 
 void FrameSink::setRedrawRequest(std::function<void()> request)
@@ -305,7 +313,7 @@ void FrameSink::afterPaint(QPainter *painter, bool drewNewFrame)
     }
     if (drewNewFrame)
         ++m_framesDrawn;
-    if (callback) {
+    if (callback && painter) {
         painter->save();
         callback(0, painter, user);
         painter->restore();
@@ -351,6 +359,19 @@ void RenderSurface::resizeEvent(QResizeEvent *event)
 void RenderSurface::refresh()
 {
     setOpaque(m_sink->hasImage());
+    // Without a draw callback the picture can go straight to the X server;
+    // what cannot is painted through Qt.
+    if (!m_unpaintedNew && !m_sink->hasDrawCallback() && m_direct.possible(this)) {
+        bool isNew = false;
+        bool original = false;
+        const QImage image = m_sink->takeImage(&isNew, &original);
+        if (!image.isNull() && !original && m_direct.put(this, image)) {
+            ++m_sink->m_framesStraight;
+            m_sink->afterPaint(nullptr, isNew);
+            return;
+        }
+        m_unpaintedNew = isNew;
+    }
     update();
 }
 
@@ -368,6 +389,8 @@ void RenderSurface::paintEvent(QPaintEvent *)
     bool isNew = false;
     bool original = false;
     const QImage image = m_sink->takeImage(&isNew, &original);
+    isNew = isNew || m_unpaintedNew;
+    m_unpaintedNew = false;
     if (image.isNull()) {
         // Nothing decoded yet, or the picture was taken away since the
         // update was asked for: the target shows through.

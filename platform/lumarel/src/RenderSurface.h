@@ -5,6 +5,7 @@
 // widget the library puts into the caller's widget, paints it on the GUI
 // thread and then calls the port's draw callback with its QPainter.
 
+#include "DirectDraw.h"
 #include "lumarel/lumarel.h"
 
 #include <QImage>
@@ -40,6 +41,7 @@ public:
     int targetHeight() const { return m_targetHeight; }
 
     void setDrawCallback(TRV_PLAY_DrawCallBack callback, void *user);
+    bool hasDrawCallback() const;
     // Asked by the surface when its size changed, so the port redraws.
     void setRedrawRequest(std::function<void()> request);
 
@@ -53,6 +55,7 @@ public:
     int64_t framesDrawn() const { return m_framesDrawn; }
     int64_t drawCallbacks() const { return m_drawCallbacks; }
     int64_t framesQueued() const { return m_framesQueued; }
+    int64_t framesStraight() const { return m_framesStraight; }
 
 private:
     friend class RenderSurface;
@@ -96,6 +99,7 @@ private:
     std::atomic<int64_t> m_framesDrawn{0};
     std::atomic<int64_t> m_drawCallbacks{0};
     std::atomic<int64_t> m_framesQueued{0};
+    std::atomic<int64_t> m_framesStraight{0}; // put straight into the X window
     QPointer<RenderSurface> m_surface; // GUI thread only
 };
 
@@ -117,6 +121,9 @@ private:
     void setOpaque(bool opaque);
 
     std::shared_ptr<FrameSink> m_sink;
+    DirectDraw m_direct;
+    // A new picture taken but not drawn straight: the next paint counts it.
+    bool m_unpaintedNew = false;
 };
 
 bool onGuiThread();

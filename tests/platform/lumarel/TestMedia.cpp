@@ -1,6 +1,8 @@
 #include "TestMedia.h"
 
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -213,6 +215,55 @@ bool near(const QColor &a, const QColor &b, int tolerance)
 {
     return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
         && std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+VideoOptions cameraLike()
+{
+    VideoOptions o;
+    o.width = 352;
+    o.height = 288;
+    o.frames = 40;
+    o.gop = 25;
+    o.textured = true;
+    return o;
+}
+
+QByteArray scaledReference(const std::vector<QByteArray> &blocks, QSize size)
+{
+    QTemporaryDir dir;
+    const QString stream = dir.filePath(QStringLiteral("stream.h264"));
+    {
+        QFile f(stream);
+        if (!f.open(QIODevice::WriteOnly))
+            return QByteArray();
+        for (const QByteArray &block : blocks)
+            f.write(block.mid(int(kStreamFrameHeaderSize)));
+    }
+    const QByteArray frames = run(QStringLiteral("ffmpeg"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("h264"),
+         QStringLiteral("-i"), stream, QStringLiteral("-vf"),
+         QStringLiteral("scale=%1:%2:flags=area").arg(size.width()).arg(size.height()), QStringLiteral("-f"),
+         QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"), QStringLiteral("-")});
+    const int frameBytes = size.width() * size.height() * 3;
+    if (frames.size() != frameBytes * int(blocks.size()))
+        return QByteArray();
+    return frames.right(frameBytes);
+}
+
+double psnr(const QImage &shown, const QByteArray &reference)
+{
+    const QImage rgb = shown.convertToFormat(QImage::Format_RGB888);
+    if (reference.size() != rgb.width() * rgb.height() * 3)
+        return 0;
+    double squares = 0;
+    for (int y = 0; y < rgb.height(); ++y) {
+        const uchar *a = rgb.constScanLine(y);
+        const auto *b = reinterpret_cast<const uchar *>(reference.constData()) + size_t(y) * size_t(rgb.width()) * 3;
+        for (int i = 0; i < rgb.width() * 3; ++i)
+            squares += double(a[i] - b[i]) * double(a[i] - b[i]);
+    }
+    const double mean = squares / (double(rgb.width()) * rgb.height() * 3);
+    return mean > 0 ? 10 * std::log10(255.0 * 255.0 / mean) : 99;
 }
 
 } // namespace TestMedia

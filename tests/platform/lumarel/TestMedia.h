@@ -8,6 +8,8 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QImage>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -34,6 +36,10 @@ struct VideoOptions
     bool textured = false;
 };
 
+// 40 textured 352x288 pictures, a key frame every 25: a camera's extra
+// stream as a grid shows it.
+VideoOptions cameraLike();
+
 // One block of the device stream format per picture; empty when the encoder
 // is missing.
 std::vector<QByteArray> videoBlocks(const VideoOptions &options);
@@ -50,6 +56,13 @@ QByteArray run(const QString &program, const QStringList &arguments);
 QString probeVideo(const QString &file);
 // ImageMagick's "FORMAT WIDTHxHEIGHT" of an image file.
 QString identify(const QString &file);
+
+// The last picture of `blocks` (H.264) decoded in full by ffmpeg and scaled
+// to `size` with its area filter, as packed RGB24; null when ffmpeg failed.
+QByteArray scaledReference(const std::vector<QByteArray> &blocks, QSize size);
+// Peak signal-to-noise ratio of an image against packed RGB24 pixels of
+// the same size, in dB.
+double psnr(const QImage &shown, const QByteArray &reference);
 
 // True when the two colours differ by at most `tolerance` in each channel.
 bool near(const QColor &a, const QColor &b, int tolerance);

@@ -26,6 +26,7 @@ struct PortStats
     int64_t framesShown = 0;     // pictures presented (scaled for the window, if any)
     int64_t framesDrawn = 0;     // distinct pictures painted on the GUI thread
     int64_t framesQueued = 0;    // pictures handed to the window to show at a later time
+    int64_t framesStraight = 0;  // pictures put straight into the X window, past Qt's painting
     int64_t drawCallbacks = 0;   // calls of the registered draw callback
     int64_t audioSamplesDecoded = 0;
     int64_t soundSamples = 0;    // samples of this port that reached the sound output
