@@ -179,10 +179,13 @@ int main(int argc, char **argv)
     parser.addOption({"channels", "Number of channels.", "n"});
     parser.addOption({"seconds", "Seconds to run (0 with --show: until the window closes).", "s"});
     parser.addOption({"no-bursts", "Small windows show each picture as it comes, not a few at a time."});
+    parser.addOption({"through-qt", "Paint every picture through Qt, none straight into the X window."});
     parser.process(app);
     const bool show = parser.isSet("show");
     const bool bursts = !parser.isSet("no-bursts");
     LumarelControl::setSmallWindowBursts(bursts);
+    const bool straight = !parser.isSet("through-qt");
+    LumarelControl::setStraightDrawing(straight);
     const int channels = qBound(1, parser.value("channels").isEmpty() ? (show ? 16 : 64)
                                                                        : parser.value("channels").toInt(), 64);
     const int seconds = parser.value("seconds").isEmpty() ? (show ? 0 : 20) : parser.value("seconds").toInt();
@@ -308,8 +311,9 @@ int main(int argc, char **argv)
     // to the same length.
     const auto perContent = [&](double c) { return elapsed > 0 ? c * seconds / elapsed : 0.0; };
     const auto ratio = [&](double c, double floor) { return floor > 0 ? perContent(c) / floor : 0.0; };
-    std::printf("live grid: %d channels of the extra stream (352x288, 25 fps), %.1f s, %s\n", channels, elapsed,
-                bursts ? "pictures decoded four at a time, shown 120 ms later" : "each picture as it comes");
+    std::printf("live grid: %d channels of the extra stream (352x288, 25 fps), %.1f s, %s, %s\n", channels, elapsed,
+                bursts ? "pictures decoded four at a time, shown 120 ms later" : "each picture as it comes",
+                straight ? "put straight into the X windows" : "painted through Qt");
     std::printf("  panel: %.2f s CPU (%.1f %% of one core), %.1f pictures drawn per second of %.1f received"
                 " [load %s]\n",
         cpu, 100.0 * cpu / elapsed, double(drawn) / elapsed, double(received) / elapsed,

@@ -6,6 +6,7 @@
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <sys/ipc.h>
@@ -66,7 +67,18 @@ bool targetShowsOthers(const QWidget *surface, const QWidget *target)
     return false;
 }
 
+std::atomic<bool> &allowed()
+{
+    static std::atomic<bool> on{true};
+    return on;
+}
+
 } // namespace
+
+void DirectDraw::setAllowed(bool on)
+{
+    allowed() = on;
+}
 
 DirectDraw::~DirectDraw()
 {
@@ -79,7 +91,7 @@ bool DirectDraw::possible(const QWidget *surface)
     // Looked up by name on every call: asked once.
     static const bool x11 = QX11Info::isPlatformX11();
     static xcb_connection_t *const connection = x11 ? QX11Info::connection() : nullptr;
-    if (m_failed || !connection || !suitableDisplay(connection))
+    if (m_failed || !allowed() || !connection || !suitableDisplay(connection))
         return false;
     const QWidget *target = surface->parentWidget();
     if (!target || !surface->isVisible() || surface->geometry() != target->rect() || !target->internalWinId()

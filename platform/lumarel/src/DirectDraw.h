@@ -23,6 +23,10 @@ public:
     DirectDraw(const DirectDraw &) = delete;
     DirectDraw &operator=(const DirectDraw &) = delete;
 
+    // Whether pictures may go straight to the X server at all (they may
+    // unless a benchmark compares without).
+    static void setAllowed(bool allowed);
+
     // GUI thread: whether pictures of `surface` can go straight to the X
     // server now (the picture itself aside).
     bool possible(const QWidget *surface);

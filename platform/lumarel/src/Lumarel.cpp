@@ -2,6 +2,7 @@
 // of calls; the work is done by PlayPort and the process-wide parts.
 
 #include "AudioCapture.h"
+#include "DirectDraw.h"
 #include "FileConverter.h"
 #include "PlayPort.h"
 #include "Registry.h"
@@ -411,6 +412,11 @@ int runningConversions()
 void setSmallWindowBursts(bool on)
 {
     PlayPort::setBurstsAllowed(on);
+}
+
+void setStraightDrawing(bool on)
+{
+    DirectDraw::setAllowed(on);
 }
 
 } // namespace LumarelControl

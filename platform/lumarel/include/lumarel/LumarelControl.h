@@ -67,4 +67,8 @@ TRV_PLAY_API int runningConversions();
 // default), or each picture as it comes. For benchmarks comparing both.
 TRV_PLAY_API void setSmallWindowBursts(bool on);
 
+// Whether pictures may go straight into X windows (the default) or are all
+// painted through Qt. For benchmarks comparing both.
+TRV_PLAY_API void setStraightDrawing(bool on);
+
 } // namespace LumarelControl
