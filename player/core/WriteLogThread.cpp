@@ -70,11 +70,14 @@ void WriteLogThread::stop()
         [this] {
             m_batchTimer->stop();
             drain();
-            closeFile();
         },
         Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait();
+    // The thread has ended. Lines it did not get to (at the end of a program
+    // the event above can be dropped unrun) are written from here.
+    writePending();
+    closeFile();
 }
 
 bool WriteLogThread::isLogFileName(const QString &fileName, qint64 *pid)
@@ -168,6 +171,12 @@ void WriteLogThread::enqueue(Pending pending)
 
 void WriteLogThread::drain()
 {
+    if (writePending())
+        m_batchTimer->start();
+}
+
+bool WriteLogThread::writePending()
+{
     std::vector<Pending> batch;
     {
         std::lock_guard<std::mutex> lock(m_pendingMutex);
@@ -177,13 +186,13 @@ void WriteLogThread::drain()
             m_drainScheduled = false;
     }
     if (batch.empty())
-        return;
+        return false;
     QStringList lines;
     lines.reserve(int(batch.size()));
     for (const Pending &p : batch)
         lines.append(p.format ? p.format(p.record) : p.record.line);
     writeLines(lines);
-    m_batchTimer->start();
+    return true;
 }
 
 void WriteLogThread::writeLog(QString strLog)

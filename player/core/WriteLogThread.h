@@ -83,6 +83,8 @@ private:
     void closeFile();
     // Writes the queued lines (the writer's thread).
     void drain();
+    // Writes the lines waiting; false when there were none.
+    bool writePending();
     // Appends lines to the file, rotating it on the way, and echoes them to
     // the debug output; one write each for a batch that needs no rotation.
     void writeLines(const QStringList &lines);
