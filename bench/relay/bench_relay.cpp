@@ -52,7 +52,8 @@ std::string request(int id)
     return "{\"MainType\":9999,\"SubType\":0,\"MsgID\":" + std::to_string(id) + ",\"Channel\":0}";
 }
 
-// CPU seconds (user and system) a process has used so far, 0 when unknown.
+// CPU seconds (user and system) a process has used so far, with those of its
+// children it has reaped, 0 when unknown.
 double cpuSeconds(qint64 pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -61,9 +62,10 @@ double cpuSeconds(qint64 pid)
     const QByteArray text = stat.readAll();
     // The fields after the command name, which is in parentheses.
     const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
+    if (fields.size() < 15)
         return 0;
-    return (fields[11].toDouble() + fields[12].toDouble()) / double(::sysconf(_SC_CLK_TCK));
+    return (fields[11].toDouble() + fields[12].toDouble() + fields[13].toDouble() + fields[14].toDouble())
+        / double(::sysconf(_SC_CLK_TCK));
 }
 
 // The children of `pid` (the service's players).
