@@ -1,7 +1,6 @@
 #include "PluginServer.h"
 
 #include "LocalLink.h"
-#include "ProcessControl.h"
 #include "SpawnedProcess.h"
 #include "ServiceLog.h"
 #include "SystemArch.h"
