@@ -8,7 +8,7 @@ namespace ExitGuard {
 
 namespace {
 
-std::atomic<bool> g_orderly{false};
+std::atomic<bool> g_orderly { false };
 const char *g_name = "program";
 
 void endAbruptExit()

@@ -32,14 +32,15 @@ QProcess *start(QObject *owner, const QString &program, const QStringList &argum
             if (done)
                 done(answer);
         } catch (const std::exception &) {
-        } catch (...) {
-        }
+        } catch (...) { }
     };
     // Queued: the answer never comes from inside this call, even when the
     // program cannot be started at all (then Qt emits no "finished").
-    QObject::connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), process,
+    QObject::connect(
+        process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), process,
         [finish](int, QProcess::ExitStatus) { finish(true); }, Qt::QueuedConnection);
-    QObject::connect(process, &QProcess::errorOccurred, process,
+    QObject::connect(
+        process, &QProcess::errorOccurred, process,
         [finish](QProcess::ProcessError error) {
             if (error == QProcess::FailedToStart)
                 finish(false);

@@ -49,8 +49,7 @@ QString payloadText(const QByteArray &payload)
 
 LinkFrameDecoder::LinkFrameDecoder(quint32 maxPayload)
     : m_maxPayload(maxPayload)
-{
-}
+{ }
 
 void LinkFrameDecoder::append(const QByteArray &bytes)
 {

@@ -36,7 +36,7 @@ public:
     {
         Kind kind = Kind::Frame;
         QByteArray payload; // Frame: the payload
-        QByteArray header;  // BadHeader: the 8 dropped bytes
+        QByteArray header; // BadHeader: the 8 dropped bytes
         quint32 length = 0; // Oversized: the declared length
     };
 

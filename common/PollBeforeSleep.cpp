@@ -44,8 +44,7 @@ PollBeforeSleep *PollBeforeSleep::currentThread()
 
 PollBeforeSleep::PollBeforeSleep(int budgetUs)
     : m_budgetUs(std::max(0, budgetUs))
-{
-}
+{ }
 
 void PollBeforeSleep::watch(int fd)
 {
@@ -91,7 +90,8 @@ void PollBeforeSleep::beforeSleep()
                 if (p.revents & POLLNVAL)
                     m_fds.erase(std::remove(m_fds.begin(), m_fds.end(), p.fd), m_fds.end());
             }
-            fds.erase(std::remove_if(fds.begin(), fds.end(), [](const pollfd &p) { return p.revents & POLLNVAL; }),
+            fds.erase(
+                std::remove_if(fds.begin(), fds.end(), [](const pollfd &p) { return p.revents & POLLNVAL; }),
                 fds.end());
             if (fds.empty())
                 return;

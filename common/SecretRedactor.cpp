@@ -2,7 +2,7 @@
 
 namespace {
 
-const char *const kSecretNames[] = {"Password", "tcsToken", "Token", "key"};
+const char *const kSecretNames[] = { "Password", "tcsToken", "Token", "key" };
 
 // The text a JSON string's inside stands for: "Pass\u0077ord" is "Password".
 QString unescaped(const QStringRef &inside)
@@ -25,12 +25,24 @@ QString unescaped(const QStringRef &inside)
             }
         }
         switch (c.unicode()) {
-        case 'b': out.append(QLatin1Char('\b')); break;
-        case 'f': out.append(QLatin1Char('\f')); break;
-        case 'n': out.append(QLatin1Char('\n')); break;
-        case 'r': out.append(QLatin1Char('\r')); break;
-        case 't': out.append(QLatin1Char('\t')); break;
-        default: out.append(c); break; // quote, backslash, slash and the unknown
+        case 'b':
+            out.append(QLatin1Char('\b'));
+            break;
+        case 'f':
+            out.append(QLatin1Char('\f'));
+            break;
+        case 'n':
+            out.append(QLatin1Char('\n'));
+            break;
+        case 'r':
+            out.append(QLatin1Char('\r'));
+            break;
+        case 't':
+            out.append(QLatin1Char('\t'));
+            break;
+        default:
+            out.append(c);
+            break; // quote, backslash, slash and the unknown
         }
     }
     return out;
@@ -98,7 +110,7 @@ int skipValue(const QString &s, int pos)
     }
     int i = pos;
     while (i < s.size() && s[i] != QLatin1Char(',') && s[i] != QLatin1Char('}') && s[i] != QLatin1Char(']')
-           && !s[i].isSpace())
+        && !s[i].isSpace())
         ++i;
     return i;
 }

@@ -47,8 +47,8 @@ void checkName(const QByteArray &name)
     if (segments.isEmpty())
         std::abort();
     for (const QByteArray &segment : segments) {
-        if (segment.isEmpty() || segment == "." || segment == ".." || segment.contains('/') || segment.contains('\\')
-            || segment.contains('\0'))
+        if (segment.isEmpty() || segment == "." || segment == ".." || segment.contains('/')
+            || segment.contains('\\') || segment.contains('\0'))
             std::abort();
     }
 }
@@ -77,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         DIR *dir = ::opendir(folder.c_str());
         while (dirent *entry = dir ? ::readdir(dir) : nullptr) {
             const std::string name = entry->d_name;
-            if (name != "." && name != ".." && (" " + allowed + " ").find(" " + name + " ") == std::string::npos)
+            if (name != "." && name != ".."
+                && (" " + allowed + " ").find(" " + name + " ") == std::string::npos)
                 std::abort();
         }
         if (dir)

@@ -101,11 +101,11 @@ int main(int argc, char *argv[])
             // each request as it is read (and, on the link's end, logs out
             // before the quit); every thread writes its messages itself.
             QObject::connect(link, &ListenThread::recvMsgSig, manage, &CPluginManage::onRecvWebsocketMsg,
-                             Qt::DirectConnection);
+                Qt::DirectConnection);
             QObject::connect(link, &ListenThread::disconnectSig, manage, &CPluginManage::onDisconnect,
-                             Qt::DirectConnection);
+                Qt::DirectConnection);
             QObject::connect(manage, &CPluginManage::sendWebSocketMsgSig, link, &ListenThread::onSendMsg,
-                             Qt::DirectConnection);
+                Qt::DirectConnection);
             link->start(manage->workerThread());
             exitCode = app.exec();
         }

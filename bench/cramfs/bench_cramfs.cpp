@@ -30,8 +30,9 @@ namespace {
 // Data that compresses about like firmware: runs of words, with stretches of random bytes.
 std::string fileContent(uint32_t seed, size_t size)
 {
-    static const char *const words[] = { "config", "value", "device", "channel", "stream", "0x1f", "error", "init",
-        "return", "buffer", "length", "the", "of", "/mnt/mtd", "struct", "int", "\n", "\t", "{", "}", ";", " " };
+    static const char *const words[]
+        = { "config", "value", "device", "channel", "stream", "0x1f", "error", "init", "return", "buffer",
+              "length", "the", "of", "/mnt/mtd", "struct", "int", "\n", "\t", "{", "}", ";", " " };
     std::string out;
     out.reserve(size + 16);
     uint32_t x = seed * 2654435761u + 7;
@@ -90,7 +91,10 @@ struct Figures
     std::vector<double> mkfs, builder, fsck, reader;
 };
 
-double minOf(std::vector<double> v) { return *std::min_element(v.begin(), v.end()); }
+double minOf(std::vector<double> v)
+{
+    return *std::min_element(v.begin(), v.end());
+}
 double medianOf(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -100,7 +104,8 @@ double medianOf(std::vector<double> v)
 void report(const char *tree, const Figures &f)
 {
     auto line = [](const char *what, const std::vector<double> &ours, const std::vector<double> &theirs) {
-        std::printf("  %-28s ours min %7.3f s median %7.3f s | theirs min %7.3f s median %7.3f s | ratio min %.2fx median %.2fx\n",
+        std::printf("  %-28s ours min %7.3f s median %7.3f s | theirs min %7.3f s median %7.3f s | ratio min "
+                    "%.2fx median %.2fx\n",
             what, minOf(ours), medianOf(ours), minOf(theirs), medianOf(theirs), minOf(ours) / minOf(theirs),
             medianOf(ours) / medianOf(theirs));
     };
@@ -132,26 +137,37 @@ int main(int argc, char **argv)
     }
     const fs::path work = pattern;
 
-    struct Tree { const char *title; fs::path src; };
-    const std::vector<Tree> trees { { "40 MiB in 2000 files", work / "small" }, { "10 files of 15 MiB", work / "large" } };
+    struct Tree
+    {
+        const char *title;
+        fs::path src;
+    };
+    const std::vector<Tree> trees { { "40 MiB in 2000 files", work / "small" },
+        { "10 files of 15 MiB", work / "large" } };
     for (int i = 0; i < 2000; ++i)
         writeFile(trees[0].src / ("d" + std::to_string(i % 40)) / ("f" + std::to_string(i)),
             fileContent(uint32_t(i), 40 * 1024 * 1024 / 2000 + (i % 7) * 16 - 48));
     for (int i = 0; i < 10; ++i)
-        writeFile(trees[1].src / ("big" + std::to_string(i)), fileContent(uint32_t(5000 + i), 15 * 1024 * 1024));
+        writeFile(
+            trees[1].src / ("big" + std::to_string(i)), fileContent(uint32_t(5000 + i), 15 * 1024 * 1024));
 
-    std::printf("cramfs on %s, %d runs, %u cores\n", base.c_str(), runs, std::max(1u, std::thread::hardware_concurrency()));
+    std::printf("cramfs on %s, %d runs, %u cores\n", base.c_str(), runs,
+        std::max(1u, std::thread::hardware_concurrency()));
     for (const Tree &tree : trees) {
         Figures f;
         const fs::path mkfsImage = work / "mkfs.img", ourImage = work / "ours.img";
         const fs::path fsckOut = work / "fsck.out", ourOut = work / "ours.out";
         for (int r = 0; r < runs; ++r) {
             f.mkfs.push_back(seconds([&] { return runQuiet({ "mkfs.cramfs", tree.src, mkfsImage }); }));
-            f.builder.push_back(seconds([&] { return cramfsBuildImage(tree.src.c_str(), ourImage.c_str(), quiet) == 0; }));
+            f.builder.push_back(
+                seconds([&] { return cramfsBuildImage(tree.src.c_str(), ourImage.c_str(), quiet) == 0; }));
             fs::remove_all(fsckOut);
-            f.fsck.push_back(seconds([&] { return runQuiet({ "fsck.cramfs", "--extract=" + fsckOut.string(), mkfsImage }); }));
+            f.fsck.push_back(seconds([&] {
+                return runQuiet({ "fsck.cramfs", "--extract=" + fsckOut.string(), mkfsImage });
+            }));
             fs::remove_all(ourOut);
-            f.reader.push_back(seconds([&] { return cramfsExtractImage(mkfsImage.c_str(), ourOut.c_str()) == 0; }));
+            f.reader.push_back(
+                seconds([&] { return cramfsExtractImage(mkfsImage.c_str(), ourOut.c_str()) == 0; }));
         }
         std::printf("  images: mkfs.cramfs %ju bytes, ours %ju bytes\n", uintmax_t(fs::file_size(mkfsImage)),
             uintmax_t(fs::file_size(ourImage)));

@@ -94,7 +94,8 @@ double transfer(int port, const QByteArray &user, const QByteArray &password, bo
     if (!s.open(port))
         return -1;
     const QByteArray greeting = s.command("USER " + user); // anonymous may need no password
-    if (!greeting.startsWith("230") && !(greeting.startsWith("331") && s.command("PASS " + password).startsWith("230")))
+    if (!greeting.startsWith("230")
+        && !(greeting.startsWith("331") && s.command("PASS " + password).startsWith("230")))
         return -1;
     if (!s.command("TYPE I").startsWith("200"))
         return -1;
@@ -110,7 +111,8 @@ double transfer(int port, const QByteArray &user, const QByteArray &password, bo
     qint64 moved = 0;
     if (upload) {
         while (moved < bytes) {
-            const ssize_t n = ::send(data, buffer.data(), size_t(std::min<qint64>(bytes - moved, qint64(buffer.size()))), MSG_NOSIGNAL);
+            const ssize_t n = ::send(data, buffer.data(),
+                size_t(std::min<qint64>(bytes - moved, qint64(buffer.size()))), MSG_NOSIGNAL);
             if (n <= 0)
                 break;
             moved += n;
@@ -153,7 +155,7 @@ double median(std::vector<double> v)
 // serves until standard input ends.
 int serve(const QString &root)
 {
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) { });
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     CFtpServer server;
     server.setListenAddress("127.0.0.1");
     if (server.start("bench", 0, qPrintable(root)) != 1)
@@ -210,15 +212,16 @@ int main(int argc, char **argv)
     const int vsftpdPort = freePort();
     QFile conf(tmp.path() + "/vsftpd.conf");
     conf.open(QIODevice::WriteOnly);
-    conf.write(QStringLiteral("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=%1\n"
-                              "background=NO\nanonymous_enable=YES\nlocal_enable=NO\nno_anon_password=YES\n"
-                              "anon_root=%2\nwrite_enable=YES\nanon_upload_enable=YES\nanon_umask=022\n"
-                              "pasv_enable=YES\npasv_min_port=40100\npasv_max_port=40199\n"
-                              "secure_chroot_dir=%3/empty\nxferlog_enable=NO\nseccomp_sandbox=NO\n"
-                              "isolate=NO\nisolate_network=NO\nallow_writeable_chroot=YES\nuse_sendfile=YES\n")
-                   .arg(vsftpdPort)
-                   .arg(root, tmp.path())
-                   .toLocal8Bit());
+    conf.write(
+        QStringLiteral("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=%1\n"
+                       "background=NO\nanonymous_enable=YES\nlocal_enable=NO\nno_anon_password=YES\n"
+                       "anon_root=%2\nwrite_enable=YES\nanon_upload_enable=YES\nanon_umask=022\n"
+                       "pasv_enable=YES\npasv_min_port=40100\npasv_max_port=40199\n"
+                       "secure_chroot_dir=%3/empty\nxferlog_enable=NO\nseccomp_sandbox=NO\n"
+                       "isolate=NO\nisolate_network=NO\nallow_writeable_chroot=YES\nuse_sendfile=YES\n")
+            .arg(vsftpdPort)
+            .arg(root, tmp.path())
+            .toLocal8Bit());
     conf.close();
     QProcess vsftpd;
     vsftpd.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -238,7 +241,8 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    struct Row {
+    struct Row
+    {
         const char *name;
         bool upload;
         std::vector<double> ours, theirs;

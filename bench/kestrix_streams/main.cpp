@@ -17,8 +17,8 @@ namespace {
 
 struct Counter
 {
-    std::atomic<long> frames{0};
-    std::atomic<long> bytes{0};
+    std::atomic<long> frames { 0 };
+    std::atomic<long> bytes { 0 };
 };
 
 int onFrame(int, const TRV_FRAME_INFO *frame, void *user)
@@ -98,8 +98,8 @@ int main(int argc, char **argv)
     std::printf("kestrix live streams: %d channels, extra stream %dx%d\n", kChannels, 352, 288);
     std::printf("  first frames of all channels after %.2f s (loops encoded once per channel)\n", setup);
     std::printf("  %.1f s: %ld video frames (%.1f per channel per second), %.1f MB\n", wall, frames,
-                double(frames) / kChannels / wall, double(bytes) / 1e6);
+        double(frames) / kChannels / wall, double(bytes) / 1e6);
     std::printf("  CPU: %.3f s in %.1f s = %.1f %% of one core (%.2f %% per channel)\n", cpu, wall,
-                100.0 * cpu / wall, 100.0 * cpu / wall / kChannels);
+        100.0 * cpu / wall, 100.0 * cpu / wall / kChannels);
     return 0;
 }

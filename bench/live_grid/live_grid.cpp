@@ -27,10 +27,10 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <sys/resource.h>
 #include <unistd.h>
-#include <ctime>
 #include <vector>
 
 namespace {
@@ -40,14 +40,15 @@ struct Feed
     CRealPlayWidget *panel = nullptr;
     int channel = 0;
     QFile *dump = nullptr; // Annex-B payloads of the video frames, when dumping
-    std::atomic<long> frames{0};
+    std::atomic<long> frames { 0 };
 };
 
 int onFrame(int, const TRV_FRAME_INFO *frame, void *user)
 {
     auto *feed = static_cast<Feed *>(user);
     if (feed->panel)
-        feed->panel->InputData(feed->channel, reinterpret_cast<const char *>(frame->data), int(frame->length));
+        feed->panel->InputData(
+            feed->channel, reinterpret_cast<const char *>(frame->data), int(frame->length));
     if (frame->frameType == TRV_FRAME_VIDEO) {
         feed->frames.fetch_add(1, std::memory_order_relaxed);
         if (feed->dump && frame->length > 32) // skip the 32-byte frame header
@@ -91,9 +92,8 @@ double decodeCpu(const QStringList &inputs, bool firstPictureOnly = false)
     const double before = childrenCpuSeconds();
     std::vector<std::unique_ptr<QProcess>> decoders;
     for (const QString &input : inputs) {
-        QStringList arguments {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-threads"),
-                               QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("h264"),
-                               QStringLiteral("-i"), input};
+        QStringList arguments { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-threads"),
+            QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("h264"), QStringLiteral("-i"), input };
         if (firstPictureOnly)
             arguments << QStringLiteral("-frames:v") << QStringLiteral("1");
         arguments << QStringLiteral("-f") << QStringLiteral("null") << QStringLiteral("-");
@@ -175,19 +175,19 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    parser.addOption({"show", "Show the grid on screen (manual check)."});
-    parser.addOption({"channels", "Number of channels.", "n"});
-    parser.addOption({"seconds", "Seconds to run (0 with --show: until the window closes).", "s"});
-    parser.addOption({"no-bursts", "Small windows show each picture as it comes, not a few at a time."});
-    parser.addOption({"through-qt", "Paint every picture through Qt, none straight into the X window."});
+    parser.addOption({ "show", "Show the grid on screen (manual check)." });
+    parser.addOption({ "channels", "Number of channels.", "n" });
+    parser.addOption({ "seconds", "Seconds to run (0 with --show: until the window closes).", "s" });
+    parser.addOption({ "no-bursts", "Small windows show each picture as it comes, not a few at a time." });
+    parser.addOption({ "through-qt", "Paint every picture through Qt, none straight into the X window." });
     parser.process(app);
     const bool show = parser.isSet("show");
     const bool bursts = !parser.isSet("no-bursts");
     LumarelControl::setSmallWindowBursts(bursts);
     const bool straight = !parser.isSet("through-qt");
     LumarelControl::setStraightDrawing(straight);
-    const int channels = qBound(1, parser.value("channels").isEmpty() ? (show ? 16 : 64)
-                                                                       : parser.value("channels").toInt(), 64);
+    const int channels = qBound(
+        1, parser.value("channels").isEmpty() ? (show ? 16 : 64) : parser.value("channels").toInt(), 64);
     const int seconds = parser.value("seconds").isEmpty() ? (show ? 0 : 20) : parser.value("seconds").toInt();
 
     QTemporaryDir work;
@@ -299,7 +299,7 @@ int main(int argc, char **argv)
     }
     // Each figure less the decoders' start-up, which the player does not pay.
     const QString sequentialLoad = loadAverage();
-    const double sequentialCpu = decodeCpu({all}) - decodeCpu({all}, true);
+    const double sequentialCpu = decodeCpu({ all }) - decodeCpu({ all }, true);
     QStringList each;
     for (auto &f : files)
         each << f->fileName();
@@ -311,9 +311,9 @@ int main(int argc, char **argv)
     // to the same length.
     const auto perContent = [&](double c) { return elapsed > 0 ? c * seconds / elapsed : 0.0; };
     const auto ratio = [&](double c, double floor) { return floor > 0 ? perContent(c) / floor : 0.0; };
-    std::printf("live grid: %d channels of the extra stream (352x288, 25 fps), %.1f s, %s, %s\n", channels, elapsed,
-                bursts ? "pictures decoded four at a time, shown 120 ms later" : "each picture as it comes",
-                straight ? "put straight into the X windows" : "painted through Qt");
+    std::printf("live grid: %d channels of the extra stream (352x288, 25 fps), %.1f s, %s, %s\n", channels,
+        elapsed, bursts ? "pictures decoded four at a time, shown 120 ms later" : "each picture as it comes",
+        straight ? "put straight into the X windows" : "painted through Qt");
     std::printf("  panel: %.2f s CPU (%.1f %% of one core), %.1f pictures drawn per second of %.1f received"
                 " [load %s]\n",
         cpu, 100.0 * cpu / elapsed, double(drawn) / elapsed, double(received) / elapsed,
@@ -321,13 +321,14 @@ int main(int argc, char **argv)
     std::printf(
         "  of which the simulated device (its streams alone, same time): %.2f s; the player alone: %.2f s\n",
         deviceCpu, cpu - deviceCpu);
-    std::printf("  ffmpeg -threads 1, %d streams of %ld frames one after another: %.2f s CPU (start-up taken off) [load %s]\n",
+    std::printf("  ffmpeg -threads 1, %d streams of %ld frames one after another: %.2f s CPU (start-up taken "
+                "off) [load %s]\n",
         channels, wanted, sequentialCpu, qPrintable(sequentialLoad));
     std::printf(
         "  ffmpeg -threads 1, %d streams of %ld frames at the same time: %.2f s CPU (%.2f s of %d start-ups"
         " taken off; %.2f of one after another) [load %s]\n",
-        channels, wanted, concurrentCpu, startups, channels, sequentialCpu > 0 ? concurrentCpu / sequentialCpu : 0.0,
-        qPrintable(concurrentLoad));
+        channels, wanted, concurrentCpu, startups, channels,
+        sequentialCpu > 0 ? concurrentCpu / sequentialCpu : 0.0, qPrintable(concurrentLoad));
     std::printf("  ratio to one after another: %.2f, %.2f without the simulated device"
                 " (goal: at most 1.3, with every picture drawn)\n",
         ratio(cpu, sequentialCpu), ratio(cpu - deviceCpu, sequentialCpu));

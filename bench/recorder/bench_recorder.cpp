@@ -23,7 +23,8 @@ extern char **environ;
 
 namespace {
 
-struct Usage {
+struct Usage
+{
     double cpuSeconds = -1;
     double peakMiB = 0;
     int frames = 0;
@@ -47,7 +48,8 @@ Usage runMeasured(const QStringList &command)
     rusage ru {};
     if (wait4(pid, &status, 0, &ru) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return u;
-    u.cpuSeconds = ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    u.cpuSeconds
+        = ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
     u.peakMiB = ru.ru_maxrss / 1024.0;
     return u;
 }
@@ -55,8 +57,9 @@ Usage runMeasured(const QStringList &command)
 int packetsIn(const QString &path)
 {
     QProcess p;
-    p.start("ffprobe", { "-v", "error", "-count_packets", "-select_streams", "v:0", "-show_entries",
-                           "stream=nb_read_packets", "-of", "csv=p=0", path });
+    p.start("ffprobe",
+        { "-v", "error", "-count_packets", "-select_streams", "v:0", "-show_entries",
+            "stream=nb_read_packets", "-of", "csv=p=0", path });
     p.waitForFinished(120000);
     return p.readAllStandardOutput().trimmed().toInt();
 }
@@ -65,7 +68,7 @@ int packetsIn(const QString &path)
 int record(const QString &path, int seconds)
 {
     if (qEnvironmentVariableIsEmpty("BENCH_RECORDER_LOG"))
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) { });
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     CScreenRecorder recorder;
     recorder.setRecordParam({ { "filePath", path }, { "width", 1920 }, { "height", 1080 }, { "fps", 30 } });
     if (!recorder.startRecord())
@@ -86,7 +89,9 @@ double median(std::vector<double> v)
 
 QString figures(const std::vector<double> &v, int precision)
 {
-    return QString("%1 / %2").arg(*std::min_element(v.begin(), v.end()), 0, 'f', precision).arg(median(v), 0, 'f', precision);
+    return QString("%1 / %2")
+        .arg(*std::min_element(v.begin(), v.end()), 0, 'f', precision)
+        .arg(median(v), 0, 'f', precision);
 }
 
 } // namespace
@@ -121,17 +126,19 @@ int main(int argc, char **argv)
     for (int run = 0; run < runs; ++run) {
         const QString mine = tmp.filePath(QString("ours_%1.mp4").arg(run));
         const QString theirs = tmp.filePath(QString("ffmpeg_%1.mp4").arg(run));
-        const QStringList ffmpeg { "ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "x11grab", "-framerate", "30", "-i",
-            xvfb.display(), "-t", QString::number(seconds), "-vf", "scale=1920:1080:flags=fast_bilinear", "-pix_fmt",
-            "yuv420p", "-c:v", "libx264", "-b:v", "1000000", "-maxrate", "1000000", "-bufsize", "500000", "-g", "30",
-            "-bf", "3", "-qmin", "10", "-qmax", "31", "-qdiff", "4", "-me_range", "16", "-qcomp", "0.6", "-profile:v",
-            "high", "-preset", "ultrafast", "-threads", "0", "-crf", "26", "-tune", "zerolatency", theirs };
+        const QStringList ffmpeg { "ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "x11grab", "-framerate",
+            "30", "-i", xvfb.display(), "-t", QString::number(seconds), "-vf",
+            "scale=1920:1080:flags=fast_bilinear", "-pix_fmt", "yuv420p", "-c:v", "libx264", "-b:v",
+            "1000000", "-maxrate", "1000000", "-bufsize", "500000", "-g", "30", "-bf", "3", "-qmin", "10",
+            "-qmax", "31", "-qdiff", "4", "-me_range", "16", "-qcomp", "0.6", "-profile:v", "high", "-preset",
+            "ultrafast", "-threads", "0", "-crf", "26", "-tune", "zerolatency", theirs };
         Usage u[2];
         // Who goes first alternates.
         for (int turn = 0; turn < 2; ++turn) {
             const int who = (turn + run) % 2;
-            u[who] = who == 0 ? runMeasured({ app.applicationFilePath(), "--record", mine, QString::number(seconds) })
-                              : runMeasured(ffmpeg);
+            u[who] = who == 0
+                ? runMeasured({ app.applicationFilePath(), "--record", mine, QString::number(seconds) })
+                : runMeasured(ffmpeg);
         }
         if (u[0].cpuSeconds < 0 || u[1].cpuSeconds < 0) {
             out << "a recording failed (ours " << u[0].cpuSeconds << ", ffmpeg " << u[1].cpuSeconds << ")\n";

@@ -31,5 +31,5 @@ private:
     int m_fd = -1;
     std::string m_buffer; // bytes read past the last frame
     size_t m_offset = 0;
-    std::string m_frame;  // reused for every frame sent
+    std::string m_frame; // reused for every frame sent
 };

@@ -25,8 +25,8 @@
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -72,7 +72,8 @@ double cpuSeconds(qint64 pid)
 std::vector<qint64> childrenOf(qint64 pid)
 {
     std::vector<qint64> out;
-    for (const QString &task : QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString &task :
+        QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile children(QStringLiteral("/proc/%1/task/%2/children").arg(pid).arg(task));
         if (!children.open(QIODevice::ReadOnly))
             continue;
@@ -89,7 +90,8 @@ std::vector<qint64> childrenOf(qint64 pid)
 qint64 sleeps(qint64 pid)
 {
     qint64 total = 0;
-    for (const QString &task : QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString &task :
+        QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile status(QStringLiteral("/proc/%1/task/%2/status").arg(pid).arg(task));
         if (!status.open(QIODevice::ReadOnly))
             continue;
@@ -160,8 +162,8 @@ Figures figures(Session &session)
 
 // `count` requests on each of a relay, a floor and an echo session, in
 // alternating blocks, so that all meet the same load on a shared machine.
-bool measure(int relayPort, int floorPort, int echoPort, int warmup, int count, Figures *relay, Figures *floor,
-    Figures *echo)
+bool measure(int relayPort, int floorPort, int echoPort, int warmup, int count, Figures *relay,
+    Figures *floor, Figures *echo)
 {
     constexpr int kBlock = 100;
     Session r, f, e;
@@ -258,7 +260,8 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription("Relay round trips against a direct WebSocket echo, and cold starts.");
     parser.addHelpOption();
     parser.addOption({ "requests", "Measured round trips per run.", "n", "5000" });
-    parser.addOption({ "warmup", "Round trips before measuring (node needs thousands to reach its speed).", "n", "5000" });
+    parser.addOption(
+        { "warmup", "Round trips before measuring (node needs thousands to reach its speed).", "n", "5000" });
     parser.addOption({ "rounds", "Relay and echo runs, interleaved.", "n", "3" });
     parser.addOption({ "starts", "Cold starts of each kind.", "n", "3" });
     parser.addOption({ "player", "real (the built player) or double (the test double).", "kind" });
@@ -338,34 +341,40 @@ int main(int argc, char *argv[])
         const qint64 sleepsBefore = relaySleeps(service.processId());
         const double echoCpuBefore = cpuSeconds(echo.processId());
         const double floorCpuBefore = relayCpuSeconds(floorRelay.processId());
-        ok = measure(servicePort.toInt(), floorPort.toInt(), echoPort.toInt(), warmup, requests, &relay, &floor, &direct);
+        ok = measure(servicePort.toInt(), floorPort.toInt(), echoPort.toInt(), warmup, requests, &relay,
+            &floor, &direct);
         if (!ok)
             break;
         // Includes the warm-up round trips; the players' start is before it.
         const double cpuUs = (relayCpuSeconds(service.processId()) - cpuBefore) * 1e6 / (requests + warmup);
         const double echoCpuUs = (cpuSeconds(echo.processId()) - echoCpuBefore) * 1e6 / (requests + warmup);
-        const double floorCpuUs = (relayCpuSeconds(floorRelay.processId()) - floorCpuBefore) * 1e6 / (requests + warmup);
-        const double sleepsPerTrip = double(relaySleeps(service.processId()) - sleepsBefore) / (requests + warmup);
+        const double floorCpuUs
+            = (relayCpuSeconds(floorRelay.processId()) - floorCpuBefore) * 1e6 / (requests + warmup);
+        const double sleepsPerTrip
+            = double(relaySleeps(service.processId()) - sleepsBefore) / (requests + warmup);
         const double ratio = direct.perSecond() > 0 ? relay.perSecond() / direct.perSecond() : 0;
         const double p99Ratio = direct.p99us > 0 ? relay.p99us / direct.p99us : 0;
         const double floorRatio = direct.perSecond() > 0 ? floor.perSecond() / direct.perSecond() : 0;
         ratios.push_back(ratio);
         floorRatios.push_back(floorRatio);
         p99Ratios.push_back(p99Ratio);
-        std::printf("round %d: ratio %.2f (floor %.2f), p99 %.2fx the echo's; per round trip: CPU relay %.0f us, "
-                    "floor %.0f us, echo %.0f us; relay threads sleeping %.1f times\n",
+        std::printf(
+            "round %d: ratio %.2f (floor %.2f), p99 %.2fx the echo's; per round trip: CPU relay %.0f us, "
+            "floor %.0f us, echo %.0f us; relay threads sleeping %.1f times\n",
             round, ratio, floorRatio, p99Ratio, cpuUs, floorCpuUs, echoCpuUs, sleepsPerTrip);
         print("relay", relay);
         print("floor", floor);
         print("direct", direct);
     }
     if (ok) {
-        std::printf("ratio   min %.2f median %.2f of the direct echo's round trips per second (goal: at least 0.70)\n",
+        std::printf("ratio   min %.2f median %.2f of the direct echo's round trips per second (goal: at "
+                    "least 0.70)\n",
             minimum(ratios), median(ratios));
-        std::printf("p99     min %.2f median %.2f times the direct echo's (goal: at most 3)\n", minimum(p99Ratios),
-            median(p99Ratios));
-        std::printf("floor   min %.2f median %.2f of the direct echo's round trips per second: the least a relay of "
-                    "two processes costs here\n",
+        std::printf("p99     min %.2f median %.2f times the direct echo's (goal: at most 3)\n",
+            minimum(p99Ratios), median(p99Ratios));
+        std::printf(
+            "floor   min %.2f median %.2f of the direct echo's round trips per second: the least a relay of "
+            "two processes costs here\n",
             minimum(floorRatios), median(floorRatios));
     }
 
@@ -384,7 +393,8 @@ int main(int argc, char *argv[])
             slowest.push_back(ms.back());
         }
         if (ok && !slowest.empty())
-            std::printf("cold start, %2d page%s at once: last first reply min %.1f median %.1f ms (goal: at most %d ms)\n",
+            std::printf("cold start, %2d page%s at once: last first reply min %.1f median %.1f ms (goal: at "
+                        "most %d ms)\n",
                 pages, pages == 1 ? " " : "s", minimum(slowest), median(slowest), pages == 1 ? 100 : 300);
     }
 

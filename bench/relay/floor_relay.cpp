@@ -97,9 +97,11 @@ bool handshake(int page)
     const size_t end = head.find("\r\n", at);
     const QByteArray key = QByteArray::fromStdString(head.substr(at + field.size(), end - at - field.size()));
     const QByteArray accept
-        = QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11", QCryptographicHash::Sha1).toBase64();
-    const std::string answer = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                               "Sec-WebSocket-Accept: "
+        = QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11", QCryptographicHash::Sha1)
+              .toBase64();
+    const std::string answer
+        = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+          "Sec-WebSocket-Accept: "
         + accept.toStdString() + "\r\n\r\n";
     return sendAll(page, answer.data(), answer.size());
 }
@@ -174,7 +176,8 @@ int main(int argc, char *argv[])
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
     if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::listen(listener, 8) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) != 0) {
+        || ::listen(listener, 8) != 0
+        || ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) != 0) {
         std::perror("floor_relay");
         return 1;
     }

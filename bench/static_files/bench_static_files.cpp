@@ -29,9 +29,9 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 double runWrk(const QString &url, int seconds)
 {
     QProcess wrk;
-    wrk.start(QStringLiteral("wrk"), { QStringLiteral("-t2"), QStringLiteral("-c8"),
-                                         QStringLiteral("-d%1s").arg(seconds), QStringLiteral("-H"),
-                                         QStringLiteral("Connection: close"), url });
+    wrk.start(QStringLiteral("wrk"),
+        { QStringLiteral("-t2"), QStringLiteral("-c8"), QStringLiteral("-d%1s").arg(seconds),
+            QStringLiteral("-H"), QStringLiteral("Connection: close"), url });
     if (!wrk.waitForFinished((seconds + 30) * 1000))
         return -1;
     const QString out = QString::fromUtf8(wrk.readAllStandardOutput());
@@ -62,10 +62,10 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    parser.addOption({ QStringLiteral("seconds"), QStringLiteral("Length of one wrk run."), QStringLiteral("s"),
-        QStringLiteral("5") });
-    parser.addOption({ QStringLiteral("runs"), QStringLiteral("Runs per server and file."), QStringLiteral("n"),
-        QStringLiteral("3") });
+    parser.addOption({ QStringLiteral("seconds"), QStringLiteral("Length of one wrk run."),
+        QStringLiteral("s"), QStringLiteral("5") });
+    parser.addOption({ QStringLiteral("runs"), QStringLiteral("Runs per server and file."),
+        QStringLiteral("n"), QStringLiteral("3") });
     parser.process(app);
     const int seconds = qMax(1, parser.value(QStringLiteral("seconds")).toInt());
     const int runs = qMax(1, parser.value(QStringLiteral("runs")).toInt());
@@ -99,16 +99,17 @@ int main(int argc, char *argv[])
         nginxPort = probe.port();
     }
     const QString conf = root.path() + QStringLiteral("/nginx.conf");
-    const QByteArray confText = QStringLiteral(
-        "daemon off; worker_processes 1; pid %1/nginx.pid; error_log %1/error.log;\n"
-        "events { worker_connections 1024; }\n"
-        "http { access_log off; client_body_temp_path %1/tmp; proxy_temp_path %1/tmp; fastcgi_temp_path %1/tmp;\n"
-        "  uwsgi_temp_path %1/tmp; scgi_temp_path %1/tmp;\n"
-        "  server { listen 127.0.0.1:%2; root %3; } }\n")
-                                    .arg(root.path())
-                                    .arg(nginxPort)
-                                    .arg(web)
-                                    .toUtf8();
+    const QByteArray confText
+        = QStringLiteral("daemon off; worker_processes 1; pid %1/nginx.pid; error_log %1/error.log;\n"
+                         "events { worker_connections 1024; }\n"
+                         "http { access_log off; client_body_temp_path %1/tmp; proxy_temp_path %1/tmp; "
+                         "fastcgi_temp_path %1/tmp;\n"
+                         "  uwsgi_temp_path %1/tmp; scgi_temp_path %1/tmp;\n"
+                         "  server { listen 127.0.0.1:%2; root %3; } }\n")
+              .arg(root.path())
+              .arg(nginxPort)
+              .arg(web)
+              .toUtf8();
     if (!writeFile(conf, confText))
         return 1;
     QProcess nginx;
@@ -117,7 +118,8 @@ int main(int argc, char *argv[])
     if (!nginx.waitForStarted(10000))
         return 1;
     // Ready once a request succeeds.
-    for (int i = 0; i < 100 && runWrk(QStringLiteral("http://127.0.0.1:%1/index.html").arg(nginxPort), 1) < 0; ++i)
+    for (int i = 0; i < 100 && runWrk(QStringLiteral("http://127.0.0.1:%1/index.html").arg(nginxPort), 1) < 0;
+         ++i)
         ;
 
     const struct
@@ -130,17 +132,21 @@ int main(int argc, char *argv[])
         std::vector<double> ours;
         std::vector<double> theirs;
         for (int r = 0; r < runs; ++r) {
-            ours.push_back(runWrk(QStringLiteral("http://127.0.0.1:%1%2").arg(server.port()).arg(file.path), seconds));
-            theirs.push_back(runWrk(QStringLiteral("http://127.0.0.1:%1%2").arg(nginxPort).arg(file.path), seconds));
+            ours.push_back(
+                runWrk(QStringLiteral("http://127.0.0.1:%1%2").arg(server.port()).arg(file.path), seconds));
+            theirs.push_back(
+                runWrk(QStringLiteral("http://127.0.0.1:%1%2").arg(nginxPort).arg(file.path), seconds));
         }
-        if (*std::min_element(ours.begin(), ours.end()) < 0 || *std::min_element(theirs.begin(), theirs.end()) < 0) {
+        if (*std::min_element(ours.begin(), ours.end()) < 0
+            || *std::min_element(theirs.begin(), theirs.end()) < 0) {
             ++failures;
             continue;
         }
         const Stats a = stats(ours);
         const Stats b = stats(theirs);
-        std::printf("%-15s socket server: min %.0f median %.0f req/s | nginx (1 worker): min %.0f median %.0f "
-                    "req/s | ratio of medians %.2f\n",
+        std::printf(
+            "%-15s socket server: min %.0f median %.0f req/s | nginx (1 worker): min %.0f median %.0f "
+            "req/s | ratio of medians %.2f\n",
             file.name, a.min, a.median, b.min, b.median, a.median / b.median);
     }
     nginx.terminate();

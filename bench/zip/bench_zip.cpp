@@ -25,7 +25,8 @@ namespace {
 // Text-like content that compresses about as well as firmware files do.
 QByteArray content(int size, quint32 seed)
 {
-    static const char *words[] = { "config", "device", "0x1f", "channel", "stream", "{\"a\":1}", "logo", "\n" };
+    static const char *words[]
+        = { "config", "device", "0x1f", "channel", "stream", "{\"a\":1}", "logo", "\n" };
     QRandomGenerator random(seed);
     QByteArray out;
     out.reserve(size + 16);
@@ -75,7 +76,8 @@ void report(const char *what, const std::vector<double> &ours, const std::vector
 {
     const double oursMin = *std::min_element(ours.begin(), ours.end());
     const double theirsMin = *std::min_element(theirs.begin(), theirs.end());
-    std::printf("%-28s ours min %8.1f ms median %8.1f ms | theirs min %8.1f ms median %8.1f ms | ratio (median) %.2fx\n",
+    std::printf("%-28s ours min %8.1f ms median %8.1f ms | theirs min %8.1f ms median %8.1f ms | ratio "
+                "(median) %.2fx\n",
         what, oursMin, median(ours), theirsMin, median(theirs), median(ours) / median(theirs));
 }
 
@@ -107,7 +109,8 @@ int main(int argc, char **argv)
         const char *name;
         int files;
         int size;
-    } shapes[] = { { "2000 files, 40 MiB", 2000, 40 * 1024 * 1024 / 2000 }, { "10 files of 15 MiB", 10, 15 * 1024 * 1024 } };
+    } shapes[] = { { "2000 files, 40 MiB", 2000, 40 * 1024 * 1024 / 2000 },
+        { "10 files of 15 MiB", 10, 15 * 1024 * 1024 } };
 
     for (const auto &shape : shapes) {
         const QString tree = scratch.path() + QStringLiteral("/tree");
@@ -122,7 +125,10 @@ int main(int argc, char **argv)
             t.start();
             firmware.makeProduceZip(tree, ours);
             writeOurs.push_back(double(t.nsecsElapsed()) / 1e6);
-            writeTheirs.push_back(run(QStringLiteral("zip"), { QStringLiteral("-r"), QStringLiteral("-6"), QStringLiteral("-q"), theirs, QStringLiteral(".") }, tree));
+            writeTheirs.push_back(run(QStringLiteral("zip"),
+                { QStringLiteral("-r"), QStringLiteral("-6"), QStringLiteral("-q"), theirs,
+                    QStringLiteral(".") },
+                tree));
 
             // Both unpack Info-ZIP's archive; our unpacker's entry lines go nowhere.
             const QString outOurs = scratch.path() + QStringLiteral("/out_ours");
@@ -140,8 +146,10 @@ int main(int argc, char **argv)
             ::dup2(saved, 1);
             ::close(saved);
             ::close(null);
-            readTheirs.push_back(run(QStringLiteral("unzip"), { QStringLiteral("-q"), theirs, QStringLiteral("-d"), outTheirs }, scratch.path()));
-            std::printf("run %d %-20s write %.1f / %.1f ms, unpack %.1f / %.1f ms (ours / theirs); sizes %lld / %lld bytes\n",
+            readTheirs.push_back(run(QStringLiteral("unzip"),
+                { QStringLiteral("-q"), theirs, QStringLiteral("-d"), outTheirs }, scratch.path()));
+            std::printf("run %d %-20s write %.1f / %.1f ms, unpack %.1f / %.1f ms (ours / theirs); sizes "
+                        "%lld / %lld bytes\n",
                 r + 1, shape.name, writeOurs.back(), writeTheirs.back(), readOurs.back(), readTheirs.back(),
                 QFileInfo(ours).size(), QFileInfo(theirs).size());
         }

@@ -38,15 +38,16 @@ QString choose(int kind, const QStringList &texts)
     case kDownloadFolder:
         return QFileDialog::getExistingDirectory(nullptr, QStringLiteral("Download folder"));
     case kLocalRecording:
-        return openFile(QStringLiteral("Play a recording"),
-            QStringLiteral("Recordings (*.h265x *.avi);;All files (*)"));
+        return openFile(
+            QStringLiteral("Play a recording"), QStringLiteral("Recordings (*.h265x *.avi);;All files (*)"));
     case kFirmwareFile:
         return openFile(QStringLiteral("Device firmware"), QStringLiteral("Firmware (*.bin);;All files (*)"));
     case kAlarmSound:
-        return openFile(QStringLiteral("Alarm sound"),
-            QStringLiteral("Sound (*.pcm *.wav *.mp3);;All files (*)"));
+        return openFile(
+            QStringLiteral("Alarm sound"), QStringLiteral("Sound (*.pcm *.wav *.mp3);;All files (*)"));
     case kFirmwarePackage:
-        return openFile(QStringLiteral("Firmware package"), QStringLiteral("Packages (*.zip);;All files (*)"));
+        return openFile(
+            QStringLiteral("Firmware package"), QStringLiteral("Packages (*.zip);;All files (*)"));
     case kLogoPicture:
         return openFile(QStringLiteral("Logo"),
             QStringLiteral("Pictures (*.png *.jpg *.jpeg *.gif *.bmp);;All files (*)"));

@@ -51,8 +51,7 @@ struct SpawnSetup
 
 SpawnedProcess::SpawnedProcess(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 SpawnedProcess::~SpawnedProcess()
 {
@@ -60,7 +59,8 @@ SpawnedProcess::~SpawnedProcess()
         terminate(-1);
 }
 
-bool SpawnedProcess::start(const QString &program, const QStringList &arguments, const QString &workingDirectory)
+bool SpawnedProcess::start(
+    const QString &program, const QStringList &arguments, const QString &workingDirectory)
 {
     if (m_started) {
         m_error = QStringLiteral("the process was started before");
@@ -94,7 +94,8 @@ bool SpawnedProcess::start(const QString &program, const QStringList &arguments,
     posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     pid_t pid = 0;
-    const int result = ::posix_spawn(&pid, path.constData(), &setup.actions, &setup.attributes, argv.data(), environ);
+    const int result
+        = ::posix_spawn(&pid, path.constData(), &setup.actions, &setup.attributes, argv.data(), environ);
     if (result != 0) {
         m_error = QString::fromLocal8Bit(std::strerror(result));
         return false;
@@ -105,7 +106,8 @@ bool SpawnedProcess::start(const QString &program, const QStringList &arguments,
         // Without a descriptor the child cannot be watched: it is ended now.
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
-        m_error = QStringLiteral("cannot watch the process: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        m_error = QStringLiteral("cannot watch the process: %1")
+                      .arg(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     m_notifier = new QSocketNotifier(m_pidFd, QSocketNotifier::Read, this);

@@ -42,8 +42,8 @@ uint32_t headerCheck(uint32_t length, uint8_t kind, uint8_t codec)
     return kStreamFrameMagic ^ length ^ (uint32_t(kind) << 8 | codec);
 }
 
-const uint8_t kVoiceHead[5] = {0x00, 0x00, 0x01, 0xFA, 0x0E};
-const uint8_t kMagicBytes[4] = {'T', 'V', 'F', '1'};
+const uint8_t kVoiceHead[5] = { 0x00, 0x00, 0x01, 0xFA, 0x0E };
+const uint8_t kMagicBytes[4] = { 'T', 'V', 'F', '1' };
 
 } // namespace
 

@@ -29,7 +29,7 @@
 #include <cstdint>
 
 enum StreamFrameKind : uint8_t {
-    kFrameVideoKey = 1,   // a key frame: decodable on its own (carries parameter sets)
+    kFrameVideoKey = 1, // a key frame: decodable on its own (carries parameter sets)
     kFrameVideoDelta = 2, // a predicted frame
     kFrameAudio = 3,
 };
@@ -70,15 +70,15 @@ void writeVoiceFrameHeader(uint32_t sampleRate, uint16_t length, uint8_t out[kVo
 struct StreamBlock
 {
     enum Type { Frame, Voice } type = Frame;
-    StreamFrameHeader header;    // Frame: the header; Voice: codec G.711 A-law, rate and length
+    StreamFrameHeader header; // Frame: the header; Voice: codec G.711 A-law, rate and length
     const uint8_t *payload = nullptr;
-    size_t blockSize = 0;        // header plus payload
+    size_t blockSize = 0; // header plus payload
 };
 
 enum class StreamScan {
-    Block,     // a complete block starts at the beginning of the data
-    NeedMore,  // the data begins with an incomplete block
-    Garbage,   // the data does not begin with a block; skip `skip` bytes
+    Block, // a complete block starts at the beginning of the data
+    NeedMore, // the data begins with an incomplete block
+    Garbage, // the data does not begin with a block; skip `skip` bytes
 };
 
 // Looks at the start of `data`. On Garbage, `*skip` tells how many bytes can

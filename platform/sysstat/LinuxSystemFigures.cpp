@@ -38,19 +38,18 @@ bool keyedKiB(const QByteArray &text, const QByteArray &key, quint64 *kib)
 
 LinuxSystemFigures::LinuxSystemFigures(const QString &procRoot)
     : m_procRoot(procRoot)
-{
-}
+{ }
 
 quint64 LinuxSystemFigures::tickCountMs()
 {
-    timespec ts{};
+    timespec ts {};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return quint64(ts.tv_sec) * 1000u + quint64(ts.tv_nsec) / 1000000u;
 }
 
 bool LinuxSystemFigures::processCpuMs(quint64 *ms)
 {
-    timespec ts{};
+    timespec ts {};
     if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts) != 0)
         return false;
     *ms = quint64(ts.tv_sec) * 1000u + quint64(ts.tv_nsec) / 1000000u;

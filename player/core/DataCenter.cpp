@@ -24,9 +24,8 @@ void CDataCenter::releaseInstance()
 int CDataCenter::DeleteDirectory(const QString &path, bool removeSelf)
 {
     QDir dir(path);
-    const QFileInfoList entries
-        = dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                            QDir::Unsorted);
+    const QFileInfoList entries = dir.entryInfoList(
+        QDir::Dirs | QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QFileInfo &fi : entries) {
         if (fi.isDir() && !fi.isSymLink()) {
             const int ret = DeleteDirectory(fi.absoluteFilePath(), true);
@@ -37,8 +36,7 @@ int CDataCenter::DeleteDirectory(const QString &path, bool removeSelf)
         // A file, or a link (to a file or a folder): remove the entry itself.
         if (!fi.isSymLink())
             QFile::setPermissions(fi.absoluteFilePath(),
-                                  QFile::permissions(fi.absoluteFilePath()) | QFile::ReadOwner
-                                      | QFile::WriteOwner);
+                QFile::permissions(fi.absoluteFilePath()) | QFile::ReadOwner | QFile::WriteOwner);
         if (!QFile::remove(fi.absoluteFilePath()))
             return -3;
     }

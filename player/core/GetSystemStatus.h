@@ -15,8 +15,8 @@ class CGetSystemStatus : public QObject
 
 public:
     // Reads the running system when `figures` is null.
-    explicit CGetSystemStatus(QObject *parent, std::unique_ptr<SystemFigures> figures = nullptr,
-                              int intervalMs = 1000);
+    explicit CGetSystemStatus(
+        QObject *parent, std::unique_ptr<SystemFigures> figures = nullptr, int intervalMs = 1000);
     ~CGetSystemStatus() override;
 
     int GetAppCpuStatus();

@@ -1,8 +1,8 @@
 #include "LightWeightLog.h"
 
 #include "WriteLogThread.h"
-#include "common/ProgramDir.h"
 #include "common/LogText.h"
+#include "common/ProgramDir.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

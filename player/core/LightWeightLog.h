@@ -10,7 +10,8 @@ class WriteLogThread;
 
 // The player's log. Any thread may log: the line is written by WriteLogThread
 // on a thread of its own, so callers never wait for the disk; it is formatted
-// there too, unless someone watches writeLogSig (then on the caller's thread). Switched off by "Enable/PrintLogEn" in ClientCfg.ini.
+// there too, unless someone watches writeLogSig (then on the caller's thread). Switched off by
+// "Enable/PrintLogEn" in ClientCfg.ini.
 class LightWeightLog : public QObject
 {
     Q_OBJECT

@@ -29,7 +29,7 @@ public:
 
     // Connects to `serverName` (a socket path), trying until `connectTimeoutMs` passed.
     explicit ListenThread(const QString &serverName, QObject *parent = nullptr,
-                          int connectTimeoutMs = kDefaultConnectTimeoutMs);
+        int connectTimeoutMs = kDefaultConnectTimeoutMs);
     ~ListenThread() override;
 
     bool isConnected() const { return m_bConnected; }

@@ -66,10 +66,10 @@ bool SaveClientCfg(const QString &folder, const ClientCfg &cfg)
 
 const QStringList &AlarmTypeNames()
 {
-    static const QStringList names = { QStringLiteral("Prompt"), QStringLiteral("all"), QStringLiteral("Motion"),
-        QStringLiteral("Blind"), QStringLiteral("Loss"), QStringLiteral("IO"), QStringLiteral("Analyze"),
-        QStringLiteral("Human"), QStringLiteral("FaceDetect"), QStringLiteral("DiskError"),
-        QStringLiteral("DiskFull"), QStringLiteral("Carshape") };
+    static const QStringList names = { QStringLiteral("Prompt"), QStringLiteral("all"),
+        QStringLiteral("Motion"), QStringLiteral("Blind"), QStringLiteral("Loss"), QStringLiteral("IO"),
+        QStringLiteral("Analyze"), QStringLiteral("Human"), QStringLiteral("FaceDetect"),
+        QStringLiteral("DiskError"), QStringLiteral("DiskFull"), QStringLiteral("Carshape") };
     return names;
 }
 

@@ -34,7 +34,8 @@ public:
     // The browser's page-drawing child window found from `browserWnd`
     // (depth 0 at the start), 0 when there is none.
     virtual quint64 ErgodicAllChild(quint64 browserWnd, int browseType, int depth) = 0;
-    virtual void SetBrowserWnd(quint64 browserWnd, quint64 renderWnd, const QString &title, int browseType) = 0;
+    virtual void SetBrowserWnd(quint64 browserWnd, quint64 renderWnd, const QString &title, int browseType)
+        = 0;
     // Type 1 hides, 2 shows at, 4 moves to the page's rectangle.
     virtual void onWidgetStatuChange(int type, int left, int top, int width, int height) = 0;
     virtual void onFullScreen() = 0;
@@ -54,7 +55,8 @@ public:
     virtual int GetCurWndChn(int type) = 0;
     virtual int GetWndChn(int page, int wnd) = 0;
     virtual int FindWndIndex(int page, int channel) = 0;
-    // The page's play state of a channel (live), window (playback) or the colour page, as the page reports it.
+    // The page's play state of a channel (live), window (playback) or the colour page, as the page reports
+    // it.
     virtual int GetPlayState(int page, int index) = 0;
     virtual bool IsDigitalZoom(int page, int index) = 0;
     virtual bool IsSoundWnd(int page, int index) = 0;
@@ -123,6 +125,7 @@ public:
 
     // --- Files ---
     // Converts a stream file to AVI; progress reaches `callback`.
-    virtual bool ChangeFileFormat(const QString &source, const QString &target, int type,
-                                  ConvertProgressCallback callback, void *user) = 0;
+    virtual bool ChangeFileFormat(
+        const QString &source, const QString &target, int type, ConvertProgressCallback callback, void *user)
+        = 0;
 };

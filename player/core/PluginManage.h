@@ -1,9 +1,9 @@
 #pragma once
 
 #include "DeviceLoginInfo.h"
-#include "common/PageMessage.h"
-#include "TalkControl.h"
 #include "PlaybackFile.h"
+#include "TalkControl.h"
+#include "common/PageMessage.h"
 
 #include "kestrix/kestrix.h"
 
@@ -15,8 +15,8 @@
 
 #include <atomic>
 #include <functional>
-#include <memory>
 #include <map>
+#include <memory>
 #include <vector>
 
 class CGetSystemStatus;
@@ -178,7 +178,8 @@ public:
     static int RealPlayDataCallback(
         int realHandle, int dataType, const unsigned char *data, int length, void *user);
     // Progress of an upgrade; the user value is the manager.
-    static void UpgradeProgressCallback(int upgradeHandle, int status, int totalSize, int sendSize, void *user);
+    static void UpgradeProgressCallback(
+        int upgradeHandle, int status, int totalSize, int sendSize, void *user);
     // The device's answer to a custom voice file sent to it.
     static void SDKResultCallback(int transferHandle, int state, int code, void *user);
     // The play library played a local file to its end; `user` is the manager.
@@ -186,7 +187,8 @@ public:
 
     // Playback and downloads (MainType 5). Device library callbacks: the
     // user value is a window's PlaybackSlot or the DownloadRecord.
-    static int PlaybackDataCallback(int playHandle, int dataType, const unsigned char *data, int length, void *user);
+    static int PlaybackDataCallback(
+        int playHandle, int dataType, const unsigned char *data, int length, void *user);
     static void PlaybackProgressCallback(int handle, int total, int position, void *user);
     // The play library's conversion progress; `user` is the manager.
     static void ConvertFilePosCallback(int64_t current, int64_t total, void *user);
@@ -286,7 +288,8 @@ private:
     // Starts the file chooser with `args`; `done` runs on the worker thread
     // when it has ended: `chosen` with the whole output as `path`, else
     // nothing was chosen (cancelled, failed, crashed or missing chooser).
-    void chooseWithBrowser(const QStringList &args, std::function<void(bool chosen, const QString &path)> done);
+    void chooseWithBrowser(
+        const QStringList &args, std::function<void(bool chosen, const QString &path)> done);
     // Starts the chooser and, once it has ended, sends `reply` with "Path"
     // and "nRet" Ok when a path was chosen, else with "nRet" Failed.
     void replyWithChosenPath(const QStringList &args, const Json::Value &reply);

@@ -96,7 +96,8 @@ void CPluginManage::onMainMsgOnlineUpgrade(const Request &request)
         m_strNewFirmwareVersion.clear();
         const int result = connect->GetCloudUpgradeInfo(loginId, current, m_strNewFirmwareVersion);
         const int mark = m_strNewFirmwareVersion.lastIndexOf(QLatin1String("_V"));
-        reply["NewVersion"] = (mark < 0 ? m_strNewFirmwareVersion : m_strNewFirmwareVersion.mid(mark + 1)).toStdString();
+        reply["NewVersion"]
+            = (mark < 0 ? m_strNewFirmwareVersion : m_strNewFirmwareVersion.mid(mark + 1)).toStdString();
         reply["Ret"] = result;
     } else if (subType == 1) {
         const int result = connect->StartOnlineUpgrade(
@@ -130,8 +131,8 @@ void CPluginManage::onMainMsgLocalUpgrade(const Request &request)
     std::string file;
     if (!JsonUtil::convertString(JsonUtil::member(request, "FileName"), &file))
         throw std::invalid_argument("FileName");
-    const int result = connect->StartLocalUpgrade(m_mainDevice.loginId, QString::fromStdString(file),
-        &CPluginManage::UpgradeProgressCallback, this);
+    const int result = connect->StartLocalUpgrade(
+        m_mainDevice.loginId, QString::fromStdString(file), &CPluginManage::UpgradeProgressCallback, this);
     playerLog("CPluginManage::onMainMsgLocalUpgrade",
         QStringLiteral("StartLocalUpgrade-----------ret:%1").arg(result));
     m_bUpgrading = result == Ret::Ok;
@@ -140,7 +141,8 @@ void CPluginManage::onMainMsgLocalUpgrade(const Request &request)
     sendReply(reply);
 }
 
-void CPluginManage::UpgradeProgressCallback(int upgradeHandle, int status, int totalSize, int sendSize, void *user)
+void CPluginManage::UpgradeProgressCallback(
+    int upgradeHandle, int status, int totalSize, int sendSize, void *user)
 {
     auto *self = static_cast<CPluginManage *>(user);
     if (!self)
@@ -190,45 +192,46 @@ void CPluginManage::onMainMsgCheckToolVersion(const Request &request)
         answer->abort();
         manager->deleteLater();
     });
-    connect(answer, &QNetworkReply::finished, manager, [this, manager, answer, timer, timedOut, localPath, newPath, subType] {
-        if (*timedOut)
-            return;
-        timer->stop();
-        manager->deleteLater();
-        // A request that failed before any answer of the server reports nothing.
-        if (answer->error() != QNetworkReply::NoError
-            && !answer->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+    connect(answer, &QNetworkReply::finished, manager,
+        [this, manager, answer, timer, timedOut, localPath, newPath, subType] {
+            if (*timedOut)
+                return;
+            timer->stop();
+            manager->deleteLater();
+            // A request that failed before any answer of the server reports nothing.
+            if (answer->error() != QNetworkReply::NoError
+                && !answer->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+                playerLog("CPluginManage::onMainMsgCheckToolVersion",
+                    QStringLiteral("access failed: %1").arg(answer->errorString()), LightWeightLog::Warning);
+                return;
+            }
+            playerLog("CPluginManage::onMainMsgCheckToolVersion", QStringLiteral("access successful"));
+            // Other players read the file at any time: it is replaced whole.
+            QSaveFile file(newPath);
+            if (!file.open(QIODevice::WriteOnly))
+                return;
+            file.write(answer->readAll());
+            if (!file.commit())
+                return;
+            const ToolVersion current = readToolVersion(localPath);
+            const ToolVersion offered = readToolVersion(newPath);
+            const bool newer = offered.version.isEmpty() ? false
+                : current.version.isEmpty()              ? true
+                                                         : CompareVersion(offered.version, current.version);
             playerLog("CPluginManage::onMainMsgCheckToolVersion",
-                QStringLiteral("access failed: %1").arg(answer->errorString()), LightWeightLog::Warning);
-            return;
-        }
-        playerLog("CPluginManage::onMainMsgCheckToolVersion", QStringLiteral("access successful"));
-        // Other players read the file at any time: it is replaced whole.
-        QSaveFile file(newPath);
-        if (!file.open(QIODevice::WriteOnly))
-            return;
-        file.write(answer->readAll());
-        if (!file.commit())
-            return;
-        const ToolVersion current = readToolVersion(localPath);
-        const ToolVersion offered = readToolVersion(newPath);
-        const bool newer = offered.version.isEmpty() ? false
-            : current.version.isEmpty()              ? true
-                                                     : CompareVersion(offered.version, current.version);
-        playerLog("CPluginManage::onMainMsgCheckToolVersion",
-            QStringLiteral("bNewVersion %1 strNew %2 strCur %3")
-                .arg(newer)
-                .arg(offered.version, current.version));
-        Json::Value event = subType == 0 ? pageEvent(PageEvent::ToolVersion)
-            : subType == 1               ? pageEvent(PageEvent::UpgradeToolVersion)
-                                         : pageEvent(PageEvent::UnknownVersionCheck);
-        event["curDate"] = current.date.toStdString();
-        event["curVersion"] = current.version.toStdString();
-        event["newDate"] = offered.date.toStdString();
-        event["newVersion"] = offered.version.toStdString();
-        event["bNew"] = newer;
-        sendWebSocketMsg(JsonUtil::writeCompactText(event));
-    });
+                QStringLiteral("bNewVersion %1 strNew %2 strCur %3")
+                    .arg(newer)
+                    .arg(offered.version, current.version));
+            Json::Value event = subType == 0 ? pageEvent(PageEvent::ToolVersion)
+                : subType == 1               ? pageEvent(PageEvent::UpgradeToolVersion)
+                                             : pageEvent(PageEvent::UnknownVersionCheck);
+            event["curDate"] = current.date.toStdString();
+            event["curVersion"] = current.version.toStdString();
+            event["newDate"] = offered.date.toStdString();
+            event["newVersion"] = offered.version.toStdString();
+            event["bNew"] = newer;
+            sendWebSocketMsg(JsonUtil::writeCompactText(event));
+        });
     timer->start(g_versionCheckTimeoutMs.load());
     reply["Ret"] = Ret::Ok;
     sendReply(reply);
@@ -259,7 +262,8 @@ void CPluginManage::onMainMsgInitSDKInfo(const Request &request)
         }
         if (setUserData) {
             userData->type = JsonUtil::member(request, "type").asInt();
-            const QByteArray data = QByteArray::fromStdString(JsonUtil::member(request, "UserData").asString());
+            const QByteArray data
+                = QByteArray::fromStdString(JsonUtil::member(request, "UserData").asString());
             // The length the page gives cannot reach past its own text.
             const int length = std::clamp(JsonUtil::member(request, "len").asInt(), 0, int(data.size()));
             userData->text = data.left(length);

@@ -83,7 +83,7 @@ private:
     // Capture start and stop. The capture callback never takes it: a stop
     // waits for the running callback to return.
     std::mutex m_captureMutex;
-    bool m_bCapturing = false;                // guarded by m_captureMutex
+    bool m_bCapturing = false; // guarded by m_captureMutex
     std::atomic<quint64> m_nGeneration { 0 }; // changed under m_captureMutex
 
     std::mutex m_testMutex; // the test thread and its wake-up

@@ -10,8 +10,8 @@
 #include <QTimer>
 
 #include <cerrno>
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <unistd.h>
 
 namespace {

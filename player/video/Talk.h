@@ -36,7 +36,8 @@ public:
 
     // Library callbacks; `user` is the talk.
     static void AudioCaptureCallback(const char *pcm, unsigned int length, void *user);
-    static void VoiceDataCallback(int voiceHandle, const unsigned char *data, int length, int kind, void *user);
+    static void VoiceDataCallback(
+        int voiceHandle, const unsigned char *data, int length, int kind, void *user);
 
 private:
     bool StartTalkDevice();

@@ -24,12 +24,12 @@ struct ErrorManager
     std::longjmp(reinterpret_cast<ErrorManager *>(info->err)->jump, 1);
 }
 
-void silentMessage(j_common_ptr) {}
+void silentMessage(j_common_ptr) { }
 
 // Compresses into `*out` (malloc'ed by libjpeg). Kept free of C++ objects
 // with destructors, because an error leaves it through longjmp.
 bool compress(int width, int height, const unsigned char *yuv, unsigned char *row, unsigned char **out,
-              unsigned long *outSize)
+    unsigned long *outSize)
 {
     jpeg_compress_struct cinfo;
     ErrorManager err;
@@ -68,7 +68,7 @@ bool compress(int width, int height, const unsigned char *yuv, unsigned char *ro
             row[x * 3 + 1] = u[x / 2];
             row[x * 3 + 2] = v[x / 2];
         }
-        JSAMPROW rows[1] = {row};
+        JSAMPROW rows[1] = { row };
         jpeg_write_scanlines(&cinfo, rows, 1);
     }
     jpeg_finish_compress(&cinfo);

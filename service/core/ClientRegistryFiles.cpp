@@ -19,7 +19,9 @@ bool ClientRegistry::unzipFile(const QString &zipPath, const QString &folder)
 {
     UnzipLimits limits;
     limits.maxTotalBytes = kMaxUnpacked;
-    return unzipToFolder(QFile::encodeName(zipPath).constData(), QFile::encodeName(folder).constData(), limits) == 0;
+    return unzipToFolder(
+               QFile::encodeName(zipPath).constData(), QFile::encodeName(folder).constData(), limits)
+        == 0;
 }
 
 QString ClientRegistry::fileMd5Hex(const QString &path)

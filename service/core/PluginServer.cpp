@@ -1,8 +1,8 @@
 #include "PluginServer.h"
 
 #include "LocalLink.h"
-#include "SpawnedProcess.h"
 #include "ServiceLog.h"
+#include "SpawnedProcess.h"
 #include "SystemArch.h"
 #include "common/PollBeforeSleep.h"
 #include "common/ProgramDir.h"
@@ -162,7 +162,8 @@ qint64 PluginServer::startPlayer(int nSessionID, const QString &WndID)
     const QStringList arguments { QString::number(nSessionID), m_serverPath, m_playerDir, WndID };
     if (!process->start(m_playerExe, arguments, m_playerDir)) {
         serviceLog("PluginServer::onNewConnection",
-            QStringLiteral("cannot start %1: %2").arg(m_playerExe, process->errorString()), ServiceLog::Warning);
+            QStringLiteral("cannot start %1: %2").arg(m_playerExe, process->errorString()),
+            ServiceLog::Warning);
         process->deleteLater();
         emit playerLostSig(nSessionID);
         return 0;
@@ -227,7 +228,9 @@ void PluginServer::acceptConnections()
         // Only the session's own player may receive the page's requests.
         if (awaited != 0) {
             serviceLog("PluginServer::waitForPlayer",
-                QStringLiteral("refused a connection from process %1 while waiting for %2").arg(peer).arg(awaited),
+                QStringLiteral("refused a connection from process %1 while waiting for %2")
+                    .arg(peer)
+                    .arg(awaited),
                 ServiceLog::Warning);
         } else {
             serviceLog("PluginServer::refuseStrayConnections",

@@ -8,8 +8,8 @@
 #include "WebSocketServerThread.h"
 #include "common/FileChooser.h"
 #include "common/Json.h"
-#include "common/ProgramDir.h"
 #include "common/PageMessage.h"
+#include "common/ProgramDir.h"
 #include "common/SecretRedactor.h"
 
 #include <QDateTime>
@@ -49,7 +49,8 @@ void WebSocketServerThread::onMainMsgDiyFirmware(const QString &msg, int nSessio
 
     Json::Value reply = pageReply(request);
 
-    logDiy(kDiyFunction, QStringLiteral("DIYMsg nSessionID:%1 Msg:%2").arg(nSessionID).arg(redactSecrets(msg)));
+    logDiy(
+        kDiyFunction, QStringLiteral("DIYMsg nSessionID:%1 Msg:%2").arg(nSessionID).arg(redactSecrets(msg)));
 
     CDiyFirmware *firmware = CDiyFirmware::instance();
     int subType = 0;
@@ -57,13 +58,13 @@ void WebSocketServerThread::onMainMsgDiyFirmware(const QString &msg, int nSessio
     switch (subType) {
     case 1: // choose a firmware package
         startDiyChooser(nSessionID, { QStringLiteral("6"), QStringLiteral("1") },
-            [this, nSessionID, reply](bool chosen, const QString &path) {
-                onDiyProgramChosen(nSessionID, reply, chosen, path);
-            });
+            [this, nSessionID, reply](
+                bool chosen, const QString &path) { onDiyProgramChosen(nSessionID, reply, chosen, path); });
         return;
     case 2: { // read a custom configuration
         const QString name = JsonUtil::stringOr(request, "Name");
-        const QString text = firmware->getCustomConfig(name, JsonUtil::intOr(request, "Channel", 0), nSessionID);
+        const QString text
+            = firmware->getCustomConfig(name, JsonUtil::intOr(request, "Channel", 0), nSessionID);
         reply["JsonName"] = name.toStdString();
         reply["JsonData"] = text.toStdString();
         reply["Ret"] = text.isEmpty() ? Ret::DiyBadJson : Ret::Ok;
@@ -157,7 +158,8 @@ int WebSocketServerThread::diyPrepareProduce(const Json::Value &request, int nSe
             Json::Value answer = head;
             if (chosen)
                 answer["ZipFilePath"] = path.toStdString();
-            const bool written = !path.isEmpty() && CDiyFirmware::instance()->makeProduceZip(produceFolder, path);
+            const bool written
+                = !path.isEmpty() && CDiyFirmware::instance()->makeProduceZip(produceFolder, path);
             answer["Ret"] = written ? Ret::Ok : Ret::DiyNoRecordEntry;
             finishDiyReply(nSessionID, &answer, QStringLiteral("WebSocketServerThread::onDiyZipPathChosen"));
         });
@@ -180,7 +182,8 @@ void WebSocketServerThread::onDiyLogoChosen(
     finishDiyReply(nSessionID, &reply, QStringLiteral("WebSocketServerThread::onDiyLogoChosen"));
 }
 
-void WebSocketServerThread::onDiyProgramChosen(int nSessionID, Json::Value reply, bool chosen, const QString &path)
+void WebSocketServerThread::onDiyProgramChosen(
+    int nSessionID, Json::Value reply, bool chosen, const QString &path)
 {
     if (chosen)
         reply["ProgramPath"] = path.toStdString();
@@ -216,10 +219,13 @@ int WebSocketServerThread::diyPreparePackage(int nSessionID, const QString &chos
     packageName.chop(4);
     const QString appDir = firmware->appDir();
     const QString unzipFolder = QStringLiteral("%1/UnZip/%2_%3").arg(appDir, packageName).arg(nSessionID);
-    const QString programFolder = QStringLiteral("%1/UnZip/%2_%3/Program").arg(appDir, packageName).arg(nSessionID);
+    const QString programFolder
+        = QStringLiteral("%1/UnZip/%2_%3/Program").arg(appDir, packageName).arg(nSessionID);
     const QString produceFolder = QStringLiteral("%1/Produce/%2_%3").arg(appDir, packageName).arg(nSessionID);
     logDiy(function,
-        QStringLiteral("UnzipPath:%1 produceZipPath:%2 nSessionID:%3").arg(programFolder, produceFolder).arg(nSessionID));
+        QStringLiteral("UnzipPath:%1 produceZipPath:%2 nSessionID:%3")
+            .arg(programFolder, produceFolder)
+            .arg(nSessionID));
 
     // This session's folders only, and each made fresh.
     auto failed = [&](int code) {
@@ -227,7 +233,8 @@ int WebSocketServerThread::diyPreparePackage(int nSessionID, const QString &chos
         return code;
     };
     if (!DiyText::set(info.packagePath, path) || !DiyText::set(info.unzipFolder, unzipFolder)
-        || !DiyText::set(info.programFolder, programFolder) || !DiyText::set(info.produceFolder, produceFolder)) {
+        || !DiyText::set(info.programFolder, programFolder)
+        || !DiyText::set(info.produceFolder, produceFolder)) {
         ServiceLog::instance()->write(ServiceLog::Error, function,
             QStringLiteral("path too long:%1").arg(programFolder), ServiceLog::Diy);
         return Ret::DiyUnzipFailed;

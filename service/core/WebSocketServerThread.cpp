@@ -282,8 +282,8 @@ void WebSocketServerThread::watchPage(int nSessionID, QWebSocket *socket)
     const QAbstractSocket *connection = socket->findChild<QAbstractSocket *>();
     if (!connection) {
         for (const QAbstractSocket *candidate : m_server->findChildren<QAbstractSocket *>()) {
-            if (candidate->peerPort() == socket->peerPort() && candidate->peerAddress() == socket->peerAddress()
-                && candidate->socketDescriptor() >= 0) {
+            if (candidate->peerPort() == socket->peerPort()
+                && candidate->peerAddress() == socket->peerAddress() && candidate->socketDescriptor() >= 0) {
                 connection = candidate;
                 break;
             }
@@ -322,7 +322,9 @@ void WebSocketServerThread::checkUnsent(int nSessionID, QWebSocket *socket)
     if (socket->bytesToWrite() <= kMaxUnsentBytes)
         return;
     serviceLog("WebSocketServerThread::checkUnsent",
-        QStringLiteral("session %1 ended: its page left %2 bytes unread").arg(nSessionID).arg(socket->bytesToWrite()),
+        QStringLiteral("session %1 ended: its page left %2 bytes unread")
+            .arg(nSessionID)
+            .arg(socket->bytesToWrite()),
         ServiceLog::Warning);
     // Nothing more reaches a page that does not read, not even a close frame.
     unwatchPage(nSessionID);

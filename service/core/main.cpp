@@ -2,8 +2,8 @@
 // sessions, starts one player per session and relays their messages.
 
 #include "ClientRegistry.h"
-#include "GeneralSocket.h"
 #include "DiyFirmware.h"
+#include "GeneralSocket.h"
 #include "InstanceGuard.h"
 #include "PluginServer.h"
 #include "ServiceLog.h"
@@ -87,21 +87,21 @@ static int runService(int argc, char *argv[])
         webSocketServer, &WebSocketServerThread::recvMsgSig, pluginServer, &PluginServer::onRecvWebsocketMsg);
     QObject::connect(webSocketServer, &WebSocketServerThread::disconnectWebsocketSig, pluginServer,
         &PluginServer::onDisconnectWebsocket);
-    QObject::connect(webSocketServer, &WebSocketServerThread::newConnectionSig, pluginServer,
-        &PluginServer::onNewSession);
+    QObject::connect(
+        webSocketServer, &WebSocketServerThread::newConnectionSig, pluginServer, &PluginServer::onNewSession);
     // The raw socket server: new session, end of session, page message (the
     // session's thread waits until the relay has taken it), player messages,
     // window handle for the WebSocket server.
-    QObject::connect(generalSocket, &GeneralSocket::sigNewGeneralSocketConnect, pluginServer,
-        &PluginServer::onNewSession);
+    QObject::connect(
+        generalSocket, &GeneralSocket::sigNewGeneralSocketConnect, pluginServer, &PluginServer::onNewSession);
     QObject::connect(
         generalSocket, &GeneralSocket::sigDestoryNamedPipe, pluginServer, &PluginServer::onClosePipe);
     QObject::connect(generalSocket, &GeneralSocket::sigSendGeneralSocketMsg, pluginServer,
         &PluginServer::onRecvWebsocketMsg, Qt::BlockingQueuedConnection);
     QObject::connect(pluginServer, &PluginServer::sendMsg, generalSocket, &GeneralSocket::onSendMsg);
     QObject::connect(pluginServer, &PluginServer::playerLostSig, generalSocket, &GeneralSocket::onPlayerLost);
-    QObject::connect(pluginServer, &PluginServer::playerLostSig, webSocketServer,
-        &WebSocketServerThread::onPlayerLost);
+    QObject::connect(
+        pluginServer, &PluginServer::playerLostSig, webSocketServer, &WebSocketServerThread::onPlayerLost);
     QObject::connect(generalSocket, &GeneralSocket::sendEmbedBrwoseWndID, webSocketServer,
         &WebSocketServerThread::onEmbedBrwoseWndID);
     QObject::connect(

@@ -34,7 +34,10 @@ constexpr uint32_t kMaxDepth = 256;
 constexpr uint32_t kBlocksPerChunk = 64;
 constexpr int kZlibLevel = 6;
 
-uint32_t align4(uint64_t v) { return uint32_t((v + 3) & ~uint64_t(3)); }
+uint32_t align4(uint64_t v)
+{
+    return uint32_t((v + 3) & ~uint64_t(3));
+}
 
 struct Node
 {
@@ -62,7 +65,9 @@ struct Chunk
 class Builder
 {
 public:
-    explicit Builder(const CramfsBuildOptions &options) : m_options(options) {}
+    explicit Builder(const CramfsBuildOptions &options)
+        : m_options(options)
+    { }
     bool build(const std::string &source, int imageFd);
 
 private:
@@ -199,7 +204,8 @@ void Builder::compressChunks(std::atomic<size_t> *next)
         Chunk &chunk = m_chunks[i];
         const Node &file = m_nodes[chunk.node];
         const uint64_t start = uint64_t(chunk.firstBlock) * kBlockSize;
-        const size_t length = size_t(std::min<uint64_t>(uint64_t(chunk.blocks) * kBlockSize, file.size - start));
+        const size_t length
+            = size_t(std::min<uint64_t>(uint64_t(chunk.blocks) * kBlockSize, file.size - start));
         const int fd = ::open(file.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0)
             continue;
@@ -229,7 +235,8 @@ void Builder::compressChunks(std::atomic<size_t> *next)
 
 void Builder::compressAll()
 {
-    unsigned threads = m_options.threads ? m_options.threads : std::max(1u, std::thread::hardware_concurrency());
+    unsigned threads
+        = m_options.threads ? m_options.threads : std::max(1u, std::thread::hardware_concurrency());
     threads = unsigned(std::min<size_t>(threads, std::max<size_t>(1, m_chunks.size())));
     std::atomic<size_t> next { 0 };
     std::vector<std::thread> workers;

@@ -58,7 +58,10 @@ struct Inode
     uint32_t offset = 0; // bytes, a multiple of 4
 };
 
-inline uint32_t inodeOffsetWord(const uint8_t *p) { return readLe32(p + 8); }
+inline uint32_t inodeOffsetWord(const uint8_t *p)
+{
+    return readLe32(p + 8);
+}
 
 inline Inode decodeInode(const uint8_t *p)
 {

@@ -39,7 +39,9 @@ bool isSafeName(const std::string &name)
 class FdGuard
 {
 public:
-    explicit FdGuard(int fd = -1) : m_fd(fd) {}
+    explicit FdGuard(int fd = -1)
+        : m_fd(fd)
+    { }
     ~FdGuard()
     {
         if (m_fd >= 0)
@@ -59,7 +61,9 @@ private:
 class ReadWindow
 {
 public:
-    explicit ReadWindow(size_t capacity) : m_buffer(capacity) {}
+    explicit ReadWindow(size_t capacity)
+        : m_buffer(capacity)
+    { }
 
     // The bytes [offset, offset + length), read from a page boundary on when
     // not cached; valid until the next call. The range must lie before end
@@ -69,7 +73,8 @@ public:
         if (offset >= m_start && offset + length <= m_start + m_length)
             return m_buffer.data() + (offset - m_start);
         m_start = offset & ~uint64_t(cramfs::kBlockSize - 1);
-        m_length = fileio::readAt(fd, m_buffer.data(), size_t(std::min<uint64_t>(m_buffer.size(), end - m_start)), m_start);
+        m_length = fileio::readAt(
+            fd, m_buffer.data(), size_t(std::min<uint64_t>(m_buffer.size(), end - m_start)), m_start);
         if (offset + length > m_start + m_length)
             return nullptr;
         return m_buffer.data() + (offset - m_start);
@@ -85,7 +90,7 @@ bool makeFolders(const std::string &path)
 {
     if (path.empty())
         return false;
-    for (size_t pos = path.find('/', 1); ; pos = path.find('/', pos + 1)) {
+    for (size_t pos = path.find('/', 1);; pos = path.find('/', pos + 1)) {
         const std::string part = path.substr(0, pos);
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
             return false;
@@ -100,9 +105,10 @@ class Extractor
 {
 public:
     Extractor(int imageFd, uint64_t fileLength, const CramfsLimits &limits)
-        : m_fd(imageFd), m_fileLength(fileLength), m_limits(limits)
-    {
-    }
+        : m_fd(imageFd)
+        , m_fileLength(fileLength)
+        , m_limits(limits)
+    { }
     ~Extractor()
     {
         if (m_zlibReady)
@@ -139,7 +145,7 @@ private:
     ReadWindow m_folderWindow { kFolderWindowSize };
     ReadWindow m_dataWindow { kDataWindowSize };
     std::vector<uint8_t> m_out = std::vector<uint8_t>(kOutputBufferSize);
-    z_stream m_zs{};
+    z_stream m_zs {};
     bool m_zlibReady = false;
 
     std::unordered_set<uint32_t> m_visitedDirs;
@@ -186,7 +192,8 @@ int Extractor::findSuperblock()
     const uint32_t word = inodeOffsetWord(root);
     if (!S_ISDIR(rootInode.mode))
         return CramfsBadRootInode;
-    if (!(m_flags & kFlagShiftedRootOffset) && !(word >= 1216 && word <= 1279) && !(word >= 9408 && word <= 9471))
+    if (!(m_flags & kFlagShiftedRootOffset) && !(word >= 1216 && word <= 1279)
+        && !(word >= 9408 && word <= 9471))
         return CramfsBadRootInode;
     if (rootInode.size != 0 && span(rootInode.offset, rootInode.size) != Span::Inside)
         return CramfsBadRootInode;

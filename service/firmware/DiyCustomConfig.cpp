@@ -66,7 +66,8 @@ int CDiyFirmware::readExtDevIDConfig(int nSessionID)
     const int r = getSessionInfo(nSessionID, &info);
     if (r != Ret::Ok)
         return r;
-    const QString path = DiyText::get(info.customPartPath) + QStringLiteral("/CustomConfig/ExtDevIDConfig.custom");
+    const QString path
+        = DiyText::get(info.customPartPath) + QStringLiteral("/CustomConfig/ExtDevIDConfig.custom");
     Json::Value root;
     std::string version;
     if (readJsonFile(path, &root, DiyText::get(info.unzipFolder)) == Ret::Ok) {
@@ -114,7 +115,8 @@ int CDiyFirmware::readProgromCustom(int nSessionID)
             }
             const QJsonObject ability = document.object();
             for (auto it = ability.begin(); it != ability.end(); ++it) {
-                answer = writeCustomConfig(produce, QStringLiteral("Ability.") + it.key(), settingText(it.key(), it.value()));
+                answer = writeCustomConfig(
+                    produce, QStringLiteral("Ability.") + it.key(), settingText(it.key(), it.value()));
                 if (answer != Ret::Ok)
                     break;
             }
@@ -165,7 +167,8 @@ int CDiyFirmware::writeCustomConfig(const QString &folder, const QString &name, 
             text = compareJson(QString::fromUtf8(stored), jsonText);
     }
     if (text.isEmpty()) {
-        log(2, "writeCustomConfig", QStringLiteral("strJson invalid strName:%1 strWebJson:%2").arg(name, jsonText));
+        log(2, "writeCustomConfig",
+            QStringLiteral("strJson invalid strName:%1 strWebJson:%2").arg(name, jsonText));
         return Ret::DiyBadJson;
     }
     const QJsonDocument document = parseJson(text.toUtf8());
@@ -201,7 +204,8 @@ QString CDiyFirmware::compareJson(const QString &localText, const QString &pageT
     const QJsonValue pageName = page.object().value(QStringLiteral("Name"));
     if (localName != pageName) {
         serviceLog("CDiyFirmware::compareJson",
-            QStringLiteral("JsonName Error LocalName:%1 WebName:%2").arg(localName.toString(), pageName.toString()),
+            QStringLiteral("JsonName Error LocalName:%1 WebName:%2")
+                .arg(localName.toString(), pageName.toString()),
             ServiceLog::Error, ServiceLog::Diy);
         return QString();
     }
@@ -284,7 +288,8 @@ QString CDiyFirmware::getCustomConfig(const QString &name, int channel, int nSes
             continue;
         const QJsonDocument document = parseJson(data);
         if (document.isNull()) {
-            log(2, "getCustomConfig", QStringLiteral("read json failed Name:%1 FileName:%2").arg(name, file.fileName()));
+            log(2, "getCustomConfig",
+                QStringLiteral("read json failed Name:%1 FileName:%2").arg(name, file.fileName()));
             return QString();
         }
         return QString::fromUtf8(document.toJson(QJsonDocument::Indented));
@@ -332,7 +337,8 @@ int CDiyFirmware::writeExtDevIDConfig(const QString &newVersion, int nSessionID)
         config["ExtProtocol"] = "00";
     }
     root["ExtDevIDCfg"]["OEMSelfDef"] = newVersion.toStdString();
-    return writeCustomConfig(produce, QStringLiteral("ExtDevIDConfig"), QString::fromStdString(JsonUtil::writeStyled(root)));
+    return writeCustomConfig(
+        produce, QStringLiteral("ExtDevIDConfig"), QString::fromStdString(JsonUtil::writeStyled(root)));
 }
 
 int CDiyFirmware::writeProgramInfo(int nSessionID)

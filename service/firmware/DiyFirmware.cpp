@@ -75,8 +75,7 @@ void CDiyFirmware::releaseInstance()
 
 CDiyFirmware::CDiyFirmware(const QString &appDir)
     : m_appDir(appDir)
-{
-}
+{ }
 
 CDiyFirmware::~CDiyFirmware()
 {
@@ -170,7 +169,8 @@ int CDiyFirmware::getBinDataFromLocalFile(const QString &path, QByteArray *out, 
             return Ret::DiyCustomTextOpen;
     }
     // The real path, opened without following a link put there meanwhile.
-    const int fd = ::open(QFile::encodeName(real).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    const int fd
+        = ::open(QFile::encodeName(real).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return Ret::DiyCustomTextOpen;
     struct stat st;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "common/Protocol.h"
 #include "DiySessionInfo.h"
+#include "common/Protocol.h"
 
 #include <QJsonValue>
 #include <QMap>
@@ -56,11 +56,13 @@ public:
     QString findCustomPartPath(int nSessionID, QString *partName);
     static QString findCustomFolder(const QString &folder);
     int getDevInfoFormCustom(const QString &customFolder, int nSessionID);
-    int getLogoPartInfoFromCustom(const QString &customPartName, int nSessionID, const Json::Value &installDesc);
+    int getLogoPartInfoFromCustom(
+        const QString &customPartName, int nSessionID, const Json::Value &installDesc);
     // Whole-file reads of a package's texts: only a regular file whose real
     // path lies under `within` (the session's unpack folder; empty: anywhere)
     // and of at most kMaxReadBytes (above it: Ret::DiyNoMemory).
-    static int getBinDataFromLocalFile(const QString &path, QByteArray *out, const QString &within = QString());
+    static int getBinDataFromLocalFile(
+        const QString &path, QByteArray *out, const QString &within = QString());
     static int readJsonFile(const QString &path, Json::Value *out, const QString &within = QString());
 
     // The squashfs extractor: the program (default: "unsquashfs" beside the

@@ -50,14 +50,17 @@ int CDiyFirmware::checkLogoFormat(const QString &path, int logoType)
         const bool boot = logoType == 0;
         const qint64 limit = boot ? kBootLogoBytes : kCloseLogoBytes;
         if (info.size() > limit)
-            return fail(QString::fromLatin1(boot ? "boot pmg size big:%1" : "close pmg size big:%1").arg(info.size()),
+            return fail(
+                QString::fromLatin1(boot ? "boot pmg size big:%1" : "close pmg size big:%1").arg(info.size()),
                 Ret::DiyLogoTooLarge);
-        const std::unique_ptr<DecodedPicture> picture = info.isFile() ? GetJPGWidthHeight(file.constData(), 0) : nullptr;
+        const std::unique_ptr<DecodedPicture> picture
+            = info.isFile() ? GetJPGWidthHeight(file.constData(), 0) : nullptr;
         if (!picture)
             return fail(QString::fromLatin1(boot ? "boot load failed" : "close load failed"),
                 boot ? Ret::DiyBootLogo : Ret::DiyCloseLogo);
         if (picture->width > kLogoMaxWidth || picture->height > kLogoMaxHeight || picture->height == 0)
-            return fail(QString::fromLatin1(boot ? "bool pmg size abnormal" : "close pmg size abnormal"), Ret::DiyLogoSize);
+            return fail(QString::fromLatin1(boot ? "bool pmg size abnormal" : "close pmg size abnormal"),
+                Ret::DiyLogoSize);
         return 1;
     }
     case 2:
@@ -74,7 +77,8 @@ int CDiyFirmware::checkLogoFormat(const QString &path, int logoType)
         int height = 0;
         if (!info.isFile() || GetPNGWidthHeight(file.constData(), &width, &height) != 0)
             return fail(QStringLiteral("web logo load failed"), Ret::DiyWebLogo);
-        const bool accepted = logoType == 4 ? (width == 417 || height == 223) : (width == 200 || height == 50);
+        const bool accepted
+            = logoType == 4 ? (width == 417 || height == 223) : (width == 200 || height == 50);
         if (!accepted)
             return fail(QStringLiteral("web logo resolution abnormal"), Ret::DiyWebLogoResolution);
         return 1;
@@ -93,7 +97,9 @@ int CDiyFirmware::dealWithLogo(int nSessionID, const QString &path, int logoType
     const QString produce = DiyText::get(info.produceFolder);
     if (logoType < 0 || logoType >= kLogoTypes) {
         // No file name: the target would be the logo folder itself.
-        log(2, "dealWithLogo", QStringLiteral("copy file failed path:%1, DestPath:%2").arg(path, produce + QStringLiteral("/logo")));
+        log(2, "dealWithLogo",
+            QStringLiteral("copy file failed path:%1, DestPath:%2")
+                .arg(path, produce + QStringLiteral("/logo")));
         return Ret::DiyLogoCopy;
     }
     const LogoPlace &place = kLogoPlaces[logoType];
@@ -120,7 +126,8 @@ int CDiyFirmware::readPowerOnLogo(int nSessionID)
     const QFileInfo sourceInfo(source);
     if (!sourceInfo.exists() && !sourceInfo.isSymLink())
         return Ret::Ok;
-    const QString target = createPath(DiyText::get(info.produceFolder) + QStringLiteral("/logo/")) + QStringLiteral("trvnet.jpg");
+    const QString target = createPath(DiyText::get(info.produceFolder) + QStringLiteral("/logo/"))
+        + QStringLiteral("trvnet.jpg");
     QFile::remove(target);
     // Only the package's own file: a link in the unpacked partition is not followed.
     if (sourceInfo.isSymLink() || !sourceInfo.isFile() || !QFile::copy(source, target)) {

@@ -83,7 +83,8 @@ uint32_t readHexText(const QString &text)
 
 int CDiyFirmware::dealUnzipWithProgram(const QString &packagePath, int nSessionID)
 {
-    log(0, "dealUnzipWithProgram", QStringLiteral("dealUnzipWithProgram begin nSessionID:%1").arg(nSessionID));
+    log(0, "dealUnzipWithProgram",
+        QStringLiteral("dealUnzipWithProgram begin nSessionID:%1").arg(nSessionID));
     DiySessionInfo info;
     zero(&info);
     int r = getSessionInfo(nSessionID, &info);
@@ -102,8 +103,8 @@ int CDiyFirmware::dealUnzipWithProgram(const QString &packagePath, int nSessionI
     const QString programFolder = DiyText::get(info.programFolder);
     const QString unzipFolder = DiyText::get(info.unzipFolder);
     log(0, "dealUnzipWithProgram", QStringLiteral("makeUnZipProgram begin"));
-    const int unzipped = unzipToFolder(QFile::encodeName(packagePath).constData(),
-        QFile::encodeName(programFolder).constData());
+    const int unzipped = unzipToFolder(
+        QFile::encodeName(packagePath).constData(), QFile::encodeName(programFolder).constData());
     log(0, "dealUnzipWithProgram", QStringLiteral("makeUnZipProgram end nRet:%1").arg(unzipped));
     if (unzipped < 0) {
         log(2, "dealUnzipWithProgram", QStringLiteral("makeUnZipProgram error path:%1").arg(packagePath));
@@ -114,7 +115,8 @@ int CDiyFirmware::dealUnzipWithProgram(const QString &packagePath, int nSessionI
     QByteArray desc;
     r = getBinDataFromLocalFile(programFolder + descName, &desc, unzipFolder);
     if (r == Ret::DiyCustomTextOpen) {
-        log(2, "dealUnzipWithProgram", QStringLiteral("open file failed path:%1%2").arg(programFolder, descName));
+        log(2, "dealUnzipWithProgram",
+            QStringLiteral("open file failed path:%1%2").arg(programFolder, descName));
         return Ret::DiyInstallDescOpen;
     }
     if (r == Ret::DiyNoMemory)
@@ -143,8 +145,9 @@ int CDiyFirmware::dealUnzipWithProgram(const QString &packagePath, int nSessionI
         return r;
 
     log(0, "dealUnzipWithProgram", QStringLiteral("makePartUnImag begin"));
-    const QFileInfoList files = QDir(programFolder).entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden,
-        QDir::Name | QDir::IgnoreCase);
+    const QFileInfoList files
+        = QDir(programFolder)
+              .entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
     int slot = 0;
     int last = Ret::Ok;
     QSet<QString> partNames;
@@ -159,7 +162,8 @@ int CDiyFirmware::dealUnzipWithProgram(const QString &packagePath, int nSessionI
         }
         const QString partName = name.section(QLatin1Char('.'), 0, 0);
         if (partNames.contains(partName)) {
-            log(2, "dealUnzipWithProgram", QStringLiteral("second image of part %1 refused:%2").arg(partName, name));
+            log(2, "dealUnzipWithProgram",
+                QStringLiteral("second image of part %1 refused:%2").arg(partName, name));
             continue;
         }
         partNames.insert(partName);
@@ -245,7 +249,10 @@ int CDiyFirmware::makePartUnImag(const QString &fileName, const QString &filePat
     }
     if (part.startAddr == 0 || part.endAddr == 0) {
         log(2, "makePartUnImag",
-            QStringLiteral("get Image Address path:%1 start:%2 end:%3").arg(filePath).arg(part.startAddr).arg(part.endAddr));
+            QStringLiteral("get Image Address path:%1 start:%2 end:%3")
+                .arg(filePath)
+                .arg(part.startAddr)
+                .arg(part.endAddr));
         return Ret::DiyImageAddress;
     }
 
@@ -258,9 +265,11 @@ int CDiyFirmware::makePartUnImag(const QString &fileName, const QString &filePat
         log(2, "makePartUnImag", QStringLiteral("path too long:%1").arg(rootPath));
         return Ret::DiyImageOpen;
     }
-    const int strip = stripImageHeader(QFile::encodeName(filePath).constData(), QFile::encodeName(stripped).constData());
+    const int strip
+        = stripImageHeader(QFile::encodeName(filePath).constData(), QFile::encodeName(stripped).constData());
     if (strip < 0) {
-        log(2, "makePartUnImag", QStringLiteral("makeunimage failed path:%1 Ret:%2").arg(filePath).arg(strip));
+        log(2, "makePartUnImag",
+            QStringLiteral("makeunimage failed path:%1 Ret:%2").arg(filePath).arg(strip));
         return Ret::DiyHeaderStripBase + strip;
     }
     const int fsType = detectImageFsType(3, QFile::encodeName(stripped).constData(), nullptr, 0);
@@ -277,8 +286,10 @@ int CDiyFirmware::makePartUnImag(const QString &fileName, const QString &filePat
     if (fsType == 2) {
         runUnsquashfs(QFile::encodeName(stripped), QFile::encodeName(rootPath));
     } else {
-        const int extracted = cramfsExtractImage(QFile::encodeName(stripped).constData(), QFile::encodeName(rootPath).constData());
-        log(extracted == 0 ? 0 : 2, "makePartUnImag", QStringLiteral("cramfs extract path:%1 Ret:%2").arg(stripped).arg(extracted));
+        const int extracted = cramfsExtractImage(
+            QFile::encodeName(stripped).constData(), QFile::encodeName(rootPath).constData());
+        log(extracted == 0 ? 0 : 2, "makePartUnImag",
+            QStringLiteral("cramfs extract path:%1 Ret:%2").arg(stripped).arg(extracted));
     }
 
     if (!QFile::remove(stripped)) {
@@ -303,20 +314,23 @@ QString CDiyFirmware::unsquashfsProgram() const
 int CDiyFirmware::runUnsquashfs(const QByteArray &imagePath, const QByteArray &targetFolder)
 {
     const QString program = unsquashfsProgram();
-    const QStringList arguments { QStringLiteral("-no-progress"), QStringLiteral("-no-xattrs"), QStringLiteral("-d"),
-        QFile::decodeName(targetFolder), QFile::decodeName(imagePath) };
+    const QStringList arguments { QStringLiteral("-no-progress"), QStringLiteral("-no-xattrs"),
+        QStringLiteral("-d"), QFile::decodeName(targetFolder), QFile::decodeName(imagePath) };
     QProcess process;
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(program, arguments);
     if (!process.waitForStarted(10000)) {
-        log(2, "runUnsquashfs", QStringLiteral("start failed program:%1 error:%2").arg(program, process.errorString()));
+        log(2, "runUnsquashfs",
+            QStringLiteral("start failed program:%1 error:%2").arg(program, process.errorString()));
         return Ret::DiyBatchWrite;
     }
     if (!process.waitForFinished(m_extractTimeoutMs)) {
         process.kill();
         process.waitForFinished(5000);
         log(2, "runUnsquashfs",
-            QStringLiteral("time limit of %1 ms passed, ended path:%2").arg(m_extractTimeoutMs).arg(QFile::decodeName(imagePath)));
+            QStringLiteral("time limit of %1 ms passed, ended path:%2")
+                .arg(m_extractTimeoutMs)
+                .arg(QFile::decodeName(imagePath)));
     }
     process.readAllStandardOutput();
     const QString errors = QString::fromLocal8Bit(process.readAllStandardError()).simplified();
@@ -359,8 +373,8 @@ QString findCustomFolderAt(const QString &folder, int depth)
 {
     if (folder.isEmpty() || depth > kMaxFolderDepth)
         return QString();
-    const QFileInfoList dirs
-        = QDir(folder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
+    const QFileInfoList dirs = QDir(folder).entryInfoList(
+        QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
     if (QFileInfo(folder).fileName() == QLatin1String("custom")) {
         for (const QFileInfo &dir : dirs) {
             if (!dir.isSymLink() && dir.fileName() == QLatin1String("CustomConfig"))
@@ -398,7 +412,8 @@ int CDiyFirmware::getDevInfoFormCustom(const QString &customFolder, int nSession
     const QString infoPath = customFolder + QStringLiteral("/FirmwareInfo");
     QByteArray firmwareInfo;
     if (customFolder.isEmpty() || getBinDataFromLocalFile(infoPath, &firmwareInfo, within) != Ret::Ok) {
-        log(2, "getDevInfoFormCustom", QStringLiteral("read file failed file is empty path:%1").arg(infoPath));
+        log(2, "getDevInfoFormCustom",
+            QStringLiteral("read file failed file is empty path:%1").arg(infoPath));
         return Ret::DiyBadJson;
     }
     const QString hardware = DiyText::get(info.hardware);
@@ -430,7 +445,8 @@ int CDiyFirmware::getDevInfoFormCustom(const QString &customFolder, int nSession
         const int colon = text.indexOf(':');
         if (colon >= 0) {
             const int lineEnd = text.indexOf('\n', colon + 1);
-            const QByteArray value = lineEnd < 0 ? text.mid(colon + 1) : text.mid(colon + 1, lineEnd - colon - 1);
+            const QByteArray value
+                = lineEnd < 0 ? text.mid(colon + 1) : text.mid(colon + 1, lineEnd - colon - 1);
             DiyText::setCut(info.buildTime, QString::fromUtf8(value));
         }
     }
@@ -446,7 +462,8 @@ int CDiyFirmware::getDevInfoFormCustom(const QString &customFolder, int nSession
                 info.channel = digits.toInt();
         }
     }
-    log(0, "getDevInfoFormCustom", QStringLiteral("curdev devType:%1 Channel:%2").arg(info.devType).arg(info.channel));
+    log(0, "getDevInfoFormCustom",
+        QStringLiteral("curdev devType:%1 Channel:%2").arg(info.devType).arg(info.channel));
     return updateSessionInfo(nSessionID, &info);
 }
 
@@ -468,9 +485,11 @@ int CDiyFirmware::getLogoPartInfoFromCustom(
     if (commands.isArray()) {
         for (const Json::Value &command : commands) {
             QString fileName;
-            if (JsonUtil::readString(command, "FileName", &fileName) && fileName.startsWith(QLatin1String("logo-x"))) {
+            if (JsonUtil::readString(command, "FileName", &fileName)
+                && fileName.startsWith(QLatin1String("logo-x"))) {
                 logoFile = fileName;
-                log(0, "getLogoPartInfoFromCustom", QStringLiteral("UpgradeCommand FileName:%1").arg(fileName));
+                log(0, "getLogoPartInfoFromCustom",
+                    QStringLiteral("UpgradeCommand FileName:%1").arg(fileName));
             }
         }
     }
@@ -492,7 +511,8 @@ int CDiyFirmware::getLogoPartInfoFromCustom(
     part.startAddr = readHexText(JsonUtil::stringOr(area, "Begin"));
     part.endAddr = readHexText(JsonUtil::stringOr(area, "End"));
     if (logoFile.isEmpty())
-        logoFile = part.fsType == 2 ? QStringLiteral("logo-x.squashfs.img") : QStringLiteral("logo-x.cramfs.img");
+        logoFile
+            = part.fsType == 2 ? QStringLiteral("logo-x.squashfs.img") : QStringLiteral("logo-x.cramfs.img");
     DiyText::setCut(part.name, logoFile);
     const QString unzipFolder = DiyText::get(info.unzipFolder);
     DiyText::setCut(part.imagePath, unzipFolder + QLatin1Char('/') + logoFile);

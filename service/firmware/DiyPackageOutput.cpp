@@ -35,11 +35,11 @@ bool CDiyFirmware::makeProduceZip(const QString &sourceFolder, const QString &zi
     return ok;
 }
 
-bool CDiyFirmware::addDirToZip(QZipWriter *writer, const QString &folder, const QString &baseFolder,
-    const QString &skipPath)
+bool CDiyFirmware::addDirToZip(
+    QZipWriter *writer, const QString &folder, const QString &baseFolder, const QString &skipPath)
 {
-    const QFileInfoList entries
-        = QDir(folder).entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
+    const QFileInfoList entries = QDir(folder).entryInfoList(
+        QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
     for (const QFileInfo &entry : entries) {
         if (entry.isSymLink())
             continue;

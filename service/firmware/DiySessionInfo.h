@@ -42,16 +42,14 @@ struct DiySessionInfo
 namespace DiyText {
 
 // The field as text (up to its terminator).
-template<size_t N>
-QString get(const char (&field)[N])
+template<size_t N> QString get(const char (&field)[N])
 {
     return QString::fromLocal8Bit(field, int(strnlen(field, N)));
 }
 
 // Stores `value` with its terminator; false (field unchanged) when it does
 // not fit. Paths go through here: a cut path would name another file.
-template<size_t N>
-bool set(char (&field)[N], const QString &value)
+template<size_t N> bool set(char (&field)[N], const QString &value)
 {
     const QByteArray bytes = value.toLocal8Bit();
     if (bytes.size() >= int(N) || bytes.contains('\0'))
@@ -63,8 +61,7 @@ bool set(char (&field)[N], const QString &value)
 
 // Stores at most the field width less one bytes of `value`, cut at a whole
 // character; for names and labels, where a shorter text is still meaningful.
-template<size_t N>
-void setCut(char (&field)[N], const QString &value)
+template<size_t N> void setCut(char (&field)[N], const QString &value)
 {
     QString text = value;
     while (text.toLocal8Bit().size() >= int(N))

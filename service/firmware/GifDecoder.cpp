@@ -25,8 +25,7 @@ public:
         : m_data(data)
         , m_length(length)
         , m_pos(pos)
-    {
-    }
+    { }
 
     int next()
     {
@@ -283,7 +282,8 @@ std::unique_ptr<DecodedPicture> parseGifFile(const uint8_t *data, size_t length)
                 if (label == 0xF9 && blocks.block(block, &size) && size >= 4)
                     transparent = (block[0] & 1) ? block[3] : -1;
                 if (label == 0xFF && blocks.block(block, &size) && size == 11
-                    && (std::memcmp(block, "NETSCAPE2.0", 11) == 0 || std::memcmp(block, "ANIMEXTS1.0", 11) == 0)) {
+                    && (std::memcmp(block, "NETSCAPE2.0", 11) == 0
+                        || std::memcmp(block, "ANIMEXTS1.0", 11) == 0)) {
                     // The loop count: read, not used by a size reader.
                     blocks.block(block, &size);
                 }

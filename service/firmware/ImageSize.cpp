@@ -76,7 +76,8 @@ bool decodeJpeg(FILE *file, int pixelType, DecodedPicture *out)
         jpeg_destroy_decompress(&info);
         return false;
     }
-    JSAMPARRAY row = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE, JDIMENSION(fullWidth * 3), 1);
+    JSAMPARRAY row = (*info.mem->alloc_sarray)(
+        reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE, JDIMENSION(fullWidth * 3), 1);
     while (info.output_scanline < info.output_height) {
         const size_t y = info.output_scanline;
         if (jpeg_read_scanlines(&info, row, 1) != 1)
@@ -117,8 +118,8 @@ int GetPNGWidthHeight(const char *path, int *width, int *height)
     unsigned char head[24];
     const size_t got = std::fread(head, 1, sizeof head, file);
     std::fclose(file);
-    const bool header = got == sizeof head && bigEndian32(head) == 0x89504E47u && bigEndian32(head + 4) == 0x0D0A1A0Au
-        && bigEndian32(head + 12) == 0x49484452u; // "IHDR"
+    const bool header = got == sizeof head && bigEndian32(head) == 0x89504E47u
+        && bigEndian32(head + 4) == 0x0D0A1A0Au && bigEndian32(head + 12) == 0x49484452u; // "IHDR"
     const uint32_t w = header ? bigEndian32(head + 16) : 0;
     const uint32_t h = header ? bigEndian32(head + 20) : 0;
     if (w == 0 || h == 0 || w > 0x7FFFFFFFu || h > 0x7FFFFFFFu) {

@@ -7,8 +7,8 @@
 
 #include <QHash>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -59,8 +59,7 @@ struct Fd
     int fd = -1;
     explicit Fd(int f = -1)
         : fd(f)
-    {
-    }
+    { }
     ~Fd()
     {
         if (fd >= 0)
@@ -86,7 +85,8 @@ int openFolders(int root, const QList<QByteArray> &segments, int count)
             ::close(current);
             return -1;
         }
-        const int next = ::openat(current, segments.at(i).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int next
+            = ::openat(current, segments.at(i).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         ::close(current);
         current = next;
     }
@@ -296,8 +296,8 @@ void *zipArchiveAddEntry(void *archive, const char *name)
         return nullptr;
     zip_fileinfo info;
     std::memset(&info, 0, sizeof(info));
-    const int r = zipOpenNewFileInZip64(archive, name, &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-        Z_DEFAULT_COMPRESSION, 1);
+    const int r = zipOpenNewFileInZip64(
+        archive, name, &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION, 1);
     return r == ZIP_OK ? archive : nullptr;
 }
 

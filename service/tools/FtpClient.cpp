@@ -147,7 +147,8 @@ void Client::serve()
                 m_command.clear();
                 continue;
             }
-            const ssize_t n = RawSocket::receiveSome(m_controlSocket, buffer, size_t(kMaxLine - m_command.size()));
+            const ssize_t n
+                = RawSocket::receiveSome(m_controlSocket, buffer, size_t(kMaxLine - m_command.size()));
             if (n <= 0)
                 break;
             m_command.append(buffer, int(n));
@@ -192,8 +193,8 @@ void Client::handleLine(const QByteArray &received)
 
     // The first command whose name occurs in the word wins, in this order.
     enum Command { User, Pass, Pwd, Port, Pasv, Size, Type, Retr, Stor, Quit, Cwd, Rest, Mkd, Unknown };
-    static const char *const names[] = { "USER", "PASS", "PWD", "PORT", "PASV", "SIZE", "TYPE", "RETR", "STOR",
-        "QUIT", "CWD", "REST", "MKD" };
+    static const char *const names[] = { "USER", "PASS", "PWD", "PORT", "PASV", "SIZE", "TYPE", "RETR",
+        "STOR", "QUIT", "CWD", "REST", "MKD" };
     int command = 0;
     while (command < Unknown && !word.contains(names[command]))
         ++command;
@@ -265,7 +266,8 @@ void Client::onPass(const QByteArray &argument)
 
 QString Client::resolve(const QByteArray &argument) const
 {
-    return FtpPath::localPath(m_rootFolder, FtpPath::virtualPath(m_currentFolder, QString::fromLocal8Bit(argument)));
+    return FtpPath::localPath(
+        m_rootFolder, FtpPath::virtualPath(m_currentFolder, QString::fromLocal8Bit(argument)));
 }
 
 void Client::onPasv()
@@ -344,7 +346,9 @@ void Client::onRetr(const QByteArray &argument)
     const QString path = resolve(argument);
     qDebug().noquote() << "File Path:" << path;
     int file = path.isEmpty() ? -1 : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (file >= 0 && (::fstat(file, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)) {
         ::close(file);
         file = -1;
@@ -393,7 +397,8 @@ void Client::onStor(const QByteArray &argument)
     }
     // The upload is written beside its target under a hidden temporary name
     // and takes the target's name only when it is complete.
-    QTemporaryFile out(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
+    QTemporaryFile out(
+        info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
     if (!out.open()) {
         reply(denied);
         return;
@@ -414,8 +419,8 @@ void Client::onStor(const QByteArray &argument)
         qint64 filled = 0;
         ssize_t n = 0;
         while (filled < kTransferBufferSize
-            && (n = RawSocket::receiveSome(m_dataSocket, m_receiveBuffer.data() + filled,
-                    size_t(kTransferBufferSize - filled)))
+            && (n = RawSocket::receiveSome(
+                    m_dataSocket, m_receiveBuffer.data() + filled, size_t(kTransferBufferSize - filled)))
                 > 0)
             filled += n;
         if (filled > 0 && out.write(m_receiveBuffer.data(), filled) != filled)

@@ -2,11 +2,11 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
-#include <csignal>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>

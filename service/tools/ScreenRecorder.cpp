@@ -74,7 +74,8 @@ void CScreenRecorder::setRecordParam(const QVariantMap &param)
     m_frameRate = param.value(QStringLiteral("fps")).toInt();
 }
 
-void CScreenRecorder::setCaptureInput(const QString &format, const QString &device, const QVariantMap &options)
+void CScreenRecorder::setCaptureInput(
+    const QString &format, const QString &device, const QVariantMap &options)
 {
     m_inputFormat = format;
     m_inputDevice = device;
@@ -85,7 +86,8 @@ bool CScreenRecorder::startRecord()
 {
     if (m_state == Recording)
         return true;
-    if (m_filePath.isEmpty() || m_width <= 0 || m_height <= 0 || m_width % 2 || m_height % 2 || m_frameRate <= 0) {
+    if (m_filePath.isEmpty() || m_width <= 0 || m_height <= 0 || m_width % 2 || m_height % 2
+        || m_frameRate <= 0) {
         qDebug() << "start record: invalid parameters" << m_filePath << m_width << m_height << m_frameRate;
         return false;
     }
@@ -115,7 +117,8 @@ bool CScreenRecorder::stopRecord()
 bool CScreenRecorder::waitStopped(int milliseconds)
 {
     std::unique_lock<std::mutex> lock(m_threadMutex);
-    return m_stoppedCondition.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return !m_running; });
+    return m_stoppedCondition.wait_for(
+        lock, std::chrono::milliseconds(milliseconds), [this] { return !m_running; });
 }
 
 void CScreenRecorder::recordThread()
@@ -138,7 +141,8 @@ void CScreenRecorder::recordThread()
             while (!fatal) {
                 {
                     std::unique_lock<std::mutex> lock(m_fifoMutex);
-                    m_frameCondition.wait(lock, [this] { return av_fifo_can_read(m_fifo) >= 1 || m_captureDone; });
+                    m_frameCondition.wait(
+                        lock, [this] { return av_fifo_can_read(m_fifo) >= 1 || m_captureDone; });
                     if (av_fifo_can_read(m_fifo) < 1)
                         break; // the capture has ended and every frame is encoded
                     av_fifo_read(m_fifo, m_outputBuffer, 1);
@@ -236,7 +240,8 @@ int CScreenRecorder::openInput()
     m_decoderContext = avcodec_alloc_context3(decoder);
     if (!m_decoderContext)
         return -1;
-    ret = avcodec_parameters_to_context(m_decoderContext, m_inputContext->streams[m_videoStreamIndex]->codecpar);
+    ret = avcodec_parameters_to_context(
+        m_decoderContext, m_inputContext->streams[m_videoStreamIndex]->codecpar);
     if (ret < 0) {
         qDebug() << "Video avcodec_parameters_to_context failed,error code: " << ret;
         return -1;
@@ -283,7 +288,8 @@ void CScreenRecorder::setEncoderOptions()
 int CScreenRecorder::openOutput()
 {
     const QByteArray path = m_filePath.toUtf8();
-    if (avformat_alloc_output_context2(&m_outputContext, nullptr, nullptr, path.constData()) < 0 || !m_outputContext) {
+    if (avformat_alloc_output_context2(&m_outputContext, nullptr, nullptr, path.constData()) < 0
+        || !m_outputContext) {
         qDebug() << "avformat_alloc_output_context2 failed";
         return -1;
     }
@@ -343,8 +349,8 @@ int CScreenRecorder::allocFrameFifo()
         qDebug() << "av_fifo_alloc_array failed";
         return -1;
     }
-    av_image_fill_arrays(m_outputFrame->data, m_outputFrame->linesize, m_outputBuffer, AV_PIX_FMT_YUV420P, m_width,
-        m_height, 1);
+    av_image_fill_arrays(m_outputFrame->data, m_outputFrame->linesize, m_outputBuffer, AV_PIX_FMT_YUV420P,
+        m_width, m_height, 1);
     m_outputFrame->format = AV_PIX_FMT_YUV420P;
     m_outputFrame->width = m_width;
     m_outputFrame->height = m_height;
@@ -358,7 +364,8 @@ void CScreenRecorder::captureThread()
     uint8_t *buffer = static_cast<uint8_t *>(av_malloc(size_t(m_frameSize)));
     AVPacket *packet = av_packet_alloc();
     if (decoded && converted && buffer && packet) {
-        av_image_fill_arrays(converted->data, converted->linesize, buffer, AV_PIX_FMT_YUV420P, m_width, m_height, 1);
+        av_image_fill_arrays(
+            converted->data, converted->linesize, buffer, AV_PIX_FMT_YUV420P, m_width, m_height, 1);
         int failures = 0;
         bool running = true;
         while (running && m_state != StopRequested) {
@@ -401,11 +408,12 @@ void CScreenRecorder::captureThread()
 
 bool CScreenRecorder::queueFrame(const AVFrame *decoded, AVFrame *converted)
 {
-    m_scaler = sws_getCachedContext(m_scaler, decoded->width, decoded->height, AVPixelFormat(decoded->format), m_width,
-        m_height, AV_PIX_FMT_YUV420P, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+    m_scaler = sws_getCachedContext(m_scaler, decoded->width, decoded->height, AVPixelFormat(decoded->format),
+        m_width, m_height, AV_PIX_FMT_YUV420P, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
     if (!m_scaler)
         return false;
-    sws_scale(m_scaler, decoded->data, decoded->linesize, 0, decoded->height, converted->data, converted->linesize);
+    sws_scale(
+        m_scaler, decoded->data, decoded->linesize, 0, decoded->height, converted->data, converted->linesize);
     ++g_decodedFrames;
     std::unique_lock<std::mutex> lock(m_fifoMutex);
     m_spaceCondition.wait(lock, [this] { return av_fifo_can_write(m_fifo) >= 1 || m_abort; });

@@ -23,11 +23,12 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::newRow("chosen") << QByteArray("printf '%s' '/home/u/Ab c/01_clip.h265x'") << true << true
                                 << QStringLiteral("/home/u/Ab c/01_clip.h265x");
-        QTest::newRow("output kept whole") << QByteArray("printf ' /x/\\303\\251t\\303\\251\\n'") << true << true
-                                           << QStringLiteral(" /x/\u00e9t\u00e9\n");
+        QTest::newRow("output kept whole") << QByteArray("printf ' /x/\\303\\251t\\303\\251\\n'") << true
+                                           << true << QStringLiteral(" /x/\u00e9t\u00e9\n");
         QTest::newRow("nothing printed") << QByteArray("exit 0") << true << true << QString();
         QTest::newRow("cancelled") << QByteArray("exit 1") << true << false << QString();
-        QTest::newRow("printed, then failed") << QByteArray("printf /x; exit 3") << true << false << QString();
+        QTest::newRow("printed, then failed")
+            << QByteArray("printf /x; exit 3") << true << false << QString();
         QTest::newRow("crashed") << QByteArray("printf /x; kill -SEGV $$") << true << false << QString();
         QTest::newRow("not executable") << QByteArray("printf /x") << false << false << QString();
         QTest::newRow("missing") << QByteArray() << true << false << QString();
@@ -46,7 +47,8 @@ private slots:
         if (!script.isEmpty()) {
             QFile file(program);
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done > \"$(dirname \"$0\")/args\"\n"
+            file.write(
+                "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done > \"$(dirname \"$0\")/args\"\n"
                 + script + "\n");
             file.close();
             if (executable)
@@ -92,8 +94,8 @@ private slots:
         QObject owner;
         int answers = 0;
         bool ok = true;
-        QPointer<QProcess> process = FileChooser::start(&owner, program, { QStringLiteral("6"), QStringLiteral("1") },
-            [&](const FileChooser::Answer &a) {
+        QPointer<QProcess> process = FileChooser::start(
+            &owner, program, { QStringLiteral("6"), QStringLiteral("1") }, [&](const FileChooser::Answer &a) {
                 ++answers;
                 ok = a.ok;
             });

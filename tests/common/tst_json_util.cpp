@@ -75,7 +75,7 @@ private slots:
         reply["Ret"] = 1020;
         reply["MsgID"] = 5;
         QCOMPARE(QString::fromStdString(JsonUtil::writeCompact(reply)),
-                 QStringLiteral("{\"Msg\":7,\"MsgID\":5,\"Ret\":1020,\"SubMsg\":1}\n"));
+            QStringLiteral("{\"Msg\":7,\"MsgID\":5,\"Ret\":1020,\"SubMsg\":1}\n"));
     }
 
     // A locale with a decimal comma (as QCoreApplication would set it from the

@@ -62,7 +62,9 @@ private slots:
         QTest::newRow("trailing blank") << QByteArray("000002a ") << false << 0u;
         QTest::newRow("0x prefix") << QByteArray("0x00002a") << false << 0u;
         QTest::newRow("letter g") << QByteArray("0000002g") << false << 0u;
-        QTest::newRow("nul") << QByteArray("0000\0" "02a", 8) << false << 0u;
+        QTest::newRow("nul") << QByteArray("0000\0"
+                                           "02a",
+            8) << false << 0u;
     }
     void parseHeader()
     {
@@ -96,7 +98,7 @@ private slots:
     {
         LinkFrameDecoder decoder;
         decoder.append(LinkFrame::encode("{\"a\":1}") + LinkFrame::encode("{\"b\":2}"));
-        QCOMPARE(frames(drain(decoder)), (QByteArrayList{"{\"a\":1}", "{\"b\":2}"}));
+        QCOMPARE(frames(drain(decoder)), (QByteArrayList { "{\"a\":1}", "{\"b\":2}" }));
         QCOMPARE(decoder.pendingBytes(), 0);
     }
 
@@ -104,7 +106,7 @@ private slots:
     // the same three frames once, in order.
     void splitAnywhere()
     {
-        const QByteArrayList sent{"first", QByteArray(), QString::fromUtf8("dritt\u00e9").toUtf8()};
+        const QByteArrayList sent { "first", QByteArray(), QString::fromUtf8("dritt\u00e9").toUtf8() };
         QByteArray stream;
         for (const auto &p : sent)
             stream += LinkFrame::encode(p);
@@ -128,7 +130,7 @@ private slots:
             decoder.append(&c, 1);
             got += frames(drain(decoder));
         }
-        QCOMPARE(got, (QByteArrayList{payload, "y"}));
+        QCOMPARE(got, (QByteArrayList { payload, "y" }));
     }
 
     // A bad header costs its 8 bytes; a frame behind it in the same read is
@@ -163,14 +165,14 @@ private slots:
         }
         decoder.append(QByteArray(10, 'a') + LinkFrame::encode("next"));
         events = drain(decoder);
-        QCOMPARE(frames(events), QByteArrayList{"next"});
+        QCOMPARE(frames(events), QByteArrayList { "next" });
     }
 
     void payloadAtCapIsAccepted()
     {
         LinkFrameDecoder decoder(16);
         decoder.append(LinkFrame::encode(QByteArray(16, 'q')));
-        QCOMPARE(frames(drain(decoder)), QByteArrayList{QByteArray(16, 'q')});
+        QCOMPARE(frames(drain(decoder)), QByteArrayList { QByteArray(16, 'q') });
     }
 
     void payloadTextEndsAtNul()

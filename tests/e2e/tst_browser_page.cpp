@@ -324,19 +324,23 @@ private slots:
         QTemporaryDir scratch;
         const QString tree = scratch.path() + QStringLiteral("/custom");
         QVERIFY(FirmwareTest::writeFile(tree + "/FirmwareInfo", "NET_UPGRADE_FILE=IPC_V3\n"));
-        QVERIFY(FirmwareTest::writeFile(tree + "/CustomConfig/Net.custom", R"({"Wifi":{"On":1,"Ssid":"shop"}})"));
+        QVERIFY(
+            FirmwareTest::writeFile(tree + "/CustomConfig/Net.custom", R"({"Wifi":{"On":1,"Ssid":"shop"}})"));
         QVERIFY(FirmwareTest::writeFile(tree + "/data/Strings/English", "x"));
         const QString package = scratch.path() + QStringLiteral("/ipc_v3.zip");
         QVERIFY(FirmwareTest::makePackage(package,
             { FirmwareTest::textEntry("InstallDesc", R"({"Hardware":"IPC5M","UpgradeCommand":[]})"),
-                QJsonObject { { "name", "custom-x.cramfs.img" }, { "cramfs", tree }, { "start", 65536 }, { "end", 131072 } } },
+                QJsonObject { { "name", "custom-x.cramfs.img" }, { "cramfs", tree }, { "start", 65536 },
+                    { "end", 131072 } } },
             scratch.path()));
         const QString logo = scratch.path() + QStringLiteral("/boot.jpg");
-        QCOMPARE(FirmwareTest::runTool("convert", { "-size", "640x480", "gradient:navy-gold", logo }).exitCode, 0);
+        QCOMPARE(
+            FirmwareTest::runTool("convert", { "-size", "640x480", "gradient:navy-gold", logo }).exitCode, 0);
         const QString output = scratch.path() + QStringLiteral("/out.zip");
         const QString chooser = m_copy->appDir + QStringLiteral("/Browse");
         QVERIFY(FirmwareTest::writeFile(chooser,
-            QStringLiteral("#!/bin/sh\ncase \"$1\" in 6) printf '%s' '%1';; 8) printf '%s' '%2';; 101) printf '%s' '%3';; *) exit 1;; esac\n")
+            QStringLiteral("#!/bin/sh\ncase \"$1\" in 6) printf '%s' '%1';; 8) printf '%s' '%2';; 101) "
+                           "printf '%s' '%3';; *) exit 1;; esac\n")
                 .arg(package, logo, output)
                 .toUtf8()));
         QVERIFY(QFile::setPermissions(chooser, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
@@ -352,12 +356,15 @@ private slots:
         QCOMPARE(run.replyTo(5).value("ZipFilePath").toString(), output);
 
         QCOMPARE(FirmwareTest::runTool("unzip", { "-tq", output }).exitCode, 0);
-        QStringList listed = QString::fromUtf8(FirmwareTest::runTool("unzip", { "-Z1", output }).out).split('\n', Qt::SkipEmptyParts);
+        QStringList listed = QString::fromUtf8(FirmwareTest::runTool("unzip", { "-Z1", output }).out)
+                                 .split('\n', Qt::SkipEmptyParts);
         listed.sort();
         QCOMPARE(listed, (QStringList { "ExtDevIDConfig", "Net.Wifi", "ProgramInfo", "logo/trvnet.jpg" }));
-        QCOMPARE(QJsonDocument::fromJson(FirmwareTest::runTool("unzip", { "-p", output, "Net.Wifi" }).out).object(),
+        QCOMPARE(QJsonDocument::fromJson(FirmwareTest::runTool("unzip", { "-p", output, "Net.Wifi" }).out)
+                     .object(),
             objectOf(R"({"Name":"Net.Wifi","Net.Wifi":{"On":0,"Ssid":"shop"}})"));
-        QCOMPARE(FirmwareTest::runTool("unzip", { "-p", output, "logo/trvnet.jpg" }).out, FirmwareTest::readFile(logo));
+        QCOMPARE(FirmwareTest::runTool("unzip", { "-p", output, "logo/trvnet.jpg" }).out,
+            FirmwareTest::readFile(logo));
     }
 
     // Every scenario file is a list of steps the page knows.

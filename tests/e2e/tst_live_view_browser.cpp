@@ -53,9 +53,8 @@ private:
     // The player's window on the screen, from the X server's window tree.
     static QRect playerWindow(const QString &display)
     {
-        const ScreenImage::ToolResult tree = ScreenImage::runTool(
-            QStringLiteral("/usr/bin/xwininfo"),
-            {QStringLiteral("-display"), display, QStringLiteral("-root"), QStringLiteral("-tree")});
+        const ScreenImage::ToolResult tree = ScreenImage::runTool(QStringLiteral("/usr/bin/xwininfo"),
+            { QStringLiteral("-display"), display, QStringLiteral("-root"), QStringLiteral("-tree") });
         // "     0x600005 "Tevora_x64": ("Tevora_x64" "Tevora_x64")  800x450+40+140  +40+235"
         static const QRegularExpression line(
             QStringLiteral("\"Tevora_x64\".*\\s(\\d+)x(\\d+)[+-]\\d+[+-]\\d+\\s+\\+(-?\\d+)\\+(-?\\d+)"));
@@ -63,7 +62,8 @@ private:
         QRegularExpressionMatchIterator it = line.globalMatch(tree.out);
         while (it.hasNext()) {
             const QRegularExpressionMatch m = it.next();
-            const QRect r(m.captured(3).toInt(), m.captured(4).toInt(), m.captured(1).toInt(), m.captured(2).toInt());
+            const QRect r(
+                m.captured(3).toInt(), m.captured(4).toInt(), m.captured(1).toInt(), m.captured(2).toInt());
             if (r.width() * r.height() > best.width() * best.height())
                 best = r;
         }
@@ -101,7 +101,8 @@ private slots:
             {"await": {"MainEvent": 0, "SubEvent": 5}, "timeout": 5000},
             {"send": {"MainType": 9, "SubType": 0, "MsgID": 7}},
             {"idle": 1000}
-        ])"), 60000);
+        ])"),
+            60000);
         QVERIFY2(run.ok(), qPrintable(run.describe()));
 
         QCOMPARE(run.replyTo(1).value("Ret").toInt(), 100);
@@ -125,8 +126,8 @@ private slots:
         QVERIFY(capFolder.startsWith(m_copy->appDir));
         QDirIterator files(capFolder, QDir::Files, QDirIterator::Subdirectories);
         QVERIFY(files.hasNext());
-        const ScreenImage::ToolResult id = ScreenImage::runTool(
-            QStringLiteral("/usr/bin/identify"), {QStringLiteral("-format"), QStringLiteral("%w %h"), files.next()});
+        const ScreenImage::ToolResult id = ScreenImage::runTool(QStringLiteral("/usr/bin/identify"),
+            { QStringLiteral("-format"), QStringLiteral("%w %h"), files.next() });
         QCOMPARE(id.out.trimmed(), QStringLiteral("352 288"));
         QCOMPARE(run.replyTo(5).value("Ret").toInt(), 100);
         QCOMPARE(run.replyTo(6).value("Ret").toInt(), 100);
@@ -148,9 +149,9 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         BrowserTest::BrowserDriver driver;
         driver.start(BrowserTest::pageArgs(port, BrowserTest::parseSteps(file.readAll()))
-                         + QStringList{QStringLiteral("--headed"), QStringLiteral("--display"), xvfb.display(),
-                                       QStringLiteral("--hold")},
-                     60000);
+                + QStringList { QStringLiteral("--headed"), QStringLiteral("--display"), xvfb.display(),
+                    QStringLiteral("--hold") },
+            60000);
         const PageRun run = driver.waitDone(true);
         QVERIFY2(run.ok(), qPrintable(run.describe()));
         QCOMPARE(run.replyTo(1).value("Ret").toInt(), 100);
@@ -159,11 +160,11 @@ private slots:
 
         QRect player;
         QTRY_VERIFY2_WITH_TIMEOUT(!(player = playerWindow(xvfb.display())).isEmpty(),
-                                  qPrintable(ScreenImage::runTool(QStringLiteral("/usr/bin/xwininfo"),
-                                                                  {QStringLiteral("-display"), xvfb.display(),
-                                                                   QStringLiteral("-root"), QStringLiteral("-tree")})
-                                                 .out),
-                                  10000);
+            qPrintable(ScreenImage::runTool(QStringLiteral("/usr/bin/xwininfo"),
+                { QStringLiteral("-display"), xvfb.display(), QStringLiteral("-root"),
+                    QStringLiteral("-tree") })
+                           .out),
+            10000);
         QCOMPARE(player.size(), QSize(800, 450));
         const QRect area = player.adjusted(4, 4, -4, -4).intersected(QRect(QPoint(0, 0), xvfb.size()));
         QVERIFY(area.width() > 100 && area.height() > 100);

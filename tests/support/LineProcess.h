@@ -34,17 +34,13 @@ public:
 
     QProcess &process() { return m_process; }
 
-    void start(const QString &program, const QStringList &args)
-    {
-        m_process.start(program, args);
-    }
+    void start(const QString &program, const QStringList &args) { m_process.start(program, args); }
 
     void write(const QByteArray &line)
     {
         m_process.write(line + '\n');
         // A long line goes out in several writes.
-        while (m_process.bytesToWrite() > 0 && m_process.waitForBytesWritten(5000)) {
-        }
+        while (m_process.bytesToWrite() > 0 && m_process.waitForBytesWritten(5000)) { }
     }
 
     // Takes the next line starting with `prefix` (earlier others are skipped);

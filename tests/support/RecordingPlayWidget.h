@@ -278,7 +278,8 @@ public:
     }
     int GetChnStream(int channel) override
     {
-        return record("GetChnStream", { channel }, trackLive && channel >= 0 && channel < 64 ? chnStream[channel] : 0);
+        return record(
+            "GetChnStream", { channel }, trackLive && channel >= 0 && channel < 64 ? chnStream[channel] : 0);
     }
     bool IsRecording(int channel) override
     {
@@ -297,14 +298,23 @@ public:
     {
         return record("SetPreviewStatus", { channel }, previewStatusResult);
     }
-    bool PTZElectOpen(int channel, int wnd) override { return record("PTZElectOpen", { channel, wnd }, true); }
+    bool PTZElectOpen(int channel, int wnd) override
+    {
+        return record("PTZElectOpen", { channel, wnd }, true);
+    }
     bool PTZElectPresent(int channel, int command, int preset) override
     {
         return record("PTZElectPresent", { channel, command, preset }, true);
     }
     bool PTZElectRedu(int channel) override { return record("PTZElectRedu", { channel }, true); }
-    bool PTZElectZoomIn(int channel, int step) override { return record("PTZElectZoomIn", { channel, step }, true); }
-    bool PTZElectZoomOut(int channel, int step) override { return record("PTZElectZoomOut", { channel, step }, true); }
+    bool PTZElectZoomIn(int channel, int step) override
+    {
+        return record("PTZElectZoomIn", { channel, step }, true);
+    }
+    bool PTZElectZoomOut(int channel, int step) override
+    {
+        return record("PTZElectZoomOut", { channel, step }, true);
+    }
     bool PTZElectronicMove(int channel, int direction, int step) override
     {
         return record("PTZElectronicMove", { channel, direction, step }, true);
@@ -328,24 +338,39 @@ public:
     {
         return record("BeginLocalPlay", { wnd, fileName }, 0);
     }
-    void SetPlaybackWndChn(int channel, int wnd) override { record("SetPlaybackWndChn", { channel, wnd }, 0); }
+    void SetPlaybackWndChn(int channel, int wnd) override
+    {
+        record("SetPlaybackWndChn", { channel, wnd }, 0);
+    }
     void SetPlaybackTimeText(int wnd, const QString &start, const QString &end) override
     {
         record("SetPlaybackTimeText", { wnd, start, end }, 0);
     }
     void SetCurWnd(int wnd) override { record("SetCurWnd", { wnd }, 0); }
-    int PlaybackControl(int wnd, int command) override { return record("PlaybackControl", { wnd, command }, 0); }
+    int PlaybackControl(int wnd, int command) override
+    {
+        return record("PlaybackControl", { wnd, command }, 0);
+    }
     int SetPlayPos(int wnd, float position) override { return record("SetPlayPos", { wnd, position }, 1); }
-    int PositionToSeconds(int wnd, int perMille) override { return record("PositionToSeconds", { wnd, perMille }, 0); }
+    int PositionToSeconds(int wnd, int perMille) override
+    {
+        return record("PositionToSeconds", { wnd, perMille }, 0);
+    }
     bool GetPlaybackFlag(int wnd) override { return record("GetPlaybackFlag", { wnd }, false); }
     bool IsPlaybackRecording(int wnd) override { return record("IsPlaybackRecording", { wnd }, false); }
     int PlaybackRecord(int wnd, bool on) override { return record("PlaybackRecord", { wnd, on }, 0); }
     int PlaybackDigitalZoom() override { return record("PlaybackDigitalZoom", {}, 0); }
-    void SetPlaybackBackground(const QString &picture) override { record("SetPlaybackBackground", { picture }, 0); }
+    void SetPlaybackBackground(const QString &picture) override
+    {
+        record("SetPlaybackBackground", { picture }, 0);
+    }
     int ColorPreviewStart(int streamType) override { return record("ColorPreviewStart", { streamType }, 0); }
-    int InputColorSetData(const char *, int length) override { return record("InputColorSetData", { length }, 0); }
-    bool ChangeFileFormat(const QString &source, const QString &target, int type, ConvertProgressCallback,
-                          void *user) override
+    int InputColorSetData(const char *, int length) override
+    {
+        return record("InputColorSetData", { length }, 0);
+    }
+    bool ChangeFileFormat(
+        const QString &source, const QString &target, int type, ConvertProgressCallback, void *user) override
     {
         convertUser = user;
         return record("ChangeFileFormat", { source, target, type }, true);

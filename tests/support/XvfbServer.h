@@ -39,7 +39,8 @@ public:
         m_error.clear();
         m_process.setProcessChannelMode(QProcess::SeparateChannels);
         QStringList arguments { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-            QStringLiteral("0"), QStringLiteral("%1x%2x%3").arg(m_size.width()).arg(m_size.height()).arg(m_depth),
+            QStringLiteral("0"),
+            QStringLiteral("%1x%2x%3").arg(m_size.width()).arg(m_size.height()).arg(m_depth),
             QStringLiteral("-nolisten"), QStringLiteral("tcp") };
         m_process.start(QStringLiteral("/usr/bin/Xvfb"), arguments + m_extra);
         if (!m_process.waitForStarted(5000)) {
@@ -97,7 +98,8 @@ public:
     {
         base.insert(QStringLiteral("DISPLAY"), display());
         if (!base.contains(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")))
-            base.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/dev/null/no-session-bus"));
+            base.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                QStringLiteral("unix:path=/dev/null/no-session-bus"));
         return base;
     }
 

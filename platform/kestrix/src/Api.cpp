@@ -60,8 +60,7 @@ std::shared_ptr<Login> useLogin(int loginId, int *error)
     return l;
 }
 
-template<class T>
-std::shared_ptr<T> sessionOf(int handle, Session::Kind kind)
+template<class T> std::shared_ptr<T> sessionOf(int handle, Session::Kind kind)
 {
     auto s = lib().session(handle);
     if (!s || s->kind != kind)
@@ -127,7 +126,7 @@ void fillDeviceInfo(const kestrix::DeviceSpec &s, TRV_DEVICE_INFO *info)
 }
 
 int login(Call &call, bool bySerial, const std::string &key, int port, const char *user, const char *password,
-          const char *token, TRV_DEVICE_INFO *info, int *error)
+    const char *token, TRV_DEVICE_INFO *info, int *error)
 {
     if (info)
         std::memset(info, 0, sizeof *info);
@@ -145,7 +144,8 @@ int login(Call &call, bool bySerial, const std::string &key, int port, const cha
     if (key.empty())
         return fail(TRV_ERR_PARAMETER);
     Lookup lookup = Lookup::Unknown;
-    auto device = bySerial ? lib().catalog.bySerial(key, &lookup) : lib().catalog.byAddress(key, port, &lookup);
+    auto device
+        = bySerial ? lib().catalog.bySerial(key, &lookup) : lib().catalog.byAddress(key, port, &lookup);
     if (lookup == Lookup::Unreachable) {
         int wait;
         {
@@ -200,10 +200,10 @@ int login(Call &call, bool bySerial, const std::string &key, int port, const cha
 }
 
 int jsonCall(const char *function, int loginId, const char *name, int code, int channel, const char *body,
-             int bodySize, char *answer, int answerSize, int *length, int waitMs, bool hasAnswer)
+    int bodySize, char *answer, int answerSize, int *length, int waitMs, bool hasAnswer)
 {
-    std::vector<std::string> args = {arg(loginId), arg(name), arg(code), arg(channel), argText(body, bodySize),
-                                     arg(bodySize)};
+    std::vector<std::string> args
+        = { arg(loginId), arg(name), arg(code), arg(channel), argText(body, bodySize), arg(bodySize) };
     if (hasAnswer) {
         args.push_back(arg(static_cast<const void *>(answer)));
         args.push_back(arg(answerSize));
@@ -251,7 +251,7 @@ int putAnswer(Call &call, const std::string &reply, char *buffer, int size, int 
 
 TRV_API TRV_BOOL TRV_NET_Init(TRV_DisConnectCallBack callback, void *user)
 {
-    Call call("TRV_NET_Init", {arg(callback), arg(user)});
+    Call call("TRV_NET_Init", { arg(callback), arg(user) });
     if (call.scripted())
         return call.failBool(call.scripted());
     lib().catalog.loadFileOnce();
@@ -281,7 +281,7 @@ TRV_API int TRV_NET_GetLastError(void)
 
 TRV_API void TRV_NET_SetConnectTime(int waitMs, int tryTimes)
 {
-    Call call("TRV_NET_SetConnectTime", {arg(waitMs), arg(tryTimes)});
+    Call call("TRV_NET_SetConnectTime", { arg(waitMs), arg(tryTimes) });
     std::lock_guard<std::mutex> lock(lib().mutex);
     lib().connectTimeMs = std::max(0, waitMs) * std::max(1, tryTimes);
     call.ok(0);
@@ -289,7 +289,7 @@ TRV_API void TRV_NET_SetConnectTime(int waitMs, int tryTimes)
 
 TRV_API int TRV_NET_InitAppInfo(const TRV_APP_INFO *info)
 {
-    Call call("TRV_NET_InitAppInfo", {arg(info)});
+    Call call("TRV_NET_InitAppInfo", { arg(info) });
     if (call.scripted())
         return call.failBool(call.scripted());
     if (!info)
@@ -298,7 +298,9 @@ TRV_API int TRV_NET_InitAppInfo(const TRV_APP_INFO *info)
     const std::string key = text(info->appKey, sizeof info->appKey);
     const std::string secret = text(info->appSecret, sizeof info->appSecret);
     auto allOf = [](const std::string &s, size_t n, int (*pred)(int)) {
-        return s.size() == n && std::all_of(s.begin(), s.end(), [pred](char c) { return pred(static_cast<unsigned char>(c)); });
+        return s.size() == n && std::all_of(s.begin(), s.end(), [pred](char c) {
+            return pred(static_cast<unsigned char>(c));
+        });
     };
     if (!allOf(id, 5, islower) || !allOf(key, 32, isxdigit) || !allOf(secret, 32, isxdigit))
         return call.failBool(TRV_ERR_PARAMETER);
@@ -307,7 +309,7 @@ TRV_API int TRV_NET_InitAppInfo(const TRV_APP_INFO *info)
 
 TRV_API int TRV_NET_UserData(int type, const char *data, int length)
 {
-    Call call("TRV_NET_UserData", {arg(type), argText(data, length), arg(length)});
+    Call call("TRV_NET_UserData", { arg(type), argText(data, length), arg(length) });
     if (call.scripted())
         return call.fail(call.scripted());
     if (!data || length < 0)
@@ -317,7 +319,7 @@ TRV_API int TRV_NET_UserData(int type, const char *data, int length)
 
 TRV_API TRV_BOOL TRV_NET_SetMessageCallBack(TRV_MessageCallBack callback, void *user)
 {
-    Call call("TRV_NET_SetMessageCallBack", {arg(callback), arg(user)});
+    Call call("TRV_NET_SetMessageCallBack", { arg(callback), arg(user) });
     if (call.scripted())
         return call.failBool(call.scripted());
     if (callback)
@@ -329,8 +331,8 @@ TRV_API TRV_BOOL TRV_NET_SetMessageCallBack(TRV_MessageCallBack callback, void *
 
 // --- Login ---
 
-TRV_API int TRV_NET_Login(const char *addressOrSerial, unsigned short port, const char *user, const char *password,
-                          TRV_DEVICE_INFO *info, int *error, int loginKind)
+TRV_API int TRV_NET_Login(const char *addressOrSerial, unsigned short port, const char *user,
+    const char *password, TRV_DEVICE_INFO *info, int *error, int loginKind)
 {
     int waitMs;
     {
@@ -338,20 +340,20 @@ TRV_API int TRV_NET_Login(const char *addressOrSerial, unsigned short port, cons
         waitMs = lib().connectTimeMs;
     }
     Call call("TRV_NET_Login",
-              {arg(addressOrSerial), arg(port), arg(user), arg(password), arg(static_cast<const void *>(info)),
-               arg(static_cast<const void *>(error)), arg(loginKind)},
-              waitMs);
+        { arg(addressOrSerial), arg(port), arg(user), arg(password), arg(static_cast<const void *>(info)),
+            arg(static_cast<const void *>(error)), arg(loginKind) },
+        waitMs);
     if (loginKind != TRV_LOGIN_BY_ADDRESS && loginKind != TRV_LOGIN_BY_SERIAL) {
         if (error)
             *error = TRV_ERR_PARAMETER;
         return call.fail(TRV_ERR_PARAMETER);
     }
-    return login(call, loginKind == TRV_LOGIN_BY_SERIAL, text(addressOrSerial, 256), port, user, password, nullptr,
-                 info, error);
+    return login(call, loginKind == TRV_LOGIN_BY_SERIAL, text(addressOrSerial, 256), port, user, password,
+        nullptr, info, error);
 }
 
 TRV_API int TRV_NET_LoginEx_V2(const char *serial, unsigned short port, const char *token, const char *extra,
-                               TRV_DEVICE_INFO *info, int connectMode, int *error, int loginKind)
+    TRV_DEVICE_INFO *info, int connectMode, int *error, int loginKind)
 {
     int waitMs;
     {
@@ -359,15 +361,15 @@ TRV_API int TRV_NET_LoginEx_V2(const char *serial, unsigned short port, const ch
         waitMs = lib().connectTimeMs;
     }
     Call call("TRV_NET_LoginEx_V2",
-              {arg(serial), arg(port), arg(token), arg(extra), arg(static_cast<const void *>(info)), arg(connectMode),
-               arg(static_cast<const void *>(error)), arg(loginKind)},
-              waitMs);
+        { arg(serial), arg(port), arg(token), arg(extra), arg(static_cast<const void *>(info)),
+            arg(connectMode), arg(static_cast<const void *>(error)), arg(loginKind) },
+        waitMs);
     return login(call, true, text(serial, 256), port, nullptr, nullptr, token ? token : "", info, error);
 }
 
 TRV_API TRV_BOOL TRV_NET_SetupAlarmChan(int loginId)
 {
-    Call call("TRV_NET_SetupAlarmChan", {arg(loginId)});
+    Call call("TRV_NET_SetupAlarmChan", { arg(loginId) });
     if (call.scripted())
         return call.failBool(call.scripted());
     int error = 0;
@@ -381,7 +383,7 @@ TRV_API TRV_BOOL TRV_NET_SetupAlarmChan(int loginId)
 
 TRV_API TRV_BOOL TRV_NET_CloseAlarmChan(int loginId)
 {
-    Call call("TRV_NET_CloseAlarmChan", {arg(loginId)});
+    Call call("TRV_NET_CloseAlarmChan", { arg(loginId) });
     if (call.scripted())
         return call.failBool(call.scripted());
     auto l = lib().login(loginId);
@@ -394,7 +396,7 @@ TRV_API TRV_BOOL TRV_NET_CloseAlarmChan(int loginId)
 
 TRV_API TRV_BOOL TRV_NET_Logout(int loginId)
 {
-    Call call("TRV_NET_Logout", {arg(loginId)});
+    Call call("TRV_NET_Logout", { arg(loginId) });
     if (call.scripted())
         return call.failBool(call.scripted());
     std::shared_ptr<Login> l;
@@ -414,8 +416,8 @@ TRV_API TRV_BOOL TRV_NET_Logout(int loginId)
 
 TRV_API TRV_BOOL TRV_NET_GetDeviceState(int loginId, const TRV_STATE_QUERY *query, int *value, int waitMs)
 {
-    Call call("TRV_NET_GetDeviceState", {arg(loginId), arg(query), arg(static_cast<const void *>(value)), arg(waitMs)},
-              waitMs);
+    Call call("TRV_NET_GetDeviceState",
+        { arg(loginId), arg(query), arg(static_cast<const void *>(value)), arg(waitMs) }, waitMs);
     if (call.scripted())
         return call.failBool(call.scripted());
     int error = 0;
@@ -453,7 +455,7 @@ TRV_API TRV_BOOL TRV_NET_GetDeviceState(int loginId, const TRV_STATE_QUERY *quer
 
 TRV_API int TRV_NET_RealPlay(int loginId, const TRV_STREAM_REQUEST *request, int reserved)
 {
-    Call call("TRV_NET_RealPlay", {arg(loginId), arg(request), arg(reserved)});
+    Call call("TRV_NET_RealPlay", { arg(loginId), arg(request), arg(reserved) });
     if (call.scripted())
         return call.fail(call.scripted());
     int error = 0;
@@ -474,9 +476,9 @@ namespace {
 // Sets (or, with a null callback, removes) one of a live stream's data callbacks.
 template<class Callback>
 TRV_BOOL setLiveCallback(const char *function, int realHandle, CallbackSlot<Callback> LiveStream::*slot,
-                         Callback callback, void *user)
+    Callback callback, void *user)
 {
-    Call call(function, {arg(realHandle), arg(callback), arg(user)});
+    Call call(function, { arg(realHandle), arg(callback), arg(user) });
     if (call.scripted())
         return call.failBool(call.scripted());
     auto s = sessionOf<LiveStream>(realHandle, Session::Kind::Live);
@@ -492,9 +494,9 @@ TRV_BOOL setLiveCallback(const char *function, int realHandle, CallbackSlot<Call
 // Removes a live stream's data callback when it is `callback`.
 template<class Callback>
 TRV_BOOL deleteLiveCallback(const char *function, int realHandle, CallbackSlot<Callback> LiveStream::*slot,
-                            Callback callback, void *user)
+    Callback callback, void *user)
 {
-    Call call(function, {arg(realHandle), arg(callback), arg(user)});
+    Call call(function, { arg(realHandle), arg(callback), arg(user) });
     if (call.scripted())
         return call.failBool(call.scripted());
     auto s = sessionOf<LiveStream>(realHandle, Session::Kind::Live);
@@ -524,12 +526,13 @@ TRV_API TRV_BOOL TRV_NET_DelRealDataCallBack(int realHandle, TRV_RealDataCallBac
 
 TRV_API TRV_BOOL TRV_NET_DelRealDataCallBack_V2(int realHandle, TRV_RealDataCallBack_V2 callback, void *user)
 {
-    return deleteLiveCallback("TRV_NET_DelRealDataCallBack_V2", realHandle, &LiveStream::dataV2, callback, user);
+    return deleteLiveCallback(
+        "TRV_NET_DelRealDataCallBack_V2", realHandle, &LiveStream::dataV2, callback, user);
 }
 
 TRV_API TRV_BOOL TRV_NET_MakeKeyFrame(int loginId, int channel, int streamType)
 {
-    Call call("TRV_NET_MakeKeyFrame", {arg(loginId), arg(channel), arg(streamType)});
+    Call call("TRV_NET_MakeKeyFrame", { arg(loginId), arg(channel), arg(streamType) });
     if (call.scripted())
         return call.failBool(call.scripted());
     int error = 0;
@@ -552,7 +555,7 @@ TRV_API TRV_BOOL TRV_NET_MakeKeyFrame(int loginId, int channel, int streamType)
 
 TRV_API TRV_BOOL TRV_NET_StopRealPlay(int realHandle, int reserved)
 {
-    Call call("TRV_NET_StopRealPlay", {arg(realHandle), arg(reserved)});
+    Call call("TRV_NET_StopRealPlay", { arg(realHandle), arg(reserved) });
     if (call.scripted())
         return call.failBool(call.scripted());
     if (!endSession(realHandle, Session::Kind::Live))
@@ -562,11 +565,12 @@ TRV_API TRV_BOOL TRV_NET_StopRealPlay(int realHandle, int reserved)
 
 // --- Recordings ---
 
-TRV_API int TRV_NET_FindFile(int loginId, const TRV_FIND_CONDITION *condition, TRV_FILE_DATA *files, int maxCount,
-                             int waitMs)
+TRV_API int TRV_NET_FindFile(
+    int loginId, const TRV_FIND_CONDITION *condition, TRV_FILE_DATA *files, int maxCount, int waitMs)
 {
     Call call("TRV_NET_FindFile",
-              {arg(loginId), arg(condition), arg(static_cast<const void *>(files)), arg(maxCount), arg(waitMs)}, waitMs);
+        { arg(loginId), arg(condition), arg(static_cast<const void *>(files)), arg(maxCount), arg(waitMs) },
+        waitMs);
     if (call.scripted())
         return call.fail(call.scripted());
     int error = 0;
@@ -582,7 +586,7 @@ TRV_API int TRV_NET_FindFile(int loginId, const TRV_FIND_CONDITION *condition, T
     const time_t end = toTime(condition->end);
     int count = 0;
     for (const RecordingFile &f :
-         recordingsOf(*l->device, condition->channel, condition->streamType, condition->fileType)) {
+        recordingsOf(*l->device, condition->channel, condition->streamType, condition->fileType)) {
         if (f.end < begin || f.begin > end)
             continue;
         if (count < maxCount) {
@@ -601,9 +605,10 @@ TRV_API int TRV_NET_FindFile(int loginId, const TRV_FIND_CONDITION *condition, T
 }
 
 TRV_API int TRV_NET_PlayBackByName(int loginId, const TRV_FILE_DATA *file, TRV_PosCallBack posCallback,
-                                   TRV_PlayBackDataCallBack dataCallback, void *user)
+    TRV_PlayBackDataCallBack dataCallback, void *user)
 {
-    Call call("TRV_NET_PlayBackByName", {arg(loginId), arg(file), arg(posCallback), arg(dataCallback), arg(user)});
+    Call call("TRV_NET_PlayBackByName",
+        { arg(loginId), arg(file), arg(posCallback), arg(dataCallback), arg(user) });
     if (call.scripted())
         return call.fail(call.scripted());
     int error = 0;
@@ -623,19 +628,18 @@ TRV_API int TRV_NET_PlayBackByName(int loginId, const TRV_FILE_DATA *file, TRV_P
     PlaySegment seg;
     seg.file = f;
     seg.last = recordingFrames(f, *loop);
-    auto s = std::make_shared<Playback>(l, std::vector<PlaySegment>{seg}, f.begin, dataCallback, user, posCallback,
-                                        user);
+    auto s = std::make_shared<Playback>(
+        l, std::vector<PlaySegment> { seg }, f.begin, dataCallback, user, posCallback, user);
     if (!lib().addSession(s))
         return call.fail(TRV_ERR_INVALID_HANDLE);
     return call.ok(s->handle);
 }
 
 TRV_API int TRV_NET_PlayBackByTimeEx(int loginId, const TRV_PLAYBACK_BY_TIME *request,
-                                     TRV_PlayBackDataCallBack dataCallback, void *dataUser,
-                                     TRV_PosCallBack posCallback, void *posUser)
+    TRV_PlayBackDataCallBack dataCallback, void *dataUser, TRV_PosCallBack posCallback, void *posUser)
 {
     Call call("TRV_NET_PlayBackByTimeEx",
-              {arg(loginId), arg(request), arg(dataCallback), arg(dataUser), arg(posCallback), arg(posUser)});
+        { arg(loginId), arg(request), arg(dataCallback), arg(dataUser), arg(posCallback), arg(posUser) });
     if (call.scripted())
         return call.fail(call.scripted());
     int error = 0;
@@ -651,7 +655,8 @@ TRV_API int TRV_NET_PlayBackByTimeEx(int loginId, const TRV_PLAYBACK_BY_TIME *re
     if (end <= begin)
         return call.fail(TRV_ERR_PARAMETER);
     std::vector<PlaySegment> segments;
-    for (const RecordingFile &f : recordingsOf(*l->device, request->channel, request->streamType, TRV_FILE_RECORD)) {
+    for (const RecordingFile &f :
+        recordingsOf(*l->device, request->channel, request->streamType, TRV_FILE_RECORD)) {
         if (f.end <= begin || f.begin >= end)
             continue;
         auto loop = loopOf(*l, f);
@@ -668,7 +673,8 @@ TRV_API int TRV_NET_PlayBackByTimeEx(int loginId, const TRV_PLAYBACK_BY_TIME *re
     }
     if (segments.empty())
         return call.fail(TRV_ERR_NOT_FOUND);
-    auto s = std::make_shared<Playback>(l, std::move(segments), begin, dataCallback, dataUser, posCallback, posUser);
+    auto s = std::make_shared<Playback>(
+        l, std::move(segments), begin, dataCallback, dataUser, posCallback, posUser);
     if (!lib().addSession(s))
         return call.fail(TRV_ERR_INVALID_HANDLE);
     return call.ok(s->handle);
@@ -676,7 +682,7 @@ TRV_API int TRV_NET_PlayBackByTimeEx(int loginId, const TRV_PLAYBACK_BY_TIME *re
 
 TRV_API TRV_BOOL TRV_NET_PlayBackControl(int playHandle, int action, int value, int reserved)
 {
-    Call call("TRV_NET_PlayBackControl", {arg(playHandle), arg(action), arg(value), arg(reserved)});
+    Call call("TRV_NET_PlayBackControl", { arg(playHandle), arg(action), arg(value), arg(reserved) });
     if (call.scripted())
         return call.failBool(call.scripted());
     auto s = sessionOf<Playback>(playHandle, Session::Kind::Playback);
@@ -689,7 +695,7 @@ TRV_API TRV_BOOL TRV_NET_PlayBackControl(int playHandle, int action, int value, 
 
 TRV_API TRV_BOOL TRV_NET_SetPlayBackSpeed(int playHandle, float speed)
 {
-    Call call("TRV_NET_SetPlayBackSpeed", {arg(playHandle), arg(speed)});
+    Call call("TRV_NET_SetPlayBackSpeed", { arg(playHandle), arg(speed) });
     if (call.scripted())
         return call.failBool(call.scripted());
     auto s = sessionOf<Playback>(playHandle, Session::Kind::Playback);
@@ -702,7 +708,7 @@ TRV_API TRV_BOOL TRV_NET_SetPlayBackSpeed(int playHandle, float speed)
 
 TRV_API TRV_BOOL TRV_NET_StopPlayBack(int playHandle)
 {
-    Call call("TRV_NET_StopPlayBack", {arg(playHandle)});
+    Call call("TRV_NET_StopPlayBack", { arg(playHandle) });
     if (call.scripted())
         return call.failBool(call.scripted());
     if (!endSession(playHandle, Session::Kind::Playback))
@@ -711,10 +717,10 @@ TRV_API TRV_BOOL TRV_NET_StopPlayBack(int playHandle)
 }
 
 TRV_API int TRV_NET_GetFileByName(int loginId, const TRV_FILE_DATA *file, const char *savePath,
-                                  TRV_PosCallBack posCallback, void *user, int reserved)
+    TRV_PosCallBack posCallback, void *user, int reserved)
 {
     Call call("TRV_NET_GetFileByName",
-              {arg(loginId), arg(file), arg(savePath), arg(posCallback), arg(user), arg(reserved)});
+        { arg(loginId), arg(file), arg(savePath), arg(posCallback), arg(user), arg(reserved) });
     if (call.scripted())
         return call.fail(call.scripted());
     int error = 0;
@@ -737,7 +743,7 @@ TRV_API int TRV_NET_GetFileByName(int loginId, const TRV_FILE_DATA *file, const 
 
 TRV_API TRV_BOOL TRV_NET_CloseHandle(int handle)
 {
-    Call call("TRV_NET_CloseHandle", {arg(handle)});
+    Call call("TRV_NET_CloseHandle", { arg(handle) });
     if (call.scripted())
         return call.failBool(call.scripted());
     auto s = lib().takeSession(handle);
@@ -749,13 +755,13 @@ TRV_API TRV_BOOL TRV_NET_CloseHandle(int handle)
 
 // --- Configuration ---
 
-TRV_API int TRV_NET_GetChannelAbility_Json(int loginId, const char *name, int channel, char *buffer, int size,
-                                           int *length, int waitMs)
+TRV_API int TRV_NET_GetChannelAbility_Json(
+    int loginId, const char *name, int channel, char *buffer, int size, int *length, int waitMs)
 {
     Call call("TRV_NET_GetChannelAbility_Json",
-              {arg(loginId), arg(name), arg(channel), arg(static_cast<const void *>(buffer)), arg(size),
-               arg(static_cast<const void *>(length)), arg(waitMs)},
-              waitMs);
+        { arg(loginId), arg(name), arg(channel), arg(static_cast<const void *>(buffer)), arg(size),
+            arg(static_cast<const void *>(length)), arg(waitMs) },
+        waitMs);
     if (length)
         *length = 0;
     if (call.scripted())
@@ -775,7 +781,7 @@ TRV_API int TRV_NET_GetChannelAbility_Json(int loginId, const char *name, int ch
 
 TRV_API int TRV_NET_GetAbility(int loginId, const char *path)
 {
-    Call call("TRV_NET_GetAbility", {arg(loginId), arg(path)});
+    Call call("TRV_NET_GetAbility", { arg(loginId), arg(path) });
     if (call.scripted())
         return call.fail(call.scripted());
     int error = 0;
@@ -787,13 +793,13 @@ TRV_API int TRV_NET_GetAbility(int loginId, const char *path)
     return call.ok(ability(*l, path));
 }
 
-TRV_API int TRV_NET_GetDevConfig(int loginId, int command, int channel, void *buffer, int size, int *length,
-                                 int waitMs)
+TRV_API int TRV_NET_GetDevConfig(
+    int loginId, int command, int channel, void *buffer, int size, int *length, int waitMs)
 {
     Call call("TRV_NET_GetDevConfig",
-              {arg(loginId), arg(command), arg(channel), arg(static_cast<const void *>(buffer)), arg(size),
-               arg(static_cast<const void *>(length)), arg(waitMs)},
-              waitMs);
+        { arg(loginId), arg(command), arg(channel), arg(static_cast<const void *>(buffer)), arg(size),
+            arg(static_cast<const void *>(length)), arg(waitMs) },
+        waitMs);
     if (length)
         *length = 0;
     if (call.scripted())
@@ -830,8 +836,8 @@ TRV_API int TRV_NET_GetDevConfig(int loginId, int command, int channel, void *bu
         if (!spec.upgradeVersion.empty()) {
             c.hasNewVersion = 1;
             copyText(c.newVersion, sizeof c.newVersion, spec.upgradeVersion);
-            const std::string build = std::to_string(spec.build[0] + 1) + "-" + std::to_string(spec.build[1]) + "-"
-                + std::to_string(spec.build[2]);
+            const std::string build = std::to_string(spec.build[0] + 1) + "-" + std::to_string(spec.build[1])
+                + "-" + std::to_string(spec.build[2]);
             copyText(c.newBuild, sizeof c.newBuild, build);
             copyText(c.date, sizeof c.date, build);
             copyText(c.changeLog, sizeof c.changeLog, "Stability improvements.");
@@ -844,13 +850,13 @@ TRV_API int TRV_NET_GetDevConfig(int loginId, int command, int channel, void *bu
     return call.fail(TRV_ERR_NOT_SUPPORTED);
 }
 
-TRV_API int TRV_NET_GetDevConfigByName(int loginId, const char *name, int command, int channel, char *buffer,
-                                       int size, int *length, int waitMs)
+TRV_API int TRV_NET_GetDevConfigByName(
+    int loginId, const char *name, int command, int channel, char *buffer, int size, int *length, int waitMs)
 {
     Call call("TRV_NET_GetDevConfigByName",
-              {arg(loginId), arg(name), arg(command), arg(channel), arg(static_cast<const void *>(buffer)), arg(size),
-               arg(static_cast<const void *>(length)), arg(waitMs)},
-              waitMs);
+        { arg(loginId), arg(name), arg(command), arg(channel), arg(static_cast<const void *>(buffer)),
+            arg(size), arg(static_cast<const void *>(length)), arg(waitMs) },
+        waitMs);
     if (length)
         *length = 0;
     if (call.scripted())
@@ -868,10 +874,11 @@ TRV_API int TRV_NET_GetDevConfigByName(int loginId, const char *name, int comman
     return putAnswer(call, reply, buffer, size, length);
 }
 
-TRV_API int TRV_NET_SetDevConfig(int loginId, int command, int channel, const void *buffer, int size, int waitMs)
+TRV_API int TRV_NET_SetDevConfig(
+    int loginId, int command, int channel, const void *buffer, int size, int waitMs)
 {
     Call call("TRV_NET_SetDevConfig",
-              {arg(loginId), arg(command), arg(channel), arg(buffer), arg(size), arg(waitMs)}, waitMs);
+        { arg(loginId), arg(command), arg(channel), arg(buffer), arg(size), arg(waitMs) }, waitMs);
     if (call.scripted())
         return call.fail(call.scripted());
     int error = 0;
@@ -887,29 +894,29 @@ TRV_API int TRV_NET_SetDevConfig(int loginId, int command, int channel, const vo
 }
 
 TRV_API int TRV_NET_GetConfig_Json(int loginId, const char *name, int code, int channel, const char *body,
-                                   int bodySize, char *answer, int answerSize, int *length, int waitMs)
+    int bodySize, char *answer, int answerSize, int *length, int waitMs)
 {
-    return jsonCall("TRV_NET_GetConfig_Json", loginId, name, code, channel, body, bodySize, answer, answerSize,
-                    length, waitMs, true);
+    return jsonCall("TRV_NET_GetConfig_Json", loginId, name, code, channel, body, bodySize, answer,
+        answerSize, length, waitMs, true);
 }
 
 TRV_API int TRV_NET_SetConfig_Json(int loginId, const char *name, int code, int channel, const char *body,
-                                   int bodySize, char *answer, int answerSize, int *length, int waitMs)
+    int bodySize, char *answer, int answerSize, int *length, int waitMs)
 {
-    return jsonCall("TRV_NET_SetConfig_Json", loginId, name, code, channel, body, bodySize, answer, answerSize,
-                    length, waitMs, true);
+    return jsonCall("TRV_NET_SetConfig_Json", loginId, name, code, channel, body, bodySize, answer,
+        answerSize, length, waitMs, true);
 }
 
-TRV_API int TRV_NET_SendCommand_Json(int loginId, const char *name, int code, int channel, const char *body,
-                                     int bodySize, int waitMs)
+TRV_API int TRV_NET_SendCommand_Json(
+    int loginId, const char *name, int code, int channel, const char *body, int bodySize, int waitMs)
 {
-    return jsonCall("TRV_NET_SendCommand_Json", loginId, name, code, channel, body, bodySize, nullptr, 0, nullptr,
-                    waitMs, false);
+    return jsonCall("TRV_NET_SendCommand_Json", loginId, name, code, channel, body, bodySize, nullptr, 0,
+        nullptr, waitMs, false);
 }
 
 TRV_API int TRV_NET_SetDevRecordEncryptKey(int loginId, int key)
 {
-    Call call("TRV_NET_SetDevRecordEncryptKey", {arg(loginId), arg(key)});
+    Call call("TRV_NET_SetDevRecordEncryptKey", { arg(loginId), arg(key) });
     if (call.scripted())
         return call.fail(call.scripted());
     int error = 0;
@@ -923,10 +930,10 @@ TRV_API int TRV_NET_SetDevRecordEncryptKey(int loginId, int key)
 
 // --- Files and upgrades ---
 
-TRV_API int TRV_NET_SendFileDataToDevice(int loginId, const char *path, TRV_FileTransferCallBack callback,
-                                         void *user)
+TRV_API int TRV_NET_SendFileDataToDevice(
+    int loginId, const char *path, TRV_FileTransferCallBack callback, void *user)
 {
-    Call call("TRV_NET_SendFileDataToDevice", {arg(loginId), arg(path), arg(callback), arg(user)});
+    Call call("TRV_NET_SendFileDataToDevice", { arg(loginId), arg(path), arg(callback), arg(user) });
     if (call.scripted())
         return call.failBool(call.scripted());
     int error = 0;
@@ -957,7 +964,7 @@ TRV_API int TRV_NET_SendFileDataToDevice(int loginId, const char *path, TRV_File
 
 TRV_API TRV_BOOL TRV_NET_StopSendFile(int transferHandle, int completed)
 {
-    Call call("TRV_NET_StopSendFile", {arg(transferHandle), arg(completed)});
+    Call call("TRV_NET_StopSendFile", { arg(transferHandle), arg(completed) });
     if (call.scripted())
         return call.failBool(call.scripted());
     if (!endSession(transferHandle, Session::Kind::Transfer))
@@ -968,7 +975,7 @@ TRV_API TRV_BOOL TRV_NET_StopSendFile(int transferHandle, int completed)
 namespace {
 
 int startUpgrade(Call &call, int loginId, const std::string &path, const std::string &version,
-                 TRV_UpgradeCallBack callback, void *user)
+    TRV_UpgradeCallBack callback, void *user)
 {
     if (call.scripted())
         return call.fail(call.scripted());
@@ -1003,14 +1010,14 @@ int startUpgrade(Call &call, int loginId, const std::string &path, const std::st
 
 TRV_API int TRV_NET_Upgrade(int loginId, const char *path, int type, TRV_UpgradeCallBack callback, void *user)
 {
-    Call call("TRV_NET_Upgrade", {arg(loginId), arg(path), arg(type), arg(callback), arg(user)});
+    Call call("TRV_NET_Upgrade", { arg(loginId), arg(path), arg(type), arg(callback), arg(user) });
     return startUpgrade(call, loginId, text(path, 4096), std::string(), callback, user);
 }
 
-TRV_API int TRV_NET_UpgradeOnline(int loginId, const char *version, int type, TRV_UpgradeCallBack callback,
-                                  void *user)
+TRV_API int TRV_NET_UpgradeOnline(
+    int loginId, const char *version, int type, TRV_UpgradeCallBack callback, void *user)
 {
-    Call call("TRV_NET_UpgradeOnline", {arg(loginId), arg(version), arg(type), arg(callback), arg(user)});
+    Call call("TRV_NET_UpgradeOnline", { arg(loginId), arg(version), arg(type), arg(callback), arg(user) });
     const std::string v = text(version, 1024);
     if (v.empty() && !call.scripted())
         return call.fail(TRV_ERR_PARAMETER);
@@ -1019,7 +1026,7 @@ TRV_API int TRV_NET_UpgradeOnline(int loginId, const char *version, int type, TR
 
 TRV_API int TRV_NET_GetUpgradeState(int upgradeHandle)
 {
-    Call call("TRV_NET_GetUpgradeState", {arg(upgradeHandle)});
+    Call call("TRV_NET_GetUpgradeState", { arg(upgradeHandle) });
     if (call.scripted())
         return call.fail(call.scripted());
     auto s = sessionOf<Upgrade>(upgradeHandle, Session::Kind::Upgrade);
@@ -1030,7 +1037,7 @@ TRV_API int TRV_NET_GetUpgradeState(int upgradeHandle)
 
 TRV_API TRV_BOOL TRV_NET_CloseUpgradeHandle(int upgradeHandle)
 {
-    Call call("TRV_NET_CloseUpgradeHandle", {arg(upgradeHandle)});
+    Call call("TRV_NET_CloseUpgradeHandle", { arg(upgradeHandle) });
     if (call.scripted())
         return call.failBool(call.scripted());
     if (!endSession(upgradeHandle, Session::Kind::Upgrade))
@@ -1042,7 +1049,8 @@ TRV_API TRV_BOOL TRV_NET_CloseUpgradeHandle(int upgradeHandle)
 
 namespace {
 
-int startVoice(Call &call, int loginId, int channel, bool toChannel, TRV_VoiceDataCallBack callback, void *user)
+int startVoice(
+    Call &call, int loginId, int channel, bool toChannel, TRV_VoiceDataCallBack callback, void *user)
 {
     if (call.scripted())
         return call.fail(call.scripted());
@@ -1063,7 +1071,7 @@ int startVoice(Call &call, int loginId, int channel, bool toChannel, TRV_VoiceDa
                 return flags.isArray() && c >= 0 && Json::ArrayIndex(c) < flags.size()
                     && (flags[Json::ArrayIndex(c)].isBool() ? flags[Json::ArrayIndex(c)].asBool()
                                                             : flags[Json::ArrayIndex(c)].isIntegral()
-                                 && flags[Json::ArrayIndex(c)].asInt64() != 0);
+                                && flags[Json::ArrayIndex(c)].asInt64() != 0);
             };
             if (channel == -1) {
                 for (int c = 0; c < d.channels(); ++c) {
@@ -1090,19 +1098,21 @@ int startVoice(Call &call, int loginId, int channel, bool toChannel, TRV_VoiceDa
 
 TRV_API int TRV_NET_StartVoiceCom_MR(int loginId, TRV_VoiceDataCallBack callback, void *user)
 {
-    Call call("TRV_NET_StartVoiceCom_MR", {arg(loginId), arg(callback), arg(user)});
+    Call call("TRV_NET_StartVoiceCom_MR", { arg(loginId), arg(callback), arg(user) });
     return startVoice(call, loginId, -1, false, callback, user);
 }
 
-TRV_API int TRV_NET_StartVoiceCom_NVR_IPC(int loginId, int channel, TRV_VoiceDataCallBack callback, void *user)
+TRV_API int TRV_NET_StartVoiceCom_NVR_IPC(
+    int loginId, int channel, TRV_VoiceDataCallBack callback, void *user)
 {
-    Call call("TRV_NET_StartVoiceCom_NVR_IPC", {arg(loginId), arg(channel), arg(callback), arg(user)});
+    Call call("TRV_NET_StartVoiceCom_NVR_IPC", { arg(loginId), arg(channel), arg(callback), arg(user) });
     return startVoice(call, loginId, channel, true, callback, user);
 }
 
 TRV_API TRV_BOOL TRV_NET_VoiceComSendData(int voiceHandle, const unsigned char *data, int length)
 {
-    Call call("TRV_NET_VoiceComSendData", {arg(voiceHandle), arg(static_cast<const void *>(data)), arg(length)});
+    Call call(
+        "TRV_NET_VoiceComSendData", { arg(voiceHandle), arg(static_cast<const void *>(data)), arg(length) });
     if (call.scripted())
         return call.failBool(call.scripted());
     auto s = sessionOf<VoiceLink>(voiceHandle, Session::Kind::Voice);
@@ -1117,7 +1127,7 @@ TRV_API TRV_BOOL TRV_NET_VoiceComSendData(int voiceHandle, const unsigned char *
 
 TRV_API TRV_BOOL TRV_NET_StopVoiceCom(int voiceHandle)
 {
-    Call call("TRV_NET_StopVoiceCom", {arg(voiceHandle)});
+    Call call("TRV_NET_StopVoiceCom", { arg(voiceHandle) });
     if (call.scripted())
         return call.failBool(call.scripted());
     if (!endSession(voiceHandle, Session::Kind::Voice))

@@ -108,8 +108,9 @@ std::string arg(const TRV_FILE_DATA *f)
     if (!f)
         return "null";
     return "{channel=" + arg(f->channel) + ",fileSize=" + arg(f->fileSize)
-        + ",fileName=" + argText(f->fileName, sizeof f->fileName)
-        + ",begin=" + timeText(f->begin.year, f->begin.month, f->begin.day, f->begin.hour, f->begin.minute, f->begin.second)
+        + ",fileName=" + argText(f->fileName, sizeof f->fileName) + ",begin="
+        + timeText(
+            f->begin.year, f->begin.month, f->begin.day, f->begin.hour, f->begin.minute, f->begin.second)
         + ",end=" + timeText(f->end.year, f->end.month, f->end.day, f->end.hour, f->end.minute, f->end.second)
         + ",streamType=" + arg(f->streamType) + "}";
 }
@@ -118,8 +119,9 @@ std::string arg(const TRV_PLAYBACK_BY_TIME *r)
 {
     if (!r)
         return "null";
-    return "{channel=" + arg(r->channel) + ",fileType=" + arg(r->fileType)
-        + ",begin=" + timeText(r->begin.year, r->begin.month, r->begin.day, r->begin.hour, r->begin.minute, r->begin.second)
+    return "{channel=" + arg(r->channel) + ",fileType=" + arg(r->fileType) + ",begin="
+        + timeText(
+            r->begin.year, r->begin.month, r->begin.day, r->begin.hour, r->begin.minute, r->begin.second)
         + ",end=" + timeText(r->end.year, r->end.month, r->end.day, r->end.hour, r->end.minute, r->end.second)
         + ",streamType=" + arg(r->streamType) + ",text1=" + argText(r->text1, sizeof r->text1)
         + ",text2=" + argText(r->text2, sizeof r->text2) + "}";
@@ -129,9 +131,12 @@ std::string arg(const TRV_FIND_CONDITION *c)
 {
     if (!c)
         return "null";
-    return "{channel=" + arg(c->channel) + ",fileType=" + arg(c->fileType) + ",streamType=" + arg(c->streamType)
-        + ",begin=" + timeText(c->begin.year, c->begin.month, c->begin.day, c->begin.hour, c->begin.minute, c->begin.second)
-        + ",end=" + timeText(c->end.year, c->end.month, c->end.day, c->end.hour, c->end.minute, c->end.second) + "}";
+    return "{channel=" + arg(c->channel) + ",fileType=" + arg(c->fileType)
+        + ",streamType=" + arg(c->streamType) + ",begin="
+        + timeText(
+            c->begin.year, c->begin.month, c->begin.day, c->begin.hour, c->begin.minute, c->begin.second)
+        + ",end=" + timeText(c->end.year, c->end.month, c->end.day, c->end.hour, c->end.minute, c->end.second)
+        + "}";
 }
 
 std::string arg(const TRV_APP_INFO *a)

@@ -26,8 +26,7 @@ std::string arg(const TRV_PLAYBACK_BY_TIME *r);
 std::string arg(const TRV_FIND_CONDITION *c);
 std::string arg(const TRV_APP_INFO *a);
 std::string arg(const TRV_STATE_QUERY *q);
-template<class R, class... A>
-std::string arg(R (*f)(A...))
+template<class R, class... A> std::string arg(R (*f)(A...))
 {
     uintptr_t v = 0;
     std::memcpy(&v, &f, sizeof f);
@@ -50,10 +49,10 @@ public:
     int scripted() const { return m_scripted; }
 
     // Results: record the value and set the last error.
-    int ok(int value);           // success, last error 0
-    int fail(int error);         // returns the error number
-    int failBool(int error);     // returns 0
-    int keep(int value);         // records the value, leaves the last error alone
+    int ok(int value); // success, last error 0
+    int fail(int error); // returns the error number
+    int failBool(int error); // returns 0
+    int keep(int value); // records the value, leaves the last error alone
 
 private:
     uint64_t m_index;

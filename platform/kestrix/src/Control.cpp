@@ -106,9 +106,8 @@ bool injectDisconnect(int loginId)
         if (!l)
             return;
         l->events.run([&] {
-            Library::get().disconnect.call([&](TRV_DisConnectCallBack cb, void *user) {
-                cb(l->id, l->address.c_str(), l->port, user);
-            });
+            Library::get().disconnect.call(
+                [&](TRV_DisConnectCallBack cb, void *user) { cb(l->id, l->address.c_str(), l->port, user); });
         });
     });
     return true;

@@ -98,7 +98,8 @@ int importConfig(Login &login, const std::string &text)
     return 0;
 }
 
-int jsonCommand(Login &login, const std::string &name, int channel, const std::string &body, std::string *answer)
+int jsonCommand(
+    Login &login, const std::string &name, int channel, const std::string &body, std::string *answer)
 {
     DeviceState &d = *login.device;
     if (name == "OPSensorGet" || name == "OPScaleTimesSwitch") {
@@ -119,7 +120,8 @@ int jsonCommand(Login &login, const std::string &name, int channel, const std::s
         }
         if (name == "OPScaleTimesSwitch") {
             double times = 0, original = 0;
-            if (!JsonUtil::readDouble(req, "Times", &times) || !JsonUtil::readDouble(req, "TimesOri", &original))
+            if (!JsonUtil::readDouble(req, "Times", &times)
+                || !JsonUtil::readDouble(req, "TimesOri", &original))
                 return TRV_ERR_PARAMETER;
             state["Times"] = times;
             state["TimesOri"] = original;

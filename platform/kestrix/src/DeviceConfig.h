@@ -18,6 +18,7 @@ int configByName(Login &login, const std::string &name, std::string *answer);
 // A configuration file to merge into the tree.
 int importConfig(Login &login, const std::string &text);
 // "OPSensorGet", "OPScaleTimesSwitch", "OPFile".
-int jsonCommand(Login &login, const std::string &name, int channel, const std::string &body, std::string *answer);
+int jsonCommand(
+    Login &login, const std::string &name, int channel, const std::string &body, std::string *answer);
 
 } // namespace kx

@@ -170,7 +170,8 @@ void Catalog::addDevice(const kestrix::DeviceSpec &spec)
     // A device known before under the same address or serial starts afresh.
     for (auto it = m_states.begin(); it != m_states.end();) {
         const kestrix::DeviceSpec &s = it->second->spec;
-        const bool same = (!spec.address.empty() && (s.address == spec.address || it->second->address == spec.address))
+        const bool same
+            = (!spec.address.empty() && (s.address == spec.address || it->second->address == spec.address))
             || (!spec.serial.empty() && s.serial == spec.serial);
         it = same ? m_states.erase(it) : std::next(it);
     }
@@ -251,13 +252,13 @@ kestrix::DeviceSpec Catalog::defaultSpec(const std::string &address) const
     s.videoChannels = m_defaultChannels;
     char serial[32];
     std::snprintf(serial, sizeof serial, "KX%014llx",
-                  static_cast<unsigned long long>(fnv1a(address) & 0xFFFFFFFFFFFFFull));
+        static_cast<unsigned long long>(fnv1a(address) & 0xFFFFFFFFFFFFFull));
     s.serial = serial;
     return s;
 }
 
-std::shared_ptr<DeviceState> Catalog::stateFor(const kestrix::DeviceSpec &spec, const std::string &key,
-                                               const std::string &address)
+std::shared_ptr<DeviceState> Catalog::stateFor(
+    const kestrix::DeviceSpec &spec, const std::string &key, const std::string &address)
 {
     auto it = m_states.find(key);
     if (it != m_states.end())
@@ -326,7 +327,8 @@ std::shared_ptr<DeviceState> Catalog::find(const std::string &addressOrSerial)
     std::lock_guard<std::mutex> lock(m_mutex);
     for (auto &entry : m_states) {
         const DeviceState &d = *entry.second;
-        if (d.address == addressOrSerial || d.spec.address == addressOrSerial || d.spec.serial == addressOrSerial)
+        if (d.address == addressOrSerial || d.spec.address == addressOrSerial
+            || d.spec.serial == addressOrSerial)
             return entry.second;
     }
     return nullptr;

@@ -38,7 +38,7 @@ struct DeviceState
     Json::Value config;
     std::vector<std::pair<std::string, std::string>> received;
     std::vector<std::string> receivedBodies; // the "OPFile" body of each received file
-    std::vector<std::string> voiceFrames;    // voice frames of talks, whole, the latest kept
+    std::vector<std::string> voiceFrames; // voice frames of talks, whole, the latest kept
     int logins = 0;
     bool upgrading = false;
     bool voiceBusy = false;
@@ -67,8 +67,8 @@ public:
     std::shared_ptr<DeviceState> find(const std::string &addressOrSerial);
 
 private:
-    std::shared_ptr<DeviceState> stateFor(const kestrix::DeviceSpec &spec, const std::string &key,
-                                          const std::string &address);
+    std::shared_ptr<DeviceState> stateFor(
+        const kestrix::DeviceSpec &spec, const std::string &key, const std::string &address);
     kestrix::DeviceSpec defaultSpec(const std::string &address) const;
 
     std::mutex m_mutex;

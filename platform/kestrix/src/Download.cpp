@@ -5,8 +5,8 @@
 
 namespace kx {
 
-Download::Download(std::shared_ptr<Login> l, const RecordingFile &file, std::FILE *out, TRV_PosCallBack pos,
-                   void *user)
+Download::Download(
+    std::shared_ptr<Login> l, const RecordingFile &file, std::FILE *out, TRV_PosCallBack pos, void *user)
     : Session(Kind::Download, std::move(l))
     , m_file(file)
     , m_out(out)

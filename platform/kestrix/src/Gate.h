@@ -18,8 +18,7 @@ class Gate
 {
 public:
     // Runs f() when the gate is open; false when closed.
-    template<class F>
-    bool run(F &&f)
+    template<class F> bool run(F &&f)
     {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -68,8 +67,7 @@ protected:
 };
 
 // A callback with its user value behind a gate.
-template<class Callback>
-class CallbackSlot : private Gate
+template<class Callback> class CallbackSlot : private Gate
 {
 public:
     void set(Callback callback, void *user)
@@ -99,8 +97,7 @@ public:
     }
 
     // Delivers f(callback, user) when a callback is set.
-    template<class F>
-    bool call(F &&f)
+    template<class F> bool call(F &&f)
     {
         Callback callback;
         void *user;

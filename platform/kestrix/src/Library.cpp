@@ -15,8 +15,7 @@ thread_local const Session *t_session = nullptr; // the session whose thread thi
 Session::Session(Kind k, std::shared_ptr<Login> l)
     : kind(k)
     , login(std::move(l))
-{
-}
+{ }
 
 Session::~Session()
 {

@@ -39,8 +39,8 @@ struct Login
     std::shared_ptr<DeviceState> device;
     std::string address;
     int port = 0;
-    std::atomic<bool> connected{true};
-    std::atomic<bool> alarmChannel{false}; // alarms raised while it is set are sent
+    std::atomic<bool> connected { true };
+    std::atomic<bool> alarmChannel { false }; // alarms raised while it is set are sent
     Gate events; // deliveries of this login's alarms and disconnect
     Gate alarms; // open between TRV_NET_SetupAlarmChan and TRV_NET_CloseAlarmChan
 
@@ -116,7 +116,7 @@ public:
     CallbackSlot<TRV_MessageCallBack> message;
     Catalog catalog;
     EventQueue events;
-    std::atomic<int> threads{0};
+    std::atomic<int> threads { 0 };
 
     bool isInitialized();
     std::shared_ptr<Login> login(int id);

@@ -11,7 +11,7 @@ namespace {
 
 // 40 ms of a 1 kHz tone at 8000 samples per second, G.711 A-law.
 constexpr int kAudioBytes = 320;
-const uint8_t kTonePeriod[8] = {0xd5, 0x95, 0x92, 0x95, 0xd5, 0x15, 0x12, 0x15};
+const uint8_t kTonePeriod[8] = { 0xd5, 0x95, 0x92, 0x95, 0xd5, 0x15, 0x12, 0x15 };
 
 int64_t nowMs()
 {

@@ -17,7 +17,7 @@ std::shared_ptr<const VideoLoop> loopFor(const Login &login, const RecordingFile
 } // namespace
 
 Playback::Playback(std::shared_ptr<Login> l, std::vector<PlaySegment> segments, time_t origin,
-                   TRV_PlayBackDataCallBack data, void *dataUser, TRV_PosCallBack pos, void *posUser)
+    TRV_PlayBackDataCallBack data, void *dataUser, TRV_PosCallBack pos, void *posUser)
     : Session(Kind::Playback, std::move(l))
     , m_segments(std::move(segments))
     , m_origin(origin)

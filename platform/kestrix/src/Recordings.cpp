@@ -23,10 +23,11 @@ std::string defaultName(const RecordingFile &f)
     splitLocalTime(f.end, &y2, &mo2, &d2, &h2, &mi2, &s2);
     char buf[128];
     if (f.fileType == TRV_FILE_PICTURE)
-        std::snprintf(buf, sizeof buf, "ch%02d_%04d%02d%02d_%02d%02d%02d.jpg", f.channel + 1, y, mo, d, h, mi, s);
+        std::snprintf(
+            buf, sizeof buf, "ch%02d_%04d%02d%02d_%02d%02d%02d.jpg", f.channel + 1, y, mo, d, h, mi, s);
     else
-        std::snprintf(buf, sizeof buf, "ch%02d_%04d%02d%02d_%02d%02d%02d_%02d%02d%02d_%c.tvf", f.channel + 1, y, mo,
-                      d, h, mi, s, h2, mi2, s2, f.streamType == 0 ? 'M' : 'S');
+        std::snprintf(buf, sizeof buf, "ch%02d_%04d%02d%02d_%02d%02d%02d_%02d%02d%02d_%c.tvf", f.channel + 1,
+            y, mo, d, h, mi, s, h2, mi2, s2, f.streamType == 0 ? 'M' : 'S');
     return buf;
 }
 
@@ -56,7 +57,8 @@ int64_t recordingFrames(const RecordingFile &file, const VideoLoop &loop)
     return frames;
 }
 
-void recordingBlock(const RecordingFile &file, const VideoLoop &loop, int64_t frame, std::vector<uint8_t> *out)
+void recordingBlock(
+    const RecordingFile &file, const VideoLoop &loop, int64_t frame, std::vector<uint8_t> *out)
 {
     const EncodedFrame &f = loop.frames[size_t(frame % int64_t(loop.frames.size()))];
     StreamFrameHeader h;
@@ -139,7 +141,7 @@ std::vector<RecordingFile> recordingsOf(DeviceState &device, int channel, int st
             }
         }
         std::sort(files.begin(), files.end(),
-                  [](const RecordingFile &a, const RecordingFile &b) { return a.begin < b.begin; });
+            [](const RecordingFile &a, const RecordingFile &b) { return a.begin < b.begin; });
     }
     std::lock_guard<std::mutex> lock(device.mutex);
     return device.recordings.emplace(key, files).first->second;
@@ -161,13 +163,12 @@ bool findRecording(DeviceState &device, int channel, const std::string &name, Re
 }
 
 RecordingReader::RecordingReader(const RecordingFile &file, std::shared_ptr<const VideoLoop> loop,
-                                 std::shared_ptr<const std::vector<uint8_t>> jpeg)
+    std::shared_ptr<const std::vector<uint8_t>> jpeg)
     : m_file(file)
     , m_loop(std::move(loop))
     , m_jpeg(std::move(jpeg))
     , m_size(file.size)
-{
-}
+{ }
 
 void RecordingReader::makeBlock()
 {
@@ -191,8 +192,8 @@ size_t RecordingReader::read(uint8_t *out, size_t max)
             makeBlock();
         if (m_block.empty())
             break;
-        const size_t take = size_t(std::min<int64_t>(
-            {int64_t(max - n), int64_t(m_block.size() - m_blockPos), m_size - m_done}));
+        const size_t take = size_t(
+            std::min<int64_t>({ int64_t(max - n), int64_t(m_block.size() - m_blockPos), m_size - m_done }));
         std::memcpy(out + n, m_block.data() + m_blockPos, take);
         m_blockPos += take;
         m_done += take;

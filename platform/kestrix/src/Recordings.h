@@ -25,7 +25,7 @@ class RecordingReader
 {
 public:
     RecordingReader(const RecordingFile &file, std::shared_ptr<const VideoLoop> loop,
-                    std::shared_ptr<const std::vector<uint8_t>> jpeg);
+        std::shared_ptr<const std::vector<uint8_t>> jpeg);
     // Up to `max` next bytes; 0 at the end.
     size_t read(uint8_t *out, size_t max);
     int64_t size() const { return m_size; }
@@ -54,7 +54,8 @@ struct PlaySegment
 // Number of whole frames a recording holds within its size.
 int64_t recordingFrames(const RecordingFile &file, const VideoLoop &loop);
 // Makes stream-format block `frame` of a recording.
-void recordingBlock(const RecordingFile &file, const VideoLoop &loop, int64_t frame, std::vector<uint8_t> *out);
+void recordingBlock(
+    const RecordingFile &file, const VideoLoop &loop, int64_t frame, std::vector<uint8_t> *out);
 // Frames a recording of `seconds` holds; its size in bytes.
 int64_t bytesOfFrames(const VideoLoop &loop, int64_t frames);
 

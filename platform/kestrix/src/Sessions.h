@@ -20,7 +20,7 @@ public:
     const int streamType;
     CallbackSlot<TRV_RealDataCallBack> data;
     CallbackSlot<TRV_RealDataCallBack_V2> dataV2;
-    std::atomic<bool> keyFrameRequest{false};
+    std::atomic<bool> keyFrameRequest { false };
 
 protected:
     void run() override;
@@ -37,7 +37,7 @@ class Playback : public Session
 public:
     // Plays `segments` in order; `origin` is the time that seeks count from.
     Playback(std::shared_ptr<Login> login, std::vector<PlaySegment> segments, time_t origin,
-             TRV_PlayBackDataCallBack data, void *dataUser, TRV_PosCallBack pos, void *posUser);
+        TRV_PlayBackDataCallBack data, void *dataUser, TRV_PosCallBack pos, void *posUser);
 
     bool control(int action, int value);
     bool setSpeed(double factor);
@@ -63,7 +63,7 @@ class Download : public Session
 {
 public:
     Download(std::shared_ptr<Login> login, const RecordingFile &file, std::FILE *out, TRV_PosCallBack pos,
-             void *user);
+        void *user);
     ~Download() override;
 
 protected:
@@ -92,14 +92,14 @@ protected:
 private:
     CallbackSlot<TRV_VoiceDataCallBack> m_callback;
     std::vector<uint8_t> m_fifo; // guarded by m_mutex
-    bool m_wide = false;         // 16 kHz frames; guarded by m_mutex
+    bool m_wide = false; // 16 kHz frames; guarded by m_mutex
 };
 
 class FileTransfer : public Session
 {
 public:
     FileTransfer(std::shared_ptr<Login> login, const PendingFile &announced, std::FILE *in,
-                 TRV_FileTransferCallBack callback, void *user);
+        TRV_FileTransferCallBack callback, void *user);
     ~FileTransfer() override;
 
 protected:
@@ -117,7 +117,7 @@ class Upgrade : public Session
 public:
     // path: a local file (empty for a cloud upgrade of `version`).
     Upgrade(std::shared_ptr<Login> login, const std::string &path, int64_t size, const std::string &version,
-            TRV_UpgradeCallBack callback, void *user);
+        TRV_UpgradeCallBack callback, void *user);
     ~Upgrade() override;
     int state() const { return m_state.load(); }
 
@@ -130,7 +130,7 @@ private:
     int64_t m_size;
     std::string m_version;
     CallbackSlot<TRV_UpgradeCallBack> m_callback;
-    std::atomic<int> m_state{TRV_UPGRADE_SENDING};
+    std::atomic<int> m_state { TRV_UPGRADE_SENDING };
     bool m_released = false;
 };
 

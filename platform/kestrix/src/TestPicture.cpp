@@ -24,7 +24,7 @@ void fillRect(YuvImage *img, int x0, int y0, int w, int h, uint8_t y, uint8_t u,
 }
 
 // Segments a..g of the digits 0-9, bit 0 = a (top) ... bit 6 = g (middle).
-const uint8_t kSegments[10] = {0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F};
+const uint8_t kSegments[10] = { 0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F };
 
 void drawDigit(YuvImage *img, int x, int y, int h, int digit)
 {
@@ -33,13 +33,20 @@ void drawDigit(YuvImage *img, int x, int y, int h, int digit)
     const int half = h / 2;
     const uint8_t s = kSegments[digit % 10];
     const uint8_t Y = 235, C = 128;
-    if (s & 0x01) fillRect(img, x, y, w, t, Y, C, C);                         // a
-    if (s & 0x02) fillRect(img, x + w - t, y, t, half, Y, C, C);              // b
-    if (s & 0x04) fillRect(img, x + w - t, y + half, t, h - half, Y, C, C);   // c
-    if (s & 0x08) fillRect(img, x, y + h - t, w, t, Y, C, C);                 // d
-    if (s & 0x10) fillRect(img, x, y + half, t, h - half, Y, C, C);           // e
-    if (s & 0x20) fillRect(img, x, y, t, half, Y, C, C);                      // f
-    if (s & 0x40) fillRect(img, x, y + half - t / 2, w, t, Y, C, C);          // g
+    if (s & 0x01)
+        fillRect(img, x, y, w, t, Y, C, C); // a
+    if (s & 0x02)
+        fillRect(img, x + w - t, y, t, half, Y, C, C); // b
+    if (s & 0x04)
+        fillRect(img, x + w - t, y + half, t, h - half, Y, C, C); // c
+    if (s & 0x08)
+        fillRect(img, x, y + h - t, w, t, Y, C, C); // d
+    if (s & 0x10)
+        fillRect(img, x, y + half, t, h - half, Y, C, C); // e
+    if (s & 0x20)
+        fillRect(img, x, y, t, half, Y, C, C); // f
+    if (s & 0x40)
+        fillRect(img, x, y + half - t / 2, w, t, Y, C, C); // g
 }
 
 } // namespace
@@ -52,11 +59,12 @@ void drawTestPicture(YuvImage *img, int channel, int index, int frames)
     img->v.assign(size_t((w / 2) * (h / 2)), 128);
 
     // Background: a vertical luminance gradient in a colour of the channel.
-    static const uint8_t kHues[8][2] = {{90, 200}, {200, 90}, {60, 110}, {180, 180},
-                                        {110, 60}, {150, 70}, {70, 150}, {128, 200}};
+    static const uint8_t kHues[8][2] = { { 90, 200 }, { 200, 90 }, { 60, 110 }, { 180, 180 }, { 110, 60 },
+        { 150, 70 }, { 70, 150 }, { 128, 200 } };
     const uint8_t cu = kHues[channel % 8][0], cv = kHues[channel % 8][1];
     for (int yy = 0; yy < h; ++yy)
-        std::fill(img->y.begin() + yy * w, img->y.begin() + (yy + 1) * w, uint8_t(60 + 80 * yy / std::max(1, h)));
+        std::fill(
+            img->y.begin() + yy * w, img->y.begin() + (yy + 1) * w, uint8_t(60 + 80 * yy / std::max(1, h)));
     std::fill(img->u.begin(), img->u.end(), cu);
     std::fill(img->v.begin(), img->v.end(), cv);
 
@@ -80,7 +88,8 @@ void drawTestPicture(YuvImage *img, int channel, int index, int frames)
     const int tx = w - margin - 4 * tw;
     fillRect(img, tx - margin / 2, margin / 2, 4 * tw + margin / 2, th + margin, 16, 128, 128);
     drawDigit(img, tx, margin, th, (centis / 100) % 10);
-    fillRect(img, tx + tw, margin + th - std::max(2, th / 8), std::max(2, th / 8), std::max(2, th / 8), 235, 128, 128);
+    fillRect(img, tx + tw, margin + th - std::max(2, th / 8), std::max(2, th / 8), std::max(2, th / 8), 235,
+        128, 128);
     drawDigit(img, tx + 2 * tw - tw / 2, margin, th, (centis / 10) % 10);
     drawDigit(img, tx + 3 * tw - tw / 2, margin, th, centis % 10);
 }

@@ -6,7 +6,7 @@
 namespace kx {
 
 FileTransfer::FileTransfer(std::shared_ptr<Login> l, const PendingFile &announced, std::FILE *in,
-                           TRV_FileTransferCallBack callback, void *user)
+    TRV_FileTransferCallBack callback, void *user)
     : Session(Kind::Transfer, std::move(l))
     , m_announced(announced)
     , m_in(in)
@@ -39,7 +39,8 @@ void FileTransfer::run()
             readError = std::ferror(m_in) != 0;
             break;
         }
-        if (rate > 0 && !sleepUntil(start + std::chrono::microseconds(int64_t(content.size()) * 1000000 / rate)))
+        if (rate > 0
+            && !sleepUntil(start + std::chrono::microseconds(int64_t(content.size()) * 1000000 / rate)))
             return;
     }
     std::fclose(m_in);
@@ -67,7 +68,7 @@ void FileTransfer::run()
 }
 
 Upgrade::Upgrade(std::shared_ptr<Login> l, const std::string &path, int64_t size, const std::string &version,
-                 TRV_UpgradeCallBack callback, void *user)
+    TRV_UpgradeCallBack callback, void *user)
     : Session(Kind::Upgrade, std::move(l))
     , m_path(path)
     , m_size(size)
@@ -93,7 +94,8 @@ void Upgrade::run()
     auto report = [&](int state, int64_t total, int64_t done) {
         m_state.store(state);
         m_callback.call([&](TRV_UpgradeCallBack cb, void *user) {
-            cb(handle, state, int(std::min<int64_t>(total, INT_MAX)), int(std::min<int64_t>(done, INT_MAX)), user);
+            cb(handle, state, int(std::min<int64_t>(total, INT_MAX)), int(std::min<int64_t>(done, INT_MAX)),
+                user);
         });
     };
     const auto step = std::chrono::milliseconds(20);
@@ -112,7 +114,8 @@ void Upgrade::run()
         if (in) {
             int64_t got = 0;
             while (got < n) {
-                const size_t r = std::fread(buffer.data(), 1, size_t(std::min<int64_t>(n - got, int64_t(buffer.size()))), in);
+                const size_t r = std::fread(
+                    buffer.data(), 1, size_t(std::min<int64_t>(n - got, int64_t(buffer.size()))), in);
                 if (r == 0)
                     break;
                 got += int64_t(r);

@@ -43,8 +43,8 @@ std::shared_ptr<VideoLoop> encodeLoop(int channel, int width, int height)
     if (ok) {
         ctx->width = width;
         ctx->height = height;
-        ctx->time_base = AVRational{1, kFrameRate};
-        ctx->framerate = AVRational{kFrameRate, 1};
+        ctx->time_base = AVRational { 1, kFrameRate };
+        ctx->framerate = AVRational { kFrameRate, 1 };
         ctx->pix_fmt = AV_PIX_FMT_YUV420P;
         ctx->gop_size = kKeyInterval;
         ctx->keyint_min = kKeyInterval;
@@ -137,7 +137,7 @@ std::vector<uint8_t> encodeJpeg(int channel, int width, int height)
             row[size_t(x) * 3 + 1] = img.u[size_t((y / 2) * (width / 2) + x / 2)];
             row[size_t(x) * 3 + 2] = img.v[size_t((y / 2) * (width / 2) + x / 2)];
         }
-        JSAMPROW rows[1] = {row.data()};
+        JSAMPROW rows[1] = { row.data() };
         jpeg_write_scanlines(&cinfo, rows, 1);
     }
     jpeg_finish_compress(&cinfo);

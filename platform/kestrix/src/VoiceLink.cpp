@@ -33,8 +33,7 @@ bool VoiceLink::receive(const unsigned char *data, int length)
 {
     StreamBlock block;
     size_t skip = 0;
-    if (!data || length <= 0
-        || scanStreamBlock(data, size_t(length), &block, &skip) != StreamScan::Block
+    if (!data || length <= 0 || scanStreamBlock(data, size_t(length), &block, &skip) != StreamScan::Block
         || block.type != StreamBlock::Voice || block.blockSize != size_t(length))
         return false;
     {
@@ -72,7 +71,8 @@ void VoiceLink::run()
             std::copy_n(m_fifo.begin(), take, frame.begin() + kVoiceFrameHeaderSize);
             m_fifo.erase(m_fifo.begin(), m_fifo.begin() + long(take));
         }
-        writeVoiceFrameHeader(wide ? 16000 : 8000, uint16_t(frame.size() - kVoiceFrameHeaderSize), frame.data());
+        writeVoiceFrameHeader(
+            wide ? 16000 : 8000, uint16_t(frame.size() - kVoiceFrameHeaderSize), frame.data());
         m_callback.call([&](TRV_VoiceDataCallBack cb, void *user) {
             cb(handle, frame.data(), int(frame.size()), 1, user);
         });

@@ -29,7 +29,8 @@ bool readWav(const char *path, std::vector<int16_t> *samples, int *rate)
     if (!in)
         return false;
     std::vector<unsigned char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (data.size() < 12 || std::memcmp(data.data(), "RIFF", 4) != 0 || std::memcmp(data.data() + 8, "WAVE", 4) != 0)
+    if (data.size() < 12 || std::memcmp(data.data(), "RIFF", 4) != 0
+        || std::memcmp(data.data() + 8, "WAVE", 4) != 0)
         return false;
     int channels = 0;
     int bits = 0;
@@ -89,7 +90,7 @@ Capture &capture()
 }
 
 void run(uint64_t generation, TRV_PLAY_AudioCaptureCallBack callback, int rate, int blockLength, void *user,
-         std::vector<int16_t> wav, int wavRate)
+    std::vector<int16_t> wav, int wavRate)
 {
     Capture &c = capture();
     const size_t perBlock = size_t(blockLength) / 2;
@@ -137,7 +138,8 @@ void run(uint64_t generation, TRV_PLAY_AudioCaptureCallBack callback, int rate, 
 
 namespace AudioCapture {
 
-int start(TRV_PLAY_AudioCaptureCallBack callback, int bitsPerSample, int sampleRate, int blockLength, void *user)
+int start(
+    TRV_PLAY_AudioCaptureCallBack callback, int bitsPerSample, int sampleRate, int blockLength, void *user)
 {
     if (!callback || bitsPerSample != 16 || sampleRate < 1000 || sampleRate > 192000 || blockLength < 2
         || blockLength % 2 != 0 || blockLength > (1 << 20))
@@ -163,7 +165,8 @@ int start(TRV_PLAY_AudioCaptureCallBack callback, int bitsPerSample, int sampleR
     c.stopRequested = false;
     c.running = true;
     ++c.generation;
-    c.thread = std::thread(run, c.generation, callback, sampleRate, blockLength, user, std::move(wav), wavRate);
+    c.thread
+        = std::thread(run, c.generation, callback, sampleRate, blockLength, user, std::move(wav), wavRate);
     c.threadId = c.thread.get_id();
     return TRV_PLAY_NOERROR;
 }

@@ -14,8 +14,8 @@ namespace AudioCapture {
 constexpr const char *kWavVariable = "LUMAREL_CAPTURE_WAV";
 
 // 0 on success, else a TRV_PLAY_ERR_ code.
-int start(TRV_PLAY_AudioCaptureCallBack callback, int bitsPerSample, int sampleRate, int blockLength,
-          void *user);
+int start(
+    TRV_PLAY_AudioCaptureCallBack callback, int bitsPerSample, int sampleRate, int blockLength, void *user);
 // Returns after the last callback has returned (except when called from the
 // callback itself, which ends the capture after it returns). False when no
 // capture was running.

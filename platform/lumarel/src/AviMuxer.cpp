@@ -46,17 +46,17 @@ bool AviMuxer::writeHeader(const MediaPacket &first)
     video->codecpar->width = first.width;
     video->codecpar->height = first.height;
     if (first.parameters && first.parameters->extradata_size > 0) {
-        video->codecpar->extradata =
-            static_cast<uint8_t *>(av_mallocz(size_t(first.parameters->extradata_size) + AV_INPUT_BUFFER_PADDING_SIZE));
+        video->codecpar->extradata = static_cast<uint8_t *>(
+            av_mallocz(size_t(first.parameters->extradata_size) + AV_INPUT_BUFFER_PADDING_SIZE));
         if (video->codecpar->extradata) {
-            std::copy(first.parameters->extradata, first.parameters->extradata + first.parameters->extradata_size,
-                      video->codecpar->extradata);
+            std::copy(first.parameters->extradata,
+                first.parameters->extradata + first.parameters->extradata_size, video->codecpar->extradata);
             video->codecpar->extradata_size = first.parameters->extradata_size;
         }
     }
-    video->time_base = AVRational{1, rate};
+    video->time_base = AVRational { 1, rate };
     m_videoTimeBase = video->time_base;
-    video->avg_frame_rate = AVRational{rate, 1};
+    video->avg_frame_rate = AVRational { rate, 1 };
     m_videoCodec = first.codecId;
     if (m_audioRate > 0) {
         AVStream *audio = avformat_new_stream(m_ctx, nullptr);
@@ -69,7 +69,7 @@ bool AviMuxer::writeHeader(const MediaPacket &first)
         audio->codecpar->bits_per_coded_sample = 8;
         audio->codecpar->block_align = 1;
         audio->codecpar->bit_rate = int64_t(m_audioRate) * 8;
-        audio->time_base = AVRational{1, m_audioRate};
+        audio->time_base = AVRational { 1, m_audioRate };
         m_audioStream = audio->index;
     }
     if (avformat_write_header(m_ctx, nullptr) < 0)
@@ -117,7 +117,7 @@ bool AviMuxer::write(const MediaPacket &packet)
         m_packet->flags |= AV_PKT_FLAG_KEY;
     // Our counters are in frames and samples; the muxer may have chosen
     // other time bases for its streams.
-    const AVRational ours = stream == 0 ? m_videoTimeBase : AVRational{1, m_audioRate};
+    const AVRational ours = stream == 0 ? m_videoTimeBase : AVRational { 1, m_audioRate };
     av_packet_rescale_ts(m_packet, ours, m_ctx->streams[stream]->time_base);
     if (av_interleaved_write_frame(m_ctx, m_packet) < 0) {
         m_failed = true;

@@ -45,7 +45,7 @@ private:
     AVCodecID m_audioCodec = AV_CODEC_ID_NONE;
     int m_audioStream = -1;
     AVCodecID m_videoCodec = AV_CODEC_ID_NONE;
-    AVRational m_videoTimeBase{1, 25};
+    AVRational m_videoTimeBase { 1, 25 };
     int64_t m_videoFrames = 0;
     int64_t m_audioSamples = 0;
 };

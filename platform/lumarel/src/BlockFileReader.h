@@ -40,8 +40,8 @@ private:
     FILE *m_file = nullptr;
     int64_t m_size = 0;
     std::vector<uint8_t> m_buffer;
-    size_t m_start = 0;       // first unread byte in the buffer
-    size_t m_end = 0;         // end of valid bytes in the buffer
+    size_t m_start = 0; // first unread byte in the buffer
+    size_t m_end = 0; // end of valid bytes in the buffer
     size_t m_lastStart = 0;
     int64_t m_bufferOffset = 0; // file offset of m_buffer[0]
     bool m_eof = false;

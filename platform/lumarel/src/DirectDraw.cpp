@@ -23,8 +23,8 @@ xcb_gcontext_t graphicsContext(xcb_connection_t *connection)
     if (madeOn != connection) {
         gc = xcb_generate_id(connection);
         const uint32_t noExposures = 0;
-        xcb_create_gc(connection, gc, xcb_window_t(QX11Info::appRootWindow()), XCB_GC_GRAPHICS_EXPOSURES,
-                      &noExposures);
+        xcb_create_gc(
+            connection, gc, xcb_window_t(QX11Info::appRootWindow()), XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
         madeOn = connection;
     }
     return gc;
@@ -44,7 +44,8 @@ bool suitableDisplay(xcb_connection_t *connection)
     xcb_screen_iterator_t screens = xcb_setup_roots_iterator(setup);
     for (int i = 0; screens.rem && i < QX11Info::appScreen(); ++i)
         xcb_screen_next(&screens);
-    if (!screens.rem || screens.data->root_depth != 24 || setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST)
+    if (!screens.rem || screens.data->root_depth != 24
+        || setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST)
         return false;
     bool rgb32 = false;
     for (xcb_format_iterator_t f = xcb_setup_pixmap_formats_iterator(setup); f.rem; xcb_format_next(&f))
@@ -69,7 +70,7 @@ bool targetShowsOthers(const QWidget *surface, const QWidget *target)
 
 std::atomic<bool> &allowed()
 {
-    static std::atomic<bool> on{true};
+    static std::atomic<bool> on { true };
     return on;
 }
 
@@ -119,8 +120,8 @@ bool DirectDraw::put(const QWidget *surface, const QImage &image)
     m_next = (m_next + 1) % 2;
     std::memcpy(segment.memory, image.constBits(), bytes);
     xcb_shm_put_image(connection, xcb_drawable_t(window), graphicsContext(connection),
-                      uint16_t(image.bytesPerLine() / 4), uint16_t(image.height()), 0, 0, uint16_t(image.width()),
-                      uint16_t(image.height()), 0, 0, 24, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment.id, 0);
+        uint16_t(image.bytesPerLine() / 4), uint16_t(image.height()), 0, 0, uint16_t(image.width()),
+        uint16_t(image.height()), 0, 0, 24, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment.id, 0);
     return true;
 }
 
@@ -140,8 +141,8 @@ bool DirectDraw::prepare(Segment *segment, size_t bytes)
         return false;
     }
     const uint32_t id = xcb_generate_id(m_connection);
-    xcb_generic_error_t *error =
-        xcb_request_check(m_connection, xcb_shm_attach_checked(m_connection, id, uint32_t(shmId), 1));
+    xcb_generic_error_t *error
+        = xcb_request_check(m_connection, xcb_shm_attach_checked(m_connection, id, uint32_t(shmId), 1));
     // Attached on both sides (or refused): the segment goes when both let go.
     shmctl(shmId, IPC_RMID, nullptr);
     if (error) {
@@ -150,7 +151,7 @@ bool DirectDraw::prepare(Segment *segment, size_t bytes)
         m_failed = true; // a display on another machine
         return false;
     }
-    *segment = Segment{id, shmId, static_cast<uint8_t *>(memory), size};
+    *segment = Segment { id, shmId, static_cast<uint8_t *>(memory), size };
     return true;
 }
 
@@ -161,5 +162,5 @@ void DirectDraw::release(Segment *segment)
     if (m_connection)
         xcb_shm_detach(m_connection, segment->id);
     shmdt(segment->memory);
-    *segment = Segment{};
+    *segment = Segment {};
 }

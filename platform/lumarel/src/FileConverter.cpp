@@ -5,10 +5,10 @@
 
 #include <atomic>
 #include <cstdio>
-#include <string>
 #include <list>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace {
@@ -16,14 +16,14 @@ namespace {
 struct Job
 {
     std::thread thread;
-    std::atomic<bool> done{false};
+    std::atomic<bool> done { false };
 };
 
 struct Jobs
 {
     std::mutex mutex;
     std::list<std::unique_ptr<Job>> jobs;
-    std::atomic<int> running{0};
+    std::atomic<int> running { 0 };
 
     // Joins finished conversions; at unload, all of them.
     void reap(bool all)
@@ -56,8 +56,8 @@ Jobs &jobs()
 
 constexpr int kBlocksPerReport = 64;
 
-void convert(std::unique_ptr<BlockFileReader> reader, std::unique_ptr<AviMuxer> muxer, const std::string &target,
-             TRV_PLAY_ConvertProgressCallBack callback, void *user, Job *job)
+void convert(std::unique_ptr<BlockFileReader> reader, std::unique_ptr<AviMuxer> muxer,
+    const std::string &target, TRV_PLAY_ConvertProgressCallBack callback, void *user, Job *job)
 {
     const int64_t total = reader->size();
     StreamBlock block;
@@ -95,7 +95,8 @@ void convert(std::unique_ptr<BlockFileReader> reader, std::unique_ptr<AviMuxer> 
 
 namespace FileConverter {
 
-int start(const char *source, const char *target, int type, TRV_PLAY_ConvertProgressCallBack callback, void *user)
+int start(
+    const char *source, const char *target, int type, TRV_PLAY_ConvertProgressCallBack callback, void *user)
 {
     if (type != TRV_PLAY_CONVERT_AVI || !source || !*source || !target || !*target)
         return TRV_PLAY_ERR_PARA;
@@ -114,7 +115,8 @@ int start(const char *source, const char *target, int type, TRV_PLAY_ConvertProg
     j.running++;
     {
         std::lock_guard<std::mutex> lock(j.mutex);
-        job->thread = std::thread(convert, std::move(reader), std::move(muxer), std::string(target), callback, user, raw);
+        job->thread = std::thread(
+            convert, std::move(reader), std::move(muxer), std::string(target), callback, user, raw);
         j.jobs.push_back(std::move(job));
     }
     return TRV_PLAY_NOERROR;

@@ -11,8 +11,8 @@ namespace FileConverter {
 // and no callback. The callback reports bytes of the source read; its last
 // call has current == total, also when the conversion failed (the target is
 // then removed).
-int start(const char *source, const char *target, int type, TRV_PLAY_ConvertProgressCallBack callback,
-          void *user);
+int start(
+    const char *source, const char *target, int type, TRV_PLAY_ConvertProgressCallBack callback, void *user);
 int running();
 
 } // namespace FileConverter

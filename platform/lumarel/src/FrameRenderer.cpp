@@ -50,7 +50,7 @@ QImage paddedImage(int width, int height)
     if (!buffer)
         return QImage();
     QImage image(static_cast<uchar *>(buffer), width, height, qsizetype(stride), QImage::Format_RGB32,
-                 freeImageBuffer, buffer);
+        freeImageBuffer, buffer);
     if (image.isNull())
         std::free(buffer);
     return image;
@@ -58,8 +58,8 @@ QImage paddedImage(int width, int height)
 
 // Brightness, contrast, saturation and hue on a 4:2:0 picture, written into
 // `planes` (Y, U, V, each tightly packed).
-void adjustColour(const AVFrame *src, const CropRect &c, const ColourSettings &s,
-                  std::vector<uint8_t> planes[3])
+void adjustColour(
+    const AVFrame *src, const CropRect &c, const ColourSettings &s, std::vector<uint8_t> planes[3])
 {
     const double contrast = s.contrast / double(TRV_PLAY_COLOR_DEFAULT);
     const double brightness = (s.brightness - TRV_PLAY_COLOR_DEFAULT) * 2.0;
@@ -116,7 +116,7 @@ bool shownAtMostHalf(int width, int height, const RenderSettings &s)
 
 CropRect cropForRegion(int width, int height, bool enabled, const TRV_PLAY_RECT &region)
 {
-    CropRect c{0, 0, width, height};
+    CropRect c { 0, 0, width, height };
     if (!enabled || width <= 0 || height <= 0)
         return c;
     const int64_t space = TRV_PLAY_REGION_SPACE;
@@ -172,7 +172,7 @@ QImage FrameRenderer::render(const AVFrame *frame, const RenderSettings &s)
     const bool planar = (desc->flags & AV_PIX_FMT_FLAG_PLANAR) && desc->log2_chroma_w <= 1
         && desc->log2_chroma_h <= 1 && !(desc->flags & AV_PIX_FMT_FLAG_HWACCEL);
     CropRect c = planar ? cropForRegion(frame->width, frame->height, s.regionEnabled, s.region)
-                        : CropRect{0, 0, frame->width, frame->height};
+                        : CropRect { 0, 0, frame->width, frame->height };
 
     int outW = s.original ? c.width : s.targetWidth;
     int outH = s.original ? c.height : s.targetHeight;
@@ -197,7 +197,8 @@ QImage FrameRenderer::render(const AVFrame *frame, const RenderSettings &s)
             const int xs = chroma ? c.x >> desc->log2_chroma_w : c.x;
             const int ys = chroma ? c.y >> desc->log2_chroma_h : c.y;
             const int bytesPerPixel = planar ? 1 : 0;
-            srcData[i] = frame->data[i] + size_t(ys) * size_t(frame->linesize[i]) + size_t(xs * bytesPerPixel);
+            srcData[i]
+                = frame->data[i] + size_t(ys) * size_t(frame->linesize[i]) + size_t(xs * bytesPerPixel);
             srcStride[i] = frame->linesize[i];
         }
         // 16-bit planar formats need their byte offsets doubled.
@@ -214,8 +215,8 @@ QImage FrameRenderer::render(const AVFrame *frame, const RenderSettings &s)
         return QImage();
     // Written in place: the pool's copy is the only other holder, and it is
     // not read until the picture has been handed on.
-    uint8_t *dst[4] = {const_cast<uint8_t *>(image.constBits()), nullptr, nullptr, nullptr};
-    int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
+    uint8_t *dst[4] = { const_cast<uint8_t *>(image.constBits()), nullptr, nullptr, nullptr };
+    int dstStride[4] = { int(image.bytesPerLine()), 0, 0, 0 };
 
     if (isPlanar420(srcFormat) && (outW != c.width || outH != c.height)) {
         // Scaled in its own format first, then converted at the window's
@@ -234,18 +235,18 @@ QImage FrameRenderer::render(const AVFrame *frame, const RenderSettings &s)
             return QImage();
         const int rows = evenRows(outH); // even: the vectorised conversion
         m_convert = sws_getCachedContext(m_convert, outW, rows, srcFormat, outW, rows, AV_PIX_FMT_BGRA,
-                                         SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+            SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
         if (!m_convert)
             return QImage();
-        const uint8_t *middle[4] = {m_middle.data(), m_middle.data() + m_middleOffset[1],
-                                    m_middle.data() + m_middleOffset[2], nullptr};
+        const uint8_t *middle[4] = { m_middle.data(), m_middle.data() + m_middleOffset[1],
+            m_middle.data() + m_middleOffset[2], nullptr };
         if (sws_scale(m_convert, middle, m_middleStride, 0, rows, dst, dstStride) <= 0)
             return QImage();
         return image;
     }
 
     m_sws = sws_getCachedContext(m_sws, c.width, c.height, srcFormat, outW, outH, AV_PIX_FMT_BGRA,
-                                 SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+        SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
     if (!m_sws)
         return QImage();
     if (sws_scale(m_sws, srcData, srcStride, 0, c.height, dst, dstStride) <= 0)
@@ -254,7 +255,7 @@ QImage FrameRenderer::render(const AVFrame *frame, const RenderSettings &s)
 }
 
 bool FrameRenderer::scaleToMiddle(const uint8_t *const srcData[4], const int srcStride[4], int srcWidth,
-                                  int srcHeight, AVPixelFormat format, int width, int height)
+    int srcHeight, AVPixelFormat format, int width, int height)
 {
     // Planes with whole 64-byte rows, an even number of luma rows and room
     // for whole blocks past the end.
@@ -269,12 +270,12 @@ bool FrameRenderer::scaleToMiddle(const uint8_t *const srcData[4], const int src
     if (m_middle.size() < bytes)
         m_middle.resize(bytes);
 
-    m_scale = sws_getCachedContext(m_scale, srcWidth, srcHeight, format, width, height, format, SWS_FAST_BILINEAR,
-                                   nullptr, nullptr, nullptr);
+    m_scale = sws_getCachedContext(m_scale, srcWidth, srcHeight, format, width, height, format,
+        SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
     if (!m_scale)
         return false;
-    uint8_t *out[4] = {m_middle.data(), m_middle.data() + m_middleOffset[1], m_middle.data() + m_middleOffset[2],
-                       nullptr};
+    uint8_t *out[4] = { m_middle.data(), m_middle.data() + m_middleOffset[1],
+        m_middle.data() + m_middleOffset[2], nullptr };
     // With an odd height the conversion's extra row, below the image and
     // never shown, is made from whatever the buffer holds below the picture.
     return sws_scale(m_scale, srcData, srcStride, 0, srcHeight, out, m_middleStride) > 0;

@@ -35,7 +35,7 @@ struct ColourSettings
 struct RenderSettings
 {
     bool regionEnabled = false;
-    TRV_PLAY_RECT region{0, 0, TRV_PLAY_REGION_SPACE, TRV_PLAY_REGION_SPACE};
+    TRV_PLAY_RECT region { 0, 0, TRV_PLAY_REGION_SPACE, TRV_PLAY_REGION_SPACE };
     ColourSettings colour;
     bool original = false; // picture pixels 1:1 instead of filling the window
     int targetWidth = 0;
@@ -60,10 +60,10 @@ private:
 
     // Scales a 4:2:0 picture into m_middle, in the same format.
     bool scaleToMiddle(const uint8_t *const srcData[4], const int srcStride[4], int srcWidth, int srcHeight,
-                       AVPixelFormat format, int width, int height);
+        AVPixelFormat format, int width, int height);
 
-    SwsContext *m_sws = nullptr;     // straight into RGB
-    SwsContext *m_scale = nullptr;   // 4:2:0 to 4:2:0 at the window's size
+    SwsContext *m_sws = nullptr; // straight into RGB
+    SwsContext *m_scale = nullptr; // 4:2:0 to 4:2:0 at the window's size
     SwsContext *m_convert = nullptr; // that to RGB, unscaled
     std::vector<uint8_t> m_middle;
     int m_middleStride[4] = {};

@@ -1,6 +1,7 @@
 // The C interface: argument checks, the port table, last errors and the log
 // of calls; the work is done by PlayPort and the process-wide parts.
 
+#include "lumarel/lumarel.h"
 #include "AudioCapture.h"
 #include "DirectDraw.h"
 #include "FileConverter.h"
@@ -8,7 +9,6 @@
 #include "Registry.h"
 #include "SoundOutput.h"
 #include "lumarel/LumarelControl.h"
-#include "lumarel/lumarel.h"
 
 #include <cmath>
 
@@ -21,8 +21,7 @@ int result(int port, int error)
     return error == TRV_PLAY_NOERROR ? 1 : 0;
 }
 
-template <typename F>
-int withPort(const char *name, int port, F &&operation)
+template<typename F> int withPort(const char *name, int port, F &&operation)
 {
     Registry::logCall(name, port);
     if (!Registry::validPort(port))
@@ -84,7 +83,7 @@ int TRV_PLAY_CloseFile(int port)
 int TRV_PLAY_SetFileEndCallBack(int port, TRV_PLAY_FileEndCallBack callback, void *user)
 {
     return withPort("TRV_PLAY_SetFileEndCallBack", port,
-                    [&](PlayPort &p) { return p.setFileEndCallback(callback, user); });
+        [&](PlayPort &p) { return p.setFileEndCallback(callback, user); });
 }
 
 int TRV_PLAY_SetPlayPos(int port, float relativePos)
@@ -143,7 +142,7 @@ unsigned int TRV_PLAY_GetSourceBufferRemain(int port)
 {
     unsigned int value = 0;
     withPort("TRV_PLAY_GetSourceBufferRemain", port,
-             [&](PlayPort &p) { return p.bufferValue(TRV_PLAY_BUF_SOURCE_BYTES, &value); });
+        [&](PlayPort &p) { return p.bufferValue(TRV_PLAY_BUF_SOURCE_BYTES, &value); });
     return value;
 }
 
@@ -191,8 +190,8 @@ int TRV_PLAY_StepBackward(int port)
 
 int TRV_PLAY_SetDisplayBufferCount(int port, unsigned int frames)
 {
-    return withPort("TRV_PLAY_SetDisplayBufferCount", port,
-                    [&](PlayPort &p) { return p.setDisplayBufferCount(frames); });
+    return withPort(
+        "TRV_PLAY_SetDisplayBufferCount", port, [&](PlayPort &p) { return p.setDisplayBufferCount(frames); });
 }
 
 int64_t TRV_PLAY_GetCurrentTimeStamp(int port)
@@ -205,8 +204,8 @@ int64_t TRV_PLAY_GetCurrentTimeStamp(int port)
     return seconds;
 }
 
-int TRV_PLAY_SetDisplayRegion(int port, unsigned int regionNumber, const TRV_PLAY_RECT *rect, TRV_PLAY_WND,
-                              int enable)
+int TRV_PLAY_SetDisplayRegion(
+    int port, unsigned int regionNumber, const TRV_PLAY_RECT *rect, TRV_PLAY_WND, int enable)
 {
     return withPort("TRV_PLAY_SetDisplayRegion", port, [&](PlayPort &p) {
         if (regionNumber != 0)
@@ -218,12 +217,13 @@ int TRV_PLAY_SetDisplayRegion(int port, unsigned int regionNumber, const TRV_PLA
 int TRV_PLAY_RegisterDrawCallBack(int port, TRV_PLAY_DrawCallBack callback, void *user)
 {
     return withPort("TRV_PLAY_RegisterDrawCallBack", port,
-                    [&](PlayPort &p) { return p.registerDrawCallback(callback, user); });
+        [&](PlayPort &p) { return p.registerDrawCallback(callback, user); });
 }
 
 int TRV_PLAY_SetRenderMode(int port, int enable, int mode)
 {
-    return withPort("TRV_PLAY_SetRenderMode", port, [&](PlayPort &p) { return p.setRenderMode(enable, mode); });
+    return withPort(
+        "TRV_PLAY_SetRenderMode", port, [&](PlayPort &p) { return p.setRenderMode(enable, mode); });
 }
 
 int TRV_PLAY_SetOriginalDisplay(int port, unsigned int regionNumber, const int *enable)
@@ -244,7 +244,8 @@ int TRV_PLAY_GetPictureSize(int port, int *width, int *height)
     });
 }
 
-int TRV_PLAY_SetColor(int port, unsigned int regionNumber, int brightness, int contrast, int saturation, int hue)
+int TRV_PLAY_SetColor(
+    int port, unsigned int regionNumber, int brightness, int contrast, int saturation, int hue)
 {
     return withPort("TRV_PLAY_SetColor", port, [&](PlayPort &p) {
         if (regionNumber != 0)
@@ -253,8 +254,8 @@ int TRV_PLAY_SetColor(int port, unsigned int regionNumber, int brightness, int c
     });
 }
 
-int TRV_PLAY_GetColor(int port, unsigned int regionNumber, int *brightness, int *contrast, int *saturation,
-                      int *hue)
+int TRV_PLAY_GetColor(
+    int port, unsigned int regionNumber, int *brightness, int *contrast, int *saturation, int *hue)
 {
     return withPort("TRV_PLAY_GetColor", port, [&](PlayPort &p) {
         if (regionNumber != 0 || !brightness || !contrast || !saturation || !hue)
@@ -264,16 +265,17 @@ int TRV_PLAY_GetColor(int port, unsigned int regionNumber, int *brightness, int 
     });
 }
 
-int TRV_PLAY_CatchPicture(int port, unsigned char *buffer, unsigned int size, int *width, int *height, int type)
+int TRV_PLAY_CatchPicture(
+    int port, unsigned char *buffer, unsigned int size, int *width, int *height, int type)
 {
     return withPort("TRV_PLAY_CatchPicture", port,
-                    [&](PlayPort &p) { return p.catchPicture(buffer, size, width, height, type); });
+        [&](PlayPort &p) { return p.catchPicture(buffer, size, width, height, type); });
 }
 
 int TRV_PLAY_StartDataRecord(int port, const char *fileName, int type)
 {
     return withPort("TRV_PLAY_StartDataRecord", port,
-                    [&](PlayPort &p) { return p.startRecord(fileName ? fileName : "", type); });
+        [&](PlayPort &p) { return p.startRecord(fileName ? fileName : "", type); });
 }
 
 int TRV_PLAY_StopDataRecord(int port)
@@ -281,8 +283,8 @@ int TRV_PLAY_StopDataRecord(int port)
     return withPort("TRV_PLAY_StopDataRecord", port, [](PlayPort &p) { return p.stopRecord(); });
 }
 
-int TRV_PLAY_ConvertFile(const char *source, const char *target, int type,
-                         TRV_PLAY_ConvertProgressCallBack callback, void *user)
+int TRV_PLAY_ConvertFile(
+    const char *source, const char *target, int type, TRV_PLAY_ConvertProgressCallBack callback, void *user)
 {
     Registry::logCall("TRV_PLAY_ConvertFile");
     return result(0, FileConverter::start(source, target, type, callback, user));
@@ -337,8 +339,8 @@ unsigned short TRV_PLAY_GetVolume(int port)
     return volume;
 }
 
-int TRV_PLAY_StartAudioCapture(TRV_PLAY_AudioCaptureCallBack callback, int bitsPerSample, int sampleRate,
-                               int blockLength, void *user)
+int TRV_PLAY_StartAudioCapture(
+    TRV_PLAY_AudioCaptureCallBack callback, int bitsPerSample, int sampleRate, int blockLength, void *user)
 {
     Registry::logCall("TRV_PLAY_StartAudioCapture");
     return result(0, AudioCapture::start(callback, bitsPerSample, sampleRate, blockLength, user));

@@ -21,8 +21,8 @@ struct MediaPacket
     Kind kind = Video;
     AVCodecID codecId = AV_CODEC_ID_NONE;
     bool key = false;
-    int64_t timestampMs = 0;   // calendar milliseconds for streams, 0 when unknown
-    int rate = 0;              // frames per second (video) or samples per second (audio)
+    int64_t timestampMs = 0; // calendar milliseconds for streams, 0 when unknown
+    int rate = 0; // frames per second (video) or samples per second (audio)
     int width = 0;
     int height = 0;
     std::vector<uint8_t> data;

@@ -44,7 +44,7 @@ public:
                 m_lastTs = std::max(m_lastTs, p.timestampMs);
             }
             if (p.key)
-                m_keys.push_back({offset, p.timestampMs});
+                m_keys.push_back({ offset, p.timestampMs });
         }
         if (m_reader.failed()) {
             *error = TRV_PLAY_ERR_OPEN_FILE;
@@ -182,7 +182,7 @@ public:
                 p.key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
                 const int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
                 if (pts != AV_NOPTS_VALUE)
-                    p.timestampMs = av_rescale_q(pts, st->time_base, AVRational{1, 1000});
+                    p.timestampMs = av_rescale_q(pts, st->time_base, AVRational { 1, 1000 });
                 if (p.kind == MediaPacket::Video) {
                     p.rate = m_frameRate;
                     p.width = st->codecpar->width;
@@ -221,7 +221,10 @@ public:
     }
 
     bool hasAudio() const override { return m_audio >= 0; }
-    int audioRate() const override { return m_audio >= 0 ? m_ctx->streams[m_audio]->codecpar->sample_rate : 0; }
+    int audioRate() const override
+    {
+        return m_audio >= 0 ? m_ctx->streams[m_audio]->codecpar->sample_rate : 0;
+    }
     AVCodecID audioCodec() const override
     {
         return m_audio >= 0 ? m_ctx->streams[m_audio]->codecpar->codec_id : AV_CODEC_ID_NONE;

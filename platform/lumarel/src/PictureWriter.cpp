@@ -31,7 +31,7 @@ size_t bmpStride(int width)
 bool convert(const AVFrame *frame, AVPixelFormat format, uint8_t *const dst[4], const int dstStride[4])
 {
     SwsContext *sws = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
-                                     frame->height, format, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        frame->height, format, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!sws)
         return false;
     const int rows = sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
@@ -68,8 +68,8 @@ bool writeBmp(const AVFrame *frame, uint8_t *out, size_t size, bool *tooSmall)
     const size_t stride = bmpStride(w);
     // BMP rows run bottom-up: point swscale at the last row with a negative stride.
     uint8_t *pixels = out + 54;
-    uint8_t *dst[4] = {pixels + stride * size_t(h - 1), nullptr, nullptr, nullptr};
-    const int dstStride[4] = {-int(stride), 0, 0, 0};
+    uint8_t *dst[4] = { pixels + stride * size_t(h - 1), nullptr, nullptr, nullptr };
+    const int dstStride[4] = { -int(stride), 0, 0, 0 };
     std::memset(pixels, 0, stride * size_t(h));
     if (!convert(frame, AV_PIX_FMT_BGR24, dst, dstStride))
         return false;
@@ -107,18 +107,18 @@ bool writeI420(const AVFrame *frame, uint8_t *out, size_t size, bool *tooSmall)
     }
     const int cw = (w + 1) / 2;
     const int ch = (h + 1) / 2;
-    uint8_t *dst[4] = {out, out + size_t(w) * size_t(h), out + size_t(w) * size_t(h) + size_t(cw) * size_t(ch),
-                       nullptr};
-    const int dstStride[4] = {w, cw, cw, 0};
+    uint8_t *dst[4] = { out, out + size_t(w) * size_t(h),
+        out + size_t(w) * size_t(h) + size_t(cw) * size_t(ch), nullptr };
+    const int dstStride[4] = { w, cw, cw, 0 };
     const bool planar420 = frame->format == AV_PIX_FMT_YUV420P || frame->format == AV_PIX_FMT_YUVJ420P;
     if (planar420) {
         for (int y = 0; y < h; ++y)
-            std::memcpy(dst[0] + size_t(y) * size_t(w), frame->data[0] + size_t(y) * size_t(frame->linesize[0]),
-                        size_t(w));
+            std::memcpy(dst[0] + size_t(y) * size_t(w),
+                frame->data[0] + size_t(y) * size_t(frame->linesize[0]), size_t(w));
         for (int p = 1; p < 3; ++p)
             for (int y = 0; y < ch; ++y)
                 std::memcpy(dst[p] + size_t(y) * size_t(cw),
-                            frame->data[p] + size_t(y) * size_t(frame->linesize[p]), size_t(cw));
+                    frame->data[p] + size_t(y) * size_t(frame->linesize[p]), size_t(cw));
     } else if (!convert(frame, AV_PIX_FMT_YUV420P, dst, dstStride)) {
         return false;
     }

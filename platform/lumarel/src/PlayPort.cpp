@@ -16,7 +16,7 @@ extern "C" {
 #include <mutex>
 
 namespace {
-constexpr size_t kHistory = 16;        // pictures kept for stepping back in paced play
+constexpr size_t kHistory = 16; // pictures kept for stepping back in paced play
 constexpr unsigned int kMaxDisplayBuffer = 50;
 constexpr int kMaxStepRequests = 100;
 // Live windows at most half the picture's size decode this many pictures
@@ -30,7 +30,7 @@ constexpr auto kBurstWait = std::chrono::milliseconds(200);
 
 std::atomic<bool> &burstsAllowed()
 {
-    static std::atomic<bool> allowed{true};
+    static std::atomic<bool> allowed { true };
     return allowed;
 }
 } // namespace
@@ -178,7 +178,7 @@ int PlayPort::input(const uint8_t *data, unsigned int length)
         }
         m_poolBytes += block.blockSize;
         const bool picture = packet.kind == MediaPacket::Video;
-        m_pool.push_back(PoolBlock{std::move(packet), block.blockSize, Clock::now()});
+        m_pool.push_back(PoolBlock { std::move(packet), block.blockSize, Clock::now() });
         ++m_stats.blocksAccepted;
         if (picture)
             ++m_poolPictures;
@@ -348,8 +348,8 @@ void PlayPort::run()
         }
 
         if (active && m_frames.size() < m_displayBufferCount) {
-            const bool small = m_sink->hasSurface()
-                && shownAtMostHalf(m_pictureWidth, m_pictureHeight, windowSettings());
+            const bool small
+                = m_sink->hasSurface() && shownAtMostHalf(m_pictureWidth, m_pictureHeight, windowSettings());
             m_burst = small && !paced() && burstsAllowed();
             MediaPacket packet;
             bool got = false;
@@ -418,7 +418,7 @@ void PlayPort::run()
 }
 
 void PlayPort::handlePacket(const MediaPacket &packet, const std::vector<uint8_t> &raw, VideoDecoder &decoder,
-                            std::vector<QueuedFrame> *frames)
+    std::vector<QueuedFrame> *frames)
 {
     if (m_file)
         record(packet, raw.empty() ? nullptr : raw.data(), raw.size());
@@ -471,7 +471,8 @@ RenderSettings PlayPort::windowSettings() const
     return settings;
 }
 
-void PlayPort::present(std::unique_lock<std::mutex> &lock, FrameRenderer &renderer, FramePtr frame, bool count)
+void PlayPort::present(
+    std::unique_lock<std::mutex> &lock, FrameRenderer &renderer, FramePtr frame, bool count)
 {
     if (!frame)
         return;
@@ -691,7 +692,7 @@ int PlayPort::setDisplayRegion(const TRV_PLAY_RECT *rect, bool enable)
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_render.regionEnabled = enable;
-    m_render.region = enable ? *rect : TRV_PLAY_RECT{0, 0, TRV_PLAY_REGION_SPACE, TRV_PLAY_REGION_SPACE};
+    m_render.region = enable ? *rect : TRV_PLAY_RECT { 0, 0, TRV_PLAY_REGION_SPACE, TRV_PLAY_REGION_SPACE };
     m_redraw = true;
     m_wake.notify_all();
     return TRV_PLAY_NOERROR;
@@ -733,11 +734,11 @@ int PlayPort::pictureSize(int *width, int *height)
 
 int PlayPort::setColour(int brightness, int contrast, int saturation, int hue)
 {
-    for (int v : {brightness, contrast, saturation, hue})
+    for (int v : { brightness, contrast, saturation, hue })
         if (v < 0 || v > TRV_PLAY_COLOR_MAX)
             return TRV_PLAY_ERR_PARA;
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_render.colour = ColourSettings{brightness, contrast, saturation, hue};
+    m_render.colour = ColourSettings { brightness, contrast, saturation, hue };
     m_redraw = true;
     m_wake.notify_all();
     return TRV_PLAY_NOERROR;

@@ -100,7 +100,7 @@ private:
     bool holdForBurst(Clock::time_point now, Clock::time_point *until) const;
     Clock::time_point dueTime(const QueuedFrame &frame, Clock::time_point now) const;
     void handlePacket(const MediaPacket &packet, const std::vector<uint8_t> &raw, VideoDecoder &decoder,
-                      std::vector<QueuedFrame> *frames);
+        std::vector<QueuedFrame> *frames);
     void playAudio(const MediaPacket &packet);
     // The port's render settings at the window's present size (m_mutex held).
     RenderSettings windowSettings() const;
@@ -118,7 +118,7 @@ private:
     std::unique_ptr<Recorder> m_recorder;
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_wake;  // the port's thread
+    std::condition_variable m_wake; // the port's thread
     std::condition_variable m_space; // producers held back in file mode
     std::thread m_thread;
     std::thread::id m_threadId;
@@ -135,7 +135,7 @@ private:
     bool m_burst = false;
     bool m_draining = false; // a burst is being decoded
     Clock::time_point m_burstDue; // when the last picture of a burst is shown
-    int64_t m_burstTs = 0;        // and its time in the stream
+    int64_t m_burstTs = 0; // and its time in the stream
     int m_lastRate = 0;
     bool m_clearPartial = false;
     std::unique_ptr<FileSource> m_source;

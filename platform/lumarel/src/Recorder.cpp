@@ -31,8 +31,8 @@ bool hasRoom(const std::string &path)
 
 } // namespace
 
-std::unique_ptr<Recorder> Recorder::start(const std::string &path, int type, int audioRate, AVCodecID audioCodec,
-                                          int *error)
+std::unique_ptr<Recorder> Recorder::start(
+    const std::string &path, int type, int audioRate, AVCodecID audioCodec, int *error)
 {
     if (path.empty() || (type != TRV_PLAY_RECORD_STREAM && type != TRV_PLAY_RECORD_AVI)) {
         *error = TRV_PLAY_ERR_PARA;

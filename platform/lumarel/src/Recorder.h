@@ -14,8 +14,8 @@ class Recorder
 {
 public:
     // Null with `*error` set when the type is unknown or the file cannot be created.
-    static std::unique_ptr<Recorder> start(const std::string &path, int type, int audioRate, AVCodecID audioCodec,
-                                           int *error);
+    static std::unique_ptr<Recorder> start(
+        const std::string &path, int type, int audioRate, AVCodecID audioCodec, int *error);
     ~Recorder();
 
     // `raw` is the block as it arrived, or null to write the packet as a block.

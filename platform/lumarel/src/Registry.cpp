@@ -12,7 +12,7 @@ struct Table
 {
     std::mutex mutex;
     std::array<std::shared_ptr<PlayPort>, TRV_PLAY_MAX_PORT> ports;
-    std::array<std::atomic<int>, TRV_PLAY_MAX_PORT> errors{};
+    std::array<std::atomic<int>, TRV_PLAY_MAX_PORT> errors {};
     std::mutex callMutex;
     std::vector<std::string> calls;
 };

@@ -59,7 +59,7 @@ void FrameSink::setImage(const QImage &image, bool original)
             const auto now = std::chrono::steady_clock::now();
             for (Queued &q : m_queue)
                 q.due = std::min(q.due, now);
-            enqueue(Queued{image, original, now});
+            enqueue(Queued { image, original, now });
         }
     }
     postUpdate();
@@ -87,7 +87,7 @@ void FrameSink::queueImage(const QImage &image, bool original, std::chrono::stea
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        enqueue(Queued{image, original, due});
+        enqueue(Queued { image, original, due });
     }
     ++m_framesQueued;
     postUpdate();

@@ -25,7 +25,9 @@ class RenderSurface;
 class FrameSink : public std::enable_shared_from_this<FrameSink>
 {
 public:
-    explicit FrameSink(int port) : m_port(port) {}
+    explicit FrameSink(int port)
+        : m_port(port)
+    { }
 
     // Port thread: a new picture to show; posts one update at a time.
     void setImage(const QImage &image, bool original);
@@ -92,14 +94,14 @@ private:
     TRV_PLAY_DrawCallBack m_callback = nullptr;
     void *m_user = nullptr;
     std::function<void()> m_redraw;
-    std::atomic<int> m_targetWidth{0};
-    std::atomic<int> m_targetHeight{0};
-    std::atomic<bool> m_updatePosted{false};
-    std::atomic<bool> m_hasSurface{false};
-    std::atomic<int64_t> m_framesDrawn{0};
-    std::atomic<int64_t> m_drawCallbacks{0};
-    std::atomic<int64_t> m_framesQueued{0};
-    std::atomic<int64_t> m_framesStraight{0}; // put straight into the X window
+    std::atomic<int> m_targetWidth { 0 };
+    std::atomic<int> m_targetHeight { 0 };
+    std::atomic<bool> m_updatePosted { false };
+    std::atomic<bool> m_hasSurface { false };
+    std::atomic<int64_t> m_framesDrawn { 0 };
+    std::atomic<int64_t> m_drawCallbacks { 0 };
+    std::atomic<int64_t> m_framesQueued { 0 };
+    std::atomic<int64_t> m_framesStraight { 0 }; // put straight into the X window
     QPointer<RenderSurface> m_surface; // GUI thread only
 };
 

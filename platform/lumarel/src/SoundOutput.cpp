@@ -76,8 +76,8 @@ int64_t play(int port, const int16_t *, size_t count, int)
 {
     Output &o = output();
     std::lock_guard<std::mutex> lock(o.mutex);
-    const bool audible =
-        o.owner == port || std::find(o.shares.begin(), o.shares.end(), port) != o.shares.end();
+    const bool audible
+        = o.owner == port || std::find(o.shares.begin(), o.shares.end(), port) != o.shares.end();
     if (!audible)
         return 0;
     o.samples += int64_t(count);

@@ -11,10 +11,10 @@
 
 namespace SoundOutput {
 
-void setOwner(int port);     // -1: silence the exclusive output
+void setOwner(int port); // -1: silence the exclusive output
 int owner();
 void addShare(int port);
-bool removeShare(int port);  // false when the port was not sharing
+bool removeShare(int port); // false when the port was not sharing
 std::vector<int> shares();
 // Forgets a port that closes.
 void releasePort(int port);

@@ -20,8 +20,7 @@ FramePtr referenceFrame(const AVFrame *frame)
 
 VideoDecoder::VideoDecoder()
     : m_packet(av_packet_alloc())
-{
-}
+{ }
 
 VideoDecoder::~VideoDecoder()
 {

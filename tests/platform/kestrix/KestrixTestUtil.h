@@ -5,8 +5,8 @@
 #include "kestrix/kestrix.h"
 #include "kestrix/kestrix_control.h"
 
-#include <QJsonDocument>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QString>
@@ -28,8 +28,9 @@ inline int freshLogin(const char *address = "10.1.2.3", TRV_DEVICE_INFO *info = 
 inline QJsonObject probeVideo(const QString &path, QString *errors = nullptr)
 {
     QProcess p;
-    p.start("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-                        "stream=codec_name,width,height,r_frame_rate,nb_read_frames", "-of", "json", path});
+    p.start("ffprobe",
+        { "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+            "stream=codec_name,width,height,r_frame_rate,nb_read_frames", "-of", "json", path });
     if (!p.waitForFinished(60000))
         return {};
     if (errors)

@@ -22,9 +22,9 @@ struct Alarms
     std::mutex mutex;
     std::vector<TRV_ALARM_INFO> seen;
     std::vector<int> logins;
-    std::atomic<int> count{0};
+    std::atomic<int> count { 0 };
     std::thread::id caller;
-    std::atomic<bool> onCaller{false};
+    std::atomic<bool> onCaller { false };
 };
 
 int onMessage(int loginId, const char *buffer, unsigned int length, void *user, int kind, int)
@@ -48,7 +48,7 @@ struct Disconnects
     std::mutex mutex;
     std::vector<int> logins;
     std::vector<std::string> addresses;
-    std::atomic<int> count{0};
+    std::atomic<int> count { 0 };
 };
 
 void onDisconnect(int loginId, const char *address, int, void *user)
@@ -63,10 +63,10 @@ void onDisconnect(int loginId, const char *address, int, void *user)
 // A slow receiver that notes any call arriving after its stop call returned.
 struct Receiver
 {
-    std::atomic<int> calls{0};
-    std::atomic<bool> stopped{false};
-    std::atomic<int> late{0};
-    std::atomic<int> inside{0};
+    std::atomic<int> calls { 0 };
+    std::atomic<bool> stopped { false };
+    std::atomic<int> late { 0 };
+    std::atomic<int> inside { 0 };
 };
 
 void enter(Receiver *r)
@@ -113,8 +113,8 @@ void onVoice(int, const unsigned char *, int, int, void *user)
 struct SelfStop
 {
     int handle = 0;
-    std::atomic<int> calls{0};
-    std::atomic<int> result{-100};
+    std::atomic<int> calls { 0 };
+    std::atomic<int> result { -100 };
 };
 
 int stopInside(int, const TRV_FRAME_INFO *, void *user)
@@ -244,9 +244,10 @@ private slots:
             handles.push_back(h);
         }
         TRV_PLAYBACK_BY_TIME pb = {};
-        pb.begin = {2023, 5, 1, 8, 0, 0};
-        pb.end = {2023, 5, 1, 8, 0, 30};
-        const int play = TRV_NET_PlayBackByTimeEx(rec, &pb, onPlay, &receivers[kStreams], onPos, &receivers[kStreams]);
+        pb.begin = { 2023, 5, 1, 8, 0, 0 };
+        pb.end = { 2023, 5, 1, 8, 0, 30 };
+        const int play
+            = TRV_NET_PlayBackByTimeEx(rec, &pb, onPlay, &receivers[kStreams], onPos, &receivers[kStreams]);
         QVERIFY(play > 0);
         QVERIFY(TRV_NET_SetPlayBackSpeed(play, 16.0f));
         const int voice = TRV_NET_StartVoiceCom_MR(rec, onVoice, &receivers[kStreams + 1]);

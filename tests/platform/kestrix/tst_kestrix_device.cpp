@@ -20,8 +20,8 @@ namespace control = kestrix::control;
 
 namespace {
 
-int loginAddress(const char *address, const char *user, const char *password, int *error,
-                 TRV_DEVICE_INFO *info = nullptr)
+int loginAddress(
+    const char *address, const char *user, const char *password, int *error, TRV_DEVICE_INFO *info = nullptr)
 {
     TRV_DEVICE_INFO local;
     return TRV_NET_Login(address, 34567, user, password, info ? info : &local, error, TRV_LOGIN_BY_ADDRESS);
@@ -79,26 +79,39 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::addColumn<int>("expected");
         QTest::addColumn<QString>("cloudText");
-        const QString dev = R"({"devices":[{"ip":"10.0.0.5","serial":"SN0005","user":"admin","password":"pw",)"
-                            R"("token":"tok"%1}]})";
-        QTest::newRow("wrong password") << dev.arg("") << 0 << "10.0.0.5" << "admin" << "bad"
-                                        << int(TRV_ERR_WRONG_PASSWORD) << "";
-        QTest::newRow("unknown user") << dev.arg("") << 0 << "10.0.0.5" << "guest" << "pw"
-                                      << int(TRV_ERR_UNKNOWN_USER) << "";
-        QTest::newRow("unknown serial") << dev.arg("") << 2 << "SN9999" << "admin" << "pw"
-                                        << int(TRV_ERR_DEVICE_OFFLINE) << "";
-        QTest::newRow("locked") << dev.arg(R"(,"locked":true)") << 0 << "10.0.0.5" << "admin" << "pw"
-                                << int(TRV_ERR_ACCOUNT_LOCKED) << "";
+        const QString dev
+            = R"({"devices":[{"ip":"10.0.0.5","serial":"SN0005","user":"admin","password":"pw",)"
+              R"("token":"tok"%1}]})";
+        QTest::newRow("wrong password") << dev.arg("") << 0 << "10.0.0.5"
+                                        << "admin"
+                                        << "bad" << int(TRV_ERR_WRONG_PASSWORD) << "";
+        QTest::newRow("unknown user") << dev.arg("") << 0 << "10.0.0.5"
+                                      << "guest"
+                                      << "pw" << int(TRV_ERR_UNKNOWN_USER) << "";
+        QTest::newRow("unknown serial") << dev.arg("") << 2 << "SN9999"
+                                        << "admin"
+                                        << "pw" << int(TRV_ERR_DEVICE_OFFLINE) << "";
+        QTest::newRow("locked") << dev.arg(R"(,"locked":true)") << 0 << "10.0.0.5"
+                                << "admin"
+                                << "pw" << int(TRV_ERR_ACCOUNT_LOCKED) << "";
         QTest::newRow("cloud error") << dev.arg(R"(,"cloudError":"Gerät nicht gebunden")") << 2 << "SN0005"
-                                     << "admin" << "pw" << int(TRV_ERR_CLOUD) << "Gerät nicht gebunden";
-        QTest::newRow("time-out") << dev.arg(R"(,"unreachable":true)") << 0 << "10.0.0.5" << "admin" << "pw"
-                                  << int(TRV_ERR_TIMEOUT) << "";
-        QTest::newRow("scripted refusal") << dev.arg(R"(,"loginError":-11304)") << 0 << "10.0.0.5" << "admin"
+                                     << "admin"
+                                     << "pw" << int(TRV_ERR_CLOUD) << "Gerät nicht gebunden";
+        QTest::newRow("time-out") << dev.arg(R"(,"unreachable":true)") << 0 << "10.0.0.5"
+                                  << "admin"
+                                  << "pw" << int(TRV_ERR_TIMEOUT) << "";
+        QTest::newRow("scripted refusal") << dev.arg(R"(,"loginError":-11304)") << 0 << "10.0.0.5"
+                                          << "admin"
                                           << "pw" << int(TRV_ERR_ADDRESS_BLOCKED) << "";
-        QTest::newRow("wrong token") << dev.arg("") << 3 << "SN0005" << "" << "other" << int(TRV_ERR_WRONG_PASSWORD)
-                                     << "";
-        QTest::newRow("right token") << dev.arg("") << 3 << "SN0005" << "" << "tok" << 0 << "";
-        QTest::newRow("serial login") << dev.arg("") << 2 << "SN0005" << "admin" << "pw" << 0 << "";
+        QTest::newRow("wrong token") << dev.arg("") << 3 << "SN0005"
+                                     << ""
+                                     << "other" << int(TRV_ERR_WRONG_PASSWORD) << "";
+        QTest::newRow("right token") << dev.arg("") << 3 << "SN0005"
+                                     << ""
+                                     << "tok" << 0 << "";
+        QTest::newRow("serial login") << dev.arg("") << 2 << "SN0005"
+                                      << "admin"
+                                      << "pw" << 0 << "";
     }
 
     void loginErrors()
@@ -120,7 +133,8 @@ private slots:
         if (kind == 3)
             id = TRV_NET_LoginEx_V2(t.constData(), 0, p.constData(), "", &info, 7, &err, 2);
         else
-            id = TRV_NET_Login(t.constData(), kind == 0 ? 34567 : 0, u.constData(), p.constData(), &info, &err, kind);
+            id = TRV_NET_Login(
+                t.constData(), kind == 0 ? 34567 : 0, u.constData(), p.constData(), &info, &err, kind);
         if (expected == 0) {
             QVERIFY(id > 0);
             QCOMPARE(err, 0);
@@ -220,9 +234,10 @@ private slots:
         QCOMPARE(calls[0].args[6], std::string("0"));
         QCOMPARE(calls[0].result, int64_t(id));
         QCOMPARE(calls[1].function, std::string("TRV_NET_RealPlay"));
-        QCOMPARE(calls[1].args, (std::vector<std::string>{std::to_string(id), "{channel=2,streamType=1}", "0"}));
-        QCOMPARE(calls[2].args, (std::vector<std::string>{std::to_string(id), "2", "1"}));
-        QCOMPARE(calls[3].args, (std::vector<std::string>{std::to_string(handle), "0"}));
+        QCOMPARE(calls[1].args,
+            (std::vector<std::string> { std::to_string(id), "{channel=2,streamType=1}", "0" }));
+        QCOMPARE(calls[2].args, (std::vector<std::string> { std::to_string(id), "2", "1" }));
+        QCOMPARE(calls[3].args, (std::vector<std::string> { std::to_string(handle), "0" }));
         QVERIFY(calls[3].returned);
         QCOMPARE(int(control::callsOf("TRV_NET_RealPlay").size()), 1);
     }
@@ -243,12 +258,12 @@ private slots:
         control::setCallDelay("TRV_NET_GetChannelAbility_Json", 200);
         char buf[1024];
         int len = 0;
-        QCOMPARE(TRV_NET_GetChannelAbility_Json(id, "ChannelSystemFunction@SupportIPCTalk", -1, buf, sizeof buf, &len,
-                                                50),
-                 int(TRV_ERR_TIMEOUT));
-        QCOMPARE(TRV_NET_GetChannelAbility_Json(id, "ChannelSystemFunction@SupportIPCTalk", -1, buf, sizeof buf, &len,
-                                                1000),
-                 1);
+        QCOMPARE(TRV_NET_GetChannelAbility_Json(
+                     id, "ChannelSystemFunction@SupportIPCTalk", -1, buf, sizeof buf, &len, 50),
+            int(TRV_ERR_TIMEOUT));
+        QCOMPARE(TRV_NET_GetChannelAbility_Json(
+                     id, "ChannelSystemFunction@SupportIPCTalk", -1, buf, sizeof buf, &len, 1000),
+            1);
     }
 
     void configurationAnswers()
@@ -266,50 +281,61 @@ private slots:
 
         char buf[4096];
         int len = 0;
-        QCOMPARE(TRV_NET_GetChannelAbility_Json(id, "ChannelSystemFunction@SupportIPCTalk", -1, buf, sizeof buf, &len,
-                                                20000),
-                 1);
+        QCOMPARE(TRV_NET_GetChannelAbility_Json(
+                     id, "ChannelSystemFunction@SupportIPCTalk", -1, buf, sizeof buf, &len, 20000),
+            1);
         QCOMPARE(len, int(std::strlen(buf)));
         const QJsonObject talk = QJsonDocument::fromJson(buf).object();
         QCOMPARE(talk.value("Name").toString(), QString("SupportIPCTalk"));
         QCOMPARE(talk.value("Ret").toInt(), 100);
         QCOMPARE(talk.value("SupportIPCTalk").toArray().size(), 4);
         QCOMPARE(talk.value("SupportIPCTalk").toArray().at(1).toBool(), true);
-        QCOMPARE(TRV_NET_GetChannelAbility_Json(id, "ChannelSystemFunction@SupportIPCTalk", -1, buf, 8, &len, 20000),
-                 int(TRV_ERR_BUFFER_TOO_SMALL));
+        QCOMPARE(TRV_NET_GetChannelAbility_Json(
+                     id, "ChannelSystemFunction@SupportIPCTalk", -1, buf, 8, &len, 20000),
+            int(TRV_ERR_BUFFER_TOO_SMALL));
 
         QCOMPARE(TRV_NET_GetAbility(id, "SystemFunction/OtherFunction/SupportScaleTwoLens"), 1);
         QCOMPARE(TRV_NET_GetAbility(id, "SystemFunction/OtherFunction/SupportGunBallTwoSensorCamera"), 0);
 
-        QCOMPARE(TRV_NET_GetDevConfigByName(id, "bypass@SystemFunction", 1362, 0, buf, sizeof buf, &len, 20000), 1);
+        QCOMPARE(
+            TRV_NET_GetDevConfigByName(id, "bypass@SystemFunction", 1362, 0, buf, sizeof buf, &len, 20000),
+            1);
         const QJsonObject sys = QJsonDocument::fromJson(buf).object();
         QCOMPARE(sys.value("Name").toString(), QString("SystemFunction"));
-        QVERIFY(sys.value("SystemFunction").toObject().value("OtherFunction").toObject().value("SupportScaleTwoLens").toBool());
+        QVERIFY(sys.value("SystemFunction")
+                    .toObject()
+                    .value("OtherFunction")
+                    .toObject()
+                    .value("SupportScaleTwoLens")
+                    .toBool());
 
         // Two-lens zoom: set, then read back; no "MaxTimes" unless the device has one.
         char answer[65536];
         const char setBody[256] = R"([{"StreamType": 0,"TimesOri": 1.0,"Times": 3.5}])";
-        QCOMPARE(TRV_NET_SetConfig_Json(id, "OPScaleTimesSwitch", 3032, 1, setBody, 256, answer, sizeof answer, &len,
-                                        20000),
-                 1);
+        QCOMPARE(TRV_NET_SetConfig_Json(
+                     id, "OPScaleTimesSwitch", 3032, 1, setBody, 256, answer, sizeof answer, &len, 20000),
+            1);
         const char getBody[256] = R"([{"StreamType": 0}])";
-        QCOMPARE(TRV_NET_GetConfig_Json(id, "OPSensorGet", 3034, 1, getBody, 256, answer, sizeof answer, &len, 20000),
-                 1);
+        QCOMPARE(TRV_NET_GetConfig_Json(
+                     id, "OPSensorGet", 3034, 1, getBody, 256, answer, sizeof answer, &len, 20000),
+            1);
         const QJsonObject sensor = QJsonDocument::fromJson(answer).object();
         QCOMPARE(sensor.value("Ret").toInt(), 100);
         const QJsonObject item = sensor.value("OPSensorGet").toArray().at(0).toObject();
         QCOMPARE(item.value("Times").toDouble(), 3.5);
         QVERIFY(!item.contains("MaxTimes"));
-        QCOMPARE(TRV_NET_GetConfig_Json(id, "OPNoSuchThing", 1, -1, getBody, 256, answer, sizeof answer, &len, 20000),
-                 int(TRV_ERR_NOT_SUPPORTED));
+        QCOMPARE(TRV_NET_GetConfig_Json(
+                     id, "OPNoSuchThing", 1, -1, getBody, 256, answer, sizeof answer, &len, 20000),
+            int(TRV_ERR_NOT_SUPPORTED));
 
         // Talk configuration and the cloud's upgrade information.
         TRV_TALK_CONFIG talkConfig;
         QCOMPARE(TRV_NET_GetDevConfig(id, TRV_CONFIG_TALK, -1, &talkConfig, sizeof talkConfig, &len, 15000),
-                 int(sizeof talkConfig));
+            int(sizeof talkConfig));
         QCOMPARE(int(reinterpret_cast<unsigned char *>(&talkConfig)[128]), 0);
         TRV_CLOUD_UPGRADE_INFO cloud;
-        QVERIFY(TRV_NET_GetDevConfig(id, TRV_CONFIG_CLOUD_UPGRADE, -1, &cloud, sizeof cloud, &len, 20000) > 0);
+        QVERIFY(
+            TRV_NET_GetDevConfig(id, TRV_CONFIG_CLOUD_UPGRADE, -1, &cloud, sizeof cloud, &len, 20000) > 0);
         QCOMPARE(cloud.hasNewVersion, 1);
         QCOMPARE(QString(cloud.newVersion), QString("KX_NVR_V5.0.1"));
         QCOMPARE(QString(reinterpret_cast<char *>(&cloud) + 4), QString("KX_NVR_V5.0.1"));
@@ -332,14 +358,16 @@ private slots:
         const QByteArray content(5000, char(0xD5));
         f.write(content);
         f.close();
-        const QByteArray body = QString(R"({"FileType": 1,"FilePurpose": 0,"FileSize": %1,"FileName": "customAlarmVoice.pcm"})")
-                                    .arg(content.size()).toUtf8();
+        const QByteArray body
+            = QString(R"({"FileType": 1,"FilePurpose": 0,"FileSize": %1,"FileName": "customAlarmVoice.pcm"})")
+                  .arg(content.size())
+                  .toUtf8();
         QCOMPARE(TRV_NET_SendCommand_Json(id, "OPFile", 3500, -1, body.constData(), body.size(), 5000), 1);
         struct Result
         {
-            std::atomic<int> calls{0};
-            std::atomic<int> state{-1};
-            std::atomic<int> code{-1};
+            std::atomic<int> calls { 0 };
+            std::atomic<int> state { -1 };
+            std::atomic<int> code { -1 };
         } result;
         auto cb = [](int, int state, int code, void *user) {
             auto *r = static_cast<Result *>(user);
@@ -347,7 +375,8 @@ private slots:
             r->code = code;
             r->calls++;
         };
-        const int handle = TRV_NET_SendFileDataToDevice(id, f.fileName().toLocal8Bit().constData(), cb, &result);
+        const int handle
+            = TRV_NET_SendFileDataToDevice(id, f.fileName().toLocal8Bit().constData(), cb, &result);
         QVERIFY(handle > 0);
         QTRY_COMPARE_WITH_TIMEOUT(result.calls.load(), 1, 10000);
         QCOMPARE(result.state.load(), int(TRV_TRANSFER_DONE));
@@ -401,7 +430,7 @@ private slots:
         fw.write(QByteArray(300000, 'x'));
         fw.close();
         QCOMPARE(TRV_NET_Upgrade(id, fw.fileName().toLocal8Bit().constData(), 1, cb, &progress),
-                 int(TRV_ERR_UPGRADE_RUNNING));
+            int(TRV_ERR_UPGRADE_RUNNING));
         QTRY_COMPARE_WITH_TIMEOUT(TRV_NET_GetUpgradeState(h), int(TRV_UPGRADE_SUCCESS), 10000);
         QVERIFY(TRV_NET_CloseUpgradeHandle(h));
         {
@@ -410,7 +439,7 @@ private slots:
             QCOMPARE(progress.states.front(), int(TRV_UPGRADE_SENDING));
             QCOMPARE(progress.states.back(), int(TRV_UPGRADE_SUCCESS));
             QVERIFY(std::find(progress.states.begin(), progress.states.end(), int(TRV_UPGRADE_WRITING))
-                    != progress.states.end());
+                != progress.states.end());
         }
         TRV_DEVICE_INFO info;
         QVERIFY(loginAddress("10.9.1.1", "admin", "", &error, &info) > 0);
@@ -445,7 +474,7 @@ private slots:
         {
             std::mutex mutex;
             QByteArray samples;
-            std::atomic<bool> bad{false};
+            std::atomic<bool> bad { false };
         } heard;
         auto cb = [](int, const unsigned char *data, int length, int, void *user) {
             auto *h = static_cast<Heard *>(user);
@@ -470,10 +499,10 @@ private slots:
         QVERIFY(!TRV_NET_VoiceComSendData(voice, frame, 100));
         const QByteArray sent(reinterpret_cast<const char *>(frame + 8), 320);
         QTRY_VERIFY_WITH_TIMEOUT(([&] {
-                                     std::lock_guard<std::mutex> lock(heard.mutex);
-                                     return heard.samples.contains(sent);
-                                 }()),
-                                 5000);
+            std::lock_guard<std::mutex> lock(heard.mutex);
+            return heard.samples.contains(sent);
+        }()),
+            5000);
         QVERIFY(!heard.bad);
         QVERIFY(TRV_NET_StopVoiceCom(voice));
         const int v2 = TRV_NET_StartVoiceCom_NVR_IPC(id, -1, cb, &heard);

@@ -25,7 +25,7 @@ struct Position
     std::mutex mutex;
     std::vector<int> current;
     std::vector<int> total;
-    std::atomic<bool> finished{false};
+    std::atomic<bool> finished { false };
 };
 
 void onPosition(int, int total, int current, void *user)
@@ -42,8 +42,8 @@ struct Blocks
 {
     std::mutex mutex;
     std::vector<StreamFrameHeader> headers;
-    std::atomic<int> count{0};
-    std::atomic<bool> bad{false};
+    std::atomic<int> count { 0 };
+    std::atomic<bool> bad { false };
 };
 
 int onPlayData(int, int type, const unsigned char *data, int length, void *user)
@@ -64,7 +64,7 @@ int onPlayData(int, int type, const unsigned char *data, int length, void *user)
 
 TRV_TIME at(int y, int mo, int d, int h, int mi, int s)
 {
-    TRV_TIME t = {y, mo, d, h, mi, s};
+    TRV_TIME t = { y, mo, d, h, mi, s };
     return t;
 }
 
@@ -92,7 +92,7 @@ int recorderLogin()
         {"channel":1,"begin":"2023-05-01 09:00:00","end":"2023-05-01 09:00:04","stream":0},
         {"channel":1,"name":"odd size","begin":"2023-05-01 10:00:00","end":"2023-05-01 10:00:04","size":12345},
         {"channel":1,"begin":"2023-05-01 08:00:00","end":"2023-05-01 08:00:00","fileType":1}]}]})",
-                                             &error);
+        &error);
     if (!ok)
         qWarning("%s", error.c_str());
     TRV_DEVICE_INFO info;
@@ -100,7 +100,8 @@ int recorderLogin()
     return TRV_NET_Login("10.20.0.1", 34567, "admin", "", &info, &err, TRV_LOGIN_BY_ADDRESS);
 }
 
-std::vector<TRV_FILE_DATA> search(int login, int channel, int fileType, int streamType, TRV_TIME begin, TRV_TIME end)
+std::vector<TRV_FILE_DATA> search(
+    int login, int channel, int fileType, int streamType, TRV_TIME begin, TRV_TIME end)
 {
     TRV_FIND_CONDITION c = {};
     c.channel = channel;
@@ -139,7 +140,8 @@ private slots:
         TRV_DEVICE_INFO info;
         int err = 0;
         const int login = TRV_NET_Login("10.20.0.9", 34567, "admin", "", &info, &err, 0);
-        const auto files = search(login, 1, TRV_FILE_RECORD, 0, at(2024, 2, 29, 0, 0, 0), at(2024, 2, 29, 23, 59, 59));
+        const auto files
+            = search(login, 1, TRV_FILE_RECORD, 0, at(2024, 2, 29, 0, 0, 0), at(2024, 2, 29, 23, 59, 59));
         QCOMPARE(int(files.size()), 24);
         for (int i = 0; i < 24; ++i) {
             const TRV_FILE_DATA &f = files[size_t(i)];
@@ -154,8 +156,13 @@ private slots:
             QVERIFY(std::strlen(f.fileName) > 0);
         }
         // A narrower window finds only the overlapping hours; another day finds none.
-        QCOMPARE(int(search(login, 1, TRV_FILE_RECORD, 0, at(2024, 2, 29, 10, 30, 0), at(2024, 2, 29, 12, 10, 0)).size()), 3);
-        QCOMPARE(int(search(login, 1, TRV_FILE_RECORD, 0, at(2024, 3, 1, 0, 0, 0), at(2024, 3, 1, 23, 0, 0)).size()), 0);
+        QCOMPARE(
+            int(search(login, 1, TRV_FILE_RECORD, 0, at(2024, 2, 29, 10, 30, 0), at(2024, 2, 29, 12, 10, 0))
+                    .size()),
+            3);
+        QCOMPARE(int(search(login, 1, TRV_FILE_RECORD, 0, at(2024, 3, 1, 0, 0, 0), at(2024, 3, 1, 23, 0, 0))
+                         .size()),
+            0);
         TRV_FIND_CONDITION bad = {};
         bad.channel = 2;
         bad.begin = at(2024, 2, 29, 0, 0, 0);
@@ -179,14 +186,15 @@ private slots:
         const int login = recorderLogin();
         QVERIFY(login > 0);
         const auto files = search(login, 1, picture ? TRV_FILE_PICTURE : TRV_FILE_RECORD, 0,
-                                  at(2023, 5, 1, 0, 0, 0), at(2023, 5, 1, 23, 0, 0));
+            at(2023, 5, 1, 0, 0, 0), at(2023, 5, 1, 23, 0, 0));
         QVERIFY(int(files.size()) > index);
         const TRV_FILE_DATA file = files[size_t(index)];
         QCOMPARE(QString(file.fileName).endsWith(".jpg"), picture);
         QTemporaryDir dir;
         const QString target = dir.filePath(picture ? "temp.jpg" : "01_download.h265x");
         Position pos;
-        const int h = TRV_NET_GetFileByName(login, &file, target.toLocal8Bit().constData(), onPosition, &pos, 0);
+        const int h
+            = TRV_NET_GetFileByName(login, &file, target.toLocal8Bit().constData(), onPosition, &pos, 0);
         QVERIFY(h > 0);
         QTRY_VERIFY_WITH_TIMEOUT(pos.finished.load(), 30000);
         QVERIFY(TRV_NET_CloseHandle(h));
@@ -204,7 +212,7 @@ private slots:
         const QByteArray bytes = f.readAll();
         if (picture) {
             QProcess identify;
-            identify.start("identify", {"-format", "%m %w %h", target});
+            identify.start("identify", { "-format", "%m %w %h", target });
             QVERIFY(identify.waitForFinished(30000));
             QCOMPARE(QString::fromUtf8(identify.readAllStandardOutput()), QString("JPEG 704 576"));
             return;
@@ -214,7 +222,7 @@ private slots:
         size_t offset = 0;
         int frames = 0;
         const int64_t begin = epochMs(file.begin.year, file.begin.month, file.begin.day, file.begin.hour,
-                                      file.begin.minute, file.begin.second);
+            file.begin.minute, file.begin.second);
         for (;;) {
             StreamBlock block;
             size_t skip = 0;
@@ -242,10 +250,12 @@ private slots:
         file.channel = 1;
         std::strcpy(file.fileName, "no such file");
         Position pos;
-        QCOMPARE(TRV_NET_GetFileByName(login, &file, "/tmp/x.h265x", onPosition, &pos, 0), int(TRV_ERR_NOT_FOUND));
-        const auto files = search(login, 1, TRV_FILE_RECORD, 0, at(2023, 5, 1, 0, 0, 0), at(2023, 5, 1, 23, 0, 0));
+        QCOMPARE(
+            TRV_NET_GetFileByName(login, &file, "/tmp/x.h265x", onPosition, &pos, 0), int(TRV_ERR_NOT_FOUND));
+        const auto files
+            = search(login, 1, TRV_FILE_RECORD, 0, at(2023, 5, 1, 0, 0, 0), at(2023, 5, 1, 23, 0, 0));
         QCOMPARE(TRV_NET_GetFileByName(login, &files[0], "/nonexistent/dir/x.h265x", onPosition, &pos, 0),
-                 int(TRV_ERR_FILE));
+            int(TRV_ERR_FILE));
     }
 
     // Playback by name: the file's frames at 25 per second (or faster when
@@ -253,7 +263,8 @@ private slots:
     void playbackByName()
     {
         const int login = recorderLogin();
-        const auto files = search(login, 1, TRV_FILE_RECORD, 0, at(2023, 5, 1, 9, 0, 0), at(2023, 5, 1, 9, 0, 4));
+        const auto files
+            = search(login, 1, TRV_FILE_RECORD, 0, at(2023, 5, 1, 9, 0, 0), at(2023, 5, 1, 9, 0, 4));
         QCOMPARE(int(files.size()), 1);
         Blocks blocks;
         Position pos;
@@ -264,11 +275,13 @@ private slots:
         };
         // One user value serves both callbacks of a playback by name.
         static Both both;
-        both = {&blocks, &pos};
+        both = { &blocks, &pos };
         auto data = [](int h, int t, const unsigned char *d, int l, void *u) {
             return onPlayData(h, t, d, l, static_cast<Both *>(u)->b);
         };
-        auto position = [](int h, int total, int cur, void *u) { onPosition(h, total, cur, static_cast<Both *>(u)->p); };
+        auto position = [](int h, int total, int cur, void *u) {
+            onPosition(h, total, cur, static_cast<Both *>(u)->p);
+        };
         const int h = TRV_NET_PlayBackByName(login, &files[0], position, data, &both);
         QVERIFY(h > 0);
         QTRY_VERIFY_WITH_TIMEOUT(blocks.count.load() >= 10, 10000);
@@ -309,10 +322,10 @@ private slots:
         // Seek to 3 s from the start, in the gap after the first file: the second file begins.
         QVERIFY(TRV_NET_PlayBackControl(h, TRV_PLAYBACK_SEEK, 3, 0));
         QTRY_VERIFY_WITH_TIMEOUT(([&] {
-                                     std::lock_guard<std::mutex> lock(blocks.mutex);
-                                     return !blocks.headers.empty();
-                                 }()),
-                                 10000);
+            std::lock_guard<std::mutex> lock(blocks.mutex);
+            return !blocks.headers.empty();
+        }()),
+            10000);
         {
             std::lock_guard<std::mutex> lock(blocks.mutex);
             QCOMPARE(blocks.headers.front().timestampMs, epochMs(2023, 5, 1, 9, 0, 0));
@@ -325,7 +338,8 @@ private slots:
 
         req.begin = at(2023, 5, 1, 11, 0, 0);
         req.end = at(2023, 5, 1, 12, 0, 0);
-        QCOMPARE(TRV_NET_PlayBackByTimeEx(login, &req, onPlayData, &blocks, onPosition, &pos), int(TRV_ERR_NOT_FOUND));
+        QCOMPARE(TRV_NET_PlayBackByTimeEx(login, &req, onPlayData, &blocks, onPosition, &pos),
+            int(TRV_ERR_NOT_FOUND));
     }
 };
 

@@ -19,16 +19,16 @@ namespace {
 struct Capture
 {
     std::mutex mutex;
-    std::vector<QByteArray> video;          // Annex-B payloads
+    std::vector<QByteArray> video; // Annex-B payloads
     std::vector<StreamFrameHeader> headers; // video headers
-    std::vector<int> keyFlags;              // TRV_FRAME_INFO.keyFrame
-    std::vector<QSize> sizes;               // TRV_FRAME_INFO width and height
+    std::vector<int> keyFlags; // TRV_FRAME_INFO.keyFrame
+    std::vector<QSize> sizes; // TRV_FRAME_INFO width and height
     int audio = 0;
     int wanted = 0;
-    std::atomic<int> count{0};
-    std::atomic<bool> badBlock{false};
+    std::atomic<int> count { 0 };
+    std::atomic<bool> badBlock { false };
     std::thread::id callerThread;
-    std::atomic<bool> onCallerThread{false};
+    std::atomic<bool> onCallerThread { false };
 };
 
 int onFrame(int, const TRV_FRAME_INFO *frame, void *user)

@@ -17,8 +17,8 @@ namespace TestMedia {
 
 QColor quadrantColour(int quadrant)
 {
-    static const QColor colours[4] = {QColor(220, 30, 30), QColor(30, 200, 30), QColor(30, 30, 220),
-                                      QColor(235, 235, 235)};
+    static const QColor colours[4]
+        = { QColor(220, 30, 30), QColor(30, 200, 30), QColor(30, 30, 220), QColor(235, 235, 235) };
     return colours[quadrant & 3];
 }
 
@@ -42,7 +42,7 @@ uint8_t linearToAlaw(int16_t sample)
         mask = 0x55;
         pcm = -pcm - 1;
     }
-    static const int ends[8] = {0xFF, 0x1FF, 0x3FF, 0x7FF, 0xFFF, 0x1FFF, 0x3FFF, 0x7FFF};
+    static const int ends[8] = { 0xFF, 0x1FF, 0x3FF, 0x7FF, 0xFFF, 0x1FFF, 0x3FFF, 0x7FFF };
     int seg = 0;
     while (seg < 8 && pcm > ends[seg])
         ++seg;
@@ -73,8 +73,8 @@ std::vector<QByteArray> videoBlocks(const VideoOptions &o)
     AVCodecContext *ctx = avcodec_alloc_context3(codec);
     ctx->width = o.width;
     ctx->height = o.height;
-    ctx->time_base = AVRational{1, o.fps};
-    ctx->framerate = AVRational{o.fps, 1};
+    ctx->time_base = AVRational { 1, o.fps };
+    ctx->framerate = AVRational { o.fps, 1 };
     ctx->pix_fmt = AV_PIX_FMT_YUV420P;
     ctx->gop_size = o.gop;
     ctx->max_b_frames = 0;
@@ -96,8 +96,8 @@ std::vector<QByteArray> videoBlocks(const VideoOptions &o)
     frame->width = o.width;
     frame->height = o.height;
     av_frame_get_buffer(frame, 0);
-    SwsContext *sws = sws_getContext(o.width, o.height, AV_PIX_FMT_RGB24, o.width, o.height, AV_PIX_FMT_YUV420P,
-                                     SWS_BILINEAR, nullptr, nullptr, nullptr);
+    SwsContext *sws = sws_getContext(o.width, o.height, AV_PIX_FMT_RGB24, o.width, o.height,
+        AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
     const auto paint = [&](int index) {
         for (int y = 0; y < o.height; ++y)
             for (int x = 0; x < o.width; ++x) {
@@ -116,8 +116,8 @@ std::vector<QByteArray> videoBlocks(const VideoOptions &o)
                 p[2] = uint8_t(c.blue());
             }
         av_frame_make_writable(frame);
-        const uint8_t *src[1] = {rgb.data()};
-        const int srcStride[1] = {o.width * 3};
+        const uint8_t *src[1] = { rgb.data() };
+        const int srcStride[1] = { o.width * 3 };
         sws_scale(sws, src, srcStride, 0, o.height, frame->data, frame->linesize);
     };
     paint(0);
@@ -195,19 +195,19 @@ QByteArray run(const QString &program, const QStringList &arguments)
 
 QString probeVideo(const QString &file)
 {
-    return QString::fromUtf8(run(QStringLiteral("ffprobe"),
-                                 {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
-                                  QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-                                  QStringLiteral("-show_entries"),
-                                  QStringLiteral("stream=codec_name,width,height,nb_read_frames"),
-                                  QStringLiteral("-of"), QStringLiteral("default=nw=1"), file}))
+    return QString::fromUtf8(
+        run(QStringLiteral("ffprobe"),
+            { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
+                QStringLiteral("-select_streams"), QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+                QStringLiteral("stream=codec_name,width,height,nb_read_frames"), QStringLiteral("-of"),
+                QStringLiteral("default=nw=1"), file }))
         .trimmed();
 }
 
 QString identify(const QString &file)
 {
     return QString::fromUtf8(
-               run(QStringLiteral("identify"), {QStringLiteral("-format"), QStringLiteral("%m %wx%h"), file}))
+        run(QStringLiteral("identify"), { QStringLiteral("-format"), QStringLiteral("%m %wx%h"), file }))
         .trimmed();
 }
 
@@ -240,10 +240,11 @@ QByteArray scaledReference(const std::vector<QByteArray> &blocks, QSize size)
             f.write(block.mid(int(kStreamFrameHeaderSize)));
     }
     const QByteArray frames = run(QStringLiteral("ffmpeg"),
-        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("h264"),
-         QStringLiteral("-i"), stream, QStringLiteral("-vf"),
-         QStringLiteral("scale=%1:%2:flags=area").arg(size.width()).arg(size.height()), QStringLiteral("-f"),
-         QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"), QStringLiteral("-")});
+        { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("h264"),
+            QStringLiteral("-i"), stream, QStringLiteral("-vf"),
+            QStringLiteral("scale=%1:%2:flags=area").arg(size.width()).arg(size.height()),
+            QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"),
+            QStringLiteral("rgb24"), QStringLiteral("-") });
     const int frameBytes = size.width() * size.height() * 3;
     if (frames.size() != frameBytes * int(blocks.size()))
         return QByteArray();
@@ -258,7 +259,8 @@ double psnr(const QImage &shown, const QByteArray &reference)
     double squares = 0;
     for (int y = 0; y < rgb.height(); ++y) {
         const uchar *a = rgb.constScanLine(y);
-        const auto *b = reinterpret_cast<const uchar *>(reference.constData()) + size_t(y) * size_t(rgb.width()) * 3;
+        const auto *b
+            = reinterpret_cast<const uchar *>(reference.constData()) + size_t(y) * size_t(rgb.width()) * 3;
         for (int i = 0; i < rgb.width() * 3; ++i)
             squares += double(a[i] - b[i]) * double(a[i] - b[i]);
     }

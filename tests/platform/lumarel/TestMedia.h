@@ -28,8 +28,8 @@ struct VideoOptions
     int height = 48;
     int frames = 10;
     int fps = 25;
-    int gop = 5;                          // a key frame every `gop` pictures
-    int64_t startMs = 1683000000000;      // 2023-05-02 04:00:00 UTC
+    int gop = 5; // a key frame every `gop` pictures
+    int64_t startMs = 1683000000000; // 2023-05-02 04:00:00 UTC
     // A detailed picture that moves from one frame to the next (waves and
     // a checkerboard, as much edge and texture as a camera's) in place of
     // the four quadrants.

@@ -43,9 +43,9 @@ Frame quadrantPicture(int width, int height)
     if (av_frame_get_buffer(frame.get(), 0) < 0)
         return nullptr;
     SwsContext *sws = sws_getContext(width, height, AV_PIX_FMT_RGB24, width, height, AV_PIX_FMT_YUV420P,
-                                     SWS_POINT, nullptr, nullptr, nullptr);
-    const uint8_t *src[4] = {rgb.data(), nullptr, nullptr, nullptr};
-    const int srcStride[4] = {width * 3, 0, 0, 0};
+        SWS_POINT, nullptr, nullptr, nullptr);
+    const uint8_t *src[4] = { rgb.data(), nullptr, nullptr, nullptr };
+    const int srcStride[4] = { width * 3, 0, 0, 0 };
     sws_scale(sws, src, srcStride, 0, height, frame->data, frame->linesize);
     sws_freeContext(sws);
     return frame;
@@ -71,20 +71,21 @@ private slots:
         QTest::newRow("grid cell") << picture << QRect() << false << QSize(158, 88) << 64 << QSize(158, 88);
         QTest::newRow("odd window") << picture << QRect() << false << QSize(157, 89) << 64 << QSize(157, 89);
         QTest::newRow("small window") << picture << QRect() << false << QSize(9, 7) << 64 << QSize(9, 7);
-        QTest::newRow("larger window") << picture << QRect() << false << QSize(701, 501) << 64 << QSize(701, 501);
-        QTest::newRow("window of the picture's size") << QSize(126, 94) << QRect() << false << QSize(126, 94)
-                                                      << 64 << QSize(126, 94);
-        QTest::newRow("original size") << QSize(126, 94) << QRect() << true << QSize(400, 300) << 64
-                                       << QSize(126, 94);
-        QTest::newRow("original size of a region") << picture << QRect(40, 0, 42, 96) << true << QSize(400, 300)
-                                                   << 64 << QSize(42, 96);
-        QTest::newRow("region scaled, odd window") << picture << QRect(40, 20, 42, 56) << false << QSize(85, 61)
-                                                   << 64 << QSize(85, 61);
+        QTest::newRow("larger window")
+            << picture << QRect() << false << QSize(701, 501) << 64 << QSize(701, 501);
+        QTest::newRow("window of the picture's size")
+            << QSize(126, 94) << QRect() << false << QSize(126, 94) << 64 << QSize(126, 94);
+        QTest::newRow("original size")
+            << QSize(126, 94) << QRect() << true << QSize(400, 300) << 64 << QSize(126, 94);
+        QTest::newRow("original size of a region")
+            << picture << QRect(40, 0, 42, 96) << true << QSize(400, 300) << 64 << QSize(42, 96);
+        QTest::newRow("region scaled, odd window")
+            << picture << QRect(40, 20, 42, 56) << false << QSize(85, 61) << 64 << QSize(85, 61);
         QTest::newRow("colour adjusted region at original size")
             << picture << QRect(40, 0, 42, 96) << true << QSize(400, 300) << 70 << QSize(42, 96);
         // At most half the picture's height: scaled from every other row.
-        QTest::newRow("half height, odd rows") << QSize(126, 95) << QRect() << false << QSize(40, 47) << 64
-                                               << QSize(40, 47);
+        QTest::newRow("half height, odd rows")
+            << QSize(126, 95) << QRect() << false << QSize(40, 47) << 64 << QSize(40, 47);
         QTest::newRow("region of odd height, small window")
             << picture << QRect(40, 20, 42, 57) << false << QSize(15, 21) << 64 << QSize(15, 21);
         QTest::newRow("colour adjusted, small window")
@@ -106,12 +107,12 @@ private slots:
         QVERIFY(frame);
         RenderSettings settings;
         if (!region.isNull()) {
-            const auto space = [](int v, int extent) { return int32_t(int64_t(v) * TRV_PLAY_REGION_SPACE / extent); };
+            const auto space
+                = [](int v, int extent) { return int32_t(int64_t(v) * TRV_PLAY_REGION_SPACE / extent); };
             settings.regionEnabled = true;
-            settings.region = TRV_PLAY_RECT{space(region.left(), picture.width()),
-                                            space(region.top(), picture.height()),
-                                            space(region.left() + region.width(), picture.width()),
-                                            space(region.top() + region.height(), picture.height())};
+            settings.region = TRV_PLAY_RECT { space(region.left(), picture.width()),
+                space(region.top(), picture.height()), space(region.left() + region.width(), picture.width()),
+                space(region.top() + region.height(), picture.height()) };
         }
         settings.original = original;
         settings.targetWidth = window.width();
@@ -135,16 +136,16 @@ private slots:
                 return (py >= picture.height() / 2 ? 2 : 0) + (px >= picture.width() / 2 ? 1 : 0);
             };
             // The last column and the last row, away from the quadrants' borders.
-            for (const QPoint &p : {QPoint(w - 1, h / 5), QPoint(w - 1, h - 1 - h / 5), QPoint(w / 5, h - 1),
-                                    QPoint(w - 1 - w / 5, h - 1), QPoint(w - 1, h - 1), QPoint(0, 0)}) {
+            for (const QPoint &p : { QPoint(w - 1, h / 5), QPoint(w - 1, h - 1 - h / 5), QPoint(w / 5, h - 1),
+                     QPoint(w - 1 - w / 5, h - 1), QPoint(w - 1, h - 1), QPoint(0, 0) }) {
                 const QColor c = shown.pixelColor(p);
                 const QColor expected = TestMedia::quadrantColour(quadrantAt(p.x(), p.y()));
                 QVERIFY2(TestMedia::near(c, expected, tolerance),
-                         qPrintable(QStringLiteral("round %1 at %2,%3: %4, expected %5")
-                                        .arg(round)
-                                        .arg(p.x())
-                                        .arg(p.y())
-                                        .arg(c.name(), expected.name())));
+                    qPrintable(QStringLiteral("round %1 at %2,%3: %4, expected %5")
+                                   .arg(round)
+                                   .arg(p.x())
+                                   .arg(p.y())
+                                   .arg(c.name(), expected.name())));
             }
         }
     }

@@ -15,9 +15,9 @@ struct Blocks
 {
     std::mutex mutex;
     std::vector<QByteArray> blocks;
-    std::atomic<bool> stopped{false};
-    std::atomic<int> afterStop{0};
-    std::atomic<bool> wrongThread{false};
+    std::atomic<bool> stopped { false };
+    std::atomic<int> afterStop { 0 };
+    std::atomic<bool> wrongThread { false };
     Qt::HANDLE guiThread = nullptr;
 };
 
@@ -152,9 +152,10 @@ private slots:
         QTest::newRow("8 bits per sample") << QByteArray() << 8 << 320 << int(TRV_PLAY_ERR_PARA);
         QTest::newRow("odd block") << QByteArray() << 16 << 321 << int(TRV_PLAY_ERR_PARA);
         QTest::newRow("empty block") << QByteArray() << 16 << 0 << int(TRV_PLAY_ERR_PARA);
-        QTest::newRow("not a WAV file") << QByteArray("RIFFxxxxWAVEjunk") << 16 << 320 << int(TRV_PLAY_ERR_OPEN_FILE);
-        QTest::newRow("chunk past the end") << QByteArray("RIFF\0\0\0\0WAVEfmt \xff\xff\0\0", 20) << 16 << 320
-                                            << int(TRV_PLAY_ERR_OPEN_FILE);
+        QTest::newRow("not a WAV file")
+            << QByteArray("RIFFxxxxWAVEjunk") << 16 << 320 << int(TRV_PLAY_ERR_OPEN_FILE);
+        QTest::newRow("chunk past the end")
+            << QByteArray("RIFF\0\0\0\0WAVEfmt \xff\xff\0\0", 20) << 16 << 320 << int(TRV_PLAY_ERR_OPEN_FILE);
     }
 
     void badSourcesAndArgumentsAreRefused()

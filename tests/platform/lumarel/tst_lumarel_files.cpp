@@ -37,7 +37,7 @@ struct Progress
 {
     std::mutex mutex;
     std::vector<std::pair<int64_t, int64_t>> calls;
-    std::atomic<bool> finished{false};
+    std::atomic<bool> finished { false };
 };
 
 void progressCallback(int64_t current, int64_t total, void *user)
@@ -49,7 +49,7 @@ void progressCallback(int64_t current, int64_t total, void *user)
         p->finished = true;
 }
 
-std::atomic<int> g_fileEnds{0};
+std::atomic<int> g_fileEnds { 0 };
 void fileEnd(int port, void *user)
 {
     if (port == 130 && user == &g_fileEnds)
@@ -144,7 +144,8 @@ private slots:
         // Full-range luma of the white quadrant is close to the colour's own.
         const int whiteLuma = data[40 * 64 + 50];
         QVERIFY2(whiteLuma > 225, qPrintable(QString::number(whiteLuma)));
-        QCOMPARE(TRV_PLAY_CatchPicture(1, data, unsigned(buffer.size() - 1), &w, &h, TRV_PLAY_PICTURE_I420), 0);
+        QCOMPARE(
+            TRV_PLAY_CatchPicture(1, data, unsigned(buffer.size() - 1), &w, &h, TRV_PLAY_PICTURE_I420), 0);
     }
 
     void streamRecordingEqualsTheInput()
@@ -190,7 +191,7 @@ private slots:
             QVERIFY(feed(1, blocks[i]));
         QVERIFY(TRV_PLAY_StopDataRecord(1));
         QCOMPARE(TestMedia::probeVideo(file),
-                 QStringLiteral("codec_name=h264\nwidth=64\nheight=48\nnb_read_frames=10"));
+            QStringLiteral("codec_name=h264\nwidth=64\nheight=48\nnb_read_frames=10"));
     }
 
     void recordingNeedsANameAndAKnownType_data()
@@ -201,7 +202,8 @@ private slots:
         QTest::newRow("empty name") << QString() << 0 << int(TRV_PLAY_ERR_PARA);
         QTest::newRow("type 1") << QStringLiteral("x.h265x") << 1 << int(TRV_PLAY_ERR_PARA);
         QTest::newRow("type 3") << QStringLiteral("x.avi") << 3 << int(TRV_PLAY_ERR_PARA);
-        QTest::newRow("folder missing") << QStringLiteral("no/such/x.avi") << 2 << int(TRV_PLAY_ERR_CREATE_FILE);
+        QTest::newRow("folder missing")
+            << QStringLiteral("no/such/x.avi") << 2 << int(TRV_PLAY_ERR_CREATE_FILE);
     }
 
     void recordingNeedsANameAndAKnownType()
@@ -237,7 +239,8 @@ private slots:
                 QStringLiteral("tmpfs"), disk });
         if (!mount.waitForFinished(10000) || mount.exitCode() != 0)
             QSKIP("cannot mount a small tmpfs here");
-        struct Unmount {
+        struct Unmount
+        {
             QString disk;
             ~Unmount() { QProcess::execute(QStringLiteral("umount"), { disk }); }
         } unmount { disk };
@@ -246,8 +249,7 @@ private slots:
             QFile filler(disk + QStringLiteral("/filler"));
             QVERIFY(filler.open(QIODevice::WriteOnly));
             const QByteArray block(4096, 'f');
-            while (filler.write(block) == block.size() && filler.flush()) {
-            }
+            while (filler.write(block) == block.size() && filler.flush()) { }
         }
         QVERIFY(openStream(1));
         QVERIFY(TRV_PLAY_Play(1, 0));
@@ -278,8 +280,8 @@ private slots:
         const QString target = path(QStringLiteral("01.avi"));
         QVERIFY(writeFile(source, stream));
         Progress progress;
-        QVERIFY(TRV_PLAY_ConvertFile(QFile::encodeName(source).constData(), QFile::encodeName(target).constData(),
-                                     TRV_PLAY_CONVERT_AVI, progressCallback, &progress));
+        QVERIFY(TRV_PLAY_ConvertFile(QFile::encodeName(source).constData(),
+            QFile::encodeName(target).constData(), TRV_PLAY_CONVERT_AVI, progressCallback, &progress));
         QTRY_VERIFY(progress.finished);
         {
             std::lock_guard<std::mutex> lock(progress.mutex);
@@ -290,12 +292,12 @@ private slots:
         }
         QTRY_COMPARE(LumarelControl::runningConversions(), 0);
         QCOMPARE(TestMedia::probeVideo(target),
-                 QStringLiteral("codec_name=h264\nwidth=64\nheight=48\nnb_read_frames=20"));
-        const QString audio = QString::fromUtf8(TestMedia::run(
-            QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
-                                        QStringLiteral("a:0"), QStringLiteral("-show_entries"),
-                                        QStringLiteral("stream=codec_name,sample_rate"), QStringLiteral("-of"),
-                                        QStringLiteral("default=nw=1"), target}));
+            QStringLiteral("codec_name=h264\nwidth=64\nheight=48\nnb_read_frames=20"));
+        const QString audio = QString::fromUtf8(TestMedia::run(QStringLiteral("ffprobe"),
+            { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                QStringLiteral("a:0"), QStringLiteral("-show_entries"),
+                QStringLiteral("stream=codec_name,sample_rate"), QStringLiteral("-of"),
+                QStringLiteral("default=nw=1"), target }));
         QCOMPARE(audio.trimmed(), QStringLiteral("codec_name=pcm_alaw\nsample_rate=8000"));
     }
 
@@ -305,8 +307,8 @@ private slots:
         const QString target = path(QStringLiteral("garbage.avi"));
         QVERIFY(writeFile(source, QByteArray(5000, 'x')));
         Progress progress;
-        QVERIFY(TRV_PLAY_ConvertFile(QFile::encodeName(source).constData(), QFile::encodeName(target).constData(),
-                                     TRV_PLAY_CONVERT_AVI, progressCallback, &progress));
+        QVERIFY(TRV_PLAY_ConvertFile(QFile::encodeName(source).constData(),
+            QFile::encodeName(target).constData(), TRV_PLAY_CONVERT_AVI, progressCallback, &progress));
         QTRY_VERIFY(progress.finished);
         QTRY_COMPARE(LumarelControl::runningConversions(), 0);
         QCOMPARE(progress.calls.back(), std::make_pair(int64_t(5000), int64_t(5000)));
@@ -319,10 +321,14 @@ private slots:
         QTest::addColumn<QString>("target");
         QTest::addColumn<int>("type");
         QTest::addColumn<int>("error");
-        QTest::newRow("type 1") << "garbage.h265x" << "a.avi" << 1 << int(TRV_PLAY_ERR_PARA);
-        QTest::newRow("missing source") << "none.h265x" << "a.avi" << 2 << int(TRV_PLAY_ERR_OPEN_FILE);
-        QTest::newRow("bad target") << "garbage.h265x" << "no/such/a.avi" << 2 << int(TRV_PLAY_ERR_CREATE_FILE);
-        QTest::newRow("empty target") << "garbage.h265x" << "" << 2 << int(TRV_PLAY_ERR_PARA);
+        QTest::newRow("type 1") << "garbage.h265x"
+                                << "a.avi" << 1 << int(TRV_PLAY_ERR_PARA);
+        QTest::newRow("missing source") << "none.h265x"
+                                        << "a.avi" << 2 << int(TRV_PLAY_ERR_OPEN_FILE);
+        QTest::newRow("bad target") << "garbage.h265x"
+                                    << "no/such/a.avi" << 2 << int(TRV_PLAY_ERR_CREATE_FILE);
+        QTest::newRow("empty target") << "garbage.h265x"
+                                      << "" << 2 << int(TRV_PLAY_ERR_PARA);
     }
 
     void conversionRefusesBadArguments()
@@ -335,8 +341,8 @@ private slots:
         Progress progress;
         const QByteArray t = target.isEmpty() ? QByteArray("") : QFile::encodeName(path(target));
         QCOMPARE(TRV_PLAY_ConvertFile(QFile::encodeName(path(source)).constData(), t.constData(), type,
-                                      progressCallback, &progress),
-                 0);
+                     progressCallback, &progress),
+            0);
         QCOMPARE(TRV_PLAY_GetLastError(0), error);
         QVERIFY(progress.calls.empty());
     }
@@ -407,8 +413,8 @@ private slots:
         const QString avi = path(QStringLiteral("forplay.avi"));
         QVERIFY(writeFile(source, TestMedia::join(TestMedia::videoBlocks(o))));
         Progress progress;
-        QVERIFY(TRV_PLAY_ConvertFile(QFile::encodeName(source).constData(), QFile::encodeName(avi).constData(),
-                                     TRV_PLAY_CONVERT_AVI, progressCallback, &progress));
+        QVERIFY(TRV_PLAY_ConvertFile(QFile::encodeName(source).constData(),
+            QFile::encodeName(avi).constData(), TRV_PLAY_CONVERT_AVI, progressCallback, &progress));
         QTRY_VERIFY(progress.finished);
         QTRY_COMPARE(LumarelControl::runningConversions(), 0);
         g_fileEnds = 0;
@@ -428,7 +434,8 @@ private slots:
         QTest::addColumn<int>("error");
         QTest::newRow("no blocks") << QByteArray(3000, 'q') << int(TRV_PLAY_ERR_FORMAT);
         QTest::newRow("empty") << QByteArray() << int(TRV_PLAY_ERR_FORMAT);
-        QTest::newRow("broken avi") << QByteArray("RIFF\x10\0\0\0AVI LIST", 16) << int(TRV_PLAY_ERR_OPEN_FILE);
+        QTest::newRow("broken avi") << QByteArray("RIFF\x10\0\0\0AVI LIST", 16)
+                                    << int(TRV_PLAY_ERR_OPEN_FILE);
     }
 
     void badFilesAreRefused()

@@ -30,7 +30,7 @@ class TestLumarelStream : public QObject
 private slots:
     void cleanup()
     {
-        for (int port : {1, 2, 3, 4, 5, 499})
+        for (int port : { 1, 2, 3, 4, 5, 499 })
             TRV_PLAY_CloseStream(port);
         TRV_PLAY_StopSound();
     }
@@ -65,7 +65,7 @@ private slots:
         QCOMPARE(openStream(2), 0);
         QCOMPARE(TRV_PLAY_GetLastError(2), int(TRV_PLAY_ERR_ORDER));
         QCOMPARE(TRV_PLAY_OpenStream(4, nullptr, 0, 0), 0); // a pool of nothing
-        QCOMPARE(TRV_PLAY_CloseFile(2), 0);                // not a file port
+        QCOMPARE(TRV_PLAY_CloseFile(2), 0); // not a file port
         QVERIFY(TRV_PLAY_CloseStream(2));
         QCOMPARE(TRV_PLAY_CloseStream(2), 0);
     }
@@ -151,8 +151,8 @@ private slots:
         QVERIFY(TRV_PLAY_Play(1, 0));
         QVERIFY(TRV_PLAY_Pause(1, 1));
 
-        std::atomic<int> fed{0};
-        std::atomic<int> refused{0};
+        std::atomic<int> fed { 0 };
+        std::atomic<int> refused { 0 };
         std::thread producer([&] {
             for (const QByteArray &b : blocks) {
                 if (!feed(1, b))
@@ -309,7 +309,7 @@ private slots:
         QVERIFY(openStream(499, 2560000));
         QVERIFY(TRV_PLAY_Play(499, 0));
         QVERIFY(TRV_PLAY_PlaySoundShare(499));
-        QCOMPARE(LumarelControl::soundSharePorts(), std::vector<int>{499});
+        QCOMPARE(LumarelControl::soundSharePorts(), std::vector<int> { 499 });
         QVERIFY(feed(499, TestMedia::voiceFrame(320, 8000) + TestMedia::voiceFrame(640, 16000)));
         QTRY_COMPARE(stats(499).soundSamples, int64_t(960));
         QCOMPARE(LumarelControl::soundOutputSamples() - before, int64_t(960));
@@ -333,8 +333,8 @@ private slots:
         QVERIFY(openStream(5));
         QVERIFY(TRV_PLAY_Play(5, 0));
         QVERIFY(TRV_PLAY_CloseStream(5));
-        const std::vector<std::string> expected{"TRV_PLAY_OpenStream(5)", "TRV_PLAY_Play(5)",
-                                                "TRV_PLAY_CloseStream(5)"};
+        const std::vector<std::string> expected { "TRV_PLAY_OpenStream(5)", "TRV_PLAY_Play(5)",
+            "TRV_PLAY_CloseStream(5)" };
         QCOMPARE(LumarelControl::calls(), expected);
     }
 };

@@ -128,15 +128,15 @@ private slots:
     void displayRegionCropsThePicture()
     {
         showPicture();
-        const TRV_PLAY_RECT bottomRight{4096, 4096, 8192, 8192};
+        const TRV_PLAY_RECT bottomRight { 4096, 4096, 8192, 8192 };
         QVERIFY(TRV_PLAY_SetDisplayRegion(7, 0, &bottomRight, 0, 1));
         QImage image = grabAfterRedraw();
         QVERIFY(TestMedia::near(at(image, 0.1, 0.1), TestMedia::quadrantColour(3), 24));
         QVERIFY(TestMedia::near(at(image, 0.9, 0.9), TestMedia::quadrantColour(3), 24));
 
-        const TRV_PLAY_RECT inverted{5000, 0, 4000, 8192};
+        const TRV_PLAY_RECT inverted { 5000, 0, 4000, 8192 };
         QCOMPARE(TRV_PLAY_SetDisplayRegion(7, 0, &inverted, 0, 1), 0);
-        const TRV_PLAY_RECT outside{0, 0, 9000, 8192};
+        const TRV_PLAY_RECT outside { 0, 0, 9000, 8192 };
         QCOMPARE(TRV_PLAY_SetDisplayRegion(7, 0, &outside, 0, 1), 0);
         QCOMPARE(TRV_PLAY_GetLastError(7), int(TRV_PLAY_ERR_PARA));
 
@@ -150,7 +150,7 @@ private slots:
         showPicture();
         int b = 0, c = 0, s = 0, h = 0;
         QVERIFY(TRV_PLAY_GetColor(7, 0, &b, &c, &s, &h));
-        QCOMPARE(QList<int>({b, c, s, h}), QList<int>({64, 64, 64, 64}));
+        QCOMPARE(QList<int>({ b, c, s, h }), QList<int>({ 64, 64, 64, 64 }));
         QCOMPARE(TRV_PLAY_SetColor(7, 0, 129, 64, 64, 64), 0);
         QCOMPARE(TRV_PLAY_SetColor(7, 0, 64, -1, 64, 64), 0);
 
@@ -160,14 +160,14 @@ private slots:
         QVERIFY(TRV_PLAY_SetColor(7, 0, 64, 64, 0, 64));
         QColor grey;
         QTRY_VERIFY2((grey = at(m_target->grab().toImage(), 0.25, 0.25),
-                      std::abs(grey.red() - grey.green()) < 12 && std::abs(grey.red() - grey.blue()) < 12),
-                     qPrintable(grey.name()));
+                         std::abs(grey.red() - grey.green()) < 12 && std::abs(grey.red() - grey.blue()) < 12),
+            qPrintable(grey.name()));
         // Full brightness lifts the blue quadrant.
         QVERIFY(TRV_PLAY_SetColor(7, 0, 128, 64, 64, 64));
         QTRY_VERIFY(at(m_target->grab().toImage(), 0.25, 0.75).lightness()
-                    > TestMedia::quadrantColour(2).lightness() + 40);
+            > TestMedia::quadrantColour(2).lightness() + 40);
         QVERIFY(TRV_PLAY_GetColor(7, 0, &b, &c, &s, &h));
-        QCOMPARE(QList<int>({b, c, s, h}), QList<int>({128, 64, 64, 64}));
+        QCOMPARE(QList<int>({ b, c, s, h }), QList<int>({ 128, 64, 64, 64 }));
     }
 
     void originalSizeShowsPicturePixels()
@@ -246,7 +246,7 @@ private slots:
         // grabbed until the last picture is on screen.
         double db = 0;
         QTRY_VERIFY2((db = TestMedia::psnr(m_target->grab().toImage(), last)) >= minimum,
-                     qPrintable(QStringLiteral("%1 dB").arg(db)));
+            qPrintable(QStringLiteral("%1 dB").arg(db)));
         qInfo("%dx%d window: %.1f dB against the reference", window.width(), window.height(), db);
     }
 

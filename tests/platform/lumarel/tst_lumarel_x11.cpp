@@ -36,10 +36,9 @@ void drawMarker(int, QPainter *painter, void *)
 QImage onScreen(QWidget *widget)
 {
     xcb_connection_t *c = QX11Info::connection();
-    xcb_get_image_reply_t *reply = xcb_get_image_reply(
-        c,
+    xcb_get_image_reply_t *reply = xcb_get_image_reply(c,
         xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, xcb_drawable_t(widget->winId()), 0, 0,
-                      uint16_t(widget->width()), uint16_t(widget->height()), ~0u),
+            uint16_t(widget->width()), uint16_t(widget->height()), ~0u),
         nullptr);
     if (!reply)
         return QImage();
@@ -47,7 +46,7 @@ QImage onScreen(QWidget *widget)
     const int stride = xcb_get_image_data_length(reply) / widget->height();
     for (int y = 0; y < image.height() && stride >= image.width() * 4; ++y)
         std::memcpy(image.scanLine(y), xcb_get_image_data(reply) + size_t(y) * size_t(stride),
-                    size_t(image.width()) * 4);
+            size_t(image.width()) * 4);
     std::free(reply);
     return image;
 }
@@ -122,9 +121,11 @@ private slots:
         QTRY_COMPARE(stats(7).framesShown, int64_t(o.frames));
         double db = 0;
         QImage shown;
-        QTRY_VERIFY2((shown = onScreen(&target), db = TestMedia::psnr(withoutCorner(shown, last), last)) >= minimum,
-                     qPrintable(QStringLiteral("%1 dB").arg(db)));
-        qInfo("%dx%d window on the X server: %.1f dB against the reference", window.width(), window.height(), db);
+        QTRY_VERIFY2(
+            (shown = onScreen(&target), db = TestMedia::psnr(withoutCorner(shown, last), last)) >= minimum,
+            qPrintable(QStringLiteral("%1 dB").arg(db)));
+        qInfo("%dx%d window on the X server: %.1f dB against the reference", window.width(), window.height(),
+            db);
         // Nothing over the picture: it went straight to the X server; what
         // is drawn over it stays over it, painted through Qt.
         if (over.isEmpty()) {
@@ -145,7 +146,8 @@ int main(int argc, char **argv)
     if (pipe(ready) != 0)
         return 1;
     const std::string fd = std::to_string(ready[1]);
-    const char *args[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp", nullptr};
+    const char *args[]
+        = { "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp", nullptr };
     pid_t server = 0;
     if (posix_spawn(&server, "/usr/bin/Xvfb", nullptr, nullptr, const_cast<char **>(args), environ) != 0) {
         std::fprintf(stderr, "Xvfb did not start\n");

@@ -99,7 +99,8 @@ private slots:
         QTest::addColumn<QString>("folder");
         QTest::newRow("missing program") << "/nonexistent/player" << QString();
         QTest::newRow("not executable") << "/etc/hostname" << QString();
-        QTest::newRow("missing folder") << "/bin/true" << "/nonexistent/folder";
+        QTest::newRow("missing folder") << "/bin/true"
+                                        << "/nonexistent/folder";
     }
     void cannotRun()
     {

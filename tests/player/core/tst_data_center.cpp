@@ -52,13 +52,15 @@ private slots:
         touch(tree + QStringLiteral("/a/readonly.txt"));
         QFile::setPermissions(tree + QStringLiteral("/a/readonly.txt"), QFile::ReadOwner);
         QVERIFY(QFile::link(outside, tree + QStringLiteral("/a/link-to-outside")));
-        QVERIFY(QFile::link(outside + QStringLiteral("/keep/precious.txt"), tree + QStringLiteral("/file-link")));
+        QVERIFY(
+            QFile::link(outside + QStringLiteral("/keep/precious.txt"), tree + QStringLiteral("/file-link")));
         QVERIFY(QFile::link(base.filePath(QStringLiteral("missing")), tree + QStringLiteral("/dangling")));
 
         QCOMPARE(CDataCenter::instance()->DeleteDirectory(tree, removeSelf), 0);
         QCOMPARE(QFileInfo::exists(tree), !removeSelf);
         if (!removeSelf)
-            QVERIFY(QDir(tree).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+            QVERIFY(
+                QDir(tree).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
         QVERIFY(QFile::exists(outside + QStringLiteral("/keep/precious.txt")));
         CDataCenter::releaseInstance();
     }

@@ -24,7 +24,8 @@ int alawStep(int magnitude)
 int ulawStep(int magnitude)
 {
     int step = 8;
-    for (int limit = 256 - 132; magnitude + 132 >= limit + 132 && step < 1024; limit = ((limit + 132) << 1) - 132)
+    for (int limit = 256 - 132; magnitude + 132 >= limit + 132 && step < 1024;
+         limit = ((limit + 132) << 1) - 132)
         step <<= 1;
     return step;
 }
@@ -61,8 +62,8 @@ private slots:
 
     void blocks()
     {
-        const short pcm[3] = {0, 32767, -32768};
-        unsigned char out[3] = {0, 0, 0x11};
+        const short pcm[3] = { 0, 32767, -32768 };
+        unsigned char out[3] = { 0, 0, 0x11 };
         int count = -1;
         // Five bytes: two samples, the odd byte ignored.
         QCOMPARE(G711EncodeALaw(pcm, out, 5, &count), 1);
@@ -90,9 +91,11 @@ private slots:
             pcm[size_t(i)] = short(i - 32768);
         QByteArray alaw(65536, 0), ulaw(65536, 0);
         int count = 0;
-        QCOMPARE(G711EncodeALaw(pcm.data(), reinterpret_cast<unsigned char *>(alaw.data()), 131072, &count), 1);
+        QCOMPARE(
+            G711EncodeALaw(pcm.data(), reinterpret_cast<unsigned char *>(alaw.data()), 131072, &count), 1);
         QCOMPARE(count, 65536);
-        QCOMPARE(G711EncodeULaw(pcm.data(), reinterpret_cast<unsigned char *>(ulaw.data()), 131072, &count), 1);
+        QCOMPARE(
+            G711EncodeULaw(pcm.data(), reinterpret_cast<unsigned char *>(ulaw.data()), 131072, &count), 1);
 
         QTemporaryDir dir;
         QFile in(dir.filePath("ours.bin"));
@@ -111,7 +114,8 @@ out.write(audioop.alaw2lin(ours[:65536], 2))
 out.write(audioop.ulaw2lin(ours[65536:], 2))
 )";
         QProcess py;
-        py.start("/usr/bin/python3", {"-W", "ignore", "-c", script, in.fileName(), dir.filePath("theirs.bin")});
+        py.start(
+            "/usr/bin/python3", { "-W", "ignore", "-c", script, in.fileName(), dir.filePath("theirs.bin") });
         QVERIFY(py.waitForFinished(60000));
         QVERIFY2(py.exitCode() == 0, py.readAllStandardError().constData());
         QFile theirs(dir.filePath("theirs.bin"));

@@ -16,7 +16,7 @@ namespace {
 
 QStringList logFiles(const QString &folder)
 {
-    return QDir(folder).entryList({QStringLiteral("log_*.log")}, QDir::Files, QDir::Name);
+    return QDir(folder).entryList({ QStringLiteral("log_*.log") }, QDir::Files, QDir::Name);
 }
 
 QByteArray readAll(const QString &folder)
@@ -70,23 +70,36 @@ private slots:
         QTest::addColumn<QString>("expected");
         const QString time = QStringLiteral("2026-01-02 03:04:05 006");
         Q_UNUSED(time)
-        QTest::newRow("normal") << 0 << "main" << "start plugin"
-                                << "[ NORMAL] [0x0000abcd] [T] [" + QString(41, QLatin1Char(' ')) + "main] start plugin\n";
-        QTest::newRow("warning") << 1 << "A::b" << "x"
-                                 << "[WARNING] [0x0000abcd] [T] [" + QString(41, QLatin1Char(' ')) + "A::b] x\n";
-        QTest::newRow("error") << 2 << "A::b" << "x"
-                               << "[  ERROR] [0x0000abcd] [T] [" + QString(41, QLatin1Char(' ')) + "A::b] x\n";
-        QTest::newRow("line breaks removed") << 0 << "A::b" << "a\r\nb"
-                                             << "[ NORMAL] [0x0000abcd] [T] [" + QString(41, QLatin1Char(' ')) + "A::b] ab\n";
+        QTest::newRow("normal") << 0 << "main"
+                                << "start plugin"
+                                << "[ NORMAL] [0x0000abcd] [T] [" + QString(41, QLatin1Char(' '))
+                + "main] start plugin\n";
+        QTest::newRow("warning") << 1 << "A::b"
+                                 << "x"
+                                 << "[WARNING] [0x0000abcd] [T] [" + QString(41, QLatin1Char(' '))
+                + "A::b] x\n";
+        QTest::newRow("error") << 2 << "A::b"
+                               << "x"
+                               << "[  ERROR] [0x0000abcd] [T] [" + QString(41, QLatin1Char(' '))
+                + "A::b] x\n";
+        QTest::newRow("line breaks removed")
+            << 0 << "A::b"
+            << "a\r\nb"
+            << "[ NORMAL] [0x0000abcd] [T] [" + QString(41, QLatin1Char(' ')) + "A::b] ab\n";
         const QString longName(50, QLatin1Char('f'));
         QTest::newRow("long function kept whole") << 0 << longName << "m"
                                                   << "[ NORMAL] [0x0000abcd] [T] [" + longName + "] m\n";
-        QTest::newRow("other level unformatted") << 7 << "A::b" << "raw\ntext" << "rawtext";
-        QTest::newRow("password hidden") << 0 << "A::b" << R"(RecvWeb msg={"MainType":8,"Password":"pw"})"
+        QTest::newRow("other level unformatted") << 7 << "A::b"
+                                                 << "raw\ntext"
+                                                 << "rawtext";
+        QTest::newRow("password hidden") << 0 << "A::b"
+                                         << R"(RecvWeb msg={"MainType":8,"Password":"pw"})"
                                          << "[ NORMAL] [0x0000abcd] [T] [" + QString(41, QLatin1Char(' '))
-                                                + R"(A::b] RecvWeb msg={"MainType":8,"Password":"***"})" + "\n";
-        QTest::newRow("percent signs stay") << 0 << "A::b" << "%1 %2"
-                                            << "[ NORMAL] [0x0000abcd] [T] [" + QString(41, QLatin1Char(' ')) + "A::b] %1 %2\n";
+                + R"(A::b] RecvWeb msg={"MainType":8,"Password":"***"})" + "\n";
+        QTest::newRow("percent signs stay")
+            << 0 << "A::b"
+            << "%1 %2"
+            << "[ NORMAL] [0x0000abcd] [T] [" + QString(41, QLatin1Char(' ')) + "A::b] %1 %2\n";
     }
     void lineFormat()
     {
@@ -99,8 +112,8 @@ private slots:
 
     void wideThreadIdIsWrittenWhole()
     {
-        const QString line = LightWeightLog::formatLine(QStringLiteral("f"), QStringLiteral("m"), 0,
-                                                        quintptr(0x7f12345678ab), QStringLiteral("T"));
+        const QString line = LightWeightLog::formatLine(
+            QStringLiteral("f"), QStringLiteral("m"), 0, quintptr(0x7f12345678ab), QStringLiteral("T"));
         QVERIFY(line.startsWith(QStringLiteral("[ NORMAL] [0x7f12345678ab] [T]")));
     }
 
@@ -287,14 +300,14 @@ private slots:
         WriteLogThread writer(folder);
         writer.start();
         const QString big(600 * 1024, QLatin1Char('y'));
-        QMetaObject::invokeMethod(&writer, [&] { writer.writeLog(big + QLatin1Char('\n')); },
-                                  Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            &writer, [&] { writer.writeLog(big + QLatin1Char('\n')); }, Qt::BlockingQueuedConnection);
         const qint64 dead = deadPid();
         for (int i = 0; i < 11; ++i)
             makeOldLog(folder, dead, 7200 - i * 60);
         QCOMPARE(logFiles(folder).size(), 12);
-        QMetaObject::invokeMethod(&writer, [&] { writer.writeLog(QStringLiteral("next\n")); },
-                                  Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            &writer, [&] { writer.writeLog(QStringLiteral("next\n")); }, Qt::BlockingQueuedConnection);
         QCOMPARE(logFiles(folder).size(), 11);
         writer.stop();
     }

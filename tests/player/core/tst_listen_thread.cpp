@@ -18,8 +18,7 @@ class QuitCatcher : public QObject
 public:
     explicit QuitCatcher(QAtomicInt *logoutDone)
         : m_logoutDone(logoutDone)
-    {
-    }
+    { }
     int quitCalls = 0;
     bool logoutDoneAtQuit = false;
 
@@ -79,7 +78,8 @@ private slots:
     {
         Link l;
         QVERIFY(open(l, m_dir.filePath(QStringLiteral("a"))));
-        const QByteArray stream = QByteArray("0000000c{\"a\":\"\xc3\xa9\"}xx") + "0000000" + "2[]" + "00000000";
+        const QByteArray stream
+            = QByteArray("0000000c{\"a\":\"\xc3\xa9\"}xx") + "0000000" + "2[]" + "00000000";
         // "{\"a\":\"é\"}xx" is 12 bytes; then "[]"; then an empty frame.
         for (char c : stream) {
             l.peer->write(&c, 1);
@@ -100,7 +100,7 @@ private slots:
         QVERIFY(open(l, m_dir.filePath(QStringLiteral("b"))));
         l.peer->write(QByteArray("0x000002") + "00000002ok");
         l.peer->flush();
-        QTRY_COMPARE(l.received, QStringList{QStringLiteral("ok")});
+        QTRY_COMPARE(l.received, QStringList { QStringLiteral("ok") });
         close(l);
     }
 
@@ -108,7 +108,8 @@ private slots:
     {
         Link l;
         QVERIFY(open(l, m_dir.filePath(QStringLiteral("c"))));
-        QMetaObject::invokeMethod(l.link, "onSendMsg", Qt::QueuedConnection, Q_ARG(QString, QString(QChar(0x00e9))));
+        QMetaObject::invokeMethod(
+            l.link, "onSendMsg", Qt::QueuedConnection, Q_ARG(QString, QString(QChar(0x00e9))));
         QMetaObject::invokeMethod(l.link, "onSendMsg", Qt::QueuedConnection, Q_ARG(QString, QString()));
         QByteArray got;
         QTRY_VERIFY((got += l.peer->readAll()).size() >= 18);
@@ -130,11 +131,14 @@ private slots:
         QThread requestThread;
         requestThread.start();
         QAtomicInt handledElsewhere = 0;
-        connect(link, &ListenThread::recvMsgSig, link, [&](const QString &request) {
-            if (QThread::currentThread() != &requestThread)
-                handledElsewhere = 1;
-            link->onSendMsg(QStringLiteral("re ") + request);
-        }, Qt::DirectConnection);
+        connect(
+            link, &ListenThread::recvMsgSig, link,
+            [&](const QString &request) {
+                if (QThread::currentThread() != &requestThread)
+                    handledElsewhere = 1;
+                link->onSendMsg(QStringLiteral("re ") + request);
+            },
+            Qt::DirectConnection);
         link->start(&requestThread);
 
         constexpr int kWriters = 4;
@@ -144,7 +148,8 @@ private slots:
         for (int w = 0; w < kWriters; ++w) {
             writers.append(QThread::create([link, w] {
                 for (int i = 0; i < kEvents; ++i)
-                    link->onSendMsg(QStringLiteral("w%1 %2 ").arg(w).arg(i) + QString(i % 50, QLatin1Char('x')));
+                    link->onSendMsg(
+                        QStringLiteral("w%1 %2 ").arg(w).arg(i) + QString(i % 50, QLatin1Char('x')));
             }));
             writers.last()->start();
         }
@@ -172,7 +177,8 @@ private slots:
                 const QStringList parts = text.split(QLatin1Char(' '));
                 const int w = parts.value(0).mid(1).toInt();
                 const int i = parts.value(1).toInt();
-                if (w < 0 || w >= kWriters || i != nextEvent[w] || parts.value(2) != QString(i % 50, QLatin1Char('x')))
+                if (w < 0 || w >= kWriters || i != nextEvent[w]
+                    || parts.value(2) != QString(i % 50, QLatin1Char('x')))
                     inOrder = false;
                 else
                     ++nextEvent[w];
@@ -210,10 +216,13 @@ private slots:
         worker.start();
         QAtomicInt logoutDone = 0;
         QSemaphore logoutMayEnd;
-        connect(l.link, &ListenThread::disconnectSig, &receiver, [&] {
-            logoutMayEnd.acquire(); // held until the test has checked that no quit came yet
-            logoutDone = 1;
-        }, Qt::BlockingQueuedConnection);
+        connect(
+            l.link, &ListenThread::disconnectSig, &receiver,
+            [&] {
+                logoutMayEnd.acquire(); // held until the test has checked that no quit came yet
+                logoutDone = 1;
+            },
+            Qt::BlockingQueuedConnection);
 
         QuitCatcher catcher(&logoutDone);
         QCoreApplication::instance()->installEventFilter(&catcher);

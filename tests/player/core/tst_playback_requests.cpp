@@ -29,7 +29,8 @@ kestrix::DeviceSpec playbackDevice()
 
 QString file(int i, const char *name = nullptr)
 {
-    return QStringLiteral(R"({"FileName":"%1","FileLength":"0x00001000","BeginTime":"2023-05-01 08:00:0%2","EndTime":"2023-05-01 08:00:0%3"})")
+    return QStringLiteral(
+        R"({"FileName":"%1","FileLength":"0x00001000","BeginTime":"2023-05-01 08:00:0%2","EndTime":"2023-05-01 08:00:0%3"})")
         .arg(name ? QLatin1String(name) : QStringLiteral("rec_%1").arg(i))
         .arg(i * 2)
         .arg(i * 2 + 1);
@@ -118,19 +119,23 @@ private slots:
         QTest::addColumn<int>("startResult");
         QTest::addColumn<int>("ret");
         QTest::addColumn<int>("starts"); // StartPlayback calls of the window side
-        QTest::newRow("list in window 4") << QStringLiteral(R"("Mode":1,"SelectWnd":4,"Channel":0,"FileInfo":[%1])").arg(file(0))
-                                          << 0 << 1020 << 0;
-        QTest::newRow("list in window -1") << QStringLiteral(R"("Mode":1,"SelectWnd":-1,"Channel":0,"FileInfo":[%1])").arg(file(0))
-                                           << 0 << 1020 << 0;
-        QTest::newRow("by time in window 7")
-            << QStringLiteral(R"("Mode":2,"SelectWnd":0,"FileInfo":[{"Channel":0,"Wnd":7,"BeginTime":"2023-05-01 08:00:00","EndTime":"2023-05-01 08:00:05"}])")
-            << 0 << 1016 << 0;
-        QTest::newRow("list, window cannot decode") << QStringLiteral(R"("Mode":1,"SelectWnd":0,"Channel":0,"FileInfo":[%1])").arg(file(0))
-                                                    << -2 << 1016 << 1;
-        QTest::newRow("by time, window cannot decode")
-            << QStringLiteral(R"("Mode":2,"SelectWnd":0,"FileInfo":[{"Channel":0,"Wnd":0,"BeginTime":"2023-05-01 08:00:00","EndTime":"2023-05-01 08:00:05"}])")
-            << -2 << 1016 << 1;
-        QTest::newRow("unknown mode") << QStringLiteral(R"("Mode":3,"SelectWnd":0,"FileInfo":[%1])").arg(file(0)) << 0 << 1020 << 0;
+        QTest::newRow("list in window 4")
+            << QStringLiteral(R"("Mode":1,"SelectWnd":4,"Channel":0,"FileInfo":[%1])").arg(file(0)) << 0
+            << 1020 << 0;
+        QTest::newRow("list in window -1")
+            << QStringLiteral(R"("Mode":1,"SelectWnd":-1,"Channel":0,"FileInfo":[%1])").arg(file(0)) << 0
+            << 1020 << 0;
+        QTest::newRow("by time in window 7") << QStringLiteral(
+            R"("Mode":2,"SelectWnd":0,"FileInfo":[{"Channel":0,"Wnd":7,"BeginTime":"2023-05-01 08:00:00","EndTime":"2023-05-01 08:00:05"}])")
+                                             << 0 << 1016 << 0;
+        QTest::newRow("list, window cannot decode")
+            << QStringLiteral(R"("Mode":1,"SelectWnd":0,"Channel":0,"FileInfo":[%1])").arg(file(0)) << -2
+            << 1016 << 1;
+        QTest::newRow("by time, window cannot decode") << QStringLiteral(
+            R"("Mode":2,"SelectWnd":0,"FileInfo":[{"Channel":0,"Wnd":0,"BeginTime":"2023-05-01 08:00:00","EndTime":"2023-05-01 08:00:05"}])")
+                                                       << -2 << 1016 << 1;
+        QTest::newRow("unknown mode")
+            << QStringLiteral(R"("Mode":3,"SelectWnd":0,"FileInfo":[%1])").arg(file(0)) << 0 << 1020 << 0;
     }
     void windowsThatCannotPlay()
     {
@@ -152,23 +157,37 @@ private slots:
     void refusedFileIsSkipped()
     {
         f.widget()->localInfo.RecordType = 0;
-        QCOMPARE(f.replyTo(QStringLiteral(R"({"MainType":5,"SubType":39,"MsgID":3,"Channel":0,"Stream":1,"FileType":0,"FileInfo":[%1,%2,%3]})")
-                               .arg(file(0), file(1, "missing"), file(2)))
-                     .value("Ret")
-                     .toInt(),
+        QCOMPARE(
+            f
+                .replyTo(QStringLiteral(
+                    R"({"MainType":5,"SubType":39,"MsgID":3,"Channel":0,"Stream":1,"FileType":0,"FileInfo":[%1,%2,%3]})")
+                             .arg(file(0), file(1, "missing"), file(2)))
+                .value("Ret")
+                .toInt(),
             100);
         QStringList sent;
-        QVERIFY(QTest::qWaitFor([&] {
-            sent += f.flush();
-            return !eventsOf(sent, QStringLiteral("1/5")).isEmpty();
-        }, 30000));
-        QCOMPARE(eventsOf(sent, QStringLiteral("1/5")).first().value("Data").toObject().value("DownPath").toString(),
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                sent += f.flush();
+                return !eventsOf(sent, QStringLiteral("1/5")).isEmpty();
+            },
+            30000));
+        QCOMPARE(eventsOf(sent, QStringLiteral("1/5"))
+                     .first()
+                     .value("Data")
+                     .toObject()
+                     .value("DownPath")
+                     .toString(),
             m_dir.path());
         QCOMPARE(QDir(m_dir.path()).entryList({ QStringLiteral("*.h265x") }),
             QStringList({ "01_2023-05-01_080000_080001.h265x", "01_2023-05-01_080004_080005.h265x" }));
         f.widget()->clear();
-        QCOMPARE(f.replyTo(QStringLiteral(R"({"MainType":5,"SubType":35,"MsgID":4,"Channel":-1})")).value("Ret").toInt(), 100);
-        QCOMPARE(f.widget()->callsOf(QStringLiteral("SetPlaybackBackground")), QStringList({ "SetPlaybackBackground()" }));
+        QCOMPARE(f.replyTo(QStringLiteral(R"({"MainType":5,"SubType":35,"MsgID":4,"Channel":-1})"))
+                     .value("Ret")
+                     .toInt(),
+            100);
+        QCOMPARE(f.widget()->callsOf(QStringLiteral("SetPlaybackBackground")),
+            QStringList({ "SetPlaybackBackground()" }));
         for (const QString &name : QDir(m_dir.path()).entryList({ QStringLiteral("*.h265x") }))
             QFile::remove(m_dir.filePath(name));
     }
@@ -196,7 +215,8 @@ private slots:
         QCOMPARE(eventsOf(sent, QStringLiteral("1/4")).size(), 1);
         QCOMPARE(eventsOf(sent, QStringLiteral("1/5")).size(), 1);
         QCOMPARE(QDir(m_dir.path()).entryList({ QStringLiteral("*.h265x") }),
-            QStringList({ "01_2023-05-01_080000_080001_for_avi.h265x", "01_2023-05-01_080002_080003_for_avi.h265x" }));
+            QStringList({ "01_2023-05-01_080000_080001_for_avi.h265x",
+                "01_2023-05-01_080002_080003_for_avi.h265x" }));
     }
 };
 

@@ -24,7 +24,8 @@ private slots:
         LineProcess peer;
         const QString socket = dir.filePath(QStringLiteral("link"));
         peer.start(QStringLiteral("/usr/bin/python3"),
-                   {qEnvironmentVariable("QV_SOURCE_DIR") + QStringLiteral("/tests/support/link_peer.py"), socket});
+            { qEnvironmentVariable("QV_SOURCE_DIR") + QStringLiteral("/tests/support/link_peer.py"),
+                socket });
         QVERIFY(peer.sees(QStringLiteral("listening"), 10000));
 
         QProcess player;
@@ -33,13 +34,15 @@ private slots:
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         player.setProcessEnvironment(env);
         player.start(qEnvironmentVariable("QV_BINARY_DIR") + QStringLiteral("/bin/x64/Tevora_x64"),
-                     {QStringLiteral("5"), socket, QDir::tempPath(), QStringLiteral("0x400002")});
+            { QStringLiteral("5"), socket, QDir::tempPath(), QStringLiteral("0x400002") });
         QVERIFY(peer.sees(QStringLiteral("accepted"), 30000));
 
-        peer.write(R"(send {"MainType":8,"MsgID":1,"Browse":0,"Device":{"LoginType":0,"IP":"10.1.1.1","User":"admin","Password":""}})");
+        peer.write(
+            R"(send {"MainType":8,"MsgID":1,"Browse":0,"Device":{"LoginType":0,"IP":"10.1.1.1","User":"admin","Password":""}})");
         QVERIFY(peer.take(QStringLiteral("recv ")).contains(QStringLiteral("\"Ret\":100")));
         peer.write(R"(send {"MainType":4,"SubType":0,"MsgID":2,"Channel":-1,"Stream":1})");
-        peer.write(R"(send {"MainType":12,"SubType":2,"MsgID":3,"Pos":{"Left":0,"Top":0,"Width":640,"Height":360}})");
+        peer.write(
+            R"(send {"MainType":12,"SubType":2,"MsgID":3,"Pos":{"Left":0,"Top":0,"Width":640,"Height":360}})");
         QVERIFY(peer.sees(QStringLiteral("recv {\"Msg\":12"), 30000));
 
         xvfb.stop();

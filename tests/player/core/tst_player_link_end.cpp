@@ -51,7 +51,8 @@ private:
     {
         m_crowd = std::make_unique<LineProcess>();
         m_crowd->start(QStringLiteral("/usr/bin/python3"),
-            { qEnvironmentVariable("QV_SOURCE_DIR") + QStringLiteral("/tests/player/core/link_crowd.py"), m_socket });
+            { qEnvironmentVariable("QV_SOURCE_DIR") + QStringLiteral("/tests/player/core/link_crowd.py"),
+                m_socket });
         if (!m_crowd->sees(QStringLiteral("listening"), 10000))
             return false;
         for (int i = 0; i < count; ++i)
@@ -113,7 +114,8 @@ private slots:
         QVERIFY(copyFile(bin + QStringLiteral("/x64/Tevora_x64"), m_player));
         QVERIFY(QFile::setPermissions(m_player, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         for (const char *name : { "libkestrix.so", "liblumarel.so" })
-            QVERIFY(copyFile(bin + QLatin1Char('/') + QLatin1String(name), m_dir.filePath(QLatin1String(name))));
+            QVERIFY(
+                copyFile(bin + QLatin1Char('/') + QLatin1String(name), m_dir.filePath(QLatin1String(name))));
         m_socket = m_dir.filePath(QStringLiteral("link"));
     }
     void init() { QDir(logDir()).removeRecursively(); }
@@ -176,9 +178,8 @@ private slots:
         QTest::addColumn<bool>("echo");
         QTest::addColumn<int>("replies"); // with the one of the request behind it
         const QByteArray pad(1024 * 1024, 'x');
-        QTest::newRow("1 MiB request")
-            << QByteArray(R"({"MainType":9999,"MsgID":1,"Pad":")" + pad + R"("})") << QByteArray("bytes)")
-            << pad.left(8192) << false << 1;
+        QTest::newRow("1 MiB request") << QByteArray(R"({"MainType":9999,"MsgID":1,"Pad":")" + pad + R"("})")
+                                       << QByteArray("bytes)") << pad.left(8192) << false << 1;
         QTest::newRow("1 MiB request, echoed")
             << QByteArray(R"({"MainType":9999,"MsgID":1,"Pad":")" + pad + R"("})") << QByteArray("bytes)")
             << pad.left(8192) << true << 1;

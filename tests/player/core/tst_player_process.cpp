@@ -49,23 +49,24 @@ private slots:
     void servesRequestsAndQuitsWhenLinkCloses()
     {
         LineProcess peer;
-        peer.start(QStringLiteral("/usr/bin/python3"), {peerScript(), socketPath("link1")});
+        peer.start(QStringLiteral("/usr/bin/python3"), { peerScript(), socketPath("link1") });
         QVERIFY(peer.sees(QStringLiteral("listening"), 10000));
 
         QProcess player;
-        startPlayer(player, {QStringLiteral("7"), socketPath("link1"), QDir::tempPath()});
+        startPlayer(player, { QStringLiteral("7"), socketPath("link1"), QDir::tempPath() });
         QVERIFY(peer.sees(QStringLiteral("accepted"), 30000));
 
         peer.write(R"(send {"MainType":7,"SubType":1,"MsgID":5})");
-        QCOMPARE(peer.take(QStringLiteral("recv ")), QStringLiteral(R"({"Msg":7,"MsgID":5,"Ret":1020,"SubMsg":1})"));
+        QCOMPARE(peer.take(QStringLiteral("recv ")),
+            QStringLiteral(R"({"Msg":7,"MsgID":5,"Ret":1020,"SubMsg":1})"));
         QCOMPARE(peer.take(QStringLiteral("raw ")),
-                 QString::fromLatin1(QByteArray("{\"Msg\":7,\"MsgID\":5,\"Ret\":1020,\"SubMsg\":1}\n").toHex()));
+            QString::fromLatin1(QByteArray("{\"Msg\":7,\"MsgID\":5,\"Ret\":1020,\"SubMsg\":1}\n").toHex()));
 
         // Back to back, in one write: answered in the same order.
         QByteArray batch;
         for (int i = 1; i <= 20; ++i) {
             const QByteArray req = QByteArray("{\"MainType\":") + QByteArray::number(i % 2 ? 13 : 99)
-                                   + ",\"MsgID\":" + QByteArray::number(i) + "}";
+                + ",\"MsgID\":" + QByteArray::number(i) + "}";
             batch += QByteArray::number(req.size(), 16).rightJustified(8, '0') + req;
         }
         peer.write("raw " + batch.toHex());
@@ -81,7 +82,8 @@ private slots:
         peer.write(R"(send {"MainType":"8"})");
         peer.write("raw " + QByteArray("zzzzzzzz").toHex());
         peer.write(R"(send {"MainType":-1})");
-        QCOMPARE(peer.take(QStringLiteral("recv ")), QStringLiteral(R"({"Msg":-1,"MsgID":null,"Ret":1020,"SubMsg":null})"));
+        QCOMPARE(peer.take(QStringLiteral("recv ")),
+            QStringLiteral(R"({"Msg":-1,"MsgID":null,"Ret":1020,"SubMsg":null})"));
 
         // Over a few seconds of idle link, the player sends nothing on its own.
         QVERIFY(!peer.sees(QStringLiteral("recv "), 2500));
@@ -97,13 +99,14 @@ private slots:
     void fourArgumentsStart()
     {
         LineProcess peer;
-        peer.start(QStringLiteral("/usr/bin/python3"), {peerScript(), socketPath("link2")});
+        peer.start(QStringLiteral("/usr/bin/python3"), { peerScript(), socketPath("link2") });
         QVERIFY(peer.sees(QStringLiteral("listening"), 10000));
         QProcess player;
-        startPlayer(player, {QStringLiteral("1"), socketPath("link2"), QDir::tempPath(), QString()});
+        startPlayer(player, { QStringLiteral("1"), socketPath("link2"), QDir::tempPath(), QString() });
         QVERIFY(peer.sees(QStringLiteral("accepted"), 30000));
         peer.write(R"(send {"MainType":33,"MsgID":"x"})");
-        QCOMPARE(peer.take(QStringLiteral("recv ")), QStringLiteral(R"({"Msg":33,"MsgID":"x","Ret":1020,"SubMsg":null})"));
+        QCOMPARE(peer.take(QStringLiteral("recv ")),
+            QStringLiteral(R"({"Msg":33,"MsgID":"x","Ret":1020,"SubMsg":null})"));
         peer.write("close");
         QVERIFY(player.waitForFinished(20000));
         QCOMPARE(player.exitCode(), 0);
@@ -113,9 +116,9 @@ private slots:
     void connectsToALateServer()
     {
         QProcess player;
-        startPlayer(player, {QStringLiteral("3"), socketPath("late"), QDir::tempPath()});
+        startPlayer(player, { QStringLiteral("3"), socketPath("late"), QDir::tempPath() });
         LineProcess peer;
-        peer.start(QStringLiteral("/usr/bin/python3"), {peerScript(), socketPath("late")});
+        peer.start(QStringLiteral("/usr/bin/python3"), { peerScript(), socketPath("late") });
         QVERIFY(peer.sees(QStringLiteral("accepted"), 30000));
         peer.write("close");
         QVERIFY(player.waitForFinished(20000));
@@ -128,15 +131,17 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::addColumn<int>("code");
         const QString dir = QDir::tempPath();
-        QTest::newRow("three arguments") << QStringList{QStringLiteral("1"), QStringLiteral("x")}
+        QTest::newRow("three arguments") << QStringList { QStringLiteral("1"), QStringLiteral("x") }
                                          << QStringLiteral("plugin argc incorrect") << 2;
-        QTest::newRow("session id with letter") << QStringList{QStringLiteral("1a"), QStringLiteral("x"), dir}
-                                                << QStringLiteral("sessionID incorrect") << 2;
-        QTest::newRow("empty session id") << QStringList{QString(), QStringLiteral("x"), dir}
+        QTest::newRow("session id with letter")
+            << QStringList { QStringLiteral("1a"), QStringLiteral("x"), dir }
+            << QStringLiteral("sessionID incorrect") << 2;
+        QTest::newRow("empty session id") << QStringList { QString(), QStringLiteral("x"), dir }
                                           << QStringLiteral("sessionID incorrect") << 2;
-        QTest::newRow("empty server name") << QStringList{QStringLiteral("1"), QString(), dir}
+        QTest::newRow("empty server name") << QStringList { QStringLiteral("1"), QString(), dir }
                                            << QStringLiteral("serverName incorrect") << 2;
-        QTest::newRow("no server") << QStringList{QStringLiteral("1"), m_dir.filePath(QStringLiteral("none")), dir}
+        QTest::newRow("no server") << QStringList { QStringLiteral("1"),
+            m_dir.filePath(QStringLiteral("none")), dir }
                                    << QStringLiteral("can't connect to plugin server") << 3;
     }
     // A bad command line or a link that cannot be made ends the player with

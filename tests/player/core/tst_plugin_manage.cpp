@@ -9,7 +9,6 @@
 
 #include <functional>
 
-
 class TestPluginManage : public QObject
 {
     Q_OBJECT
@@ -29,10 +28,13 @@ private:
     void onWorker(std::function<void()> f)
     {
         QAtomicInt done = 0;
-        QMetaObject::invokeMethod(m_manage, [&] {
-            f();
-            done = 1;
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            m_manage,
+            [&] {
+                f();
+                done = 1;
+            },
+            Qt::QueuedConnection);
         QVERIFY(QTest::qWaitFor([&] { return done.loadAcquire() == 1; }, 10000));
     }
     // Sends `msg`, then a marker request; returns what was sent in between.
@@ -41,9 +43,10 @@ private:
         m_sent.clear();
         post(msg);
         post(QStringLiteral(R"({"MainType":13,"MsgID":"marker"})"));
-        const QString marker = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
+        const QString marker
+            = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
         if (!QTest::qWaitFor([&] { return m_sent.contains(marker); }, 10000))
-            return {QStringLiteral("<no marker>")};
+            return { QStringLiteral("<no marker>") };
         QStringList before = m_sent.mid(0, m_sent.indexOf(marker));
         return before;
     }
@@ -53,9 +56,10 @@ private slots:
     {
         qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
         m_manage = new CPluginManage(QStringLiteral("0x1234"), 9);
-        connect(m_manage, &CPluginManage::sendWebSocketMsgSig, this, [this](const QString &m) { m_sent.append(m); });
+        connect(m_manage, &CPluginManage::sendWebSocketMsgSig, this,
+            [this](const QString &m) { m_sent.append(m); });
         connect(LightWeightLog::instance(), &LightWeightLog::writeLogSig, this,
-                [this](const QString &line) { m_log.append(line); });
+            [this](const QString &line) { m_log.append(line); });
         CPluginManage::setPlayWidgetProvider([this] { return &m_widget; });
         QCOMPARE(m_manage->thread(), m_manage->workerThread());
         QVERIFY(m_manage->workerThread() != QThread::currentThread());
@@ -73,21 +77,23 @@ private slots:
         QTest::addColumn<QString>("request");
         QTest::addColumn<QStringList>("replies");
         QTest::addColumn<bool>("analyzeError");
-        const auto reply = [](const char *s) { return QStringList{QString::fromLatin1(s) + QLatin1Char('\n')}; };
+        const auto reply
+            = [](const char *s) { return QStringList { QString::fromLatin1(s) + QLatin1Char('\n') }; };
         QTest::newRow("unknown type") << R"({"MainType":7,"SubType":1,"MsgID":5})"
                                       << reply(R"({"Msg":7,"MsgID":5,"Ret":1020,"SubMsg":1})") << false;
-        QTest::newRow("no MsgID") << R"({"MainType":99})" << reply(R"({"Msg":99,"MsgID":null,"Ret":1020,"SubMsg":null})")
-                                  << false;
-        QTest::newRow("negative") << R"({"MainType":-1})" << reply(R"({"Msg":-1,"MsgID":null,"Ret":1020,"SubMsg":null})")
-                                  << false;
-        QTest::newRow("values copied as they are") << R"({"MainType":1,"SubType":"a","MsgID":[1,{"b":2}]})"
-                                                   << reply(R"({"Msg":1,"MsgID":[1,{"b":2}],"Ret":1020,"SubMsg":"a"})")
-                                                   << false;
-        QTest::newRow("comment allowed") << "{\"MainType\":10 /* c */}"
-                                         << reply(R"({"Msg":10,"MsgID":null,"Ret":1020,"SubMsg":null})") << false;
-        QTest::newRow("text behind NUL ignored") << QStringLiteral("{\"MainType\":17}") + QChar(0) + QStringLiteral("zz")
-                                                 << reply(R"({"Msg":17,"MsgID":null,"Ret":1020,"SubMsg":null})")
-                                                 << false;
+        QTest::newRow("no MsgID") << R"({"MainType":99})"
+                                  << reply(R"({"Msg":99,"MsgID":null,"Ret":1020,"SubMsg":null})") << false;
+        QTest::newRow("negative") << R"({"MainType":-1})"
+                                  << reply(R"({"Msg":-1,"MsgID":null,"Ret":1020,"SubMsg":null})") << false;
+        QTest::newRow("values copied as they are")
+            << R"({"MainType":1,"SubType":"a","MsgID":[1,{"b":2}]})"
+            << reply(R"({"Msg":1,"MsgID":[1,{"b":2}],"Ret":1020,"SubMsg":"a"})") << false;
+        QTest::newRow("comment allowed")
+            << "{\"MainType\":10 /* c */}" << reply(R"({"Msg":10,"MsgID":null,"Ret":1020,"SubMsg":null})")
+            << false;
+        QTest::newRow("text behind NUL ignored")
+            << QStringLiteral("{\"MainType\":17}") + QChar(0) + QStringLiteral("zz")
+            << reply(R"({"Msg":17,"MsgID":null,"Ret":1020,"SubMsg":null})") << false;
         QTest::newRow("MainType as text") << R"({"MainType":"8"})" << QStringList() << true;
         QTest::newRow("MainType too large") << R"({"MainType":1e20})" << QStringList() << true;
         QTest::newRow("array") << "[1,2]" << QStringList() << true;
@@ -98,8 +104,8 @@ private slots:
         QTest::newRow("empty") << "" << QStringList() << false;
         QTest::newRow("invalid") << "{\"MainType\":" << QStringList() << false;
         QTest::newRow("cut at 64 KiB")
-            << QStringLiteral("{\"MainType\":7,\"pad\":\"%1\"}").arg(QString(70000, QLatin1Char('p'))) << QStringList()
-            << false;
+            << QStringLiteral("{\"MainType\":7,\"pad\":\"%1\"}").arg(QString(70000, QLatin1Char('p')))
+            << QStringList() << false;
         QTest::newRow("just under 64 KiB")
             << QStringLiteral("{\"MainType\":7,\"pad\":\"%1\"}").arg(QString(65000, QLatin1Char('p')))
             << reply(R"({"Msg":7,"MsgID":null,"Ret":1020,"SubMsg":null})") << false;
@@ -112,7 +118,9 @@ private slots:
         m_log.clear();
         QCOMPARE(answersTo(request), replies);
         const bool logged = m_log.filter(QStringLiteral("can not analyze json")).size() == 1
-                            && m_log.filter(QStringLiteral("can not analyze json")).first().startsWith(QStringLiteral("[  ERROR]"));
+            && m_log.filter(QStringLiteral("can not analyze json"))
+                   .first()
+                   .startsWith(QStringLiteral("[  ERROR]"));
         QCOMPARE(logged, analyzeError);
         QCOMPARE(m_log.filter(QStringLiteral("RecvWeb msg=")).size(), 2);
     }
@@ -170,7 +178,8 @@ private slots:
         QTest::addColumn<QString>("event");
         QTest::newRow("logged out") << 0 << 3 << 4 << QString();
         QTest::newRow("logged in") << 5 << 3 << 4
-                                   << R"({"AppCpu":3,"AppMemory":9,"MainEvent":0,"SubEvent":5,"SystemCpu":4})" "\n";
+                                   << R"({"AppCpu":3,"AppMemory":9,"MainEvent":0,"SubEvent":5,"SystemCpu":4})"
+                                      "\n";
         QTest::newRow("app figure unknown") << 5 << -1 << 4 << QString();
         QTest::newRow("system figure unknown") << 5 << 3 << -1 << QString();
     }
@@ -199,13 +208,20 @@ private slots:
         QTest::addColumn<int>("mode");
         QTest::addColumn<QStringList>("events");
         QTest::newRow("mode 0") << 1 << 0
-                                << QStringList{R"({"Data":{"pos":2500.0,"wnd":2},"MainEvent":1,"SubEvent":3})" "\n"};
+                                << QStringList {
+                                       R"({"Data":{"pos":2500.0,"wnd":2},"MainEvent":1,"SubEvent":3})"
+                                       "\n"
+                                   };
         QTest::newRow("mode 2, windows without channel have no pos")
             << 1 << 2
-            << QStringList{R"({"Data":{"pos":1.5,"wnd":0},"MainEvent":1,"SubEvent":3})" "\n",
-                           R"({"Data":{"wnd":1},"MainEvent":1,"SubEvent":3})" "\n",
-                           R"({"Data":{"pos":2.5,"wnd":2},"MainEvent":1,"SubEvent":3})" "\n",
-                           R"({"Data":{"wnd":3},"MainEvent":1,"SubEvent":3})" "\n"};
+            << QStringList { R"({"Data":{"pos":1.5,"wnd":0},"MainEvent":1,"SubEvent":3})"
+                             "\n",
+                   R"({"Data":{"wnd":1},"MainEvent":1,"SubEvent":3})"
+                   "\n",
+                   R"({"Data":{"pos":2.5,"wnd":2},"MainEvent":1,"SubEvent":3})"
+                   "\n",
+                   R"({"Data":{"wnd":3},"MainEvent":1,"SubEvent":3})"
+                   "\n" };
         QTest::newRow("live page sends nothing") << 0 << 0 << QStringList();
     }
     // Each tick reads the window side on the GUI thread and reports playback progress.
@@ -239,7 +255,7 @@ private slots:
     // The playback-end timer waits while the decoder holds data, then stops.
     void playbackEndTimer()
     {
-        m_widget.bufInfo = {{5, 0}, {0, 3}, {0, 0}};
+        m_widget.bufInfo = { { 5, 0 }, { 0, 3 }, { 0, 0 } };
         m_log.clear();
         onWorker([&] { m_manage->startPlaybackEndTimer(); });
         QTRY_VERIFY_WITH_TIMEOUT(m_log.filter(QStringLiteral("lYuvVal=0 lBufVal=0")).size() == 1, 10000);
@@ -257,16 +273,18 @@ private slots:
         QTest::addColumn<QString>("request");
         QTest::addColumn<QStringList>("calls");
         QTest::addColumn<QStringList>("replies");
-        QTest::newRow("show") << R"({"MainType":12,"SubType":2,"MsgID":4,"Pos":{"Left":10,"Top":20,"Width":640,"Height":360}})"
-                              << QStringList{"onWidgetStatuChange(2,10,20,640,360)"}
-                              << QStringList{"{\"Msg\":12,\"Ret\":100,\"SubMsg\":2}\n"};
-        QTest::newRow("hide without position") << R"({"MainType":12,"SubType":1})"
-                                               << QStringList{"onWidgetStatuChange(1,0,0,0,0)"}
-                                               << QStringList{"{\"Msg\":12,\"Ret\":100,\"SubMsg\":1}\n"};
-        QTest::newRow("service path") << R"({"MainType":12,"SubType":4,"Potocol":"http","Pos":{"Left":1,"Top":2,"Width":3,"Height":4}})"
-                                      << QStringList{"onWidgetStatuChange(4,1,2,3,4)"} << QStringList();
-        QTest::newRow("mistyped position") << R"({"MainType":12,"SubType":2,"Pos":{"Left":"10"}})" << QStringList()
-                                           << QStringList();
+        QTest::newRow("show")
+            << R"({"MainType":12,"SubType":2,"MsgID":4,"Pos":{"Left":10,"Top":20,"Width":640,"Height":360}})"
+            << QStringList { "onWidgetStatuChange(2,10,20,640,360)" }
+            << QStringList { "{\"Msg\":12,\"Ret\":100,\"SubMsg\":2}\n" };
+        QTest::newRow("hide without position")
+            << R"({"MainType":12,"SubType":1})" << QStringList { "onWidgetStatuChange(1,0,0,0,0)" }
+            << QStringList { "{\"Msg\":12,\"Ret\":100,\"SubMsg\":1}\n" };
+        QTest::newRow("service path")
+            << R"({"MainType":12,"SubType":4,"Potocol":"http","Pos":{"Left":1,"Top":2,"Width":3,"Height":4}})"
+            << QStringList { "onWidgetStatuChange(4,1,2,3,4)" } << QStringList();
+        QTest::newRow("mistyped position")
+            << R"({"MainType":12,"SubType":2,"Pos":{"Left":"10"}})" << QStringList() << QStringList();
     }
     void widgetStatus()
     {
@@ -283,7 +301,9 @@ private slots:
         m_sent.clear();
         QMetaObject::invokeMethod(m_manage, "onChangePTZELectPage", Qt::QueuedConnection);
         QTRY_COMPARE(m_sent.size(), 1);
-        QCOMPARE(m_sent[0], QStringLiteral(R"({"MainEvent":0,"SubEvent":6,"nShowElect":2})" "\n"));
+        QCOMPARE(m_sent[0],
+            QStringLiteral(R"({"MainEvent":0,"SubEvent":6,"nShowElect":2})"
+                           "\n"));
     }
 };
 

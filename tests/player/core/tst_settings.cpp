@@ -20,10 +20,11 @@ QString pythonIni(const QString &file, const QString &section, const QString &ke
     QProcess python;
     python.start(QStringLiteral("python3"),
         { QStringLiteral("-c"),
-            QStringLiteral("import configparser,sys\n"
-                           "c=configparser.ConfigParser(interpolation=None)\n"
-                           "c.read(sys.argv[1],encoding='utf-8')\n"
-                           "sys.stdout.buffer.write(c.get(sys.argv[2],sys.argv[3],fallback='<none>').encode())"),
+            QStringLiteral(
+                "import configparser,sys\n"
+                "c=configparser.ConfigParser(interpolation=None)\n"
+                "c.read(sys.argv[1],encoding='utf-8')\n"
+                "sys.stdout.buffer.write(c.get(sys.argv[2],sys.argv[3],fallback='<none>').encode())"),
             file, section, key });
     if (!python.waitForFinished(30000) || python.exitCode() != 0)
         return QStringLiteral("<python failed: %1>").arg(QString::fromUtf8(python.readAllStandardError()));
@@ -48,13 +49,15 @@ private:
         f.sent.clear();
         f.post(request);
         QJsonObject found;
-        (void)QTest::qWaitFor([&] {
-            for (const QString &m : f.sent) {
-                if (object(m).contains(QStringLiteral("nRet")))
-                    found = object(m);
-            }
-            return !found.isEmpty();
-        }, 30000);
+        (void)QTest::qWaitFor(
+            [&] {
+                for (const QString &m : f.sent) {
+                    if (object(m).contains(QStringLiteral("nRet")))
+                        found = object(m);
+                }
+                return !found.isEmpty();
+            },
+            30000);
         return found;
     }
 
@@ -84,7 +87,8 @@ private slots:
         QTest::newRow("fresh install") << QString() << QString() << 100;
         QTest::newRow("non-ASCII") << QStringLiteral("/srv/录像 files/été") << QString() << 100;
         // Kept whole: no folder cut to 259 characters.
-        QTest::newRow("long") << QStringLiteral("/data/") + QString(300, QLatin1Char('d')) << QString() << 100;
+        QTest::newRow("long") << QStringLiteral("/data/") + QString(300, QLatin1Char('d')) << QString()
+                              << 100;
         QTest::newRow("unwritable file") << QStringLiteral("/srv/new") << QStringLiteral("directory") << 1016;
     }
     void folders()
@@ -130,8 +134,8 @@ private slots:
         QTest::addColumn<QStringList>("on"); // names read back as true
         QTest::addColumn<QString>("motion"); // "alarmtype/Motion" in the file
         QTest::newRow("one kind") << R"({"Motion":true})" << 100 << QStringList { "Motion" } << "true";
-        QTest::newRow("numbers count") << R"({"all":1,"Carshape":true,"IO":0})" << 100
-                                       << QStringList { "all", "Carshape" } << "false";
+        QTest::newRow("numbers count")
+            << R"({"all":1,"Carshape":true,"IO":0})" << 100 << QStringList { "all", "Carshape" } << "false";
         QTest::newRow("no filter") << R"(null)" << 100 << QStringList() << "false";
         // A text stops the writing: the kinds before it keep their new values.
         QTest::newRow("text member") << R"({"Prompt":true,"all":true,"Motion":"yes","Human":true})" << 1016
@@ -149,8 +153,10 @@ private slots:
         for (const QJsonValue v : read.value("alarmtype").toObject())
             QCOMPARE(v.toBool(), false);
 
-        const QString store = QStringLiteral(R"({"MainType":14,"SubType":5,"MsgID":2,"alarmtype":%1})").arg(filter);
-        QCOMPARE(f.replyTo(store), object(QStringLiteral(R"({"Msg":14,"SubMsg":0,"MsgID":2,"Ret":%1})").arg(ret)));
+        const QString store
+            = QStringLiteral(R"({"MainType":14,"SubType":5,"MsgID":2,"alarmtype":%1})").arg(filter);
+        QCOMPARE(
+            f.replyTo(store), object(QStringLiteral(R"({"Msg":14,"SubMsg":0,"MsgID":2,"Ret":%1})").arg(ret)));
         read = f.replyTo(R"({"MainType":15,"MsgID":3})");
         QCOMPARE(read.value("Ret").toInt(), 100);
         QCOMPARE(read.value("SubMsg").toInt(), 0);
@@ -174,15 +180,22 @@ private slots:
         QTest::addColumn<QString>("args");
         QTest::addColumn<QString>("reply");
         const QString chosen = QStringLiteral("printf '/home/u/视频 dir'\nexit 0\n");
-        QTest::newRow("folder kind 0") << R"({"MainType":18,"SubType":48,"MsgID":1})" << chosen << "0 0"
-                                       << R"({"Msg":18,"SubMsg":48,"MsgID":1,"nRet":100,"Path":"/home/u/视频 dir"})";
-        QTest::newRow("folder kind 2") << R"({"MainType":18,"SubType":53,"MsgID":1})" << chosen << "2 0"
-                                       << R"({"Msg":18,"SubMsg":53,"MsgID":1,"nRet":100,"Path":"/home/u/视频 dir"})";
-        QTest::newRow("firmware file") << R"({"MainType":25,"SubType":0,"MsgID":9})" << chosen << "4 1"
-                                       << R"({"Msg":25,"SubMsg":1,"MsgID":9,"nRet":100,"Path":"/home/u/视频 dir"})";
-        QTest::newRow("cancelled") << R"({"MainType":18,"SubType":48,"MsgID":1})" << "exit 1\n" << "0 0"
+        QTest::newRow("folder kind 0")
+            << R"({"MainType":18,"SubType":48,"MsgID":1})" << chosen << "0 0"
+            << R"({"Msg":18,"SubMsg":48,"MsgID":1,"nRet":100,"Path":"/home/u/视频 dir"})";
+        QTest::newRow("folder kind 2")
+            << R"({"MainType":18,"SubType":53,"MsgID":1})" << chosen << "2 0"
+            << R"({"Msg":18,"SubMsg":53,"MsgID":1,"nRet":100,"Path":"/home/u/视频 dir"})";
+        QTest::newRow("firmware file")
+            << R"({"MainType":25,"SubType":0,"MsgID":9})" << chosen << "4 1"
+            << R"({"Msg":25,"SubMsg":1,"MsgID":9,"nRet":100,"Path":"/home/u/视频 dir"})";
+        QTest::newRow("cancelled") << R"({"MainType":18,"SubType":48,"MsgID":1})"
+                                   << "exit 1\n"
+                                   << "0 0"
                                    << R"({"Msg":18,"SubMsg":48,"MsgID":1,"nRet":1016})";
-        QTest::newRow("empty choice") << R"({"MainType":25,"SubType":0,"MsgID":9})" << "exit 0\n" << "4 1"
+        QTest::newRow("empty choice") << R"({"MainType":25,"SubType":0,"MsgID":9})"
+                                      << "exit 0\n"
+                                      << "4 1"
                                       << R"({"Msg":25,"SubMsg":1,"MsgID":9,"nRet":1016})";
     }
     void chooser()
@@ -197,11 +210,14 @@ private slots:
             QVERIFY(browse.open(QIODevice::WriteOnly));
             browse.write(QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\n%2").arg(argsFile, script).toUtf8());
             browse.close();
-            QVERIFY(browse.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+            QVERIFY(browse.setPermissions(
+                QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
         }
         QCOMPARE(chooserReply(request), object(reply));
         QFile written(argsFile);
-        QCOMPARE(written.open(QIODevice::ReadOnly) ? QString::fromUtf8(written.readAll()).trimmed() : QString(), args);
+        QCOMPARE(
+            written.open(QIODevice::ReadOnly) ? QString::fromUtf8(written.readAll()).trimmed() : QString(),
+            args);
         // Other requests and SubTypes without a meaning get no answer.
         QCOMPARE(f.answersTo(R"({"MainType":18,"SubType":52})"), QStringList());
     }

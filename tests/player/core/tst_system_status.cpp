@@ -80,9 +80,9 @@ private slots:
         QFETCH(int, expected);
         auto fake = std::make_unique<FakeFigures>();
         fake->processors = processors;
-        fake->ticks = {5000, 5000 + elapsedMs};
-        fake->processMs = {700, 700 + usedMs};
-        fake->system = {times(0, 0, 0)};
+        fake->ticks = { 5000, 5000 + elapsedMs };
+        fake->processMs = { 700, 700 + usedMs };
+        fake->system = { times(0, 0, 0) };
         CGetSystemStatus status(nullptr, std::move(fake), 100000);
         QCOMPARE(status.GetAppCpuStatus(), expected);
     }
@@ -107,9 +107,9 @@ private slots:
         QFETCH(quint64, user);
         QFETCH(int, expected);
         auto fake = std::make_unique<FakeFigures>();
-        fake->ticks = {1};
-        fake->processMs = {0};
-        fake->system = {times(10000, 20000, 30000), times(10000 + idle, 20000 + kernel, 30000 + user)};
+        fake->ticks = { 1 };
+        fake->processMs = { 0 };
+        fake->system = { times(10000, 20000, 30000), times(10000 + idle, 20000 + kernel, 30000 + user) };
         CGetSystemStatus status(nullptr, std::move(fake), 100000);
         QCOMPARE(status.GetSystemCpuStatus(), expected);
     }
@@ -118,9 +118,9 @@ private slots:
     {
         auto fake = std::make_unique<FakeFigures>();
         FakeFigures *f = fake.get();
-        f->ticks = {1};
-        f->processMs = {0};
-        f->system = {times(0, 0, 0)};
+        f->ticks = { 1 };
+        f->processMs = { 0 };
+        f->system = { times(0, 0, 0) };
         f->workingSet = 300ull << 20;
         f->available = (5000ull << 20) + 12345;
         CGetSystemStatus status(nullptr, std::move(fake), 100000);
@@ -135,9 +135,9 @@ private slots:
     void timerEmitsFigures()
     {
         auto fake = std::make_unique<FakeFigures>();
-        fake->ticks = {1000, 2000};
-        fake->processMs = {0, 100};
-        fake->system = {times(0, 0, 0), times(50, 100, 100)};
+        fake->ticks = { 1000, 2000 };
+        fake->processMs = { 0, 100 };
+        fake->system = { times(0, 0, 0), times(50, 100, 100) };
         fake->workingSet = 42ull << 20;
         CGetSystemStatus status(nullptr, std::move(fake), 10);
         QSignalSpy spy(&status, &CGetSystemStatus::sendSystemStatusSig);

@@ -4,9 +4,9 @@
 // server (self-signed certificate made by openssl) and a silent one, the
 // version comparison and the library's application set-up.
 
+#include "LineProcess.h"
 #include "LiveFixture.h"
 #include "common/Json.h"
-#include "LineProcess.h"
 
 #include "QNConnect.h"
 
@@ -48,14 +48,16 @@ private:
     QList<QJsonObject> until(const QString &kind)
     {
         QList<QJsonObject> out;
-        (void)QTest::qWaitFor([&] {
-            out.clear();
-            for (const QString &m : f.sent)
-                out.append(object(m));
-            return !out.isEmpty() && kindOf(out.last()) == kind
-                && out.last().value("Data").toObject().value("Status").toInt() != 0
-                && out.last().value("Data").toObject().value("Status").toInt() != 2;
-        }, 30000);
+        (void)QTest::qWaitFor(
+            [&] {
+                out.clear();
+                for (const QString &m : f.sent)
+                    out.append(object(m));
+                return !out.isEmpty() && kindOf(out.last()) == kind
+                    && out.last().value("Data").toObject().value("Status").toInt() != 0
+                    && out.last().value("Data").toObject().value("Status").toInt() != 2;
+            },
+            30000);
         return out;
     }
 
@@ -79,12 +81,14 @@ private slots:
         QTest::addColumn<QString>("refusal"); // library function that fails with -512
         QTest::addColumn<int>("ret");
         QTest::addColumn<int>("finalStatus"); // 0: no progress
-        QTest::newRow("cloud") << R"({"MainType":21,"SubType":1,"MsgID":3})" << "" << 100 << 1;
-        QTest::newRow("local file") << R"({"MainType":25,"SubType":1,"MsgID":3,"FileName":"%1"})" << "" << 100 << 1;
-        QTest::newRow("cloud, one running")
-            << R"({"MainType":21,"SubType":1,"MsgID":3})" << "TRV_NET_UpgradeOnline" << 1007 << 0;
-        QTest::newRow("local, one running")
-            << R"({"MainType":25,"SubType":1,"MsgID":3,"FileName":"%1"})" << "TRV_NET_Upgrade" << 1007 << 0;
+        QTest::newRow("cloud") << R"({"MainType":21,"SubType":1,"MsgID":3})"
+                               << "" << 100 << 1;
+        QTest::newRow("local file") << R"({"MainType":25,"SubType":1,"MsgID":3,"FileName":"%1"})"
+                                    << "" << 100 << 1;
+        QTest::newRow("cloud, one running") << R"({"MainType":21,"SubType":1,"MsgID":3})"
+                                            << "TRV_NET_UpgradeOnline" << 1007 << 0;
+        QTest::newRow("local, one running") << R"({"MainType":25,"SubType":1,"MsgID":3,"FileName":"%1"})"
+                                            << "TRV_NET_Upgrade" << 1007 << 0;
     }
     void upgrade()
     {
@@ -132,17 +136,21 @@ private slots:
         QTest::addColumn<QString>("served"); // the server's version file
         QTest::addColumn<QString>("event"); // expected event, empty: none
         const QString newer = QStringLiteral("[Tool]\nversion=1.0.3.10\ndate=2026-05-05\n");
-        QTest::newRow("http, newer") << "http" << 0 << newer
-                                     << R"({"MainEvent":0,"SubEvent":4,"curDate":"2026-01-01","curVersion":"1.0.3.9",)"
-                                        R"("newDate":"2026-05-05","newVersion":"1.0.3.10","bNew":true})";
-        QTest::newRow("https, self-signed") << "https" << 1 << newer
-                                           << R"({"MainEvent":4,"SubEvent":54,"curDate":"2026-01-01","curVersion":"1.0.3.9",)"
-                                              R"("newDate":"2026-05-05","newVersion":"1.0.3.10","bNew":true})";
-        QTest::newRow("http, no version file") << "http" << 7 << "<html>not here</html>"
-                                               << R"({"MainEvent":-1,"SubEvent":-1,"curDate":"2026-01-01",)"
-                                                  R"("curVersion":"1.0.3.9","newDate":"","newVersion":"","bNew":false})";
+        QTest::newRow("http, newer")
+            << "http" << 0 << newer
+            << R"({"MainEvent":0,"SubEvent":4,"curDate":"2026-01-01","curVersion":"1.0.3.9",)"
+               R"("newDate":"2026-05-05","newVersion":"1.0.3.10","bNew":true})";
+        QTest::newRow("https, self-signed")
+            << "https" << 1 << newer
+            << R"({"MainEvent":4,"SubEvent":54,"curDate":"2026-01-01","curVersion":"1.0.3.9",)"
+               R"("newDate":"2026-05-05","newVersion":"1.0.3.10","bNew":true})";
+        QTest::newRow("http, no version file")
+            << "http" << 7 << "<html>not here</html>"
+            << R"({"MainEvent":-1,"SubEvent":-1,"curDate":"2026-01-01",)"
+               R"("curVersion":"1.0.3.9","newDate":"","newVersion":"","bNew":false})";
         // A server that never answers: no event, and the last copy stays.
-        QTest::newRow("silent") << "silent" << 0 << "" << "";
+        QTest::newRow("silent") << "silent" << 0 << ""
+                                << "";
     }
     void versionCheck()
     {
@@ -163,18 +171,20 @@ private slots:
         int port = 0;
         if (server == QLatin1String("silent")) {
             QVERIFY(silent.listen(QHostAddress::LocalHost));
-            connect(&silent, &QTcpServer::newConnection, this, [&] { held.append(silent.nextPendingConnection()); });
+            connect(&silent, &QTcpServer::newConnection, this,
+                [&] { held.append(silent.nextPendingConnection()); });
             port = silent.serverPort();
             CPluginManage::setVersionCheckTimeoutMs(300);
         } else {
-            QStringList args { QString::fromLocal8Bit(qgetenv("QV_SOURCE_DIR")) + "/tests/player/core/version_server.py",
+            QStringList args { QString::fromLocal8Bit(qgetenv("QV_SOURCE_DIR"))
+                    + "/tests/player/core/version_server.py",
                 web.path() };
             if (server == QLatin1String("https")) {
                 const QString cert = web.filePath(QStringLiteral("cert.pem"));
                 const QString key = web.filePath(QStringLiteral("key.pem"));
                 QCOMPARE(QProcess::execute(QStringLiteral("openssl"),
-                             { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=localhost",
-                                 "-keyout", key, "-out", cert }),
+                             { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                                 "/CN=localhost", "-keyout", key, "-out", cert }),
                     0);
                 args << cert << key;
             }
@@ -211,14 +221,21 @@ private slots:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<bool>("higher");
-        QTest::newRow("last field") << "1.0.3.10" << "1.0.3.9" << true;
-        QTest::newRow("equal") << "2.1.0.0" << "2.1.0.0" << false;
-        QTest::newRow("against empty") << "0.0.0.1" << "" << true;
-        QTest::newRow("empty") << "" << "9.9.9.9" << false;
+        QTest::newRow("last field") << "1.0.3.10"
+                                    << "1.0.3.9" << true;
+        QTest::newRow("equal") << "2.1.0.0"
+                               << "2.1.0.0" << false;
+        QTest::newRow("against empty") << "0.0.0.1"
+                                       << "" << true;
+        QTest::newRow("empty") << ""
+                               << "9.9.9.9" << false;
         // Missing and non-numeric fields count as 0.
-        QTest::newRow("shorter equal") << "1.2" << "1.2.0.0" << false;
-        QTest::newRow("longer higher") << "1.2.0.1" << "1.2" << true;
-        QTest::newRow("text field") << "1.x.5" << "1.0.4" << true;
+        QTest::newRow("shorter equal") << "1.2"
+                                       << "1.2.0.0" << false;
+        QTest::newRow("longer higher") << "1.2.0.1"
+                                       << "1.2" << true;
+        QTest::newRow("text field") << "1.x.5"
+                                    << "1.0.4" << true;
     }
     void compareVersion()
     {
@@ -233,14 +250,18 @@ private slots:
         QTest::addColumn<QString>("request");
         QTest::addColumn<QString>("userData"); // the library's TRV_NET_UserData text argument, empty: no call
         QTest::addColumn<int>("ret");
-        QTest::newRow("length of the text") << R"({"bInitUserData":true,"type":2,"UserData":"abcdef","len":6})"
-                                            << "\"abcdef\"" << 100;
-        QTest::newRow("shorter length") << R"({"bInitUserData":true,"UserData":"abcdef","len":2})" << "\"ab\"" << 100;
+        QTest::newRow("length of the text")
+            << R"({"bInitUserData":true,"type":2,"UserData":"abcdef","len":6})"
+            << "\"abcdef\"" << 100;
+        QTest::newRow("shorter length") << R"({"bInitUserData":true,"UserData":"abcdef","len":2})"
+                                        << "\"ab\"" << 100;
         // The page's length cannot reach past its text.
         QTest::newRow("length past the text") << R"({"bInitUserData":true,"UserData":"abc","len":4096})"
                                               << "\"abc\"" << 100;
-        QTest::newRow("negative length") << R"({"bInitUserData":true,"UserData":"abc","len":-3})" << "" << 1019;
-        QTest::newRow("wrong types") << R"({"bInitUserData":true,"UserData":[1],"len":3})" << "" << 1019;
+        QTest::newRow("negative length") << R"({"bInitUserData":true,"UserData":"abc","len":-3})"
+                                         << "" << 1019;
+        QTest::newRow("wrong types") << R"({"bInitUserData":true,"UserData":[1],"len":3})"
+                                     << "" << 1019;
     }
     void initSdkInfo()
     {

@@ -59,8 +59,7 @@ private slots:
         QTest::addColumn<int>("window5"); // FindWndIndex of channel 5 when leaving; -2: its real window
         QTest::addColumn<int>("ret5");
         QTest::addColumn<QStringList>("plays");
-        QTest::newRow("both back") << -2 << 100
-                                   << QStringList { "PreviewPlay(0,2,0)", "PreviewPlay(1,5,3)" };
+        QTest::newRow("both back") << -2 << 100 << QStringList { "PreviewPlay(0,2,0)", "PreviewPlay(1,5,3)" };
         // The restore tables have 64 windows: others are not reopened.
         QTest::newRow("window outside the grid") << 64 << 1016 << QStringList { "PreviewPlay(0,2,0)" };
         QTest::newRow("no window") << -1 << 1016 << QStringList { "PreviewPlay(0,2,0)" };
@@ -133,7 +132,8 @@ private slots:
         QTest::addColumn<QString>("call");
         QTest::addColumn<QString>("reply");
         QTest::addColumn<int>("points"); // the rule's point count handed on, -1: no rule
-        const QString ptz = QStringLiteral(R"({"MainType":24,"SubType":%1,"MsgID":1,"Channel":3,"Step":7,"Preset":2})");
+        const QString ptz
+            = QStringLiteral(R"({"MainType":24,"SubType":%1,"MsgID":1,"Channel":3,"Step":7,"Preset":2})");
         const QString ok = QStringLiteral(R"({"Msg":24,"SubMsg":%1,"MsgID":1,"Ret":100})");
         QTest::newRow("ptz right") << ptz.arg(3) << "PTZElectronicMove(3,3,7)" << ok.arg(3) << -1;
         QTest::newRow("ptz zoom out") << ptz.arg(4) << "PTZElectZoomOut(3,7)" << ok.arg(4) << -1;
@@ -142,14 +142,20 @@ private slots:
         QTest::newRow("ptz reset") << ptz.arg(9) << "PTZElectRedu(3)" << ok.arg(9) << -1;
         QTest::newRow("ptz open") << ptz.arg(10) << "PTZElectOpen(3,-1)" << ok.arg(10) << -1;
         QTest::newRow("ptz unknown") << ptz.arg(11) << "" << ok.arg(11) << -1;
-        QTest::newRow("scale") << R"({"MainType":29,"SubType":2,"MsgID":1,"Speed":5})" << "ScaleSwitch(2,5)"
+        QTest::newRow("scale") << R"({"MainType":29,"SubType":2,"MsgID":1,"Speed":5})"
+                               << "ScaleSwitch(2,5)"
                                << R"({"Msg":29,"SubMsg":2,"MsgID":1,"Ret":100})" << -1;
-        QTest::newRow("split") << R"({"MainType":3,"SubType":4,"MsgID":1})" << "ChangeSplit(4)"
+        QTest::newRow("split") << R"({"MainType":3,"SubType":4,"MsgID":1})"
+                               << "ChangeSplit(4)"
                                << R"({"Msg":3,"SubMsg":4,"MsgID":1,"Chn":-1,"Ret":100})" << -1;
-        QTest::newRow("wrong type") << R"({"MainType":24,"SubType":0,"Channel":"3"})" << "" << "" << -1;
-        const QString rule = QStringLiteral(R"({"MainType":34,"SubType":1,"MsgID":1,"Channel":258,"ptsNum":%1,)"
-                                            R"("RuleRegion":[{"X":100,"Y":200},{"X":8000,"Y":8192}]})");
-        const QString drawn = QStringLiteral(R"({"Msg":34,"SubMsg":1,"MsgID":1,"WndNum":0,"Chn":0,"Ret":100})");
+        QTest::newRow("wrong type") << R"({"MainType":24,"SubType":0,"Channel":"3"})"
+                                    << ""
+                                    << "" << -1;
+        const QString rule
+            = QStringLiteral(R"({"MainType":34,"SubType":1,"MsgID":1,"Channel":258,"ptsNum":%1,)"
+                             R"("RuleRegion":[{"X":100,"Y":200},{"X":8000,"Y":8192}]})");
+        const QString drawn
+            = QStringLiteral(R"({"Msg":34,"SubMsg":1,"MsgID":1,"WndNum":0,"Chn":0,"Ret":100})");
         QTest::newRow("rule") << rule.arg(2) << "SetRuleRegionInfo(1)" << drawn << 2;
         // The drawing reads the record's eight points at most.
         QTest::newRow("rule, too many points") << rule.arg(4000) << "SetRuleRegionInfo(1)" << drawn << 8;
@@ -193,7 +199,8 @@ private slots:
         }));
         QCOMPARE(channels, 16);
         QVERIFY(colorLogin > 0 && colorLogin != f.loginId());
-        QCOMPARE(f.widget()->callsOf(QStringLiteral("ColorPreviewStart")), QStringList { "ColorPreviewStart(1)" });
+        QCOMPARE(
+            f.widget()->callsOf(QStringLiteral("ColorPreviewStart")), QStringList { "ColorPreviewStart(1)" });
         QTRY_VERIFY(f.widget()->names().contains(QStringLiteral("InputColorSetData")));
 
         // The colour page keeps it; the live page ends it.
@@ -201,7 +208,8 @@ private slots:
         QCOMPARE(count("TRV_NET_Logout"), 0);
         f.messagesFor(switchRequest(0));
         QCOMPARE(count("TRV_NET_Logout"), 1);
-        QCOMPARE(f.widget()->callsOf(QStringLiteral("ColorPreviewStop")), QStringList { "ColorPreviewStop()" });
+        QCOMPARE(
+            f.widget()->callsOf(QStringLiteral("ColorPreviewStop")), QStringList { "ColorPreviewStop()" });
         QCOMPARE(f.answersTo(R"({"MainType":6,"SubType":2})"), QStringList());
     }
 

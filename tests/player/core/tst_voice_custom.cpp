@@ -108,14 +108,18 @@ private slots:
         QTest::addColumn<int>("maxCodes");
         QTest::addColumn<QList<int>>("pieces");
         QTest::addColumn<QByteArray>("head");
-        QTest::newRow("talk block, 8 kHz") << 8000 << 640 << 4088 << QList<int> { 320 } << QByteArray("000001fa0e024001");
-        QTest::newRow("talk block, 16 kHz") << 16000 << 640 << 4088 << QList<int> { 320 } << QByteArray("000001fa0e044001");
-        QTest::newRow("talk frame full") << 8000 << 8176 << 4088 << QList<int> { 4088 } << QByteArray("000001fa0e02f80f");
-        QTest::newRow("talk block over a frame") << 8000 << 10000 << 4088 << QList<int> { 4088, 912 }
-                                                 << QByteArray("000001fa0e02f80f");
-        QTest::newRow("voice block over the buffer") << 8000 << 4098 << 2048 << QList<int> { 2048, 1 }
-                                                     << QByteArray("000001fa0e020008");
-        QTest::newRow("odd last byte") << 8000 << 5 << 2048 << QList<int> { 2 } << QByteArray("000001fa0e020200");
+        QTest::newRow("talk block, 8 kHz")
+            << 8000 << 640 << 4088 << QList<int> { 320 } << QByteArray("000001fa0e024001");
+        QTest::newRow("talk block, 16 kHz")
+            << 16000 << 640 << 4088 << QList<int> { 320 } << QByteArray("000001fa0e044001");
+        QTest::newRow("talk frame full")
+            << 8000 << 8176 << 4088 << QList<int> { 4088 } << QByteArray("000001fa0e02f80f");
+        QTest::newRow("talk block over a frame")
+            << 8000 << 10000 << 4088 << QList<int> { 4088, 912 } << QByteArray("000001fa0e02f80f");
+        QTest::newRow("voice block over the buffer")
+            << 8000 << 4098 << 2048 << QList<int> { 2048, 1 } << QByteArray("000001fa0e020008");
+        QTest::newRow("odd last byte")
+            << 8000 << 5 << 2048 << QList<int> { 2 } << QByteArray("000001fa0e020200");
     }
     void framePieces()
     {
@@ -160,7 +164,11 @@ private slots:
         QCOMPARE(v->state(), int(VoiceCustom::Idle));
 
         // A block that comes late changes nothing.
-        const QByteArray before = [&] { QFile f(path()); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+        const QByteArray before = [&] {
+            QFile f(path());
+            f.open(QIODevice::ReadOnly);
+            return f.readAll();
+        }();
         VoiceCustom::AudioCaptureCallback(m_pcm.constData(), 320, v);
         QCoreApplication::processEvents();
 

@@ -22,7 +22,8 @@ void setResult(const std::string &name, int result);
 void failAfter(const std::string &name, int successes);
 
 // What TRV_PLAY_CatchPicture does with the caller's buffer.
-using CatchPicture = std::function<int(unsigned char *buffer, unsigned int size, int *width, int *height, int type)>;
+using CatchPicture
+    = std::function<int(unsigned char *buffer, unsigned int size, int *width, int *height, int type)>;
 void setCatchPicture(CatchPicture handler);
 
 void setCurrentTime(int64_t seconds);

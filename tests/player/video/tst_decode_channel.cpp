@@ -130,8 +130,8 @@ private slots:
     {
         QTest::addColumn<int>("from");
         QTest::addColumn<int>("command");
-        QTest::addColumn<QString>("failing");  // function that fails ...
-        QTest::addColumn<int>("successes");    // ... after this many successes
+        QTest::addColumn<QString>("failing"); // function that fails ...
+        QTest::addColumn<int>("successes"); // ... after this many successes
         QTest::addColumn<QStringList>("expectedCalls");
         QTest::addColumn<int>("expectedState");
 
@@ -142,36 +142,42 @@ private slots:
         const QString resume = QStringLiteral("Pause(66,0)");
         const QString none;
 
-        QTest::newRow("step forward from stopped") << 1 << 48 << none << 0 << QStringList{"StepForward(66)"} << 48;
-        QTest::newRow("step forward refused") << 0 << 48 << "StepForward" << 0 << QStringList{"StepForward(66)"} << 0;
-        QTest::newRow("step back while playing") << 0 << 49 << none << 0 << QStringList{"StepBackward(66)"} << 49;
-        QTest::newRow("play after a step") << 48 << 0 << none << 0 << QStringList{play} << 0;
-        QTest::newRow("play after step back") << 49 << 0 << none << 0 << QStringList{play} << 0;
-        QTest::newRow("play when fast") << 33 << 0 << none << 0 << QStringList{play} << 0;
-        QTest::newRow("play when slow") << 17 << 0 << none << 0 << QStringList{play} << 0;
-        QTest::newRow("resume when paused") << 2 << 0 << none << 0 << QStringList{resume} << 0;
-        QTest::newRow("resume refused") << 2 << 0 << "Pause" << 0 << QStringList{resume} << 2;
-        QTest::newRow("play when stopped: nothing") << 1 << 0 << none << 0 << QStringList{} << 1;
-        QTest::newRow("play when playing: nothing") << 0 << 0 << none << 0 << QStringList{} << 0;
-        QTest::newRow("fast 2 from slow") << 16 << 33 << none << 0 << QStringList{play, fast, fast} << 33;
-        QTest::newRow("fast from a step: nothing") << 48 << 33 << none << 0 << QStringList{} << 48;
-        QTest::newRow("fast 4 from stopped") << 1 << 35 << none << 0 << QStringList{play, fast, fast, fast, fast}
-                                             << 35;
-        QTest::newRow("fast above the top level") << 0 << 36 << "Fast" << 4
-                                                  << QStringList{play, fast, fast, fast, fast, fast} << 0;
-        QTest::newRow("fast refused at once") << 0 << 32 << "Fast" << 0 << QStringList{play, fast} << 0;
-        QTest::newRow("fast, play refused") << 2 << 32 << "Play" << 0 << QStringList{play} << 2;
-        QTest::newRow("slow 3 from fast") << 32 << 18 << none << 0 << QStringList{play, slow, slow, slow} << 18;
-        QTest::newRow("slow 1 from a step") << 48 << 16 << none << 0 << QStringList{play, slow} << 16;
-        QTest::newRow("slow refused second time") << 0 << 19 << "Slow" << 1 << QStringList{play, slow, slow} << 0;
-        QTest::newRow("pause after a step") << 48 << 2 << none << 0 << QStringList{play, pause} << 2;
-        QTest::newRow("pause when fast") << 34 << 2 << none << 0 << QStringList{play, pause} << 2;
-        QTest::newRow("pause when fast, play refused") << 34 << 2 << "Play" << 0 << QStringList{play} << 34;
-        QTest::newRow("pause when playing") << 0 << 2 << none << 0 << QStringList{pause} << 2;
-        QTest::newRow("pause when stopped refused") << 1 << 2 << "Pause" << 0 << QStringList{pause} << 1;
-        QTest::newRow("unknown command 7") << 0 << 7 << none << 0 << QStringList{} << 0;
-        QTest::newRow("unknown command 20") << 17 << 20 << none << 0 << QStringList{} << 17;
-        QTest::newRow("unknown command -1") << 0 << -1 << none << 0 << QStringList{} << 0;
+        QTest::newRow("step forward from stopped")
+            << 1 << 48 << none << 0 << QStringList { "StepForward(66)" } << 48;
+        QTest::newRow("step forward refused")
+            << 0 << 48 << "StepForward" << 0 << QStringList { "StepForward(66)" } << 0;
+        QTest::newRow("step back while playing")
+            << 0 << 49 << none << 0 << QStringList { "StepBackward(66)" } << 49;
+        QTest::newRow("play after a step") << 48 << 0 << none << 0 << QStringList { play } << 0;
+        QTest::newRow("play after step back") << 49 << 0 << none << 0 << QStringList { play } << 0;
+        QTest::newRow("play when fast") << 33 << 0 << none << 0 << QStringList { play } << 0;
+        QTest::newRow("play when slow") << 17 << 0 << none << 0 << QStringList { play } << 0;
+        QTest::newRow("resume when paused") << 2 << 0 << none << 0 << QStringList { resume } << 0;
+        QTest::newRow("resume refused") << 2 << 0 << "Pause" << 0 << QStringList { resume } << 2;
+        QTest::newRow("play when stopped: nothing") << 1 << 0 << none << 0 << QStringList {} << 1;
+        QTest::newRow("play when playing: nothing") << 0 << 0 << none << 0 << QStringList {} << 0;
+        QTest::newRow("fast 2 from slow") << 16 << 33 << none << 0 << QStringList { play, fast, fast } << 33;
+        QTest::newRow("fast from a step: nothing") << 48 << 33 << none << 0 << QStringList {} << 48;
+        QTest::newRow("fast 4 from stopped")
+            << 1 << 35 << none << 0 << QStringList { play, fast, fast, fast, fast } << 35;
+        QTest::newRow("fast above the top level")
+            << 0 << 36 << "Fast" << 4 << QStringList { play, fast, fast, fast, fast, fast } << 0;
+        QTest::newRow("fast refused at once") << 0 << 32 << "Fast" << 0 << QStringList { play, fast } << 0;
+        QTest::newRow("fast, play refused") << 2 << 32 << "Play" << 0 << QStringList { play } << 2;
+        QTest::newRow("slow 3 from fast")
+            << 32 << 18 << none << 0 << QStringList { play, slow, slow, slow } << 18;
+        QTest::newRow("slow 1 from a step") << 48 << 16 << none << 0 << QStringList { play, slow } << 16;
+        QTest::newRow("slow refused second time")
+            << 0 << 19 << "Slow" << 1 << QStringList { play, slow, slow } << 0;
+        QTest::newRow("pause after a step") << 48 << 2 << none << 0 << QStringList { play, pause } << 2;
+        QTest::newRow("pause when fast") << 34 << 2 << none << 0 << QStringList { play, pause } << 2;
+        QTest::newRow("pause when fast, play refused")
+            << 34 << 2 << "Play" << 0 << QStringList { play } << 34;
+        QTest::newRow("pause when playing") << 0 << 2 << none << 0 << QStringList { pause } << 2;
+        QTest::newRow("pause when stopped refused") << 1 << 2 << "Pause" << 0 << QStringList { pause } << 1;
+        QTest::newRow("unknown command 7") << 0 << 7 << none << 0 << QStringList {} << 0;
+        QTest::newRow("unknown command 20") << 17 << 20 << none << 0 << QStringList {} << 17;
+        QTest::newRow("unknown command -1") << 0 << -1 << none << 0 << QStringList {} << 0;
     }
 
     void playControl()
@@ -209,7 +215,7 @@ private slots:
         QCOMPARE(channel.GetStreamKind(), -1);
         QCOMPARE(channel.Open(kind), 1);
         QCOMPARE(channel.Open(5), 1); // the first stream stays
-        QCOMPARE(calls(), QStringList{open});
+        QCOMPARE(calls(), QStringList { open });
         QCOMPARE(channel.GetStreamKind(), kind);
         QVERIFY(channel.IsOpen());
         PlayDouble::failAfter("CloseStream", 0);
@@ -221,7 +227,7 @@ private slots:
         QVERIFY(!channel.IsOpen());
         PlayDouble::clearCalls();
         QCOMPARE(channel.Close(), 1);
-        QCOMPARE(calls(), QStringList{});
+        QCOMPARE(calls(), QStringList {});
     }
 
     void previewStartsAndStopsOnce()
@@ -229,21 +235,21 @@ private slots:
         CDecodeChannel channel(kPort);
         channel.SetHwnd(kWindow);
         QCOMPARE(channel.StartPreview(), 1);
-        QCOMPARE(calls(), (QStringList{"SetDisplayBufferCount(66,8)", "Play(66,16962)"}));
+        QCOMPARE(calls(), (QStringList { "SetDisplayBufferCount(66,8)", "Play(66,16962)" }));
         QCOMPARE(channel.GetState(), 0);
         PlayDouble::clearCalls();
         QCOMPARE(channel.StartPreview(), 1);
-        QCOMPARE(calls(), QStringList{});
+        QCOMPARE(calls(), QStringList {});
         QCOMPARE(channel.StopPreview(), 1);
-        QCOMPARE(calls(), (QStringList{"SetDisplayRegion(66,0,null,0,0)", "Stop(66)"}));
+        QCOMPARE(calls(), (QStringList { "SetDisplayRegion(66,0,null,0,0)", "Stop(66)" }));
         QCOMPARE(channel.GetState(), 1);
         PlayDouble::clearCalls();
         QCOMPARE(channel.StopPreview(), 0);
-        QCOMPARE(calls(), QStringList{});
+        QCOMPARE(calls(), QStringList {});
 
         PlayDouble::failAfter("SetDisplayBufferCount", 0);
         QCOMPARE(channel.StartPreview(), 0);
-        QCOMPARE(calls(), QStringList{"SetDisplayBufferCount(66,8)"});
+        QCOMPARE(calls(), QStringList { "SetDisplayBufferCount(66,8)" });
         QCOMPARE(channel.GetState(), 1);
     }
 
@@ -251,39 +257,41 @@ private slots:
     {
         CDecodeChannel device(kPort);
         QCOMPARE(device.StartPlayback(false), 1);
-        QCOMPARE(calls(), (QStringList{"SetStreamOpenMode(66,1)", "Play(66,0)"}));
+        QCOMPARE(calls(), (QStringList { "SetStreamOpenMode(66,1)", "Play(66,0)" }));
         PlayDouble::clearCalls();
         QCOMPARE(device.StopPlayback(), 1);
-        QCOMPARE(calls(), (QStringList{"SetDisplayRegion(66,0,null,0,0)", "Stop(66)"}));
+        QCOMPARE(calls(), (QStringList { "SetDisplayRegion(66,0,null,0,0)", "Stop(66)" }));
 
         PlayDouble::clearCalls();
         CDecodeChannel local(130);
         QCOMPARE(local.BeginLocalPlay(QStringLiteral("/tmp/a b.h265x"), nullptr, nullptr), 1);
         QCOMPARE(local.StartPlayback(true), 1);
         QCOMPARE(local.StopLocalPlay(), 1);
-        QCOMPARE(calls(), (QStringList{"OpenFile(130,/tmp/a b.h265x)", "SetFileEndCallBack(130)", "Play(130,0)",
-                                       "CloseFile(130)"}));
+        QCOMPARE(calls(),
+            (QStringList { "OpenFile(130,/tmp/a b.h265x)", "SetFileEndCallBack(130)", "Play(130,0)",
+                "CloseFile(130)" }));
         PlayDouble::clearCalls();
         PlayDouble::failAfter("OpenFile", 0);
         QCOMPARE(local.BeginLocalPlay(QStringLiteral("/missing"), nullptr, nullptr), 0);
-        QCOMPARE(calls(), QStringList{"OpenFile(130,/missing)"});
+        QCOMPARE(calls(), QStringList { "OpenFile(130,/missing)" });
     }
 
     void displayRegionOnlyWhilePlaying()
     {
         CDecodeChannel channel(kPort);
-        const TRV_PLAY_RECT rect{0, 0, 4096, 4096};
+        const TRV_PLAY_RECT rect { 0, 0, 4096, 4096 };
         QCOMPARE(channel.SetDisplayRegion(&rect, 1), 0);
-        QCOMPARE(calls(), QStringList{});
+        QCOMPARE(calls(), QStringList {});
         QVERIFY(channel.SetDisplayRegionRect(10, 20, 30, 40, true));
         QVERIFY(channel.SetDisplayRegionRect(0, 0, 0, 0, false));
-        QCOMPARE(calls(), (QStringList{"SetDisplayRegion(66,0,10 20 30 40,0,1)", "SetDisplayRegion(66,0,null,0,0)"}));
+        QCOMPARE(calls(),
+            (QStringList { "SetDisplayRegion(66,0,10 20 30 40,0,1)", "SetDisplayRegion(66,0,null,0,0)" }));
         driveTo(channel, CDecodeChannel::StatePaused);
         QCOMPARE(channel.SetDisplayRegion(&rect, 1), 0);
         QCOMPARE(channel.PlayControl(0), 0);
         PlayDouble::clearCalls();
         QCOMPARE(channel.SetDisplayRegion(&rect, 1), 1);
-        QCOMPARE(calls(), QStringList{"SetDisplayRegion(66,0,0 0 4096 4096,0,1)"});
+        QCOMPARE(calls(), QStringList { "SetDisplayRegion(66,0,0 0 4096 4096,0,1)" });
     }
 
     void colourComponents()
@@ -292,14 +300,15 @@ private slots:
         QCOMPARE(channel.SetColor(4, 90), 1);
         QCOMPARE(channel.SetColor(1, 30), 1);
         QCOMPARE(channel.SetColor(7, 5), 1);
-        QCOMPARE(calls(), (QStringList{"SetColor(66,0,90,90,90,90)", "SetColor(66,0,90,30,90,90)",
-                                       "SetColor(66,0,90,30,90,90)"}));
+        QCOMPARE(calls(),
+            (QStringList {
+                "SetColor(66,0,90,90,90,90)", "SetColor(66,0,90,30,90,90)", "SetColor(66,0,90,30,90,90)" }));
         int b = 0, c = 0, s = 0, h = 0;
         QCOMPARE(channel.GetColor(&b, &c, &s, &h), 1);
-        QCOMPARE(QList<int>({b, c, s, h}), QList<int>({10, 20, 30, 40}));
+        QCOMPARE(QList<int>({ b, c, s, h }), QList<int>({ 10, 20, 30, 40 }));
         PlayDouble::clearCalls();
         QCOMPARE(channel.SetColor(7, 0), 1);
-        QCOMPARE(calls(), QStringList{"SetColor(66,0,10,20,30,40)"});
+        QCOMPARE(calls(), QStringList { "SetColor(66,0,10,20,30,40)" });
     }
 
     void soundRecordingAndSmallCalls()
@@ -318,7 +327,7 @@ private slots:
         PlayDouble::clearCalls();
         QCOMPARE(channel.StartRecord(QStringLiteral("/r/01.avi"), 2), 0);
         QVERIFY(!channel.IsRecording());
-        QCOMPARE(calls(), QStringList{});
+        QCOMPARE(calls(), QStringList {});
         driveTo(channel, CDecodeChannel::StatePlaying);
         QCOMPARE(channel.StartRecord(QStringLiteral("/r/01.avi"), 2), 1);
         QVERIFY(channel.IsRecording());
@@ -337,10 +346,10 @@ private slots:
         QCOMPARE(channel.GetOriginalState(), 1);
         QCOMPARE(channel.ResetOriginal(), 1);
         QCOMPARE(channel.GetOriginalState(), 0);
-        QCOMPARE(calls(), (QStringList{"StartDataRecord(66,/r/01.avi,2)", "StopDataRecord(66)",
-                                       "InputData(66,3)", "GetBufferValue(66,3)", "GetSourceBufferRemain(66)",
-                                       "SetRenderMode(5,1,2)", "SetOriginalDisplay(66,0,1)",
-                                       "SetOriginalDisplay(66,0,0)"}));
+        QCOMPARE(calls(),
+            (QStringList { "StartDataRecord(66,/r/01.avi,2)", "StopDataRecord(66)", "InputData(66,3)",
+                "GetBufferValue(66,3)", "GetSourceBufferRemain(66)", "SetRenderMode(5,1,2)",
+                "SetOriginalDisplay(66,0,1)", "SetOriginalDisplay(66,0,0)" }));
     }
 
     // Mended: the position setter returns what the library answered.
@@ -349,11 +358,11 @@ private slots:
         CDecodeChannel channel(130);
         PlayDouble::failAfter("SetPlayPos", 0);
         QCOMPARE(channel.SetPlayPos(0.25f), 0);
-        QCOMPARE(calls(), QStringList{"SetPlayPos(130,0.250000)"});
+        QCOMPARE(calls(), QStringList { "SetPlayPos(130,0.250000)" });
         PlayDouble::setResult("SetPlayPos", 1);
         PlayDouble::clearCalls();
         QCOMPARE(channel.SetPlayPos(0.5f), 1);
-        QCOMPARE(calls(), (QStringList{"SetPlayPos(130,0.500000)", "ResetSourceBuffer(130)"}));
+        QCOMPARE(calls(), (QStringList { "SetPlayPos(130,0.500000)", "ResetSourceBuffer(130)" }));
     }
 
     void playTime_data()
@@ -364,16 +373,20 @@ private slots:
         QTest::addColumn<int>("mode");
         QTest::addColumn<float>("expected");
         const qint64 at0815 = localTime(2023, 5, 1, 8, 15, 0);
-        QTest::newRow("halfway") << "2023-05-01 08:00:00" << "2023-05-01 08:30:00" << at0815 << 1 << 0.5f;
-        QTest::newRow("at the end") << "2023-05-01 08:00:00" << "2023-05-01 08:15:00" << at0815 << 1 << 1.0f;
-        QTest::newRow("before the start") << "2023-05-01 08:20:00" << "2023-05-01 08:30:00" << at0815 << 1 << 0.0f;
-        QTest::newRow("zero span (mended)") << "2023-05-01 08:00:00" << "2023-05-01 08:00:00" << at0815 << 1
-                                            << 0.0f;
-        QTest::newRow("negative span") << "2023-05-01 08:00:00" << "2023-05-01 07:00:00" << at0815 << 1 << 0.0f;
-        QTest::newRow("time of day") << "2023-05-01 08:00:00" << "2023-05-01 08:30:00" << at0815 << 2
-                                     << float(8 * 3600 + 15 * 60);
-        QTest::newRow("no picture yet") << "2023-05-01 08:00:00" << "2023-05-01 08:30:00" << qint64(0) << 1
-                                        << 0.0f;
+        QTest::newRow("halfway") << "2023-05-01 08:00:00"
+                                 << "2023-05-01 08:30:00" << at0815 << 1 << 0.5f;
+        QTest::newRow("at the end") << "2023-05-01 08:00:00"
+                                    << "2023-05-01 08:15:00" << at0815 << 1 << 1.0f;
+        QTest::newRow("before the start") << "2023-05-01 08:20:00"
+                                          << "2023-05-01 08:30:00" << at0815 << 1 << 0.0f;
+        QTest::newRow("zero span (mended)") << "2023-05-01 08:00:00"
+                                            << "2023-05-01 08:00:00" << at0815 << 1 << 0.0f;
+        QTest::newRow("negative span") << "2023-05-01 08:00:00"
+                                       << "2023-05-01 07:00:00" << at0815 << 1 << 0.0f;
+        QTest::newRow("time of day") << "2023-05-01 08:00:00"
+                                     << "2023-05-01 08:30:00" << at0815 << 2 << float(8 * 3600 + 15 * 60);
+        QTest::newRow("no picture yet") << "2023-05-01 08:00:00"
+                                        << "2023-05-01 08:30:00" << qint64(0) << 1 << 0.0f;
     }
 
     void playTime()
@@ -404,23 +417,23 @@ private slots:
         QCOMPARE(channel.PositionToSeconds(500), 0);
         PlayTimeRecord now;
         QCOMPARE(channel.GetCurrentTime(&now), 1);
-        QCOMPARE(QList<int>({now.year, now.month, now.day, now.hour, now.minute, now.second}),
-                 QList<int>({2023, 5, 1, 8, 10, 0}));
+        QCOMPARE(QList<int>({ now.year, now.month, now.day, now.hour, now.minute, now.second }),
+            QList<int>({ 2023, 5, 1, 8, 10, 0 }));
         PlayDouble::setCurrentTime(0);
         QCOMPARE(channel.GetCurrentTime(&now), 0);
     }
 
     void conversionOnlyToAvi()
     {
-        QVERIFY(!CDecodeChannel::ChangeFileFormat(QStringLiteral("a.h265x"), QStringLiteral("a.avi"), 1, nullptr,
-                                                  nullptr));
-        QCOMPARE(calls(), QStringList{});
-        QVERIFY(CDecodeChannel::ChangeFileFormat(QStringLiteral("a.h265x"), QStringLiteral("a.avi"), 2, nullptr,
-                                                 nullptr));
+        QVERIFY(!CDecodeChannel::ChangeFileFormat(
+            QStringLiteral("a.h265x"), QStringLiteral("a.avi"), 1, nullptr, nullptr));
+        QCOMPARE(calls(), QStringList {});
+        QVERIFY(CDecodeChannel::ChangeFileFormat(
+            QStringLiteral("a.h265x"), QStringLiteral("a.avi"), 2, nullptr, nullptr));
         PlayDouble::failAfter("ConvertFile", 0);
-        QVERIFY(!CDecodeChannel::ChangeFileFormat(QStringLiteral("b.h265x"), QStringLiteral("b.avi"), 2, nullptr,
-                                                  nullptr));
-        QCOMPARE(calls(), (QStringList{"ConvertFile(a.h265x,a.avi,2)", "ConvertFile(b.h265x,b.avi,2)"}));
+        QVERIFY(!CDecodeChannel::ChangeFileFormat(
+            QStringLiteral("b.h265x"), QStringLiteral("b.avi"), 2, nullptr, nullptr));
+        QCOMPARE(calls(), (QStringList { "ConvertFile(a.h265x,a.avi,2)", "ConvertFile(b.h265x,b.avi,2)" }));
     }
 
     void drawTrampolinePassesTheWindow()
@@ -433,9 +446,9 @@ private slots:
         QImage image(8, 8, QImage::Format_RGB32);
         QPainter painter(&image);
         TRV_PLAY_DrawCallBack trampoline = PlayDouble::drawCallback();
-        trampoline(1, &painter, &channel);       // a first value other than 0
-        trampoline(0, nullptr, &channel);        // no painter
-        trampoline(0, &painter, nullptr);        // no channel
+        trampoline(1, &painter, &channel); // a first value other than 0
+        trampoline(0, nullptr, &channel); // no painter
+        trampoline(0, &painter, nullptr); // no channel
         QCOMPARE(seen.calls, 0);
         trampoline(0, &painter, &channel);
         QCOMPARE(seen.calls, 1);
@@ -459,7 +472,7 @@ private slots:
         QFETCH(QString, call);
         CDecodeChannel channel(kPort);
         QVERIFY(!channel.CatchPicture(m_dir.filePath(QStringLiteral("x.bmp")), type));
-        QCOMPARE(calls(), QStringList{call});
+        QCOMPARE(calls(), QStringList { call });
     }
 
     // Mended: what the library put into the buffer is checked before it is written.
@@ -541,9 +554,10 @@ private slots:
         blocker.close();
         // A folder that is a file, and a name far beyond what the system takes.
         QVERIFY(!channel.CatchPicture(m_dir.filePath(QStringLiteral("plainfile/x.bmp")), 0));
-        QVERIFY(!channel.CatchPicture(m_dir.filePath(QString(300, QLatin1Char('n')) + QStringLiteral(".bmp")), 0));
+        QVERIFY(!channel.CatchPicture(
+            m_dir.filePath(QString(300, QLatin1Char('n')) + QStringLiteral(".bmp")), 0));
         QVERIFY(!CDecodeChannel::SaveYuvAsJpeg(m_dir.filePath(QStringLiteral("plainfile/x.jpg")), 4, 4,
-                                               reinterpret_cast<const unsigned char *>(i420(4, 4, 1, 2, 3).constData())));
+            reinterpret_cast<const unsigned char *>(i420(4, 4, 1, 2, 3).constData())));
     }
 
     // Mended: a write that fails half way (here: the file size limit, as a
@@ -580,7 +594,7 @@ private slots:
         std::signal(SIGXFSZ, oldHandler);
 
         QVERIFY(!ok);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {});
         // With room again the same snapshot works.
         QVERIFY(channel.CatchPicture(file, type));
     }

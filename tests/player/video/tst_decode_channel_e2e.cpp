@@ -20,7 +20,7 @@ LumarelControl::PortStats stats(int port)
     return s;
 }
 
-std::atomic<bool> g_converted{false};
+std::atomic<bool> g_converted { false };
 void converted(int64_t current, int64_t total, void *)
 {
     if (current == total)
@@ -105,8 +105,10 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("format");
-        QTest::newRow("BMP") << 0 << "cap/04_20230502_040000.bmp" << "BMP3 160x120";
-        QTest::newRow("JPEG") << 1 << "cap/04_20230502_040000.jpg" << "JPEG 160x120";
+        QTest::newRow("BMP") << 0 << "cap/04_20230502_040000.bmp"
+                             << "BMP3 160x120";
+        QTest::newRow("JPEG") << 1 << "cap/04_20230502_040000.jpg"
+                              << "JPEG 160x120";
     }
 
     void snapshots()
@@ -152,7 +154,8 @@ private slots:
         feedAll();
         QVERIFY(m_channel->StopRecord());
         QCOMPARE(TestMedia::probeVideo(file),
-                 QStringLiteral("codec_name=h264\nwidth=160\nheight=120\nnb_read_frames=%1").arg(m_options.frames));
+            QStringLiteral("codec_name=h264\nwidth=160\nheight=120\nnb_read_frames=%1")
+                .arg(m_options.frames));
     }
 
     void conversionPassesFfprobe()
@@ -168,7 +171,8 @@ private slots:
         QTRY_VERIFY(g_converted);
         QTRY_COMPARE(LumarelControl::runningConversions(), 0);
         QCOMPARE(TestMedia::probeVideo(target),
-                 QStringLiteral("codec_name=h264\nwidth=160\nheight=120\nnb_read_frames=%1").arg(m_options.frames));
+            QStringLiteral("codec_name=h264\nwidth=160\nheight=120\nnb_read_frames=%1")
+                .arg(m_options.frames));
     }
 
     void devicePlaybackBuffersDrainAndTimeFollowsTheStream()
@@ -221,9 +225,10 @@ private slots:
         delete m_channel;
         m_channel = new CDecodeChannel(128);
         m_channel->SetHwnd(m_window->winId());
-        static std::atomic<int> ends{0};
+        static std::atomic<int> ends { 0 };
         ends = 0;
-        QVERIFY(m_channel->BeginLocalPlay(file, [](int, void *) { ++ends; }, nullptr));
+        QVERIFY(m_channel->BeginLocalPlay(
+            file, [](int, void *) { ++ends; }, nullptr));
         QVERIFY(m_channel->StartPlayback(true));
         QTRY_COMPARE(ends.load(), 1);
         QCOMPARE(m_channel->GetPlayPos(), 1.0f);

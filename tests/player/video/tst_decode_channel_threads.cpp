@@ -35,8 +35,8 @@ private slots:
         constexpr int kPorts = 4;
         QWidget windows[kPorts];
         CDecodeChannel *channels[kPorts] = {};
-        std::atomic<bool> done{false};
-        std::atomic<int64_t> fed{0};
+        std::atomic<bool> done { false };
+        std::atomic<int64_t> fed { 0 };
 
         std::thread device([&] {
             size_t i = 0;
@@ -45,8 +45,8 @@ private slots:
                     // The channel object itself belongs to the GUI thread;
                     // the device side only feeds the library port by number.
                     const QByteArray &b = blocks[i % blocks.size()];
-                    TRV_PLAY_InputData(64 + p, reinterpret_cast<const unsigned char *>(b.constData()),
-                                       unsigned(b.size()));
+                    TRV_PLAY_InputData(
+                        64 + p, reinterpret_cast<const unsigned char *>(b.constData()), unsigned(b.size()));
                     ++fed;
                 }
                 ++i;

@@ -9,10 +9,10 @@
 #include "NativeWindow.h"
 #include "PlayWidget.h"
 #include "PlayWindowManage.h"
+#include "PluginManage.h"
 #include "RealPlayWidget.h"
 #include "VideoFrame.h"
 #include "VideoWnd.h"
-#include "PluginManage.h"
 
 #include "kestrix/kestrix.h"
 #include "kestrix/kestrix_control.h"
@@ -90,7 +90,8 @@ private:
         m_sent.clear();
         post(msg);
         post(QStringLiteral(R"({"MainType":13,"MsgID":"marker"})"));
-        const QString marker = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
+        const QString marker
+            = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
         QList<QJsonObject> out;
         if (!QTest::qWaitFor([&] { return m_sent.contains(marker); }, 30000))
             return out;
@@ -130,8 +131,8 @@ private slots:
         PlayWidget::setConfigFolder(m_dir.path());
         // The browser's window, as the desktop shows it.
         auto desktop = std::make_shared<NativeWindow::MemoryDesktop>();
-        QVERIFY(desktop->addWindow(0x4400012, 0, QStringLiteral("chromium"), QStringLiteral("Cameras - Web Viewer"),
-                                   QRect(0, 0, 1280, 800), true));
+        QVERIFY(desktop->addWindow(0x4400012, 0, QStringLiteral("chromium"),
+            QStringLiteral("Cameras - Web Viewer"), QRect(0, 0, 1280, 800), true));
         desktop->setForeground(0x4400012);
         NativeWindow::setDesktop(desktop);
         CPluginManage::setPlayWidgetProvider(&PlayWidget::facadeForCurrentThread);
@@ -160,7 +161,7 @@ private slots:
         // The page shows the window in its area.
         QCOMPARE(replyTo(QStringLiteral(
                      R"({"MainType":12,"SubType":2,"Pos":{"Left":0,"Top":0,"Width":960,"Height":540}})")),
-                 object(QStringLiteral(R"({"Msg":12,"SubMsg":2,"Ret":100})")));
+            object(QStringLiteral(R"({"Msg":12,"SubMsg":2,"Ret":100})")));
         QTRY_VERIFY(PlayWidget::existing()->isVisible());
     }
 
@@ -181,7 +182,8 @@ private slots:
     // pictures are drawn.
     void openAllChannels()
     {
-        const QList<QJsonObject> answers = answersTo(QStringLiteral(R"({"MainType":4,"SubType":0,"MsgID":2,"Channel":-1,"Stream":1})"));
+        const QList<QJsonObject> answers
+            = answersTo(QStringLiteral(R"({"MainType":4,"SubType":0,"MsgID":2,"Channel":-1,"Stream":1})"));
         QJsonObject reply;
         QJsonObject status;
         for (const QJsonObject &o : answers) {
@@ -203,20 +205,23 @@ private slots:
 
     void snapshotIsAPicture()
     {
-        const QJsonObject reply = replyTo(QStringLiteral(R"({"MainType":4,"SubType":9,"MsgID":3,"Channel":0})"));
+        const QJsonObject reply
+            = replyTo(QStringLiteral(R"({"MainType":4,"SubType":9,"MsgID":3,"Channel":0})"));
         QCOMPARE(reply.value("Ret").toInt(), 100);
         const QString folder = reply.value("CapPath").toString();
         QVERIFY(folder.startsWith(m_dir.path()));
         const QString file = newestFile(folder);
         QVERIFY2(!file.isEmpty(), qPrintable(folder));
         // The extra stream's picture: 352 x 288, JPEG as the settings ask.
-        QCOMPARE(run(QStringLiteral("identify"), {QStringLiteral("-format"), QStringLiteral("%m %w %h"), file}),
-                 QStringLiteral("JPEG 352 288"));
+        QCOMPARE(
+            run(QStringLiteral("identify"), { QStringLiteral("-format"), QStringLiteral("%m %w %h"), file }),
+            QStringLiteral("JPEG 352 288"));
     }
 
     void recordingIsAVideoFile()
     {
-        QJsonObject reply = replyTo(QStringLiteral(R"({"MainType":4,"SubType":10,"MsgID":4,"Channel":1,"Record":1})"));
+        QJsonObject reply
+            = replyTo(QStringLiteral(R"({"MainType":4,"SubType":10,"MsgID":4,"Channel":1,"Record":1})"));
         QCOMPARE(reply.value("Ret").toInt(), 100);
         QVERIFY(stats(1).recording);
         const qint64 frames = stats(1).framesDecoded;
@@ -227,10 +232,10 @@ private slots:
         const QString file = newestFile(m_dir.filePath(QStringLiteral("rec")));
         QVERIFY(!file.isEmpty());
         const QString probe = run(QStringLiteral("ffprobe"),
-                                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
-                                   QStringLiteral("v:0"), QStringLiteral("-show_entries"),
-                                   QStringLiteral("stream=codec_name,width,height"), QStringLiteral("-of"),
-                                   QStringLiteral("default=nw=1"), file});
+            { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+                QStringLiteral("stream=codec_name,width,height"), QStringLiteral("-of"),
+                QStringLiteral("default=nw=1"), file });
         QCOMPARE(probe, QStringLiteral("codec_name=h264\nwidth=352\nheight=288"));
     }
 
@@ -249,7 +254,8 @@ private slots:
 
     void colourOfTheCurrentWindow()
     {
-        QJsonObject reply = replyTo(QStringLiteral(R"({"MainType":4,"SubType":3,"MsgID":8,"Type":0,"Value":90})"));
+        QJsonObject reply
+            = replyTo(QStringLiteral(R"({"MainType":4,"SubType":3,"MsgID":8,"Type":0,"Value":90})"));
         QCOMPARE(reply.value("Ret").toInt(), 100);
         reply = replyTo(QStringLiteral(R"({"MainType":4,"SubType":2,"MsgID":9,"Channel":0})"));
         QCOMPARE(reply.value("Ret").toInt(), 1016); // as the page has always had it
@@ -259,9 +265,12 @@ private slots:
 
     void originalSizeAndFullScreen()
     {
-        QCOMPARE(replyTo(QStringLiteral(R"({"MainType":4,"SubType":12,"MsgID":10})")).value("Ret").toInt(), 100);
-        QCOMPARE(PlayWidget::existing()->GetPlayOriginalState(0), 1); // the window takes the picture's proportions
-        QCOMPARE(replyTo(QStringLiteral(R"({"MainType":4,"SubType":5,"MsgID":11})")).value("Ret").toInt(), 100);
+        QCOMPARE(
+            replyTo(QStringLiteral(R"({"MainType":4,"SubType":12,"MsgID":10})")).value("Ret").toInt(), 100);
+        QCOMPARE(
+            PlayWidget::existing()->GetPlayOriginalState(0), 1); // the window takes the picture's proportions
+        QCOMPARE(
+            replyTo(QStringLiteral(R"({"MainType":4,"SubType":5,"MsgID":11})")).value("Ret").toInt(), 100);
         QTRY_VERIFY(PlayWidget::existing()->isFullScreen());
     }
 
@@ -285,7 +294,8 @@ private slots:
                 n += image.pixel(x, y) == qRgb(0, 0, 255) ? 1 : 0;
             return n;
         };
-        QVERIFY2(blueInRow(image.height() / 2) > image.width() * 3 / 4, qPrintable(QString::number(blueInRow(image.height() / 2))));
+        QVERIFY2(blueInRow(image.height() / 2) > image.width() * 3 / 4,
+            qPrintable(QString::number(blueInRow(image.height() / 2))));
         QCOMPARE(blueInRow(image.height() / 4), 0);
     }
 
@@ -293,17 +303,21 @@ private slots:
     // takes the picture after the key frame and closes it again.
     void snapshotOfAClosedChannel()
     {
-        QVERIFY(replyTo(QStringLiteral(R"({"MainType":4,"SubType":1,"MsgID":15,"Channel":6})")).value("Ret").toInt() == 100);
+        QVERIFY(replyTo(QStringLiteral(R"({"MainType":4,"SubType":1,"MsgID":15,"Channel":6})"))
+                    .value("Ret")
+                    .toInt()
+            == 100);
         QTRY_VERIFY(!stats(6).playing);
         const QString picture = m_dir.filePath(QStringLiteral("Cfg/capture.bmp"));
         QFile::remove(picture);
         // A busy machine decodes the key frame later than a desktop does.
         CPluginManage::setSnapshotWaitMs(8000);
         QCOMPARE(replyTo(QStringLiteral(R"({"MainType":19,"SubType":6,"MsgID":16})")),
-                 object(QStringLiteral(R"({"Msg":19,"Channel":6,"MsgID":16,"Ret":100})")));
+            object(QStringLiteral(R"({"Msg":19,"Channel":6,"MsgID":16,"Ret":100})")));
         // The main stream's picture, in the type the settings ask for.
-        QCOMPARE(run(QStringLiteral("identify"), {QStringLiteral("-format"), QStringLiteral("%m %w %h"), picture}),
-                 QStringLiteral("JPEG 704 576"));
+        QCOMPARE(run(QStringLiteral("identify"),
+                     { QStringLiteral("-format"), QStringLiteral("%m %w %h"), picture }),
+            QStringLiteral("JPEG 704 576"));
         QVERIFY(!stats(6).playing);
     }
 

@@ -82,14 +82,15 @@ kestrix::DeviceSpec device()
 
 QString fileInfo(const char *name, int from, int to)
 {
-    return QStringLiteral(R"({"FileName":"%1","FileLength":"0x00010000","BeginTime":"2023-05-01 08:00:%2","EndTime":"2023-05-01 08:00:%3"})")
+    return QStringLiteral(
+        R"({"FileName":"%1","FileLength":"0x00010000","BeginTime":"2023-05-01 08:00:%2","EndTime":"2023-05-01 08:00:%3"})")
         .arg(QLatin1String(name))
         .arg(from, 2, 10, QLatin1Char('0'))
         .arg(to, 2, 10, QLatin1Char('0'));
 }
 
-const QString kThreeFiles = fileInfo("rec_a", 0, 2) + QLatin1Char(',') + fileInfo("rec_b", 2, 4) + QLatin1Char(',')
-    + fileInfo("rec_c", 4, 6);
+const QString kThreeFiles = fileInfo("rec_a", 0, 2) + QLatin1Char(',') + fileInfo("rec_b", 2, 4)
+    + QLatin1Char(',') + fileInfo("rec_c", 4, 6);
 
 } // namespace
 
@@ -116,17 +117,19 @@ private:
         const int from = m_sent.size();
         post(msg);
         QJsonObject reply;
-        (void)QTest::qWaitFor([&] { // on a time-out the reply stays empty
-            for (const QString &m : m_sent.mid(from)) {
-                const QJsonObject o = object(m);
-                if (o.contains(QStringLiteral("Msg")) && o.value("Msg") == request.value("MainType")
-                    && o.value("MsgID") == request.value("MsgID")) {
-                    reply = o;
-                    return true;
+        (void)QTest::qWaitFor(
+            [&] { // on a time-out the reply stays empty
+                for (const QString &m : m_sent.mid(from)) {
+                    const QJsonObject o = object(m);
+                    if (o.contains(QStringLiteral("Msg")) && o.value("Msg") == request.value("MainType")
+                        && o.value("MsgID") == request.value("MsgID")) {
+                        reply = o;
+                        return true;
+                    }
                 }
-            }
-            return false;
-        }, timeoutMs);
+                return false;
+            },
+            timeoutMs);
         return reply;
     }
 
@@ -145,7 +148,8 @@ private:
     {
         QSettings cfg(path(QStringLiteral("ClientCfg.ini")), QSettings::IniFormat);
         cfg.setValue(QStringLiteral("Info/RecordType"), type);
-        cfg.setValue(QStringLiteral("Path/DownPath"), downPath.isEmpty() ? path(QStringLiteral("down")) : downPath);
+        cfg.setValue(
+            QStringLiteral("Path/DownPath"), downPath.isEmpty() ? path(QStringLiteral("down")) : downPath);
         cfg.sync();
     }
 
@@ -171,8 +175,8 @@ private slots:
         PlayWidget::setConfigFolder(m_dir.path());
         CPluginManage::setAppFolder(m_dir.path());
         auto desktop = std::make_shared<NativeWindow::MemoryDesktop>();
-        QVERIFY(desktop->addWindow(0x4400012, 0, QStringLiteral("chromium"), QStringLiteral("Cameras - Web Viewer"),
-            QRect(0, 0, 1280, 800), true));
+        QVERIFY(desktop->addWindow(0x4400012, 0, QStringLiteral("chromium"),
+            QStringLiteral("Cameras - Web Viewer"), QRect(0, 0, 1280, 800), true));
         desktop->setForeground(0x4400012);
         NativeWindow::setDesktop(desktop);
         CPluginManage::setPlayWidgetProvider(&PlayWidget::facadeForCurrentThread);
@@ -185,10 +189,12 @@ private slots:
             if (!m.startsWith(QLatin1String("{\"AppCpu\":")))
                 m_sent.append(m);
         });
-        QCOMPARE(replyTo(QStringLiteral(
-                     R"({"MainType":8,"MsgID":1,"Browse":2,"Title":"Web Viewer","Device":{"LoginType":1,"SN":"SN-PLAYBACK","User":"admin","Password":"pw"}})"))
-                     .value("Ret")
-                     .toInt(),
+        QCOMPARE(
+            replyTo(
+                QStringLiteral(
+                    R"({"MainType":8,"MsgID":1,"Browse":2,"Title":"Web Viewer","Device":{"LoginType":1,"SN":"SN-PLAYBACK","User":"admin","Password":"pw"}})"))
+                .value("Ret")
+                .toInt(),
             100);
         QVERIFY(PlayWidget::existing());
         PlayWidget::existing()->SetPageIndex(1);
@@ -212,7 +218,9 @@ private slots:
     // ends when the device's end mark came and the window's buffers drained.
     void listPlaysOneAfterAnother()
     {
-        QCOMPARE(replyTo(QStringLiteral(R"({"MainType":5,"SubType":36,"MsgID":2,"Mode":1})")).value("Ret").toInt(), 100);
+        QCOMPARE(
+            replyTo(QStringLiteral(R"({"MainType":5,"SubType":36,"MsgID":2,"Mode":1})")).value("Ret").toInt(),
+            100);
         m_sent.clear();
         const QJsonObject reply = replyTo(QStringLiteral(
             R"({"MainType":5,"SubType":34,"MsgID":3,"Mode":1,"SelectWnd":0,"Channel":0,"Stream":1,"FileInfo":[%1]})")
@@ -224,11 +232,15 @@ private slots:
             const QJsonObject o = object(m);
             const QJsonObject data = o.value("Data").toObject();
             if (o.value("MainEvent").toInt(-1) == 1 && o.value("SubEvent").toInt() == 1)
-                order << QStringLiteral("start %1 in %2").arg(data.value("PlayIndex").toInt()).arg(data.value("Wnd").toInt());
+                order << QStringLiteral("start %1 in %2")
+                             .arg(data.value("PlayIndex").toInt())
+                             .arg(data.value("Wnd").toInt());
             if (o.value("MainEvent").toInt(-1) == 1 && o.value("SubEvent").toInt() == 2)
                 order << QStringLiteral("end in %1").arg(data.value("Wnd").toInt());
         }
-        QCOMPARE(order, QStringList({ "start 0 in 0", "end in 0", "start 1 in 0", "end in 0", "start 2 in 0", "end in 0" }));
+        QCOMPARE(order,
+            QStringList(
+                { "start 0 in 0", "end in 0", "start 1 in 0", "end in 0", "start 2 in 0", "end in 0" }));
         for (const QJsonObject &e : events(1, 1))
             QCOMPARE(e.value("Data").toObject().value("Ret").toInt(), 100);
         QVERIFY(!stats(64).playing);
@@ -237,15 +249,19 @@ private slots:
     // Mode 2: one window per entry; a window outside the four gets 1016.
     void byTimeInFourWindows()
     {
-        QCOMPARE(replyTo(QStringLiteral(R"({"MainType":5,"SubType":36,"MsgID":4,"Mode":2})")).value("Ret").toInt(), 100);
+        QCOMPARE(
+            replyTo(QStringLiteral(R"({"MainType":5,"SubType":36,"MsgID":4,"Mode":2})")).value("Ret").toInt(),
+            100);
         QString infos;
         for (int w = 0; w < 5; ++w)
-            infos += QStringLiteral(R"(%1{"Channel":%2,"Wnd":%3,"FileType":0,"BeginTime":"2023-05-01 09:00:00","EndTime":"2023-05-01 09:10:00"})")
+            infos += QStringLiteral(
+                R"(%1{"Channel":%2,"Wnd":%3,"FileType":0,"BeginTime":"2023-05-01 09:00:00","EndTime":"2023-05-01 09:10:00"})")
                          .arg(w ? QStringLiteral(",") : QString())
                          .arg(w % 4)
                          .arg(w);
         const QJsonObject reply = replyTo(QStringLiteral(
-            R"({"MainType":5,"SubType":34,"MsgID":5,"Mode":2,"SelectWnd":1,"Stream":1,"FileInfo":[%1]})").arg(infos));
+            R"({"MainType":5,"SubType":34,"MsgID":5,"Mode":2,"SelectWnd":1,"Stream":1,"FileInfo":[%1]})")
+                                              .arg(infos));
         const QJsonArray status = reply.value("ChnStatus").toArray();
         QCOMPARE(status.size(), 5);
         for (int w = 0; w < 4; ++w) {
@@ -283,7 +299,8 @@ private slots:
         QFETCH(int, status);
         QFETCH(int, mode);
         const QJsonObject reply = replyTo(
-            QStringLiteral(R"({"MainType":5,"SubType":40,"MsgID":6,"Channel":0,"Cmd":%1,"Param":500})").arg(cmd));
+            QStringLiteral(R"({"MainType":5,"SubType":40,"MsgID":6,"Channel":0,"Cmd":%1,"Param":500})")
+                .arg(cmd));
         QCOMPARE(reply.value("Ret").toInt(), 100);
         const QJsonObject st = reply.value("ChnStatus").toArray().at(0).toObject();
         QCOMPARE(st.value("Wnd").toInt(), 0);
@@ -311,9 +328,11 @@ private slots:
         reply = replyTo(QStringLiteral(R"({"MainType":5,"SubType":44,"MsgID":10,"Channel":3})"));
         QCOMPARE(reply.value("Ret").toInt(), 100);
         QCOMPARE(reply.value("Record").toInt(), 0);
-        const QStringList records = QDir(path(QStringLiteral("rec"))).entryList({ QStringLiteral("04_*.avi") });
+        const QStringList records
+            = QDir(path(QStringLiteral("rec"))).entryList({ QStringLiteral("04_*.avi") });
         QCOMPARE(records.size(), 1);
-        QVERIFY(probe(path(QStringLiteral("rec/")) + records[0]).startsWith(QStringLiteral("codec_name=h264\nwidth=352\nheight=288")));
+        QVERIFY(probe(path(QStringLiteral("rec/")) + records[0])
+                    .startsWith(QStringLiteral("codec_name=h264\nwidth=352\nheight=288")));
         for (int sub = 41; sub <= 45; ++sub) {
             reply = replyTo(QStringLiteral(R"({"MainType":5,"SubType":%1,"MsgID":11,"Channel":9})").arg(sub));
             QCOMPARE(reply.value("Wnd").toInt(), -1);
@@ -326,7 +345,12 @@ private slots:
     void stopPausedThenAll()
     {
         QCOMPARE(replyTo(QStringLiteral(R"({"MainType":5,"SubType":40,"MsgID":12,"Channel":1,"Cmd":2})"))
-                     .value("ChnStatus").toArray().at(0).toObject().value("Status").toInt(),
+                     .value("ChnStatus")
+                     .toArray()
+                     .at(0)
+                     .toObject()
+                     .value("Status")
+                     .toInt(),
             4);
         QJsonObject reply = replyTo(QStringLiteral(R"({"MainType":5,"SubType":35,"MsgID":13,"Channel":1})"));
         QCOMPARE(reply.value("Wnd").toInt(), 1);
@@ -363,7 +387,8 @@ private slots:
         }
         QCOMPARE(converted.mid(converted.size() - 3), QList<int>({ 333, 666, 1000 }));
         QDir down(path(QStringLiteral("down")));
-        QCOMPARE(down.entryList({ QStringLiteral("*.h265x") }), QStringList({ "01_2023-05-01_080004_080006_for_avi.h265x" }));
+        QCOMPARE(down.entryList({ QStringLiteral("*.h265x") }),
+            QStringList({ "01_2023-05-01_080004_080006_for_avi.h265x" }));
         for (const char *name : { "01_2023-05-01_080000_080002.avi", "01_2023-05-01_080002_080004.avi" })
             QCOMPARE(probe(down.filePath(QLatin1String(name))),
                 QStringLiteral("codec_name=h264\nwidth=352\nheight=288\nnb_read_frames=50"));
@@ -376,18 +401,21 @@ private slots:
         QTest::addColumn<QString>("downPath");
         QTest::addColumn<int>("ret");
         QTest::newRow("no files") << QStringLiteral(R"("Channel":0,"FileInfo":[])") << QString() << 1020;
-        QTest::newRow("negative channel") << QStringLiteral(R"("Channel":-1,"FileInfo":[%1])").arg(fileInfo("rec_a", 0, 2))
-                                          << QString() << 1020;
-        QTest::newRow("path in a time")
-            << QStringLiteral(R"("Channel":0,"FileInfo":[{"FileName":"rec_a","BeginTime":"../../../x/2023-05-01","EndTime":"2023-05-01 08:00:02"}])")
-            << QString() << 1020;
-        QTest::newRow("short end time")
-            << QStringLiteral(R"("Channel":0,"FileInfo":[{"FileName":"rec_a","BeginTime":"2023-05-01 08:00:00","EndTime":"12"}])")
-            << QString() << 1020;
-        QTest::newRow("folder cannot be made") << QStringLiteral(R"("Channel":0,"FileInfo":[%1])").arg(fileInfo("rec_a", 0, 2))
-                                               << QStringLiteral("ClientCfg.ini/down") << 1009;
-        QTest::newRow("unknown file") << QStringLiteral(R"("Channel":0,"FileInfo":[%1])").arg(fileInfo("nothing", 0, 2))
-                                      << QString() << 1009;
+        QTest::newRow("negative channel")
+            << QStringLiteral(R"("Channel":-1,"FileInfo":[%1])").arg(fileInfo("rec_a", 0, 2)) << QString()
+            << 1020;
+        QTest::newRow("path in a time") << QStringLiteral(
+            R"("Channel":0,"FileInfo":[{"FileName":"rec_a","BeginTime":"../../../x/2023-05-01","EndTime":"2023-05-01 08:00:02"}])")
+                                        << QString() << 1020;
+        QTest::newRow("short end time") << QStringLiteral(
+            R"("Channel":0,"FileInfo":[{"FileName":"rec_a","BeginTime":"2023-05-01 08:00:00","EndTime":"12"}])")
+                                        << QString() << 1020;
+        QTest::newRow("folder cannot be made")
+            << QStringLiteral(R"("Channel":0,"FileInfo":[%1])").arg(fileInfo("rec_a", 0, 2))
+            << QStringLiteral("ClientCfg.ini/down") << 1009;
+        QTest::newRow("unknown file")
+            << QStringLiteral(R"("Channel":0,"FileInfo":[%1])").arg(fileInfo("nothing", 0, 2)) << QString()
+            << 1009;
     }
     void downloadRefused()
     {
@@ -396,8 +424,9 @@ private slots:
         QFETCH(int, ret);
         setRecordType(0, downPath.isEmpty() ? QString() : path(downPath));
         const QStringList before = QDir(path(QStringLiteral("down"))).entryList(QDir::Files);
-        const QJsonObject reply = replyTo(
-            QStringLiteral(R"({"MainType":5,"SubType":39,"MsgID":16,"Stream":1,"FileType":0,%1})").arg(request));
+        const QJsonObject reply
+            = replyTo(QStringLiteral(R"({"MainType":5,"SubType":39,"MsgID":16,"Stream":1,"FileType":0,%1})")
+                          .arg(request));
         QCOMPARE(reply.value("Ret").toInt(), ret);
         QCOMPARE(QDir(path(QStringLiteral("down"))).entryList(QDir::Files), before);
     }
@@ -407,20 +436,25 @@ private slots:
     {
         setRecordType(0);
         m_sent.clear();
-        QCOMPARE(replyTo(QStringLiteral(
-                     R"({"MainType":5,"SubType":39,"MsgID":17,"Channel":0,"Stream":1,"FileType":0,"FileInfo":[%1]})")
-                             .arg(kThreeFiles))
-                     .value("Ret")
-                     .toInt(),
+        QCOMPARE(
+            replyTo(
+                QStringLiteral(
+                    R"({"MainType":5,"SubType":39,"MsgID":17,"Channel":0,"Stream":1,"FileType":0,"FileInfo":[%1]})")
+                    .arg(kThreeFiles))
+                .value("Ret")
+                .toInt(),
             100);
-        QCOMPARE(replyTo(QStringLiteral(R"({"MainType":5,"SubType":46,"MsgID":18})")).value("Ret").toInt(), 100);
+        QCOMPARE(
+            replyTo(QStringLiteral(R"({"MainType":5,"SubType":46,"MsgID":18})")).value("Ret").toInt(), 100);
         QCOMPARE(events(1, 5).size(), 0);
         m_sent.clear();
-        QCOMPARE(replyTo(QStringLiteral(
-                     R"({"MainType":5,"SubType":39,"MsgID":19,"Channel":0,"Stream":1,"FileType":0,"FileInfo":[%1]})")
-                             .arg(fileInfo("rec_b", 2, 4)))
-                     .value("Ret")
-                     .toInt(),
+        QCOMPARE(
+            replyTo(
+                QStringLiteral(
+                    R"({"MainType":5,"SubType":39,"MsgID":19,"Channel":0,"Stream":1,"FileType":0,"FileInfo":[%1]})")
+                    .arg(fileInfo("rec_b", 2, 4)))
+                .value("Ret")
+                .toInt(),
             100);
         QTRY_COMPARE_WITH_TIMEOUT(events(1, 5).size(), 1, 30000);
         QVERIFY(QFileInfo(path(QStringLiteral("down/01_2023-05-01_080002_080004.h265x"))).size() > 0);
@@ -437,7 +471,10 @@ private slots:
     void localFiles()
     {
         QFETCH(QString, file);
-        QCOMPARE(replyTo(QStringLiteral(R"({"MainType":5,"SubType":36,"MsgID":20,"Mode":0})")).value("Ret").toInt(), 100);
+        QCOMPARE(replyTo(QStringLiteral(R"({"MainType":5,"SubType":36,"MsgID":20,"Mode":0})"))
+                     .value("Ret")
+                     .toInt(),
+            100);
         writeChooser("printf '%s' '" + path(file).toUtf8() + "'");
         m_sent.clear();
         const qint64 ends = stats(128).fileEndCalls;
@@ -450,7 +487,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(stats(128).fileEndCalls, ends + 1, 20000);
         QTRY_COMPARE(events(1, 2).size(), 1);
         QVERIFY(stats(128).framesShown >= 45);
-        QCOMPARE(replyTo(QStringLiteral(R"({"MainType":5,"SubType":35,"MsgID":22,"Channel":-1})")).value("Ret").toInt(), 100);
+        QCOMPARE(replyTo(QStringLiteral(R"({"MainType":5,"SubType":35,"MsgID":22,"Channel":-1})"))
+                     .value("Ret")
+                     .toInt(),
+            100);
         QVERIFY(!stats(128).playing);
     }
 

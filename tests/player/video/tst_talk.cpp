@@ -24,15 +24,16 @@ QByteArray tone(int samples)
     QByteArray pcm(samples * 2, Qt::Uninitialized);
     auto *s = reinterpret_cast<qint16 *>(pcm.data());
     for (int i = 0; i < samples; ++i)
-        s[i] = qint16(9000 * std::sin(2 * M_PI * 300 * i / 8000.0) + 3000 * std::sin(2 * M_PI * 1700 * i / 8000.0));
+        s[i] = qint16(
+            9000 * std::sin(2 * M_PI * 300 * i / 8000.0) + 3000 * std::sin(2 * M_PI * 1700 * i / 8000.0));
     return pcm;
 }
 
 bool talkPortClosed()
 {
     LumarelControl::PortStats s;
-    return LumarelControl::portStats(CTalk::kTalkPort, &s) && !s.open && LumarelControl::soundSharePorts().empty()
-        && !LumarelControl::audioCaptureRunning();
+    return LumarelControl::portStats(CTalk::kTalkPort, &s) && !s.open
+        && LumarelControl::soundSharePorts().empty() && !LumarelControl::audioCaptureRunning();
 }
 
 } // namespace
@@ -92,7 +93,8 @@ private slots:
     {
         const size_t before = kestrix::control::receivedVoiceFrames("SN-LIVE").size();
         QCOMPARE(ret(QStringLiteral(R"({"MainType":16,"SubType":1,"MsgID":3})")), 100);
-        QTRY_VERIFY_WITH_TIMEOUT(kestrix::control::receivedVoiceFrames("SN-LIVE").size() >= before + 12, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            kestrix::control::receivedVoiceFrames("SN-LIVE").size() >= before + 12, 20000);
         LumarelControl::PortStats s;
         QTRY_VERIFY(LumarelControl::portStats(CTalk::kTalkPort, &s) && s.soundSamples > 0);
         QCOMPARE(ret(QStringLiteral(R"({"MainType":16,"SubType":2,"MsgID":4})")), 1);
@@ -208,7 +210,8 @@ private slots:
         QCOMPARE(ret(QStringLiteral(R"({"MainType":16,"SubType":2})")), 1);
         QCOMPARE(ret(QStringLiteral(R"({"MainType":20,"SubType":2})")), 100);
         QCOMPARE(ret(QStringLiteral(R"({"MainType":20,"SubType":4})")), 100);
-        QTRY_VERIFY(f.sent.join(QString()).contains(QLatin1String(R"({"MainEvent":6,"Ret":100,"SubEvent":3})")));
+        QTRY_VERIFY(
+            f.sent.join(QString()).contains(QLatin1String(R"({"MainEvent":6,"Ret":100,"SubEvent":3})")));
         QTRY_VERIFY(talkPortClosed());
         QCOMPARE(ret(QStringLiteral(R"({"MainType":20,"SubType":4})")), 100);
         QCOMPARE(ret(QStringLiteral(R"({"MainType":20,"SubType":9})")), 1016);
@@ -245,13 +248,15 @@ private slots:
         QFile::remove(voicePath());
         if (fileBytes >= 0)
             writeVoice(fileBytes);
-        QCOMPARE(ret(QStringLiteral(R"({"MainType":20,"SubType":3,"Channel":%1,"FilePurpose":7})").arg(channel)),
+        QCOMPARE(
+            ret(QStringLiteral(R"({"MainType":20,"SubType":3,"Channel":%1,"FilePurpose":7})").arg(channel)),
             reply);
         if (reply != 100) {
             QCOMPARE(QFile::exists(voicePath()), fileBytes >= 0);
             return;
         }
-        const QString event = QStringLiteral(R"({"MainEvent":6,"Ret":%1,"SubEvent":2})").arg(sendError ? sendError : 100);
+        const QString event
+            = QStringLiteral(R"({"MainEvent":6,"Ret":%1,"SubEvent":2})").arg(sendError ? sendError : 100);
         QTRY_VERIFY(f.sent.join(QString()).contains(event));
         QCOMPARE(QFile::exists(voicePath()), sendError != 0);
         if (sendError)
@@ -308,7 +313,8 @@ private slots:
         config.close();
         if (!chooser.isEmpty()) {
             QVERIFY(script.open(QIODevice::WriteOnly));
-            script.write(("#!/bin/sh\n" + chooser.arg(subType == 0 ? config.fileName() : voicePath()) + "\n").toUtf8());
+            script.write(("#!/bin/sh\n" + chooser.arg(subType == 0 ? config.fileName() : voicePath()) + "\n")
+                             .toUtf8());
             script.close();
             script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         }

@@ -304,8 +304,9 @@ public:
             process->waitForReadyRead(100);
         }
         if (*port == 0)
-            qWarning("service did not report a port; state %d, exit code %d, output: %s%s", int(process->state()),
-                     process->exitCode(), out.constData(), process->readAllStandardOutput().constData());
+            qWarning("service did not report a port; state %d, exit code %d, output: %s%s",
+                int(process->state()), process->exitCode(), out.constData(),
+                process->readAllStandardOutput().constData());
         return process;
     }
 

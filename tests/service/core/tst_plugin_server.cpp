@@ -1,6 +1,6 @@
 #include "PluginServer.h"
-#include "SpawnedProcess.h"
 #include "ServiceTestSupport.h"
+#include "SpawnedProcess.h"
 #include "SystemArch.h"
 
 #include <QLocalSocket>
@@ -228,7 +228,8 @@ private slots:
             server->onNewSession(session, QString());
             for (int i = 0; i < 3; ++i)
                 server->onRecvWebsocketMsg(
-                    QByteArray("{\"MainType\":3,\"MsgID\":") + QByteArray::number(session * 10 + i) + "}", session);
+                    QByteArray("{\"MainType\":3,\"MsgID\":") + QByteArray::number(session * 10 + i) + "}",
+                    session);
         }
         QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 9, 30000);
         QMap<int, QList<int>> ids;

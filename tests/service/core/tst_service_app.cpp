@@ -93,10 +93,10 @@ private slots:
             QSKIP("port 54468 is in use by another program");
         QTcpServer a, b;
         // The copy of the test before may still be letting its port go.
-        QTRY_VERIFY2_WITH_TIMEOUT(a.isListening() || a.listen(QHostAddress::LocalHost, 54466),
-                                  qPrintable(a.errorString()), 10000);
-        QTRY_VERIFY2_WITH_TIMEOUT(b.isListening() || b.listen(QHostAddress::LocalHost, 54467),
-                                  qPrintable(b.errorString()), 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            a.isListening() || a.listen(QHostAddress::LocalHost, 54466), qPrintable(a.errorString()), 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            b.isListening() || b.listen(QHostAddress::LocalHost, 54467), qPrintable(b.errorString()), 10000);
         QVERIFY(startService());
         QCOMPARE(m_port, 54468);
     }
@@ -108,7 +108,7 @@ private slots:
             holders.push_back(std::make_unique<QTcpServer>());
             QTcpServer *holder = holders.back().get();
             QTRY_VERIFY2_WITH_TIMEOUT(holder->isListening() || holder->listen(QHostAddress::LocalHost, port),
-                                      qPrintable(holder->errorString()), 10000);
+                qPrintable(holder->errorString()), 10000);
         }
         startService();
         QCOMPARE(m_port, 0);

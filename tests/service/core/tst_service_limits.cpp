@@ -111,7 +111,8 @@ private slots:
         QFETCH(int, closeCode);
         // A sanitizer build keeps freed memory in quarantine unless told not to.
         QVERIFY(startService({ { QStringLiteral("ASAN_OPTIONS"),
-            QStringLiteral("detect_leaks=1:quarantine_size_mb=0:allocator_release_to_os_interval_ms=100") } }));
+            QStringLiteral(
+                "detect_leaks=1:quarantine_size_mb=0:allocator_release_to_os_interval_ms=100") } }));
         PageClient other(wsUrl(m_port));
         QVERIFY(other.opened());
         QVERIFY(answers(other, 1));
@@ -119,7 +120,8 @@ private slots:
         QVERIFY(before > 0);
 
         LineProcess page;
-        startHostile(page, { wsUrl(m_port), QStringLiteral("big"), QString::number(size), QString::number(pieces) });
+        startHostile(
+            page, { wsUrl(m_port), QStringLiteral("big"), QString::number(size), QString::number(pieces) });
         const QJsonObject seen = verdict(page);
         if (closeCode) {
             QCOMPARE(seen.value(QStringLiteral("code")).toInt(), closeCode);
@@ -258,7 +260,8 @@ private slots:
         m_service->setProcessEnvironment(env);
         m_service->start(m_copy->program(), QStringList());
         if (safeHome) {
-            QTRY_VERIFY_WITH_TIMEOUT(m_service->canReadLine() || m_service->state() == QProcess::NotRunning, 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                m_service->canReadLine() || m_service->state() == QProcess::NotRunning, 30000);
             const QString line = QString::fromUtf8(m_service->readLine());
             QVERIFY2(line.contains(QStringLiteral("ws://127.0.0.1:")), qPrintable(line));
             QVERIFY(line.contains(home.path() + QStringLiteral("/.runtime-0/")));
@@ -266,7 +269,8 @@ private slots:
             QVERIFY(m_service->waitForFinished(30000));
             QCOMPARE(m_service->exitStatus(), QProcess::NormalExit);
             QCOMPARE(m_service->exitCode(), 1);
-            QVERIFY(QString::fromUtf8(m_service->readAllStandardError()).contains(QStringLiteral("runtime folder")));
+            QVERIFY(QString::fromUtf8(m_service->readAllStandardError())
+                        .contains(QStringLiteral("runtime folder")));
         }
     }
 };

@@ -73,8 +73,8 @@ private slots:
         m_browser = m_x.window("Cameras - Web Viewer - Chromium", "Cameras");
         // The browser's own window hosts the page on X11; its class names the browser.
         const QByteArray wmClass("chromium\0Chromium\0", 18);
-        xcb_change_property(m_x.connection(), XCB_PROP_MODE_REPLACE, m_browser, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING,
-                            8, uint32_t(wmClass.size()), wmClass.constData());
+        xcb_change_property(m_x.connection(), XCB_PROP_MODE_REPLACE, m_browser, XCB_ATOM_WM_CLASS,
+            XCB_ATOM_STRING, 8, uint32_t(wmClass.size()), wmClass.constData());
         m_x.sync();
         m_x.focus(m_browser);
         QFile devices(m_dir.filePath(QStringLiteral("devices.json")));
@@ -177,9 +177,10 @@ private slots:
             log.contains(QStringLiteral("Name=Cameras - Web Viewer - Chromium Hwnd=%1 WindName=Web Viewer")
                              .arg(m_browser)));
         QVERIFY(!log.contains(QStringLiteral("secret")));
-        QVERIFY(log.contains(QStringLiteral("class name:Chromium,class handle:%1 wndName:Cameras - Web Viewer - Chromium "
-                                            "BrowseType:2")
-                                 .arg(m_browser)));
+        QVERIFY(log.contains(
+            QStringLiteral("class name:Chromium,class handle:%1 wndName:Cameras - Web Viewer - Chromium "
+                           "BrowseType:2")
+                .arg(m_browser)));
     }
 
     // Without the browser's window in front the login is refused with 1003.

@@ -52,8 +52,12 @@ inline QByteArray readFile(const QString &path)
 inline bool makePackage(const QString &zipPath, const QJsonArray &entries, const QString &scratch)
 {
     const QString desc = scratch + QStringLiteral("/package.json");
-    writeFile(desc, QJsonDocument(QJsonObject { { QStringLiteral("zip"), zipPath }, { QStringLiteral("entries"), entries } }).toJson());
-    const QString script = qEnvironmentVariable("QV_SOURCE_DIR") + QStringLiteral("/tests/service/firmware/make_package.py");
+    writeFile(desc,
+        QJsonDocument(
+            QJsonObject { { QStringLiteral("zip"), zipPath }, { QStringLiteral("entries"), entries } })
+            .toJson());
+    const QString script
+        = qEnvironmentVariable("QV_SOURCE_DIR") + QStringLiteral("/tests/service/firmware/make_package.py");
     const ToolRun run = runTool(QStringLiteral("/usr/bin/python3"), { script, desc });
     if (run.exitCode != 0)
         qWarning("make_package.py: %s", run.err.constData());
@@ -79,7 +83,9 @@ inline QStringList treeListing(const QString &root)
         if (info.isSymLink())
             line += QStringLiteral(" -> link");
         else if (info.isFile())
-            line += QStringLiteral(" ") + QString::fromLatin1(QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha1).toHex());
+            line += QStringLiteral(" ")
+                + QString::fromLatin1(
+                    QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha1).toHex());
         else
             line += QLatin1Char('/');
         out.append(line);

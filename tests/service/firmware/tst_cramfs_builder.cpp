@@ -22,13 +22,15 @@ int build(const QString &source, const QString &image, unsigned threads = 0)
     CramfsBuildOptions options;
     options.listing = nullptr;
     options.threads = threads;
-    return cramfsBuildImage(QFile::encodeName(source).constData(), QFile::encodeName(image).constData(), options);
+    return cramfsBuildImage(
+        QFile::encodeName(source).constData(), QFile::encodeName(image).constData(), options);
 }
 
 Tree withoutSkipped(Tree tree)
 {
     for (auto it = tree.begin(); it != tree.end();) {
-        const bool skipped = it.value() == "<other>" || it.key().contains("Thumbs.db") || it.key().contains(".svn/");
+        const bool skipped
+            = it.value() == "<other>" || it.key().contains("Thumbs.db") || it.key().contains(".svn/");
         it = skipped ? tree.erase(it) : it + 1;
     }
     return tree;
@@ -52,13 +54,13 @@ private slots:
             many.insert(QString("d%1/f%2").arg(i % 37).arg(i), content(quint32(i), i % 900));
         const QString longName(252, 'n');
 
-        QTest::newRow("nested and empty folders")
-            << Tree { { "a/b/c/deep", content(1, 9000) }, { "a/empty/", {} }, { "empty/", {} }, { "top", "t" } };
+        QTest::newRow("nested and empty folders") << Tree { { "a/b/c/deep", content(1, 9000) },
+            { "a/empty/", {} }, { "empty/", {} }, { "top", "t" } };
         QTest::newRow("sizes at block edges") << sizes;
         QTest::newRow("2000 small files") << many;
         QTest::newRow("252-byte names") << Tree { { longName + "/" + longName, "x" } };
-        QTest::newRow("skipped entries") << Tree { { "Thumbs.db", "t" }, { "a/Thumbs.db", "t" }, { ".svn/entries", "e" },
-            { "a/.svn/x", "e" }, { "a/kept", "k" }, { ".svnx", "kept too" } };
+        QTest::newRow("skipped entries") << Tree { { "Thumbs.db", "t" }, { "a/Thumbs.db", "t" },
+            { ".svn/entries", "e" }, { "a/.svn/x", "e" }, { "a/kept", "k" }, { ".svnx", "kept too" } };
         QTest::newRow("empty tree") << Tree {};
     }
     void againstFsck()
@@ -83,7 +85,8 @@ private slots:
         QVERIFY2(extract.exitCode == 0, extract.err.constData());
         QCOMPARE(readTree(dir.path() + "/fsck"), expected);
         const QString ours = dir.path() + "/ours";
-        QCOMPARE(cramfsExtractImage(QFile::encodeName(image).constData(), QFile::encodeName(ours).constData()), 0);
+        QCOMPARE(
+            cramfsExtractImage(QFile::encodeName(image).constData(), QFile::encodeName(ours).constData()), 0);
         QCOMPARE(readTree(ours), expected);
 
         QCOMPARE(build(src, dir.path() + "/again", 1), 0); // one thread, same bytes
@@ -113,7 +116,8 @@ private slots:
         for (int block = 0; block < 6; ++block) {
             const quint32 end = le32(ours, int(offset) + 4 * block);
             QVERIFY(end > start);
-            QVERIFY2(mkfs.contains(ours.mid(int(start), int(end - start))), qPrintable(QString::number(block)));
+            QVERIFY2(
+                mkfs.contains(ours.mid(int(start), int(end - start))), qPrintable(QString::number(block)));
             start = end;
         }
     }
@@ -122,10 +126,14 @@ private slots:
     {
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("image");
-        QTest::newRow("missing source") << "none" << "image";
-        QTest::newRow("source is a file") << "file" << "image";
-        QTest::newRow("image folder missing") << "src" << "none/image";
-        QTest::newRow("name longer than 252 bytes") << "long" << "image";
+        QTest::newRow("missing source") << "none"
+                                        << "image";
+        QTest::newRow("source is a file") << "file"
+                                          << "image";
+        QTest::newRow("image folder missing") << "src"
+                                              << "none/image";
+        QTest::newRow("name longer than 252 bytes") << "long"
+                                                    << "image";
     }
     void failures()
     {

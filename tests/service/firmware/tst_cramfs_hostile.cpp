@@ -27,7 +27,10 @@ int inodeOf(const QByteArray &image, const char *name)
     return at < 12 ? -1 : at - 12;
 }
 
-quint32 offsetOf(const QByteArray &image, int inode) { return (le32(image, inode + 8) >> 6) * 4; }
+quint32 offsetOf(const QByteArray &image, int inode)
+{
+    return (le32(image, inode + 8) >> 6) * 4;
+}
 
 void setOffset(QByteArray &image, int inode, quint32 offset)
 {
@@ -47,7 +50,8 @@ Patch renameTo(const QByteArray &name)
 // The base tree: AAAA (small file), DDDD/EEEE/GGGG, FFFF (several blocks), many/ (files of one content).
 Tree baseTree(int copies = 3)
 {
-    Tree t { { "AAAA", content(1, 300) }, { "DDDD/EEEE/GGGG", content(2, 5000) }, { "FFFF", content(3, 40000) } };
+    Tree t { { "AAAA", content(1, 300) }, { "DDDD/EEEE/GGGG", content(2, 5000) },
+        { "FFFF", content(3, 40000) } };
     for (int i = 0; i < copies; ++i)
         t.insert(QString("many/c%1").arg(i, 4, 10, QChar('0')), QByteArray(64 * 1024, 'z'));
     return t;
@@ -85,12 +89,15 @@ private:
         const QString out = parent + "/out";
         writeAll(imagePath, image);
         QDir().mkpath(parent);
-        const int rc = cramfsExtractImage(QFile::encodeName(imagePath).constData(), QFile::encodeName(out).constData(), limits);
+        const int rc = cramfsExtractImage(
+            QFile::encodeName(imagePath).constData(), QFile::encodeName(out).constData(), limits);
 
-        const QStringList beside = QDir(parent).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        const QStringList beside
+            = QDir(parent).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
         if (!(beside.isEmpty() || beside == QStringList { "out" }))
             qFatal("%s: written beside the output folder: %s", qPrintable(tag), qPrintable(beside.join(',')));
-        const QStringList top = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        const QStringList top
+            = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
         if (top != QStringList({ "image", "parent" }))
             qFatal("%s: written outside: %s", qPrintable(tag), qPrintable(top.join(',')));
         const Tree tree = readTree(out);
@@ -132,56 +139,84 @@ private slots:
         const quint32 fData = offsetOf(base, f);
         const quint32 fFirstBlock = fData + 4 * 10; // 40000 bytes: 10 pointers
 
-        auto row = [&](const char *name, const Patch &patch, int expected, CramfsLimits limits = CramfsLimits()) {
-            QByteArray image = base;
-            patch(image);
-            QTest::newRow(name) << image << limits << expected;
-        };
+        auto row
+            = [&](const char *name, const Patch &patch, int expected, CramfsLimits limits = CramfsLimits()) {
+                  QByteArray image = base;
+                  patch(image);
+                  QTest::newRow(name) << image << limits << expected;
+              };
         auto oldFormat = [](QByteArray &b) { b[8] = char(b[8] & ~1); };
 
         QTest::newRow("shorter than a superblock") << base.left(75) << defaults << int(CramfsTooShort);
         QTest::newRow("no magic") << content(5, 8192) << defaults << int(CramfsBadSuperblock);
-        QTest::newRow("big-endian") << mkfsImage(baseTree(), { "-N", "big" }) << defaults << int(CramfsBadSuperblock);
-        QTest::newRow("cut short of its size") << base.left(base.size() - 1) << defaults << int(CramfsBadSuperblock);
-        row("unsupported flag", [](QByteArray &b) { b[9] = char(b[9] | 0x08); }, CramfsBadSuperblock);
-        row("size below a page", [](QByteArray &b) { setLe32(b, 4, 4095); }, CramfsBadSuperblock);
-        row("no file count", [](QByteArray &b) { setLe32(b, 44, 0); }, CramfsBadSuperblock);
-        row("root is a file", [](QByteArray &b) { b[65] = char(0x81); }, CramfsBadRootInode);
-        row("root data elsewhere", [](QByteArray &b) { setOffset(b, 64, 200); }, CramfsBadRootInode);
+        QTest::newRow("big-endian") << mkfsImage(baseTree(), { "-N", "big" }) << defaults
+                                    << int(CramfsBadSuperblock);
+        QTest::newRow("cut short of its size")
+            << base.left(base.size() - 1) << defaults << int(CramfsBadSuperblock);
+        row(
+            "unsupported flag", [](QByteArray &b) { b[9] = char(b[9] | 0x08); }, CramfsBadSuperblock);
+        row(
+            "size below a page", [](QByteArray &b) { setLe32(b, 4, 4095); }, CramfsBadSuperblock);
+        row(
+            "no file count", [](QByteArray &b) { setLe32(b, 44, 0); }, CramfsBadSuperblock);
+        row(
+            "root is a file", [](QByteArray &b) { b[65] = char(0x81); }, CramfsBadRootInode);
+        row(
+            "root data elsewhere", [](QByteArray &b) { setOffset(b, 64, 200); }, CramfsBadRootInode);
 
         row("name ..", renameTo(".."), CramfsEntriesRefused);
         row("name .", renameTo("."), CramfsEntriesRefused);
         row("name a/b", renameTo("a/b"), CramfsEntriesRefused);
         row("name with backslash", renameTo("a\\b"), CramfsEntriesRefused);
         row("empty name", renameTo(QByteArray()), CramfsEntriesRefused);
-        row("name length 0", [a](QByteArray &b) { b[a + 8] = char(b[a + 8] & ~0x3F); }, CramfsEntriesRefused);
-        row("folder entry points at the root", [d](QByteArray &b) { setOffset(b, d, 76); }, CramfsEntriesRefused);
-        row("folder entry points at its parent",
-            [d, e](QByteArray &b) { setOffset(b, e, offsetOf(b, d)); }, CramfsEntriesRefused);
-        row("folder data past the end", [d](QByteArray &b) { setOffset(b, d, quint32(b.size()) & ~3u); },
+        row(
+            "name length 0", [a](QByteArray &b) { b[a + 8] = char(b[a + 8] & ~0x3F); }, CramfsEntriesRefused);
+        row(
+            "folder entry points at the root", [d](QByteArray &b) { setOffset(b, d, 76); },
             CramfsEntriesRefused);
-        row("folder without data", [d](QByteArray &b) { setOffset(b, d, 0); }, CramfsEntriesRefused);
+        row(
+            "folder entry points at its parent", [d, e](QByteArray &b) { setOffset(b, e, offsetOf(b, d)); },
+            CramfsEntriesRefused);
+        row(
+            "folder data past the end", [d](QByteArray &b) { setOffset(b, d, quint32(b.size()) & ~3u); },
+            CramfsEntriesRefused);
+        row(
+            "folder without data", [d](QByteArray &b) { setOffset(b, d, 0); }, CramfsEntriesRefused);
 
-        row("block pointer past the end", [fData](QByteArray &b) { setLe32(b, int(fData), 0x7FFFFFF0); },
+        row(
+            "block pointer past the end", [fData](QByteArray &b) { setLe32(b, int(fData), 0x7FFFFFF0); },
             CramfsEntriesRefused);
-        row("block end below its start",
-            [fData](QByteArray &b) { setLe32(b, int(fData) + 4, le32(b, int(fData)) - 1); }, CramfsEntriesRefused);
-        row("compressed block over 8192 bytes",
+        row(
+            "block end below its start",
+            [fData](QByteArray &b) { setLe32(b, int(fData) + 4, le32(b, int(fData)) - 1); },
+            CramfsEntriesRefused);
+        row(
+            "compressed block over 8192 bytes",
             [fData, fFirstBlock](QByteArray &b) { setLe32(b, int(fData), fFirstBlock + 8193); },
             CramfsEntriesRefused);
-        row("block gives more than the size", [f](QByteArray &b) { setSize(b, f, 39999); }, CramfsEntriesRefused);
-        row("block gives less than the size", [f](QByteArray &b) { setSize(b, f, 40001); }, CramfsEntriesRefused);
-        row("huge size", [f](QByteArray &b) { setSize(b, f, 0xFFFFFF); }, CramfsEntriesRefused);
-        row("size without offset", [a](QByteArray &b) { setOffset(b, a, 0); }, CramfsEntriesRefused);
-        row("data past the superblock's size", [](QByteArray &b) { setLe32(b, 4, 8192); }, CramfsDataPastSize);
-        row("old format cut in file data",
+        row(
+            "block gives more than the size", [f](QByteArray &b) { setSize(b, f, 39999); },
+            CramfsEntriesRefused);
+        row(
+            "block gives less than the size", [f](QByteArray &b) { setSize(b, f, 40001); },
+            CramfsEntriesRefused);
+        row(
+            "huge size", [f](QByteArray &b) { setSize(b, f, 0xFFFFFF); }, CramfsEntriesRefused);
+        row(
+            "size without offset", [a](QByteArray &b) { setOffset(b, a, 0); }, CramfsEntriesRefused);
+        row(
+            "data past the superblock's size", [](QByteArray &b) { setLe32(b, 4, 8192); },
+            CramfsDataPastSize);
+        row(
+            "old format cut in file data",
             [oldFormat, fFirstBlock](QByteArray &b) {
                 oldFormat(b);
                 b.truncate(int(fFirstBlock) + 5000);
             },
             CramfsEntriesRefused);
         // A file of one hole whose pointer table lies in the superblock.
-        row("file data inside the superblock",
+        row(
+            "file data inside the superblock",
             [a](QByteArray &b) {
                 setSize(b, a, 4096);
                 setOffset(b, a, 40);
@@ -189,7 +224,8 @@ private slots:
             },
             CramfsDataBeforeSuperblockEnd);
         // The first file's data moved into the padding at the end: a gap after the folders.
-        row("gap between folders and file data",
+        row(
+            "gap between folders and file data",
             [a](QByteArray &b) {
                 const int at = (b.size() - 8) & ~3;
                 setSize(b, a, 100);
@@ -251,7 +287,8 @@ private slots:
         for (int cut = 0; cut < base.size(); cut += 127) {
             const int rc = extractContained(base.left(cut), limits, prefix + QString(" cut %1").arg(cut));
             // Without a size to compare with, an old-format image cut in its end padding is whole.
-            QVERIFY2(rc < 0 || (oldFormat && rc == 0), qPrintable(QString("cut at %1 gave %2").arg(cut).arg(rc)));
+            QVERIFY2(
+                rc < 0 || (oldFormat && rc == 0), qPrintable(QString("cut at %1 gave %2").arg(cut).arg(rc)));
         }
         quint32 x = 12345;
         for (int i = 0; i < 260; ++i) {
@@ -260,7 +297,8 @@ private slots:
             const int at = i < 130 ? int(x >> 8) % 700 : int(x >> 8) % image.size(); // structures first
             image[at] = char(image[at] ^ (1 + (x >> 4) % 255));
             const int rc = extractContained(image, limits, prefix + QString(" flip %1").arg(at));
-            QVERIFY2(rc <= 0 && rc >= CramfsCannotCreateFolder, qPrintable(QString("flip at %1 gave %2").arg(at).arg(rc)));
+            QVERIFY2(rc <= 0 && rc >= CramfsCannotCreateFolder,
+                qPrintable(QString("flip at %1 gave %2").arg(at).arg(rc)));
         }
     }
 };

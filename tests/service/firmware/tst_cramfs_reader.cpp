@@ -28,7 +28,8 @@ int extractCapturingStderr(const QString &image, const QString &out, QByteArray 
     std::fflush(stderr);
     const int saved = ::dup(2);
     ::dup2(capture.handle(), 2);
-    const int rc = cramfsExtractImage(QFile::encodeName(image).constData(), QFile::encodeName(out).constData());
+    const int rc
+        = cramfsExtractImage(QFile::encodeName(image).constData(), QFile::encodeName(out).constData());
     std::fflush(stderr);
     ::dup2(saved, 2);
     ::close(saved);
@@ -96,16 +97,18 @@ private slots:
         const QString longName(252, 'n');
         QTest::newRow("nested and empty folders") << nestedTree() << QStringList() << false << false << true;
         QTest::newRow("sizes at block edges") << blockEdgeTree() << QStringList() << false << false << true;
-        QTest::newRow("16 MiB less one byte")
-            << Tree { { "big", content(9, 16 * 1024 * 1024 - 1) } } << QStringList() << false << false << true;
+        QTest::newRow("16 MiB less one byte") << Tree { { "big", content(9, 16 * 1024 * 1024 - 1) } }
+                                              << QStringList() << false << false << true;
         QTest::newRow("252-byte names") << Tree { { longName + "/", {} }, { longName + "/" + longName, "x" } }
                                         << QStringList() << false << false << true;
         QTest::newRow("2000 small files") << manyFilesTree() << QStringList() << false << false << true;
-        QTest::newRow("duplicate contents share data") << duplicateTree() << QStringList() << false << false << true;
+        QTest::newRow("duplicate contents share data")
+            << duplicateTree() << QStringList() << false << false << true;
         QTest::newRow("padded image") << nestedTree() << QStringList { "-p" } << false << false << true;
         QTest::newRow("holes") << holeTree() << QStringList { "-z" } << false << false << false;
         QTest::newRow("old format") << nestedTree() << QStringList() << true << false << true;
-        QTest::newRow("links, fifos and devices skipped") << nestedTree() << QStringList() << false << true << true;
+        QTest::newRow("links, fifos and devices skipped")
+            << nestedTree() << QStringList() << false << true << true;
     }
     void againstMkfs()
     {
@@ -122,7 +125,8 @@ private slots:
             QVERIFY(QFile::link("/etc/passwd", src + "/a/outside"));
             QCOMPARE(::mkfifo(QFile::encodeName(src + "/fifo").constData(), 0644), 0);
             if (::geteuid() == 0)
-                QCOMPARE(::mknod(QFile::encodeName(src + "/null").constData(), S_IFCHR | 0600, makedev(1, 3)), 0);
+                QCOMPARE(
+                    ::mknod(QFile::encodeName(src + "/null").constData(), S_IFCHR | 0600, makedev(1, 3)), 0);
         }
         const Run mkfs = run("mkfs.cramfs", mkfsArgs + QStringList { src, image });
         QVERIFY2(mkfs.exitCode == 0, mkfs.err.constData());
@@ -171,7 +175,8 @@ private slots:
         const QString entry = QString(name).remove('/');
         QCOMPARE(::chmod(QFile::encodeName(src + "/" + entry).constData(), mode_t(imageMode)), 0);
         QCOMPARE(run("mkfs.cramfs", { src, image }).exitCode, 0);
-        QCOMPARE(cramfsExtractImage(QFile::encodeName(image).constData(), QFile::encodeName(out).constData()), 0);
+        QCOMPARE(
+            cramfsExtractImage(QFile::encodeName(image).constData(), QFile::encodeName(out).constData()), 0);
         struct stat st;
         QCOMPARE(::lstat(QFile::encodeName(out + "/" + entry).constData(), &st), 0);
         QCOMPARE(int(st.st_mode & 07777), extractedMode);

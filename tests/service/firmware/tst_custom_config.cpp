@@ -71,31 +71,37 @@ void TestCustomConfig::split_data()
     QTest::addColumn<int>("result");
     QTest::addColumn<Files>("produce"); // every file expected in the produce folder, as JSON
 
-    QTest::newRow("skipped names") << Files { { "ColorConfig.custom", R"({"a":1})" }, { "BaseStationAlarmFunc", "[1]" },
-        { "Foo.json", R"({"a":1})" } } << 100 << Files();
+    QTest::newRow("skipped names") << Files { { "ColorConfig.custom", R"({"a":1})" },
+        { "BaseStationAlarmFunc", "[1]" }, { "Foo.json", R"({"a":1})" } }
+                                   << 100 << Files();
     QTest::newRow("key without a dot and second part custom")
         << Files { { "Foo", R"({"x":1,"y":[2]})" }, { "Bar.custom.bak", "[1,2]" } } << 100
-        << Files { { "Foo.x", R"({"Name":"Foo.x","Foo.x":1})" }, { "Foo.y", R"({"Name":"Foo.y","Foo.y":[2]})" },
-               { "Bar", R"({"Name":"Bar","Bar":[1,2]})" } };
+        << Files { { "Foo.x", R"({"Name":"Foo.x","Foo.x":1})" },
+               { "Foo.y", R"({"Name":"Foo.y","Foo.y":[2]})" }, { "Bar", R"({"Name":"Bar","Bar":[1,2]})" } };
     QTest::newRow("ability members") << Files { { "Ability.custom", R"({"a":{"On":true},"b":3})" } } << 100
-                                     << Files { { "Ability.a", R"({"Name":"a","a":{"On":true}})" }, { "Ability.b", R"({"Name":"b","b":3})" } };
+                                     << Files { { "Ability.a", R"({"Name":"a","a":{"On":true}})" },
+                                            { "Ability.b", R"({"Name":"b","b":3})" } };
     QTest::newRow("ability not an object") << Files { { "Ability.custom", "[1]" } } << 100 << Files();
-    QTest::newRow("copied whole") << Files { { "ExtDevIDConfig.custom", R"({"ExtDevIDCfg":{"OEMSelfDef":"12"}})" },
-        { "AppDowloadLink", R"({"Url":"http://x"})" } } << 100
+    QTest::newRow("copied whole") << Files { { "ExtDevIDConfig.custom",
+                                                 R"({"ExtDevIDCfg":{"OEMSelfDef":"12"}})" },
+        { "AppDowloadLink", R"({"Url":"http://x"})" } }
+                                  << 100
                                   << Files { { "ExtDevIDConfig", R"({"ExtDevIDCfg":{"OEMSelfDef":"12"}})" },
                                          { "AppDowloadLink", R"({"Url":"http://x"})" } };
-    QTest::newRow("trailing comma repaired") << Files { { "Net.custom", "{\"Wifi\": {\"On\": 1},\n }" } } << 100
-                                             << Files { { "Net.Wifi", R"({"Name":"Net.Wifi","Net.Wifi":{"On":1}})" } };
-    QTest::newRow("no closing brace left out") << Files { { "Net.custom", R"({"Wifi": {"On": 1},)" }, { "Ok", "[0]" } } << 100
-                                               << Files { { "Ok", R"({"Name":"Ok","Ok":[0]})" } };
+    QTest::newRow("trailing comma repaired")
+        << Files { { "Net.custom", "{\"Wifi\": {\"On\": 1},\n }" } } << 100
+        << Files { { "Net.Wifi", R"({"Name":"Net.Wifi","Net.Wifi":{"On":1}})" } };
+    QTest::newRow("no closing brace left out") << Files { { "Net.custom", R"({"Wifi": {"On": 1},)" },
+        { "Ok", "[0]" } } << 100 << Files { { "Ok", R"({"Name":"Ok","Ok":[0]})" } };
     QTest::newRow("empty object") << Files { { "Empty", "{}" } } << 100 << Files();
     // A refused member stops its file's other members; a later file's write
     // gives the answer.
     QTest::newRow("member names leaving the folder")
         << Files { { "Ability.custom", R"({"a/b":2,"ok":4})" } } << 300002 << Files();
-    QTest::newRow("a later file answers") << Files { { "Ability.custom", R"({"../up":1})" }, { "Zed", "[1]" } } << 100
-                                          << Files { { "Zed", R"({"Name":"Zed","Zed":[1]})" } };
-    QTest::newRow("object key with a slash ends the walk") << Files { { "Foo", R"({"x/../../y":1})" } } << 300002 << Files();
+    QTest::newRow("a later file answers") << Files { { "Ability.custom", R"({"../up":1})" },
+        { "Zed", "[1]" } } << 100 << Files { { "Zed", R"({"Name":"Zed","Zed":[1]})" } };
+    QTest::newRow("object key with a slash ends the walk")
+        << Files { { "Foo", R"({"x/../../y":1})" } } << 300002 << Files();
 }
 
 void TestCustomConfig::split()
@@ -112,12 +118,18 @@ void TestCustomConfig::split()
     QCOMPARE(made, QStringList(produce.keys()));
     for (const QString &name : made) {
         const QString path = s.produce + QLatin1Char('/') + name;
-        QCOMPARE(runTool(QStringLiteral("python3"), { QStringLiteral("-m"), QStringLiteral("json.tool"), path }).exitCode, 0);
+        QCOMPARE(
+            runTool(QStringLiteral("python3"), { QStringLiteral("-m"), QStringLiteral("json.tool"), path })
+                .exitCode,
+            0);
         QCOMPARE(parsed(readFile(path)), parsed(produce.value(name).toUtf8()));
     }
     // Nothing beside the produce folder.
-    QCOMPARE(QDir(s.dir.path() + QStringLiteral("/Produce")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList { "p_1" });
-    QCOMPARE(QDir(s.dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), (QStringList { "Produce", "UnZip" }));
+    QCOMPARE(
+        QDir(s.dir.path() + QStringLiteral("/Produce")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+        QStringList { "p_1" });
+    QCOMPARE(QDir(s.dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+        (QStringList { "Produce", "UnZip" }));
 }
 
 void TestCustomConfig::write_data()
@@ -129,25 +141,39 @@ void TestCustomConfig::write_data()
     QTest::addColumn<QString>("after"); // the file afterwards; null: none
 
     const QString net = R"({"Name":"Net","Net":{"Ip":"1.1.1.1","Port":80,"List":[{"a":1,"b":2},5]}})";
-    QTest::newRow("new file") << QString() << "Net" << R"({"Name":"Net","Net":{"Port":81}})" << 100
+    QTest::newRow("new file") << QString() << "Net"
+                              << R"({"Name":"Net","Net":{"Port":81}})" << 100
                               << R"({"Name":"Net","Net":{"Port":81}})";
     QTest::newRow("stored members kept")
-        << net << "Net" << R"({"Name":"Net","Net":{"Port":81,"New":true,"List":[{"b":3},6,7]}})" << 100
+        << net << "Net"
+        << R"({"Name":"Net","Net":{"Port":81,"New":true,"List":[{"b":3},6,7]}})" << 100
         << R"({"Name":"Net","Net":{"Ip":"1.1.1.1","Port":81,"New":true,"List":[{"a":1,"b":3},6,7]}})";
-    QTest::newRow("different name refused") << net << "Net" << R"({"Name":"Other","Net":{}})" << 300002 << net;
-    QTest::newRow("page text not json keeps the file") << net << "Net" << "{oops" << 100 << net;
-    QTest::newRow("app link as given") << R"({"Name":"x","Url":"a"})" << "AppDowloadLink.custom" << R"({"Url":"b"})" << 100
-                                       << R"({"Url":"b"})";
-    QTest::newRow("device ids as given") << R"({"ExtDevIDCfg":{"A":"1"}})" << "ExtDevIDConfig" << R"({"ExtDevIDCfg":{}})" << 100
-                                         << R"({"ExtDevIDCfg":{}})";
-    QTest::newRow("not json") << QString() << "Net" << "{oops" << 300002 << QString();
-    QTest::newRow("parent name") << QString() << "../x" << R"({"Name":"../x"})" << 300002 << QString();
-    QTest::newRow("name with a slash") << QString() << "a/b" << R"({"Name":"a/b"})" << 300002 << QString();
-    QTest::newRow("name with a backslash") << QString() << "a\\b" << R"({"Name":"a"})" << 300002 << QString();
-    QTest::newRow("dot name") << QString() << "." << "{}" << 300002 << QString();
-    QTest::newRow("dot dot name") << QString() << ".." << "{}" << 300002 << QString();
-    QTest::newRow("empty name") << QString() << "" << "{}" << 300002 << QString();
-    QTest::newRow("name with NUL") << QString() << QString("a") + QChar(0) + "b" << "{}" << 300002 << QString();
+    QTest::newRow("different name refused") << net << "Net"
+                                            << R"({"Name":"Other","Net":{}})" << 300002 << net;
+    QTest::newRow("page text not json keeps the file") << net << "Net"
+                                                       << "{oops" << 100 << net;
+    QTest::newRow("app link as given") << R"({"Name":"x","Url":"a"})"
+                                       << "AppDowloadLink.custom"
+                                       << R"({"Url":"b"})" << 100 << R"({"Url":"b"})";
+    QTest::newRow("device ids as given") << R"({"ExtDevIDCfg":{"A":"1"}})"
+                                         << "ExtDevIDConfig"
+                                         << R"({"ExtDevIDCfg":{}})" << 100 << R"({"ExtDevIDCfg":{}})";
+    QTest::newRow("not json") << QString() << "Net"
+                              << "{oops" << 300002 << QString();
+    QTest::newRow("parent name") << QString() << "../x"
+                                 << R"({"Name":"../x"})" << 300002 << QString();
+    QTest::newRow("name with a slash") << QString() << "a/b"
+                                       << R"({"Name":"a/b"})" << 300002 << QString();
+    QTest::newRow("name with a backslash") << QString() << "a\\b"
+                                           << R"({"Name":"a"})" << 300002 << QString();
+    QTest::newRow("dot name") << QString() << "."
+                              << "{}" << 300002 << QString();
+    QTest::newRow("dot dot name") << QString() << ".."
+                                  << "{}" << 300002 << QString();
+    QTest::newRow("empty name") << QString() << ""
+                                << "{}" << 300002 << QString();
+    QTest::newRow("name with NUL") << QString() << QString("a") + QChar(0) + "b"
+                                   << "{}" << 300002 << QString();
 }
 
 void TestCustomConfig::write()
@@ -168,10 +194,14 @@ void TestCustomConfig::write()
         QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     } else {
         QCOMPARE(parsed(readFile(target)), parsed(after.toUtf8()));
-        QCOMPARE(runTool(QStringLiteral("python3"), { QStringLiteral("-m"), QStringLiteral("json.tool"), target }).exitCode, 0);
+        QCOMPARE(
+            runTool(QStringLiteral("python3"), { QStringLiteral("-m"), QStringLiteral("json.tool"), target })
+                .exitCode,
+            0);
     }
     QCOMPARE(QDir(s.produce).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList { "logo" });
-    QCOMPARE(QDir(s.dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), (QStringList { "Produce", "UnZip" }));
+    QCOMPARE(QDir(s.dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+        (QStringList { "Produce", "UnZip" }));
 }
 
 void TestCustomConfig::version_data()
@@ -180,15 +210,21 @@ void TestCustomConfig::version_data()
     QTest::addColumn<QString>("version");
     QTest::addColumn<int>("copied"); // the split's answer
     QTest::addColumn<QString>("produced"); // ExtDevIDConfig written for version "15", from the produce file
-    const QString defaults = R"({"ExtDevIDCfg":{"PrimerIntel":"0","AdvIntel":"0","WifiType":"04","SubDevID":"0","ExtProtocol":"00","OEMSelfDef":"15"}})";
-    QTest::newRow("12") << R"({"ExtDevIDCfg":{"OEMSelfDef":"12","WifiType":"05"}})" << "12" << 100
-                        << R"({"ExtDevIDCfg":{"OEMSelfDef":"15","WifiType":"05"}})";
-    QTest::newRow("09 counts as less") << R"({"ExtDevIDCfg":{"OEMSelfDef":"09"}})" << "10" << 100 << R"({"ExtDevIDCfg":{"OEMSelfDef":"15"}})";
-    QTest::newRow("1 counts as less") << R"({"ExtDevIDCfg":{"OEMSelfDef":"1"}})" << "10" << 100 << R"({"ExtDevIDCfg":{"OEMSelfDef":"15"}})";
-    QTest::newRow("9 counts as greater") << R"({"ExtDevIDCfg":{"OEMSelfDef":"9"}})" << "9" << 100 << R"({"ExtDevIDCfg":{"OEMSelfDef":"15"}})";
+    const QString defaults
+        = R"({"ExtDevIDCfg":{"PrimerIntel":"0","AdvIntel":"0","WifiType":"04","SubDevID":"0","ExtProtocol":"00","OEMSelfDef":"15"}})";
+    QTest::newRow("12") << R"({"ExtDevIDCfg":{"OEMSelfDef":"12","WifiType":"05"}})"
+                        << "12" << 100 << R"({"ExtDevIDCfg":{"OEMSelfDef":"15","WifiType":"05"}})";
+    QTest::newRow("09 counts as less") << R"({"ExtDevIDCfg":{"OEMSelfDef":"09"}})"
+                                       << "10" << 100 << R"({"ExtDevIDCfg":{"OEMSelfDef":"15"}})";
+    QTest::newRow("1 counts as less") << R"({"ExtDevIDCfg":{"OEMSelfDef":"1"}})"
+                                      << "10" << 100 << R"({"ExtDevIDCfg":{"OEMSelfDef":"15"}})";
+    QTest::newRow("9 counts as greater") << R"({"ExtDevIDCfg":{"OEMSelfDef":"9"}})"
+                                         << "9" << 100 << R"({"ExtDevIDCfg":{"OEMSelfDef":"15"}})";
     QTest::newRow("missing file") << QString() << "10" << 100 << defaults;
-    QTest::newRow("unparsable: not copied") << "{x" << "10" << 300002 << defaults;
-    QTest::newRow("settings not an object") << R"({"ExtDevIDCfg":[1]})" << "10" << 100 << QString();
+    QTest::newRow("unparsable: not copied") << "{x"
+                                            << "10" << 300002 << defaults;
+    QTest::newRow("settings not an object") << R"({"ExtDevIDCfg":[1]})"
+                                            << "10" << 100 << QString();
 }
 
 void TestCustomConfig::version()
@@ -221,9 +257,12 @@ void TestCustomConfig::read_data()
     QTest::addColumn<Files>("produce");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("answer"); // JSON; empty: none
-    QTest::newRow("first in folder order") << Files { { "Foo", R"({"Name":"Foo","Foo":1})" }, { "Foo.x", R"({"Name":"Foo.x","Foo.x":2})" } }
-                                           << "Foo" << R"({"Name":"Foo","Foo":1})";
-    QTest::newRow("part of a name") << Files { { "Net.Wifi", R"({"Name":"Net.Wifi","Net.Wifi":[1]})" } } << "Wifi"
+    QTest::newRow("first in folder order")
+        << Files { { "Foo", R"({"Name":"Foo","Foo":1})" }, { "Foo.x", R"({"Name":"Foo.x","Foo.x":2})" } }
+        << "Foo"
+        << R"({"Name":"Foo","Foo":1})";
+    QTest::newRow("part of a name") << Files { { "Net.Wifi", R"({"Name":"Net.Wifi","Net.Wifi":[1]})" } }
+                                    << "Wifi"
                                     << R"({"Name":"Net.Wifi","Net.Wifi":[1]})";
     QTest::newRow("case matters") << Files { { "Net", "{}" } } << "net" << QString();
     QTest::newRow("broken file") << Files { { "Net", "{" }, { "Net2", "{}" } } << "Net" << QString();

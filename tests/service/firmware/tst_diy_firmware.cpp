@@ -88,8 +88,8 @@ void TestDiyFirmware::texts_data()
     QTest::newRow("short") << "AHB7008T-MH" << true << "AHB7008T-MH";
     QTest::newRow("31 bytes fit with the terminator") << QString(31, 'x') << true << QString(31, 'x');
     QTest::newRow("32 bytes do not") << QString(32, 'x') << false << QString(31, 'x');
-    QTest::newRow("cut at a whole character") << QString(30, 'x') + QString::fromUtf8("\xc3\xa9\xc3\xa9") << false
-                                                << QString(30, 'x');
+    QTest::newRow("cut at a whole character")
+        << QString(30, 'x') + QString::fromUtf8("\xc3\xa9\xc3\xa9") << false << QString(30, 'x');
 }
 
 void TestDiyFirmware::texts()
@@ -169,7 +169,8 @@ void TestDiyFirmware::readFiles()
     else if (content == "fifo")
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     else if (content == "big")
-        QVERIFY(QFile(path).open(QIODevice::WriteOnly) && QFile::resize(path, CDiyFirmware::kMaxReadBytes + 1));
+        QVERIFY(
+            QFile(path).open(QIODevice::WriteOnly) && QFile::resize(path, CDiyFirmware::kMaxReadBytes + 1));
     else if (content != "-")
         QVERIFY(writeFile(path, content));
 

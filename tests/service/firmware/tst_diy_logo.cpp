@@ -16,7 +16,9 @@ QString makePicture(const QString &folder, const QString &name, const QStringLis
     if (runTool(QStringLiteral("convert"), convert + QStringList { path }).exitCode != 0)
         return QString();
     QFile file(path);
-    if (padTo > 0 && (file.size() > padTo || !file.open(QIODevice::Append) || file.write(QByteArray(int(padTo - file.size()), 0)) < 0))
+    if (padTo > 0
+        && (file.size() > padTo || !file.open(QIODevice::Append)
+            || file.write(QByteArray(int(padTo - file.size()), 0)) < 0))
         return QString();
     return path;
 }
@@ -48,28 +50,48 @@ void TestDiyLogo::check_data()
     const QStringList jpeg800 { "-size", "800x600", "gradient:red-blue", "-quality", "60" };
     QTest::newRow("boot 800x600 of exactly 120000 bytes") << 0 << jpeg800 << "jpg" << qint64(120000) << 1;
     QTest::newRow("boot of 120001 bytes") << 0 << jpeg800 << "jpg" << qint64(120001) << 300023;
-    QTest::newRow("boot 802x100") << 0 << QStringList { "-size", "802x100", "gradient:" } << "jpg" << qint64(0) << 300025;
-    QTest::newRow("boot 801x100 reads as 800") << 0 << QStringList { "-size", "801x100", "gradient:" } << "jpg" << qint64(0) << 1;
-    QTest::newRow("boot 800x601") << 0 << QStringList { "-size", "800x601", "xc:red" } << "jpg" << qint64(0) << 300025;
-    QTest::newRow("boot grayscale") << 0 << QStringList { "-size", "333x222", "gradient:", "-colorspace", "Gray" } << "jpg" << qint64(0) << 1;
-    QTest::newRow("boot cmyk") << 0 << QStringList { "-size", "40x40", "xc:red", "-colorspace", "CMYK" } << "jpg" << qint64(0) << 300024;
-    QTest::newRow("boot png") << 0 << QStringList { "-size", "40x40", "xc:red" } << "png" << qint64(0) << 300024;
+    QTest::newRow("boot 802x100") << 0 << QStringList { "-size", "802x100", "gradient:" } << "jpg"
+                                  << qint64(0) << 300025;
+    QTest::newRow("boot 801x100 reads as 800")
+        << 0 << QStringList { "-size", "801x100", "gradient:" } << "jpg" << qint64(0) << 1;
+    QTest::newRow("boot 800x601") << 0 << QStringList { "-size", "800x601", "xc:red" } << "jpg" << qint64(0)
+                                  << 300025;
+    QTest::newRow("boot grayscale") << 0
+                                    << QStringList { "-size", "333x222", "gradient:", "-colorspace", "Gray" }
+                                    << "jpg" << qint64(0) << 1;
+    QTest::newRow("boot cmyk") << 0 << QStringList { "-size", "40x40", "xc:red", "-colorspace", "CMYK" }
+                               << "jpg" << qint64(0) << 300024;
+    QTest::newRow("boot png") << 0 << QStringList { "-size", "40x40", "xc:red" } << "png" << qint64(0)
+                              << 300024;
     QTest::newRow("close of 122880 bytes") << 1 << jpeg800 << "jpg" << qint64(122880) << 1;
     QTest::newRow("close of 122881 bytes") << 1 << jpeg800 << "jpg" << qint64(122881) << 300023;
-    QTest::newRow("close gif") << 1 << QStringList { "-size", "40x40", "xc:red" } << "gif" << qint64(0) << 300027;
-    QTest::newRow("close 900x100") << 1 << QStringList { "-size", "900x100", "xc:red" } << "jpg" << qint64(0) << 300025;
-    QTest::newRow("video loss gif") << 2 << QStringList { "-size", "1280x720", "gradient:" } << "gif" << qint64(0) << 1;
-    QTest::newRow("video loss jpeg") << 2 << QStringList { "-size", "40x40", "xc:red" } << "jpg" << qint64(0) << 300026;
+    QTest::newRow("close gif") << 1 << QStringList { "-size", "40x40", "xc:red" } << "gif" << qint64(0)
+                               << 300027;
+    QTest::newRow("close 900x100") << 1 << QStringList { "-size", "900x100", "xc:red" } << "jpg" << qint64(0)
+                                   << 300025;
+    QTest::newRow("video loss gif") << 2 << QStringList { "-size", "1280x720", "gradient:" } << "gif"
+                                    << qint64(0) << 1;
+    QTest::newRow("video loss jpeg") << 2 << QStringList { "-size", "40x40", "xc:red" } << "jpg" << qint64(0)
+                                     << 300026;
     QTest::newRow("blind gif") << 3 << QStringList { "-size", "40x40", "xc:red" } << "gif" << qint64(0) << 1;
-    QTest::newRow("blind png") << 3 << QStringList { "-size", "40x40", "xc:red" } << "png" << qint64(0) << 300028;
-    QTest::newRow("login logo 417x10") << 4 << QStringList { "-size", "417x10", "xc:red" } << "png" << qint64(0) << 1;
-    QTest::newRow("login logo 1x223") << 4 << QStringList { "-size", "1x223", "xc:red" } << "png" << qint64(0) << 1;
-    QTest::newRow("login logo 416x222") << 4 << QStringList { "-size", "416x222", "xc:red" } << "png" << qint64(0) << 300032;
-    QTest::newRow("login logo jpeg") << 4 << QStringList { "-size", "417x223", "xc:red" } << "jpg" << qint64(0) << 300031;
-    QTest::newRow("web logo 300x50") << 5 << QStringList { "-size", "300x50", "xc:red" } << "png" << qint64(0) << 1;
-    QTest::newRow("web logo 200x51") << 5 << QStringList { "-size", "200x51", "xc:red" } << "png" << qint64(0) << 1;
-    QTest::newRow("web logo 201x51") << 5 << QStringList { "-size", "201x51", "xc:red" } << "png" << qint64(0) << 300032;
-    QTest::newRow("other type not looked at") << 6 << QStringList { "-size", "1x1", "xc:red" } << "png" << qint64(0) << 1;
+    QTest::newRow("blind png") << 3 << QStringList { "-size", "40x40", "xc:red" } << "png" << qint64(0)
+                               << 300028;
+    QTest::newRow("login logo 417x10")
+        << 4 << QStringList { "-size", "417x10", "xc:red" } << "png" << qint64(0) << 1;
+    QTest::newRow("login logo 1x223")
+        << 4 << QStringList { "-size", "1x223", "xc:red" } << "png" << qint64(0) << 1;
+    QTest::newRow("login logo 416x222")
+        << 4 << QStringList { "-size", "416x222", "xc:red" } << "png" << qint64(0) << 300032;
+    QTest::newRow("login logo jpeg") << 4 << QStringList { "-size", "417x223", "xc:red" } << "jpg"
+                                     << qint64(0) << 300031;
+    QTest::newRow("web logo 300x50") << 5 << QStringList { "-size", "300x50", "xc:red" } << "png" << qint64(0)
+                                     << 1;
+    QTest::newRow("web logo 200x51") << 5 << QStringList { "-size", "200x51", "xc:red" } << "png" << qint64(0)
+                                     << 1;
+    QTest::newRow("web logo 201x51") << 5 << QStringList { "-size", "201x51", "xc:red" } << "png" << qint64(0)
+                                     << 300032;
+    QTest::newRow("other type not looked at")
+        << 6 << QStringList { "-size", "1x1", "xc:red" } << "png" << qint64(0) << 1;
 }
 
 void TestDiyLogo::check()

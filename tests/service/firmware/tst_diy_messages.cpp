@@ -83,19 +83,22 @@ void TestDiyMessages::replies_data()
                                       << R"({"Msg":201,"SubMsg":5,"MsgID":"m5"})";
     QTest::newRow("package choice cancelled") << R"({"MainType":201,"SubType":1,"MsgID":1})" << QString()
                                               << R"({"Msg":201,"SubMsg":1,"MsgID":1,"Ret":300030})";
-    QTest::newRow("empty choice") << R"({"MainType":201,"SubType":1,"MsgID":1})" << ""
+    QTest::newRow("empty choice") << R"({"MainType":201,"SubType":1,"MsgID":1})"
+                                  << ""
                                   << R"({"Msg":201,"SubMsg":1,"MsgID":1,"ProgramPath":"","Ret":300030})";
-    QTest::newRow("configuration not found") << R"({"MainType":201,"SubType":2,"MsgID":2,"Name":"Net","Channel":1})"
-                                             << QString()
-                                             << R"({"Msg":201,"SubMsg":2,"MsgID":2,"JsonName":"Net","JsonData":"","Ret":300002})";
-    QTest::newRow("write without a package") << R"({"MainType":201,"SubType":3,"MsgID":3,"Name":"Net","JsonData":{}})"
-                                             << QString() << R"({"Msg":201,"SubMsg":3,"MsgID":3,"Ret":300001})";
-    QTest::newRow("produce without a package") << R"({"MainType":201,"SubType":4,"MsgID":4,"NewVersion":"11"})"
-                                               << QString() << R"({"Msg":201,"SubMsg":4,"MsgID":4,"Ret":300001})";
+    QTest::newRow("configuration not found")
+        << R"({"MainType":201,"SubType":2,"MsgID":2,"Name":"Net","Channel":1})" << QString()
+        << R"({"Msg":201,"SubMsg":2,"MsgID":2,"JsonName":"Net","JsonData":"","Ret":300002})";
+    QTest::newRow("write without a package")
+        << R"({"MainType":201,"SubType":3,"MsgID":3,"Name":"Net","JsonData":{}})" << QString()
+        << R"({"Msg":201,"SubMsg":3,"MsgID":3,"Ret":300001})";
+    QTest::newRow("produce without a package")
+        << R"({"MainType":201,"SubType":4,"MsgID":4,"NewVersion":"11"})" << QString()
+        << R"({"Msg":201,"SubMsg":4,"MsgID":4,"Ret":300001})";
     QTest::newRow("no languages") << R"({"MainType":201,"SubType":6,"MsgID":6})" << QString()
                                   << R"({"Msg":201,"SubMsg":6,"MsgID":6,"Ret":300000})";
-    QTest::newRow("logo choice cancelled") << R"({"MainType":201,"SubType":7,"MsgID":7,"LogoType":2})" << QString()
-                                           << R"({"Msg":201,"SubMsg":7,"MsgID":7,"Ret":1016})";
+    QTest::newRow("logo choice cancelled") << R"({"MainType":201,"SubType":7,"MsgID":7,"LogoType":2})"
+                                           << QString() << R"({"Msg":201,"SubMsg":7,"MsgID":7,"Ret":1016})";
     QTest::newRow("mistyped sub type") << R"({"MainType":201,"SubType":"x","MsgID":8})" << QString()
                                        << R"({"Msg":201,"SubMsg":"x","MsgID":8})";
 }
@@ -123,10 +126,12 @@ void TestDiyMessages::packageRoundTrip()
     QDir().mkpath(folder);
     QVERIFY(makePackage(folder + QStringLiteral("/fw_v2.zip"),
         { textEntry(QStringLiteral("InstallDesc"), R"({"Hardware":"AHB7008T-MH","UpgradeCommand":[]})"),
-            QJsonObject { { "name", "custom-x.squashfs.img" }, { "squashfs", tree }, { "start", 65536 }, { "end", 131072 } } },
+            QJsonObject { { "name", "custom-x.squashfs.img" }, { "squashfs", tree }, { "start", 65536 },
+                { "end", 131072 } } },
         m_scratch.path()));
     QVERIFY(makePackage(folder + QStringLiteral("/bad.zip"),
-        { textEntry(QStringLiteral("InstallDesc"), "{}"), textEntry(QStringLiteral("../evil"), "x") }, m_scratch.path()));
+        { textEntry(QStringLiteral("InstallDesc"), "{}"), textEntry(QStringLiteral("../evil"), "x") },
+        m_scratch.path()));
     // Another session's work, which no failure of this one may touch.
     const QString otherWork = m_service.appDir + QStringLiteral("/UnZip/other_999/keep.txt");
     QVERIFY(writeFile(otherWork, "keep"));
@@ -140,10 +145,11 @@ void TestDiyMessages::packageRoundTrip()
     const QString unzip = unpacked.value("DecompressPath").toString();
     const QString session = unzip.section(QLatin1Char('_'), -1);
     QCOMPARE(unzip, m_service.appDir + QStringLiteral("/UnZip/fw_v2_") + session);
-    QCOMPARE(unpacked, parseObject(QStringLiteral(
-        R"({"Msg":201,"SubMsg":1,"MsgID":11,"ProgramPath":"%1","BootLogo":"","DevType":"DVR","FirmName":"DVR_V2",
+    QCOMPARE(unpacked,
+        parseObject(QStringLiteral(
+            R"({"Msg":201,"SubMsg":1,"MsgID":11,"ProgramPath":"%1","BootLogo":"","DevType":"DVR","FirmName":"DVR_V2",
             "BuildTime":"2023-06-29","DiyVersion":"10","Hardware":"AHB7008T-MH","Channel":8,"DecompressPath":"%2","Ret":100})")
-        .arg(QString(chosen).replace("\\", "\\\\"), unzip)));
+                        .arg(QString(chosen).replace("\\", "\\\\"), unzip)));
     QVERIFY(QFileInfo(unzip + QStringLiteral("/custom-x/root/rootlink")).isSymLink());
 
     // The produce folder's files become the output package.
@@ -154,17 +160,23 @@ void TestDiyMessages::packageRoundTrip()
     choose(output);
     QFile::remove(m_service.appDir + QStringLiteral("/Browse.args"));
     const QJsonObject produced = ask(page, R"({"MainType":201,"SubType":4,"MsgID":12,"NewVersion":"11"})");
-    QCOMPARE(produced, parseObject(QStringLiteral(R"({"Msg":201,"SubMsg":4,"MsgID":12,"ZipFilePath":"%1","Ret":100})").arg(output)));
+    QCOMPARE(produced,
+        parseObject(
+            QStringLiteral(R"({"Msg":201,"SubMsg":4,"MsgID":12,"ZipFilePath":"%1","Ret":100})").arg(output)));
     const QString args = QString::fromUtf8(readFile(m_service.appDir + QStringLiteral("/Browse.args")));
-    QVERIFY2(QRegularExpression(QStringLiteral("^101 1 %1/Produce %1/Produce/fw_v2_\\d{14}\\.zip \\.Zip\\(\\*\\.zip\\)\n$")
-                                    .arg(QRegularExpression::escape(m_service.appDir)))
+    QVERIFY2(QRegularExpression(
+                 QStringLiteral("^101 1 %1/Produce %1/Produce/fw_v2_\\d{14}\\.zip \\.Zip\\(\\*\\.zip\\)\n$")
+                     .arg(QRegularExpression::escape(m_service.appDir)))
                  .match(args)
                  .hasMatch(),
         qPrintable(args));
     QCOMPARE(runTool(QStringLiteral("unzip"), { QStringLiteral("-tq"), output }).exitCode, 0);
-    QStringList listed = QString::fromUtf8(runTool(QStringLiteral("unzip"), { QStringLiteral("-Z1"), output }).out).split('\n', Qt::SkipEmptyParts);
+    QStringList listed
+        = QString::fromUtf8(runTool(QStringLiteral("unzip"), { QStringLiteral("-Z1"), output }).out)
+              .split('\n', Qt::SkipEmptyParts);
     listed.sort();
-    QCOMPARE(listed, (QStringList { "CustomConfig/Net.json", "ExtDevIDConfig", "ProgramInfo", "logo/Colse/close.jpg" }));
+    QCOMPARE(listed,
+        (QStringList { "CustomConfig/Net.json", "ExtDevIDConfig", "ProgramInfo", "logo/Colse/close.jpg" }));
 
     // A second, hostile package: the first one's folders go, the failure
     // removes this session's unpack folder only.
@@ -192,17 +204,23 @@ void TestDiyMessages::customisePackage()
 {
     const QString tree = m_scratch.path() + QStringLiteral("/custom2/custom");
     QVERIFY(writeFile(tree + QStringLiteral("/FirmwareInfo"), "NET_UPGRADE_FILE=IPC_V3\n"));
-    QVERIFY(writeFile(tree + QStringLiteral("/CustomConfig/Net.custom"), R"({"Wifi":{"On":1,"Ssid":"shop"},"Port":{"Http":80}})"));
+    QVERIFY(writeFile(tree + QStringLiteral("/CustomConfig/Net.custom"),
+        R"({"Wifi":{"On":1,"Ssid":"shop"},"Port":{"Http":80}})"));
     QVERIFY(writeFile(tree + QStringLiteral("/CustomConfig/ColorConfig.custom"), "{}"));
     QVERIFY(writeFile(tree + QStringLiteral("/data/Strings/English"), "x"));
     QVERIFY(writeFile(tree + QStringLiteral("/data/Strings/Chinese"), "x"));
     const QString package = m_scratch.path() + QStringLiteral("/ipc_v3.zip");
     QVERIFY(makePackage(package,
         { textEntry(QStringLiteral("InstallDesc"), R"({"Hardware":"IPC5M","UpgradeCommand":[]})"),
-            QJsonObject { { "name", "custom-x.cramfs.img" }, { "cramfs", tree }, { "start", 65536 }, { "end", 131072 } } },
+            QJsonObject { { "name", "custom-x.cramfs.img" }, { "cramfs", tree }, { "start", 65536 },
+                { "end", 131072 } } },
         m_scratch.path()));
     const QString logo = m_scratch.path() + QStringLiteral("/boot.jpg");
-    QCOMPARE(runTool(QStringLiteral("convert"), { QStringLiteral("-size"), QStringLiteral("800x600"), QStringLiteral("gradient:navy-gold"), logo }).exitCode, 0);
+    QCOMPARE(runTool(QStringLiteral("convert"),
+                 { QStringLiteral("-size"), QStringLiteral("800x600"), QStringLiteral("gradient:navy-gold"),
+                     logo })
+                 .exitCode,
+        0);
 
     PageClient page(wsUrl(m_port));
     QVERIFY(page.opened());
@@ -214,31 +232,55 @@ void TestDiyMessages::customisePackage()
     QCOMPARE(ask(page, R"({"MainType":201,"SubType":6,"MsgID":2})"),
         parseObject(R"({"Msg":201,"SubMsg":6,"MsgID":2,"MultiLanguage":["Chinese","English"],"Ret":100})"));
 
-    const QJsonObject setting = ask(page, R"({"MainType":201,"SubType":2,"MsgID":3,"Name":"Net.Wifi","Channel":0})");
+    const QJsonObject setting
+        = ask(page, R"({"MainType":201,"SubType":2,"MsgID":3,"Name":"Net.Wifi","Channel":0})");
     QCOMPARE(setting.value("Ret").toInt(), 100);
-    QCOMPARE(parseObject(setting.value("JsonData").toString()), parseObject(R"({"Name":"Net.Wifi","Net.Wifi":{"On":1,"Ssid":"shop"}})"));
-    QCOMPARE(ask(page, R"({"MainType":201,"SubType":3,"MsgID":4,"Name":"Net.Wifi","JsonData":{"Name":"Net.Wifi","Net.Wifi":{"On":0}}})")
-                 .value("Ret").toInt(), 100);
-    QCOMPARE(ask(page, R"({"MainType":201,"SubType":3,"MsgID":5,"Name":"../../evil","JsonData":{"Name":"x"}})").value("Ret").toInt(), 300002);
-    QCOMPARE(ask(page, R"({"MainType":201,"SubType":2,"MsgID":6,"Name":"../ipc","Channel":0})").value("Ret").toInt(), 300002);
+    QCOMPARE(parseObject(setting.value("JsonData").toString()),
+        parseObject(R"({"Name":"Net.Wifi","Net.Wifi":{"On":1,"Ssid":"shop"}})"));
+    QCOMPARE(
+        ask(page,
+            R"({"MainType":201,"SubType":3,"MsgID":4,"Name":"Net.Wifi","JsonData":{"Name":"Net.Wifi","Net.Wifi":{"On":0}}})")
+            .value("Ret")
+            .toInt(),
+        100);
+    QCOMPARE(
+        ask(page, R"({"MainType":201,"SubType":3,"MsgID":5,"Name":"../../evil","JsonData":{"Name":"x"}})")
+            .value("Ret")
+            .toInt(),
+        300002);
+    QCOMPARE(ask(page, R"({"MainType":201,"SubType":2,"MsgID":6,"Name":"../ipc","Channel":0})")
+                 .value("Ret")
+                 .toInt(),
+        300002);
 
     choose(logo);
     QCOMPARE(ask(page, R"({"MainType":201,"SubType":7,"MsgID":7,"LogoType":0})"),
-        parseObject(QStringLiteral(R"({"Msg":201,"SubMsg":7,"MsgID":7,"LogoPath":"%1","Ret":100})").arg(logo)));
+        parseObject(
+            QStringLiteral(R"({"Msg":201,"SubMsg":7,"MsgID":7,"LogoPath":"%1","Ret":100})").arg(logo)));
 
     const QString output = m_scratch.path() + QStringLiteral("/ipc_custom.zip");
     choose(output);
-    QCOMPARE(ask(page, R"({"MainType":201,"SubType":4,"MsgID":8,"NewVersion":"11"})").value("Ret").toInt(), 100);
+    QCOMPARE(
+        ask(page, R"({"MainType":201,"SubType":4,"MsgID":8,"NewVersion":"11"})").value("Ret").toInt(), 100);
     QCOMPARE(runTool(QStringLiteral("unzip"), { QStringLiteral("-tq"), output }).exitCode, 0);
-    QStringList listed = QString::fromUtf8(runTool(QStringLiteral("unzip"), { QStringLiteral("-Z1"), output }).out).split('\n', Qt::SkipEmptyParts);
+    QStringList listed
+        = QString::fromUtf8(runTool(QStringLiteral("unzip"), { QStringLiteral("-Z1"), output }).out)
+              .split('\n', Qt::SkipEmptyParts);
     listed.sort();
-    QCOMPARE(listed, (QStringList { "ExtDevIDConfig", "Net.Port", "Net.Wifi", "ProgramInfo", "logo/trvnet.jpg" }));
+    QCOMPARE(
+        listed, (QStringList { "ExtDevIDConfig", "Net.Port", "Net.Wifi", "ProgramInfo", "logo/trvnet.jpg" }));
     auto unzipped = [&](const char *name) {
         return runTool(QStringLiteral("unzip"), { QStringLiteral("-p"), output, QLatin1String(name) }).out;
     };
-    QCOMPARE(QJsonDocument::fromJson(unzipped("Net.Wifi")).object(), parseObject(R"({"Name":"Net.Wifi","Net.Wifi":{"On":0,"Ssid":"shop"}})"));
+    QCOMPARE(QJsonDocument::fromJson(unzipped("Net.Wifi")).object(),
+        parseObject(R"({"Name":"Net.Wifi","Net.Wifi":{"On":0,"Ssid":"shop"}})"));
     QCOMPARE(unzipped("logo/trvnet.jpg"), readFile(logo));
-    QCOMPARE(QJsonDocument::fromJson(unzipped("ExtDevIDConfig")).object().value("ExtDevIDCfg").toObject().value("OEMSelfDef").toString(),
+    QCOMPARE(QJsonDocument::fromJson(unzipped("ExtDevIDConfig"))
+                 .object()
+                 .value("ExtDevIDCfg")
+                 .toObject()
+                 .value("OEMSelfDef")
+                 .toString(),
         QStringLiteral("11"));
     QVERIFY(!QFileInfo::exists(m_service.appDir + QStringLiteral("/evil")));
     QVERIFY(!QFileInfo::exists(m_service.appDir + QStringLiteral("/Produce/evil")));

@@ -46,8 +46,8 @@ QByteArray le16(int v)
     return QByteArray(1, char(v & 0xFF)) + char((v >> 8) & 0xFF);
 }
 
-QByteArray makeGif(int screenWidth, int screenHeight, const QByteArray &globalTable, const QList<GifFrame> &frames,
-    const QByteArray &signature = "GIF89a")
+QByteArray makeGif(int screenWidth, int screenHeight, const QByteArray &globalTable,
+    const QList<GifFrame> &frames, const QByteArray &signature = "GIF89a")
 {
     QByteArray out = signature + le16(screenWidth) + le16(screenHeight);
     int bitsOfTable = 0;
@@ -115,30 +115,49 @@ void TestImageSize::againstIdentify_data()
     QTest::addColumn<QString>("identifyFormat");
 
     const QString size = QStringLiteral("%w %h"), screen = QStringLiteral("%W %H");
-    QTest::newRow("png 417x223") << "a.png" << QStringList { "-size", "417x223", "gradient:red-blue" } << size;
+    QTest::newRow("png 417x223") << "a.png" << QStringList { "-size", "417x223", "gradient:red-blue" }
+                                 << size;
     QTest::newRow("png 1x1") << "b.png" << QStringList { "-size", "1x1", "xc:red" } << size;
-    QTest::newRow("png 300x50 grey") << "c.png" << QStringList { "-size", "300x50", "gradient:", "-type", "Grayscale" } << size;
-    QTest::newRow("png 200x1000 palette") << "d.png" << QStringList { "-size", "200x1000", "plasma:fractal", "-colors", "16" } << size;
-    QTest::newRow("jpeg 800x600") << "a.jpg" << QStringList { "-size", "800x600", "gradient:red-blue" } << size;
+    QTest::newRow("png 300x50 grey") << "c.png"
+                                     << QStringList { "-size", "300x50", "gradient:", "-type", "Grayscale" }
+                                     << size;
+    QTest::newRow("png 200x1000 palette")
+        << "d.png" << QStringList { "-size", "200x1000", "plasma:fractal", "-colors", "16" } << size;
+    QTest::newRow("jpeg 800x600") << "a.jpg" << QStringList { "-size", "800x600", "gradient:red-blue" }
+                                  << size;
     QTest::newRow("jpeg 801 wide") << "b.jpg" << QStringList { "-size", "801x100", "gradient:" } << size;
     QTest::newRow("jpeg 1x1") << "c.jpg" << QStringList { "-size", "1x1", "xc:green" } << size;
-    QTest::newRow("jpeg grayscale 31x17") << "d.jpg" << QStringList { "-size", "31x17", "gradient:", "-colorspace", "Gray" } << size;
-    QTest::newRow("jpeg progressive") << "e.jpg" << QStringList { "-size", "333x111", "plasma:", "-interlace", "Plane" } << size;
-    QTest::newRow("jpeg 4:2:0 odd") << "f.jpg" << QStringList { "-size", "17x9", "plasma:", "-sampling-factor", "2x2" } << size;
+    QTest::newRow("jpeg grayscale 31x17")
+        << "d.jpg" << QStringList { "-size", "31x17", "gradient:", "-colorspace", "Gray" } << size;
+    QTest::newRow("jpeg progressive")
+        << "e.jpg" << QStringList { "-size", "333x111", "plasma:", "-interlace", "Plane" } << size;
+    QTest::newRow("jpeg 4:2:0 odd") << "f.jpg"
+                                    << QStringList { "-size", "17x9", "plasma:", "-sampling-factor", "2x2" }
+                                    << size;
     QTest::newRow("jpeg tall") << "g.jpg" << QStringList { "-size", "10x1500", "gradient:" } << size;
-    QTest::newRow("gif 100x50") << "a.gif" << QStringList { "-size", "100x50", "gradient:red-blue" } << screen;
+    QTest::newRow("gif 100x50") << "a.gif" << QStringList { "-size", "100x50", "gradient:red-blue" }
+                                << screen;
     QTest::newRow("gif 1x1") << "b.gif" << QStringList { "-size", "1x1", "xc:red" } << screen;
-    QTest::newRow("gif interlaced") << "c.gif" << QStringList { "-size", "64x37", "plasma:", "-interlace", "GIF" } << screen;
-    QTest::newRow("gif two colours") << "d.gif" << QStringList { "-size", "33x7", "pattern:checkerboard", "-colors", "2" } << screen;
-    QTest::newRow("gif 256 colours") << "e.gif" << QStringList { "-size", "300x200", "plasma:fractal", "-colors", "256" } << screen;
+    QTest::newRow("gif interlaced") << "c.gif"
+                                    << QStringList { "-size", "64x37", "plasma:", "-interlace", "GIF" }
+                                    << screen;
+    QTest::newRow("gif two colours") << "d.gif"
+                                     << QStringList { "-size", "33x7", "pattern:checkerboard", "-colors",
+                                            "2" }
+                                     << screen;
+    QTest::newRow("gif 256 colours") << "e.gif"
+                                     << QStringList { "-size", "300x200", "plasma:fractal", "-colors", "256" }
+                                     << screen;
     QTest::newRow("gif screen larger than frame")
         << "f.gif" << QStringList { "-size", "20x10", "xc:red", "-repage", "64x48+5+5" } << screen;
     QTest::newRow("gif frames off the screen")
         << "g.gif"
-        << QStringList { "-size", "20x10", "xc:red", "-repage", "40x30+0+0", "(", "-size", "30x30", "xc:blue", "-repage", "40x30+25+20", ")" }
+        << QStringList { "-size", "20x10", "xc:red", "-repage", "40x30+0+0", "(", "-size", "30x30", "xc:blue",
+               "-repage", "40x30+25+20", ")" }
         << screen;
     QTest::newRow("gif animation") << "h.gif"
-                                   << QStringList { "-delay", "10", "-loop", "0", "-size", "50x40", "xc:red", "-size", "50x40", "xc:blue" }
+                                   << QStringList { "-delay", "10", "-loop", "0", "-size", "50x40", "xc:red",
+                                          "-size", "50x40", "xc:blue" }
                                    << screen;
 }
 
@@ -149,9 +168,11 @@ void TestImageSize::againstIdentify()
     QFETCH(QString, identifyFormat);
     const QString path = m_dir.path() + QLatin1Char('/') + file;
     QCOMPARE(runTool(QStringLiteral("convert"), convert + QStringList { path }).exitCode, 0);
-    const ToolRun identify = runTool(QStringLiteral("identify"), { QStringLiteral("-format"), identifyFormat + QStringLiteral("\n"), path });
+    const ToolRun identify = runTool(QStringLiteral("identify"),
+        { QStringLiteral("-format"), identifyFormat + QStringLiteral("\n"), path });
     QCOMPARE(identify.exitCode, 0);
-    const QStringList first = QString::fromLatin1(identify.out).section(QLatin1Char('\n'), 0, 0).split(QLatin1Char(' '));
+    const QStringList first
+        = QString::fromLatin1(identify.out).section(QLatin1Char('\n'), 0, 0).split(QLatin1Char(' '));
     int width = first.value(0).toInt(), height = first.value(1).toInt();
     QVERIFY(width > 0 && height > 0);
 
@@ -217,7 +238,8 @@ void TestImageSize::jpegRefused()
     QFETCH(int, declaredSide);
     const QString path = m_dir.path() + QStringLiteral("/refused.jpg");
     const bool toStdout = convert.last().endsWith(QLatin1String(":-"));
-    const ToolRun made = runTool(QStringLiteral("convert"), convert + (toStdout ? QStringList() : QStringList { path }));
+    const ToolRun made
+        = runTool(QStringLiteral("convert"), convert + (toStdout ? QStringList() : QStringList { path }));
     QCOMPARE(made.exitCode, 0);
     QByteArray bytes = toStdout ? made.out : readFile(path);
     if (declaredSide > 0) {
@@ -255,22 +277,26 @@ void TestImageSize::gif_data()
     GifFrame off = whole;
     off.left = 65000;
     off.top = 65000;
-    QTest::newRow("frame off the screen") << makeGif(4, 2, kFourColours, { whole, off }) << true << 4 << 2 << 4;
+    QTest::newRow("frame off the screen")
+        << makeGif(4, 2, kFourColours, { whole, off }) << true << 4 << 2 << 4;
     GifFrame partly = whole;
     partly.left = 3;
     partly.top = 1;
-    QTest::newRow("frame partly off the screen") << makeGif(4, 2, kFourColours, { partly }) << true << 4 << 2 << 7;
+    QTest::newRow("frame partly off the screen")
+        << makeGif(4, 2, kFourColours, { partly }) << true << 4 << 2 << 7;
     GifFrame large = whole;
     large.width = 8;
     large.height = 1;
-    QTest::newRow("first frame larger than the screen") << makeGif(2, 2, kFourColours, { large }) << true << 2 << 2 << 0;
+    QTest::newRow("first frame larger than the screen")
+        << makeGif(2, 2, kFourColours, { large }) << true << 2 << 2 << 0;
     QTest::newRow("gif87a frame placed at the corner")
         << makeGif(4, 2, kFourColours, { partly }, "GIF87a") << true << 4 << 2 << 0;
 
     GifFrame badIndex = whole;
     badIndex.indexes = QByteArray("\3\3\3\3\3\3\3\3", 8);
     const QByteArray twoColours = kFourColours.left(6);
-    QTest::newRow("colour index beyond the table") << makeGif(4, 2, twoColours, { badIndex }) << true << 4 << 2 << -1;
+    QTest::newRow("colour index beyond the table")
+        << makeGif(4, 2, twoColours, { badIndex }) << true << 4 << 2 << -1;
     GifFrame codeOne = whole;
     codeOne.minCodeSize = 1;
     QTest::newRow("code size 1") << makeGif(4, 2, kFourColours, { codeOne }) << false << 0 << 0 << -1;
@@ -279,7 +305,8 @@ void TestImageSize::gif_data()
     QTest::newRow("code size 12") << makeGif(4, 2, kFourColours, { codeTwelve }) << false << 0 << 0 << -1;
     GifFrame unknownCode = whole;
     unknownCode.indexes = QByteArray("\0\7", 2); // 7: no table entry yet
-    QTest::newRow("code beyond the table") << makeGif(4, 2, kFourColours, { unknownCode }) << false << 0 << 0 << -1;
+    QTest::newRow("code beyond the table")
+        << makeGif(4, 2, kFourColours, { unknownCode }) << false << 0 << 0 << -1;
     QTest::newRow("no colour table") << makeGif(4, 2, QByteArray(), { whole }) << false << 0 << 0 << -1;
     GifFrame local = whole;
     local.localTable = kFourColours;
@@ -291,11 +318,14 @@ void TestImageSize::gif_data()
     interlaced.interlaced = true;
     // Rows two pixels apart (even stride): row 1 starts at pixel 2.
     QTest::newRow("interlaced rows") << makeGif(1, 5, kFourColours, { interlaced }) << true << 1 << 5 << 2;
-    QTest::newRow("screen beyond the limit") << makeGif(16385, 1, kFourColours, { whole }) << false << 0 << 0 << -1;
-    QTest::newRow("screen of 64 Mpx and more") << makeGif(16384, 4097, kFourColours, { whole }) << false << 0 << 0 << -1;
+    QTest::newRow("screen beyond the limit")
+        << makeGif(16385, 1, kFourColours, { whole }) << false << 0 << 0 << -1;
+    QTest::newRow("screen of 64 Mpx and more")
+        << makeGif(16384, 4097, kFourColours, { whole }) << false << 0 << 0 << -1;
     GifFrame empty = whole;
     empty.width = 0;
-    QTest::newRow("empty frame on an empty screen") << makeGif(0, 0, kFourColours, { empty }) << false << 0 << 0 << -1;
+    QTest::newRow("empty frame on an empty screen")
+        << makeGif(0, 0, kFourColours, { empty }) << false << 0 << 0 << -1;
     QByteArray stray = plain;
     stray.insert(13 + 12, 'x');
     QTest::newRow("stray byte before the first frame") << stray << false << 0 << 0 << -1;

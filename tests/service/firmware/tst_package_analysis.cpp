@@ -16,7 +16,8 @@ const QString kDvrDesc = QStringLiteral(
 Tree customTree(const QString &firmwareInfo)
 {
     return { { "FirmwareInfo", firmwareInfo }, { "qn_version/buildtime", "Build:2023-06-29\nmore" },
-        { "ProductDefinition", R"({"LogoPartType":"squashfs","LogoArea":{"Begin":"0x100000","End":"0x200000"}})" },
+        { "ProductDefinition",
+            R"({"LogoPartType":"squashfs","LogoArea":{"Begin":"0x100000","End":"0x200000"}})" },
         { "rootlink", "->/" }, { "hostlink", "->HOST" } };
 }
 
@@ -48,31 +49,81 @@ void TestPackageAnalysis::analyse_data()
 
     const QStringList one { "custom-x.squashfs.img" };
     const Tree dvr = customTree("NET_UPGRADE_FILE=DVR_V2\n");
-    QTest::newRow("dvr, build time read once the type is known") << kDvrDesc << one << dvr << QString() << 100 << 1 << 8 << "DVR_V2" << "2023-06-29" << 1;
-    QTest::newRow("ipc whatever the hardware") << kDvrDesc << one << customTree("x=1\nNET_UPGRADE_FILE=IPC_X\n") << QString() << 100 << 0 << 1 << "IPC_X" << "" << 1;
-    QTest::newRow("nvr, last line without line feed not read") << QString(kDvrDesc).replace("AHB", "NBD") << one
-        << customTree("NET_UPGRADE_FILE=NVR_1\nNET_UPGRADE_FILE=IPC_2") << QString() << 100 << 2 << 8 << "NVR_1" << "2023-06-29" << 1;
-    QTest::newRow("channel without a dash") << QString(kDvrDesc).replace("AHB7008T-MH", "AHB7008") << one << dvr << QString() << 100 << 1 << 0 << "DVR_V2" << "2023-06-29" << 1;
-    QTest::newRow("dash too early") << QString(kDvrDesc).replace("AHB7008T-MH", "AHB-7") << one << dvr << QString() << 100 << 1 << 0 << "DVR_V2" << "2023-06-29" << 1;
-    QTest::newRow("no upgrade commands") << R"({"Hardware":"AHB7008T-MH"})" << one << dvr << QString() << 300002 << 0 << 0 << "" << "" << 0;
-    QTest::newRow("removes the config folder") << QString(kDvrDesc).replace("/mnt/mtd/Log/", "/mnt/mtd/Config/") << one << dvr << QString() << 300033 << 0 << 0 << "" << "" << 0;
-    QTest::newRow("removes mtd") << QString(kDvrDesc).replace("/mnt/mtd/Log/", "/mnt/mtd/") << one << dvr << QString() << 300033 << 0 << 0 << "" << "" << 0;
-    QTest::newRow("mistyped command") << R"({"Hardware":"A","UpgradeCommand":[{"DirName":{},"Command":"RemoveDir"}]})" << one << dvr << QString() << 300002 << 0 << 0 << "" << "" << 0;
-    QTest::newRow("no hardware") << R"({"UpgradeCommand":[]})" << one << dvr << QString() << 300007 << 0 << 0 << "" << "" << 0;
-    QTest::newRow("install description no JSON") << "{" << one << dvr << QString() << 300002 << 0 << 0 << "" << "" << 0;
-    QTest::newRow("no install description") << "" << one << dvr << QString() << 300004 << 0 << 0 << "" << "" << 0;
-    QTest::newRow("hostile entry refuses the package") << kDvrDesc << one << dvr << "../evil" << 300003 << 0 << 0 << "" << "" << 0;
-    QTest::newRow("firmware info linked to a host file") << kDvrDesc << one << Tree { { "FirmwareInfo", "->HOST" } } << QString() << 300002 << 0 << 0 << "" << "" << 1;
-    QTest::newRow("build time linked to a host file") << kDvrDesc << one
-        << Tree { { "FirmwareInfo", "NET_UPGRADE_FILE=DVR_V2\n" }, { "qn_version/buildtime", "->HOST" } } << QString() << 300013 << 0 << 0 << "" << "" << 1;
-    QTest::newRow("start address 0: that image only") << kDvrDesc << QStringList { "a-x.img", "custom-x.squashfs.img" } << dvr << QString() << 100 << 1 << 8 << "DVR_V2" << "2023-06-29" << 1;
-    QTest::newRow("image names by case, custom.img is none") << kDvrDesc << QStringList { "custom-x.squashfs.img", "Sys-X.IMG", "custom.img" } << dvr << QString() << 100 << 1 << 8 << "DVR_V2" << "2023-06-29" << 2;
-    QTest::newRow("second image of one part refused") << kDvrDesc << QStringList { "custom-x.squashfs.img", "custom-x.v2.img" } << dvr << QString() << 100 << 1 << 8 << "DVR_V2" << "2023-06-29" << 1;
+    QTest::newRow("dvr, build time read once the type is known")
+        << kDvrDesc << one << dvr << QString() << 100 << 1 << 8 << "DVR_V2"
+        << "2023-06-29" << 1;
+    QTest::newRow("ipc whatever the hardware")
+        << kDvrDesc << one << customTree("x=1\nNET_UPGRADE_FILE=IPC_X\n") << QString() << 100 << 0 << 1
+        << "IPC_X"
+        << "" << 1;
+    QTest::newRow("nvr, last line without line feed not read")
+        << QString(kDvrDesc).replace("AHB", "NBD") << one
+        << customTree("NET_UPGRADE_FILE=NVR_1\nNET_UPGRADE_FILE=IPC_2") << QString() << 100 << 2 << 8
+        << "NVR_1"
+        << "2023-06-29" << 1;
+    QTest::newRow("channel without a dash") << QString(kDvrDesc).replace("AHB7008T-MH", "AHB7008") << one
+                                            << dvr << QString() << 100 << 1 << 0 << "DVR_V2"
+                                            << "2023-06-29" << 1;
+    QTest::newRow("dash too early") << QString(kDvrDesc).replace("AHB7008T-MH", "AHB-7") << one << dvr
+                                    << QString() << 100 << 1 << 0 << "DVR_V2"
+                                    << "2023-06-29" << 1;
+    QTest::newRow("no upgrade commands")
+        << R"({"Hardware":"AHB7008T-MH"})" << one << dvr << QString() << 300002 << 0 << 0 << ""
+        << "" << 0;
+    QTest::newRow("removes the config folder")
+        << QString(kDvrDesc).replace("/mnt/mtd/Log/", "/mnt/mtd/Config/") << one << dvr << QString() << 300033
+        << 0 << 0 << ""
+        << "" << 0;
+    QTest::newRow("removes mtd") << QString(kDvrDesc).replace("/mnt/mtd/Log/", "/mnt/mtd/") << one << dvr
+                                 << QString() << 300033 << 0 << 0 << ""
+                                 << "" << 0;
+    QTest::newRow("mistyped command")
+        << R"({"Hardware":"A","UpgradeCommand":[{"DirName":{},"Command":"RemoveDir"}]})" << one << dvr
+        << QString() << 300002 << 0 << 0 << ""
+        << "" << 0;
+    QTest::newRow("no hardware") << R"({"UpgradeCommand":[]})" << one << dvr << QString() << 300007 << 0 << 0
+                                 << ""
+                                 << "" << 0;
+    QTest::newRow("install description no JSON") << "{" << one << dvr << QString() << 300002 << 0 << 0 << ""
+                                                 << "" << 0;
+    QTest::newRow("no install description") << "" << one << dvr << QString() << 300004 << 0 << 0 << ""
+                                            << "" << 0;
+    QTest::newRow("hostile entry refuses the package")
+        << kDvrDesc << one << dvr << "../evil" << 300003 << 0 << 0 << ""
+        << "" << 0;
+    QTest::newRow("firmware info linked to a host file")
+        << kDvrDesc << one << Tree { { "FirmwareInfo", "->HOST" } } << QString() << 300002 << 0 << 0 << ""
+        << "" << 1;
+    QTest::newRow("build time linked to a host file")
+        << kDvrDesc << one
+        << Tree { { "FirmwareInfo", "NET_UPGRADE_FILE=DVR_V2\n" }, { "qn_version/buildtime", "->HOST" } }
+        << QString() << 300013 << 0 << 0 << ""
+        << "" << 1;
+    QTest::newRow("start address 0: that image only")
+        << kDvrDesc << QStringList { "a-x.img", "custom-x.squashfs.img" } << dvr << QString() << 100 << 1 << 8
+        << "DVR_V2"
+        << "2023-06-29" << 1;
+    QTest::newRow("image names by case, custom.img is none")
+        << kDvrDesc << QStringList { "custom-x.squashfs.img", "Sys-X.IMG", "custom.img" } << dvr << QString()
+        << 100 << 1 << 8 << "DVR_V2"
+        << "2023-06-29" << 2;
+    QTest::newRow("second image of one part refused")
+        << kDvrDesc << QStringList { "custom-x.squashfs.img", "custom-x.v2.img" } << dvr << QString() << 100
+        << 1 << 8 << "DVR_V2"
+        << "2023-06-29" << 1;
     QStringList eleven { "custom-x.squashfs.img" };
     for (int i = 1; i <= 10; ++i)
         eleven << QStringLiteral("p%1-x.img").arg(i, 2, 10, QLatin1Char('0'));
-    QTest::newRow("eleventh image refused, no slot left for the logo") << kDvrDesc << eleven << dvr << QString() << 300019 << 1 << 8 << "DVR_V2" << "2023-06-29" << 10;
-    QTest::newRow("no logo area") << kDvrDesc << one << Tree { { "FirmwareInfo", "NET_UPGRADE_FILE=DVR_V2\n" }, { "ProductDefinition", R"({"LogoPartType":"cramfs","LogoArea":{"Begin":"0x10","End":"0x10"}})" } } << QString() << 300019 << 1 << 8 << "DVR_V2" << "" << 1;
+    QTest::newRow("eleventh image refused, no slot left for the logo")
+        << kDvrDesc << eleven << dvr << QString() << 300019 << 1 << 8 << "DVR_V2"
+        << "2023-06-29" << 10;
+    QTest::newRow("no logo area")
+        << kDvrDesc << one
+        << Tree { { "FirmwareInfo", "NET_UPGRADE_FILE=DVR_V2\n" },
+               { "ProductDefinition",
+                   R"({"LogoPartType":"cramfs","LogoArea":{"Begin":"0x10","End":"0x10"}})" } }
+        << QString() << 300019 << 1 << 8 << "DVR_V2"
+        << "" << 1;
 }
 
 void TestPackageAnalysis::analyse()
@@ -123,7 +174,8 @@ void TestPackageAnalysis::analyse()
     std::memset(record, 0, sizeof(*record));
     const QString unzip = appDir + QStringLiteral("/UnZip/fw_v2_3");
     QVERIFY(DiyText::set(record->unzipFolder, unzip));
-    QVERIFY(DiyText::set(record->programFolder, CDiyFirmware::createPath(unzip + QStringLiteral("/Program"))));
+    QVERIFY(
+        DiyText::set(record->programFolder, CDiyFirmware::createPath(unzip + QStringLiteral("/Program"))));
     // What an earlier package left: cleared by the new analysis.
     record->partitions[9].used = 1;
     DiyText::set(record->firmName, QStringLiteral("OLD"));
@@ -143,7 +195,8 @@ void TestPackageAnalysis::analyse()
     QCOMPARE(used, usedSlots);
     QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/evil")));
     if (result == 100) {
-        QCOMPARE(DiyText::get(info.hardware), QJsonDocument::fromJson(installDesc.toUtf8()).object().value("Hardware").toString());
+        QCOMPARE(DiyText::get(info.hardware),
+            QJsonDocument::fromJson(installDesc.toUtf8()).object().value("Hardware").toString());
         // The extracted tree holds the links as links; removing it leaves the host alone.
         QVERIFY(QFileInfo(unzip + QStringLiteral("/custom-x/root/rootlink")).isSymLink());
     }
@@ -180,7 +233,8 @@ void TestPackageAnalysis::extractor()
     if (script.isEmpty())
         return;
     const QList<QByteArray> run = readFile(program + QStringLiteral(".run")).trimmed().split(' ');
-    QCOMPARE(run.mid(1), (QList<QByteArray> { "-no-progress", "-no-xattrs", "-d", "/out/root", "/img/a", "b.img" }));
+    QCOMPARE(run.mid(1),
+        (QList<QByteArray> { "-no-progress", "-no-xattrs", "-d", "/out/root", "/img/a", "b.img" }));
     QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/") + QString::fromLatin1(run.first())));
 }
 

@@ -1,8 +1,8 @@
 // Header strip and file-system detector, on images made by mkfs.cramfs and
 // mksquashfs and packages written by Python's zipfile.
 
-#include "PartitionImage.h"
 #include "ImageTestSupport.h"
+#include "PartitionImage.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -38,7 +38,10 @@ private slots:
                                "z.write(sys.argv[2], 'custom-x.cramfs.img', zipfile.ZIP_STORED)\n"
                                "z.write(sys.argv[3], 'logo-x.squashfs.img', zipfile.ZIP_DEFLATED)\n"
                                "z.close()\n";
-        QCOMPARE(run("python3", { "-c", script, path("package.zip"), path("cramfs.img"), path("squashfs.img") }).exitCode, 0);
+        QCOMPARE(
+            run("python3", { "-c", script, path("package.zip"), path("cramfs.img"), path("squashfs.img") })
+                .exitCode,
+            0);
     }
 
     void strip_data()
@@ -69,7 +72,8 @@ private slots:
         else if (!source.isEmpty())
             QVERIFY(writeAll(sourcePath = dir.path() + "/" + source, bytes));
         const QString targetPath = dir.path() + "/" + target;
-        QCOMPARE(stripImageHeader(QFile::encodeName(sourcePath).constData(), QFile::encodeName(targetPath).constData()),
+        QCOMPARE(stripImageHeader(
+                     QFile::encodeName(sourcePath).constData(), QFile::encodeName(targetPath).constData()),
             expected);
         QCOMPARE(QFileInfo::exists(targetPath), expected == 0); // no partial target after a failure
         if (expected == 0)
@@ -84,25 +88,44 @@ private slots:
         QTest::addColumn<int>("offset");
         QTest::addColumn<int>("match");
         QTest::addColumn<int>("expected");
-        QTest::newRow("squashfs at the start") << 3 << "squashfs" << "" << 0 << 0 << 2;
-        QTest::newRow("cramfs at the start") << 3 << "cramfs" << "" << 0 << 0 << 1;
-        QTest::newRow("cramfs wins over hsqs") << 3 << "cramfs-hsqs" << "" << 0 << 0 << 1;
-        QTest::newRow("header not skipped") << 3 << "squashfs.img" << "" << 0 << 0 << 0;
-        QTest::newRow("squashfs after the header") << 2 << "squashfs.img" << "" << 0 << 0 << 2;
-        QTest::newRow("cramfs after the header") << 2 << "cramfs.img" << "" << 0 << 0 << 1;
-        QTest::newRow("cramfs at an offset") << 1 << "cramfs.img" << "" << 64 << 0 << 1;
-        QTest::newRow("wrong offset") << 1 << "cramfs.img" << "" << 4 << 0 << 0;
-        QTest::newRow("offset past the end") << 1 << "text" << "" << 100000 << 0 << 0;
-        QTest::newRow("neither") << 3 << "text" << "" << 0 << 0 << 0;
-        QTest::newRow("missing file") << 3 << "none" << "" << 0 << 0 << 0;
-        QTest::newRow("empty path") << 3 << "" << "" << 0 << 0 << 0;
-        QTest::newRow("zip, exact name") << 0 << "package.zip" << "custom-x.cramfs.img" << 0 << 0 << 1;
-        QTest::newRow("zip, part of a deflated name") << 0 << "package.zip" << "logo-x" << 0 << 1 << 2;
-        QTest::newRow("zip, part of a name asked exactly") << 0 << "package.zip" << "logo-x" << 0 << 0 << 0;
-        QTest::newRow("zip, entry too short") << 0 << "package.zip" << "readme" << 0 << 1 << 0;
-        QTest::newRow("zip, empty name") << 0 << "package.zip" << "" << 0 << 1 << 0;
-        QTest::newRow("not a zip") << 0 << "text" << "custom" << 0 << 1 << -1;
-        QTest::newRow("no zip") << 0 << "none" << "custom" << 0 << 1 << -1;
+        QTest::newRow("squashfs at the start") << 3 << "squashfs"
+                                               << "" << 0 << 0 << 2;
+        QTest::newRow("cramfs at the start") << 3 << "cramfs"
+                                             << "" << 0 << 0 << 1;
+        QTest::newRow("cramfs wins over hsqs") << 3 << "cramfs-hsqs"
+                                               << "" << 0 << 0 << 1;
+        QTest::newRow("header not skipped") << 3 << "squashfs.img"
+                                            << "" << 0 << 0 << 0;
+        QTest::newRow("squashfs after the header") << 2 << "squashfs.img"
+                                                   << "" << 0 << 0 << 2;
+        QTest::newRow("cramfs after the header") << 2 << "cramfs.img"
+                                                 << "" << 0 << 0 << 1;
+        QTest::newRow("cramfs at an offset") << 1 << "cramfs.img"
+                                             << "" << 64 << 0 << 1;
+        QTest::newRow("wrong offset") << 1 << "cramfs.img"
+                                      << "" << 4 << 0 << 0;
+        QTest::newRow("offset past the end") << 1 << "text"
+                                             << "" << 100000 << 0 << 0;
+        QTest::newRow("neither") << 3 << "text"
+                                 << "" << 0 << 0 << 0;
+        QTest::newRow("missing file") << 3 << "none"
+                                      << "" << 0 << 0 << 0;
+        QTest::newRow("empty path") << 3 << ""
+                                    << "" << 0 << 0 << 0;
+        QTest::newRow("zip, exact name") << 0 << "package.zip"
+                                         << "custom-x.cramfs.img" << 0 << 0 << 1;
+        QTest::newRow("zip, part of a deflated name") << 0 << "package.zip"
+                                                      << "logo-x" << 0 << 1 << 2;
+        QTest::newRow("zip, part of a name asked exactly") << 0 << "package.zip"
+                                                           << "logo-x" << 0 << 0 << 0;
+        QTest::newRow("zip, entry too short") << 0 << "package.zip"
+                                              << "readme" << 0 << 1 << 0;
+        QTest::newRow("zip, empty name") << 0 << "package.zip"
+                                         << "" << 0 << 1 << 0;
+        QTest::newRow("not a zip") << 0 << "text"
+                                   << "custom" << 0 << 1 << -1;
+        QTest::newRow("no zip") << 0 << "none"
+                                << "custom" << 0 << 1 << -1;
     }
     void detect()
     {

@@ -32,7 +32,8 @@ void TestZipFolder::unzipEntries_data()
     QTest::newRow("link entry") << "ln" << QStringList() << -2 << "link";
     QTest::newRow("damaged entry") << "d.txt" << QStringList() << -2 << "badcrc";
     QTest::newRow("plain") << "a.txt" << QStringList { "a.txt" } << 0 << QString();
-    QTest::newRow("all folder levels") << "deep/er/x.bin" << QStringList { "deep/", "deep/er/", "deep/er/x.bin" } << 0 << QString();
+    QTest::newRow("all folder levels")
+        << "deep/er/x.bin" << QStringList { "deep/", "deep/er/", "deep/er/x.bin" } << 0 << QString();
     QTest::newRow("backslashes split") << "a\\b.txt" << QStringList { "a/", "a/b.txt" } << 0 << QString();
     QTest::newRow("folder entry") << "empty/" << QStringList { "empty/" } << 0 << QString();
     QTest::newRow("parent") << "../evil" << QStringList() << -2 << QString();
@@ -58,21 +59,25 @@ void TestZipFolder::unzipEntries()
     QJsonObject entry = textEntry(name, QStringLiteral("payload"));
     if (!form.isEmpty())
         entry.insert(form, true);
-    QVERIFY(makePackage(zip, { entry, textEntry(QStringLiteral("good.txt"), QStringLiteral("ok")) }, dir.path()));
+    QVERIFY(
+        makePackage(zip, { entry, textEntry(QStringLiteral("good.txt"), QStringLiteral("ok")) }, dir.path()));
     const QString outside = dir.path() + QStringLiteral("/outside");
     const QString target = dir.path() + QStringLiteral("/work/target");
     QVERIFY(QDir().mkpath(outside) && QDir().mkpath(target));
     QVERIFY(QFile::link(outside, target + QStringLiteral("/link")));
 
-    QCOMPARE(unzipToFolder(QFile::encodeName(zip).constData(), QFile::encodeName(target).constData()), result);
+    QCOMPARE(
+        unzipToFolder(QFile::encodeName(zip).constData(), QFile::encodeName(target).constData()), result);
 
     QStringList tree = treeListing(target);
     QStringList want = expected;
     for (QString &line : want) {
         if (!line.endsWith(QLatin1Char('/')))
-            line += QStringLiteral(" ") + QString::fromLatin1(QCryptographicHash::hash("payload", QCryptographicHash::Sha1).toHex());
+            line += QStringLiteral(" ")
+                + QString::fromLatin1(QCryptographicHash::hash("payload", QCryptographicHash::Sha1).toHex());
     }
-    want << QStringLiteral("good.txt ") + QString::fromLatin1(QCryptographicHash::hash("ok", QCryptographicHash::Sha1).toHex())
+    want << QStringLiteral("good.txt ")
+            + QString::fromLatin1(QCryptographicHash::hash("ok", QCryptographicHash::Sha1).toHex())
          << QStringLiteral("link -> link");
     want.sort();
     QCOMPARE(tree, want);
@@ -93,7 +98,8 @@ void TestZipFolder::unzipLimits_data()
     QTest::addColumn<int>("filesLeft");
 
     QTest::newRow("under the caps") << 3 << 100000 << qint64(300000) << 3 << 0 << 3;
-    QTest::newRow("bytes cap: the entry being written goes") << 3 << 1000000 << qint64(2500000) << 10 << -1 << 2;
+    QTest::newRow("bytes cap: the entry being written goes")
+        << 3 << 1000000 << qint64(2500000) << 10 << -1 << 2;
     QTest::newRow("entry count cap") << 5 << 10 << qint64(1000000) << 4 << -1 << 4;
     QTest::newRow("missing zip") << -1 << 0 << qint64(1000) << 10 << -1 << 0;
 }
@@ -118,7 +124,8 @@ void TestZipFolder::unzipLimits()
     UnzipLimits limits;
     limits.maxTotalBytes = maxBytes;
     limits.maxEntries = maxEntries;
-    QCOMPARE(unzipToFolder(QFile::encodeName(zip).constData(), QFile::encodeName(target).constData(), limits), result);
+    QCOMPARE(unzipToFolder(QFile::encodeName(zip).constData(), QFile::encodeName(target).constData(), limits),
+        result);
     QCOMPARE(QDir(target).entryList(QDir::Files).size(), filesLeft);
     if (entries < 0)
         QVERIFY(!QFileInfo::exists(target));
@@ -173,14 +180,17 @@ void TestZipFolder::writeZip()
     QVERIFY2(test.exitCode == 0 || (files.isEmpty() && test.out.contains("empty")), test.out.constData());
     if (files.isEmpty())
         return;
-    QStringList listed = QString::fromUtf8(runTool(QStringLiteral("unzip"), { QStringLiteral("-Z1"), zip }).out)
-                             .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QStringList listed
+        = QString::fromUtf8(runTool(QStringLiteral("unzip"), { QStringLiteral("-Z1"), zip }).out)
+              .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     listed.sort();
     QStringList want = files;
     want.sort();
     QCOMPARE(listed, want);
     const QString extracted = dir.path() + QStringLiteral("/extracted");
-    QCOMPARE(runTool(QStringLiteral("unzip"), { QStringLiteral("-q"), zip, QStringLiteral("-d"), extracted }).exitCode, 0);
+    QCOMPARE(runTool(QStringLiteral("unzip"), { QStringLiteral("-q"), zip, QStringLiteral("-d"), extracted })
+                 .exitCode,
+        0);
     QStringList wantTree = before;
     wantTree.removeAll(QStringLiteral("hostlink -> link"));
     QCOMPARE(treeListing(extracted), wantTree);

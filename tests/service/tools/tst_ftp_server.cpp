@@ -78,8 +78,9 @@ public:
         send("PASV\r\n");
         const QByteArray r = reply();
         const QList<QByteArray> n = r.mid(r.indexOf('(') + 1, r.indexOf(')') - r.indexOf('(') - 1).split(',');
-        return r.startsWith("227 Entering Passive Mode (127,0,0,1,") && n.size() == 6 ? n[4].toInt() * 256 + n[5].toInt()
-                                                                                      : 0;
+        return r.startsWith("227 Entering Passive Mode (127,0,0,1,") && n.size() == 6
+            ? n[4].toInt() * 256 + n[5].toInt()
+            : 0;
     }
     QTcpSocket &socket() { return m_socket; }
 
@@ -87,7 +88,8 @@ private:
     QTcpSocket m_socket;
 };
 
-struct DataLink {
+struct DataLink
+{
     QTcpSocket socket;
     bool open(int port, const QHostAddress &from = QHostAddress())
     {
@@ -128,8 +130,8 @@ class TestFtpServer : public QObject
     {
         QProcess p;
         p.start(QStringLiteral("python3"),
-            QStringList { qEnvironmentVariable("QV_SOURCE_DIR") + "/tests/service/tools/ftp_peer.py", args.first(),
-                "127.0.0.1", QString::number(m_server.listenPort()), kUser, password }
+            QStringList { qEnvironmentVariable("QV_SOURCE_DIR") + "/tests/service/tools/ftp_peer.py",
+                args.first(), "127.0.0.1", QString::number(m_server.listenPort()), kUser, password }
                 + args.mid(1));
         if (!p.waitForFinished(120000) || p.exitCode() != 0)
             qWarning() << p.readAllStandardError();
@@ -166,13 +168,27 @@ private slots:
         QTest::addColumn<QString>("current");
         QTest::addColumn<QString>("argument");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("relative") << "/a" << "b" << "/a/b";
-        QTest::newRow("absolute") << "/a" << "/b/c" << "/b/c";
-        QTest::newRow("dots clamped at root") << "/a" << "../../../etc" << "/etc";
-        QTest::newRow("backslashes") << "/" << "x\\..\\..\\y" << "/y";
-        QTest::newRow("dot and slashes") << "/a" << "./b//./c/" << "/a/b/c";
-        QTest::newRow("drive letter stays a name") << "/" << "C:/x" << "/C:/x";
-        QTest::newRow("only dots") << "/a/b" << ".." << "/a";
+        QTest::newRow("relative") << "/a"
+                                  << "b"
+                                  << "/a/b";
+        QTest::newRow("absolute") << "/a"
+                                  << "/b/c"
+                                  << "/b/c";
+        QTest::newRow("dots clamped at root") << "/a"
+                                              << "../../../etc"
+                                              << "/etc";
+        QTest::newRow("backslashes") << "/"
+                                     << "x\\..\\..\\y"
+                                     << "/y";
+        QTest::newRow("dot and slashes") << "/a"
+                                         << "./b//./c/"
+                                         << "/a/b/c";
+        QTest::newRow("drive letter stays a name") << "/"
+                                                   << "C:/x"
+                                                   << "/C:/x";
+        QTest::newRow("only dots") << "/a/b"
+                                   << ".."
+                                   << "/a";
     }
     void virtualPaths()
     {
@@ -191,13 +207,14 @@ private slots:
         QTest::addColumn<QByteArrayList>("expected");
         const QByteArray no("530 Not logged in.");
         QTest::newRow("before login")
-            << false << QByteArray("PWD\r\nCWD sub\r\nRETR a.bin\r\nSTOR x\r\nSIZE a.bin\r\nMKD d\r\nPASV\r\nLIST\r\n")
+            << false
+            << QByteArray("PWD\r\nCWD sub\r\nRETR a.bin\r\nSTOR x\r\nSIZE a.bin\r\nMKD d\r\nPASV\r\nLIST\r\n")
             << QByteArrayList { no, no, no, no, no, no, no, no };
-        QTest::newRow("wrong password") << false << QByteArray("USER vexqa\r\nPASS nope\r\nPWD\r\n")
-                                        << QByteArrayList { "331 User name okay, need password.",
-                                               "530 Authentication failed.", no };
-        QTest::newRow("new USER resets login")
-            << true << QByteArray("USER other\r\nPWD\r\n") << QByteArrayList { "331 User name okay, need password.", no };
+        QTest::newRow("wrong password")
+            << false << QByteArray("USER vexqa\r\nPASS nope\r\nPWD\r\n")
+            << QByteArrayList { "331 User name okay, need password.", "530 Authentication failed.", no };
+        QTest::newRow("new USER resets login") << true << QByteArray("USER other\r\nPWD\r\n")
+                                               << QByteArrayList { "331 User name okay, need password.", no };
         QTest::newRow("bare USER is empty")
             << false << QByteArray("USER\r\nPASS vexqa\r\n")
             << QByteArrayList { "331 User name okay, need password.", "530 Authentication failed." };
@@ -205,37 +222,43 @@ private slots:
             << false << QByteArray("user vexqa\r\npass vexqa\r\nP|W|D\r|\n")
             << QByteArrayList { "331 User name okay, need password.", "230 User logged in, proceed.",
                    "257 \"/\" is current directory." };
-        QTest::newRow("size") << true << QByteArray("SIZE a.bin\r\nSIZE empty.txt\r\nSIZE sub\r\nSIZE\r\nSIZE nope\r\n")
-                              << QByteArrayList { "213 <1234>", "550 Not a plain file.", "550 Not a plain file.",
-                                     "501 Syntax error.", "550 Not a plain file." };
+        QTest::newRow("size") << true
+                              << QByteArray(
+                                     "SIZE a.bin\r\nSIZE empty.txt\r\nSIZE sub\r\nSIZE\r\nSIZE nope\r\n")
+                              << QByteArrayList { "213 <1234>", "550 Not a plain file.",
+                                     "550 Not a plain file.", "501 Syntax error.", "550 Not a plain file." };
         QTest::newRow("transfers without PASV")
             << true << QByteArray("RETR empty.txt\r\nRETR sub\r\nRETR a.bin\r\nSTOR new.bin\r\nSTOR sub\r\n")
             << QByteArrayList { "550 No such file or directory.", "550 No such file or directory.",
-                   "425 Can't open data connection.", "425 Can't open data connection.", "550 Permission denied." };
+                   "425 Can't open data connection.", "425 Can't open data connection.",
+                   "550 Permission denied." };
         QTest::newRow("long transfer names")
             << true
-            << "RETR " + QByteArray(256, 'a') + "\r\nSTOR " + QByteArray(256, 'a') + "\r\nRETR " + QByteArray(255, 'a')
-                + "\r\n"
+            << "RETR " + QByteArray(256, 'a') + "\r\nSTOR " + QByteArray(256, 'a') + "\r\nRETR "
+                + QByteArray(255, 'a') + "\r\n"
             << QByteArrayList { "501 Syntax error.", "501 Syntax error.", "550 No such file or directory." };
-        QTest::newRow("cwd") << true
-                             << QByteArray("CWD\r\nCWD /../../..\r\nPWD\r\nCWD new/deeper\r\nPWD\r\nCWD ..\r\nPWD\r\nCWD "
-                                           "../../a.bin\r\nXPWD\r\n")
-                             << QByteArrayList { "550 No such directory.", "250 Command okay.",
-                                    "257 \"/\" is current directory.", "250 Command okay.",
-                                    "257 \"/new/deeper\" is current directory.", "250 Command okay.",
-                                    "257 \"/new\" is current directory.", "550 No such directory.",
-                                    "257 \"/new\" is current directory." };
+        QTest::newRow("cwd")
+            << true
+            << QByteArray("CWD\r\nCWD /../../..\r\nPWD\r\nCWD new/deeper\r\nPWD\r\nCWD ..\r\nPWD\r\nCWD "
+                          "../../a.bin\r\nXPWD\r\n")
+            << QByteArrayList { "550 No such directory.", "250 Command okay.",
+                   "257 \"/\" is current directory.", "250 Command okay.",
+                   "257 \"/new/deeper\" is current directory.", "250 Command okay.",
+                   "257 \"/new\" is current directory.", "550 No such directory.",
+                   "257 \"/new\" is current directory." };
         QTest::newRow("mkd") << true << QByteArray("MKD\r\nMKD sub\r\nMKD fresh/one\r\n")
                              << QByteArrayList { "550 No such directory.", "550 Already exists.",
                                     "250 Directory created." };
-        QTest::newRow("others") << true << QByteArray("REST 0\r\nREST 7\r\nPORT 1,2,3,4,5,6\r\nLIST\r\nEPSV\r\n\r\n")
+        QTest::newRow("others") << true
+                                << QByteArray("REST 0\r\nREST 7\r\nPORT 1,2,3,4,5,6\r\nLIST\r\nEPSV\r\n\r\n")
                                 << QByteArrayList { "350 Restarting at <0>.", "504 Reply marker must be 0.",
                                        "550 Support PORT.", "500 command not understand.",
                                        "500 command not understand." };
-        QTest::newRow("over-long line") << true << QByteArray(9000, 'X') + "\r\nPWD\r\n"
-                                        << QByteArrayList { "500 command not understand.",
-                                               "257 \"/\" is current directory." };
-        QTest::newRow("quit") << false << QByteArray("QUIT\r\nPWD\r\n") << QByteArrayList { "221 Good bye.", "" };
+        QTest::newRow("over-long line")
+            << true << QByteArray(9000, 'X') + "\r\nPWD\r\n"
+            << QByteArrayList { "500 command not understand.", "257 \"/\" is current directory." };
+        QTest::newRow("quit") << false << QByteArray("QUIT\r\nPWD\r\n")
+                              << QByteArrayList { "221 Good bye.", "" };
     }
     void replies()
     {
@@ -404,17 +427,21 @@ private slots:
     void traversal()
     {
         QFETCH(QString, path);
-        const QStringList outside = QDir(m_tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        const QStringList outside
+            = QDir(m_tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
         const QByteArray hostname = readFile("/etc/hostname");
         const QDateTime etcChanged = QFileInfo("/etc").lastModified();
         const QJsonObject r = peer({ "traverse", path });
         QVERIFY(!r.isEmpty());
-        QVERIFY2(!r.value("retr_bytes").toString().contains("sentinel"), qPrintable(r.value("retr").toString()));
+        QVERIFY2(
+            !r.value("retr_bytes").toString().contains("sentinel"), qPrintable(r.value("retr").toString()));
         QCOMPARE(readFile(m_tmp.path() + "/sentinel.txt"), QByteArray("sentinel"));
         QCOMPARE(readFile("/etc/hostname"), hostname);
         QCOMPARE(QFileInfo("/etc").lastModified(), etcChanged);
-        QVERIFY(!QFile::exists("/dropped.txt") && !QFile::exists("/etc/dropped.txt") && !QFile::exists("/made"));
-        QCOMPARE(QDir(m_tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), outside);
+        QVERIFY(
+            !QFile::exists("/dropped.txt") && !QFile::exists("/etc/dropped.txt") && !QFile::exists("/made"));
+        QCOMPARE(
+            QDir(m_tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), outside);
         QVERIFY(r.value("pwd").toString().startsWith('/'));
     }
 
@@ -483,8 +510,9 @@ private slots:
             const linger reset { 1, 0 }; // a reset, not an end
             setsockopt(int(data.socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
             data.socket.abort();
-            QCOMPARE(c.reply(), command.startsWith("STOR") ? QByteArray("551 Error on output file.")
-                                                           : QByteArray("551 Error on input file."));
+            QCOMPARE(c.reply(),
+                command.startsWith("STOR") ? QByteArray("551 Error on output file.")
+                                           : QByteArray("551 Error on input file."));
         }
         QVERIFY(!QFile::exists(m_root + "/part.bin"));
         QCOMPARE(QDir(m_root).entryList({ ".*part*" }, QDir::Files | QDir::Hidden), QStringList());

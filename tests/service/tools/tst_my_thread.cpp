@@ -8,7 +8,8 @@
 
 namespace {
 
-struct Probe {
+struct Probe
+{
     std::atomic<int> calls { 0 };
     QSemaphore entered;
     QSemaphore release;

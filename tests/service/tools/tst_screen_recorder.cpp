@@ -17,7 +17,8 @@ namespace {
 const char kTwoSeconds[] = "testsrc=size=320x240:rate=25:duration=2";
 const char kEndless[] = "testsrc=size=320x240:rate=25,realtime";
 
-struct Probe {
+struct Probe
+{
     QString errors;
     QString codec;
     int width = 0;
@@ -34,7 +35,8 @@ Probe probe(const QString &path)
     QProcess p;
     p.start(QStringLiteral("ffprobe"),
         { "-v", "error", "-count_frames", "-count_packets", "-select_streams", "v:0", "-show_entries",
-            "stream=codec_name,width,height,r_frame_rate,nb_read_frames,nb_read_packets:format=duration", "-of", "json", path });
+            "stream=codec_name,width,height,r_frame_rate,nb_read_frames,nb_read_packets:format=duration",
+            "-of", "json", path });
     p.waitForFinished(60000);
     Probe r;
     r.errors = QString::fromUtf8(p.readAllStandardError()).trimmed();
@@ -70,12 +72,18 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("codec");
-        QTest::newRow("mp4") << "a.mp4" << "h264";
-        QTest::newRow("mkv in capitals") << "b.MKV" << "h264";
-        QTest::newRow("mov") << "c.mov" << "h264";
-        QTest::newRow("avi") << "d.avi" << "mpeg4";
-        QTest::newRow("wmv") << "e.wmv" << "msmpeg4v3";
-        QTest::newRow("flv") << "f.flv" << "flv1";
+        QTest::newRow("mp4") << "a.mp4"
+                             << "h264";
+        QTest::newRow("mkv in capitals") << "b.MKV"
+                                         << "h264";
+        QTest::newRow("mov") << "c.mov"
+                             << "h264";
+        QTest::newRow("avi") << "d.avi"
+                             << "mpeg4";
+        QTest::newRow("wmv") << "e.wmv"
+                             << "msmpeg4v3";
+        QTest::newRow("flv") << "f.flv"
+                             << "flv1";
     }
     void containers()
     {
@@ -125,10 +133,14 @@ private slots:
         QTest::addColumn<QString>("first"); // what the first start records from
         QTest::addColumn<QString>("firstFile");
         QTest::addColumn<int>("stateAfterFirst");
-        QTest::newRow("bad device") << "no_such_source" << "bad1.mkv" << int(CScreenRecorder::Idle);
-        QTest::newRow("bad output folder") << QString(kEndless) << "missing/bad2.mkv" << int(CScreenRecorder::Idle);
-        QTest::newRow("stopped recording") << QString(kEndless) << "first.mkv" << int(CScreenRecorder::StopRequested);
-        QTest::newRow("stop before any start") << QString() << QString() << int(CScreenRecorder::StopRequested);
+        QTest::newRow("bad device") << "no_such_source"
+                                    << "bad1.mkv" << int(CScreenRecorder::Idle);
+        QTest::newRow("bad output folder")
+            << QString(kEndless) << "missing/bad2.mkv" << int(CScreenRecorder::Idle);
+        QTest::newRow("stopped recording")
+            << QString(kEndless) << "first.mkv" << int(CScreenRecorder::StopRequested);
+        QTest::newRow("stop before any start")
+            << QString() << QString() << int(CScreenRecorder::StopRequested);
     }
     void sequences()
     {

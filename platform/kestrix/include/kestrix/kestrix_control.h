@@ -16,12 +16,12 @@ namespace kestrix {
 struct RecordingSpec
 {
     int channel = 0;
-    std::string name;    // empty: made from the channel and the times
+    std::string name; // empty: made from the channel and the times
     std::string begin;
     std::string end;
-    int64_t size = -1;   // bytes; -1: what the span holds at 25 frames per second
+    int64_t size = -1; // bytes; -1: what the span holds at 25 frames per second
     int streamType = 0;
-    int fileType = 0;    // 0 recording, 1 picture (JPEG)
+    int fileType = 0; // 0 recording, 1 picture (JPEG)
 };
 
 // One simulated device. Address logins match `address` (and `port` when not 0),
@@ -31,7 +31,7 @@ struct DeviceSpec
     std::string address;
     int port = 0;
     std::string serial;
-    std::string token;            // serial-and-token logins; empty accepts any token
+    std::string token; // serial-and-token logins; empty accepts any token
     std::string user = "admin";
     std::string password;
     int videoChannels = 16;
@@ -39,30 +39,30 @@ struct DeviceSpec
     int deviceType = 1;
     std::string name = "Kestrix NVR";
     std::string softwareVersion = "V4.2.0.1";
-    int build[3] = {2023, 11, 20};
-    int mainSize[2] = {704, 576};
-    int extraSize[2] = {352, 288};
-    bool audio = true;            // live streams carry G.711 audio frames
+    int build[3] = { 2023, 11, 20 };
+    int mainSize[2] = { 704, 576 };
+    int extraSize[2] = { 352, 288 };
+    bool audio = true; // live streams carry G.711 audio frames
     bool canTalk = true;
-    bool locked = false;          // every login: TRV_ERR_ACCOUNT_LOCKED
-    std::string cloudError;       // serial logins: TRV_ERR_CLOUD with this text
-    int loginError = 0;           // every login fails with this error number
-    bool unreachable = false;     // logins time out after the connect time
-    int maxLogins = 0;            // 0: unlimited; more: TRV_ERR_TOO_MANY_LOGINS
-    std::string upgradeVersion;   // a newer firmware on the cloud; empty: none
-    std::string recordDate;       // "YYYY-MM-DD" of the day of recordings; empty: today
+    bool locked = false; // every login: TRV_ERR_ACCOUNT_LOCKED
+    std::string cloudError; // serial logins: TRV_ERR_CLOUD with this text
+    int loginError = 0; // every login fails with this error number
+    bool unreachable = false; // logins time out after the connect time
+    int maxLogins = 0; // 0: unlimited; more: TRV_ERR_TOO_MANY_LOGINS
+    std::string upgradeVersion; // a newer firmware on the cloud; empty: none
+    std::string recordDate; // "YYYY-MM-DD" of the day of recordings; empty: today
     bool defaultRecordings = true; // 24 hourly recordings per channel when `recordings` is empty
     std::vector<RecordingSpec> recordings;
-    std::string configJson;       // JSON object merged into the device's configuration tree
-    int64_t downloadRate = 0;     // bytes per second of downloads and file sends; 0: unlimited
-    int fileSendError = 0;        // file sends end as TRV_TRANSFER_FAILED with this code; 0: they succeed
+    std::string configJson; // JSON object merged into the device's configuration tree
+    int64_t downloadRate = 0; // bytes per second of downloads and file sends; 0: unlimited
+    int fileSendError = 0; // file sends end as TRV_TRANSFER_FAILED with this code; 0: they succeed
 };
 
 // One call of the library's C interface.
 struct CallRecord
 {
     uint64_t index = 0;
-    std::string function;          // "TRV_NET_RealPlay"
+    std::string function; // "TRV_NET_RealPlay"
     std::vector<std::string> args; // arguments in order: numbers, "text" quoted, 0x.. pointers or null,
                                    // records as {field=value,...}
     int64_t result = 0;
@@ -105,10 +105,11 @@ KESTRIX_CONTROL_API std::vector<CallRecord> callsOf(const std::string &function)
 KESTRIX_CONTROL_API void clearCalls();
 
 // State for checks.
-KESTRIX_CONTROL_API int openHandles();  // handles of every kind, logins included
+KESTRIX_CONTROL_API int openHandles(); // handles of every kind, logins included
 KESTRIX_CONTROL_API int runningThreads(); // the library's stream, playback, transfer and event threads
 // Files the device received (TRV_NET_SendFileDataToDevice): name and bytes.
-KESTRIX_CONTROL_API std::vector<std::pair<std::string, std::string>> receivedFiles(const std::string &addressOrSerial);
+KESTRIX_CONTROL_API std::vector<std::pair<std::string, std::string>> receivedFiles(
+    const std::string &addressOrSerial);
 // The "OPFile" body that announced each received file, in the order of receivedFiles.
 KESTRIX_CONTROL_API std::vector<std::string> receivedFileBodies(const std::string &addressOrSerial);
 // Voice frames the device received over talks (TRV_NET_VoiceComSendData), whole
