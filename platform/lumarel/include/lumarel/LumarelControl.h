@@ -71,4 +71,8 @@ TRV_PLAY_API void setSmallWindowBursts(bool on);
 // painted through Qt. For benchmarks comparing both.
 TRV_PLAY_API void setStraightDrawing(bool on);
 
+// Whether ports opened from now on share the decode pool's few threads (the
+// default) or each decodes on a thread of its own. For benchmarks comparing both.
+TRV_PLAY_API void setPooledDecoding(bool on);
+
 } // namespace LumarelControl

@@ -1,0 +1,28 @@
+#pragma once
+
+// Decode floors the live grid is compared with, measured in this process
+// with libavcodec: the streams' pictures decoded on one thread as they would
+// arrive in real time, one stream's pictures interleaved with the others'
+// and the thread sleeping between them, as a player must.
+
+#include <QByteArray>
+#include <QSize>
+
+#include <vector>
+
+struct DecodeFloorOptions
+{
+    int fps = 25;
+    // Pictures of a stream decoded back to back once the last of them is
+    // due; 1: each picture as it comes.
+    int burst = 1;
+    // Each picture scaled to this size, as the play library does for a
+    // window of it (with its shortcuts for small windows: no deblocking,
+    // every other row); empty: decoded only.
+    QSize window;
+};
+
+// The CPU time, in seconds, of one thread decoding `streams` (each a list of
+// H.264 access units, beginning with a key frame) in real time.
+double realTimeDecodeCpu(
+    const std::vector<std::vector<QByteArray>> &streams, const DecodeFloorOptions &options);
