@@ -29,6 +29,8 @@ constexpr size_t kBurstPictures = 4;
 // A burst not complete after this long is decoded as it is (a stream that
 // pauses or ends still shows its last pictures).
 constexpr auto kBurstWait = std::chrono::milliseconds(200);
+// Buffers of decoded packets kept for the stream's next blocks.
+constexpr size_t kSpareBuffers = 4;
 
 // A port's run decodes at most this many pictures before the pool's other
 // ports have their turn: a whole burst, and no stream keeps a thread.
@@ -181,6 +183,8 @@ int PlayPort::input(const uint8_t *data, unsigned int length)
     if (!data || length == 0)
         return TRV_PLAY_ERR_PARA;
     std::lock_guard<std::mutex> inputLock(m_inputMutex);
+    // The buffer of a packet the port has decoded, for the next one.
+    MediaPacket packet;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_quit)
@@ -188,6 +192,10 @@ int PlayPort::input(const uint8_t *data, unsigned int length)
         if (m_clearPartial) {
             m_partial.clear();
             m_clearPartial = false;
+        }
+        if (!m_spareBuffers.empty()) {
+            packet.data = std::move(m_spareBuffers.back());
+            m_spareBuffers.pop_back();
         }
     }
     m_partial.insert(m_partial.end(), data, data + length);
@@ -206,9 +214,9 @@ int PlayPort::input(const uint8_t *data, unsigned int length)
         }
         const uint8_t *rawBlock = m_partial.data() + pos;
         pos += block.blockSize;
-        MediaPacket packet;
         const bool playable = packetFromBlock(block, &packet);
-        record(packet, rawBlock, block.blockSize);
+        static const MediaPacket unplayable;
+        record(playable ? packet : unplayable, rawBlock, block.blockSize);
         if (!playable)
             continue;
 
@@ -441,6 +449,11 @@ DecodeJob::NextRun PlayPort::runJob()
                 m_decoded.clear();
                 handlePacket(packet, m_raw, &m_decoded);
                 lock.lock();
+                // Its buffer takes the next block of the stream.
+                if (!m_file && m_spareBuffers.size() < kSpareBuffers) {
+                    packet.data.clear();
+                    m_spareBuffers.push_back(std::move(packet.data));
+                }
                 if (epoch == m_epoch && !m_flushDecoder) {
                     for (QueuedFrame &f : m_decoded) {
                         m_lastRate = f.rate;
@@ -487,7 +500,8 @@ void PlayPort::handlePacket(
         playAudio(packet);
         return;
     }
-    std::vector<FramePtr> pictures;
+    std::vector<FramePtr> &pictures = m_pictures;
+    pictures.clear();
     m_decoder.decode(packet, &pictures);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -503,11 +517,13 @@ void PlayPort::handlePacket(
         f.frame = std::move(p);
         frames->push_back(std::move(f));
     }
+    pictures.clear();
 }
 
 void PlayPort::playAudio(const MediaPacket &packet)
 {
-    std::vector<int16_t> pcm(packet.data.size());
+    std::vector<int16_t> &pcm = m_pcm;
+    pcm.resize(packet.data.size());
     unsigned short volume;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -545,7 +561,9 @@ void PlayPort::present(std::unique_lock<std::mutex> &lock, FramePtr frame, bool 
         ++m_stats.framesShown;
     const RenderSettings settings = windowSettings();
     const bool window = m_sink->hasSurface();
-    FramePtr shown = referenceFrame(frame.get());
+    // Read below without the lock: only the port's own run changes the
+    // history, and the newest picture stays in it.
+    const AVFrame *shown = frame.get();
     m_history.push_back(std::move(frame));
     // Real-time play keeps only the picture on screen (for redraws and
     // snapshots): every picture held is a buffer the decoder cannot reuse,
@@ -573,7 +591,7 @@ void PlayPort::present(std::unique_lock<std::mutex> &lock, FramePtr frame, bool 
     }
     lock.unlock();
     if (window && shown) {
-        const QImage image = m_renderer.render(shown.get(), settings);
+        const QImage image = m_renderer.render(shown, settings);
         if (!image.isNull()) {
             if (queued)
                 m_sink->queueImage(image, settings.original, due);

@@ -133,6 +133,8 @@ private:
     FrameRenderer m_renderer;
     std::vector<uint8_t> m_raw;
     std::vector<QueuedFrame> m_decoded;
+    std::vector<FramePtr> m_pictures;
+    std::vector<int16_t> m_pcm;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_space; // producers held back in file mode
@@ -148,6 +150,7 @@ private:
     unsigned int m_poolSize = 0;
     unsigned int m_mode = TRV_PLAY_STREAM_REALTIME;
     std::deque<PoolBlock> m_pool;
+    std::vector<std::vector<uint8_t>> m_spareBuffers; // of blocks decoded, for the next ones
     size_t m_poolBytes = 0;
     size_t m_poolPictures = 0; // video blocks in the pool
     // A live window at most half the picture's size: its pictures are

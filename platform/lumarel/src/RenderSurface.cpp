@@ -183,7 +183,12 @@ void FrameSink::postUpdate()
 
 void FrameSink::runPendingUpdates()
 {
-    std::vector<std::shared_ptr<FrameSink>> sinks;
+    // GUI thread only. Kept from one call to the next, with the list the
+    // ports fill, so that neither is made anew for every picture.
+    static std::vector<std::shared_ptr<FrameSink>> sinks;
+    static std::vector<std::shared_ptr<FrameSink>> waiting;
+    sinks.clear();
+    waiting.clear();
     {
         PendingUpdates &pending = pendingUpdates();
         std::lock_guard<std::mutex> lock(pending.mutex);
@@ -195,7 +200,6 @@ void FrameSink::runPendingUpdates()
         }
         sinks.swap(pending.sinks);
     }
-    std::vector<std::shared_ptr<FrameSink>> waiting;
     for (const std::shared_ptr<FrameSink> &sink : sinks) {
         // Queued pictures not due yet: looked at again on the next tick;
         // the window is painted only when one is due.
@@ -208,10 +212,12 @@ void FrameSink::runPendingUpdates()
         if (sink->m_surface && (due || !queued))
             sink->m_surface->refresh();
     }
+    sinks.clear(); // the sinks are let go of here, not at the next call
     if (!waiting.empty()) {
         PendingUpdates &pending = pendingUpdates();
         std::lock_guard<std::mutex> lock(pending.mutex);
         pending.sinks.insert(pending.sinks.end(), waiting.begin(), waiting.end());
+        waiting.clear();
     }
     // Pictures arriving from now on wait for the timer.
     static QPointer<QTimer> timer;
