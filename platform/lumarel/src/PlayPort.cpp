@@ -4,6 +4,7 @@
 #include "PictureWriter.h"
 #include "Recorder.h"
 #include "RenderSurface.h"
+#include "SharedImages.h"
 #include "SoundOutput.h"
 
 extern "C" {
@@ -591,6 +592,7 @@ void PlayPort::present(std::unique_lock<std::mutex> &lock, FramePtr frame, bool 
     }
     lock.unlock();
     if (window && shown) {
+        m_renderer.setImageSetMaker(m_sink->drawsStraight() ? &SharedImages::makeSet : nullptr);
         const QImage image = m_renderer.render(shown, settings);
         if (!image.isNull()) {
             if (queued)
@@ -920,6 +922,7 @@ void PlayPort::stats(LumarelControl::PortStats *out)
     out->framesDrawn = m_sink->framesDrawn();
     out->framesQueued = m_sink->framesQueued();
     out->framesStraight = m_sink->framesStraight();
+    out->framesShared = m_sink->framesShared();
     out->drawCallbacks = m_sink->drawCallbacks();
     std::lock_guard<std::mutex> lock(m_recordMutex);
     out->recording = m_recorder != nullptr;

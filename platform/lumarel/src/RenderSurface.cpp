@@ -366,13 +366,20 @@ void RenderSurface::refresh()
 {
     setOpaque(m_sink->hasImage());
     // Without a draw callback the picture can go straight to the X server;
-    // what cannot is painted through Qt.
-    if (!m_unpaintedNew && !m_sink->hasDrawCallback() && m_direct.possible(this)) {
+    // what cannot is painted through Qt. (A picture of the size before a
+    // resize, or at its own size, is painted through Qt as well, but the
+    // window still takes the next ones straight.)
+    const bool straight = !m_sink->hasDrawCallback() && m_direct.possible(this);
+    m_sink->m_drawsStraight = straight;
+    if (straight && !m_unpaintedNew) {
         bool isNew = false;
         bool original = false;
         const QImage image = m_sink->takeImage(&isNew, &original);
-        if (!image.isNull() && !original && m_direct.put(this, image)) {
+        bool shared = false;
+        if (!image.isNull() && !original && m_direct.put(this, image, &shared)) {
             ++m_sink->m_framesStraight;
+            if (shared)
+                ++m_sink->m_framesShared;
             m_sink->afterPaint(nullptr, isNew);
             return;
         }

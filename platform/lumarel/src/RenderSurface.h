@@ -58,6 +58,10 @@ public:
     int64_t drawCallbacks() const { return m_drawCallbacks; }
     int64_t framesQueued() const { return m_framesQueued; }
     int64_t framesStraight() const { return m_framesStraight; }
+    int64_t framesShared() const { return m_framesShared; }
+    // Whether the window took its last picture straight into its X window:
+    // the next ones are best scaled into shared memory.
+    bool drawsStraight() const { return m_drawsStraight; }
 
 private:
     friend class RenderSurface;
@@ -102,6 +106,8 @@ private:
     std::atomic<int64_t> m_drawCallbacks { 0 };
     std::atomic<int64_t> m_framesQueued { 0 };
     std::atomic<int64_t> m_framesStraight { 0 }; // put straight into the X window
+    std::atomic<int64_t> m_framesShared { 0 }; // of those, read by the X server where the port scaled them
+    std::atomic<bool> m_drawsStraight { false };
     QPointer<RenderSurface> m_surface; // GUI thread only
 };
 
