@@ -204,7 +204,9 @@ void DecodePool::work()
         if (!m_ready.empty()) {
             // Work waited too long behind the runs of the threads awake:
             // another thread joins them.
-            if (now - m_ready.front()->m_queuedAt > kMaxWait && m_idle > m_wakeups) {
+            const DecodeJob &front = *m_ready.front();
+            if (now - front.m_queuedAt > (front.m_mayWait ? kMaxWaitOnTick : kMaxWait)
+                && m_idle > m_wakeups) {
                 ++m_wakeups;
                 m_work.notify_one();
             }

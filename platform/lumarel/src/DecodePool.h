@@ -69,8 +69,9 @@ public:
     // The pool's clock: work that may wait is taken on its ticks.
     static constexpr std::chrono::milliseconds kTick { 10 };
     // Work that waited this long while the pool's threads were busy has
-    // another thread join them.
-    static constexpr std::chrono::milliseconds kMaxWait { 20 };
+    // another thread join them; work that may wait, this much longer.
+    static constexpr std::chrono::milliseconds kMaxWait { 10 };
+    static constexpr std::chrono::milliseconds kMaxWaitOnTick { 60 };
 
     explicit DecodePool(int threads);
     // Ends the threads (after the runs in progress); jobs still waiting are
