@@ -10,7 +10,6 @@ extern "C" {
 #include <algorithm>
 #include <chrono>
 #include <ctime>
-#include <memory>
 #include <thread>
 
 namespace {
@@ -44,65 +43,90 @@ bool openDecoder(Stream *stream, bool skipDeblocking)
     return avcodec_open2(stream->codec, h264, nullptr) >= 0;
 }
 
-void decodeOne(Stream *stream, const QByteArray &unit, AVPacket *packet, AVFrame *frame,
-    const RenderSettings &settings, bool scale)
+} // namespace
+
+struct RealTimeDecode::Decoders
 {
-    packet->data = reinterpret_cast<uint8_t *>(const_cast<char *>(unit.constData()));
-    packet->size = int(unit.size());
-    if (avcodec_send_packet(stream->codec, packet) < 0)
-        return;
-    while (avcodec_receive_frame(stream->codec, frame) >= 0) {
-        if (scale)
-            stream->renderer->render(frame, settings);
-        av_frame_unref(frame);
+    std::vector<Stream> streams;
+    AVPacket *packet = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    RenderSettings settings;
+    bool ok = true;
+
+    ~Decoders()
+    {
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+    }
+
+    void decode(size_t stream, const QByteArray &unit, bool scale)
+    {
+        Stream &s = streams[stream];
+        packet->data = reinterpret_cast<uint8_t *>(const_cast<char *>(unit.constData()));
+        packet->size = int(unit.size());
+        if (avcodec_send_packet(s.codec, packet) < 0)
+            return;
+        while (avcodec_receive_frame(s.codec, frame) >= 0) {
+            if (scale)
+                s.renderer->render(frame, settings);
+            av_frame_unref(frame);
+        }
+    }
+};
+
+RealTimeDecode::RealTimeDecode(
+    const std::vector<std::vector<QByteArray>> *streams, const DecodeFloorOptions &options)
+    : m_streams(streams)
+    , m_options(options)
+    , m_decoders(std::make_unique<Decoders>())
+{
+    m_decoders->settings.targetWidth = options.window.width();
+    m_decoders->settings.targetHeight = options.window.height();
+    m_decoders->streams = std::vector<Stream>(streams->size());
+    for (Stream &s : m_decoders->streams) {
+        // The grid's streams are CIF: a small window leaves out what the
+        // play library leaves out for it.
+        const bool small = !options.window.isEmpty() && shownAtMostHalf(352, 288, m_decoders->settings);
+        m_decoders->ok = m_decoders->ok && openDecoder(&s, small);
+        s.renderer = std::make_unique<FrameRenderer>();
     }
 }
 
-} // namespace
+RealTimeDecode::~RealTimeDecode() = default;
 
-double realTimeDecodeCpu(
-    const std::vector<std::vector<QByteArray>> &streams, const DecodeFloorOptions &options)
+double RealTimeDecode::next(size_t pictures)
 {
+    size_t available = m_streams->empty() ? 0 : m_streams->front().size();
+    for (const std::vector<QByteArray> &s : *m_streams)
+        available = std::min(available, s.size());
+    const size_t end = std::min(available, m_done + pictures);
+    if (!m_decoders->ok || end <= m_done)
+        return 0;
     double cpu = 0;
     // A thread of its own: its CPU time is the floor's alone.
     std::thread floor([&] {
-        const bool scale = !options.window.isEmpty();
-        RenderSettings settings;
-        settings.targetWidth = options.window.width();
-        settings.targetHeight = options.window.height();
-        size_t pictures = streams.empty() ? 0 : streams.front().size();
-        for (const std::vector<QByteArray> &s : streams)
-            pictures = std::min(pictures, s.size());
-        std::vector<Stream> decoders(streams.size());
-        for (Stream &d : decoders) {
-            // The grid's streams are CIF: a small window leaves out what the
-            // play library leaves out for it.
-            if (!openDecoder(&d, scale && shownAtMostHalf(352, 288, settings)))
-                return;
-            d.renderer = std::make_unique<FrameRenderer>();
-        }
-        AVPacket *packet = av_packet_alloc();
-        AVFrame *frame = av_frame_alloc();
-        const size_t burst = size_t(std::max(1, options.burst));
-        const auto interval = std::chrono::microseconds(1000000 / std::max(1, options.fps));
-        const auto start = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+        const bool scale = !m_options.window.isEmpty();
+        const size_t burst = size_t(std::max(1, m_options.burst));
+        const size_t count = m_streams->size();
+        const auto interval = std::chrono::microseconds(1000000 / std::max(1, m_options.fps));
+        const auto start = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
         const double cpu0 = threadCpuSeconds();
-        for (size_t i = 0; i < pictures; ++i) {
+        for (size_t i = m_done; i < end; ++i) {
             // Only the last picture of a burst wakes the thread.
-            if ((i + 1) % burst != 0 && i + 1 != pictures)
+            if ((i + 1) % burst != 0 && i + 1 != end)
                 continue;
-            for (size_t c = 0; c < streams.size(); ++c) {
+            const size_t first = std::max(m_done, i - std::min(i, i % burst));
+            for (size_t c = 0; c < count; ++c) {
                 // The streams' pictures arrive spread over the interval.
                 std::this_thread::sleep_until(
-                    start + interval * int64_t(i) + interval * int64_t(c) / int64_t(streams.size()));
-                for (size_t j = i - std::min(i, (i % burst)); j <= i; ++j)
-                    decodeOne(&decoders[c], streams[c][j], packet, frame, settings, scale);
+                    start + interval * int64_t(i - m_done) + interval * int64_t(c) / int64_t(count));
+                for (size_t j = first; j <= i; ++j)
+                    m_decoders->decode(c, (*m_streams)[c][j], scale);
             }
         }
         cpu = threadCpuSeconds() - cpu0;
-        av_frame_free(&frame);
-        av_packet_free(&packet);
     });
     floor.join();
+    m_done = end;
     return cpu;
 }

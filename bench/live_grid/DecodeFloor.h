@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QSize>
 
+#include <memory>
 #include <vector>
 
 struct DecodeFloorOptions
@@ -22,7 +23,24 @@ struct DecodeFloorOptions
     QSize window;
 };
 
-// The CPU time, in seconds, of one thread decoding `streams` (each a list of
-// H.264 access units, beginning with a key frame) in real time.
-double realTimeDecodeCpu(
-    const std::vector<std::vector<QByteArray>> &streams, const DecodeFloorOptions &options);
+class RealTimeDecode
+{
+public:
+    // `streams`: each a list of H.264 access units, beginning with a key frame.
+    RealTimeDecode(const std::vector<std::vector<QByteArray>> *streams, const DecodeFloorOptions &options);
+    ~RealTimeDecode();
+    RealTimeDecode(const RealTimeDecode &) = delete;
+    RealTimeDecode &operator=(const RealTimeDecode &) = delete;
+
+    // Decodes the next `pictures` of every stream in real time (taking as
+    // long as they last) on a thread of its own; that thread's CPU time in
+    // seconds. The decoders go on from where the last call left them.
+    double next(size_t pictures);
+
+private:
+    struct Decoders;
+    const std::vector<std::vector<QByteArray>> *m_streams;
+    DecodeFloorOptions m_options;
+    std::unique_ptr<Decoders> m_decoders;
+    size_t m_done = 0;
+};

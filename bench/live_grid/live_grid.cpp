@@ -1,17 +1,20 @@
 // Shows N live channels of the device-library stand-in in the live-view panel.
 //
 //   live_grid --show [--channels 16] [--seconds 0]    manual check: a visible grid (0 = until closed)
-//   live_grid [--channels 64] [--seconds 20]           benchmark
+//   live_grid [--channels 64] [--seconds 20] [--rounds 4]   benchmark
 //
-// The benchmark measures the player's CPU time and the pictures drawn per
-// second with small windows taking their pictures in bursts, then without
-// bursts, then (unless --no-compare) with a decode thread per port as the
-// play library had before its decode pool. Then the CPU of the simulated
-// device's streams alone (they run in this process), and the floors of the
-// same streams for the same length of content: `ffmpeg -threads 1` decoding
-// them one after another, and one thread of this process decoding them in
-// real time, picture by picture and in bursts of four scaled to the window.
-// It prints each figure with the machine's load and the ratios.
+// The benchmark first keeps `seconds` of each stream as plain H.264. Then,
+// in rounds, each taking its share of the time in turn so that the machine's
+// load falls on all alike: the player's CPU time and pictures drawn with
+// small windows taking their pictures in bursts (the default), without
+// bursts, and (unless --no-compare) with a decode thread per port as the
+// play library had before its decode pool; the simulated device alone (it
+// runs in this process, and is taken off the player's figure); and the
+// floors, over the kept streams: `ffmpeg -threads 1` decoding them one after
+// another, one thread of this process decoding them in real time picture by
+// picture, and the same four at a time scaled to the window (what the decode
+// pool does, without the display). It prints the sums with the machine's
+// load and the ratios.
 
 #include "DecodeFloor.h"
 #include "RealPlayWidget.h"
@@ -41,7 +44,7 @@ namespace {
 
 struct Feed
 {
-    CRealPlayWidget *panel = nullptr;
+    std::atomic<CRealPlayWidget *> panel { nullptr };
     int channel = 0;
     // Annex-B payloads of the video frames, when dumping: written to `dump`
     // and kept in `units`, up to `keep` of them.
@@ -54,9 +57,8 @@ struct Feed
 int onFrame(int, const TRV_FRAME_INFO *frame, void *user)
 {
     auto *feed = static_cast<Feed *>(user);
-    if (feed->panel)
-        feed->panel->InputData(
-            feed->channel, reinterpret_cast<const char *>(frame->data), int(frame->length));
+    if (CRealPlayWidget *panel = feed->panel)
+        panel->InputData(feed->channel, reinterpret_cast<const char *>(frame->data), int(frame->length));
     if (frame->frameType == TRV_FRAME_VIDEO) {
         feed->frames.fetch_add(1, std::memory_order_relaxed);
         if (feed->dump && frame->length > 32 && feed->units.size() < feed->keep) {
@@ -183,6 +185,20 @@ long receivedFrames(const std::vector<Feed> &feeds)
     return total;
 }
 
+// "low-high" of the 1-minute figures of loadAverage() texts.
+QString loadSpan(const QStringList &loads)
+{
+    double low = 1e9;
+    double high = -1;
+    for (const QString &l : loads) {
+        const double minute = l.section(QLatin1Char(' '), 0, 0).toDouble();
+        low = std::min(low, minute);
+        high = std::max(high, minute);
+    }
+    return high < 0 ? QStringLiteral("unknown")
+                    : QStringLiteral("%1-%2").arg(low, 0, 'f', 2).arg(high, 0, 'f', 2);
+}
+
 // What the process spent while the panel showed the streams, over one or
 // more slices of time.
 struct PanelRun
@@ -194,6 +210,9 @@ struct PanelRun
     long sleeps = 0; // the process's threads going to sleep (voluntary context switches)
     QStringList loads; // the machine's load during each slice
 
+    // The lowest and highest 1-minute load seen.
+    QString loadRange() const { return loadSpan(loads); }
+
     void add(const PanelRun &slice)
     {
         cpu += slice.cpu;
@@ -204,6 +223,28 @@ struct PanelRun
         loads += slice.loads;
     }
 };
+
+// A floor measured in parts, one a round.
+struct Floor
+{
+    double cpu = 0; // seconds
+    QStringList loads;
+
+    // `cpu` for all of the content, measured `parts` times: each adds its share.
+    void add(double measured, int parts)
+    {
+        cpu += measured / parts;
+        loads << loadAverage();
+    }
+    QString loadRange() const { return loadSpan(loads); }
+};
+
+// Where the streams' pictures go: the panel, or nowhere (counted only).
+void setPanel(std::vector<Feed> *feeds, CRealPlayWidget *panel)
+{
+    for (Feed &f : *feeds)
+        f.panel = panel;
+}
 
 long processSleeps()
 {
@@ -263,7 +304,7 @@ int main(int argc, char **argv)
     parser.addOption({ "through-qt", "Paint every picture through Qt, none straight into the X window." });
     parser.addOption({ "thread-per-port", "With --show: each port decodes on a thread of its own." });
     parser.addOption({ "no-compare", "Leave out the run with a decode thread per port." });
-    parser.addOption({ "rounds", "Take turns this many times between the ways the panel is measured.", "n" });
+    parser.addOption({ "rounds", "Take turns this many times between the figures measured (4).", "n" });
     parser.process(app);
     const bool show = parser.isSet("show");
     const bool straight = !parser.isSet("through-qt");
@@ -302,22 +343,71 @@ int main(int argc, char **argv)
         return rc;
     }
 
-    // Benchmark. The panel on the decode pool, small windows taking their
-    // pictures in bursts (the default), then each picture as it comes; then
-    // bursts on a decode thread per port, as before the pool. With several
-    // rounds the three take turns, each round a share of the time, so that a
-    // change in the machine's load falls on all three alike.
+    // Benchmark. First the streams as plain H.264, for the floors.
+    const long wanted = long(seconds) * 25;
+    std::vector<Feed> dumps(static_cast<size_t>(channels));
+    std::vector<std::unique_ptr<QFile>> files;
+    for (int c = 0; c < channels; ++c) {
+        files.push_back(std::make_unique<QFile>(work.filePath(QStringLiteral("ch%1.h264").arg(c))));
+        files.back()->open(QIODevice::WriteOnly);
+        dumps[size_t(c)].channel = c;
+        dumps[size_t(c)].dump = files.back().get();
+        dumps[size_t(c)].keep = size_t(wanted);
+    }
+    {
+        Device dumpDevice;
+        if (!openStreams(channels, dumps, &dumpDevice))
+            return 1;
+        for (;;) {
+            bool all = true;
+            for (const Feed &f : dumps)
+                all = all && f.frames.load() >= wanted;
+            if (all)
+                break;
+            runFor(200);
+        }
+        closeStreams(&dumpDevice);
+    }
+    // One file of all streams one after another (each begins with a key
+    // frame and its parameter sets), so that ffmpeg's start-up counts once.
+    const QString all = work.filePath(QStringLiteral("all.h264"));
+    {
+        QFile out(all);
+        out.open(QIODevice::WriteOnly);
+        for (auto &f : files) {
+            f->close();
+            f->open(QIODevice::ReadOnly);
+            out.write(f->readAll());
+            f->close();
+        }
+    }
+    std::vector<std::vector<QByteArray>> streams;
+    for (Feed &f : dumps)
+        streams.push_back(std::move(f.units));
+    DecodeFloorOptions byPicture;
+    RealTimeDecode realTime(&streams, byPicture);
+    DecodeFloorOptions bursts;
+    bursts.burst = 4;
+    bursts.window = QSize(1280 / 8, 720 / 8);
+    RealTimeDecode poolFloor(&streams, bursts);
+
+    // Then the rounds.
     if (!startPreviews(&panel, channels))
         return 1;
     Device device;
     if (!openStreams(channels, feeds, &device))
         return 1;
     const bool compare = !parser.isSet("no-compare");
-    const int rounds = qMax(1, parser.value("rounds").toInt());
+    const int rounds
+        = qBound(1, parser.value("rounds").isEmpty() ? 4 : parser.value("rounds").toInt(), seconds);
     const int sliceMs = seconds * 1000 / rounds;
     PanelRun pooled;
     PanelRun noBursts;
     PanelRun perPort;
+    PanelRun deviceAlone;
+    Floor sequential;
+    Floor realTimeFloor;
+    Floor burstFloor;
     runFor(2000);
     for (int round = 0; round < rounds; ++round) {
         pooled.add(measurePanel(channels, feeds, sliceMs));
@@ -338,122 +428,68 @@ int main(int argc, char **argv)
             if (!startPreviews(&panel, channels))
                 return 1;
         }
+        // The streams go on, to a callback that only counts them: the
+        // simulated device's share (the panel's windows keep their last
+        // pictures and have nothing to do).
+        setPanel(&feeds, nullptr);
+        runFor(500);
+        deviceAlone.add(measurePanel(channels, feeds, sliceMs));
+        // The floors, while the player waits.
+        const size_t pictures = size_t(wanted) * size_t(round + 1) / size_t(rounds)
+            - size_t(wanted) * size_t(round) / size_t(rounds);
+        sequential.add(decodeCpu(all) - decodeCpu(all, true), rounds);
+        realTimeFloor.add(realTime.next(pictures), 1);
+        burstFloor.add(poolFloor.next(pictures), 1);
+        setPanel(&feeds, &panel);
         runFor(2000);
     }
     closeStreams(&device);
     stopPreviews(&panel, channels);
 
-    // The simulated device runs inside this process: the same streams for the
-    // same time, delivered to a callback that only counts them, give its share.
-    std::vector<Feed> counted(static_cast<size_t>(channels));
-    Device countDevice;
-    if (!openStreams(channels, counted, &countDevice))
-        return 1;
-    runFor(1000);
-    const double deviceCpu0 = processCpuSeconds();
-    QElapsedTimer deviceWall;
-    deviceWall.start();
-    runFor(seconds * 1000);
-    // Per second of the device's run.
-    const double deviceCpuRate = (processCpuSeconds() - deviceCpu0) / (deviceWall.nsecsElapsed() / 1e9);
-    const QString deviceLoad = loadAverage();
-    closeStreams(&countDevice);
-
-    // The same streams as plain H.264, for the same length of content.
-    const long wanted = long(seconds) * 25;
-    std::vector<Feed> dumps(static_cast<size_t>(channels));
-    std::vector<std::unique_ptr<QFile>> files;
-    for (int c = 0; c < channels; ++c) {
-        files.push_back(std::make_unique<QFile>(work.filePath(QStringLiteral("ch%1.h264").arg(c))));
-        files.back()->open(QIODevice::WriteOnly);
-        dumps[size_t(c)].channel = c;
-        dumps[size_t(c)].dump = files.back().get();
-        dumps[size_t(c)].keep = size_t(wanted);
-    }
-    Device dumpDevice;
-    if (!openStreams(channels, dumps, &dumpDevice))
-        return 1;
-    for (;;) {
-        bool all = true;
-        for (const Feed &f : dumps)
-            all = all && f.frames.load() >= wanted;
-        if (all)
-            break;
-        runFor(200);
-    }
-    closeStreams(&dumpDevice);
-    for (auto &f : files)
-        f->close();
-
-    // One decoder run over all streams one after the other (each begins
-    // with a key frame and its parameter sets), so process start-up counts
-    // once, and taken off.
-    const QString all = work.filePath(QStringLiteral("all.h264"));
-    {
-        QFile out(all);
-        out.open(QIODevice::WriteOnly);
-        for (auto &f : files) {
-            f->open(QIODevice::ReadOnly);
-            out.write(f->readAll());
-            f->close();
-        }
-    }
-    const double sequentialCpu = decodeCpu(all) - decodeCpu(all, true);
-    const QString sequentialLoad = loadAverage();
-    // The same streams decoded by one thread in real time.
-    std::vector<std::vector<QByteArray>> streams;
-    for (Feed &f : dumps)
-        streams.push_back(std::move(f.units));
-    DecodeFloorOptions options;
-    const double realTimeCpu = realTimeDecodeCpu(streams, options);
-    const QString realTimeLoad = loadAverage();
-    options.burst = 4;
-    options.window = QSize(1280 / 8, 720 / 8);
-    const double burstCpu = realTimeDecodeCpu(streams, options);
-    const QString burstLoad = loadAverage();
-
-    // The floors cover `seconds` of content; the panel's figures are set to
-    // the same length.
-    const auto perContent
-        = [&](double c, double elapsed) { return elapsed > 0 ? c * seconds / elapsed : 0.0; };
-    const auto ratio = [&](double c, double floor) { return floor > 0 ? c / floor : 0.0; };
-    const auto player
-        = [&](const PanelRun &r) { return perContent(r.cpu - deviceCpuRate * r.elapsed, r.elapsed); };
-    std::printf("live grid: %d channels of the extra stream (352x288, 25 fps), %d s of content each, %s\n",
-        channels, seconds, straight ? "put straight into the X windows" : "painted through Qt");
+    // The floors cover `seconds` of content; the player's figures are set
+    // to the same length, less the simulated device's share.
+    const double deviceRate = deviceAlone.elapsed > 0 ? deviceAlone.cpu / deviceAlone.elapsed : 0.0;
+    const auto player = [&](const PanelRun &r) {
+        return r.elapsed > 0 ? (r.cpu - deviceRate * r.elapsed) * seconds / r.elapsed : 0.0;
+    };
+    const auto ratio = [](double c, double floor) { return floor > 0 ? c / floor : 0.0; };
+    std::printf(
+        "live grid: %d channels of the extra stream (352x288, 25 fps), %d s of content each in %d rounds,"
+        " %s\n",
+        channels, seconds, rounds, straight ? "put straight into the X windows" : "painted through Qt");
     const auto printPanel = [&](const char *what, const PanelRun &r) {
         std::printf(
-            "  player, %s: %.2f s CPU (%.2f with the simulated device), %.1f pictures drawn per second"
-            " of %.1f received, threads of the process going to sleep %.0f times a second [load %s]\n",
-            what, player(r), perContent(r.cpu, r.elapsed), double(r.drawn) / r.elapsed,
-            double(r.received) / r.elapsed, double(r.sleeps) / r.elapsed,
-            qPrintable(r.loads.join(QStringLiteral("; "))));
+            "  player, %s: %.2f s CPU, %.1f pictures drawn per second of %.1f received, threads going to"
+            " sleep %.0f times a second [load %s]\n",
+            what, player(r), double(r.drawn) / r.elapsed, double(r.received) / r.elapsed,
+            double(r.sleeps) / r.elapsed, qPrintable(r.loadRange()));
     };
     printPanel(
         "decode pool, pictures of small windows decoded four at a time and shown 120 ms later", pooled);
     printPanel("decode pool, each picture as it comes", noBursts);
     if (compare)
         printPanel("a decode thread per port (as before the pool), four at a time", perPort);
-    std::printf("  the simulated device alone: %.2f s CPU [load %s]\n", deviceCpuRate * seconds,
-        qPrintable(deviceLoad));
+    std::printf("  the simulated device alone: %.2f s CPU (taken off the player's figures) [load %s]\n",
+        deviceRate * seconds, qPrintable(deviceAlone.loadRange()));
     std::printf("  floor, ffmpeg -threads 1, the %d streams of %ld pictures one after another: %.2f s CPU"
                 " (start-up taken off) [load %s]\n",
-        channels, wanted, sequentialCpu, qPrintable(sequentialLoad));
-    std::printf("  floor, one thread decoding them in real time, picture by picture: %.2f s CPU (%.2f of one"
-                " after another) [load %s]\n",
-        realTimeCpu, ratio(realTimeCpu, sequentialCpu), qPrintable(realTimeLoad));
+        channels, wanted, sequential.cpu, qPrintable(sequential.loadRange()));
     std::printf(
-        "  floor of the pool, one thread decoding them in real time four at a time and scaling them to"
-        " %dx%d: %.2f s CPU (%.2f of one after another) [load %s]\n",
-        options.window.width(), options.window.height(), burstCpu, ratio(burstCpu, sequentialCpu),
-        qPrintable(burstLoad));
+        "  floor, one thread decoding them in real time, picture by picture: %.2f s CPU, %.2f of one after"
+        " another [load %s]\n",
+        realTimeFloor.cpu, ratio(realTimeFloor.cpu, sequential.cpu), qPrintable(realTimeFloor.loadRange()));
+    std::printf(
+        "  floor of the decode pool, one thread decoding them in real time four at a time and scaling them"
+        " to %dx%d: %.2f s CPU, %.2f of one after another [load %s]\n",
+        bursts.window.width(), bursts.window.height(), burstFloor.cpu, ratio(burstFloor.cpu, sequential.cpu),
+        qPrintable(burstFloor.loadRange()));
     std::printf(
         "  the player alone to one after another: %.2f with bursts (goal: at most 1.5, with every picture"
         " drawn), %.2f without",
-        ratio(player(pooled), sequentialCpu), ratio(player(noBursts), sequentialCpu));
+        ratio(player(pooled), sequential.cpu), ratio(player(noBursts), sequential.cpu));
     if (compare)
-        std::printf(", %.2f on a thread per port", ratio(player(perPort), sequentialCpu));
-    std::printf("\n  the player alone to the pool's floor: %.2f with bursts; the floor itself is %.2f\n",
-        ratio(player(pooled), burstCpu), ratio(burstCpu, sequentialCpu));
+        std::printf(", %.2f on a decode thread per port", ratio(player(perPort), sequential.cpu));
+    std::printf("\n  the player alone to the decode pool's floor: %.2f with bursts\n",
+        ratio(player(pooled), burstFloor.cpu));
     return 0;
 }
