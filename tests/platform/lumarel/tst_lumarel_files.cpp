@@ -56,6 +56,14 @@ void fileEnd(int port, void *user)
         ++g_fileEnds;
 }
 
+// Closes the port whose file ended, from the play library's own thread.
+std::atomic<int> g_closedAtEnd { 0 };
+void closeAtEnd(int port, void *)
+{
+    if (TRV_PLAY_CloseFile(port))
+        ++g_closedAtEnd;
+}
+
 } // namespace
 
 class TestLumarelFiles : public QObject
@@ -376,6 +384,36 @@ private slots:
         QVERIFY(TRV_PLAY_Pause(130, 0));
         QTRY_COMPARE(g_fileEnds.load(), 2); // played to its end a second time
         QVERIFY(TRV_PLAY_CloseFile(130));
+    }
+
+    // A player may close a file port from its file-end callback, on the
+    // thread that plays the port: the port closes, nothing waits for
+    // itself, and the next port opened on the number plays.
+    void closedFromItsFileEndCallback_data()
+    {
+        QTest::addColumn<bool>("pooled");
+        QTest::newRow("decode pool") << true;
+        QTest::newRow("a thread of its own") << false;
+    }
+
+    void closedFromItsFileEndCallback()
+    {
+        QFETCH(bool, pooled);
+        LumarelControl::setPooledDecoding(pooled);
+        TestMedia::VideoOptions o;
+        o.frames = 6;
+        o.fps = 50;
+        const QString file = path(QStringLiteral("close-at-end.h265x"));
+        QVERIFY(writeFile(file, TestMedia::join(TestMedia::videoBlocks(o))));
+        g_closedAtEnd = 0;
+        for (int round = 1; round <= 2; ++round) {
+            QVERIFY(TRV_PLAY_OpenFile(130, QFile::encodeName(file).constData()));
+            QVERIFY(TRV_PLAY_SetFileEndCallBack(130, closeAtEnd, nullptr));
+            QVERIFY(TRV_PLAY_Play(130, 0));
+            QTRY_COMPARE(g_closedAtEnd.load(), round);
+            QVERIFY(!stats(130).open);
+        }
+        LumarelControl::setPooledDecoding(true);
     }
 
     // Emptying the queue of a file port (as the player does after a seek)
