@@ -1,0 +1,224 @@
+// A page of the Qt WebSocket server beside a raw WebSocket page that reads
+// slowly: QuorvelTool (with the player test double) serves both; the raw page
+// asks for replies of 1 MiB each and then reads 64 KiB every 2 s, while the
+// other page sends small requests one at a time and measures each round trip.
+// Prints the other page's round trips, their median and the worst one. Run
+// from the release build:
+//   build/release/bench/isolation/bench_raw_slow_reader [--seconds S] [--replies N]
+
+#include "BenchClient.h"
+#include "WsClient.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+using namespace BenchClient;
+
+namespace {
+
+bool installProgram(const QString &from, const QString &to)
+{
+    QFile::remove(to);
+    return QFile::copy(from, to)
+        && QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// A masked client text frame.
+QByteArray textFrame(const QByteArray &payload)
+{
+    QByteArray frame;
+    frame.append(char(0x81));
+    const quint64 n = quint64(payload.size());
+    if (n < 126) {
+        frame.append(char(0x80 | n));
+    } else if (n < 65536) {
+        frame.append(char(0x80 | 126));
+        frame.append(char(n >> 8));
+        frame.append(char(n));
+    } else {
+        frame.append(char(0x80 | 127));
+        for (int shift = 56; shift >= 0; shift -= 8)
+            frame.append(char(n >> shift));
+    }
+    const char mask[4] = { 0x21, 0x43, 0x65, 0x07 };
+    frame.append(mask, 4);
+    for (int i = 0; i < payload.size(); ++i)
+        frame.append(char(payload[i] ^ mask[i % 4]));
+    return frame;
+}
+
+// The raw socket port of the service whose WebSocket server listens on
+// `wsPort`: the port whose control request 99 reports that port.
+int findRawPort(int wsPort)
+{
+    const QByteArray body = "{\"MainType\":99,\"SubType\":0}";
+    const QByteArray request = "POST /Cmd-WebLocalCtrl HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: "
+        + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    for (int port = 54455; port <= 54465; ++port) {
+        const int fd = connectLoopback(port);
+        if (fd < 0)
+            continue;
+        const QByteArray answer = sendBytes(fd, request) ? readToEnd(fd, 3000) : QByteArray();
+        ::close(fd);
+        if (answer.contains("\"port\":" + QByteArray::number(wsPort) + ","))
+            return port;
+    }
+    return 0;
+}
+
+// Opens a raw WebSocket session; -1 on failure.
+int openRawPage(int port)
+{
+    const int fd = connectLoopback(port);
+    if (fd < 0)
+        return -1;
+    const QByteArray upgrade
+        = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    QByteArray head;
+    char c;
+    bool ok = sendBytes(fd, upgrade);
+    while (ok && !head.endsWith("\r\n\r\n"))
+        ok = RawSocket::waitReadable(fd, 10000) == RawSocket::Wait::Ready && ::recv(fd, &c, 1, 0) == 1
+            && (head.append(c), true);
+    if (!ok || !head.startsWith("HTTP/1.1 101")) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Round trips of a page beside a raw WebSocket page that reads slowly.");
+    parser.addHelpOption();
+    parser.addOption({ "seconds", "How long the round trips are measured.", "s", "20" });
+    parser.addOption({ "replies", "Replies of 1 MiB the raw page asks for.", "n", "16" });
+    parser.addOption({ "bin", "Folder of the programs to measure (default: this build's).", "dir" });
+    parser.process(app);
+    const int seconds = std::max(1, parser.value("seconds").toInt());
+    const int replies = std::max(1, parser.value("replies").toInt());
+    const QString binDir = parser.isSet("bin") ? parser.value("bin") : QStringLiteral(QV_BENCH_BIN_DIR);
+    const QString sourceDir = QStringLiteral(QV_BENCH_SOURCE_DIR);
+    const QString player = sourceDir + QStringLiteral("/tests/service/core/player_double.py");
+
+    QTemporaryDir root;
+    const QString appDir = root.path() + QStringLiteral("/Service");
+    const QString runtimeDir = root.path() + QStringLiteral("/run");
+    QDir().mkpath(appDir + QStringLiteral("/x64"));
+    QDir().mkpath(runtimeDir);
+    ::chmod(QFile::encodeName(runtimeDir).constData(), 0700);
+    if (!installProgram(binDir + QStringLiteral("/QuorvelTool"), appDir + QStringLiteral("/QuorvelTool"))
+        || !installProgram(player, appDir + QStringLiteral("/Tevora_x86"))
+        || !installProgram(player, appDir + QStringLiteral("/x64/Tevora_x64"))) {
+        std::fprintf(stderr, "cannot set up the service folder from %s\n", qPrintable(binDir));
+        return 1;
+    }
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
+    QProcess service;
+    service.setProcessEnvironment(env);
+    service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    service.start(appDir + QStringLiteral("/QuorvelTool"), QStringList());
+    int wsPort = 0;
+    const QRegularExpression listening(QStringLiteral("ws://127\\.0\\.0\\.1:(\\d+)"));
+    QElapsedTimer started;
+    started.start();
+    while (wsPort == 0 && started.elapsed() < 30000 && service.state() != QProcess::NotRunning) {
+        if (!service.canReadLine() && !service.waitForReadyRead(100))
+            continue;
+        const auto match = listening.match(QString::fromUtf8(service.readLine()));
+        if (match.hasMatch())
+            wsPort = match.captured(1).toInt();
+    }
+    const int rawPort = wsPort ? findRawPort(wsPort) : 0;
+    if (rawPort == 0) {
+        std::fprintf(stderr, "the service did not start\n");
+        return 1;
+    }
+
+    // Both pages have their player before anything is measured.
+    const std::string small = "{\"MainType\":9999,\"SubType\":0,\"MsgID\":1}";
+    WsClient page;
+    std::string answer;
+    if (!page.open(wsPort) || !page.send(small) || !page.receive(&answer)) {
+        std::fprintf(stderr, "the page of the Qt WebSocket server got no answer\n");
+        return 1;
+    }
+    const int raw = openRawPage(rawPort);
+    if (raw < 0 || !sendBytes(raw, textFrame(QByteArray::fromStdString(small)))
+        || readToEnd(raw, 1000).isEmpty()) {
+        std::fprintf(stderr, "the raw page got no answer\n");
+        return 1;
+    }
+
+    // The raw page asks for its replies, then reads 64 KiB every 2 s.
+    std::atomic<bool> stop { false };
+    std::atomic<qint64> rawRead { 0 };
+    for (int i = 0; i < replies; ++i) {
+        const QByteArray request
+            = "{\"MainType\":9101,\"SubType\":0,\"MsgID\":" + QByteArray::number(i) + ",\"Size\":1048576}";
+        sendBytes(raw, textFrame(request));
+    }
+    std::thread slowReader([&] {
+        char buffer[65536];
+        while (!stop) {
+            const ssize_t n = ::recv(raw, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0)
+                rawRead += n;
+            for (int waited = 0; waited < 2000 && !stop; waited += 10)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+
+    std::vector<double> trips;
+    const Clock::time_point start = Clock::now();
+    int id = 2;
+    while (secondsSince(start) < seconds) {
+        const Clock::time_point sent = Clock::now();
+        const std::string request
+            = "{\"MainType\":9999,\"SubType\":0,\"MsgID\":" + std::to_string(id++) + "}";
+        if (!page.send(request) || !page.receive(&answer)) {
+            std::fprintf(stderr, "the page lost its session\n");
+            break;
+        }
+        trips.push_back(secondsSince(sent));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    stop = true;
+    slowReader.join();
+    ::close(raw);
+    page.close();
+    service.terminate();
+    service.waitForFinished(20000);
+
+    std::sort(trips.begin(), trips.end());
+    std::printf("page round trips in %d s beside a raw page reading 64 KiB every 2 s of %d MiB asked for\n",
+        seconds, replies);
+    if (trips.empty()) {
+        std::printf("  none\n");
+        return 1;
+    }
+    std::printf("  %zu round trips, median %.1f ms, worst %.1f ms; the raw page read %lld bytes\n",
+        trips.size(), trips[trips.size() / 2] * 1000, trips.back() * 1000,
+        static_cast<long long>(rawRead.load()));
+    return 0;
+}
