@@ -1,10 +1,10 @@
 // A page of the Qt WebSocket server beside a raw WebSocket page that reads
 // slowly: QuorvelTool (with the player test double) serves both; the raw page
-// asks for replies of 1 MiB each and then reads 64 KiB every 2 s, while the
+// asks for replies of 1 MiB each and then reads a little every 2 s, while the
 // other page sends small requests one at a time and measures each round trip.
 // Prints the other page's round trips, their median and the worst one. Run
 // from the release build:
-//   build/release/bench/isolation/bench_raw_slow_reader [--seconds S] [--replies N]
+//   build/release/bench/isolation/bench_raw_slow_reader [--seconds S] [--replies N] [--read BYTES]
 
 #include "BenchClient.h"
 #include "WsClient.h"
@@ -111,10 +111,12 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addOption({ "seconds", "How long the round trips are measured.", "s", "20" });
     parser.addOption({ "replies", "Replies of 1 MiB the raw page asks for.", "n", "16" });
+    parser.addOption({ "read", "Bytes the raw page reads every 2 s.", "bytes", "1048576" });
     parser.addOption({ "bin", "Folder of the programs to measure (default: this build's).", "dir" });
     parser.process(app);
     const int seconds = std::max(1, parser.value("seconds").toInt());
     const int replies = std::max(1, parser.value("replies").toInt());
+    const qint64 readBytes = std::max(1, parser.value("read").toInt());
     const QString binDir = parser.isSet("bin") ? parser.value("bin") : QStringLiteral(QV_BENCH_BIN_DIR);
     const QString sourceDir = QStringLiteral(QV_BENCH_SOURCE_DIR);
     const QString player = sourceDir + QStringLiteral("/tests/service/core/player_double.py");
@@ -181,9 +183,14 @@ int main(int argc, char *argv[])
     std::thread slowReader([&] {
         char buffer[65536];
         while (!stop) {
-            const ssize_t n = ::recv(raw, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n > 0)
+            for (qint64 taken = 0; taken < readBytes;) {
+                const ssize_t n = ::recv(
+                    raw, buffer, size_t(std::min<qint64>(readBytes - taken, sizeof buffer)), MSG_DONTWAIT);
+                if (n <= 0)
+                    break;
+                taken += n;
                 rawRead += n;
+            }
             for (int waited = 0; waited < 2000 && !stop; waited += 10)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -211,8 +218,9 @@ int main(int argc, char *argv[])
     service.waitForFinished(20000);
 
     std::sort(trips.begin(), trips.end());
-    std::printf("page round trips in %d s beside a raw page reading 64 KiB every 2 s of %d MiB asked for\n",
-        seconds, replies);
+    std::printf(
+        "page round trips in %d s beside a raw page reading %lld bytes every 2 s of %d MiB asked for\n",
+        seconds, static_cast<long long>(readBytes), replies);
     if (trips.empty()) {
         std::printf("  none\n");
         return 1;

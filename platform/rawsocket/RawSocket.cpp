@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -86,6 +87,30 @@ void wakeListener(int listenSocket)
         ::shutdown(listenSocket, SHUT_RDWR);
 }
 
+int acceptPending(int listenSocket)
+{
+    for (;;) {
+        const int s = ::accept4(listenSocket, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (s >= 0)
+            return s;
+        if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return -2;
+        // Out of descriptors or memory: the connection waits in the backlog
+        // for a later try rather than ending the server.
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+            return -3;
+        return -1;
+    }
+}
+
+bool setNonBlocking(int socket)
+{
+    const int flags = ::fcntl(socket, F_GETFL, 0);
+    return flags >= 0 && ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
 Wait waitReadable(int socket, int timeoutMs)
 {
     return waitFor(socket, POLLIN, timeoutMs);
@@ -100,6 +125,20 @@ ssize_t receiveSome(int socket, char *buffer, size_t size)
 {
     for (;;) {
         const ssize_t n = ::recv(socket, buffer, size, 0);
+        if (n >= 0)
+            return n;
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return -2;
+        return -1;
+    }
+}
+
+ssize_t sendSome(int socket, const char *data, size_t size)
+{
+    for (;;) {
+        const ssize_t n = ::send(socket, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n >= 0)
             return n;
         if (errno == EINTR)
@@ -139,6 +178,32 @@ void closeSocket(int socket)
         return;
     ::shutdown(socket, SHUT_RDWR);
     ::close(socket);
+}
+
+Wakeup::Wakeup()
+    : m_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{ }
+
+Wakeup::~Wakeup()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void Wakeup::notify()
+{
+    const uint64_t one = 1;
+    if (m_fd >= 0 && ::write(m_fd, &one, sizeof one) < 0) {
+        // The counter is at its limit: the waiter has a wake-up pending anyway.
+    }
+}
+
+void Wakeup::clear()
+{
+    uint64_t value;
+    if (m_fd >= 0 && ::read(m_fd, &value, sizeof value) < 0) {
+        // Nothing was pending.
+    }
 }
 
 } // namespace RawSocket

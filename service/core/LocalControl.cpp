@@ -4,6 +4,7 @@
 
 #include "ClientRegistry.h"
 #include "NativeWindow.h"
+#include "RawSocket.h"
 #include "RawWsConnection.h"
 #include "RequestTasks.h"
 #include "ServiceLog.h"
@@ -28,9 +29,9 @@ QString versionFile(const QString &appDir)
     return appDir + QStringLiteral("/QuorvelToolVersion.ini");
 }
 
-void sendReply(int s, const QByteArray &json)
+QByteArray textReply(const QByteArray &json)
 {
-    ClientRegistry::sendHttpText(json.constData(), json.size(), 200, s);
+    return ClientRegistry::httpTextReply(json.constData(), json.size(), 200);
 }
 
 QByteArray styledKeyReply(int mainType, int subType, const QByteArray &key)
@@ -125,12 +126,14 @@ quint64 GeneralSocket::getBrowserWndByTitle(int browseType, const QString &title
     return window;
 }
 
-int GeneralSocket::dealWebLocalCtrl(int s, const QByteArray &request, const HttpRequest::Head &head)
+int GeneralSocket::dealWebLocalCtrl(HttpConnection &c)
 {
-    const QByteArray body = request.mid(head.headLength, head.contentLength > 0 ? head.contentLength : -1);
+    const HttpRequest::Head &head = c.head();
+    const QByteArray body
+        = c.request().mid(head.headLength, head.contentLength > 0 ? head.contentLength : -1);
     const int brace = body.indexOf('{');
     if (brace < 0) {
-        ClientRegistry::sendHttpText("", 0, 400, s);
+        c.reply(ClientRegistry::httpTextReply("", 0, 400));
         return -2;
     }
     const QByteArray json = body.mid(brace);
@@ -149,18 +152,29 @@ int GeneralSocket::dealWebLocalCtrl(int s, const QByteArray &request, const Http
         QSettings settings(versionFile(m_strAppDir), QSettings::IniFormat);
         const QByteArray version = settings.value(QStringLiteral("Tool/version")).toString().toLocal8Bit();
         const int previewNum = settings.value(QStringLiteral("AutoPreview/PreviewNum"), 8).toInt();
-        sendReply(s,
-            mainSub + ",\"Version\":" + jsonText(version) + ",\"WebStyle\":" + jsonText(req.text)
-                + ",\"ExeVersion\":\"V2\",\"AutoPreviewNum\":" + QByteArray::number(previewNum) + okTail);
+        c.reply(
+            textReply(mainSub + ",\"Version\":" + jsonText(version) + ",\"WebStyle\":" + jsonText(req.text)
+                + ",\"ExeVersion\":\"V2\",\"AutoPreviewNum\":" + QByteArray::number(previewNum) + okTail));
         return 1;
     }
     case LocalCtrl::WindowPlace: {
+        // The relay waits until the player's link has the text, which may
+        // take the relay's thread a while: it is done off the server's loop,
+        // and the answer follows it.
         Json::Value relay = root;
         relay["Potocol"] = "HTTP";
-        if (!JsonUtil::member(root, "Id").isNull())
-            emit sigSendGeneralSocketMsg(QByteArray::fromStdString(JsonUtil::writeStyled(relay)), req.Id);
-        sendReply(s, mainSub + okTail);
-        return 1;
+        const bool hasId = !JsonUtil::member(root, "Id").isNull();
+        const QByteArray text = QByteArray::fromStdString(JsonUtil::writeStyled(relay));
+        const QByteArray reply = textReply(mainSub + okTail);
+        const int id = req.Id;
+        const int s = c.handOver();
+        runOffLoop([this, hasId, text, reply, id, s] {
+            if (hasId)
+                emit sigSendGeneralSocketMsg(text, id);
+            ClientRegistry::sendData(s, reply.constData(), reply.size(), 3);
+            RawSocket::closeSocket(s);
+        });
+        return 2;
     }
     case LocalCtrl::CipherData: {
         QByteArray data;
@@ -180,11 +194,11 @@ int GeneralSocket::dealWebLocalCtrl(int s, const QByteArray &request, const Http
         reply["SubRsp"] = req.SubType;
         reply["Ret"] = ret;
         reply["data"] = data.toStdString();
-        sendReply(s, QByteArray::fromStdString(JsonUtil::writeStyled(reply)));
+        c.reply(textReply(QByteArray::fromStdString(JsonUtil::writeStyled(reply))));
         return 1;
     }
     case LocalCtrl::FreshKey:
-        sendReply(s, styledKeyReply(req.MainType, req.SubType, SessionKey::make()));
+        c.reply(textReply(styledKeyReply(req.MainType, req.SubType, SessionKey::make())));
         return 1;
     case LocalCtrl::BrowserWindow: {
         const quint64 window = getBrowserWndByTitle(req.param, QString::fromUtf8(req.text));
@@ -200,7 +214,7 @@ int GeneralSocket::dealWebLocalCtrl(int s, const QByteArray &request, const Http
             emit sendEmbedBrwoseWndID(text);
             ret = Ret::Ok;
         }
-        sendReply(s, mainSub + ",\"Ret\":" + QByteArray::number(ret) + "}");
+        c.reply(textReply(mainSub + ",\"Ret\":" + QByteArray::number(ret) + "}"));
         std::lock_guard<std::mutex> lock(m_sessionMutex);
         m_strWndID.clear();
         return 1;
@@ -218,20 +232,20 @@ int GeneralSocket::dealWebLocalCtrl(int s, const QByteArray &request, const Http
         }
         if (connection)
             connection->setKey(key);
-        sendReply(s, styledKeyReply(req.MainType, req.SubType, key));
+        c.reply(textReply(styledKeyReply(req.MainType, req.SubType, key)));
         return 1;
     }
     case LocalCtrl::LogSwitch: {
         QSettings settings(versionFile(m_strAppDir), QSettings::IniFormat);
         const int enabled = settings.value(QStringLiteral("Enable/PrintLogEn"), 1).toInt();
-        sendReply(s, mainSub + ",\"PrintLogEn\":" + QByteArray::number(enabled) + okTail);
+        c.reply(textReply(mainSub + ",\"PrintLogEn\":" + QByteArray::number(enabled) + okTail));
         return 1;
     }
     case LocalCtrl::WebSocketPort:
-        sendReply(s, mainSub + ",\"port\":" + QByteArray::number(req.param) + okTail);
+        c.reply(textReply(mainSub + ",\"port\":" + QByteArray::number(req.param) + okTail));
         return 1;
     case LocalCtrl::OutsideRequest: {
-        auto *task = new CGIReqThreadTask(json, s);
+        auto *task = new CGIReqThreadTask(json, c.handOver());
         QThreadPool::globalInstance()->start(task);
         return 2;
     }

@@ -24,8 +24,11 @@ constexpr int kInfoTimeoutMs = 5000;
 constexpr int kPackageTimeoutMs = 15000;
 const char kDefaultServer[] = "http://127.0.0.1:8080/web/";
 
-// One lock per style folder: concurrent checks of one style would share the
-// package and staging names.
+// One lock per style folder, held while a check compares versions, installs
+// a package or opens the file to serve: concurrent checks of one style would
+// share the package and staging names. Fetching the server's version and
+// sending the file happen outside it, so no check waits for another's server
+// or page.
 std::shared_ptr<std::mutex> styleLock(const QString &style)
 {
     static std::mutex mapMutex;
@@ -152,7 +155,7 @@ int CCheckUpdateStateTask::getUpdateZipUrl(const QString &styleName, QString *zi
     return Ret::Ok;
 }
 
-int CCheckUpdateStateTask::sendLocalFile()
+int CCheckUpdateStateTask::openLocalFile(QFile *file)
 {
     const QString folder = m_webRoot + QLatin1Char('/') + m_styleName;
     const QFileInfo info(m_fileName);
@@ -163,11 +166,24 @@ int CCheckUpdateStateTask::sendLocalFile()
         return 120002;
     if (!QFileInfo(real).isFile())
         return 120003;
-    return ClientRegistry::sendHttpFileChecked(real, fileTypeOfName(m_fileName), m_socket) == 0 ? Ret::Ok
-                                                                                                : 120004;
+    file->setFileName(real);
+    return file->open(QIODevice::ReadOnly) ? Ret::Ok : 120004;
 }
 
-int CCheckUpdateStateTask::update(const UpdateInfo &server)
+int CCheckUpdateStateTask::sendOpenFile(QFile *file)
+{
+    return ClientRegistry::sendHttpFileChecked(*file, fileTypeOfName(m_fileName), m_socket) == 0 ? Ret::Ok
+                                                                                                 : 120004;
+}
+
+int CCheckUpdateStateTask::sendLocalFile()
+{
+    QFile file;
+    const int code = openLocalFile(&file);
+    return code == Ret::Ok ? sendOpenFile(&file) : code;
+}
+
+int CCheckUpdateStateTask::update(const UpdateInfo &server, QFile *file)
 {
     QString zipPath;
     int code = getUpdateZipUrl(m_styleName, &zipPath);
@@ -200,7 +216,7 @@ int CCheckUpdateStateTask::update(const UpdateInfo &server)
     }
     ClientRegistry::removeDirectory(old, true);
     QFile::remove(zipPath);
-    return sendLocalFile();
+    return openLocalFile(file);
 }
 
 void CCheckUpdateStateTask::run()
@@ -210,15 +226,16 @@ void CCheckUpdateStateTask::run()
         // The style names a folder under the web root: nothing else is ever
         // looked at, let alone removed.
         const QString folder = m_webRoot + QLatin1Char('/') + m_styleName;
+        QFile file;
         if (!HttpRequest::isSafeStyleName(m_styleName.toLatin1())
             || HttpRequest::holdsFolder(folder, m_appDir)) {
             code = 120002;
         } else {
-            const std::shared_ptr<std::mutex> lock = styleLock(m_styleName);
-            std::lock_guard<std::mutex> guard(*lock);
             UpdateInfo server;
             if (getRemoteInfoUrl(m_styleName, &server) != Ret::Ok)
                 server.version = QStringLiteral("V0.0.0.0");
+            const std::shared_ptr<std::mutex> lock = styleLock(m_styleName);
+            std::lock_guard<std::mutex> guard(*lock);
             QString installedText = QStringLiteral("Version:V0.0.0.0");
             QFile versionFile(folder + QLatin1Char('/') + m_styleName + QStringLiteral("Version.txt"));
             if (versionFile.open(QIODevice::ReadOnly))
@@ -227,11 +244,15 @@ void CCheckUpdateStateTask::run()
             code = parseVersion(installedText, &installed, true);
             if (code == Ret::Ok) {
                 if (compareVersions(installed.version, server.version) >= 0)
-                    code = sendLocalFile();
+                    code = openLocalFile(&file);
                 else
-                    code = update(server);
+                    code = update(server, &file);
             }
         }
+        // The open file stays what it was even if another check installs a
+        // new page meanwhile.
+        if (code == Ret::Ok)
+            code = sendOpenFile(&file);
         if (code != Ret::Ok)
             sendNotFound(m_socket);
     } catch (...) {

@@ -10,6 +10,7 @@
 //   {"send": {...}}                     send the request (encrypted once the session has a key)
 //   {"send": {...}, "await": true}      ... and wait for its reply (same "Msg" and "MsgID")
 //   {"sendText": "..."}                 send a text as it is (also takes "await": pattern)
+//   {"sendFiller": n}                   send a text of n "x" characters (recorded by its size only)
 //   {"await": pattern, "count": n}      wait for n messages that contain the pattern
 //   {"idle": ms}                        keep collecting for ms (to see that something does not come)
 //   {"close": true}                     close the connection and wait until it is closed
@@ -25,9 +26,8 @@
 // window.results entries: {"kind", "t" (ms since the page started), ...}:
 //   open; sent {text, data, encrypted[, wire]}; reply / event / message
 //   {data or text, encrypted[, wire]}; keyed {key}; closed {code, reason};
-//   error {text}; control {status, data}; fail {text}; end (the last entry). window.done turns true then, with
-//   window.failure empty or the reason; a DevTools binding qvPageDone, when
-//   present, is called then.
+//   error {text}; control {status, data}; fail {text}; end (the last entry). window.done turns true then,
+//   with window.failure empty or the reason; a DevTools binding qvPageDone, when present, is called then.
 'use strict';
 
 (function () {
@@ -219,6 +219,14 @@
         }
         if (step.await !== undefined) {
             await awaitMessages(step.await, step.count > 0 ? step.count : 1, timeout);
+            return;
+        }
+        if (step.sendFiller !== undefined) {
+            if (!ws || ws.readyState !== WebSocket.OPEN)
+                throw new Error('not connected');
+            const size = Math.max(0, Number(step.sendFiller) || 0);
+            ws.send('x'.repeat(size));
+            record({ kind : 'sent', t : now(), size });
             return;
         }
         if (step.idle !== undefined) {
