@@ -11,6 +11,7 @@
 #include <mutex>
 
 class QFile;
+class QIODevice;
 
 // What the service's two page front ends share: the session counter, the
 // WebSocket server's port, and the raw socket server's per-connection tables.
@@ -116,3 +117,14 @@ private:
     mutable std::mutex m_clientMutex; // guards m_clients
     std::map<int, int> m_clients;
 };
+
+// The code of a reply text: 0 for an empty text, -1 for "Draxel", the
+// decimal number after a leading "O" (as far as it reads as one, within int
+// range), else -1000000.
+int parseReplyCode(const char *text);
+
+// MD5 digests (RFC 1321), 16 bytes. md5File digests what is left of an open
+// file, read in blocks of 4096 bytes (empty when reading fails); md5Buffer
+// `length` bytes, or the bytes up to the first NUL when `length` is 0.
+QByteArray md5File(QIODevice &file);
+QByteArray md5Buffer(const char *data, int length);

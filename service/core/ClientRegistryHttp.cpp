@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -142,4 +143,16 @@ int ClientRegistry::fileTypeOfPath(const QByteArray &path)
             return entry.type;
     }
     return 1;
+}
+
+int parseReplyCode(const char *text)
+{
+    if (!text || !*text)
+        return 0;
+    if (std::strcmp(text, "Draxel") == 0)
+        return -1;
+    if (text[0] != 'O')
+        return -1000000;
+    const long long value = std::strtoll(text + 1, nullptr, 10);
+    return int(qBound<long long>(INT_MIN, value, INT_MAX));
 }

@@ -272,10 +272,10 @@ int GeneralSocket::dealHttpGetFile(HttpConnection &c)
     }
     const QString fileName = base + QLatin1Char('/') + relative;
 
-    // The page's "common.js" is served by the update check, which installs a
-    // newer page first when the web-file server has one.
-    if (path.place != HttpRequest::Place::ServiceCfg
-        && relative.section(QLatin1Char('/'), -1) == QLatin1String("common.js")) {
+    // The page's "common.js" (any path that holds the name) is served by the
+    // update check, which installs a newer page first when the web-file
+    // server has one.
+    if (path.place != HttpRequest::Place::ServiceCfg && relative.contains(QLatin1String("common.js"))) {
         auto *task = new CCheckUpdateStateTask;
         task->setParams(m_strWebRoot, c.handOver(), path.style, fileName, m_strAppDir);
         QThreadPool::globalInstance()->start(task);

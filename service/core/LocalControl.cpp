@@ -13,6 +13,8 @@
 #include "common/Protocol.h"
 #include "common/SessionKey.h"
 
+#include <json/writer.h>
+
 #include <QSettings>
 #include <QThreadPool>
 
@@ -23,6 +25,9 @@ namespace {
 const char kBuiltInKey[16] = "Qv7#Lc!tR9w&Kp2";
 
 const unsigned char kZeroIv[16] = {};
+
+// Longest "WebStyle" and "Version" texts of a version answer, in bytes.
+constexpr int kMaxStyleBytes = 63;
 
 QString versionFile(const QString &appDir)
 {
@@ -42,7 +47,35 @@ QByteArray styledKeyReply(int mainType, int subType, const QByteArray &key)
     root["Ret"] = Ret::Ok;
     root["key"]["key"] = key.toStdString();
     root["key"]["iv"] = "";
-    return QByteArray::fromStdString(JsonUtil::writeStyled(root));
+    return GeneralSocket::styledJson(root);
+}
+
+// The longest start of UTF-8 `text` of at most `maxBytes`, cut between
+// characters.
+QByteArray utf8Prefix(const QByteArray &text, int maxBytes)
+{
+    if (text.size() <= maxBytes)
+        return text;
+    int end = maxBytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    return text.left(end);
+}
+
+// `text` in the local 8-bit encoding, cut between characters to at most
+// `maxBytes`.
+QByteArray local8BitPrefix(const QString &text, int maxBytes)
+{
+    QByteArray out;
+    for (int i = 0; i < text.size();) {
+        const int n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const QByteArray piece = text.mid(i, n).toLocal8Bit();
+        if (out.size() + piece.size() > maxBytes)
+            break;
+        out += piece;
+        i += n;
+    }
+    return out;
 }
 
 // Reads an integer member as jsoncpp would; a member of another type makes
@@ -58,6 +91,17 @@ bool readIntKey(const Json::Value &root, const char *key, int *out)
 }
 
 } // namespace
+
+QByteArray GeneralSocket::styledJson(const Json::Value &value)
+{
+    // The styled writer of old lays nested objects out this way; the newer
+    // stream writer cannot.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    Json::StyledWriter writer;
+    return QByteArray::fromStdString(writer.write(value));
+#pragma GCC diagnostic pop
+}
 
 QByteArray GeneralSocket::jsonText(const QByteArray &text)
 {
@@ -89,7 +133,7 @@ bool GeneralSocket::parseWndMsg(const Json::Value &root, LocalCtrlRequest *reque
     case LocalCtrl::VersionInfo:
     case LocalCtrl::LogSwitch:
         if (webStyle.isString())
-            request->text = QByteArray::fromStdString(webStyle.asString());
+            request->text = utf8Prefix(QByteArray::fromStdString(webStyle.asString()), kMaxStyleBytes);
         return true;
     case LocalCtrl::CipherData: {
         std::string data;
@@ -150,7 +194,8 @@ int GeneralSocket::dealWebLocalCtrl(HttpConnection &c)
     switch (req.MainType) {
     case LocalCtrl::VersionInfo: {
         QSettings settings(versionFile(m_strAppDir), QSettings::IniFormat);
-        const QByteArray version = settings.value(QStringLiteral("Tool/version")).toString().toLocal8Bit();
+        const QByteArray version
+            = local8BitPrefix(settings.value(QStringLiteral("Tool/version")).toString(), kMaxStyleBytes);
         const int previewNum = settings.value(QStringLiteral("AutoPreview/PreviewNum"), 8).toInt();
         c.reply(
             textReply(mainSub + ",\"Version\":" + jsonText(version) + ",\"WebStyle\":" + jsonText(req.text)
@@ -164,7 +209,7 @@ int GeneralSocket::dealWebLocalCtrl(HttpConnection &c)
         Json::Value relay = root;
         relay["Potocol"] = "HTTP";
         const bool hasId = !JsonUtil::member(root, "Id").isNull();
-        const QByteArray text = QByteArray::fromStdString(JsonUtil::writeStyled(relay));
+        const QByteArray text = styledJson(relay);
         const QByteArray reply = textReply(mainSub + okTail);
         const int id = req.Id;
         const int s = c.handOver();
@@ -194,7 +239,7 @@ int GeneralSocket::dealWebLocalCtrl(HttpConnection &c)
         reply["SubRsp"] = req.SubType;
         reply["Ret"] = ret;
         reply["data"] = data.toStdString();
-        c.reply(textReply(QByteArray::fromStdString(JsonUtil::writeStyled(reply))));
+        c.reply(textReply(styledJson(reply)));
         return 1;
     }
     case LocalCtrl::FreshKey:

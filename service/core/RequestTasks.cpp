@@ -1,6 +1,7 @@
 #include "RequestTasks.h"
 
 #include "ClientRegistry.h"
+#include "GeneralSocket.h"
 #include "HttpClient.h"
 #include "HttpRequest.h"
 #include "RawSocket.h"
@@ -22,7 +23,6 @@ namespace {
 
 constexpr int kInfoTimeoutMs = 5000;
 constexpr int kPackageTimeoutMs = 15000;
-const char kDefaultServer[] = "http://127.0.0.1:8080/web/";
 
 // One lock per style folder, held while a check compares versions, installs
 // a package or opens the file to serve: concurrent checks of one style would
@@ -81,8 +81,10 @@ QString CCheckUpdateStateTask::serverBase(const QString &appDir)
 {
     QSettings settings(appDir + QStringLiteral("/QuorvelToolVersion.ini"), QSettings::IniFormat);
     QString base = settings.value(QStringLiteral("Tool/webFileAddr")).toString();
+    // No address, no update: whatever listened at some built-in address
+    // would otherwise decide the page the browser gets.
     if (base.isEmpty())
-        return QString::fromLatin1(kDefaultServer);
+        return QString();
     if (!base.endsWith(QLatin1Char('/')))
         base += QLatin1Char('/');
     return base;
@@ -230,6 +232,8 @@ void CCheckUpdateStateTask::run()
         if (!HttpRequest::isSafeStyleName(m_styleName.toLatin1())
             || HttpRequest::holdsFolder(folder, m_appDir)) {
             code = 120002;
+        } else if (serverBase(m_appDir).isEmpty()) {
+            code = openLocalFile(&file);
         } else {
             UpdateInfo server;
             if (getRemoteInfoUrl(m_styleName, &server) != Ret::Ok)
@@ -270,6 +274,10 @@ CGIReqThreadTask::CGIReqThreadTask(const QByteArray &request, int socket)
 void CGIReqThreadTask::run()
 {
     try {
+        // Keys are read as jsoncpp reads them: a missing "Url" or "Req" is an
+        // empty text, a number or a truth value becomes its text; an array or
+        // an object in their place, or a "MainType" or "Time" that is no
+        // number within int range, ends the request unanswered.
         Json::Value root;
         int mainType = 0;
         int time = 0;
@@ -277,11 +285,13 @@ void CGIReqThreadTask::run()
         std::string body;
         const bool valid = JsonUtil::parse(m_request.toStdString(), &root) && root.isObject()
             && JsonUtil::convertInt(JsonUtil::member(root, "MainType"), &mainType)
-            && JsonUtil::readString(root, "Url", &url) && JsonUtil::readString(root, "Req", &body)
+            && JsonUtil::convertString(JsonUtil::member(root, "Url"), &url)
+            && JsonUtil::convertString(JsonUtil::member(root, "Req"), &body)
             && JsonUtil::convertInt(JsonUtil::member(root, "Time"), &time);
         if (valid) {
-            // One second of the page's time is kept for the answer's way back.
-            const int timeoutMs = qMin(time - 1000, kMaxTimeoutMs);
+            // One second of the page's time is kept for the answer's way back;
+            // a time of a second or less leaves none.
+            const int timeoutMs = time <= 1000 ? 0 : qMin(time - 1000, kMaxTimeoutMs);
             CHttpClient client;
             QString answer;
             const int code = client.postJson(
@@ -294,7 +304,7 @@ void CGIReqThreadTask::run()
                 error["ErrorMsg"] = CHttpClient::errorString(code).toLocal8Bit().toStdString();
                 error["MainRsp"] = mainType;
                 error["Ret"] = code;
-                reply = QByteArray::fromStdString(JsonUtil::writeStyled(error));
+                reply = GeneralSocket::styledJson(error);
             }
             ClientRegistry::sendHttpText(reply.constData(), reply.size(), 200, m_socket);
         }

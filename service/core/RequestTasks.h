@@ -19,7 +19,8 @@ struct UpdateInfo
 
 // Runs when a page asks for its "common.js": compares the installed page's
 // version with the web-file server's, installs a newer package when there is
-// one, then serves the file. A package is unpacked into a staging folder and takes the
+// one, then serves the file. With no web-file server configured it only
+// serves the file. A package is unpacked into a staging folder and takes the
 // installed page's place only when it unpacked whole. Checks of one style ask
 // the server side by side and then take turns to compare and install.
 class CCheckUpdateStateTask : public QRunnable
@@ -36,7 +37,8 @@ public:
     // Compares by the numbers in the texts, part by part: V1.0.10 is newer
     // than V1.0.9. Negative, 0 or positive.
     static int compareVersions(const QString &a, const QString &b);
-    // The web-file server's base address, ending in "/".
+    // The web-file server's base address, ending in "/"; empty when none is
+    // configured.
     static QString serverBase(const QString &appDir);
 
     int getRemoteInfoUrl(const QString &styleName, UpdateInfo *info);
