@@ -83,6 +83,7 @@ GeneralSocket::~GeneralSocket()
     while (!wait(ownThread ? 20 : ULONG_MAX)) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
+    m_runEnded.load(std::memory_order_acquire);
     const int listener = m_listenSocket.exchange(-1);
     if (listener >= 0)
         RawSocket::closeSocket(listener);
@@ -127,6 +128,11 @@ bool GeneralSocket::listen()
 
 void GeneralSocket::run()
 {
+    struct Ended
+    {
+        std::atomic<bool> &flag;
+        ~Ended() { flag.store(true, std::memory_order_release); }
+    } ended { m_runEnded };
     if (m_bStop || !listen())
         return;
     using Clock = HttpConnection::Clock;

@@ -141,6 +141,9 @@ private:
     void joinFinishedThreads();
 
     std::atomic<bool> m_bStop { false };
+    // Set as run() returns: what it did is then visible to the thread that
+    // waited for it, to tools that cannot see inside QThread::wait() too.
+    std::atomic<bool> m_runEnded { false };
     QString m_strWebRoot;
     QString m_strAppDir;
     int m_firstPort;

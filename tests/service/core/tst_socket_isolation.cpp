@@ -10,12 +10,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QThreadPool>
 #include <QtTest>
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <mutex>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
@@ -81,6 +81,45 @@ QByteArray dripRequest(int port, const QByteArray &request, int gapMs)
     ::close(fd);
     return answer;
 }
+
+// The sessions a server started and ended, recorded from whichever thread
+// emits (a QSignalSpy is not made for that).
+class SessionLog
+{
+public:
+    explicit SessionLog(GeneralSocket *server)
+    {
+        QObject::connect(
+            server, &GeneralSocket::sigNewGeneralSocketConnect, &m_context,
+            [this](int id, const QString &) { add(&m_started, id); }, Qt::DirectConnection);
+        QObject::connect(
+            server, &GeneralSocket::sigDestoryNamedPipe, &m_context, [this](int id) { add(&m_ended, id); },
+            Qt::DirectConnection);
+        // The server's session lock, taken here, orders all of this before
+        // any session it starts: the page that connects reaches the server
+        // through the kernel, which ThreadSanitizer does not follow.
+        server->sessionCount();
+    }
+    QList<int> started() const { return copy(m_started); }
+    QList<int> ended() const { return copy(m_ended); }
+
+private:
+    void add(QList<int> *list, int id)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        list->append(id);
+    }
+    QList<int> copy(const QList<int> &list) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return list;
+    }
+
+    QObject m_context;
+    mutable std::mutex m_mutex;
+    QList<int> m_started;
+    QList<int> m_ended;
+};
 
 // raw_ws_page.py as a page, line by line.
 class Page
@@ -224,18 +263,17 @@ private slots:
     {
         QFETCH(int, mebibytes);
         QFETCH(bool, ends);
-        QSignalSpy started(m_server.get(), &GeneralSocket::sigNewGeneralSocketConnect);
-        QSignalSpy ended(m_server.get(), &GeneralSocket::sigDestoryNamedPipe);
+        SessionLog sessions(m_server.get());
         Page page(m_server->port(), QStringLiteral("slow"));
         QCOMPARE(page.next().value(QStringLiteral("event")).toString(), QStringLiteral("open"));
-        QTRY_COMPARE(started.size(), 1);
-        const int id = started.at(0).at(0).toInt();
+        QTRY_COMPARE(sessions.started().size(), 1);
+        const int id = sessions.started().at(0);
         const QByteArray reply(1 << 20, 'r');
         for (int i = 0; i < mebibytes; ++i)
             m_server->onSendMsg(reply, id);
         if (ends)
-            QTRY_COMPARE(ended.size(), 1);
-        QCOMPARE(ended.size(), ends ? 1 : 0);
+            QTRY_COMPARE(sessions.ended().size(), 1);
+        QCOMPARE(sessions.ended().size(), ends ? 1 : 0);
         page.say("read " + QByteArray::number(mebibytes));
         const QJsonObject result = page.next(60000);
         if (ends) {
@@ -244,7 +282,7 @@ private slots:
         } else {
             QCOMPARE(result.value(QStringLiteral("count")).toInt(), mebibytes);
             QCOMPARE(result.value(QStringLiteral("sizes")).toArray(), QJsonArray { 1 << 20 });
-            QCOMPARE(ended.size(), 0);
+            QCOMPARE(sessions.ended().size(), 0);
         }
     }
 
@@ -266,20 +304,19 @@ private slots:
         QFETCH(QString, mode);
         QFETCH(QString, action);
         QFETCH(int, code);
-        QSignalSpy started(m_server.get(), &GeneralSocket::sigNewGeneralSocketConnect);
-        QSignalSpy ended(m_server.get(), &GeneralSocket::sigDestoryNamedPipe);
+        SessionLog sessions(m_server.get());
         Page page(m_server->port(), mode);
         QCOMPARE(page.next().value(QStringLiteral("event")).toString(), QStringLiteral("open"));
-        QTRY_COMPARE(started.size(), 1);
+        QTRY_COMPARE(sessions.started().size(), 1);
         if (action == QLatin1String("player lost"))
-            m_server->onPlayerLost(started.at(0).at(0).toInt());
+            m_server->onPlayerLost(sessions.started().at(0));
         if (action == QLatin1String("stop")) {
             m_server.reset();
-            QCOMPARE(ended.size(), 1);
+            QCOMPARE(sessions.ended().size(), 1);
         }
         QCOMPARE(page.next().value(QStringLiteral("closed")).toInt(), code);
         if (m_server)
-            QTRY_COMPARE(ended.size(), 1);
+            QTRY_COMPARE(sessions.ended().size(), 1);
     }
 
     // Two pages asking for common.js at once have their versions fetched
