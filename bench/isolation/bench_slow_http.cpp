@@ -89,7 +89,8 @@ void report(const char *name, std::vector<double> seconds, int limitS)
         return (a < 0 ? 1e9 : a) < (b < 0 ? 1e9 : b);
     });
     auto text = [limitS](double s) {
-        return s < 0 ? QStringLiteral("> %1 s").arg(limitS) : QStringLiteral("%1 s").arg(s, 0, 'f', 3);
+        return s < 0 ? QStringLiteral("> %1 s").arg(limitS)
+                     : QStringLiteral("%1 ms").arg(s * 1000, 0, 'f', 1);
     };
     std::printf("  %-34s median %-10s worst %-10s (%d rounds)\n", name,
         qPrintable(text(seconds[seconds.size() / 2])), qPrintable(text(seconds.back())), int(seconds.size()));
@@ -132,7 +133,7 @@ int main(int argc, char *argv[])
     auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(3500)); };
 
     std::printf("GET /index.html (2 KiB) from a second client\n");
-    std::printf("  %-34s %.3f s\n", "alone", get());
+    std::printf("  %-34s %.1f ms\n", "alone", get() * 1000);
 
     std::vector<double> times;
     for (int r = 0; r < rounds; ++r) {

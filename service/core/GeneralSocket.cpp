@@ -67,6 +67,7 @@ GeneralSocket::GeneralSocket(const QString &appDir, int firstPort, int lastPort,
     , m_firstPort(firstPort)
     , m_lastPort(lastPort)
     , m_wakeup(std::make_unique<RawSocket::Wakeup>())
+    , m_poolLoad(std::make_shared<std::atomic<int>>(0))
 {
     QThreadPool::globalInstance()->setMaxThreadCount(10);
 }
@@ -282,9 +283,11 @@ int GeneralSocket::dealHttpGetFile(HttpConnection &c)
     // update check, which installs a newer page first when the web-file
     // server has one.
     if (path.place != HttpRequest::Place::ServiceCfg && relative.contains(QLatin1String("common.js"))) {
+        if (poolFull())
+            return notFound(Ret::RawNoMemory);
         auto *task = new CCheckUpdateStateTask;
         task->setParams(m_strWebRoot, c.handOver(), path.style, fileName, m_strAppDir);
-        QThreadPool::globalInstance()->start(task);
+        startPooled(task);
         return Ret::FileHandedToTask;
     }
 
@@ -305,18 +308,35 @@ int GeneralSocket::dealHttpGetFile(HttpConnection &c)
     return Ret::Ok;
 }
 
+void GeneralSocket::startPooled(QRunnable *task)
+{
+    std::shared_ptr<std::atomic<int>> load = m_poolLoad;
+    ++*load;
+    QThreadPool::globalInstance()->start([task, load] {
+        try {
+            task->run();
+        } catch (...) {
+            // Out of memory: that request goes unanswered.
+        }
+        delete task;
+        --*load;
+    });
+}
+
 void GeneralSocket::runOffLoop(std::function<void()> work)
 {
     {
         std::lock_guard<std::mutex> lock(m_threadMutex);
         ++m_pooledWork;
     }
+    ++*m_poolLoad;
     QThreadPool::globalInstance()->start([this, work = std::move(work)] {
         try {
             work();
         } catch (...) {
             // Out of memory: that request goes unanswered.
         }
+        --*m_poolLoad;
         std::lock_guard<std::mutex> lock(m_threadMutex);
         --m_pooledWork;
         m_threadEnded.notify_all();

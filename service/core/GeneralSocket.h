@@ -19,6 +19,7 @@
 namespace Json {
 class Value;
 }
+class QRunnable;
 class RawWsConnection;
 namespace RawSocket {
 class Wakeup;
@@ -60,6 +61,11 @@ public:
     // How long a closing raw session waits for its close frame to go out and
     // for the page to close.
     static constexpr int kClosingMs = 2000;
+    // Requests handed to the global thread pool and not yet done, at most
+    // (update checks, outside requests, relays to a player). Beyond it a
+    // request that needs the pool is not taken: a page file gets the
+    // not-found page, a control request a closed connection.
+    static constexpr int kMaxPoolWork = 64;
 
     static GeneralSocket *instance();
     static void releaseInstance();
@@ -122,6 +128,10 @@ private:
     int dealWebLocalCtrl(HttpConnection &c);
     // The foreground window when its title contains `title`, else 0.
     static quint64 getBrowserWndByTitle(int browseType, const QString &title);
+    bool poolFull() const { return m_poolLoad->load() >= kMaxPoolWork; }
+    // Runs `task` on the global thread pool and deletes it; the task may
+    // outlive this object.
+    void startPooled(QRunnable *task);
     // Runs `work` on the global thread pool; the destructor waits for it.
     void runOffLoop(std::function<void()> work);
 
@@ -162,4 +172,6 @@ private:
     std::map<int, std::thread> m_clientThreads;
     std::vector<int> m_finishedThreads;
     int m_pooledWork = 0; // runOffLoop() work not yet done
+    // Pool work started here and not yet done, shared with that work.
+    std::shared_ptr<std::atomic<int>> m_poolLoad;
 };

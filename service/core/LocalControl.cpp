@@ -16,7 +16,6 @@
 #include <json/writer.h>
 
 #include <QSettings>
-#include <QThreadPool>
 
 namespace {
 
@@ -203,6 +202,8 @@ int GeneralSocket::dealWebLocalCtrl(HttpConnection &c)
         return 1;
     }
     case LocalCtrl::WindowPlace: {
+        if (poolFull())
+            return 1;
         // The relay waits until the player's link has the text, which may
         // take the relay's thread a while: it is done off the server's loop,
         // and the answer follows it.
@@ -290,8 +291,9 @@ int GeneralSocket::dealWebLocalCtrl(HttpConnection &c)
         c.reply(textReply(mainSub + ",\"port\":" + QByteArray::number(req.param) + okTail));
         return 1;
     case LocalCtrl::OutsideRequest: {
-        auto *task = new CGIReqThreadTask(json, c.handOver());
-        QThreadPool::globalInstance()->start(task);
+        if (poolFull())
+            return 1;
+        startPooled(new CGIReqThreadTask(json, c.handOver()));
         return 2;
     }
     default:

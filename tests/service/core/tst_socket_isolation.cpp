@@ -121,6 +121,71 @@ private:
     QList<int> m_ended;
 };
 
+// An outside server that holds every request until released, then answers
+// each (and every later one at once) with "{}".
+class GatedServer
+{
+public:
+    GatedServer()
+    {
+        m_listener = RawSocket::listenLoopback(0, 0, &port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~GatedServer()
+    {
+        m_stop = true;
+        RawSocket::wakeListener(m_listener);
+        m_thread.join();
+        for (int fd : m_held)
+            RawSocket::closeSocket(fd);
+        RawSocket::closeSocket(m_listener);
+    }
+    int held() const { return m_heldCount.load(); }
+    void release() { m_released = true; }
+
+    int port = 0;
+
+private:
+    static void answer(int fd)
+    {
+        const QByteArray reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}";
+        RawSocket::sendAll(fd, reply.constData(), size_t(reply.size()), 5000);
+        RawSocket::closeSocket(fd);
+    }
+    void serve()
+    {
+        while (!m_stop) {
+            if (m_released) {
+                for (int fd : m_held)
+                    answer(fd);
+                m_held.clear();
+            }
+            if (RawSocket::waitReadable(m_listener, 20) != RawSocket::Wait::Ready)
+                continue;
+            const int fd = RawSocket::acceptConnection(m_listener);
+            if (fd < 0)
+                return;
+            // The request is whole or not: the answer only has to come after it.
+            RawSocket::waitReadable(fd, 2000);
+            char buf[4096];
+            RawSocket::receiveSome(fd, buf, sizeof buf);
+            if (m_released) {
+                answer(fd);
+            } else {
+                m_held.push_back(fd);
+                ++m_heldCount;
+            }
+        }
+    }
+
+    int m_listener = -1;
+    std::atomic<bool> m_stop { false };
+    std::atomic<bool> m_released { false };
+    std::atomic<int> m_heldCount { 0 };
+    std::vector<int> m_held;
+    std::thread m_thread;
+};
+
 // raw_ws_page.py as a page, line by line.
 class Page
 {
@@ -317,6 +382,53 @@ private slots:
         QCOMPARE(page.next().value(QStringLiteral("closed")).toInt(), code);
         if (m_server)
             QTRY_COMPARE(sessions.ended().size(), 1);
+    }
+
+    // Requests that need the thread pool are taken up to a bound: beyond it
+    // they are closed at once, and the ones taken are all answered.
+    void poolWorkIsBounded()
+    {
+        GatedServer outside;
+        QVERIFY(outside.port > 0);
+        const QByteArray body = "{\"MainType\":202,\"SubType\":0,\"Url\":\"http://127.0.0.1:"
+            + QByteArray::number(outside.port) + "/\",\"Req\":\"{}\",\"Time\":30000}";
+        const QByteArray request = "POST /Cmd-WebLocalCtrl HTTP/1.1\r\nHost: x\r\nContent-Length: "
+            + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        constexpr int kExtra = 6;
+        std::vector<int> clients;
+        for (int i = 0; i < GeneralSocket::kMaxPoolWork + kExtra; ++i) {
+            clients.push_back(connectTo(m_server->port()));
+            QVERIFY(clients.back() >= 0);
+            QVERIFY(RawSocket::sendAll(clients.back(), request.constData(), size_t(request.size()), 5000)
+                == request.size());
+        }
+        // The pool's threads all wait for the outside server now.
+        QTRY_COMPARE(outside.held(), QThreadPool::globalInstance()->maxThreadCount());
+        auto refused = [&clients] {
+            int n = 0;
+            for (int fd : clients)
+                n += stillWaiting(fd) ? 0 : 1;
+            return n;
+        };
+        QTRY_COMPARE(refused(), kExtra);
+        outside.release();
+        int answered = 0;
+        for (int fd : clients) {
+            QByteArray all;
+            char buf[4096];
+            while (RawSocket::waitReadable(fd, 30000) == RawSocket::Wait::Ready) {
+                const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+                if (n <= 0)
+                    break;
+                all.append(buf, int(n));
+            }
+            ::close(fd);
+            if (all.startsWith("HTTP/1.1 200 OK\r\n") && all.endsWith("\r\n\r\n{}"))
+                ++answered;
+            else
+                QCOMPARE(all, QByteArray());
+        }
+        QCOMPARE(answered, GeneralSocket::kMaxPoolWork);
     }
 
     // Two pages asking for common.js at once have their versions fetched
