@@ -1,10 +1,10 @@
 // A page of the Qt WebSocket server beside a raw WebSocket page that reads
 // slowly: QuorvelTool (with the player test double) serves both; the raw page
-// asks for replies of 1 MiB each and then reads a little every 2 s, while the
+// asks for replies of 1 MiB each and then reads one every 2 s, while the
 // other page sends small requests one at a time and measures each round trip.
 // Prints the other page's round trips, their median and the worst one. Run
 // from the release build:
-//   build/release/bench/isolation/bench_raw_slow_reader [--seconds S] [--replies N] [--read BYTES]
+//   build/release/bench/isolation/bench_raw_slow_reader [--seconds S] [--replies N]
 
 #include "BenchClient.h"
 #include "WsClient.h"
@@ -36,30 +36,6 @@ bool installProgram(const QString &from, const QString &to)
         && QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-// A masked client text frame.
-QByteArray textFrame(const QByteArray &payload)
-{
-    QByteArray frame;
-    frame.append(char(0x81));
-    const quint64 n = quint64(payload.size());
-    if (n < 126) {
-        frame.append(char(0x80 | n));
-    } else if (n < 65536) {
-        frame.append(char(0x80 | 126));
-        frame.append(char(n >> 8));
-        frame.append(char(n));
-    } else {
-        frame.append(char(0x80 | 127));
-        for (int shift = 56; shift >= 0; shift -= 8)
-            frame.append(char(n >> shift));
-    }
-    const char mask[4] = { 0x21, 0x43, 0x65, 0x07 };
-    frame.append(mask, 4);
-    for (int i = 0; i < payload.size(); ++i)
-        frame.append(char(payload[i] ^ mask[i % 4]));
-    return frame;
-}
-
 // The raw socket port of the service whose WebSocket server listens on
 // `wsPort`: the port whose control request 99 reports that port.
 int findRawPort(int wsPort)
@@ -79,28 +55,6 @@ int findRawPort(int wsPort)
     return 0;
 }
 
-// Opens a raw WebSocket session; -1 on failure.
-int openRawPage(int port)
-{
-    const int fd = connectLoopback(port);
-    if (fd < 0)
-        return -1;
-    const QByteArray upgrade
-        = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
-    QByteArray head;
-    char c;
-    bool ok = sendBytes(fd, upgrade);
-    while (ok && !head.endsWith("\r\n\r\n"))
-        ok = RawSocket::waitReadable(fd, 10000) == RawSocket::Wait::Ready && ::recv(fd, &c, 1, 0) == 1
-            && (head.append(c), true);
-    if (!ok || !head.startsWith("HTTP/1.1 101")) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -111,12 +65,10 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addOption({ "seconds", "How long the round trips are measured.", "s", "20" });
     parser.addOption({ "replies", "Replies of 1 MiB the raw page asks for.", "n", "16" });
-    parser.addOption({ "read", "Bytes the raw page reads every 2 s.", "bytes", "1048576" });
     parser.addOption({ "bin", "Folder of the programs to measure (default: this build's).", "dir" });
     parser.process(app);
     const int seconds = std::max(1, parser.value("seconds").toInt());
     const int replies = std::max(1, parser.value("replies").toInt());
-    const qint64 readBytes = std::max(1, parser.value("read").toInt());
     const QString binDir = parser.isSet("bin") ? parser.value("bin") : QStringLiteral(QV_BENCH_BIN_DIR);
     const QString sourceDir = QStringLiteral(QV_BENCH_SOURCE_DIR);
     const QString player = sourceDir + QStringLiteral("/tests/service/core/player_double.py");
@@ -165,32 +117,21 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "the page of the Qt WebSocket server got no answer\n");
         return 1;
     }
-    const int raw = openRawPage(rawPort);
-    if (raw < 0 || !sendBytes(raw, textFrame(QByteArray::fromStdString(small)))
-        || readToEnd(raw, 1000).isEmpty()) {
+    WsClient raw;
+    if (!raw.open(rawPort) || !raw.send(small) || !raw.receive(&answer)) {
         std::fprintf(stderr, "the raw page got no answer\n");
         return 1;
     }
 
-    // The raw page asks for its replies, then reads 64 KiB every 2 s.
+    // The raw page asks for its replies, then reads one every 2 s.
     std::atomic<bool> stop { false };
     std::atomic<qint64> rawRead { 0 };
-    for (int i = 0; i < replies; ++i) {
-        const QByteArray request
-            = "{\"MainType\":9101,\"SubType\":0,\"MsgID\":" + QByteArray::number(i) + ",\"Size\":1048576}";
-        sendBytes(raw, textFrame(request));
-    }
+    for (int i = 0; i < replies; ++i)
+        raw.send("{\"MainType\":9101,\"SubType\":0,\"MsgID\":" + std::to_string(i) + ",\"Size\":1048576}");
     std::thread slowReader([&] {
-        char buffer[65536];
-        while (!stop) {
-            for (qint64 taken = 0; taken < readBytes;) {
-                const ssize_t n = ::recv(
-                    raw, buffer, size_t(std::min<qint64>(readBytes - taken, sizeof buffer)), MSG_DONTWAIT);
-                if (n <= 0)
-                    break;
-                taken += n;
-                rawRead += n;
-            }
+        std::string reply;
+        for (int i = 0; i < replies && !stop && raw.receive(&reply); ++i) {
+            rawRead += qint64(reply.size());
             for (int waited = 0; waited < 2000 && !stop; waited += 10)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -212,15 +153,15 @@ int main(int argc, char *argv[])
     }
     stop = true;
     slowReader.join();
-    ::close(raw);
+    raw.close();
     page.close();
     service.terminate();
     service.waitForFinished(20000);
 
     std::sort(trips.begin(), trips.end());
     std::printf(
-        "page round trips in %d s beside a raw page reading %lld bytes every 2 s of %d MiB asked for\n",
-        seconds, static_cast<long long>(readBytes), replies);
+        "page round trips in %d s beside a raw page reading one of its %d replies of 1 MiB every 2 s\n",
+        seconds, replies);
     if (trips.empty()) {
         std::printf("  none\n");
         return 1;

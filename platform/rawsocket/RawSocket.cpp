@@ -70,15 +70,8 @@ int listenLoopback(int firstPort, int lastPort, int *port, int backlog)
 
 int acceptConnection(int listenSocket)
 {
-    for (;;) {
-        const int s = ::accept4(listenSocket, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (s >= 0)
-            return s;
-        // A connection that was reset before we took it is no reason to stop.
-        if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO)
-            continue;
-        return -1;
-    }
+    const int s = acceptPending(listenSocket);
+    return s >= 0 ? s : -1;
 }
 
 void wakeListener(int listenSocket)
@@ -93,6 +86,7 @@ int acceptPending(int listenSocket)
         const int s = ::accept4(listenSocket, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (s >= 0)
             return s;
+        // A connection that was reset before we took it is no reason to stop.
         if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)

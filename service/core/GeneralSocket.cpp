@@ -139,6 +139,17 @@ void GeneralSocket::run()
     using Clock = HttpConnection::Clock;
     const int listener = m_listenSocket.load();
     std::vector<std::unique_ptr<HttpConnection>> connections;
+    // When the loop ends, what is still pending is given up (an upgrade on
+    // its way gives back its place among the raw sessions).
+    struct GiveUp
+    {
+        std::vector<std::unique_ptr<HttpConnection>> &pending;
+        ~GiveUp()
+        {
+            for (const auto &c : pending)
+                c->finish();
+        }
+    } giveUp { connections };
     std::vector<pollfd> fds;
     // Out of descriptors: accepting pauses for a moment rather than spinning.
     Clock::time_point acceptPausedUntil;

@@ -113,7 +113,7 @@ void HttpConnection::send(Clock::time_point now)
             // A file that shrank under us ends the reply short: the peer sees
             // fewer bytes than announced and the connection closes.
             if (n <= 0) {
-                fail();
+                end(false);
                 return;
             }
             m_out.resize(int(n));
@@ -124,42 +124,33 @@ void HttpConnection::send(Clock::time_point now)
         if (n == -2)
             return;
         if (n < 0) {
-            fail();
+            end(false);
             return;
         }
         m_outPos += int(n);
         m_lastProgress = now;
     }
-    if (m_state != State::Writing)
-        return;
-    m_file.reset();
-    m_state = State::Finished;
-    m_failed = nullptr;
-    if (m_sent) {
-        const std::function<void()> sent = std::move(m_sent);
-        m_sent = nullptr;
-        sent();
-    }
+    if (m_state == State::Writing)
+        end(true);
 }
 
-void HttpConnection::fail()
+void HttpConnection::end(bool sent)
 {
     m_state = State::Finished;
     m_file.reset();
     m_out.clear();
     m_outPos = 0;
+    const std::function<void()> action = std::move(sent ? m_sent : m_failed);
     m_sent = nullptr;
-    if (m_failed) {
-        const std::function<void()> failed = std::move(m_failed);
-        m_failed = nullptr;
-        failed();
-    }
+    m_failed = nullptr;
+    if (action)
+        action();
 }
 
 void HttpConnection::finish()
 {
     if (m_state == State::Writing)
-        fail();
+        end(false);
     else if (m_state == State::Reading)
         m_state = State::Finished;
 }

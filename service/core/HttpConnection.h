@@ -71,7 +71,8 @@ public:
     Clock::time_point deadline() const;
 
 private:
-    void fail();
+    // Finishes the connection and runs the reply's action for `sent`.
+    void end(bool sent);
 
     int m_socket;
     State m_state = State::Reading;

@@ -50,6 +50,20 @@ bool stillWaiting(int fd)
     return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
 }
 
+// What comes on `fd` until the server closes it (or `timeoutMs` of silence).
+QByteArray readAll(int fd, int timeoutMs)
+{
+    QByteArray all;
+    char buf[4096];
+    while (RawSocket::waitReadable(fd, timeoutMs) == RawSocket::Wait::Ready) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        all.append(buf, int(n));
+    }
+    return all;
+}
+
 // Sends `request` on `fd` one byte every `gapMs` (the pace of the client
 // under test) until all is sent, the server answers or closes, or `stop`.
 void drip(int fd, const QByteArray &request, int gapMs, std::atomic<bool> *started, std::atomic<bool> *stop)
@@ -70,14 +84,7 @@ QByteArray dripRequest(int port, const QByteArray &request, int gapMs)
     if (fd < 0)
         return QByteArray();
     drip(fd, request, gapMs, nullptr, nullptr);
-    QByteArray answer;
-    char buf[4096];
-    while (RawSocket::waitReadable(fd, 10000) == RawSocket::Wait::Ready) {
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0)
-            break;
-        answer.append(buf, int(n));
-    }
+    const QByteArray answer = readAll(fd, 10000);
     ::close(fd);
     return answer;
 }
@@ -237,10 +244,14 @@ private slots:
         QVERIFY(writeFile(m_root.web(QStringLiteral("index.html")), "<html>index</html>"));
         m_server = startServer(m_root.appDir);
         QVERIFY(m_server);
+        m_sessions = std::make_unique<SessionLog>(m_server.get());
     }
+    // The log goes after the server: no session emits into a receiver that
+    // is being destroyed.
     void cleanup()
     {
         m_server.reset();
+        m_sessions.reset();
         QCOMPARE(ClientRegistry::instance()->clientCount(), 0);
     }
     void cleanupTestCase() { QThreadPool::globalInstance()->waitForDone(); }
@@ -328,7 +339,7 @@ private slots:
     {
         QFETCH(int, mebibytes);
         QFETCH(bool, ends);
-        SessionLog sessions(m_server.get());
+        SessionLog &sessions = *m_sessions;
         Page page(m_server->port(), QStringLiteral("slow"));
         QCOMPARE(page.next().value(QStringLiteral("event")).toString(), QStringLiteral("open"));
         QTRY_COMPARE(sessions.started().size(), 1);
@@ -369,7 +380,7 @@ private slots:
         QFETCH(QString, mode);
         QFETCH(QString, action);
         QFETCH(int, code);
-        SessionLog sessions(m_server.get());
+        SessionLog &sessions = *m_sessions;
         Page page(m_server->port(), mode);
         QCOMPARE(page.next().value(QStringLiteral("event")).toString(), QStringLiteral("open"));
         QTRY_COMPARE(sessions.started().size(), 1);
@@ -414,14 +425,7 @@ private slots:
         outside.release();
         int answered = 0;
         for (int fd : clients) {
-            QByteArray all;
-            char buf[4096];
-            while (RawSocket::waitReadable(fd, 30000) == RawSocket::Wait::Ready) {
-                const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-                if (n <= 0)
-                    break;
-                all.append(buf, int(n));
-            }
+            const QByteArray all = readAll(fd, 30000);
             ::close(fd);
             if (all.startsWith("HTTP/1.1 200 OK\r\n") && all.endsWith("\r\n\r\n{}"))
                 ++answered;
@@ -461,6 +465,7 @@ private slots:
 private:
     WebRoot m_root;
     std::unique_ptr<GeneralSocket> m_server;
+    std::unique_ptr<SessionLog> m_sessions;
 };
 
 QTEST_GUILESS_MAIN(TestSocketIsolation)
