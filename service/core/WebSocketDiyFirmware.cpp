@@ -23,12 +23,7 @@
 
 namespace {
 
-const QString kDiyFunction = QStringLiteral("WebSocketServerThread::onMainMsgDiyFirmware");
-
-void logDiy(const QString &function, const QString &message)
-{
-    ServiceLog::instance()->write(ServiceLog::Normal, function, message, ServiceLog::Diy);
-}
+const char *const kDiyFunction = "WebSocketServerThread::onMainMsgDiyFirmware";
 
 QString deviceTypeName(int devType)
 {
@@ -49,8 +44,9 @@ void WebSocketServerThread::onMainMsgDiyFirmware(const QString &msg, int nSessio
 
     Json::Value reply = pageReply(request);
 
-    logDiy(
-        kDiyFunction, QStringLiteral("DIYMsg nSessionID:%1 Msg:%2").arg(nSessionID).arg(redactSecrets(msg)));
+    serviceLog(kDiyFunction,
+        QStringLiteral("DIYMsg nSessionID:%1 Msg:%2").arg(nSessionID).arg(redactSecrets(msg)),
+        ServiceLog::Normal, ServiceLog::Diy);
 
     CDiyFirmware *firmware = CDiyFirmware::instance();
     int subType = 0;
@@ -84,7 +80,8 @@ void WebSocketServerThread::onMainMsgDiyFirmware(const QString &msg, int nSessio
         const QStringList languages
             = firmware->getMultiLanguage(nSessionID).split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (languages.isEmpty()) {
-            logDiy(kDiyFunction, QStringLiteral("MultiLanguage is empty"));
+            serviceLog(
+                kDiyFunction, QStringLiteral("MultiLanguage is empty"), ServiceLog::Normal, ServiceLog::Diy);
             reply["Ret"] = Ret::DiyNoRecordEntry;
             break;
         }
@@ -108,7 +105,8 @@ void WebSocketServerThread::onMainMsgDiyFirmware(const QString &msg, int nSessio
     }
 
     const std::string text = JsonUtil::writeCompact(reply);
-    logDiy(kDiyFunction, QStringLiteral("ReqMsg:%1").arg(QString::fromStdString(text).trimmed()));
+    serviceLog(kDiyFunction, QStringLiteral("ReqMsg:%1").arg(QString::fromStdString(text).trimmed()),
+        ServiceLog::Normal, ServiceLog::Diy);
     sendToPage(nSessionID, QByteArray::fromStdString(text));
 }
 
@@ -161,7 +159,7 @@ int WebSocketServerThread::diyPrepareProduce(const Json::Value &request, int nSe
             const bool written
                 = !path.isEmpty() && CDiyFirmware::instance()->makeProduceZip(produceFolder, path);
             answer["Ret"] = written ? Ret::Ok : Ret::DiyNoRecordEntry;
-            finishDiyReply(nSessionID, &answer, QStringLiteral("WebSocketServerThread::onDiyZipPathChosen"));
+            finishDiyReply(nSessionID, &answer, "WebSocketServerThread::onDiyZipPathChosen");
         });
     return Ret::Ok;
 }
@@ -179,7 +177,7 @@ void WebSocketServerThread::onDiyLogoChosen(
             r = firmware->dealWithLogo(nSessionID, path, logoType);
     }
     reply["Ret"] = r;
-    finishDiyReply(nSessionID, &reply, QStringLiteral("WebSocketServerThread::onDiyLogoChosen"));
+    finishDiyReply(nSessionID, &reply, "WebSocketServerThread::onDiyLogoChosen");
 }
 
 void WebSocketServerThread::onDiyProgramChosen(
@@ -189,12 +187,12 @@ void WebSocketServerThread::onDiyProgramChosen(
         reply["ProgramPath"] = path.toStdString();
     const int r = path.isEmpty() ? int(Ret::DiyNoFileChosen) : diyPreparePackage(nSessionID, path, &reply);
     reply["Ret"] = r;
-    finishDiyReply(nSessionID, &reply, QStringLiteral("WebSocketServerThread::onDiyProgramChosen"));
+    finishDiyReply(nSessionID, &reply, "WebSocketServerThread::onDiyProgramChosen");
 }
 
 int WebSocketServerThread::diyPreparePackage(int nSessionID, const QString &chosenPath, Json::Value *reply)
 {
-    const QString function = QStringLiteral("WebSocketServerThread::onDiyProgramChosen");
+    const char *const function = "WebSocketServerThread::onDiyProgramChosen";
     CDiyFirmware *firmware = CDiyFirmware::instance();
     DiySessionInfo info;
     std::memset(&info, 0, sizeof(info));
@@ -222,10 +220,11 @@ int WebSocketServerThread::diyPreparePackage(int nSessionID, const QString &chos
     const QString programFolder
         = QStringLiteral("%1/UnZip/%2_%3/Program").arg(appDir, packageName).arg(nSessionID);
     const QString produceFolder = QStringLiteral("%1/Produce/%2_%3").arg(appDir, packageName).arg(nSessionID);
-    logDiy(function,
+    serviceLog(function,
         QStringLiteral("UnzipPath:%1 produceZipPath:%2 nSessionID:%3")
             .arg(programFolder, produceFolder)
-            .arg(nSessionID));
+            .arg(nSessionID),
+        ServiceLog::Normal, ServiceLog::Diy);
 
     // This session's folders only, and each made fresh.
     auto failed = [&](int code) {
@@ -235,8 +234,8 @@ int WebSocketServerThread::diyPreparePackage(int nSessionID, const QString &chos
     if (!DiyText::set(info.packagePath, path) || !DiyText::set(info.unzipFolder, unzipFolder)
         || !DiyText::set(info.programFolder, programFolder)
         || !DiyText::set(info.produceFolder, produceFolder)) {
-        ServiceLog::instance()->write(ServiceLog::Error, function,
-            QStringLiteral("path too long:%1").arg(programFolder), ServiceLog::Diy);
+        serviceLog(function, QStringLiteral("path too long:%1").arg(programFolder), ServiceLog::Error,
+            ServiceLog::Diy);
         return Ret::DiyUnzipFailed;
     }
     CDiyFirmware::removeDirRecursively(unzipFolder);
@@ -250,7 +249,9 @@ int WebSocketServerThread::diyPreparePackage(int nSessionID, const QString &chos
         return failed(r);
 
     r = firmware->dealUnzipWithProgram(path, nSessionID);
-    logDiy(function, QStringLiteral("dealUnzipWithProgram end nSessionID:%1 nRet:%2").arg(nSessionID).arg(r));
+    serviceLog(function,
+        QStringLiteral("dealUnzipWithProgram end nSessionID:%1 nRet:%2").arg(nSessionID).arg(r),
+        ServiceLog::Normal, ServiceLog::Diy);
     if (r == Ret::Ok)
         r = firmware->readExtDevIDConfig(nSessionID);
     if (r == Ret::Ok)
@@ -274,9 +275,11 @@ int WebSocketServerThread::diyPreparePackage(int nSessionID, const QString &chos
     return Ret::Ok;
 }
 
-void WebSocketServerThread::finishDiyReply(int nSessionID, Json::Value *reply, const QString &function)
+void WebSocketServerThread::finishDiyReply(int nSessionID, Json::Value *reply, const char *function)
 {
-    logDiy(function, QStringLiteral("ReqMsg:%1").arg(QString::fromStdString(JsonUtil::writeStyled(*reply))));
+    serviceLog(function,
+        QStringLiteral("ReqMsg:%1").arg(QString::fromStdString(JsonUtil::writeStyled(*reply))),
+        ServiceLog::Normal, ServiceLog::Diy);
     sendToPage(nSessionID, QByteArray::fromStdString(JsonUtil::writeCompact(*reply)));
 }
 

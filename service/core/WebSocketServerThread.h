@@ -113,7 +113,7 @@ private:
     int diyPreparePackage(int nSessionID, const QString &chosenPath, Json::Value *reply);
     void onDiyProgramChosen(int nSessionID, Json::Value reply, bool chosen, const QString &path);
     void onDiyLogoChosen(int nSessionID, Json::Value reply, int logoType, bool chosen, const QString &path);
-    void finishDiyReply(int nSessionID, Json::Value *reply, const QString &function);
+    void finishDiyReply(int nSessionID, Json::Value *reply, const char *function);
     // Starts the file chooser for a session; `done` gets whether it ended
     // normally with code 0 and what it printed. It is not called when the page
     // has left meanwhile.

@@ -98,7 +98,9 @@ int CDiyFirmware::readProgromCustom(int nSessionID)
         if (key.isEmpty())
             continue;
         if (key == QLatin1String("BaseStationAlarmFunc") || key == QLatin1String("ColorConfig")) {
-            log(0, "readProgromCustom", QStringLiteral("not need to deal file:%1").arg(file.fileName()));
+            serviceLog("CDiyFirmware::readProgromCustom",
+                QStringLiteral("not need to deal file:%1").arg(file.fileName()), ServiceLog::Normal,
+                ServiceLog::Diy);
             continue;
         }
         QByteArray data;
@@ -110,7 +112,8 @@ int CDiyFirmware::readProgromCustom(int nSessionID)
         if (key == QLatin1String("Ability")) {
             const QJsonDocument document = parseJson(data);
             if (!document.isObject()) {
-                log(2, "readProgromCustom", QStringLiteral("Ability jsonError%1").arg(text));
+                serviceLog("CDiyFirmware::readProgromCustom", QStringLiteral("Ability jsonError%1").arg(text),
+                    ServiceLog::Error, ServiceLog::Diy);
                 continue;
             }
             const QJsonObject ability = document.object();
@@ -155,7 +158,8 @@ int CDiyFirmware::writeCustomConfigArray(const QString &jsonText, const QString 
 int CDiyFirmware::writeCustomConfig(const QString &folder, const QString &name, const QString &jsonText)
 {
     if (!isSettingName(name)) {
-        log(2, "writeCustomConfig", QStringLiteral("setting name refused strName:%1").arg(name));
+        serviceLog("CDiyFirmware::writeCustomConfig",
+            QStringLiteral("setting name refused strName:%1").arg(name), ServiceLog::Error, ServiceLog::Diy);
         return Ret::DiyBadJson;
     }
     createPath(folder);
@@ -167,13 +171,16 @@ int CDiyFirmware::writeCustomConfig(const QString &folder, const QString &name, 
             text = compareJson(QString::fromUtf8(stored), jsonText);
     }
     if (text.isEmpty()) {
-        log(2, "writeCustomConfig",
-            QStringLiteral("strJson invalid strName:%1 strWebJson:%2").arg(name, jsonText));
+        serviceLog("CDiyFirmware::writeCustomConfig",
+            QStringLiteral("strJson invalid strName:%1 strWebJson:%2").arg(name, jsonText), ServiceLog::Error,
+            ServiceLog::Diy);
         return Ret::DiyBadJson;
     }
     const QJsonDocument document = parseJson(text.toUtf8());
     if (document.isNull()) {
-        log(2, "writeCustomConfig", QStringLiteral("strJson invalid strName:%1 strJson:%2").arg(name, text));
+        serviceLog("CDiyFirmware::writeCustomConfig",
+            QStringLiteral("strJson invalid strName:%1 strJson:%2").arg(name, text), ServiceLog::Error,
+            ServiceLog::Diy);
         return Ret::DiyBadJson;
     }
     // A link put in the name's place is replaced, never written through.
@@ -182,7 +189,8 @@ int CDiyFirmware::writeCustomConfig(const QString &folder, const QString &name, 
     QFile file(target);
     const QByteArray bytes = document.toJson(QJsonDocument::Indented);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
-        log(2, "writeCustomConfig", QStringLiteral("write file failed path:%1").arg(target));
+        serviceLog("CDiyFirmware::writeCustomConfig", QStringLiteral("write file failed path:%1").arg(target),
+            ServiceLog::Error, ServiceLog::Diy);
         return Ret::DiyBadJson;
     }
     return Ret::Ok;
@@ -253,7 +261,8 @@ int CDiyFirmware::dealAbnormalJson(QString *text)
 {
     if (isJson(*text))
         return Ret::Ok;
-    log(2, "dealAbnormalJson", QStringLiteral("jsonError jsonstr:%1").arg(*text));
+    serviceLog("CDiyFirmware::dealAbnormalJson", QStringLiteral("jsonError jsonstr:%1").arg(*text),
+        ServiceLog::Error, ServiceLog::Diy);
     QString repaired = text->simplified();
     const int lastBrace = repaired.lastIndexOf(QLatin1Char('}'));
     if (lastBrace >= 0) {
@@ -264,7 +273,8 @@ int CDiyFirmware::dealAbnormalJson(QString *text)
             repaired = repaired.left(innerBrace + 1) + QLatin1Char('}');
     }
     if (!isJson(repaired)) {
-        log(2, "dealAbnormalJson", QStringLiteral("jsonError after deal:%1").arg(repaired));
+        serviceLog("CDiyFirmware::dealAbnormalJson", QStringLiteral("jsonError after deal:%1").arg(repaired),
+            ServiceLog::Error, ServiceLog::Diy);
         return Ret::DiyBadJson;
     }
     *text = repaired;
@@ -288,8 +298,9 @@ QString CDiyFirmware::getCustomConfig(const QString &name, int channel, int nSes
             continue;
         const QJsonDocument document = parseJson(data);
         if (document.isNull()) {
-            log(2, "getCustomConfig",
-                QStringLiteral("read json failed Name:%1 FileName:%2").arg(name, file.fileName()));
+            serviceLog("CDiyFirmware::getCustomConfig",
+                QStringLiteral("read json failed Name:%1 FileName:%2").arg(name, file.fileName()),
+                ServiceLog::Error, ServiceLog::Diy);
             return QString();
         }
         return QString::fromUtf8(document.toJson(QJsonDocument::Indented));
@@ -355,6 +366,8 @@ int CDiyFirmware::writeProgramInfo(int nSessionID)
     QFile file(produce + QStringLiteral("/ProgramInfo"));
     const QByteArray bytes = QJsonDocument(program).toJson(QJsonDocument::Indented);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        log(2, "writeProgramInfo", QStringLiteral("write file failed path:%1").arg(file.fileName()));
+        serviceLog("CDiyFirmware::writeProgramInfo",
+            QStringLiteral("write file failed path:%1").arg(file.fileName()), ServiceLog::Error,
+            ServiceLog::Diy);
     return Ret::Ok;
 }

@@ -1,6 +1,5 @@
 #include "DiyFirmware.h"
 
-#include "ServiceLog.h"
 #include "common/Json.h"
 
 #include <QCoreApplication>
@@ -80,12 +79,6 @@ CDiyFirmware::CDiyFirmware(const QString &appDir)
 CDiyFirmware::~CDiyFirmware()
 {
     qDeleteAll(m_sessions);
-}
-
-void CDiyFirmware::log(int level, const char *function, const QString &message) const
-{
-    ServiceLog::instance()->write(
-        level, QStringLiteral("CDiyFirmware::") + QLatin1String(function), message, ServiceLog::Diy);
 }
 
 int CDiyFirmware::addSessionInfo(int nSessionID, DiySessionInfo *info)

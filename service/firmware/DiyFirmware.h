@@ -100,8 +100,6 @@ public:
     int zipProduceFolder(int nSessionID);
 
 private:
-    void log(int level, const char *function, const QString &message) const;
-
     QString m_appDir;
     QString m_unsquashfs;
     int m_extractTimeoutMs = kDefaultExtractTimeoutMs;

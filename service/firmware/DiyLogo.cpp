@@ -3,6 +3,7 @@
 
 #include "DiyFirmware.h"
 #include "ImageSize.h"
+#include "ServiceLog.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -40,8 +41,8 @@ int CDiyFirmware::checkLogoFormat(const QString &path, int logoType)
 {
     const QByteArray file = QFile::encodeName(path);
     const QFileInfo info(path);
-    auto fail = [this](const QString &message, int code) {
-        log(2, "checkLogoFormat", message);
+    auto fail = [](const QString &message, int code) {
+        serviceLog("CDiyFirmware::checkLogoFormat", message, ServiceLog::Error, ServiceLog::Diy);
         return code;
     };
     switch (logoType) {
@@ -97,9 +98,10 @@ int CDiyFirmware::dealWithLogo(int nSessionID, const QString &path, int logoType
     const QString produce = DiyText::get(info.produceFolder);
     if (logoType < 0 || logoType >= kLogoTypes) {
         // No file name: the target would be the logo folder itself.
-        log(2, "dealWithLogo",
+        serviceLog("CDiyFirmware::dealWithLogo",
             QStringLiteral("copy file failed path:%1, DestPath:%2")
-                .arg(path, produce + QStringLiteral("/logo")));
+                .arg(path, produce + QStringLiteral("/logo")),
+            ServiceLog::Error, ServiceLog::Diy);
         return Ret::DiyLogoCopy;
     }
     const LogoPlace &place = kLogoPlaces[logoType];
@@ -109,7 +111,9 @@ int CDiyFirmware::dealWithLogo(int nSessionID, const QString &path, int logoType
     target += QLatin1String(place.fileName);
     QFile::remove(target);
     if (!QFileInfo(path).isFile() || !QFile::copy(path, target)) {
-        log(2, "dealWithLogo", QStringLiteral("copy file failed path:%1, DestPath:%2").arg(path, target));
+        serviceLog("CDiyFirmware::dealWithLogo",
+            QStringLiteral("copy file failed path:%1, DestPath:%2").arg(path, target), ServiceLog::Error,
+            ServiceLog::Diy);
         return Ret::DiyLogoCopy;
     }
     return Ret::Ok;
@@ -131,7 +135,9 @@ int CDiyFirmware::readPowerOnLogo(int nSessionID)
     QFile::remove(target);
     // Only the package's own file: a link in the unpacked partition is not followed.
     if (sourceInfo.isSymLink() || !sourceInfo.isFile() || !QFile::copy(source, target)) {
-        log(2, "readPowerOnLogo", QStringLiteral("copy file failed path:%1 Destpath:%2").arg(source, target));
+        serviceLog("CDiyFirmware::readPowerOnLogo",
+            QStringLiteral("copy file failed path:%1 Destpath:%2").arg(source, target), ServiceLog::Error,
+            ServiceLog::Diy);
         return Ret::DiyLogoCopy;
     }
     return Ret::Ok;
