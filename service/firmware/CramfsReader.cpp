@@ -125,6 +125,7 @@ private:
     bool inside(uint64_t offset, uint64_t length);
     void refuse() { m_refused = true; }
     bool countEntry();
+    bool stopRequested();
     void noteData(uint64_t start, uint64_t end);
 
     void walkDirectory(int dirFd, const Inode &dir, uint32_t depth, size_t pathLength);
@@ -154,6 +155,7 @@ private:
     bool m_refused = false;
     bool m_pastSize = false;
     bool m_stopped = false; // a limit was reached
+    bool m_stoppedFromOutside = false;
 
     uint64_t m_highestDirEnd = 0;
     uint64_t m_lowestData = UINT64_MAX;
@@ -225,7 +227,14 @@ bool Extractor::countEntry()
         m_stopped = true;
         return false;
     }
-    return true;
+    return !stopRequested();
+}
+
+bool Extractor::stopRequested()
+{
+    if (m_limits.stop && m_limits.stop->load())
+        m_stoppedFromOutside = true;
+    return m_stoppedFromOutside;
 }
 
 void Extractor::noteData(uint64_t start, uint64_t end)
@@ -253,6 +262,8 @@ int Extractor::run(const char *outputFolder)
     if (fileio::readAt(m_fd, rootBytes, kInodeSize, m_start + kRootInodeField) != kInodeSize)
         return CramfsShortSuperblockRead;
     walkDirectory(rootFd.get(), decodeInode(rootBytes), 0, std::strlen(outputFolder));
+    if (m_stoppedFromOutside)
+        return CramfsStopped;
     if (m_stopped)
         return CramfsLimitExceeded;
     if (m_pastSize)
@@ -282,7 +293,7 @@ void Extractor::walkDirectory(int dirFd, const Inode &dir, uint32_t depth, size_
     const uint64_t end = uint64_t(dir.offset) + dir.size;
     m_highestDirEnd = std::max(m_highestDirEnd, end);
 
-    for (uint64_t pos = dir.offset; pos < end && !m_stopped;) {
+    for (uint64_t pos = dir.offset; pos < end && !m_stopped && !m_stoppedFromOutside;) {
         if (end - pos < kInodeSize)
             return refuse();
         const uint8_t *raw = m_folderWindow.fetch(m_fd, pos, kInodeSize, m_limit);
@@ -389,6 +400,8 @@ bool Extractor::writeFileData(int fd, const Inode &file)
     noteData(file.offset, blockStart);
     size_t buffered = 0;
     for (size_t i = 0; i < pointers.size(); ++i) {
+        if (stopRequested())
+            return false;
         const uint64_t blockEnd = pointers[i];
         const uint32_t expected = std::min<uint32_t>(kBlockSize, file.size - uint32_t(i) * kBlockSize);
         if (blockEnd < blockStart || blockEnd - blockStart > kMaxCompressedBlock

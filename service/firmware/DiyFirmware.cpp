@@ -1,4 +1,5 @@
 #include "DiyFirmware.h"
+#include "DiyTree.h"
 
 #include "common/Json.h"
 
@@ -118,12 +119,31 @@ int CDiyFirmware::updateSessionInfo(int nSessionID, const DiySessionInfo *info)
 int CDiyFirmware::removeSessionInfo(int nSessionID)
 {
     QMutexLocker lock(&m_mutex);
+    m_stopFlags.remove(nSessionID);
     const auto it = m_sessions.find(nSessionID);
     if (it == m_sessions.end())
         return Ret::DiyNoSession;
     delete it.value();
     m_sessions.erase(it);
     return 1;
+}
+
+std::shared_ptr<const std::atomic<bool>> CDiyFirmware::stopFlag(int nSessionID)
+{
+    QMutexLocker lock(&m_mutex);
+    std::shared_ptr<std::atomic<bool>> &flag = m_stopFlags[nSessionID];
+    if (!flag)
+        flag = std::make_shared<std::atomic<bool>>(false);
+    return flag;
+}
+
+void CDiyFirmware::stopSession(int nSessionID)
+{
+    QMutexLocker lock(&m_mutex);
+    std::shared_ptr<std::atomic<bool>> &flag = m_stopFlags[nSessionID];
+    if (!flag)
+        flag = std::make_shared<std::atomic<bool>>(true);
+    flag->store(true);
 }
 
 QString CDiyFirmware::createPath(const QString &path)
@@ -151,47 +171,19 @@ bool CDiyFirmware::removeDirRecursively(const QString &folder)
 
 int CDiyFirmware::getBinDataFromLocalFile(const QString &path, QByteArray *out, const QString &within)
 {
-    out->clear();
-    const QFileInfo info(path);
-    const QString real = info.canonicalFilePath();
-    if (real.isEmpty())
-        return Ret::DiyCustomTextOpen;
-    if (!within.isEmpty()) {
-        const QString root = QFileInfo(within).canonicalFilePath();
-        if (root.isEmpty() || !real.startsWith(root + QLatin1Char('/')))
-            return Ret::DiyCustomTextOpen;
-    }
-    // The real path, opened without following a link put there meanwhile.
-    const int fd
-        = ::open(QFile::encodeName(real).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return Ret::DiyCustomTextOpen;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return Ret::DiyCustomTextOpen;
-    }
-    if (st.st_size == 0) {
-        ::close(fd);
+    switch (DiyTree::readFile(within, path, kMaxReadBytes, out)) {
+    case DiyTree::Read::Ok:
+        return Ret::Ok;
+    case DiyTree::Read::Short:
+        return out->isEmpty() ? Ret::DiyEmptyFile : Ret::Ok;
+    case DiyTree::Read::Empty:
         return Ret::DiyEmptyFile;
-    }
-    if (st.st_size > kMaxReadBytes) {
-        ::close(fd);
+    case DiyTree::Read::TooLarge:
         return Ret::DiyNoMemory;
+    case DiyTree::Read::CannotOpen:
+        break;
     }
-    out->resize(int(st.st_size));
-    qint64 done = 0;
-    while (done < st.st_size) {
-        const ssize_t n = ::read(fd, out->data() + done, size_t(st.st_size - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    ::close(fd);
-    out->truncate(int(done));
-    return out->isEmpty() ? Ret::DiyEmptyFile : Ret::Ok;
+    return Ret::DiyCustomTextOpen;
 }
 
 int CDiyFirmware::readJsonFile(const QString &path, Json::Value *out, const QString &within)

@@ -2,6 +2,7 @@
 // and limits, and copied to its fixed place in the produce tree.
 
 #include "DiyFirmware.h"
+#include "DiyTree.h"
 #include "ImageSize.h"
 #include "ServiceLog.h"
 
@@ -133,8 +134,14 @@ int CDiyFirmware::readPowerOnLogo(int nSessionID)
     const QString target = createPath(DiyText::get(info.produceFolder) + QStringLiteral("/logo/"))
         + QStringLiteral("trvnet.jpg");
     QFile::remove(target);
-    // Only the package's own file: a link in the unpacked partition is not followed.
-    if (sourceInfo.isSymLink() || !sourceInfo.isFile() || !QFile::copy(source, target)) {
+    // Only the package's own file: no link in the unpacked partition is followed.
+    QByteArray picture;
+    const DiyTree::Read read
+        = DiyTree::readFile(DiyText::get(info.unzipFolder), source, kMaxReadBytes, &picture);
+    QFile copy(target);
+    if ((read != DiyTree::Read::Ok && read != DiyTree::Read::Empty)
+        || !copy.open(QIODevice::WriteOnly | QIODevice::Truncate) || copy.write(picture) != picture.size()) {
+        copy.remove();
         serviceLog("CDiyFirmware::readPowerOnLogo",
             QStringLiteral("copy file failed path:%1 Destpath:%2").arg(source, target), ServiceLog::Error,
             ServiceLog::Diy);

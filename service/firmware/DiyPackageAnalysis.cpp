@@ -1,16 +1,17 @@
 // Unpacking and analysing a firmware package: the install description, the
 // partition images and the device facts read from the custom partition.
 
+#include "CramfsReader.h"
 #include "DiyFirmware.h"
 #include "PartitionImage.h"
 #include "ServiceLog.h"
+#include "SquashfsExtractor.h"
 #include "ZipFolder.h"
 #include "common/Json.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QSet>
 
 #include <cerrno>
@@ -106,8 +107,11 @@ int CDiyFirmware::dealUnzipWithProgram(const QString &packagePath, int nSessionI
     const QString unzipFolder = DiyText::get(info.unzipFolder);
     serviceLog("CDiyFirmware::dealUnzipWithProgram", QStringLiteral("makeUnZipProgram begin"),
         ServiceLog::Normal, ServiceLog::Diy);
+    const std::shared_ptr<const std::atomic<bool>> stop = stopFlag(nSessionID);
+    UnzipLimits limits;
+    limits.stop = stop.get();
     const int unzipped = unzipToFolder(
-        QFile::encodeName(packagePath).constData(), QFile::encodeName(programFolder).constData());
+        QFile::encodeName(packagePath).constData(), QFile::encodeName(programFolder).constData(), limits);
     serviceLog("CDiyFirmware::dealUnzipWithProgram",
         QStringLiteral("makeUnZipProgram end nRet:%1").arg(unzipped), ServiceLog::Normal, ServiceLog::Diy);
     if (unzipped < 0) {
@@ -119,15 +123,22 @@ int CDiyFirmware::dealUnzipWithProgram(const QString &packagePath, int nSessionI
 
     const QString descName = QStringLiteral("/InstallDesc");
     QByteArray desc;
-    r = getBinDataFromLocalFile(programFolder + descName, &desc, unzipFolder);
-    if (r == Ret::DiyCustomTextOpen) {
+    const DiyTree::Read read
+        = DiyTree::readFile(unzipFolder, programFolder + descName, kMaxReadBytes, &desc, m_installDescRead);
+    if (read == DiyTree::Read::CannotOpen) {
         serviceLog("CDiyFirmware::dealUnzipWithProgram",
             QStringLiteral("open file failed path:%1%2").arg(programFolder, descName), ServiceLog::Error,
             ServiceLog::Diy);
         return Ret::DiyInstallDescOpen;
     }
-    if (r == Ret::DiyNoMemory)
+    if (read == DiyTree::Read::TooLarge)
         return Ret::DiyNoMemory;
+    if (read == DiyTree::Read::Short) {
+        serviceLog("CDiyFirmware::dealUnzipWithProgram",
+            QStringLiteral("read file failed path:%1%2").arg(programFolder, descName), ServiceLog::Error,
+            ServiceLog::Diy);
+        return Ret::DiyInstallDescShort;
+    }
     Json::Value installDesc;
     if (!JsonUtil::parse(desc.toStdString(), &installDesc)) {
         serviceLog("CDiyFirmware::dealUnzipWithProgram",
@@ -156,14 +167,11 @@ int CDiyFirmware::dealUnzipWithProgram(const QString &packagePath, int nSessionI
 
     serviceLog("CDiyFirmware::dealUnzipWithProgram", QStringLiteral("makePartUnImag begin"),
         ServiceLog::Normal, ServiceLog::Diy);
-    const QFileInfoList files
-        = QDir(programFolder)
-              .entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
+    const QStringList files = DiyTree::fileNames(unzipFolder, programFolder);
     int slot = 0;
     int last = Ret::Ok;
     QSet<QString> partNames;
-    for (const QFileInfo &file : files) {
-        const QString name = file.fileName();
+    for (const QString &name : files) {
         if (!name.contains(QLatin1String(".img"), Qt::CaseInsensitive)
             || !name.contains(QLatin1String("-x"), Qt::CaseInsensitive))
             continue;
@@ -181,8 +189,9 @@ int CDiyFirmware::dealUnzipWithProgram(const QString &packagePath, int nSessionI
             continue;
         }
         partNames.insert(partName);
-        last = makePartUnImag(name, file.filePath(), nSessionID, slot++);
-        if (last < 0)
+        last = makePartUnImag(name, programFolder + QLatin1Char('/') + name, nSessionID, slot++);
+        // A partition over the cap refuses the whole package.
+        if (last < 0 || last == Ret::DiyUnzipFailed)
             break;
     }
     serviceLog("CDiyFirmware::dealUnzipWithProgram", QStringLiteral("makePartUnImag end nRet:%1").arg(last),
@@ -307,16 +316,32 @@ int CDiyFirmware::makePartUnImag(const QString &fileName, const QString &filePat
     }
     part.fsType = fsType;
 
-    // Every extraction starts from an empty root folder.
+    // Every extraction starts from an empty root folder. Its own answer is
+    // not looked at, except that an image that would unpack to more than the
+    // cap (or one whose session was stopped) refuses the package.
     removeDirRecursively(rootPath);
+    const std::shared_ptr<const std::atomic<bool>> stop = stopFlag(nSessionID);
+    bool refused = false;
     if (fsType == 2) {
-        runUnsquashfs(QFile::encodeName(stripped), QFile::encodeName(rootPath));
+        const Extraction extracted
+            = extractSquashfs(QFile::encodeName(stripped), QFile::encodeName(rootPath), stop.get());
+        refused = extracted == Extraction::OverCap || extracted == Extraction::Stopped;
     } else {
+        CramfsLimits limits;
+        limits.maxTotalBytes = uint64_t(std::max<qint64>(m_partitionMaxBytes, 0));
+        limits.stop = stop.get();
         const int extracted = cramfsExtractImage(
-            QFile::encodeName(stripped).constData(), QFile::encodeName(rootPath).constData());
+            QFile::encodeName(stripped).constData(), QFile::encodeName(rootPath).constData(), limits);
         serviceLog("CDiyFirmware::makePartUnImag",
             QStringLiteral("cramfs extract path:%1 Ret:%2").arg(stripped).arg(extracted),
             extracted == 0 ? ServiceLog::Normal : ServiceLog::Error, ServiceLog::Diy);
+        refused = extracted == CramfsLimitExceeded || extracted == CramfsStopped;
+        if (refused)
+            removeDirRecursively(rootPath);
+    }
+    if (refused) {
+        QFile::remove(stripped);
+        return Ret::DiyUnzipFailed;
     }
 
     if (!QFile::remove(stripped)) {
@@ -341,38 +366,62 @@ QString CDiyFirmware::unsquashfsProgram() const
 
 int CDiyFirmware::runUnsquashfs(const QByteArray &imagePath, const QByteArray &targetFolder)
 {
-    const QString program = unsquashfsProgram();
-    const QStringList arguments { QStringLiteral("-no-progress"), QStringLiteral("-no-xattrs"),
-        QStringLiteral("-d"), QFile::decodeName(targetFolder), QFile::decodeName(imagePath) };
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    if (!process.waitForStarted(10000)) {
-        serviceLog("CDiyFirmware::runUnsquashfs",
-            QStringLiteral("start failed program:%1 error:%2").arg(program, process.errorString()),
-            ServiceLog::Error, ServiceLog::Diy);
+    switch (extractSquashfs(imagePath, targetFolder, nullptr)) {
+    case Extraction::CannotStart:
         return Ret::DiyBatchWrite;
+    case Extraction::OverCap:
+    case Extraction::Stopped:
+        return Ret::DiyUnzipFailed;
+    case Extraction::Done:
+        break;
     }
-    if (!process.waitForFinished(m_extractTimeoutMs)) {
-        process.kill();
-        process.waitForFinished(5000);
+    return Ret::Ok;
+}
+
+CDiyFirmware::Extraction CDiyFirmware::extractSquashfs(
+    const QByteArray &imagePath, const QByteArray &targetFolder, const std::atomic<bool> *stop)
+{
+    SquashfsExtractor::Settings settings;
+    settings.program = unsquashfsProgram();
+    settings.timeoutMs = m_extractTimeoutMs;
+    settings.maxBytes = m_partitionMaxBytes;
+    settings.stop = stop;
+    const SquashfsExtractor::Result result = SquashfsExtractor::run(settings, imagePath, targetFolder);
+    const QString image = QFile::decodeName(imagePath);
+    switch (result.outcome) {
+    case SquashfsExtractor::Outcome::CannotStart:
         serviceLog("CDiyFirmware::runUnsquashfs",
-            QStringLiteral("time limit of %1 ms passed, ended path:%2")
-                .arg(m_extractTimeoutMs)
-                .arg(QFile::decodeName(imagePath)),
+            QStringLiteral("start failed program:%1 error:%2").arg(settings.program, result.startError),
             ServiceLog::Error, ServiceLog::Diy);
+        return Extraction::CannotStart;
+    case SquashfsExtractor::Outcome::OverCap:
+    case SquashfsExtractor::Outcome::Stopped:
+        serviceLog("CDiyFirmware::runUnsquashfs",
+            result.outcome == SquashfsExtractor::Outcome::Stopped
+                ? QStringLiteral("stopped, ended path:%1").arg(image)
+                : QStringLiteral("more than %1 bytes, refused path:%2").arg(m_partitionMaxBytes).arg(image),
+            ServiceLog::Error, ServiceLog::Diy);
+        removeDirRecursively(QFile::decodeName(targetFolder));
+        return result.outcome == SquashfsExtractor::Outcome::Stopped ? Extraction::Stopped
+                                                                     : Extraction::OverCap;
+    case SquashfsExtractor::Outcome::TimedOut:
+        serviceLog("CDiyFirmware::runUnsquashfs",
+            QStringLiteral("time limit of %1 ms passed, ended path:%2").arg(m_extractTimeoutMs).arg(image),
+            ServiceLog::Error, ServiceLog::Diy);
+        break;
+    case SquashfsExtractor::Outcome::Done:
+    case SquashfsExtractor::Outcome::Failed:
+        break;
     }
-    process.readAllStandardOutput();
-    const QString errors = QString::fromLocal8Bit(process.readAllStandardError()).simplified();
-    const bool clean = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    const bool clean = result.outcome == SquashfsExtractor::Outcome::Done;
     serviceLog("CDiyFirmware::runUnsquashfs",
         QStringLiteral("unsquashfs path:%1 exit:%2 stderr:%3")
-            .arg(QFile::decodeName(imagePath))
-            .arg(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1)
-            .arg(errors.left(2000)),
+            .arg(image)
+            .arg(result.exitCode)
+            .arg(result.errors.simplified().left(2000)),
         clean ? ServiceLog::Normal : ServiceLog::Error, ServiceLog::Diy);
     tidyExtractedTree(targetFolder, 0);
-    return Ret::Ok;
+    return Extraction::Done;
 }
 
 QString CDiyFirmware::findCustomPartPath(int nSessionID, QString *partName)
@@ -442,7 +491,11 @@ int CDiyFirmware::getDevInfoFormCustom(const QString &customFolder, int nSession
 
     const QString infoPath = customFolder + QStringLiteral("/FirmwareInfo");
     QByteArray firmwareInfo;
-    if (customFolder.isEmpty() || getBinDataFromLocalFile(infoPath, &firmwareInfo, within) != Ret::Ok) {
+    const int read = customFolder.isEmpty() ? int(Ret::DiyCustomTextOpen)
+                                            : getBinDataFromLocalFile(infoPath, &firmwareInfo, within);
+    if (read == Ret::DiyNoMemory)
+        return Ret::DiyNoMemory;
+    if (read != Ret::Ok) {
         serviceLog("CDiyFirmware::getDevInfoFormCustom",
             QStringLiteral("read file failed file is empty path:%1").arg(infoPath), ServiceLog::Error,
             ServiceLog::Diy);
@@ -468,7 +521,7 @@ int CDiyFirmware::getDevInfoFormCustom(const QString &customFolder, int nSession
     }
 
     // The build time, only for recorders (type 1 or more).
-    if (info.devType >= 1 && QFileInfo(customFolder + QStringLiteral("/qn_version")).isDir()) {
+    if (info.devType >= 1 && DiyTree::isFolder(within, customFolder + QStringLiteral("/qn_version"))) {
         QByteArray text;
         r = getBinDataFromLocalFile(customFolder + QStringLiteral("/qn_version/buildtime"), &text, within);
         serviceLog("CDiyFirmware::getDevInfoFormCustom",

@@ -36,6 +36,7 @@ private slots:
     void replies();
     void packageRoundTrip();
     void customisePackage();
+    void languagesThroughLink();
     void chooserReplaced();
 
 private:
@@ -284,6 +285,32 @@ void TestDiyMessages::customisePackage()
         QStringLiteral("11"));
     QVERIFY(!QFileInfo::exists(m_service.appDir + QStringLiteral("/evil")));
     QVERIFY(!QFileInfo::exists(m_service.appDir + QStringLiteral("/Produce/evil")));
+    QVERIFY(page.close());
+}
+
+// A package whose strings folder is a link to a folder of the host: the
+// language list is that of the package, never the host folder's file names.
+void TestDiyMessages::languagesThroughLink()
+{
+    const QString host = m_scratch.path() + QStringLiteral("/hostfolder");
+    QVERIFY(writeFile(host + QStringLiteral("/id_rsa"), "secret"));
+    const QString tree = m_scratch.path() + QStringLiteral("/linked/custom");
+    QVERIFY(writeFile(tree + QStringLiteral("/FirmwareInfo"), "NET_UPGRADE_FILE=IPC_V4\n"));
+    QVERIFY(QDir().mkpath(tree + QStringLiteral("/data")));
+    QVERIFY(QFile::link(host, tree + QStringLiteral("/data/Strings")));
+    const QString package = m_scratch.path() + QStringLiteral("/linked.zip");
+    QVERIFY(makePackage(package,
+        { textEntry(QStringLiteral("InstallDesc"), R"({"Hardware":"IPC5M","UpgradeCommand":[]})"),
+            QJsonObject { { "name", "custom-x.squashfs.img" }, { "squashfs", tree }, { "start", 65536 },
+                { "end", 131072 } } },
+        m_scratch.path()));
+
+    PageClient page(wsUrl(m_port));
+    QVERIFY(page.opened());
+    choose(package);
+    QCOMPARE(ask(page, R"({"MainType":201,"SubType":1,"MsgID":1})").value("Ret").toInt(), 100);
+    QCOMPARE(ask(page, R"({"MainType":201,"SubType":6,"MsgID":2})"),
+        parseObject(R"({"Msg":201,"SubMsg":6,"MsgID":2,"Ret":300000})"));
     QVERIFY(page.close());
 }
 
