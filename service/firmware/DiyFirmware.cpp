@@ -69,6 +69,8 @@ CDiyFirmware *CDiyFirmware::instance()
 
 void CDiyFirmware::releaseInstance()
 {
+    if (g_instance)
+        g_instance->removeAllSessions();
     delete g_instance;
     g_instance = nullptr;
 }
@@ -144,6 +146,58 @@ void CDiyFirmware::stopSession(int nSessionID)
     if (!flag)
         flag = std::make_shared<std::atomic<bool>>(true);
     flag->store(true);
+}
+
+bool CDiyFirmware::isSessionFolderName(const QString &name)
+{
+    const int underscore = name.lastIndexOf(QLatin1Char('_'));
+    if (underscore < 0 || underscore + 1 == name.size() || name.size() - underscore - 1 > 10)
+        return false;
+    for (int i = underscore + 1; i < name.size(); ++i) {
+        if (name.at(i) < QLatin1Char('0') || name.at(i) > QLatin1Char('9'))
+            return false;
+    }
+    return true;
+}
+
+void CDiyFirmware::removeLeftSessionFolders()
+{
+    for (const char *area : { "/UnZip", "/Produce" }) {
+        const QByteArray folder = QFile::encodeName(m_appDir + QLatin1String(area));
+        struct stat st;
+        if (::lstat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+            continue;
+        DIR *dir = ::opendir(folder.constData());
+        if (!dir)
+            continue;
+        QList<QByteArray> names;
+        while (const dirent *entry = ::readdir(dir))
+            names.append(QByteArray(entry->d_name));
+        ::closedir(dir);
+        for (const QByteArray &name : names) {
+            const QByteArray path = folder + '/' + name;
+            if (isSessionFolderName(QFile::decodeName(name)) && ::lstat(path.constData(), &st) == 0
+                && S_ISDIR(st.st_mode))
+                removeTree(path, false);
+        }
+    }
+}
+
+void CDiyFirmware::removeAllSessions()
+{
+    QList<QString> folders;
+    {
+        QMutexLocker lock(&m_mutex);
+        for (const DiySessionInfo *info : qAsConst(m_sessions)) {
+            if (info)
+                folders << DiyText::get(info->unzipFolder) << DiyText::get(info->produceFolder);
+        }
+        qDeleteAll(m_sessions);
+        m_sessions.clear();
+        m_stopFlags.clear();
+    }
+    for (const QString &folder : qAsConst(folders))
+        removeDirRecursively(folder);
 }
 
 QString CDiyFirmware::createPath(const QString &path)

@@ -35,6 +35,7 @@ public:
     static constexpr qint64 kDefaultPartitionMaxBytes = qint64(1) << 30;
 
     static CDiyFirmware *instance();
+    // Removes every session's unpack and produce folders, then the object.
     static void releaseInstance();
 
     // Tests make their own object over a folder of their choice.
@@ -55,6 +56,15 @@ public:
     // reaped, and the operation answers a failure.
     std::shared_ptr<const std::atomic<bool>> stopFlag(int nSessionID);
     void stopSession(int nSessionID);
+
+    // Session folders: "<name>_<session id>" below "UnZip" and "Produce" of
+    // the application folder. At start-up the service removes those a
+    // previous run left behind, and nothing else there; links are removed as
+    // links, never followed.
+    static bool isSessionFolderName(const QString &name);
+    void removeLeftSessionFolders();
+    // The unpack and produce folders of every session, and their records.
+    void removeAllSessions();
 
     // Folder helpers. removeDirRecursively never follows a link: a link is
     // removed as a link, whatever it points to; read-only entries are removed too.

@@ -285,6 +285,10 @@ void TestDiyMessages::customisePackage()
         QStringLiteral("11"));
     QVERIFY(!QFileInfo::exists(m_service.appDir + QStringLiteral("/evil")));
     QVERIFY(!QFileInfo::exists(m_service.appDir + QStringLiteral("/Produce/evil")));
+    // Saving cancelled.
+    choose(QString());
+    QCOMPARE(ask(page, R"({"MainType":201,"SubType":4,"MsgID":9,"NewVersion":"11"})"),
+        parseObject(R"({"Msg":201,"SubMsg":4,"MsgID":9,"Ret":300000})"));
     QVERIFY(page.close());
 }
 
