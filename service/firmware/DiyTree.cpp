@@ -1,4 +1,5 @@
 #include "DiyTree.h"
+#include "FileIo.h"
 
 #include <QFile>
 
@@ -16,20 +17,7 @@ namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-struct Fd
-{
-    int fd;
-    explicit Fd(int f)
-        : fd(f)
-    { }
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-};
+using fileio::Fd;
 
 // The levels of `path` below `root`; false when it is not below it or a
 // level is "." or "..".

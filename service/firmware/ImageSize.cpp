@@ -40,10 +40,12 @@ bool sizeWithinLimits(int64_t width, int64_t height)
         && width * height <= ImageLimits::kMaxPixels;
 }
 
-// Decodes into `out`, which the caller owns; only plain values live in this
-// frame, so a jump back from the library leaves nothing behind but the
+// Sets up a decompressor on `file`, reads the header and hands the
+// decompressor to `use`, which may go on decoding; false when the library
+// fails on the way or `use` answers false. Only plain values may live in the
+// frames of `use`: a jump back from the library leaves nothing behind but the
 // decompressor, which is destroyed here.
-bool decodeJpeg(FILE *file, int pixelType, DecodedPicture *out)
+template<typename Use> bool withJpegHeader(FILE *file, Use use)
 {
     jpeg_decompress_struct info;
     JpegError error;
@@ -56,39 +58,45 @@ bool decodeJpeg(FILE *file, int pixelType, DecodedPicture *out)
     jpeg_create_decompress(&info);
     jpeg_stdio_src(&info, file);
     jpeg_read_header(&info, TRUE);
-    // Always RGB: a grayscale picture would otherwise give one byte a pixel
-    // into a row read as three; CMYK has no conversion and fails here.
-    info.out_color_space = JCS_RGB;
-    jpeg_calc_output_dimensions(&info);
-    if (!sizeWithinLimits(info.output_width, info.output_height) || info.output_components != 3) {
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
-    jpeg_start_decompress(&info);
-    const int fullWidth = int(info.output_width);
-    out->width = fullWidth & ~1;
-    out->height = int(info.output_height);
-    out->pixelType = pixelType;
-    out->stride = out->width * 2;
-    try {
-        out->pixels.assign(size_t(out->height + 1) * size_t(fullWidth), 0);
-    } catch (const std::bad_alloc &) {
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
-    JSAMPARRAY row = (*info.mem->alloc_sarray)(
-        reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE, JDIMENSION(fullWidth * 3), 1);
-    while (info.output_scanline < info.output_height) {
-        const size_t y = info.output_scanline;
-        if (jpeg_read_scanlines(&info, row, 1) != 1)
-            break;
-        uint16_t *target = out->pixels.data() + y * size_t(out->width);
-        for (int x = 0; x < fullWidth; ++x)
-            target[x] = convertRgbTo16(row[0][3 * x], row[0][3 * x + 1], row[0][3 * x + 2], pixelType);
-    }
-    jpeg_finish_decompress(&info);
+    const bool ok = use(info);
     jpeg_destroy_decompress(&info);
-    return true;
+    return ok;
+}
+
+// Decodes into `out`, which the caller owns.
+bool decodeJpeg(FILE *file, int pixelType, DecodedPicture *out)
+{
+    return withJpegHeader(file, [pixelType, out](jpeg_decompress_struct &info) {
+        // Always RGB: a grayscale picture would otherwise give one byte a pixel
+        // into a row read as three; CMYK has no conversion and fails here.
+        info.out_color_space = JCS_RGB;
+        jpeg_calc_output_dimensions(&info);
+        if (!sizeWithinLimits(info.output_width, info.output_height) || info.output_components != 3)
+            return false;
+        jpeg_start_decompress(&info);
+        const int fullWidth = int(info.output_width);
+        out->width = fullWidth & ~1;
+        out->height = int(info.output_height);
+        out->pixelType = pixelType;
+        out->stride = out->width * 2;
+        try {
+            out->pixels.assign(size_t(out->height + 1) * size_t(fullWidth), 0);
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+        JSAMPARRAY row = (*info.mem->alloc_sarray)(
+            reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE, JDIMENSION(fullWidth * 3), 1);
+        while (info.output_scanline < info.output_height) {
+            const size_t y = info.output_scanline;
+            if (jpeg_read_scanlines(&info, row, 1) != 1)
+                break;
+            uint16_t *target = out->pixels.data() + y * size_t(out->width);
+            for (int x = 0; x < fullWidth; ++x)
+                target[x] = convertRgbTo16(row[0][3 * x], row[0][3 * x + 1], row[0][3 * x + 2], pixelType);
+        }
+        jpeg_finish_decompress(&info);
+        return true;
+    });
 }
 
 // A whole file of at most ImageLimits::kMaxFileBytes; false otherwise.
@@ -193,26 +201,16 @@ int printJpegInfo(const char *path, int *width, int *height)
         std::fprintf(stderr, "can't open %s\n", path);
         return -1;
     }
-    jpeg_decompress_struct info;
-    JpegError error;
-    info.err = jpeg_std_error(&error.manager);
-    error.manager.error_exit = jpegErrorExit;
-    if (setjmp(error.escape)) {
-        jpeg_destroy_decompress(&info);
-        std::fclose(file);
-        return -1;
-    }
-    jpeg_create_decompress(&info);
-    jpeg_stdio_src(&info, file);
-    jpeg_read_header(&info, TRUE);
-    std::printf("image_width = %d\n", int(info.image_width));
-    std::printf("image_height = %d\n", int(info.image_height));
-    std::printf("num_components = %d\n", info.num_components);
-    *width = int(info.image_width);
-    *height = int(info.image_height);
-    jpeg_destroy_decompress(&info);
+    const bool ok = withJpegHeader(file, [width, height](jpeg_decompress_struct &info) {
+        std::printf("image_width = %d\n", int(info.image_width));
+        std::printf("image_height = %d\n", int(info.image_height));
+        std::printf("num_components = %d\n", info.num_components);
+        *width = int(info.image_width);
+        *height = int(info.image_height);
+        return true;
+    });
     std::fclose(file);
-    return 0;
+    return ok ? 0 : -1;
 }
 
 std::unique_ptr<DecodedPicture> readBmpFile(const char *path)

@@ -54,26 +54,7 @@ namespace {
 
 constexpr int kCopyBuffer = 40960;
 
-struct Fd
-{
-    int fd = -1;
-    explicit Fd(int f = -1)
-        : fd(f)
-    { }
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    void reset(int f)
-    {
-        if (fd >= 0)
-            ::close(fd);
-        fd = f;
-    }
-};
+using fileio::Fd;
 
 // Opens (creating when missing) the folders `segments[0..count)` below
 // `root`, none of them through a link. The open folder, or -1.

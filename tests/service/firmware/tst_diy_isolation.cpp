@@ -94,11 +94,8 @@ void TestDiyIsolation::initTestCase()
     QVERIFY(writeFile(tree + QStringLiteral("/FirmwareInfo"), "NET_UPGRADE_FILE=IPC_V5\n"));
     QVERIFY(writeFile(tree + QStringLiteral("/data/Strings/English"), "x"));
     m_package = m_scratch.path() + QStringLiteral("/fw.zip");
-    QVERIFY(makePackage(m_package,
-        { textEntry(QStringLiteral("InstallDesc"), R"({"Hardware":"IPC5M","UpgradeCommand":[]})"),
-            QJsonObject { { "name", "custom-x.squashfs.img" }, { "squashfs", tree }, { "start", 65536 },
-                { "end", 131072 } } },
-        m_scratch.path()));
+    QVERIFY(makeCustomPackage(m_package, R"({"Hardware":"IPC5M","UpgradeCommand":[]})",
+        QStringLiteral("squashfs"), tree, m_scratch.path()));
     QVERIFY(m_service.prepare());
     QVERIFY(prepare(m_service));
     m_process = m_service.start(&m_port);

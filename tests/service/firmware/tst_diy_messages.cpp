@@ -125,10 +125,8 @@ void TestDiyMessages::packageRoundTrip()
     QVERIFY(QFile::link(QStringLiteral("/"), tree + QStringLiteral("/rootlink")));
     const QString folder = m_scratch.path() + QStringLiteral("/packages");
     QDir().mkpath(folder);
-    QVERIFY(makePackage(folder + QStringLiteral("/fw_v2.zip"),
-        { textEntry(QStringLiteral("InstallDesc"), R"({"Hardware":"AHB7008T-MH","UpgradeCommand":[]})"),
-            QJsonObject { { "name", "custom-x.squashfs.img" }, { "squashfs", tree }, { "start", 65536 },
-                { "end", 131072 } } },
+    QVERIFY(makeCustomPackage(folder + QStringLiteral("/fw_v2.zip"),
+        R"({"Hardware":"AHB7008T-MH","UpgradeCommand":[]})", QStringLiteral("squashfs"), tree,
         m_scratch.path()));
     QVERIFY(makePackage(folder + QStringLiteral("/bad.zip"),
         { textEntry(QStringLiteral("InstallDesc"), "{}"), textEntry(QStringLiteral("../evil"), "x") },
@@ -211,11 +209,8 @@ void TestDiyMessages::customisePackage()
     QVERIFY(writeFile(tree + QStringLiteral("/data/Strings/English"), "x"));
     QVERIFY(writeFile(tree + QStringLiteral("/data/Strings/Chinese"), "x"));
     const QString package = m_scratch.path() + QStringLiteral("/ipc_v3.zip");
-    QVERIFY(makePackage(package,
-        { textEntry(QStringLiteral("InstallDesc"), R"({"Hardware":"IPC5M","UpgradeCommand":[]})"),
-            QJsonObject { { "name", "custom-x.cramfs.img" }, { "cramfs", tree }, { "start", 65536 },
-                { "end", 131072 } } },
-        m_scratch.path()));
+    QVERIFY(makeCustomPackage(package, R"({"Hardware":"IPC5M","UpgradeCommand":[]})",
+        QStringLiteral("cramfs"), tree, m_scratch.path()));
     const QString logo = m_scratch.path() + QStringLiteral("/boot.jpg");
     QCOMPARE(runTool(QStringLiteral("convert"),
                  { QStringLiteral("-size"), QStringLiteral("800x600"), QStringLiteral("gradient:navy-gold"),
@@ -303,11 +298,8 @@ void TestDiyMessages::languagesThroughLink()
     QVERIFY(QDir().mkpath(tree + QStringLiteral("/data")));
     QVERIFY(QFile::link(host, tree + QStringLiteral("/data/Strings")));
     const QString package = m_scratch.path() + QStringLiteral("/linked.zip");
-    QVERIFY(makePackage(package,
-        { textEntry(QStringLiteral("InstallDesc"), R"({"Hardware":"IPC5M","UpgradeCommand":[]})"),
-            QJsonObject { { "name", "custom-x.squashfs.img" }, { "squashfs", tree }, { "start", 65536 },
-                { "end", 131072 } } },
-        m_scratch.path()));
+    QVERIFY(makeCustomPackage(package, R"({"Hardware":"IPC5M","UpgradeCommand":[]})",
+        QStringLiteral("squashfs"), tree, m_scratch.path()));
 
     PageClient page(wsUrl(m_port));
     QVERIFY(page.opened());

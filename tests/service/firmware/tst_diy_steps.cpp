@@ -150,11 +150,8 @@ void TestDiySteps::stopsAnExtractor()
     const QString tree = dir.path() + QStringLiteral("/custom");
     QVERIFY(writeFile(tree + QStringLiteral("/FirmwareInfo"), "NET_UPGRADE_FILE=IPC_1\n"));
     const QString package = dir.path() + QStringLiteral("/fw.zip");
-    QVERIFY(makePackage(package,
-        { textEntry(QStringLiteral("InstallDesc"), R"({"Hardware":"IPC5M","UpgradeCommand":[]})"),
-            QJsonObject { { "name", "custom-x.squashfs.img" }, { "squashfs", tree }, { "start", 65536 },
-                { "end", 131072 } } },
-        dir.path()));
+    QVERIFY(makeCustomPackage(package, R"({"Hardware":"IPC5M","UpgradeCommand":[]})",
+        QStringLiteral("squashfs"), tree, dir.path()));
     const QString extractor = dir.path() + QStringLiteral("/unsquashfs");
     QVERIFY(writeFile(
         extractor, "#!/bin/sh\n[ \"$1\" = -lls ] && exit 0\necho $$ > \"$0.pid\"\nexec sleep 600\n"));
