@@ -115,6 +115,7 @@ void TestDiyIsolation::duringExtraction_data()
     QTest::newRow("a new page connects") << "connect";
     QTest::newRow("the page's own requests wait, in order") << "own";
     QTest::newRow("the page leaves") << "leave";
+    QTest::newRow("the page sends more than can wait") << "flood";
 }
 
 void TestDiyIsolation::duringExtraction()
@@ -144,7 +145,13 @@ void TestDiyIsolation::duringExtraction()
         QVERIFY(page.send(R"({"MainType":4,"SubType":0,"MsgID":3})"));
         QCOMPARE(page.receiveEvent(kQuietS).value("event").toString(), QStringLiteral("timeout"));
     } else {
-        QVERIFY(page.close());
+        if (action == QLatin1String("flood")) {
+            // 8 MiB of text a message: the fifth passes what may wait (64 MiB as UTF-16).
+            QVERIFY(page.flood(6, 8 * 1024 * 1024) >= 5);
+            QCOMPARE(page.receiveEvent(kAnswerS).value("code").toInt(), 1009);
+        } else {
+            QVERIFY(page.close());
+        }
         // The extractor is killed at once, not after its time limit, and the
         // session's folders go.
         QTRY_VERIFY_WITH_TIMEOUT(!processAlive(extractor), kProcessMs);
