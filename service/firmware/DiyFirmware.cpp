@@ -86,7 +86,7 @@ CDiyFirmware::~CDiyFirmware()
 
 int CDiyFirmware::addSessionInfo(int nSessionID, DiySessionInfo *info)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     info->sessionId = nSessionID;
     DiySessionInfo *&slot = m_sessions[nSessionID];
     if (slot != info)
@@ -97,7 +97,7 @@ int CDiyFirmware::addSessionInfo(int nSessionID, DiySessionInfo *info)
 
 int CDiyFirmware::getSessionInfo(int nSessionID, DiySessionInfo *out)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const auto it = m_sessions.constFind(nSessionID);
     if (it == m_sessions.constEnd() || !it.value() || it.value()->sessionId != nSessionID)
         return Ret::DiyNoSession;
@@ -107,7 +107,7 @@ int CDiyFirmware::getSessionInfo(int nSessionID, DiySessionInfo *out)
 
 int CDiyFirmware::updateSessionInfo(int nSessionID, const DiySessionInfo *info)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const auto it = m_sessions.find(nSessionID);
     if (it == m_sessions.end())
         return Ret::DiyNoSession;
@@ -120,7 +120,7 @@ int CDiyFirmware::updateSessionInfo(int nSessionID, const DiySessionInfo *info)
 
 int CDiyFirmware::removeSessionInfo(int nSessionID)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_stopFlags.remove(nSessionID);
     const auto it = m_sessions.find(nSessionID);
     if (it == m_sessions.end())
@@ -132,7 +132,7 @@ int CDiyFirmware::removeSessionInfo(int nSessionID)
 
 std::shared_ptr<const std::atomic<bool>> CDiyFirmware::stopFlag(int nSessionID)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::shared_ptr<std::atomic<bool>> &flag = m_stopFlags[nSessionID];
     if (!flag)
         flag = std::make_shared<std::atomic<bool>>(false);
@@ -141,7 +141,7 @@ std::shared_ptr<const std::atomic<bool>> CDiyFirmware::stopFlag(int nSessionID)
 
 void CDiyFirmware::stopSession(int nSessionID)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::shared_ptr<std::atomic<bool>> &flag = m_stopFlags[nSessionID];
     if (!flag)
         flag = std::make_shared<std::atomic<bool>>(true);
@@ -187,7 +187,7 @@ void CDiyFirmware::removeAllSessions()
 {
     QList<QString> folders;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         for (const DiySessionInfo *info : qAsConst(m_sessions)) {
             if (info)
                 folders << DiyText::get(info->unzipFolder) << DiyText::get(info->produceFolder);

@@ -7,7 +7,6 @@
 #include <QJsonArray>
 #include <QJsonValue>
 #include <QMap>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 
@@ -15,6 +14,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 class QZipWriter;
 
@@ -145,7 +145,9 @@ private:
     int m_extractTimeoutMs = kDefaultExtractTimeoutMs;
     qint64 m_partitionMaxBytes = kDefaultPartitionMaxBytes;
     DiyTree::ReadCall m_installDescRead = nullptr;
-    QMutex m_mutex; // guards m_sessions and m_stopFlags
+    // Guards m_sessions and m_stopFlags; a standard mutex, which
+    // ThreadSanitizer sees, as it does not see Qt's.
+    std::mutex m_mutex;
     QMap<int, DiySessionInfo *> m_sessions;
     QMap<int, std::shared_ptr<std::atomic<bool>>> m_stopFlags;
 };

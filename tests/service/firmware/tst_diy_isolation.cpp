@@ -15,7 +15,7 @@ namespace {
 // once "<itself>.release" exists, having noted its process id.
 const char *kExtractor = R"(#!/bin/sh
 [ "$1" = -lls ] && exec /usr/bin/unsquashfs "$@"
-echo $$ > "$0.pid"
+echo $$ > "$0.tmp"; mv "$0.tmp" "$0.pid"
 while [ ! -f "$0.release" ]; do sleep 0.05; done
 exec /usr/bin/unsquashfs "$@"
 )";

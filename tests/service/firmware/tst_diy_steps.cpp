@@ -153,8 +153,9 @@ void TestDiySteps::stopsAnExtractor()
     QVERIFY(makeCustomPackage(package, R"({"Hardware":"IPC5M","UpgradeCommand":[]})",
         QStringLiteral("squashfs"), tree, dir.path()));
     const QString extractor = dir.path() + QStringLiteral("/unsquashfs");
-    QVERIFY(writeFile(
-        extractor, "#!/bin/sh\n[ \"$1\" = -lls ] && exit 0\necho $$ > \"$0.pid\"\nexec sleep 600\n"));
+    QVERIFY(writeFile(extractor,
+        "#!/bin/sh\n[ \"$1\" = -lls ] && exit 0\necho $$ > \"$0.tmp\"; mv \"$0.tmp\" \"$0.pid\"\nexec sleep "
+        "600\n"));
     QVERIFY(QFile::setPermissions(extractor, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 
     CDiyFirmware firmware(dir.path());
