@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,11 +24,16 @@ constexpr int kMaxListingLine = 64 * 1024;
 constexpr int kMaxFolderDepth = 256;
 
 // The child leads a process group of its own, so that whatever it starts
-// ends with it.
+// ends with it, and is killed should the thread that started it (and so the
+// service) end without a word, killed itself.
 class GroupProcess : public QProcess
 {
 protected:
-    void setupChildProcess() override { ::setpgid(0, 0); }
+    void setupChildProcess() override
+    {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    }
 };
 
 // Adds the sizes of the regular files of one "-lls" listing line by line:

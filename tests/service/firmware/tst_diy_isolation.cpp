@@ -1,7 +1,7 @@
 // A package being analysed holds up no one but its own page: a QuorvelTool
 // copy whose squashfs extractor (a stand-in in front of Debian's unsquashfs)
 // waits until the test lets it go, pages on Python's websockets, the player
-// double. Also the session folders a killed run left, at the service's start.
+// double. Also the extractor and the session folders when the service ends.
 
 #include "../core/ServiceTestSupport.h"
 #include "FirmwareTestSupport.h"
@@ -53,6 +53,8 @@ private slots:
     void duringExtraction();
     void leftFolders_data();
     void leftFolders();
+    void serviceEnds_data();
+    void serviceEnds();
 
 private:
     bool prepare(ServiceCopy &copy)
@@ -219,6 +221,39 @@ void TestDiyIsolation::leftFolders()
     stopService(service);
     QCOMPARE(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), kept);
     QCOMPARE(readFile(host + QStringLiteral("/keep.txt")), QByteArray("keep"));
+}
+
+void TestDiyIsolation::serviceEnds_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("foldersLeft"); // until the next start
+    QTest::newRow("killed") << int(SIGKILL) << true;
+}
+
+// The service ends while a package is extracted: the extractor ends with it,
+// and the session's folders go at once or at the next start.
+void TestDiyIsolation::serviceEnds()
+{
+    QFETCH(int, signal);
+    QFETCH(bool, foldersLeft);
+    ServiceCopy copy;
+    QVERIFY(copy.prepare());
+    QVERIFY(prepare(copy));
+    int port = 0;
+    std::unique_ptr<QProcess> service = copy.start(&port);
+    QVERIFY(port != 0);
+    PageClient page(wsUrl(port));
+    qint64 extractor = 0;
+    QVERIFY(startExtraction(page, copy.appDir, &extractor));
+    QCOMPARE(sessionFolders(copy.appDir).size(), 2);
+    QCOMPARE(::kill(pid_t(service->processId()), signal), 0);
+    QVERIFY(service->waitForFinished(kProcessMs));
+    QTRY_VERIFY_WITH_TIMEOUT(!processAlive(extractor), kProcessMs);
+    QCOMPARE(sessionFolders(copy.appDir).size(), foldersLeft ? 2 : 0);
+    service = copy.start(&port);
+    QVERIFY(port != 0);
+    QCOMPARE(sessionFolders(copy.appDir), QStringList());
+    stopService(service);
 }
 
 QTEST_GUILESS_MAIN(TestDiyIsolation)
