@@ -107,6 +107,42 @@ Wait waitReadable(int socket, int timeoutMs)
     }
 }
 
+namespace {
+
+constexpr short kGone = POLLRDHUP | POLLHUP | POLLERR | POLLNVAL;
+
+} // namespace
+
+bool peerGone(int socket)
+{
+    pollfd p { socket, POLLRDHUP, 0 };
+    while (::poll(&p, 1, 0) < 0) {
+        if (errno != EINTR)
+            return true;
+    }
+    return (p.revents & kGone) != 0;
+}
+
+ssize_t receiveWatching(int socket, int watched, char *buffer, size_t size)
+{
+    for (;;) {
+        const ssize_t n = ::recv(socket, buffer, size, MSG_DONTWAIT);
+        if (n >= 0)
+            return n;
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+            return -1;
+        if (errno == EINTR)
+            continue;
+        // Only the end of the watched connection wakes us there: commands
+        // sent on it meanwhile wait for their turn.
+        pollfd p[2] = { { socket, POLLIN, 0 }, { watched, POLLRDHUP, 0 } };
+        if (::poll(p, 2, -1) < 0 && errno != EINTR)
+            return -1;
+        if (p[1].revents & kGone)
+            return -2;
+    }
+}
+
 bool sendAll(int socket, const char *data, size_t size)
 {
     while (size > 0) {
