@@ -23,6 +23,10 @@ constexpr int kMaxLine = kCommandBufferSize - 1;
 constexpr int kMaxLoginText = 127;
 constexpr int kMaxTransferPath = 255;
 constexpr int kTransferBufferSize = 65536;
+// A client that is killed closes its connections in no fixed order: after
+// its data connection has ended, its control connection may follow a moment
+// later. An upload is stored only when the control connection outlasts this.
+constexpr int kControlSettleMs = 100;
 
 const char kWelcome[] = "220 Welcome to Mini FtpServer...\r\n";
 const char kNotLoggedIn[] = "530 Not logged in.\r\n";
@@ -445,7 +449,7 @@ void Client::onStor(const QByteArray &argument)
             filled += n;
         if (filled > 0 && out.write(m_receiveBuffer.data(), filled) != filled)
             ok = false;
-        if (n < 0 || (n == 0 && FtpSocket::peerGone(m_controlSocket)))
+        if (n < 0 || (n == 0 && FtpSocket::peerGoneWithin(m_controlSocket, kControlSettleMs)))
             ok = false;
         if (!ok || n == 0)
             break;
