@@ -113,8 +113,9 @@ def idle(host, port, user, password, count):
     ftp = connect(host, port, user, password)
     idle_socks = []
     for _ in range(count - 1):
-        s = socket.create_connection((host, int(port)), timeout=60)
+        # Before connecting: the server's clock starts at its accept.
         opened = time.monotonic()
+        s = socket.create_connection((host, int(port)), timeout=60)
         idle_socks.append((s, opened, read_line(s)))
     extra = socket.create_connection((host, int(port)), timeout=60)
     out = {"welcomes": len([w for _, _, w in idle_socks if w.startswith("220")]),
