@@ -105,8 +105,9 @@ Wait pollOne(pollfd *p, int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        // Rounded up: a wait never ends before its time.
+        const auto left
+            = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         const int n = ::poll(p, 1, timeoutMs < 0 ? -1 : int(std::max<int64_t>(0, left.count())));
         if (n > 0)
             return Wait::Ready;
