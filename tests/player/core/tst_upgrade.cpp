@@ -200,19 +200,23 @@ private slots:
                 .toUtf8());
 
         f.log.clear();
-        QCOMPARE(f.replyTo(QStringLiteral(R"({"MainType":22,"SubType":%1,"MsgID":4})").arg(subType)),
-            object(QStringLiteral(R"({"Msg":22,"SubMsg":%1,"MsgID":4,"Ret":100})").arg(subType)));
         f.sent.clear();
+        // A local server answers within milliseconds: the event may follow
+        // the reply at once, so nothing sent after the request is dropped.
+        f.post(QStringLiteral(R"({"MainType":22,"SubType":%1,"MsgID":4})").arg(subType));
+        QTRY_VERIFY_WITH_TIMEOUT(!f.sent.isEmpty(), 30000);
+        QCOMPARE(object(f.sent.first()),
+            object(QStringLiteral(R"({"Msg":22,"SubMsg":%1,"MsgID":4,"Ret":100})").arg(subType)));
         if (event.isEmpty()) {
             QTRY_VERIFY(f.logged(QStringLiteral("access timeout")));
-            QCOMPARE(f.flush(), QStringList());
+            QCOMPARE(f.flush().mid(1), QStringList());
             QCOMPARE(readFile(newCopy), QByteArray("last copy"));
             CPluginManage::setVersionCheckTimeoutMs(60000);
             qDeleteAll(held);
             return;
         }
-        QTRY_VERIFY_WITH_TIMEOUT(!f.sent.isEmpty(), 30000);
-        QCOMPARE(object(f.sent.first()), object(event));
+        QTRY_VERIFY_WITH_TIMEOUT(f.sent.size() >= 2, 30000);
+        QCOMPARE(object(f.sent[1]), object(event));
         QCOMPARE(readFile(newCopy), served.toUtf8());
     }
 
