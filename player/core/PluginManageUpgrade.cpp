@@ -102,7 +102,7 @@ void CPluginManage::onMainMsgOnlineUpgrade(const Request &request)
     } else if (subType == 1) {
         const int result = connect->StartOnlineUpgrade(
             loginId, m_strNewFirmwareVersion, &CPluginManage::UpgradeProgressCallback, this);
-        m_bUpgrading = result == Ret::Ok;
+        noteUpgradeStart(result);
         reply["Ret"] = result;
     } else {
         reply["Ret"] = Ret::NotHandled;
@@ -135,10 +135,19 @@ void CPluginManage::onMainMsgLocalUpgrade(const Request &request)
         m_mainDevice.loginId, QString::fromStdString(file), &CPluginManage::UpgradeProgressCallback, this);
     playerLog("CPluginManage::onMainMsgLocalUpgrade",
         QStringLiteral("StartLocalUpgrade-----------ret:%1").arg(result));
-    m_bUpgrading = result == Ret::Ok;
+    noteUpgradeStart(result);
     reply["Ret"] = result;
     reply["IsUpgrade"] = m_bUpgrading;
     sendReply(reply);
+}
+
+void CPluginManage::noteUpgradeStart(int result)
+{
+    // A start the device refuses (one already runs) leaves the flag of an
+    // upgrade this player started alone: that one still runs until its end
+    // clears the flag.
+    if (result == Ret::Ok)
+        m_bUpgrading = true;
 }
 
 void CPluginManage::UpgradeProgressCallback(

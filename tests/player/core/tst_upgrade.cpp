@@ -77,23 +77,31 @@ private slots:
 
     void upgrade_data()
     {
+        const QString cloud = QStringLiteral(R"({"MainType":21,"SubType":1,"MsgID":3})");
+        const QString local = QStringLiteral(R"({"MainType":25,"SubType":1,"MsgID":3,"FileName":"%1"})");
         QTest::addColumn<QString>("request");
         QTest::addColumn<QString>("refusal"); // library function that fails with -512
+        QTest::addColumn<QString>("second"); // a start sent at once behind the first, empty: none
         QTest::addColumn<int>("ret");
         QTest::addColumn<int>("finalStatus"); // 0: no progress
-        QTest::newRow("cloud") << R"({"MainType":21,"SubType":1,"MsgID":3})"
-                               << "" << 100 << 1;
-        QTest::newRow("local file") << R"({"MainType":25,"SubType":1,"MsgID":3,"FileName":"%1"})"
-                                    << "" << 100 << 1;
-        QTest::newRow("cloud, one running") << R"({"MainType":21,"SubType":1,"MsgID":3})"
-                                            << "TRV_NET_UpgradeOnline" << 1007 << 0;
-        QTest::newRow("local, one running") << R"({"MainType":25,"SubType":1,"MsgID":3,"FileName":"%1"})"
-                                            << "TRV_NET_Upgrade" << 1007 << 0;
+        const QString none;
+        QTest::newRow("cloud") << cloud << none << none << 100 << 1;
+        QTest::newRow("local file") << local << none << none << 100 << 1;
+        QTest::newRow("cloud, one running")
+            << cloud << QStringLiteral("TRV_NET_UpgradeOnline") << none << 1007 << 0;
+        QTest::newRow("local, one running")
+            << local << QStringLiteral("TRV_NET_Upgrade") << none << 1007 << 0;
+        // The device refuses a second start while this player's upgrade
+        // runs: that upgrade still runs, and the page and the service are
+        // told so until it ends.
+        QTest::newRow("cloud, started twice") << cloud << none << cloud << 100 << 1;
+        QTest::newRow("cloud, then a local start") << cloud << none << local << 100 << 1;
     }
     void upgrade()
     {
         QFETCH(QString, request);
         QFETCH(QString, refusal);
+        QFETCH(QString, second);
         QFETCH(int, ret);
         QFETCH(int, finalStatus);
         kestrix::DeviceSpec spec = device();
@@ -101,6 +109,8 @@ private slots:
         QVERIFY(f.start(spec));
         const QString firmware = m_dir.filePath(QStringLiteral("firmware.bin"));
         writeFile(firmware, QByteArray(300 * 1024, 'f'));
+        auto withFile
+            = [&](const QString &r) { return r.contains(QLatin1String("%1")) ? r.arg(firmware) : r; };
 
         // The cloud's version, without its prefix.
         const QJsonObject query = f.replyTo(R"({"MainType":21,"SubType":0,"MsgID":2})");
@@ -111,7 +121,9 @@ private slots:
         if (!refusal.isEmpty())
             control::failNext(refusal.toStdString(), TRV_ERR_UPGRADE_RUNNING);
         f.sent.clear();
-        f.post(request.arg(firmware));
+        f.post(withFile(request));
+        if (!second.isEmpty())
+            f.post(withFile(second));
         if (finalStatus == 0) {
             const QJsonObject reply = object(f.flush().value(0));
             QCOMPARE(reply.value("Ret").toInt(), ret);
@@ -124,8 +136,15 @@ private slots:
         QCOMPARE(messages[0].value("IsUpgrade").toBool(), true);
         QCOMPARE(messages.last().value("Data").toObject().value("Status").toInt(), finalStatus);
         QCOMPARE(messages.last().value("IsUpgrade").toBool(), false);
-        for (int i = 1; i + 1 < messages.size(); ++i)
+        QList<QJsonObject> replies;
+        for (int i = 1; i + 1 < messages.size(); ++i) {
             QCOMPARE(messages[i].value("IsUpgrade").toBool(), true);
+            if (kindOf(messages[i]) == QLatin1String("reply"))
+                replies.append(messages[i]);
+        }
+        QCOMPARE(replies.size(), second.isEmpty() ? 0 : 1);
+        if (!second.isEmpty())
+            QCOMPARE(replies[0].value("Ret").toInt(), 1007);
         QTRY_COMPARE(int(control::callsOf("TRV_NET_CloseUpgradeHandle").size()), 1);
     }
 
