@@ -150,7 +150,7 @@ private slots:
 
     void versionCheck_data()
     {
-        QTest::addColumn<QString>("server"); // http, https, silent
+        QTest::addColumn<QString>("server"); // http, https, silent, refused
         QTest::addColumn<int>("subType");
         QTest::addColumn<QString>("served"); // the server's version file
         QTest::addColumn<QString>("event"); // expected event, empty: none
@@ -170,6 +170,11 @@ private slots:
         // A server that never answers: no event, and the last copy stays.
         QTest::newRow("silent") << "silent" << 0 << ""
                                 << "";
+        // A refused connection ends the check at once: the page hears of it
+        // (nothing new), and the last copy of the server's file stays.
+        QTest::newRow("refused") << "refused" << 0 << ""
+                                 << R"({"MainEvent":0,"SubEvent":4,"curDate":"2026-01-01",)"
+                                    R"("curVersion":"1.0.3.9","newDate":"","newVersion":"","bNew":false})";
     }
     void versionCheck()
     {
@@ -194,6 +199,11 @@ private slots:
                 [&] { held.append(silent.nextPendingConnection()); });
             port = silent.serverPort();
             CPluginManage::setVersionCheckTimeoutMs(300);
+        } else if (server == QLatin1String("refused")) {
+            // A loopback port that nothing listens on any more.
+            QVERIFY(silent.listen(QHostAddress::LocalHost));
+            port = silent.serverPort();
+            silent.close();
         } else {
             QStringList args { QString::fromLocal8Bit(qgetenv("QV_SOURCE_DIR"))
                     + "/tests/player/core/version_server.py",
@@ -236,7 +246,8 @@ private slots:
         }
         QTRY_VERIFY_WITH_TIMEOUT(f.sent.size() >= 2, 30000);
         QCOMPARE(object(f.sent[1]), object(event));
-        QCOMPARE(readFile(newCopy), served.toUtf8());
+        QCOMPARE(readFile(newCopy),
+            server == QLatin1String("refused") ? QByteArray("last copy") : served.toUtf8());
     }
 
     void compareVersion_data()
