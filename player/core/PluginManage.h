@@ -284,6 +284,8 @@ private:
     void onMainMsgOnlineUpgrade(const Request &request);
     void onMainMsgLocalUpgrade(const Request &request);
     void onMainMsgCheckToolVersion(const Request &request);
+    // Sets the upgrade flag when a start succeeded.
+    void noteUpgradeStart(int result);
 
     // Starts the file chooser with `args`; `done` runs on the worker thread
     // when it has ended: `chosen` with the whole output as `path`, else

@@ -56,6 +56,28 @@ int versionField(const QStringList &fields, int i)
     return ok ? value : 0;
 }
 
+// The result of a version check: the local version and the one the server
+// offers (empty when it offers none).
+Json::Value toolVersionEvent(int subType, const ToolVersion &current, const ToolVersion &offered)
+{
+    const bool newer = offered.version.isEmpty() ? false
+        : current.version.isEmpty()              ? true
+                                    : CPluginManage::CompareVersion(offered.version, current.version);
+    playerLog("CPluginManage::onMainMsgCheckToolVersion",
+        QStringLiteral("bNewVersion %1 strNew %2 strCur %3")
+            .arg(newer)
+            .arg(offered.version, current.version));
+    Json::Value event = subType == 0 ? pageEvent(PageEvent::ToolVersion)
+        : subType == 1               ? pageEvent(PageEvent::UpgradeToolVersion)
+                                     : pageEvent(PageEvent::UnknownVersionCheck);
+    event["curDate"] = current.date.toStdString();
+    event["curVersion"] = current.version.toStdString();
+    event["newDate"] = offered.date.toStdString();
+    event["newVersion"] = offered.version.toStdString();
+    event["bNew"] = newer;
+    return event;
+}
+
 } // namespace
 
 void CPluginManage::setVersionCheckTimeoutMs(int ms)
@@ -102,7 +124,7 @@ void CPluginManage::onMainMsgOnlineUpgrade(const Request &request)
     } else if (subType == 1) {
         const int result = connect->StartOnlineUpgrade(
             loginId, m_strNewFirmwareVersion, &CPluginManage::UpgradeProgressCallback, this);
-        m_bUpgrading = result == Ret::Ok;
+        noteUpgradeStart(result);
         reply["Ret"] = result;
     } else {
         reply["Ret"] = Ret::NotHandled;
@@ -135,10 +157,19 @@ void CPluginManage::onMainMsgLocalUpgrade(const Request &request)
         m_mainDevice.loginId, QString::fromStdString(file), &CPluginManage::UpgradeProgressCallback, this);
     playerLog("CPluginManage::onMainMsgLocalUpgrade",
         QStringLiteral("StartLocalUpgrade-----------ret:%1").arg(result));
-    m_bUpgrading = result == Ret::Ok;
+    noteUpgradeStart(result);
     reply["Ret"] = result;
     reply["IsUpgrade"] = m_bUpgrading;
     sendReply(reply);
+}
+
+void CPluginManage::noteUpgradeStart(int result)
+{
+    // A start the device refuses (one already runs) leaves the flag of an
+    // upgrade this player started alone: that one still runs until its end
+    // clears the flag.
+    if (result == Ret::Ok)
+        m_bUpgrading = true;
 }
 
 void CPluginManage::UpgradeProgressCallback(
@@ -198,11 +229,17 @@ void CPluginManage::onMainMsgCheckToolVersion(const Request &request)
                 return;
             timer->stop();
             manager->deleteLater();
-            // A request that failed before any answer of the server reports nothing.
+            const ToolVersion current = readToolVersion(localPath);
+            // A request that failed before any answer of the server (the
+            // connection refused, no such host) is finished too: the page
+            // hears that nothing new was found, and the last copy of the
+            // server's file stays.
             if (answer->error() != QNetworkReply::NoError
                 && !answer->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
                 playerLog("CPluginManage::onMainMsgCheckToolVersion",
                     QStringLiteral("access failed: %1").arg(answer->errorString()), LightWeightLog::Warning);
+                sendWebSocketMsg(
+                    JsonUtil::writeCompactText(toolVersionEvent(subType, current, ToolVersion())));
                 return;
             }
             playerLog("CPluginManage::onMainMsgCheckToolVersion", QStringLiteral("access successful"));
@@ -213,24 +250,8 @@ void CPluginManage::onMainMsgCheckToolVersion(const Request &request)
             file.write(answer->readAll());
             if (!file.commit())
                 return;
-            const ToolVersion current = readToolVersion(localPath);
-            const ToolVersion offered = readToolVersion(newPath);
-            const bool newer = offered.version.isEmpty() ? false
-                : current.version.isEmpty()              ? true
-                                                         : CompareVersion(offered.version, current.version);
-            playerLog("CPluginManage::onMainMsgCheckToolVersion",
-                QStringLiteral("bNewVersion %1 strNew %2 strCur %3")
-                    .arg(newer)
-                    .arg(offered.version, current.version));
-            Json::Value event = subType == 0 ? pageEvent(PageEvent::ToolVersion)
-                : subType == 1               ? pageEvent(PageEvent::UpgradeToolVersion)
-                                             : pageEvent(PageEvent::UnknownVersionCheck);
-            event["curDate"] = current.date.toStdString();
-            event["curVersion"] = current.version.toStdString();
-            event["newDate"] = offered.date.toStdString();
-            event["newVersion"] = offered.version.toStdString();
-            event["bNew"] = newer;
-            sendWebSocketMsg(JsonUtil::writeCompactText(event));
+            sendWebSocketMsg(
+                JsonUtil::writeCompactText(toolVersionEvent(subType, current, readToolVersion(newPath))));
         });
     timer->start(g_versionCheckTimeoutMs.load());
     reply["Ret"] = Ret::Ok;
