@@ -262,6 +262,7 @@ void PluginServer::bindPlayer(int nSessionID, QLocalSocket *socket)
     // What the page sent while the player started, in its order.
     const QList<QByteArray> waiting = std::move(link.waiting);
     link.waiting.clear();
+    link.waitingBytes = 0;
     for (const QByteArray &msg : waiting)
         socket->write(LinkFrame::encode(msg));
     if (!waiting.isEmpty())
@@ -320,7 +321,16 @@ void PluginServer::onRecvWebsocketMsg(QByteArray msg, int nSessionID)
         return;
     }
     if (!it->second.socket) {
-        it->second.waiting.append(msg);
+        // What waits for a starting player counts against the same bound as
+        // what a player leaves unread, with the same ending.
+        Link &link = it->second;
+        if (link.waitingBytes + msg.size() > kMaxUnsentBytes) {
+            losePlayer(nSessionID,
+                QStringLiteral("its page sent %1 bytes while its player started").arg(link.waitingBytes + msg.size()));
+            return;
+        }
+        link.waitingBytes += msg.size();
+        link.waiting.append(msg);
         return;
     }
     QLocalSocket *socket = it->second.socket;
