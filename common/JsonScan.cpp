@@ -2,6 +2,7 @@
 
 #include <bitset>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -174,7 +175,8 @@ private:
     }
 
     // A number: optional minus, digits (leading zeros allowed), optional
-    // fraction and exponent. With `field`, its value when it fits an int.
+    // fraction and exponent; one beyond the range of a double is refused, as
+    // the parser refuses it. With `field`, its value when it fits an int.
     bool number(MainTypeField *field)
     {
         const char *start = m_p;
@@ -183,31 +185,70 @@ private:
         const char *digits = m_p;
         while (m_p != m_end && isDigit(*m_p))
             ++m_p;
+        const char *digitsEnd = m_p;
         if (m_p == digits)
             return false;
         bool whole = true;
+        const char *fraction = m_p;
         if (m_p != m_end && *m_p == '.') {
             whole = false;
-            const char *fraction = ++m_p;
+            fraction = ++m_p;
             while (m_p != m_end && isDigit(*m_p))
                 ++m_p;
             if (m_p == fraction)
                 return false;
         }
+        const char *fractionEnd = m_p;
+        long long exponent = 0;
         if (m_p != m_end && (*m_p == 'e' || *m_p == 'E')) {
             whole = false;
             ++m_p;
+            const bool negative = m_p != m_end && *m_p == '-';
             if (m_p != m_end && (*m_p == '+' || *m_p == '-'))
                 ++m_p;
-            const char *exponent = m_p;
-            while (m_p != m_end && isDigit(*m_p))
-                ++m_p;
-            if (m_p == exponent)
+            const char *exponentDigits = m_p;
+            for (; m_p != m_end && isDigit(*m_p); ++m_p) {
+                if (exponent < 1000000000LL)
+                    exponent = exponent * 10 + (*m_p - '0');
+            }
+            if (m_p == exponentDigits)
                 return false;
+            if (negative)
+                exponent = -exponent;
         }
+        if (!withinDouble(start, digits, digitsEnd, fraction, fractionEnd, exponent))
+            return false;
         if (field)
             *field = numberField(start, whole);
         return true;
+    }
+
+    // Whether the number is finite as a double: the power of ten of its first
+    // significant digit decides, and strtod the one case at the edge.
+    bool withinDouble(const char *start, const char *digits, const char *digitsEnd, const char *fraction,
+        const char *fractionEnd, long long exponent) const
+    {
+        long long lead = 0;
+        const char *d = digits;
+        while (d != digitsEnd && *d == '0')
+            ++d;
+        if (d != digitsEnd) {
+            lead = digitsEnd - d - 1;
+        } else {
+            d = fraction;
+            while (d != fractionEnd && *d == '0')
+                ++d;
+            if (d == fractionEnd)
+                return true; // zero
+            lead = -(d - fraction + 1);
+        }
+        lead += exponent;
+        if (lead < 308)
+            return true;
+        if (lead > 308)
+            return false;
+        const std::string token(start, size_t(m_p - start));
+        return std::isfinite(std::strtod(token.c_str(), nullptr));
     }
 
     MainTypeField numberField(const char *start, bool whole) const

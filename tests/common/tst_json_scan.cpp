@@ -55,6 +55,12 @@ private slots:
         QTest::newRow("far over int")
             << QByteArray("{\"MainType\":123456789012345678901234567890}") << Kind::Mistyped << 0 << true;
         QTest::newRow("huge double") << QByteArray("{\"MainType\":1e300}") << Kind::Mistyped << 0 << true;
+        QTest::newRow("beyond a double") << QByteArray("{\"MainType\":4,\"a\":2e308}") << Kind::NotObject << 0
+                                         << true;
+        QTest::newRow("long whole beyond a double")
+            << QByteArray("{\"MainType\":4,\"a\":1" + QByteArray(309, '0') + "}") << Kind::NotObject << 0 << true;
+        QTest::newRow("at the edge of a double")
+            << QByteArray("{\"MainType\":4,\"a\":1.7e308,\"b\":0.00001e-400}") << Kind::Int << 4 << true;
         QTest::newRow("text") << QByteArray("{\"MainType\":\"4\"}") << Kind::Mistyped << 0 << true;
         QTest::newRow("bool") << QByteArray("{\"MainType\":true}") << Kind::Mistyped << 0 << true;
         QTest::newRow("object") << QByteArray("{\"MainType\":{\"MainType\":4}}") << Kind::Mistyped << 0 << true;
