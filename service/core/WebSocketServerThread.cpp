@@ -30,6 +30,14 @@ constexpr int kTrimDelayMs = 500;
 // "Try again later": a close code Qt has no name for.
 constexpr int kCloseTryAgainLater = 1013;
 
+// Ends the connection at once, with a reset: Qt says aboutToClose on the way,
+// which must not start a drain here.
+void cut(QWebSocket *socket)
+{
+    QObject::disconnect(socket, &QWebSocket::aboutToClose, nullptr, nullptr);
+    socket->abort();
+}
+
 // Sends the close frame and deletes the socket once the connection is down;
 // a page that has not taken the close frame within the drain's time is cut.
 void closeAndDispose(QWebSocket *socket, int code, const QString &reason)
@@ -39,7 +47,7 @@ void closeAndDispose(QWebSocket *socket, int code, const QString &reason)
         return;
     }
     QObject::connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(PageDrain::kDrainMs, socket, [socket] { socket->abort(); });
+    QTimer::singleShot(PageDrain::kDrainMs, socket, [socket] { cut(socket); });
     socket->close(QWebSocketProtocol::CloseCode(code), reason);
 }
 
@@ -384,7 +392,7 @@ void WebSocketServerThread::checkUnsent(int nSessionID, QWebSocket *socket)
     // Nothing more reaches a page that does not read, not even a close frame.
     unwatchPage(nSessionID);
     socket->disconnect(this);
-    socket->abort();
+    cut(socket);
     endSession(nSessionID, QWebSocketProtocol::CloseCodeGoingAway, true);
     m_trimTimer->start();
 }

@@ -8,6 +8,8 @@ format and answers them. Behaviour is chosen by the environment:
 QV_DOUBLE_MODE  echo (default), silent (never connects), flood (writes 1 MiB
                 to standard output before connecting), impostor (a second
                 process connects first and reports whether it was refused)
+QV_DOUBLE_SILENT_SESSIONS  session ids (comma-separated) whose double is
+                silent whatever the mode
 QV_DOUBLE_LOG   folder for event files: <pid>.start (JSON with argv, cwd),
                 <pid>.quit once the link closed, <pid>.impostor with the
                 impostor's outcome
@@ -107,6 +109,9 @@ def main():
         sys.exit(2)
     path = sys.argv[2]
     mode = os.environ.get("QV_DOUBLE_MODE", "echo")
+    # Sessions named here never connect, whatever the mode of the others.
+    if sys.argv[1] in os.environ.get("QV_DOUBLE_SILENT_SESSIONS", "").split(","):
+        mode = "silent"
     record("start", {"argv": sys.argv[1:], "cwd": os.getcwd(), "mode": mode})
     if mode == "silent":
         time.sleep(60)
