@@ -38,8 +38,7 @@ public:
     explicit Scanner(std::string_view text)
         : m_p(text.data())
         , m_end(text.data() + text.size())
-    {
-    }
+    { }
 
     MainTypeField run()
     {

@@ -36,8 +36,7 @@ bool install(std::initializer_list<int> signalNumbers)
     auto *notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier, numbers] {
         char bytes[16];
-        while (::read(g_pipe[0], bytes, sizeof bytes) > 0) {
-        }
+        while (::read(g_pipe[0], bytes, sizeof bytes) > 0) { }
         notifier->setEnabled(false);
         // The shutdown has begun; another signal is not waited for.
         for (const int number : numbers)

@@ -77,7 +77,8 @@ public:
         ::chmod(QFile::encodeName(runtimeDir).constData(), 0700);
         const QString player = sourceDir + "/tests/service/core/player_double.py";
         if (!copyExecutable(binDir + "/QuorvelTool", appDir + "/QuorvelTool")
-            || !copyExecutable(player, appDir + "/Tevora_x86") || !copyExecutable(player, appDir + "/x64/Tevora_x64"))
+            || !copyExecutable(player, appDir + "/Tevora_x86")
+            || !copyExecutable(player, appDir + "/x64/Tevora_x64"))
             return false;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_RUNTIME_DIR", runtimeDir);
@@ -125,8 +126,8 @@ private:
 
 std::string request(int id, size_t pad = 0)
 {
-    return "{\"MainType\":9999,\"SubType\":0,\"MsgID\":" + std::to_string(id) + ",\"Pad\":\"" + std::string(pad, 'x')
-        + "\"}";
+    return "{\"MainType\":9999,\"SubType\":0,\"MsgID\":" + std::to_string(id) + ",\"Pad\":\""
+        + std::string(pad, 'x') + "\"}";
 }
 
 bool answered(WsClient &page, int id)
@@ -225,11 +226,11 @@ int nearCap(const QString &binDir, const QString &sourceDir, int messages)
     const auto at = [&](double q) {
         return during.empty() ? 0.0 : during[std::min(during.size() - 1, size_t(double(during.size()) * q))];
     };
-    std::printf("nearcap: %d messages of 16 MiB - 1 KiB back to back (two in flight), %d answered in %.2f s\n",
-        messages, replies,
-        msBetween(floodBegin, floodEnd) / 1000);
-    std::printf("  other page meanwhile: %zu round trips, worst %.1f ms, p99 %.1f ms, p50 %.2f ms\n", during.size(),
-        during.empty() ? 0.0 : during.back(), at(0.99), at(0.5));
+    std::printf(
+        "nearcap: %d messages of 16 MiB - 1 KiB back to back (two in flight), %d answered in %.2f s\n",
+        messages, replies, msBetween(floodBegin, floodEnd) / 1000);
+    std::printf("  other page meanwhile: %zu round trips, worst %.1f ms, p99 %.1f ms, p50 %.2f ms\n",
+        during.size(), during.empty() ? 0.0 : during.back(), at(0.99), at(0.5));
     std::printf("  service peak resident %lld MiB\n", service.peakMiB());
     return 0;
 }
@@ -244,7 +245,8 @@ struct FloodResult
     const char *ending = "limit";
 };
 
-FloodResult flood(WsClient &page, const std::string &chunk, qint64 limitBytes, double seconds, bool watchClose)
+FloodResult flood(
+    WsClient &page, const std::string &chunk, qint64 limitBytes, double seconds, bool watchClose)
 {
     FloodResult result;
     const Clock::time_point begin = Clock::now();
@@ -313,10 +315,10 @@ int memoryFlood(const QString &name, const QString &binDir, const QString &sourc
     sampling = false;
     sampler.join();
     const bool otherAnswers = service.running() && answered(other, 2);
-    std::printf("%s: sent %lld MiB in %.1f s, ended by: %s\n", qPrintable(name), result.sentMiB, result.seconds,
-        result.ending);
-    std::printf("  service resident: %lld MiB before, peak %lld MiB, 3 s after %lld MiB; other page %s\n", before,
-        service.peakMiB(), service.nowMiB(), otherAnswers ? "answered" : "NOT answered");
+    std::printf("%s: sent %lld MiB in %.1f s, ended by: %s\n", qPrintable(name), result.sentMiB,
+        result.seconds, result.ending);
+    std::printf("  service resident: %lld MiB before, peak %lld MiB, 3 s after %lld MiB; other page %s\n",
+        before, service.peakMiB(), service.nowMiB(), otherAnswers ? "answered" : "NOT answered");
     return 0;
 }
 
@@ -341,7 +343,8 @@ int main(int argc, char *argv[])
         failed += nearCap(binDir, sourceDir, std::max(1, parser.value("messages").toInt()));
     for (const char *name : { "pongs", "starting" }) {
         if (only.isEmpty() || only == name)
-            failed += memoryFlood(name, binDir, sourceDir, std::max<qint64>(1, parser.value("limit").toLongLong()));
+            failed += memoryFlood(
+                name, binDir, sourceDir, std::max<qint64>(1, parser.value("limit").toLongLong()));
     }
     return failed ? 1 : 0;
 }

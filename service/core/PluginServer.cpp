@@ -326,7 +326,8 @@ void PluginServer::onRecvWebsocketMsg(QByteArray msg, int nSessionID)
         Link &link = it->second;
         if (link.waitingBytes + msg.size() > kMaxUnsentBytes) {
             losePlayer(nSessionID,
-                QStringLiteral("its page sent %1 bytes while its player started").arg(link.waitingBytes + msg.size()));
+                QStringLiteral("its page sent %1 bytes while its player started")
+                    .arg(link.waitingBytes + msg.size()));
             return;
         }
         link.waitingBytes += msg.size();

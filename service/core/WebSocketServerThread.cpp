@@ -295,7 +295,8 @@ void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
         int type = 0;
         std::string key;
         if (JsonUtil::parse(msg.toStdString(), &root) && JsonUtil::readInt(root, "Msg", &type)
-            && type == MainType::ConsultAesKey && JsonUtil::readString(JsonUtil::member(root, "key"), "key", &key)) {
+            && type == MainType::ConsultAesKey
+            && JsonUtil::readString(JsonUtil::member(root, "key"), "key", &key)) {
             auto info = std::make_shared<CUserLoginInfo>();
             info->setKey(QByteArray::fromStdString(key));
             std::fill(key.begin(), key.end(), '\0');

@@ -41,7 +41,8 @@ private slots:
         QTest::addColumn<int>("value");
         QTest::addColumn<bool>("sameAsParse"); // false: the scan is stricter here
 
-        QTest::newRow("request") << QByteArray("{\"MainType\":4,\"SubType\":0,\"MsgID\":7}") << Kind::Int << 4 << true;
+        QTest::newRow("request") << QByteArray("{\"MainType\":4,\"SubType\":0,\"MsgID\":7}") << Kind::Int << 4
+                                 << true;
         QTest::newRow("firmware") << QByteArray("{\"MsgID\":1,\"MainType\":201}") << Kind::Int << 201 << true;
         QTest::newRow("blanks and comments")
             << QByteArray("  /* a */ {\n\t\"MainType\" : // b\n -3 /* c */ }  ") << Kind::Int << -3 << true;
@@ -55,29 +56,31 @@ private slots:
         QTest::newRow("far over int")
             << QByteArray("{\"MainType\":123456789012345678901234567890}") << Kind::Mistyped << 0 << true;
         QTest::newRow("huge double") << QByteArray("{\"MainType\":1e300}") << Kind::Mistyped << 0 << true;
-        QTest::newRow("beyond a double") << QByteArray("{\"MainType\":4,\"a\":2e308}") << Kind::NotObject << 0
-                                         << true;
+        QTest::newRow("beyond a double")
+            << QByteArray("{\"MainType\":4,\"a\":2e308}") << Kind::NotObject << 0 << true;
         QTest::newRow("long whole beyond a double")
-            << QByteArray("{\"MainType\":4,\"a\":1" + QByteArray(309, '0') + "}") << Kind::NotObject << 0 << true;
+            << QByteArray("{\"MainType\":4,\"a\":1" + QByteArray(309, '0') + "}") << Kind::NotObject << 0
+            << true;
         QTest::newRow("at the edge of a double")
             << QByteArray("{\"MainType\":4,\"a\":1.7e308,\"b\":0.00001e-400}") << Kind::Int << 4 << true;
         QTest::newRow("text") << QByteArray("{\"MainType\":\"4\"}") << Kind::Mistyped << 0 << true;
         QTest::newRow("bool") << QByteArray("{\"MainType\":true}") << Kind::Mistyped << 0 << true;
-        QTest::newRow("object") << QByteArray("{\"MainType\":{\"MainType\":4}}") << Kind::Mistyped << 0 << true;
+        QTest::newRow("object") << QByteArray("{\"MainType\":{\"MainType\":4}}") << Kind::Mistyped << 0
+                                << true;
         QTest::newRow("array") << QByteArray("{\"MainType\":[4]}") << Kind::Mistyped << 0 << true;
         QTest::newRow("null") << QByteArray("{\"MainType\":null,\"SubType\":1}") << Kind::Absent << 0 << true;
         QTest::newRow("absent") << QByteArray("{\"SubType\":1}") << Kind::Absent << 0 << true;
         QTest::newRow("empty object") << QByteArray("{}") << Kind::Absent << 0 << true;
-        QTest::newRow("nested only") << QByteArray("{\"a\":{\"MainType\":4},\"b\":[{\"MainType\":5}]}") << Kind::Absent
-                                     << 0 << true;
-        QTest::newRow("last of repeated") << QByteArray("{\"MainType\":4,\"MainType\":201}") << Kind::Int << 201
-                                          << true;
+        QTest::newRow("nested only") << QByteArray("{\"a\":{\"MainType\":4},\"b\":[{\"MainType\":5}]}")
+                                     << Kind::Absent << 0 << true;
+        QTest::newRow("last of repeated")
+            << QByteArray("{\"MainType\":4,\"MainType\":201}") << Kind::Int << 201 << true;
         QTest::newRow("escaped name") << QByteArray("{\"Main\\u0054ype\":8}") << Kind::Int << 8 << true;
         QTest::newRow("longer name") << QByteArray("{\"MainTypes\":8}") << Kind::Absent << 0 << true;
         QTest::newRow("name with nul") << QByteArray("{\"MainType\\u0000\":8}") << Kind::Absent << 0 << true;
         QTest::newRow("escapes and surrogates")
-            << QByteArray("{\"t\":\"a\\\"b\\\\c\\/\\b\\f\\n\\r\\t\\u00e9\\ud83d\\ude00\",\"MainType\":2}") << Kind::Int << 2
-            << true;
+            << QByteArray("{\"t\":\"a\\\"b\\\\c\\/\\b\\f\\n\\r\\t\\u00e9\\ud83d\\ude00\",\"MainType\":2}")
+            << Kind::Int << 2 << true;
         QTest::newRow("raw control character")
             << QByteArray("{\"t\":\"a\x01z\",\"MainType\":2}") << Kind::Int << 2 << true;
         QTest::newRow("after the root") << QByteArray("{\"MainType\":5} trailing") << Kind::Int << 5 << true;
@@ -89,32 +92,37 @@ private slots:
         QTest::newRow("empty") << QByteArray("") << Kind::NotObject << 0 << true;
         QTest::newRow("blank") << QByteArray(" \n ") << Kind::NotObject << 0 << true;
         QTest::newRow("unclosed") << QByteArray("{\"MainType\":4") << Kind::NotObject << 0 << true;
-        QTest::newRow("unclosed string") << QByteArray("{\"MainType\":4,\"a\":\"b}") << Kind::NotObject << 0 << true;
-        QTest::newRow("bad escape") << QByteArray("{\"a\":\"\\q\",\"MainType\":4}") << Kind::NotObject << 0 << true;
-        QTest::newRow("short unicode") << QByteArray("{\"a\":\"\\u12\",\"MainType\":4}") << Kind::NotObject << 0
-                                       << true;
+        QTest::newRow("unclosed string")
+            << QByteArray("{\"MainType\":4,\"a\":\"b}") << Kind::NotObject << 0 << true;
+        QTest::newRow("bad escape") << QByteArray("{\"a\":\"\\q\",\"MainType\":4}") << Kind::NotObject << 0
+                                    << true;
+        QTest::newRow("short unicode")
+            << QByteArray("{\"a\":\"\\u12\",\"MainType\":4}") << Kind::NotObject << 0 << true;
         QTest::newRow("lone high surrogate")
             << QByteArray("{\"a\":\"\\ud83dx\",\"MainType\":4}") << Kind::NotObject << 0 << true;
         QTest::newRow("missing colon") << QByteArray("{\"MainType\" 4}") << Kind::NotObject << 0 << true;
-        QTest::newRow("missing comma") << QByteArray("{\"a\":1 \"MainType\":4}") << Kind::NotObject << 0 << true;
+        QTest::newRow("missing comma")
+            << QByteArray("{\"a\":1 \"MainType\":4}") << Kind::NotObject << 0 << true;
         QTest::newRow("trailing comma") << QByteArray("{\"MainType\":4,}") << Kind::NotObject << 0 << true;
         QTest::newRow("name not a string") << QByteArray("{MainType:4}") << Kind::NotObject << 0 << true;
         QTest::newRow("bad literal") << QByteArray("{\"MainType\":nul}") << Kind::NotObject << 0 << true;
-        QTest::newRow("bare minus") << QByteArray("{\"a\":-,\"MainType\":4}") << Kind::NotObject << 0 << false;
+        QTest::newRow("bare minus") << QByteArray("{\"a\":-,\"MainType\":4}") << Kind::NotObject << 0
+                                    << false;
         QTest::newRow("comment before colon")
             << QByteArray("{\"MainType\" /* c */ :4}") << Kind::NotObject << 0 << true;
         QTest::newRow("comment in empty array")
             << QByteArray("{\"a\":[ /* c */ ],\"MainType\":4}") << Kind::NotObject << 0 << true;
         QTest::newRow("comment in empty object")
             << QByteArray("{\"a\":{ /* c */ },\"MainType\":4}") << Kind::Int << 4 << true;
-        QTest::newRow("unended comment") << QByteArray("{\"MainType\":4 /* }") << Kind::NotObject << 0 << true;
-        QTest::newRow("mismatched close") << QByteArray("{\"a\":[1,2},\"MainType\":4}") << Kind::NotObject << 0
-                                          << true;
-        QTest::newRow("too deep") << QByteArray("{\"a\":" + QByteArray(JsonScan::kMaxDepth, '[')
-                                          + QByteArray(JsonScan::kMaxDepth, ']') + "}")
+        QTest::newRow("unended comment")
+            << QByteArray("{\"MainType\":4 /* }") << Kind::NotObject << 0 << true;
+        QTest::newRow("mismatched close")
+            << QByteArray("{\"a\":[1,2},\"MainType\":4}") << Kind::NotObject << 0 << true;
+        QTest::newRow("too deep") << QByteArray(
+            "{\"a\":" + QByteArray(JsonScan::kMaxDepth, '[') + QByteArray(JsonScan::kMaxDepth, ']') + "}")
                                   << Kind::NotObject << 0 << false;
-        QTest::newRow("deepest allowed") << QByteArray("{\"MainType\":3,\"a\":" + QByteArray(JsonScan::kMaxDepth - 1, '[')
-                                                 + QByteArray(JsonScan::kMaxDepth - 1, ']') + "}")
+        QTest::newRow("deepest allowed") << QByteArray("{\"MainType\":3,\"a\":"
+            + QByteArray(JsonScan::kMaxDepth - 1, '[') + QByteArray(JsonScan::kMaxDepth - 1, ']') + "}")
                                          << Kind::Int << 3 << true;
     }
     void mainType()
@@ -123,7 +131,8 @@ private slots:
         QFETCH(Kind, kind);
         QFETCH(int, value);
         QFETCH(bool, sameAsParse);
-        const JsonScan::MainTypeField field = JsonScan::mainType(std::string_view(text.constData(), size_t(text.size())));
+        const JsonScan::MainTypeField field
+            = JsonScan::mainType(std::string_view(text.constData(), size_t(text.size())));
         QCOMPARE(field.kind, kind);
         if (kind == Kind::Int)
             QCOMPARE(field.value, value);
@@ -144,11 +153,13 @@ private slots:
         while (text.size() < 16 * 1024 * 1024 - 64)
             text += "1,2.5,-3e2,";
         text += "0],\"MainType\":201,\"MsgID\":9}";
-        const JsonScan::MainTypeField field = JsonScan::mainType(std::string_view(text.constData(), size_t(text.size())));
+        const JsonScan::MainTypeField field
+            = JsonScan::mainType(std::string_view(text.constData(), size_t(text.size())));
         QCOMPARE(field.kind, Kind::Int);
         QCOMPARE(field.value, 201);
         text.chop(1);
-        QCOMPARE(JsonScan::mainType(std::string_view(text.constData(), size_t(text.size()))).kind, Kind::NotObject);
+        QCOMPARE(JsonScan::mainType(std::string_view(text.constData(), size_t(text.size()))).kind,
+            Kind::NotObject);
     }
 };
 

@@ -321,7 +321,8 @@ private slots:
         const int port = servicePort(Player::Double);
         QVERIFY(port > 0);
         const PageRun run = BrowserTest::runSteps(port,
-            arrayOf(R"([{"send":{"MainType":9999,"MsgID":1},"padTo":17825792},{"closed":true,"timeout":60000}])"),
+            arrayOf(
+                R"([{"send":{"MainType":9999,"MsgID":1},"padTo":17825792},{"closed":true,"timeout":60000}])"),
             90000);
         QVERIFY2(run.ok(), qPrintable(run.describe()));
         const QList<QJsonObject> closed = run.ofKind("closed");

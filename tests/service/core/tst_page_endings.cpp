@@ -35,7 +35,8 @@ QJsonObject lineOf(LineProcess &peer, int timeoutMs = kOutcomeMs)
 
 void startNode(LineProcess &peer, const QStringList &args)
 {
-    peer.start(QStringLiteral("/usr/bin/node"), QStringList { testFile(QStringLiteral("close_page_node.js")) } + args);
+    peer.start(QStringLiteral("/usr/bin/node"),
+        QStringList { testFile(QStringLiteral("close_page_node.js")) } + args);
 }
 
 } // namespace
@@ -100,12 +101,18 @@ private slots:
         // own firmware replies).
         for (const char *kind : { "reply", "key", "keyed", "event", "page" })
             QTest::addRow("plain socket, %s", kind) << "raw" << kind << (qstrcmp(kind, "page") ? 400 : 4000);
-        QTest::newRow("node ws, reply") << "node" << "reply" << 400;
-        QTest::newRow("node ws, keyed") << "node" << "keyed" << 2000;
-        QTest::newRow("node ws, event") << "node" << "event" << 40;
-        QTest::newRow("websockets, key") << "websockets" << "key" << 400;
-        QTest::newRow("websockets, reply") << "websockets" << "reply" << 400;
-        QTest::newRow("websockets, page") << "websockets" << "page" << 4000;
+        QTest::newRow("node ws, reply") << "node"
+                                        << "reply" << 400;
+        QTest::newRow("node ws, keyed") << "node"
+                                        << "keyed" << 2000;
+        QTest::newRow("node ws, event") << "node"
+                                        << "event" << 40;
+        QTest::newRow("websockets, key") << "websockets"
+                                         << "key" << 400;
+        QTest::newRow("websockets, reply") << "websockets"
+                                           << "reply" << 400;
+        QTest::newRow("websockets, page") << "websockets"
+                                          << "page" << 4000;
     }
     void resetDuringSend()
     {
@@ -122,12 +129,13 @@ private slots:
             LineProcess page;
             if (peer == QLatin1String("node")) {
                 page.start(QStringLiteral("/usr/bin/node"),
-                    { testFile(QStringLiteral("reset_page_node.js")), wsUrl(m_port), kind, QString::number(count) });
+                    { testFile(QStringLiteral("reset_page_node.js")), wsUrl(m_port), kind,
+                        QString::number(count) });
             } else {
                 page.start(QStringLiteral("/usr/bin/python3"),
                     { testFile(QStringLiteral("hostile_page.py")), wsUrl(m_port),
-                        peer == QLatin1String("raw") ? QStringLiteral("reset") : QStringLiteral("reset-ws"), kind,
-                        QString::number(count) });
+                        peer == QLatin1String("raw") ? QStringLiteral("reset") : QStringLiteral("reset-ws"),
+                        kind, QString::number(count) });
             }
             QCOMPARE(lineOf(page).value(QStringLiteral("event")).toString(), QStringLiteral("reset"));
             // The reset page's session ends: its player loses its link and ends.
@@ -147,9 +155,12 @@ private slots:
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("arg");
         QTest::addColumn<int>("code");
-        QTest::newRow("message over the cap: 1009") << "big" << "" << 1009;
-        QTest::newRow("its player died: 1011") << "orphan" << "" << 1011;
-        QTest::newRow("sessions over the bound: 1013") << "crowd" << "3" << 1013;
+        QTest::newRow("message over the cap: 1009") << "big"
+                                                    << "" << 1009;
+        QTest::newRow("its player died: 1011") << "orphan"
+                                               << "" << 1011;
+        QTest::newRow("sessions over the bound: 1013") << "crowd"
+                                                       << "3" << 1013;
     }
     void closedPageSeesTheCode()
     {
@@ -160,7 +171,9 @@ private slots:
         const int rounds = mode == QLatin1String("crowd") ? 1 : 3;
         for (int round = 0; round < rounds; ++round) {
             LineProcess page;
-            startNode(page, arg.isEmpty() ? QStringList { wsUrl(m_port), mode } : QStringList { wsUrl(m_port), mode, arg });
+            startNode(page,
+                arg.isEmpty() ? QStringList { wsUrl(m_port), mode }
+                              : QStringList { wsUrl(m_port), mode, arg });
             if (mode == QLatin1String("crowd")) {
                 const QJsonObject seen = lineOf(page);
                 QCOMPARE(seen.value(QStringLiteral("codes")).toArray(), QJsonArray({ code, code, code }));
