@@ -63,11 +63,18 @@ PluginServer::PluginServer(const QString &appDir, const QString &baseName, QObje
 
 PluginServer::~PluginServer()
 {
-    for (auto &entry : m_links) {
-        if (entry.second.socket)
+    // Taken out first, and the links' handlers let go: an abort reports the
+    // link's end at once, and that handler would erase from the table being
+    // walked.
+    std::map<int, Link> links;
+    links.swap(m_links);
+    for (auto &entry : links) {
+        if (entry.second.socket) {
+            entry.second.socket->disconnect(this);
             entry.second.socket->abort();
+        }
     }
-    m_links.clear();
+    links.clear();
     const auto players = findChildren<SpawnedProcess *>(QString(), Qt::FindDirectChildrenOnly);
     for (SpawnedProcess *player : players)
         player->terminate();
