@@ -17,6 +17,13 @@ Usage: hostile_page.py URL MODE [ARGS]
                      prints {"replies":K,"codes":[...]} (close codes of the
                      pages closed instead of answered) and holds the pages
                      until standard input ends
+  pings COUNT SIZE   a page on a plain socket that sends COUNT pings of SIZE
+                     bytes and never reads the pongs; prints {"event":"sent"},
+                     or {"event":"cut"} when the service ended the connection
+                     first, then holds it until standard input ends
+  starting COUNT SIZE  sends COUNT messages of SIZE bytes at once (its player
+                     still starting) and waits for the page's end:
+                     {"event":"closed","code":C} (or "timeout")
   reset KIND COUNT   a page on a plain socket that sends COUNT requests of
                      KIND, never reads the answers and resets its connection
                      while they flow; prints {"event":"reset"}. KIND: reply
@@ -188,6 +195,34 @@ async def reset_ws(url, kind, count):
     emit({"event": "reset"})
 
 
+def pings(url, count, size):
+    s = plain_page(url)
+    if s is None:
+        emit({"event": "closed"})
+        return
+    ping = bytearray([0x89, 0x80 | size]) + os.urandom(4) + b"p" * size
+    batch = 1000
+    try:
+        for _ in range(count // batch):
+            s.sendall(bytes(ping) * batch)
+        emit({"event": "sent"})
+    except OSError:
+        emit({"event": "cut"})
+    sys.stdin.read()
+    s.close()
+
+
+async def starting(url, count, size):
+    async with websockets.connect(url, max_size=None) as ws:
+        try:
+            for i in range(count):
+                await ws.send(request(i + 1, size))
+        except websockets.ConnectionClosed as e:
+            emit({"event": "closed", "code": e.code})
+            return
+        emit(await outcome(ws, 120))
+
+
 def deaf(url, count, size):
     s = plain_page(url)
     if s is None:
@@ -227,6 +262,10 @@ def main():
         asyncio.run(flood(url, int(sys.argv[3]), int(sys.argv[4])))
     elif mode == "sessions":
         asyncio.run(sessions(url, int(sys.argv[3])))
+    elif mode == "pings":
+        pings(url, int(sys.argv[3]), int(sys.argv[4]))
+    elif mode == "starting":
+        asyncio.run(starting(url, int(sys.argv[3]), int(sys.argv[4])))
     elif mode == "reset":
         reset(url, sys.argv[3], int(sys.argv[4]))
     elif mode == "reset-ws":
