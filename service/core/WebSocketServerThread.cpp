@@ -184,9 +184,9 @@ void WebSocketServerThread::onNewConnection()
             return;
         // Whoever closes the page, Qt (1009) or the service, the page's
         // close frame is followed by the drain.
-        QAbstractSocket *closing = connectionOf(socket);
-        connect(socket, &QWebSocket::aboutToClose, closing ? static_cast<QObject *>(closing) : socket,
-            [this, closing] { PageDrain::follow(closing, this); });
+        QAbstractSocket *connection = connectionOf(socket);
+        connect(socket, &QWebSocket::aboutToClose, connection ? static_cast<QObject *>(connection) : socket,
+            [this, connection] { PageDrain::follow(connection, this); });
         if (int(m_pageSockets.size()) >= kMaxSessions) {
             serviceLog("WebSocketServerThread::onNewConnection",
                 QStringLiteral("refused a page: %1 sessions are open").arg(m_pageSockets.size()),
@@ -200,7 +200,6 @@ void WebSocketServerThread::onNewConnection()
         socket->setMaxAllowedIncomingFrameSize(quint64(kMaxPageMessage));
         socket->setMaxAllowedIncomingMessageSize(quint64(kMaxPageMessage));
         m_pageSockets[id] = socket;
-        QAbstractSocket *connection = connectionOf(socket);
         watchPage(id, connection);
         if (connection) {
             // Qt answers a page's pings itself: after Qt has read the page's
@@ -377,7 +376,8 @@ void WebSocketServerThread::sendText(int nSessionID, const QString &text, bool f
     socket->sendTextMessage(text);
     if (flush && socket)
         socket->flush(); // out now rather than on the next turn of the event loop
-    if (socket)
+    const auto held = m_pageSockets.find(nSessionID);
+    if (socket && held != m_pageSockets.end() && held->second == socket)
         checkUnsent(nSessionID, socket);
 }
 
