@@ -20,13 +20,6 @@ namespace {
 // Generous for the sanitizer build on a busy machine.
 constexpr int kOutcomeMs = 90000;
 
-bool answers(PageClient &page, int msgId)
-{
-    if (!page.send(QStringLiteral("{\"MainType\":9999,\"SubType\":0,\"MsgID\":%1}").arg(msgId)))
-        return false;
-    return parseObject(page.receive(60)).value(QStringLiteral("MsgID")).toInt() == msgId;
-}
-
 QJsonObject lineOf(LineProcess &peer, int timeoutMs = kOutcomeMs)
 {
     const QString line = peer.take(QStringLiteral("{"), timeoutMs);
@@ -58,20 +51,7 @@ private:
         m_service = m_copy->start(&m_port);
         return m_port > 0;
     }
-    QList<qint64> players() const
-    {
-        QList<qint64> out;
-        for (const QString &file : eventFiles(m_copy->eventDir, QStringLiteral("start")))
-            out.append(pidOfEventFile(file));
-        return out;
-    }
-    int playersRunning() const
-    {
-        int running = 0;
-        for (const qint64 pid : players())
-            running += processAlive(pid) ? 1 : 0;
-        return running;
-    }
+    int playersRunning() const { return m_copy->playersRunning(); }
     // The service still runs and has reported no memory error.
     bool serviceSound()
     {
@@ -208,7 +188,7 @@ private slots:
         startNode(nodePage, { wsUrl(m_port), QStringLiteral("stay") });
         QCOMPARE(lineOf(nodePage).value(QStringLiteral("event")).toString(), QStringLiteral("open"));
         QTRY_COMPARE_WITH_TIMEOUT(playersRunning(), 2, kOutcomeMs);
-        const QList<qint64> started = players();
+        const QList<qint64> started = m_copy->startedPlayers();
 
         QCOMPARE(::kill(pid_t(m_service->processId()), signalNumber), 0);
         QCOMPARE(lineOf(nodePage).value(QStringLiteral("code")).toInt(), 1001);

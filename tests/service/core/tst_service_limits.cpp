@@ -49,13 +49,6 @@ QJsonObject verdict(LineProcess &page)
     return QJsonDocument::fromJson("{" + page.take(QStringLiteral("{"), kVerdictMs).toUtf8()).object();
 }
 
-bool answers(PageClient &page, int msgId)
-{
-    if (!page.send(QStringLiteral("{\"MainType\":9999,\"SubType\":0,\"MsgID\":%1}").arg(msgId)))
-        return false;
-    return parseObject(page.receive(60)).value(QStringLiteral("MsgID")).toInt() == msgId;
-}
-
 } // namespace
 
 class TestServiceLimits : public QObject
@@ -76,14 +69,8 @@ private:
         m_service = m_copy->start(&m_port);
         return m_port > 0;
     }
-    int playersStarted() const { return eventFiles(m_copy->eventDir, QStringLiteral("start")).size(); }
-    int playersRunning() const
-    {
-        int running = 0;
-        for (const QString &file : eventFiles(m_copy->eventDir, QStringLiteral("start")))
-            running += processAlive(pidOfEventFile(file)) ? 1 : 0;
-        return running;
-    }
+    int playersStarted() const { return m_copy->startedPlayers().size(); }
+    int playersRunning() const { return m_copy->playersRunning(); }
 
 private slots:
     void cleanup()
