@@ -313,6 +313,8 @@ bool WebSocketServerThread::holdWhileDiyStep(const QString &text, int nSessionID
     if (!m_diySteps || !m_diySteps->busy(nSessionID))
         return false;
     HeldMessages &held = m_diyHeld[nSessionID];
+    if (held.ending)
+        return true;
     held.bytes += text.size() * qint64(sizeof(QChar));
     held.texts.push_back(text);
     if (held.bytes > kMaxHeldBytes) {
@@ -321,7 +323,15 @@ bool WebSocketServerThread::holdWhileDiyStep(const QString &text, int nSessionID
                 .arg(nSessionID)
                 .arg(kMaxHeldBytes),
             ServiceLog::Warning);
-        endSession(nSessionID, QWebSocketProtocol::CloseCodeTooMuchData, true);
+        // Ended on the next turn of the loop, not inside the page's read;
+        // what it sends until then is dropped.
+        held.ending = true;
+        held.texts.clear();
+        held.bytes = 0;
+        QMetaObject::invokeMethod(
+            this,
+            [this, nSessionID] { endSession(nSessionID, QWebSocketProtocol::CloseCodeTooMuchData, true); },
+            Qt::QueuedConnection);
     }
     return true;
 }
@@ -332,6 +342,8 @@ void WebSocketServerThread::releaseDiyHeld(int nSessionID)
     while (!m_diySteps->busy(nSessionID)) {
         const auto it = m_diyHeld.find(nSessionID);
         if (it == m_diyHeld.end())
+            return;
+        if (it->second.ending)
             return;
         if (it->second.texts.empty()) {
             m_diyHeld.erase(it);

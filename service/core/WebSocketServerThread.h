@@ -17,6 +17,7 @@
 #include <memory>
 
 class DiySteps;
+class QAbstractSocket;
 class QProcess;
 class QThread;
 class QTimer;
@@ -130,8 +131,14 @@ private:
     bool holdWhileDiyStep(const QString &text, int nSessionID);
     void releaseDiyHeld(int nSessionID);
     void sendToPage(int nSessionID, const QByteArray &text);
+    // Every text for a page goes out here, flushed at once with `flush`. The
+    // session may end inside (a write that finds the connection gone, a page
+    // over the unsent bound): callers keep nothing of it across the call.
+    void sendText(int nSessionID, const QString &text, bool flush);
+    // The TCP connection under a page's socket, null when it is not found.
+    QAbstractSocket *connectionOf(QWebSocket *socket) const;
     // The page's connection is looked at a while after an answer is sent.
-    void watchPage(int nSessionID, QWebSocket *socket);
+    void watchPage(int nSessionID, const QAbstractSocket *connection);
     void unwatchPage(int nSessionID);
     void closeAll();
 
@@ -163,6 +170,7 @@ private:
     {
         std::deque<QString> texts;
         qint64 bytes = 0;
+        bool ending = false; // over the bound: the session ends
     };
     std::map<int, HeldMessages> m_diyHeld;
 };

@@ -227,6 +227,8 @@ void TestDiyIsolation::serviceEnds_data()
 {
     QTest::addColumn<int>("signal");
     QTest::addColumn<bool>("foldersLeft"); // until the next start
+    QTest::newRow("terminated: its normal shutdown") << int(SIGTERM) << false;
+    QTest::newRow("interrupted: its normal shutdown") << int(SIGINT) << false;
     QTest::newRow("killed") << int(SIGKILL) << true;
 }
 
