@@ -9,6 +9,7 @@
 //
 //   build/release/bench/isolation/bench_extraction_stall [--seconds N] [--bin DIR]
 
+#include "BenchService.h"
 #include "WsClient.h"
 
 #include <QCommandLineParser>
@@ -20,7 +21,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -28,7 +28,6 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -46,28 +45,6 @@ bool writeExecutable(const QString &path, const QByteArray &text)
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size()
         && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
-bool copyExecutable(const QString &from, const QString &to)
-{
-    QFile::remove(to);
-    return QFile::copy(from, to)
-        && QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
-QString waitForPort(QProcess &process, int timeoutMs)
-{
-    static const QRegularExpression listening(QStringLiteral("ws://127\\.0\\.0\\.1:(\\d+)"));
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < timeoutMs && process.state() != QProcess::NotRunning) {
-        if (!process.canReadLine() && !process.waitForReadyRead(100))
-            continue;
-        const auto match = listening.match(QString::fromUtf8(process.readLine()));
-        if (match.hasMatch())
-            return match.captured(1);
-    }
-    return QString();
 }
 
 // A package with a squashfs custom partition, made by the tests' package maker.
@@ -108,43 +85,28 @@ int main(int argc, char *argv[])
     const QString binDir = parser.isSet("bin") ? parser.value("bin") : QStringLiteral(QV_BENCH_BIN_DIR);
     const QString sourceDir = QStringLiteral(QV_BENCH_SOURCE_DIR);
 
-    QTemporaryDir root;
-    const QString appDir = root.path() + "/Service";
-    const QString runtimeDir = root.path() + "/run";
-    QDir().mkpath(appDir + "/x64");
-    QDir().mkpath(runtimeDir);
-    ::chmod(QFile::encodeName(runtimeDir).constData(), 0700);
-    const QString player = sourceDir + "/tests/service/core/player_double.py";
-    const QString package = root.path() + "/fw.zip";
-    if (!copyExecutable(binDir + "/QuorvelTool", appDir + "/QuorvelTool")
-        || !copyExecutable(player, appDir + "/Tevora_x86")
-        || !copyExecutable(player, appDir + "/x64/Tevora_x64")
-        || !makePackage(sourceDir, root.path(), package)
-        || !writeExecutable(
-            appDir + "/Browse", "#!/bin/sh\nprintf '%s' '" + QFile::encodeName(package) + "'\n")
-        // Lists at once; unpacks after the sleep.
-        || !writeExecutable(appDir + "/unsquashfs",
-            QStringLiteral("#!/bin/sh\n[ \"$1\" = -lls ] && exec /usr/bin/unsquashfs \"$@\"\nsleep %1\n"
-                           "exec /usr/bin/unsquashfs \"$@\"\n")
-                .arg(seconds)
-                .toUtf8())) {
-        std::fprintf(stderr, "cannot set up the service folder from %s\n", qPrintable(binDir));
+    QTemporaryDir scratch;
+    const QString package = scratch.path() + "/fw.zip";
+    if (!makePackage(sourceDir, scratch.path(), package)) {
+        std::fprintf(stderr, "cannot make the package\n");
         return 1;
     }
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_RUNTIME_DIR", runtimeDir);
-    QProcess service;
-    service.setProcessEnvironment(env);
-    service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    service.start(appDir + "/QuorvelTool", QStringList());
-    const int port = waitForPort(service, 30000).toInt();
-    if (port == 0) {
-        std::fprintf(stderr, "the service did not start\n");
+    BenchService service;
+    const bool started = service.start(binDir, sourceDir, 0, [&](const QString &appDir) {
+        return writeExecutable(
+                   appDir + "/Browse", "#!/bin/sh\nprintf '%s' '" + QFile::encodeName(package) + "'\n")
+            // Lists at once; unpacks after the sleep.
+            && writeExecutable(appDir + "/unsquashfs",
+                QStringLiteral("#!/bin/sh\n[ \"$1\" = -lls ] && exec /usr/bin/unsquashfs \"$@\"\nsleep %1\n"
+                               "exec /usr/bin/unsquashfs \"$@\"\n")
+                    .arg(seconds)
+                    .toUtf8());
+    });
+    const int port = service.port;
+    if (!started) {
+        std::fprintf(stderr, "the service did not start from %s\n", qPrintable(binDir));
         return 1;
     }
-    // Its log lines go to standard error; only the figures matter here.
-    service.setProcessChannelMode(QProcess::SeparateChannels);
 
     WsClient other;
     WsClient customiser;
@@ -210,9 +172,5 @@ int main(int argc, char *argv[])
 
     other.close();
     customiser.close();
-    service.terminate();
-    if (!service.waitForFinished(10000))
-        service.kill();
-    service.waitForFinished(5000);
     return 0;
 }
