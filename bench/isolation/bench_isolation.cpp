@@ -12,6 +12,7 @@
 //             still starting (the double never connects); the same figures.
 // Each runs against a service of its own, so that each peak is its own.
 
+#include "BenchService.h"
 #include "WsClient.h"
 
 #include <QCommandLineParser>
@@ -43,87 +44,6 @@ double msBetween(Clock::time_point a, Clock::time_point b)
     return std::chrono::duration<double, std::milli>(b - a).count();
 }
 
-// A field of /proc/PID/status in KiB (VmHWM: peak resident, VmRSS: now).
-qint64 statusKiB(qint64 pid, const char *field)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-bool copyExecutable(const QString &from, const QString &to)
-{
-    QFile::remove(to);
-    return QFile::copy(from, to)
-        && QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
-// QuorvelTool in a folder of its own with the player double.
-class Service
-{
-public:
-    // `silentSession`: the session whose player never connects (0: none).
-    bool start(const QString &binDir, const QString &sourceDir, int silentSession = 0)
-    {
-        const QString appDir = m_root.path() + "/Service";
-        const QString runtimeDir = m_root.path() + "/run";
-        QDir().mkpath(appDir + "/x64");
-        QDir().mkpath(runtimeDir);
-        ::chmod(QFile::encodeName(runtimeDir).constData(), 0700);
-        const QString player = sourceDir + "/tests/service/core/player_double.py";
-        if (!copyExecutable(binDir + "/QuorvelTool", appDir + "/QuorvelTool")
-            || !copyExecutable(player, appDir + "/Tevora_x86")
-            || !copyExecutable(player, appDir + "/x64/Tevora_x64"))
-            return false;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_RUNTIME_DIR", runtimeDir);
-        env.insert("QV_DOUBLE_SILENT_SESSIONS", QString::number(silentSession));
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        m_process.setProcessEnvironment(env);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(appDir + "/QuorvelTool", QStringList());
-        QElapsedTimer t;
-        t.start();
-        static const QRegularExpression listening("ws://127\\.0\\.0\\.1:(\\d+)");
-        while (t.elapsed() < 30000) {
-            if (m_process.canReadLine()) {
-                const auto m = listening.match(QString::fromUtf8(m_process.readLine()));
-                if (m.hasMatch()) {
-                    port = m.captured(1).toInt();
-                    return true;
-                }
-                continue;
-            }
-            if (m_process.state() == QProcess::NotRunning)
-                return false;
-            m_process.waitForReadyRead(100);
-        }
-        return false;
-    }
-    ~Service()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(10000))
-            m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-    qint64 pid() const { return m_process.processId(); }
-    bool running() const { return m_process.state() == QProcess::Running; }
-    qint64 peakMiB() const { return statusKiB(pid(), "VmHWM:") / 1024; }
-    qint64 nowMiB() const { return statusKiB(pid(), "VmRSS:") / 1024; }
-
-    int port = 0;
-
-private:
-    QTemporaryDir m_root;
-    QProcess m_process;
-};
-
 std::string request(int id, size_t pad = 0)
 {
     return "{\"MainType\":9999,\"SubType\":0,\"MsgID\":" + std::to_string(id) + ",\"Pad\":\""
@@ -147,7 +67,7 @@ bool serviceSpoke(int fd)
 
 int nearCap(const QString &binDir, const QString &sourceDir, int messages)
 {
-    Service service;
+    BenchService service;
     if (!service.start(binDir, sourceDir)) {
         std::fprintf(stderr, "the service did not start\n");
         return 1;
@@ -274,7 +194,7 @@ FloodResult flood(
 int memoryFlood(const QString &name, const QString &binDir, const QString &sourceDir, qint64 limitMiB)
 {
     const bool pongs = name == "pongs";
-    Service service;
+    BenchService service;
     // A fresh service: the other page is session 1, the flooding one 2.
     if (!service.start(binDir, sourceDir, pongs ? 0 : 2)) {
         std::fprintf(stderr, "the service did not start\n");

@@ -234,6 +234,8 @@ void WebSocketServerThread::onNewConnection()
 
 void WebSocketServerThread::onTextMessage(const QString &text, int nSessionID)
 {
+    if (holdWhileDiyStep(text, nSessionID))
+        return;
     const std::shared_ptr<CUserLoginInfo> info = loginInfo(nSessionID);
     if (info && info->m_bEncrypted) {
         QByteArray plain;

@@ -84,7 +84,8 @@ static int runService(int argc, char *argv[])
     // are connected. Without a free port the rest of the service runs on.
     GeneralSocket *generalSocket = GeneralSocket::instance();
     generalSocket->listen();
-    CDiyFirmware::instance();
+    // Session folders an earlier run could not remove (it was killed, say).
+    CDiyFirmware::instance()->removeLeftSessionFolders();
 
     qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
 

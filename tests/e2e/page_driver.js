@@ -71,7 +71,9 @@ function parseArgs(argv) {
         case '--display': opts.display = need(i); i++; break;
         case '--size': opts.size = need(i); i++; break;
         case '--hold': opts.hold = true; break;
-        case '--close-tab': opts.closeTab = true; break;
+        case '--close-tab':
+            opts.closeTab = true;
+            break;
         case '--chromium': opts.chromium = need(i); i++; break;
         default: throw new Error('unknown option ' + a);
         }
@@ -439,7 +441,7 @@ async function main() {
         status = failure ? 1 : 0;
         if (opts.closeTab) {
             await cdp.send('Target.closeTarget', { targetId });
-            emit({ event: 'tab-closed', ms: Date.now() - started });
+            emit({ event : 'tab-closed', ms : Date.now() - started });
         }
 
         if (opts.hold) {

@@ -28,9 +28,8 @@
 // window.results entries: {"kind", "t" (ms since the page started), ...}:
 //   open; sent {text, data, encrypted[, wire]}; reply / event / message
 //   {data or text, encrypted[, wire]}; keyed {key}; closed {code, reason};
-//   error {text}; control {status, data}; fail {text}; end (the last entry). window.done turns true then, with
-//   window.failure empty or the reason; a DevTools binding qvPageDone, when
-//   present, is called then.
+//   error {text}; control {status, data}; fail {text}; end (the last entry). window.done turns true then,
+//   with window.failure empty or the reason; a DevTools binding qvPageDone, when present, is called then.
 'use strict';
 
 (function () {
@@ -187,14 +186,15 @@
         });
     }
 
-    async function sendText(text, sizeOnly) {
+    async function sendText(text, sizeOnly)
+    {
         if (!ws || ws.readyState !== WebSocket.OPEN)
             throw new Error('not connected');
         const encrypted = cipher !== null;
         const wire = encrypted ? await cipher.encrypt(text) : text;
         ws.send(wire);
         if (sizeOnly) {
-            record({ kind: 'sent', t: now(), size: text.length, encrypted });
+            record({ kind : 'sent', t : now(), size : text.length, encrypted });
             return;
         }
         const entry = { kind: 'sent', t: now(), text, encrypted };
@@ -218,7 +218,7 @@
         if (step.send !== undefined || step.sendText !== undefined) {
             const isText = step.sendText !== undefined;
             if (!isText && step.padTo > 0) {
-                const padded = Object.assign({}, step.send, { Pad: '' });
+                const padded = Object.assign({}, step.send, { Pad : '' });
                 padded.Pad = 'x'.repeat(Math.max(0, step.padTo - JSON.stringify(padded).length));
                 await sendText(JSON.stringify(padded), true);
             } else {
@@ -247,8 +247,11 @@
             return;
         }
         if (step.closed) {
-            await Promise.race([closed, new Promise((resolve, reject) => setTimeout(
-                () => reject(new Error('the connection is still open')), timeout))]);
+            await Promise.race([
+                closed,
+                new Promise((resolve, reject) => setTimeout(
+                                () => reject(new Error('the connection is still open')), timeout))
+            ]);
             return;
         }
         if (step.close) {

@@ -227,6 +227,14 @@ public:
         command({ { QStringLiteral("op"), QStringLiteral("close") } });
         return next().value(QStringLiteral("event")).toString() == QLatin1String("closed");
     }
+    // Sends `count` requests of `size` bytes; how many went before the page
+    // was closed, -1 on a time-out.
+    int flood(int count, int size, int timeoutMs = 60000)
+    {
+        command({ { QStringLiteral("op"), QStringLiteral("flood") }, { QStringLiteral("count"), count },
+            { QStringLiteral("size"), size } });
+        return next(timeoutMs).value(QStringLiteral("count")).toInt(-1);
+    }
     int sessions(int count, int timeoutMs)
     {
         command({ { QStringLiteral("op"), QStringLiteral("sessions") }, { QStringLiteral("count"), count } });

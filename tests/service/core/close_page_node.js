@@ -14,8 +14,9 @@ const WebSocket = require('/usr/share/nodejs/ws');
 
 const [url, mode, arg] = process.argv.slice(2);
 
-function page(onOpen, onClose) {
-    const ws = new WebSocket(url, { maxPayload: 0 });
+function page(onOpen, onClose)
+{
+    const ws = new WebSocket(url, { maxPayload : 0 });
     let timer = null;
     ws.on('open', () => onOpen(ws, (t) => { timer = t; }));
     ws.on('close', (code) => {
@@ -27,33 +28,35 @@ function page(onOpen, onClose) {
     return ws;
 }
 
-function keepSending(ws, text) {
+function keepSending(ws, text)
+{
     return setInterval(() => {
         if (ws.readyState === WebSocket.OPEN)
             ws.send(text);
     }, 1);
 }
 
-function request(msgId, pad) {
-    return JSON.stringify({ MainType: 9999, MsgID: msgId, Pad: 'x'.repeat(pad) });
+function request(msgId, pad)
+{
+    return JSON.stringify({ MainType : 9999, MsgID : msgId, Pad : 'x'.repeat(pad) });
 }
 
-const report = (code) => console.log(JSON.stringify({ event: 'closed', code }));
+const report = (code) => console.log(JSON.stringify({ event : 'closed', code }));
 
 if (mode === 'big') {
     page((ws, hold) => {
-        console.log(JSON.stringify({ event: 'open' }));
+        console.log(JSON.stringify({ event : 'open' }));
         ws.send(request(1, 17 * 1024 * 1024));
         hold(keepSending(ws, request(2, 100)));
     }, report);
 } else if (mode === 'orphan') {
     page((ws, hold) => {
-        console.log(JSON.stringify({ event: 'open' }));
-        ws.send(JSON.stringify({ MainType: 9107, MsgID: 1 }));
+        console.log(JSON.stringify({ event : 'open' }));
+        ws.send(JSON.stringify({ MainType : 9107, MsgID : 1 }));
         hold(keepSending(ws, request(3, 65536)));
     }, report);
 } else if (mode === 'stay') {
-    page(() => console.log(JSON.stringify({ event: 'open' })), report);
+    page(() => console.log(JSON.stringify({ event : 'open' })), report);
 } else if (mode === 'crowd') {
     // 64 quiet pages take every session; then N more, each sending 1 MiB
     // as soon as it is open.
@@ -67,18 +70,21 @@ if (mode === 'big') {
                 crowd();
         }, () => {});
     }
-    function crowd() {
+    function crowd()
+    {
         for (let i = 0; i < extra; i += 1) {
-            page((ws, hold) => {
-                ws.send(request(4, 1024 * 1024));
-                hold(keepSending(ws, request(5, 1024 * 1024)));
-            }, (code) => {
-                codes.push(code);
-                if (codes.length === extra) {
-                    console.log(JSON.stringify({ event: 'crowd', codes }));
-                    process.exit(0);
-                }
-            });
+            page(
+                (ws, hold) => {
+                    ws.send(request(4, 1024 * 1024));
+                    hold(keepSending(ws, request(5, 1024 * 1024)));
+                },
+                (code) => {
+                    codes.push(code);
+                    if (codes.length === extra) {
+                        console.log(JSON.stringify({ event : 'crowd', codes }));
+                        process.exit(0);
+                    }
+                });
         }
     }
 }

@@ -7,22 +7,23 @@ const WebSocket = require('/usr/share/nodejs/ws');
 const [url, kind, countText] = process.argv.slice(2);
 const count = parseInt(countText, 10);
 const shapes = {
-    reply: { MainType: 9101, Size: 65536 },
-    key: { MainType: 32 },
-    keyed: { MainType: 9101, Size: 8000 },
-    event: { MainType: 9108, Count: 64, Size: 16384 },
-    page: { MainType: 201, SubType: 5 },
+    reply : { MainType : 9101, Size : 65536 },
+    key : { MainType : 32 },
+    keyed : { MainType : 9101, Size : 8000 },
+    event : { MainType : 9108, Count : 64, Size : 16384 },
+    page : { MainType : 201, SubType : 5 },
 };
-const ws = new WebSocket(url, { maxPayload: 0 });
+const ws = new WebSocket(url, { maxPayload : 0 });
 
-function flood() {
+function flood()
+{
     // Nothing more is read: the answers pile up on the service's side.
     ws._socket.pause();
     for (let i = 1; i <= count; i += 1)
-        ws.send(JSON.stringify(Object.assign({}, shapes[kind], { MsgID: i })));
+        ws.send(JSON.stringify(Object.assign({}, shapes[kind], { MsgID : i })));
     setTimeout(() => {
         ws._socket.resetAndDestroy();
-        console.log(JSON.stringify({ event: 'reset' }));
+        console.log(JSON.stringify({ event : 'reset' }));
     }, 50);
 }
 
@@ -32,6 +33,6 @@ ws.on('open', () => {
         return;
     }
     ws.once('message', flood);
-    ws.send(JSON.stringify({ MainType: 32, MsgID: 0 }));
+    ws.send(JSON.stringify({ MainType : 32, MsgID : 0 }));
 });
 ws.on('error', () => {});
