@@ -3,9 +3,17 @@
 // A request manager logged in to a simulated device, with a recording window
 // side that keeps a live page: what the live-view and event tests share.
 
+#include "DownloadTopic.h"
 #include "LightWeightLog.h"
+#include "LiveViewTopic.h"
+#include "PlaybackTopic.h"
+#include "PlayerWindow.h"
 #include "PluginManage.h"
 #include "RecordingPlayWidget.h"
+#include "RequestContext.h"
+#include "SessionTopic.h"
+#include "TalkTopic.h"
+#include "UpgradeTopic.h"
 
 #include "kestrix/kestrix.h"
 #include "kestrix/kestrix_control.h"
@@ -72,8 +80,8 @@ public:
         qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
         QObject::connect(LightWeightLog::instance(), &LightWeightLog::writeLogSig, ctx,
             [this](const QString &line) { log.append(line); });
-        CPluginManage::setPlayWidgetProvider([this] {
-            if (!CPluginManage::isGuiThread())
+        PlayerWindow::setProvider([this] {
+            if (!RequestContext::isGuiThread())
                 m_foreignLookups.fetch_add(1);
             return m_installed.load();
         });
@@ -127,7 +135,7 @@ public:
     void cleanupTestCase()
     {
         stop();
-        CPluginManage::setPlayWidgetProvider(nullptr);
+        PlayerWindow::setProvider(nullptr);
     }
 
     void post(const QString &msg)
@@ -211,14 +219,14 @@ public:
     int handle(int channel)
     {
         int h = 0;
-        onWorker([&] { h = manage->mainDevice().realHandles[channel]; });
+        onWorker([&] { h = manage->context().mainDevice().realHandles[channel]; });
         return h;
     }
 
     int loginId()
     {
         int id = 0;
-        onWorker([&] { id = manage->mainDevice().loginId; });
+        onWorker([&] { id = manage->context().mainDevice().loginId; });
         return id;
     }
 

@@ -26,8 +26,9 @@ void onUpgradeProgress(int handle, int status, int total, int sent, void *user)
 {
     g_upgradeHandle = handle;
     auto *manage = static_cast<CPluginManage *>(user);
-    manage->RunInWorkerThread(
-        [manage, handle, status, total, sent] { manage->OnUpgradeProgress(handle, status, total, sent); });
+    manage->context().RunInWorkerThread([manage, handle, status, total, sent] {
+        manage->upgrades().OnUpgradeProgress(handle, status, total, sent);
+    });
 }
 
 } // namespace
@@ -95,8 +96,8 @@ private slots:
         int slot = -1;
         QVERIFY(f.onWorker([&] {
             for (int i = 0; i + 1 < sizes.size(); i += 2)
-                f.manage->onShowPTZElect(sizes[i], sizes[i + 1], channel);
-            slot = f.manage->wndShowElect(channel);
+                f.manage->liveView().onShowPTZElect(sizes[i], sizes[i + 1], channel);
+            slot = f.manage->liveView().wndShowElect(channel);
         }));
         const QStringList messages = f.flush();
         QCOMPARE(showElect(messages), events);
@@ -151,7 +152,7 @@ private slots:
         QCOMPARE(showElect(f.answersTo(QStringLiteral(R"({"MainType":4,"SubType":1,"Channel":2})"))),
             QList<int> { 0 });
         int slot = -1;
-        QVERIFY(f.onWorker([&] { slot = f.manage->wndShowElect(2); }));
+        QVERIFY(f.onWorker([&] { slot = f.manage->liveView().wndShowElect(2); }));
         QCOMPARE(slot, 0);
     }
 
@@ -187,7 +188,7 @@ private slots:
         w->soundChannel = 3;
         w->zoom = true;
         f.sent.clear();
-        QVERIFY(f.onWorker([&] { f.manage->SendWndStatus(chn, 5); }));
+        QVERIFY(f.onWorker([&] { f.manage->liveView().SendWndStatus(chn, 5); }));
         const QStringList messages = f.flush();
         QCOMPARE(messages.size(), event.isEmpty() ? 0 : 1);
         if (!event.isEmpty())
@@ -226,7 +227,8 @@ private slots:
         Qt::HANDLE worker = nullptr;
         QVERIFY(f.onWorker([&] { worker = QThread::currentThreadId(); }));
         f.sent.clear();
-        std::thread library([&] { CPluginManage::LocalPlayEndCallback(port, user ? f.manage : nullptr); });
+        std::thread library(
+            [&] { PlaybackTopic::LocalPlayEndCallback(port, user ? &f.manage->playback() : nullptr); });
         library.join();
         const QStringList messages = f.flush();
         disconnect(c);
@@ -257,7 +259,7 @@ private slots:
         QFETCH(int, total);
         QFETCH(int, current);
         QFETCH(int, pos);
-        QCOMPARE(CPluginManage::DownloadPosition(total, current), pos);
+        QCOMPARE(DownloadTopic::DownloadPosition(total, current), pos);
     }
 
     void downloadProgress_data()
@@ -295,12 +297,12 @@ private slots:
         int left = -1;
         f.sent.clear();
         QVERIFY(f.onWorker([&] {
-            f.manage->downloadHandle() = handle;
-            f.manage->setTempFilePath(picture);
-            f.manage->OnProgressCallback(99, total, current, kind, 0);
-            left = f.manage->downloadHandle();
-            f.manage->downloadHandle() = 0;
-            f.manage->setTempFilePath(QString());
+            f.manage->downloads().downloadHandle() = handle;
+            f.manage->downloads().setTempFilePath(picture);
+            f.manage->downloads().OnProgressCallback(99, total, current, kind);
+            left = f.manage->downloads().downloadHandle();
+            f.manage->downloads().downloadHandle() = 0;
+            f.manage->downloads().setTempFilePath(QString());
         }));
         QList<int> sentPositions;
         for (const QString &m : f.flush()) {
@@ -337,10 +339,10 @@ private slots:
         QFETCH(bool, timer);
         bool running = false;
         QVERIFY(f.onWorker([&] {
-            f.manage->setPlaybackMode(mode);
-            f.manage->OnProgressCallback(1, 100, -1, 0, wnd);
-            running = f.manage->playbackEndTimerRunning();
-            f.manage->stopPlaybackEndTimer();
+            f.manage->playback().setPlaybackMode(mode);
+            f.manage->playback().OnProgressCallback(1, 100, -1, wnd);
+            running = f.manage->playback().playbackEndTimerRunning();
+            f.manage->playback().stopPlaybackEndTimer();
         }));
         QCOMPARE(running, timer);
     }
@@ -359,7 +361,7 @@ private slots:
         int result = 0;
         QVERIFY(f.onWorker([&] {
             result = CQNConnect::GetInstance()->StartLocalUpgrade(id, path, &onUpgradeProgress, f.manage);
-            f.manage->setUpgrading(result == 100);
+            f.manage->upgrades().setUpgrading(result == 100);
         }));
         QCOMPARE(result, 100);
         f.sent.clear();
@@ -385,7 +387,7 @@ private slots:
         QCOMPARE(functionsOf("TRV_NET_CloseUpgradeHandle"),
             QStringList { QStringLiteral("TRV_NET_CloseUpgradeHandle(%1)").arg(g_upgradeHandle.load()) });
         bool upgrading = true;
-        QVERIFY(f.onWorker([&] { upgrading = f.manage->isUpgrading(); }));
+        QVERIFY(f.onWorker([&] { upgrading = f.manage->upgrades().isUpgrading(); }));
         QVERIFY(!upgrading);
     }
 
@@ -404,8 +406,8 @@ private slots:
         QFETCH(bool, ends);
         f.sent.clear();
         QVERIFY(f.onWorker([&] {
-            f.manage->setUpgrading(true);
-            f.manage->OnUpgradeProgress(77, status, 1000, 400);
+            f.manage->upgrades().setUpgrading(true);
+            f.manage->upgrades().OnUpgradeProgress(77, status, 1000, 400);
         }));
         const QStringList messages = f.flush();
         QCOMPARE(messages.size(), 1);
@@ -439,7 +441,7 @@ private slots:
         Qt::HANDLE worker = nullptr;
         QVERIFY(f.onWorker([&] {
             worker = QThread::currentThreadId();
-            f.manage->keepVoiceFileRequest(2, 77);
+            f.manage->talk().keepVoiceFileRequest(2, 77);
         }));
         Qt::HANDLE sender = nullptr;
         const auto c = connect(
@@ -451,7 +453,7 @@ private slots:
             Qt::DirectConnection);
         f.sent.clear();
         std::thread library(
-            [&] { CPluginManage::SDKResultCallback(9, state, code, user ? f.manage : nullptr); });
+            [&] { TalkTopic::SDKResultCallback(9, state, code, user ? &f.manage->talk() : nullptr); });
         library.join();
         const QStringList messages = f.flush();
         disconnect(c);
@@ -472,12 +474,12 @@ private slots:
             while (!go.load())
                 std::this_thread::yield();
             for (int i = 0; i < kResults; ++i)
-                CPluginManage::SDKResultCallback(i, TRV_TRANSFER_DONE, 0, f.manage);
+                TalkTopic::SDKResultCallback(i, TRV_TRANSFER_DONE, 0, &f.manage->talk());
         });
         f.sent.clear();
         for (int i = 0; i < kResults; ++i) {
             QMetaObject::invokeMethod(
-                f.manage, [this, i] { f.manage->keepVoiceFileRequest(i % 2 ? 3 : 4, i); },
+                f.manage, [this, i] { f.manage->talk().keepVoiceFileRequest(i % 2 ? 3 : 4, i); },
                 Qt::QueuedConnection);
             if (i == 10)
                 go = true;
@@ -504,9 +506,9 @@ private slots:
         int result = 0;
         f.sent.clear();
         QVERIFY(f.onWorker([&] {
-            f.manage->keepVoiceFileRequest(3, 12);
+            f.manage->talk().keepVoiceFileRequest(3, 12);
             result = CQNConnect::GetInstance()->ImportFile(
-                2, id, 0, path, &CPluginManage::SDKResultCallback, f.manage);
+                2, id, 0, path, &TalkTopic::SDKResultCallback, &f.manage->talk());
         }));
         QCOMPARE(result, 100);
         QVERIFY(QTest::qWaitFor([&] { return !f.sent.isEmpty(); }, 30000));

@@ -152,10 +152,10 @@ private slots:
     // The 64-bit player opens without asking how much memory is left.
     void noMemoryCheckIn64Bits()
     {
-        QCOMPARE(CPluginManage::kLiveMemoryCheck, sizeof(void *) == 4);
+        QCOMPARE(LiveViewTopic::kLiveMemoryCheck, sizeof(void *) == 4);
         f.replyTo(openRequest(1));
         f.replyTo(openRequest(-1));
-        QCOMPARE(f.logged(QStringLiteral("nSupportNum : ")), CPluginManage::kLiveMemoryCheck);
+        QCOMPARE(f.logged(QStringLiteral("nSupportNum : ")), LiveViewTopic::kLiveMemoryCheck);
     }
 
     void memoryBudget_data()
@@ -179,7 +179,7 @@ private slots:
         QFETCH(int, app);
         QFETCH(int, stream);
         QFETCH(int, channels);
-        QCOMPARE(CPluginManage::LiveChannelBudget(remain, app, stream), channels);
+        QCOMPARE(LiveViewTopic::LiveChannelBudget(remain, app, stream), channels);
     }
 
     void openManyChannels_data()
@@ -636,7 +636,7 @@ private slots:
         info.data = data ? block : nullptr;
         info.length = length;
         QCOMPARE(
-            CPluginManage::PreviewDataCallback(1, frame ? &info : nullptr, reinterpret_cast<void *>(user)),
+            LiveViewTopic::PreviewDataCallback(1, frame ? &info : nullptr, reinterpret_cast<void *>(user)),
             1);
         QCOMPARE(f.widget()->inputs(4), inputs);
     }

@@ -2,13 +2,18 @@
 // recording window side: replies, library calls in order, window calls on the
 // GUI thread, device events, and the session key.
 
+#include "DownloadTopic.h"
 #include "FakeDesktop.h"
 #include "GetSystemStatus.h"
 #include "LightWeightLog.h"
+#include "LiveViewTopic.h"
 #include "LoginSupport.h"
+#include "PlaybackTopic.h"
+#include "PlayerWindow.h"
 #include "PluginManage.h"
 #include "QNConnect.h"
 #include "RecordingPlayWidget.h"
+#include "SessionTopic.h"
 
 #include "kestrix/kestrix.h"
 #include "kestrix/kestrix_control.h"
@@ -167,7 +172,7 @@ private:
     int loginId()
     {
         int id = 0;
-        onWorker([&] { id = m_manage->mainDevice().loginId; });
+        onWorker([&] { id = m_manage->context().mainDevice().loginId; });
         return id;
     }
     int expectedScale() const
@@ -183,7 +188,7 @@ private slots:
         qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
         connect(LightWeightLog::instance(), &LightWeightLog::writeLogSig, this,
             [this](const QString &line) { m_log.append(line); });
-        CPluginManage::setPlayWidgetProvider([this] { return m_widgetInstalled ? &m_widget : nullptr; });
+        PlayerWindow::setProvider([this] { return m_widgetInstalled ? &m_widget : nullptr; });
         m_desktop = std::make_shared<FakeDesktop>();
         NativeWindow::setDesktop(m_desktop);
     }
@@ -210,7 +215,7 @@ private slots:
     void cleanupTestCase()
     {
         CQNConnect::ReleaseInstance();
-        CPluginManage::setPlayWidgetProvider(nullptr);
+        PlayerWindow::setProvider(nullptr);
         NativeWindow::setDesktop(nullptr);
     }
 
@@ -449,12 +454,12 @@ private slots:
     {
         QFETCH(int, total);
         onWorker([&] {
-            DeviceLoginInfo &info = m_manage->mainDevice();
+            DeviceLoginInfo &info = m_manage->context().mainDevice();
             info.totalChannels = total;
             for (int &h : info.realHandles)
                 h = 0;
             info.colorLoginId = 0;
-            m_manage->logoutDev();
+            m_manage->session().logoutDev();
         });
         QVERIFY(functionsCalled().isEmpty());
         QVERIFY(m_widget.callsOf(QStringLiteral("PreviewStop")).isEmpty());
@@ -541,7 +546,7 @@ private slots:
         QTemporaryDir dir;
         onWorker([&] {
             CQNConnect *c = CQNConnect::GetInstance();
-            DeviceLoginInfo &info = m_manage->mainDevice();
+            DeviceLoginInfo &info = m_manage->context().mainDevice();
             live = c->ConnectChanel_V2(first, 3, 1, &onFrame, reinterpret_cast<void *>(quintptr(3)));
             info.realHandles[3] = live;
             PlaybackFileInfo file;
@@ -549,7 +554,7 @@ private slots:
             std::strcpy(file.beginTime, "2023-05-01 08:00:00");
             std::strcpy(file.endTime, "2023-05-01 08:00:06");
             playback = c->BeginPlayback(first, 0, 2, file, &onPlayData, &onPosition, nullptr);
-            m_manage->playbackHandle(1) = playback;
+            m_manage->playback().playbackHandle(1) = playback;
             DownloadFileInfo d;
             std::strcpy(d.fileName, "clip");
             std::strcpy(d.beginTime, file.beginTime);
@@ -557,7 +562,7 @@ private slots:
             d.stream = 1;
             download = c->StartDownLoad(first, d,
                 QFile::encodeName(dir.filePath(QStringLiteral("clip.h265x"))), &onPosition, nullptr);
-            m_manage->downloadHandle() = download;
+            m_manage->downloads().downloadHandle() = download;
         });
         QVERIFY(live > 0 && playback > 0 && download > 0);
         control::clearCalls();
@@ -587,8 +592,8 @@ private slots:
         QVERIFY(logged(QStringLiteral("PlaybackStop end")));
         int h = -1;
         onWorker([&] {
-            h = m_manage->mainDevice().realHandles[3] + m_manage->playbackHandle(1)
-                + m_manage->downloadHandle();
+            h = m_manage->context().mainDevice().realHandles[3] + m_manage->playback().playbackHandle(1)
+                + m_manage->downloads().downloadHandle();
         });
         QCOMPARE(h, 0);
     }
@@ -603,8 +608,8 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.close();
         onWorker([&] {
-            m_manage->setTempFilePath(temp);
-            m_manage->startProgressTimer();
+            m_manage->downloads().setTempFilePath(temp);
+            m_manage->playback().startProgressTimer();
         });
         control::clearCalls();
         m_widget.clear();
@@ -623,7 +628,7 @@ private slots:
         QVERIFY(m_widget.allOnThread(QThread::currentThreadId()));
         QVERIFY(!QFile::exists(temp));
         bool timer = true;
-        onWorker([&] { timer = m_manage->progressTimerRunning(); });
+        onWorker([&] { timer = m_manage->playback().progressTimerRunning(); });
         QVERIFY(!timer);
         QCOMPARE(loginId(), 0);
         for (const char *text :
@@ -762,8 +767,8 @@ private slots:
         info.state = 0;
         m_sent.clear();
         // Called on this thread, the event is sent at once.
-        QCOMPARE(CPluginManage::AlarmMessageCallback(
-                     1, reinterpret_cast<const char *>(&info), unsigned(length), m_manage, kind, 0),
+        QCOMPARE(SessionTopic::AlarmMessageCallback(1, reinterpret_cast<const char *>(&info),
+                     unsigned(length), &m_manage->session(), kind, 0),
             1);
         QCOMPARE(m_sent.size(), sent ? 1 : 0);
         if (sent)
@@ -846,7 +851,7 @@ private slots:
         QVERIFY(m_widget.allOnThread(QThread::currentThreadId()));
 
         // Playback page: the speed step of a fast or slow window.
-        onWorker([&] { m_manage->playbackState(1) = 34; });
+        onWorker([&] { m_manage->playback().playbackState(1) = 34; });
         m_sent.clear();
         m_widget.playState = 6;
         emit m_widget.emitter.curWndIndexSig(1, 1);
@@ -890,8 +895,8 @@ private slots:
         m_sent.clear();
         int state = -1;
         onWorker([&] {
-            m_manage->ClearWndSlot(wnd);
-            state = m_manage->wndShowElect(wnd);
+            m_manage->liveView().ClearWndSlot(wnd);
+            state = m_manage->liveView().wndShowElect(wnd);
         });
         QCOMPARE(state, 0);
         QTRY_COMPARE(m_sent, QStringList { "{\"MainEvent\":0,\"SubEvent\":6,\"nShowElect\":0}\n" });
@@ -910,7 +915,7 @@ private slots:
     {
         QFETCH(int, code);
         QFETCH(int, step);
-        QCOMPARE(CPluginManage::MapStreamCode(code), step);
+        QCOMPARE(PlaybackTopic::MapStreamCode(code), step);
     }
 
     void sessionKey()
@@ -950,7 +955,7 @@ private slots:
         QCOMPARE(login(loginRequest()).value(QStringLiteral("Ret")).toInt(), 100);
         const int id = loginId();
         int result = 0;
-        onWorker([&] { result = m_manage->SetDevRecordEncryptKey(id, 5); });
+        onWorker([&] { result = m_manage->session().SetDevRecordEncryptKey(id, 5); });
         QCOMPARE(result, 100);
     }
 

@@ -62,7 +62,7 @@ private slots:
         QSettings cfg(m_dir.filePath(QStringLiteral("ClientCfg.ini")), QSettings::IniFormat);
         cfg.setValue(QStringLiteral("Path/DownPath"), m_dir.path());
         cfg.sync();
-        CPluginManage::setAppFolder(m_dir.path());
+        RequestContext::setAppFolder(m_dir.path());
     }
     void init()
     {
@@ -206,11 +206,11 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return f.widget()->convertUser.load() != nullptr; }, 30000));
         f.sent.clear(); // the reply's marker: each flush below waits for its own
         f.flush();
-        CPluginManage::ConvertFilePosCallback(100, 100, oldChain);
+        DownloadTopic::ConvertFilePosCallback(100, 100, oldChain);
         QVERIFY(eventsOf(f.flush(), QStringLiteral("1/4")).isEmpty());
         QCOMPARE(f.widget()->callsOf(QStringLiteral("ChangeFileFormat")).size(), 2);
         // The new chain's conversion ends without a target: its source stays.
-        CPluginManage::ConvertFilePosCallback(100, 100, f.widget()->convertUser.load());
+        DownloadTopic::ConvertFilePosCallback(100, 100, f.widget()->convertUser.load());
         const QStringList sent = f.flush();
         QCOMPARE(eventsOf(sent, QStringLiteral("1/4")).size(), 1);
         QCOMPARE(eventsOf(sent, QStringLiteral("1/5")).size(), 1);

@@ -1,5 +1,7 @@
 #include "LightWeightLog.h"
 #include "PlayWidgetFacade.h"
+#include "PlaybackTopic.h"
+#include "PlayerWindow.h"
 #include "PluginManage.h"
 #include "RecordingPlayWidget.h"
 
@@ -60,7 +62,7 @@ private slots:
             [this](const QString &m) { m_sent.append(m); });
         connect(LightWeightLog::instance(), &LightWeightLog::writeLogSig, this,
             [this](const QString &line) { m_log.append(line); });
-        CPluginManage::setPlayWidgetProvider([this] { return &m_widget; });
+        PlayerWindow::setProvider([this] { return &m_widget; });
         QCOMPARE(m_manage->thread(), m_manage->workerThread());
         QVERIFY(m_manage->workerThread() != QThread::currentThread());
     }
@@ -69,7 +71,7 @@ private slots:
     {
         m_manage->stopWorker();
         delete m_manage;
-        CPluginManage::setPlayWidgetProvider(nullptr);
+        PlayerWindow::setProvider(nullptr);
     }
 
     void dispatch_data()
@@ -149,14 +151,14 @@ private slots:
     {
         // From the GUI thread itself: runs at once.
         bool ran = false;
-        m_manage->RunInMainThread([&] { ran = true; });
+        m_manage->context().RunInMainThread([&] { ran = true; });
         QVERIFY(ran);
         // From the worker: runs on the GUI thread and the worker waits for it.
         Qt::HANDLE taskThread = nullptr;
         bool waited = false;
         onWorker([&] {
             int value = 0;
-            m_manage->RunInMainThread([&] {
+            m_manage->context().RunInMainThread([&] {
                 taskThread = QThread::currentThreadId();
                 value = 42;
             });
@@ -166,7 +168,7 @@ private slots:
         QVERIFY(waited);
         // Posting does not wait, and runs later on the GUI thread.
         bool posted = false;
-        onWorker([&] { m_manage->RunInMainThreadAsync([&] { posted = true; }); });
+        onWorker([&] { m_manage->context().RunInMainThreadAsync([&] { posted = true; }); });
         QTRY_VERIFY(posted);
     }
 
@@ -191,9 +193,9 @@ private slots:
         QFETCH(QString, event);
         m_sent.clear();
         onWorker([&] {
-            m_manage->mainDevice().loginId = loginId;
+            m_manage->context().mainDevice().loginId = loginId;
             m_manage->onSendSystemStatus(appCpu, systemCpu, 9);
-            m_manage->mainDevice().loginId = 0;
+            m_manage->context().mainDevice().loginId = 0;
         });
         post(QStringLiteral(R"({"MainType":13,"MsgID":"m"})"));
         QTRY_VERIFY(!m_sent.isEmpty() && m_sent.last().contains(QStringLiteral("\"m\"")));
@@ -234,8 +236,8 @@ private slots:
         m_widget.clear();
         m_sent.clear();
         onWorker([&] {
-            m_manage->setPlaybackMode(mode);
-            m_manage->startProgressTimer();
+            m_manage->playback().setPlaybackMode(mode);
+            m_manage->playback().startProgressTimer();
         });
         QTRY_VERIFY_WITH_TIMEOUT(!m_widget.calls().isEmpty(), 5000);
         if (events.isEmpty()) {
@@ -245,7 +247,7 @@ private slots:
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(m_sent.size() >= events.size(), 5000);
         }
-        onWorker([&] { m_manage->stopProgressTimer(); });
+        onWorker([&] { m_manage->playback().stopProgressTimer(); });
         QCOMPARE(m_sent.mid(0, events.size()), events);
         if (events.isEmpty())
             QVERIFY(m_sent.isEmpty());
@@ -257,10 +259,10 @@ private slots:
     {
         m_widget.bufInfo = { { 5, 0 }, { 0, 3 }, { 0, 0 } };
         m_log.clear();
-        onWorker([&] { m_manage->startPlaybackEndTimer(); });
+        onWorker([&] { m_manage->playback().startPlaybackEndTimer(); });
         QTRY_VERIFY_WITH_TIMEOUT(m_log.filter(QStringLiteral("lYuvVal=0 lBufVal=0")).size() == 1, 10000);
         bool running = true;
-        onWorker([&] { running = m_manage->playbackEndTimerRunning(); });
+        onWorker([&] { running = m_manage->playback().playbackEndTimerRunning(); });
         QVERIFY(!running);
         QCOMPARE(m_log.filter(QStringLiteral("lYuvVal=5 lBufVal=0")).size(), 1);
         QCOMPARE(m_log.filter(QStringLiteral("lYuvVal=0 lBufVal=3")).size(), 1);

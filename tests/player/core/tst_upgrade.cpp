@@ -66,13 +66,13 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         f.initTestCase(this);
-        CPluginManage::setAppFolder(m_dir.path());
+        RequestContext::setAppFolder(m_dir.path());
     }
     void cleanup() { f.stop(); }
     void cleanupTestCase()
     {
         f.cleanupTestCase();
-        CPluginManage::setAppFolder(QString());
+        RequestContext::setAppFolder(QString());
     }
 
     void upgrade_data()
@@ -198,7 +198,7 @@ private slots:
             connect(&silent, &QTcpServer::newConnection, this,
                 [&] { held.append(silent.nextPendingConnection()); });
             port = silent.serverPort();
-            CPluginManage::setVersionCheckTimeoutMs(300);
+            UpgradeTopic::setVersionCheckTimeoutMs(300);
         } else if (server == QLatin1String("refused")) {
             // A loopback port that nothing listens on any more.
             QVERIFY(silent.listen(QHostAddress::LocalHost));
@@ -240,7 +240,7 @@ private slots:
             QTRY_VERIFY(f.logged(QStringLiteral("access timeout")));
             QCOMPARE(f.flush().mid(1), QStringList());
             QCOMPARE(readFile(newCopy), QByteArray("last copy"));
-            CPluginManage::setVersionCheckTimeoutMs(60000);
+            UpgradeTopic::setVersionCheckTimeoutMs(60000);
             qDeleteAll(held);
             return;
         }
@@ -276,7 +276,7 @@ private slots:
         QFETCH(QString, a);
         QFETCH(QString, b);
         QFETCH(bool, higher);
-        QCOMPARE(CPluginManage::CompareVersion(a, b), higher);
+        QCOMPARE(UpgradeTopic::CompareVersion(a, b), higher);
     }
 
     void initSdkInfo_data()
@@ -305,10 +305,10 @@ private slots:
         QVERIFY(f.start(device()));
         Json::Value parsed;
         QVERIFY(JsonUtil::parse(request, &parsed));
-        f.sent.clear();
-        QVERIFY(f.onWorker([&] { f.manage->onMainMsgInitSDKInfo(parsed); }));
-        QTRY_COMPARE(f.sent.size(), 1);
-        QCOMPARE(object(f.sent[0]).value("Ret").toInt(), ret);
+        Answer answer;
+        QVERIFY(f.onWorker([&] { answer = f.manage->upgrades().onMainMsgInitSDKInfo(parsed); }));
+        QVERIFY(answer.reply.has_value());
+        QCOMPARE(answer.reply->get("Ret", 0).asInt(), ret);
         const auto calls = control::callsOf("TRV_NET_UserData");
         QCOMPARE(calls.empty() ? QString() : QString::fromStdString(calls[0].args[1]), userData);
     }

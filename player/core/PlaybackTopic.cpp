@@ -2,17 +2,23 @@
 // files picked with the chooser, stop, speed, pause, seek and the playback
 // windows' own functions, with the device library's playback callbacks.
 
+#include "PlaybackTopic.h"
+
+#include "DownloadTopic.h"
 #include "LightWeightLog.h"
 #include "PlayWidgetFacade.h"
 #include "PlaybackText.h"
+#include "PlayerWindow.h"
 #include "PluginManage.h"
 #include "QNConnect.h"
 #include "StreamInput.h"
 #include "TextField.h"
+#include "WndState.h"
 #include "common/FileChooser.h"
 #include "common/Json.h"
 
 #include <QThread>
+#include <QTimerEvent>
 #include <QVector>
 
 #include <climits>
@@ -78,14 +84,20 @@ int statusOf(int state)
 
 } // namespace
 
-void CPluginManage::onMainMsgPlayback(const Request &request)
+PlaybackTopic::PlaybackTopic(RequestContext &context, DownloadTopic &downloads, QObject *parent)
+    : QObject(parent)
+    , m_ctx(context)
+    , m_downloads(downloads)
+{ }
+
+Answer PlaybackTopic::onMainMsgPlayback(const Request &request)
 {
     const int subType = JsonUtil::intKey(request, "SubType");
-    Json::Value reply = makeReply(request);
+    Json::Value reply = pageReply(request);
     switch (subType) {
     case 33:
         chooseLocalFile(request);
-        return; // answered when the chooser ends
+        return {}; // answered when the chooser ends
     case 34:
         startPlayback(request, reply);
         break;
@@ -95,8 +107,8 @@ void CPluginManage::onMainMsgPlayback(const Request &request)
     case 36: {
         const int mode = JsonUtil::intKey(request, "Mode");
         m_nPlaybackMode = mode;
-        const bool split = (mode == 0 || mode == 2) && m_mainDevice.totalChannels >= 2;
-        RunOnWindow([&](PlayWidgetFacade *widget) {
+        const bool split = (mode == 0 || mode == 2) && m_ctx.mainDevice().totalChannels >= 2;
+        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
             widget->ChangeSplit(split ? 1 : 0);
             widget->SetPlaybackMode(mode != 0);
         });
@@ -104,7 +116,7 @@ void CPluginManage::onMainMsgPlayback(const Request &request)
         break;
     }
     case 39:
-        startDownload(request, reply);
+        m_downloads.startDownload(request, reply);
         break;
     case 40:
         controlPlayback(request, reply);
@@ -117,18 +129,18 @@ void CPluginManage::onMainMsgPlayback(const Request &request)
         playbackWindowFunction(subType, JsonUtil::intKey(request, "Channel"), reply);
         break;
     case 46:
-        cancelDownload();
+        m_downloads.cancelDownload();
         reply["Ret"] = Ret::Ok;
         break;
     default:
-        return;
+        return {};
     }
-    sendReply(reply);
+    return reply;
 }
 
 // ---- starting -------------------------------------------------------------------------------
 
-void CPluginManage::startPlayback(const Request &request, Json::Value &reply)
+void PlaybackTopic::startPlayback(const Request &request, Json::Value &reply)
 {
     m_playbackList = PlaybackList();
     const int mode = JsonUtil::intKey(request, "Mode");
@@ -176,22 +188,24 @@ void CPluginManage::startPlayback(const Request &request, Json::Value &reply)
         if (isPlaybackWnd(wnd)) {
             closePlaybackWindow(wnd);
             int started = -1;
-            RunOnWindow([&](PlayWidgetFacade *widget) { started = widget->StartPlayback(file.stream, wnd); });
+            m_ctx.RunOnWindow(
+                [&](PlayWidgetFacade *widget) { started = widget->StartPlayback(file.stream, wnd); });
             int handle = -1;
             if (started == 0) {
                 PlaybackSlot &slot = m_playbackSlots[wnd];
                 slot.channel = file.channel;
                 slot.tag.window = wnd;
-                slot.sequence = m_mainDevice.sequence;
+                slot.sequence = m_ctx.mainDevice().sequence;
                 m_playbackState[wnd] = 0;
                 const QString begin = QString::fromUtf8(TextField::read(file.beginTime));
                 const QString end = QString::fromUtf8(TextField::read(file.endTime));
-                RunOnWindow([&](PlayWidgetFacade *widget) {
+                m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
                     widget->SetPlaybackWndChn(file.channel, wnd);
                     widget->SetPlaybackTimeText(wnd, begin, end);
                 });
-                handle = CQNConnect::GetInstance()->BeginPlayback(m_mainDevice.loginId, file.channel, 2, file,
-                    &CPluginManage::PlaybackDataCallback, &CPluginManage::PlaybackProgressCallback, &slot);
+                handle = CQNConnect::GetInstance()->BeginPlayback(m_ctx.mainDevice().loginId, file.channel, 2,
+                    file, &PlaybackTopic::PlaybackDataCallback, &PlaybackTopic::PlaybackProgressCallback,
+                    &slot);
             }
             m_lPlayHandle[wnd] = handle > 0 ? handle : -1;
             if (handle > 0) {
@@ -199,7 +213,7 @@ void CPluginManage::startPlayback(const Request &request, Json::Value &reply)
                 startProgressTimer();
             } else {
                 m_playbackSlots[wnd] = PlaybackSlot();
-                RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
+                m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
             }
         }
         Json::Value entry(Json::objectValue);
@@ -212,17 +226,17 @@ void CPluginManage::startPlayback(const Request &request, Json::Value &reply)
     m_playbackList = PlaybackList();
 
     if (isPlaybackWnd(selectWnd)) {
-        RunOnWindow([&](PlayWidgetFacade *widget) { widget->SetCurWnd(selectWnd); });
+        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { widget->SetCurWnd(selectWnd); });
     } else {
         int cur = -1;
-        RunOnWindow([&](PlayWidgetFacade *widget) { cur = widget->GetCurWndIndex(); });
-        onCurWndIndexChange(1, cur);
+        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { cur = widget->GetCurWndIndex(); });
+        onCurWndIndexChange(cur);
     }
     reply["Ret"] = ret;
     reply["ChnStatus"] = status;
 }
 
-int CPluginManage::StartPlaybackByIndex(int index)
+int PlaybackTopic::StartPlaybackByIndex(int index)
 {
     if (index < 0 || index >= int(m_playbackList.files.size()))
         return Ret::Missing;
@@ -235,7 +249,7 @@ int CPluginManage::StartPlaybackByIndex(int index)
     const QString begin = QString::fromUtf8(TextField::read(file.beginTime));
     const QString end = QString::fromUtf8(TextField::read(file.endTime));
     int started = -1;
-    RunOnWindow([&](PlayWidgetFacade *widget) {
+    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
         widget->SetPlaybackWndChn(file.channel, wnd);
         started = widget->StartPlayback(file.stream, wnd);
         widget->SetPlaybackTimeText(wnd, begin, end);
@@ -246,10 +260,10 @@ int CPluginManage::StartPlaybackByIndex(int index)
         PlaybackSlot &slot = m_playbackSlots[wnd];
         slot.channel = file.channel;
         slot.tag.window = wnd;
-        slot.sequence = m_mainDevice.sequence;
+        slot.sequence = m_ctx.mainDevice().sequence;
         m_playbackState[wnd] = 0;
-        handle = CQNConnect::GetInstance()->BeginPlayback(m_mainDevice.loginId, file.channel, 1, file,
-            &CPluginManage::PlaybackDataCallback, &CPluginManage::PlaybackProgressCallback, &slot);
+        handle = CQNConnect::GetInstance()->BeginPlayback(m_ctx.mainDevice().loginId, file.channel, 1, file,
+            &PlaybackTopic::PlaybackDataCallback, &PlaybackTopic::PlaybackProgressCallback, &slot);
     }
     m_lPlayHandle[wnd] = handle > 0 ? handle : -1;
     if (handle > 0) {
@@ -257,7 +271,7 @@ int CPluginManage::StartPlaybackByIndex(int index)
     } else {
         ret = Ret::Failed;
         m_playbackSlots[wnd] = PlaybackSlot();
-        RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
+        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
     }
     Json::Value event = pageEvent(PageEvent::PlaybackStarted);
     Json::Value &data = event["Data"];
@@ -266,18 +280,18 @@ int CPluginManage::StartPlaybackByIndex(int index)
     data["Stream"] = file.stream;
     data["PlayIndex"] = index;
     data["Wnd"] = wnd;
-    sendWebSocketMsg(JsonUtil::writeCompactText(event));
+    m_ctx.sendEvent(event);
     return ret;
 }
 
-void CPluginManage::closePlaybackWindow(int wnd)
+void PlaybackTopic::closePlaybackWindow(int wnd)
 {
     if (!isPlaybackWnd(wnd))
         return;
     const int handle = m_lPlayHandle[wnd];
     // The window first: a port that holds the device's data back (paused)
     // lets it go when it stops, so that the device's stop can finish.
-    RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
+    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
     if (handle > 0 && handle != kLocalPlayHandle)
         CQNConnect::GetInstance()->EndPlayback(handle);
     m_lPlayHandle[wnd] = 0;
@@ -285,7 +299,7 @@ void CPluginManage::closePlaybackWindow(int wnd)
     m_playbackSlots[wnd] = PlaybackSlot();
 }
 
-void CPluginManage::EndPlaybackBuf(int wnd)
+void PlaybackTopic::EndPlaybackBuf(int wnd)
 {
     if (!isPlaybackWnd(wnd) || m_lPlayHandle[wnd] <= 0)
         return;
@@ -304,7 +318,7 @@ void CPluginManage::EndPlaybackBuf(int wnd)
         m_playbackList = PlaybackList();
 }
 
-void CPluginManage::StopProgressTimerIfIdle()
+void PlaybackTopic::StopProgressTimerIfIdle()
 {
     for (int h : m_lPlayHandle) {
         if (h > 0)
@@ -313,7 +327,7 @@ void CPluginManage::StopProgressTimerIfIdle()
     stopProgressTimer();
 }
 
-int CPluginManage::playbackEndWindow() const
+int PlaybackTopic::playbackEndWindow() const
 {
     // The list's window; a list of device files plays in one window.
     const size_t index = size_t(m_playbackList.index);
@@ -324,10 +338,10 @@ int CPluginManage::playbackEndWindow() const
 
 // ---- stop, control, window functions ------------------------------------------------------------
 
-void CPluginManage::stopPlayback(int channel, Json::Value &reply)
+void PlaybackTopic::stopPlayback(int channel, Json::Value &reply)
 {
-    if (!m_downloadRecord.running) {
-        RunOnWindow([&](PlayWidgetFacade *widget) { widget->SetPlaybackBackground(QString()); });
+    if (!m_downloads.running()) {
+        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { widget->SetPlaybackBackground(QString()); });
     }
     int wnd = -1;
     if (channel == -1) {
@@ -337,7 +351,7 @@ void CPluginManage::stopPlayback(int channel, Json::Value &reply)
         }
         stopProgressTimer();
     } else {
-        RunOnWindow([&](PlayWidgetFacade *widget) { wnd = widget->FindWndIndex(1, channel); });
+        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { wnd = widget->FindWndIndex(1, channel); });
         if (isPlaybackWnd(wnd) && m_lPlayHandle[wnd] > 0)
             closePlaybackWindow(wnd);
         StopProgressTimerIfIdle();
@@ -349,7 +363,7 @@ void CPluginManage::stopPlayback(int channel, Json::Value &reply)
     reply["Ret"] = Ret::Ok;
 }
 
-void CPluginManage::controlPlayback(const Request &request, Json::Value &reply)
+void PlaybackTopic::controlPlayback(const Request &request, Json::Value &reply)
 {
     const int channel = JsonUtil::intKey(request, "Channel");
     const int cmd = JsonUtil::intKey(request, "Cmd");
@@ -360,8 +374,8 @@ void CPluginManage::controlPlayback(const Request &request, Json::Value &reply)
         int chn = -1;
     };
     QVector<Target> targets;
-    RunInMainThread([&] {
-        PlayWidgetFacade *widget = playWidget();
+    m_ctx.RunInMainThread([&] {
+        PlayWidgetFacade *widget = PlayerWindow::current();
         if (channel == -1) {
             for (int w = 0; w < kPlaybackWnds; ++w)
                 targets.append({ w, widget ? widget->GetWndChn(1, w) : -1 });
@@ -406,22 +420,23 @@ void CPluginManage::controlPlayback(const Request &request, Json::Value &reply)
                 if (deviceCall && cmd != kStepForward && cmd != kStepBackward)
                     CQNConnect::GetInstance()->SetPlaybackSpeed(handle, wanted, state);
                 int now = state;
-                RunOnWindow([&](PlayWidgetFacade *widget) { now = widget->PlaybackControl(w, wanted); });
+                m_ctx.RunOnWindow(
+                    [&](PlayWidgetFacade *widget) { now = widget->PlaybackControl(w, wanted); });
                 state = now;
                 reached = now == wanted;
             } else if (cmd == kSeek) {
                 if (m_nPlaybackMode == 0) {
-                    RunOnWindow([&](PlayWidgetFacade *widget) {
+                    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
                         reached = widget->SetPlayPos(w, float(param) / 1000.0f) != 0;
                     });
                 } else {
                     int seconds = 0;
-                    RunOnWindow(
+                    m_ctx.RunOnWindow(
                         [&](PlayWidgetFacade *widget) { seconds = widget->PositionToSeconds(w, param); });
                     if (seconds != 0 && deviceCall
                         && CQNConnect::GetInstance()->SeekPlayback(handle, seconds)) {
                         reached = true;
-                        RunOnWindow([&](PlayWidgetFacade *widget) { widget->GetPlaybackFlag(w); });
+                        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { widget->GetPlaybackFlag(w); });
                     }
                 }
             }
@@ -441,10 +456,10 @@ void CPluginManage::controlPlayback(const Request &request, Json::Value &reply)
     reply["ChnStatus"] = status;
 }
 
-void CPluginManage::playbackWindowFunction(int subType, int channel, Json::Value &reply)
+void PlaybackTopic::playbackWindowFunction(int subType, int channel, Json::Value &reply)
 {
     int wnd = -1;
-    RunOnWindow([&](PlayWidgetFacade *widget) { wnd = widget->FindWndIndex(1, channel); });
+    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { wnd = widget->FindWndIndex(1, channel); });
     reply["Chn"] = channel;
     if (!isPlaybackWnd(wnd)) {
         reply["Wnd"] = -1;
@@ -454,7 +469,7 @@ void CPluginManage::playbackWindowFunction(int subType, int channel, Json::Value
     reply["Wnd"] = wnd;
     const bool open = m_lPlayHandle[wnd] > 0;
     int ret = Ret::Failed;
-    RunOnWindow([&](PlayWidgetFacade *widget) {
+    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
         switch (subType) {
         case 41:
             if (open && widget->Capture(wnd, false) >= 0)
@@ -483,15 +498,12 @@ void CPluginManage::playbackWindowFunction(int subType, int channel, Json::Value
             break;
         }
         case 45: {
-            bool recording = false, zoom = false, sound = false;
-            widget->GetPlaybackWndStatus(wnd, &recording, &zoom, &sound);
+            PlaybackWndState state;
+            state.read(widget, wnd);
             Json::Value &data = reply["Data"];
             data["Chn"] = channel;
             data["Wnd"] = wnd;
-            data["Zoom"] = zoom;
-            data["Record"] = recording;
-            data["Audio"] = sound;
-            data["Status"] = widget->GetPlayState(1, wnd);
+            state.write(data);
             ret = Ret::Ok;
             break;
         }
@@ -504,42 +516,42 @@ void CPluginManage::playbackWindowFunction(int subType, int channel, Json::Value
 
 // ---- local files ----------------------------------------------------------------------------------
 
-void CPluginManage::chooseLocalFile(const Request &request)
+void PlaybackTopic::chooseLocalFile(const Request &request)
 {
-    const Json::Value skeleton = makeReply(request);
-    FileChooser::start(this, FileChooser::programPath(appFolder()),
+    const Json::Value skeleton = pageReply(request);
+    FileChooser::start(m_ctx.worker(), FileChooser::programPath(RequestContext::appFolder()),
         { QStringLiteral("3"), QStringLiteral("1") }, [this, skeleton](const FileChooser::Answer &answer) {
             Json::Value reply = skeleton;
             int ret = Ret::Failed;
             if (answer.ok)
                 PlayLocalFile(reply, answer.path, ret);
             reply["Ret"] = ret;
-            sendReply(reply);
+            m_ctx.sendReply(reply);
         });
 }
 
-void CPluginManage::PlayLocalFile(Json::Value &reply, const QString &path, int &ret)
+void PlaybackTopic::PlayLocalFile(Json::Value &reply, const QString &path, int &ret)
 {
     if (path.isEmpty()) {
         reply["Path"] = "";
         return;
     }
     int wnd = -1;
-    RunOnWindow([&](PlayWidgetFacade *widget) { wnd = widget->GetCurWndIndex(); });
+    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { wnd = widget->GetCurWndIndex(); });
     reply["Wnd"] = wnd;
     if (!isPlaybackWnd(wnd))
         return;
     closePlaybackWindow(wnd);
     int started = -1;
-    RunInMainThread([&] {
-        PlayWidgetFacade *widget = playWidget();
-        if (!widget || !widget->BeginLocalPlay(wnd, path, &CPluginManage::LocalPlayEndCallback, this))
+    m_ctx.RunInMainThread([&] {
+        PlayWidgetFacade *widget = PlayerWindow::current();
+        if (!widget || !widget->BeginLocalPlay(wnd, path, &PlaybackTopic::LocalPlayEndCallback, this))
             return;
         started = widget->StartPlayback(0, wnd);
         widget->SetPlaybackWndChn(kLocalFilePort + wnd, wnd);
     });
     if (started != 0) {
-        RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
+        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
         return;
     }
     ret = Ret::Ok;
@@ -551,7 +563,7 @@ void CPluginManage::PlayLocalFile(Json::Value &reply, const QString &path, int &
 
 // ---- device callbacks -------------------------------------------------------------------------------
 
-int CPluginManage::PlaybackDataCallback(
+int PlaybackTopic::PlaybackDataCallback(
     int playHandle, int dataType, const unsigned char *data, int length, void *user)
 {
     Q_UNUSED(playHandle)
@@ -559,26 +571,212 @@ int CPluginManage::PlaybackDataCallback(
     const auto *slot = static_cast<const PlaybackSlot *>(user);
     if (!slot || slot->tag.kind != PositionUser::Playback || slot->tag.window < 0)
         return -1;
-    if (StreamInput *input = streamInput())
+    if (StreamInput *input = PlayerWindow::streamInput())
         input->InputPlaybackData(slot->tag.window, reinterpret_cast<const char *>(data), length);
     return 1;
 }
 
-void CPluginManage::PlaybackProgressCallback(int handle, int total, int position, void *user)
+void PlaybackTopic::PlaybackProgressCallback(int handle, int total, int position, void *user)
 {
-    CPluginManage *self = instance();
-    if (!user || !self)
+    CPluginManage *manage = CPluginManage::instance();
+    if (!user || !manage)
         return;
     const PositionUser tag = *static_cast<const PositionUser *>(user);
-    self->RunInWorkerThread([self, handle, total, position, tag] {
+    PlaybackTopic *self = &manage->playback();
+    DownloadTopic *downloads = &manage->downloads();
+    manage->context().RunInWorkerThread([self, downloads, handle, total, position, tag] {
         // A report that was on its way when its playback or download ended
         // belongs to nothing any more.
         if (tag.kind == PositionUser::Playback) {
             if (!isPlaybackWnd(tag.window) || self->m_lPlayHandle[tag.window] != handle)
                 return;
-        } else if (self->m_lDownloadHandle != handle) {
-            return;
+            self->OnProgressCallback(handle, total, position, tag.window);
+        } else if (downloads->downloadHandle() == handle) {
+            downloads->OnProgressCallback(handle, total, position, tag.kind);
         }
-        self->OnProgressCallback(handle, total, position, tag.kind, tag.window);
     });
+}
+
+void PlaybackTopic::LocalPlayEndCallback(int port, void *user)
+{
+    auto *self = static_cast<PlaybackTopic *>(user);
+    if (!self)
+        return;
+    const int wnd = port >= kLocalFilePort && port < kLocalFilePort + 4 ? port - kLocalFilePort : -1;
+    self->m_ctx.RunInWorkerThread([self, port, wnd] { self->SendDataEvent(port, wnd); });
+}
+
+// ---- events, page changes -------------------------------------------------------------------------
+
+int PlaybackTopic::MapStreamCode(int code)
+{
+    switch (code) {
+    case 16:
+    case 32:
+        return 1;
+    case 17:
+    case 33:
+        return 2;
+    case 18:
+    case 34:
+        return 3;
+    case 19:
+    case 35:
+        return 4;
+    default:
+        return -1;
+    }
+}
+
+void PlaybackTopic::onCurWndIndexChange(int nWndIndex)
+{
+    PlaybackWndState state;
+    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { state.read(widget, nWndIndex); });
+    int mode = -1;
+    if ((state.status == 5 || state.status == 6) && isPlaybackWnd(nWndIndex))
+        mode = MapStreamCode(m_playbackState[nWndIndex]);
+    Json::Value event = pageEvent(PageEvent::PlaybackWndChanged);
+    Json::Value &data = event["Data"];
+    data["Wnd"] = nWndIndex;
+    state.write(data);
+    data["Mode"] = mode;
+    m_ctx.sendEvent(event);
+}
+
+void PlaybackTopic::SendDataEvent(int chn, int wnd)
+{
+    Json::Value event = pageEvent(PageEvent::PlaybackEnded);
+    event["Data"]["Chn"] = chn;
+    event["Data"]["Wnd"] = wnd;
+    m_ctx.sendEvent(event);
+}
+
+void PlaybackTopic::OnProgressCallback(int handle, int total, int current, int wnd)
+{
+    Q_UNUSED(handle)
+    Q_UNUSED(total)
+    Q_UNUSED(current)
+    if (!isPlaybackWnd(wnd))
+        return;
+    if (m_nPlaybackMode == 1)
+        startPlaybackEndTimer();
+    else
+        EndPlaybackBuf(wnd);
+}
+
+void PlaybackTopic::leavePage()
+{
+    for (int wnd = 0; wnd < kPlaybackWnds; ++wnd) {
+        if (m_lPlayHandle[wnd] > 0)
+            closePlaybackWindow(wnd);
+    }
+    stopProgressTimer();
+    stopPlaybackEndTimer();
+    const bool downloading = m_downloads.running();
+    m_downloads.cancelDownload();
+    if (!downloading)
+        m_ctx.RunOnWindow([](PlayWidgetFacade *widget) { widget->SetPlaybackBackground(QString()); });
+}
+
+void PlaybackTopic::closeAll()
+{
+    for (int wnd = 0; wnd < kPlaybackWnds; ++wnd) {
+        if (m_lPlayHandle[wnd] > 0)
+            closePlaybackWindow(wnd);
+    }
+}
+
+// ---- timers ---------------------------------------------------------------------------------------
+
+void PlaybackTopic::startProgressTimer()
+{
+    if (!m_nProgressTimerId)
+        m_nProgressTimerId = startTimer(1000);
+}
+
+void PlaybackTopic::startPlaybackEndTimer()
+{
+    if (!m_nPlaybackEndTimerId)
+        m_nPlaybackEndTimerId = startTimer(1000);
+}
+
+void PlaybackTopic::stopProgressTimer()
+{
+    if (m_nProgressTimerId)
+        killTimer(m_nProgressTimerId);
+    m_nProgressTimerId = 0;
+}
+
+void PlaybackTopic::stopPlaybackEndTimer()
+{
+    if (m_nPlaybackEndTimerId)
+        killTimer(m_nPlaybackEndTimerId);
+    m_nPlaybackEndTimerId = 0;
+}
+
+void PlaybackTopic::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() == m_nProgressTimerId)
+        sendPlaybackProgress();
+    else if (event->timerId() == m_nPlaybackEndTimerId)
+        checkPlaybackEnd();
+}
+
+void PlaybackTopic::sendPlaybackProgress()
+{
+    struct WindowTime
+    {
+        int chn = -1;
+        float time = 0;
+    };
+    int page = -1;
+    int curWnd = -1;
+    WindowTime cur;
+    WindowTime windows[4];
+    const int mode = m_nPlaybackMode;
+    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+        page = widget->GetCurPageIndex();
+        if (page != 1)
+            return;
+        if (mode == 0 || mode == 1) {
+            curWnd = widget->GetCurWndIndex();
+            cur.chn = widget->GetCurWndChn(1);
+            cur.time = widget->GetPlayTime(curWnd);
+        } else if (mode == 2) {
+            for (int i = 0; i < 4; ++i) {
+                windows[i].chn = widget->GetWndChn(1, i);
+                if (windows[i].chn >= 0)
+                    windows[i].time = widget->GetPlayTime(i);
+            }
+        }
+    });
+    if (page != 1)
+        return;
+
+    auto sendProgress = [this](int wnd, const Json::Value &pos) {
+        Json::Value event = pageEvent(PageEvent::PlaybackProgress);
+        event["Data"]["wnd"] = wnd;
+        if (!pos.isNull())
+            event["Data"]["pos"] = pos;
+        m_ctx.sendEvent(event);
+    };
+    if (mode == 0 || mode == 1) {
+        sendProgress(curWnd, cur.chn < 0 ? 0.0 : double(cur.time) * 1000.0);
+    } else if (mode == 2) {
+        for (int i = 0; i < 4; ++i)
+            sendProgress(i, windows[i].chn < 0 ? Json::Value() : Json::Value(double(windows[i].time)));
+    }
+}
+
+void PlaybackTopic::checkPlaybackEnd()
+{
+    const int wnd = playbackEndWindow();
+    int yuv = -1;
+    int buf = -1;
+    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { widget->GetPlaybackBufInfo(wnd, &yuv, &buf); });
+    playerLog("CPluginManage::timerEvent", QStringLiteral("lYuvVal=%1 lBufVal=%2").arg(yuv).arg(buf));
+    if (yuv > 0 || buf > 0)
+        return;
+    stopPlaybackEndTimer();
+    EndPlaybackBuf(wnd);
 }
