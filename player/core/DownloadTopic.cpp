@@ -122,7 +122,7 @@ int DownloadTopic::StartDownload()
 {
     LocalInfo info;
     bool read = false;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
         info = widget->LoadLocalInfo();
         read = true;
     });
@@ -256,7 +256,7 @@ void DownloadTopic::onConvertNextFile()
             list.converted.clear();
             list.converting = false;
             LocalInfo info;
-            m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { info = widget->LoadLocalInfo(); });
+            m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { info = widget->LoadLocalInfo(); });
             finishDownloadBatch(info.DownPath);
             return;
         }
@@ -267,7 +267,7 @@ void DownloadTopic::onConvertNextFile()
             continue;
         bool started = false;
         void *user = reinterpret_cast<void *>(quintptr(list.batch));
-        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
             started = widget->ChangeFileFormat(
                 source, aviTarget(source), 2, &DownloadTopic::ConvertFilePosCallback, user);
         });
@@ -328,7 +328,8 @@ void DownloadTopic::OnProgressCallback(int handle, int total, int current, int k
     m_lDownloadHandle = 0;
     if (kind == 2 && !m_strTempFilePath.isEmpty() && QFile::exists(m_strTempFilePath)) {
         const QString picture = m_strTempFilePath;
-        m_ctx.RunOnWindow([picture](PlayWidgetFacade *widget) { widget->SetPlaybackBackground(picture); });
+        m_ctx.RunOnWindow(
+            [picture](PlaybackWindowFacade *widget) { widget->SetPlaybackBackground(picture); });
     }
     downloadNextFile();
 }

@@ -148,7 +148,7 @@ Answer LiveViewTopic::onMainMsgPreview(const Request &request)
         const int channel = JsonUtil::intKey(request, "Channel");
         int brightness = 0, contrast = 0, saturation = 0, hue = 0;
         if (isChannel(channel)) {
-            m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+            m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
                 widget->GetColor(channel, &brightness, &contrast, &saturation, &hue);
             });
         }
@@ -171,7 +171,7 @@ Answer LiveViewTopic::onMainMsgPreview(const Request &request)
         const int type = JsonUtil::intKey(request, "Type");
         const int value = JsonUtil::intKey(request, "Value");
         bool done = false;
-        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { done = widget->SetColor(type, value); });
+        m_ctx.RunOnWindow([&](LiveWindowFacade *widget) { done = widget->SetColor(type, value); });
         reply["Ret"] = done ? Ret::Ok : Ret::Failed;
         reply["Chn"] = -1;
         break;
@@ -180,20 +180,20 @@ Answer LiveViewTopic::onMainMsgPreview(const Request &request)
         const int channel = JsonUtil::intKey(request, "Channel");
         int state = -1;
         if (isChannel(channel)) {
-            m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { state = widget->GetPlayState(0, channel); });
+            m_ctx.RunOnWindow([&](LiveWindowFacade *widget) { state = widget->GetPlayState(0, channel); });
         }
         reply["Status"] = state < 0 ? -1 : state;
         reply["Ret"] = state < 0 ? Ret::Failed : Ret::Ok;
         break;
     }
     case 5:
-        m_ctx.RunOnWindow([](PlayWidgetFacade *widget) { widget->onFullScreen(); });
+        m_ctx.RunOnWindow([](LiveWindowFacade *widget) { widget->onFullScreen(); });
         reply["Ret"] = Ret::Ok;
         reply["Chn"] = -1;
         break;
     case 7: {
         int channel = -1;
-        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { channel = widget->GetCurWndChn(5); });
+        m_ctx.RunOnWindow([&](LiveWindowFacade *widget) { channel = widget->GetCurWndChn(5); });
         reply["Ret"] = Ret::Ok;
         reply["Chn"] = channel;
         break;
@@ -203,7 +203,7 @@ Answer LiveViewTopic::onMainMsgPreview(const Request &request)
         int result = -1;
         bool audio = false;
         if (isChannel(channel)) {
-            m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+            m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
                 const bool on = widget->IsSoundWnd(0, channel);
                 result = widget->OpenSound(0, channel, !on);
                 audio = widget->IsSoundWnd(0, channel);
@@ -219,7 +219,7 @@ Answer LiveViewTopic::onMainMsgPreview(const Request &request)
         int result = -1;
         LocalInfo info;
         if (isChannel(channel)) {
-            m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+            m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
                 result = widget->Capture(channel, false);
                 if (result == 0)
                     info = widget->LoadLocalInfo();
@@ -240,7 +240,7 @@ Answer LiveViewTopic::onMainMsgPreview(const Request &request)
     case 13: {
         int channel = -1;
         int result = -1;
-        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+        m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
             channel = widget->GetCurWndChn(0);
             // A current window without a channel has nothing to change.
             if (!isChannel(channel))
@@ -278,7 +278,7 @@ Answer LiveViewTopic::openPreview(Json::Value &reply, int channel, int stream)
     // The channel's own stream is replaced.
     const bool stopped = disconnectLive(channel);
     if (stopped) {
-        m_ctx.RunOnWindow([channel](PlayWidgetFacade *widget) { widget->PreviewStop(channel); });
+        m_ctx.RunOnWindow([channel](LiveWindowFacade *widget) { widget->PreviewStop(channel); });
         ClearWndSlot(channel);
     }
 
@@ -286,14 +286,14 @@ Answer LiveViewTopic::openPreview(Json::Value &reply, int channel, int stream)
     // stopped.
     int wnd = -1;
     int oldChn = -1;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+    m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
         wnd = widget->GetCurWndIndex();
         oldChn = widget->GetWndChn(0, wnd);
     });
     if (isChannel(oldChn)) {
         if (oldChn != channel || !stopped) {
             disconnectLive(oldChn);
-            m_ctx.RunOnWindow([oldChn](PlayWidgetFacade *widget) { widget->PreviewStop(oldChn); });
+            m_ctx.RunOnWindow([oldChn](LiveWindowFacade *widget) { widget->PreviewStop(oldChn); });
             ClearWndSlot(oldChn);
         }
     } else {
@@ -319,7 +319,7 @@ Answer LiveViewTopic::openPreview(Json::Value &reply, int channel, int stream)
         ClearWndSlot(channel);
     } else if (ret == Ret::Ok) {
         int curChn = -1;
-        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { curChn = widget->GetCurWndChn(0); });
+        m_ctx.RunOnWindow([&](LiveWindowFacade *widget) { curChn = widget->GetCurWndChn(0); });
         SendWndStatus(channel, curChn);
     }
     return reply;
@@ -329,7 +329,7 @@ int LiveViewTopic::startLive(int channel, int stream, int wnd, int *error)
 {
     int *handles = m_ctx.mainDevice().realHandles;
     int played = -1;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { played = widget->PreviewPlay(stream, channel, wnd); });
+    m_ctx.RunOnWindow([&](LiveWindowFacade *widget) { played = widget->PreviewPlay(stream, channel, wnd); });
     if (played < 0) {
         handles[channel] = -1;
         return Ret::WindowDecodeFailed;
@@ -342,7 +342,7 @@ int LiveViewTopic::startLive(int channel, int stream, int wnd, int *error)
     handles[channel] = handle;
     if (handle < 0) {
         *error = handle;
-        m_ctx.RunOnWindow([channel](PlayWidgetFacade *widget) { widget->PreviewStop(channel); });
+        m_ctx.RunOnWindow([channel](LiveWindowFacade *widget) { widget->PreviewStop(channel); });
         return Ret::StreamFailed;
     }
     return Ret::Ok;
@@ -364,7 +364,7 @@ Answer LiveViewTopic::openPreviewChannels(Json::Value &reply, int count, int str
             stop.append(i);
     }
     QVector<int> shown;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+    m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
         for (int i : stop)
             widget->PreviewStop(i);
         for (int wnd = 0; wnd < count; ++wnd) {
@@ -375,7 +375,7 @@ Answer LiveViewTopic::openPreviewChannels(Json::Value &reply, int count, int str
     });
     for (int chn : shown) {
         disconnectLive(chn);
-        m_ctx.RunOnWindow([chn](PlayWidgetFacade *widget) { widget->PreviewStop(chn); });
+        m_ctx.RunOnWindow([chn](LiveWindowFacade *widget) { widget->PreviewStop(chn); });
         resetWndSlot(chn);
     }
 
@@ -406,7 +406,7 @@ Answer LiveViewTopic::openPreviewChannels(Json::Value &reply, int count, int str
 
     int curChn = -1;
     m_ctx.RunInMainThread([&] {
-        PlayWidgetFacade *widget = PlayerWindow::current();
+        LiveWindowFacade *widget = PlayerWindow::current();
         for (int i = 0; i < count; ++i)
             status[i]["Record"] = widget ? widget->IsRecording(i) : false;
         if (widget)
@@ -434,7 +434,7 @@ Answer LiveViewTopic::closePreview(Json::Value &reply, int channel)
         Json::Value &status = event["ChnStatus"];
         int curChn = -1;
         m_ctx.RunInMainThread([&] {
-            PlayWidgetFacade *widget = PlayerWindow::current();
+            LiveWindowFacade *widget = PlayerWindow::current();
             for (int i = 0; i < count; ++i) {
                 if (widget)
                     widget->PreviewStop(i);
@@ -460,7 +460,7 @@ Answer LiveViewTopic::closePreview(Json::Value &reply, int channel)
     }
     disconnectLive(channel);
     int curChn = -1;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+    m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
         curChn = widget->GetCurWndChn(0);
         widget->PreviewStop(channel);
     });
@@ -479,7 +479,7 @@ Answer LiveViewTopic::recordPreview(Json::Value &reply, int channel, int record)
         Json::Value event = channelStatusEvent();
         Json::Value &status = event["ChnStatus"];
         m_ctx.RunInMainThread([&] {
-            PlayWidgetFacade *widget = PlayerWindow::current();
+            LiveWindowFacade *widget = PlayerWindow::current();
             for (int i = 0; i < count; ++i) {
                 bool recording = false;
                 const int result = widget ? widget->Record(i, on, &recording) : -1;
@@ -497,7 +497,7 @@ Answer LiveViewTopic::recordPreview(Json::Value &reply, int channel, int record)
     int result = -1;
     LocalInfo info;
     if (isChannel(channel)) {
-        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+        m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
             info = widget->LoadLocalInfo();
             bool recording = false;
             result = widget->Record(channel, on, &recording);
@@ -551,7 +551,7 @@ void LiveViewTopic::stopAll()
             continue;
         CQNConnect::GetInstance()->DisconnectChannel_V2(
             info.realHandles[channel], &LiveViewTopic::PreviewDataCallback, channelUser(channel));
-        m_ctx.RunOnWindow([channel](PlayWidgetFacade *widget) { widget->PreviewStop(channel); });
+        m_ctx.RunOnWindow([channel](LiveWindowFacade *widget) { widget->PreviewStop(channel); });
         info.realHandles[channel] = 0;
     }
 }
@@ -561,7 +561,7 @@ void LiveViewTopic::keepForRestore(int channel, bool stop)
     DeviceLoginInfo &info = m_ctx.mainDevice();
     int wnd = -1;
     int stream = 0;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+    m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
         wnd = widget->FindWndIndex(0, channel);
         stream = widget->GetChnStream(channel);
         if (stop)
@@ -620,7 +620,7 @@ void LiveViewTopic::restoreLiveChannels()
             resetWndSlot(i);
             int played = -1;
             m_ctx.RunOnWindow(
-                [&](PlayWidgetFacade *widget) { played = widget->PreviewPlay(stream, i, wnd); });
+                [&](LiveWindowFacade *widget) { played = widget->PreviewPlay(stream, i, wnd); });
             if (played < 0) {
                 ret = Ret::WindowDecodeFailed;
             } else {
@@ -629,7 +629,7 @@ void LiveViewTopic::restoreLiveChannels()
                 if (handle == 0)
                     handle = -1;
                 if (handle < 0) {
-                    m_ctx.RunOnWindow([i](PlayWidgetFacade *widget) { widget->PreviewStop(i); });
+                    m_ctx.RunOnWindow([i](LiveWindowFacade *widget) { widget->PreviewStop(i); });
                     ret = Ret::StreamFailed;
                 }
             }
@@ -639,7 +639,7 @@ void LiveViewTopic::restoreLiveChannels()
         item["Chn"] = i;
         item["Stream"] = stream;
         bool recording = false;
-        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { recording = widget->IsRecording(i); });
+        m_ctx.RunOnWindow([&](LiveWindowFacade *widget) { recording = widget->IsRecording(i); });
         item["Record"] = recording;
     }
     std::fill(std::begin(info.restoreFlags), std::end(info.restoreFlags), uint8_t(0));
@@ -656,7 +656,7 @@ int LiveViewTopic::snapshotChannel(int channel)
     if (!isChannel(channel))
         return result;
     auto capture = [&] {
-        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { result = widget->Capture(channel, true); });
+        m_ctx.RunOnWindow([&](LiveWindowFacade *widget) { result = widget->Capture(channel, true); });
     };
     int &handle = m_ctx.mainDevice().realHandles[channel];
     if (handle > 0) {
@@ -664,7 +664,7 @@ int LiveViewTopic::snapshotChannel(int channel)
         return result;
     }
     int played = -1;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { played = widget->PreviewPlay(0, channel, -1); });
+    m_ctx.RunOnWindow([&](LiveWindowFacade *widget) { played = widget->PreviewPlay(0, channel, -1); });
     if (played < 0)
         return result;
     CQNConnect *connect = CQNConnect::GetInstance();
@@ -681,7 +681,7 @@ int LiveViewTopic::snapshotChannel(int channel)
         }
         connect->DisconnectChannel(opened, &LiveViewTopic::RealPlayDataCallback, channelUser(channel));
     }
-    m_ctx.RunOnWindow([channel](PlayWidgetFacade *widget) { widget->PreviewStop(channel); });
+    m_ctx.RunOnWindow([channel](LiveWindowFacade *widget) { widget->PreviewStop(channel); });
     handle = 0;
     return result;
 }
@@ -720,7 +720,7 @@ void LiveViewTopic::onCurWndIndexChange(int nWndIndex)
 {
     int channel = -1;
     LiveWndState state;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+    m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
         channel = widget->GetWndChn(0, nWndIndex);
         if (channel < 0)
             return;
@@ -751,7 +751,7 @@ void LiveViewTopic::onShowPTZElect(int width, int height, int channel)
     slot.height = height;
     slot.showElect = qint64(width) * height >= kElectPixels ? 1 : 0;
     bool current = false;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { current = widget->GetCurWndChn(0) == channel; });
+    m_ctx.RunOnWindow([&](LiveWindowFacade *widget) { current = widget->GetCurWndChn(0) == channel; });
     if (current)
         m_ctx.sendEvent(showElectEvent(slot.showElect));
 }
@@ -760,7 +760,7 @@ void LiveViewTopic::SendWndStatus(int chn, int curChn)
 {
     int page = -1;
     LiveWndState state;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+    m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
         page = widget->GetCurPageIndex();
         if (page != 0 || !isChannel(chn))
             return;

@@ -108,7 +108,7 @@ Answer PlaybackTopic::onMainMsgPlayback(const Request &request)
         const int mode = JsonUtil::intKey(request, "Mode");
         m_nPlaybackMode = mode;
         const bool split = (mode == 0 || mode == 2) && m_ctx.mainDevice().totalChannels >= 2;
-        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
             widget->ChangeSplit(split ? 1 : 0);
             widget->SetPlaybackMode(mode != 0);
         });
@@ -189,7 +189,7 @@ void PlaybackTopic::startPlayback(const Request &request, Json::Value &reply)
             closePlaybackWindow(wnd);
             int started = -1;
             m_ctx.RunOnWindow(
-                [&](PlayWidgetFacade *widget) { started = widget->StartPlayback(file.stream, wnd); });
+                [&](PlaybackWindowFacade *widget) { started = widget->StartPlayback(file.stream, wnd); });
             int handle = -1;
             if (started == 0) {
                 PlaybackSlot &slot = m_playbackSlots[wnd];
@@ -199,7 +199,7 @@ void PlaybackTopic::startPlayback(const Request &request, Json::Value &reply)
                 m_playbackState[wnd] = 0;
                 const QString begin = QString::fromUtf8(TextField::read(file.beginTime));
                 const QString end = QString::fromUtf8(TextField::read(file.endTime));
-                m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+                m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
                     widget->SetPlaybackWndChn(file.channel, wnd);
                     widget->SetPlaybackTimeText(wnd, begin, end);
                 });
@@ -213,7 +213,7 @@ void PlaybackTopic::startPlayback(const Request &request, Json::Value &reply)
                 startProgressTimer();
             } else {
                 m_playbackSlots[wnd] = PlaybackSlot();
-                m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
+                m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { widget->StopPlayback(wnd); });
             }
         }
         Json::Value entry(Json::objectValue);
@@ -226,10 +226,10 @@ void PlaybackTopic::startPlayback(const Request &request, Json::Value &reply)
     m_playbackList = PlaybackList();
 
     if (isPlaybackWnd(selectWnd)) {
-        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { widget->SetCurWnd(selectWnd); });
+        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { widget->SetCurWnd(selectWnd); });
     } else {
         int cur = -1;
-        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { cur = widget->GetCurWndIndex(); });
+        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { cur = widget->GetCurWndIndex(); });
         onCurWndIndexChange(cur);
     }
     reply["Ret"] = ret;
@@ -249,7 +249,7 @@ int PlaybackTopic::StartPlaybackByIndex(int index)
     const QString begin = QString::fromUtf8(TextField::read(file.beginTime));
     const QString end = QString::fromUtf8(TextField::read(file.endTime));
     int started = -1;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
         widget->SetPlaybackWndChn(file.channel, wnd);
         started = widget->StartPlayback(file.stream, wnd);
         widget->SetPlaybackTimeText(wnd, begin, end);
@@ -271,7 +271,7 @@ int PlaybackTopic::StartPlaybackByIndex(int index)
     } else {
         ret = Ret::Failed;
         m_playbackSlots[wnd] = PlaybackSlot();
-        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
+        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { widget->StopPlayback(wnd); });
     }
     Json::Value event = pageEvent(PageEvent::PlaybackStarted);
     Json::Value &data = event["Data"];
@@ -291,7 +291,7 @@ void PlaybackTopic::closePlaybackWindow(int wnd)
     const int handle = m_lPlayHandle[wnd];
     // The window first: a port that holds the device's data back (paused)
     // lets it go when it stops, so that the device's stop can finish.
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
+    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { widget->StopPlayback(wnd); });
     if (handle > 0 && handle != kLocalPlayHandle)
         CQNConnect::GetInstance()->EndPlayback(handle);
     m_lPlayHandle[wnd] = 0;
@@ -341,7 +341,7 @@ int PlaybackTopic::playbackEndWindow() const
 void PlaybackTopic::stopPlayback(int channel, Json::Value &reply)
 {
     if (!m_downloads.running()) {
-        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { widget->SetPlaybackBackground(QString()); });
+        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { widget->SetPlaybackBackground(QString()); });
     }
     int wnd = -1;
     if (channel == -1) {
@@ -351,7 +351,7 @@ void PlaybackTopic::stopPlayback(int channel, Json::Value &reply)
         }
         stopProgressTimer();
     } else {
-        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { wnd = widget->FindWndIndex(1, channel); });
+        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { wnd = widget->FindWndIndex(1, channel); });
         if (isPlaybackWnd(wnd) && m_lPlayHandle[wnd] > 0)
             closePlaybackWindow(wnd);
         StopProgressTimerIfIdle();
@@ -375,7 +375,7 @@ void PlaybackTopic::controlPlayback(const Request &request, Json::Value &reply)
     };
     QVector<Target> targets;
     m_ctx.RunInMainThread([&] {
-        PlayWidgetFacade *widget = PlayerWindow::current();
+        PlaybackWindowFacade *widget = PlayerWindow::current();
         if (channel == -1) {
             for (int w = 0; w < kPlaybackWnds; ++w)
                 targets.append({ w, widget ? widget->GetWndChn(1, w) : -1 });
@@ -421,22 +421,22 @@ void PlaybackTopic::controlPlayback(const Request &request, Json::Value &reply)
                     CQNConnect::GetInstance()->SetPlaybackSpeed(handle, wanted, state);
                 int now = state;
                 m_ctx.RunOnWindow(
-                    [&](PlayWidgetFacade *widget) { now = widget->PlaybackControl(w, wanted); });
+                    [&](PlaybackWindowFacade *widget) { now = widget->PlaybackControl(w, wanted); });
                 state = now;
                 reached = now == wanted;
             } else if (cmd == kSeek) {
                 if (m_nPlaybackMode == 0) {
-                    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+                    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
                         reached = widget->SetPlayPos(w, float(param) / 1000.0f) != 0;
                     });
                 } else {
                     int seconds = 0;
                     m_ctx.RunOnWindow(
-                        [&](PlayWidgetFacade *widget) { seconds = widget->PositionToSeconds(w, param); });
+                        [&](PlaybackWindowFacade *widget) { seconds = widget->PositionToSeconds(w, param); });
                     if (seconds != 0 && deviceCall
                         && CQNConnect::GetInstance()->SeekPlayback(handle, seconds)) {
                         reached = true;
-                        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { widget->GetPlaybackFlag(w); });
+                        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { widget->GetPlaybackFlag(w); });
                     }
                 }
             }
@@ -459,7 +459,7 @@ void PlaybackTopic::controlPlayback(const Request &request, Json::Value &reply)
 void PlaybackTopic::playbackWindowFunction(int subType, int channel, Json::Value &reply)
 {
     int wnd = -1;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { wnd = widget->FindWndIndex(1, channel); });
+    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { wnd = widget->FindWndIndex(1, channel); });
     reply["Chn"] = channel;
     if (!isPlaybackWnd(wnd)) {
         reply["Wnd"] = -1;
@@ -469,7 +469,7 @@ void PlaybackTopic::playbackWindowFunction(int subType, int channel, Json::Value
     reply["Wnd"] = wnd;
     const bool open = m_lPlayHandle[wnd] > 0;
     int ret = Ret::Failed;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
         switch (subType) {
         case 41:
             if (open && widget->Capture(wnd, false) >= 0)
@@ -537,21 +537,21 @@ void PlaybackTopic::PlayLocalFile(Json::Value &reply, const QString &path, int &
         return;
     }
     int wnd = -1;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { wnd = widget->GetCurWndIndex(); });
+    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { wnd = widget->GetCurWndIndex(); });
     reply["Wnd"] = wnd;
     if (!isPlaybackWnd(wnd))
         return;
     closePlaybackWindow(wnd);
     int started = -1;
     m_ctx.RunInMainThread([&] {
-        PlayWidgetFacade *widget = PlayerWindow::current();
+        PlaybackWindowFacade *widget = PlayerWindow::current();
         if (!widget || !widget->BeginLocalPlay(wnd, path, &PlaybackTopic::LocalPlayEndCallback, this))
             return;
         started = widget->StartPlayback(0, wnd);
         widget->SetPlaybackWndChn(kLocalFilePort + wnd, wnd);
     });
     if (started != 0) {
-        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
+        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { widget->StopPlayback(wnd); });
         return;
     }
     ret = Ret::Ok;
@@ -631,7 +631,7 @@ int PlaybackTopic::MapStreamCode(int code)
 void PlaybackTopic::onCurWndIndexChange(int nWndIndex)
 {
     PlaybackWndState state;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { state.read(widget, nWndIndex); });
+    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { state.read(widget, nWndIndex); });
     int mode = -1;
     if ((state.status == 5 || state.status == 6) && isPlaybackWnd(nWndIndex))
         mode = MapStreamCode(m_playbackState[nWndIndex]);
@@ -675,7 +675,7 @@ void PlaybackTopic::leavePage()
     const bool downloading = m_downloads.running();
     m_downloads.cancelDownload();
     if (!downloading)
-        m_ctx.RunOnWindow([](PlayWidgetFacade *widget) { widget->SetPlaybackBackground(QString()); });
+        m_ctx.RunOnWindow([](PlaybackWindowFacade *widget) { widget->SetPlaybackBackground(QString()); });
 }
 
 void PlaybackTopic::closeAll()
@@ -734,7 +734,7 @@ void PlaybackTopic::sendPlaybackProgress()
     WindowTime cur;
     WindowTime windows[4];
     const int mode = m_nPlaybackMode;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
         page = widget->GetCurPageIndex();
         if (page != 1)
             return;
@@ -773,7 +773,7 @@ void PlaybackTopic::checkPlaybackEnd()
     const int wnd = playbackEndWindow();
     int yuv = -1;
     int buf = -1;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { widget->GetPlaybackBufInfo(wnd, &yuv, &buf); });
+    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { widget->GetPlaybackBufInfo(wnd, &yuv, &buf); });
     playerLog("CPluginManage::timerEvent", QStringLiteral("lYuvVal=%1 lBufVal=%2").arg(yuv).arg(buf));
     if (yuv > 0 || buf > 0)
         return;

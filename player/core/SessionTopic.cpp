@@ -219,7 +219,7 @@ Answer SessionTopic::onMainMsgLogin(const Request &request)
             browserWnd = GetBrowserWndID(req.browse, req.title);
         }
         if (browserWnd && rendersInBrowser(req.browse)) {
-            if (PlayWidgetFacade *widget = PlayerWindow::current())
+            if (GridWindowFacade *widget = PlayerWindow::current())
                 renderWnd = widget->ErgodicAllChild(browserWnd, req.browse, 0);
         }
         scalePercent = GetScreenScalePercent();
@@ -264,7 +264,7 @@ Answer SessionTopic::onMainMsgLogin(const Request &request)
                 const int browse = req.browse;
                 const int defaultWndNum = req.defaultWndNum;
                 QObject *signalSource = nullptr;
-                m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+                m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
                     widget->SetBrowserWnd(browserWnd, renderWnd, title, browse);
                     widget->SetSkin(skin);
                     widget->SetDeviceInfo(loginId, singleChannel);
@@ -349,7 +349,7 @@ Answer SessionTopic::onMainMsgLogout(const Request &request)
     Q_UNUSED(request)
     // A session that never showed a window gets none made for its logout.
     m_ctx.RunInMainThreadAsync([] {
-        if (PlayWidgetFacade *widget = PlayerWindow::existing())
+        if (GridWindowFacade *widget = PlayerWindow::existing())
             widget->onWidgetStatuChange(1, 0, 0, 0, 0);
     });
     playerLog(
@@ -365,7 +365,7 @@ Answer SessionTopic::onMainMsgLogout(const Request &request)
     playerLog("CPluginManage::onMainMsgLogout", QStringLiteral("release data end"));
 
     m_ctx.RunInMainThread([] {
-        if (PlayWidgetFacade *widget = PlayerWindow::existing())
+        if (GridWindowFacade *widget = PlayerWindow::existing())
             widget->releaseInstance();
     });
     return {};
@@ -400,7 +400,7 @@ Answer SessionTopic::onMainMsgRelogin(const Request &request)
             const int loginId = info.loginId;
             const bool singleChannel = info.deviceType == 0 || info.totalChannels == 1;
             m_ctx.RunOnWindow(
-                [=](PlayWidgetFacade *widget) { widget->SetDeviceInfo(loginId, singleChannel); });
+                [=](LiveWindowFacade *widget) { widget->SetDeviceInfo(loginId, singleChannel); });
         } else {
             logoutDev();
             playerLog("CPluginManage::onMainMsgRelogin", QStringLiteral("WebDevInfoAbnorma"));

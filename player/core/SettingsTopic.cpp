@@ -67,7 +67,7 @@ Answer SettingsTopic::onMainMsgClientConfig(const Request &request)
     case '3': {
         LocalInfo info;
         bool loaded = false;
-        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+        m_ctx.RunOnWindow([&](GridWindowFacade *widget) {
             info = widget->LoadLocalInfo();
             loaded = true;
         });

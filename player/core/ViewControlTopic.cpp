@@ -33,7 +33,7 @@ Answer ViewControlTopic::onMainMsgWidgetStatus(const Request &request)
     const int width = JsonUtil::intKey(pos, "Width");
     const int height = JsonUtil::intKey(pos, "Height");
     m_ctx.RunOnWindow(
-        [&](PlayWidgetFacade *widget) { widget->onWidgetStatuChange(subType, left, top, width, height); });
+        [&](GridWindowFacade *widget) { widget->onWidgetStatuChange(subType, left, top, width, height); });
     // The service's own control path adds "Potocol" and answers the page itself.
     if (request.isObject() && request.isMember("Potocol"))
         return {};
@@ -58,7 +58,7 @@ Answer ViewControlTopic::onMainMsgSwitchMode(const Request &request)
         if (page == 0)
             m_live.restoreLiveChannels();
     }
-    m_ctx.RunOnWindow([page](PlayWidgetFacade *widget) { widget->SetPageIndex(page); });
+    m_ctx.RunOnWindow([page](GridWindowFacade *widget) { widget->SetPageIndex(page); });
     reply["Ret"] = Ret::Ok;
     return reply;
 }
@@ -69,7 +69,7 @@ Answer ViewControlTopic::onMainMsgChangeSplit(const Request &request)
     const int mode = JsonUtil::intKey(request, "SubType");
     Json::Value reply = pageReply(request);
     int channel = -1;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+    m_ctx.RunOnWindow([&](GridWindowFacade *widget) {
         widget->ChangeSplit(mode);
         channel = widget->GetWndChn(0, 0);
     });
@@ -85,7 +85,7 @@ Answer ViewControlTopic::onMainMsgSetCurWnd(const Request &request)
     const int mainType = JsonUtil::intKey(request, "MainType");
     const int wnd = JsonUtil::intKey(request, "SubType");
     Json::Value reply = pageReply(request);
-    m_ctx.RunOnWindow([wnd](PlayWidgetFacade *widget) { widget->SetCurWnd(wnd); });
+    m_ctx.RunOnWindow([wnd](PlaybackWindowFacade *widget) { widget->SetCurWnd(wnd); });
     reply["Msg"] = mainType;
     reply["SubMsg"] = wnd;
     reply["Ret"] = Ret::Ok;
@@ -133,7 +133,7 @@ Answer ViewControlTopic::onMainMsgColorPreview(const Request &request)
     info.colorLoginId = loginId > 0 ? loginId : -1;
     if (loginId > 0) {
         int started = -1;
-        m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { started = widget->ColorPreviewStart(stream); });
+        m_ctx.RunOnWindow([&](ColorWindowFacade *widget) { started = widget->ColorPreviewStart(stream); });
         if (started < 0) {
             ret = Ret::WindowDecodeFailed;
             info.colorRealHandle = -1;
@@ -145,7 +145,7 @@ Answer ViewControlTopic::onMainMsgColorPreview(const Request &request)
             info.colorRealHandle = handle;
             ret = Ret::Ok;
             if (handle < 0) {
-                m_ctx.RunOnWindow([](PlayWidgetFacade *widget) { widget->ColorPreviewStop(); });
+                m_ctx.RunOnWindow([](ColorWindowFacade *widget) { widget->ColorPreviewStop(); });
                 connect->DisconnectDevice(loginId);
                 info.colorLoginId = -1;
                 ret = Ret::StreamFailed;
@@ -162,7 +162,7 @@ void ViewControlTopic::stopColorPreview()
     CQNConnect *connect = CQNConnect::GetInstance();
     if (info.colorRealHandle > 0) {
         connect->DisconnectChannel(info.colorRealHandle, &ViewControlTopic::ColorPreviewDataCallback, this);
-        m_ctx.RunOnWindow([](PlayWidgetFacade *widget) { widget->ColorPreviewStop(); });
+        m_ctx.RunOnWindow([](ColorWindowFacade *widget) { widget->ColorPreviewStop(); });
         info.colorRealHandle = -1;
     }
     if (info.colorLoginId > 0) {
@@ -197,7 +197,7 @@ Answer ViewControlTopic::onMainMsgPTZControl(const Request &request)
         value = JsonUtil::intKey(request, "Preset");
     Json::Value reply = pageReply(request);
     bool done = true; // commands outside the table do nothing
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) {
+    m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
         switch (command) {
         case 0:
         case 1:
@@ -236,7 +236,7 @@ Answer ViewControlTopic::onMainMsgScaleSwitch(const Request &request)
     const int type = JsonUtil::intKey(request, "SubType");
     const int speed = JsonUtil::intKey(request, "Speed");
     Json::Value reply = pageReply(request);
-    m_ctx.RunOnWindow([=](PlayWidgetFacade *widget) { widget->ScaleSwitch(type, speed); });
+    m_ctx.RunOnWindow([=](LiveWindowFacade *widget) { widget->ScaleSwitch(type, speed); });
     reply["Ret"] = Ret::Ok;
     return reply;
 }
@@ -267,7 +267,7 @@ Answer ViewControlTopic::onMainMsgRegionInfo(const Request &request)
         rule.points[i].y = JsonUtil::intKey(point, "Y");
     }
     int result = Ret::Ok;
-    m_ctx.RunOnWindow([&](PlayWidgetFacade *widget) { widget->SetRuleRegionInfo(mode, rule, &result); });
+    m_ctx.RunOnWindow([&](LiveWindowFacade *widget) { widget->SetRuleRegionInfo(mode, rule, &result); });
     Json::Value reply = pageReply(request);
     reply["WndNum"] = 0;
     reply["Chn"] = 0;

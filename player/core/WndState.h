@@ -14,7 +14,7 @@ struct LiveWndState
     int original = 0;
     int playStatus = 0;
 
-    void read(PlayWidgetFacade *widget, int channel)
+    void read(LiveWindowFacade *widget, int channel)
     {
         widget->GetColor(channel, &brightness, &contrast, &saturation, &hue);
         audio = widget->IsSoundWnd(0, channel);
@@ -45,7 +45,7 @@ struct PlaybackWndState
     bool sound = false;
     int status = 0;
 
-    void read(PlayWidgetFacade *widget, int wnd)
+    void read(PlaybackWindowFacade *widget, int wnd)
     {
         widget->GetPlaybackWndStatus(wnd, &recording, &zoom, &sound);
         status = widget->GetPlayState(1, wnd);
