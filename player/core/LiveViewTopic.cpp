@@ -132,7 +132,7 @@ Answer LiveViewTopic::onMainMsgPreview(const Request &request)
     Json::Value reply = pageReply(request);
 
     switch (subType) {
-    case 0: {
+    case PreviewSub::Open: {
         const int channel = JsonUtil::intKey(request, "Channel");
         const int stream = JsonUtil::intKey(request, "Stream");
         if (channel == -1 || channel > 256) {
@@ -142,9 +142,9 @@ Answer LiveViewTopic::onMainMsgPreview(const Request &request)
         }
         return openPreview(reply, channel, stream);
     }
-    case 1:
+    case PreviewSub::Close:
         return closePreview(reply, JsonUtil::intKey(request, "Channel"));
-    case 2: {
+    case PreviewSub::GetColor: {
         const int channel = JsonUtil::intKey(request, "Channel");
         int brightness = 0, contrast = 0, saturation = 0, hue = 0;
         if (isChannel(channel)) {
@@ -167,7 +167,7 @@ Answer LiveViewTopic::onMainMsgPreview(const Request &request)
         reply["nHue"] = hue;
         break;
     }
-    case 3: {
+    case PreviewSub::SetColor: {
         const int type = JsonUtil::intKey(request, "Type");
         const int value = JsonUtil::intKey(request, "Value");
         bool done = false;
@@ -176,37 +176,39 @@ Answer LiveViewTopic::onMainMsgPreview(const Request &request)
         reply["Chn"] = -1;
         break;
     }
-    case 4: {
+    case PreviewSub::PlayState: {
         const int channel = JsonUtil::intKey(request, "Channel");
         int state = -1;
         if (isChannel(channel)) {
-            m_ctx.RunOnWindow([&](LiveWindowFacade *widget) { state = widget->GetPlayState(0, channel); });
+            m_ctx.RunOnWindow(
+                [&](LiveWindowFacade *widget) { state = widget->GetPlayState(PlayerPage::Live, channel); });
         }
         reply["Status"] = state < 0 ? -1 : state;
         reply["Ret"] = state < 0 ? Ret::Failed : Ret::Ok;
         break;
     }
-    case 5:
+    case PreviewSub::FullScreen:
         m_ctx.RunOnWindow([](LiveWindowFacade *widget) { widget->onFullScreen(); });
         reply["Ret"] = Ret::Ok;
         reply["Chn"] = -1;
         break;
-    case 7: {
+    case PreviewSub::CurrentChannel: {
         int channel = -1;
-        m_ctx.RunOnWindow([&](LiveWindowFacade *widget) { channel = widget->GetCurWndChn(5); });
+        m_ctx.RunOnWindow(
+            [&](LiveWindowFacade *widget) { channel = widget->GetCurWndChn(PlayerPage::Current); });
         reply["Ret"] = Ret::Ok;
         reply["Chn"] = channel;
         break;
     }
-    case 8: {
+    case PreviewSub::Sound: {
         const int channel = JsonUtil::intKey(request, "Channel");
         int result = -1;
         bool audio = false;
         if (isChannel(channel)) {
             m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
-                const bool on = widget->IsSoundWnd(0, channel);
-                result = widget->OpenSound(0, channel, !on);
-                audio = widget->IsSoundWnd(0, channel);
+                const bool on = widget->IsSoundWnd(PlayerPage::Live, channel);
+                result = widget->OpenSound(PlayerPage::Live, channel, !on);
+                audio = widget->IsSoundWnd(PlayerPage::Live, channel);
             });
         }
         reply["Ret"] = result == 0 ? Ret::Ok : Ret::Failed;
@@ -214,7 +216,7 @@ Answer LiveViewTopic::onMainMsgPreview(const Request &request)
         reply["Chn"] = channel;
         break;
     }
-    case 9: {
+    case PreviewSub::Snapshot: {
         const int channel = JsonUtil::intKey(request, "Channel");
         int result = -1;
         LocalInfo info;
@@ -231,26 +233,26 @@ Answer LiveViewTopic::onMainMsgPreview(const Request &request)
             reply["CapPath"] = info.CapPath.toStdString();
         break;
     }
-    case 10: {
+    case PreviewSub::Record: {
         const int channel = JsonUtil::intKey(request, "Channel");
         const int record = JsonUtil::intKey(request, "Record");
         return recordPreview(reply, channel, record);
     }
-    case 12:
-    case 13: {
+    case PreviewSub::PlayOriginal:
+    case PreviewSub::PreviewStatus: {
         int channel = -1;
         int result = -1;
         m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
-            channel = widget->GetCurWndChn(0);
+            channel = widget->GetCurWndChn(PlayerPage::Live);
             // A current window without a channel has nothing to change.
             if (!isChannel(channel))
                 return;
-            if (subType == 12)
+            if (subType == PreviewSub::PlayOriginal)
                 result = widget->PlayOriginal(channel);
             else
                 result = widget->SetPreviewStatus(channel) ? 0 : -1;
         });
-        if (subType == 12)
+        if (subType == PreviewSub::PlayOriginal)
             playerLog("CPluginManage::onMainMsgPreview",
                 QStringLiteral("PlayControlCmdPlayOriginal--->%1").arg(channel));
         reply["Ret"] = result == 0 ? Ret::Ok : Ret::Failed;
@@ -288,7 +290,7 @@ Answer LiveViewTopic::openPreview(Json::Value &reply, int channel, int stream)
     int oldChn = -1;
     m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
         wnd = widget->GetCurWndIndex();
-        oldChn = widget->GetWndChn(0, wnd);
+        oldChn = widget->GetWndChn(PlayerPage::Live, wnd);
     });
     if (isChannel(oldChn)) {
         if (oldChn != channel || !stopped) {
@@ -319,7 +321,7 @@ Answer LiveViewTopic::openPreview(Json::Value &reply, int channel, int stream)
         ClearWndSlot(channel);
     } else if (ret == Ret::Ok) {
         int curChn = -1;
-        m_ctx.RunOnWindow([&](LiveWindowFacade *widget) { curChn = widget->GetCurWndChn(0); });
+        m_ctx.RunOnWindow([&](LiveWindowFacade *widget) { curChn = widget->GetCurWndChn(PlayerPage::Live); });
         SendWndStatus(channel, curChn);
     }
     return reply;
@@ -368,7 +370,7 @@ Answer LiveViewTopic::openPreviewChannels(Json::Value &reply, int count, int str
         for (int i : stop)
             widget->PreviewStop(i);
         for (int wnd = 0; wnd < count; ++wnd) {
-            const int chn = widget->GetWndChn(0, wnd);
+            const int chn = widget->GetWndChn(PlayerPage::Live, wnd);
             if (chn >= count && chn < kMaxChannels && !shown.contains(chn))
                 shown.append(chn);
         }
@@ -410,7 +412,7 @@ Answer LiveViewTopic::openPreviewChannels(Json::Value &reply, int count, int str
         for (int i = 0; i < count; ++i)
             status[i]["Record"] = widget ? widget->IsRecording(i) : false;
         if (widget)
-            curChn = widget->GetCurWndChn(0);
+            curChn = widget->GetCurWndChn(PlayerPage::Live);
     });
     SendWndStatus(curChn, curChn);
     ClearWndSlot(curChn);
@@ -445,7 +447,7 @@ Answer LiveViewTopic::closePreview(Json::Value &reply, int channel)
                 item["Record"] = widget ? widget->IsRecording(i) : false;
             }
             if (widget)
-                curChn = widget->GetCurWndChn(0);
+                curChn = widget->GetCurWndChn(PlayerPage::Live);
         });
         SendWndStatus(curChn, curChn);
         ClearWndSlot(curChn);
@@ -461,7 +463,7 @@ Answer LiveViewTopic::closePreview(Json::Value &reply, int channel)
     disconnectLive(channel);
     int curChn = -1;
     m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
-        curChn = widget->GetCurWndChn(0);
+        curChn = widget->GetCurWndChn(PlayerPage::Live);
         widget->PreviewStop(channel);
     });
     ClearWndSlot(channel);
@@ -562,7 +564,7 @@ void LiveViewTopic::keepForRestore(int channel, bool stop)
     int wnd = -1;
     int stream = 0;
     m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
-        wnd = widget->FindWndIndex(0, channel);
+        wnd = widget->FindWndIndex(PlayerPage::Live, channel);
         stream = widget->GetChnStream(channel);
         if (stop)
             widget->PreviewStop(channel);
@@ -721,7 +723,7 @@ void LiveViewTopic::onCurWndIndexChange(int nWndIndex)
     int channel = -1;
     LiveWndState state;
     m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
-        channel = widget->GetWndChn(0, nWndIndex);
+        channel = widget->GetWndChn(PlayerPage::Live, nWndIndex);
         if (channel < 0)
             return;
         state.read(widget, channel);
@@ -751,7 +753,8 @@ void LiveViewTopic::onShowPTZElect(int width, int height, int channel)
     slot.height = height;
     slot.showElect = qint64(width) * height >= kElectPixels ? 1 : 0;
     bool current = false;
-    m_ctx.RunOnWindow([&](LiveWindowFacade *widget) { current = widget->GetCurWndChn(0) == channel; });
+    m_ctx.RunOnWindow(
+        [&](LiveWindowFacade *widget) { current = widget->GetCurWndChn(PlayerPage::Live) == channel; });
     if (current)
         m_ctx.sendEvent(showElectEvent(slot.showElect));
 }
@@ -762,11 +765,11 @@ void LiveViewTopic::SendWndStatus(int chn, int curChn)
     LiveWndState state;
     m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
         page = widget->GetCurPageIndex();
-        if (page != 0 || !isChannel(chn))
+        if (page != PlayerPage::Live || !isChannel(chn))
             return;
         state.read(widget, chn);
     });
-    if (page != 0)
+    if (page != PlayerPage::Live)
         return;
     Json::Value event = pageEvent(PageEvent::WndStatus);
     Json::Value &data = event["Data"];

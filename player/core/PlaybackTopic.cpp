@@ -6,6 +6,7 @@
 
 #include "DownloadTopic.h"
 #include "LightWeightLog.h"
+#include "PlayState.h"
 #include "PlayWidgetFacade.h"
 #include "PlaybackText.h"
 #include "PlayerWindow.h"
@@ -43,43 +44,14 @@ QByteArray textKey(const Json::Value &object, const char *key)
     return JsonUtil::stringOr(object, key).toUtf8();
 }
 
-// The page's speed and step commands as play states of the window.
-enum Command {
-    kPause = 2,
-    kResume = 3,
-    kSeek = 4,
-    kFaster = 10,
-    kSlower = 11,
-    kStepForward = 100,
-    kStepBackward = 101
-};
-
 // The next speed code of the cycle first..first+3, then normal (0).
 int nextSpeed(int state, int first)
 {
     if (state >= first && state < first + 3)
         return state + 1;
     if (state == first + 3)
-        return 0;
+        return PlayState::Playing;
     return first;
-}
-
-// The page's "Status" of a window's play state.
-int statusOf(int state)
-{
-    if (state == 0)
-        return 2;
-    if (state == 2)
-        return 4;
-    if (state >= 16 && state <= 19)
-        return 5;
-    if (state >= 32 && state <= 35)
-        return 6;
-    if (state == 48)
-        return 7;
-    if (state == 49)
-        return 8;
-    return 0;
 }
 
 } // namespace
@@ -95,16 +67,16 @@ Answer PlaybackTopic::onMainMsgPlayback(const Request &request)
     const int subType = JsonUtil::intKey(request, "SubType");
     Json::Value reply = pageReply(request);
     switch (subType) {
-    case 33:
+    case PlaybackSub::ChooseLocalFile:
         chooseLocalFile(request);
         return {}; // answered when the chooser ends
-    case 34:
+    case PlaybackSub::Start:
         startPlayback(request, reply);
         break;
-    case 35:
+    case PlaybackSub::Stop:
         stopPlayback(JsonUtil::intKey(request, "Channel"), reply);
         break;
-    case 36: {
+    case PlaybackSub::SetMode: {
         const int mode = JsonUtil::intKey(request, "Mode");
         m_nPlaybackMode = mode;
         const bool split = (mode == 0 || mode == 2) && m_ctx.mainDevice().totalChannels >= 2;
@@ -115,20 +87,20 @@ Answer PlaybackTopic::onMainMsgPlayback(const Request &request)
         reply["Ret"] = Ret::Ok;
         break;
     }
-    case 39:
+    case PlaybackSub::Download:
         m_downloads.startDownload(request, reply);
         break;
-    case 40:
+    case PlaybackSub::Control:
         controlPlayback(request, reply);
         break;
-    case 41:
-    case 42:
-    case 43:
-    case 44:
-    case 45:
+    case PlaybackSub::Snapshot:
+    case PlaybackSub::Sound:
+    case PlaybackSub::DigitalZoom:
+    case PlaybackSub::Record:
+    case PlaybackSub::WindowStatus:
         playbackWindowFunction(subType, JsonUtil::intKey(request, "Channel"), reply);
         break;
-    case 46:
+    case PlaybackSub::CancelDownload:
         m_downloads.cancelDownload();
         reply["Ret"] = Ret::Ok;
         break;
@@ -351,7 +323,8 @@ void PlaybackTopic::stopPlayback(int channel, Json::Value &reply)
         }
         stopProgressTimer();
     } else {
-        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { wnd = widget->FindWndIndex(1, channel); });
+        m_ctx.RunOnWindow(
+            [&](PlaybackWindowFacade *widget) { wnd = widget->FindWndIndex(PlayerPage::Playback, channel); });
         if (isPlaybackWnd(wnd) && m_lPlayHandle[wnd] > 0)
             closePlaybackWindow(wnd);
         StopProgressTimerIfIdle();
@@ -378,9 +351,9 @@ void PlaybackTopic::controlPlayback(const Request &request, Json::Value &reply)
         PlaybackWindowFacade *widget = PlayerWindow::current();
         if (channel == -1) {
             for (int w = 0; w < kPlaybackWnds; ++w)
-                targets.append({ w, widget ? widget->GetWndChn(1, w) : -1 });
+                targets.append({ w, widget ? widget->GetWndChn(PlayerPage::Playback, w) : -1 });
         } else {
-            targets.append({ widget ? widget->FindWndIndex(1, channel) : -1, channel });
+            targets.append({ widget ? widget->FindWndIndex(PlayerPage::Playback, channel) : -1, channel });
         }
     });
     const bool device = m_nPlaybackMode == 1 || m_nPlaybackMode == 2;
@@ -395,36 +368,36 @@ void PlaybackTopic::controlPlayback(const Request &request, Json::Value &reply)
             // The window's new play state for a command, -1 for none.
             int wanted = -1;
             switch (cmd) {
-            case kPause:
-                wanted = 2;
+            case PlaybackCmd::Pause:
+                wanted = PlayState::Paused;
                 break;
-            case kResume:
-                wanted = 0;
+            case PlaybackCmd::Resume:
+                wanted = PlayState::Playing;
                 break;
-            case kSlower:
-                wanted = nextSpeed(state, 16);
+            case PlaybackCmd::Slower:
+                wanted = nextSpeed(state, PlayState::SlowFirst);
                 break;
-            case kFaster:
-                wanted = nextSpeed(state, 32);
+            case PlaybackCmd::Faster:
+                wanted = nextSpeed(state, PlayState::FastFirst);
                 break;
-            case kStepForward:
-                wanted = 48;
+            case PlaybackCmd::StepForward:
+                wanted = PlayState::StepForward;
                 break;
-            case kStepBackward:
-                wanted = 49;
+            case PlaybackCmd::StepBackward:
+                wanted = PlayState::StepBackward;
                 break;
             default:
                 break;
             }
             if (wanted >= 0) {
-                if (deviceCall && cmd != kStepForward && cmd != kStepBackward)
+                if (deviceCall && cmd != PlaybackCmd::StepForward && cmd != PlaybackCmd::StepBackward)
                     CQNConnect::GetInstance()->SetPlaybackSpeed(handle, wanted, state);
                 int now = state;
                 m_ctx.RunOnWindow(
                     [&](PlaybackWindowFacade *widget) { now = widget->PlaybackControl(w, wanted); });
                 state = now;
                 reached = now == wanted;
-            } else if (cmd == kSeek) {
+            } else if (cmd == PlaybackCmd::Seek) {
                 if (m_nPlaybackMode == 0) {
                     m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
                         reached = widget->SetPlayPos(w, float(param) / 1000.0f) != 0;
@@ -446,8 +419,8 @@ void PlaybackTopic::controlPlayback(const Request &request, Json::Value &reply)
         entry["Ret"] = reached ? Ret::Ok : Ret::Failed;
         entry["Chn"] = t.chn;
         entry["Wnd"] = w;
-        entry["Status"] = statusOf(state);
-        if ((state >= 16 && state <= 19) || (state >= 32 && state <= 35))
+        entry["Status"] = PlayState::pageStatus(state, PageStatus::Stopped);
+        if (MapStreamCode(state) > 0)
             entry["Mode"] = MapStreamCode(state);
         status.append(entry);
     }
@@ -459,7 +432,8 @@ void PlaybackTopic::controlPlayback(const Request &request, Json::Value &reply)
 void PlaybackTopic::playbackWindowFunction(int subType, int channel, Json::Value &reply)
 {
     int wnd = -1;
-    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { wnd = widget->FindWndIndex(1, channel); });
+    m_ctx.RunOnWindow(
+        [&](PlaybackWindowFacade *widget) { wnd = widget->FindWndIndex(PlayerPage::Playback, channel); });
     reply["Chn"] = channel;
     if (!isPlaybackWnd(wnd)) {
         reply["Wnd"] = -1;
@@ -471,22 +445,25 @@ void PlaybackTopic::playbackWindowFunction(int subType, int channel, Json::Value
     int ret = Ret::Failed;
     m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
         switch (subType) {
-        case 41:
+        case PlaybackSub::Snapshot:
             if (open && widget->Capture(wnd, false) >= 0)
                 ret = Ret::Ok;
             reply["CapPath"] = widget->LoadLocalInfo().CapPath.toStdString();
             break;
-        case 42:
-            if (open && widget->OpenSound(1, wnd, !widget->IsSoundWnd(1, wnd)) == 0)
+        case PlaybackSub::Sound:
+            if (open
+                && widget->OpenSound(
+                       PlayerPage::Playback, wnd, !widget->IsSoundWnd(PlayerPage::Playback, wnd))
+                    == 0)
                 ret = Ret::Ok;
-            reply["Audio"] = widget->IsSoundWnd(1, wnd) ? 1 : 0;
+            reply["Audio"] = widget->IsSoundWnd(PlayerPage::Playback, wnd) ? 1 : 0;
             break;
-        case 43:
+        case PlaybackSub::DigitalZoom:
             if (widget->PlaybackDigitalZoom() == 0)
                 ret = Ret::Ok;
-            reply["Zoom"] = widget->IsDigitalZoom(1, wnd) ? 1 : 0;
+            reply["Zoom"] = widget->IsDigitalZoom(PlayerPage::Playback, wnd) ? 1 : 0;
             break;
-        case 44: {
+        case PlaybackSub::Record: {
             const bool on = !widget->IsPlaybackRecording(wnd);
             if (open && widget->PlaybackRecord(wnd, on) != 0) {
                 ret = Ret::Ok;
@@ -497,7 +474,7 @@ void PlaybackTopic::playbackWindowFunction(int subType, int channel, Json::Value
             reply["RecPath"] = widget->LoadLocalInfo().RecPath.toStdString();
             break;
         }
-        case 45: {
+        case PlaybackSub::WindowStatus: {
             PlaybackWndState state;
             state.read(widget, wnd);
             Json::Value &data = reply["Data"];
@@ -610,22 +587,11 @@ void PlaybackTopic::LocalPlayEndCallback(int port, void *user)
 
 int PlaybackTopic::MapStreamCode(int code)
 {
-    switch (code) {
-    case 16:
-    case 32:
-        return 1;
-    case 17:
-    case 33:
-        return 2;
-    case 18:
-    case 34:
-        return 3;
-    case 19:
-    case 35:
-        return 4;
-    default:
-        return -1;
-    }
+    if (code >= PlayState::SlowFirst && code <= PlayState::SlowLast)
+        return code - PlayState::SlowFirst + 1;
+    if (code >= PlayState::FastFirst && code <= PlayState::FastLast)
+        return code - PlayState::FastFirst + 1;
+    return -1;
 }
 
 void PlaybackTopic::onCurWndIndexChange(int nWndIndex)
@@ -633,7 +599,7 @@ void PlaybackTopic::onCurWndIndexChange(int nWndIndex)
     PlaybackWndState state;
     m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { state.read(widget, nWndIndex); });
     int mode = -1;
-    if ((state.status == 5 || state.status == 6) && isPlaybackWnd(nWndIndex))
+    if ((state.status == PageStatus::Slow || state.status == PageStatus::Fast) && isPlaybackWnd(nWndIndex))
         mode = MapStreamCode(m_playbackState[nWndIndex]);
     Json::Value event = pageEvent(PageEvent::PlaybackWndChanged);
     Json::Value &data = event["Data"];
@@ -736,21 +702,21 @@ void PlaybackTopic::sendPlaybackProgress()
     const int mode = m_nPlaybackMode;
     m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
         page = widget->GetCurPageIndex();
-        if (page != 1)
+        if (page != PlayerPage::Playback)
             return;
         if (mode == 0 || mode == 1) {
             curWnd = widget->GetCurWndIndex();
-            cur.chn = widget->GetCurWndChn(1);
+            cur.chn = widget->GetCurWndChn(PlayerPage::Playback);
             cur.time = widget->GetPlayTime(curWnd);
         } else if (mode == 2) {
             for (int i = 0; i < 4; ++i) {
-                windows[i].chn = widget->GetWndChn(1, i);
+                windows[i].chn = widget->GetWndChn(PlayerPage::Playback, i);
                 if (windows[i].chn >= 0)
                     windows[i].time = widget->GetPlayTime(i);
             }
         }
     });
-    if (page != 1)
+    if (page != PlayerPage::Playback)
         return;
 
     auto sendProgress = [this](int wnd, const Json::Value &pos) {

@@ -246,8 +246,8 @@ void CPluginManage::onChangePTZELectPage()
 
 void CPluginManage::onCurWndIndexChange(int nPageId, int nWndIndex)
 {
-    if (nPageId == 0)
+    if (nPageId == PlayerPage::Live)
         m_live->onCurWndIndexChange(nWndIndex);
-    else if (nPageId == 1)
+    else if (nPageId == PlayerPage::Playback)
         m_playback->onCurWndIndexChange(nWndIndex);
 }

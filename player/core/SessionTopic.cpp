@@ -268,7 +268,7 @@ Answer SessionTopic::onMainMsgLogin(const Request &request)
                     widget->SetBrowserWnd(browserWnd, renderWnd, title, browse);
                     widget->SetSkin(skin);
                     widget->SetDeviceInfo(loginId, singleChannel);
-                    widget->SetPageIndex(0);
+                    widget->SetPageIndex(PlayerPage::Live);
                     if (defaultWndNum > 0 && defaultWndNum < channels)
                         layout = LayoutIndexFromWndCount(defaultWndNum);
                     widget->ChangeSplit(layout);

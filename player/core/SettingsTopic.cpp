@@ -40,16 +40,16 @@ Answer SettingsTopic::onMainMsgClientConfig(const Request &request)
     const int subType = JsonUtil::intKey(request, "SubType");
     Json::Value reply = pageReply(request);
     switch (subType) {
-    case '0':
-    case '1':
-    case '5': {
-        const QString kind = subType == '0' ? QStringLiteral("0")
-            : subType == '1'                ? QStringLiteral("1")
-                                            : QStringLiteral("2");
+    case ClientConfigSub::ChooseKind0:
+    case ClientConfigSub::ChooseKind1:
+    case ClientConfigSub::ChooseKind2: {
+        const QString kind = subType == ClientConfigSub::ChooseKind0 ? QStringLiteral("0")
+            : subType == ClientConfigSub::ChooseKind1                ? QStringLiteral("1")
+                                                                     : QStringLiteral("2");
         m_ctx.replyWithChosenPath({ kind, QStringLiteral("0") }, reply);
         return {};
     }
-    case '2': {
+    case ClientConfigSub::Save: {
         LocalSettings::ClientCfg cfg;
         cfg.RecPath = textKey(request, "RecPath");
         cfg.CapPath = textKey(request, "CapPath");
@@ -64,7 +64,7 @@ Answer SettingsTopic::onMainMsgClientConfig(const Request &request)
         reply["Ret"] = saved ? Ret::Ok : Ret::Failed;
         break;
     }
-    case '3': {
+    case ClientConfigSub::Report: {
         LocalInfo info;
         bool loaded = false;
         m_ctx.RunOnWindow([&](GridWindowFacade *widget) {

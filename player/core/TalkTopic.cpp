@@ -56,7 +56,7 @@ Answer TalkTopic::onMainMsgTalk(const Request &request)
 {
     const int subType = JsonUtil::intKey(request, "SubType");
     Json::Value reply = pageReply(request);
-    if (subType == 2) {
+    if (subType == TalkSub::Stop) {
         playerLog("CPluginManage::onMainMsgTalk", QStringLiteral("StopTalk"));
         int ret = Ret::Ok;
         if (m_pTalk) {
@@ -66,7 +66,7 @@ Answer TalkTopic::onMainMsgTalk(const Request &request)
         reply["Ret"] = ret;
         return reply;
     }
-    if (subType == 3) {
+    if (subType == TalkSub::Ability) {
         std::vector<char> answer(kTalkAbilitySize, 0);
         int ret = Ret::Missing;
         if (CQNConnect *connect = CQNConnect::GetInstance())
@@ -79,16 +79,16 @@ Answer TalkTopic::onMainMsgTalk(const Request &request)
         reply["Ret"] = ret;
         return reply;
     }
-    const int channel = subType == 0 ? pageChannel(JsonUtil::intKey(request, "Channel")) : 0;
+    const int channel = subType == TalkSub::Channel ? pageChannel(JsonUtil::intKey(request, "Channel")) : 0;
     stopTalk();
     std::unique_ptr<TalkControl> talk = talkFactory() ? talkFactory()() : nullptr;
     bool started = false;
     if (talk) {
         talk->SetSampleRate16(m_ctx.sampleRate16());
         talk->SetDeviceInfo(m_ctx.mainDevice());
-        if (subType == 0)
+        if (subType == TalkSub::Channel)
             started = talk->TalkChannel(channel);
-        else if (subType == 1)
+        else if (subType == TalkSub::Device)
             started = talk->TalkDevice();
     }
     if (started)
@@ -108,14 +108,14 @@ Answer TalkTopic::onMainMsgVoiceCustom(const Request &request)
     VoiceCustom *voice = VoiceCustom::GetInstance();
     int result = -1;
     switch (subType) {
-    case 0:
+    case VoiceCustomSub::Record:
         voice->SetSampleRate16K(m_ctx.sampleRate16());
         result = voice->StartRecordVoice();
         break;
-    case 1:
+    case VoiceCustomSub::StopRecord:
         result = voice->StopRecordVoice();
         break;
-    case 2:
+    case VoiceCustomSub::Test:
         // The test plays on the talk's sound port: not while a talk runs.
         if (m_pTalk) {
             result = -5;
@@ -124,11 +124,11 @@ Answer TalkTopic::onMainMsgVoiceCustom(const Request &request)
         voice->SetSampleRate16K(m_ctx.sampleRate16());
         result = voice->StartTest();
         break;
-    case 3:
+    case VoiceCustomSub::Send:
         result = UploadCustomAlarmVoice(
             JsonUtil::intKey(request, "Channel"), JsonUtil::intKey(request, "FilePurpose"));
         break;
-    case 4:
+    case VoiceCustomSub::StopTest:
         result = voice->StopTest();
         break;
     default:
@@ -201,14 +201,14 @@ void TalkTopic::onVoiceFileSent(int state, int code)
 Answer TalkTopic::onMainMsgCustomVoiceFile(const Request &request)
 {
     const int subType = JsonUtil::intKey(request, "SubType");
-    if (subType < 0 || subType > 4)
+    if (subType < CustomVoiceFileSub::Choose || subType > CustomVoiceFileSub::RecordedLast)
         return {};
     const int msgId = JsonUtil::member(request, "MsgID").isConvertibleTo(Json::intValue)
         ? JsonUtil::member(request, "MsgID").asInt()
         : 0;
     // The late answer names this request.
     keepVoiceFileRequest(subType, msgId);
-    if (subType <= 1) {
+    if (subType <= CustomVoiceFileSub::ChooseQuiet) {
         const Request kept = request;
         m_ctx.chooseWithBrowser({ QStringLiteral("5"), QStringLiteral("1") },
             [this, kept](bool chosen, const QString &path) { onVoiceFileChosen(kept, chosen, path); });
@@ -237,7 +237,7 @@ void TalkTopic::onVoiceFileChosen(const Request &request, bool chosen, const QSt
                      JsonUtil::intKey(request, "Channel"), path, &TalkTopic::SDKResultCallback, this)
                          : Ret::Missing;
     }
-    if (subType == 1 && result == Ret::Ok)
+    if (subType == CustomVoiceFileSub::ChooseQuiet && result == Ret::Ok)
         return;
     Json::Value reply = pageReply(request);
     reply["nRet"] = result;

@@ -114,7 +114,7 @@ Answer UpgradeTopic::onMainMsgOnlineUpgrade(const Request &request)
     Json::Value reply = pageReply(request);
     CQNConnect *connect = CQNConnect::GetInstance();
     const int loginId = m_ctx.mainDevice().loginId;
-    if (subType == 0) {
+    if (subType == UpgradeSub::Query) {
         const QString current = QStringLiteral("%1-%2-%3")
                                     .arg(m_ctx.mainDevice().deviceInfo1)
                                     .arg(m_ctx.mainDevice().deviceInfo2)
@@ -126,7 +126,7 @@ Answer UpgradeTopic::onMainMsgOnlineUpgrade(const Request &request)
         reply["NewVersion"]
             = (mark < 0 ? m_strNewFirmwareVersion : m_strNewFirmwareVersion.mid(mark + 1)).toStdString();
         reply["Ret"] = result;
-    } else if (subType == 1) {
+    } else if (subType == UpgradeSub::Start) {
         const int result = connect->StartOnlineUpgrade(
             loginId, m_strNewFirmwareVersion, &UpgradeTopic::UpgradeProgressCallback, this);
         noteUpgradeStart(result);
@@ -146,11 +146,11 @@ Answer UpgradeTopic::onMainMsgLocalUpgrade(const Request &request)
     reply["Msg"] = 25;
     reply["SubMsg"] = 1;
     reply["MsgID"] = JsonUtil::member(request, "MsgID");
-    if (subType == 0) {
+    if (subType == UpgradeSub::Query) {
         m_ctx.replyWithChosenPath({ QStringLiteral("4"), QStringLiteral("1") }, reply);
         return {};
     }
-    if (subType != 1)
+    if (subType != UpgradeSub::Start)
         return {};
     CQNConnect *connect = CQNConnect::GetInstance();
     if (!connect)

@@ -49,13 +49,13 @@ Answer ViewControlTopic::onMainMsgSwitchMode(const Request &request)
 {
     const int page = JsonUtil::intKey(request, "SubType");
     Json::Value reply = pageReply(request);
-    if (page != 2)
+    if (page != PlayerPage::Color)
         stopColorPreview();
-    if (page == 1) {
+    if (page == PlayerPage::Playback) {
         m_live.stopForPlayback();
     } else {
         m_playback.leavePage();
-        if (page == 0)
+        if (page == PlayerPage::Live)
             m_live.restoreLiveChannels();
     }
     m_ctx.RunOnWindow([page](GridWindowFacade *widget) { widget->SetPageIndex(page); });
@@ -71,7 +71,7 @@ Answer ViewControlTopic::onMainMsgChangeSplit(const Request &request)
     int channel = -1;
     m_ctx.RunOnWindow([&](GridWindowFacade *widget) {
         widget->ChangeSplit(mode);
-        channel = widget->GetWndChn(0, 0);
+        channel = widget->GetWndChn(PlayerPage::Live, 0);
     });
     reply["Chn"] = channel;
     reply["SubMsg"] = mode;
@@ -111,10 +111,10 @@ Answer ViewControlTopic::onMainMsgCapture(const Request &request)
 Answer ViewControlTopic::onMainMsgColorPreview(const Request &request)
 {
     const int subType = JsonUtil::intKey(request, "SubType");
-    if (subType != 0 && subType != 1)
+    if (subType != ColorPreviewSub::Start && subType != ColorPreviewSub::Stop)
         return {};
     Json::Value reply = pageReply(request);
-    if (subType == 1) {
+    if (subType == ColorPreviewSub::Stop) {
         stopColorPreview();
         reply["Ret"] = Ret::Ok;
         return reply;
@@ -191,35 +191,35 @@ Answer ViewControlTopic::onMainMsgPTZControl(const Request &request)
     const int command = JsonUtil::intKey(request, "SubType");
     const int channel = JsonUtil::intKey(request, "Channel");
     int value = 0;
-    if (command >= 0 && command <= 5)
+    if (command >= PtzSub::MoveFirst && command <= PtzSub::ZoomIn)
         value = JsonUtil::intKey(request, "Step");
-    else if (command >= 6 && command <= 8)
+    else if (command >= PtzSub::PresetFirst && command <= PtzSub::PresetLast)
         value = JsonUtil::intKey(request, "Preset");
     Json::Value reply = pageReply(request);
     bool done = true; // commands outside the table do nothing
     m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
         switch (command) {
-        case 0:
-        case 1:
-        case 2:
-        case 3:
+        case PtzSub::MoveFirst:
+        case PtzSub::MoveFirst + 1:
+        case PtzSub::MoveFirst + 2:
+        case PtzSub::MoveLast:
             done = widget->PTZElectronicMove(channel, command, value);
             break;
-        case 4:
+        case PtzSub::ZoomOut:
             done = widget->PTZElectZoomOut(channel, value);
             break;
-        case 5:
+        case PtzSub::ZoomIn:
             done = widget->PTZElectZoomIn(channel, value);
             break;
-        case 6:
-        case 7:
-        case 8:
+        case PtzSub::PresetFirst:
+        case PtzSub::PresetFirst + 1:
+        case PtzSub::PresetLast:
             done = widget->PTZElectPresent(channel, command, value);
             break;
-        case 9:
+        case PtzSub::Restore:
             done = widget->PTZElectRedu(channel);
             break;
-        case 10:
+        case PtzSub::Open:
             done = widget->PTZElectOpen(channel, -1);
             break;
         default:

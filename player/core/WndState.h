@@ -17,10 +17,10 @@ struct LiveWndState
     void read(LiveWindowFacade *widget, int channel)
     {
         widget->GetColor(channel, &brightness, &contrast, &saturation, &hue);
-        audio = widget->IsSoundWnd(0, channel);
-        zoom = widget->IsDigitalZoom(0, channel);
+        audio = widget->IsSoundWnd(PlayerPage::Live, channel);
+        zoom = widget->IsDigitalZoom(PlayerPage::Live, channel);
         original = widget->GetPlayOriginalState(channel);
-        playStatus = widget->GetPlayState(0, channel);
+        playStatus = widget->GetPlayState(PlayerPage::Live, channel);
     }
 
     void write(Json::Value &data) const
@@ -48,7 +48,7 @@ struct PlaybackWndState
     void read(PlaybackWindowFacade *widget, int wnd)
     {
         widget->GetPlaybackWndStatus(wnd, &recording, &zoom, &sound);
-        status = widget->GetPlayState(1, wnd);
+        status = widget->GetPlayState(PlayerPage::Playback, wnd);
     }
 
     void write(Json::Value &data) const

@@ -7,6 +7,7 @@
 #include "ColorSetWidget.h"
 #include "LightWeightLog.h"
 #include "MemoryDesktop.h"
+#include "PlayState.h"
 #include "PlayWidget.h"
 #include "PlayWindowManage.h"
 #include "PlaybackWidget.h"
@@ -202,7 +203,7 @@ private slots:
     {
         QFETCH(int, state);
         QFETCH(int, status);
-        QCOMPARE(PlayWidget::MapPlayState(state), status);
+        QCOMPARE(PlayState::pageStatus(state, state), status);
     }
 
     void playStatesOfThePages()
