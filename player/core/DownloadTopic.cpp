@@ -25,11 +25,6 @@ namespace {
 
 constexpr int kNextFileWaitMs = 200;
 
-QByteArray textKey(const Json::Value &object, const char *key)
-{
-    return JsonUtil::stringOr(object, key).toUtf8();
-}
-
 // Recordings of record type AVI (2) and file type 0 are converted after the download.
 bool convertsToAvi(int kind, int recordType, int fileType)
 {
@@ -47,7 +42,7 @@ DownloadTopic::DownloadTopic(RequestContext &context)
     : m_ctx(context)
 { }
 
-void DownloadTopic::startDownload(const Request &request, Json::Value &reply)
+void DownloadTopic::downloadFiles(const Request &request, Json::Value &reply)
 {
     // A running conversion chain belongs to the old list: it ends here, and
     // its late callbacks are known by the batch number.
@@ -74,10 +69,10 @@ void DownloadTopic::startDownload(const Request &request, Json::Value &reply)
             DownloadFileInfo file;
             file.channel = channel;
             file.stream = stream;
-            file.fileSize = PlaybackText::fileLength(textKey(e, "FileLength"));
-            TextField::copy(file.fileName, textKey(e, "FileName"));
-            const QByteArray begin = textKey(e, "BeginTime");
-            const QByteArray end = textKey(e, "EndTime");
+            file.fileSize = PlaybackText::fileLength(JsonUtil::stringOr(e, "FileLength").toUtf8());
+            TextField::copy(file.fileName, JsonUtil::stringOr(e, "FileName").toUtf8());
+            const QByteArray begin = JsonUtil::stringOr(e, "BeginTime").toUtf8();
+            const QByteArray end = JsonUtil::stringOr(e, "EndTime").toUtf8();
             // The times become part of file names: digits only.
             if (!PlaybackText::isTime(begin) || !PlaybackText::isTime(end))
                 valid = false;

@@ -17,7 +17,7 @@ public:
     explicit DownloadTopic(RequestContext &context);
 
     // SubType 39: starts downloading the request's files; fills the reply.
-    void startDownload(const Request &request, Json::Value &reply);
+    void downloadFiles(const Request &request, Json::Value &reply);
     // SubType 46 and leaving the playback page: ends the batch.
     void cancelDownload();
     // Closes the file in progress (logout).

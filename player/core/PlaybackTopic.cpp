@@ -39,11 +39,6 @@ bool isPlaybackWnd(int wnd)
     return wnd >= 0 && wnd < kPlaybackWnds;
 }
 
-QByteArray textKey(const Json::Value &object, const char *key)
-{
-    return JsonUtil::stringOr(object, key).toUtf8();
-}
-
 // The next speed code of the cycle first..first+3, then normal (0).
 int nextSpeed(int state, int first)
 {
@@ -88,7 +83,7 @@ Answer PlaybackTopic::onMainMsgPlayback(const Request &request)
         break;
     }
     case PlaybackSub::Download:
-        m_downloads.startDownload(request, reply);
+        m_downloads.downloadFiles(request, reply);
         break;
     case PlaybackSub::Control:
         controlPlayback(request, reply);
@@ -126,12 +121,12 @@ void PlaybackTopic::startPlayback(const Request &request, Json::Value &reply)
             const Json::Value &e = infos[i];
             PlaybackFileInfo file;
             file.stream = stream;
-            TextField::copy(file.beginTime, textKey(e, "BeginTime"));
-            TextField::copy(file.endTime, textKey(e, "EndTime"));
+            TextField::copy(file.beginTime, JsonUtil::stringOr(e, "BeginTime").toUtf8());
+            TextField::copy(file.endTime, JsonUtil::stringOr(e, "EndTime").toUtf8());
             if (mode == 1) {
                 file.channel = JsonUtil::intKey(request, "Channel");
-                file.fileSize = PlaybackText::fileLength(textKey(e, "FileLength"));
-                TextField::copy(file.fileName, textKey(e, "FileName"));
+                file.fileSize = PlaybackText::fileLength(JsonUtil::stringOr(e, "FileLength").toUtf8());
+                TextField::copy(file.fileName, JsonUtil::stringOr(e, "FileName").toUtf8());
                 file.window = selectWnd;
             } else {
                 file.channel = JsonUtil::intKey(e, "Channel");

@@ -11,24 +11,6 @@
 
 #include <QSettings>
 
-#include <stdexcept>
-
-namespace {
-
-// A UTF-8 text key: missing reads as empty; anything else that is no text
-// cannot be analysed.
-QString textKey(const Json::Value &object, const char *key)
-{
-    const Json::Value &value = JsonUtil::member(object, key);
-    if (value.isNull())
-        return QString();
-    if (!value.isString())
-        throw std::invalid_argument(key);
-    return QString::fromStdString(value.asString());
-}
-
-} // namespace
-
 SettingsTopic::SettingsTopic(RequestContext &context)
     : m_ctx(context)
 { }
@@ -51,9 +33,9 @@ Answer SettingsTopic::onMainMsgClientConfig(const Request &request)
     }
     case ClientConfigSub::Save: {
         LocalSettings::ClientCfg cfg;
-        cfg.RecPath = textKey(request, "RecPath");
-        cfg.CapPath = textKey(request, "CapPath");
-        cfg.DownPath = textKey(request, "DownPath");
+        cfg.RecPath = JsonUtil::textKey(request, "RecPath");
+        cfg.CapPath = JsonUtil::textKey(request, "CapPath");
+        cfg.DownPath = JsonUtil::textKey(request, "DownPath");
         cfg.RecordType = JsonUtil::intKey(request, "RecordType");
         cfg.ImageType = JsonUtil::intKey(request, "ImageType");
         playerLog("CPluginManage::onMainMsgClientConfig", QStringLiteral("save config path"));
