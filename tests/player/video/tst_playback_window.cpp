@@ -342,6 +342,23 @@ private slots:
         }
     }
 
+    // The one sound output moves to the window that asks for it and goes
+    // when that window turns it off.
+    void soundMovesBetweenWindows()
+    {
+        QJsonObject reply = replyTo(QStringLiteral(R"({"MainType":5,"SubType":42,"MsgID":7,"Channel":2})"));
+        QCOMPARE(reply.value("Audio").toInt(), 1);
+        QCOMPARE(LumarelControl::soundOwner(), 66);
+        reply = replyTo(QStringLiteral(R"({"MainType":5,"SubType":42,"MsgID":8,"Channel":3})"));
+        QCOMPARE(reply.value("Audio").toInt(), 1);
+        QCOMPARE(LumarelControl::soundOwner(), 67);
+        QCOMPARE(PlayWidget::existing()->IsSoundWnd(1, 2), false);
+        reply = replyTo(QStringLiteral(R"({"MainType":5,"SubType":42,"MsgID":9,"Channel":3})"));
+        QCOMPARE(reply.value("Ret").toInt(), 100);
+        QCOMPARE(reply.value("Audio").toInt(), 0);
+        QCOMPARE(LumarelControl::soundOwner(), -1);
+    }
+
     // Pausing holds the device's data back; stopping the paused window
     // must still end its device playback. Then all stop.
     void stopPausedThenAll()
