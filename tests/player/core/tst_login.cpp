@@ -962,13 +962,21 @@ private slots:
     // The CPU and memory event comes once a second while a device is logged in.
     void statusEventsWhileLoggedIn()
     {
+        // The monitor's figures, as it measured them.
+        QSignalSpy measured(m_manage->systemStatus(), &CGetSystemStatus::sendSystemStatusSig);
         QCOMPARE(login(loginRequest()).value(QStringLiteral("Ret")).toInt(), 100);
         QTRY_VERIFY_WITH_TIMEOUT(m_status.size() >= 2, 5000);
         const QJsonObject event = object(m_status[0]);
         QCOMPARE(event.value(QStringLiteral("MainEvent")).toInt(), 0);
         QCOMPARE(event.value(QStringLiteral("SubEvent")).toInt(), 5);
-        for (const char *key : { "AppCpu", "SystemCpu", "AppMemory" })
-            QVERIFY2(event.value(QLatin1String(key)).toDouble(-1) >= 0, key);
+        // The event carries one tick's figures unchanged, as integers.
+        const QVariantList figures { event.value(QStringLiteral("AppCpu")).toVariant(),
+            event.value(QStringLiteral("SystemCpu")).toVariant(),
+            event.value(QStringLiteral("AppMemory")).toVariant() };
+        for (const QVariant &figure : figures)
+            QCOMPARE(figure.userType(), int(QMetaType::LongLong));
+        const QVariantList asInts { figures[0].toInt(), figures[1].toInt(), figures[2].toInt() };
+        QVERIFY2(measured.contains(asInts), qPrintable(QJsonDocument(event).toJson(QJsonDocument::Compact)));
         answersTo(QStringLiteral("{\"MainType\":9}"));
         m_status.clear();
         // Two more ticks of the monitor pass without one. The manager's own
