@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 
+class QAbstractSocket;
 class QProcess;
 class QThread;
 class QTimer;
@@ -122,8 +123,14 @@ private:
     // The firmware customiser's record and folders of a session that ended.
     void dropDiySession(int nSessionID);
     void sendToPage(int nSessionID, const QByteArray &text);
+    // Every text for a page goes out here, flushed at once with `flush`. The
+    // session may end inside (a write that finds the connection gone, a page
+    // over the unsent bound): callers keep nothing of it across the call.
+    void sendText(int nSessionID, const QString &text, bool flush);
+    // The TCP connection under a page's socket, null when it is not found.
+    QAbstractSocket *connectionOf(QWebSocket *socket) const;
     // The page's connection is looked at a while after an answer is sent.
-    void watchPage(int nSessionID, QWebSocket *socket);
+    void watchPage(int nSessionID, const QAbstractSocket *connection);
     void unwatchPage(int nSessionID);
     void closeAll();
 

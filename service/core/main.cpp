@@ -12,10 +12,12 @@
 #include "common/ExitGuard.h"
 #include "common/NumericLocale.h"
 #include "common/ProgramDir.h"
+#include "common/QuitOnSignal.h"
 
 #include <QApplication>
 #include <QFileInfo>
 
+#include <csignal>
 #include <cstdio>
 #include <functional>
 
@@ -59,6 +61,11 @@ static int runService(int argc, char *argv[])
         std::fprintf(stderr, "QuorvelTool: %s\n", qPrintable(guard.errorText()));
         return 1;
     }
+
+    // SIGTERM and Ctrl-C end the event loop (one that comes during start-up
+    // ends it as soon as it runs), and so run the shutdown after it: pages
+    // closed with 1001, players ended, the customiser's work undone.
+    QuitOnSignal::install({ SIGTERM, SIGINT });
 
     const QString appDir = ProgramDir::folder();
     ServiceLog::instance()->init(appDir + QStringLiteral("/Log"), ServiceLog::KeepMonth);
