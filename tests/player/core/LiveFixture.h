@@ -11,6 +11,7 @@
 #include "PluginManage.h"
 #include "RecordingPlayWidget.h"
 #include "RequestContext.h"
+#include "RequestHarness.h"
 #include "SessionTopic.h"
 #include "TalkTopic.h"
 #include "UpgradeTopic.h"
@@ -60,11 +61,9 @@ inline kestrix::DeviceSpec device(int channels = 16)
     return s;
 }
 
-class LiveFixture
+class LiveFixture : public RequestHarness
 {
 public:
-    CPluginManage *manage = nullptr;
-    QStringList sent;
     QStringList log;
     QObject *context = nullptr;
 
@@ -99,11 +98,8 @@ public:
         m_widget->recordInput = false;
         install(true);
         m_foreignLookups = 0;
-        manage = new CPluginManage(QStringLiteral("4400012"), 7);
-        QObject::connect(manage, &CPluginManage::sendWebSocketMsgSig, context, [this](const QString &m) {
-            if (!m.startsWith(QLatin1String("{\"AppCpu\":")))
-                sent.append(m);
-        });
+        make(context, QStringLiteral("4400012"), 7,
+            [](const QString &m) { return !m.startsWith(QLatin1String("{\"AppCpu\":")); });
         const QString login = QStringLiteral(
             "{\"MainType\":8,\"MsgID\":1,\"Browse\":2%1,\"Device\":{\"LoginType\":1,\"SN\":\"%2\","
             "\"User\":\"admin\",\"Password\":\"secret\"}}")
@@ -125,9 +121,7 @@ public:
             return;
         // The logout stops every stream before the window side goes.
         answersTo(QStringLiteral("{\"MainType\":9}"));
-        manage->stopWorker();
-        delete manage;
-        manage = nullptr;
+        destroy();
         install(false);
         m_widget.reset();
     }
@@ -136,38 +130,6 @@ public:
     {
         stop();
         PlayerWindow::setProvider(nullptr);
-    }
-
-    void post(const QString &msg)
-    {
-        QMetaObject::invokeMethod(manage, "onRecvWebsocketMsg", Qt::QueuedConnection, Q_ARG(QString, msg));
-    }
-
-    // Runs `f` on the worker thread; this thread serves GUI tasks meanwhile.
-    bool onWorker(std::function<void()> f)
-    {
-        QAtomicInt done = 0;
-        QMetaObject::invokeMethod(
-            manage,
-            [&] {
-                f();
-                done = 1;
-            },
-            Qt::QueuedConnection);
-        return QTest::qWaitFor([&] { return done.loadAcquire() == 1; }, 30000);
-    }
-
-    // What `msg` made the manager send, up to a marker request behind it.
-    QStringList answersTo(const QString &msg)
-    {
-        sent.clear();
-        post(msg);
-        post(QStringLiteral("{\"MainType\":13,\"MsgID\":\"marker\"}"));
-        const QString marker
-            = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
-        if (!QTest::qWaitFor([&] { return sent.contains(marker); }, 30000))
-            return { QStringLiteral("<no marker>") };
-        return sent.mid(0, sent.indexOf(marker));
     }
 
     // Waits until the streams of `channels` delivered a picture and its size
@@ -184,20 +146,6 @@ public:
         answersTo(QStringLiteral("{\"MainType\":13}"));
         sent.clear();
         return true;
-    }
-
-    // What was sent since `sent` was last cleared, once the worker has
-    // finished everything queued before now.
-    QStringList flush()
-    {
-        post(QStringLiteral("{\"MainType\":13,\"MsgID\":\"marker\"}"));
-        const QString marker
-            = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
-        if (!QTest::qWaitFor([&] { return sent.contains(marker); }, 30000))
-            return { QStringLiteral("<no marker>") };
-        const QStringList out = sent.mid(0, sent.indexOf(marker));
-        sent.clear();
-        return out;
     }
 
     // The same as JSON objects.

@@ -192,6 +192,22 @@ private slots:
             QFile::remove(m_dir.filePath(name));
     }
 
+    void mapStreamCode_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("step");
+        const int rows[][2] = { { 15, -1 }, { 16, 1 }, { 17, 2 }, { 18, 3 }, { 19, 4 }, { 20, -1 },
+            { 31, -1 }, { 32, 1 }, { 33, 2 }, { 34, 3 }, { 35, 4 }, { 36, -1 }, { 0, -1 } };
+        for (const auto &r : rows)
+            QTest::addRow("%d", r[0]) << r[0] << r[1];
+    }
+    void mapStreamCode()
+    {
+        QFETCH(int, code);
+        QFETCH(int, step);
+        QCOMPARE(PlaybackTopic::MapStreamCode(code), step);
+    }
+
     // A new list while a conversion runs: the old chain's late answer
     // converts and deletes nothing; a failed conversion keeps its source.
     void newListDuringConversion()
