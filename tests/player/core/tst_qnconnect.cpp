@@ -283,8 +283,6 @@ private slots:
             got.replace(pointer, QStringLiteral("@"));
             QCOMPARE(got, QString(calls[i]).replace(QLatin1Char('#'), QString::number(id)));
         }
-        QVERIFY(logged(QStringLiteral("ConnectDevice success,LoginID=%1").arg(id)));
-        QVERIFY(logged(QStringLiteral("NetDeviceInfo----------devType:2")));
         QCOMPARE(logged(QStringLiteral("Token=")), loginType == 2);
         // The token itself never reaches the log.
         QVERIFY(!logged(QStringLiteral("tok-1")));
@@ -424,7 +422,6 @@ private slots:
         QCOMPARE(callLog(),
             (QStringList { QStringLiteral("TRV_NET_CloseAlarmChan(%1)").arg(id),
                 QStringLiteral("TRV_NET_Logout(%1)").arg(id) }));
-        QVERIFY(logged(QStringLiteral("Disconnect Device LoginID=%1").arg(id)));
         QCOMPARE(control::openHandles(), 0);
         QCOMPARE(m_connect->DisconnectDevice(id), 0);
     }
@@ -454,7 +451,6 @@ private slots:
                     .arg(handle)
                     .arg(fn(&onFrameV2), ptr(&frames)),
                 QStringLiteral("TRV_NET_MakeKeyFrame(%1,3,1)").arg(id) }));
-        QVERIFY(logged(QStringLiteral("TRV_NET_RealPlay lPlayOK=%1 bRet=1 bRet1=1").arg(handle)));
         QTRY_VERIFY_WITH_TIMEOUT(frames.count.load() > 0, 60000);
         control::clearCalls();
         QCOMPARE(m_connect->DisconnectChannel_V2(handle, &onFrameV2, &frames), 1);
@@ -464,9 +460,6 @@ private slots:
                                .arg(fn(&onFrameV2), ptr(&frames)),
                 QStringLiteral("TRV_NET_StopRealPlay(%1,0)").arg(handle) }));
         const int after = frames.count.load();
-        QVERIFY(logged(QStringLiteral("TRV_NET_DelRealDataCallBack_V2 begin lPlay=%1").arg(handle)));
-        QVERIFY(logged(QStringLiteral("TRV_NET_DelRealDataCallBack_V2 end lPlay=%1 bRes=1").arg(handle)));
-        QVERIFY(logged(QStringLiteral("TRV_NET_StopRealPlay lPlay=%1 end bRes=1").arg(handle)));
         // The library's guarantee: nothing arrives after the stop returned.
         QCOMPARE(frames.count.load(), after);
     }
@@ -483,7 +476,6 @@ private slots:
                     .arg(handle)
                     .arg(fn(&onFrame), ptr(&frames)),
                 QStringLiteral("TRV_NET_MakeKeyFrame(%1,0,1)").arg(id) }));
-        QVERIFY(logged(QStringLiteral("TRV_NET_RealPlay lPlayOK=%1").arg(handle)));
         QTRY_VERIFY_WITH_TIMEOUT(frames.count.load() > 0, 60000);
         control::clearCalls();
         QCOMPARE(m_connect->DisconnectChannel(handle, &onFrame, &frames), 1);
@@ -492,7 +484,6 @@ private slots:
                                .arg(handle)
                                .arg(fn(&onFrame), ptr(&frames)),
                 QStringLiteral("TRV_NET_StopRealPlay(%1,0)").arg(handle) }));
-        QVERIFY(logged(QStringLiteral("TRV_NET_StopRealPlay lPlay=%1 bRes=1").arg(handle)));
         QVERIFY(m_connect->RequestKeyFrame(id, 0, 1));
         QVERIFY(!m_connect->RequestKeyFrame(id, 99, 1));
     }
@@ -554,9 +545,7 @@ private slots:
                               .replace(QStringLiteral("DATA"), fn(&onPlayData))
                               .replace(QStringLiteral("POS"), fn(&onPosition))
                               .replace(QStringLiteral("USER"), ptr(&pos)) });
-        QVERIFY(logged(QStringLiteral("lLogin=%1 lPlay=%2").arg(id).arg(handle)));
         QVERIFY(m_connect->EndPlayback(handle));
-        QVERIFY(logged(QStringLiteral("TRV_NET_StopPlayBack lPlay=%1 bResult=1").arg(handle)));
         QVERIFY(!m_connect->EndPlayback(handle));
     }
 
@@ -1049,11 +1038,9 @@ private slots:
         QCOMPARE(argsOf("TRV_NET_Upgrade"),
             (QStringList { QString::number(id), "\"" + path + "\"", "1", fn(&onUpgrade), ptr(&user) }));
         const int handle = int(control::callsOf("TRV_NET_Upgrade").back().result);
-        QVERIFY(logged(QStringLiteral("StartLocalUpgrade:Ret = %1").arg(handle)));
         QCOMPARE(m_connect->GetUpgradeState(handle), int(TRV_UPGRADE_SENDING));
         // One upgrade at a time: the device says so with -512.
         QCOMPARE(m_connect->StartOnlineUpgrade(id, QStringLiteral("V5.2.0.0"), &onUpgrade, &user), 1007);
-        QVERIFY(logged(QStringLiteral("StartOnlineUpgrade:Error = 1007")));
         QCOMPARE(argsOf("TRV_NET_UpgradeOnline"),
             (QStringList { QString::number(id), "\"V5.2.0.0\"", "0", fn(&onUpgrade), ptr(&user) }));
         QCOMPARE(m_connect->CloseUpgrade(handle), 1);
@@ -1063,7 +1050,6 @@ private slots:
         QCOMPARE(
             m_connect->StartLocalUpgrade(id, dir.filePath(QStringLiteral("none.bin")), &onUpgrade, &user),
             1016);
-        QVERIFY(logged(QStringLiteral("StartLocalUpgrade:Error = 1016")));
         QCOMPARE(m_connect->StartOnlineUpgrade(id, QStringLiteral("V9"), &onUpgrade, &user), 1016);
     }
 
