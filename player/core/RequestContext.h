@@ -23,8 +23,10 @@ using Request = Json::Value;
 // callback or a task sends through RequestContext::sendReply).
 struct Answer
 {
+    // Nothing now: `return {};`.
     Answer() = default;
-    Answer(Json::Value value) // NOLINT: `return reply;` reads as the answer
+    // The reply: `return reply;` (implicit on purpose).
+    Answer(Json::Value value)
         : reply(std::move(value))
     { }
     std::optional<Json::Value> reply;
