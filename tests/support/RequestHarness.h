@@ -10,6 +10,8 @@
 #include <QtTest>
 
 #include <functional>
+#include <mutex>
+#include <thread>
 
 class RequestHarness
 {
@@ -73,7 +75,39 @@ public:
         return out;
     }
 
+    // One message and the thread that sent it.
+    struct Sent
+    {
+        QString text;
+        Qt::HANDLE thread = nullptr;
+    };
+    // Runs `callback` on a thread of its own, as a library's callback runs,
+    // and returns what that made the manager send, once the worker has
+    // finished what it queued.
+    QList<Sent> sentFromLibrary(const std::function<void()> &callback)
+    {
+        std::mutex mutex;
+        QList<Sent> out;
+        const auto c = QObject::connect(
+            manage, &CPluginManage::sendWebSocketMsgSig, manage,
+            [&](const QString &m) {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (!m.contains(QLatin1String("\"marker\"")) && (!m_keep || m_keep(m)))
+                    out.append({ m, QThread::currentThreadId() });
+            },
+            Qt::DirectConnection);
+        sent.clear();
+        std::thread library(callback);
+        library.join();
+        flush();
+        QObject::disconnect(c);
+        std::lock_guard<std::mutex> lock(mutex);
+        return out;
+    }
+
 private:
+    std::function<bool(const QString &)> m_keep;
+
     QStringList untilMarker(int timeoutMs)
     {
         post(QStringLiteral("{\"MainType\":13,\"MsgID\":\"marker\"}"));

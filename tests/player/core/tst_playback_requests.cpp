@@ -258,26 +258,14 @@ private slots:
         QFETCH(int, port);
         QFETCH(bool, user);
         QFETCH(QString, event);
-        Qt::HANDLE sender = nullptr;
-        const auto c = connect(
-            f.manage, &CPluginManage::sendWebSocketMsgSig, this,
-            [&](const QString &m) {
-                if (m.contains(QLatin1String("\"MainEvent\":1")))
-                    sender = QThread::currentThreadId();
-            },
-            Qt::DirectConnection);
         Qt::HANDLE worker = nullptr;
         QVERIFY(f.onWorker([&] { worker = QThread::currentThreadId(); }));
-        f.sent.clear();
-        std::thread library(
+        const auto messages = f.sentFromLibrary(
             [&] { PlaybackTopic::LocalPlayEndCallback(port, user ? &f.manage->playback() : nullptr); });
-        library.join();
-        const QStringList messages = f.flush();
-        disconnect(c);
         QCOMPARE(messages.size(), event.isEmpty() ? 0 : 1);
         if (!event.isEmpty()) {
-            QCOMPARE(object(messages[0]), object(event));
-            QCOMPARE(sender, worker);
+            QCOMPARE(object(messages[0].text), object(event));
+            QCOMPARE(messages[0].thread, worker);
         }
     }
 

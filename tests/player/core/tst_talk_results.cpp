@@ -51,24 +51,12 @@ private slots:
             worker = QThread::currentThreadId();
             f.manage->talk().keepVoiceFileRequest(2, 77);
         }));
-        Qt::HANDLE sender = nullptr;
-        const auto c = connect(
-            f.manage, &CPluginManage::sendWebSocketMsgSig, this,
-            [&](const QString &m) {
-                if (m.contains(QLatin1String("\"nRet\"")))
-                    sender = QThread::currentThreadId();
-            },
-            Qt::DirectConnection);
-        f.sent.clear();
-        std::thread library(
+        const auto messages = f.sentFromLibrary(
             [&] { TalkTopic::SDKResultCallback(9, state, code, user ? &f.manage->talk() : nullptr); });
-        library.join();
-        const QStringList messages = f.flush();
-        disconnect(c);
         QCOMPARE(messages.size(), reply.isEmpty() ? 0 : 1);
         if (!reply.isEmpty()) {
-            QCOMPARE(object(messages[0]), object(reply));
-            QCOMPARE(sender, worker);
+            QCOMPARE(object(messages[0].text), object(reply));
+            QCOMPARE(messages[0].thread, worker);
         }
     }
 
