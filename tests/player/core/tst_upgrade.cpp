@@ -34,6 +34,18 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
 }
 
+std::atomic<int> g_upgradeHandle { 0 };
+
+// The upgrade requests' progress callback: hands the values to the worker.
+void onUpgradeProgress(int handle, int status, int total, int sent, void *user)
+{
+    g_upgradeHandle = handle;
+    auto *manage = static_cast<CPluginManage *>(user);
+    manage->context().RunInWorkerThread([manage, handle, status, total, sent] {
+        manage->upgrades().OnUpgradeProgress(handle, status, total, sent);
+    });
+}
+
 } // namespace
 
 class TestUpgrade : public QObject
@@ -66,13 +78,13 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         f.initTestCase(this);
-        CPluginManage::setAppFolder(m_dir.path());
+        RequestContext::setAppFolder(m_dir.path());
     }
     void cleanup() { f.stop(); }
     void cleanupTestCase()
     {
         f.cleanupTestCase();
-        CPluginManage::setAppFolder(QString());
+        RequestContext::setAppFolder(QString());
     }
 
     void upgrade_data()
@@ -198,7 +210,7 @@ private slots:
             connect(&silent, &QTcpServer::newConnection, this,
                 [&] { held.append(silent.nextPendingConnection()); });
             port = silent.serverPort();
-            CPluginManage::setVersionCheckTimeoutMs(300);
+            UpgradeTopic::setVersionCheckTimeoutMs(300);
         } else if (server == QLatin1String("refused")) {
             // A loopback port that nothing listens on any more.
             QVERIFY(silent.listen(QHostAddress::LocalHost));
@@ -240,7 +252,7 @@ private slots:
             QTRY_VERIFY(f.logged(QStringLiteral("access timeout")));
             QCOMPARE(f.flush().mid(1), QStringList());
             QCOMPARE(readFile(newCopy), QByteArray("last copy"));
-            CPluginManage::setVersionCheckTimeoutMs(60000);
+            UpgradeTopic::setVersionCheckTimeoutMs(60000);
             qDeleteAll(held);
             return;
         }
@@ -276,7 +288,7 @@ private slots:
         QFETCH(QString, a);
         QFETCH(QString, b);
         QFETCH(bool, higher);
-        QCOMPARE(CPluginManage::CompareVersion(a, b), higher);
+        QCOMPARE(UpgradeTopic::CompareVersion(a, b), higher);
     }
 
     void initSdkInfo_data()
@@ -305,12 +317,86 @@ private slots:
         QVERIFY(f.start(device()));
         Json::Value parsed;
         QVERIFY(JsonUtil::parse(request, &parsed));
-        f.sent.clear();
-        QVERIFY(f.onWorker([&] { f.manage->onMainMsgInitSDKInfo(parsed); }));
-        QTRY_COMPARE(f.sent.size(), 1);
-        QCOMPARE(object(f.sent[0]).value("Ret").toInt(), ret);
+        Answer answer;
+        QVERIFY(f.onWorker([&] { answer = f.manage->upgrades().onMainMsgInitSDKInfo(parsed); }));
+        QVERIFY(answer.reply.has_value());
+        QCOMPARE(answer.reply->get("Ret", 0).asInt(), ret);
         const auto calls = control::callsOf("TRV_NET_UserData");
         QCOMPARE(calls.empty() ? QString() : QString::fromStdString(calls[0].args[1]), userData);
+    }
+
+    // A local upgrade on the simulated device reports its progress, and its
+    // end closes the upgrade and clears the flag that the service watches.
+    void upgradeProgress()
+    {
+        QVERIFY(f.start(device()));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("firmware.bin"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(300000, 'f'));
+        file.close();
+        const int id = f.loginId();
+        int result = 0;
+        QVERIFY(f.onWorker([&] {
+            result = CQNConnect::GetInstance()->StartLocalUpgrade(id, path, &onUpgradeProgress, f.manage);
+            f.manage->upgrades().setUpgrading(result == 100);
+        }));
+        QCOMPARE(result, 100);
+        f.sent.clear();
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return !f.sent.isEmpty()
+                    && object(f.sent.last())
+                           .value(QStringLiteral("Data"))
+                           .toObject()
+                           .value(QStringLiteral("Status"))
+                           .toInt()
+                    == TRV_UPGRADE_SUCCESS;
+            },
+            60000));
+        for (int i = 0; i < f.sent.size(); ++i) {
+            const QJsonObject event = object(f.sent[i]);
+            QCOMPARE(kindOf(event), QStringLiteral("3/0"));
+            const QJsonObject data = event.value(QStringLiteral("Data")).toObject();
+            QCOMPARE(data.keys(), (QStringList { "SendSize", "Status", "TotalSize" }));
+            const bool last = i == f.sent.size() - 1;
+            QCOMPARE(event.value(QStringLiteral("IsUpgrade")), QJsonValue(!last));
+        }
+        QCOMPARE(functionsOf("TRV_NET_CloseUpgradeHandle"),
+            QStringList { QStringLiteral("TRV_NET_CloseUpgradeHandle(%1)").arg(g_upgradeHandle.load()) });
+        bool upgrading = true;
+        QVERIFY(f.onWorker([&] { upgrading = f.manage->upgrades().isUpgrading(); }));
+        QVERIFY(!upgrading);
+    }
+
+    void upgradeStatus_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("ends");
+        QTest::newRow("sending") << int(TRV_UPGRADE_SENDING) << false;
+        QTest::newRow("writing") << int(TRV_UPGRADE_WRITING) << false;
+        QTest::newRow("success") << int(TRV_UPGRADE_SUCCESS) << true;
+        QTest::newRow("failed") << int(TRV_UPGRADE_FAILED) << true;
+    }
+    void upgradeStatus()
+    {
+        QVERIFY(f.start(device()));
+        QFETCH(int, status);
+        QFETCH(bool, ends);
+        f.sent.clear();
+        QVERIFY(f.onWorker([&] {
+            f.manage->upgrades().setUpgrading(true);
+            f.manage->upgrades().OnUpgradeProgress(77, status, 1000, 400);
+        }));
+        const QStringList messages = f.flush();
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(object(messages[0]),
+            object(QStringLiteral(R"({"MainEvent":3,"SubEvent":0,"Data":{"Status":%1,"TotalSize":1000,)"
+                                  R"("SendSize":400},"IsUpgrade":%2})")
+                       .arg(status)
+                       .arg(ends ? "false" : "true")));
+        QCOMPARE(functionsOf("TRV_NET_CloseUpgradeHandle").size(), ends ? 1 : 0);
     }
 };
 

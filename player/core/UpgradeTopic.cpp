@@ -2,9 +2,10 @@
 // version of the tool on the update server, and the device library's
 // application set-up.
 
+#include "UpgradeTopic.h"
+
 #include "LightWeightLog.h"
 #include "LocalInfo.h"
-#include "PluginManage.h"
 #include "QNConnect.h"
 #include "TextField.h"
 #include "common/Json.h"
@@ -62,7 +63,7 @@ Json::Value toolVersionEvent(int subType, const ToolVersion &current, const Tool
 {
     const bool newer = offered.version.isEmpty() ? false
         : current.version.isEmpty()              ? true
-                                    : CPluginManage::CompareVersion(offered.version, current.version);
+                                    : UpgradeTopic::CompareVersion(offered.version, current.version);
     playerLog("CPluginManage::onMainMsgCheckToolVersion",
         QStringLiteral("bNewVersion %1 strNew %2 strCur %3")
             .arg(newer)
@@ -80,12 +81,16 @@ Json::Value toolVersionEvent(int subType, const ToolVersion &current, const Tool
 
 } // namespace
 
-void CPluginManage::setVersionCheckTimeoutMs(int ms)
+UpgradeTopic::UpgradeTopic(RequestContext &context)
+    : m_ctx(context)
+{ }
+
+void UpgradeTopic::setVersionCheckTimeoutMs(int ms)
 {
     g_versionCheckTimeoutMs = ms;
 }
 
-bool CPluginManage::CompareVersion(const QString &a, const QString &b)
+bool UpgradeTopic::CompareVersion(const QString &a, const QString &b)
 {
     if (a.isEmpty())
         return false;
@@ -103,17 +108,17 @@ bool CPluginManage::CompareVersion(const QString &a, const QString &b)
 }
 
 // MainType 21: the cloud's newer firmware (SubType 0) and the upgrade to it (1).
-void CPluginManage::onMainMsgOnlineUpgrade(const Request &request)
+Answer UpgradeTopic::onMainMsgOnlineUpgrade(const Request &request)
 {
     const int subType = JsonUtil::intKey(request, "SubType");
-    Json::Value reply = makeReply(request);
+    Json::Value reply = pageReply(request);
     CQNConnect *connect = CQNConnect::GetInstance();
-    const int loginId = m_mainDevice.loginId;
-    if (subType == 0) {
+    const int loginId = m_ctx.mainDevice().loginId;
+    if (subType == UpgradeSub::Query) {
         const QString current = QStringLiteral("%1-%2-%3")
-                                    .arg(m_mainDevice.deviceInfo1)
-                                    .arg(m_mainDevice.deviceInfo2)
-                                    .arg(m_mainDevice.deviceInfo3);
+                                    .arg(m_ctx.mainDevice().deviceInfo1)
+                                    .arg(m_ctx.mainDevice().deviceInfo2)
+                                    .arg(m_ctx.mainDevice().deviceInfo3);
         // A version the cloud offered before is no answer to this query.
         m_strNewFirmwareVersion.clear();
         const int result = connect->GetCloudUpgradeInfo(loginId, current, m_strNewFirmwareVersion);
@@ -121,49 +126,49 @@ void CPluginManage::onMainMsgOnlineUpgrade(const Request &request)
         reply["NewVersion"]
             = (mark < 0 ? m_strNewFirmwareVersion : m_strNewFirmwareVersion.mid(mark + 1)).toStdString();
         reply["Ret"] = result;
-    } else if (subType == 1) {
+    } else if (subType == UpgradeSub::Start) {
         const int result = connect->StartOnlineUpgrade(
-            loginId, m_strNewFirmwareVersion, &CPluginManage::UpgradeProgressCallback, this);
+            loginId, m_strNewFirmwareVersion, &UpgradeTopic::UpgradeProgressCallback, this);
         noteUpgradeStart(result);
         reply["Ret"] = result;
     } else {
         reply["Ret"] = Ret::NotHandled;
     }
     reply["IsUpgrade"] = m_bUpgrading;
-    sendReply(reply);
+    return reply;
 }
 
 // MainType 25: choose a firmware file (SubType 0) and upgrade from it (1).
-void CPluginManage::onMainMsgLocalUpgrade(const Request &request)
+Answer UpgradeTopic::onMainMsgLocalUpgrade(const Request &request)
 {
     const int subType = JsonUtil::intKey(request, "SubType");
     Json::Value reply(Json::objectValue);
     reply["Msg"] = 25;
     reply["SubMsg"] = 1;
     reply["MsgID"] = JsonUtil::member(request, "MsgID");
-    if (subType == 0) {
-        replyWithChosenPath({ QStringLiteral("4"), QStringLiteral("1") }, reply);
-        return;
+    if (subType == UpgradeSub::Query) {
+        m_ctx.replyWithChosenPath({ QStringLiteral("4"), QStringLiteral("1") }, reply);
+        return {};
     }
-    if (subType != 1)
-        return;
+    if (subType != UpgradeSub::Start)
+        return {};
     CQNConnect *connect = CQNConnect::GetInstance();
     if (!connect)
-        return;
+        return {};
     std::string file;
     if (!JsonUtil::convertString(JsonUtil::member(request, "FileName"), &file))
         throw std::invalid_argument("FileName");
-    const int result = connect->StartLocalUpgrade(
-        m_mainDevice.loginId, QString::fromStdString(file), &CPluginManage::UpgradeProgressCallback, this);
+    const int result = connect->StartLocalUpgrade(m_ctx.mainDevice().loginId, QString::fromStdString(file),
+        &UpgradeTopic::UpgradeProgressCallback, this);
     playerLog("CPluginManage::onMainMsgLocalUpgrade",
         QStringLiteral("StartLocalUpgrade-----------ret:%1").arg(result));
     noteUpgradeStart(result);
     reply["Ret"] = result;
     reply["IsUpgrade"] = m_bUpgrading;
-    sendReply(reply);
+    return reply;
 }
 
-void CPluginManage::noteUpgradeStart(int result)
+void UpgradeTopic::noteUpgradeStart(int result)
 {
     // A start the device refuses (one already runs) leaves the flag of an
     // upgrade this player started alone: that one still runs until its end
@@ -172,24 +177,24 @@ void CPluginManage::noteUpgradeStart(int result)
         m_bUpgrading = true;
 }
 
-void CPluginManage::UpgradeProgressCallback(
+void UpgradeTopic::UpgradeProgressCallback(
     int upgradeHandle, int status, int totalSize, int sendSize, void *user)
 {
-    auto *self = static_cast<CPluginManage *>(user);
+    auto *self = static_cast<UpgradeTopic *>(user);
     if (!self)
         return;
-    self->RunInWorkerThread([self, upgradeHandle, status, totalSize, sendSize] {
+    self->m_ctx.RunInWorkerThread([self, upgradeHandle, status, totalSize, sendSize] {
         self->OnUpgradeProgress(upgradeHandle, status, totalSize, sendSize);
     });
 }
 
 // MainType 22: fetches the update server's version file into
 // "NewVersion.ini" and reports whether it names a newer tool.
-void CPluginManage::onMainMsgCheckToolVersion(const Request &request)
+Answer UpgradeTopic::onMainMsgCheckToolVersion(const Request &request)
 {
     const int subType = JsonUtil::intKey(request, "SubType");
-    Json::Value reply = makeReply(request);
-    const QString folder = appFolder();
+    Json::Value reply = pageReply(request);
+    const QString folder = RequestContext::appFolder();
     const QString localPath = folder + QStringLiteral("/QuorvelToolVersion.ini");
     const QString newPath = folder + QStringLiteral("/NewVersion.ini");
     QString url;
@@ -201,9 +206,9 @@ void CPluginManage::onMainMsgCheckToolVersion(const Request &request)
     if (url.isEmpty())
         url = QString::fromLatin1(kDefaultVersionFileUrl);
     playerLog("CPluginManage::onMainMsgCheckToolVersion",
-        QStringLiteral("check version nSeesionID:%1").arg(m_nSessionId));
+        QStringLiteral("check version nSeesionID:%1").arg(m_ctx.sessionId()));
 
-    auto *manager = new QNetworkAccessManager(this);
+    auto *manager = new QNetworkAccessManager(m_ctx.worker());
     QNetworkRequest get { QUrl(url) };
     // Update servers may use a certificate of their own: the version text is
     // only compared, never run.
@@ -216,14 +221,14 @@ void CPluginManage::onMainMsgCheckToolVersion(const Request &request)
     auto *timer = new QTimer(manager);
     timer->setSingleShot(true);
     auto timedOut = std::make_shared<bool>(false);
-    connect(timer, &QTimer::timeout, manager, [manager, answer, timedOut] {
+    QObject::connect(timer, &QTimer::timeout, manager, [manager, answer, timedOut] {
         playerLog("CPluginManage::onMainMsgCheckToolVersion", QStringLiteral("access timeout"));
         // Ending the reply makes it finish: that is no answer to report.
         *timedOut = true;
         answer->abort();
         manager->deleteLater();
     });
-    connect(answer, &QNetworkReply::finished, manager,
+    QObject::connect(answer, &QNetworkReply::finished, manager,
         [this, manager, answer, timer, timedOut, localPath, newPath, subType] {
             if (*timedOut)
                 return;
@@ -238,8 +243,7 @@ void CPluginManage::onMainMsgCheckToolVersion(const Request &request)
                 && !answer->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
                 playerLog("CPluginManage::onMainMsgCheckToolVersion",
                     QStringLiteral("access failed: %1").arg(answer->errorString()), LightWeightLog::Warning);
-                sendWebSocketMsg(
-                    JsonUtil::writeCompactText(toolVersionEvent(subType, current, ToolVersion())));
+                m_ctx.sendEvent(toolVersionEvent(subType, current, ToolVersion()));
                 return;
             }
             playerLog("CPluginManage::onMainMsgCheckToolVersion", QStringLiteral("access successful"));
@@ -250,18 +254,17 @@ void CPluginManage::onMainMsgCheckToolVersion(const Request &request)
             file.write(answer->readAll());
             if (!file.commit())
                 return;
-            sendWebSocketMsg(
-                JsonUtil::writeCompactText(toolVersionEvent(subType, current, readToolVersion(newPath))));
+            m_ctx.sendEvent(toolVersionEvent(subType, current, readToolVersion(newPath)));
         });
     timer->start(g_versionCheckTimeoutMs.load());
     reply["Ret"] = Ret::Ok;
-    sendReply(reply);
+    return reply;
 }
 
-void CPluginManage::onMainMsgInitSDKInfo(const Request &request)
+Answer UpgradeTopic::onMainMsgInitSDKInfo(const Request &request)
 {
     playerLog("CPluginManage::onMainMsgInitSDKInfo", QStringLiteral("InitSDKInfo begin"));
-    Json::Value reply = makeReply(request);
+    Json::Value reply = pageReply(request);
     auto identity = std::make_unique<TRV_APP_INFO>();
     std::memset(identity.get(), 0, sizeof(TRV_APP_INFO));
     auto userData = std::make_unique<SdkUserData>();
@@ -301,5 +304,20 @@ void CPluginManage::onMainMsgInitSDKInfo(const Request &request)
         std::move(identity), std::move(userData), setIdentity, setUserData);
     playerLog("CPluginManage::onMainMsgInitSDKInfo", QStringLiteral("InitSDKInfo end bRet = %1").arg(result));
     reply["Ret"] = result > 0 ? Ret::Ok : Ret::SdkInitFailed;
-    sendReply(reply);
+    return reply;
+}
+
+void UpgradeTopic::OnUpgradeProgress(int upgradeHandle, int status, int totalSize, int sendSize)
+{
+    if (status == TRV_UPGRADE_SUCCESS || status == TRV_UPGRADE_FAILED) {
+        if (CQNConnect *connect = CQNConnect::GetInstance())
+            connect->CloseUpgrade(upgradeHandle);
+        m_bUpgrading = false;
+    }
+    Json::Value event = pageEvent(PageEvent::UpgradeProgress);
+    event["Data"]["Status"] = status;
+    event["Data"]["TotalSize"] = totalSize;
+    event["Data"]["SendSize"] = sendSize;
+    event["IsUpgrade"] = m_bUpgrading;
+    m_ctx.sendEvent(event);
 }
