@@ -7,34 +7,21 @@
 //   build/release/bench/isolation/bench_raw_slow_reader [--seconds S] [--replies N]
 
 #include "BenchClient.h"
+#include "BenchService.h"
 #include "WsClient.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
 using namespace BenchClient;
 
 namespace {
-
-bool installProgram(const QString &from, const QString &to)
-{
-    QFile::remove(to);
-    return QFile::copy(from, to)
-        && QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
 
 // The raw socket port of the service whose WebSocket server listens on
 // `wsPort`: the port whose control request 99 reports that port.
@@ -71,41 +58,16 @@ int main(int argc, char *argv[])
     const int replies = std::max(1, parser.value("replies").toInt());
     const QString binDir = parser.isSet("bin") ? parser.value("bin") : QStringLiteral(QV_BENCH_BIN_DIR);
     const QString sourceDir = QStringLiteral(QV_BENCH_SOURCE_DIR);
-    const QString player = sourceDir + QStringLiteral("/tests/service/core/player_double.py");
 
-    QTemporaryDir root;
-    const QString appDir = root.path() + QStringLiteral("/Service");
-    const QString runtimeDir = root.path() + QStringLiteral("/run");
-    QDir().mkpath(appDir + QStringLiteral("/x64"));
-    QDir().mkpath(runtimeDir);
-    ::chmod(QFile::encodeName(runtimeDir).constData(), 0700);
-    if (!installProgram(binDir + QStringLiteral("/QuorvelTool"), appDir + QStringLiteral("/QuorvelTool"))
-        || !installProgram(player, appDir + QStringLiteral("/Tevora_x86"))
-        || !installProgram(player, appDir + QStringLiteral("/x64/Tevora_x64"))) {
-        std::fprintf(stderr, "cannot set up the service folder from %s\n", qPrintable(binDir));
+    BenchService service;
+    if (!service.start(binDir, sourceDir)) {
+        std::fprintf(stderr, "the service did not start from %s\n", qPrintable(binDir));
         return 1;
     }
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
-    QProcess service;
-    service.setProcessEnvironment(env);
-    service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    service.start(appDir + QStringLiteral("/QuorvelTool"), QStringList());
-    int wsPort = 0;
-    const QRegularExpression listening(QStringLiteral("ws://127\\.0\\.0\\.1:(\\d+)"));
-    QElapsedTimer started;
-    started.start();
-    while (wsPort == 0 && started.elapsed() < 30000 && service.state() != QProcess::NotRunning) {
-        if (!service.canReadLine() && !service.waitForReadyRead(100))
-            continue;
-        const auto match = listening.match(QString::fromUtf8(service.readLine()));
-        if (match.hasMatch())
-            wsPort = match.captured(1).toInt();
-    }
+    const int wsPort = service.port;
     const int rawPort = wsPort ? findRawPort(wsPort) : 0;
     if (rawPort == 0) {
-        std::fprintf(stderr, "the service did not start\n");
+        std::fprintf(stderr, "no socket server of the service answered\n");
         return 1;
     }
 
@@ -155,8 +117,6 @@ int main(int argc, char *argv[])
     slowReader.join();
     raw.close();
     page.close();
-    service.terminate();
-    service.waitForFinished(20000);
 
     std::sort(trips.begin(), trips.end());
     std::printf(

@@ -49,7 +49,7 @@ private slots:
         QTest::addColumn<QByteArray>("steps");
         QTest::addColumn<int>("code");
         QTest::newRow("message over the limit")
-            << QByteArray(R"([{"sendFiller": 4194304}, {"idle": 4000}])") << 1009;
+            << QByteArray(R"([{"send": {"MainType": 9999}, "padTo": 4194304}, {"closed": true}])") << 1009;
     }
     void serverCloseReachesTheBrowser()
     {

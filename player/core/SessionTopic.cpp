@@ -1,16 +1,23 @@
-// Login to the page's device and logout, with the device library's disconnect
-// callback.
+// Login to the page's device, a fresh login to the same device, logout and
+// the session key, with the device library's disconnect and alarm callbacks.
 
+#include "SessionTopic.h"
+
+#include "DownloadTopic.h"
 #include "LightWeightLog.h"
+#include "LiveViewTopic.h"
 #include "LoginSupport.h"
 #include "PlayWidgetFacade.h"
+#include "PlaybackTopic.h"
+#include "PlayerWindow.h"
 #include "PluginManage.h"
 #include "QNConnect.h"
+#include "TalkTopic.h"
 #include "TextField.h"
+#include "ViewControlTopic.h"
 #include "common/Json.h"
 #include "common/Protocol.h"
-
-#include <QFile>
+#include "common/SessionKey.h"
 
 #include <algorithm>
 #include <cstring>
@@ -107,9 +114,81 @@ bool rendersInBrowser(int browse)
     return browse == 0 || browse == 2 || browse == 6 || browse == 9;
 }
 
+struct AlarmName
+{
+    const char *name;
+    int code;
+};
+
+// Searched from the top; the first row with the code names the alarm.
+const AlarmName kAlarmNames[] = {
+    { "VideoMotion", 4 },
+    { "VideoBlind", 6 },
+    { "VideoLoss", 5 },
+    { "LocalIO", 1 },
+    { "NetAlarm", 2 },
+    { "CommAlarm", 14 },
+    { "NetAbort", 13 },
+    { "StorageNotExist", 10 },
+    { "StorrageLowSpace", 12 },
+    { "StorageFailure", 11 },
+    { "ManualAlarm", 3 },
+    { "VideoTitle", 7 },
+    { "VideoSplit", 8 },
+    { "VideoTour", 9 },
+    { "NetAbort", 13 },
+    { "CommAlarm", 14 },
+    { "StorageFailureRead", 15 },
+    { "StorageFailureWrite", 16 },
+    { "NetIPConflict", 17 },
+    { "VideoAnalyze", 25 },
+    { "IPCAlarm", 25 },
+    { "LoginFailed", 29 },
+    { "SerialAlarm", 30 },
+    { "PIRAlarm", 31 },
+    { "ConsSensorAlarm", 32 },
+    { "WordDetect", 33 },
+    { "BlurCheck", 34 },
+    { "PlateDetect", 35 },
+    { "FaceDetectV2", 36 },
+    { "433Alarm", 37 },
+    { "PIRDetect", 38 },
+    { "appEventHumanDetectAlarm", 39 },
+    { "FaceDetect", 40 },
+    { "FaceRecognition", 41 },
+};
+
+const char *alarmName(int code)
+{
+    for (const AlarmName &row : kAlarmNames) {
+        if (row.code == code)
+            return row.name;
+    }
+    return "";
+}
+
+const char *alarmState(int state)
+{
+    switch (state) {
+    case TRV_ALARM_START:
+        return "Start";
+    case TRV_ALARM_STOP:
+        return "Stop";
+    case TRV_ALARM_PULSE:
+        return "Pulse";
+    default:
+        return "";
+    }
+}
+
 } // namespace
 
-void CPluginManage::onMainMsgLogin(const Request &request)
+SessionTopic::SessionTopic(RequestContext &context, const Topics &topics)
+    : m_ctx(context)
+    , m_topics(topics)
+{ }
+
+Answer SessionTopic::onMainMsgLogin(const Request &request)
 {
     Json::Value reply(Json::objectValue);
     reply["Msg"] = JsonUtil::member(request, "MainType");
@@ -130,8 +209,8 @@ void CPluginManage::onMainMsgLogin(const Request &request)
     quint64 browserWnd = 0;
     quint64 renderWnd = 0;
     int scalePercent = 1;
-    const QString browserWndText = m_strBrowserWnd;
-    RunInMainThread([&] {
+    const QString browserWndText = m_ctx.browserWnd();
+    m_ctx.RunInMainThread([&] {
         if (!browserWndText.isEmpty()) {
             playerLog("CPluginManage::onMainMsgLogin::findBrowser",
                 QStringLiteral("WndHandle %1").arg(browserWndText));
@@ -140,7 +219,7 @@ void CPluginManage::onMainMsgLogin(const Request &request)
             browserWnd = GetBrowserWndID(req.browse, req.title);
         }
         if (browserWnd && rendersInBrowser(req.browse)) {
-            if (PlayWidgetFacade *widget = playWidget())
+            if (GridWindowFacade *widget = PlayerWindow::current())
                 renderWnd = widget->ErgodicAllChild(browserWnd, req.browse, 0);
         }
         scalePercent = GetScreenScalePercent();
@@ -148,13 +227,12 @@ void CPluginManage::onMainMsgLogin(const Request &request)
 
     int ret = Ret::NoBrowserWindow;
     if (browserWnd) {
-        m_bSampleRate16 = req.sampleRate16;
-        m_strWebType = req.webType;
-        if (m_mainDevice.loginId > 0)
+        m_ctx.setLoginOptions(req.webType, req.sampleRate16);
+        if (m_ctx.mainDevice().loginId > 0)
             logoutDev();
 
-        m_mainDevice = DeviceLoginInfo();
-        DeviceLoginInfo &info = m_mainDevice;
+        m_ctx.mainDevice() = DeviceLoginInfo();
+        DeviceLoginInfo &info = m_ctx.mainDevice();
         info.loginType = req.loginType;
         if (req.loginType == 1 || req.loginType == 2)
             TextField::copy(info.serialNo, req.serialNo);
@@ -179,28 +257,29 @@ void CPluginManage::onMainMsgLogin(const Request &request)
                 const int channels = info.totalChannels;
                 playerLog("CPluginManage::onMainMsgLogin", QStringLiteral("channel num=%1").arg(channels));
                 int layout = LayoutIndexFromWndCount(channels);
-                m_strTempFilePath.clear();
+                m_topics.downloads.setTempFilePath(QString());
                 const int loginId = info.loginId;
                 const QString title = req.title;
                 const QString skin = req.webType;
                 const int browse = req.browse;
                 const int defaultWndNum = req.defaultWndNum;
                 QObject *signalSource = nullptr;
-                RunOnWindow([&](PlayWidgetFacade *widget) {
+                m_ctx.RunOnWindow([&](LiveWindowFacade *widget) {
                     widget->SetBrowserWnd(browserWnd, renderWnd, title, browse);
                     widget->SetSkin(skin);
                     widget->SetDeviceInfo(loginId, singleChannel);
-                    widget->SetPageIndex(0);
+                    widget->SetPageIndex(PlayerPage::Live);
                     if (defaultWndNum > 0 && defaultWndNum < channels)
                         layout = LayoutIndexFromWndCount(defaultWndNum);
                     widget->ChangeSplit(layout);
                     signalSource = widget->signalSource();
                 });
                 if (signalSource) {
-                    connect(signalSource, SIGNAL(curWndIndexSig(int, int)), this,
+                    QObject *manage = m_ctx.worker();
+                    QObject::connect(signalSource, SIGNAL(curWndIndexSig(int, int)), manage,
                         SLOT(onCurWndIndexChange(int, int)), Qt::UniqueConnection);
-                    connect(signalSource, SIGNAL(changePTZELectPage()), this, SLOT(onChangePTZELectPage()),
-                        Qt::UniqueConnection);
+                    QObject::connect(signalSource, SIGNAL(changePTZELectPage()), manage,
+                        SLOT(onChangePTZELectPage()), Qt::UniqueConnection);
                 }
             }
         } else {
@@ -215,102 +294,86 @@ void CPluginManage::onMainMsgLogin(const Request &request)
         reply["adjustBytool"] = adjust;
     else
         reply["adjustBytool"] = adjust ? 1 : 0;
-    reply["Id"] = m_nSessionId;
+    reply["Id"] = m_ctx.sessionId();
     reply["DPIRadio"] = scalePercent;
     reply["Ret"] = ret;
-    sendReply(reply);
+    return reply;
 }
 
-int CPluginManage::loginDev()
+int SessionTopic::loginDev()
 {
     m_nLastError = 0;
     CQNConnect *connect = CQNConnect::GetInstance();
     if (!connect)
         return Ret::Missing;
-    if (std::strcmp(m_mainDevice.clientKind, "Tool") == 0)
-        TRV_NET_SetMessageCallBack(&CPluginManage::AlarmMessageCallback, this);
+    if (std::strcmp(m_ctx.mainDevice().clientKind, "Tool") == 0)
+        TRV_NET_SetMessageCallBack(&SessionTopic::AlarmMessageCallback, this);
     int resultCode = 0;
-    const int loginId = connect->ConnectDevice(m_mainDevice, resultCode, m_strWebType.toLocal8Bit());
+    const int loginId = connect->ConnectDevice(m_ctx.mainDevice(), resultCode, m_ctx.webType().toLocal8Bit());
     if (loginId < 1) {
         m_nLastError = loginId;
         return resultCode;
     }
-    m_mainDevice.loginId = loginId;
+    m_ctx.mainDevice().loginId = loginId;
     playerLog("CPluginManage::loginDev",
-        QStringLiteral("loginDev----------devType:%1").arg(m_mainDevice.deviceType));
+        QStringLiteral("loginDev----------devType:%1").arg(m_ctx.mainDevice().deviceType));
     return Ret::Ok;
 }
 
-void CPluginManage::logoutDev()
+void SessionTopic::logoutDev()
 {
-    stopTalk();
+    m_topics.talk.stopTalk();
     CQNConnect *connect = CQNConnect::GetInstance();
     if (!connect)
         return;
-    DeviceLoginInfo &info = m_mainDevice;
+    DeviceLoginInfo &info = m_ctx.mainDevice();
 
     playerLog("CPluginManage::logoutDev", QStringLiteral("stop preview begin"));
-    // The handle table has one entry per possible channel, whatever count the
-    // device reported.
-    const int channels = std::min<int>(std::max(info.totalChannels, 0), DeviceLoginInfo::kMaxChannels);
-    for (int channel = 0; channel < channels; ++channel) {
-        if (info.realHandles[channel] <= 0)
-            continue;
-        connect->DisconnectChannel_V2(info.realHandles[channel], &CPluginManage::PreviewDataCallback,
-            reinterpret_cast<void *>(quintptr(channel)));
-        RunOnWindow([channel](PlayWidgetFacade *widget) { widget->PreviewStop(channel); });
-        info.realHandles[channel] = 0;
-    }
+    m_topics.live.stopAll();
     playerLog("CPluginManage::logoutDev", QStringLiteral("stop preview end"));
 
-    for (int wnd = 0; wnd < 4; ++wnd) {
-        if (m_lPlayHandle[wnd] > 0)
-            closePlaybackWindow(wnd);
-    }
+    m_topics.playback.closeAll();
     playerLog("CPluginManage::logoutDev", QStringLiteral("PlaybackStop end"));
 
-    if (m_lDownloadHandle) {
-        connect->CloseHandle(m_lDownloadHandle);
-        m_lDownloadHandle = 0;
-    }
+    m_topics.downloads.closeDownload();
 
-    stopColorPreview();
+    m_topics.view.stopColorPreview();
     if (info.loginId > 0) {
         connect->DisconnectDevice(info.loginId);
         info.loginId = 0;
     }
 }
 
-void CPluginManage::onMainMsgLogout(const Request &request)
+Answer SessionTopic::onMainMsgLogout(const Request &request)
 {
     Q_UNUSED(request)
     // A session that never showed a window gets none made for its logout.
-    RunInMainThreadAsync([] {
-        if (PlayWidgetFacade *widget = existingPlayWidget())
+    m_ctx.RunInMainThreadAsync([] {
+        if (GridWindowFacade *widget = PlayerWindow::existing())
             widget->onWidgetStatuChange(1, 0, 0, 0, 0);
     });
-    playerLog("CPluginManage::onMainMsgLogout", QStringLiteral("logout nSessionID=%1").arg(m_nSessionId));
+    playerLog(
+        "CPluginManage::onMainMsgLogout", QStringLiteral("logout nSessionID=%1").arg(m_ctx.sessionId()));
     playerLog("CPluginManage::onMainMsgLogout", QStringLiteral("killTimer"));
-    stopProgressTimer();
-    stopPlaybackEndTimer();
+    m_topics.playback.stopProgressTimer();
+    m_topics.playback.stopPlaybackEndTimer();
 
     logoutDev();
 
     playerLog("CPluginManage::onMainMsgLogout", QStringLiteral("release data begin"));
-    if (!m_strTempFilePath.isEmpty() && QFile::exists(m_strTempFilePath))
-        QFile::remove(m_strTempFilePath);
-    m_strTempFilePath.clear();
+    m_topics.downloads.releaseTempFile();
     playerLog("CPluginManage::onMainMsgLogout", QStringLiteral("release data end"));
 
-    RunInMainThread([] {
-        if (PlayWidgetFacade *widget = existingPlayWidget())
+    m_ctx.RunInMainThread([] {
+        if (GridWindowFacade *widget = PlayerWindow::existing())
             widget->releaseInstance();
     });
+    return {};
 }
 
-void CPluginManage::DisconnectFunction(int loginId, const char *address, int port, void *user)
+void SessionTopic::DisconnectFunction(int loginId, const char *address, int port, void *user)
 {
-    auto *self = static_cast<CPluginManage *>(user);
+    auto *self = static_cast<SessionTopic *>(user);
     playerLog("CPluginManage::DisconnectFunction",
         QStringLiteral("Device Disconnect IP=%1 LoginID=%2 Port=%3")
             .arg(QString::fromUtf8(address ? address : ""))
@@ -320,5 +383,88 @@ void CPluginManage::DisconnectFunction(int loginId, const char *address, int por
         return;
     Json::Value event = pageEvent(PageEvent::DeviceDisconnected);
     event["Ret"] = Ret::Ok;
-    self->sendWebSocketMsg(JsonUtil::writeCompactText(event));
+    self->m_ctx.sendEvent(event);
+}
+
+// MainType 28: log in to the same device again; the open channels are kept
+// in the restore lists for the next return to the live page.
+Answer SessionTopic::onMainMsgRelogin(const Request &request)
+{
+    DeviceLoginInfo &info = m_ctx.mainDevice();
+    m_topics.live.keepOpenForRestore();
+    if (info.loginId > 0)
+        logoutDev();
+    int ret = loginDev();
+    if (ret == Ret::Ok) {
+        if (info.totalChannels >= 1 && info.totalChannels <= DeviceLoginInfo::kMaxChannels) {
+            const int loginId = info.loginId;
+            const bool singleChannel = info.deviceType == 0 || info.totalChannels == 1;
+            m_ctx.RunOnWindow(
+                [=](LiveWindowFacade *widget) { widget->SetDeviceInfo(loginId, singleChannel); });
+        } else {
+            logoutDev();
+            playerLog("CPluginManage::onMainMsgRelogin", QStringLiteral("WebDevInfoAbnorma"));
+            ret = Ret::BadChannelCount;
+        }
+    }
+    Json::Value reply = pageReply(request);
+    reply["Ret"] = ret;
+    reply["Id"] = m_ctx.sessionId();
+    reply["SerialNo"] = TextField::read(info.serialNo).toStdString();
+    return reply;
+}
+
+void SessionTopic::MakeRandomString(char *buffer)
+{
+    const QByteArray key = SessionKey::make();
+    std::memcpy(buffer, key.constData(), size_t(SessionKey::kLength));
+}
+
+Answer SessionTopic::onMainMsgConsultAesKey(const Request &request)
+{
+    char key[33] = {};
+    MakeRandomString(key);
+    Json::Value reply = pageReply(request);
+    reply["key"]["key"] = key;
+    reply["key"]["iv"] = "";
+    reply["Ret"] = Ret::Ok;
+    // The key reply is logged under its handler's name only.
+    playerLog(
+        "CPluginManage::onMainMsgConsultAesKey", JsonUtil::writeCompactText(reply), LightWeightLog::Normal);
+    Answer answer(reply);
+    answer.log = false;
+    return answer;
+}
+
+int SessionTopic::SetDevRecordEncryptKey(int loginId, int key)
+{
+    CQNConnect *connect = CQNConnect::GetInstance();
+    if (!connect)
+        return Ret::Missing;
+    const int result = connect->SetDevRecordEncryptKey(loginId, key);
+    return result > 0 ? Ret::Ok : result;
+}
+
+int SessionTopic::AlarmMessageCallback(
+    int loginId, const char *buffer, unsigned int length, void *user, int kind, int reserved)
+{
+    Q_UNUSED(loginId)
+    Q_UNUSED(reserved)
+    if (kind != TRV_MSG_ALARM)
+        return 1;
+    auto *self = static_cast<SessionTopic *>(user);
+    // Only the first three fields are read: channel, event code, state.
+    int fields[3] = {};
+    if (!self || !buffer || length < sizeof fields)
+        return 1;
+    std::memcpy(fields, buffer, sizeof fields);
+    char name[64] = {};
+    TextField::copy(name, QByteArray(alarmName(fields[1])));
+    Json::Value event = pageEvent(PageEvent::Alarm);
+    event["Name"] = "AlarmInfo";
+    event["Channel"] = fields[0];
+    event["Event"] = name;
+    event["Status"] = alarmState(fields[2]);
+    self->m_ctx.sendEvent(event);
+    return 1;
 }

@@ -2,9 +2,10 @@
 // version of the tool on the update server, and the device library's
 // application set-up.
 
+#include "UpgradeTopic.h"
+
 #include "LightWeightLog.h"
 #include "LocalInfo.h"
-#include "PluginManage.h"
 #include "QNConnect.h"
 #include "TextField.h"
 #include "common/Json.h"
@@ -56,14 +57,40 @@ int versionField(const QStringList &fields, int i)
     return ok ? value : 0;
 }
 
+// The result of a version check: the local version and the one the server
+// offers (empty when it offers none).
+Json::Value toolVersionEvent(int subType, const ToolVersion &current, const ToolVersion &offered)
+{
+    const bool newer = offered.version.isEmpty() ? false
+        : current.version.isEmpty()              ? true
+                                    : UpgradeTopic::CompareVersion(offered.version, current.version);
+    playerLog("CPluginManage::onMainMsgCheckToolVersion",
+        QStringLiteral("bNewVersion %1 strNew %2 strCur %3")
+            .arg(newer)
+            .arg(offered.version, current.version));
+    Json::Value event = subType == 0 ? pageEvent(PageEvent::ToolVersion)
+        : subType == 1               ? pageEvent(PageEvent::UpgradeToolVersion)
+                                     : pageEvent(PageEvent::UnknownVersionCheck);
+    event["curDate"] = current.date.toStdString();
+    event["curVersion"] = current.version.toStdString();
+    event["newDate"] = offered.date.toStdString();
+    event["newVersion"] = offered.version.toStdString();
+    event["bNew"] = newer;
+    return event;
+}
+
 } // namespace
 
-void CPluginManage::setVersionCheckTimeoutMs(int ms)
+UpgradeTopic::UpgradeTopic(RequestContext &context)
+    : m_ctx(context)
+{ }
+
+void UpgradeTopic::setVersionCheckTimeoutMs(int ms)
 {
     g_versionCheckTimeoutMs = ms;
 }
 
-bool CPluginManage::CompareVersion(const QString &a, const QString &b)
+bool UpgradeTopic::CompareVersion(const QString &a, const QString &b)
 {
     if (a.isEmpty())
         return false;
@@ -81,17 +108,17 @@ bool CPluginManage::CompareVersion(const QString &a, const QString &b)
 }
 
 // MainType 21: the cloud's newer firmware (SubType 0) and the upgrade to it (1).
-void CPluginManage::onMainMsgOnlineUpgrade(const Request &request)
+Answer UpgradeTopic::onMainMsgOnlineUpgrade(const Request &request)
 {
     const int subType = JsonUtil::intKey(request, "SubType");
-    Json::Value reply = makeReply(request);
+    Json::Value reply = pageReply(request);
     CQNConnect *connect = CQNConnect::GetInstance();
-    const int loginId = m_mainDevice.loginId;
-    if (subType == 0) {
+    const int loginId = m_ctx.mainDevice().loginId;
+    if (subType == UpgradeSub::Query) {
         const QString current = QStringLiteral("%1-%2-%3")
-                                    .arg(m_mainDevice.deviceInfo1)
-                                    .arg(m_mainDevice.deviceInfo2)
-                                    .arg(m_mainDevice.deviceInfo3);
+                                    .arg(m_ctx.mainDevice().deviceInfo1)
+                                    .arg(m_ctx.mainDevice().deviceInfo2)
+                                    .arg(m_ctx.mainDevice().deviceInfo3);
         // A version the cloud offered before is no answer to this query.
         m_strNewFirmwareVersion.clear();
         const int result = connect->GetCloudUpgradeInfo(loginId, current, m_strNewFirmwareVersion);
@@ -99,66 +126,75 @@ void CPluginManage::onMainMsgOnlineUpgrade(const Request &request)
         reply["NewVersion"]
             = (mark < 0 ? m_strNewFirmwareVersion : m_strNewFirmwareVersion.mid(mark + 1)).toStdString();
         reply["Ret"] = result;
-    } else if (subType == 1) {
+    } else if (subType == UpgradeSub::Start) {
         const int result = connect->StartOnlineUpgrade(
-            loginId, m_strNewFirmwareVersion, &CPluginManage::UpgradeProgressCallback, this);
-        m_bUpgrading = result == Ret::Ok;
+            loginId, m_strNewFirmwareVersion, &UpgradeTopic::UpgradeProgressCallback, this);
+        noteUpgradeStart(result);
         reply["Ret"] = result;
     } else {
         reply["Ret"] = Ret::NotHandled;
     }
     reply["IsUpgrade"] = m_bUpgrading;
-    sendReply(reply);
+    return reply;
 }
 
 // MainType 25: choose a firmware file (SubType 0) and upgrade from it (1).
-void CPluginManage::onMainMsgLocalUpgrade(const Request &request)
+Answer UpgradeTopic::onMainMsgLocalUpgrade(const Request &request)
 {
     const int subType = JsonUtil::intKey(request, "SubType");
     Json::Value reply(Json::objectValue);
     reply["Msg"] = 25;
     reply["SubMsg"] = 1;
     reply["MsgID"] = JsonUtil::member(request, "MsgID");
-    if (subType == 0) {
-        replyWithChosenPath({ QStringLiteral("4"), QStringLiteral("1") }, reply);
-        return;
+    if (subType == UpgradeSub::Query) {
+        m_ctx.replyWithChosenPath({ QStringLiteral("4"), QStringLiteral("1") }, reply);
+        return {};
     }
-    if (subType != 1)
-        return;
+    if (subType != UpgradeSub::Start)
+        return {};
     CQNConnect *connect = CQNConnect::GetInstance();
     if (!connect)
-        return;
+        return {};
     std::string file;
     if (!JsonUtil::convertString(JsonUtil::member(request, "FileName"), &file))
         throw std::invalid_argument("FileName");
-    const int result = connect->StartLocalUpgrade(
-        m_mainDevice.loginId, QString::fromStdString(file), &CPluginManage::UpgradeProgressCallback, this);
+    const int result = connect->StartLocalUpgrade(m_ctx.mainDevice().loginId, QString::fromStdString(file),
+        &UpgradeTopic::UpgradeProgressCallback, this);
     playerLog("CPluginManage::onMainMsgLocalUpgrade",
         QStringLiteral("StartLocalUpgrade-----------ret:%1").arg(result));
-    m_bUpgrading = result == Ret::Ok;
+    noteUpgradeStart(result);
     reply["Ret"] = result;
     reply["IsUpgrade"] = m_bUpgrading;
-    sendReply(reply);
+    return reply;
 }
 
-void CPluginManage::UpgradeProgressCallback(
+void UpgradeTopic::noteUpgradeStart(int result)
+{
+    // A start the device refuses (one already runs) leaves the flag of an
+    // upgrade this player started alone: that one still runs until its end
+    // clears the flag.
+    if (result == Ret::Ok)
+        m_bUpgrading = true;
+}
+
+void UpgradeTopic::UpgradeProgressCallback(
     int upgradeHandle, int status, int totalSize, int sendSize, void *user)
 {
-    auto *self = static_cast<CPluginManage *>(user);
+    auto *self = static_cast<UpgradeTopic *>(user);
     if (!self)
         return;
-    self->RunInWorkerThread([self, upgradeHandle, status, totalSize, sendSize] {
+    self->m_ctx.RunInWorkerThread([self, upgradeHandle, status, totalSize, sendSize] {
         self->OnUpgradeProgress(upgradeHandle, status, totalSize, sendSize);
     });
 }
 
 // MainType 22: fetches the update server's version file into
 // "NewVersion.ini" and reports whether it names a newer tool.
-void CPluginManage::onMainMsgCheckToolVersion(const Request &request)
+Answer UpgradeTopic::onMainMsgCheckToolVersion(const Request &request)
 {
     const int subType = JsonUtil::intKey(request, "SubType");
-    Json::Value reply = makeReply(request);
-    const QString folder = appFolder();
+    Json::Value reply = pageReply(request);
+    const QString folder = RequestContext::appFolder();
     const QString localPath = folder + QStringLiteral("/QuorvelToolVersion.ini");
     const QString newPath = folder + QStringLiteral("/NewVersion.ini");
     QString url;
@@ -170,9 +206,9 @@ void CPluginManage::onMainMsgCheckToolVersion(const Request &request)
     if (url.isEmpty())
         url = QString::fromLatin1(kDefaultVersionFileUrl);
     playerLog("CPluginManage::onMainMsgCheckToolVersion",
-        QStringLiteral("check version nSeesionID:%1").arg(m_nSessionId));
+        QStringLiteral("check version nSeesionID:%1").arg(m_ctx.sessionId()));
 
-    auto *manager = new QNetworkAccessManager(this);
+    auto *manager = new QNetworkAccessManager(m_ctx.worker());
     QNetworkRequest get { QUrl(url) };
     // Update servers may use a certificate of their own: the version text is
     // only compared, never run.
@@ -185,24 +221,29 @@ void CPluginManage::onMainMsgCheckToolVersion(const Request &request)
     auto *timer = new QTimer(manager);
     timer->setSingleShot(true);
     auto timedOut = std::make_shared<bool>(false);
-    connect(timer, &QTimer::timeout, manager, [manager, answer, timedOut] {
+    QObject::connect(timer, &QTimer::timeout, manager, [manager, answer, timedOut] {
         playerLog("CPluginManage::onMainMsgCheckToolVersion", QStringLiteral("access timeout"));
         // Ending the reply makes it finish: that is no answer to report.
         *timedOut = true;
         answer->abort();
         manager->deleteLater();
     });
-    connect(answer, &QNetworkReply::finished, manager,
+    QObject::connect(answer, &QNetworkReply::finished, manager,
         [this, manager, answer, timer, timedOut, localPath, newPath, subType] {
             if (*timedOut)
                 return;
             timer->stop();
             manager->deleteLater();
-            // A request that failed before any answer of the server reports nothing.
+            const ToolVersion current = readToolVersion(localPath);
+            // A request that failed before any answer of the server (the
+            // connection refused, no such host) is finished too: the page
+            // hears that nothing new was found, and the last copy of the
+            // server's file stays.
             if (answer->error() != QNetworkReply::NoError
                 && !answer->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
                 playerLog("CPluginManage::onMainMsgCheckToolVersion",
                     QStringLiteral("access failed: %1").arg(answer->errorString()), LightWeightLog::Warning);
+                m_ctx.sendEvent(toolVersionEvent(subType, current, ToolVersion()));
                 return;
             }
             playerLog("CPluginManage::onMainMsgCheckToolVersion", QStringLiteral("access successful"));
@@ -213,34 +254,17 @@ void CPluginManage::onMainMsgCheckToolVersion(const Request &request)
             file.write(answer->readAll());
             if (!file.commit())
                 return;
-            const ToolVersion current = readToolVersion(localPath);
-            const ToolVersion offered = readToolVersion(newPath);
-            const bool newer = offered.version.isEmpty() ? false
-                : current.version.isEmpty()              ? true
-                                                         : CompareVersion(offered.version, current.version);
-            playerLog("CPluginManage::onMainMsgCheckToolVersion",
-                QStringLiteral("bNewVersion %1 strNew %2 strCur %3")
-                    .arg(newer)
-                    .arg(offered.version, current.version));
-            Json::Value event = subType == 0 ? pageEvent(PageEvent::ToolVersion)
-                : subType == 1               ? pageEvent(PageEvent::UpgradeToolVersion)
-                                             : pageEvent(PageEvent::UnknownVersionCheck);
-            event["curDate"] = current.date.toStdString();
-            event["curVersion"] = current.version.toStdString();
-            event["newDate"] = offered.date.toStdString();
-            event["newVersion"] = offered.version.toStdString();
-            event["bNew"] = newer;
-            sendWebSocketMsg(JsonUtil::writeCompactText(event));
+            m_ctx.sendEvent(toolVersionEvent(subType, current, readToolVersion(newPath)));
         });
     timer->start(g_versionCheckTimeoutMs.load());
     reply["Ret"] = Ret::Ok;
-    sendReply(reply);
+    return reply;
 }
 
-void CPluginManage::onMainMsgInitSDKInfo(const Request &request)
+Answer UpgradeTopic::onMainMsgInitSDKInfo(const Request &request)
 {
     playerLog("CPluginManage::onMainMsgInitSDKInfo", QStringLiteral("InitSDKInfo begin"));
-    Json::Value reply = makeReply(request);
+    Json::Value reply = pageReply(request);
     auto identity = std::make_unique<TRV_APP_INFO>();
     std::memset(identity.get(), 0, sizeof(TRV_APP_INFO));
     auto userData = std::make_unique<SdkUserData>();
@@ -280,5 +304,20 @@ void CPluginManage::onMainMsgInitSDKInfo(const Request &request)
         std::move(identity), std::move(userData), setIdentity, setUserData);
     playerLog("CPluginManage::onMainMsgInitSDKInfo", QStringLiteral("InitSDKInfo end bRet = %1").arg(result));
     reply["Ret"] = result > 0 ? Ret::Ok : Ret::SdkInitFailed;
-    sendReply(reply);
+    return reply;
+}
+
+void UpgradeTopic::OnUpgradeProgress(int upgradeHandle, int status, int totalSize, int sendSize)
+{
+    if (status == TRV_UPGRADE_SUCCESS || status == TRV_UPGRADE_FAILED) {
+        if (CQNConnect *connect = CQNConnect::GetInstance())
+            connect->CloseUpgrade(upgradeHandle);
+        m_bUpgrading = false;
+    }
+    Json::Value event = pageEvent(PageEvent::UpgradeProgress);
+    event["Data"]["Status"] = status;
+    event["Data"]["TotalSize"] = totalSize;
+    event["Data"]["SendSize"] = sendSize;
+    event["IsUpgrade"] = m_bUpgrading;
+    m_ctx.sendEvent(event);
 }

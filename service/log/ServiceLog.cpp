@@ -6,7 +6,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSettings>
 
 #include <cstring>
@@ -103,10 +102,8 @@ void ServiceLog::init(const QString &root, int keepMode)
 QString ServiceLog::formatLine(
     int level, const QString &function, const QString &message, const QDateTime &stamp)
 {
-    static const QRegularExpression lineBreaks(QStringLiteral("\\r|\\n"));
-    QString cleaned = message;
-    cleaned.remove(lineBreaks);
-    cleaned = LogText::forLine(cleaned);
+    // Without its line breaks, redacted first.
+    const QString cleaned = LogText::forLine(message);
     if (level < Normal || level > Error)
         return cleaned;
     return QString::fromLatin1(kLineFormats[level])

@@ -2,112 +2,60 @@
 // downloads, the alarm-type filter, and choosing a folder or file through
 // the outside chooser program.
 
+#include "SettingsTopic.h"
+
 #include "LightWeightLog.h"
 #include "LocalInfo.h"
 #include "PlayWidgetFacade.h"
-#include "PluginManage.h"
-#include "common/FileChooser.h"
 #include "common/Json.h"
-#include "common/ProgramDir.h"
 
 #include <QSettings>
 
-#include <memory>
-#include <stdexcept>
-
-namespace {
-
-QString g_appFolder;
-
-// A UTF-8 text key: missing reads as empty; anything else that is no text
-// cannot be analysed.
-QString textKey(const Json::Value &object, const char *key)
-{
-    const Json::Value &value = JsonUtil::member(object, key);
-    if (value.isNull())
-        return QString();
-    if (!value.isString())
-        throw std::invalid_argument(key);
-    return QString::fromStdString(value.asString());
-}
-
-} // namespace
-
-void CPluginManage::setAppFolder(const QString &folder)
-{
-    g_appFolder = folder;
-}
-
-QString CPluginManage::appFolder()
-{
-    return g_appFolder.isEmpty() ? ProgramDir::folder() : g_appFolder;
-}
-
-void CPluginManage::chooseWithBrowser(
-    const QStringList &args, std::function<void(bool chosen, const QString &path)> done)
-{
-    FileChooser::start(
-        this, FileChooser::programPath(appFolder()), args, [done](const FileChooser::Answer &answer) {
-            const bool chosen = answer.ok && !answer.path.isEmpty();
-            if (done)
-                done(chosen, chosen ? answer.path : QString());
-        });
-}
-
-void CPluginManage::replyWithChosenPath(const QStringList &args, const Json::Value &reply)
-{
-    chooseWithBrowser(args, [this, reply](bool chosen, const QString &path) {
-        Json::Value answer = reply;
-        answer["nRet"] = Ret::Failed;
-        if (chosen) {
-            answer["Path"] = path.toStdString();
-            answer["nRet"] = Ret::Ok;
-        }
-        sendReply(answer);
-    });
-}
+SettingsTopic::SettingsTopic(RequestContext &context)
+    : m_ctx(context)
+{ }
 
 // MainType 18: the folders and types of the local files; SubType is
 // compared with the character codes of the page's digits.
-void CPluginManage::onMainMsgClientConfig(const Request &request)
+Answer SettingsTopic::onMainMsgClientConfig(const Request &request)
 {
     const int subType = JsonUtil::intKey(request, "SubType");
-    Json::Value reply = makeReply(request);
+    Json::Value reply = pageReply(request);
     switch (subType) {
-    case '0':
-    case '1':
-    case '5': {
-        const QString kind = subType == '0' ? QStringLiteral("0")
-            : subType == '1'                ? QStringLiteral("1")
-                                            : QStringLiteral("2");
-        replyWithChosenPath({ kind, QStringLiteral("0") }, reply);
-        return;
+    case ClientConfigSub::ChooseKind0:
+    case ClientConfigSub::ChooseKind1:
+    case ClientConfigSub::ChooseKind2: {
+        const QString kind = subType == ClientConfigSub::ChooseKind0 ? QStringLiteral("0")
+            : subType == ClientConfigSub::ChooseKind1                ? QStringLiteral("1")
+                                                                     : QStringLiteral("2");
+        m_ctx.replyWithChosenPath({ kind, QStringLiteral("0") }, reply);
+        return {};
     }
-    case '2': {
+    case ClientConfigSub::Save: {
         LocalSettings::ClientCfg cfg;
-        cfg.RecPath = textKey(request, "RecPath");
-        cfg.CapPath = textKey(request, "CapPath");
-        cfg.DownPath = textKey(request, "DownPath");
+        cfg.RecPath = JsonUtil::textKey(request, "RecPath");
+        cfg.CapPath = JsonUtil::textKey(request, "CapPath");
+        cfg.DownPath = JsonUtil::textKey(request, "DownPath");
         cfg.RecordType = JsonUtil::intKey(request, "RecordType");
         cfg.ImageType = JsonUtil::intKey(request, "ImageType");
         playerLog("CPluginManage::onMainMsgClientConfig", QStringLiteral("save config path"));
-        const bool saved = LocalSettings::SaveClientCfg(appFolder(), cfg);
+        const bool saved = LocalSettings::SaveClientCfg(RequestContext::appFolder(), cfg);
         if (!saved)
             playerLog("CPluginManage::onMainMsgClientConfig", QStringLiteral("save config path failed"),
                 LightWeightLog::Error);
         reply["Ret"] = saved ? Ret::Ok : Ret::Failed;
         break;
     }
-    case '3': {
+    case ClientConfigSub::Report: {
         LocalInfo info;
         bool loaded = false;
-        RunOnWindow([&](PlayWidgetFacade *widget) {
+        m_ctx.RunOnWindow([&](GridWindowFacade *widget) {
             info = widget->LoadLocalInfo();
             loaded = true;
         });
         if (!loaded) {
-            LocalSettings::LoadClientCfg(appFolder(), &info);
-            LocalSettings::LoadToolVersion(appFolder(), &info);
+            LocalSettings::LoadClientCfg(RequestContext::appFolder(), &info);
+            LocalSettings::LoadToolVersion(RequestContext::appFolder(), &info);
         }
         reply["ToolVersion"] = info.ToolVersion.toStdString();
         reply["ToolDate"] = info.ToolDate.toStdString();
@@ -121,13 +69,13 @@ void CPluginManage::onMainMsgClientConfig(const Request &request)
         break;
     }
     default:
-        return;
+        return {};
     }
-    sendReply(reply);
+    return reply;
 }
 
 // MainType 14: stores the page's alarm-type filter.
-void CPluginManage::onMainMsgAlarmType(const Request &request)
+Answer SettingsTopic::onMainMsgAlarmType(const Request &request)
 {
     Json::Value reply(Json::objectValue);
     reply["Msg"] = 14;
@@ -135,7 +83,7 @@ void CPluginManage::onMainMsgAlarmType(const Request &request)
     reply["SubMsg"] = 0;
     int result = Ret::Failed;
     {
-        QSettings settings(LocalSettings::ClientCfgPath(appFolder()), QSettings::IniFormat);
+        QSettings settings(LocalSettings::ClientCfgPath(RequestContext::appFolder()), QSettings::IniFormat);
         LocalSettings::UseSystemCodec(settings);
         const Json::Value &types = JsonUtil::member(request, "alarmtype");
         bool complete = true;
@@ -155,22 +103,22 @@ void CPluginManage::onMainMsgAlarmType(const Request &request)
             result = Ret::Ok;
     }
     reply["Ret"] = result;
-    sendReply(reply);
+    return reply;
 }
 
 // MainType 15: reads the alarm-type filter back.
-void CPluginManage::onMainMsgGetAlarmType(const Request &request)
+Answer SettingsTopic::onMainMsgGetAlarmType(const Request &request)
 {
     Json::Value reply(Json::objectValue);
     reply["Msg"] = 15;
     reply["SubMsg"] = 0;
     reply["MsgID"] = JsonUtil::member(request, "MsgID");
-    QSettings settings(LocalSettings::ClientCfgPath(appFolder()), QSettings::IniFormat);
+    QSettings settings(LocalSettings::ClientCfgPath(RequestContext::appFolder()), QSettings::IniFormat);
     LocalSettings::UseSystemCodec(settings);
     Json::Value &types = reply["alarmtype"];
     types = Json::Value(Json::objectValue);
     for (const QString &name : LocalSettings::AlarmTypeNames())
         types[name.toStdString()] = settings.value(QStringLiteral("alarmtype/") + name, QString()).toBool();
     reply["Ret"] = Ret::Ok;
-    sendReply(reply);
+    return reply;
 }

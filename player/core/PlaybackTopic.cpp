@@ -2,17 +2,24 @@
 // files picked with the chooser, stop, speed, pause, seek and the playback
 // windows' own functions, with the device library's playback callbacks.
 
+#include "PlaybackTopic.h"
+
+#include "DownloadTopic.h"
 #include "LightWeightLog.h"
+#include "PlayState.h"
 #include "PlayWidgetFacade.h"
 #include "PlaybackText.h"
+#include "PlayerWindow.h"
 #include "PluginManage.h"
 #include "QNConnect.h"
 #include "StreamInput.h"
 #include "TextField.h"
+#include "WndState.h"
 #include "common/FileChooser.h"
 #include "common/Json.h"
 
 #include <QThread>
+#include <QTimerEvent>
 #include <QVector>
 
 #include <climits>
@@ -32,103 +39,75 @@ bool isPlaybackWnd(int wnd)
     return wnd >= 0 && wnd < kPlaybackWnds;
 }
 
-QByteArray textKey(const Json::Value &object, const char *key)
-{
-    return JsonUtil::stringOr(object, key).toUtf8();
-}
-
-// The page's speed and step commands as play states of the window.
-enum Command {
-    kPause = 2,
-    kResume = 3,
-    kSeek = 4,
-    kFaster = 10,
-    kSlower = 11,
-    kStepForward = 100,
-    kStepBackward = 101
-};
-
 // The next speed code of the cycle first..first+3, then normal (0).
 int nextSpeed(int state, int first)
 {
     if (state >= first && state < first + 3)
         return state + 1;
     if (state == first + 3)
-        return 0;
+        return PlayState::Playing;
     return first;
-}
-
-// The page's "Status" of a window's play state.
-int statusOf(int state)
-{
-    if (state == 0)
-        return 2;
-    if (state == 2)
-        return 4;
-    if (state >= 16 && state <= 19)
-        return 5;
-    if (state >= 32 && state <= 35)
-        return 6;
-    if (state == 48)
-        return 7;
-    if (state == 49)
-        return 8;
-    return 0;
 }
 
 } // namespace
 
-void CPluginManage::onMainMsgPlayback(const Request &request)
+PlaybackTopic::PlaybackTopic(RequestContext &context, DownloadTopic &downloads, QObject *parent)
+    : QObject(parent)
+    , m_ctx(context)
+    , m_downloads(downloads)
+{ }
+
+Answer PlaybackTopic::onMainMsgPlayback(const Request &request)
 {
     const int subType = JsonUtil::intKey(request, "SubType");
-    Json::Value reply = makeReply(request);
+    Json::Value reply = pageReply(request);
     switch (subType) {
-    case 33:
+    case PlaybackSub::ChooseLocalFile:
         chooseLocalFile(request);
-        return; // answered when the chooser ends
-    case 34:
+        return {}; // answered when the chooser ends
+    case PlaybackSub::Start:
         startPlayback(request, reply);
         break;
-    case 35:
+    case PlaybackSub::Stop:
         stopPlayback(JsonUtil::intKey(request, "Channel"), reply);
         break;
-    case 36: {
+    case PlaybackSub::SetMode: {
         const int mode = JsonUtil::intKey(request, "Mode");
         m_nPlaybackMode = mode;
-        const bool split = (mode == 0 || mode == 2) && m_mainDevice.totalChannels >= 2;
-        RunOnWindow([&](PlayWidgetFacade *widget) {
+        const bool split = (mode == 0 || mode == 2) && m_ctx.mainDevice().totalChannels >= 2;
+        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
             widget->ChangeSplit(split ? 1 : 0);
             widget->SetPlaybackMode(mode != 0);
         });
         reply["Ret"] = Ret::Ok;
         break;
     }
-    case 39:
-        startDownload(request, reply);
+    case PlaybackSub::Download:
+        m_downloads.downloadFiles(request, reply);
         break;
-    case 40:
+    case PlaybackSub::Control:
         controlPlayback(request, reply);
         break;
-    case 41:
-    case 42:
-    case 43:
-    case 44:
-    case 45:
+    case PlaybackSub::Snapshot:
+    case PlaybackSub::Sound:
+    case PlaybackSub::DigitalZoom:
+    case PlaybackSub::Record:
+    case PlaybackSub::WindowStatus:
         playbackWindowFunction(subType, JsonUtil::intKey(request, "Channel"), reply);
         break;
-    case 46:
-        cancelDownload();
+    case PlaybackSub::CancelDownload:
+        m_downloads.cancelDownload();
         reply["Ret"] = Ret::Ok;
         break;
     default:
-        return;
+        return {};
     }
-    sendReply(reply);
+    return reply;
 }
 
 // ---- starting -------------------------------------------------------------------------------
 
-void CPluginManage::startPlayback(const Request &request, Json::Value &reply)
+void PlaybackTopic::startPlayback(const Request &request, Json::Value &reply)
 {
     m_playbackList = PlaybackList();
     const int mode = JsonUtil::intKey(request, "Mode");
@@ -142,12 +121,12 @@ void CPluginManage::startPlayback(const Request &request, Json::Value &reply)
             const Json::Value &e = infos[i];
             PlaybackFileInfo file;
             file.stream = stream;
-            TextField::copy(file.beginTime, textKey(e, "BeginTime"));
-            TextField::copy(file.endTime, textKey(e, "EndTime"));
+            TextField::copy(file.beginTime, JsonUtil::stringOr(e, "BeginTime").toUtf8());
+            TextField::copy(file.endTime, JsonUtil::stringOr(e, "EndTime").toUtf8());
             if (mode == 1) {
                 file.channel = JsonUtil::intKey(request, "Channel");
-                file.fileSize = PlaybackText::fileLength(textKey(e, "FileLength"));
-                TextField::copy(file.fileName, textKey(e, "FileName"));
+                file.fileSize = PlaybackText::fileLength(JsonUtil::stringOr(e, "FileLength").toUtf8());
+                TextField::copy(file.fileName, JsonUtil::stringOr(e, "FileName").toUtf8());
                 file.window = selectWnd;
             } else {
                 file.channel = JsonUtil::intKey(e, "Channel");
@@ -176,22 +155,24 @@ void CPluginManage::startPlayback(const Request &request, Json::Value &reply)
         if (isPlaybackWnd(wnd)) {
             closePlaybackWindow(wnd);
             int started = -1;
-            RunOnWindow([&](PlayWidgetFacade *widget) { started = widget->StartPlayback(file.stream, wnd); });
+            m_ctx.RunOnWindow(
+                [&](PlaybackWindowFacade *widget) { started = widget->StartPlayback(file.stream, wnd); });
             int handle = -1;
             if (started == 0) {
                 PlaybackSlot &slot = m_playbackSlots[wnd];
                 slot.channel = file.channel;
                 slot.tag.window = wnd;
-                slot.sequence = m_mainDevice.sequence;
+                slot.sequence = m_ctx.mainDevice().sequence;
                 m_playbackState[wnd] = 0;
                 const QString begin = QString::fromUtf8(TextField::read(file.beginTime));
                 const QString end = QString::fromUtf8(TextField::read(file.endTime));
-                RunOnWindow([&](PlayWidgetFacade *widget) {
+                m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
                     widget->SetPlaybackWndChn(file.channel, wnd);
                     widget->SetPlaybackTimeText(wnd, begin, end);
                 });
-                handle = CQNConnect::GetInstance()->BeginPlayback(m_mainDevice.loginId, file.channel, 2, file,
-                    &CPluginManage::PlaybackDataCallback, &CPluginManage::PlaybackProgressCallback, &slot);
+                handle = CQNConnect::GetInstance()->BeginPlayback(m_ctx.mainDevice().loginId, file.channel, 2,
+                    file, &PlaybackTopic::PlaybackDataCallback, &PlaybackTopic::PlaybackProgressCallback,
+                    &slot);
             }
             m_lPlayHandle[wnd] = handle > 0 ? handle : -1;
             if (handle > 0) {
@@ -199,7 +180,7 @@ void CPluginManage::startPlayback(const Request &request, Json::Value &reply)
                 startProgressTimer();
             } else {
                 m_playbackSlots[wnd] = PlaybackSlot();
-                RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
+                m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { widget->StopPlayback(wnd); });
             }
         }
         Json::Value entry(Json::objectValue);
@@ -212,17 +193,17 @@ void CPluginManage::startPlayback(const Request &request, Json::Value &reply)
     m_playbackList = PlaybackList();
 
     if (isPlaybackWnd(selectWnd)) {
-        RunOnWindow([&](PlayWidgetFacade *widget) { widget->SetCurWnd(selectWnd); });
+        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { widget->SetCurWnd(selectWnd); });
     } else {
         int cur = -1;
-        RunOnWindow([&](PlayWidgetFacade *widget) { cur = widget->GetCurWndIndex(); });
-        onCurWndIndexChange(1, cur);
+        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { cur = widget->GetCurWndIndex(); });
+        onCurWndIndexChange(cur);
     }
     reply["Ret"] = ret;
     reply["ChnStatus"] = status;
 }
 
-int CPluginManage::StartPlaybackByIndex(int index)
+int PlaybackTopic::StartPlaybackByIndex(int index)
 {
     if (index < 0 || index >= int(m_playbackList.files.size()))
         return Ret::Missing;
@@ -235,7 +216,7 @@ int CPluginManage::StartPlaybackByIndex(int index)
     const QString begin = QString::fromUtf8(TextField::read(file.beginTime));
     const QString end = QString::fromUtf8(TextField::read(file.endTime));
     int started = -1;
-    RunOnWindow([&](PlayWidgetFacade *widget) {
+    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
         widget->SetPlaybackWndChn(file.channel, wnd);
         started = widget->StartPlayback(file.stream, wnd);
         widget->SetPlaybackTimeText(wnd, begin, end);
@@ -246,10 +227,10 @@ int CPluginManage::StartPlaybackByIndex(int index)
         PlaybackSlot &slot = m_playbackSlots[wnd];
         slot.channel = file.channel;
         slot.tag.window = wnd;
-        slot.sequence = m_mainDevice.sequence;
+        slot.sequence = m_ctx.mainDevice().sequence;
         m_playbackState[wnd] = 0;
-        handle = CQNConnect::GetInstance()->BeginPlayback(m_mainDevice.loginId, file.channel, 1, file,
-            &CPluginManage::PlaybackDataCallback, &CPluginManage::PlaybackProgressCallback, &slot);
+        handle = CQNConnect::GetInstance()->BeginPlayback(m_ctx.mainDevice().loginId, file.channel, 1, file,
+            &PlaybackTopic::PlaybackDataCallback, &PlaybackTopic::PlaybackProgressCallback, &slot);
     }
     m_lPlayHandle[wnd] = handle > 0 ? handle : -1;
     if (handle > 0) {
@@ -257,7 +238,7 @@ int CPluginManage::StartPlaybackByIndex(int index)
     } else {
         ret = Ret::Failed;
         m_playbackSlots[wnd] = PlaybackSlot();
-        RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
+        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { widget->StopPlayback(wnd); });
     }
     Json::Value event = pageEvent(PageEvent::PlaybackStarted);
     Json::Value &data = event["Data"];
@@ -266,18 +247,18 @@ int CPluginManage::StartPlaybackByIndex(int index)
     data["Stream"] = file.stream;
     data["PlayIndex"] = index;
     data["Wnd"] = wnd;
-    sendWebSocketMsg(JsonUtil::writeCompactText(event));
+    m_ctx.sendEvent(event);
     return ret;
 }
 
-void CPluginManage::closePlaybackWindow(int wnd)
+void PlaybackTopic::closePlaybackWindow(int wnd)
 {
     if (!isPlaybackWnd(wnd))
         return;
     const int handle = m_lPlayHandle[wnd];
     // The window first: a port that holds the device's data back (paused)
     // lets it go when it stops, so that the device's stop can finish.
-    RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
+    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { widget->StopPlayback(wnd); });
     if (handle > 0 && handle != kLocalPlayHandle)
         CQNConnect::GetInstance()->EndPlayback(handle);
     m_lPlayHandle[wnd] = 0;
@@ -285,7 +266,7 @@ void CPluginManage::closePlaybackWindow(int wnd)
     m_playbackSlots[wnd] = PlaybackSlot();
 }
 
-void CPluginManage::EndPlaybackBuf(int wnd)
+void PlaybackTopic::EndPlaybackBuf(int wnd)
 {
     if (!isPlaybackWnd(wnd) || m_lPlayHandle[wnd] <= 0)
         return;
@@ -304,7 +285,7 @@ void CPluginManage::EndPlaybackBuf(int wnd)
         m_playbackList = PlaybackList();
 }
 
-void CPluginManage::StopProgressTimerIfIdle()
+void PlaybackTopic::StopProgressTimerIfIdle()
 {
     for (int h : m_lPlayHandle) {
         if (h > 0)
@@ -313,7 +294,7 @@ void CPluginManage::StopProgressTimerIfIdle()
     stopProgressTimer();
 }
 
-int CPluginManage::playbackEndWindow() const
+int PlaybackTopic::playbackEndWindow() const
 {
     // The list's window; a list of device files plays in one window.
     const size_t index = size_t(m_playbackList.index);
@@ -324,10 +305,10 @@ int CPluginManage::playbackEndWindow() const
 
 // ---- stop, control, window functions ------------------------------------------------------------
 
-void CPluginManage::stopPlayback(int channel, Json::Value &reply)
+void PlaybackTopic::stopPlayback(int channel, Json::Value &reply)
 {
-    if (!m_downloadRecord.running) {
-        RunOnWindow([&](PlayWidgetFacade *widget) { widget->SetPlaybackBackground(QString()); });
+    if (!m_downloads.running()) {
+        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { widget->SetPlaybackBackground(QString()); });
     }
     int wnd = -1;
     if (channel == -1) {
@@ -337,7 +318,8 @@ void CPluginManage::stopPlayback(int channel, Json::Value &reply)
         }
         stopProgressTimer();
     } else {
-        RunOnWindow([&](PlayWidgetFacade *widget) { wnd = widget->FindWndIndex(1, channel); });
+        m_ctx.RunOnWindow(
+            [&](PlaybackWindowFacade *widget) { wnd = widget->FindWndIndex(PlayerPage::Playback, channel); });
         if (isPlaybackWnd(wnd) && m_lPlayHandle[wnd] > 0)
             closePlaybackWindow(wnd);
         StopProgressTimerIfIdle();
@@ -349,7 +331,7 @@ void CPluginManage::stopPlayback(int channel, Json::Value &reply)
     reply["Ret"] = Ret::Ok;
 }
 
-void CPluginManage::controlPlayback(const Request &request, Json::Value &reply)
+void PlaybackTopic::controlPlayback(const Request &request, Json::Value &reply)
 {
     const int channel = JsonUtil::intKey(request, "Channel");
     const int cmd = JsonUtil::intKey(request, "Cmd");
@@ -360,13 +342,13 @@ void CPluginManage::controlPlayback(const Request &request, Json::Value &reply)
         int chn = -1;
     };
     QVector<Target> targets;
-    RunInMainThread([&] {
-        PlayWidgetFacade *widget = playWidget();
+    m_ctx.RunInMainThread([&] {
+        PlaybackWindowFacade *widget = PlayerWindow::current();
         if (channel == -1) {
             for (int w = 0; w < kPlaybackWnds; ++w)
-                targets.append({ w, widget ? widget->GetWndChn(1, w) : -1 });
+                targets.append({ w, widget ? widget->GetWndChn(PlayerPage::Playback, w) : -1 });
         } else {
-            targets.append({ widget ? widget->FindWndIndex(1, channel) : -1, channel });
+            targets.append({ widget ? widget->FindWndIndex(PlayerPage::Playback, channel) : -1, channel });
         }
     });
     const bool device = m_nPlaybackMode == 1 || m_nPlaybackMode == 2;
@@ -381,47 +363,48 @@ void CPluginManage::controlPlayback(const Request &request, Json::Value &reply)
             // The window's new play state for a command, -1 for none.
             int wanted = -1;
             switch (cmd) {
-            case kPause:
-                wanted = 2;
+            case PlaybackCmd::Pause:
+                wanted = PlayState::Paused;
                 break;
-            case kResume:
-                wanted = 0;
+            case PlaybackCmd::Resume:
+                wanted = PlayState::Playing;
                 break;
-            case kSlower:
-                wanted = nextSpeed(state, 16);
+            case PlaybackCmd::Slower:
+                wanted = nextSpeed(state, PlayState::SlowFirst);
                 break;
-            case kFaster:
-                wanted = nextSpeed(state, 32);
+            case PlaybackCmd::Faster:
+                wanted = nextSpeed(state, PlayState::FastFirst);
                 break;
-            case kStepForward:
-                wanted = 48;
+            case PlaybackCmd::StepForward:
+                wanted = PlayState::StepForward;
                 break;
-            case kStepBackward:
-                wanted = 49;
+            case PlaybackCmd::StepBackward:
+                wanted = PlayState::StepBackward;
                 break;
             default:
                 break;
             }
             if (wanted >= 0) {
-                if (deviceCall && cmd != kStepForward && cmd != kStepBackward)
+                if (deviceCall && cmd != PlaybackCmd::StepForward && cmd != PlaybackCmd::StepBackward)
                     CQNConnect::GetInstance()->SetPlaybackSpeed(handle, wanted, state);
                 int now = state;
-                RunOnWindow([&](PlayWidgetFacade *widget) { now = widget->PlaybackControl(w, wanted); });
+                m_ctx.RunOnWindow(
+                    [&](PlaybackWindowFacade *widget) { now = widget->PlaybackControl(w, wanted); });
                 state = now;
                 reached = now == wanted;
-            } else if (cmd == kSeek) {
+            } else if (cmd == PlaybackCmd::Seek) {
                 if (m_nPlaybackMode == 0) {
-                    RunOnWindow([&](PlayWidgetFacade *widget) {
+                    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
                         reached = widget->SetPlayPos(w, float(param) / 1000.0f) != 0;
                     });
                 } else {
                     int seconds = 0;
-                    RunOnWindow(
-                        [&](PlayWidgetFacade *widget) { seconds = widget->PositionToSeconds(w, param); });
+                    m_ctx.RunOnWindow(
+                        [&](PlaybackWindowFacade *widget) { seconds = widget->PositionToSeconds(w, param); });
                     if (seconds != 0 && deviceCall
                         && CQNConnect::GetInstance()->SeekPlayback(handle, seconds)) {
                         reached = true;
-                        RunOnWindow([&](PlayWidgetFacade *widget) { widget->GetPlaybackFlag(w); });
+                        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { widget->GetPlaybackFlag(w); });
                     }
                 }
             }
@@ -431,8 +414,8 @@ void CPluginManage::controlPlayback(const Request &request, Json::Value &reply)
         entry["Ret"] = reached ? Ret::Ok : Ret::Failed;
         entry["Chn"] = t.chn;
         entry["Wnd"] = w;
-        entry["Status"] = statusOf(state);
-        if ((state >= 16 && state <= 19) || (state >= 32 && state <= 35))
+        entry["Status"] = PlayState::pageStatus(state, PageStatus::Stopped);
+        if (MapStreamCode(state) > 0)
             entry["Mode"] = MapStreamCode(state);
         status.append(entry);
     }
@@ -441,10 +424,11 @@ void CPluginManage::controlPlayback(const Request &request, Json::Value &reply)
     reply["ChnStatus"] = status;
 }
 
-void CPluginManage::playbackWindowFunction(int subType, int channel, Json::Value &reply)
+void PlaybackTopic::playbackWindowFunction(int subType, int channel, Json::Value &reply)
 {
     int wnd = -1;
-    RunOnWindow([&](PlayWidgetFacade *widget) { wnd = widget->FindWndIndex(1, channel); });
+    m_ctx.RunOnWindow(
+        [&](PlaybackWindowFacade *widget) { wnd = widget->FindWndIndex(PlayerPage::Playback, channel); });
     reply["Chn"] = channel;
     if (!isPlaybackWnd(wnd)) {
         reply["Wnd"] = -1;
@@ -454,24 +438,27 @@ void CPluginManage::playbackWindowFunction(int subType, int channel, Json::Value
     reply["Wnd"] = wnd;
     const bool open = m_lPlayHandle[wnd] > 0;
     int ret = Ret::Failed;
-    RunOnWindow([&](PlayWidgetFacade *widget) {
+    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
         switch (subType) {
-        case 41:
+        case PlaybackSub::Snapshot:
             if (open && widget->Capture(wnd, false) >= 0)
                 ret = Ret::Ok;
             reply["CapPath"] = widget->LoadLocalInfo().CapPath.toStdString();
             break;
-        case 42:
-            if (open && widget->OpenSound(1, wnd, !widget->IsSoundWnd(1, wnd)) == 0)
+        case PlaybackSub::Sound:
+            if (open
+                && widget->OpenSound(
+                       PlayerPage::Playback, wnd, !widget->IsSoundWnd(PlayerPage::Playback, wnd))
+                    == 0)
                 ret = Ret::Ok;
-            reply["Audio"] = widget->IsSoundWnd(1, wnd) ? 1 : 0;
+            reply["Audio"] = widget->IsSoundWnd(PlayerPage::Playback, wnd) ? 1 : 0;
             break;
-        case 43:
+        case PlaybackSub::DigitalZoom:
             if (widget->PlaybackDigitalZoom() == 0)
                 ret = Ret::Ok;
-            reply["Zoom"] = widget->IsDigitalZoom(1, wnd) ? 1 : 0;
+            reply["Zoom"] = widget->IsDigitalZoom(PlayerPage::Playback, wnd) ? 1 : 0;
             break;
-        case 44: {
+        case PlaybackSub::Record: {
             const bool on = !widget->IsPlaybackRecording(wnd);
             if (open && widget->PlaybackRecord(wnd, on) != 0) {
                 ret = Ret::Ok;
@@ -482,16 +469,13 @@ void CPluginManage::playbackWindowFunction(int subType, int channel, Json::Value
             reply["RecPath"] = widget->LoadLocalInfo().RecPath.toStdString();
             break;
         }
-        case 45: {
-            bool recording = false, zoom = false, sound = false;
-            widget->GetPlaybackWndStatus(wnd, &recording, &zoom, &sound);
+        case PlaybackSub::WindowStatus: {
+            PlaybackWndState state;
+            state.read(widget, wnd);
             Json::Value &data = reply["Data"];
             data["Chn"] = channel;
             data["Wnd"] = wnd;
-            data["Zoom"] = zoom;
-            data["Record"] = recording;
-            data["Audio"] = sound;
-            data["Status"] = widget->GetPlayState(1, wnd);
+            state.write(data);
             ret = Ret::Ok;
             break;
         }
@@ -504,42 +488,42 @@ void CPluginManage::playbackWindowFunction(int subType, int channel, Json::Value
 
 // ---- local files ----------------------------------------------------------------------------------
 
-void CPluginManage::chooseLocalFile(const Request &request)
+void PlaybackTopic::chooseLocalFile(const Request &request)
 {
-    const Json::Value skeleton = makeReply(request);
-    FileChooser::start(this, FileChooser::programPath(appFolder()),
+    const Json::Value skeleton = pageReply(request);
+    FileChooser::start(m_ctx.worker(), FileChooser::programPath(RequestContext::appFolder()),
         { QStringLiteral("3"), QStringLiteral("1") }, [this, skeleton](const FileChooser::Answer &answer) {
             Json::Value reply = skeleton;
             int ret = Ret::Failed;
             if (answer.ok)
                 PlayLocalFile(reply, answer.path, ret);
             reply["Ret"] = ret;
-            sendReply(reply);
+            m_ctx.sendReply(reply);
         });
 }
 
-void CPluginManage::PlayLocalFile(Json::Value &reply, const QString &path, int &ret)
+void PlaybackTopic::PlayLocalFile(Json::Value &reply, const QString &path, int &ret)
 {
     if (path.isEmpty()) {
         reply["Path"] = "";
         return;
     }
     int wnd = -1;
-    RunOnWindow([&](PlayWidgetFacade *widget) { wnd = widget->GetCurWndIndex(); });
+    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { wnd = widget->GetCurWndIndex(); });
     reply["Wnd"] = wnd;
     if (!isPlaybackWnd(wnd))
         return;
     closePlaybackWindow(wnd);
     int started = -1;
-    RunInMainThread([&] {
-        PlayWidgetFacade *widget = playWidget();
-        if (!widget || !widget->BeginLocalPlay(wnd, path, &CPluginManage::LocalPlayEndCallback, this))
+    m_ctx.RunInMainThread([&] {
+        PlaybackWindowFacade *widget = PlayerWindow::current();
+        if (!widget || !widget->BeginLocalPlay(wnd, path, &PlaybackTopic::LocalPlayEndCallback, this))
             return;
         started = widget->StartPlayback(0, wnd);
         widget->SetPlaybackWndChn(kLocalFilePort + wnd, wnd);
     });
     if (started != 0) {
-        RunOnWindow([&](PlayWidgetFacade *widget) { widget->StopPlayback(wnd); });
+        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { widget->StopPlayback(wnd); });
         return;
     }
     ret = Ret::Ok;
@@ -551,7 +535,7 @@ void CPluginManage::PlayLocalFile(Json::Value &reply, const QString &path, int &
 
 // ---- device callbacks -------------------------------------------------------------------------------
 
-int CPluginManage::PlaybackDataCallback(
+int PlaybackTopic::PlaybackDataCallback(
     int playHandle, int dataType, const unsigned char *data, int length, void *user)
 {
     Q_UNUSED(playHandle)
@@ -559,26 +543,201 @@ int CPluginManage::PlaybackDataCallback(
     const auto *slot = static_cast<const PlaybackSlot *>(user);
     if (!slot || slot->tag.kind != PositionUser::Playback || slot->tag.window < 0)
         return -1;
-    if (StreamInput *input = streamInput())
+    if (StreamInput *input = PlayerWindow::streamInput())
         input->InputPlaybackData(slot->tag.window, reinterpret_cast<const char *>(data), length);
     return 1;
 }
 
-void CPluginManage::PlaybackProgressCallback(int handle, int total, int position, void *user)
+void PlaybackTopic::PlaybackProgressCallback(int handle, int total, int position, void *user)
 {
-    CPluginManage *self = instance();
-    if (!user || !self)
+    CPluginManage *manage = CPluginManage::instance();
+    if (!user || !manage)
         return;
     const PositionUser tag = *static_cast<const PositionUser *>(user);
-    self->RunInWorkerThread([self, handle, total, position, tag] {
+    PlaybackTopic *self = &manage->playback();
+    DownloadTopic *downloads = &manage->downloads();
+    manage->context().RunInWorkerThread([self, downloads, handle, total, position, tag] {
         // A report that was on its way when its playback or download ended
         // belongs to nothing any more.
         if (tag.kind == PositionUser::Playback) {
             if (!isPlaybackWnd(tag.window) || self->m_lPlayHandle[tag.window] != handle)
                 return;
-        } else if (self->m_lDownloadHandle != handle) {
-            return;
+            self->OnProgressCallback(handle, total, position, tag.window);
+        } else if (downloads->downloadHandle() == handle) {
+            downloads->OnProgressCallback(handle, total, position, tag.kind);
         }
-        self->OnProgressCallback(handle, total, position, tag.kind, tag.window);
     });
+}
+
+void PlaybackTopic::LocalPlayEndCallback(int port, void *user)
+{
+    auto *self = static_cast<PlaybackTopic *>(user);
+    if (!self)
+        return;
+    const int wnd = port >= kLocalFilePort && port < kLocalFilePort + 4 ? port - kLocalFilePort : -1;
+    self->m_ctx.RunInWorkerThread([self, port, wnd] { self->SendDataEvent(port, wnd); });
+}
+
+// ---- events, page changes -------------------------------------------------------------------------
+
+int PlaybackTopic::MapStreamCode(int code)
+{
+    if (code >= PlayState::SlowFirst && code <= PlayState::SlowLast)
+        return code - PlayState::SlowFirst + 1;
+    if (code >= PlayState::FastFirst && code <= PlayState::FastLast)
+        return code - PlayState::FastFirst + 1;
+    return -1;
+}
+
+void PlaybackTopic::onCurWndIndexChange(int nWndIndex)
+{
+    PlaybackWndState state;
+    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { state.read(widget, nWndIndex); });
+    int mode = -1;
+    if ((state.status == PageStatus::Slow || state.status == PageStatus::Fast) && isPlaybackWnd(nWndIndex))
+        mode = MapStreamCode(m_playbackState[nWndIndex]);
+    Json::Value event = pageEvent(PageEvent::PlaybackWndChanged);
+    Json::Value &data = event["Data"];
+    data["Wnd"] = nWndIndex;
+    state.write(data);
+    data["Mode"] = mode;
+    m_ctx.sendEvent(event);
+}
+
+void PlaybackTopic::SendDataEvent(int chn, int wnd)
+{
+    Json::Value event = pageEvent(PageEvent::PlaybackEnded);
+    event["Data"]["Chn"] = chn;
+    event["Data"]["Wnd"] = wnd;
+    m_ctx.sendEvent(event);
+}
+
+void PlaybackTopic::OnProgressCallback(int handle, int total, int current, int wnd)
+{
+    Q_UNUSED(handle)
+    Q_UNUSED(total)
+    Q_UNUSED(current)
+    if (!isPlaybackWnd(wnd))
+        return;
+    if (m_nPlaybackMode == 1)
+        startPlaybackEndTimer();
+    else
+        EndPlaybackBuf(wnd);
+}
+
+void PlaybackTopic::leavePage()
+{
+    for (int wnd = 0; wnd < kPlaybackWnds; ++wnd) {
+        if (m_lPlayHandle[wnd] > 0)
+            closePlaybackWindow(wnd);
+    }
+    stopProgressTimer();
+    stopPlaybackEndTimer();
+    const bool downloading = m_downloads.running();
+    m_downloads.cancelDownload();
+    if (!downloading)
+        m_ctx.RunOnWindow([](PlaybackWindowFacade *widget) { widget->SetPlaybackBackground(QString()); });
+}
+
+void PlaybackTopic::closeAll()
+{
+    for (int wnd = 0; wnd < kPlaybackWnds; ++wnd) {
+        if (m_lPlayHandle[wnd] > 0)
+            closePlaybackWindow(wnd);
+    }
+}
+
+// ---- timers ---------------------------------------------------------------------------------------
+
+void PlaybackTopic::startProgressTimer()
+{
+    if (!m_nProgressTimerId)
+        m_nProgressTimerId = startTimer(1000);
+}
+
+void PlaybackTopic::startPlaybackEndTimer()
+{
+    if (!m_nPlaybackEndTimerId)
+        m_nPlaybackEndTimerId = startTimer(1000);
+}
+
+void PlaybackTopic::stopProgressTimer()
+{
+    if (m_nProgressTimerId)
+        killTimer(m_nProgressTimerId);
+    m_nProgressTimerId = 0;
+}
+
+void PlaybackTopic::stopPlaybackEndTimer()
+{
+    if (m_nPlaybackEndTimerId)
+        killTimer(m_nPlaybackEndTimerId);
+    m_nPlaybackEndTimerId = 0;
+}
+
+void PlaybackTopic::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() == m_nProgressTimerId)
+        sendPlaybackProgress();
+    else if (event->timerId() == m_nPlaybackEndTimerId)
+        checkPlaybackEnd();
+}
+
+void PlaybackTopic::sendPlaybackProgress()
+{
+    struct WindowTime
+    {
+        int chn = -1;
+        float time = 0;
+    };
+    int page = -1;
+    int curWnd = -1;
+    WindowTime cur;
+    WindowTime windows[4];
+    const int mode = m_nPlaybackMode;
+    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
+        page = widget->GetCurPageIndex();
+        if (page != PlayerPage::Playback)
+            return;
+        if (mode == 0 || mode == 1) {
+            curWnd = widget->GetCurWndIndex();
+            cur.chn = widget->GetCurWndChn(PlayerPage::Playback);
+            cur.time = widget->GetPlayTime(curWnd);
+        } else if (mode == 2) {
+            for (int i = 0; i < 4; ++i) {
+                windows[i].chn = widget->GetWndChn(PlayerPage::Playback, i);
+                if (windows[i].chn >= 0)
+                    windows[i].time = widget->GetPlayTime(i);
+            }
+        }
+    });
+    if (page != PlayerPage::Playback)
+        return;
+
+    auto sendProgress = [this](int wnd, const Json::Value &pos) {
+        Json::Value event = pageEvent(PageEvent::PlaybackProgress);
+        event["Data"]["wnd"] = wnd;
+        if (!pos.isNull())
+            event["Data"]["pos"] = pos;
+        m_ctx.sendEvent(event);
+    };
+    if (mode == 0 || mode == 1) {
+        sendProgress(curWnd, cur.chn < 0 ? 0.0 : double(cur.time) * 1000.0);
+    } else if (mode == 2) {
+        for (int i = 0; i < 4; ++i)
+            sendProgress(i, windows[i].chn < 0 ? Json::Value() : Json::Value(double(windows[i].time)));
+    }
+}
+
+void PlaybackTopic::checkPlaybackEnd()
+{
+    const int wnd = playbackEndWindow();
+    int yuv = -1;
+    int buf = -1;
+    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { widget->GetPlaybackBufInfo(wnd, &yuv, &buf); });
+    playerLog("CPluginManage::timerEvent", QStringLiteral("lYuvVal=%1 lBufVal=%2").arg(yuv).arg(buf));
+    if (yuv > 0 || buf > 0)
+        return;
+    stopPlaybackEndTimer();
+    EndPlaybackBuf(wnd);
 }

@@ -1,14 +1,20 @@
-// Login and logout of the request manager against the device library and a
-// recording window side: replies, library calls in order, window calls on the
-// GUI thread, device events, and the session key.
+// The session topic (login, fresh login, logout, session key) against the
+// device library and a recording window side: replies, library calls in
+// order, window calls on the GUI thread, device events.
 
+#include "DownloadTopic.h"
 #include "FakeDesktop.h"
 #include "GetSystemStatus.h"
 #include "LightWeightLog.h"
+#include "LiveViewTopic.h"
 #include "LoginSupport.h"
+#include "PlaybackTopic.h"
+#include "PlayerWindow.h"
 #include "PluginManage.h"
 #include "QNConnect.h"
 #include "RecordingPlayWidget.h"
+#include "RequestHarness.h"
+#include "SessionTopic.h"
 
 #include "kestrix/kestrix.h"
 #include "kestrix/kestrix_control.h"
@@ -106,13 +112,12 @@ void onPosition(int, int, int, void *) { }
 
 } // namespace
 
-class TestLogin : public QObject
+class TestSession : public QObject
 {
     Q_OBJECT
 
 private:
-    CPluginManage *m_manage = nullptr;
-    QStringList m_sent;
+    RequestHarness m_h;
     QStringList m_status; // the once-a-second CPU and memory events
     QStringList m_log;
     RecordingPlayWidget m_widget;
@@ -121,43 +126,17 @@ private:
 
     void start(const QString &browserText)
     {
-        m_manage = new CPluginManage(browserText, kSession);
-        connect(m_manage, &CPluginManage::sendWebSocketMsgSig, this, [this](const QString &m) {
-            if (m.startsWith(QLatin1String("{\"AppCpu\":")))
-                m_status.append(m);
-            else
-                m_sent.append(m);
+        m_h.make(this, browserText, kSession, [this](const QString &m) {
+            if (!m.startsWith(QLatin1String("{\"AppCpu\":")))
+                return true;
+            m_status.append(m);
+            return false;
         });
     }
-    void post(const QString &msg)
-    {
-        QMetaObject::invokeMethod(m_manage, "onRecvWebsocketMsg", Qt::QueuedConnection, Q_ARG(QString, msg));
-    }
+    void post(const QString &msg) { m_h.post(msg); }
     // Runs `f` on the worker thread; this thread keeps serving GUI tasks.
-    void onWorker(std::function<void()> f)
-    {
-        QAtomicInt done = 0;
-        QMetaObject::invokeMethod(
-            m_manage,
-            [&] {
-                f();
-                done = 1;
-            },
-            Qt::QueuedConnection);
-        QVERIFY(QTest::qWaitFor([&] { return done.loadAcquire() == 1; }, 30000));
-    }
-    // What `msg` made the manager send, up to a marker request behind it.
-    QStringList answersTo(const QString &msg)
-    {
-        m_sent.clear();
-        post(msg);
-        post(QStringLiteral("{\"MainType\":13,\"MsgID\":\"marker\"}"));
-        const QString marker
-            = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
-        if (!QTest::qWaitFor([&] { return m_sent.contains(marker); }, 30000))
-            return { QStringLiteral("<no marker>") };
-        return m_sent.mid(0, m_sent.indexOf(marker));
-    }
+    void onWorker(std::function<void()> f) { QVERIFY(m_h.onWorker(std::move(f))); }
+    QStringList answersTo(const QString &msg) { return m_h.answersTo(msg); }
     QJsonObject login(const QString &msg)
     {
         const QStringList answers = answersTo(msg);
@@ -167,7 +146,7 @@ private:
     int loginId()
     {
         int id = 0;
-        onWorker([&] { id = m_manage->mainDevice().loginId; });
+        onWorker([&] { id = m_h.manage->context().mainDevice().loginId; });
         return id;
     }
     int expectedScale() const
@@ -183,7 +162,7 @@ private slots:
         qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
         connect(LightWeightLog::instance(), &LightWeightLog::writeLogSig, this,
             [this](const QString &line) { m_log.append(line); });
-        CPluginManage::setPlayWidgetProvider([this] { return m_widgetInstalled ? &m_widget : nullptr; });
+        PlayerWindow::setProvider([this] { return m_widgetInstalled ? &m_widget : nullptr; });
         m_desktop = std::make_shared<FakeDesktop>();
         NativeWindow::setDesktop(m_desktop);
     }
@@ -196,21 +175,16 @@ private slots:
         m_widgetInstalled = true;
         m_desktop->setForeground(0, QString());
         m_log.clear();
-        m_sent.clear();
+        m_h.sent.clear();
         m_status.clear();
         start(QString::number(kBrowser, 16));
         control::clearCalls();
     }
-    void cleanup()
-    {
-        m_manage->stopWorker();
-        delete m_manage;
-        m_manage = nullptr;
-    }
+    void cleanup() { m_h.destroy(); }
     void cleanupTestCase()
     {
         CQNConnect::ReleaseInstance();
-        CPluginManage::setPlayWidgetProvider(nullptr);
+        PlayerWindow::setProvider(nullptr);
         NativeWindow::setDesktop(nullptr);
     }
 
@@ -266,7 +240,7 @@ private slots:
             expected.remove(QStringLiteral("MsgID"));
         QCOMPARE(answer, expected);
         // Written as the page expects: a bool with MsgID, else 0 or 1.
-        QVERIFY(m_sent.first().contains(expected.contains(QStringLiteral("MsgID"))
+        QVERIFY(m_h.sent.first().contains(expected.contains(QStringLiteral("MsgID"))
                 ? QStringLiteral("\"adjustBytool\":")
                 : QStringLiteral("\"adjustBytool\":0")));
         QCOMPARE(m_widget.described(),
@@ -449,12 +423,12 @@ private slots:
     {
         QFETCH(int, total);
         onWorker([&] {
-            DeviceLoginInfo &info = m_manage->mainDevice();
+            DeviceLoginInfo &info = m_h.manage->context().mainDevice();
             info.totalChannels = total;
             for (int &h : info.realHandles)
                 h = 0;
             info.colorLoginId = 0;
-            m_manage->logoutDev();
+            m_h.manage->session().logoutDev();
         });
         QVERIFY(functionsCalled().isEmpty());
         QVERIFY(m_widget.callsOf(QStringLiteral("PreviewStop")).isEmpty());
@@ -498,40 +472,6 @@ private slots:
                 QStringLiteral("SetDeviceInfo(%1,%2)").arg(loginId()).arg(single ? "true" : "false") });
     }
 
-    void layoutIndex_data()
-    {
-        QTest::addColumn<int>("count");
-        QTest::addColumn<int>("index");
-        const int rows[][2] = { { INT_MIN, 0 }, { 0, 0 }, { 1, 0 }, { 2, 1 }, { 4, 1 }, { 5, 2 }, { 9, 2 },
-            { 10, 3 }, { 16, 3 }, { 17, 4 }, { 25, 4 }, { 26, 5 }, { 36, 5 }, { 37, 6 }, { 64, 6 }, { 65, 0 },
-            { INT_MAX, 0 } };
-        for (const auto &r : rows)
-            QTest::addRow("%d", r[0]) << r[0] << r[1];
-    }
-    void layoutIndex()
-    {
-        QFETCH(int, count);
-        QFETCH(int, index);
-        QCOMPARE(LayoutIndexFromWndCount(count), index);
-    }
-
-    void screenScale_data()
-    {
-        QTest::addColumn<int>("dpi");
-        QTest::addColumn<int>("percent");
-        QTest::newRow("96") << 96 << 100;
-        QTest::newRow("120") << 120 << 125;
-        QTest::newRow("144") << 144 << 150;
-        QTest::newRow("100 rounds down") << 100 << 104;
-        QTest::newRow("192") << 192 << 200;
-    }
-    void screenScale()
-    {
-        QFETCH(int, dpi);
-        QFETCH(int, percent);
-        QCOMPARE(ScalePercentFromDpi(dpi), percent);
-    }
-
     // A second login first stops what the first one opened, with the old ids.
     void reloginStopsTheEarlierLogin()
     {
@@ -541,7 +481,7 @@ private slots:
         QTemporaryDir dir;
         onWorker([&] {
             CQNConnect *c = CQNConnect::GetInstance();
-            DeviceLoginInfo &info = m_manage->mainDevice();
+            DeviceLoginInfo &info = m_h.manage->context().mainDevice();
             live = c->ConnectChanel_V2(first, 3, 1, &onFrame, reinterpret_cast<void *>(quintptr(3)));
             info.realHandles[3] = live;
             PlaybackFileInfo file;
@@ -549,7 +489,7 @@ private slots:
             std::strcpy(file.beginTime, "2023-05-01 08:00:00");
             std::strcpy(file.endTime, "2023-05-01 08:00:06");
             playback = c->BeginPlayback(first, 0, 2, file, &onPlayData, &onPosition, nullptr);
-            m_manage->playbackHandle(1) = playback;
+            m_h.manage->playback().playbackHandle(1) = playback;
             DownloadFileInfo d;
             std::strcpy(d.fileName, "clip");
             std::strcpy(d.beginTime, file.beginTime);
@@ -557,7 +497,7 @@ private slots:
             d.stream = 1;
             download = c->StartDownLoad(first, d,
                 QFile::encodeName(dir.filePath(QStringLiteral("clip.h265x"))), &onPosition, nullptr);
-            m_manage->downloadHandle() = download;
+            m_h.manage->downloads().downloadHandle() = download;
         });
         QVERIFY(live > 0 && playback > 0 && download > 0);
         control::clearCalls();
@@ -587,8 +527,8 @@ private slots:
         QVERIFY(logged(QStringLiteral("PlaybackStop end")));
         int h = -1;
         onWorker([&] {
-            h = m_manage->mainDevice().realHandles[3] + m_manage->playbackHandle(1)
-                + m_manage->downloadHandle();
+            h = m_h.manage->context().mainDevice().realHandles[3] + m_h.manage->playback().playbackHandle(1)
+                + m_h.manage->downloads().downloadHandle();
         });
         QCOMPARE(h, 0);
     }
@@ -603,8 +543,8 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.close();
         onWorker([&] {
-            m_manage->setTempFilePath(temp);
-            m_manage->startProgressTimer();
+            m_h.manage->downloads().setTempFilePath(temp);
+            m_h.manage->playback().startProgressTimer();
         });
         control::clearCalls();
         m_widget.clear();
@@ -623,7 +563,7 @@ private slots:
         QVERIFY(m_widget.allOnThread(QThread::currentThreadId()));
         QVERIFY(!QFile::exists(temp));
         bool timer = true;
-        onWorker([&] { timer = m_manage->progressTimerRunning(); });
+        onWorker([&] { timer = m_h.manage->playback().progressTimerRunning(); });
         QVERIFY(!timer);
         QCOMPARE(loginId(), 0);
         for (const char *text :
@@ -645,7 +585,7 @@ private slots:
         QCOMPARE(login(loginRequest()).value(QStringLiteral("Ret")).toInt(), 100);
         control::clearCalls();
         m_widget.clear();
-        QMetaObject::invokeMethod(m_manage, "onDisconnect", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(m_h.manage, "onDisconnect", Qt::QueuedConnection);
         QTRY_COMPARE(
             m_widget.described(), (QStringList { "onWidgetStatuChange(1,0,0,0,0)", "releaseInstance()" }));
         QVERIFY(functionsCalled().contains(QStringLiteral("TRV_NET_Logout")));
@@ -667,9 +607,9 @@ private slots:
     {
         QCOMPARE(login(loginRequest()).value(QStringLiteral("Ret")).toInt(), 100);
         const int id = loginId();
-        m_sent.clear();
+        m_h.sent.clear();
         QVERIFY(control::injectDisconnect(id));
-        QTRY_COMPARE(m_sent, QStringList { "{\"MainEvent\":5,\"Ret\":100,\"SubEvent\":0}\n" });
+        QTRY_COMPARE(m_h.sent, QStringList { "{\"MainEvent\":5,\"Ret\":100,\"SubEvent\":0}\n" });
         QVERIFY(logged(QStringLiteral("Device Disconnect IP=10.0.0.5 LoginID=%1 Port=34567").arg(id)));
         // The page decides: nothing was stopped or logged out.
         QCOMPARE(loginId(), id);
@@ -713,10 +653,10 @@ private slots:
         const int id = loginId();
         QVERIFY(functionsCalled().contains(QStringLiteral("TRV_NET_SetMessageCallBack")));
         QVERIFY(functionsCalled().contains(QStringLiteral("TRV_NET_SetupAlarmChan")));
-        m_sent.clear();
+        m_h.sent.clear();
         QVERIFY(control::injectAlarm(id, 2, code, state));
-        QTRY_COMPARE(m_sent.size(), 1);
-        QCOMPARE(object(m_sent[0]),
+        QTRY_COMPARE(m_h.sent.size(), 1);
+        QCOMPARE(object(m_h.sent[0]),
             object(QStringLiteral("{\"MainEvent\":2,\"SubEvent\":0,\"Name\":\"AlarmInfo\","
                                   "\"Channel\":2,\"Event\":\"%1\",\"Status\":\"%2\"}")
                        .arg(event, status)));
@@ -732,13 +672,13 @@ private slots:
             "\"LoginType\":1,\"SN\":\"SN-ALARM\",\"User\":\"admin\",\"Password\":\"secret\"}}");
         QCOMPARE(login(request).value(QStringLiteral("Ret")).toInt(), 100);
         QCOMPARE(functionsCalled(), QStringList { "TRV_NET_Login" });
-        m_sent.clear();
+        m_h.sent.clear();
         control::injectAlarm(loginId(), 1, 4, 0);
         // The disconnect of the same device comes from the same event thread:
         // once it arrived, an alarm would have, too.
         QVERIFY(control::injectDisconnect(loginId()));
-        QTRY_COMPARE(m_sent.size(), 1);
-        QVERIFY(m_sent[0].contains(QStringLiteral("\"MainEvent\":5")));
+        QTRY_COMPARE(m_h.sent.size(), 1);
+        QVERIFY(m_h.sent[0].contains(QStringLiteral("\"MainEvent\":5")));
     }
 
     void alarmCallbackInput_data()
@@ -760,14 +700,14 @@ private slots:
         info.channel = 1;
         info.event = 6;
         info.state = 0;
-        m_sent.clear();
+        m_h.sent.clear();
         // Called on this thread, the event is sent at once.
-        QCOMPARE(CPluginManage::AlarmMessageCallback(
-                     1, reinterpret_cast<const char *>(&info), unsigned(length), m_manage, kind, 0),
+        QCOMPARE(SessionTopic::AlarmMessageCallback(1, reinterpret_cast<const char *>(&info),
+                     unsigned(length), &m_h.manage->session(), kind, 0),
             1);
-        QCOMPARE(m_sent.size(), sent ? 1 : 0);
+        QCOMPARE(m_h.sent.size(), sent ? 1 : 0);
         if (sent)
-            QVERIFY(m_sent[0].contains(QStringLiteral("\"Event\":\"VideoBlind\"")));
+            QVERIFY(m_h.sent[0].contains(QStringLiteral("\"Event\":\"VideoBlind\"")));
     }
 
     // Keys of a type that cannot be read stop the reading; what was read
@@ -830,49 +770,49 @@ private slots:
         QCOMPARE(login(loginRequest()).value(QStringLiteral("Ret")).toInt(), 100);
         // A second login must not connect the window's signals twice.
         QCOMPARE(login(loginRequest()).value(QStringLiteral("Ret")).toInt(), 100);
-        m_sent.clear();
+        m_h.sent.clear();
         m_widget.clear();
         emit m_widget.emitter.curWndIndexSig(0, 2);
-        QTRY_COMPARE(m_sent.size(), 2);
-        QCOMPARE(object(m_sent[0]),
+        QTRY_COMPARE(m_h.sent.size(), 2);
+        QCOMPARE(object(m_h.sent[0]),
             object(QStringLiteral(
                 "{\"MainEvent\":0,\"SubEvent\":0,\"Data\":{\"Channel\":7,\"Wnd\":2,\"PlayStatus\":5,"
                 "\"Audio\":1,\"DigitalZoom\":false,\"RageState\":1,\"nBrightness\":11,"
                 "\"nContrast\":22,\"nSaturation\":33,\"nHue\":44}}")));
-        QCOMPARE(m_sent[1], QStringLiteral("{\"MainEvent\":0,\"SubEvent\":6,\"nShowElect\":0}\n"));
+        QCOMPARE(m_h.sent[1], QStringLiteral("{\"MainEvent\":0,\"SubEvent\":6,\"nShowElect\":0}\n"));
         QCOMPARE(m_widget.described(),
             (QStringList { "GetWndChn(0,2)", "GetColor(7)", "IsSoundWnd(0,7)", "IsDigitalZoom(0,7)",
                 "GetPlayOriginalState(7)", "GetPlayState(0,7)" }));
         QVERIFY(m_widget.allOnThread(QThread::currentThreadId()));
 
         // Playback page: the speed step of a fast or slow window.
-        onWorker([&] { m_manage->playbackState(1) = 34; });
-        m_sent.clear();
+        onWorker([&] { m_h.manage->playback().playbackState(1) = 34; });
+        m_h.sent.clear();
         m_widget.playState = 6;
         emit m_widget.emitter.curWndIndexSig(1, 1);
-        QTRY_COMPARE(m_sent.size(), 1);
-        QCOMPARE(object(m_sent[0]),
+        QTRY_COMPARE(m_h.sent.size(), 1);
+        QCOMPARE(object(m_h.sent[0]),
             object(QStringLiteral("{\"MainEvent\":1,\"SubEvent\":0,\"Data\":{\"Wnd\":1,\"Zoom\":false,"
                                   "\"Record\":true,\"Audio\":true,\"Status\":6,\"Mode\":3}}")));
         m_widget.playState = 4;
-        m_sent.clear();
+        m_h.sent.clear();
         emit m_widget.emitter.curWndIndexSig(1, 1);
-        QTRY_COMPARE(m_sent.size(), 1);
-        QVERIFY(m_sent[0].contains(QStringLiteral("\"Mode\":-1")));
+        QTRY_COMPARE(m_h.sent.size(), 1);
+        QVERIFY(m_h.sent[0].contains(QStringLiteral("\"Mode\":-1")));
 
         // A window without a channel reads nothing more; the colour page sends nothing.
         m_widget.liveWndChn = -1;
         m_widget.clear();
-        m_sent.clear();
+        m_h.sent.clear();
         emit m_widget.emitter.curWndIndexSig(2, 0);
         emit m_widget.emitter.curWndIndexSig(0, 70);
-        QTRY_COMPARE(m_sent.size(), 2);
-        QVERIFY(m_sent[0].contains(QStringLiteral("\"Channel\":-1")));
+        QTRY_COMPARE(m_h.sent.size(), 2);
+        QVERIFY(m_h.sent[0].contains(QStringLiteral("\"Channel\":-1")));
         QCOMPARE(m_widget.described(), QStringList { "GetWndChn(0,70)" });
 
-        m_sent.clear();
+        m_h.sent.clear();
         emit m_widget.emitter.changePTZELectPage();
-        QTRY_COMPARE(m_sent, QStringList { "{\"MainEvent\":0,\"SubEvent\":6,\"nShowElect\":2}\n" });
+        QTRY_COMPARE(m_h.sent, QStringList { "{\"MainEvent\":0,\"SubEvent\":6,\"nShowElect\":2}\n" });
         m_widget.liveWndChn = 7;
     }
 
@@ -887,30 +827,14 @@ private slots:
     void clearWndSlot()
     {
         QFETCH(int, wnd);
-        m_sent.clear();
+        m_h.sent.clear();
         int state = -1;
         onWorker([&] {
-            m_manage->ClearWndSlot(wnd);
-            state = m_manage->wndShowElect(wnd);
+            m_h.manage->liveView().ClearWndSlot(wnd);
+            state = m_h.manage->liveView().wndShowElect(wnd);
         });
         QCOMPARE(state, 0);
-        QTRY_COMPARE(m_sent, QStringList { "{\"MainEvent\":0,\"SubEvent\":6,\"nShowElect\":0}\n" });
-    }
-
-    void mapStreamCode_data()
-    {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("step");
-        const int rows[][2] = { { 15, -1 }, { 16, 1 }, { 17, 2 }, { 18, 3 }, { 19, 4 }, { 20, -1 },
-            { 31, -1 }, { 32, 1 }, { 33, 2 }, { 34, 3 }, { 35, 4 }, { 36, -1 }, { 0, -1 } };
-        for (const auto &r : rows)
-            QTest::addRow("%d", r[0]) << r[0] << r[1];
-    }
-    void mapStreamCode()
-    {
-        QFETCH(int, code);
-        QFETCH(int, step);
-        QCOMPARE(CPluginManage::MapStreamCode(code), step);
+        QTRY_COMPARE(m_h.sent, QStringList { "{\"MainEvent\":0,\"SubEvent\":6,\"nShowElect\":0}\n" });
     }
 
     void sessionKey()
@@ -950,27 +874,35 @@ private slots:
         QCOMPARE(login(loginRequest()).value(QStringLiteral("Ret")).toInt(), 100);
         const int id = loginId();
         int result = 0;
-        onWorker([&] { result = m_manage->SetDevRecordEncryptKey(id, 5); });
+        onWorker([&] { result = m_h.manage->session().SetDevRecordEncryptKey(id, 5); });
         QCOMPARE(result, 100);
     }
 
     // The CPU and memory event comes once a second while a device is logged in.
     void statusEventsWhileLoggedIn()
     {
+        // The monitor's figures, as it measured them.
+        QSignalSpy measured(m_h.manage->systemStatus(), &CGetSystemStatus::sendSystemStatusSig);
         QCOMPARE(login(loginRequest()).value(QStringLiteral("Ret")).toInt(), 100);
         QTRY_VERIFY_WITH_TIMEOUT(m_status.size() >= 2, 5000);
         const QJsonObject event = object(m_status[0]);
         QCOMPARE(event.value(QStringLiteral("MainEvent")).toInt(), 0);
         QCOMPARE(event.value(QStringLiteral("SubEvent")).toInt(), 5);
-        for (const char *key : { "AppCpu", "SystemCpu", "AppMemory" })
-            QVERIFY2(event.value(QLatin1String(key)).toDouble(-1) >= 0, key);
+        // The event carries one tick's figures unchanged, as integers.
+        const QVariantList figures { event.value(QStringLiteral("AppCpu")).toVariant(),
+            event.value(QStringLiteral("SystemCpu")).toVariant(),
+            event.value(QStringLiteral("AppMemory")).toVariant() };
+        for (const QVariant &figure : figures)
+            QCOMPARE(figure.userType(), int(QMetaType::LongLong));
+        const QVariantList asInts { figures[0].toInt(), figures[1].toInt(), figures[2].toInt() };
+        QVERIFY2(measured.contains(asInts), qPrintable(QJsonDocument(event).toJson(QJsonDocument::Compact)));
         answersTo(QStringLiteral("{\"MainType\":9}"));
         m_status.clear();
         // Two more ticks of the monitor pass without one. The manager's own
         // connection comes first, so its event would be queued before the tick.
         int ticks = 0;
         const auto counter = connect(
-            m_manage->systemStatus(), &CGetSystemStatus::sendSystemStatusSig, this, [&ticks] { ++ticks; },
+            m_h.manage->systemStatus(), &CGetSystemStatus::sendSystemStatusSig, this, [&ticks] { ++ticks; },
             Qt::QueuedConnection);
         QTRY_VERIFY_WITH_TIMEOUT(ticks >= 2, 5000);
         disconnect(counter);
@@ -978,5 +910,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestLogin)
-#include "tst_login.moc"
+QTEST_MAIN(TestSession)
+#include "tst_session.moc"

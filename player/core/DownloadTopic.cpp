@@ -2,10 +2,13 @@
 // pictures fetched one file at a time into the download folder, and the
 // recordings converted to AVI one at a time afterwards.
 
+#include "DownloadTopic.h"
+
 #include "LightWeightLog.h"
 #include "LocalInfo.h"
 #include "PlayWidgetFacade.h"
 #include "PlaybackText.h"
+#include "PlaybackTopic.h"
 #include "PluginManage.h"
 #include "QNConnect.h"
 #include "TextField.h"
@@ -22,11 +25,6 @@ namespace {
 
 constexpr int kNextFileWaitMs = 200;
 
-QByteArray textKey(const Json::Value &object, const char *key)
-{
-    return JsonUtil::stringOr(object, key).toUtf8();
-}
-
 // Recordings of record type AVI (2) and file type 0 are converted after the download.
 bool convertsToAvi(int kind, int recordType, int fileType)
 {
@@ -40,7 +38,11 @@ QString aviTarget(QString source)
 
 } // namespace
 
-void CPluginManage::startDownload(const Request &request, Json::Value &reply)
+DownloadTopic::DownloadTopic(RequestContext &context)
+    : m_ctx(context)
+{ }
+
+void DownloadTopic::downloadFiles(const Request &request, Json::Value &reply)
 {
     // A running conversion chain belongs to the old list: it ends here, and
     // its late callbacks are known by the batch number.
@@ -67,10 +69,10 @@ void CPluginManage::startDownload(const Request &request, Json::Value &reply)
             DownloadFileInfo file;
             file.channel = channel;
             file.stream = stream;
-            file.fileSize = PlaybackText::fileLength(textKey(e, "FileLength"));
-            TextField::copy(file.fileName, textKey(e, "FileName"));
-            const QByteArray begin = textKey(e, "BeginTime");
-            const QByteArray end = textKey(e, "EndTime");
+            file.fileSize = PlaybackText::fileLength(JsonUtil::stringOr(e, "FileLength").toUtf8());
+            TextField::copy(file.fileName, JsonUtil::stringOr(e, "FileName").toUtf8());
+            const QByteArray begin = JsonUtil::stringOr(e, "BeginTime").toUtf8();
+            const QByteArray end = JsonUtil::stringOr(e, "EndTime").toUtf8();
             // The times become part of file names: digits only.
             if (!PlaybackText::isTime(begin) || !PlaybackText::isTime(end))
                 valid = false;
@@ -81,7 +83,7 @@ void CPluginManage::startDownload(const Request &request, Json::Value &reply)
     }
 
     LocalInfo info;
-    LocalSettings::LoadClientCfg(appFolder(), &info);
+    LocalSettings::LoadClientCfg(RequestContext::appFolder(), &info);
     const QString folder = info.DownPath;
     reply["DownPath"] = folder.toStdString();
     if (m_downloadList.files.empty() || !valid) {
@@ -99,7 +101,7 @@ void CPluginManage::startDownload(const Request &request, Json::Value &reply)
     reply["Ret"] = started >= 1 ? Ret::Ok : started == -1 ? Ret::DownloadFailed : Ret::Failed;
 }
 
-void CPluginManage::cancelDownload()
+void DownloadTopic::cancelDownload()
 {
     m_downloadList.cancel = true;
     if (m_lDownloadHandle)
@@ -111,16 +113,16 @@ void CPluginManage::cancelDownload()
     m_downloadRecord.running = 0;
 }
 
-int CPluginManage::StartDownload()
+int DownloadTopic::StartDownload()
 {
     LocalInfo info;
     bool read = false;
-    RunOnWindow([&](PlayWidgetFacade *widget) {
+    m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
         info = widget->LoadLocalInfo();
         read = true;
     });
     if (!read)
-        LocalSettings::LoadClientCfg(appFolder(), &info);
+        LocalSettings::LoadClientCfg(RequestContext::appFolder(), &info);
     const QString folder = info.DownPath;
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         return -1;
@@ -152,7 +154,7 @@ int CPluginManage::StartDownload()
     }
 
     m_downloadRecord.running = 1;
-    m_downloadRecord.sequence = m_mainDevice.sequence;
+    m_downloadRecord.sequence = m_ctx.mainDevice().sequence;
     m_downloadRecord.tag.kind = list.kind;
     m_downloadRecord.channel = file.channel;
 
@@ -170,8 +172,8 @@ int CPluginManage::StartDownload()
                          avi ? QStringLiteral("_for_avi") : QString(), extension);
         list.converted[list.index] = target;
     }
-    const int handle = CQNConnect::GetInstance()->StartDownLoad(m_mainDevice.loginId, file,
-        QFile::encodeName(target), &CPluginManage::PlaybackProgressCallback, &m_downloadRecord);
+    const int handle = CQNConnect::GetInstance()->StartDownLoad(m_ctx.mainDevice().loginId, file,
+        QFile::encodeName(target), &PlaybackTopic::PlaybackProgressCallback, &m_downloadRecord);
     if (handle <= 0) {
         m_lDownloadHandle = 0;
         list.converted.erase(list.index);
@@ -181,7 +183,7 @@ int CPluginManage::StartDownload()
     return 1;
 }
 
-void CPluginManage::downloadNextFile()
+void DownloadTopic::downloadNextFile()
 {
     if (m_downloadList.files.empty())
         return; // no batch runs
@@ -200,15 +202,15 @@ void CPluginManage::downloadNextFile()
     }
 }
 
-void CPluginManage::finishDownloadBatch(const QString &folder)
+void DownloadTopic::finishDownloadBatch(const QString &folder)
 {
     m_downloadRecord.running = 0;
     Json::Value event = pageEvent(PageEvent::DownloadFinished);
     event["Data"]["DownPath"] = folder.toStdString();
-    sendWebSocketMsg(JsonUtil::writeCompactText(event));
+    m_ctx.sendEvent(event);
 }
 
-void CPluginManage::onConvertNextFile()
+void DownloadTopic::onConvertNextFile()
 {
     DownloadList &list = m_downloadList;
     for (;;) {
@@ -240,7 +242,7 @@ void CPluginManage::onConvertNextFile()
             if (list.totalConvert > 0) {
                 Json::Value event = pageEvent(PageEvent::DownloadProgress);
                 event["Data"]["Pos"] = list.curConvert * 1000 / list.totalConvert;
-                sendWebSocketMsg(JsonUtil::writeCompactText(event));
+                m_ctx.sendEvent(event);
             }
         }
         if (list.curConvert >= list.totalConvert) {
@@ -249,7 +251,7 @@ void CPluginManage::onConvertNextFile()
             list.converted.clear();
             list.converting = false;
             LocalInfo info;
-            RunOnWindow([&](PlayWidgetFacade *widget) { info = widget->LoadLocalInfo(); });
+            m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) { info = widget->LoadLocalInfo(); });
             finishDownloadBatch(info.DownPath);
             return;
         }
@@ -260,9 +262,9 @@ void CPluginManage::onConvertNextFile()
             continue;
         bool started = false;
         void *user = reinterpret_cast<void *>(quintptr(list.batch));
-        RunOnWindow([&](PlayWidgetFacade *widget) {
+        m_ctx.RunOnWindow([&](PlaybackWindowFacade *widget) {
             started = widget->ChangeFileFormat(
-                source, aviTarget(source), 2, &CPluginManage::ConvertFilePosCallback, user);
+                source, aviTarget(source), 2, &DownloadTopic::ConvertFilePosCallback, user);
         });
         if (started) {
             playerLog("CPluginManage::onConvertNextFile",
@@ -276,17 +278,68 @@ void CPluginManage::onConvertNextFile()
     }
 }
 
-void CPluginManage::ConvertFilePosCallback(int64_t current, int64_t total, void *user)
+void DownloadTopic::ConvertFilePosCallback(int64_t current, int64_t total, void *user)
 {
     playerLog("CPluginManage::ConvertFilePosCallback",
         QStringLiteral("CurrentPos: %1 <--------------------> TotoalPos: %2").arg(current).arg(total));
-    CPluginManage *self = instance();
-    if (!self || current != total)
+    CPluginManage *manage = CPluginManage::instance();
+    if (!manage || current != total)
         return;
+    DownloadTopic *self = &manage->downloads();
     const quint64 batch = quint64(reinterpret_cast<quintptr>(user));
-    self->RunInWorkerThread([self, batch] {
+    manage->context().RunInWorkerThread([self, batch] {
         if (batch != self->m_downloadList.batch || !self->m_downloadList.converting)
             return;
         self->onConvertNextFile();
     });
+}
+
+int DownloadTopic::DownloadPosition(int total, int current)
+{
+    if (total < 1)
+        return -1;
+    if (current == -1)
+        return 1000;
+    // In 64 bits: a file past 2 MiB would overflow current * 1000 in 32.
+    return int(qBound<qint64>(0, qint64(current) * 1000 / total, 1000));
+}
+
+void DownloadTopic::OnProgressCallback(int handle, int total, int current, int kind)
+{
+    Q_UNUSED(handle)
+    if ((kind != 1 && kind != 2) || !m_lDownloadHandle || total < 1)
+        return;
+    const int pos = DownloadPosition(total, current);
+    if (kind == 1) {
+        Json::Value event = pageEvent(PageEvent::DownloadProgress);
+        event["Data"]["Pos"] = pos;
+        m_ctx.sendEvent(event);
+    }
+    if (current != -1)
+        return;
+    // The file is complete.
+    if (CQNConnect *connect = CQNConnect::GetInstance())
+        connect->CloseHandle(m_lDownloadHandle);
+    m_lDownloadHandle = 0;
+    if (kind == 2 && !m_strTempFilePath.isEmpty() && QFile::exists(m_strTempFilePath)) {
+        const QString picture = m_strTempFilePath;
+        m_ctx.RunOnWindow(
+            [picture](PlaybackWindowFacade *widget) { widget->SetPlaybackBackground(picture); });
+    }
+    downloadNextFile();
+}
+
+void DownloadTopic::closeDownload()
+{
+    if (m_lDownloadHandle) {
+        CQNConnect::GetInstance()->CloseHandle(m_lDownloadHandle);
+        m_lDownloadHandle = 0;
+    }
+}
+
+void DownloadTopic::releaseTempFile()
+{
+    if (!m_strTempFilePath.isEmpty() && QFile::exists(m_strTempFilePath))
+        QFile::remove(m_strTempFilePath);
+    m_strTempFilePath.clear();
 }
