@@ -40,6 +40,20 @@ Wait waitFor(int socket, short events, int timeoutMs)
     }
 }
 
+// One receive or send: the count, -2 when the socket has nothing or takes
+// nothing now, -1 on failure; an interrupted call is made again.
+template<typename Call> ssize_t transferOnce(Call call)
+{
+    for (;;) {
+        const ssize_t n = call();
+        if (n >= 0)
+            return n;
+        if (errno == EINTR)
+            continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? -2 : -1;
+    }
+}
+
 } // namespace
 
 int listenLoopback(int firstPort, int lastPort, int *port, int backlog)
@@ -117,30 +131,12 @@ Wait waitWritable(int socket, int timeoutMs)
 
 ssize_t receiveSome(int socket, char *buffer, size_t size)
 {
-    for (;;) {
-        const ssize_t n = ::recv(socket, buffer, size, 0);
-        if (n >= 0)
-            return n;
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return -2;
-        return -1;
-    }
+    return transferOnce([&] { return ::recv(socket, buffer, size, 0); });
 }
 
 ssize_t sendSome(int socket, const char *data, size_t size)
 {
-    for (;;) {
-        const ssize_t n = ::send(socket, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n >= 0)
-            return n;
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return -2;
-        return -1;
-    }
+    return transferOnce([&] { return ::send(socket, data, size, MSG_NOSIGNAL | MSG_DONTWAIT); });
 }
 
 ssize_t sendAll(int socket, const char *data, size_t size, int timeoutMs)
