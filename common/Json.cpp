@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <limits>
+#include <stdexcept>
 
 // jsoncpp marks Reader and FastWriter deprecated; their exact behaviour (comments
 // allowed, any root value, one-line output ending in a line feed) is what the
@@ -163,3 +164,21 @@ QString stringOr(const Json::Value &object, const char *key, const QString &fall
 } // namespace JsonUtil
 
 #pragma GCC diagnostic pop
+
+int JsonUtil::intKey(const Json::Value &object, const char *key)
+{
+    int value = 0;
+    if (!convertInt(member(object, key), &value))
+        throw std::invalid_argument(key);
+    return value;
+}
+
+QString JsonUtil::textKey(const Json::Value &object, const char *key)
+{
+    const Json::Value &value = member(object, key);
+    if (value.isNull())
+        return QString();
+    if (!value.isString())
+        throw std::invalid_argument(key);
+    return QString::fromStdString(value.asString());
+}

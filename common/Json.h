@@ -43,6 +43,13 @@ QString stringOr(const Json::Value &object, const char *key, const QString &fall
 bool convertInt(const Json::Value &value, int *out);
 bool convertString(const Json::Value &value, std::string *out);
 
+// Keys of a request: a missing key reads as 0 or the empty text; a key of
+// another type throws std::invalid_argument, so that the request counts as
+// one that cannot be analysed (the player's dispatcher then logs it and sends
+// no reply).
+int intKey(const Json::Value &object, const char *key);
+QString textKey(const Json::Value &object, const char *key);
+
 // A value that converts to int without loss of range (ints, in-range unsigned
 // and whole or fractional doubles within int range, as jsoncpp's asInt does).
 bool isIntLike(const Json::Value &value);

@@ -6,8 +6,12 @@ namespace LogText {
 
 QString forLine(const QString &text)
 {
-    // Redacted whole first: a cut could leave a secret's value unterminated.
-    const QString clean = redactSecrets(text);
+    // Redacted whole first: a cut could leave a secret's value unterminated,
+    // and a line end removed first would make a "//" comment run on over
+    // what the parser reads behind it.
+    QString clean = redactSecrets(text);
+    clean.remove(QLatin1Char('\r'));
+    clean.remove(QLatin1Char('\n'));
     if (clean.size() <= kMaxLogText)
         return clean;
     int cut = kMaxLogText;

@@ -2,8 +2,6 @@
 
 #include "Json.h"
 
-#include <stdexcept>
-
 Json::Value pageReply(const Json::Value &request)
 {
     Json::Value reply(Json::objectValue);
@@ -19,12 +17,4 @@ Json::Value pageEvent(EventKind kind)
     event["MainEvent"] = kind.mainEvent;
     event["SubEvent"] = kind.subEvent;
     return event;
-}
-
-int JsonUtil::intKey(const Json::Value &object, const char *key)
-{
-    int value = 0;
-    if (!JsonUtil::convertInt(JsonUtil::member(object, key), &value))
-        throw std::invalid_argument(key);
-    return value;
 }

@@ -12,12 +12,3 @@ Json::Value pageReply(const Json::Value &request);
 
 // The head every event to the page starts with: {"MainEvent":m,"SubEvent":s}.
 Json::Value pageEvent(EventKind kind);
-
-namespace JsonUtil {
-
-// An int key of a request: a missing key reads as 0; a key that is no number
-// throws std::invalid_argument, so that the request counts as one that cannot
-// be analysed (the player's dispatcher then logs it and sends no reply).
-int intKey(const Json::Value &object, const char *key);
-
-} // namespace JsonUtil

@@ -174,3 +174,149 @@ constexpr EventKind VoiceRecordEnded { 6, 1 }; // custom-voice recording ended
 constexpr EventKind VoiceFileSent { 6, 2 }; // the device received the custom voice file
 constexpr EventKind VoiceTestEnded { 6, 3 }; // the custom-voice test playback ended
 } // namespace PageEvent
+
+// ---- The player's pages and the SubTypes of its request kinds ----
+
+// The embedded window's pages, as the page switch (MainType 2) names them and
+// as the window calls take them.
+namespace PlayerPage {
+enum Value : int {
+    Live = 0, // live view
+    Playback = 1, // playback
+    Color = 2, // colour setting
+    Current = 5, // GetCurWndChn only: whichever page shows
+};
+} // namespace PlayerPage
+
+// The page's "Status" of a window's play state.
+namespace PageStatus {
+enum Value : int {
+    Stopped = 0, // nothing plays
+    Playing = 2, // plays at normal speed
+    Paused = 4, // paused
+    Slow = 5, // one of the slow speeds
+    Fast = 6, // one of the fast speeds
+    StepForward = 7, // after a step forward
+    StepBackward = 8, // after a step backward
+};
+} // namespace PageStatus
+
+// MainType 4, live view.
+namespace PreviewSub {
+enum Value : int {
+    Open = 0, // open a channel (-1 all, 256 + n the first n)
+    Close = 1, // close a channel (-1 all)
+    GetColor = 2, // a channel's colour values
+    SetColor = 3, // one colour value of the current window
+    PlayState = 4, // a channel's play state
+    FullScreen = 5, // the window goes full screen
+    CurrentChannel = 7, // the current window's channel
+    Sound = 8, // a channel's sound on or off
+    Snapshot = 9, // a channel's snapshot into the capture folder
+    Record = 10, // a channel's recording on or off (-1 all)
+    PlayOriginal = 12, // the current channel in its picture's proportions
+    PreviewStatus = 13, // the current channel's preview status
+};
+} // namespace PreviewSub
+
+// MainType 5, playback and downloads.
+namespace PlaybackSub {
+enum Value : int {
+    ChooseLocalFile = 33, // pick a local file with the chooser and play it
+    Start = 34, // play device files by list (Mode 1) or by time (Mode 2)
+    Stop = 35, // stop a channel's window (-1 all)
+    SetMode = 36, // local files (0) or device playback (1, 2)
+    Download = 39, // download device files
+    Control = 40, // speed, pause, seek, step ("Cmd")
+    Snapshot = 41, // a window's snapshot
+    Sound = 42, // a window's sound on or off
+    DigitalZoom = 43, // the current window's digital zoom on or off
+    Record = 44, // a window's recording on or off
+    WindowStatus = 45, // a window's zoom, recording, sound and status
+    CancelDownload = 46, // end the downloads
+};
+} // namespace PlaybackSub
+
+// MainType 16, talk.
+namespace TalkSub {
+enum Value : int {
+    Channel = 0, // talk with a channel (255: any that can)
+    Device = 1, // talk with the device
+    Stop = 2, // end the talk
+    Ability = 3, // which channels can talk
+};
+} // namespace TalkSub
+
+// MainType 18, client settings: the character codes of the page's digits.
+namespace ClientConfigSub {
+enum Value : int {
+    ChooseKind0 = '0', // chooser kind "0"
+    ChooseKind1 = '1', // chooser kind "1"
+    Save = '2', // store the folders and file types
+    Report = '3', // report the folders, file types and tool version
+    ChooseKind2 = '5', // chooser kind "2"
+};
+} // namespace ClientConfigSub
+
+// MainType 20, the custom alarm voice.
+namespace VoiceCustomSub {
+enum Value : int {
+    Record = 0, // start recording
+    StopRecord = 1, // stop recording
+    Test = 2, // play the recording back
+    Send = 3, // send the recording to the device
+    StopTest = 4, // stop the playback
+};
+} // namespace VoiceCustomSub
+
+// MainTypes 21 (cloud) and 25 (local file), device upgrades.
+namespace UpgradeSub {
+enum Value : int {
+    Query = 0, // 21: the cloud's newer firmware; 25: choose a firmware file
+    Start = 1, // start the upgrade
+};
+} // namespace UpgradeSub
+
+// MainType 24, electronic PTZ commands.
+namespace PtzSub {
+enum Value : int {
+    MoveFirst = 0, // 0 to 3: the four directions ("Step")
+    MoveLast = 3,
+    ZoomOut = 4, // "Step"
+    ZoomIn = 5, // "Step"
+    PresetFirst = 6, // 6 to 8: preset commands ("Preset")
+    PresetLast = 8,
+    Restore = 9, // back to the whole picture
+    Open = 10, // electronic PTZ on
+};
+} // namespace PtzSub
+
+// MainType 6, the colour preview.
+namespace ColorPreviewSub {
+enum Value : int {
+    Start = 0, // open the channel on a login of its own
+    Stop = 1, // close it
+};
+} // namespace ColorPreviewSub
+
+// MainType 30, the custom alarm voice file.
+namespace CustomVoiceFileSub {
+enum Value : int {
+    Choose = 0, // choose a file and import it, always answered
+    ChooseQuiet = 1, // the same, answered only when the import did not start
+    RecordedLast = 4, // 2 to 4: import the recorded file in that mode
+};
+} // namespace CustomVoiceFileSub
+
+// The page's "Cmd" of a playback control (MainType 5, SubType 40).
+namespace PlaybackCmd {
+enum Value : int {
+    Pause = 2,
+    Resume = 3,
+    Seek = 4, // to "Param" per mille
+    Faster = 10,
+    Slower = 11,
+    StepForward = 100,
+    StepBackward = 101,
+};
+} // namespace PlaybackCmd

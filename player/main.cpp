@@ -5,10 +5,12 @@
 #include "LightWeightLog.h"
 #include "ListenThread.h"
 #include "PlayWidget.h"
+#include "PlayerWindow.h"
 #include "PluginManage.h"
 #include "PluginRegion.h"
 #include "QNConnect.h"
 #include "Talk.h"
+#include "TalkTopic.h"
 #include "VoiceCustom.h"
 #include "common/EventDispatcher.h"
 #include "common/ExitGuard.h"
@@ -87,10 +89,10 @@ int main(int argc, char *argv[])
 
         // The window is made by the first request that needs it, on this
         // thread; the device library's threads only ever reach its data input.
-        CPluginManage::setPlayWidgetProvider(&PlayWidget::facadeForCurrentThread);
-        CPluginManage::setExistingPlayWidgetProvider(&PlayWidget::existingFacade);
-        CPluginManage::setTalkFactory([] { return std::make_unique<CTalk>(); });
-        CPluginManage::setStreamInputProvider(&PlayWidget::dataEntry);
+        PlayerWindow::setProvider(&PlayWidget::facadeForCurrentThread);
+        PlayerWindow::setExistingProvider(&PlayWidget::existingFacade);
+        TalkTopic::setTalkFactory([] { return std::make_unique<CTalk>(); });
+        PlayerWindow::setStreamInputProvider(&PlayWidget::dataEntry);
         auto *manage = new CPluginManage(browserWnd, sessionId);
         auto *link = new ListenThread(serverName, nullptr, connectTimeoutMs());
         if (!link->isConnected()) {
@@ -121,9 +123,9 @@ int main(int argc, char *argv[])
         CDataCenter::releaseInstance();
         delete link;
         delete manage;
-        CPluginManage::setPlayWidgetProvider(nullptr);
-        CPluginManage::setExistingPlayWidgetProvider(nullptr);
-        CPluginManage::setStreamInputProvider(nullptr);
+        PlayerWindow::setProvider(nullptr);
+        PlayerWindow::setExistingProvider(nullptr);
+        PlayerWindow::setStreamInputProvider(nullptr);
     }
     LightWeightLog::shutdown();
     ExitGuard::markOrderlyExit();

@@ -24,12 +24,14 @@ void WsClient::close()
     m_offset = 0;
 }
 
-bool WsClient::open(int port)
+bool WsClient::open(int port, int receiveBuffer)
 {
     close();
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_fd < 0)
         return false;
+    if (receiveBuffer > 0)
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     const int one = 1;
     ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     sockaddr_in address {};
@@ -104,28 +106,34 @@ bool WsClient::sendFrame(int opcode, const std::string &payload)
 {
     if (m_fd < 0)
         return false;
-    m_frame.clear();
-    m_frame.push_back(char(0x80 | opcode));
+    frame(opcode, payload, &m_frame);
+    return writeAll(m_frame.data(), m_frame.size());
+}
+
+void WsClient::frame(int opcode, const std::string &payload, std::string *frame)
+{
+    std::string &out = *frame;
+    out.clear();
+    out.push_back(char(0x80 | opcode));
     const size_t size = payload.size();
     if (size < 126) {
-        m_frame.push_back(char(0x80 | size));
+        out.push_back(char(0x80 | size));
     } else if (size < 65536) {
-        m_frame.push_back(char(0x80 | 126));
-        m_frame.push_back(char(size >> 8));
-        m_frame.push_back(char(size));
+        out.push_back(char(0x80 | 126));
+        out.push_back(char(size >> 8));
+        out.push_back(char(size));
     } else {
-        m_frame.push_back(char(0x80 | 127));
+        out.push_back(char(0x80 | 127));
         for (int shift = 56; shift >= 0; shift -= 8)
-            m_frame.push_back(char(uint64_t(size) >> shift));
+            out.push_back(char(uint64_t(size) >> shift));
     }
     // A fixed mask: the benchmark measures transport, not randomness.
     const char mask[4] = { 0x12, 0x34, 0x56, 0x78 };
-    m_frame.append(mask, 4);
-    const size_t start = m_frame.size();
-    m_frame.append(payload);
+    out.append(mask, 4);
+    const size_t start = out.size();
+    out.append(payload);
     for (size_t i = 0; i < size; ++i)
-        m_frame[start + i] = char(m_frame[start + i] ^ mask[i & 3]);
-    return writeAll(m_frame.data(), m_frame.size());
+        out[start + i] = char(out[start + i] ^ mask[i & 3]);
 }
 
 bool WsClient::send(const std::string &text)

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -39,6 +40,20 @@ Wait waitFor(int socket, short events, int timeoutMs)
     }
 }
 
+// One receive or send: the count, -2 when the socket has nothing or takes
+// nothing now, -1 on failure; an interrupted call is made again.
+template<typename Call> ssize_t transferOnce(Call call)
+{
+    for (;;) {
+        const ssize_t n = call();
+        if (n >= 0)
+            return n;
+        if (errno == EINTR)
+            continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? -2 : -1;
+    }
+}
+
 } // namespace
 
 int listenLoopback(int firstPort, int lastPort, int *port, int backlog)
@@ -69,6 +84,18 @@ int listenLoopback(int firstPort, int lastPort, int *port, int backlog)
 
 int acceptConnection(int listenSocket)
 {
+    const int s = acceptPending(listenSocket);
+    return s >= 0 ? s : -1;
+}
+
+void wakeListener(int listenSocket)
+{
+    if (listenSocket >= 0)
+        ::shutdown(listenSocket, SHUT_RDWR);
+}
+
+int acceptPending(int listenSocket)
+{
     for (;;) {
         const int s = ::accept4(listenSocket, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (s >= 0)
@@ -76,14 +103,20 @@ int acceptConnection(int listenSocket)
         // A connection that was reset before we took it is no reason to stop.
         if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO)
             continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return -2;
+        // Out of descriptors or memory: the connection waits in the backlog
+        // for a later try rather than ending the server.
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+            return -3;
         return -1;
     }
 }
 
-void wakeListener(int listenSocket)
+bool setNonBlocking(int socket)
 {
-    if (listenSocket >= 0)
-        ::shutdown(listenSocket, SHUT_RDWR);
+    const int flags = ::fcntl(socket, F_GETFL, 0);
+    return flags >= 0 && ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
 Wait waitReadable(int socket, int timeoutMs)
@@ -98,16 +131,12 @@ Wait waitWritable(int socket, int timeoutMs)
 
 ssize_t receiveSome(int socket, char *buffer, size_t size)
 {
-    for (;;) {
-        const ssize_t n = ::recv(socket, buffer, size, 0);
-        if (n >= 0)
-            return n;
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return -2;
-        return -1;
-    }
+    return transferOnce([&] { return ::recv(socket, buffer, size, 0); });
+}
+
+ssize_t sendSome(int socket, const char *data, size_t size)
+{
+    return transferOnce([&] { return ::send(socket, data, size, MSG_NOSIGNAL | MSG_DONTWAIT); });
 }
 
 ssize_t sendAll(int socket, const char *data, size_t size, int timeoutMs)
@@ -139,6 +168,32 @@ void closeSocket(int socket)
         return;
     ::shutdown(socket, SHUT_RDWR);
     ::close(socket);
+}
+
+Wakeup::Wakeup()
+    : m_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{ }
+
+Wakeup::~Wakeup()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void Wakeup::notify()
+{
+    const uint64_t one = 1;
+    if (m_fd >= 0 && ::write(m_fd, &one, sizeof one) < 0) {
+        // The counter is at its limit: the waiter has a wake-up pending anyway.
+    }
+}
+
+void Wakeup::clear()
+{
+    uint64_t value;
+    if (m_fd >= 0 && ::read(m_fd, &value, sizeof value) < 0) {
+        // Nothing was pending.
+    }
 }
 
 } // namespace RawSocket

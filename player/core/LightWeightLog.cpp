@@ -47,13 +47,6 @@ QString formatRecord(const WriteLogThread::Record &record)
         record.function, record.message, record.level, record.threadId, timeText(record.msecs));
 }
 
-QString withoutLineBreaks(QString text)
-{
-    text.remove(QLatin1Char('\r'));
-    text.remove(QLatin1Char('\n'));
-    return text;
-}
-
 } // namespace
 
 LightWeightLog *LightWeightLog::instance()
@@ -97,7 +90,8 @@ void LightWeightLog::stop()
 QString LightWeightLog::formatLine(
     const QString &function, const QString &message, int level, quintptr threadId, const QString &time)
 {
-    const QString clean = LogText::forLine(withoutLineBreaks(message));
+    // Without its line breaks, redacted first.
+    const QString clean = LogText::forLine(message);
     if (level < Normal || level > Error)
         return clean;
     return QString::fromLatin1(kLevelFormats[level])

@@ -11,22 +11,27 @@
 class QObject;
 struct RuleRegionInfo;
 
-// The embedded player window as the request manager reaches it: every call
-// runs on the GUI thread (through CPluginManage::RunInMainThread or a posted
-// task). The device library's threads reach only its stream input (the
-// Input* calls of StreamInput, through CPluginManage::streamInput). The
-// window implements it; tests put a recording double in its place. Window identifiers are native window ids,
-// 0 for none.
+// The embedded player window as the request topics reach it, in slices: the
+// window with its grids (GridWindowFacade), and the live, playback and colour
+// pages (LiveWindowFacade, PlaybackWindowFacade, ColorWindowFacade), each
+// page slice with the grid's calls. A topic reaches only the slice it works
+// on; the window (PlayWidget) implements them all as PlayWidgetFacade. Every
+// call runs on the GUI thread (through RequestContext::RunOnWindow or a
+// posted task). The device library's threads reach only its stream input
+// (the Input* calls of StreamInput, through PlayerWindow::streamInput).
+// Window identifiers are native window ids, 0 for none.
 //
 // Pages: 0 live view, 1 playback, 2 colour preview. Methods with a `page`
 // argument work on that page; the others on the page their comment names or
 // on the current page. A page a method does not apply to gives -1 (ints),
 // false (bools) or nothing.
-class PlayWidgetFacade : public StreamInput
+
+// The window and its grids: pages, browser embedding, and the calls that
+// work on the grid of a page.
+class GridWindowFacade
 {
 public:
-    using FileEndCallback = void (*)(int port, void *user);
-    using ConvertProgressCallback = void (*)(int64_t current, int64_t total, void *user);
+    virtual ~GridWindowFacade() = default;
 
     // --- Window, pages and browser embedding ---
     virtual int GetCurPageIndex() = 0;
@@ -65,7 +70,12 @@ public:
     // Live flag set or current page 0: live snapshot of channel `index`;
     // current page 1: snapshot of playback window `index`. 0 on success.
     virtual int Capture(int index, bool live) = 0;
+};
 
+// The live page.
+class LiveWindowFacade : public virtual GridWindowFacade
+{
+public:
     // --- Live page ---
     // The logged-in device; `ipc`: a single-channel device.
     virtual void SetDeviceInfo(int loginId, bool ipc) = 0;
@@ -91,6 +101,14 @@ public:
     virtual void ScaleSwitch(int type, int speed) = 0;
     // Mode 1 registers the rule drawing; `result` becomes 1016 when that fails.
     virtual void SetRuleRegionInfo(int mode, const RuleRegionInfo &rule, int *result) = 0;
+};
+
+// The playback page, and the conversion of downloaded files.
+class PlaybackWindowFacade : public virtual GridWindowFacade
+{
+public:
+    using FileEndCallback = void (*)(int port, void *user);
+    using ConvertProgressCallback = void (*)(int64_t current, int64_t total, void *user);
 
     // --- Playback page ---
     virtual void SetPlaybackMode(bool devicePlayback) = 0;
@@ -119,13 +137,26 @@ public:
     // Picture of window 0; empty for none.
     virtual void SetPlaybackBackground(const QString &picture) = 0;
 
-    // --- Colour page ---
-    virtual int ColorPreviewStart(int streamType) = 0;
-    virtual void ColorPreviewStop() = 0;
-
     // --- Files ---
     // Converts a stream file to AVI; progress reaches `callback`.
     virtual bool ChangeFileFormat(
         const QString &source, const QString &target, int type, ConvertProgressCallback callback, void *user)
         = 0;
+};
+
+// The colour page.
+class ColorWindowFacade : public virtual GridWindowFacade
+{
+public:
+    // --- Colour page ---
+    virtual int ColorPreviewStart(int streamType) = 0;
+    virtual void ColorPreviewStop() = 0;
+};
+
+// The whole window: every slice and the stream input.
+class PlayWidgetFacade : public StreamInput,
+                         public LiveWindowFacade,
+                         public PlaybackWindowFacade,
+                         public ColorWindowFacade
+{
 };

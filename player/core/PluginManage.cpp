@@ -1,16 +1,22 @@
 #include "PluginManage.h"
 
+#include "DownloadTopic.h"
 #include "GetSystemStatus.h"
 #include "LightWeightLog.h"
+#include "LiveViewTopic.h"
 #include "MainThreadObject.h"
-#include "PlayWidgetFacade.h"
+#include "PlaybackTopic.h"
 #include "QNConnect.h"
+#include "SessionTopic.h"
+#include "SettingsTopic.h"
+#include "TalkTopic.h"
+#include "UpgradeTopic.h"
+#include "ViewControlTopic.h"
 #include "VoiceCustom.h"
 #include "common/Json.h"
 
 #include <QEventLoop>
 #include <QThread>
-#include <QTimerEvent>
 
 #include <atomic>
 #include <exception>
@@ -18,22 +24,27 @@
 namespace {
 
 std::atomic<CPluginManage *> g_manage { nullptr };
-std::atomic<Qt::HANDLE> g_guiThreadId { nullptr };
-CPluginManage::PlayWidgetProvider g_playWidgetProvider;
-CPluginManage::PlayWidgetProvider g_existingPlayWidgetProvider;
-CPluginManage::StreamInputProvider g_streamInputProvider;
 
 } // namespace
 
 CPluginManage::CPluginManage(const QString &browserWnd, int sessionId, QObject *parent)
     : QObject(parent)
-    , m_strBrowserWnd(browserWnd)
-    , m_nSessionId(sessionId)
+    , m_context(std::make_unique<RequestContext>(*this, browserWnd, sessionId))
 {
     g_manage = this;
-    g_guiThreadId = QThread::currentThreadId();
 
     m_pSystemStatus = new CGetSystemStatus(this);
+    RequestContext &ctx = *m_context;
+    m_live = std::make_unique<LiveViewTopic>(ctx, *m_pSystemStatus);
+    m_downloads = std::make_unique<DownloadTopic>(ctx);
+    m_playback = new PlaybackTopic(ctx, *m_downloads, this);
+    m_view = std::make_unique<ViewControlTopic>(ctx, *m_live, *m_playback);
+    m_settings = std::make_unique<SettingsTopic>(ctx);
+    m_talk = std::make_unique<TalkTopic>(ctx);
+    m_upgrades = std::make_unique<UpgradeTopic>(ctx);
+    m_session = std::make_unique<SessionTopic>(
+        ctx, SessionTopic::Topics { *m_live, *m_playback, *m_downloads, *m_view, *m_talk });
+
     connect(
         m_pSystemStatus, &CGetSystemStatus::sendSystemStatusSig, this, &CPluginManage::onSendSystemStatus);
     connect(VoiceCustom::GetInstance(), &VoiceCustom::VoiceRecordTime, this,
@@ -48,7 +59,7 @@ CPluginManage::CPluginManage(const QString &browserWnd, int sessionId, QObject *
             task();
     });
 
-    CQNConnect::GetInstance()->InitKestrix(&CPluginManage::DisconnectFunction, this);
+    CQNConnect::GetInstance()->InitKestrix(&SessionTopic::DisconnectFunction, m_session.get());
 
     m_thread = new QThread(this);
     moveToThread(m_thread);
@@ -67,70 +78,6 @@ CPluginManage *CPluginManage::instance()
     return g_manage.load();
 }
 
-bool CPluginManage::isGuiThread()
-{
-    return QThread::currentThreadId() == g_guiThreadId.load();
-}
-
-void CPluginManage::setPlayWidgetProvider(PlayWidgetProvider provider)
-{
-    g_playWidgetProvider = std::move(provider);
-}
-
-PlayWidgetFacade *CPluginManage::playWidget()
-{
-    return g_playWidgetProvider ? g_playWidgetProvider() : nullptr;
-}
-
-void CPluginManage::setExistingPlayWidgetProvider(PlayWidgetProvider provider)
-{
-    g_existingPlayWidgetProvider = std::move(provider);
-}
-
-PlayWidgetFacade *CPluginManage::existingPlayWidget()
-{
-    return g_existingPlayWidgetProvider ? g_existingPlayWidgetProvider() : playWidget();
-}
-
-void CPluginManage::setStreamInputProvider(StreamInputProvider provider)
-{
-    g_streamInputProvider = std::move(provider);
-}
-
-StreamInput *CPluginManage::streamInput()
-{
-    if (g_streamInputProvider)
-        return g_streamInputProvider();
-    return playWidget();
-}
-
-void CPluginManage::RunInMainThread(std::function<void(void)> task)
-{
-    if (isGuiThread()) {
-        task();
-        return;
-    }
-    emit returnToMainThreadSyncSig(std::move(task));
-}
-
-void CPluginManage::RunOnWindow(const std::function<void(PlayWidgetFacade *widget)> &task)
-{
-    RunInMainThread([&task] {
-        if (PlayWidgetFacade *widget = playWidget())
-            task(widget);
-    });
-}
-
-void CPluginManage::RunInMainThreadAsync(std::function<void(void)> task)
-{
-    emit returnToMainThreadAsyncSig(std::move(task));
-}
-
-void CPluginManage::RunInWorkerThread(std::function<void(void)> task)
-{
-    emit returnToThisThreadSig(std::move(task));
-}
-
 void CPluginManage::stopWorker()
 {
     if (!m_thread || !m_thread->isRunning() || QThread::currentThread() == m_thread)
@@ -139,13 +86,13 @@ void CPluginManage::stopWorker()
     // to the calling thread, so that it can be deleted there.
     QThread *home = QThread::currentThread();
     auto finish = [this, home] {
-        stopProgressTimer();
-        stopPlaybackEndTimer();
+        m_playback->stopProgressTimer();
+        m_playback->stopPlaybackEndTimer();
         m_pSystemStatus->stopTimer();
         moveToThread(home);
         m_thread->quit();
     };
-    if (isGuiThread()) {
+    if (RequestContext::isGuiThread()) {
         // The worker may be waiting for a task on this thread: keep serving
         // those until it has finished.
         QEventLoop loop;
@@ -167,65 +114,63 @@ void CPluginManage::sendWebSocketMsg(const QString &msg, bool log)
     emit sendWebSocketMsgSig(nul < 0 ? msg : msg.left(nul));
 }
 
-void CPluginManage::sendReply(const Json::Value &reply)
+Answer CPluginManage::route(int mainType, const Request &request)
 {
-    sendWebSocketMsg(JsonUtil::writeCompactText(reply));
-}
-
-CPluginManage::Handler CPluginManage::handlerFor(int mainType)
-{
-    // One handler per request kind; kinds without one get the default reply.
+    // One topic per request kind; kinds without one get the default reply.
     switch (mainType) {
     case MainType::SwitchMode:
-        return &CPluginManage::onMainMsgSwitchMode;
+        return m_view->onMainMsgSwitchMode(request);
     case MainType::ChangeSplit:
-        return &CPluginManage::onMainMsgChangeSplit;
+        return m_view->onMainMsgChangeSplit(request);
     case MainType::Preview:
-        return &CPluginManage::onMainMsgPreview;
+        return m_live->onMainMsgPreview(request);
     case MainType::Playback:
-        return &CPluginManage::onMainMsgPlayback;
+        return m_playback->onMainMsgPlayback(request);
     case MainType::ColorPreview:
-        return &CPluginManage::onMainMsgColorPreview;
+        return m_view->onMainMsgColorPreview(request);
     case MainType::Login:
-        return &CPluginManage::onMainMsgLogin;
+        return m_session->onMainMsgLogin(request);
     case MainType::Logout:
-        return &CPluginManage::onMainMsgLogout;
+        return m_session->onMainMsgLogout(request);
     case MainType::SetCurWnd:
-        return &CPluginManage::onMainMsgSetCurWnd;
+        return m_view->onMainMsgSetCurWnd(request);
     case MainType::WidgetStatus:
-        return &CPluginManage::onMainMsgWidgetStatus;
+        return m_view->onMainMsgWidgetStatus(request);
     case MainType::AlarmType:
-        return &CPluginManage::onMainMsgAlarmType;
+        return m_settings->onMainMsgAlarmType(request);
     case MainType::GetAlarmType:
-        return &CPluginManage::onMainMsgGetAlarmType;
+        return m_settings->onMainMsgGetAlarmType(request);
     case MainType::Talk:
-        return &CPluginManage::onMainMsgTalk;
+        return m_talk->onMainMsgTalk(request);
     case MainType::ClientConfig:
-        return &CPluginManage::onMainMsgClientConfig;
+        return m_settings->onMainMsgClientConfig(request);
     case MainType::Capture:
-        return &CPluginManage::onMainMsgCapture;
+        return m_view->onMainMsgCapture(request);
     case MainType::VoiceCustom:
-        return &CPluginManage::onMainMsgVoiceCustom;
+        return m_talk->onMainMsgVoiceCustom(request);
     case MainType::OnlineUpgrade:
-        return &CPluginManage::onMainMsgOnlineUpgrade;
+        return m_upgrades->onMainMsgOnlineUpgrade(request);
     case MainType::CheckToolVersion:
-        return &CPluginManage::onMainMsgCheckToolVersion;
+        return m_upgrades->onMainMsgCheckToolVersion(request);
     case MainType::PTZControl:
-        return &CPluginManage::onMainMsgPTZControl;
+        return m_view->onMainMsgPTZControl(request);
     case MainType::LocalUpgrade:
-        return &CPluginManage::onMainMsgLocalUpgrade;
+        return m_upgrades->onMainMsgLocalUpgrade(request);
     case MainType::Relogin:
-        return &CPluginManage::onMainMsgRelogin;
+        return m_session->onMainMsgRelogin(request);
     case MainType::ScaleSwitch:
-        return &CPluginManage::onMainMsgScaleSwitch;
+        return m_view->onMainMsgScaleSwitch(request);
     case MainType::CustomVoiceFile:
-        return &CPluginManage::onMainMsgCustomVoiceFile;
+        return m_talk->onMainMsgCustomVoiceFile(request);
     case MainType::ConsultAesKey:
-        return &CPluginManage::onMainMsgConsultAesKey;
+        return m_session->onMainMsgConsultAesKey(request);
     case MainType::RegionInfo:
-        return &CPluginManage::onMainMsgRegionInfo;
-    default:
-        return nullptr;
+        return m_view->onMainMsgRegionInfo(request);
+    default: {
+        Json::Value reply = pageReply(request);
+        reply["Ret"] = Ret::Missing;
+        return reply;
+    }
     }
 }
 
@@ -272,136 +217,37 @@ void CPluginManage::dispatch(const Request &request)
     const int mainType = mainTypeValue.asInt();
     if (mainType == MainType::None)
         return;
-    if (const Handler handler = handlerFor(mainType)) {
-        (this->*handler)(request);
-        return;
-    }
-    sendDefaultReply(request);
-}
-
-void CPluginManage::sendDefaultReply(const Request &request)
-{
-    Json::Value reply = makeReply(request);
-    reply["Ret"] = Ret::Missing;
-    sendReply(reply);
+    const Answer answer = route(mainType, request);
+    if (answer.reply)
+        m_context->sendReply(*answer.reply, answer.log);
 }
 
 void CPluginManage::onDisconnect()
 {
     playerLog("CPluginManage::onDisconnect", QStringLiteral("link to the service closed"));
-    onMainMsgLogout(Json::Value());
+    m_session->onMainMsgLogout(Json::Value());
 }
 
 void CPluginManage::onSendSystemStatus(int nAppCpuStatus, int nSystemCpuStatus, int nAppMemory)
 {
-    if (m_mainDevice.loginId <= 0 || nAppCpuStatus < 0 || nSystemCpuStatus < 0)
+    if (m_context->mainDevice().loginId <= 0 || nAppCpuStatus < 0 || nSystemCpuStatus < 0)
         return;
-    m_nLastAppCpu = nAppCpuStatus;
-    m_nLastSystemCpu = nSystemCpuStatus;
-    m_nLastAppMemory = nAppMemory;
     Json::Value event = pageEvent(PageEvent::SystemStatus);
     event["AppCpu"] = nAppCpuStatus;
     event["SystemCpu"] = nSystemCpuStatus;
     event["AppMemory"] = nAppMemory;
-    sendWebSocketMsg(JsonUtil::writeCompactText(event), false);
+    m_context->sendEvent(event, false);
 }
 
 void CPluginManage::onChangePTZELectPage()
 {
-    Json::Value event = pageEvent(PageEvent::ElectPtz);
-    event["nShowElect"] = 2;
-    sendWebSocketMsg(JsonUtil::writeCompactText(event));
+    m_live->onChangePTZELectPage();
 }
 
-void CPluginManage::startProgressTimer()
+void CPluginManage::onCurWndIndexChange(int nPageId, int nWndIndex)
 {
-    if (!m_nProgressTimerId)
-        m_nProgressTimerId = startTimer(1000);
-}
-
-void CPluginManage::startPlaybackEndTimer()
-{
-    if (!m_nPlaybackEndTimerId)
-        m_nPlaybackEndTimerId = startTimer(1000);
-}
-
-void CPluginManage::stopProgressTimer()
-{
-    if (m_nProgressTimerId)
-        killTimer(m_nProgressTimerId);
-    m_nProgressTimerId = 0;
-}
-
-void CPluginManage::stopPlaybackEndTimer()
-{
-    if (m_nPlaybackEndTimerId)
-        killTimer(m_nPlaybackEndTimerId);
-    m_nPlaybackEndTimerId = 0;
-}
-
-void CPluginManage::timerEvent(QTimerEvent *event)
-{
-    if (event->timerId() == m_nProgressTimerId)
-        sendPlaybackProgress();
-    else if (event->timerId() == m_nPlaybackEndTimerId)
-        checkPlaybackEnd();
-}
-
-void CPluginManage::sendPlaybackProgress()
-{
-    struct WindowTime
-    {
-        int chn = -1;
-        float time = 0;
-    };
-    int page = -1;
-    int curWnd = -1;
-    WindowTime cur;
-    WindowTime windows[4];
-    const int mode = m_nPlaybackMode;
-    RunOnWindow([&](PlayWidgetFacade *widget) {
-        page = widget->GetCurPageIndex();
-        if (page != 1)
-            return;
-        if (mode == 0 || mode == 1) {
-            curWnd = widget->GetCurWndIndex();
-            cur.chn = widget->GetCurWndChn(1);
-            cur.time = widget->GetPlayTime(curWnd);
-        } else if (mode == 2) {
-            for (int i = 0; i < 4; ++i) {
-                windows[i].chn = widget->GetWndChn(1, i);
-                if (windows[i].chn >= 0)
-                    windows[i].time = widget->GetPlayTime(i);
-            }
-        }
-    });
-    if (page != 1)
-        return;
-
-    auto sendProgress = [this](int wnd, const Json::Value &pos) {
-        Json::Value event = pageEvent(PageEvent::PlaybackProgress);
-        event["Data"]["wnd"] = wnd;
-        if (!pos.isNull())
-            event["Data"]["pos"] = pos;
-        sendWebSocketMsg(JsonUtil::writeCompactText(event));
-    };
-    if (mode == 0 || mode == 1) {
-        sendProgress(curWnd, cur.chn < 0 ? 0.0 : double(cur.time) * 1000.0);
-    } else if (mode == 2) {
-        for (int i = 0; i < 4; ++i)
-            sendProgress(i, windows[i].chn < 0 ? Json::Value() : Json::Value(double(windows[i].time)));
-    }
-}
-
-void CPluginManage::checkPlaybackEnd()
-{
-    const int wnd = playbackEndWindow();
-    int yuv = -1;
-    int buf = -1;
-    RunOnWindow([&](PlayWidgetFacade *widget) { widget->GetPlaybackBufInfo(wnd, &yuv, &buf); });
-    playerLog("CPluginManage::timerEvent", QStringLiteral("lYuvVal=%1 lBufVal=%2").arg(yuv).arg(buf));
-    if (yuv > 0 || buf > 0)
-        return;
-    stopPlaybackEndTimer();
-    EndPlaybackBuf(wnd);
+    if (nPageId == PlayerPage::Live)
+        m_live->onCurWndIndexChange(nWndIndex);
+    else if (nPageId == PlayerPage::Playback)
+        m_playback->onCurWndIndexChange(nWndIndex);
 }

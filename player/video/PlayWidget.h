@@ -185,9 +185,6 @@ public:
     bool ChangeFileFormat(const QString &source, const QString &target, int type,
         ConvertProgressCallback callback, void *user) override;
 
-    // The page's "Status" value of a play state.
-    static int MapPlayState(int state);
-
 signals:
     void curWndIndexSig(int nPageId, int nWndIndex);
     void changePTZELectPage();

@@ -6,40 +6,10 @@
 #include "ColorSetWidget.h"
 #include "DecodeChannel.h"
 #include "LightWeightLog.h"
+#include "PlayState.h"
 #include "PlaybackWidget.h"
 #include "RealPlayWidget.h"
 #include "common/Protocol.h"
-
-namespace {
-
-constexpr int kLivePage = 0;
-constexpr int kPlaybackPage = 1;
-constexpr int kColorPage = 2;
-
-} // namespace
-
-int PlayWidget::MapPlayState(int state)
-{
-    switch (state) {
-    case CDecodeChannel::StatePlaying:
-        return 2;
-    case CDecodeChannel::StateStopped:
-        return 0;
-    case CDecodeChannel::StatePaused:
-        return 4;
-    case CDecodeChannel::StateStepForward:
-        return 7;
-    case CDecodeChannel::StateStepBackward:
-        return 8;
-    default:
-        break;
-    }
-    if (state >= CDecodeChannel::StateSlowFirst && state <= CDecodeChannel::StateSlowFirst + 3)
-        return 5;
-    if (state >= CDecodeChannel::StateFastFirst && state <= CDecodeChannel::StateFastFirst + 3)
-        return 6;
-    return state;
-}
 
 // ---- both grids ---------------------------------------------------------------------------------
 
@@ -51,20 +21,20 @@ void PlayWidget::SetSkin(const QString &skin)
 
 int PlayWidget::ChangeSplit(int layoutIndex)
 {
-    if (m_nCurPageIndex != kLivePage && m_nCurPageIndex != kPlaybackPage)
+    if (m_nCurPageIndex != PlayerPage::Live && m_nCurPageIndex != PlayerPage::Playback)
         return 0;
     playerLog(
         "PlayWidget::ChangeSplit", QStringLiteral("pageid=%1 mode=%2").arg(m_nCurPageIndex).arg(layoutIndex));
-    return m_nCurPageIndex == kLivePage ? m_pRealPlay->ChangeSplit(layoutIndex)
-                                        : m_pPlayback->ChangeSplit(layoutIndex);
+    return m_nCurPageIndex == PlayerPage::Live ? m_pRealPlay->ChangeSplit(layoutIndex)
+                                               : m_pPlayback->ChangeSplit(layoutIndex);
 }
 
 int PlayWidget::GetCurWndIndex()
 {
     switch (m_nCurPageIndex) {
-    case kLivePage:
+    case PlayerPage::Live:
         return m_pRealPlay->GetCurWndIndex();
-    case kPlaybackPage:
+    case PlayerPage::Playback:
         return m_pPlayback->GetCurWndIndex();
     default:
         return -1;
@@ -73,11 +43,11 @@ int PlayWidget::GetCurWndIndex()
 
 int PlayWidget::GetCurWndChn(int type)
 {
-    const int page = type == 5 ? m_nCurPageIndex : type;
+    const int page = type == PlayerPage::Current ? m_nCurPageIndex : type;
     switch (page) {
-    case kLivePage:
+    case PlayerPage::Live:
         return m_pRealPlay->GetCurWndChn();
-    case kPlaybackPage:
+    case PlayerPage::Playback:
         return m_pPlayback->GetCurWndChn();
     default:
         return -1;
@@ -87,9 +57,9 @@ int PlayWidget::GetCurWndChn(int type)
 int PlayWidget::GetWndChn(int page, int wnd)
 {
     switch (page) {
-    case kLivePage:
+    case PlayerPage::Live:
         return m_pRealPlay->GetWndChn(wnd);
-    case kPlaybackPage:
+    case PlayerPage::Playback:
         return m_pPlayback->GetWndChn(wnd);
     default:
         return -1;
@@ -99,9 +69,9 @@ int PlayWidget::GetWndChn(int page, int wnd)
 int PlayWidget::FindWndIndex(int page, int channel)
 {
     switch (page) {
-    case kLivePage:
+    case PlayerPage::Live:
         return m_pRealPlay->FindWndIndex(channel);
-    case kPlaybackPage:
+    case PlayerPage::Playback:
         return m_pPlayback->FindWndIndex(channel);
     default:
         return -1;
@@ -110,24 +80,30 @@ int PlayWidget::FindWndIndex(int page, int channel)
 
 int PlayWidget::GetPlayState(int page, int index)
 {
+    int state = 0;
     switch (page) {
-    case kLivePage:
-        return MapPlayState(m_pRealPlay->GetPlayState(index));
-    case kPlaybackPage:
-        return MapPlayState(m_pPlayback->GetPlayState(index));
-    case kColorPage:
-        return MapPlayState(m_pColorSet->GetState());
+    case PlayerPage::Live:
+        state = m_pRealPlay->GetPlayState(index);
+        break;
+    case PlayerPage::Playback:
+        state = m_pPlayback->GetPlayState(index);
+        break;
+    case PlayerPage::Color:
+        state = m_pColorSet->GetState();
+        break;
     default:
         return 0;
     }
+    // A state the page has no status for is passed on as it is.
+    return PlayState::pageStatus(state, state);
 }
 
 bool PlayWidget::IsDigitalZoom(int page, int index)
 {
     switch (page) {
-    case kLivePage:
+    case PlayerPage::Live:
         return m_pRealPlay->IsDigitalZoom(index);
-    case kPlaybackPage:
+    case PlayerPage::Playback:
         return m_pPlayback->IsDigitalZoom(index);
     default:
         return false;
@@ -137,9 +113,9 @@ bool PlayWidget::IsDigitalZoom(int page, int index)
 bool PlayWidget::IsSoundWnd(int page, int index)
 {
     switch (page) {
-    case kLivePage:
+    case PlayerPage::Live:
         return m_pRealPlay->IsSoundWnd(index);
-    case kPlaybackPage:
+    case PlayerPage::Playback:
         return m_pPlayback->IsSoundWnd(index);
     default:
         return false;
@@ -149,9 +125,9 @@ bool PlayWidget::IsSoundWnd(int page, int index)
 int PlayWidget::OpenSound(int page, int index, bool on)
 {
     switch (page) {
-    case kLivePage:
+    case PlayerPage::Live:
         return m_pRealPlay->OpenSound(index, on);
-    case kPlaybackPage:
+    case PlayerPage::Playback:
         return m_pPlayback->OpenSound(index, on);
     default:
         return -1;
@@ -162,9 +138,9 @@ int PlayWidget::Capture(int index, bool live)
 {
     // The live flag takes the live page's snapshot into the fixed
     // configuration picture, whatever page is shown.
-    if (live || m_nCurPageIndex == kLivePage)
+    if (live || m_nCurPageIndex == PlayerPage::Live)
         return m_pRealPlay->Capture(index, live);
-    if (m_nCurPageIndex == kPlaybackPage) {
+    if (m_nCurPageIndex == PlayerPage::Playback) {
         LoadLocalInfo();
         return m_pPlayback->Capture(index, m_localInfo.CapPath);
     }
@@ -211,7 +187,7 @@ int PlayWidget::GetChnStream(int channel)
 
 bool PlayWidget::IsRecording(int channel)
 {
-    return m_nCurPageIndex == kLivePage && m_pRealPlay->IsRecording(channel);
+    return m_nCurPageIndex == PlayerPage::Live && m_pRealPlay->IsRecording(channel);
 }
 
 int PlayWidget::Record(int channel, bool on, bool *recording)
@@ -221,7 +197,7 @@ int PlayWidget::Record(int channel, bool on, bool *recording)
 
 int PlayWidget::GetPlayOriginalState(int channel)
 {
-    return m_nCurPageIndex == kLivePage ? m_pRealPlay->GetPlayOriginalState(channel) : 0;
+    return m_nCurPageIndex == PlayerPage::Live ? m_pRealPlay->GetPlayOriginalState(channel) : 0;
 }
 
 int PlayWidget::PlayOriginal(int channel)
@@ -305,7 +281,7 @@ int PlayWidget::BeginLocalPlay(int wnd, const QString &fileName, FileEndCallback
 
 void PlayWidget::SetPlaybackWndChn(int channel, int wnd)
 {
-    if (m_nCurPageIndex == kPlaybackPage)
+    if (m_nCurPageIndex == PlayerPage::Playback)
         m_pPlayback->SetWndChn(channel, wnd);
 }
 
@@ -316,7 +292,7 @@ void PlayWidget::SetPlaybackTimeText(int wnd, const QString &start, const QStrin
 
 void PlayWidget::SetCurWnd(int wnd)
 {
-    if (m_nCurPageIndex != kPlaybackPage)
+    if (m_nCurPageIndex != PlayerPage::Playback)
         return;
     m_pPlayback->SetCurWnd(wnd);
     emit curWndIndexSig(m_nCurPageIndex, wnd);

@@ -174,7 +174,7 @@ bool CPlaybackWidget::IsDigitalZoom(int nWndIndex) const
 
 bool CPlaybackWidget::IsSoundWnd(int nWndIndex) const
 {
-    return nWndIndex >= 0 && nWndIndex <= kMaxWnd && nWndIndex == m_nSoundWnd;
+    return nWndIndex >= 0 && nWndIndex <= kMaxWnd && m_sound.isHeldBy(nWndIndex);
 }
 
 // ---- playback -----------------------------------------------------------------------------------
@@ -233,8 +233,7 @@ int CPlaybackWidget::StopPlayback(int nWndIndex)
         return -1;
     if (m_bRecording[nWndIndex] && port->StopRecord())
         m_bRecording[nWndIndex] = false;
-    if (m_nSoundWnd == nWndIndex && port->CloseSound())
-        m_nSoundWnd = -1;
+    m_sound.release(nWndIndex, port);
     port->SetDisplayRegionRect(0, 0, 0, 0, false);
     m_pWndManage->SetDigitalZoom(nWndIndex, false);
     m_wndChn[nWndIndex] = -1;
@@ -358,28 +357,7 @@ int CPlaybackWidget::Record(int nWndIndex, int nType, bool bStart, const QString
 
 int CPlaybackWidget::OpenSound(int nWndIndex, bool bOn)
 {
-    CDecodeChannel *port = GetChannel(nWndIndex);
-    if (!port)
-        return -1;
-    if (bOn) {
-        if (m_nSoundWnd >= 0) {
-            CDecodeChannel *holder = GetChannel(m_nSoundWnd);
-            if (!holder)
-                return -1;
-            if (!holder->CloseSound())
-                return -2;
-            m_nSoundWnd = -1;
-        }
-        if (!port->OpenSound())
-            return -2;
-        m_nSoundWnd = nWndIndex;
-        return 0;
-    }
-    if (!port->CloseSound())
-        return -2;
-    if (m_nSoundWnd == nWndIndex)
-        m_nSoundWnd = -1;
-    return 0;
+    return m_sound.Switch(nWndIndex, bOn, [this](int wnd) { return GetChannel(wnd); });
 }
 
 int CPlaybackWidget::DigitalZoom()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SoundOutput.h"
 #include "lumarel/lumarel.h"
 
 #include <QPoint>
@@ -124,7 +125,7 @@ private:
     std::array<int, kMaxWnd> m_wndChn;
     std::array<bool, kMaxWnd> m_bDigitalZoom {};
     std::array<bool, kMaxWnd> m_bRecording {};
-    int m_nSoundWnd = -1;
+    SoundOutput m_sound;
     int m_nSplitMode = 0;
     bool m_bDevicePlayback = false;
 };

@@ -180,7 +180,7 @@ bool CRealPlayWidget::IsRecording(int nChannel) const
 
 bool CRealPlayWidget::IsSoundWnd(int nChannel) const
 {
-    return IsChannel(nChannel) && nChannel == m_nSoundChannel;
+    return IsChannel(nChannel) && m_sound.isHeldBy(nChannel);
 }
 
 bool CRealPlayWidget::HasScaleTwoLens(int nChannel) const
@@ -320,10 +320,7 @@ int CRealPlayWidget::PreviewStop(int nChannel)
     }
     m_bDigitalZoom[nChannel] = false;
     // Only the channel that has the sound gives it up.
-    if (m_nSoundChannel == nChannel) {
-        port->CloseSound();
-        m_nSoundChannel = -1;
-    }
+    m_sound.release(nChannel, port);
     m_nOriginal[nChannel] = -1;
     UpdateSizeWatch(nChannel);
     if (bShown)
@@ -545,31 +542,7 @@ int CRealPlayWidget::Record(int nChannel, bool bStart, bool *pbRecording)
 
 int CRealPlayWidget::OpenSound(int nChannel, bool bOn)
 {
-    CDecodeChannel *port = Port(nChannel);
-    if (!port)
-        return -1;
-    if (bOn) {
-        if (IsChannel(m_nSoundChannel) && m_nSoundChannel != nChannel) {
-            CDecodeChannel *holder = Port(m_nSoundChannel);
-            if (!holder)
-                return -1;
-            if (!holder->CloseSound())
-                return -2;
-            m_nSoundChannel = -1;
-        }
-        if (!port->OpenSound())
-            return -2;
-        m_nSoundChannel = nChannel;
-        return 0;
-    }
-    // The output is shared: switching it off for a channel that does not
-    // have it would silence the channel that does.
-    if (m_nSoundChannel != nChannel)
-        return 0;
-    if (!port->CloseSound())
-        return -2;
-    m_nSoundChannel = -1;
-    return 0;
+    return m_sound.Switch(nChannel, bOn, [this](int channel) { return Port(channel); });
 }
 
 int CRealPlayWidget::GetColor(int nChannel, int *pBrightness, int *pContrast, int *pSaturation, int *pHue)

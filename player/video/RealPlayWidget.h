@@ -3,6 +3,7 @@
 #include "ElectPtz.h"
 #include "LocalInfo.h"
 #include "RuleRegionInfo.h"
+#include "SoundOutput.h"
 
 #include <QPoint>
 #include <QSize>
@@ -65,7 +66,7 @@ public:
     bool IsDigitalZoom(int nChannel) const;
     bool IsRecording(int nChannel) const;
     bool IsSoundWnd(int nChannel) const;
-    int GetSoundChannel() const { return m_nSoundChannel; }
+    int GetSoundChannel() const { return m_sound.holder(); }
     CPlayWindowManage *GetWindowManage() const { return m_pWndManage; }
 
     // ---- layout, skin, device ----
@@ -191,7 +192,7 @@ private:
     std::array<bool, kMaxChannel> m_bTwoLens {};
     std::array<ElectPtzRecord, kMaxChannel> m_ptz;
     std::array<QSize, kMaxChannel> m_videoSize;
-    int m_nSoundChannel = -1;
+    SoundOutput m_sound;
     LocalInfo m_localInfo;
     QString m_strConfigFolder;
     int m_nLoginId = 0;

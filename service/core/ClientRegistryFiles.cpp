@@ -24,19 +24,32 @@ bool ClientRegistry::unzipFile(const QString &zipPath, const QString &folder)
         == 0;
 }
 
-QString ClientRegistry::fileMd5Hex(const QString &path)
+QByteArray md5File(QIODevice &file)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
     QCryptographicHash hash(QCryptographicHash::Md5);
     char block[4096];
     qint64 n;
     while ((n = file.read(block, sizeof block)) > 0)
         hash.addData(block, int(n));
-    if (n < 0)
+    return n < 0 ? QByteArray() : hash.result();
+}
+
+QByteArray md5Buffer(const char *data, int length)
+{
+    if (!data)
+        length = 0;
+    else if (length == 0)
+        length = int(qstrlen(data));
+    return QCryptographicHash::hash(QByteArray::fromRawData(data, qMax(length, 0)), QCryptographicHash::Md5);
+}
+
+QString ClientRegistry::fileMd5Hex(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
         return QString();
-    return QString::fromLatin1(hash.result().toHex());
+    const QByteArray digest = md5File(file);
+    return digest.isEmpty() ? QString() : QString::fromLatin1(digest.toHex());
 }
 
 int ClientRegistry::removeDirectory(const QString &folder, bool removeSelf)

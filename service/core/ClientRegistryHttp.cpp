@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -50,7 +51,7 @@ int ClientRegistry::sendData(int socket, const void *data, int length, int timeo
     return n < 0 ? -1 : int(n);
 }
 
-int ClientRegistry::sendHttpFile(int type, int socket, qint64 contentLength)
+QByteArray ClientRegistry::httpFileHead(int type, qint64 contentLength)
 {
     QByteArray head = type == 9 ? "HTTP/1.1 404 Not Found\r\n" : "HTTP/1.1 200 OK\r\n";
     head += contentTypeLine(type);
@@ -66,6 +67,12 @@ int ClientRegistry::sendHttpFile(int type, int socket, qint64 contentLength)
     head += "Connection: close\r\n\r\n";
     if (type == 9)
         head += kNotFoundBody;
+    return head;
+}
+
+int ClientRegistry::sendHttpFile(int type, int socket, qint64 contentLength)
+{
+    const QByteArray head = httpFileHead(type, contentLength);
     return sendData(socket, head.constData(), head.size(), 3) == head.size() ? 0 : -1;
 }
 
@@ -76,6 +83,11 @@ int ClientRegistry::sendHttpFileChecked(const QString &path, int type, int socke
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return -1;
+    return sendHttpFileChecked(file, type, socket);
+}
+
+int ClientRegistry::sendHttpFileChecked(QFile &file, int type, int socket)
+{
     const qint64 size = file.size();
     if (sendHttpFile(type, socket, size) != 0)
         return -1;
@@ -94,7 +106,7 @@ int ClientRegistry::sendHttpFileChecked(const QString &path, int type, int socke
     return 0;
 }
 
-int ClientRegistry::sendHttpText(const char *text, int length, int status, int socket)
+QByteArray ClientRegistry::httpTextReply(const char *text, int length, int status)
 {
     if (length < 0 || (!text && length > 0))
         length = 0;
@@ -108,6 +120,12 @@ int ClientRegistry::sendHttpText(const char *text, int length, int status, int s
         + "\r\n"
           "Connection: close\r\n\r\n";
     reply.append(text, length);
+    return reply;
+}
+
+int ClientRegistry::sendHttpText(const char *text, int length, int status, int socket)
+{
+    const QByteArray reply = httpTextReply(text, length, status);
     return sendData(socket, reply.constData(), reply.size(), 3);
 }
 
@@ -125,4 +143,16 @@ int ClientRegistry::fileTypeOfPath(const QByteArray &path)
             return entry.type;
     }
     return 1;
+}
+
+int parseReplyCode(const char *text)
+{
+    if (!text || !*text)
+        return 0;
+    if (std::strcmp(text, "Draxel") == 0)
+        return -1;
+    if (text[0] != 'O')
+        return -1000000;
+    const long long value = std::strtoll(text + 1, nullptr, 10);
+    return int(qBound<long long>(INT_MIN, value, INT_MAX));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HttpConnection.h"
 #include "HttpRequest.h"
 
 #include <QByteArray>
@@ -8,6 +9,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -17,7 +19,11 @@
 namespace Json {
 class Value;
 }
+class QRunnable;
 class RawWsConnection;
+namespace RawSocket {
+class Wakeup;
+}
 
 // A parsed control request.
 struct LocalCtrlRequest
@@ -36,8 +42,10 @@ struct LocalCtrlRequest
 // WebSocket upgrades become raw WebSocket sessions on threads of their own,
 // and everything else asks for a file of the page.
 //
-// The accept loop and the first request of each connection run on this
-// thread, one connection after the other.
+// This thread accepts connections, gathers their requests and sends the
+// replies with one poll() over all of them, each connection with its own
+// deadline: no client waits for another. Work that may block (update checks,
+// outside requests, relays to a player) runs on the global thread pool.
 class GeneralSocket : public QThread
 {
     Q_OBJECT
@@ -45,8 +53,19 @@ class GeneralSocket : public QThread
 public:
     static constexpr int kFirstPort = 54455;
     static constexpr int kLastPort = 54465;
-    // How long a connection may stay silent before its request is given up.
-    static constexpr int kRequestWaitMs = 3000;
+    // How long a request has to arrive whole, from its first byte, and how
+    // long a reply may go without progress.
+    static constexpr int kRequestWaitMs = HttpConnection::kWaitMs;
+    // Connections served at once; more wait in the listener's backlog.
+    static constexpr int kMaxConnections = 128;
+    // How long a closing raw session waits for its close frame to go out and
+    // for the page to close.
+    static constexpr int kClosingMs = 2000;
+    // Requests handed to the global thread pool and not yet done, at most
+    // (update checks, outside requests, relays to a player). Beyond it a
+    // request that needs the pool is not taken: a page file gets the
+    // not-found page, a control request a closed connection.
+    static constexpr int kMaxPoolWork = 64;
 
     static GeneralSocket *instance();
     static void releaseInstance();
@@ -54,7 +73,8 @@ public:
     // `appDir` is the service's folder; the web root is its parent.
     explicit GeneralSocket(const QString &appDir, int firstPort = kFirstPort, int lastPort = kLastPort,
         QObject *parent = nullptr);
-    // Stops the accept loop and waits for it.
+    // Stops the accept loop, closes every raw session with 1001 (each ends its
+    // player) and waits for all of it, at most about kClosingMs.
     ~GeneralSocket() override;
 
     // Opens the listener (run() does it when it has not been done); false
@@ -70,6 +90,10 @@ public:
     // A JSON string literal of `text`: quotes, backslashes and control
     // characters escaped.
     static QByteArray jsonText(const QByteArray &text);
+    // The styled layout of the service's replies: one member per line,
+    // three-blank indentation, a nested object's brace on its key's line,
+    // members by name, a line feed at the end.
+    static QByteArray styledJson(const Json::Value &value);
     // The keys of the request's MainType; false when one has the wrong type.
     static bool parseWndMsg(const Json::Value &root, LocalCtrlRequest *request);
 
@@ -83,55 +107,71 @@ signals:
     void sendEmbedBrwoseWndID(QString WndName);
 
 public slots:
-    // A player message; sent only when the session is one of this server's.
+    // A player message; queued for the page when the session is one of this
+    // server's. Never waits for the page.
     void onSendMsg(QByteArray msg, int sessionID);
     // The session's player is gone: the page is closed with 1011; its
-    // receive thread then ends the session.
+    // thread then ends the session.
     void onPlayerLost(int sessionID);
 
 protected:
     void run() override;
 
 private:
-    void DealClientMsg(int s);
-    // Reads the request until its head and body are whole, the peer stops
-    // sending for kRequestWaitMs, or the connection ends.
-    HttpRequest::Scan gatherRequest(int s, QByteArray *request, HttpRequest::Head *head);
-    // Ret::Ok or one of the Ret::File codes; the socket stays open only after Ret::FileHandedToTask.
-    int dealHttpGetFile(int s, const HttpRequest::Head &head);
+    // Classifies a request that is whole (or as whole as it will get) and
+    // answers it, or hands its socket on.
+    void DealClientMsg(HttpConnection &c);
+    // Ret::Ok or one of the Ret::File codes.
+    int dealHttpGetFile(HttpConnection &c);
 
-    // Ret::Ok when the session runs (its thread owns the socket), else
-    // one of the Ret::Raw codes, and the caller closes the socket.
-    // -2 (answered 400), 1 (answered or ignored) or 2 (a request task owns
-    // the socket).
-    int dealWebLocalCtrl(int s, const QByteArray &request, const HttpRequest::Head &head);
+    // -2 (answered 400), 1 (answered or ignored) or 2 (a task owns the socket).
+    int dealWebLocalCtrl(HttpConnection &c);
     // The foreground window when its title contains `title`, else 0.
     static quint64 getBrowserWndByTitle(int browseType, const QString &title);
+    bool poolFull() const { return m_poolLoad->load() >= kMaxPoolWork; }
+    // Runs `task` on the global thread pool and deletes it; the task may
+    // outlive this object.
+    void startPooled(QRunnable *task);
+    // Runs `work` on the global thread pool; the destructor waits for it.
+    void runOffLoop(std::function<void()> work);
 
-    int dealWebSocketConnect(int s, const HttpRequest::Head &head, const QByteArray &early);
-    int webSocketHandshake(int s, const HttpRequest::Head &head);
-    // A session's receive loop, on its own thread; `early` holds bytes that
-    // came right behind the upgrade request.
+    // Ret::Ok when the handshake reply is on its way (the session starts once
+    // it went out), else one of the Ret::Raw codes.
+    int dealWebSocketConnect(HttpConnection &c);
+    // Ret::Ok with the reply, or Ret::RawNoKey / Ret::RawBadKey.
+    static int webSocketHandshake(const HttpRequest::Head &head, QByteArray *reply);
+    // Starts the session of an upgraded connection: Ret::Ok, or
+    // Ret::RawThreadFailed (the socket is then closed).
+    int startWebSocketSession(int s, const QByteArray &early);
+    // A session's loop, on its own thread; `early` holds bytes that came
+    // right behind the upgrade request.
     void recvClientMsg(std::shared_ptr<RawWsConnection> connection, QString wndText, QByteArray early);
     void dealWebSocketText(const RawWsConnection &connection, const QByteArray &payload);
     std::shared_ptr<RawWsConnection> session(int sessionId) const;
     void joinFinishedThreads();
 
     std::atomic<bool> m_bStop { false };
+    // Set as run() returns: what it did is then visible to the thread that
+    // waited for it, to tools that cannot see inside QThread::wait() too.
+    std::atomic<bool> m_runEnded { false };
     QString m_strWebRoot;
     QString m_strAppDir;
     int m_firstPort;
     int m_lastPort;
     std::atomic<int> m_listenSocket { -1 };
     std::atomic<int> m_port { 0 };
+    std::unique_ptr<RawSocket::Wakeup> m_wakeup; // wakes the accept loop to stop
 
     mutable std::mutex m_sessionMutex; // guards m_sessions, m_nCurClientId, m_strWndID
     std::map<int, std::shared_ptr<RawWsConnection>> m_sessions;
     int m_nCurClientId = -1; // the raw session accepted last
     QString m_strWndID;
 
-    std::mutex m_threadMutex; // guards the three below
+    std::mutex m_threadMutex; // guards the four below
     std::condition_variable m_threadEnded;
     std::map<int, std::thread> m_clientThreads;
     std::vector<int> m_finishedThreads;
+    int m_pooledWork = 0; // runOffLoop() work not yet done
+    // Pool work started here and not yet done, shared with that work.
+    std::shared_ptr<std::atomic<int>> m_poolLoad;
 };

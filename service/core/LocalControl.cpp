@@ -4,6 +4,7 @@
 
 #include "ClientRegistry.h"
 #include "NativeWindow.h"
+#include "RawSocket.h"
 #include "RawWsConnection.h"
 #include "RequestTasks.h"
 #include "ServiceLog.h"
@@ -12,8 +13,9 @@
 #include "common/Protocol.h"
 #include "common/SessionKey.h"
 
+#include <json/writer.h>
+
 #include <QSettings>
-#include <QThreadPool>
 
 namespace {
 
@@ -23,14 +25,17 @@ const char kBuiltInKey[16] = "Qv7#Lc!tR9w&Kp2";
 
 const unsigned char kZeroIv[16] = {};
 
+// Longest "WebStyle" and "Version" texts of a version answer, in bytes.
+constexpr int kMaxStyleBytes = 63;
+
 QString versionFile(const QString &appDir)
 {
     return appDir + QStringLiteral("/QuorvelToolVersion.ini");
 }
 
-void sendReply(int s, const QByteArray &json)
+QByteArray textReply(const QByteArray &json)
 {
-    ClientRegistry::sendHttpText(json.constData(), json.size(), 200, s);
+    return ClientRegistry::httpTextReply(json.constData(), json.size(), 200);
 }
 
 QByteArray styledKeyReply(int mainType, int subType, const QByteArray &key)
@@ -41,7 +46,35 @@ QByteArray styledKeyReply(int mainType, int subType, const QByteArray &key)
     root["Ret"] = Ret::Ok;
     root["key"]["key"] = key.toStdString();
     root["key"]["iv"] = "";
-    return QByteArray::fromStdString(JsonUtil::writeStyled(root));
+    return GeneralSocket::styledJson(root);
+}
+
+// The longest start of UTF-8 `text` of at most `maxBytes`, cut between
+// characters.
+QByteArray utf8Prefix(const QByteArray &text, int maxBytes)
+{
+    if (text.size() <= maxBytes)
+        return text;
+    int end = maxBytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    return text.left(end);
+}
+
+// `text` in the local 8-bit encoding, cut between characters to at most
+// `maxBytes`.
+QByteArray local8BitPrefix(const QString &text, int maxBytes)
+{
+    QByteArray out;
+    for (int i = 0; i < text.size();) {
+        const int n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const QByteArray piece = text.mid(i, n).toLocal8Bit();
+        if (out.size() + piece.size() > maxBytes)
+            break;
+        out += piece;
+        i += n;
+    }
+    return out;
 }
 
 // Reads an integer member as jsoncpp would; a member of another type makes
@@ -57,6 +90,17 @@ bool readIntKey(const Json::Value &root, const char *key, int *out)
 }
 
 } // namespace
+
+QByteArray GeneralSocket::styledJson(const Json::Value &value)
+{
+    // The styled writer of old lays nested objects out this way; the newer
+    // stream writer cannot.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    Json::StyledWriter writer;
+    return QByteArray::fromStdString(writer.write(value));
+#pragma GCC diagnostic pop
+}
 
 QByteArray GeneralSocket::jsonText(const QByteArray &text)
 {
@@ -88,7 +132,7 @@ bool GeneralSocket::parseWndMsg(const Json::Value &root, LocalCtrlRequest *reque
     case LocalCtrl::VersionInfo:
     case LocalCtrl::LogSwitch:
         if (webStyle.isString())
-            request->text = QByteArray::fromStdString(webStyle.asString());
+            request->text = utf8Prefix(QByteArray::fromStdString(webStyle.asString()), kMaxStyleBytes);
         return true;
     case LocalCtrl::CipherData: {
         std::string data;
@@ -125,12 +169,14 @@ quint64 GeneralSocket::getBrowserWndByTitle(int browseType, const QString &title
     return window;
 }
 
-int GeneralSocket::dealWebLocalCtrl(int s, const QByteArray &request, const HttpRequest::Head &head)
+int GeneralSocket::dealWebLocalCtrl(HttpConnection &c)
 {
-    const QByteArray body = request.mid(head.headLength, head.contentLength > 0 ? head.contentLength : -1);
+    const HttpRequest::Head &head = c.head();
+    const QByteArray body
+        = c.request().mid(head.headLength, head.contentLength > 0 ? head.contentLength : -1);
     const int brace = body.indexOf('{');
     if (brace < 0) {
-        ClientRegistry::sendHttpText("", 0, 400, s);
+        c.reply(ClientRegistry::httpTextReply("", 0, 400));
         return -2;
     }
     const QByteArray json = body.mid(brace);
@@ -147,20 +193,34 @@ int GeneralSocket::dealWebLocalCtrl(int s, const QByteArray &request, const Http
     switch (req.MainType) {
     case LocalCtrl::VersionInfo: {
         QSettings settings(versionFile(m_strAppDir), QSettings::IniFormat);
-        const QByteArray version = settings.value(QStringLiteral("Tool/version")).toString().toLocal8Bit();
+        const QByteArray version
+            = local8BitPrefix(settings.value(QStringLiteral("Tool/version")).toString(), kMaxStyleBytes);
         const int previewNum = settings.value(QStringLiteral("AutoPreview/PreviewNum"), 8).toInt();
-        sendReply(s,
-            mainSub + ",\"Version\":" + jsonText(version) + ",\"WebStyle\":" + jsonText(req.text)
-                + ",\"ExeVersion\":\"V2\",\"AutoPreviewNum\":" + QByteArray::number(previewNum) + okTail);
+        c.reply(
+            textReply(mainSub + ",\"Version\":" + jsonText(version) + ",\"WebStyle\":" + jsonText(req.text)
+                + ",\"ExeVersion\":\"V2\",\"AutoPreviewNum\":" + QByteArray::number(previewNum) + okTail));
         return 1;
     }
     case LocalCtrl::WindowPlace: {
+        if (poolFull())
+            return 1;
+        // The relay waits until the player's link has the text, which may
+        // take the relay's thread a while: it is done off the server's loop,
+        // and the answer follows it.
         Json::Value relay = root;
         relay["Potocol"] = "HTTP";
-        if (!JsonUtil::member(root, "Id").isNull())
-            emit sigSendGeneralSocketMsg(QByteArray::fromStdString(JsonUtil::writeStyled(relay)), req.Id);
-        sendReply(s, mainSub + okTail);
-        return 1;
+        const bool hasId = !JsonUtil::member(root, "Id").isNull();
+        const QByteArray text = styledJson(relay);
+        const QByteArray reply = textReply(mainSub + okTail);
+        const int id = req.Id;
+        const int s = c.handOver();
+        runOffLoop([this, hasId, text, reply, id, s] {
+            if (hasId)
+                emit sigSendGeneralSocketMsg(text, id);
+            ClientRegistry::sendData(s, reply.constData(), reply.size(), 3);
+            RawSocket::closeSocket(s);
+        });
+        return 2;
     }
     case LocalCtrl::CipherData: {
         QByteArray data;
@@ -180,11 +240,11 @@ int GeneralSocket::dealWebLocalCtrl(int s, const QByteArray &request, const Http
         reply["SubRsp"] = req.SubType;
         reply["Ret"] = ret;
         reply["data"] = data.toStdString();
-        sendReply(s, QByteArray::fromStdString(JsonUtil::writeStyled(reply)));
+        c.reply(textReply(styledJson(reply)));
         return 1;
     }
     case LocalCtrl::FreshKey:
-        sendReply(s, styledKeyReply(req.MainType, req.SubType, SessionKey::make()));
+        c.reply(textReply(styledKeyReply(req.MainType, req.SubType, SessionKey::make())));
         return 1;
     case LocalCtrl::BrowserWindow: {
         const quint64 window = getBrowserWndByTitle(req.param, QString::fromUtf8(req.text));
@@ -200,7 +260,7 @@ int GeneralSocket::dealWebLocalCtrl(int s, const QByteArray &request, const Http
             emit sendEmbedBrwoseWndID(text);
             ret = Ret::Ok;
         }
-        sendReply(s, mainSub + ",\"Ret\":" + QByteArray::number(ret) + "}");
+        c.reply(textReply(mainSub + ",\"Ret\":" + QByteArray::number(ret) + "}"));
         std::lock_guard<std::mutex> lock(m_sessionMutex);
         m_strWndID.clear();
         return 1;
@@ -218,21 +278,22 @@ int GeneralSocket::dealWebLocalCtrl(int s, const QByteArray &request, const Http
         }
         if (connection)
             connection->setKey(key);
-        sendReply(s, styledKeyReply(req.MainType, req.SubType, key));
+        c.reply(textReply(styledKeyReply(req.MainType, req.SubType, key)));
         return 1;
     }
     case LocalCtrl::LogSwitch: {
         QSettings settings(versionFile(m_strAppDir), QSettings::IniFormat);
         const int enabled = settings.value(QStringLiteral("Enable/PrintLogEn"), 1).toInt();
-        sendReply(s, mainSub + ",\"PrintLogEn\":" + QByteArray::number(enabled) + okTail);
+        c.reply(textReply(mainSub + ",\"PrintLogEn\":" + QByteArray::number(enabled) + okTail));
         return 1;
     }
     case LocalCtrl::WebSocketPort:
-        sendReply(s, mainSub + ",\"port\":" + QByteArray::number(req.param) + okTail);
+        c.reply(textReply(mainSub + ",\"port\":" + QByteArray::number(req.param) + okTail));
         return 1;
     case LocalCtrl::OutsideRequest: {
-        auto *task = new CGIReqThreadTask(json, s);
-        QThreadPool::globalInstance()->start(task);
+        if (poolFull())
+            return 1;
+        startPooled(new CGIReqThreadTask(json, c.handOver()));
         return 2;
     }
     default:

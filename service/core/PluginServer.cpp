@@ -63,11 +63,18 @@ PluginServer::PluginServer(const QString &appDir, const QString &baseName, QObje
 
 PluginServer::~PluginServer()
 {
-    for (auto &entry : m_links) {
-        if (entry.second.socket)
+    // Taken out first, and the links' handlers let go: an abort reports the
+    // link's end at once, and that handler would erase from the table being
+    // walked.
+    std::map<int, Link> links;
+    links.swap(m_links);
+    for (auto &entry : links) {
+        if (entry.second.socket) {
+            entry.second.socket->disconnect(this);
             entry.second.socket->abort();
+        }
     }
-    m_links.clear();
+    links.clear();
     const auto players = findChildren<SpawnedProcess *>(QString(), Qt::FindDirectChildrenOnly);
     for (SpawnedProcess *player : players)
         player->terminate();
@@ -262,6 +269,7 @@ void PluginServer::bindPlayer(int nSessionID, QLocalSocket *socket)
     // What the page sent while the player started, in its order.
     const QList<QByteArray> waiting = std::move(link.waiting);
     link.waiting.clear();
+    link.waitingBytes = 0;
     for (const QByteArray &msg : waiting)
         socket->write(LinkFrame::encode(msg));
     if (!waiting.isEmpty())
@@ -320,7 +328,17 @@ void PluginServer::onRecvWebsocketMsg(QByteArray msg, int nSessionID)
         return;
     }
     if (!it->second.socket) {
-        it->second.waiting.append(msg);
+        // What waits for a starting player counts against the same bound as
+        // what a player leaves unread, with the same ending.
+        Link &link = it->second;
+        if (link.waitingBytes + msg.size() > kMaxUnsentBytes) {
+            losePlayer(nSessionID,
+                QStringLiteral("its page sent %1 bytes while its player started")
+                    .arg(link.waitingBytes + msg.size()));
+            return;
+        }
+        link.waitingBytes += msg.size();
+        link.waiting.append(msg);
         return;
     }
     QLocalSocket *socket = it->second.socket;

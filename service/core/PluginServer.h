@@ -28,7 +28,8 @@ class PluginServer : public QObject
 
 public:
     static constexpr int kConnectTimeoutMs = 10000;
-    // Bytes a player may leave unread before its session is ended.
+    // Bytes a player may leave unread, or a page may send while its player
+    // starts, before the session is ended.
     static constexpr qint64 kMaxUnsentBytes = 64 * 1024 * 1024;
     // How long the thread looks for a player's answer after writing a
     // request before it sleeps.
@@ -101,6 +102,7 @@ private:
         int fd = -1; // the socket's descriptor, watched while the link is held
         qint64 awaitedPid = 0; // the player started for the session, until it connects
         QList<QByteArray> waiting; // the session's messages until then
+        qint64 waitingBytes = 0; // their size, bounded as unsent bytes are
     };
 
     // Starts the session's player and makes its link wait for it; the

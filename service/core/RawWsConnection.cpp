@@ -1,10 +1,15 @@
 #include "RawWsConnection.h"
 
-#include "RawSocket.h"
 #include "SessionCipher.h"
 #include "WsFrame.h"
 
-#include <unistd.h>
+namespace {
+
+// Frames are taken from the queue into one send buffer up to this size, so
+// that many small frames cost few system calls.
+constexpr int kSendBatch = 256 * 1024;
+
+} // namespace
 
 RawWsConnection::RawWsConnection(int socket, int sessionId)
     : m_socket(socket)
@@ -18,24 +23,30 @@ RawWsConnection::~RawWsConnection()
     RawSocket::closeSocket(m_socket);
 }
 
-bool RawWsConnection::sendFrame(int opcode, const QByteArray &payload)
+RawWsConnection::Queued RawWsConnection::queueFrame(int opcode, const QByteArray &payload)
 {
-    const QByteArray frame = WsFrame::build(opcode, payload);
-    std::lock_guard<std::mutex> lock(m_writeMutex);
-    if (m_closed)
-        return false;
-    if (RawSocket::sendAll(m_socket, frame.constData(), size_t(frame.size()), 3000)
-        != ssize_t(frame.size())) {
-        m_closed = true;
-        RawSocket::shutdownSocket(m_socket);
-        return false;
+    QByteArray frame = WsFrame::build(opcode, payload);
+    const qint64 size = frame.size();
+    Queued result = Queued::Yes;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        if (m_aborted || m_closeQueued) {
+            result = Queued::Closed;
+        } else if (m_unsent.load() + size > kMaxUnsentBytes) {
+            m_aborted = true;
+            result = Queued::Overflow;
+        } else {
+            m_queue.push_back(std::move(frame));
+            m_unsent += size;
+            m_closeQueued = opcode == WsFrame::Close;
+        }
     }
-    if (opcode == WsFrame::Close)
-        m_closed = true;
-    return true;
+    if (result != Queued::Closed)
+        m_wakeup.notify();
+    return result;
 }
 
-bool RawWsConnection::sendText(const QByteArray &text)
+RawWsConnection::Queued RawWsConnection::sendText(const QByteArray &text)
 {
     const CUserLoginInfo info = loginInfo();
     QByteArray payload = text;
@@ -44,7 +55,35 @@ bool RawWsConnection::sendText(const QByteArray &text)
         if (encryptSessionMessage(text, &payload, info.m_iv, info.m_key) != kCipherOk)
             payload.clear();
     }
-    return sendFrame(WsFrame::Text, payload);
+    return queueFrame(WsFrame::Text, payload);
+}
+
+bool RawWsConnection::flush()
+{
+    for (;;) {
+        if (m_sendPos >= m_sending.size()) {
+            m_sending.clear();
+            m_sendPos = 0;
+            std::lock_guard<std::mutex> lock(m_queueMutex);
+            while (!m_queue.empty() && m_sending.size() < kSendBatch) {
+                if (m_sending.isEmpty())
+                    m_sending = std::move(m_queue.front());
+                else
+                    m_sending.append(m_queue.front());
+                m_queue.pop_front();
+            }
+            if (m_sending.isEmpty())
+                return true;
+        }
+        const ssize_t n = RawSocket::sendSome(
+            m_socket, m_sending.constData() + m_sendPos, size_t(m_sending.size() - m_sendPos));
+        if (n == -2)
+            return true;
+        if (n < 0)
+            return false;
+        m_sendPos += int(n);
+        m_unsent -= n;
+    }
 }
 
 QByteArray RawWsConnection::pageText(const QByteArray &payload) const
@@ -75,8 +114,15 @@ CUserLoginInfo RawWsConnection::loginInfo() const
     return m_info;
 }
 
-void RawWsConnection::shutdown()
+void RawWsConnection::requestClose(int code)
 {
-    m_closed = true;
-    RawSocket::shutdownSocket(m_socket);
+    int none = 0;
+    m_closeCode.compare_exchange_strong(none, code);
+    m_wakeup.notify();
+}
+
+void RawWsConnection::abort()
+{
+    m_aborted = true;
+    m_wakeup.notify();
 }

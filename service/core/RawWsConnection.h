@@ -1,19 +1,32 @@
 #pragma once
 
+#include "RawSocket.h"
 #include "UserLoginInfo.h"
 
 #include <QByteArray>
 
 #include <atomic>
+#include <deque>
 #include <mutex>
 
-// One raw WebSocket page session: its socket, its key record and a write
-// lock. Shared by the session's receive thread and every sender; the socket is
-// closed only when the last holder lets go, so its number cannot be handed to
-// another connection while anyone may still write to it.
+// One raw WebSocket page session: its socket, its key record and the frames
+// waiting to go to the page. Any thread queues frames; only the session's own
+// thread writes to the socket, as far as the page reads, so a page that reads
+// slowly never holds up whoever sent. Shared by the session's thread and every
+// sender; the socket is closed only when the last holder lets go, so its
+// number cannot be handed to another connection while anyone may still use it.
 class RawWsConnection
 {
 public:
+    // Bytes a page may leave unread before its session is ended.
+    static constexpr qint64 kMaxUnsentBytes = 64 * 1024 * 1024;
+
+    enum class Queued {
+        Yes,
+        Closed, // the session is closing or ended: nothing more goes out
+        Overflow // the page left too much unread: the session ends now
+    };
+
     RawWsConnection(int socket, int sessionId);
     ~RawWsConnection();
     RawWsConnection(const RawWsConnection &) = delete;
@@ -22,11 +35,11 @@ public:
     int socket() const { return m_socket; }
     int sessionId() const { return m_sessionId; }
 
-    // One whole frame, or nothing: false once the connection is closed or a
-    // send failed (which closes it, since a cut frame leaves the stream unusable).
-    bool sendFrame(int opcode, const QByteArray &payload);
+    // Any thread. One whole frame for the session's thread to send. After a
+    // close frame nothing more is taken.
+    Queued queueFrame(int opcode, const QByteArray &payload);
     // A text frame; encrypted once the session has its key.
-    bool sendText(const QByteArray &text);
+    Queued sendText(const QByteArray &text);
     // The page's text as the player gets it: decrypted once the session has
     // its key (a text that is not Base64 passes unchanged).
     QByteArray pageText(const QByteArray &payload) const;
@@ -35,15 +48,36 @@ public:
     void setUpgrade(bool upgrade);
     CUserLoginInfo loginInfo() const;
 
-    // Ends both directions: the receive thread wakes and ends the session.
-    void shutdown();
-    bool isClosed() const { return m_closed.load(); }
+    // Any thread: asks the session's thread to close the page with `code`.
+    void requestClose(int code);
+    // Any thread: ends the session at once, without a close frame.
+    void abort();
+
+    // The rest is for the session's thread.
+    int wakeFd() const { return m_wakeup.fd(); }
+    void clearWake() { m_wakeup.clear(); }
+    // Close code another thread asked for; 0 when none.
+    int closeRequested() const { return m_closeCode.load(); }
+    bool aborted() const { return m_aborted.load(); }
+    bool hasOutput() const { return m_unsent.load() > 0; }
+    qint64 unsentBytes() const { return m_unsent.load(); }
+    // Sends what the socket takes now; false when sending failed.
+    bool flush();
 
 private:
     const int m_socket;
     const int m_sessionId;
     mutable std::mutex m_infoMutex; // guards m_info
     CUserLoginInfo m_info;
-    std::mutex m_writeMutex; // one frame at a time
-    std::atomic<bool> m_closed { false };
+
+    std::mutex m_queueMutex; // guards m_queue and m_closeQueued
+    std::deque<QByteArray> m_queue;
+    bool m_closeQueued = false;
+    std::atomic<qint64> m_unsent { 0 }; // queued and not yet taken by the socket
+    QByteArray m_sending; // taken from the queue by the session's thread
+    int m_sendPos = 0;
+
+    std::atomic<int> m_closeCode { 0 };
+    std::atomic<bool> m_aborted { false };
+    RawSocket::Wakeup m_wakeup;
 };

@@ -1,6 +1,7 @@
 #include "RequestTasks.h"
 
 #include "ClientRegistry.h"
+#include "GeneralSocket.h"
 #include "HttpClient.h"
 #include "HttpRequest.h"
 #include "RawSocket.h"
@@ -22,10 +23,12 @@ namespace {
 
 constexpr int kInfoTimeoutMs = 5000;
 constexpr int kPackageTimeoutMs = 15000;
-const char kDefaultServer[] = "http://127.0.0.1:8080/web/";
 
-// One lock per style folder: concurrent checks of one style would share the
-// package and staging names.
+// One lock per style folder, held while a check compares versions, installs
+// a package or opens the file to serve: concurrent checks of one style would
+// share the package and staging names. Fetching the server's version and
+// sending the file happen outside it, so no check waits for another's server
+// or page.
 std::shared_ptr<std::mutex> styleLock(const QString &style)
 {
     static std::mutex mapMutex;
@@ -78,8 +81,10 @@ QString CCheckUpdateStateTask::serverBase(const QString &appDir)
 {
     QSettings settings(appDir + QStringLiteral("/QuorvelToolVersion.ini"), QSettings::IniFormat);
     QString base = settings.value(QStringLiteral("Tool/webFileAddr")).toString();
+    // No address, no update: whatever listened at some built-in address
+    // would otherwise decide the page the browser gets.
     if (base.isEmpty())
-        return QString::fromLatin1(kDefaultServer);
+        return QString();
     if (!base.endsWith(QLatin1Char('/')))
         base += QLatin1Char('/');
     return base;
@@ -152,7 +157,7 @@ int CCheckUpdateStateTask::getUpdateZipUrl(const QString &styleName, QString *zi
     return Ret::Ok;
 }
 
-int CCheckUpdateStateTask::sendLocalFile()
+int CCheckUpdateStateTask::openLocalFile(QFile *file)
 {
     const QString folder = m_webRoot + QLatin1Char('/') + m_styleName;
     const QFileInfo info(m_fileName);
@@ -163,11 +168,24 @@ int CCheckUpdateStateTask::sendLocalFile()
         return 120002;
     if (!QFileInfo(real).isFile())
         return 120003;
-    return ClientRegistry::sendHttpFileChecked(real, fileTypeOfName(m_fileName), m_socket) == 0 ? Ret::Ok
-                                                                                                : 120004;
+    file->setFileName(real);
+    return file->open(QIODevice::ReadOnly) ? Ret::Ok : 120004;
 }
 
-int CCheckUpdateStateTask::update(const UpdateInfo &server)
+int CCheckUpdateStateTask::sendOpenFile(QFile *file)
+{
+    return ClientRegistry::sendHttpFileChecked(*file, fileTypeOfName(m_fileName), m_socket) == 0 ? Ret::Ok
+                                                                                                 : 120004;
+}
+
+int CCheckUpdateStateTask::sendLocalFile()
+{
+    QFile file;
+    const int code = openLocalFile(&file);
+    return code == Ret::Ok ? sendOpenFile(&file) : code;
+}
+
+int CCheckUpdateStateTask::update(const UpdateInfo &server, QFile *file)
 {
     QString zipPath;
     int code = getUpdateZipUrl(m_styleName, &zipPath);
@@ -200,7 +218,7 @@ int CCheckUpdateStateTask::update(const UpdateInfo &server)
     }
     ClientRegistry::removeDirectory(old, true);
     QFile::remove(zipPath);
-    return sendLocalFile();
+    return openLocalFile(file);
 }
 
 void CCheckUpdateStateTask::run()
@@ -210,15 +228,18 @@ void CCheckUpdateStateTask::run()
         // The style names a folder under the web root: nothing else is ever
         // looked at, let alone removed.
         const QString folder = m_webRoot + QLatin1Char('/') + m_styleName;
+        QFile file;
         if (!HttpRequest::isSafeStyleName(m_styleName.toLatin1())
             || HttpRequest::holdsFolder(folder, m_appDir)) {
             code = 120002;
+        } else if (serverBase(m_appDir).isEmpty()) {
+            code = openLocalFile(&file);
         } else {
-            const std::shared_ptr<std::mutex> lock = styleLock(m_styleName);
-            std::lock_guard<std::mutex> guard(*lock);
             UpdateInfo server;
             if (getRemoteInfoUrl(m_styleName, &server) != Ret::Ok)
                 server.version = QStringLiteral("V0.0.0.0");
+            const std::shared_ptr<std::mutex> lock = styleLock(m_styleName);
+            std::lock_guard<std::mutex> guard(*lock);
             QString installedText = QStringLiteral("Version:V0.0.0.0");
             QFile versionFile(folder + QLatin1Char('/') + m_styleName + QStringLiteral("Version.txt"));
             if (versionFile.open(QIODevice::ReadOnly))
@@ -227,11 +248,15 @@ void CCheckUpdateStateTask::run()
             code = parseVersion(installedText, &installed, true);
             if (code == Ret::Ok) {
                 if (compareVersions(installed.version, server.version) >= 0)
-                    code = sendLocalFile();
+                    code = openLocalFile(&file);
                 else
-                    code = update(server);
+                    code = update(server, &file);
             }
         }
+        // The open file stays what it was even if another check installs a
+        // new page meanwhile.
+        if (code == Ret::Ok)
+            code = sendOpenFile(&file);
         if (code != Ret::Ok)
             sendNotFound(m_socket);
     } catch (...) {
@@ -249,6 +274,10 @@ CGIReqThreadTask::CGIReqThreadTask(const QByteArray &request, int socket)
 void CGIReqThreadTask::run()
 {
     try {
+        // Keys are read as jsoncpp reads them: a missing "Url" or "Req" is an
+        // empty text, a number or a truth value becomes its text; an array or
+        // an object in their place, or a "MainType" or "Time" that is no
+        // number within int range, ends the request unanswered.
         Json::Value root;
         int mainType = 0;
         int time = 0;
@@ -256,11 +285,13 @@ void CGIReqThreadTask::run()
         std::string body;
         const bool valid = JsonUtil::parse(m_request.toStdString(), &root) && root.isObject()
             && JsonUtil::convertInt(JsonUtil::member(root, "MainType"), &mainType)
-            && JsonUtil::readString(root, "Url", &url) && JsonUtil::readString(root, "Req", &body)
+            && JsonUtil::convertString(JsonUtil::member(root, "Url"), &url)
+            && JsonUtil::convertString(JsonUtil::member(root, "Req"), &body)
             && JsonUtil::convertInt(JsonUtil::member(root, "Time"), &time);
         if (valid) {
-            // One second of the page's time is kept for the answer's way back.
-            const int timeoutMs = qMin(time - 1000, kMaxTimeoutMs);
+            // One second of the page's time is kept for the answer's way back;
+            // a time of a second or less leaves none.
+            const int timeoutMs = time <= 1000 ? 0 : qMin(time - 1000, kMaxTimeoutMs);
             CHttpClient client;
             QString answer;
             const int code = client.postJson(
@@ -273,7 +304,7 @@ void CGIReqThreadTask::run()
                 error["ErrorMsg"] = CHttpClient::errorString(code).toLocal8Bit().toStdString();
                 error["MainRsp"] = mainType;
                 error["Ret"] = code;
-                reply = QByteArray::fromStdString(JsonUtil::writeStyled(error));
+                reply = GeneralSocket::styledJson(error);
             }
             ClientRegistry::sendHttpText(reply.constData(), reply.size(), 200, m_socket);
         }

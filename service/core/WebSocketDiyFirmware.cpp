@@ -3,6 +3,7 @@
 // requests that need a file choice answer when the chooser has ended.
 
 #include "DiyFirmware.h"
+#include "DiySteps.h"
 #include "ProcessControl.h"
 #include "ServiceLog.h"
 #include "WebSocketServerThread.h"
@@ -23,17 +24,98 @@
 
 namespace {
 
-const QString kDiyFunction = QStringLiteral("WebSocketServerThread::onMainMsgDiyFirmware");
-
-void logDiy(const QString &function, const QString &message)
-{
-    ServiceLog::instance()->write(ServiceLog::Normal, function, message, ServiceLog::Diy);
-}
+const char *const kDiyFunction = "WebSocketServerThread::onMainMsgDiyFirmware";
 
 QString deviceTypeName(int devType)
 {
     static const char *const names[] = { "IPC", "DVR", "NVR", "MVB" };
     return devType >= 0 && devType < 4 ? QLatin1String(names[devType]) : QString();
+}
+
+// Unpacks and analyses the chosen package into the session's folders. Runs on
+// a worker: it touches nothing but the customiser and the file system.
+int prepareDiyPackage(CDiyFirmware *firmware, int nSessionID, const QString &chosenPath, Json::Value *reply)
+{
+    const char *const function = "WebSocketServerThread::onDiyProgramChosen";
+    DiySessionInfo info;
+    std::memset(&info, 0, sizeof(info));
+    int r = firmware->getSessionInfo(nSessionID, &info);
+    if (r == Ret::DiyNoSession) {
+        auto *fresh = new DiySessionInfo;
+        std::memset(fresh, 0, sizeof(*fresh));
+        r = firmware->addSessionInfo(nSessionID, fresh);
+        std::memcpy(&info, fresh, sizeof(info));
+        info.sessionId = nSessionID;
+    } else if (r == Ret::Ok) {
+        CDiyFirmware::removeDirRecursively(DiyText::get(info.unzipFolder));
+        CDiyFirmware::removeDirRecursively(DiyText::get(info.produceFolder));
+        r = firmware->updateSessionInfo(nSessionID, &info);
+    }
+    if (r != Ret::Ok)
+        return r;
+
+    QString path = chosenPath;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    QString packageName = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    packageName.chop(4);
+    const QString appDir = firmware->appDir();
+    const QString unzipFolder = QStringLiteral("%1/UnZip/%2_%3").arg(appDir, packageName).arg(nSessionID);
+    const QString programFolder
+        = QStringLiteral("%1/UnZip/%2_%3/Program").arg(appDir, packageName).arg(nSessionID);
+    const QString produceFolder = QStringLiteral("%1/Produce/%2_%3").arg(appDir, packageName).arg(nSessionID);
+    serviceLog(function,
+        QStringLiteral("UnzipPath:%1 produceZipPath:%2 nSessionID:%3")
+            .arg(programFolder, produceFolder)
+            .arg(nSessionID),
+        ServiceLog::Normal, ServiceLog::Diy);
+
+    // This session's folders only, and each made fresh.
+    auto failed = [&](int code) {
+        CDiyFirmware::removeDirRecursively(unzipFolder);
+        return code;
+    };
+    if (!DiyText::set(info.packagePath, path) || !DiyText::set(info.unzipFolder, unzipFolder)
+        || !DiyText::set(info.programFolder, programFolder)
+        || !DiyText::set(info.produceFolder, produceFolder)) {
+        serviceLog(function, QStringLiteral("path too long:%1").arg(programFolder), ServiceLog::Error,
+            ServiceLog::Diy);
+        return Ret::DiyUnzipFailed;
+    }
+    CDiyFirmware::removeDirRecursively(unzipFolder);
+    CDiyFirmware::removeDirRecursively(produceFolder);
+    CDiyFirmware::createPath(unzipFolder);
+    CDiyFirmware::createPath(programFolder);
+    CDiyFirmware::createPath(produceFolder);
+    info.sessionId = nSessionID;
+    r = firmware->updateSessionInfo(nSessionID, &info);
+    if (r != Ret::Ok)
+        return failed(r);
+
+    r = firmware->dealUnzipWithProgram(path, nSessionID);
+    serviceLog(function,
+        QStringLiteral("dealUnzipWithProgram end nSessionID:%1 nRet:%2").arg(nSessionID).arg(r),
+        ServiceLog::Normal, ServiceLog::Diy);
+    if (r == Ret::Ok)
+        r = firmware->readExtDevIDConfig(nSessionID);
+    if (r == Ret::Ok)
+        r = firmware->readProgromCustom(nSessionID);
+    if (r == Ret::Ok)
+        r = firmware->readPowerOnLogo(nSessionID);
+    if (r == Ret::Ok)
+        r = firmware->getSessionInfo(nSessionID, &info);
+    if (r != Ret::Ok)
+        return failed(r);
+
+    const QString bootLogo = produceFolder + QStringLiteral("/logo/trvnet.jpg");
+    (*reply)["BootLogo"] = QFileInfo(bootLogo).isFile() ? bootLogo.toStdString() : std::string();
+    (*reply)["DevType"] = deviceTypeName(info.devType).toStdString();
+    (*reply)["FirmName"] = DiyText::get(info.firmName).toStdString();
+    (*reply)["BuildTime"] = DiyText::get(info.buildTime).toStdString();
+    (*reply)["DiyVersion"] = DiyText::get(info.diyVersion).toStdString();
+    (*reply)["Hardware"] = DiyText::get(info.hardware).toStdString();
+    (*reply)["Channel"] = info.channel;
+    (*reply)["DecompressPath"] = unzipFolder.toStdString();
+    return Ret::Ok;
 }
 
 } // namespace
@@ -49,8 +131,9 @@ void WebSocketServerThread::onMainMsgDiyFirmware(const QString &msg, int nSessio
 
     Json::Value reply = pageReply(request);
 
-    logDiy(
-        kDiyFunction, QStringLiteral("DIYMsg nSessionID:%1 Msg:%2").arg(nSessionID).arg(redactSecrets(msg)));
+    serviceLog(kDiyFunction,
+        QStringLiteral("DIYMsg nSessionID:%1 Msg:%2").arg(nSessionID).arg(redactSecrets(msg)),
+        ServiceLog::Normal, ServiceLog::Diy);
 
     CDiyFirmware *firmware = CDiyFirmware::instance();
     int subType = 0;
@@ -84,7 +167,8 @@ void WebSocketServerThread::onMainMsgDiyFirmware(const QString &msg, int nSessio
         const QStringList languages
             = firmware->getMultiLanguage(nSessionID).split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (languages.isEmpty()) {
-            logDiy(kDiyFunction, QStringLiteral("MultiLanguage is empty"));
+            serviceLog(
+                kDiyFunction, QStringLiteral("MultiLanguage is empty"), ServiceLog::Normal, ServiceLog::Diy);
             reply["Ret"] = Ret::DiyNoRecordEntry;
             break;
         }
@@ -108,7 +192,8 @@ void WebSocketServerThread::onMainMsgDiyFirmware(const QString &msg, int nSessio
     }
 
     const std::string text = JsonUtil::writeCompact(reply);
-    logDiy(kDiyFunction, QStringLiteral("ReqMsg:%1").arg(QString::fromStdString(text).trimmed()));
+    serviceLog(kDiyFunction, QStringLiteral("ReqMsg:%1").arg(QString::fromStdString(text).trimmed()),
+        ServiceLog::Normal, ServiceLog::Diy);
     sendToPage(nSessionID, QByteArray::fromStdString(text));
 }
 
@@ -154,14 +239,18 @@ int WebSocketServerThread::diyPrepareProduce(const Json::Value &request, int nSe
     const Json::Value head = *reply;
     startDiyChooser(nSessionID,
         { QStringLiteral("101"), QStringLiteral("1"), folder, defaultName, QStringLiteral(".Zip(*.zip)") },
-        [this, nSessionID, head, produceFolder](bool chosen, const QString &path) {
-            Json::Value answer = head;
+        [this, nSessionID, head, produceFolder, firmware](bool chosen, const QString &path) {
+            auto answer = std::make_shared<Json::Value>(head);
             if (chosen)
-                answer["ZipFilePath"] = path.toStdString();
-            const bool written
-                = !path.isEmpty() && CDiyFirmware::instance()->makeProduceZip(produceFolder, path);
-            answer["Ret"] = written ? Ret::Ok : Ret::DiyNoRecordEntry;
-            finishDiyReply(nSessionID, &answer, QStringLiteral("WebSocketServerThread::onDiyZipPathChosen"));
+                (*answer)["ZipFilePath"] = path.toStdString();
+            (*answer)["Ret"] = Ret::DiyNoRecordEntry;
+            runDiyStep(
+                nSessionID, "WebSocketServerThread::onDiyZipPathChosen", answer,
+                [=] {
+                    const bool written = !path.isEmpty() && firmware->makeProduceZip(produceFolder, path);
+                    (*answer)["Ret"] = written ? Ret::Ok : Ret::DiyNoRecordEntry;
+                },
+                path.isEmpty());
         });
     return Ret::Ok;
 }
@@ -169,114 +258,109 @@ int WebSocketServerThread::diyPrepareProduce(const Json::Value &request, int nSe
 void WebSocketServerThread::onDiyLogoChosen(
     int nSessionID, Json::Value reply, int logoType, bool chosen, const QString &path)
 {
+    auto answer = std::make_shared<Json::Value>(std::move(reply));
     if (chosen)
-        reply["LogoPath"] = path.toStdString();
-    int r = Ret::Failed;
-    if (!path.isEmpty()) {
-        CDiyFirmware *firmware = CDiyFirmware::instance();
-        r = firmware->checkLogoFormat(path, logoType);
-        if (r == 1)
-            r = firmware->dealWithLogo(nSessionID, path, logoType);
-    }
-    reply["Ret"] = r;
-    finishDiyReply(nSessionID, &reply, QStringLiteral("WebSocketServerThread::onDiyLogoChosen"));
+        (*answer)["LogoPath"] = path.toStdString();
+    (*answer)["Ret"] = Ret::Failed;
+    CDiyFirmware *firmware = CDiyFirmware::instance();
+    runDiyStep(
+        nSessionID, "WebSocketServerThread::onDiyLogoChosen", answer,
+        [=] {
+            int r = firmware->checkLogoFormat(path, logoType);
+            if (r == 1)
+                r = firmware->dealWithLogo(nSessionID, path, logoType);
+            (*answer)["Ret"] = r;
+        },
+        path.isEmpty());
 }
 
 void WebSocketServerThread::onDiyProgramChosen(
     int nSessionID, Json::Value reply, bool chosen, const QString &path)
 {
+    auto answer = std::make_shared<Json::Value>(std::move(reply));
     if (chosen)
-        reply["ProgramPath"] = path.toStdString();
-    const int r = path.isEmpty() ? int(Ret::DiyNoFileChosen) : diyPreparePackage(nSessionID, path, &reply);
-    reply["Ret"] = r;
-    finishDiyReply(nSessionID, &reply, QStringLiteral("WebSocketServerThread::onDiyProgramChosen"));
-}
-
-int WebSocketServerThread::diyPreparePackage(int nSessionID, const QString &chosenPath, Json::Value *reply)
-{
-    const QString function = QStringLiteral("WebSocketServerThread::onDiyProgramChosen");
+        (*answer)["ProgramPath"] = path.toStdString();
+    (*answer)["Ret"] = Ret::DiyNoFileChosen;
     CDiyFirmware *firmware = CDiyFirmware::instance();
-    DiySessionInfo info;
-    std::memset(&info, 0, sizeof(info));
-    int r = firmware->getSessionInfo(nSessionID, &info);
-    if (r == Ret::DiyNoSession) {
-        auto *fresh = new DiySessionInfo;
-        std::memset(fresh, 0, sizeof(*fresh));
-        r = firmware->addSessionInfo(nSessionID, fresh);
-        std::memcpy(&info, fresh, sizeof(info));
-        info.sessionId = nSessionID;
-    } else if (r == Ret::Ok) {
-        CDiyFirmware::removeDirRecursively(DiyText::get(info.unzipFolder));
-        CDiyFirmware::removeDirRecursively(DiyText::get(info.produceFolder));
-        r = firmware->updateSessionInfo(nSessionID, &info);
-    }
-    if (r != Ret::Ok)
-        return r;
-
-    QString path = chosenPath;
-    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    QString packageName = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-    packageName.chop(4);
-    const QString appDir = firmware->appDir();
-    const QString unzipFolder = QStringLiteral("%1/UnZip/%2_%3").arg(appDir, packageName).arg(nSessionID);
-    const QString programFolder
-        = QStringLiteral("%1/UnZip/%2_%3/Program").arg(appDir, packageName).arg(nSessionID);
-    const QString produceFolder = QStringLiteral("%1/Produce/%2_%3").arg(appDir, packageName).arg(nSessionID);
-    logDiy(function,
-        QStringLiteral("UnzipPath:%1 produceZipPath:%2 nSessionID:%3")
-            .arg(programFolder, produceFolder)
-            .arg(nSessionID));
-
-    // This session's folders only, and each made fresh.
-    auto failed = [&](int code) {
-        CDiyFirmware::removeDirRecursively(unzipFolder);
-        return code;
-    };
-    if (!DiyText::set(info.packagePath, path) || !DiyText::set(info.unzipFolder, unzipFolder)
-        || !DiyText::set(info.programFolder, programFolder)
-        || !DiyText::set(info.produceFolder, produceFolder)) {
-        ServiceLog::instance()->write(ServiceLog::Error, function,
-            QStringLiteral("path too long:%1").arg(programFolder), ServiceLog::Diy);
-        return Ret::DiyUnzipFailed;
-    }
-    CDiyFirmware::removeDirRecursively(unzipFolder);
-    CDiyFirmware::removeDirRecursively(produceFolder);
-    CDiyFirmware::createPath(unzipFolder);
-    CDiyFirmware::createPath(programFolder);
-    CDiyFirmware::createPath(produceFolder);
-    info.sessionId = nSessionID;
-    r = firmware->updateSessionInfo(nSessionID, &info);
-    if (r != Ret::Ok)
-        return failed(r);
-
-    r = firmware->dealUnzipWithProgram(path, nSessionID);
-    logDiy(function, QStringLiteral("dealUnzipWithProgram end nSessionID:%1 nRet:%2").arg(nSessionID).arg(r));
-    if (r == Ret::Ok)
-        r = firmware->readExtDevIDConfig(nSessionID);
-    if (r == Ret::Ok)
-        r = firmware->readProgromCustom(nSessionID);
-    if (r == Ret::Ok)
-        r = firmware->readPowerOnLogo(nSessionID);
-    if (r == Ret::Ok)
-        r = firmware->getSessionInfo(nSessionID, &info);
-    if (r != Ret::Ok)
-        return failed(r);
-
-    const QString bootLogo = produceFolder + QStringLiteral("/logo/trvnet.jpg");
-    (*reply)["BootLogo"] = QFileInfo(bootLogo).isFile() ? bootLogo.toStdString() : std::string();
-    (*reply)["DevType"] = deviceTypeName(info.devType).toStdString();
-    (*reply)["FirmName"] = DiyText::get(info.firmName).toStdString();
-    (*reply)["BuildTime"] = DiyText::get(info.buildTime).toStdString();
-    (*reply)["DiyVersion"] = DiyText::get(info.diyVersion).toStdString();
-    (*reply)["Hardware"] = DiyText::get(info.hardware).toStdString();
-    (*reply)["Channel"] = info.channel;
-    (*reply)["DecompressPath"] = unzipFolder.toStdString();
-    return Ret::Ok;
+    runDiyStep(
+        nSessionID, "WebSocketServerThread::onDiyProgramChosen", answer,
+        [=] { (*answer)["Ret"] = prepareDiyPackage(firmware, nSessionID, path, answer.get()); },
+        path.isEmpty());
 }
 
-void WebSocketServerThread::finishDiyReply(int nSessionID, Json::Value *reply, const QString &function)
+void WebSocketServerThread::runDiyStep(int nSessionID, const char *function,
+    std::shared_ptr<Json::Value> reply, std::function<void()> work, bool answerAtOnce)
 {
-    logDiy(function, QStringLiteral("ReqMsg:%1").arg(QString::fromStdString(JsonUtil::writeStyled(*reply))));
+    if (answerAtOnce) {
+        finishDiyReply(nSessionID, reply.get(), function);
+        return;
+    }
+    if (!m_diySteps)
+        m_diySteps = new DiySteps(CDiyFirmware::instance(), this);
+    m_diySteps->start(nSessionID, std::move(work), [this, nSessionID, function, reply](bool stopped) {
+        // A page that left gets nothing; its folders go now that the step has ended.
+        if (stopped) {
+            dropDiySession(nSessionID);
+            return;
+        }
+        finishDiyReply(nSessionID, reply.get(), function);
+        releaseDiyHeld(nSessionID);
+    });
+}
+
+bool WebSocketServerThread::holdWhileDiyStep(const QString &text, int nSessionID)
+{
+    if (!m_diySteps || !m_diySteps->busy(nSessionID))
+        return false;
+    HeldMessages &held = m_diyHeld[nSessionID];
+    if (held.ending)
+        return true;
+    held.bytes += text.size() * qint64(sizeof(QChar));
+    held.texts.push_back(text);
+    if (held.bytes > kMaxHeldBytes) {
+        serviceLog("WebSocketServerThread::holdWhileDiyStep",
+            QStringLiteral("session %1 ended: more than %2 bytes sent during a firmware step")
+                .arg(nSessionID)
+                .arg(kMaxHeldBytes),
+            ServiceLog::Warning);
+        // Ended on the next turn of the loop, not inside the page's read;
+        // what it sends until then is dropped.
+        held.ending = true;
+        held.texts.clear();
+        held.bytes = 0;
+        QMetaObject::invokeMethod(
+            this,
+            [this, nSessionID] { endSession(nSessionID, QWebSocketProtocol::CloseCodeTooMuchData, true); },
+            Qt::QueuedConnection);
+    }
+    return true;
+}
+
+void WebSocketServerThread::releaseDiyHeld(int nSessionID)
+{
+    // In arrival order, until one of them starts another step.
+    while (!m_diySteps->busy(nSessionID)) {
+        const auto it = m_diyHeld.find(nSessionID);
+        if (it == m_diyHeld.end())
+            return;
+        if (it->second.ending)
+            return;
+        if (it->second.texts.empty()) {
+            m_diyHeld.erase(it);
+            return;
+        }
+        const QString text = std::move(it->second.texts.front());
+        it->second.texts.pop_front();
+        it->second.bytes -= text.size() * qint64(sizeof(QChar));
+        onTextMessage(text, nSessionID);
+    }
+}
+
+void WebSocketServerThread::finishDiyReply(int nSessionID, Json::Value *reply, const char *function)
+{
+    serviceLog(function,
+        QStringLiteral("ReqMsg:%1").arg(QString::fromStdString(JsonUtil::writeStyled(*reply))),
+        ServiceLog::Normal, ServiceLog::Diy);
     sendToPage(nSessionID, QByteArray::fromStdString(JsonUtil::writeCompact(*reply)));
 }
 
@@ -300,12 +384,16 @@ void WebSocketServerThread::startDiyChooser(
 
 void WebSocketServerThread::dropDiySession(int nSessionID)
 {
+    m_diyHeld.erase(nSessionID);
+    // A running step is stopped first; this runs again once it has ended.
+    if (m_diySteps && m_diySteps->stop(nSessionID))
+        return;
     CDiyFirmware *firmware = CDiyFirmware::instance();
     DiySessionInfo info;
     std::memset(&info, 0, sizeof(info));
-    if (firmware->getSessionInfo(nSessionID, &info) != Ret::Ok)
-        return;
-    CDiyFirmware::removeDirRecursively(DiyText::get(info.unzipFolder));
-    CDiyFirmware::removeDirRecursively(DiyText::get(info.produceFolder));
+    if (firmware->getSessionInfo(nSessionID, &info) == Ret::Ok) {
+        CDiyFirmware::removeDirRecursively(DiyText::get(info.unzipFolder));
+        CDiyFirmware::removeDirRecursively(DiyText::get(info.produceFolder));
+    }
     firmware->removeSessionInfo(nSessionID);
 }

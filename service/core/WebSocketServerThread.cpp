@@ -1,13 +1,17 @@
 #include "WebSocketServerThread.h"
 
 #include "ClientRegistry.h"
+#include "PageDrain.h"
 #include "ProcessControl.h"
 #include "ServiceLog.h"
 #include "SessionCipher.h"
 #include "common/Json.h"
+#include "common/JsonScan.h"
 #include "common/PollBeforeSleep.h"
 #include "common/Protocol.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
 #include <QThread>
 #include <QTimer>
@@ -25,10 +29,17 @@ constexpr int kTrimAfterBytes = 1024 * 1024;
 constexpr int kTrimDelayMs = 500;
 // "Try again later": a close code Qt has no name for.
 constexpr int kCloseTryAgainLater = 1013;
-// How long a closed page has to answer the close before its connection is cut.
-constexpr int kCloseGraceMs = 30000;
 
-// Sends the close frame and deletes the socket once the connection is down.
+// Ends the connection at once, with a reset: Qt says aboutToClose on the way,
+// which must not start a drain here.
+void cut(QWebSocket *socket)
+{
+    QObject::disconnect(socket, &QWebSocket::aboutToClose, nullptr, nullptr);
+    socket->abort();
+}
+
+// Sends the close frame and deletes the socket once the connection is down;
+// a page that has not taken the close frame within the drain's time is cut.
 void closeAndDispose(QWebSocket *socket, int code, const QString &reason)
 {
     if (socket->state() == QAbstractSocket::UnconnectedState) {
@@ -36,7 +47,7 @@ void closeAndDispose(QWebSocket *socket, int code, const QString &reason)
         return;
     }
     QObject::connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(kCloseGraceMs, socket, [socket] { socket->abort(); });
+    QTimer::singleShot(PageDrain::kDrainMs, socket, [socket] { cut(socket); });
     socket->close(QWebSocketProtocol::CloseCode(code), reason);
 }
 
@@ -120,13 +131,25 @@ void WebSocketServerThread::stop()
 void WebSocketServerThread::closeAll()
 {
     m_server->close();
-    for (auto &entry : m_pageSockets) {
-        if (entry.second) {
-            entry.second->disconnect(this);
-            entry.second->abort();
-            delete entry.second.data();
-        }
-    }
+    // Every page is told that the service goes away, as a closing page is
+    // told, and its player link closes.
+    std::vector<int> sessions;
+    for (const auto &entry : m_pageSockets)
+        sessions.push_back(entry.first);
+    for (const int id : sessions)
+        endSession(id, QWebSocketProtocol::CloseCodeGoingAway, true);
+    // The close frames go out and the pages get their time to close.
+    QElapsedTimer waited;
+    waited.start();
+    QEventLoop loop;
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (PageDrain::running(this) == 0 || waited.elapsed() > PageDrain::kDrainMs + 500)
+            loop.quit();
+    });
+    tick.start(10);
+    if (PageDrain::running(this) > 0)
+        loop.exec();
     m_pageSockets.clear();
     for (auto it = m_pageFds.begin(); it != m_pageFds.end(); it = m_pageFds.begin())
         unwatchPage(it->first);
@@ -159,6 +182,11 @@ void WebSocketServerThread::onNewConnection()
         QWebSocket *socket = m_server->nextPendingConnection();
         if (!socket)
             return;
+        // Whoever closes the page, Qt (1009) or the service, the page's
+        // close frame is followed by the drain.
+        QAbstractSocket *connection = connectionOf(socket);
+        connect(socket, &QWebSocket::aboutToClose, connection ? static_cast<QObject *>(connection) : socket,
+            [this, connection] { PageDrain::follow(connection, this); });
         if (int(m_pageSockets.size()) >= kMaxSessions) {
             serviceLog("WebSocketServerThread::onNewConnection",
                 QStringLiteral("refused a page: %1 sessions are open").arg(m_pageSockets.size()),
@@ -172,8 +200,27 @@ void WebSocketServerThread::onNewConnection()
         socket->setMaxAllowedIncomingFrameSize(quint64(kMaxPageMessage));
         socket->setMaxAllowedIncomingMessageSize(quint64(kMaxPageMessage));
         m_pageSockets[id] = socket;
-        watchPage(id, socket);
-        connect(socket, &QWebSocket::disconnected, this, [this, id] { onSocketDisconnected(id); });
+        watchPage(id, connection);
+        if (connection) {
+            // Qt answers a page's pings itself: after Qt has read the page's
+            // bytes (its own handler is queued too), what waits unsent is
+            // looked at, so that pongs to a page that never reads count
+            // against the bound as replies do.
+            connect(
+                connection, &QAbstractSocket::readyRead, this,
+                [this, id] {
+                    const auto it = m_pageSockets.find(id);
+                    if (it != m_pageSockets.end() && it->second)
+                        checkUnsent(id, it->second);
+                },
+                Qt::QueuedConnection);
+        }
+        // Handled on the next turn of the loop, never inside a write to the
+        // page that found the connection gone: a send may rely on the
+        // session outliving it.
+        connect(
+            socket, &QWebSocket::disconnected, this, [this, id] { onSocketDisconnected(id); },
+            Qt::QueuedConnection);
         connect(socket, &QWebSocket::textMessageReceived, this, [this, id](const QString &text) {
             onTextMessage(text, id);
             if (text.size() >= kTrimAfterBytes)
@@ -187,6 +234,8 @@ void WebSocketServerThread::onNewConnection()
 
 void WebSocketServerThread::onTextMessage(const QString &text, int nSessionID)
 {
+    if (holdWhileDiyStep(text, nSessionID))
+        return;
     const std::shared_ptr<CUserLoginInfo> info = loginInfo(nSessionID);
     if (info && info->m_bEncrypted) {
         QByteArray plain;
@@ -203,25 +252,33 @@ void WebSocketServerThread::onTextMessage(const QString &text, int nSessionID)
         return;
     }
 
-    Json::Value root;
-    if (!JsonUtil::parse(text, &root) || !root.isObject()) {
+    // Routing needs the MainType alone: one pass over the text, no document,
+    // so a message near the cap holds the other pages no longer than the
+    // scan. The player gets the text whole.
+    const QByteArray utf8 = text.toUtf8();
+    const JsonScan::MainTypeField mainType
+        = JsonScan::mainType(std::string_view(utf8.constData(), size_t(utf8.size())));
+    switch (mainType.kind) {
+    case JsonScan::MainTypeField::Kind::NotObject:
         serviceLog("WebSocketServerThread::onTextMessage",
             QStringLiteral("session %1 dropped a message that is no JSON object").arg(nSessionID),
             ServiceLog::Warning);
         return;
-    }
-    const Json::Value &mainType = JsonUtil::member(root, "MainType");
-    if (!mainType.isNull() && !JsonUtil::isIntLike(mainType)) {
+    case JsonScan::MainTypeField::Kind::Mistyped:
         serviceLog("WebSocketServerThread::onTextMessage",
             QStringLiteral("session %1 dropped a message with a mistyped MainType").arg(nSessionID),
             ServiceLog::Warning);
         return;
+    case JsonScan::MainTypeField::Kind::Int:
+        if (mainType.value == MainType::DiyFirmware) {
+            onMainMsgDiyFirmware(text, nSessionID);
+            return;
+        }
+        break;
+    case JsonScan::MainTypeField::Kind::Absent:
+        break;
     }
-    if (!mainType.isNull() && mainType.asInt() == MainType::DiyFirmware) {
-        onMainMsgDiyFirmware(text, nSessionID);
-        return;
-    }
-    emit recvMsgSig(text.toUtf8(), nSessionID);
+    emit recvMsgSig(utf8, nSessionID);
 }
 
 void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
@@ -238,7 +295,8 @@ void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
         Json::Value root;
         int type = 0;
         std::string key;
-        if (JsonUtil::parse(msg.toStdString(), &root) && JsonUtil::readInt(root, "Msg", &type) && type == 32
+        if (JsonUtil::parse(msg.toStdString(), &root) && JsonUtil::readInt(root, "Msg", &type)
+            && type == MainType::ConsultAesKey
             && JsonUtil::readString(JsonUtil::member(root, "key"), "key", &key)) {
             auto info = std::make_shared<CUserLoginInfo>();
             info->setKey(QByteArray::fromStdString(key));
@@ -248,8 +306,7 @@ void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
                 slot->wipe();
             slot = info;
             // The key reply itself travels in plain text.
-            it->second->sendTextMessage(QString::fromUtf8(msg));
-            checkUnsent(nSessionID, it->second);
+            sendText(nSessionID, QString::fromUtf8(msg), false);
             return;
         }
     }
@@ -264,31 +321,28 @@ void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
                 ServiceLog::Warning);
             return;
         }
-        it->second->sendTextMessage(QString::fromLatin1(cipher));
-        it->second->flush();
-        checkUnsent(nSessionID, it->second);
+        sendText(nSessionID, QString::fromLatin1(cipher), true);
         return;
     }
-    it->second->sendTextMessage(QString::fromUtf8(msg));
-    // Out now rather than on the next turn of the event loop.
-    it->second->flush();
-    checkUnsent(nSessionID, it->second);
+    sendText(nSessionID, QString::fromUtf8(msg), true);
 }
 
-void WebSocketServerThread::watchPage(int nSessionID, QWebSocket *socket)
+QAbstractSocket *WebSocketServerThread::connectionOf(QWebSocket *socket) const
 {
     // The connection under the page's socket: Qt leaves it a child of the
     // server that accepted it; the peer's address and port pick it out.
-    const QAbstractSocket *connection = socket->findChild<QAbstractSocket *>();
-    if (!connection) {
-        for (const QAbstractSocket *candidate : m_server->findChildren<QAbstractSocket *>()) {
-            if (candidate->peerPort() == socket->peerPort()
-                && candidate->peerAddress() == socket->peerAddress() && candidate->socketDescriptor() >= 0) {
-                connection = candidate;
-                break;
-            }
-        }
+    if (auto *own = socket->findChild<QAbstractSocket *>())
+        return own;
+    for (QAbstractSocket *candidate : m_server->findChildren<QAbstractSocket *>()) {
+        if (candidate->peerPort() == socket->peerPort() && candidate->peerAddress() == socket->peerAddress()
+            && candidate->socketDescriptor() >= 0)
+            return candidate;
     }
+    return nullptr;
+}
+
+void WebSocketServerThread::watchPage(int nSessionID, const QAbstractSocket *connection)
+{
     if (!connection || connection->socketDescriptor() < 0)
         return;
     PollBeforeSleep *poll = PollBeforeSleep::forCurrentThread(kPollBeforeSleepUs);
@@ -310,11 +364,23 @@ void WebSocketServerThread::unwatchPage(int nSessionID)
 
 void WebSocketServerThread::sendToPage(int nSessionID, const QByteArray &text)
 {
+    sendText(nSessionID, QString::fromUtf8(text), false);
+}
+
+void WebSocketServerThread::sendText(int nSessionID, const QString &text, bool flush)
+{
     const auto it = m_pageSockets.find(nSessionID);
-    if (it != m_pageSockets.end() && it->second) {
-        it->second->sendTextMessage(QString::fromUtf8(text));
-        checkUnsent(nSessionID, it->second);
-    }
+    if (it == m_pageSockets.end() || !it->second)
+        return;
+    // A copy, not a reference into the table: whatever the write sets off,
+    // the session is looked up again after it.
+    const QPointer<QWebSocket> socket = it->second;
+    socket->sendTextMessage(text);
+    if (flush && socket)
+        socket->flush(); // out now rather than on the next turn of the event loop
+    const auto held = m_pageSockets.find(nSessionID);
+    if (socket && held != m_pageSockets.end() && held->second == socket)
+        checkUnsent(nSessionID, socket);
 }
 
 void WebSocketServerThread::checkUnsent(int nSessionID, QWebSocket *socket)
@@ -329,7 +395,7 @@ void WebSocketServerThread::checkUnsent(int nSessionID, QWebSocket *socket)
     // Nothing more reaches a page that does not read, not even a close frame.
     unwatchPage(nSessionID);
     socket->disconnect(this);
-    socket->abort();
+    cut(socket);
     endSession(nSessionID, QWebSocketProtocol::CloseCodeGoingAway, true);
     m_trimTimer->start();
 }

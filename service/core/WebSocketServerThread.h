@@ -11,10 +11,13 @@
 
 #include <json/value.h>
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 
+class DiySteps;
+class QAbstractSocket;
 class QProcess;
 class QThread;
 class QTimer;
@@ -110,10 +113,9 @@ private:
     int diyWriteConfig(const Json::Value &request, int nSessionID);
     // Starts the save-as chooser; a failure code when it could not.
     int diyPrepareProduce(const Json::Value &request, int nSessionID, Json::Value *reply);
-    int diyPreparePackage(int nSessionID, const QString &chosenPath, Json::Value *reply);
     void onDiyProgramChosen(int nSessionID, Json::Value reply, bool chosen, const QString &path);
     void onDiyLogoChosen(int nSessionID, Json::Value reply, int logoType, bool chosen, const QString &path);
-    void finishDiyReply(int nSessionID, Json::Value *reply, const QString &function);
+    void finishDiyReply(int nSessionID, Json::Value *reply, const char *function);
     // Starts the file chooser for a session; `done` gets whether it ended
     // normally with code 0 and what it printed. It is not called when the page
     // has left meanwhile.
@@ -121,9 +123,22 @@ private:
         int nSessionID, const QStringList &arguments, std::function<void(bool, const QString &)> done);
     // The firmware customiser's record and folders of a session that ended.
     void dropDiySession(int nSessionID);
+    // A chooser's answer: `work` runs on a worker, then `reply` goes to the
+    // page (at once, without work, when `answerAtOnce`). Meanwhile the page's
+    // messages wait, and are handled in order afterwards.
+    void runDiyStep(int nSessionID, const char *function, std::shared_ptr<Json::Value> reply,
+        std::function<void()> work, bool answerAtOnce);
+    bool holdWhileDiyStep(const QString &text, int nSessionID);
+    void releaseDiyHeld(int nSessionID);
     void sendToPage(int nSessionID, const QByteArray &text);
+    // Every text for a page goes out here, flushed at once with `flush`. The
+    // session may end inside (a write that finds the connection gone, a page
+    // over the unsent bound): callers keep nothing of it across the call.
+    void sendText(int nSessionID, const QString &text, bool flush);
+    // The TCP connection under a page's socket, null when it is not found.
+    QAbstractSocket *connectionOf(QWebSocket *socket) const;
     // The page's connection is looked at a while after an answer is sent.
-    void watchPage(int nSessionID, QWebSocket *socket);
+    void watchPage(int nSessionID, const QAbstractSocket *connection);
     void unwatchPage(int nSessionID);
     void closeAll();
 
@@ -146,4 +161,16 @@ private:
     // The session's most recent file chooser.
     std::map<int, Chooser> m_browseProcesses;
     std::map<int, std::shared_ptr<CUserLoginInfo>> m_loginInfos;
+
+    // Firmware customising steps (WebSocketDiyFirmware.cpp): their workers (a
+    // child, made on first use) and the messages of pages waiting for one.
+    static constexpr qint64 kMaxHeldBytes = 64 * 1024 * 1024;
+    DiySteps *m_diySteps = nullptr;
+    struct HeldMessages
+    {
+        std::deque<QString> texts;
+        qint64 bytes = 0;
+        bool ending = false; // over the bound: the session ends
+    };
+    std::map<int, HeldMessages> m_diyHeld;
 };

@@ -12,7 +12,14 @@ namespace WsFrame {
 enum Opcode { Continuation = 0x0, Text = 0x1, Binary = 0x2, Close = 0x8, Ping = 0x9, Pong = 0xA };
 
 // Close codes the server sends.
-enum CloseCode { Normal = 1000, ProtocolError = 1002, InvalidData = 1007, TooBig = 1009, ServerError = 1011 };
+enum CloseCode {
+    Normal = 1000,
+    GoingAway = 1001,
+    ProtocolError = 1002,
+    InvalidData = 1007,
+    TooBig = 1009,
+    ServerError = 1011
+};
 
 // Largest message a page may send, reassembled.
 constexpr int kMaxMessage = 1024 * 1024;

@@ -12,10 +12,12 @@
 #include "common/ExitGuard.h"
 #include "common/NumericLocale.h"
 #include "common/ProgramDir.h"
+#include "common/QuitOnSignal.h"
 
 #include <QApplication>
 #include <QFileInfo>
 
+#include <csignal>
 #include <cstdio>
 #include <functional>
 
@@ -60,6 +62,11 @@ static int runService(int argc, char *argv[])
         return 1;
     }
 
+    // SIGTERM and Ctrl-C end the event loop (one that comes during start-up
+    // ends it as soon as it runs), and so run the shutdown after it: pages
+    // closed with 1001, players ended, the customiser's work undone.
+    QuitOnSignal::install({ SIGTERM, SIGINT });
+
     const QString appDir = ProgramDir::folder();
     ServiceLog::instance()->init(appDir + QStringLiteral("/Log"), ServiceLog::KeepMonth);
 
@@ -77,7 +84,8 @@ static int runService(int argc, char *argv[])
     // are connected. Without a free port the rest of the service runs on.
     GeneralSocket *generalSocket = GeneralSocket::instance();
     generalSocket->listen();
-    CDiyFirmware::instance();
+    // Session folders an earlier run could not remove (it was killed, say).
+    CDiyFirmware::instance()->removeLeftSessionFolders();
 
     qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
 

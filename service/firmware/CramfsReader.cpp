@@ -36,24 +36,7 @@ bool isSafeName(const std::string &name)
         && name.find('\\') == std::string::npos;
 }
 
-class FdGuard
-{
-public:
-    explicit FdGuard(int fd = -1)
-        : m_fd(fd)
-    { }
-    ~FdGuard()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FdGuard(const FdGuard &) = delete;
-    FdGuard &operator=(const FdGuard &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
+using fileio::Fd;
 
 // A cached stretch of the image. Folder entries and file data are read
 // through windows of their own, so that a folder's walk does not read its
@@ -125,6 +108,7 @@ private:
     bool inside(uint64_t offset, uint64_t length);
     void refuse() { m_refused = true; }
     bool countEntry();
+    bool stopRequested();
     void noteData(uint64_t start, uint64_t end);
 
     void walkDirectory(int dirFd, const Inode &dir, uint32_t depth, size_t pathLength);
@@ -154,6 +138,7 @@ private:
     bool m_refused = false;
     bool m_pastSize = false;
     bool m_stopped = false; // a limit was reached
+    bool m_stoppedFromOutside = false;
 
     uint64_t m_highestDirEnd = 0;
     uint64_t m_lowestData = UINT64_MAX;
@@ -225,7 +210,14 @@ bool Extractor::countEntry()
         m_stopped = true;
         return false;
     }
-    return true;
+    return !stopRequested();
+}
+
+bool Extractor::stopRequested()
+{
+    if (m_limits.stop && m_limits.stop->load())
+        m_stoppedFromOutside = true;
+    return m_stoppedFromOutside;
 }
 
 void Extractor::noteData(uint64_t start, uint64_t end)
@@ -245,14 +237,16 @@ int Extractor::run(const char *outputFolder)
 
     if (!makeFolders(outputFolder))
         return CramfsCannotCreateFolder;
-    FdGuard rootFd(::open(outputFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (rootFd.get() < 0)
+    Fd rootFd(::open(outputFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (rootFd.fd < 0)
         return CramfsCannotCreateFolder;
 
     uint8_t rootBytes[kInodeSize];
     if (fileio::readAt(m_fd, rootBytes, kInodeSize, m_start + kRootInodeField) != kInodeSize)
         return CramfsShortSuperblockRead;
-    walkDirectory(rootFd.get(), decodeInode(rootBytes), 0, std::strlen(outputFolder));
+    walkDirectory(rootFd.fd, decodeInode(rootBytes), 0, std::strlen(outputFolder));
+    if (m_stoppedFromOutside)
+        return CramfsStopped;
     if (m_stopped)
         return CramfsLimitExceeded;
     if (m_pastSize)
@@ -282,7 +276,7 @@ void Extractor::walkDirectory(int dirFd, const Inode &dir, uint32_t depth, size_
     const uint64_t end = uint64_t(dir.offset) + dir.size;
     m_highestDirEnd = std::max(m_highestDirEnd, end);
 
-    for (uint64_t pos = dir.offset; pos < end && !m_stopped;) {
+    for (uint64_t pos = dir.offset; pos < end && !m_stopped && !m_stoppedFromOutside;) {
         if (end - pos < kInodeSize)
             return refuse();
         const uint8_t *raw = m_folderWindow.fetch(m_fd, pos, kInodeSize, m_limit);
@@ -312,13 +306,13 @@ void Extractor::walkDirectory(int dirFd, const Inode &dir, uint32_t depth, size_
                 refuse();
                 continue;
             }
-            FdGuard childFd(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (childFd.get() < 0) {
+            Fd childFd(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (childFd.fd < 0) {
                 refuse();
                 continue;
             }
-            walkDirectory(childFd.get(), child, depth + 1, childPathLength);
-            ::fchmod(childFd.get(), (child.mode & 0777) | 0700);
+            walkDirectory(childFd.fd, child, depth + 1, childPathLength);
+            ::fchmod(childFd.fd, (child.mode & 0777) | 0700);
         } else if (S_ISREG(child.mode)) {
             if (childPathLength > m_limits.maxPathLength) {
                 refuse();
@@ -389,6 +383,8 @@ bool Extractor::writeFileData(int fd, const Inode &file)
     noteData(file.offset, blockStart);
     size_t buffered = 0;
     for (size_t i = 0; i < pointers.size(); ++i) {
+        if (stopRequested())
+            return false;
         const uint64_t blockEnd = pointers[i];
         const uint32_t expected = std::min<uint32_t>(kBlockSize, file.size - uint32_t(i) * kBlockSize);
         if (blockEnd < blockStart || blockEnd - blockStart > kMaxCompressedBlock
@@ -431,14 +427,14 @@ int cramfsExtractImage(const char *imagePath, const char *outputFolder, const Cr
         return CramfsCannotStat;
     if (!S_ISREG(st.st_mode))
         return CramfsCannotOpen;
-    FdGuard fd(::open(imagePath, O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
+    Fd fd(::open(imagePath, O_RDONLY | O_CLOEXEC));
+    if (fd.fd < 0)
         return CramfsCannotOpen;
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode))
         return CramfsCannotOpen;
     if (st.st_size < off_t(kSuperblockSize))
         return CramfsTooShort;
-    Extractor extractor(fd.get(), uint64_t(st.st_size), limits);
+    Extractor extractor(fd.fd, uint64_t(st.st_size), limits);
     return extractor.run(outputFolder);
 }
 

@@ -5,6 +5,7 @@
 
 #include "PartitionImage.h"
 
+#include <atomic>
 #include <cstdint>
 
 enum CramfsExtractCode {
@@ -21,6 +22,7 @@ enum CramfsExtractCode {
     CramfsLimitExceeded = -10, // total bytes or entry count; the walk stops at once
     CramfsEntriesRefused = -11, // the walk skipped damaged entries; the rest was written
     CramfsCannotCreateFolder = -12,
+    CramfsStopped = -13, // stopped from another thread; the walk stops at once
 };
 
 // What one image may make the reader do. The defaults are far above any real
@@ -31,6 +33,7 @@ struct CramfsLimits
     uint32_t maxEntries = 65536; // directory entries visited
     uint32_t maxDepth = 64; // folder levels below the output folder
     uint32_t maxPathLength = 4095; // bytes of the output folder plus "/name" parts
+    const std::atomic<bool> *stop = nullptr; // set from another thread: stop
 };
 
 int cramfsExtractImage(const char *imagePath, const char *outputFolder, const CramfsLimits &limits);

@@ -4,6 +4,7 @@
 // the customisation version and the firmware description.
 
 #include "DiyFirmware.h"
+#include "DiyTree.h"
 #include "ServiceLog.h"
 #include "common/Json.h"
 
@@ -92,25 +93,28 @@ int CDiyFirmware::readProgromCustom(int nSessionID)
     const QString within = DiyText::get(info.unzipFolder);
     const QString folder = DiyText::get(info.customPartPath) + QStringLiteral("/CustomConfig");
     int answer = Ret::Ok;
-    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QFileInfo &file : files) {
-        const QString key = customKey(file.fileName());
+    const QStringList files = DiyTree::fileNames(within, folder);
+    for (const QString &fileName : files) {
+        const QString key = customKey(fileName);
         if (key.isEmpty())
             continue;
         if (key == QLatin1String("BaseStationAlarmFunc") || key == QLatin1String("ColorConfig")) {
-            log(0, "readProgromCustom", QStringLiteral("not need to deal file:%1").arg(file.fileName()));
+            serviceLog("CDiyFirmware::readProgromCustom",
+                QStringLiteral("not need to deal file:%1").arg(fileName), ServiceLog::Normal,
+                ServiceLog::Diy);
             continue;
         }
+        // A file that cannot be read whole (over the read cap, say) counts as
+        // empty, which no step below accepts.
         QByteArray data;
-        if (getBinDataFromLocalFile(file.filePath(), &data, within) != Ret::Ok)
-            continue;
+        if (getBinDataFromLocalFile(folder + QLatin1Char('/') + fileName, &data, within) != Ret::Ok)
+            data.clear();
         QString text = QString::fromUtf8(data);
-        // A file that stays broken after its repair is left out; the page
-        // can still edit the others.
         if (key == QLatin1String("Ability")) {
             const QJsonDocument document = parseJson(data);
             if (!document.isObject()) {
-                log(2, "readProgromCustom", QStringLiteral("Ability jsonError%1").arg(text));
+                serviceLog("CDiyFirmware::readProgromCustom", QStringLiteral("Ability jsonError%1").arg(text),
+                    ServiceLog::Error, ServiceLog::Diy);
                 continue;
             }
             const QJsonObject ability = document.object();
@@ -125,8 +129,8 @@ int CDiyFirmware::readProgromCustom(int nSessionID)
         if (key == QLatin1String("ExtDevIDConfig") || key == QLatin1String("AppDowloadLink")) {
             answer = writeCustomConfig(produce, key, text);
         } else {
-            if (dealAbnormalJson(&text) != Ret::Ok)
-                continue;
+            // A text that stays broken after its repair fails to split below.
+            dealAbnormalJson(&text);
             answer = writeCustomConfigArray(text, key, produce);
         }
         if (answer != Ret::Ok)
@@ -152,10 +156,23 @@ int CDiyFirmware::writeCustomConfigArray(const QString &jsonText, const QString 
     return Ret::Ok;
 }
 
+int CDiyFirmware::writeCustomConfigElements(
+    const QJsonArray &elements, const QString &key, const QString &folder)
+{
+    for (int i = 0; i < elements.size(); ++i) {
+        const QString name = QStringLiteral("%1.[%2]").arg(key).arg(i);
+        const int r = writeCustomConfig(folder, name, settingText(name, elements.at(i)));
+        if (r != Ret::Ok)
+            return r;
+    }
+    return Ret::Ok;
+}
+
 int CDiyFirmware::writeCustomConfig(const QString &folder, const QString &name, const QString &jsonText)
 {
     if (!isSettingName(name)) {
-        log(2, "writeCustomConfig", QStringLiteral("setting name refused strName:%1").arg(name));
+        serviceLog("CDiyFirmware::writeCustomConfig",
+            QStringLiteral("setting name refused strName:%1").arg(name), ServiceLog::Error, ServiceLog::Diy);
         return Ret::DiyBadJson;
     }
     createPath(folder);
@@ -167,13 +184,16 @@ int CDiyFirmware::writeCustomConfig(const QString &folder, const QString &name, 
             text = compareJson(QString::fromUtf8(stored), jsonText);
     }
     if (text.isEmpty()) {
-        log(2, "writeCustomConfig",
-            QStringLiteral("strJson invalid strName:%1 strWebJson:%2").arg(name, jsonText));
+        serviceLog("CDiyFirmware::writeCustomConfig",
+            QStringLiteral("strJson invalid strName:%1 strWebJson:%2").arg(name, jsonText), ServiceLog::Error,
+            ServiceLog::Diy);
         return Ret::DiyBadJson;
     }
     const QJsonDocument document = parseJson(text.toUtf8());
     if (document.isNull()) {
-        log(2, "writeCustomConfig", QStringLiteral("strJson invalid strName:%1 strJson:%2").arg(name, text));
+        serviceLog("CDiyFirmware::writeCustomConfig",
+            QStringLiteral("strJson invalid strName:%1 strJson:%2").arg(name, text), ServiceLog::Error,
+            ServiceLog::Diy);
         return Ret::DiyBadJson;
     }
     // A link put in the name's place is replaced, never written through.
@@ -182,7 +202,8 @@ int CDiyFirmware::writeCustomConfig(const QString &folder, const QString &name, 
     QFile file(target);
     const QByteArray bytes = document.toJson(QJsonDocument::Indented);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
-        log(2, "writeCustomConfig", QStringLiteral("write file failed path:%1").arg(target));
+        serviceLog("CDiyFirmware::writeCustomConfig", QStringLiteral("write file failed path:%1").arg(target),
+            ServiceLog::Error, ServiceLog::Diy);
         return Ret::DiyBadJson;
     }
     return Ret::Ok;
@@ -249,11 +270,38 @@ void CDiyFirmware::compareJsonValue(QJsonValue &target, const QJsonValue &source
     target = array;
 }
 
+void CDiyFirmware::compareJsonNode(Json::Value &target, const Json::Value &source)
+{
+    const bool nested = source.isObject() || source.isArray();
+    if (!nested || target.type() != source.type()) {
+        target = source;
+        return;
+    }
+    auto mergeMember = [](Json::Value &stored, const Json::Value &given) {
+        if (stored.isNull())
+            stored = given;
+        else
+            compareJsonNode(stored, given);
+    };
+    if (source.isObject()) {
+        for (const std::string &key : source.getMemberNames())
+            mergeMember(target[key], source[key]);
+        return;
+    }
+    for (Json::ArrayIndex i = 0; i < source.size(); ++i) {
+        if (i >= target.size())
+            target.append(source[i]);
+        else
+            mergeMember(target[i], source[i]);
+    }
+}
+
 int CDiyFirmware::dealAbnormalJson(QString *text)
 {
     if (isJson(*text))
         return Ret::Ok;
-    log(2, "dealAbnormalJson", QStringLiteral("jsonError jsonstr:%1").arg(*text));
+    serviceLog("CDiyFirmware::dealAbnormalJson", QStringLiteral("jsonError jsonstr:%1").arg(*text),
+        ServiceLog::Error, ServiceLog::Diy);
     QString repaired = text->simplified();
     const int lastBrace = repaired.lastIndexOf(QLatin1Char('}'));
     if (lastBrace >= 0) {
@@ -264,7 +312,8 @@ int CDiyFirmware::dealAbnormalJson(QString *text)
             repaired = repaired.left(innerBrace + 1) + QLatin1Char('}');
     }
     if (!isJson(repaired)) {
-        log(2, "dealAbnormalJson", QStringLiteral("jsonError after deal:%1").arg(repaired));
+        serviceLog("CDiyFirmware::dealAbnormalJson", QStringLiteral("jsonError after deal:%1").arg(repaired),
+            ServiceLog::Error, ServiceLog::Diy);
         return Ret::DiyBadJson;
     }
     *text = repaired;
@@ -279,17 +328,18 @@ QString CDiyFirmware::getCustomConfig(const QString &name, int channel, int nSes
     if (getSessionInfo(nSessionID, &info) != Ret::Ok || !isSettingName(name))
         return QString();
     const QString folder = DiyText::get(info.produceFolder);
-    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QFileInfo &file : files) {
-        if (!file.fileName().contains(name))
+    const QStringList files = DiyTree::fileNames(folder, folder);
+    for (const QString &fileName : files) {
+        if (!fileName.contains(name))
             continue;
         QByteArray data;
-        if (getBinDataFromLocalFile(file.filePath(), &data, folder) != Ret::Ok)
+        if (getBinDataFromLocalFile(folder + QLatin1Char('/') + fileName, &data, folder) != Ret::Ok)
             continue;
         const QJsonDocument document = parseJson(data);
         if (document.isNull()) {
-            log(2, "getCustomConfig",
-                QStringLiteral("read json failed Name:%1 FileName:%2").arg(name, file.fileName()));
+            serviceLog("CDiyFirmware::getCustomConfig",
+                QStringLiteral("read json failed Name:%1 FileName:%2").arg(name, fileName), ServiceLog::Error,
+                ServiceLog::Diy);
             return QString();
         }
         return QString::fromUtf8(document.toJson(QJsonDocument::Indented));
@@ -306,7 +356,8 @@ QString CDiyFirmware::getMultiLanguage(int nSessionID)
     const QString customPart = DiyText::get(info.customPartPath);
     if (customPart.isEmpty())
         return QString();
-    return QDir(customPart + QStringLiteral("/data/Strings")).entryList(QDir::Files).join(QLatin1Char(' '));
+    return DiyTree::fileNames(DiyText::get(info.unzipFolder), customPart + QStringLiteral("/data/Strings"))
+        .join(QLatin1Char(' '));
 }
 
 int CDiyFirmware::writeExtDevIDConfig(const QString &newVersion, int nSessionID)
@@ -355,6 +406,8 @@ int CDiyFirmware::writeProgramInfo(int nSessionID)
     QFile file(produce + QStringLiteral("/ProgramInfo"));
     const QByteArray bytes = QJsonDocument(program).toJson(QJsonDocument::Indented);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        log(2, "writeProgramInfo", QStringLiteral("write file failed path:%1").arg(file.fileName()));
+        serviceLog("CDiyFirmware::writeProgramInfo",
+            QStringLiteral("write file failed path:%1").arg(file.fileName()), ServiceLog::Error,
+            ServiceLog::Diy);
     return Ret::Ok;
 }

@@ -1,6 +1,6 @@
 #include "DiyFirmware.h"
+#include "DiyTree.h"
 
-#include "ServiceLog.h"
 #include "common/Json.h"
 
 #include <QCoreApplication>
@@ -69,6 +69,8 @@ CDiyFirmware *CDiyFirmware::instance()
 
 void CDiyFirmware::releaseInstance()
 {
+    if (g_instance)
+        g_instance->removeAllSessions();
     delete g_instance;
     g_instance = nullptr;
 }
@@ -82,15 +84,9 @@ CDiyFirmware::~CDiyFirmware()
     qDeleteAll(m_sessions);
 }
 
-void CDiyFirmware::log(int level, const char *function, const QString &message) const
-{
-    ServiceLog::instance()->write(
-        level, QStringLiteral("CDiyFirmware::") + QLatin1String(function), message, ServiceLog::Diy);
-}
-
 int CDiyFirmware::addSessionInfo(int nSessionID, DiySessionInfo *info)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     info->sessionId = nSessionID;
     DiySessionInfo *&slot = m_sessions[nSessionID];
     if (slot != info)
@@ -101,7 +97,7 @@ int CDiyFirmware::addSessionInfo(int nSessionID, DiySessionInfo *info)
 
 int CDiyFirmware::getSessionInfo(int nSessionID, DiySessionInfo *out)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const auto it = m_sessions.constFind(nSessionID);
     if (it == m_sessions.constEnd() || !it.value() || it.value()->sessionId != nSessionID)
         return Ret::DiyNoSession;
@@ -111,7 +107,7 @@ int CDiyFirmware::getSessionInfo(int nSessionID, DiySessionInfo *out)
 
 int CDiyFirmware::updateSessionInfo(int nSessionID, const DiySessionInfo *info)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const auto it = m_sessions.find(nSessionID);
     if (it == m_sessions.end())
         return Ret::DiyNoSession;
@@ -124,13 +120,84 @@ int CDiyFirmware::updateSessionInfo(int nSessionID, const DiySessionInfo *info)
 
 int CDiyFirmware::removeSessionInfo(int nSessionID)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopFlags.remove(nSessionID);
     const auto it = m_sessions.find(nSessionID);
     if (it == m_sessions.end())
         return Ret::DiyNoSession;
     delete it.value();
     m_sessions.erase(it);
     return 1;
+}
+
+std::shared_ptr<const std::atomic<bool>> CDiyFirmware::stopFlag(int nSessionID)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::shared_ptr<std::atomic<bool>> &flag = m_stopFlags[nSessionID];
+    if (!flag)
+        flag = std::make_shared<std::atomic<bool>>(false);
+    return flag;
+}
+
+void CDiyFirmware::stopSession(int nSessionID)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::shared_ptr<std::atomic<bool>> &flag = m_stopFlags[nSessionID];
+    if (!flag)
+        flag = std::make_shared<std::atomic<bool>>(true);
+    flag->store(true);
+}
+
+bool CDiyFirmware::isSessionFolderName(const QString &name)
+{
+    const int underscore = name.lastIndexOf(QLatin1Char('_'));
+    if (underscore < 0 || underscore + 1 == name.size() || name.size() - underscore - 1 > 10)
+        return false;
+    for (int i = underscore + 1; i < name.size(); ++i) {
+        if (name.at(i) < QLatin1Char('0') || name.at(i) > QLatin1Char('9'))
+            return false;
+    }
+    return true;
+}
+
+void CDiyFirmware::removeLeftSessionFolders()
+{
+    for (const char *area : { "/UnZip", "/Produce" }) {
+        const QByteArray folder = QFile::encodeName(m_appDir + QLatin1String(area));
+        struct stat st;
+        if (::lstat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+            continue;
+        DIR *dir = ::opendir(folder.constData());
+        if (!dir)
+            continue;
+        QList<QByteArray> names;
+        while (const dirent *entry = ::readdir(dir))
+            names.append(QByteArray(entry->d_name));
+        ::closedir(dir);
+        for (const QByteArray &name : names) {
+            const QByteArray path = folder + '/' + name;
+            if (isSessionFolderName(QFile::decodeName(name)) && ::lstat(path.constData(), &st) == 0
+                && S_ISDIR(st.st_mode))
+                removeTree(path, false);
+        }
+    }
+}
+
+void CDiyFirmware::removeAllSessions()
+{
+    QList<QString> folders;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const DiySessionInfo *info : qAsConst(m_sessions)) {
+            if (info)
+                folders << DiyText::get(info->unzipFolder) << DiyText::get(info->produceFolder);
+        }
+        qDeleteAll(m_sessions);
+        m_sessions.clear();
+        m_stopFlags.clear();
+    }
+    for (const QString &folder : qAsConst(folders))
+        removeDirRecursively(folder);
 }
 
 QString CDiyFirmware::createPath(const QString &path)
@@ -158,47 +225,19 @@ bool CDiyFirmware::removeDirRecursively(const QString &folder)
 
 int CDiyFirmware::getBinDataFromLocalFile(const QString &path, QByteArray *out, const QString &within)
 {
-    out->clear();
-    const QFileInfo info(path);
-    const QString real = info.canonicalFilePath();
-    if (real.isEmpty())
-        return Ret::DiyCustomTextOpen;
-    if (!within.isEmpty()) {
-        const QString root = QFileInfo(within).canonicalFilePath();
-        if (root.isEmpty() || !real.startsWith(root + QLatin1Char('/')))
-            return Ret::DiyCustomTextOpen;
-    }
-    // The real path, opened without following a link put there meanwhile.
-    const int fd
-        = ::open(QFile::encodeName(real).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return Ret::DiyCustomTextOpen;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return Ret::DiyCustomTextOpen;
-    }
-    if (st.st_size == 0) {
-        ::close(fd);
+    switch (DiyTree::readFile(within, path, kMaxReadBytes, out)) {
+    case DiyTree::Read::Ok:
+        return Ret::Ok;
+    case DiyTree::Read::Short:
+        return out->isEmpty() ? Ret::DiyEmptyFile : Ret::Ok;
+    case DiyTree::Read::Empty:
         return Ret::DiyEmptyFile;
-    }
-    if (st.st_size > kMaxReadBytes) {
-        ::close(fd);
+    case DiyTree::Read::TooLarge:
         return Ret::DiyNoMemory;
+    case DiyTree::Read::CannotOpen:
+        break;
     }
-    out->resize(int(st.st_size));
-    qint64 done = 0;
-    while (done < st.st_size) {
-        const ssize_t n = ::read(fd, out->data() + done, size_t(st.st_size - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    ::close(fd);
-    out->truncate(int(done));
-    return out->isEmpty() ? Ret::DiyEmptyFile : Ret::Ok;
+    return Ret::DiyCustomTextOpen;
 }
 
 int CDiyFirmware::readJsonFile(const QString &path, Json::Value *out, const QString &within)

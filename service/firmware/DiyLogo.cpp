@@ -2,7 +2,9 @@
 // and limits, and copied to its fixed place in the produce tree.
 
 #include "DiyFirmware.h"
+#include "DiyTree.h"
 #include "ImageSize.h"
+#include "ServiceLog.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -40,8 +42,8 @@ int CDiyFirmware::checkLogoFormat(const QString &path, int logoType)
 {
     const QByteArray file = QFile::encodeName(path);
     const QFileInfo info(path);
-    auto fail = [this](const QString &message, int code) {
-        log(2, "checkLogoFormat", message);
+    auto fail = [](const QString &message, int code) {
+        serviceLog("CDiyFirmware::checkLogoFormat", message, ServiceLog::Error, ServiceLog::Diy);
         return code;
     };
     switch (logoType) {
@@ -97,9 +99,10 @@ int CDiyFirmware::dealWithLogo(int nSessionID, const QString &path, int logoType
     const QString produce = DiyText::get(info.produceFolder);
     if (logoType < 0 || logoType >= kLogoTypes) {
         // No file name: the target would be the logo folder itself.
-        log(2, "dealWithLogo",
+        serviceLog("CDiyFirmware::dealWithLogo",
             QStringLiteral("copy file failed path:%1, DestPath:%2")
-                .arg(path, produce + QStringLiteral("/logo")));
+                .arg(path, produce + QStringLiteral("/logo")),
+            ServiceLog::Error, ServiceLog::Diy);
         return Ret::DiyLogoCopy;
     }
     const LogoPlace &place = kLogoPlaces[logoType];
@@ -109,7 +112,9 @@ int CDiyFirmware::dealWithLogo(int nSessionID, const QString &path, int logoType
     target += QLatin1String(place.fileName);
     QFile::remove(target);
     if (!QFileInfo(path).isFile() || !QFile::copy(path, target)) {
-        log(2, "dealWithLogo", QStringLiteral("copy file failed path:%1, DestPath:%2").arg(path, target));
+        serviceLog("CDiyFirmware::dealWithLogo",
+            QStringLiteral("copy file failed path:%1, DestPath:%2").arg(path, target), ServiceLog::Error,
+            ServiceLog::Diy);
         return Ret::DiyLogoCopy;
     }
     return Ret::Ok;
@@ -129,9 +134,17 @@ int CDiyFirmware::readPowerOnLogo(int nSessionID)
     const QString target = createPath(DiyText::get(info.produceFolder) + QStringLiteral("/logo/"))
         + QStringLiteral("trvnet.jpg");
     QFile::remove(target);
-    // Only the package's own file: a link in the unpacked partition is not followed.
-    if (sourceInfo.isSymLink() || !sourceInfo.isFile() || !QFile::copy(source, target)) {
-        log(2, "readPowerOnLogo", QStringLiteral("copy file failed path:%1 Destpath:%2").arg(source, target));
+    // Only the package's own file: no link in the unpacked partition is followed.
+    QByteArray picture;
+    const DiyTree::Read read
+        = DiyTree::readFile(DiyText::get(info.unzipFolder), source, kMaxReadBytes, &picture);
+    QFile copy(target);
+    if ((read != DiyTree::Read::Ok && read != DiyTree::Read::Empty)
+        || !copy.open(QIODevice::WriteOnly | QIODevice::Truncate) || copy.write(picture) != picture.size()) {
+        copy.remove();
+        serviceLog("CDiyFirmware::readPowerOnLogo",
+            QStringLiteral("copy file failed path:%1 Destpath:%2").arg(source, target), ServiceLog::Error,
+            ServiceLog::Diy);
         return Ret::DiyLogoCopy;
     }
     return Ret::Ok;

@@ -1,15 +1,17 @@
 // Unpacking and analysing a firmware package: the install description, the
 // partition images and the device facts read from the custom partition.
 
+#include "CramfsReader.h"
 #include "DiyFirmware.h"
 #include "PartitionImage.h"
+#include "ServiceLog.h"
+#include "SquashfsExtractor.h"
 #include "ZipFolder.h"
 #include "common/Json.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QSet>
 
 #include <cerrno>
@@ -83,8 +85,9 @@ uint32_t readHexText(const QString &text)
 
 int CDiyFirmware::dealUnzipWithProgram(const QString &packagePath, int nSessionID)
 {
-    log(0, "dealUnzipWithProgram",
-        QStringLiteral("dealUnzipWithProgram begin nSessionID:%1").arg(nSessionID));
+    serviceLog("CDiyFirmware::dealUnzipWithProgram",
+        QStringLiteral("dealUnzipWithProgram begin nSessionID:%1").arg(nSessionID), ServiceLog::Normal,
+        ServiceLog::Diy);
     DiySessionInfo info;
     zero(&info);
     int r = getSessionInfo(nSessionID, &info);
@@ -102,29 +105,45 @@ int CDiyFirmware::dealUnzipWithProgram(const QString &packagePath, int nSessionI
 
     const QString programFolder = DiyText::get(info.programFolder);
     const QString unzipFolder = DiyText::get(info.unzipFolder);
-    log(0, "dealUnzipWithProgram", QStringLiteral("makeUnZipProgram begin"));
+    serviceLog("CDiyFirmware::dealUnzipWithProgram", QStringLiteral("makeUnZipProgram begin"),
+        ServiceLog::Normal, ServiceLog::Diy);
+    const std::shared_ptr<const std::atomic<bool>> stop = stopFlag(nSessionID);
+    UnzipLimits limits;
+    limits.stop = stop.get();
     const int unzipped = unzipToFolder(
-        QFile::encodeName(packagePath).constData(), QFile::encodeName(programFolder).constData());
-    log(0, "dealUnzipWithProgram", QStringLiteral("makeUnZipProgram end nRet:%1").arg(unzipped));
+        QFile::encodeName(packagePath).constData(), QFile::encodeName(programFolder).constData(), limits);
+    serviceLog("CDiyFirmware::dealUnzipWithProgram",
+        QStringLiteral("makeUnZipProgram end nRet:%1").arg(unzipped), ServiceLog::Normal, ServiceLog::Diy);
     if (unzipped < 0) {
-        log(2, "dealUnzipWithProgram", QStringLiteral("makeUnZipProgram error path:%1").arg(packagePath));
+        serviceLog("CDiyFirmware::dealUnzipWithProgram",
+            QStringLiteral("makeUnZipProgram error path:%1").arg(packagePath), ServiceLog::Error,
+            ServiceLog::Diy);
         return Ret::DiyUnzipFailed;
     }
 
     const QString descName = QStringLiteral("/InstallDesc");
     QByteArray desc;
-    r = getBinDataFromLocalFile(programFolder + descName, &desc, unzipFolder);
-    if (r == Ret::DiyCustomTextOpen) {
-        log(2, "dealUnzipWithProgram",
-            QStringLiteral("open file failed path:%1%2").arg(programFolder, descName));
+    const DiyTree::Read read
+        = DiyTree::readFile(unzipFolder, programFolder + descName, kMaxReadBytes, &desc, m_installDescRead);
+    if (read == DiyTree::Read::CannotOpen) {
+        serviceLog("CDiyFirmware::dealUnzipWithProgram",
+            QStringLiteral("open file failed path:%1%2").arg(programFolder, descName), ServiceLog::Error,
+            ServiceLog::Diy);
         return Ret::DiyInstallDescOpen;
     }
-    if (r == Ret::DiyNoMemory)
+    if (read == DiyTree::Read::TooLarge)
         return Ret::DiyNoMemory;
+    if (read == DiyTree::Read::Short) {
+        serviceLog("CDiyFirmware::dealUnzipWithProgram",
+            QStringLiteral("read file failed path:%1%2").arg(programFolder, descName), ServiceLog::Error,
+            ServiceLog::Diy);
+        return Ret::DiyInstallDescShort;
+    }
     Json::Value installDesc;
     if (!JsonUtil::parse(desc.toStdString(), &installDesc)) {
-        log(2, "dealUnzipWithProgram",
-            QStringLiteral("read file failed InvalidJson path:%1%2").arg(programFolder, descName));
+        serviceLog("CDiyFirmware::dealUnzipWithProgram",
+            QStringLiteral("read file failed InvalidJson path:%1%2").arg(programFolder, descName),
+            ServiceLog::Error, ServiceLog::Diy);
         return Ret::DiyBadJson;
     }
 
@@ -138,40 +157,45 @@ int CDiyFirmware::dealUnzipWithProgram(const QString &packagePath, int nSessionI
     if (info.hardware[0] == '\0')
         return Ret::DiyNoHardware;
 
-    log(0, "dealUnzipWithProgram", QStringLiteral("confirmProgramUpall begin"));
+    serviceLog("CDiyFirmware::dealUnzipWithProgram", QStringLiteral("confirmProgramUpall begin"),
+        ServiceLog::Normal, ServiceLog::Diy);
     r = confirmProgramUpall(nSessionID, installDesc);
-    log(0, "dealUnzipWithProgram", QStringLiteral("confirmProgramUpall end nRet:%1").arg(r));
+    serviceLog("CDiyFirmware::dealUnzipWithProgram", QStringLiteral("confirmProgramUpall end nRet:%1").arg(r),
+        ServiceLog::Normal, ServiceLog::Diy);
     if (r != Ret::Ok)
         return r;
 
-    log(0, "dealUnzipWithProgram", QStringLiteral("makePartUnImag begin"));
-    const QFileInfoList files
-        = QDir(programFolder)
-              .entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
+    serviceLog("CDiyFirmware::dealUnzipWithProgram", QStringLiteral("makePartUnImag begin"),
+        ServiceLog::Normal, ServiceLog::Diy);
+    const QStringList files = DiyTree::fileNames(unzipFolder, programFolder);
     int slot = 0;
     int last = Ret::Ok;
     QSet<QString> partNames;
-    for (const QFileInfo &file : files) {
-        const QString name = file.fileName();
+    for (const QString &name : files) {
         if (!name.contains(QLatin1String(".img"), Qt::CaseInsensitive)
             || !name.contains(QLatin1String("-x"), Qt::CaseInsensitive))
             continue;
         if (slot >= DiySessionInfo::kPartitionSlots) {
-            log(2, "dealUnzipWithProgram", QStringLiteral("too many partition images, refused:%1").arg(name));
+            serviceLog("CDiyFirmware::dealUnzipWithProgram",
+                QStringLiteral("too many partition images, refused:%1").arg(name), ServiceLog::Error,
+                ServiceLog::Diy);
             continue;
         }
         const QString partName = name.section(QLatin1Char('.'), 0, 0);
         if (partNames.contains(partName)) {
-            log(2, "dealUnzipWithProgram",
-                QStringLiteral("second image of part %1 refused:%2").arg(partName, name));
+            serviceLog("CDiyFirmware::dealUnzipWithProgram",
+                QStringLiteral("second image of part %1 refused:%2").arg(partName, name), ServiceLog::Error,
+                ServiceLog::Diy);
             continue;
         }
         partNames.insert(partName);
-        last = makePartUnImag(name, file.filePath(), nSessionID, slot++);
-        if (last < 0)
+        last = makePartUnImag(name, programFolder + QLatin1Char('/') + name, nSessionID, slot++);
+        // A partition over the cap refuses the whole package.
+        if (last < 0 || last == Ret::DiyUnzipFailed)
             break;
     }
-    log(0, "dealUnzipWithProgram", QStringLiteral("makePartUnImag end nRet:%1").arg(last));
+    serviceLog("CDiyFirmware::dealUnzipWithProgram", QStringLiteral("makePartUnImag end nRet:%1").arg(last),
+        ServiceLog::Normal, ServiceLog::Diy);
     if (last != Ret::Ok)
         return last;
 
@@ -180,14 +204,18 @@ int CDiyFirmware::dealUnzipWithProgram(const QString &packagePath, int nSessionI
         return r;
     QString customName;
     const QString customFolder = findCustomPartPath(nSessionID, &customName);
-    log(0, "dealUnzipWithProgram", QStringLiteral("getDevInfoFormCustom begin"));
+    serviceLog("CDiyFirmware::dealUnzipWithProgram", QStringLiteral("getDevInfoFormCustom begin"),
+        ServiceLog::Normal, ServiceLog::Diy);
     r = getDevInfoFormCustom(customFolder, nSessionID);
-    log(0, "dealUnzipWithProgram", QStringLiteral("getDevInfoFormCustom end nRet:%1").arg(r));
+    serviceLog("CDiyFirmware::dealUnzipWithProgram",
+        QStringLiteral("getDevInfoFormCustom end nRet:%1").arg(r), ServiceLog::Normal, ServiceLog::Diy);
     if (r != Ret::Ok)
         return r;
-    log(0, "dealUnzipWithProgram", QStringLiteral("getLogoPartInfoFromCustom begin"));
+    serviceLog("CDiyFirmware::dealUnzipWithProgram", QStringLiteral("getLogoPartInfoFromCustom begin"),
+        ServiceLog::Normal, ServiceLog::Diy);
     r = getLogoPartInfoFromCustom(customName, nSessionID, installDesc);
-    log(0, "dealUnzipWithProgram", QStringLiteral("getLogoPartInfoFromCustom end nRet:%1").arg(r));
+    serviceLog("CDiyFirmware::dealUnzipWithProgram",
+        QStringLiteral("getLogoPartInfoFromCustom end nRet:%1").arg(r), ServiceLog::Normal, ServiceLog::Diy);
     return r;
 }
 
@@ -207,7 +235,8 @@ int CDiyFirmware::confirmProgramUpall(int nSessionID, const Json::Value &install
         std::string dirText;
         std::string kindText;
         if (!JsonUtil::convertString(dir, &dirText) || !JsonUtil::convertString(kind, &kindText)) {
-            log(2, "confirmProgramUpall", QStringLiteral("read UpgradeCommand failed json error"));
+            serviceLog("CDiyFirmware::confirmProgramUpall",
+                QStringLiteral("read UpgradeCommand failed json error"), ServiceLog::Error, ServiceLog::Diy);
             return Ret::DiyBadJson;
         }
         if (kindText == "RemoveDir" && (dirText == "/mnt/mtd/Config/" || dirText == "/mnt/mtd/"))
@@ -231,13 +260,15 @@ int CDiyFirmware::makePartUnImag(const QString &fileName, const QString &filePat
     const QString partName = fileName.section(QLatin1Char('.'), 0, 0);
     if (!DiyText::set(part.imagePath, filePath) || partName.isEmpty()
         || partName.compare(QLatin1String("Program"), Qt::CaseInsensitive) == 0) {
-        log(2, "makePartUnImag", QStringLiteral("open file failed path:%1").arg(filePath));
+        serviceLog("CDiyFirmware::makePartUnImag", QStringLiteral("open file failed path:%1").arg(filePath),
+            ServiceLog::Error, ServiceLog::Diy);
         return Ret::DiyImageOpen;
     }
 
     QFile image(filePath);
     if (!image.open(QIODevice::ReadOnly)) {
-        log(2, "makePartUnImag", QStringLiteral("open file failed path:%1").arg(filePath));
+        serviceLog("CDiyFirmware::makePartUnImag", QStringLiteral("open file failed path:%1").arg(filePath),
+            ServiceLog::Error, ServiceLog::Diy);
         return Ret::DiyImageOpen;
     }
     const QByteArray header = image.read(kHeaderBytes);
@@ -248,11 +279,12 @@ int CDiyFirmware::makePartUnImag(const QString &fileName, const QString &filePat
         part.endAddr = bigEndian32(bytes + 20);
     }
     if (part.startAddr == 0 || part.endAddr == 0) {
-        log(2, "makePartUnImag",
+        serviceLog("CDiyFirmware::makePartUnImag",
             QStringLiteral("get Image Address path:%1 start:%2 end:%3")
                 .arg(filePath)
                 .arg(part.startAddr)
-                .arg(part.endAddr));
+                .arg(part.endAddr),
+            ServiceLog::Error, ServiceLog::Diy);
         return Ret::DiyImageAddress;
     }
 
@@ -262,38 +294,59 @@ int CDiyFirmware::makePartUnImag(const QString &fileName, const QString &filePat
     const QString stripped = partFolder + QLatin1Char('/') + strippedName;
     const QString rootPath = partFolder + QStringLiteral("/root");
     if (!DiyText::set(part.rootPath, rootPath)) {
-        log(2, "makePartUnImag", QStringLiteral("path too long:%1").arg(rootPath));
+        serviceLog("CDiyFirmware::makePartUnImag", QStringLiteral("path too long:%1").arg(rootPath),
+            ServiceLog::Error, ServiceLog::Diy);
         return Ret::DiyImageOpen;
     }
     const int strip
         = stripImageHeader(QFile::encodeName(filePath).constData(), QFile::encodeName(stripped).constData());
     if (strip < 0) {
-        log(2, "makePartUnImag",
-            QStringLiteral("makeunimage failed path:%1 Ret:%2").arg(filePath).arg(strip));
+        serviceLog("CDiyFirmware::makePartUnImag",
+            QStringLiteral("makeunimage failed path:%1 Ret:%2").arg(filePath).arg(strip), ServiceLog::Error,
+            ServiceLog::Diy);
         return Ret::DiyHeaderStripBase + strip;
     }
     const int fsType = detectImageFsType(3, QFile::encodeName(stripped).constData(), nullptr, 0);
     if (fsType <= 0) {
-        log(2, "makePartUnImag",
-            QStringLiteral("GetFileFSType failed path:%1 Key:%2 Ret:%3").arg(stripped, partName).arg(fsType));
+        serviceLog("CDiyFirmware::makePartUnImag",
+            QStringLiteral("GetFileFSType failed path:%1 Key:%2 Ret:%3").arg(stripped, partName).arg(fsType),
+            ServiceLog::Error, ServiceLog::Diy);
         QFile::remove(stripped);
         return Ret::DiyUnknownFileSystem;
     }
     part.fsType = fsType;
 
-    // Every extraction starts from an empty root folder.
+    // Every extraction starts from an empty root folder. Its own answer is
+    // not looked at, except that an image that would unpack to more than the
+    // cap (or one whose session was stopped) refuses the package.
     removeDirRecursively(rootPath);
+    const std::shared_ptr<const std::atomic<bool>> stop = stopFlag(nSessionID);
+    bool refused = false;
     if (fsType == 2) {
-        runUnsquashfs(QFile::encodeName(stripped), QFile::encodeName(rootPath));
+        const Extraction extracted
+            = extractSquashfs(QFile::encodeName(stripped), QFile::encodeName(rootPath), stop.get());
+        refused = extracted == Extraction::OverCap || extracted == Extraction::Stopped;
     } else {
+        CramfsLimits limits;
+        limits.maxTotalBytes = uint64_t(std::max<qint64>(m_partitionMaxBytes, 0));
+        limits.stop = stop.get();
         const int extracted = cramfsExtractImage(
-            QFile::encodeName(stripped).constData(), QFile::encodeName(rootPath).constData());
-        log(extracted == 0 ? 0 : 2, "makePartUnImag",
-            QStringLiteral("cramfs extract path:%1 Ret:%2").arg(stripped).arg(extracted));
+            QFile::encodeName(stripped).constData(), QFile::encodeName(rootPath).constData(), limits);
+        serviceLog("CDiyFirmware::makePartUnImag",
+            QStringLiteral("cramfs extract path:%1 Ret:%2").arg(stripped).arg(extracted),
+            extracted == 0 ? ServiceLog::Normal : ServiceLog::Error, ServiceLog::Diy);
+        refused = extracted == CramfsLimitExceeded || extracted == CramfsStopped;
+        if (refused)
+            removeDirRecursively(rootPath);
+    }
+    if (refused) {
+        QFile::remove(stripped);
+        return Ret::DiyUnzipFailed;
     }
 
     if (!QFile::remove(stripped)) {
-        log(2, "makePartUnImag", QStringLiteral("remove file failed path:%1").arg(stripped));
+        serviceLog("CDiyFirmware::makePartUnImag", QStringLiteral("remove file failed path:%1").arg(stripped),
+            ServiceLog::Error, ServiceLog::Diy);
         return Ret::DiyTempImageRemove;
     }
     part.used = 1;
@@ -313,35 +366,62 @@ QString CDiyFirmware::unsquashfsProgram() const
 
 int CDiyFirmware::runUnsquashfs(const QByteArray &imagePath, const QByteArray &targetFolder)
 {
-    const QString program = unsquashfsProgram();
-    const QStringList arguments { QStringLiteral("-no-progress"), QStringLiteral("-no-xattrs"),
-        QStringLiteral("-d"), QFile::decodeName(targetFolder), QFile::decodeName(imagePath) };
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    if (!process.waitForStarted(10000)) {
-        log(2, "runUnsquashfs",
-            QStringLiteral("start failed program:%1 error:%2").arg(program, process.errorString()));
+    switch (extractSquashfs(imagePath, targetFolder, nullptr)) {
+    case Extraction::CannotStart:
         return Ret::DiyBatchWrite;
+    case Extraction::OverCap:
+    case Extraction::Stopped:
+        return Ret::DiyUnzipFailed;
+    case Extraction::Done:
+        break;
     }
-    if (!process.waitForFinished(m_extractTimeoutMs)) {
-        process.kill();
-        process.waitForFinished(5000);
-        log(2, "runUnsquashfs",
-            QStringLiteral("time limit of %1 ms passed, ended path:%2")
-                .arg(m_extractTimeoutMs)
-                .arg(QFile::decodeName(imagePath)));
-    }
-    process.readAllStandardOutput();
-    const QString errors = QString::fromLocal8Bit(process.readAllStandardError()).simplified();
-    const bool clean = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    log(clean ? 0 : 2, "runUnsquashfs",
-        QStringLiteral("unsquashfs path:%1 exit:%2 stderr:%3")
-            .arg(QFile::decodeName(imagePath))
-            .arg(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1)
-            .arg(errors.left(2000)));
-    tidyExtractedTree(targetFolder, 0);
     return Ret::Ok;
+}
+
+CDiyFirmware::Extraction CDiyFirmware::extractSquashfs(
+    const QByteArray &imagePath, const QByteArray &targetFolder, const std::atomic<bool> *stop)
+{
+    SquashfsExtractor::Settings settings;
+    settings.program = unsquashfsProgram();
+    settings.timeoutMs = m_extractTimeoutMs;
+    settings.maxBytes = m_partitionMaxBytes;
+    settings.stop = stop;
+    const SquashfsExtractor::Result result = SquashfsExtractor::run(settings, imagePath, targetFolder);
+    const QString image = QFile::decodeName(imagePath);
+    switch (result.outcome) {
+    case SquashfsExtractor::Outcome::CannotStart:
+        serviceLog("CDiyFirmware::runUnsquashfs",
+            QStringLiteral("start failed program:%1 error:%2").arg(settings.program, result.startError),
+            ServiceLog::Error, ServiceLog::Diy);
+        return Extraction::CannotStart;
+    case SquashfsExtractor::Outcome::OverCap:
+    case SquashfsExtractor::Outcome::Stopped:
+        serviceLog("CDiyFirmware::runUnsquashfs",
+            result.outcome == SquashfsExtractor::Outcome::Stopped
+                ? QStringLiteral("stopped, ended path:%1").arg(image)
+                : QStringLiteral("more than %1 bytes, refused path:%2").arg(m_partitionMaxBytes).arg(image),
+            ServiceLog::Error, ServiceLog::Diy);
+        removeDirRecursively(QFile::decodeName(targetFolder));
+        return result.outcome == SquashfsExtractor::Outcome::Stopped ? Extraction::Stopped
+                                                                     : Extraction::OverCap;
+    case SquashfsExtractor::Outcome::TimedOut:
+        serviceLog("CDiyFirmware::runUnsquashfs",
+            QStringLiteral("time limit of %1 ms passed, ended path:%2").arg(m_extractTimeoutMs).arg(image),
+            ServiceLog::Error, ServiceLog::Diy);
+        break;
+    case SquashfsExtractor::Outcome::Done:
+    case SquashfsExtractor::Outcome::Failed:
+        break;
+    }
+    const bool clean = result.outcome == SquashfsExtractor::Outcome::Done;
+    serviceLog("CDiyFirmware::runUnsquashfs",
+        QStringLiteral("unsquashfs path:%1 exit:%2 stderr:%3")
+            .arg(image)
+            .arg(result.exitCode)
+            .arg(result.errors.simplified().left(2000)),
+        clean ? ServiceLog::Normal : ServiceLog::Error, ServiceLog::Diy);
+    tidyExtractedTree(targetFolder, 0);
+    return Extraction::Done;
 }
 
 QString CDiyFirmware::findCustomPartPath(int nSessionID, QString *partName)
@@ -411,9 +491,14 @@ int CDiyFirmware::getDevInfoFormCustom(const QString &customFolder, int nSession
 
     const QString infoPath = customFolder + QStringLiteral("/FirmwareInfo");
     QByteArray firmwareInfo;
-    if (customFolder.isEmpty() || getBinDataFromLocalFile(infoPath, &firmwareInfo, within) != Ret::Ok) {
-        log(2, "getDevInfoFormCustom",
-            QStringLiteral("read file failed file is empty path:%1").arg(infoPath));
+    const int read = customFolder.isEmpty() ? int(Ret::DiyCustomTextOpen)
+                                            : getBinDataFromLocalFile(infoPath, &firmwareInfo, within);
+    if (read == Ret::DiyNoMemory)
+        return Ret::DiyNoMemory;
+    if (read != Ret::Ok) {
+        serviceLog("CDiyFirmware::getDevInfoFormCustom",
+            QStringLiteral("read file failed file is empty path:%1").arg(infoPath), ServiceLog::Error,
+            ServiceLog::Diy);
         return Ret::DiyBadJson;
     }
     const QString hardware = DiyText::get(info.hardware);
@@ -436,10 +521,11 @@ int CDiyFirmware::getDevInfoFormCustom(const QString &customFolder, int nSession
     }
 
     // The build time, only for recorders (type 1 or more).
-    if (info.devType >= 1 && QFileInfo(customFolder + QStringLiteral("/qn_version")).isDir()) {
+    if (info.devType >= 1 && DiyTree::isFolder(within, customFolder + QStringLiteral("/qn_version"))) {
         QByteArray text;
         r = getBinDataFromLocalFile(customFolder + QStringLiteral("/qn_version/buildtime"), &text, within);
-        log(0, "getDevInfoFormCustom", QStringLiteral("getBinDataFromLocalFile nRet:%1").arg(r));
+        serviceLog("CDiyFirmware::getDevInfoFormCustom",
+            QStringLiteral("getBinDataFromLocalFile nRet:%1").arg(r), ServiceLog::Normal, ServiceLog::Diy);
         if (r != Ret::Ok)
             return r;
         const int colon = text.indexOf(':');
@@ -462,8 +548,9 @@ int CDiyFirmware::getDevInfoFormCustom(const QString &customFolder, int nSession
                 info.channel = digits.toInt();
         }
     }
-    log(0, "getDevInfoFormCustom",
-        QStringLiteral("curdev devType:%1 Channel:%2").arg(info.devType).arg(info.channel));
+    serviceLog("CDiyFirmware::getDevInfoFormCustom",
+        QStringLiteral("curdev devType:%1 Channel:%2").arg(info.devType).arg(info.channel),
+        ServiceLog::Normal, ServiceLog::Diy);
     return updateSessionInfo(nSessionID, &info);
 }
 
@@ -488,8 +575,9 @@ int CDiyFirmware::getLogoPartInfoFromCustom(
             if (JsonUtil::readString(command, "FileName", &fileName)
                 && fileName.startsWith(QLatin1String("logo-x"))) {
                 logoFile = fileName;
-                log(0, "getLogoPartInfoFromCustom",
-                    QStringLiteral("UpgradeCommand FileName:%1").arg(fileName));
+                serviceLog("CDiyFirmware::getLogoPartInfoFromCustom",
+                    QStringLiteral("UpgradeCommand FileName:%1").arg(fileName), ServiceLog::Normal,
+                    ServiceLog::Diy);
             }
         }
     }
@@ -497,7 +585,8 @@ int CDiyFirmware::getLogoPartInfoFromCustom(
     const QString definitionPath = DiyText::get(info.customPartPath) + QStringLiteral("/ProductDefinition");
     Json::Value definition;
     r = readJsonFile(definitionPath, &definition, DiyText::get(info.unzipFolder));
-    log(0, "getLogoPartInfoFromCustom", QStringLiteral("path:%1 nRet:%2").arg(definitionPath).arg(r));
+    serviceLog("CDiyFirmware::getLogoPartInfoFromCustom",
+        QStringLiteral("path:%1 nRet:%2").arg(definitionPath).arg(r), ServiceLog::Normal, ServiceLog::Diy);
     if (r != Ret::Ok)
         return r;
     QString partType;

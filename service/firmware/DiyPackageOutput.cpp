@@ -2,6 +2,7 @@
 // as a zip with "/" names relative to that folder.
 
 #include "DiyFirmware.h"
+#include "ServiceLog.h"
 #include "ZipFolder.h"
 
 #include <QDateTime>
@@ -14,7 +15,9 @@
 bool CDiyFirmware::makeProduceZip(const QString &sourceFolder, const QString &zipPath)
 {
     if (!QFileInfo(sourceFolder).isDir()) {
-        log(2, "makeProduceZip", QStringLiteral("no produce folder path:%1").arg(sourceFolder));
+        serviceLog("CDiyFirmware::makeProduceZip",
+            QStringLiteral("no produce folder path:%1").arg(sourceFolder), ServiceLog::Error,
+            ServiceLog::Diy);
         return false;
     }
     bool ok = false;
@@ -29,7 +32,8 @@ bool CDiyFirmware::makeProduceZip(const QString &sourceFolder, const QString &zi
         }
     }
     if (!ok) {
-        log(2, "makeProduceZip", QStringLiteral("write zip failed path:%1").arg(zipPath));
+        serviceLog("CDiyFirmware::makeProduceZip", QStringLiteral("write zip failed path:%1").arg(zipPath),
+            ServiceLog::Error, ServiceLog::Diy);
         QFile::remove(zipPath);
     }
     return ok;

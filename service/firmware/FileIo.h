@@ -1,6 +1,7 @@
 #pragma once
 
-// Whole reads and writes on file descriptors, retried after signals.
+// File descriptors: closed with their scope; whole reads and writes, retried
+// after signals.
 
 #include <unistd.h>
 
@@ -9,6 +10,28 @@
 #include <cstdint>
 
 namespace fileio {
+
+// A file descriptor closed when it goes out of scope.
+struct Fd
+{
+    int fd = -1;
+    explicit Fd(int f = -1)
+        : fd(f)
+    { }
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    void reset(int f)
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = f;
+    }
+};
 
 // Reads up to length bytes at offset; answers how many came (fewer at the end of the file or on an error).
 inline size_t readAt(int fd, void *data, size_t length, uint64_t offset)

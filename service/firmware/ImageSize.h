@@ -40,6 +40,17 @@ int GetPNGWidthHeight(const char *path, int *width, int *height);
 // be opened or read as a JPEG, or declares a size beyond the limits.
 std::unique_ptr<DecodedPicture> GetJPGWidthHeight(const char *path, int pixelType);
 
+// Prints the JPEG's header facts ("image_width = %d", "image_height = %d",
+// "num_components = %d", a line each) and gives its size: 0, or -1 (size
+// 0 x 0) when the file cannot be opened or read as a JPEG.
+int printJpegInfo(const char *path, int *width, int *height);
+
+// The picture of a BMP file ("BM") of 8 bits per pixel (through its colour
+// table, as RGB555) or 16 bits per pixel (RGB555, or RGB565 when its colour
+// masks say so, pixels as they are), rows from the top; null for any other
+// file or one that does not hold what its header says.
+std::unique_ptr<DecodedPicture> readBmpFile(const char *path);
+
 // The decoded GIF of a file, or null.
 std::unique_ptr<DecodedPicture> GetGIFWidthHeight(const char *path);
 

@@ -54,26 +54,7 @@ namespace {
 
 constexpr int kCopyBuffer = 40960;
 
-struct Fd
-{
-    int fd = -1;
-    explicit Fd(int f = -1)
-        : fd(f)
-    { }
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    void reset(int f)
-    {
-        if (fd >= 0)
-            ::close(fd);
-        fd = f;
-    }
-};
+using fileio::Fd;
 
 // Opens (creating when missing) the folders `segments[0..count)` below
 // `root`, none of them through a link. The open folder, or -1.
@@ -137,19 +118,31 @@ uint16_t le16(const unsigned char *p)
     return uint16_t(p[0] | p[1] << 8);
 }
 
-// The facts of every entry by name (the first of a name wins), from the
-// central directory that the end record points to. A link entry is one made
-// on a Unix system whose file mode, in the high half of the external
-// attributes, says link. False when the directory cannot be read whole.
-bool readEntryFacts(int fd, QHash<QByteArray, EntryFacts> *facts)
+uint64_t le64(const unsigned char *p)
+{
+    return uint64_t(le32(p)) | uint64_t(le32(p + 4)) << 32;
+}
+
+// Where the central directory lies and how many entries it lists: from the
+// end record, or from the zip64 end record its locator points to, which holds
+// the counts and places that do not fit the end record's 16 and 32 bits.
+struct CentralDirectory
+{
+    uint64_t count = 0;
+    uint64_t size = 0;
+    uint64_t offset = 0;
+};
+
+bool findCentralDirectory(int fd, CentralDirectory *out)
 {
     struct stat st;
     if (::fstat(fd, &st) != 0 || st.st_size < 22)
         return false;
+    const uint64_t fileSize = uint64_t(st.st_size);
     // The end record: the last signature within its 22 bytes and a comment.
-    const size_t tail = size_t(std::min<off_t>(st.st_size, 22 + 65535));
+    const size_t tail = size_t(std::min<uint64_t>(fileSize, 22 + 65535));
     std::vector<unsigned char> end(tail);
-    if (fileio::readAt(fd, end.data(), tail, uint64_t(st.st_size) - tail) != tail)
+    if (fileio::readAt(fd, end.data(), tail, fileSize - tail) != tail)
         return false;
     size_t at = tail - 22 + 1;
     do {
@@ -157,16 +150,40 @@ bool readEntryFacts(int fd, QHash<QByteArray, EntryFacts> *facts)
     } while (at > 0 && le32(&end[at]) != 0x06054b50u);
     if (le32(&end[at]) != 0x06054b50u)
         return false;
-    const uint32_t count = le16(&end[at + 10]);
-    const uint64_t size = le32(&end[at + 12]);
-    const uint64_t offset = le32(&end[at + 16]);
-    if (offset + size > uint64_t(st.st_size))
+    out->count = le16(&end[at + 10]);
+    out->size = le32(&end[at + 12]);
+    out->offset = le32(&end[at + 16]);
+    const uint64_t endRecord = fileSize - tail + at;
+    unsigned char locator[20];
+    if (endRecord >= 20 && fileio::readAt(fd, locator, 20, endRecord - 20) == 20
+        && le32(locator) == 0x07064b50u) {
+        unsigned char record[56];
+        const uint64_t recordAt = le64(locator + 8);
+        if (recordAt > fileSize || fileio::readAt(fd, record, 56, recordAt) != 56
+            || le32(record) != 0x06064b50u)
+            return false;
+        out->count = le64(record + 32);
+        out->size = le64(record + 40);
+        out->offset = le64(record + 48);
+    }
+    return out->offset <= fileSize && out->size <= fileSize - out->offset;
+}
+
+// The facts of every entry by name (the first of a name wins), from the
+// central directory. A link entry is one made on a Unix system whose file
+// mode, in the high half of the external attributes, says link. False when
+// the directory cannot be read whole or lists more than `maxEntries`.
+bool readEntryFacts(int fd, uint64_t maxEntries, QHash<QByteArray, EntryFacts> *facts)
+{
+    CentralDirectory central;
+    if (!findCentralDirectory(fd, &central) || central.count > maxEntries)
         return false;
+    const uint64_t size = central.size;
     std::vector<unsigned char> dir(size);
-    if (fileio::readAt(fd, dir.data(), size, offset) != size)
+    if (fileio::readAt(fd, dir.data(), size, central.offset) != size)
         return false;
     size_t pos = 0;
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint64_t i = 0; i < central.count; ++i) {
         if (size - pos < 46 || le32(&dir[pos]) != 0x02014b50u)
             return false;
         const unsigned char *head = &dir[pos];
@@ -205,7 +222,8 @@ int unzipToFolder(const char *zipPath, const char *folder, const UnzipLimits &li
     QHash<QByteArray, EntryFacts> facts;
     {
         Fd zipFile(::open(zipPath, O_RDONLY | O_CLOEXEC));
-        if (zipFile.fd < 0 || !readEntryFacts(zipFile.fd, &facts))
+        if (zipFile.fd < 0 || limits.maxEntries < 0
+            || !readEntryFacts(zipFile.fd, uint64_t(limits.maxEntries), &facts))
             return -1;
     }
     if (!makeFolder(folder))
@@ -220,7 +238,7 @@ int unzipToFolder(const char *zipPath, const char *folder, const UnzipLimits &li
     int result = 0;
     ZZIP_DIRENT entry;
     while (zzip_dir_read(zip, &entry)) {
-        if (++entries > limits.maxEntries)
+        if (++entries > limits.maxEntries || (limits.stop && limits.stop->load()))
             return -1;
         const QByteArray name(entry.d_name ? entry.d_name : "");
         std::printf("extract:%s\n", name.constData());
@@ -252,9 +270,14 @@ int unzipToFolder(const char *zipPath, const char *folder, const UnzipLimits &li
         if (ok)
             in = zzip_file_open(zip, entry.d_name, 0);
         ok = ok && in;
-        bool bomb = false;
+        bool limitReached = false;
         uLong crc = crc32(0L, Z_NULL, 0);
         while (ok) {
+            if (limits.stop && limits.stop->load()) {
+                ok = false;
+                limitReached = true;
+                break;
+            }
             const zzip_ssize_t n = zzip_file_read(in, buffer.data(), zzip_size_t(buffer.size()));
             if (n < 0)
                 ok = false;
@@ -263,7 +286,7 @@ int unzipToFolder(const char *zipPath, const char *folder, const UnzipLimits &li
             total += n;
             if (total > limits.maxTotalBytes) {
                 ok = false;
-                bomb = true;
+                limitReached = true;
                 break;
             }
             crc = crc32(crc, reinterpret_cast<const Bytef *>(buffer.data()), uInt(n));
@@ -276,7 +299,7 @@ int unzipToFolder(const char *zipPath, const char *folder, const UnzipLimits &li
         if (!ok) {
             out.reset(-1);
             ::unlinkat(parent.fd, leaf, 0);
-            if (bomb)
+            if (limitReached)
                 return -1;
             result = -2;
         }

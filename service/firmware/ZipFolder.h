@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <atomic>
+
 // Zip helpers of the firmware customiser: unpacking a package into a folder
 // and packing a folder. Packages come from users: every entry name is checked
 // before anything is written, and the bytes written are capped.
@@ -21,14 +23,21 @@ Kind split(const QByteArray &name, QList<QByteArray> *segments);
 struct UnzipLimits
 {
     qint64 maxTotalBytes = qint64(4) * 1024 * 1024 * 1024;
-    int maxEntries = 65536;
+    // Entries the central directory may list, counted from its zip64 record
+    // when it has one. zziplib walks no more than the end record's 16-bit
+    // count: a zip with more would lose its last entries unseen.
+    int maxEntries = 65535;
+    // Set from another thread: the unpacking stops as at a limit.
+    const std::atomic<bool> *stop = nullptr;
 };
 
 // Unpacks every entry of the zip into `folder` (created when missing, with all
 // the folder levels the entries need). Files are created fresh, never through
-// a link. 0 when every entry was written; -1 when the zip cannot be opened or
-// a limit was reached (the entry being written is removed); -2 when some
-// entries were refused or failed (each removed) and the rest were written.
+// a link. 0 when every entry was written; -1 when the zip cannot be opened, it
+// lists more entries than allowed (nothing is written then), or a limit was
+// reached or the unpacking stopped (the entry being written is removed); -2
+// when some entries were refused or failed (each removed) and the rest were
+// written.
 int unzipToFolder(const char *zipPath, const char *folder);
 int unzipToFolder(const char *zipPath, const char *folder, const UnzipLimits &limits);
 

@@ -23,6 +23,10 @@ constexpr int kMaxLine = kCommandBufferSize - 1;
 constexpr int kMaxLoginText = 127;
 constexpr int kMaxTransferPath = 255;
 constexpr int kTransferBufferSize = 65536;
+// A client that is killed closes its connections in no fixed order: after
+// its data connection has ended, its control connection may follow a moment
+// later. An upload is stored only when the control connection outlasts this.
+constexpr int kControlSettleMs = 100;
 
 const char kWelcome[] = "220 Welcome to Mini FtpServer...\r\n";
 const char kNotLoggedIn[] = "530 Not logged in.\r\n";
@@ -31,6 +35,7 @@ const char kNoDataConnection[] = "425 Can't open data connection.\r\n";
 const char kOpening[] = "150 Opening data connection.\r\n";
 const char kComplete[] = "226 Transfer complete.\r\n";
 const char kNoSuchDirectory[] = "550 No such directory.\r\n";
+const char kLoginTimeout[] = "421 Login time-out, closing control connection.\r\n";
 
 bool isSeparator(char c)
 {
@@ -75,11 +80,17 @@ void Client::setDataTimeout(int milliseconds)
     m_dataTimeoutMs = milliseconds;
 }
 
+void Client::setLoginTimeout(int milliseconds)
+{
+    m_loginTimeoutMs = milliseconds;
+}
+
 void Client::start()
 {
     if (m_started.exchange(true))
         return;
     m_stopped = false;
+    m_sinceStart.start();
     m_thread.start();
 }
 
@@ -146,6 +157,16 @@ void Client::serve()
                 m_discarding = true;
                 m_command.clear();
                 continue;
+            }
+            // A session that never logs in gives its place back in time.
+            if (!m_hadLogin) {
+                const qint64 left = m_loginTimeoutMs - m_sinceStart.elapsed();
+                if (left <= 0
+                    || FtpSocket::waitReadable(m_controlSocket, int(left)) == FtpSocket::Wait::Timeout) {
+                    qDebug() << "no login in time, closing";
+                    reply(kLoginTimeout);
+                    break;
+                }
             }
             const ssize_t n
                 = RawSocket::receiveSome(m_controlSocket, buffer, size_t(kMaxLine - m_command.size()));
@@ -261,6 +282,7 @@ void Client::onPass(const QByteArray &argument)
 {
     m_password = argument.left(kMaxLoginText);
     m_loggedIn = m_userName == m_expectedUser && m_password == m_expectedPassword;
+    m_hadLogin = m_hadLogin || m_loggedIn;
     reply(m_loggedIn ? "230 User logged in, proceed.\r\n" : "530 Authentication failed.\r\n");
 }
 
@@ -415,21 +437,25 @@ void Client::onStor(const QByteArray &argument)
     qDebug().noquote() << "STOR path:" << path;
     bool ok = true;
     for (;;) {
-        // Fill the buffer before each write to the file.
+        // Fill the buffer before each write to the file. A client that goes
+        // away (its control connection closed or reset) abandons the upload,
+        // also when its data connection then ends as if complete.
         qint64 filled = 0;
         ssize_t n = 0;
         while (filled < kTransferBufferSize
-            && (n = RawSocket::receiveSome(
-                    m_dataSocket, m_receiveBuffer.data() + filled, size_t(kTransferBufferSize - filled)))
+            && (n = FtpSocket::receiveWatching(m_dataSocket, m_controlSocket, m_receiveBuffer.data() + filled,
+                    size_t(kTransferBufferSize - filled)))
                 > 0)
             filled += n;
         if (filled > 0 && out.write(m_receiveBuffer.data(), filled) != filled)
             ok = false;
-        if (n < 0)
+        if (n < 0 || (n == 0 && FtpSocket::peerGoneWithin(m_controlSocket, kControlSettleMs)))
             ok = false;
         if (!ok || n == 0)
             break;
     }
+    if (!ok)
+        qDebug().noquote() << "STOR abandoned:" << path;
     release(m_dataSocket);
     closePassive();
     ok = ok && !m_stopped && out.flush()

@@ -3,6 +3,7 @@
 #include "MyThread.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -30,6 +31,9 @@ public:
     // Set before start().
     void setExpectedLogin(const QByteArray &user, const QByteArray &password);
     void setDataTimeout(int milliseconds);
+    // How long after start() a session may go without a successful login
+    // before it is closed.
+    void setLoginTimeout(int milliseconds);
 
     // Starts the serve loop once.
     void start();
@@ -83,10 +87,13 @@ private:
     uint32_t m_peerAddress = 0;
     bool m_passiveMode = false;
     bool m_loggedIn = false;
+    bool m_hadLogin = false; // once logged in, the login time-out is over
     std::atomic<bool> m_stopped { true };
     std::atomic<bool> m_started { false };
     std::atomic<bool> m_closed { false };
     int m_dataTimeoutMs = 30000;
+    int m_loginTimeoutMs = 30000;
+    QElapsedTimer m_sinceStart;
 
     QByteArray m_command; // the pending part of the command stream
     bool m_discarding = false; // inside an over-long line

@@ -81,6 +81,11 @@ void CFtpServer::setDataTimeout(int milliseconds)
     m_dataTimeoutMs = milliseconds;
 }
 
+void CFtpServer::setLoginTimeout(int milliseconds)
+{
+    m_loginTimeoutMs = milliseconds;
+}
+
 int CFtpServer::start(const char *newName, int newPort, const char *newRoot)
 {
     stop();
@@ -173,6 +178,7 @@ void CFtpServer::acceptLoop()
         connect(client, &Client::newPictureSave, this, &CFtpServer::onNewPictureSave);
         client->setExpectedLogin(user, password);
         client->setDataTimeout(m_dataTimeoutMs);
+        client->setLoginTimeout(m_loginTimeoutMs);
         client->start();
         clients[dataPort] = client;
         qDebug() << "new client" << clients.size() << " port:" << dataPort;

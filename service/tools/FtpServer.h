@@ -38,6 +38,9 @@ public:
     bool setListenAddress(const char *address);
     // How long a transfer waits for the client's data connection.
     void setDataTimeout(int milliseconds);
+    // How long a connection may stay without a successful login before it
+    // is closed and its place among the kMaxClients is free again.
+    void setLoginTimeout(int milliseconds);
 
     // 1 when listening; -2 no socket, -3 bind failed, -4 listen failed. A
     // port of 0 lets the system choose (see listenPort()).
@@ -71,7 +74,8 @@ private:
     QString rootFolder;
     QString m_canonicalRoot;
     uint32_t m_listenAddress = 0;
-    int m_dataTimeoutMs = 30000;
+    std::atomic<int> m_dataTimeoutMs { 30000 }; // set by the owner, read by the accept thread
+    std::atomic<int> m_loginTimeoutMs { 30000 };
     int m_listenPort = 0;
     CMyThread m_acceptThread;
     QMutex m_mutex; // guards clients, user and password

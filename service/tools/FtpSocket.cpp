@@ -1,7 +1,9 @@
 #include "FtpSocket.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -93,17 +95,62 @@ int acceptOne(int listenSocket, uint32_t *peer)
     }
 }
 
-Wait waitReadable(int socket, int timeoutMs)
+namespace {
+
+constexpr short kGone = POLLRDHUP | POLLHUP | POLLERR | POLLNVAL;
+
+// poll() on one socket for at most `timeoutMs`, resumed after interruptions
+// with the time that is left; Ready when an event was reported.
+Wait pollOne(pollfd *p, int timeoutMs)
 {
-    pollfd p { socket, POLLIN, 0 };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        const int n = ::poll(&p, 1, timeoutMs);
+        // Rounded up: a wait never ends before its time.
+        const auto left
+            = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int n = ::poll(p, 1, timeoutMs < 0 ? -1 : int(std::max<int64_t>(0, left.count())));
         if (n > 0)
-            return (p.revents & (POLLERR | POLLNVAL)) ? Wait::Failed : Wait::Ready;
+            return Wait::Ready;
         if (n == 0)
             return Wait::Timeout;
         if (errno != EINTR)
             return Wait::Failed;
+    }
+}
+
+} // namespace
+
+Wait waitReadable(int socket, int timeoutMs)
+{
+    pollfd p { socket, POLLIN, 0 };
+    const Wait w = pollOne(&p, timeoutMs);
+    return w == Wait::Ready && (p.revents & (POLLERR | POLLNVAL)) ? Wait::Failed : w;
+}
+
+bool peerGoneWithin(int socket, int timeoutMs)
+{
+    pollfd p { socket, POLLRDHUP, 0 };
+    const Wait w = pollOne(&p, timeoutMs);
+    return w == Wait::Failed || (w == Wait::Ready && (p.revents & kGone) != 0);
+}
+
+ssize_t receiveWatching(int socket, int watched, char *buffer, size_t size)
+{
+    for (;;) {
+        const ssize_t n = ::recv(socket, buffer, size, MSG_DONTWAIT);
+        if (n >= 0)
+            return n;
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+            return -1;
+        if (errno == EINTR)
+            continue;
+        // Only the end of the watched connection wakes us there: commands
+        // sent on it meanwhile wait for their turn.
+        pollfd p[2] = { { socket, POLLIN, 0 }, { watched, POLLRDHUP, 0 } };
+        if (::poll(p, 2, -1) < 0 && errno != EINTR)
+            return -1;
+        if (p[1].revents & kGone)
+            return -2;
     }
 }
 

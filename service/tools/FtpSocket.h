@@ -27,6 +27,16 @@ int acceptOne(int listenSocket, uint32_t *peer = nullptr);
 // connection on a listener, data or the end on a connection).
 Wait waitReadable(int socket, int timeoutMs);
 
+// True when the peer of a connection has closed its end or reset it, or does
+// so within `timeoutMs`; what it sent before and is still unread is no sign
+// of either.
+bool peerGoneWithin(int socket, int timeoutMs);
+
+// Receives at most `size` bytes: the count, 0 at the connection's end, -1 on
+// failure, or -2 when, while nothing is there yet, the peer of the other
+// connection `watched` goes away (see peerGoneWithin) instead.
+ssize_t receiveWatching(int socket, int watched, char *buffer, size_t size);
+
 // Sends every byte; false when the peer went away or the socket failed.
 bool sendAll(int socket, const char *data, size_t size);
 

@@ -12,6 +12,8 @@
 //   --size WxH          window size (default 1280x800)
 //   --hold              once the page is done, keep the browser until standard input ends
 //   --chromium PATH     the browser (default /usr/bin/chromium)
+//   --close-tab         once the page is done, close its tab at once (whatever is still
+//                       on its way to the page) and print {"event":"tab-closed"}
 //
 // Output, one JSON object per line: {"event":"browser",...} once the DevTools
 // connection stands; every entry of the page's window.results (objects with a
@@ -69,6 +71,9 @@ function parseArgs(argv) {
         case '--display': opts.display = need(i); i++; break;
         case '--size': opts.size = need(i); i++; break;
         case '--hold': opts.hold = true; break;
+        case '--close-tab':
+            opts.closeTab = true;
+            break;
         case '--chromium': opts.chromium = need(i); i++; break;
         default: throw new Error('unknown option ' + a);
         }
@@ -434,6 +439,10 @@ async function main() {
         const failure = String(await evaluate(cdp, session, 'String(window.failure || "")'));
         emit({ event: 'done', finished: true, failure, ms: Date.now() - started });
         status = failure ? 1 : 0;
+        if (opts.closeTab) {
+            await cdp.send('Target.closeTarget', { targetId });
+            emit({ event : 'tab-closed', ms : Date.now() - started });
+        }
 
         if (opts.hold) {
             await cdp.send('Page.bringToFront', {}, session);

@@ -313,6 +313,47 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(processesMentioning(m_copy->appDir + "/x64/Tevora_x64").isEmpty(), 30000);
     }
 
+    // A page that the service closes while the page is still sending sees
+    // the code in Chromium too: a message over the cap is answered with 1009,
+    // and the page's session and player end.
+    void oversizedMessageClosesWith1009()
+    {
+        const int port = servicePort(Player::Double);
+        QVERIFY(port > 0);
+        const PageRun run = BrowserTest::runSteps(port,
+            arrayOf(
+                R"([{"send":{"MainType":9999,"MsgID":1},"padTo":17825792},{"closed":true,"timeout":60000}])"),
+            90000);
+        QVERIFY2(run.ok(), qPrintable(run.describe()));
+        const QList<QJsonObject> closed = run.ofKind("closed");
+        QCOMPARE(closed.size(), 1);
+        QCOMPARE(closed.first().value("code").toInt(), 1009);
+        QTRY_VERIFY_WITH_TIMEOUT(processesMentioning(m_copy->appDir + "/x64/Tevora_x64").isEmpty(), 30000);
+    }
+
+    // A tab closed while a burst of events flows to it: the service goes on,
+    // the session and its player end, and the next page is answered.
+    void tabClosedWhileRepliesFlow()
+    {
+        const int port = servicePort(Player::Double);
+        QVERIFY(port > 0);
+        BrowserTest::BrowserDriver driver;
+        driver.start(BrowserTest::pageArgs(port,
+                         arrayOf(R"([{"send":{"MainType":9108,"MsgID":1,"Count":20000,"Size":512}},)"
+                                 R"({"await":{"MainEvent":9108},"count":20}])"))
+                + QStringList { QStringLiteral("--close-tab") },
+            60000);
+        const PageRun run = driver.waitDone();
+        QVERIFY2(run.ok(), qPrintable(run.describe()));
+        // The tab went before the burst was over.
+        QVERIFY(run.events(9108, 0).size() < 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(processesMentioning(m_copy->appDir + "/x64/Tevora_x64").isEmpty(), 30000);
+        QCOMPARE(m_service->state(), QProcess::Running);
+        const PageRun next
+            = BrowserTest::runSteps(port, arrayOf(R"([{"send":{"MainType":9999,"MsgID":2},"await":true}])"));
+        QVERIFY2(next.ok(), qPrintable(next.describe()));
+    }
+
     // A new user's firmware customising from the page: a generated package
     // (one setting file, a language), a setting read and written back, a boot
     // logo, the produced package; Info-ZIP's unzip reads what came out. The

@@ -41,6 +41,29 @@ private slots:
             100);
         QCOMPARE(run.ofKind(QStringLiteral("closed")).value(0).value(QStringLiteral("code")).toInt(), 1000);
     }
+
+    // When the server closes a page that is still sending, the browser gets
+    // the close frame and reports its code, not an abnormal end (1006).
+    void serverCloseReachesTheBrowser_data()
+    {
+        QTest::addColumn<QByteArray>("steps");
+        QTest::addColumn<int>("code");
+        QTest::newRow("message over the limit")
+            << QByteArray(R"([{"send": {"MainType": 9999}, "padTo": 4194304}, {"closed": true}])") << 1009;
+    }
+    void serverCloseReachesTheBrowser()
+    {
+        QFETCH(QByteArray, steps);
+        QFETCH(int, code);
+        QTemporaryDir root;
+        QDir().mkpath(root.path() + QStringLiteral("/Service"));
+        GeneralSocket server(root.path() + QStringLiteral("/Service"), 0, 0);
+        QVERIFY(server.listen());
+        server.start();
+        const BrowserTest::PageRun run = BrowserTest::runSteps(server.port(), BrowserTest::parseSteps(steps));
+        QVERIFY2(run.finished, qPrintable(run.describe()));
+        QCOMPARE(run.ofKind(QStringLiteral("closed")).value(0).value(QStringLiteral("code")).toInt(), code);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSocketServerBrowser)

@@ -96,25 +96,13 @@ public:
             out.append(c.name);
         return out;
     }
-    // The calls of one method: "Name(arg,arg)".
-    QStringList callsOf(const QString &name) const
+    // Calls described as "Name(args)", in order; of one method or of all.
+    QStringList described(const QString &only = QString()) const
     {
         QStringList out;
         for (const Call &c : calls()) {
-            if (c.name != name)
+            if (!only.isEmpty() && c.name != only)
                 continue;
-            QStringList args;
-            for (const QVariant &a : c.args)
-                args.append(a.toString());
-            out.append(name + QLatin1Char('(') + args.join(QLatin1Char(',')) + QLatin1Char(')'));
-        }
-        return out;
-    }
-    // Calls described as "Name(args)", in order.
-    QStringList described() const
-    {
-        QStringList out;
-        for (const Call &c : calls()) {
             QStringList args;
             for (const QVariant &a : c.args)
                 args.append(a.toString());
@@ -122,6 +110,7 @@ public:
         }
         return out;
     }
+    QStringList callsOf(const QString &name) const { return described(name); }
     bool allOnThread(Qt::HANDLE thread) const
     {
         for (const Call &c : calls()) {

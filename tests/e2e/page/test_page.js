@@ -10,6 +10,9 @@
 //   {"send": {...}}                     send the request (encrypted once the session has a key)
 //   {"send": {...}, "await": true}      ... and wait for its reply (same "Msg" and "MsgID")
 //   {"sendText": "..."}                 send a text as it is (also takes "await": pattern)
+//   {"send": {...}, "padTo": n}         send the request with a "Pad" member that makes it n
+//                                       characters long (recorded by its size only)
+//   {"closed": true}                    wait until the service closes the connection
 //   {"await": pattern, "count": n}      wait for n messages that contain the pattern
 //   {"idle": ms}                        keep collecting for ms (to see that something does not come)
 //   {"close": true}                     close the connection and wait until it is closed
@@ -25,9 +28,8 @@
 // window.results entries: {"kind", "t" (ms since the page started), ...}:
 //   open; sent {text, data, encrypted[, wire]}; reply / event / message
 //   {data or text, encrypted[, wire]}; keyed {key}; closed {code, reason};
-//   error {text}; control {status, data}; fail {text}; end (the last entry). window.done turns true then, with
-//   window.failure empty or the reason; a DevTools binding qvPageDone, when
-//   present, is called then.
+//   error {text}; control {status, data}; fail {text}; end (the last entry). window.done turns true then,
+//   with window.failure empty or the reason; a DevTools binding qvPageDone, when present, is called then.
 'use strict';
 
 (function () {
@@ -184,12 +186,17 @@
         });
     }
 
-    async function sendText(text) {
+    async function sendText(text, sizeOnly)
+    {
         if (!ws || ws.readyState !== WebSocket.OPEN)
             throw new Error('not connected');
         const encrypted = cipher !== null;
         const wire = encrypted ? await cipher.encrypt(text) : text;
         ws.send(wire);
+        if (sizeOnly) {
+            record({ kind : 'sent', t : now(), size : text.length, encrypted });
+            return;
+        }
         const entry = { kind: 'sent', t: now(), text, encrypted };
         try {
             entry.data = JSON.parse(text);
@@ -210,7 +217,13 @@
         const timeout = step.timeout > 0 ? step.timeout : defaultTimeout;
         if (step.send !== undefined || step.sendText !== undefined) {
             const isText = step.sendText !== undefined;
-            await sendText(isText ? String(step.sendText) : JSON.stringify(step.send));
+            if (!isText && step.padTo > 0) {
+                const padded = Object.assign({}, step.send, { Pad : '' });
+                padded.Pad = 'x'.repeat(Math.max(0, step.padTo - JSON.stringify(padded).length));
+                await sendText(JSON.stringify(padded), true);
+            } else {
+                await sendText(isText ? String(step.sendText) : JSON.stringify(step.send));
+            }
             if (step.await === true && !isText)
                 await awaitMessages(replyPattern(step.send), 1, timeout);
             else if (step.await && typeof step.await === 'object')
@@ -231,6 +244,14 @@
                 method: 'POST', headers: { 'Content-Type': 'application/json' },
                 body: JSON.stringify(step.control) });
             record({ kind: 'control', t: now(), status: response.status, data: await response.json() });
+            return;
+        }
+        if (step.closed) {
+            await Promise.race([
+                closed,
+                new Promise((resolve, reject) => setTimeout(
+                                () => reject(new Error('the connection is still open')), timeout))
+            ]);
             return;
         }
         if (step.close) {

@@ -3,9 +3,18 @@
 // A request manager logged in to a simulated device, with a recording window
 // side that keeps a live page: what the live-view and event tests share.
 
+#include "DownloadTopic.h"
 #include "LightWeightLog.h"
+#include "LiveViewTopic.h"
+#include "PlaybackTopic.h"
+#include "PlayerWindow.h"
 #include "PluginManage.h"
 #include "RecordingPlayWidget.h"
+#include "RequestContext.h"
+#include "RequestHarness.h"
+#include "SessionTopic.h"
+#include "TalkTopic.h"
+#include "UpgradeTopic.h"
 
 #include "kestrix/kestrix.h"
 #include "kestrix/kestrix_control.h"
@@ -52,11 +61,9 @@ inline kestrix::DeviceSpec device(int channels = 16)
     return s;
 }
 
-class LiveFixture
+class LiveFixture : public RequestHarness
 {
 public:
-    CPluginManage *manage = nullptr;
-    QStringList sent;
     QStringList log;
     QObject *context = nullptr;
 
@@ -72,8 +79,8 @@ public:
         qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
         QObject::connect(LightWeightLog::instance(), &LightWeightLog::writeLogSig, ctx,
             [this](const QString &line) { log.append(line); });
-        CPluginManage::setPlayWidgetProvider([this] {
-            if (!CPluginManage::isGuiThread())
+        PlayerWindow::setProvider([this] {
+            if (!RequestContext::isGuiThread())
                 m_foreignLookups.fetch_add(1);
             return m_installed.load();
         });
@@ -91,11 +98,8 @@ public:
         m_widget->recordInput = false;
         install(true);
         m_foreignLookups = 0;
-        manage = new CPluginManage(QStringLiteral("4400012"), 7);
-        QObject::connect(manage, &CPluginManage::sendWebSocketMsgSig, context, [this](const QString &m) {
-            if (!m.startsWith(QLatin1String("{\"AppCpu\":")))
-                sent.append(m);
-        });
+        make(context, QStringLiteral("4400012"), 7,
+            [](const QString &m) { return !m.startsWith(QLatin1String("{\"AppCpu\":")); });
         const QString login = QStringLiteral(
             "{\"MainType\":8,\"MsgID\":1,\"Browse\":2%1,\"Device\":{\"LoginType\":1,\"SN\":\"%2\","
             "\"User\":\"admin\",\"Password\":\"secret\"}}")
@@ -117,9 +121,7 @@ public:
             return;
         // The logout stops every stream before the window side goes.
         answersTo(QStringLiteral("{\"MainType\":9}"));
-        manage->stopWorker();
-        delete manage;
-        manage = nullptr;
+        destroy();
         install(false);
         m_widget.reset();
     }
@@ -127,39 +129,7 @@ public:
     void cleanupTestCase()
     {
         stop();
-        CPluginManage::setPlayWidgetProvider(nullptr);
-    }
-
-    void post(const QString &msg)
-    {
-        QMetaObject::invokeMethod(manage, "onRecvWebsocketMsg", Qt::QueuedConnection, Q_ARG(QString, msg));
-    }
-
-    // Runs `f` on the worker thread; this thread serves GUI tasks meanwhile.
-    bool onWorker(std::function<void()> f)
-    {
-        QAtomicInt done = 0;
-        QMetaObject::invokeMethod(
-            manage,
-            [&] {
-                f();
-                done = 1;
-            },
-            Qt::QueuedConnection);
-        return QTest::qWaitFor([&] { return done.loadAcquire() == 1; }, 30000);
-    }
-
-    // What `msg` made the manager send, up to a marker request behind it.
-    QStringList answersTo(const QString &msg)
-    {
-        sent.clear();
-        post(msg);
-        post(QStringLiteral("{\"MainType\":13,\"MsgID\":\"marker\"}"));
-        const QString marker
-            = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
-        if (!QTest::qWaitFor([&] { return sent.contains(marker); }, 30000))
-            return { QStringLiteral("<no marker>") };
-        return sent.mid(0, sent.indexOf(marker));
+        PlayerWindow::setProvider(nullptr);
     }
 
     // Waits until the streams of `channels` delivered a picture and its size
@@ -176,20 +146,6 @@ public:
         answersTo(QStringLiteral("{\"MainType\":13}"));
         sent.clear();
         return true;
-    }
-
-    // What was sent since `sent` was last cleared, once the worker has
-    // finished everything queued before now.
-    QStringList flush()
-    {
-        post(QStringLiteral("{\"MainType\":13,\"MsgID\":\"marker\"}"));
-        const QString marker
-            = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
-        if (!QTest::qWaitFor([&] { return sent.contains(marker); }, 30000))
-            return { QStringLiteral("<no marker>") };
-        const QStringList out = sent.mid(0, sent.indexOf(marker));
-        sent.clear();
-        return out;
     }
 
     // The same as JSON objects.
@@ -211,14 +167,14 @@ public:
     int handle(int channel)
     {
         int h = 0;
-        onWorker([&] { h = manage->mainDevice().realHandles[channel]; });
+        onWorker([&] { h = manage->context().mainDevice().realHandles[channel]; });
         return h;
     }
 
     int loginId()
     {
         int id = 0;
-        onWorker([&] { id = manage->mainDevice().loginId; });
+        onWorker([&] { id = manage->context().mainDevice().loginId; });
         return id;
     }
 

@@ -1,13 +1,16 @@
 // Live-view requests (MainType 4) through the dispatcher, against the
 // simulated device library and a recording window side that keeps a live
-// page: replies, events and their order, the streams opened and closed, and
-// the stream data reaching the window side on the library's threads.
+// page: replies, events and their order, the streams opened and closed, the
+// stream data reaching the window side on the library's threads, the window
+// slots' electronic-PTZ display, the window state, and device alarms and
+// disconnects during live view.
 
 #include "LiveFixture.h"
 
 #include "QNConnect.h"
 
 #include <QtTest>
+#include <thread>
 
 using namespace live_fixture;
 namespace control = kestrix::control;
@@ -46,6 +49,18 @@ private:
         f.widget()->curWnd = wnd;
         const QJsonObject reply = f.replyTo(openRequest(channel));
         return reply.value(QStringLiteral("Ret")).toInt() == 100 && f.settle({ channel });
+    }
+
+    // The nShowElect values of the 0/6 events among `messages`.
+    static QList<int> showElect(const QStringList &messages)
+    {
+        QList<int> out;
+        for (const QString &m : messages) {
+            const QJsonObject o = object(m);
+            if (kindOf(o) == QLatin1String("0/6"))
+                out.append(o.value(QStringLiteral("nShowElect")).toInt(-1));
+        }
+        return out;
     }
 
 private slots:
@@ -149,13 +164,25 @@ private slots:
         }
     }
 
-    // The 64-bit player opens without asking how much memory is left.
+    // The 64-bit player opens every channel without asking how much memory
+    // is left.
     void noMemoryCheckIn64Bits()
     {
-        QCOMPARE(CPluginManage::kLiveMemoryCheck, sizeof(void *) == 4);
-        f.replyTo(openRequest(1));
-        f.replyTo(openRequest(-1));
-        QCOMPARE(f.logged(QStringLiteral("nSupportNum : ")), CPluginManage::kLiveMemoryCheck);
+        if (sizeof(void *) != 8)
+            QSKIP("the 32-bit player checks the memory");
+        QCOMPARE(f.replyTo(openRequest(1)).value("Ret").toInt(), 100);
+        const QList<QJsonObject> messages = f.messagesFor(openRequest(-1));
+        QCOMPARE(kindsOf(messages).filter(QStringLiteral("0/3")).size(), 1);
+        for (const QJsonObject &m : messages) {
+            if (kindOf(m) != QLatin1String("0/3"))
+                continue;
+            const QJsonArray status = m.value("ChnStatus").toArray();
+            QCOMPARE(status.size(), 16);
+            for (const QJsonValue &item : status)
+                QCOMPARE(item.toObject().value("Ret").toInt(), 100);
+        }
+        QVERIFY(!f.logged(QStringLiteral("nSupportNum : ")));
+        QVERIFY(!f.logged(QStringLiteral("nRemainMemory")));
     }
 
     void memoryBudget_data()
@@ -179,7 +206,7 @@ private slots:
         QFETCH(int, app);
         QFETCH(int, stream);
         QFETCH(int, channels);
-        QCOMPARE(CPluginManage::LiveChannelBudget(remain, app, stream), channels);
+        QCOMPARE(LiveViewTopic::LiveChannelBudget(remain, app, stream), channels);
     }
 
     void openManyChannels_data()
@@ -636,9 +663,178 @@ private slots:
         info.data = data ? block : nullptr;
         info.length = length;
         QCOMPARE(
-            CPluginManage::PreviewDataCallback(1, frame ? &info : nullptr, reinterpret_cast<void *>(user)),
+            LiveViewTopic::PreviewDataCallback(1, frame ? &info : nullptr, reinterpret_cast<void *>(user)),
             1);
         QCOMPARE(f.widget()->inputs(4), inputs);
+    }
+
+    void showElect_data()
+    {
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<QList<int>>("sizes"); // width, height, width, height ...
+        QTest::addColumn<bool>("current");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QList<int>>("events");
+        QTest::newRow("2560x1440") << 3 << QList<int> { 2560, 1440 } << true << 1 << QList<int> { 1 };
+        QTest::newRow("1920x1080") << 3 << QList<int> { 1920, 1080 } << true << 0 << QList<int> { 0 };
+        QTest::newRow("only the height changes")
+            << 3 << QList<int> { 1920, 1080, 1920, 1440 } << true << 0 << QList<int> { 0 };
+        QTest::newRow("only the width changes")
+            << 3 << QList<int> { 1920, 1080, 2560, 1080 } << true << 0 << QList<int> { 0 };
+        QTest::newRow("both change") << 3 << QList<int> { 1920, 1080, 2560, 1440 } << true << 1
+                                     << QList<int> { 0, 1 };
+        QTest::newRow("the same size again")
+            << 3 << QList<int> { 2560, 1440, 2560, 1440 } << true << 1 << QList<int> { 1 };
+        QTest::newRow("pixels counted in 64 bits")
+            << 3 << QList<int> { 65535, 65535 } << true << 1 << QList<int> { 1 };
+        QTest::newRow("not the current window's channel")
+            << 3 << QList<int> { 2560, 1440 } << false << 1 << QList<int>();
+        QTest::newRow("channel 63") << 63 << QList<int> { 2560, 1440 } << true << 1 << QList<int> { 1 };
+        QTest::newRow("channel 64") << 64 << QList<int> { 2560, 1440 } << true << 0 << QList<int>();
+        QTest::newRow("channel -1") << -1 << QList<int> { 2560, 1440 } << true << 0 << QList<int>();
+    }
+    void showElect()
+    {
+        QFETCH(int, channel);
+        QFETCH(QList<int>, sizes);
+        QFETCH(bool, current);
+        QFETCH(int, state);
+        QFETCH(QList<int>, events);
+        RecordingPlayWidget *w = f.widget();
+        w->liveTable[0] = current ? channel : 9;
+        f.sent.clear();
+        int slot = -1;
+        QVERIFY(f.onWorker([&] {
+            for (int i = 0; i + 1 < sizes.size(); i += 2)
+                f.manage->liveView().onShowPTZElect(sizes[i], sizes[i + 1], channel);
+            slot = f.manage->liveView().wndShowElect(channel);
+        }));
+        const QStringList messages = f.flush();
+        QCOMPARE(showElect(messages), events);
+        QCOMPARE(slot, state);
+        const bool inTable = channel >= 0 && channel < 64;
+        QCOMPARE(w->callsOf(QStringLiteral("GetCurWndChn")).size(),
+            inTable ? events.size() + (current ? 0 : 1) : 0);
+        QVERIFY(w->allOnThread(QThread::currentThreadId()));
+        if (inTable)
+            QVERIFY(f.logged(QStringLiteral("uHeight:%1,uWidth:%2").arg(sizes[1]).arg(sizes[0])));
+    }
+
+    // Live pictures of 2560x1440 switch the electronic PTZ display on: the
+    // size is taken on the worker, once, and the window selection reports it.
+    void showElectFromLiveFrames()
+    {
+        f.stop();
+        kestrix::DeviceSpec big = device(4);
+        big.extraSize[0] = 2560;
+        big.extraSize[1] = 1440;
+        big.audio = false;
+        QVERIFY(f.start(big));
+        Qt::HANDLE worker = nullptr;
+        QVERIFY(f.onWorker([&] { worker = QThread::currentThreadId(); }));
+        const QString workerId = QString::number(quintptr(worker), 16).rightJustified(8, QLatin1Char('0'));
+
+        f.sent.clear();
+        f.post(QStringLiteral(R"({"MainType":4,"SubType":0,"Channel":2,"Stream":1})"));
+        const QString on = QStringLiteral("{\"MainEvent\":0,\"SubEvent\":6,\"nShowElect\":1}\n");
+        QVERIFY(QTest::qWaitFor([&] { return f.sent.contains(on); }, 60000));
+        // Twenty more pictures of the same size change nothing.
+        const int blocks = f.widget()->inputs(2);
+        QVERIFY(QTest::qWaitFor([&] { return f.widget()->inputs(2) >= blocks + 20; }, 10000));
+        QVERIFY(f.settle({ 2 }));
+        const QStringList lines = f.log.filter(QStringLiteral("uHeight:1440,uWidth:2560"));
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].contains(QStringLiteral("[0x%1]").arg(workerId)), qPrintable(lines[0]));
+
+        // Selecting the window reports the display state with the window's state.
+        f.sent.clear();
+        emit f.widget()->emitter.curWndIndexSig(0, 0);
+        QVERIFY(QTest::qWaitFor([&] { return f.sent.size() >= 2; }, 10000));
+        QCOMPARE(object(f.sent[0])
+                     .value(QStringLiteral("Data"))
+                     .toObject()
+                     .value(QStringLiteral("Channel"))
+                     .toInt(),
+            2);
+        QCOMPARE(f.sent[1], on);
+
+        // Closing clears it.
+        QCOMPARE(showElect(f.answersTo(QStringLiteral(R"({"MainType":4,"SubType":1,"Channel":2})"))),
+            QList<int> { 0 });
+        int slot = -1;
+        QVERIFY(f.onWorker([&] { slot = f.manage->liveView().wndShowElect(2); }));
+        QCOMPARE(slot, 0);
+    }
+
+    void windowStatus_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<int>("chn");
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QStringList>("calls");
+        QTest::newRow("live channel")
+            << 0 << 3
+            << R"({"MainEvent":0,"SubEvent":2,"Data":{"Chn":3,"CurChannel":5,"PlayStatus":5,"Audio":1,)"
+               R"("DigitalZoom":true,"RageState":1,"nBrightness":11,"nContrast":22,"nSaturation":33,"nHue":44}})"
+            << QStringList { "GetCurPageIndex()", "GetColor(3)", "IsSoundWnd(0,3)", "IsDigitalZoom(0,3)",
+                   "GetPlayOriginalState(3)", "GetPlayState(0,3)" };
+        const QString initial
+            = QStringLiteral(R"({"MainEvent":0,"SubEvent":2,"Data":{"Chn":%1,"CurChannel":5,"PlayStatus":0,)"
+                             R"("Audio":0,"DigitalZoom":false,"RageState":0,"nBrightness":0,"nContrast":0,)"
+                             R"("nSaturation":0,"nHue":0}})");
+        QTest::newRow("no channel") << 0 << -1 << initial.arg(-1) << QStringList { "GetCurPageIndex()" };
+        QTest::newRow("channel 64") << 0 << 64 << initial.arg(64) << QStringList { "GetCurPageIndex()" };
+        QTest::newRow("playback page") << 1 << 3 << QString() << QStringList { "GetCurPageIndex()" };
+        QTest::newRow("colour page") << 2 << 3 << QString() << QStringList { "GetCurPageIndex()" };
+    }
+    void windowStatus()
+    {
+        QFETCH(int, page);
+        QFETCH(int, chn);
+        QFETCH(QString, event);
+        QFETCH(QStringList, calls);
+        RecordingPlayWidget *w = f.widget();
+        w->page = page;
+        w->soundChannel = 3;
+        w->zoom = true;
+        f.sent.clear();
+        QVERIFY(f.onWorker([&] { f.manage->liveView().SendWndStatus(chn, 5); }));
+        const QStringList messages = f.flush();
+        QCOMPARE(messages.size(), event.isEmpty() ? 0 : 1);
+        if (!event.isEmpty())
+            QCOMPARE(object(messages[0]), object(event));
+        QCOMPARE(w->described(), calls);
+        QVERIFY(w->allOnThread(QThread::currentThreadId()));
+    }
+
+    // During live view an alarm of the device reaches the page as 2/0 and a
+    // dropped connection as 5/0; the page decides what to close.
+    void alarmAndDisconnectDuringLiveView()
+    {
+        f.stop();
+        QVERIFY(f.start(device(), QStringLiteral(",\"AlarmStyle\":\"Tool\"")));
+        QCOMPARE(f.replyTo(QStringLiteral(R"({"MainType":4,"SubType":0,"Channel":-1,"Stream":1})"))
+                     .value(QStringLiteral("Ret"))
+                     .toInt(),
+            100);
+        QVERIFY(f.settle({ 0 }));
+        const int id = f.loginId();
+        QVERIFY(control::injectAlarm(id, 3, 5, 1));
+        const QString alarm = QStringLiteral("{\"Channel\":3,\"Event\":\"VideoLoss\",\"MainEvent\":2,"
+                                             "\"Name\":\"AlarmInfo\",\"Status\":\"Stop\","
+                                             "\"SubEvent\":0}\n");
+        QVERIFY(QTest::qWaitFor([&] { return f.sent.contains(alarm); }, 10000));
+        QVERIFY(control::injectDisconnect(id));
+        const QString dropped = QStringLiteral("{\"MainEvent\":5,\"Ret\":100,\"SubEvent\":0}\n");
+        QVERIFY(QTest::qWaitFor([&] { return f.sent.contains(dropped); }, 10000));
+        QVERIFY(f.handle(3) > 0);
+        // Closing every channel still works on the dropped streams.
+        const QList<QJsonObject> messages
+            = f.messagesFor(QStringLiteral(R"({"MainType":4,"SubType":1,"Channel":-1})"));
+        QCOMPARE(kindsOf(messages), (QStringList { "0/2", "0/6", "0/3", "reply" }));
+        QCOMPARE(messages.last().value(QStringLiteral("Ret")).toInt(), 100);
+        QCOMPARE(int(control::callsOf("TRV_NET_StopRealPlay").size()), 16);
+        QCOMPARE(f.handle(3), 0);
     }
 };
 

@@ -1,7 +1,10 @@
 #include "LightWeightLog.h"
 #include "PlayWidgetFacade.h"
+#include "PlaybackTopic.h"
+#include "PlayerWindow.h"
 #include "PluginManage.h"
 #include "RecordingPlayWidget.h"
+#include "RequestHarness.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -14,62 +17,32 @@ class TestPluginManage : public QObject
     Q_OBJECT
 
 private:
-    CPluginManage *m_manage = nullptr;
-    QStringList m_sent;
+    RequestHarness m_h;
     QStringList m_log;
     RecordingPlayWidget m_widget;
 
-    void post(const QString &msg)
-    {
-        QMetaObject::invokeMethod(m_manage, "onRecvWebsocketMsg", Qt::QueuedConnection, Q_ARG(QString, msg));
-    }
-    // Runs `f` on the worker thread and returns once it has run. This thread
-    // keeps serving events meanwhile: the GUI thread never blocks on the worker.
-    void onWorker(std::function<void()> f)
-    {
-        QAtomicInt done = 0;
-        QMetaObject::invokeMethod(
-            m_manage,
-            [&] {
-                f();
-                done = 1;
-            },
-            Qt::QueuedConnection);
-        QVERIFY(QTest::qWaitFor([&] { return done.loadAcquire() == 1; }, 10000));
-    }
-    // Sends `msg`, then a marker request; returns what was sent in between.
-    QStringList answersTo(const QString &msg)
-    {
-        m_sent.clear();
-        post(msg);
-        post(QStringLiteral(R"({"MainType":13,"MsgID":"marker"})"));
-        const QString marker
-            = QStringLiteral("{\"Msg\":13,\"MsgID\":\"marker\",\"Ret\":1020,\"SubMsg\":null}\n");
-        if (!QTest::qWaitFor([&] { return m_sent.contains(marker); }, 10000))
-            return { QStringLiteral("<no marker>") };
-        QStringList before = m_sent.mid(0, m_sent.indexOf(marker));
-        return before;
-    }
+    void post(const QString &msg) { m_h.post(msg); }
+    // Runs `f` on the worker thread; this thread keeps serving events meanwhile:
+    // the GUI thread never blocks on the worker.
+    void onWorker(std::function<void()> f) { QVERIFY(m_h.onWorker(std::move(f), 10000)); }
+    QStringList answersTo(const QString &msg) { return m_h.answersTo(msg, 10000); }
 
 private slots:
     void initTestCase()
     {
         qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
-        m_manage = new CPluginManage(QStringLiteral("0x1234"), 9);
-        connect(m_manage, &CPluginManage::sendWebSocketMsgSig, this,
-            [this](const QString &m) { m_sent.append(m); });
+        m_h.make(this, QStringLiteral("0x1234"), 9);
         connect(LightWeightLog::instance(), &LightWeightLog::writeLogSig, this,
             [this](const QString &line) { m_log.append(line); });
-        CPluginManage::setPlayWidgetProvider([this] { return &m_widget; });
-        QCOMPARE(m_manage->thread(), m_manage->workerThread());
-        QVERIFY(m_manage->workerThread() != QThread::currentThread());
+        PlayerWindow::setProvider([this] { return &m_widget; });
+        QCOMPARE(m_h.manage->thread(), m_h.manage->workerThread());
+        QVERIFY(m_h.manage->workerThread() != QThread::currentThread());
     }
 
     void cleanupTestCase()
     {
-        m_manage->stopWorker();
-        delete m_manage;
-        CPluginManage::setPlayWidgetProvider(nullptr);
+        m_h.destroy();
+        PlayerWindow::setProvider(nullptr);
     }
 
     void dispatch_data()
@@ -127,36 +100,36 @@ private slots:
 
     void requestsAnsweredInOrder()
     {
-        m_sent.clear();
+        m_h.sent.clear();
         for (int i = 0; i < 50; ++i)
             post(QStringLiteral(R"({"MainType":23,"MsgID":%1})").arg(i));
-        QTRY_COMPARE_WITH_TIMEOUT(m_sent.size(), 50, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_h.sent.size(), 50, 10000);
         for (int i = 0; i < 50; ++i)
-            QVERIFY(m_sent[i].contains(QStringLiteral("\"MsgID\":%1,").arg(i)));
+            QVERIFY(m_h.sent[i].contains(QStringLiteral("\"MsgID\":%1,").arg(i)));
     }
 
     // A reply is sent whole however long it is.
     void longMessagesSentWhole()
     {
-        m_sent.clear();
+        m_h.sent.clear();
         const QString big = QStringLiteral("{\"a\":\"%1\"}").arg(QString(200000, QChar(0x00e9)));
-        m_manage->sendWebSocketMsg(big, false);
-        QTRY_COMPARE(m_sent.size(), 1);
-        QCOMPARE(m_sent[0], big);
+        m_h.manage->sendWebSocketMsg(big, false);
+        QTRY_COMPARE(m_h.sent.size(), 1);
+        QCOMPARE(m_h.sent[0], big);
     }
 
     void runInMainThread()
     {
         // From the GUI thread itself: runs at once.
         bool ran = false;
-        m_manage->RunInMainThread([&] { ran = true; });
+        m_h.manage->context().RunInMainThread([&] { ran = true; });
         QVERIFY(ran);
         // From the worker: runs on the GUI thread and the worker waits for it.
         Qt::HANDLE taskThread = nullptr;
         bool waited = false;
         onWorker([&] {
             int value = 0;
-            m_manage->RunInMainThread([&] {
+            m_h.manage->context().RunInMainThread([&] {
                 taskThread = QThread::currentThreadId();
                 value = 42;
             });
@@ -166,7 +139,7 @@ private slots:
         QVERIFY(waited);
         // Posting does not wait, and runs later on the GUI thread.
         bool posted = false;
-        onWorker([&] { m_manage->RunInMainThreadAsync([&] { posted = true; }); });
+        onWorker([&] { m_h.manage->context().RunInMainThreadAsync([&] { posted = true; }); });
         QTRY_VERIFY(posted);
     }
 
@@ -189,17 +162,17 @@ private slots:
         QFETCH(int, appCpu);
         QFETCH(int, systemCpu);
         QFETCH(QString, event);
-        m_sent.clear();
+        m_h.sent.clear();
         onWorker([&] {
-            m_manage->mainDevice().loginId = loginId;
-            m_manage->onSendSystemStatus(appCpu, systemCpu, 9);
-            m_manage->mainDevice().loginId = 0;
+            m_h.manage->context().mainDevice().loginId = loginId;
+            m_h.manage->onSendSystemStatus(appCpu, systemCpu, 9);
+            m_h.manage->context().mainDevice().loginId = 0;
         });
         post(QStringLiteral(R"({"MainType":13,"MsgID":"m"})"));
-        QTRY_VERIFY(!m_sent.isEmpty() && m_sent.last().contains(QStringLiteral("\"m\"")));
-        QCOMPARE(m_sent.size(), event.isEmpty() ? 1 : 2);
+        QTRY_VERIFY(!m_h.sent.isEmpty() && m_h.sent.last().contains(QStringLiteral("\"m\"")));
+        QCOMPARE(m_h.sent.size(), event.isEmpty() ? 1 : 2);
         if (!event.isEmpty())
-            QCOMPARE(m_sent.first(), event);
+            QCOMPARE(m_h.sent.first(), event);
     }
 
     void progressTimer_data()
@@ -232,10 +205,10 @@ private slots:
         QFETCH(QStringList, events);
         m_widget.page = page;
         m_widget.clear();
-        m_sent.clear();
+        m_h.sent.clear();
         onWorker([&] {
-            m_manage->setPlaybackMode(mode);
-            m_manage->startProgressTimer();
+            m_h.manage->playback().setPlaybackMode(mode);
+            m_h.manage->playback().startProgressTimer();
         });
         QTRY_VERIFY_WITH_TIMEOUT(!m_widget.calls().isEmpty(), 5000);
         if (events.isEmpty()) {
@@ -243,12 +216,12 @@ private slots:
             const int asked = m_widget.calls().size();
             QTRY_VERIFY_WITH_TIMEOUT(m_widget.calls().size() > asked, 5000);
         } else {
-            QTRY_VERIFY_WITH_TIMEOUT(m_sent.size() >= events.size(), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(m_h.sent.size() >= events.size(), 5000);
         }
-        onWorker([&] { m_manage->stopProgressTimer(); });
-        QCOMPARE(m_sent.mid(0, events.size()), events);
+        onWorker([&] { m_h.manage->playback().stopProgressTimer(); });
+        QCOMPARE(m_h.sent.mid(0, events.size()), events);
         if (events.isEmpty())
-            QVERIFY(m_sent.isEmpty());
+            QVERIFY(m_h.sent.isEmpty());
         QVERIFY(m_widget.allOnThread(QThread::currentThreadId()));
     }
 
@@ -257,10 +230,10 @@ private slots:
     {
         m_widget.bufInfo = { { 5, 0 }, { 0, 3 }, { 0, 0 } };
         m_log.clear();
-        onWorker([&] { m_manage->startPlaybackEndTimer(); });
+        onWorker([&] { m_h.manage->playback().startPlaybackEndTimer(); });
         QTRY_VERIFY_WITH_TIMEOUT(m_log.filter(QStringLiteral("lYuvVal=0 lBufVal=0")).size() == 1, 10000);
         bool running = true;
-        onWorker([&] { running = m_manage->playbackEndTimerRunning(); });
+        onWorker([&] { running = m_h.manage->playback().playbackEndTimerRunning(); });
         QVERIFY(!running);
         QCOMPARE(m_log.filter(QStringLiteral("lYuvVal=5 lBufVal=0")).size(), 1);
         QCOMPARE(m_log.filter(QStringLiteral("lYuvVal=0 lBufVal=3")).size(), 1);
@@ -298,10 +271,10 @@ private slots:
 
     void changePTZElectPage()
     {
-        m_sent.clear();
-        QMetaObject::invokeMethod(m_manage, "onChangePTZELectPage", Qt::QueuedConnection);
-        QTRY_COMPARE(m_sent.size(), 1);
-        QCOMPARE(m_sent[0],
+        m_h.sent.clear();
+        QMetaObject::invokeMethod(m_h.manage, "onChangePTZELectPage", Qt::QueuedConnection);
+        QTRY_COMPARE(m_h.sent.size(), 1);
+        QCOMPARE(m_h.sent[0],
             QStringLiteral(R"({"MainEvent":0,"SubEvent":6,"nShowElect":2})"
                            "\n"));
     }

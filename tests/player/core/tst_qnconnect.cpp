@@ -283,8 +283,6 @@ private slots:
             got.replace(pointer, QStringLiteral("@"));
             QCOMPARE(got, QString(calls[i]).replace(QLatin1Char('#'), QString::number(id)));
         }
-        QVERIFY(logged(QStringLiteral("ConnectDevice success,LoginID=%1").arg(id)));
-        QVERIFY(logged(QStringLiteral("NetDeviceInfo----------devType:2")));
         QCOMPARE(logged(QStringLiteral("Token=")), loginType == 2);
         // The token itself never reaches the log.
         QVERIFY(!logged(QStringLiteral("tok-1")));
@@ -424,7 +422,6 @@ private slots:
         QCOMPARE(callLog(),
             (QStringList { QStringLiteral("TRV_NET_CloseAlarmChan(%1)").arg(id),
                 QStringLiteral("TRV_NET_Logout(%1)").arg(id) }));
-        QVERIFY(logged(QStringLiteral("Disconnect Device LoginID=%1").arg(id)));
         QCOMPARE(control::openHandles(), 0);
         QCOMPARE(m_connect->DisconnectDevice(id), 0);
     }
@@ -454,7 +451,6 @@ private slots:
                     .arg(handle)
                     .arg(fn(&onFrameV2), ptr(&frames)),
                 QStringLiteral("TRV_NET_MakeKeyFrame(%1,3,1)").arg(id) }));
-        QVERIFY(logged(QStringLiteral("TRV_NET_RealPlay lPlayOK=%1 bRet=1 bRet1=1").arg(handle)));
         QTRY_VERIFY_WITH_TIMEOUT(frames.count.load() > 0, 60000);
         control::clearCalls();
         QCOMPARE(m_connect->DisconnectChannel_V2(handle, &onFrameV2, &frames), 1);
@@ -464,9 +460,6 @@ private slots:
                                .arg(fn(&onFrameV2), ptr(&frames)),
                 QStringLiteral("TRV_NET_StopRealPlay(%1,0)").arg(handle) }));
         const int after = frames.count.load();
-        QVERIFY(logged(QStringLiteral("TRV_NET_DelRealDataCallBack_V2 begin lPlay=%1").arg(handle)));
-        QVERIFY(logged(QStringLiteral("TRV_NET_DelRealDataCallBack_V2 end lPlay=%1 bRes=1").arg(handle)));
-        QVERIFY(logged(QStringLiteral("TRV_NET_StopRealPlay lPlay=%1 end bRes=1").arg(handle)));
         // The library's guarantee: nothing arrives after the stop returned.
         QCOMPARE(frames.count.load(), after);
     }
@@ -483,7 +476,6 @@ private slots:
                     .arg(handle)
                     .arg(fn(&onFrame), ptr(&frames)),
                 QStringLiteral("TRV_NET_MakeKeyFrame(%1,0,1)").arg(id) }));
-        QVERIFY(logged(QStringLiteral("TRV_NET_RealPlay lPlayOK=%1").arg(handle)));
         QTRY_VERIFY_WITH_TIMEOUT(frames.count.load() > 0, 60000);
         control::clearCalls();
         QCOMPARE(m_connect->DisconnectChannel(handle, &onFrame, &frames), 1);
@@ -492,7 +484,6 @@ private slots:
                                .arg(handle)
                                .arg(fn(&onFrame), ptr(&frames)),
                 QStringLiteral("TRV_NET_StopRealPlay(%1,0)").arg(handle) }));
-        QVERIFY(logged(QStringLiteral("TRV_NET_StopRealPlay lPlay=%1 bRes=1").arg(handle)));
         QVERIFY(m_connect->RequestKeyFrame(id, 0, 1));
         QVERIFY(!m_connect->RequestKeyFrame(id, 99, 1));
     }
@@ -554,9 +545,7 @@ private slots:
                               .replace(QStringLiteral("DATA"), fn(&onPlayData))
                               .replace(QStringLiteral("POS"), fn(&onPosition))
                               .replace(QStringLiteral("USER"), ptr(&pos)) });
-        QVERIFY(logged(QStringLiteral("lLogin=%1 lPlay=%2").arg(id).arg(handle)));
         QVERIFY(m_connect->EndPlayback(handle));
-        QVERIFY(logged(QStringLiteral("TRV_NET_StopPlayBack lPlay=%1 bResult=1").arg(handle)));
         QVERIFY(!m_connect->EndPlayback(handle));
     }
 
@@ -813,17 +802,19 @@ private slots:
         QTest::addColumn<QString>("zoom");
         QTest::addColumn<int>("result");
         QTest::addColumn<float>("maxTimes");
-        QTest::newRow("maximum given") << R"({"MaxTimes":4})" << 1 << 4.0f;
-        QTest::newRow("maximum as a text") << R"({"MaxTimes":"4"})" << -1 << -1.0f;
-        QTest::newRow("maximum as an object") << R"({"MaxTimes":{"v":4}})" << -1 << -1.0f;
-        QTest::newRow("times as a text") << R"({"0:0":{"Times":"x","TimesOri":1}})" << -1 << -1.0f;
-        QTest::newRow("times negative") << R"({"0:0":{"Times":-2,"TimesOri":1}})" << 1 << 8.0f;
+        QTest::addColumn<float>("wantTimes"); // the current zoom read, when the call succeeds
+        QTest::newRow("maximum given") << R"({"MaxTimes":4})" << 1 << 4.0f << 1.0f;
+        QTest::newRow("maximum as a text") << R"({"MaxTimes":"4"})" << -1 << -1.0f << -1.0f;
+        QTest::newRow("maximum as an object") << R"({"MaxTimes":{"v":4}})" << -1 << -1.0f << -1.0f;
+        QTest::newRow("times as a text") << R"({"0:0":{"Times":"x","TimesOri":1}})" << -1 << -1.0f << -1.0f;
+        QTest::newRow("times negative") << R"({"0:0":{"Times":-2,"TimesOri":1}})" << 1 << 8.0f << 0.0f;
     }
     void scaleTwoLensConfigShapes()
     {
         QFETCH(QString, zoom);
         QFETCH(int, result);
         QFETCH(float, maxTimes);
+        QFETCH(float, wantTimes);
         DeviceSpec spec = recorder();
         spec.configJson = QString::fromUtf8(R"({"TwoLensZoom":%1})").arg(zoom).toStdString();
         const int id = loginRecorder(nullptr, spec);
@@ -831,7 +822,7 @@ private slots:
         QCOMPARE(m_connect->GetScaleTwoLensConfig(id, 0, 0, times, true, most), result);
         QCOMPARE(most, maxTimes);
         if (result == 1)
-            QVERIFY(times >= 0.0f);
+            QCOMPARE(times, wantTimes);
     }
 
     void importConfigFile_data()
@@ -1047,11 +1038,9 @@ private slots:
         QCOMPARE(argsOf("TRV_NET_Upgrade"),
             (QStringList { QString::number(id), "\"" + path + "\"", "1", fn(&onUpgrade), ptr(&user) }));
         const int handle = int(control::callsOf("TRV_NET_Upgrade").back().result);
-        QVERIFY(logged(QStringLiteral("StartLocalUpgrade:Ret = %1").arg(handle)));
-        QVERIFY(m_connect->GetUpgradeState(handle) >= 0);
+        QCOMPARE(m_connect->GetUpgradeState(handle), int(TRV_UPGRADE_SENDING));
         // One upgrade at a time: the device says so with -512.
         QCOMPARE(m_connect->StartOnlineUpgrade(id, QStringLiteral("V5.2.0.0"), &onUpgrade, &user), 1007);
-        QVERIFY(logged(QStringLiteral("StartOnlineUpgrade:Error = 1007")));
         QCOMPARE(argsOf("TRV_NET_UpgradeOnline"),
             (QStringList { QString::number(id), "\"V5.2.0.0\"", "0", fn(&onUpgrade), ptr(&user) }));
         QCOMPARE(m_connect->CloseUpgrade(handle), 1);
@@ -1061,7 +1050,6 @@ private slots:
         QCOMPARE(
             m_connect->StartLocalUpgrade(id, dir.filePath(QStringLiteral("none.bin")), &onUpgrade, &user),
             1016);
-        QVERIFY(logged(QStringLiteral("StartLocalUpgrade:Error = 1016")));
         QCOMPARE(m_connect->StartOnlineUpgrade(id, QStringLiteral("V9"), &onUpgrade, &user), 1016);
     }
 
@@ -1140,34 +1128,6 @@ private slots:
         QCOMPARE(m_connect->SetDevRecordEncryptKey(id, 77), 1);
         QCOMPARE(callLog(), QStringList { QStringLiteral("TRV_NET_SetDevRecordEncryptKey(%1,77)").arg(id) });
         QVERIFY(m_connect->SetDevRecordEncryptKey(id + 500, 77) < 0);
-    }
-
-    void textFieldsCutOnCharacters_data()
-    {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<int>("size");
-        QTest::addColumn<QByteArray>("field");
-        QTest::newRow("fits") << QByteArray("abc") << 4 << QByteArray("abc");
-        QTest::newRow("cut ASCII") << QByteArray("abcd") << 4 << QByteArray("abc");
-        QTest::newRow("two-byte character at the edge") << QByteArray("ab\xc3\xa9") << 4 << QByteArray("ab");
-        QTest::newRow("two-byte character fits") << QByteArray("a\xc3\xa9z") << 4 << QByteArray("a\xc3\xa9");
-        QTest::newRow("three-byte character")
-            << QByteArray("\xe2\x82\xac\xe2\x82\xac") << 6 << QByteArray("\xe2\x82\xac");
-        QTest::newRow("four-byte character") << QByteArray("x\xf0\x9f\x98\x80") << 5 << QByteArray("x");
-        QTest::newRow("63 of 64, 40 two-byte characters") << QByteArray(40, 'x').replace(
-            "x", "\xc3\xa9") << 64 << QByteArray(31, 'x').replace("x", "\xc3\xa9");
-        QTest::newRow("a one-byte field") << QByteArray("abc") << 1 << QByteArray();
-    }
-    void textFieldsCutOnCharacters()
-    {
-        QFETCH(QByteArray, text);
-        QFETCH(int, size);
-        QFETCH(QByteArray, field);
-        char buffer[80];
-        std::memset(buffer, 'Z', sizeof buffer);
-        TextField::copy(buffer, size_t(size), text);
-        QCOMPARE(QByteArray(buffer), field);
-        QCOMPARE(buffer[size], 'Z');
     }
 };
 

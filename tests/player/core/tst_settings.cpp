@@ -67,7 +67,7 @@ private slots:
     {
         m_dir.reset(new QTemporaryDir);
         QVERIFY(m_dir->isValid());
-        CPluginManage::setAppFolder(m_dir->path());
+        RequestContext::setAppFolder(m_dir->path());
         QVERIFY(f.start(device()));
         // No window: the settings are read from the file itself.
         f.install(false);
@@ -75,7 +75,7 @@ private slots:
     void cleanup()
     {
         f.stop();
-        CPluginManage::setAppFolder(QString());
+        RequestContext::setAppFolder(QString());
     }
     void cleanupTestCase() { f.cleanupTestCase(); }
 

@@ -34,6 +34,18 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
 }
 
+std::atomic<int> g_upgradeHandle { 0 };
+
+// The upgrade requests' progress callback: hands the values to the worker.
+void onUpgradeProgress(int handle, int status, int total, int sent, void *user)
+{
+    g_upgradeHandle = handle;
+    auto *manage = static_cast<CPluginManage *>(user);
+    manage->context().RunInWorkerThread([manage, handle, status, total, sent] {
+        manage->upgrades().OnUpgradeProgress(handle, status, total, sent);
+    });
+}
+
 } // namespace
 
 class TestUpgrade : public QObject
@@ -66,34 +78,42 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         f.initTestCase(this);
-        CPluginManage::setAppFolder(m_dir.path());
+        RequestContext::setAppFolder(m_dir.path());
     }
     void cleanup() { f.stop(); }
     void cleanupTestCase()
     {
         f.cleanupTestCase();
-        CPluginManage::setAppFolder(QString());
+        RequestContext::setAppFolder(QString());
     }
 
     void upgrade_data()
     {
+        const QString cloud = QStringLiteral(R"({"MainType":21,"SubType":1,"MsgID":3})");
+        const QString local = QStringLiteral(R"({"MainType":25,"SubType":1,"MsgID":3,"FileName":"%1"})");
         QTest::addColumn<QString>("request");
         QTest::addColumn<QString>("refusal"); // library function that fails with -512
+        QTest::addColumn<QString>("second"); // a start sent at once behind the first, empty: none
         QTest::addColumn<int>("ret");
         QTest::addColumn<int>("finalStatus"); // 0: no progress
-        QTest::newRow("cloud") << R"({"MainType":21,"SubType":1,"MsgID":3})"
-                               << "" << 100 << 1;
-        QTest::newRow("local file") << R"({"MainType":25,"SubType":1,"MsgID":3,"FileName":"%1"})"
-                                    << "" << 100 << 1;
-        QTest::newRow("cloud, one running") << R"({"MainType":21,"SubType":1,"MsgID":3})"
-                                            << "TRV_NET_UpgradeOnline" << 1007 << 0;
-        QTest::newRow("local, one running") << R"({"MainType":25,"SubType":1,"MsgID":3,"FileName":"%1"})"
-                                            << "TRV_NET_Upgrade" << 1007 << 0;
+        const QString none;
+        QTest::newRow("cloud") << cloud << none << none << 100 << 1;
+        QTest::newRow("local file") << local << none << none << 100 << 1;
+        QTest::newRow("cloud, one running")
+            << cloud << QStringLiteral("TRV_NET_UpgradeOnline") << none << 1007 << 0;
+        QTest::newRow("local, one running")
+            << local << QStringLiteral("TRV_NET_Upgrade") << none << 1007 << 0;
+        // The device refuses a second start while this player's upgrade
+        // runs: that upgrade still runs, and the page and the service are
+        // told so until it ends.
+        QTest::newRow("cloud, started twice") << cloud << none << cloud << 100 << 1;
+        QTest::newRow("cloud, then a local start") << cloud << none << local << 100 << 1;
     }
     void upgrade()
     {
         QFETCH(QString, request);
         QFETCH(QString, refusal);
+        QFETCH(QString, second);
         QFETCH(int, ret);
         QFETCH(int, finalStatus);
         kestrix::DeviceSpec spec = device();
@@ -101,6 +121,8 @@ private slots:
         QVERIFY(f.start(spec));
         const QString firmware = m_dir.filePath(QStringLiteral("firmware.bin"));
         writeFile(firmware, QByteArray(300 * 1024, 'f'));
+        auto withFile
+            = [&](const QString &r) { return r.contains(QLatin1String("%1")) ? r.arg(firmware) : r; };
 
         // The cloud's version, without its prefix.
         const QJsonObject query = f.replyTo(R"({"MainType":21,"SubType":0,"MsgID":2})");
@@ -111,7 +133,9 @@ private slots:
         if (!refusal.isEmpty())
             control::failNext(refusal.toStdString(), TRV_ERR_UPGRADE_RUNNING);
         f.sent.clear();
-        f.post(request.arg(firmware));
+        f.post(withFile(request));
+        if (!second.isEmpty())
+            f.post(withFile(second));
         if (finalStatus == 0) {
             const QJsonObject reply = object(f.flush().value(0));
             QCOMPARE(reply.value("Ret").toInt(), ret);
@@ -124,14 +148,21 @@ private slots:
         QCOMPARE(messages[0].value("IsUpgrade").toBool(), true);
         QCOMPARE(messages.last().value("Data").toObject().value("Status").toInt(), finalStatus);
         QCOMPARE(messages.last().value("IsUpgrade").toBool(), false);
-        for (int i = 1; i + 1 < messages.size(); ++i)
+        QList<QJsonObject> replies;
+        for (int i = 1; i + 1 < messages.size(); ++i) {
             QCOMPARE(messages[i].value("IsUpgrade").toBool(), true);
+            if (kindOf(messages[i]) == QLatin1String("reply"))
+                replies.append(messages[i]);
+        }
+        QCOMPARE(replies.size(), second.isEmpty() ? 0 : 1);
+        if (!second.isEmpty())
+            QCOMPARE(replies[0].value("Ret").toInt(), 1007);
         QTRY_COMPARE(int(control::callsOf("TRV_NET_CloseUpgradeHandle").size()), 1);
     }
 
     void versionCheck_data()
     {
-        QTest::addColumn<QString>("server"); // http, https, silent
+        QTest::addColumn<QString>("server"); // http, https, silent, refused
         QTest::addColumn<int>("subType");
         QTest::addColumn<QString>("served"); // the server's version file
         QTest::addColumn<QString>("event"); // expected event, empty: none
@@ -151,6 +182,11 @@ private slots:
         // A server that never answers: no event, and the last copy stays.
         QTest::newRow("silent") << "silent" << 0 << ""
                                 << "";
+        // A refused connection ends the check at once: the page hears of it
+        // (nothing new), and the last copy of the server's file stays.
+        QTest::newRow("refused") << "refused" << 0 << ""
+                                 << R"({"MainEvent":0,"SubEvent":4,"curDate":"2026-01-01",)"
+                                    R"("curVersion":"1.0.3.9","newDate":"","newVersion":"","bNew":false})";
     }
     void versionCheck()
     {
@@ -174,7 +210,12 @@ private slots:
             connect(&silent, &QTcpServer::newConnection, this,
                 [&] { held.append(silent.nextPendingConnection()); });
             port = silent.serverPort();
-            CPluginManage::setVersionCheckTimeoutMs(300);
+            UpgradeTopic::setVersionCheckTimeoutMs(300);
+        } else if (server == QLatin1String("refused")) {
+            // A loopback port that nothing listens on any more.
+            QVERIFY(silent.listen(QHostAddress::LocalHost));
+            port = silent.serverPort();
+            silent.close();
         } else {
             QStringList args { QString::fromLocal8Bit(qgetenv("QV_SOURCE_DIR"))
                     + "/tests/player/core/version_server.py",
@@ -200,20 +241,25 @@ private slots:
                 .toUtf8());
 
         f.log.clear();
-        QCOMPARE(f.replyTo(QStringLiteral(R"({"MainType":22,"SubType":%1,"MsgID":4})").arg(subType)),
-            object(QStringLiteral(R"({"Msg":22,"SubMsg":%1,"MsgID":4,"Ret":100})").arg(subType)));
         f.sent.clear();
+        // A local server answers within milliseconds: the event may follow
+        // the reply at once, so nothing sent after the request is dropped.
+        f.post(QStringLiteral(R"({"MainType":22,"SubType":%1,"MsgID":4})").arg(subType));
+        QTRY_VERIFY_WITH_TIMEOUT(!f.sent.isEmpty(), 30000);
+        QCOMPARE(object(f.sent.first()),
+            object(QStringLiteral(R"({"Msg":22,"SubMsg":%1,"MsgID":4,"Ret":100})").arg(subType)));
         if (event.isEmpty()) {
             QTRY_VERIFY(f.logged(QStringLiteral("access timeout")));
-            QCOMPARE(f.flush(), QStringList());
+            QCOMPARE(f.flush().mid(1), QStringList());
             QCOMPARE(readFile(newCopy), QByteArray("last copy"));
-            CPluginManage::setVersionCheckTimeoutMs(60000);
+            UpgradeTopic::setVersionCheckTimeoutMs(60000);
             qDeleteAll(held);
             return;
         }
-        QTRY_VERIFY_WITH_TIMEOUT(!f.sent.isEmpty(), 30000);
-        QCOMPARE(object(f.sent.first()), object(event));
-        QCOMPARE(readFile(newCopy), served.toUtf8());
+        QTRY_VERIFY_WITH_TIMEOUT(f.sent.size() >= 2, 30000);
+        QCOMPARE(object(f.sent[1]), object(event));
+        QCOMPARE(readFile(newCopy),
+            server == QLatin1String("refused") ? QByteArray("last copy") : served.toUtf8());
     }
 
     void compareVersion_data()
@@ -242,7 +288,7 @@ private slots:
         QFETCH(QString, a);
         QFETCH(QString, b);
         QFETCH(bool, higher);
-        QCOMPARE(CPluginManage::CompareVersion(a, b), higher);
+        QCOMPARE(UpgradeTopic::CompareVersion(a, b), higher);
     }
 
     void initSdkInfo_data()
@@ -271,12 +317,86 @@ private slots:
         QVERIFY(f.start(device()));
         Json::Value parsed;
         QVERIFY(JsonUtil::parse(request, &parsed));
-        f.sent.clear();
-        QVERIFY(f.onWorker([&] { f.manage->onMainMsgInitSDKInfo(parsed); }));
-        QTRY_COMPARE(f.sent.size(), 1);
-        QCOMPARE(object(f.sent[0]).value("Ret").toInt(), ret);
+        Answer answer;
+        QVERIFY(f.onWorker([&] { answer = f.manage->upgrades().onMainMsgInitSDKInfo(parsed); }));
+        QVERIFY(answer.reply.has_value());
+        QCOMPARE(answer.reply->get("Ret", 0).asInt(), ret);
         const auto calls = control::callsOf("TRV_NET_UserData");
         QCOMPARE(calls.empty() ? QString() : QString::fromStdString(calls[0].args[1]), userData);
+    }
+
+    // A local upgrade on the simulated device reports its progress, and its
+    // end closes the upgrade and clears the flag that the service watches.
+    void upgradeProgress()
+    {
+        QVERIFY(f.start(device()));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("firmware.bin"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(300000, 'f'));
+        file.close();
+        const int id = f.loginId();
+        int result = 0;
+        QVERIFY(f.onWorker([&] {
+            result = CQNConnect::GetInstance()->StartLocalUpgrade(id, path, &onUpgradeProgress, f.manage);
+            f.manage->upgrades().setUpgrading(result == 100);
+        }));
+        QCOMPARE(result, 100);
+        f.sent.clear();
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return !f.sent.isEmpty()
+                    && object(f.sent.last())
+                           .value(QStringLiteral("Data"))
+                           .toObject()
+                           .value(QStringLiteral("Status"))
+                           .toInt()
+                    == TRV_UPGRADE_SUCCESS;
+            },
+            60000));
+        for (int i = 0; i < f.sent.size(); ++i) {
+            const QJsonObject event = object(f.sent[i]);
+            QCOMPARE(kindOf(event), QStringLiteral("3/0"));
+            const QJsonObject data = event.value(QStringLiteral("Data")).toObject();
+            QCOMPARE(data.keys(), (QStringList { "SendSize", "Status", "TotalSize" }));
+            const bool last = i == f.sent.size() - 1;
+            QCOMPARE(event.value(QStringLiteral("IsUpgrade")), QJsonValue(!last));
+        }
+        QCOMPARE(functionsOf("TRV_NET_CloseUpgradeHandle"),
+            QStringList { QStringLiteral("TRV_NET_CloseUpgradeHandle(%1)").arg(g_upgradeHandle.load()) });
+        bool upgrading = true;
+        QVERIFY(f.onWorker([&] { upgrading = f.manage->upgrades().isUpgrading(); }));
+        QVERIFY(!upgrading);
+    }
+
+    void upgradeStatus_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("ends");
+        QTest::newRow("sending") << int(TRV_UPGRADE_SENDING) << false;
+        QTest::newRow("writing") << int(TRV_UPGRADE_WRITING) << false;
+        QTest::newRow("success") << int(TRV_UPGRADE_SUCCESS) << true;
+        QTest::newRow("failed") << int(TRV_UPGRADE_FAILED) << true;
+    }
+    void upgradeStatus()
+    {
+        QVERIFY(f.start(device()));
+        QFETCH(int, status);
+        QFETCH(bool, ends);
+        f.sent.clear();
+        QVERIFY(f.onWorker([&] {
+            f.manage->upgrades().setUpgrading(true);
+            f.manage->upgrades().OnUpgradeProgress(77, status, 1000, 400);
+        }));
+        const QStringList messages = f.flush();
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(object(messages[0]),
+            object(QStringLiteral(R"({"MainEvent":3,"SubEvent":0,"Data":{"Status":%1,"TotalSize":1000,)"
+                                  R"("SendSize":400},"IsUpgrade":%2})")
+                       .arg(status)
+                       .arg(ends ? "false" : "true")));
+        QCOMPARE(functionsOf("TRV_NET_CloseUpgradeHandle").size(), ends ? 1 : 0);
     }
 };
 

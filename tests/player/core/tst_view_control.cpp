@@ -194,8 +194,8 @@ private slots:
         int channels = 0;
         int colorLogin = 0;
         QVERIFY(f.onWorker([&] {
-            channels = f.manage->mainDevice().totalChannels;
-            colorLogin = f.manage->mainDevice().colorLoginId;
+            channels = f.manage->context().mainDevice().totalChannels;
+            colorLogin = f.manage->context().mainDevice().colorLoginId;
         }));
         QCOMPARE(channels, 16);
         QVERIFY(colorLogin > 0 && colorLogin != f.loginId());

@@ -5,10 +5,12 @@
 // ffprobe reads.
 
 #include "LightWeightLog.h"
+#include "LiveViewTopic.h"
 #include "MemoryDesktop.h"
 #include "NativeWindow.h"
 #include "PlayWidget.h"
 #include "PlayWindowManage.h"
+#include "PlayerWindow.h"
 #include "PluginManage.h"
 #include "RealPlayWidget.h"
 #include "VideoFrame.h"
@@ -135,8 +137,8 @@ private slots:
             QStringLiteral("Cameras - Web Viewer"), QRect(0, 0, 1280, 800), true));
         desktop->setForeground(0x4400012);
         NativeWindow::setDesktop(desktop);
-        CPluginManage::setPlayWidgetProvider(&PlayWidget::facadeForCurrentThread);
-        CPluginManage::setStreamInputProvider(&PlayWidget::dataEntry);
+        PlayerWindow::setProvider(&PlayWidget::facadeForCurrentThread);
+        PlayerWindow::setStreamInputProvider(&PlayWidget::dataEntry);
 
         kestrix::control::reset();
         kestrix::DeviceSpec device;
@@ -173,8 +175,8 @@ private slots:
             m_manage->stopWorker();
             delete m_manage;
         }
-        CPluginManage::setPlayWidgetProvider(nullptr);
-        CPluginManage::setStreamInputProvider(nullptr);
+        PlayerWindow::setProvider(nullptr);
+        PlayerWindow::setStreamInputProvider(nullptr);
         NativeWindow::setDesktop(nullptr);
     }
 
@@ -311,7 +313,7 @@ private slots:
         const QString picture = m_dir.filePath(QStringLiteral("Cfg/capture.bmp"));
         QFile::remove(picture);
         // A busy machine decodes the key frame later than a desktop does.
-        CPluginManage::setSnapshotWaitMs(8000);
+        LiveViewTopic::setSnapshotWaitMs(8000);
         QCOMPARE(replyTo(QStringLiteral(R"({"MainType":19,"SubType":6,"MsgID":16})")),
             object(QStringLiteral(R"({"Msg":19,"Channel":6,"MsgID":16,"Ret":100})")));
         // The main stream's picture, in the type the settings ask for.

@@ -642,7 +642,8 @@ private slots:
         QCOMPARE(PlayWidget::facadeForCurrentThread(), static_cast<PlayWidgetFacade *>(m_w));
         QCOMPARE(m_w->signalSource(), static_cast<QObject *>(m_w));
         QSignalSpy destroyed(m_w, &QObject::destroyed);
-        static_cast<PlayWidgetFacade *>(m_w)->releaseInstance();
+        PlayWidgetFacade &facade = *m_w;
+        facade.releaseInstance();
         QCOMPARE(destroyed.count(), 1);
         QCOMPARE(PlayWidget::existing(), static_cast<PlayWidget *>(nullptr));
         // Releasing twice is harmless; the next use makes a new window.

@@ -7,6 +7,7 @@
 #include "ColorSetWidget.h"
 #include "LightWeightLog.h"
 #include "MemoryDesktop.h"
+#include "PlayState.h"
 #include "PlayWidget.h"
 #include "PlayWindowManage.h"
 #include "PlaybackWidget.h"
@@ -202,7 +203,7 @@ private slots:
     {
         QFETCH(int, state);
         QFETCH(int, status);
-        QCOMPARE(PlayWidget::MapPlayState(state), status);
+        QCOMPARE(PlayState::pageStatus(state, state), status);
     }
 
     void playStatesOfThePages()
@@ -388,7 +389,8 @@ private slots:
         QCOMPARE(logged(QStringLiteral("PlayWidget::PreviewStop Chn=")), 0);
         int b = -1, c = -1, s = -1, h = -1;
         m_w->GetColor(3, &b, &c, &s, &h);
-        QVERIFY(b >= 0 && c >= 0 && s >= 0 && h >= 0);
+        // A port starts with the library's middle values.
+        QCOMPARE(QList<int>({ b, c, s, h }), QList<int>({ 64, 64, 64, 64 }));
         QVERIFY(m_w->SetColor(0, 90));
         m_w->GetColor(3, &b, &c, &s, &h);
         QCOMPARE(b, 90);

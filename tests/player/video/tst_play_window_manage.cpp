@@ -170,7 +170,8 @@ private slots:
                 continue;
             }
             QVERIFY2(wnd->isVisibleTo(f.grid), qPrintable(QString::number(i)));
-            QVERIFY(item >= 0);
+            QLayoutItem *held = f.layout()->itemAt(item);
+            QCOMPARE(held ? held->widget() : nullptr, static_cast<QWidget *>(wnd));
             int row, col, rowSpan, colSpan;
             f.layout()->getItemPosition(item, &row, &col, &rowSpan, &colSpan);
             QCOMPARE(cell(row, col, rowSpan, colSpan), cells.at(i));

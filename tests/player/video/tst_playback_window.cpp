@@ -7,7 +7,9 @@
 #include "MemoryDesktop.h"
 #include "NativeWindow.h"
 #include "PlayWidget.h"
+#include "PlayerWindow.h"
 #include "PluginManage.h"
+#include "RequestContext.h"
 
 #include "kestrix/kestrix.h"
 #include "kestrix/kestrix_control.h"
@@ -173,14 +175,14 @@ private slots:
         cfg.sync();
         setRecordType(2);
         PlayWidget::setConfigFolder(m_dir.path());
-        CPluginManage::setAppFolder(m_dir.path());
+        RequestContext::setAppFolder(m_dir.path());
         auto desktop = std::make_shared<NativeWindow::MemoryDesktop>();
         QVERIFY(desktop->addWindow(0x4400012, 0, QStringLiteral("chromium"),
             QStringLiteral("Cameras - Web Viewer"), QRect(0, 0, 1280, 800), true));
         desktop->setForeground(0x4400012);
         NativeWindow::setDesktop(desktop);
-        CPluginManage::setPlayWidgetProvider(&PlayWidget::facadeForCurrentThread);
-        CPluginManage::setStreamInputProvider(&PlayWidget::dataEntry);
+        PlayerWindow::setProvider(&PlayWidget::facadeForCurrentThread);
+        PlayerWindow::setStreamInputProvider(&PlayWidget::dataEntry);
         kestrix::control::reset();
         kestrix::control::addDevice(device());
 
@@ -208,8 +210,8 @@ private slots:
             m_manage->stopWorker();
             delete m_manage;
         }
-        CPluginManage::setPlayWidgetProvider(nullptr);
-        CPluginManage::setStreamInputProvider(nullptr);
+        PlayerWindow::setProvider(nullptr);
+        PlayerWindow::setStreamInputProvider(nullptr);
         NativeWindow::setDesktop(nullptr);
         QCOMPARE(kestrix::control::runningThreads() <= 1, true); // the event thread at most
     }
@@ -338,6 +340,23 @@ private slots:
             QCOMPARE(reply.value("Wnd").toInt(), -1);
             QCOMPARE(reply.value("Ret").toInt(), 1016);
         }
+    }
+
+    // The one sound output moves to the window that asks for it and goes
+    // when that window turns it off.
+    void soundMovesBetweenWindows()
+    {
+        QJsonObject reply = replyTo(QStringLiteral(R"({"MainType":5,"SubType":42,"MsgID":7,"Channel":2})"));
+        QCOMPARE(reply.value("Audio").toInt(), 1);
+        QCOMPARE(LumarelControl::soundOwner(), 66);
+        reply = replyTo(QStringLiteral(R"({"MainType":5,"SubType":42,"MsgID":8,"Channel":3})"));
+        QCOMPARE(reply.value("Audio").toInt(), 1);
+        QCOMPARE(LumarelControl::soundOwner(), 67);
+        QCOMPARE(PlayWidget::existing()->IsSoundWnd(1, 2), false);
+        reply = replyTo(QStringLiteral(R"({"MainType":5,"SubType":42,"MsgID":9,"Channel":3})"));
+        QCOMPARE(reply.value("Ret").toInt(), 100);
+        QCOMPARE(reply.value("Audio").toInt(), 0);
+        QCOMPARE(LumarelControl::soundOwner(), -1);
     }
 
     // Pausing holds the device's data back; stopping the paused window

@@ -76,14 +76,14 @@ private slots:
         wav.close();
         qputenv("LUMAREL_CAPTURE_WAV", m_wav.toLocal8Bit());
         f.initTestCase(this);
-        CPluginManage::setTalkFactory([] { return std::make_unique<CTalk>(); });
+        TalkTopic::setTalkFactory([] { return std::make_unique<CTalk>(); });
         QVERIFY(f.start(device()));
         VoiceCustom::GetInstance()->setFilePath(voicePath());
     }
     void cleanupTestCase()
     {
         f.cleanupTestCase();
-        CPluginManage::setTalkFactory(nullptr);
+        TalkTopic::setTalkFactory(nullptr);
         VoiceCustom::ReleaseInstance();
     }
 
@@ -124,7 +124,7 @@ private slots:
     void largeBlockIsSplit()
     {
         DeviceLoginInfo device;
-        QVERIFY(f.onWorker([&] { device = f.manage->mainDevice(); }));
+        QVERIFY(f.onWorker([&] { device = f.manage->context().mainDevice(); }));
         CTalk talk;
         talk.SetDeviceInfo(device);
         QVERIFY(talk.TalkDevice());
@@ -318,14 +318,14 @@ private slots:
             script.close();
             script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         }
-        CPluginManage::setAppFolder(folder.path());
+        RequestContext::setAppFolder(folder.path());
         f.sent.clear();
         f.post(QStringLiteral(R"({"MainType":30,"SubType":%1,"MsgID":77,"Channel":2})").arg(subType));
         auto voiceAnswers = [&] { return f.sent.filter(QStringLiteral("\"Msg\":30")); };
         QTRY_COMPARE(voiceAnswers().size(), answers.size());
         f.post(QStringLiteral(R"({"MainType":13,"MsgID":"marker"})"));
         QTRY_VERIFY(!f.sent.filter(QStringLiteral("marker")).isEmpty());
-        CPluginManage::setAppFolder(QString());
+        RequestContext::setAppFolder(QString());
         QCOMPARE(voiceAnswers().size(), answers.size());
         for (int i = 0; i < answers.size(); ++i) {
             const QJsonObject answer = object(voiceAnswers()[i]);

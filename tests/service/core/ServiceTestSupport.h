@@ -227,6 +227,14 @@ public:
         command({ { QStringLiteral("op"), QStringLiteral("close") } });
         return next().value(QStringLiteral("event")).toString() == QLatin1String("closed");
     }
+    // Sends `count` requests of `size` bytes; how many went before the page
+    // was closed, -1 on a time-out.
+    int flood(int count, int size, int timeoutMs = 60000)
+    {
+        command({ { QStringLiteral("op"), QStringLiteral("flood") }, { QStringLiteral("count"), count },
+            { QStringLiteral("size"), size } });
+        return next(timeoutMs).value(QStringLiteral("count")).toInt(-1);
+    }
     int sessions(int count, int timeoutMs)
     {
         command({ { QStringLiteral("op"), QStringLiteral("sessions") }, { QStringLiteral("count"), count } });
@@ -264,6 +272,22 @@ public:
     }
 
     QString program() const { return appDir + QStringLiteral("/QuorvelTool"); }
+
+    // The process ids of the player doubles started so far, and how many run.
+    QList<qint64> startedPlayers() const
+    {
+        QList<qint64> out;
+        for (const QString &file : eventFiles(eventDir, QStringLiteral("start")))
+            out.append(pidOfEventFile(file));
+        return out;
+    }
+    int playersRunning() const
+    {
+        int running = 0;
+        for (const qint64 pid : startedPlayers())
+            running += processAlive(pid) ? 1 : 0;
+        return running;
+    }
 
     QProcessEnvironment environment(const QString &mode = QStringLiteral("echo")) const
     {
@@ -331,6 +355,14 @@ inline void stopService(std::unique_ptr<QProcess> &service)
         service->waitForFinished(5000);
     }
     service.reset();
+}
+
+// True when the page's request of an unbuilt MainType comes back answered.
+inline bool answers(PageClient &page, int msgId)
+{
+    if (!page.send(QStringLiteral("{\"MainType\":9999,\"SubType\":0,\"MsgID\":%1}").arg(msgId)))
+        return false;
+    return parseObject(page.receive(60)).value(QStringLiteral("MsgID")).toInt() == msgId;
 }
 
 inline QString wsUrl(int port)

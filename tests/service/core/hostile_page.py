@@ -17,13 +17,31 @@ Usage: hostile_page.py URL MODE [ARGS]
                      prints {"replies":K,"codes":[...]} (close codes of the
                      pages closed instead of answered) and holds the pages
                      until standard input ends
+  pings COUNT SIZE   a page on a plain socket that sends COUNT pings of SIZE
+                     bytes and never reads the pongs; prints {"event":"sent"},
+                     or {"event":"cut"} when the service ended the connection
+                     first, then holds it until standard input ends
+  starting COUNT SIZE  sends COUNT messages of SIZE bytes at once (its player
+                     still starting) and waits for the page's end:
+                     {"event":"closed","code":C} (or "timeout")
+  reset KIND COUNT   a page on a plain socket that sends COUNT requests of
+                     KIND, never reads the answers and resets its connection
+                     while they flow; prints {"event":"reset"}. KIND: reply
+                     (answers of 64 KiB), key (session key replies), keyed
+                     (the key reply read first, then encrypted answers), event
+                     (bursts of events), page (firmware replies the service
+                     sends itself)
+  reset-ws KIND COUNT  the same on Python's websockets: reading paused, the
+                     connection aborted with a reset
 """
 import asyncio
 import base64
 import json
 import os
 import socket
+import struct
 import sys
+import time
 
 import websockets
 
@@ -89,7 +107,9 @@ def masked_text_frame(payload):
     return bytes(head) + mask + body
 
 
-def deaf(url, count, size):
+def plain_page(url):
+    """A page on a plain socket with a small receive buffer, after the
+    opening handshake; None when the service closed it."""
     host, port = url.split("//", 1)[1].split(":")
     s = socket.create_connection((host, int(port)))
     s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
@@ -100,9 +120,114 @@ def deaf(url, count, size):
     while b"\r\n\r\n" not in head:
         chunk = s.recv(1)
         if not chunk:
-            emit({"event": "closed"})
-            return
+            return None
         head += chunk
+    return s
+
+
+def recv_exactly(s, n):
+    data = b""
+    while len(data) < n:
+        chunk = s.recv(n - len(data))
+        if not chunk:
+            raise ConnectionError("closed")
+        data += chunk
+    return data
+
+
+def read_text(s):
+    """The next frame the service sends (never masked), as text."""
+    b0, b1 = recv_exactly(s, 2)
+    n = b1 & 0x7F
+    if n == 126:
+        n = struct.unpack(">H", recv_exactly(s, 2))[0]
+    elif n == 127:
+        n = struct.unpack(">Q", recv_exactly(s, 8))[0]
+    return recv_exactly(s, n).decode()
+
+
+def reset_requests(kind, count):
+    """The requests of a reset page: what it asks for before it resets."""
+    shapes = {
+        "reply": {"MainType": 9101, "Size": 65536},
+        "key": {"MainType": 32},
+        "keyed": {"MainType": 9101, "Size": 8000},
+        "event": {"MainType": 9108, "Count": 64, "Size": 16384},
+        "page": {"MainType": 201, "SubType": 5},
+    }
+    return [json.dumps(dict(shapes[kind], MsgID=i + 1)) for i in range(count)]
+
+
+def reset_with_rst(sock):
+    # Linger 0: the close sends a reset, not a FIN.
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    sock.close()
+
+
+def reset(url, kind, count):
+    s = plain_page(url)
+    if s is None:
+        emit({"event": "closed"})
+        return
+    if kind == "keyed":
+        s.sendall(masked_text_frame(json.dumps({"MainType": 32, "MsgID": 0}).encode()))
+        read_text(s)
+    for text in reset_requests(kind, count):
+        s.sendall(masked_text_frame(text.encode()))
+    # The answers are on their way: the reset meets them.
+    time.sleep(0.05)
+    reset_with_rst(s)
+    emit({"event": "reset"})
+
+
+async def reset_ws(url, kind, count):
+    ws = await websockets.connect(url, max_size=None)
+    if kind == "keyed":
+        await ws.send(json.dumps({"MainType": 32, "MsgID": 0}))
+        await ws.recv()
+    ws.transport.pause_reading()
+    for text in reset_requests(kind, count):
+        await ws.send(text)
+    await asyncio.sleep(0.05)
+    sock = ws.transport.get_extra_info("socket")
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    ws.transport.abort()
+    emit({"event": "reset"})
+
+
+def pings(url, count, size):
+    s = plain_page(url)
+    if s is None:
+        emit({"event": "closed"})
+        return
+    ping = bytearray([0x89, 0x80 | size]) + os.urandom(4) + b"p" * size
+    batch = 1000
+    try:
+        for _ in range(count // batch):
+            s.sendall(bytes(ping) * batch)
+        emit({"event": "sent"})
+    except OSError:
+        emit({"event": "cut"})
+    sys.stdin.read()
+    s.close()
+
+
+async def starting(url, count, size):
+    async with websockets.connect(url, max_size=None) as ws:
+        try:
+            for i in range(count):
+                await ws.send(request(i + 1, size))
+        except websockets.ConnectionClosed as e:
+            emit({"event": "closed", "code": e.code})
+            return
+        emit(await outcome(ws, 120))
+
+
+def deaf(url, count, size):
+    s = plain_page(url)
+    if s is None:
+        emit({"event": "closed"})
+        return
     for i in range(count):
         s.sendall(masked_text_frame(json.dumps({"MainType": 9101, "MsgID": i + 1, "Size": size}).encode()))
     emit({"event": "sent"})
@@ -137,6 +262,14 @@ def main():
         asyncio.run(flood(url, int(sys.argv[3]), int(sys.argv[4])))
     elif mode == "sessions":
         asyncio.run(sessions(url, int(sys.argv[3])))
+    elif mode == "pings":
+        pings(url, int(sys.argv[3]), int(sys.argv[4]))
+    elif mode == "starting":
+        asyncio.run(starting(url, int(sys.argv[3]), int(sys.argv[4])))
+    elif mode == "reset":
+        reset(url, sys.argv[3], int(sys.argv[4]))
+    elif mode == "reset-ws":
+        asyncio.run(reset_ws(url, sys.argv[3], int(sys.argv[4])))
 
 
 main()

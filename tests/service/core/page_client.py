@@ -8,6 +8,9 @@ line on standard output:
   {"op":"recv","timeout":S}       -> {"event":"message","text":T} or {"event":"timeout"}
                                      or {"event":"closed","code":C}
   {"op":"close"}                  -> {"event":"closed"} and the client ends
+  {"op":"flood","count":N,"size":S} -> sends N requests padded to S bytes each,
+                                     stopping early when the page is closed;
+                                     answers {"event":"sent","count":K}
   {"op":"sessions","count":N}     -> opens N sessions one after the other on
                                      new connections, one request each, and
                                      answers {"event":"sessions","ok":K}
@@ -58,6 +61,16 @@ async def main():
                 emit({"event": "timeout"})
             except websockets.ConnectionClosed as e:
                 emit({"event": "closed", "code": e.code})
+        elif op == "flood":
+            sent = 0
+            for i in range(int(cmd["count"])):
+                text = json.dumps({"MainType": 4, "SubType": 0, "MsgID": i, "Pad": ""})
+                try:
+                    await ws.send(text[:-2] + "x" * (int(cmd["size"]) - len(text)) + text[-2:])
+                except websockets.ConnectionClosed:
+                    break
+                sent += 1
+            emit({"event": "sent", "count": sent})
         elif op == "close":
             await ws.close()
             emit({"event": "closed"})

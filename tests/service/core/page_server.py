@@ -11,6 +11,8 @@ on a free loopback port and prints "port N". MODE:
   absolute   a package with an entry "/tmp/abs-<pid>.js"
   link       a package with a link entry pointing out of the folder
   cut        a package cut in the middle (its MD5 announced for the cut bytes)
+  barrier    as good, but a version request is answered only once a second one
+             is in flight at the same time (404 when none comes within 4 s)
 A POST answers {"got": <body>, "length": <Content-Length>} as JSON; a POST to
 /slow answers after 5 seconds. Ends when standard input closes.
 """
@@ -47,9 +49,23 @@ def package(mode):
     return data
 
 
+BARRIER = threading.Barrier(2, timeout=4)
+
+
 class Handler(http.server.SimpleHTTPRequestHandler):
+    mode = "good"
+
     def log_message(self, *args):
         pass
+
+    def do_GET(self):
+        if self.mode == "barrier" and "Info.txt" in self.path:
+            try:
+                BARRIER.wait()
+            except threading.BrokenBarrierError:
+                self.send_error(404)
+                return
+        super().do_GET()
 
     def do_POST(self):
         length = int(self.headers.get("Content-Length", "0"))
@@ -77,6 +93,7 @@ def main():
     with open(os.path.join(folder, "WebInfo.txt"), "w") as f:
         f.write("Version: V1.0.10\r\nMd5: %s\r\n" % md5)
     os.chdir(root)
+    Handler.mode = mode
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     if "--tls" in sys.argv:
         i = sys.argv.index("--tls")

@@ -8,20 +8,26 @@ format and answers them. Behaviour is chosen by the environment:
 QV_DOUBLE_MODE  echo (default), silent (never connects), flood (writes 1 MiB
                 to standard output before connecting), impostor (a second
                 process connects first and reports whether it was refused)
+QV_DOUBLE_SILENT_SESSIONS  session ids (comma-separated) whose double is
+                silent whatever the mode
 QV_DOUBLE_LOG   folder for event files: <pid>.start (JSON with argv, cwd),
                 <pid>.quit once the link closed, <pid>.impostor with the
                 impostor's outcome
 Requests 9100-9105 ask for answers of a kind; 9106 makes it stop reading and
-9107 makes it die at once.
+9107 makes it die at once; 9108 asks for "Count" events of "Size" bytes each;
+a request whose first bytes name MainType 9109 is answered with its size
+alone, unparsed (near-cap messages of the benchmarks).
 """
 import json
 import os
+import re
 import secrets
 import socket
 import sys
 import time
 
 LOG = os.environ.get("QV_DOUBLE_LOG", "")
+SIZE_ONLY = re.compile(rb'^\{"MainType":9109,"MsgID":(\d+)')
 
 
 def record(name, data):
@@ -103,6 +109,9 @@ def main():
         sys.exit(2)
     path = sys.argv[2]
     mode = os.environ.get("QV_DOUBLE_MODE", "echo")
+    # Sessions named here never connect, whatever the mode of the others.
+    if sys.argv[1] in os.environ.get("QV_DOUBLE_SILENT_SESSIONS", "").split(","):
+        mode = "silent"
     record("start", {"argv": sys.argv[1:], "cwd": os.getcwd(), "mode": mode})
     if mode == "silent":
         time.sleep(60)
@@ -114,9 +123,9 @@ def main():
         child = run_impostor(path)
         time.sleep(0.3)
     s = connect(path)
-    buf = b""
+    buf = bytearray()
     while True:
-        data = s.recv(65536)
+        data = s.recv(1 << 20)
         if not data:
             break
         buf += data
@@ -124,7 +133,13 @@ def main():
             length = int(buf[:8], 16)
             if len(buf) < 8 + length:
                 break
-            payload, buf = buf[8:8 + length], buf[8 + length:]
+            payload = bytes(buf[8:8 + length])
+            del buf[:8 + length]
+            size_only = SIZE_ONLY.match(payload[:64])
+            if size_only:
+                s.sendall(frame(encode({"Msg": 9109, "MsgID": int(size_only.group(1)), "Ret": 100,
+                                        "Size": length})))
+                continue
             text = payload.decode("utf-8", "replace")
             try:
                 req = json.loads(text)
@@ -146,6 +161,11 @@ def main():
                 for piece in (data[:4], data[4:13], data[13:]):
                     s.sendall(piece)
                     time.sleep(0.05)
+            elif mt == 9108:
+                # A burst of events, as a device's alarms come.
+                pad = "x" * int(req.get("Size", 0))
+                for i in range(int(req.get("Count", 1))):
+                    s.sendall(frame(encode({"MainEvent": 9108, "SubEvent": 0, "Seq": i, "Data": pad})))
             elif mt == 9104:
                 # Two frames in one write.
                 s.sendall(frame(encode({"Msg": 9104, "Seq": 1})) + frame(encode({"Msg": 9104, "Seq": 2})))

@@ -23,6 +23,8 @@ class TestGeneralSocket : public QObject
 private slots:
     void initTestCase()
     {
+        QVERIFY(writeFile(m_root.web(QStringLiteral("js/common.js")), "common"));
+        QVERIFY(writeFile(m_root.web(QStringLiteral("js/common.json")), "{\"json\":1}"));
         m_server = startServer(m_root.appDir);
         QVERIFY(m_server);
         QVERIFY(m_server->port() > 0);
@@ -53,6 +55,13 @@ private slots:
         QTest::newRow("mixed Png") << "/a.Png" << ok << QByteArray("text/plain") << QByteArray("png-mixed");
         QTest::newRow("upper JPG") << "/a.JPG" << ok << QByteArray("text/plain") << QByteArray("jpg-upper");
         QTest::newRow("jpg") << "/pic.jpg" << ok << QByteArray("image/jpeg") << QByteArray("jpg");
+        // Any path holding "common.js" goes through the update check, whose
+        // type test finds ".js" anywhere in the name; with no web-file server
+        // configured it serves the installed file.
+        QTest::newRow("common.js") << "/js/common.js" << ok << QByteArray("application/x-javascript")
+                                   << QByteArray("common");
+        QTest::newRow("common.json") << "/js/common.json" << ok << QByteArray("application/x-javascript")
+                                     << QByteArray("{\"json\":1}");
         QTest::newRow("folder") << "/css" << missing << binary << QByteArray();
         QTest::newRow("no such file") << "/nothing.html" << missing << binary << QByteArray();
         // Every way out of the web folder.

@@ -1,10 +1,12 @@
 // The page's control requests on "/Cmd-WebLocalCtrl", posted with curl.
 #include "ClientRegistry.h"
+#include "HttpClient.h"
 #include "MemoryDesktop.h"
 #include "SocketServerSupport.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -75,8 +77,21 @@ private slots:
                                           << ok << QByteArray("{\"MainRsp\":31,\"SubRsp\":0,\"Ret\":1003}");
         QTest::newRow("undecodable text")
             << QByteArray("{\"MainType\":26,\"SubType\":0,\"data\":\"not base64!\"}") << ok
-            << QByteArray("{\n\t\"MainRsp\" : 26,\n\t\"Ret\" : 1016,\n\t\"SubRsp\" : 0,\n\t\"data\" : "
+            << QByteArray("{\n   \"MainRsp\" : 26,\n   \"Ret\" : 1016,\n   \"SubRsp\" : 0,\n   \"data\" : "
                           "\"not base64!\"\n}\n");
+        // The echoed style holds at most 63 bytes, cut between characters.
+        QTest::newRow("style of 100 bytes")
+            << "{\"MainType\":1,\"SubType\":0,\"WebStyle\":\"" + QByteArray(100, 's') + "\"}" << ok
+            << "{\"MainRsp\":1,\"SubRsp\":0,\"Version\":\"\",\"WebStyle\":\"" + QByteArray(63, 's')
+                + "\",\"ExeVersion\":\"V2\",\"AutoPreviewNum\":8,\"Ret\":100}";
+        QTest::newRow("style cut before a two-byte character")
+            << "{\"MainType\":1,\"SubType\":0,\"WebStyle\":\"" + QByteArray(62, 's') + "\xc3\xa9\"}" << ok
+            << "{\"MainRsp\":1,\"SubRsp\":0,\"Version\":\"\",\"WebStyle\":\"" + QByteArray(62, 's')
+                + "\",\"ExeVersion\":\"V2\",\"AutoPreviewNum\":8,\"Ret\":100}";
+        QTest::newRow("style of 63 bytes ending in a character")
+            << "{\"MainType\":1,\"SubType\":0,\"WebStyle\":\"" + QByteArray(61, 's') + "\xc3\xa9\"}" << ok
+            << "{\"MainRsp\":1,\"SubRsp\":0,\"Version\":\"\",\"WebStyle\":\"" + QByteArray(61, 's')
+                + "\xc3\xa9\",\"ExeVersion\":\"V2\",\"AutoPreviewNum\":8,\"Ret\":100}";
         QTest::newRow("unknown type")
             << QByteArray("{\"MainType\":5,\"SubType\":0}") << QByteArray() << QByteArray();
         QTest::newRow("not json") << QByteArray("{\"MainType\":99,") << QByteArray() << QByteArray();
@@ -139,12 +154,46 @@ private slots:
             = QJsonDocument::fromJson(a.body).object().value(QStringLiteral("key")).toObject();
         const QJsonObject kb
             = QJsonDocument::fromJson(b.body).object().value(QStringLiteral("key")).toObject();
-        QVERIFY(a.body.startsWith(
-            "{\n\t\"MainRsp\" : 27,\n\t\"Ret\" : 100,\n\t\"SubRsp\" : 0,\n\t\"key\" : \n\t{"));
+        // Three blanks a level, the inner object's brace on its key's line.
+        const QByteArray key = ka.value(QStringLiteral("key")).toString().toLatin1();
+        QCOMPARE(a.body,
+            "{\n   \"MainRsp\" : 27,\n   \"Ret\" : 100,\n   \"SubRsp\" : 0,\n   \"key\" : {\n      \"iv\" : "
+            "\"\",\n"
+            "      \"key\" : "
+                + GeneralSocket::jsonText(key) + "\n   }\n}\n");
         QCOMPARE(ka.value(QStringLiteral("iv")).toString(), QString());
         QCOMPARE(ka.value(QStringLiteral("key")).toString().size(), 16);
         // Two keys within one second differ: they come from the random source.
         QVERIFY(ka.value(QStringLiteral("key")) != kb.value(QStringLiteral("key")));
+    }
+
+    // The version from the settings file holds at most 63 bytes, cut between
+    // characters.
+    void versionIsCut_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QByteArray>("answered");
+        QTest::newRow("short") << "V1.2.3" << QByteArray("V1.2.3");
+        QTest::newRow("100 characters") << QString(100, QLatin1Char('v')) << QByteArray(63, 'v');
+        QTest::newRow("cut before a two-byte character")
+            << QString(62, QLatin1Char('v')) + QChar(0xe9) << QByteArray(62, 'v');
+        QTest::newRow("cut before a four-byte character")
+            << QString(61, QLatin1Char('v')) + QString::fromUcs4(U"\U0001F600") << QByteArray(61, 'v');
+    }
+    void versionIsCut()
+    {
+        QFETCH(QString, version);
+        QFETCH(QByteArray, answered);
+        const QString ini = m_root.appDir + QStringLiteral("/QuorvelToolVersion.ini");
+        {
+            QSettings settings(ini, QSettings::IniFormat);
+            settings.setValue(QStringLiteral("Tool/version"), version);
+        }
+        const Reply reply = control(*m_server, "{\"MainType\":1,\"SubType\":0}");
+        QFile::remove(ini);
+        QCOMPARE(reply.body,
+            "{\"MainRsp\":1,\"SubRsp\":0,\"Version\":\"" + answered
+                + "\",\"WebStyle\":\"\",\"ExeVersion\":\"V2\",\"AutoPreviewNum\":8,\"Ret\":100}");
     }
 
     // The relayed text is the whole body with "Potocol" added, however long.
@@ -174,40 +223,62 @@ private slots:
     }
 
     // Outside requests: only http and https, within the page's time less a
-    // second, which must leave some time.
+    // second, which must leave some time. Missing texts read as empty ones;
+    // an array for a text, or a time that is no int, ends the request at once
+    // unanswered; any int time works without overflow.
     void outsideRequest_data()
     {
-        QTest::addColumn<QString>("path"); // appended to the outside server's address
-        QTest::addColumn<int>("time");
-        QTest::addColumn<int>("ret"); // 0: the outside answer comes back
-        QTest::newRow("answered") << "/echo" << 6000 << 0;
-        QTest::newRow("no time left") << "/echo" << 1000 << 7;
-        QTest::newRow("negative time") << "/echo" << -5 << 7;
-        QTest::newRow("too slow") << "/slow" << 2000 << 7;
-        QTest::newRow("file address") << "file:///etc/passwd" << 6000 << 1;
+        QTest::addColumn<QByteArray>("body"); // "%URL%" is the outside server's address
+        QTest::addColumn<int>("ret"); // 0: the outside answer comes back; -1: closed unanswered
+        const QByteArray req = "\"Req\":\"{\\\"a\\\":\\\"caf\xc3\xa9\\\"}\"";
+        auto body = [&req](const QByteArray &url, const QByteArray &time) {
+            return "{\"MainType\":202,\"SubType\":0,\"Url\":\"" + url + "\"," + req + ",\"Time\":" + time
+                + "}";
+        };
+        QTest::newRow("answered") << body("%URL%/echo", "6000") << 0;
+        QTest::newRow("no time left") << body("%URL%/echo", "1000") << 7;
+        QTest::newRow("negative time") << body("%URL%/echo", "-5") << 7;
+        QTest::newRow("too slow") << body("%URL%/slow", "2000") << 7;
+        QTest::newRow("file address") << body("file:///etc/passwd", "6000") << 1;
+        QTest::newRow("time INT_MIN") << body("%URL%/echo", "-2147483648") << 7;
+        QTest::newRow("time -1") << body("%URL%/echo", "-1") << 7;
+        QTest::newRow("time 0") << body("%URL%/echo", "0") << 7;
+        QTest::newRow("time INT_MAX") << body("%URL%/echo", "2147483647") << 0;
+        QTest::newRow("time 1e18") << body("%URL%/echo", "1e18") << -1;
+        QTest::newRow("time as text") << body("%URL%/echo", "\"5000\"") << -1;
+        QTest::newRow("no Url") << QByteArray("{\"MainType\":202,\"SubType\":0,\"Req\":\"{}\",\"Time\":5000}")
+                                << 1;
+        QTest::newRow("no Req") << QByteArray("{\"MainType\":202,\"SubType\":0,\"Url\":\"\",\"Time\":5000}")
+                                << 1;
+        QTest::newRow("Req an array")
+            << QByteArray("{\"MainType\":202,\"SubType\":0,\"Url\":\"%URL%/echo\",\"Req\":[1],\"Time\":5000}")
+            << -1;
     }
     void outsideRequest()
     {
-        QFETCH(QString, path);
-        QFETCH(int, time);
+        QFETCH(QByteArray, body);
         QFETCH(int, ret);
         PageServer outside(QStringLiteral("good"));
         QVERIFY(outside.port > 0);
-        const QString url = path.startsWith(QLatin1Char('/')) ? outside.url() + path : path;
-        const QByteArray body = "{\"MainType\":202,\"SubType\":0,\"Url\":\"" + url.toUtf8()
-            + "\",\"Req\":\"{\\\"a\\\":\\\"caf\xc3\xa9\\\"}\",\"Time\":" + QByteArray::number(time) + "}";
+        body.replace("%URL%", outside.url().toUtf8());
         const Reply reply = control(*m_server, body);
+        if (ret < 0) {
+            QCOMPARE(reply.status, QByteArray());
+            QCOMPARE(reply.body, QByteArray());
+            return;
+        }
         QCOMPARE(reply.status, QByteArray("HTTP/1.1 200 OK"));
         const QJsonObject answer = QJsonDocument::fromJson(reply.body).object();
         if (ret == 0) {
             QCOMPARE(answer.value(QStringLiteral("got")).toString(), QStringLiteral("{\"a\":\"caf\u00e9\"}"));
             // The length announced is the body's byte count.
             QCOMPARE(answer.value(QStringLiteral("length")).toInt(), 13);
-        } else {
-            QCOMPARE(answer.value(QStringLiteral("Ret")).toInt(), ret);
-            QCOMPARE(answer.value(QStringLiteral("MainRsp")).toInt(), 202);
-            QVERIFY(!answer.value(QStringLiteral("ErrorMsg")).toString().isEmpty());
+            return;
         }
+        // The failure answer in the service's styled layout.
+        QCOMPARE(reply.body,
+            "{\n   \"ErrorMsg\" : \"" + CHttpClient::errorString(ret).toUtf8()
+                + "\",\n   \"MainRsp\" : 202,\n   \"Ret\" : " + QByteArray::number(ret) + "\n}\n");
     }
 
 private:

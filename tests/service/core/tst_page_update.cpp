@@ -6,6 +6,7 @@
 #include "SocketServerSupport.h"
 
 #include <QSettings>
+#include <QThreadPool>
 #include <QtTest>
 
 using namespace SocketTest;
@@ -29,6 +30,9 @@ private slots:
         QVERIFY(openssl.waitForFinished(60000));
         QCOMPARE(openssl.exitCode(), 0);
     }
+    // The pool's threads that made https requests end before the program
+    // does, so that OpenSSL's per-thread state goes with them.
+    void cleanupTestCase() { QThreadPool::globalInstance()->waitForDone(); }
 
     void update_data()
     {
@@ -46,6 +50,8 @@ private slots:
         QTest::newRow("link entry") << "link" << false << QByteArray("V1.0.9") << QByteArray();
         QTest::newRow("cut package") << "cut" << false << QByteArray("V1.0.9") << QByteArray();
         QTest::newRow("server gone") << "gone" << false << QByteArray("V1.0.9") << QByteArray("old common");
+        QTest::newRow("no server configured")
+            << "none" << false << QByteArray("V1.0.9") << QByteArray("old common");
         QTest::newRow("self-signed https")
             << "good" << true << QByteArray("V1.0.9") << QByteArray("old common");
     }
@@ -59,8 +65,8 @@ private slots:
         QVERIFY(writeFile(root.web(QStringLiteral("WebVersion.txt")), "Version:" + installed + "\n"));
         QVERIFY(writeFile(root.web(QStringLiteral("js/common.js")), "old common"));
         std::unique_ptr<PageServer> pages;
-        QString base = QStringLiteral("http://127.0.0.1:1/web/");
-        if (mode != QLatin1String("gone")) {
+        QString base = mode == QLatin1String("none") ? QString() : QStringLiteral("http://127.0.0.1:1/web/");
+        if (mode != QLatin1String("gone") && mode != QLatin1String("none")) {
             pages = std::make_unique<PageServer>(mode, tls ? QStringList { m_cert, m_key } : QStringList());
             QVERIFY(pages->port > 0);
             base
@@ -91,6 +97,29 @@ private slots:
             = QDir(root.root()).entryList(QDir::Hidden | QDir::AllEntries | QDir::NoDotAndDotDot);
         QVERIFY2(
             !hidden.join(QLatin1Char(' ')).contains(QLatin1String(".Web.")), qPrintable(hidden.join(' ')));
+    }
+
+    // Without an address in the settings there is no web-file server to ask:
+    // none is made up.
+    void serverAddress_data()
+    {
+        QTest::addColumn<QString>("configured"); // null: no settings file
+        QTest::addColumn<QString>("base");
+        QTest::newRow("no settings file") << QString() << QString();
+        QTest::newRow("empty address") << "" << QString();
+        QTest::newRow("address") << "http://127.0.0.1:9/web"
+                                 << "http://127.0.0.1:9/web/";
+    }
+    void serverAddress()
+    {
+        QFETCH(QString, configured);
+        QFETCH(QString, base);
+        QTemporaryDir dir;
+        if (!configured.isNull()) {
+            QSettings ini(dir.path() + QStringLiteral("/QuorvelToolVersion.ini"), QSettings::IniFormat);
+            ini.setValue(QStringLiteral("Tool/webFileAddr"), configured);
+        }
+        QCOMPARE(CCheckUpdateStateTask::serverBase(dir.path()), base);
     }
 
     void versions_data()

@@ -297,8 +297,18 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(lastStartedPid() != 0, 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!processAlive(lastStartedPid()), 5000);
         QTRY_VERIFY(!server->playerProcess(8));
-        // Messages for the session are dropped.
+        // Messages for the session are dropped: no player starts for them,
+        // none is held for a later one, nothing comes back.
+        const qsizetype starts = eventFiles(m_events, QStringLiteral("start")).size();
+        QSignalSpy replies(server.get(), &PluginServer::sendWebsocketMsgSig);
+        QSignalSpy lost(server.get(), &PluginServer::playerLostSig);
         server->onRecvWebsocketMsg("{\"MainType\":1}", 8);
+        QTest::qWait(300);
+        QCOMPARE(eventFiles(m_events, QStringLiteral("start")).size(), starts);
+        QVERIFY(!server->playerProcess(8));
+        QVERIFY(!server->hasPlayerLink(8));
+        QVERIFY(replies.isEmpty());
+        QVERIFY(lost.isEmpty());
     }
 
     void missingPlayer()

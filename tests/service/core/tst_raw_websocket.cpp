@@ -136,16 +136,25 @@ public:
         }
         return head;
     }
-    // Everything until the server closes (or `timeoutMs` of silence).
+    // Everything until the server closes (or `timeoutMs` of silence). A close
+    // frame of the server is answered, as pages do, and nothing more is sent.
     QByteArray readToEnd(int timeoutMs = 10000)
     {
         QByteArray all;
         char buf[65536];
+        bool answered = false;
         while (RawSocket::waitReadable(m_fd, timeoutMs) == RawSocket::Wait::Ready) {
             const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
             if (n <= 0)
                 break;
             all.append(buf, int(n));
+            for (const ServerFrame &f : parseServerFrames(all)) {
+                if (f.opcode == WsFrame::Close && !answered) {
+                    answered = true;
+                    send(clientFrame(WsFrame::Close, f.payload.left(2)));
+                    shutdownWrite();
+                }
+            }
         }
         return all;
     }
@@ -339,9 +348,12 @@ private slots:
             QVERIFY(client.send(w));
         if (close == -1)
             client.shutdownWrite();
+        // The relay is this thread: it takes the messages before the page's
+        // side is read (and a close of the server answered).
+        QTRY_COMPARE(player.messages, messages);
+        const QList<ServerFrame> frames = parseServerFrames(client.readToEnd());
         QTRY_COMPARE(ended.size(), 1);
         QCOMPARE(player.messages, messages);
-        const QList<ServerFrame> frames = parseServerFrames(client.readToEnd());
         QList<ServerFrame> pongs;
         int closeCode = -1;
         for (const ServerFrame &f : frames) {

@@ -69,6 +69,19 @@ inline QJsonObject textEntry(const QString &name, const QString &text)
     return { { QStringLiteral("name"), name }, { QStringLiteral("text"), text } };
 }
 
+// A package of an install description and one custom partition image
+// ("squashfs" or "cramfs") made of the folder `tree`.
+inline bool makeCustomPackage(const QString &zipPath, const QString &installDesc, const QString &fileSystem,
+    const QString &tree, const QString &scratch)
+{
+    return makePackage(zipPath,
+        { textEntry(QStringLiteral("InstallDesc"), installDesc),
+            QJsonObject { { QStringLiteral("name"), QStringLiteral("custom-x.%1.img").arg(fileSystem) },
+                { fileSystem, tree }, { QStringLiteral("start"), 65536 },
+                { QStringLiteral("end"), 131072 } } },
+        scratch);
+}
+
 // Every path under `root` (relative, "/" separated, sorted), without following
 // links; files carry their content hash so two trees compare whole.
 inline QStringList treeListing(const QString &root)

@@ -11,6 +11,7 @@ The description: {"zip": OUT, "entries": [ENTRY, ...]}, each entry one of
       a partition image: 64-byte header (start and end addresses big-endian at
       16 and 20) followed by mksquashfs's or mkfs.cramfs's image of DIR
   {"name": N, "header": [S, E], "raw": T}   a header followed by the text T
+  {"name": P, "many": K}                    K empty entries named P0, P1, ...
 A text entry may add "link": true (stored as a Unix link to the text) or
 "badcrc": true (its checksum in the central directory is wrong).
 Names are stored exactly as given ("../evil", "/abs", "a\\\\..\\\\b").
@@ -45,6 +46,10 @@ def main():
         desc = json.load(f)
     with zipfile.ZipFile(desc["zip"], "w", zipfile.ZIP_DEFLATED) as z:
         for e in desc["entries"]:
+            if "many" in e:
+                for i in range(e["many"]):
+                    z.writestr("%s%d" % (e["name"], i), b"", zipfile.ZIP_STORED)
+                continue
             if "text" in e:
                 data = e["text"].encode()
             elif "file" in e:

@@ -4,6 +4,7 @@
 
 #include "DiyFirmware.h"
 #include "FirmwareTestSupport.h"
+#include "common/Json.h"
 
 using namespace FirmwareTest;
 
@@ -63,6 +64,12 @@ private slots:
     void version();
     void read_data();
     void read();
+    void links_data();
+    void links();
+    void elements_data();
+    void elements();
+    void mergeWalkers_data();
+    void mergeWalkers();
 };
 
 void TestCustomConfig::split_data()
@@ -91,8 +98,17 @@ void TestCustomConfig::split_data()
     QTest::newRow("trailing comma repaired")
         << Files { { "Net.custom", "{\"Wifi\": {\"On\": 1},\n }" } } << 100
         << Files { { "Net.Wifi", R"({"Name":"Net.Wifi","Net.Wifi":{"On":1}})" } };
-    QTest::newRow("no closing brace left out") << Files { { "Net.custom", R"({"Wifi": {"On": 1},)" },
-        { "Ok", "[0]" } } << 100 << Files { { "Ok", R"({"Name":"Ok","Ok":[0]})" } };
+    // A broken setting ends the walk: the package does not open without it.
+    QTest::newRow("no closing brace ends the walk")
+        << Files { { "Net.custom", R"({"Wifi": {"On": 1},)" }, { "Ok", "[0]" } } << 300002 << Files();
+    QTest::newRow("a bare number ends the walk")
+        << Files { { "Net", "5" }, { "Ok", "[0]" } } << 300002 << Files();
+    QTest::newRow("an empty file ends the walk")
+        << Files { { "Net", "" }, { "Ok", "[0]" } } << 300002 << Files();
+    QTest::newRow("a file over the read cap ends the walk")
+        << Files { { "Net", "<big>" }, { "Ok", "[0]" } } << 300002 << Files();
+    QTest::newRow("an empty copied file ends the walk")
+        << Files { { "AppDowloadLink", "" }, { "Ok", "[0]" } } << 300002 << Files();
     QTest::newRow("empty object") << Files { { "Empty", "{}" } } << 100 << Files();
     // A refused member stops its file's other members; a later file's write
     // gives the answer.
@@ -110,8 +126,12 @@ void TestCustomConfig::split()
     QFETCH(int, result);
     QFETCH(Files, produce);
     Session s;
-    for (auto it = custom.begin(); it != custom.end(); ++it)
-        QVERIFY(writeFile(s.custom + QStringLiteral("/CustomConfig/") + it.key(), it.value().toUtf8()));
+    for (auto it = custom.begin(); it != custom.end(); ++it) {
+        const QString path = s.custom + QStringLiteral("/CustomConfig/") + it.key();
+        QVERIFY(writeFile(path, it.value() == QLatin1String("<big>") ? "{}" : it.value().toUtf8()));
+        if (it.value() == QLatin1String("<big>")) // sparse: no disk is spent on it
+            QVERIFY(QFile::resize(path, CDiyFirmware::kMaxReadBytes + 1));
+    }
     QCOMPARE(s.firmware.readProgromCustom(1), result);
 
     const QStringList made = QDir(s.produce).entryList(QDir::Files);
@@ -289,6 +309,122 @@ void TestCustomConfig::read()
     QVERIFY(QDir().mkpath(s.custom + QStringLiteral("/data/Strings/folder")));
     QCOMPARE(s.firmware.getMultiLanguage(1), QStringLiteral("Deutsch English"));
     QCOMPARE(s.firmware.getMultiLanguage(2), QString());
+}
+
+void TestCustomConfig::links_data()
+{
+    QTest::addColumn<QString>("link"); // below the custom partition, pointing at the host folder
+    QTest::addColumn<QString>("languages");
+    QTest::addColumn<QStringList>("produce");
+
+    QTest::newRow("none") << QString() << "Deutsch English" << QStringList { "Net.On" };
+    QTest::newRow("strings folder") << "data/Strings"
+                                    << "" << QStringList { "Net.On" };
+    QTest::newRow("data folder") << "data"
+                                 << "" << QStringList { "Net.On" };
+    QTest::newRow("one language") << "data/Strings/Host"
+                                  << "Deutsch English" << QStringList { "Net.On" };
+    QTest::newRow("settings folder") << "CustomConfig"
+                                     << "Deutsch English" << QStringList();
+    QTest::newRow("one setting") << "CustomConfig/Host"
+                                 << "Deutsch English" << QStringList { "Net.On" };
+}
+
+// Nothing of the unpacked tree is reached through a link: a link there is
+// what the package author put in, and may point anywhere on the host.
+void TestCustomConfig::links()
+{
+    QFETCH(QString, link);
+    Session s;
+    const QString host = s.dir.path() + QStringLiteral("/host");
+    // Read through a link, it would show as a language and as a setting.
+    QVERIFY(writeFile(host + QStringLiteral("/Leak"), R"({"Key":1})"));
+    QVERIFY(writeFile(s.custom + QStringLiteral("/data/Strings/English"), "x"));
+    QVERIFY(writeFile(s.custom + QStringLiteral("/data/Strings/Deutsch"), "x"));
+    QVERIFY(writeFile(s.custom + QStringLiteral("/CustomConfig/Net"), R"({"On":1})"));
+    if (!link.isEmpty()) {
+        const QString path = s.custom + QLatin1Char('/') + link;
+        if (QFileInfo(path).isDir())
+            QVERIFY(QDir(path).removeRecursively());
+        QVERIFY(
+            QFile::link(link.endsWith(QLatin1String("Host")) ? host + QStringLiteral("/Leak") : host, path));
+    }
+    QTEST(s.firmware.getMultiLanguage(1), "languages");
+    QCOMPARE(s.firmware.readProgromCustom(1), 100);
+    QTEST(QDir(s.produce).entryList(QDir::Files), "produce");
+    QCOMPARE(readFile(host + QStringLiteral("/Leak")), QByteArray(R"({"Key":1})"));
+}
+
+void TestCustomConfig::elements_data()
+{
+    QTest::addColumn<QString>("array");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<Files>("produce");
+
+    QTest::newRow("each element a setting")
+        << R"([{"On":1},5])"
+        << "Chan" << 100
+        << Files { { "Chan.[0]", R"({"Name":"Chan.[0]","Chan.[0]":{"On":1}})" },
+               { "Chan.[1]", R"({"Name":"Chan.[1]","Chan.[1]":5})" } };
+    QTest::newRow("empty array") << "[]"
+                                 << "Chan" << 100 << Files();
+    QTest::newRow("key leaving the folder") << "[1]"
+                                            << "../x" << 300002 << Files();
+}
+
+void TestCustomConfig::elements()
+{
+    QFETCH(QString, array);
+    QFETCH(QString, key);
+    QFETCH(Files, produce);
+    Session s;
+    QTEST(
+        s.firmware.writeCustomConfigElements(QJsonDocument::fromJson(array.toUtf8()).array(), key, s.produce),
+        "result");
+    QCOMPARE(QDir(s.produce).entryList(QDir::Files), QStringList(produce.keys()));
+    for (auto it = produce.begin(); it != produce.end(); ++it)
+        QCOMPARE(parsed(readFile(s.produce + QLatin1Char('/') + it.key())), parsed(it.value().toUtf8()));
+}
+
+void TestCustomConfig::mergeWalkers_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("merged");
+
+    QTest::newRow("members kept, taken and added") << R"({"a":1,"b":{"c":2,"d":3}})"
+                                                   << R"({"b":{"c":5},"e":[1]})"
+                                                   << R"({"a":1,"b":{"c":5,"d":3},"e":[1]})";
+    QTest::newRow("arrays by index") << R"([{"a":1,"b":2},7])"
+                                     << R"([{"b":3},8,9])"
+                                     << R"([{"a":1,"b":3},8,9])";
+    QTest::newRow("a null stored member takes the page's") << R"({"a":null})"
+                                                           << R"({"a":{"x":1}})"
+                                                           << R"({"a":{"x":1}})";
+    QTest::newRow("another kind replaces") << R"({"a":[1]})"
+                                           << R"({"a":{"x":1}})"
+                                           << R"({"a":{"x":1}})";
+    QTest::newRow("empty page keeps all") << R"({"a":1})"
+                                          << "{}"
+                                          << R"({"a":1})";
+}
+
+// The Qt and the jsoncpp walker merge alike.
+void TestCustomConfig::mergeWalkers()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, page);
+    QFETCH(QString, merged);
+    QJsonValue target = parsed(stored.toUtf8());
+    CDiyFirmware::compareJsonValue(target, parsed(page.toUtf8()));
+    QCOMPARE(target, parsed(merged.toUtf8()));
+
+    Json::Value node;
+    Json::Value given;
+    QVERIFY(JsonUtil::parse(stored.toStdString(), &node) && JsonUtil::parse(page.toStdString(), &given));
+    CDiyFirmware::compareJsonNode(node, given);
+    QCOMPARE(parsed(QByteArray::fromStdString(JsonUtil::writeCompact(node))), parsed(merged.toUtf8()));
 }
 
 QTEST_GUILESS_MAIN(TestCustomConfig)

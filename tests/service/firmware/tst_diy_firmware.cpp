@@ -147,9 +147,12 @@ void TestDiyFirmware::readFiles_data()
     QTest::newRow("not json") << "s/a.json" << QByteArray("{") << 100 << 300002;
     QTest::newRow("empty") << "s/a.json" << QByteArray() << 300014 << 300014;
     QTest::newRow("missing") << "s/none" << QByteArray("-") << 300013 << 300016;
-    QTest::newRow("link inside the session") << "s/l" << QByteArray("->s/t.json") << 100 << 100;
+    // Links are never followed, wherever they point.
+    QTest::newRow("link inside the session") << "s/l" << QByteArray("->s/t.json") << 300013 << 300016;
     QTest::newRow("link out of the session") << "s/l" << QByteArray("->host.json") << 300013 << 300016;
     QTest::newRow("link to a folder") << "s/l" << QByteArray("->s") << 300013 << 300016;
+    QTest::newRow("folder level a link out") << "s/up/host.json" << QByteArray("->.") << 300013 << 300016;
+    QTest::newRow("parent level") << "s/../host.json" << QByteArray("-") << 300013 << 300016;
     QTest::newRow("fifo") << "s/fifo" << QByteArray("fifo") << 300013 << 300016;
     QTest::newRow("above the cap") << "s/big" << QByteArray("big") << 300005 << 300005;
 }
@@ -164,7 +167,9 @@ void TestDiyFirmware::readFiles()
     QVERIFY(writeFile(dir.path() + QStringLiteral("/host.json"), "{}"));
     QVERIFY(writeFile(dir.path() + QStringLiteral("/s/t.json"), "{}"));
     const QString path = dir.path() + QLatin1Char('/') + name;
-    if (content.startsWith("->"))
+    if (content == "->.") // the level above the file links to the scratch folder
+        QVERIFY(QFile::link(dir.path(), QFileInfo(path).path()));
+    else if (content.startsWith("->"))
         QVERIFY(QFile::link(dir.path() + QLatin1Char('/') + QString::fromUtf8(content.mid(2)), path));
     else if (content == "fifo")
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);

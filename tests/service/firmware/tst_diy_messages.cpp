@@ -36,6 +36,7 @@ private slots:
     void replies();
     void packageRoundTrip();
     void customisePackage();
+    void languagesThroughLink();
     void chooserReplaced();
 
 private:
@@ -124,10 +125,8 @@ void TestDiyMessages::packageRoundTrip()
     QVERIFY(QFile::link(QStringLiteral("/"), tree + QStringLiteral("/rootlink")));
     const QString folder = m_scratch.path() + QStringLiteral("/packages");
     QDir().mkpath(folder);
-    QVERIFY(makePackage(folder + QStringLiteral("/fw_v2.zip"),
-        { textEntry(QStringLiteral("InstallDesc"), R"({"Hardware":"AHB7008T-MH","UpgradeCommand":[]})"),
-            QJsonObject { { "name", "custom-x.squashfs.img" }, { "squashfs", tree }, { "start", 65536 },
-                { "end", 131072 } } },
+    QVERIFY(makeCustomPackage(folder + QStringLiteral("/fw_v2.zip"),
+        R"({"Hardware":"AHB7008T-MH","UpgradeCommand":[]})", QStringLiteral("squashfs"), tree,
         m_scratch.path()));
     QVERIFY(makePackage(folder + QStringLiteral("/bad.zip"),
         { textEntry(QStringLiteral("InstallDesc"), "{}"), textEntry(QStringLiteral("../evil"), "x") },
@@ -210,11 +209,8 @@ void TestDiyMessages::customisePackage()
     QVERIFY(writeFile(tree + QStringLiteral("/data/Strings/English"), "x"));
     QVERIFY(writeFile(tree + QStringLiteral("/data/Strings/Chinese"), "x"));
     const QString package = m_scratch.path() + QStringLiteral("/ipc_v3.zip");
-    QVERIFY(makePackage(package,
-        { textEntry(QStringLiteral("InstallDesc"), R"({"Hardware":"IPC5M","UpgradeCommand":[]})"),
-            QJsonObject { { "name", "custom-x.cramfs.img" }, { "cramfs", tree }, { "start", 65536 },
-                { "end", 131072 } } },
-        m_scratch.path()));
+    QVERIFY(makeCustomPackage(package, R"({"Hardware":"IPC5M","UpgradeCommand":[]})",
+        QStringLiteral("cramfs"), tree, m_scratch.path()));
     const QString logo = m_scratch.path() + QStringLiteral("/boot.jpg");
     QCOMPARE(runTool(QStringLiteral("convert"),
                  { QStringLiteral("-size"), QStringLiteral("800x600"), QStringLiteral("gradient:navy-gold"),
@@ -284,6 +280,33 @@ void TestDiyMessages::customisePackage()
         QStringLiteral("11"));
     QVERIFY(!QFileInfo::exists(m_service.appDir + QStringLiteral("/evil")));
     QVERIFY(!QFileInfo::exists(m_service.appDir + QStringLiteral("/Produce/evil")));
+    // Saving cancelled.
+    choose(QString());
+    QCOMPARE(ask(page, R"({"MainType":201,"SubType":4,"MsgID":9,"NewVersion":"11"})"),
+        parseObject(R"({"Msg":201,"SubMsg":4,"MsgID":9,"Ret":300000})"));
+    QVERIFY(page.close());
+}
+
+// A package whose strings folder is a link to a folder of the host: the
+// language list is that of the package, never the host folder's file names.
+void TestDiyMessages::languagesThroughLink()
+{
+    const QString host = m_scratch.path() + QStringLiteral("/hostfolder");
+    QVERIFY(writeFile(host + QStringLiteral("/id_rsa"), "secret"));
+    const QString tree = m_scratch.path() + QStringLiteral("/linked/custom");
+    QVERIFY(writeFile(tree + QStringLiteral("/FirmwareInfo"), "NET_UPGRADE_FILE=IPC_V4\n"));
+    QVERIFY(QDir().mkpath(tree + QStringLiteral("/data")));
+    QVERIFY(QFile::link(host, tree + QStringLiteral("/data/Strings")));
+    const QString package = m_scratch.path() + QStringLiteral("/linked.zip");
+    QVERIFY(makeCustomPackage(package, R"({"Hardware":"IPC5M","UpgradeCommand":[]})",
+        QStringLiteral("squashfs"), tree, m_scratch.path()));
+
+    PageClient page(wsUrl(m_port));
+    QVERIFY(page.opened());
+    choose(package);
+    QCOMPARE(ask(page, R"({"MainType":201,"SubType":1,"MsgID":1})").value("Ret").toInt(), 100);
+    QCOMPARE(ask(page, R"({"MainType":201,"SubType":6,"MsgID":2})"),
+        parseObject(R"({"Msg":201,"SubMsg":6,"MsgID":2,"Ret":300000})"));
     QVERIFY(page.close());
 }
 

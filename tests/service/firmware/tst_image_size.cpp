@@ -103,6 +103,10 @@ private slots:
     void gif();
     void gifFileCap_data();
     void gifFileCap();
+    void jpegInfo_data();
+    void jpegInfo();
+    void bmp_data();
+    void bmp();
 
 private:
     QTemporaryDir m_dir;
@@ -378,6 +382,93 @@ void TestImageSize::gifFileCap()
     QVERIFY(writeFile(path, bytes + QByteArray(int(fileSize - bytes.size()), 0)));
     QTEST(bool(GetGIFWidthHeight(QFile::encodeName(path).constData())), "read");
     QFile::remove(path);
+}
+
+void TestImageSize::jpegInfo_data()
+{
+    QTest::addColumn<QStringList>("convert"); // empty: no file
+    QTest::addColumn<int>("result");
+    QTest::newRow("801 wide, as it is") << QStringList { "-size", "801x100", "gradient:", "jpg:-" } << 0;
+    QTest::newRow("grayscale") << QStringList { "-size", "31x17", "gradient:", "-colorspace", "Gray",
+        "jpg:-" } << 0;
+    QTest::newRow("png") << QStringList { "-size", "16x16", "xc:red", "png:-" } << -1;
+    QTest::newRow("missing file") << QStringList() << -1;
+}
+
+void TestImageSize::jpegInfo()
+{
+    QFETCH(QStringList, convert);
+    QFETCH(int, result);
+    const QString path = m_dir.path() + QStringLiteral("/info.jpg");
+    QFile::remove(path);
+    if (!convert.isEmpty()) {
+        const ToolRun made = runTool(QStringLiteral("convert"), convert);
+        QCOMPARE(made.exitCode, 0);
+        QVERIFY(writeFile(path, made.out));
+    }
+    int width = 7, height = 7;
+    QCOMPARE(printJpegInfo(QFile::encodeName(path).constData(), &width, &height), result);
+    if (result != 0) {
+        QCOMPARE(width, 0);
+        QCOMPARE(height, 0);
+        return;
+    }
+    const ToolRun identify
+        = runTool(QStringLiteral("identify"), { QStringLiteral("-format"), QStringLiteral("%w %h"), path });
+    QCOMPARE(QStringLiteral("%1 %2").arg(width).arg(height), QString::fromLatin1(identify.out));
+}
+
+void TestImageSize::bmp_data()
+{
+    QTest::addColumn<QStringList>("convert"); // to standard output
+    QTest::addColumn<int>("cutTo"); // bytes kept of the file; 0: all
+    QTest::addColumn<int>("pixelType"); // -1: refused
+
+    QTest::newRow("8 bits") << QStringList { "-size", "23x17", "gradient:red-blue", "-type", "Palette",
+        "-compress", "None", "BMP3:-" }
+                            << 0 << 0;
+    QTest::newRow("8 bits, run-length coded")
+        << QStringList { "-size", "23x17", "gradient:red-blue", "-type", "Palette", "BMP3:-" } << 0 << -1;
+    QTest::newRow("RGB555") << QStringList { "-size", "9x5", "plasma:", "-define", "bmp:subtype=RGB555",
+        "BMP:-" } << 0 << 0;
+    QTest::newRow("RGB565") << QStringList { "-size", "9x5", "plasma:", "-define", "bmp:subtype=RGB565",
+        "BMP:-" } << 0 << 1;
+    QTest::newRow("24 bits") << QStringList { "-size", "9x5", "plasma:", "BMP3:-" } << 0 << -1;
+    QTest::newRow("4 bits") << QStringList { "-size", "9x5", "xc:red", "-type", "Palette", "BMP3:-" } << 0
+                            << -1;
+    QTest::newRow("cut in the pixels") << QStringList { "-size", "23x17", "gradient:red-blue", "-type",
+        "Palette", "-compress", "None", "BMP3:-" }
+                                       << 1200 << -1;
+    QTest::newRow("png") << QStringList { "-size", "9x5", "xc:red", "png:-" } << 0 << -1;
+}
+
+// Every pixel against ImageMagick's own reading of the file.
+void TestImageSize::bmp()
+{
+    QFETCH(QStringList, convert);
+    QFETCH(int, cutTo);
+    QFETCH(int, pixelType);
+    const QString path = m_dir.path() + QStringLiteral("/picture.bmp");
+    const ToolRun made = runTool(QStringLiteral("convert"), convert);
+    QCOMPARE(made.exitCode, 0);
+    QVERIFY(writeFile(path, cutTo > 0 ? made.out.left(cutTo) : made.out));
+    const std::unique_ptr<DecodedPicture> picture = readBmpFile(QFile::encodeName(path).constData());
+    QCOMPARE(bool(picture), pixelType >= 0);
+    if (!picture)
+        return;
+    QCOMPARE(picture->pixelType, pixelType);
+    const ToolRun identify
+        = runTool(QStringLiteral("identify"), { QStringLiteral("-format"), QStringLiteral("%w %h"), path });
+    QCOMPARE(
+        QStringLiteral("%1 %2").arg(picture->width).arg(picture->height), QString::fromLatin1(identify.out));
+    const QByteArray rgb = runTool(QStringLiteral("convert"),
+        { path, QStringLiteral("-depth"), QStringLiteral("8"), QStringLiteral("rgb:-") })
+                               .out;
+    QCOMPARE(rgb.size(), picture->width * picture->height * 3);
+    for (int i = 0; i < picture->width * picture->height; ++i) {
+        const auto *p = reinterpret_cast<const uchar *>(rgb.constData()) + 3 * i;
+        QCOMPARE(picture->pixels.at(size_t(i)), convertRgbTo16(p[0], p[1], p[2], pixelType));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestImageSize)

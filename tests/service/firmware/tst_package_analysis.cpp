@@ -3,6 +3,9 @@
 
 #include "DiyFirmware.h"
 #include "FirmwareTestSupport.h"
+#include "SquashfsExtractor.h"
+
+#include <unistd.h>
 
 using namespace FirmwareTest;
 
@@ -32,6 +35,8 @@ private slots:
     void analyse();
     void extractor_data();
     void extractor();
+    void refused_data();
+    void refused();
 };
 
 void TestPackageAnalysis::analyse_data()
@@ -205,37 +210,145 @@ void TestPackageAnalysis::analyse()
     QCOMPARE(readFile(host), QByteArray("NET_UPGRADE_FILE=IPC_HOST\nBuild:host\n"));
 }
 
+void TestPackageAnalysis::refused_data()
+{
+    QTest::addColumn<QString>("fileSystem"); // of the custom partition
+    QTest::addColumn<Tree>("extra"); // added to the custom tree; "<N>": a sparse file of N bytes
+    QTest::addColumn<int>("entries"); // empty entries added to the package
+    QTest::addColumn<bool>("shortRead"); // of the install description
+    QTest::addColumn<qint64>("partitionCap");
+    QTest::addColumn<int>("result");
+
+    const qint64 readCap = CDiyFirmware::kMaxReadBytes;
+    const qint64 mib = 1024 * 1024;
+    QTest::newRow("fits") << "squashfs" << Tree { { "half", "<524288>" } } << 0 << false << mib << 100;
+    QTest::newRow("squashfs file past the partition cap")
+        << "squashfs" << Tree { { "big", "<8388608>" } } << 0 << false << mib << 300003;
+    QTest::newRow("cramfs file past the partition cap")
+        << "cramfs" << Tree { { "big", "<2097152>" } } << 0 << false << mib << 300003;
+    QTest::newRow("firmware info over the read cap")
+        << "squashfs" << Tree { { "FirmwareInfo", QStringLiteral("<%1>").arg(readCap + 1) } } << 0 << false
+        << 2 * readCap << 300005;
+    QTest::newRow("65,536 entries and then the install description")
+        << "squashfs" << Tree() << 65536 << false << mib << 300003;
+    QTest::newRow("install description read short") << "squashfs" << Tree() << 0 << true << mib << 300006;
+}
+
+namespace {
+
+// Reads half of what is asked, then finds the file at its end, as when it
+// shrinks while read.
+ssize_t readHalf(int fd, void *data, size_t length)
+{
+    const ssize_t n = ::read(fd, data, length / 2);
+    ::lseek(fd, 0, SEEK_END);
+    return n;
+}
+
+} // namespace
+
+void TestPackageAnalysis::refused()
+{
+    QFETCH(QString, fileSystem);
+    QFETCH(Tree, extra);
+    QFETCH(int, entries);
+    QFETCH(bool, shortRead);
+    QFETCH(qint64, partitionCap);
+    QFETCH(int, result);
+
+    QTemporaryDir dir;
+    const QString customDir = dir.path() + QStringLiteral("/custom");
+    Tree tree = customTree("NET_UPGRADE_FILE=DVR_V2\n");
+    tree.remove("rootlink");
+    tree.remove("hostlink");
+    for (auto it = extra.constBegin(); it != extra.constEnd(); ++it)
+        tree.insert(it.key(), it.value());
+    for (auto it = tree.constBegin(); it != tree.constEnd(); ++it) {
+        const QString path = customDir + QLatin1Char('/') + it.key();
+        QVERIFY(writeFile(path, it.value().toUtf8()));
+        if (it.value().startsWith(QLatin1Char('<')))
+            QVERIFY(QFile::resize(path, it.value().mid(1).chopped(1).toLongLong()));
+    }
+    QJsonArray list;
+    if (entries > 0)
+        list.append(QJsonObject { { "name", "e" }, { "many", entries } });
+    list.append(textEntry(QStringLiteral("InstallDesc"), kDvrDesc));
+    list.append(QJsonObject { { "name", QStringLiteral("custom-x.%1.img").arg(fileSystem) },
+        { fileSystem, customDir }, { "start", 0x10000 }, { "end", 0x20000 } });
+    const QString package = dir.path() + QStringLiteral("/fw.zip");
+    QVERIFY(makePackage(package, list, dir.path()));
+
+    CDiyFirmware firmware(dir.path() + QStringLiteral("/Service"));
+    firmware.setPartitionMaxBytes(partitionCap);
+    if (shortRead)
+        firmware.setInstallDescReadCall(readHalf);
+    auto *record = new DiySessionInfo;
+    std::memset(record, 0, sizeof(*record));
+    const QString unzip = dir.path() + QStringLiteral("/Service/UnZip/fw_3");
+    QVERIFY(DiyText::set(record->unzipFolder, unzip));
+    QVERIFY(
+        DiyText::set(record->programFolder, CDiyFirmware::createPath(unzip + QStringLiteral("/Program"))));
+    QCOMPARE(firmware.addSessionInfo(3, record), 100);
+    QCOMPARE(firmware.dealUnzipWithProgram(package, 3), result);
+    // A partition past the cap leaves nothing of its tree behind.
+    QCOMPARE(QFileInfo::exists(unzip + QStringLiteral("/custom-x/root")), result == 100 || result == 300005);
+    QVERIFY(SquashfsExtractor::treeBytes(QFile::encodeName(unzip), qint64(1) << 40) < (qint64(1) << 25));
+}
+
 void TestPackageAnalysis::extractor_data()
 {
     QTest::addColumn<QString>("script"); // the extractor stand-in; empty: no such program
     QTest::addColumn<int>("result");
+    QTest::addColumn<int>("runs"); // listing, then unpacking
+    QTest::addColumn<bool>("treeLeft");
 
-    QTest::newRow("missing program") << QString() << 300012;
-    QTest::newRow("failing program") << "echo broken >&2; exit 3" << 100;
-    QTest::newRow("over the time limit") << "exec sleep 600" << 100;
+    const QString listing = "if [ \"$1\" = -lls ]; then echo '-rw-r--r-- root/root %1 2024-01-01 00:00 r/f'; "
+                            "exit 0; fi\n";
+    QTest::newRow("missing program") << QString() << 300012 << 0 << false;
+    QTest::newRow("failing listing: nothing unpacked") << "echo broken >&2; exit 3" << 100 << 1 << false;
+    QTest::newRow("listing over the time limit") << "exec sleep 600" << 100 << 1 << false;
+    QTest::newRow("both runs") << listing.arg(5) + "mkdir -p \"$4\"; echo 1234 > \"$4/f\"" << 100 << 2
+                               << true;
+    QTest::newRow("listed past the cap") << listing.arg(1048577) << 300003 << 1 << false;
+    QTest::newRow("listed size unreadable") << listing.arg("12x") << 300003 << 1 << false;
+    // The listing says little, the unpacking writes more: ended once past the cap.
+    QTest::newRow("unpacked past the cap")
+        << listing.arg(5) + "mkdir -p \"$4\"; truncate -s 64M \"$4/big\"; exec sleep 600" << 300003 << 2
+        << false;
+    QTest::newRow("unpacking over the time limit")
+        << listing.arg(5) + "mkdir -p \"$4\"; exec sleep 600" << 100 << 2 << true;
 }
 
 void TestPackageAnalysis::extractor()
 {
     QFETCH(QString, script);
     QFETCH(int, result);
+    QFETCH(int, runs);
+    QFETCH(bool, treeLeft);
     QTemporaryDir dir;
     CDiyFirmware firmware(dir.path());
     const QString program = dir.path() + QStringLiteral("/extract.sh");
     if (!script.isEmpty()) {
         // The stand-in notes its process id and arguments, then acts.
-        QVERIFY(writeFile(program, "#!/bin/sh\necho $$ \"$@\" > \"$0.run\"\n" + script.toUtf8() + "\n"));
+        QVERIFY(writeFile(program, "#!/bin/sh\necho $$ \"$@\" >> \"$0.runs\"\n" + script.toUtf8() + "\n"));
         QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
     firmware.setUnsquashfsProgram(program);
-    firmware.setExtractTimeoutMs(500);
-    QCOMPARE(firmware.runUnsquashfs("/img/a b.img", "/out/root"), result);
-    if (script.isEmpty())
-        return;
-    const QList<QByteArray> run = readFile(program + QStringLiteral(".run")).trimmed().split(' ');
-    QCOMPARE(run.mid(1),
-        (QList<QByteArray> { "-no-progress", "-no-xattrs", "-d", "/out/root", "/img/a", "b.img" }));
-    QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/") + QString::fromLatin1(run.first())));
+    firmware.setExtractTimeoutMs(1500);
+    firmware.setPartitionMaxBytes(1024 * 1024);
+    const QString target = dir.path() + QStringLiteral("/out/root");
+    QCOMPARE(firmware.runUnsquashfs("/img/a b.img", QFile::encodeName(target)), result);
+    QCOMPARE(QFileInfo::exists(target), treeLeft);
+    const QList<QByteArray> lines = readFile(program + QStringLiteral(".runs")).split('\n');
+    QCOMPARE(lines.size() - 1, runs);
+    const QList<QList<QByteArray>> expected { { "-lls", "-d", QFile::encodeName(target), "/img/a", "b.img" },
+        { "-no-progress", "-no-xattrs", "-d", QFile::encodeName(target), "/img/a", "b.img" } };
+    for (int i = 0; i < runs; ++i) {
+        const QList<QByteArray> run = lines.at(i).split(' ');
+        QCOMPARE(run.mid(1), expected.at(i));
+        // Every run has ended and been reaped, whatever it did.
+        QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/") + QString::fromLatin1(run.first())));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPackageAnalysis)

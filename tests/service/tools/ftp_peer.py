@@ -4,6 +4,9 @@
     ftp_peer.py transfer HOST PORT USER PASSWORD SIZE
     ftp_peer.py session HOST PORT USER PASSWORD
     ftp_peer.py traverse HOST PORT USER PASSWORD PATH
+    ftp_peer.py reset_data HOST PORT USER PASSWORD NAME
+    ftp_peer.py close_control HOST PORT USER PASSWORD NAME
+    ftp_peer.py idle HOST PORT USER PASSWORD COUNT
 
 Prints one JSON object: the server's replies (or the error text) per step.
 """
@@ -11,7 +14,10 @@ import ftplib
 import io
 import json
 import os
+import socket
+import struct
 import sys
+import time
 
 
 def attempt(fn, *args):
@@ -69,9 +75,77 @@ def traverse(ftp, path):
     return out
 
 
+def abandon(ftp, name, how):
+    """Starts an upload, sends part of it, then goes away in the middle."""
+    conn = ftp.transfercmd("STOR " + name)
+    conn.sendall(os.urandom(300000))
+    out = {}
+    if how == "reset_data":
+        # A zero linger time makes close() send a reset, not an end.
+        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        conn.close()
+        out["reply"] = attempt(ftp.voidresp)
+    else:
+        ftp.close()
+        # The server drops the data connection of an upload whose client is gone.
+        conn.settimeout(20)
+        try:
+            out["data"] = "closed" if conn.recv(1) == b"" else "data"
+        except OSError as e:
+            out["data"] = "closed" if not isinstance(e, socket.timeout) else "open"
+        conn.close()
+    return out
+
+
+def read_line(sock):
+    line = b""
+    while not line.endswith(b"\r\n"):
+        chunk = sock.recv(1)
+        if not chunk:
+            break
+        line += chunk
+    return line.decode("latin-1").strip()
+
+
+def idle(host, port, user, password, count):
+    """One logged-in session and COUNT - 1 that never log in fill the
+    server; a further connection is refused until the idle ones time out."""
+    ftp = connect(host, port, user, password)
+    idle_socks = []
+    for _ in range(count - 1):
+        # Before connecting: the server's clock starts at its accept.
+        opened = time.monotonic()
+        s = socket.create_connection((host, int(port)), timeout=60)
+        idle_socks.append((s, opened, read_line(s)))
+    extra = socket.create_connection((host, int(port)), timeout=60)
+    out = {"welcomes": len([w for _, _, w in idle_socks if w.startswith("220")]),
+           "extra": read_line(extra)}
+    extra.close()
+    goodbyes, lasted = set(), []
+    for s, opened, _ in idle_socks:
+        goodbyes.add(read_line(s))
+        lasted.append(time.monotonic() - opened)
+        if s.recv(1) == b"":
+            s.close()
+    out["goodbyes"] = sorted(goodbyes)
+    out["shortest_ms"] = int(min(lasted) * 1000)
+    out["logged_in_pwd"] = attempt(ftp.pwd)
+    later = connect(host, port, user, password)
+    out["later_pwd"] = attempt(later.pwd)
+    attempt(later.quit)
+    attempt(ftp.quit)
+    return out
+
+
 def main():
     mode, host, port, user, password = sys.argv[1:6]
+    if mode == "idle":
+        print(json.dumps(idle(host, port, user, password, int(sys.argv[6]))))
+        return
     ftp = connect(host, port, user, password)
+    if mode in ("reset_data", "close_control"):
+        print(json.dumps(abandon(ftp, sys.argv[6], mode)))
+        return
     if mode == "transfer":
         out = transfer(ftp, int(sys.argv[6]))
     elif mode == "session":

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -14,8 +15,11 @@
 
 #include <csignal>
 #include <memory>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -106,6 +110,26 @@ struct DataLink
         return all + socket.readAll();
     }
 };
+
+// The sizes of the files this process holds open in `folder`: the server's
+// uploads in progress, which may have no name there yet.
+QList<qint64> openFilesIn(const QString &folder)
+{
+    QList<qint64> sizes;
+    const QByteArray prefix = QFile::encodeName(QFileInfo(folder).canonicalFilePath()) + '/';
+    for (const QString &fd : QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System)) {
+        const QByteArray link = QFile::encodeName("/proc/self/fd/" + fd);
+        char target[4096];
+        const ssize_t n = ::readlink(link.constData(), target, sizeof target);
+        struct stat st
+        {
+        };
+        if (n > 0 && QByteArray(target, int(n)).startsWith(prefix) && ::stat(link.constData(), &st) == 0
+            && S_ISREG(st.st_mode))
+            sizes << st.st_size;
+    }
+    return sizes;
+}
 
 QStringList g_uploads;
 void recordUpload(const char *path, void *userData)
@@ -519,6 +543,71 @@ private slots:
         Control next; // the server still serves
         QVERIFY(next.open(m_server.listenPort()));
         QVERIFY(next.login());
+    }
+
+    // An upload whose client goes away in the middle is neither stored nor
+    // reported, however it ends; the next complete upload is.
+    void abandonedUpload_data()
+    {
+        QTest::addColumn<QString>("client");
+        QTest::newRow("curl killed") << "curl";
+        QTest::newRow("ftplib resets the data connection") << "reset_data";
+        QTest::newRow("ftplib closes the control connection first") << "close_control";
+    }
+    void abandonedUpload()
+    {
+        QFETCH(QString, client);
+        const QString base = QStringLiteral("ftp://127.0.0.1:%1/").arg(m_server.listenPort());
+        const QString name = "gone_" + client + ".bin";
+        const QString sub = m_root + "/sub";
+        const int reported = g_uploads.size();
+        if (client == "curl") {
+            const QString local = m_tmp.path() + "/five_mb.bin";
+            QVERIFY(writeFile(local, randomBytes(5 << 20)));
+            QProcess p;
+            p.start(QStringLiteral("curl"),
+                { "-sS", "--limit-rate", "500k", "-u", "vexqa:vexqa", "-T", local, base + "sub/" + name });
+            QVERIFY(p.waitForStarted());
+            // Killed once a part of the file has arrived.
+            QTRY_VERIFY_WITH_TIMEOUT(openFilesIn(sub).value(0) >= 200000, 30000);
+            QCOMPARE(::kill(pid_t(p.processId()), SIGKILL), 0);
+            QVERIFY(p.waitForFinished(10000));
+        } else {
+            const QJsonObject r = peer({ client, "sub/" + name });
+            if (client == "reset_data")
+                QCOMPARE(r.value("reply").toString(), QString("551 Error on output file."));
+            else // dropped at once, not when the client's data connection ends
+                QCOMPARE(r.value("data").toString(), QString("closed"));
+        }
+        // The server is done with the upload once it has closed its file.
+        QTRY_VERIFY_WITH_TIMEOUT(openFilesIn(sub).isEmpty(), 20000);
+        QCOMPARE(QDir(sub).entryList({ "*" + name + "*" }, QDir::Files | QDir::Hidden), QStringList());
+        const QString after = m_tmp.path() + "/after.bin";
+        QVERIFY(writeFile(after, "after"));
+        QCOMPARE(curl({ "-u", "vexqa:vexqa", "-T", after, base + "sub/after.bin" }), 0);
+        // Reports arrive in order: the abandoned upload's would be there first.
+        const QString afterEntry = QFileInfo(m_root).canonicalFilePath() + "/sub/after.bin:5";
+        QTRY_VERIFY(g_uploads.mid(reported).contains(afterEntry));
+        QCOMPARE(g_uploads.filter(name), QStringList());
+    }
+
+    // Sessions that never log in are closed after the login time-out and give
+    // their places back; a logged-in session stays (Python's sockets and ftplib).
+    void loginTimeout()
+    {
+        const int timeoutMs = 3000;
+        m_server.stop(); // no sessions left over from earlier tests
+        m_server.setLoginTimeout(timeoutMs);
+        QCOMPARE(m_server.start("test", m_server.listenPort(), qPrintable(m_root)), 1);
+        const QJsonObject r = peer({ "idle", QString::number(CFtpServer::kMaxClients) });
+        m_server.setLoginTimeout(30000);
+        QCOMPARE(r.value("welcomes").toInt(), CFtpServer::kMaxClients - 1);
+        QCOMPARE(r.value("extra").toString(), QString()); // all places taken
+        QCOMPARE(
+            r.value("goodbyes").toArray(), QJsonArray { "421 Login time-out, closing control connection." });
+        QVERIFY(r.value("shortest_ms").toInt() >= timeoutMs);
+        QCOMPARE(r.value("logged_in_pwd").toString(), QString("/"));
+        QCOMPARE(r.value("later_pwd").toString(), QString("/"));
     }
 
     // Twenty sessions at once; the next connection is closed without a word.
