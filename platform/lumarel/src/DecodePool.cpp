@@ -14,6 +14,18 @@ DecodePool::Clock::time_point tickAfter(DecodePool::Clock::time_point at)
     return DecodePool::Clock::time_point((since + tick - DecodePool::Clock::duration(1)) / tick * tick);
 }
 
+// Takes `job` out of `jobs`; the pool's hold on it, null if it had none.
+template<typename Jobs> std::shared_ptr<DecodeJob> takeOut(Jobs *jobs, const DecodeJob *job)
+{
+    const auto at = std::find_if(
+        jobs->begin(), jobs->end(), [&](const std::shared_ptr<DecodeJob> &j) { return j.get() == job; });
+    if (at == jobs->end())
+        return nullptr;
+    std::shared_ptr<DecodeJob> taken = std::move(*at);
+    jobs->erase(at);
+    return taken;
+}
+
 } // namespace
 
 DecodePool::DecodePool(int threads)
@@ -82,24 +94,12 @@ void DecodePool::remove(DecodeJob *job)
     std::unique_lock<std::mutex> lock(m_mutex);
     job->m_removed = true;
     job->m_next = DecodeJob::NextRun {};
-    if (job->m_queued) {
-        const auto at = std::find_if(m_ready.begin(), m_ready.end(),
-            [&](const std::shared_ptr<DecodeJob> &j) { return j.get() == job; });
-        if (at != m_ready.end()) {
-            queued = std::move(*at);
-            m_ready.erase(at);
-        }
-        job->m_queued = false;
-    }
-    if (job->m_timed) {
-        const auto at = std::find_if(m_timed.begin(), m_timed.end(),
-            [&](const std::shared_ptr<DecodeJob> &j) { return j.get() == job; });
-        if (at != m_timed.end()) {
-            timed = std::move(*at);
-            m_timed.erase(at);
-        }
-        job->m_timed = false;
-    }
+    if (job->m_queued)
+        queued = takeOut(&m_ready, job);
+    job->m_queued = false;
+    if (job->m_timed)
+        timed = takeOut(&m_timed, job);
+    job->m_timed = false;
     if (job->m_running && job->m_runner != std::this_thread::get_id())
         m_runEnded.wait(lock, [&] { return !job->m_running; });
     lock.unlock();

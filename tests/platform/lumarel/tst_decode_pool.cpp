@@ -17,6 +17,13 @@ namespace {
 
 using Clock = DecodeJob::Clock;
 
+// Holds the calling run's thread until `release` is set.
+void waitFor(const std::atomic<bool> &release)
+{
+    while (!release)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 // Lets blocked runs go when a test ends early (a failed check), before the
 // pool, made first, waits for them.
 struct ReleaseAtEnd
@@ -213,8 +220,7 @@ private slots:
         const ReleaseAtEnd guard { release };
         auto blocker = std::make_shared<TestJob>();
         blocker->body = [&](TestJob &) {
-            while (!release)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            waitFor(release);
             return DecodeJob::NextRun {};
         };
         // The other thread keeps the time for a job that asked for a far one.
@@ -266,8 +272,7 @@ private slots:
             // The pool's one thread is held by another job meanwhile.
             auto blocker = std::make_shared<TestJob>();
             blocker->body = [&](TestJob &) {
-                while (!release)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                waitFor(release);
                 return DecodeJob::NextRun {};
             };
             pool->wake(blocker);
@@ -279,8 +284,7 @@ private slots:
             pool->remove(blocker.get());
         } else if (how == "running") {
             job->body = [&](TestJob &) {
-                while (!release)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                waitFor(release);
                 runEnded = true;
                 return DecodeJob::NextRun { Clock::now(), true }; // would run again
             };
