@@ -105,6 +105,7 @@ private slots:
     {
         TRV_PLAY_CloseStream(1);
         TRV_PLAY_CloseFile(130);
+        LumarelControl::setPooledDecoding(true);
     }
 
     void bmpSnapshotIsACompleteFile_data()
@@ -419,7 +420,6 @@ private slots:
             QTRY_COMPARE(g_closedAtEnd.load(), round);
             QVERIFY(!stats(130).open);
         }
-        LumarelControl::setPooledDecoding(true);
     }
 
     // Emptying the queue of a file port (as the player does after a seek)
