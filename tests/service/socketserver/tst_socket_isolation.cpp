@@ -201,8 +201,8 @@ public:
     {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(QStringLiteral("/usr/bin/python3"),
-            { testSource(QStringLiteral("raw_ws_page.py")), QStringLiteral("ws://127.0.0.1:%1/").arg(port),
-                mode });
+            { testSource(QStringLiteral("socketserver/raw_ws_page.py")),
+                QStringLiteral("ws://127.0.0.1:%1/").arg(port), mode });
     }
     ~Page()
     {

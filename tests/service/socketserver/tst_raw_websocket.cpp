@@ -507,7 +507,7 @@ private slots:
 private:
     static QString sourceFile(const QString &name)
     {
-        return qEnvironmentVariable("QV_SOURCE_DIR") + QStringLiteral("/tests/service/core/") + name;
+        return qEnvironmentVariable("QV_SOURCE_DIR") + QStringLiteral("/tests/service/socketserver/") + name;
     }
 
     WebRoot m_root;

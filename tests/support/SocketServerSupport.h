@@ -132,7 +132,7 @@ inline Reply control(const GeneralSocket &server, const QByteArray &body)
 
 inline QString testSource(const QString &name)
 {
-    return qEnvironmentVariable("QV_SOURCE_DIR") + QStringLiteral("/tests/service/core/") + name;
+    return qEnvironmentVariable("QV_SOURCE_DIR") + QStringLiteral("/tests/service/") + name;
 }
 
 // page_server.py in a folder of its own: the web-file server and an outside
@@ -144,7 +144,7 @@ public:
     {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(QStringLiteral("/usr/bin/python3"),
-            QStringList { testSource(QStringLiteral("page_server.py")), m_dir.path(), mode }
+            QStringList { testSource(QStringLiteral("update/page_server.py")), m_dir.path(), mode }
                 + (tls.isEmpty() ? QStringList() : QStringList { QStringLiteral("--tls") } + tls));
         while (m_process.waitForReadyRead(20000) || m_process.canReadLine()) {
             if (!m_process.canReadLine())

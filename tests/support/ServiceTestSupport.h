@@ -32,7 +32,7 @@ inline QString binaryDir()
 
 inline QString testFile(const QString &name)
 {
-    return sourceDir() + QStringLiteral("/tests/service/core/") + name;
+    return sourceDir() + QStringLiteral("/tests/service/") + name;
 }
 
 inline QString doubleScript()
