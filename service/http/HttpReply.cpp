@@ -1,6 +1,8 @@
-#include "ClientRegistry.h"
+#include "HttpReply.h"
 
 #include "RawSocket.h"
+
+#include <json/writer.h>
 
 #include <QFile>
 
@@ -42,7 +44,9 @@ const char *contentTypeLine(int type)
 
 } // namespace
 
-int ClientRegistry::sendData(int socket, const void *data, int length, int timeoutSeconds)
+namespace HttpReply {
+
+int sendData(int socket, const void *data, int length, int timeoutSeconds)
 {
     if (length < 0 || (!data && length > 0))
         return -1;
@@ -51,7 +55,7 @@ int ClientRegistry::sendData(int socket, const void *data, int length, int timeo
     return n < 0 ? -1 : int(n);
 }
 
-QByteArray ClientRegistry::httpFileHead(int type, qint64 contentLength)
+QByteArray httpFileHead(int type, qint64 contentLength)
 {
     QByteArray head = type == 9 ? "HTTP/1.1 404 Not Found\r\n" : "HTTP/1.1 200 OK\r\n";
     head += contentTypeLine(type);
@@ -70,13 +74,13 @@ QByteArray ClientRegistry::httpFileHead(int type, qint64 contentLength)
     return head;
 }
 
-int ClientRegistry::sendHttpFile(int type, int socket, qint64 contentLength)
+int sendHttpFile(int type, int socket, qint64 contentLength)
 {
     const QByteArray head = httpFileHead(type, contentLength);
     return sendData(socket, head.constData(), head.size(), 3) == head.size() ? 0 : -1;
 }
 
-int ClientRegistry::sendHttpFileChecked(const QString &path, int type, int socket)
+int sendHttpFileChecked(const QString &path, int type, int socket)
 {
     if (path.isEmpty())
         return -1;
@@ -86,7 +90,7 @@ int ClientRegistry::sendHttpFileChecked(const QString &path, int type, int socke
     return sendHttpFileChecked(file, type, socket);
 }
 
-int ClientRegistry::sendHttpFileChecked(QFile &file, int type, int socket)
+int sendHttpFileChecked(QFile &file, int type, int socket)
 {
     const qint64 size = file.size();
     if (sendHttpFile(type, socket, size) != 0)
@@ -106,7 +110,7 @@ int ClientRegistry::sendHttpFileChecked(QFile &file, int type, int socket)
     return 0;
 }
 
-QByteArray ClientRegistry::httpTextReply(const char *text, int length, int status)
+QByteArray httpTextReply(const char *text, int length, int status)
 {
     if (length < 0 || (!text && length > 0))
         length = 0;
@@ -123,13 +127,13 @@ QByteArray ClientRegistry::httpTextReply(const char *text, int length, int statu
     return reply;
 }
 
-int ClientRegistry::sendHttpText(const char *text, int length, int status, int socket)
+int sendHttpText(const char *text, int length, int status, int socket)
 {
     const QByteArray reply = httpTextReply(text, length, status);
     return sendData(socket, reply.constData(), reply.size(), 3);
 }
 
-int ClientRegistry::fileTypeOfPath(const QByteArray &path)
+int fileTypeOfPath(const QByteArray &path)
 {
     static const struct
     {
@@ -144,6 +148,19 @@ int ClientRegistry::fileTypeOfPath(const QByteArray &path)
     }
     return 1;
 }
+
+QByteArray styledJson(const Json::Value &value)
+{
+    // The styled writer of old lays nested objects out this way; the newer
+    // stream writer cannot.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    Json::StyledWriter writer;
+    return QByteArray::fromStdString(writer.write(value));
+#pragma GCC diagnostic pop
+}
+
+} // namespace HttpReply
 
 int parseReplyCode(const char *text)
 {

@@ -10,9 +10,6 @@
 #include <memory>
 #include <mutex>
 
-class QFile;
-class QIODevice;
-
 // What the service's two page front ends share: the session counter, the
 // WebSocket server's port, and the raw socket server's per-connection tables.
 // Every table has its own lock and no operation holds two of them; nothing is
@@ -70,41 +67,6 @@ public:
     int clearGuardedMap();
     int clientCount() const;
 
-    // Socket sends and HTTP replies of the raw socket server and its update
-    // task (ClientRegistryHttp.cpp). They keep no state.
-    // Sends all bytes, waiting at most `timeoutSeconds` for each step of
-    // progress; the count, or -1 on time-out or failure.
-    static int sendData(int socket, const void *data, int length, int timeoutSeconds);
-    // The reply head of file type `type` (see fileTypeOfPath) announcing
-    // `contentLength` bytes; for type 9, the not-found page (head and body).
-    static QByteArray httpFileHead(int type, qint64 contentLength);
-    // Sends httpFileHead(): 0 when all was sent, else -1.
-    static int sendHttpFile(int type, int socket, qint64 contentLength = 0);
-    // Head and file: -1 with nothing sent when the file cannot be opened;
-    // -1 when sending or reading fails part way (the peer sees fewer bytes
-    // than announced); 0 when the whole file went out.
-    static int sendHttpFileChecked(const QString &path, int type, int socket);
-    // The same for a file already open for reading.
-    static int sendHttpFileChecked(QFile &file, int type, int socket);
-    // A text/plain reply: 200, 400, and "404 Not Found" for any other status.
-    static QByteArray httpTextReply(const char *text, int length, int status);
-    // Sends httpTextReply(): sendData's result.
-    static int sendHttpText(const char *text, int length, int status, int socket);
-    // The file type of a request path by its ending (case-sensitive).
-    static int fileTypeOfPath(const QByteArray &path);
-
-    // Page packages (ClientRegistryFiles.cpp).
-    // Extracts every entry of the zip archive into `folder`; refuses (false,
-    // with whatever was written removed by the caller's staging) archives
-    // with absolute names, ".." segments, backslashes or link entries.
-    static bool unzipFile(const QString &zipPath, const QString &folder);
-    // The file's MD5 as 32 lower-case hexadecimal digits; empty when it
-    // cannot be read.
-    static QString fileMd5Hex(const QString &path);
-    // Removes the folder's contents and, with `removeSelf`, the folder: 0,
-    // -2 when it does not exist, -3 when a file stays, -4 when the folder stays.
-    static int removeDirectory(const QString &folder, bool removeSelf);
-
 private:
     mutable std::mutex m_mutex; // guards m_nextSessionId
     int m_nextSessionId = 1;
@@ -117,14 +79,3 @@ private:
     mutable std::mutex m_clientMutex; // guards m_clients
     std::map<int, int> m_clients;
 };
-
-// The code of a reply text: 0 for an empty text, -1 for "Draxel", the
-// decimal number after a leading "O" (as far as it reads as one, within int
-// range), else -1000000.
-int parseReplyCode(const char *text);
-
-// MD5 digests (RFC 1321), 16 bytes. md5File digests what is left of an open
-// file, read in blocks of 4096 bytes (empty when reading fails); md5Buffer
-// `length` bytes, or the bytes up to the first NUL when `length` is 0.
-QByteArray md5File(QIODevice &file);
-QByteArray md5Buffer(const char *data, int length);

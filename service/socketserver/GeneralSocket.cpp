@@ -1,6 +1,7 @@
 #include "GeneralSocket.h"
 
 #include "ClientRegistry.h"
+#include "HttpReply.h"
 #include "RawSocket.h"
 #include "RawWsConnection.h"
 #include "RequestTasks.h"
@@ -227,7 +228,7 @@ void GeneralSocket::DealClientMsg(HttpConnection &c)
 {
     try {
         if (c.scan() == HttpRequest::Scan::Bad) {
-            c.reply(ClientRegistry::httpTextReply("", 0, 400));
+            c.reply(HttpReply::httpTextReply("", 0, 400));
         } else if (c.hasHead()) {
             // A head that never ended is no request; one whose body was cut
             // short is still handled with what came.
@@ -264,7 +265,7 @@ int GeneralSocket::dealHttpGetFile(HttpConnection &c)
 {
     const HttpRequest::FilePath path = HttpRequest::parseFilePath(c.head().header.target());
     auto notFound = [&c](int code) {
-        c.reply(ClientRegistry::httpFileHead(9, 0));
+        c.reply(HttpReply::httpFileHead(9, 0));
         return code;
     };
     if (path.tooLong)
@@ -314,7 +315,7 @@ int GeneralSocket::dealHttpGetFile(HttpConnection &c)
     if (!file->open(QIODevice::ReadOnly))
         return Ret::FileSendFailed;
     const qint64 size = file->size();
-    c.reply(ClientRegistry::httpFileHead(ClientRegistry::fileTypeOfPath(path.typePath), size));
+    c.reply(HttpReply::httpFileHead(HttpReply::fileTypeOfPath(path.typePath), size));
     c.replyFile(std::move(file), size);
     return Ret::Ok;
 }

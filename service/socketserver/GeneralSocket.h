@@ -90,10 +90,6 @@ public:
     // A JSON string literal of `text`: quotes, backslashes and control
     // characters escaped.
     static QByteArray jsonText(const QByteArray &text);
-    // The styled layout of the service's replies: one member per line,
-    // three-blank indentation, a nested object's brace on its key's line,
-    // members by name, a line feed at the end.
-    static QByteArray styledJson(const Json::Value &value);
     // The keys of the request's MainType; false when one has the wrong type.
     static bool parseWndMsg(const Json::Value &root, LocalCtrlRequest *request);
 

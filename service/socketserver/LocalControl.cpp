@@ -3,6 +3,7 @@
 #include "GeneralSocket.h"
 
 #include "ClientRegistry.h"
+#include "HttpReply.h"
 #include "NativeWindow.h"
 #include "RawSocket.h"
 #include "RawWsConnection.h"
@@ -12,8 +13,6 @@
 #include "common/Json.h"
 #include "common/Protocol.h"
 #include "common/SessionKey.h"
-
-#include <json/writer.h>
 
 #include <QSettings>
 
@@ -35,7 +34,7 @@ QString versionFile(const QString &appDir)
 
 QByteArray textReply(const QByteArray &json)
 {
-    return ClientRegistry::httpTextReply(json.constData(), json.size(), 200);
+    return HttpReply::httpTextReply(json.constData(), json.size(), 200);
 }
 
 QByteArray styledKeyReply(int mainType, int subType, const QByteArray &key)
@@ -46,7 +45,7 @@ QByteArray styledKeyReply(int mainType, int subType, const QByteArray &key)
     root["Ret"] = Ret::Ok;
     root["key"]["key"] = key.toStdString();
     root["key"]["iv"] = "";
-    return GeneralSocket::styledJson(root);
+    return HttpReply::styledJson(root);
 }
 
 // The longest start of UTF-8 `text` of at most `maxBytes`, cut between
@@ -90,17 +89,6 @@ bool readIntKey(const Json::Value &root, const char *key, int *out)
 }
 
 } // namespace
-
-QByteArray GeneralSocket::styledJson(const Json::Value &value)
-{
-    // The styled writer of old lays nested objects out this way; the newer
-    // stream writer cannot.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    Json::StyledWriter writer;
-    return QByteArray::fromStdString(writer.write(value));
-#pragma GCC diagnostic pop
-}
 
 QByteArray GeneralSocket::jsonText(const QByteArray &text)
 {
@@ -176,7 +164,7 @@ int GeneralSocket::dealWebLocalCtrl(HttpConnection &c)
         = c.request().mid(head.headLength, head.contentLength > 0 ? head.contentLength : -1);
     const int brace = body.indexOf('{');
     if (brace < 0) {
-        c.reply(ClientRegistry::httpTextReply("", 0, 400));
+        c.reply(HttpReply::httpTextReply("", 0, 400));
         return -2;
     }
     const QByteArray json = body.mid(brace);
@@ -210,14 +198,14 @@ int GeneralSocket::dealWebLocalCtrl(HttpConnection &c)
         Json::Value relay = root;
         relay["Potocol"] = "HTTP";
         const bool hasId = !JsonUtil::member(root, "Id").isNull();
-        const QByteArray text = styledJson(relay);
+        const QByteArray text = HttpReply::styledJson(relay);
         const QByteArray reply = textReply(mainSub + okTail);
         const int id = req.Id;
         const int s = c.handOver();
         runOffLoop([this, hasId, text, reply, id, s] {
             if (hasId)
                 emit sigSendGeneralSocketMsg(text, id);
-            ClientRegistry::sendData(s, reply.constData(), reply.size(), 3);
+            HttpReply::sendData(s, reply.constData(), reply.size(), 3);
             RawSocket::closeSocket(s);
         });
         return 2;
@@ -240,7 +228,7 @@ int GeneralSocket::dealWebLocalCtrl(HttpConnection &c)
         reply["SubRsp"] = req.SubType;
         reply["Ret"] = ret;
         reply["data"] = data.toStdString();
-        c.reply(textReply(styledJson(reply)));
+        c.reply(textReply(HttpReply::styledJson(reply)));
         return 1;
     }
     case LocalCtrl::FreshKey:

@@ -1,4 +1,5 @@
-#include "ClientRegistry.h"
+#include "PageFiles.h"
+
 #include "ZipFolder.h"
 
 #include <QCryptographicHash>
@@ -15,7 +16,7 @@ constexpr qint64 kMaxUnpacked = qint64(1) << 30;
 
 // The page package unpacks whole or not at all: a refused entry (a name
 // leaving the folder, a link, a damaged entry) fails it.
-bool ClientRegistry::unzipFile(const QString &zipPath, const QString &folder)
+bool PageFiles::unzipFile(const QString &zipPath, const QString &folder)
 {
     UnzipLimits limits;
     limits.maxTotalBytes = kMaxUnpacked;
@@ -43,7 +44,7 @@ QByteArray md5Buffer(const char *data, int length)
     return QCryptographicHash::hash(QByteArray::fromRawData(data, qMax(length, 0)), QCryptographicHash::Md5);
 }
 
-QString ClientRegistry::fileMd5Hex(const QString &path)
+QString PageFiles::fileMd5Hex(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -52,7 +53,7 @@ QString ClientRegistry::fileMd5Hex(const QString &path)
     return digest.isEmpty() ? QString() : QString::fromLatin1(digest.toHex());
 }
 
-int ClientRegistry::removeDirectory(const QString &folder, bool removeSelf)
+int PageFiles::removeDirectory(const QString &folder, bool removeSelf)
 {
     QDir dir(folder);
     if (!QFileInfo(folder).isDir() || QFileInfo(folder).isSymLink())

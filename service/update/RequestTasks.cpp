@@ -1,9 +1,9 @@
 #include "RequestTasks.h"
 
-#include "ClientRegistry.h"
-#include "GeneralSocket.h"
 #include "HttpClient.h"
+#include "HttpReply.h"
 #include "HttpRequest.h"
+#include "PageFiles.h"
 #include "RawSocket.h"
 #include "common/Json.h"
 #include "common/Protocol.h"
@@ -47,7 +47,7 @@ QString randomQuery()
 
 void sendNotFound(int socket)
 {
-    ClientRegistry::sendHttpFile(9, socket);
+    HttpReply::sendHttpFile(9, socket);
 }
 
 int fileTypeOfName(const QString &name)
@@ -174,8 +174,8 @@ int CCheckUpdateStateTask::openLocalFile(QFile *file)
 
 int CCheckUpdateStateTask::sendOpenFile(QFile *file)
 {
-    return ClientRegistry::sendHttpFileChecked(*file, fileTypeOfName(m_fileName), m_socket) == 0 ? Ret::Ok
-                                                                                                 : 120004;
+    return HttpReply::sendHttpFileChecked(*file, fileTypeOfName(m_fileName), m_socket) == 0 ? Ret::Ok
+                                                                                            : 120004;
 }
 
 int CCheckUpdateStateTask::sendLocalFile()
@@ -191,7 +191,7 @@ int CCheckUpdateStateTask::update(const UpdateInfo &server, QFile *file)
     int code = getUpdateZipUrl(m_styleName, &zipPath);
     if (code != Ret::Ok)
         return code;
-    if (ClientRegistry::fileMd5Hex(zipPath).compare(server.md5, Qt::CaseInsensitive) != 0)
+    if (PageFiles::fileMd5Hex(zipPath).compare(server.md5, Qt::CaseInsensitive) != 0)
         return Ret::UpdateMd5Mismatch;
 
     // The new page is unpacked beside the installed one and takes its place
@@ -199,24 +199,24 @@ int CCheckUpdateStateTask::update(const UpdateInfo &server, QFile *file)
     const QString installed = m_webRoot + QLatin1Char('/') + m_styleName;
     const QString staging = m_webRoot + QStringLiteral("/.") + m_styleName + QStringLiteral(".staging");
     const QString old = m_webRoot + QStringLiteral("/.") + m_styleName + QStringLiteral(".old");
-    ClientRegistry::removeDirectory(staging, true);
-    if (!ClientRegistry::unzipFile(zipPath, staging)) {
-        ClientRegistry::removeDirectory(staging, true);
+    PageFiles::removeDirectory(staging, true);
+    if (!PageFiles::unzipFile(zipPath, staging)) {
+        PageFiles::removeDirectory(staging, true);
         return Ret::UpdateUnpackFailed;
     }
-    ClientRegistry::removeDirectory(old, true);
+    PageFiles::removeDirectory(old, true);
     const bool hadInstalled = QFileInfo::exists(installed);
     if (hadInstalled && !QDir().rename(installed, old)) {
-        ClientRegistry::removeDirectory(staging, true);
+        PageFiles::removeDirectory(staging, true);
         return Ret::UpdateInstallFailed;
     }
     if (!QDir().rename(staging, installed)) {
         if (hadInstalled)
             QDir().rename(old, installed);
-        ClientRegistry::removeDirectory(staging, true);
+        PageFiles::removeDirectory(staging, true);
         return Ret::UpdateInstallFailed;
     }
-    ClientRegistry::removeDirectory(old, true);
+    PageFiles::removeDirectory(old, true);
     QFile::remove(zipPath);
     return openLocalFile(file);
 }
@@ -304,9 +304,9 @@ void CGIReqThreadTask::run()
                 error["ErrorMsg"] = CHttpClient::errorString(code).toLocal8Bit().toStdString();
                 error["MainRsp"] = mainType;
                 error["Ret"] = code;
-                reply = GeneralSocket::styledJson(error);
+                reply = HttpReply::styledJson(error);
             }
-            ClientRegistry::sendHttpText(reply.constData(), reply.size(), 200, m_socket);
+            HttpReply::sendHttpText(reply.constData(), reply.size(), 200, m_socket);
         }
     } catch (...) {
         // A request that cannot be handled is closed unanswered.

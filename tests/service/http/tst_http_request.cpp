@@ -1,9 +1,17 @@
 // Request heads as the socket server reads them: the header classes, when a
-// request is whole, how it is classified.
+// request is whole, how it is classified; replies sent over plain sockets.
 #include "HttpHeader.h"
+#include "HttpReply.h"
 #include "HttpRequest.h"
 
+#include <QTemporaryFile>
 #include <QtTest>
+
+#include <climits>
+#include <thread>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 class TestHttpRequest : public QObject
 {
@@ -140,7 +148,97 @@ private slots:
         QFETCH(int, kind);
         QCOMPARE(int(HttpRequest::classify(header)), kind);
     }
+
+    // A file whose reply cannot be sent whole reports failure; a peer that
+    // went away costs no SIGPIPE.
+    void sendFailureIsReported_data()
+    {
+        QTest::addColumn<bool>("peerReads");
+        QTest::addColumn<int>("result");
+        QTest::newRow("peer reads") << true << 0;
+        QTest::newRow("peer gone") << false << -1;
+    }
+    void sendFailureIsReported()
+    {
+        QFETCH(bool, peerReads);
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        QCOMPARE(file.write(QByteArray(2 * 1024 * 1024, 'z')), qint64(2 * 1024 * 1024));
+        file.close();
+        const QString path = file.fileName();
+        int pair[2];
+        QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0);
+        qint64 received = 0;
+        std::thread reader;
+        if (peerReads) {
+            reader = std::thread([&] {
+                char buf[65536];
+                ssize_t n;
+                while ((n = ::read(pair[1], buf, sizeof buf)) > 0)
+                    received += n;
+            });
+        } else {
+            ::close(pair[1]);
+        }
+        QFETCH(int, result);
+        QCOMPARE(HttpReply::sendHttpFileChecked(path, 1, pair[0]), result);
+        ::close(pair[0]);
+        if (reader.joinable()) {
+            reader.join();
+            ::close(pair[1]);
+            QVERIFY(received > 2 * 1024 * 1024);
+        }
+    }
+
+    void textReplyStatus_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("200") << 200 << QByteArray("HTTP/1.1 200 OK\r\n");
+        QTest::newRow("400") << 400 << QByteArray("HTTP/1.1 400 Bad Request\r\n");
+        QTest::newRow("500") << 500 << QByteArray("HTTP/1.1 404 Not Found\r\n");
+    }
+    void textReplyStatus()
+    {
+        int pair[2];
+        QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0);
+        const QByteArray text(70000, 't'); // larger than any fixed reply buffer
+        QFETCH(int, status);
+        QVERIFY(HttpReply::sendHttpText(text.constData(), text.size(), status, pair[0]) > 70000);
+        ::close(pair[0]);
+        QByteArray all;
+        char buf[65536];
+        ssize_t n;
+        while ((n = ::read(pair[1], buf, sizeof buf)) > 0)
+            all.append(buf, int(n));
+        ::close(pair[1]);
+        QFETCH(QByteArray, line);
+        QVERIFY(all.startsWith(line));
+        QVERIFY(all.contains("\r\nContent-Length: 70000\r\n"));
+        QVERIFY(all.endsWith("\r\n\r\n" + text));
+    }
+
+    void replyCodes_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("code");
+        QTest::newRow("O42") << QByteArray("O42") << 42;
+        QTest::newRow("Draxel") << QByteArray("Draxel") << -1;
+        QTest::newRow("empty") << QByteArray("") << 0;
+        QTest::newRow("E1") << QByteArray("E1") << -1000000;
+        QTest::newRow("O alone") << QByteArray("O") << 0;
+        QTest::newRow("O negative") << QByteArray("O-7") << -7;
+        QTest::newRow("O and digits and more") << QByteArray("O12ab") << 12;
+        QTest::newRow("Draxel with more") << QByteArray("Draxel!") << -1000000;
+        QTest::newRow("O beyond int") << QByteArray("O99999999999") << INT_MAX;
+    }
+    void replyCodes()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, code);
+        QCOMPARE(parseReplyCode(text.constData()), code);
+    }
 };
 
-QTEST_APPLESS_MAIN(TestHttpRequest)
+QTEST_GUILESS_MAIN(TestHttpRequest)
 #include "tst_http_request.moc"

@@ -1,6 +1,5 @@
 // The socket server's files and fixed answers, with curl and Node's fetch as
 // the clients.
-#include "ClientRegistry.h"
 #include "RawSocket.h"
 #include "SocketServerSupport.h"
 
@@ -206,72 +205,6 @@ private slots:
         QVERIFY(server.listen());
         QVERIFY(server.port() > first);
         RawSocket::closeSocket(taken);
-    }
-
-    // A file whose reply cannot be sent whole reports failure; a peer that
-    // went away costs no SIGPIPE.
-    void sendFailureIsReported_data()
-    {
-        QTest::addColumn<bool>("peerReads");
-        QTest::addColumn<int>("result");
-        QTest::newRow("peer reads") << true << 0;
-        QTest::newRow("peer gone") << false << -1;
-    }
-    void sendFailureIsReported()
-    {
-        QFETCH(bool, peerReads);
-        const QString path = m_root.web(QStringLiteral("big2.bin"));
-        QVERIFY(writeFile(path, QByteArray(2 * 1024 * 1024, 'z')));
-        int pair[2];
-        QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0);
-        qint64 received = 0;
-        std::thread reader;
-        if (peerReads) {
-            reader = std::thread([&] {
-                char buf[65536];
-                ssize_t n;
-                while ((n = ::read(pair[1], buf, sizeof buf)) > 0)
-                    received += n;
-            });
-        } else {
-            ::close(pair[1]);
-        }
-        QFETCH(int, result);
-        QCOMPARE(ClientRegistry::sendHttpFileChecked(path, 1, pair[0]), result);
-        ::close(pair[0]);
-        if (reader.joinable()) {
-            reader.join();
-            ::close(pair[1]);
-            QVERIFY(received > 2 * 1024 * 1024);
-        }
-    }
-
-    void textReplyStatus_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("line");
-        QTest::newRow("200") << 200 << QByteArray("HTTP/1.1 200 OK\r\n");
-        QTest::newRow("400") << 400 << QByteArray("HTTP/1.1 400 Bad Request\r\n");
-        QTest::newRow("500") << 500 << QByteArray("HTTP/1.1 404 Not Found\r\n");
-    }
-    void textReplyStatus()
-    {
-        int pair[2];
-        QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0);
-        const QByteArray text(70000, 't'); // larger than any fixed reply buffer
-        QFETCH(int, status);
-        QVERIFY(ClientRegistry::sendHttpText(text.constData(), text.size(), status, pair[0]) > 70000);
-        ::close(pair[0]);
-        QByteArray all;
-        char buf[65536];
-        ssize_t n;
-        while ((n = ::read(pair[1], buf, sizeof buf)) > 0)
-            all.append(buf, int(n));
-        ::close(pair[1]);
-        QFETCH(QByteArray, line);
-        QVERIFY(all.startsWith(line));
-        QVERIFY(all.contains("\r\nContent-Length: 70000\r\n"));
-        QVERIFY(all.endsWith("\r\n\r\n" + text));
     }
 
 private:

@@ -1,11 +1,13 @@
-// The page update against a web-file server on Python's http.server, and the
-// HTTP client under it.
+// The page update against a web-file server on Python's http.server, the
+// HTTP client under it and the package digest.
 #include "HttpClient.h"
+#include "PageFiles.h"
 #include "RawSocket.h"
 #include "RequestTasks.h"
 #include "SocketServerSupport.h"
 
 #include <QSettings>
+#include <QTemporaryFile>
 #include <QThreadPool>
 #include <QtTest>
 
@@ -204,6 +206,57 @@ private slots:
         if (target != QLatin1String("closed"))
             RawSocket::closeSocket(silent);
         QCOMPARE(CHttpClient::errorString(2), QStringLiteral("Unknow Err:2"));
+    }
+
+    // The test suite of RFC 1321, and sizes around the file reader's
+    // 4096-byte blocks: the buffer's and the file's digests agree.
+    void md5_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("digest"); // empty: compare the two only
+        QTest::newRow("empty") << QByteArray() << QByteArray("d41d8cd98f00b204e9800998ecf8427e");
+        QTest::newRow("a") << QByteArray("a") << QByteArray("0cc175b9c0f1b6a831c399e269772661");
+        QTest::newRow("abc") << QByteArray("abc") << QByteArray("900150983cd24fb0d6963f7d28e17f72");
+        QTest::newRow("message digest")
+            << QByteArray("message digest") << QByteArray("f96b697d7cb7938d525a2f31aaf161d0");
+        QTest::newRow("alphabet") << QByteArray("abcdefghijklmnopqrstuvwxyz")
+                                  << QByteArray("c3fcd3d76192e4007dfb496cca67e13b");
+        QTest::newRow("letters and digits")
+            << QByteArray("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789")
+            << QByteArray("d174ab98d277d9f5a5611c2c9f419d9f");
+        QTest::newRow("eighty digits")
+            << QByteArray("1234567890").repeated(8) << QByteArray("57edf4a22be3c955ac49da2e2107b67a");
+        for (int size : { 4095, 4096, 4097, 8192 }) {
+            QByteArray bytes(size, Qt::Uninitialized);
+            for (int i = 0; i < size; ++i)
+                bytes[i] = char('A' + i % 26);
+            QTest::newRow(qPrintable(QStringLiteral("%1 bytes").arg(size))) << bytes << QByteArray();
+        }
+    }
+    void md5()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, digest);
+        const QByteArray fromBuffer = md5Buffer(bytes.constData(), bytes.size()).toHex();
+        if (!digest.isEmpty()) {
+            QCOMPARE(fromBuffer, digest);
+            // A length of 0 reads up to the terminating NUL.
+            QCOMPARE(md5Buffer(bytes.constData(), 0).toHex(), digest);
+        }
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        QCOMPARE(file.write(bytes), qint64(bytes.size()));
+        QVERIFY(file.seek(0));
+        QCOMPARE(md5File(file).toHex(), fromBuffer);
+        QCOMPARE(PageFiles::fileMd5Hex(file.fileName()), QString::fromLatin1(fromBuffer));
+    }
+
+    void md5BufferStopsAtNul()
+    {
+        const char text[] = "ab\0cd";
+        QCOMPARE(md5Buffer(text, 0), md5Buffer("ab", 2));
+        QCOMPARE(md5Buffer(text, 5), md5Buffer(QByteArray(text, 5).constData(), 5));
+        QVERIFY(md5Buffer(text, 5) != md5Buffer(text, 0));
     }
 
 private:
