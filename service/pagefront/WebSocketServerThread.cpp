@@ -4,7 +4,6 @@
 #include "PageDrain.h"
 #include "ProcessControl.h"
 #include "ServiceLog.h"
-#include "SessionCipher.h"
 #include "common/Json.h"
 #include "common/JsonScan.h"
 #include "common/PollBeforeSleep.h"
@@ -153,20 +152,28 @@ void WebSocketServerThread::closeAll()
     m_pageSockets.clear();
     for (auto it = m_pageFds.begin(); it != m_pageFds.end(); it = m_pageFds.begin())
         unwatchPage(it->first);
-    for (auto &entry : m_loginInfos) {
-        if (entry.second)
-            entry.second->wipe();
-    }
-    m_loginInfos.clear();
+    for (auto &entry : m_pageSessions)
+        entry.second->wipe();
+    m_pageSessions.clear();
     for (auto &entry : m_browseProcesses)
         ProcessControl::terminate(entry.second.process);
     m_browseProcesses.clear();
 }
 
-std::shared_ptr<CUserLoginInfo> WebSocketServerThread::loginInfo(int nSessionID) const
+std::shared_ptr<PageSession> WebSocketServerThread::pageSession(int nSessionID) const
 {
-    const auto it = m_loginInfos.find(nSessionID);
-    return it == m_loginInfos.end() ? nullptr : it->second;
+    const auto it = m_pageSessions.find(nSessionID);
+    return it == m_pageSessions.end() ? nullptr : it->second;
+}
+
+void WebSocketServerThread::dropPageSession(int nSessionID)
+{
+    const auto it = m_pageSessions.find(nSessionID);
+    if (it == m_pageSessions.end())
+        return;
+    // Wiped here, not when the last holder lets go: no key outlives its session.
+    it->second->wipe();
+    m_pageSessions.erase(it);
 }
 
 void WebSocketServerThread::trackChooser(int nSessionID, QProcess *process)
@@ -200,6 +207,7 @@ void WebSocketServerThread::onNewConnection()
         socket->setMaxAllowedIncomingFrameSize(quint64(kMaxPageMessage));
         socket->setMaxAllowedIncomingMessageSize(quint64(kMaxPageMessage));
         m_pageSockets[id] = socket;
+        m_pageSessions[id] = std::make_shared<PageSession>(id);
         watchPage(id, connection);
         if (connection) {
             // Qt answers a page's pings itself: after Qt has read the page's
@@ -236,12 +244,10 @@ void WebSocketServerThread::onTextMessage(const QString &text, int nSessionID)
 {
     if (holdWhileDiyStep(text, nSessionID))
         return;
-    const std::shared_ptr<CUserLoginInfo> info = loginInfo(nSessionID);
-    if (info && info->m_bEncrypted) {
+    const std::shared_ptr<PageSession> session = pageSession(nSessionID);
+    if (session && session->isKeyed()) {
         QByteArray plain;
-        DecryptOutcome outcome = DecryptOutcome::Failed;
-        decryptSessionMessage(text.toUtf8(), &plain, info->m_iv, info->m_key, &outcome);
-        if (outcome == DecryptOutcome::Failed) {
+        if (!session->textFromPage(text.toUtf8(), &plain)) {
             serviceLog("WebSocketServerThread::onTextMessage",
                 QStringLiteral("session %1 dropped a message that does not decrypt").arg(nSessionID),
                 ServiceLog::Warning);
@@ -298,33 +304,25 @@ void WebSocketServerThread::onSendMsg(QByteArray msg, int nSessionID)
         if (JsonUtil::parse(msg.toStdString(), &root) && JsonUtil::readInt(root, "Msg", &type)
             && type == MainType::ConsultAesKey
             && JsonUtil::readString(JsonUtil::member(root, "key"), "key", &key)) {
-            auto info = std::make_shared<CUserLoginInfo>();
-            info->setKey(QByteArray::fromStdString(key));
+            if (const std::shared_ptr<PageSession> session = pageSession(nSessionID))
+                session->setKey(QByteArray::fromStdString(key));
             std::fill(key.begin(), key.end(), '\0');
-            auto &slot = m_loginInfos[nSessionID];
-            if (slot)
-                slot->wipe();
-            slot = info;
             // The key reply itself travels in plain text.
             sendText(nSessionID, QString::fromUtf8(msg), false);
             return;
         }
     }
 
-    const std::shared_ptr<CUserLoginInfo> info = loginInfo(nSessionID);
-    if (info && info->m_bEncrypted) {
-        QByteArray cipher;
-        if (encryptSessionMessage(msg, &cipher, info->m_iv, info->m_key) != kCipherOk) {
-            // Never plain text on a keyed session.
-            serviceLog("WebSocketServerThread::onSendMsg",
-                QStringLiteral("session %1 dropped a message that does not encrypt").arg(nSessionID),
-                ServiceLog::Warning);
-            return;
-        }
-        sendText(nSessionID, QString::fromLatin1(cipher), true);
+    QByteArray text = msg;
+    const std::shared_ptr<PageSession> session = pageSession(nSessionID);
+    if (session && !session->textForPage(msg, &text)) {
+        // Never plain text on a keyed session.
+        serviceLog("WebSocketServerThread::onSendMsg",
+            QStringLiteral("session %1 dropped a message that does not encrypt").arg(nSessionID),
+            ServiceLog::Warning);
         return;
     }
-    sendText(nSessionID, QString::fromUtf8(msg), true);
+    sendText(nSessionID, QString::fromUtf8(text), true);
 }
 
 QAbstractSocket *WebSocketServerThread::connectionOf(QWebSocket *socket) const
@@ -430,12 +428,7 @@ void WebSocketServerThread::endSession(int nSessionID, int code, bool tellPlayer
         m_pageSockets.erase(it);
     }
 
-    const auto info = m_loginInfos.find(nSessionID);
-    if (info != m_loginInfos.end()) {
-        if (info->second)
-            info->second->wipe();
-        m_loginInfos.erase(info);
-    }
+    dropPageSession(nSessionID);
 
     // Marked first: the chooser's finished handler, which may run inside the
     // termination, then sends nothing.
@@ -458,6 +451,7 @@ void WebSocketServerThread::onCloseWebSocket(int nSessionID)
     socket->deleteLater();
     unwatchPage(it->first);
     m_pageSockets.erase(it);
+    dropPageSession(nSessionID);
 }
 
 void WebSocketServerThread::onEmbedBrwoseWndID(QString strWndName)

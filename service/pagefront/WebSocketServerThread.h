@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UserLoginInfo.h"
+#include "PageSession.h"
 #include "common/LinkFrame.h"
 
 #include <QByteArray>
@@ -77,8 +77,9 @@ public:
     void stop();
 
     // The rest is for the server's thread only.
-    // The key record of a session, null when it has none.
-    std::shared_ptr<CUserLoginInfo> loginInfo(int nSessionID) const;
+    // The page-session record of an open session (id, key, cipher), null
+    // for a session this server does not hold.
+    std::shared_ptr<PageSession> pageSession(int nSessionID) const;
     int sessionCount() const { return int(m_pageSockets.size()); }
     // Remembers the file-chooser process of a session; it is ended when the
     // page leaves.
@@ -109,6 +110,8 @@ private:
     void endSession(int nSessionID, int code, bool tellPlayer);
     // Ends the session of a page that has more than kMaxUnsentBytes unread.
     void checkUnsent(int nSessionID, QWebSocket *socket);
+    // Wipes and forgets the session's record.
+    void dropPageSession(int nSessionID);
     void onMainMsgDiyFirmware(const QString &msg, int nSessionID);
     int diyWriteConfig(const Json::Value &request, int nSessionID);
     // Starts the save-as chooser; a failure code when it could not.
@@ -160,7 +163,7 @@ private:
     };
     // The session's most recent file chooser.
     std::map<int, Chooser> m_browseProcesses;
-    std::map<int, std::shared_ptr<CUserLoginInfo>> m_loginInfos;
+    std::map<int, std::shared_ptr<PageSession>> m_pageSessions;
 
     // Firmware customising steps (WebSocketDiyFirmware.cpp): their workers (a
     // child, made on first use) and the messages of pages waiting for one.

@@ -1,19 +1,15 @@
 #pragma once
 
-#include "UserLoginInfo.h"
-
-#include <QByteArray>
-#include <QString>
-
 #include <atomic>
 #include <map>
-#include <memory>
 #include <mutex>
 
 // What the service's two page front ends share: the session counter, the
-// WebSocket server's port, and the raw socket server's per-connection tables.
-// Every table has its own lock and no operation holds two of them; nothing is
-// sent and no signal is emitted while a lock is held.
+// WebSocket server's port, and the raw connections the socket server serves.
+// Each session's key lives in its own record (PageSession), kept by the
+// front end that holds the session. Every table has its own lock and no
+// operation holds two of them; nothing is sent and no signal is emitted while
+// a lock is held.
 class ClientRegistry
 {
 public:
@@ -37,24 +33,6 @@ public:
     int webSocketPort() const { return m_webSocketPort.load(); }
     void setWebSocketPort(int port) { m_webSocketPort.store(port); }
 
-    // Raw socket sessions: session id to socket.
-    void setSessionSocket(int sessionId, int socket);
-    bool sessionSocket(int sessionId, int *socket) const;
-    // The first session (in id order) whose socket is `socket`.
-    bool sessionOfSocket(int socket, int *sessionId) const;
-    void removeSessionSocket(int sessionId);
-
-    // Raw socket key records: socket to record. Callers get copies; changes go
-    // through the setters, so no record is read while another thread writes it.
-    void setSocketLoginInfo(int socket, const CUserLoginInfo &info);
-    bool socketLoginInfo(int socket, CUserLoginInfo *info) const;
-    // Keys the connection's record (key, zero IV, encrypted flag); false when
-    // the connection has no record.
-    bool setSocketKey(int socket, const QByteArray &key);
-    bool setSocketUpgrade(int socket, bool upgrade);
-    // Removes the record and wipes its key.
-    void removeSocketLoginInfo(int socket);
-
     // Raw connections being served, at most four.
     // 0 and *out = socket; -1 and *out = the lowest served socket when four
     // are served; -2 when memory runs out.
@@ -71,10 +49,6 @@ private:
     mutable std::mutex m_mutex; // guards m_nextSessionId
     int m_nextSessionId = 1;
     std::atomic<int> m_webSocketPort { 0 };
-
-    mutable std::mutex m_rawMutex; // guards m_sessionSockets and m_socketLoginInfos
-    std::map<int, int> m_sessionSockets;
-    std::map<int, std::unique_ptr<CUserLoginInfo>> m_socketLoginInfos;
 
     mutable std::mutex m_clientMutex; // guards m_clients
     std::map<int, int> m_clients;

@@ -2,8 +2,7 @@
 
 #include <QByteArray>
 
-// The key record of one keyed page session. The WebSocket server holds one per
-// keyed session; the raw socket server one per connection.
+// The key record of one page session, inside its PageSession.
 struct CUserLoginInfo
 {
     static constexpr int kKeySize = 32; // NUL-terminated text, at most 31 characters

@@ -581,7 +581,9 @@ void GeneralSocket::recvClientMsg(
 
 void GeneralSocket::dealWebSocketText(const RawWsConnection &connection, const QByteArray &payload)
 {
-    const QByteArray text = connection.pageText(payload);
+    // A text that does not decrypt reaches the player empty.
+    QByteArray text;
+    connection.page().textFromPage(payload, &text);
     if (!session(connection.sessionId()))
         return;
     emit sigSendGeneralSocketMsg(text, connection.sessionId());
@@ -602,7 +604,7 @@ void GeneralSocket::onSendMsg(QByteArray msg, int sessionID)
                     flag = upgrade.asBool();
                 else if (JsonUtil::isIntLike(upgrade))
                     flag = upgrade.asInt() != 0;
-                connection->setUpgrade(flag);
+                connection->page().setUpgrade(flag);
             }
         }
         if (msg.isEmpty())

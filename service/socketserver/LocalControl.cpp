@@ -265,7 +265,7 @@ int GeneralSocket::dealWebLocalCtrl(HttpConnection &c)
                 connection = it->second;
         }
         if (connection)
-            connection->setKey(key);
+            connection->page().setKey(key);
         c.reply(textReply(styledKeyReply(req.MainType, req.SubType, key)));
         return 1;
     }

@@ -1,6 +1,5 @@
 #include "RawWsConnection.h"
 
-#include "SessionCipher.h"
 #include "WsFrame.h"
 
 namespace {
@@ -13,10 +12,8 @@ constexpr int kSendBatch = 256 * 1024;
 
 RawWsConnection::RawWsConnection(int socket, int sessionId)
     : m_socket(socket)
-    , m_sessionId(sessionId)
-{
-    m_info.m_nSocket = socket;
-}
+    , m_page(sessionId, socket)
+{ }
 
 RawWsConnection::~RawWsConnection()
 {
@@ -48,13 +45,9 @@ RawWsConnection::Queued RawWsConnection::queueFrame(int opcode, const QByteArray
 
 RawWsConnection::Queued RawWsConnection::sendText(const QByteArray &text)
 {
-    const CUserLoginInfo info = loginInfo();
-    QByteArray payload = text;
-    if (info.m_bEncrypted) {
-        payload.clear();
-        if (encryptSessionMessage(text, &payload, info.m_iv, info.m_key) != kCipherOk)
-            payload.clear();
-    }
+    // A text that does not encrypt goes as an empty frame, never in plain.
+    QByteArray payload;
+    m_page.textForPage(text, &payload);
     return queueFrame(WsFrame::Text, payload);
 }
 
@@ -84,34 +77,6 @@ bool RawWsConnection::flush()
         m_sendPos += int(n);
         m_unsent -= n;
     }
-}
-
-QByteArray RawWsConnection::pageText(const QByteArray &payload) const
-{
-    const CUserLoginInfo info = loginInfo();
-    if (!info.m_bEncrypted)
-        return payload;
-    QByteArray text;
-    decryptSessionMessage(payload, &text, info.m_iv, info.m_key);
-    return text;
-}
-
-void RawWsConnection::setKey(const QByteArray &key)
-{
-    std::lock_guard<std::mutex> lock(m_infoMutex);
-    m_info.setKey(key);
-}
-
-void RawWsConnection::setUpgrade(bool upgrade)
-{
-    std::lock_guard<std::mutex> lock(m_infoMutex);
-    m_info.m_bUpgrade = upgrade;
-}
-
-CUserLoginInfo RawWsConnection::loginInfo() const
-{
-    std::lock_guard<std::mutex> lock(m_infoMutex);
-    return m_info;
 }
 
 void RawWsConnection::requestClose(int code)

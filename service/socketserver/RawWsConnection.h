@@ -1,7 +1,7 @@
 #pragma once
 
+#include "PageSession.h"
 #include "RawSocket.h"
-#include "UserLoginInfo.h"
 
 #include <QByteArray>
 
@@ -9,8 +9,8 @@
 #include <deque>
 #include <mutex>
 
-// One raw WebSocket page session: its socket, its key record and the frames
-// waiting to go to the page. Any thread queues frames; only the session's own
+// One raw WebSocket page session: its socket, its page-session record (id,
+// key, cipher) and the frames waiting to go to the page. Any thread queues frames; only the session's own
 // thread writes to the socket, as far as the page reads, so a page that reads
 // slowly never holds up whoever sent. Shared by the session's thread and every
 // sender; the socket is closed only when the last holder lets go, so its
@@ -33,20 +33,16 @@ public:
     RawWsConnection &operator=(const RawWsConnection &) = delete;
 
     int socket() const { return m_socket; }
-    int sessionId() const { return m_sessionId; }
+    int sessionId() const { return m_page.sessionId(); }
+    // Any thread: the session's key record and cipher.
+    PageSession &page() { return m_page; }
+    const PageSession &page() const { return m_page; }
 
     // Any thread. One whole frame for the session's thread to send. After a
     // close frame nothing more is taken.
     Queued queueFrame(int opcode, const QByteArray &payload);
     // A text frame; encrypted once the session has its key.
     Queued sendText(const QByteArray &text);
-    // The page's text as the player gets it: decrypted once the session has
-    // its key (a text that is not Base64 passes unchanged).
-    QByteArray pageText(const QByteArray &payload) const;
-
-    void setKey(const QByteArray &key);
-    void setUpgrade(bool upgrade);
-    CUserLoginInfo loginInfo() const;
 
     // Any thread: asks the session's thread to close the page with `code`.
     void requestClose(int code);
@@ -66,9 +62,7 @@ public:
 
 private:
     const int m_socket;
-    const int m_sessionId;
-    mutable std::mutex m_infoMutex; // guards m_info
-    CUserLoginInfo m_info;
+    PageSession m_page;
 
     std::mutex m_queueMutex; // guards m_queue and m_closeQueued
     std::deque<QByteArray> m_queue;

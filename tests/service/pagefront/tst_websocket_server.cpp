@@ -328,31 +328,32 @@ private slots:
         Page page;
         const int id = openKeyedPage(page);
         QVERIFY(id > 0);
-        std::shared_ptr<CUserLoginInfo> info;
+        std::shared_ptr<PageSession> session;
         QProcess *chooser = nullptr;
         inServerThread([&] {
-            info = m_server->loginInfo(id);
+            session = m_server->pageSession(id);
             chooser = new QProcess(m_server.get());
             chooser->start("sleep", { "60" });
             chooser->waitForStarted(5000);
             m_server->trackChooser(id, chooser);
         });
-        QVERIFY(info);
-        QCOMPARE(info->keyText(), kKey);
+        QVERIFY(session);
+        QCOMPARE(session->loginInfo().keyText(), kKey);
         const qint64 chooserPid = chooser->processId();
         QVERIFY(processAlive(chooserPid));
 
         page.socket.close();
         QTRY_VERIFY(m_collector.closed.contains(id));
         // The key does not outlive its session, and the chooser is ended.
-        QTRY_COMPARE(info->keyText(), QByteArray());
-        for (unsigned char c : info->m_key)
+        QTRY_COMPARE(session->loginInfo().keyText(), QByteArray());
+        const CUserLoginInfo wiped = session->loginInfo();
+        for (unsigned char c : wiped.m_key)
             QCOMPARE(int(c), 0);
-        QVERIFY(!info->m_bEncrypted);
+        QVERIFY(!session->isKeyed());
         QTRY_VERIFY(!processAlive(chooserPid));
         int sessions = -1;
         inServerThread([&] {
-            sessions = m_server->loginInfo(id) ? 1 : 0;
+            sessions = m_server->pageSession(id) ? 1 : 0;
             delete chooser;
         });
         QCOMPARE(sessions, 0);

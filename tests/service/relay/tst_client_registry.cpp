@@ -1,4 +1,6 @@
 #include "ClientRegistry.h"
+#include "PageSession.h"
+#include "SessionCipher.h"
 
 #include <QSet>
 #include <QtTest>
@@ -75,49 +77,48 @@ private slots:
         QCOMPARE(registry.clientCount(), 0);
     }
 
-    void rawSessionTables()
+    // The record both front ends keep per session: texts pass unchanged both
+    // ways until the session has its key, then the page's side is ciphertext.
+    void pageSession()
     {
-        ClientRegistry registry;
-        registry.setSessionSocket(5, 30);
-        registry.setSessionSocket(3, 30);
-        registry.setSessionSocket(4, 31);
-        int session = 0;
-        QVERIFY(registry.sessionOfSocket(30, &session));
-        QCOMPARE(session, 3); // the first in id order
-        int socket = 0;
-        QVERIFY(registry.sessionSocket(4, &socket));
-        QCOMPARE(socket, 31);
-        registry.removeSessionSocket(4);
-        QVERIFY(!registry.sessionSocket(4, &socket));
-        QVERIFY(!registry.sessionOfSocket(31, &session));
+        PageSession session(7, 30);
+        QCOMPARE(session.sessionId(), 7);
+        QCOMPARE(session.loginInfo().m_nSocket, 30);
+        const QByteArray reply("{\"Msg\":4,\"Ret\":100}");
+        QByteArray out;
+        QVERIFY(session.textForPage(reply, &out));
+        QCOMPARE(out, reply);
+        QVERIFY(session.textFromPage("aGVsbG8=", &out));
+        QCOMPARE(out, QByteArray("aGVsbG8="));
 
-        CUserLoginInfo info;
-        QVERIFY(!registry.setSocketKey(30, "k"));
-        registry.setSocketLoginInfo(30, info);
-        QVERIFY(registry.setSocketKey(30, "0123456789abcdef"));
-        QVERIFY(registry.setSocketUpgrade(30, true));
-        CUserLoginInfo copy;
-        QVERIFY(registry.socketLoginInfo(30, &copy));
-        QVERIFY(copy.m_bEncrypted);
-        QVERIFY(copy.m_bUpgrade);
-        QCOMPARE(copy.keyText(), QByteArray("0123456789abcdef"));
-        registry.removeSocketLoginInfo(30);
-        QVERIFY(!registry.socketLoginInfo(30, &copy));
-    }
+        const QByteArray key = "0123456789abcdef" + QByteArray(24, 'k');
+        session.setKey(key);
+        session.setUpgrade(true);
+        QVERIFY(session.isKeyed());
+        QVERIFY(session.loginInfo().m_bUpgrade);
+        QCOMPARE(session.loginInfo().keyText(), key.left(31)); // at most 31 characters
+        QVERIFY(session.textForPage(reply, &out));
+        const unsigned char zeroIv[16] = {};
+        QByteArray expected;
+        QCOMPARE(encryptSessionMessage(reply, &expected, zeroIv, key.constData()), kCipherOk);
+        QCOMPARE(out, expected);
+        QByteArray back;
+        QVERIFY(session.textFromPage(out, &back));
+        QCOMPARE(back, reply);
+        // Plain JSON is no Base64 and passes; Base64 that is no whole number
+        // of blocks does not decrypt.
+        QVERIFY(session.textFromPage("{\"MainType\":6}", &back));
+        QCOMPARE(back, QByteArray("{\"MainType\":6}"));
+        QVERIFY(!session.textFromPage("aGVsbG8=", &back));
+        QVERIFY(back.isEmpty());
 
-    void keyRecord()
-    {
-        CUserLoginInfo info;
-        QCOMPARE(info.m_nSocket, -1);
-        QVERIFY(!info.m_bEncrypted);
-        info.setKey(QByteArray(40, 'k'));
-        QCOMPARE(info.keyText(), QByteArray(31, 'k')); // at most 31 characters
-        QVERIFY(info.m_bEncrypted);
-        info.wipe();
-        QCOMPARE(info.keyText(), QByteArray());
-        QVERIFY(!info.m_bEncrypted);
-        for (unsigned char c : info.m_key)
+        session.wipe();
+        QVERIFY(!session.isKeyed());
+        const CUserLoginInfo wiped = session.loginInfo();
+        for (unsigned char c : wiped.m_key)
             QCOMPARE(int(c), 0);
+        QVERIFY(session.textForPage(reply, &out));
+        QCOMPARE(out, reply);
     }
 };
 
