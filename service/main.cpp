@@ -95,25 +95,24 @@ static int runService(int argc, char *argv[])
         webSocketServer, &WebSocketServerThread::recvMsgSig, pluginServer, &PluginServer::onRecvWebsocketMsg);
     QObject::connect(webSocketServer, &WebSocketServerThread::disconnectWebsocketSig, pluginServer,
         &PluginServer::onDisconnectWebsocket);
-    QObject::connect(
-        webSocketServer, &WebSocketServerThread::newConnectionSig, pluginServer, &PluginServer::onNewSession);
+    // Each front end starts its sessions as their owner: the relay hands a
+    // session's player messages, and the news that its player is gone, to
+    // that front end alone.
+    QObject::connect(webSocketServer, &WebSocketServerThread::newConnectionSig, pluginServer,
+        [pluginServer, webSocketServer](
+            int id, QString wnd) { pluginServer->onNewSession(id, wnd, webSocketServer); });
     // The raw socket server: new session, end of session, page message (the
-    // session's thread waits until the relay has taken it), player messages,
-    // window handle for the WebSocket server.
-    QObject::connect(
-        generalSocket, &GeneralSocket::sigNewGeneralSocketConnect, pluginServer, &PluginServer::onNewSession);
+    // session's thread waits until the relay has taken it), window handle for
+    // the WebSocket server.
+    QObject::connect(generalSocket, &GeneralSocket::sigNewGeneralSocketConnect, pluginServer,
+        [pluginServer, generalSocket](
+            int id, QString wnd) { pluginServer->onNewSession(id, wnd, generalSocket); });
     QObject::connect(
         generalSocket, &GeneralSocket::sigDestoryNamedPipe, pluginServer, &PluginServer::onClosePipe);
     QObject::connect(generalSocket, &GeneralSocket::sigSendGeneralSocketMsg, pluginServer,
         &PluginServer::onRecvWebsocketMsg, Qt::BlockingQueuedConnection);
-    QObject::connect(pluginServer, &PluginServer::sendMsg, generalSocket, &GeneralSocket::onSendMsg);
-    QObject::connect(pluginServer, &PluginServer::playerLostSig, generalSocket, &GeneralSocket::onPlayerLost);
-    QObject::connect(
-        pluginServer, &PluginServer::playerLostSig, webSocketServer, &WebSocketServerThread::onPlayerLost);
     QObject::connect(generalSocket, &GeneralSocket::sendEmbedBrwoseWndID, webSocketServer,
         &WebSocketServerThread::onEmbedBrwoseWndID);
-    QObject::connect(
-        pluginServer, &PluginServer::sendWebsocketMsgSig, webSocketServer, &WebSocketServerThread::onSendMsg);
     // Only now, with all connections made, does the raw socket server's thread start.
     generalSocket->start();
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PageFrontEnd.h"
 #include "PageSession.h"
 #include "common/LinkFrame.h"
 
@@ -31,7 +32,7 @@ class QWebSocketServer;
 // player, the player's messages come back, encrypted once the session has a
 // key. MainType 201 (firmware
 // customising) is answered here instead of being relayed.
-class WebSocketServerThread : public QObject
+class WebSocketServerThread : public QObject, public PageFrontEnd
 {
     Q_OBJECT
 
@@ -93,12 +94,13 @@ signals:
 
 public slots:
     void onNewConnection();
-    // A player message; forwarded only when this server holds the session.
-    void onSendMsg(QByteArray msg, int nSessionID);
+    // A player message for one of this server's sessions; encrypted for the
+    // page once the session has its key.
+    void onSendMsg(QByteArray msg, int nSessionID) override;
     void onCloseWebSocket(int nSessionID);
     // The session's player is gone: the page is closed with 1011, so that it
     // can come back and get a new one.
-    void onPlayerLost(int nSessionID);
+    void onPlayerLost(int nSessionID) override;
     // The browser window handle text for the next session accepted.
     void onEmbedBrwoseWndID(QString strWndName);
 

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -82,6 +83,29 @@ PluginServer::~PluginServer()
         m_server->close();
 }
 
+PluginServer::Owner PluginServer::ownerOf(PageFrontEnd *frontEnd)
+{
+    // Front ends are QObjects: their thread is known, and so is their end.
+    Owner owner;
+    owner.object = dynamic_cast<QObject *>(frontEnd);
+    owner.frontEnd = owner.object ? frontEnd : nullptr;
+    return owner;
+}
+
+template<typename Call> void PluginServer::Owner::reach(Call call) const
+{
+    QObject *target = object;
+    if (!target)
+        return;
+    if (target->thread() == QThread::currentThread()) {
+        call(frontEnd);
+        return;
+    }
+    PageFrontEnd *const to = frontEnd;
+    QMetaObject::invokeMethod(
+        target, [to, call] { call(to); }, Qt::QueuedConnection);
+}
+
 bool PluginServer::isListening() const
 {
     return m_server->isListening();
@@ -120,9 +144,9 @@ bool PluginServer::hasPlayerLink(int nSessionID) const
     return it != m_links.end() && it->second.socket;
 }
 
-void PluginServer::onNewConnection(int nSessionID, QString WndID)
+void PluginServer::onNewConnection(int nSessionID, QString WndID, PageFrontEnd *owner)
 {
-    const qint64 pid = startPlayer(nSessionID, WndID);
+    const qint64 pid = startPlayer(nSessionID, WndID, ownerOf(owner));
     if (pid == 0)
         return;
     QElapsedTimer elapsed;
@@ -143,9 +167,9 @@ void PluginServer::onNewConnection(int nSessionID, QString WndID)
     }
 }
 
-void PluginServer::onNewSession(int nSessionID, QString WndID)
+void PluginServer::onNewSession(int nSessionID, QString WndID, PageFrontEnd *owner)
 {
-    const qint64 pid = startPlayer(nSessionID, WndID);
+    const qint64 pid = startPlayer(nSessionID, WndID, ownerOf(owner));
     if (pid == 0)
         return;
     QTimer::singleShot(m_connectTimeoutMs, this, [this, nSessionID, pid] {
@@ -154,7 +178,7 @@ void PluginServer::onNewSession(int nSessionID, QString WndID)
     });
 }
 
-qint64 PluginServer::startPlayer(int nSessionID, const QString &WndID)
+qint64 PluginServer::startPlayer(int nSessionID, const QString &WndID, const Owner &owner)
 {
     if (!m_server->isListening()) {
         serviceLog("PluginServer::onNewConnection",
@@ -172,7 +196,7 @@ qint64 PluginServer::startPlayer(int nSessionID, const QString &WndID)
             QStringLiteral("cannot start %1: %2").arg(m_playerExe, process->errorString()),
             ServiceLog::Warning);
         process->deleteLater();
-        emit playerLostSig(nSessionID);
+        owner.reach([nSessionID](PageFrontEnd *frontEnd) { frontEnd->onPlayerLost(nSessionID); });
         return 0;
     }
     const qint64 pid = process->processId();
@@ -184,7 +208,9 @@ qint64 PluginServer::startPlayer(int nSessionID, const QString &WndID)
             abandonStart(nSessionID, pid);
     });
     dropLink(nSessionID);
-    m_links[nSessionID].awaitedPid = pid;
+    Link &link = m_links[nSessionID];
+    link.owner = owner;
+    link.awaitedPid = pid;
     return pid;
 }
 
@@ -200,9 +226,10 @@ void PluginServer::abandonStart(int nSessionID, qint64 pid)
         return;
     serviceLog("PluginServer::onNewConnection",
         QStringLiteral("player of session %1 did not connect").arg(nSessionID), ServiceLog::Warning);
+    const Owner owner = m_links.at(nSessionID).owner;
     m_links.erase(nSessionID);
     endPlayer(nSessionID, pid);
-    emit playerLostSig(nSessionID);
+    owner.reach([nSessionID](PageFrontEnd *frontEnd) { frontEnd->onPlayerLost(nSessionID); });
 }
 
 void PluginServer::endPlayer(int nSessionID, qint64 pid)
@@ -284,6 +311,7 @@ void PluginServer::readPlayer(int nSessionID, QLocalSocket *socket)
     const auto it = m_links.find(nSessionID);
     if (it == m_links.end() || it->second.socket != socket)
         return;
+    const Owner owner = it->second.owner;
     LinkFrameDecoder &decoder = it->second.decoder;
     decoder.append(bytes);
 
@@ -308,12 +336,10 @@ void PluginServer::readPlayer(int nSessionID, QLocalSocket *socket)
             break;
         }
     }
-    // Emitted after reading, so a receiver that ends the session cannot pull
-    // the decoder from under the loop.
-    for (const QByteArray &msg : qAsConst(messages)) {
-        emit sendWebsocketMsgSig(msg, nSessionID);
-        emit sendMsg(msg, nSessionID);
-    }
+    // Handed on after reading, so a front end that ends the session cannot
+    // pull the decoder from under the loop.
+    for (const QByteArray &msg : qAsConst(messages))
+        owner.reach([msg, nSessionID](PageFrontEnd *frontEnd) { frontEnd->onSendMsg(msg, nSessionID); });
 }
 
 void PluginServer::onRecvWebsocketMsg(QByteArray msg, int nSessionID)
@@ -354,9 +380,11 @@ void PluginServer::losePlayer(int nSessionID, const QString &why)
 {
     serviceLog("PluginServer::losePlayer", QStringLiteral("session %1 ended: %2").arg(nSessionID).arg(why),
         ServiceLog::Warning);
+    const auto it = m_links.find(nSessionID);
+    const Owner owner = it == m_links.end() ? Owner() : it->second.owner;
     // A player that stopped reading is stuck: it goes like a dead one.
     onClosePipe(nSessionID);
-    emit playerLostSig(nSessionID);
+    owner.reach([nSessionID](PageFrontEnd *frontEnd) { frontEnd->onPlayerLost(nSessionID); });
 }
 
 void PluginServer::dropLink(int nSessionID)

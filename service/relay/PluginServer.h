@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PageFrontEnd.h"
 #include "common/LinkFrame.h"
 
 #include <QByteArray>
@@ -21,7 +22,9 @@ class SpawnedProcess;
 //
 // Lives in the GUI thread. The front ends start players without waiting
 // (onNewSession), so that players of pages opening at once start side by
-// side; a session's messages wait until its player has connected.
+// side; a session's messages wait until its player has connected. Each
+// session is started by the front end that holds it, its owner: the player's
+// messages go to that front end alone.
 class PluginServer : public QObject
 {
     Q_OBJECT
@@ -65,25 +68,18 @@ public:
     SpawnedProcess *playerProcess(int nSessionID) const;
     bool hasPlayerLink(int nSessionID) const;
 
-signals:
-    // Every frame a player sends, to both page front ends; each forwards it
-    // only for a session it holds.
-    void sendWebsocketMsgSig(QByteArray msg, int nSessionID);
-    void sendMsg(QByteArray msg, int nSessionID);
-    // The session's player is gone (it ended, did not start or stopped
-    // reading): its page is to be closed.
-    void playerLostSig(int nSessionID);
+    // Starts the session's player for its front end `owner`, which gets the
+    // player's messages and the news of its loss, and binds the player's
+    // connection to the session; returns once the player has connected or
+    // failed to (at most the connect time-out).
+    void onNewConnection(int nSessionID, QString WndID, PageFrontEnd *owner);
+    // The same, returning at once; the connection is bound when it comes, and
+    // the session's messages wait for it until then.
+    void onNewSession(int nSessionID, QString WndID, PageFrontEnd *owner);
 
 public slots:
     // Frames `msg` and writes it to the session's player.
     void onRecvWebsocketMsg(QByteArray msg, int nSessionID);
-    // Starts the session's player and binds its connection to the session;
-    // returns once the player has connected or failed to (at most the
-    // connect time-out).
-    void onNewConnection(int nSessionID, QString WndID);
-    // Starts the session's player and returns at once; its connection is
-    // bound when it comes, and the session's messages wait for it until then.
-    void onNewSession(int nSessionID, QString WndID);
     // Closes the session's link; the player then logs out and quits.
     void onDisconnectWebsocket(int nSessionID);
     // Kills the session's player and drops its link.
@@ -95,8 +91,20 @@ private slots:
     void acceptConnections();
 
 private:
+    // The front end that holds a session, as long as it exists.
+    struct Owner
+    {
+        QPointer<QObject> object;
+        PageFrontEnd *frontEnd = nullptr;
+        // Runs `call` with the front end on its thread: at once when that is
+        // the calling thread, else queued; not at all once it is gone.
+        template<typename Call> void reach(Call call) const;
+    };
+    static Owner ownerOf(PageFrontEnd *frontEnd);
+
     struct Link
     {
+        Owner owner;
         QPointer<QLocalSocket> socket;
         LinkFrameDecoder decoder;
         int fd = -1; // the socket's descriptor, watched while the link is held
@@ -107,7 +115,7 @@ private:
 
     // Starts the session's player and makes its link wait for it; the
     // player's process id, 0 when it did not start.
-    qint64 startPlayer(int nSessionID, const QString &WndID);
+    qint64 startPlayer(int nSessionID, const QString &WndID, const Owner &owner);
     // True while the session's link waits for the player `pid`.
     bool awaiting(int nSessionID, qint64 pid) const;
     void bindPlayer(int nSessionID, QLocalSocket *socket);

@@ -2,6 +2,7 @@
 
 #include "HttpConnection.h"
 #include "HttpRequest.h"
+#include "PageFrontEnd.h"
 
 #include <QByteArray>
 #include <QString>
@@ -46,7 +47,7 @@ struct LocalCtrlRequest
 // replies with one poll() over all of them, each connection with its own
 // deadline: no client waits for another. Work that may block (update checks,
 // outside requests, relays to a player) runs on the global thread pool.
-class GeneralSocket : public QThread
+class GeneralSocket : public QThread, public PageFrontEnd
 {
     Q_OBJECT
 
@@ -103,12 +104,12 @@ signals:
     void sendEmbedBrwoseWndID(QString WndName);
 
 public slots:
-    // A player message; queued for the page when the session is one of this
-    // server's. Never waits for the page.
-    void onSendMsg(QByteArray msg, int sessionID);
+    // A player message for one of this server's sessions, queued for the
+    // page. Never waits for the page.
+    void onSendMsg(QByteArray msg, int sessionID) override;
     // The session's player is gone: the page is closed with 1011; its
     // thread then ends the session.
-    void onPlayerLost(int sessionID);
+    void onPlayerLost(int sessionID) override;
 
 protected:
     void run() override;

@@ -4,6 +4,7 @@
 #include "SystemArch.h"
 
 #include <QLocalSocket>
+#include <QMutex>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -12,14 +13,44 @@
 
 using namespace ServiceTest;
 
-namespace {
-
-QJsonObject messageAt(const QSignalSpy &spy, int index)
+// Stands in for a page front end: what the relay hands it, in order, and the
+// thread it came on, read from the test's thread.
+class FrontEnd : public QObject, public PageFrontEnd
 {
-    return parseObject(QString::fromUtf8(spy.at(index).at(0).toByteArray()));
-}
+    Q_OBJECT
+public:
+    struct Seen
+    {
+        QList<QPair<int, QByteArray>> messages;
+        QList<int> lost;
+        QThread *thread = nullptr;
+    };
+    void onSendMsg(QByteArray msg, int nSessionID) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_seen.messages.append({ nSessionID, msg });
+        m_seen.thread = QThread::currentThread();
+    }
+    void onPlayerLost(int nSessionID) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_seen.lost.append(nSessionID);
+    }
+    Seen seen() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_seen;
+    }
+    int count() const { return seen().messages.size(); }
+    QJsonObject at(int index) const
+    {
+        return parseObject(QString::fromUtf8(seen().messages.at(index).second));
+    }
 
-} // namespace
+private:
+    mutable QMutex m_mutex;
+    Seen m_seen;
+};
 
 class TestPluginServer : public QObject
 {
@@ -29,6 +60,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_appDir;
     QString m_events;
+    std::unique_ptr<FrontEnd> m_page;
 
     std::unique_ptr<PluginServer> makeServer()
     {
@@ -41,17 +73,17 @@ private:
     // Starts the double for `session` and waits until its link exists.
     bool startSession(PluginServer &server, int session, const QString &wnd = QString())
     {
-        server.onNewConnection(session, wnd);
+        server.onNewConnection(session, wnd, m_page.get());
         return server.hasPlayerLink(session);
     }
 
     QJsonObject ask(PluginServer &server, int session, const QByteArray &request)
     {
-        QSignalSpy spy(&server, &PluginServer::sendWebsocketMsgSig);
+        const int before = m_page->count();
         server.onRecvWebsocketMsg(request, session);
-        if (!spy.wait(10000))
+        if (!QTest::qWaitFor([&] { return m_page->count() > before; }, 10000))
             return QJsonObject();
-        return messageAt(spy, 0);
+        return m_page->at(before);
     }
 
     qint64 lastStartedPid()
@@ -81,6 +113,7 @@ private slots:
         qputenv("QV_DOUBLE_LOG", m_events.toLocal8Bit());
         setMode("echo");
         SystemArch::clearForce();
+        m_page = std::make_unique<FrontEnd>();
     }
     void cleanup()
     {
@@ -138,27 +171,48 @@ private slots:
         QCOMPARE(server->playerProcess(7)->objectName(), QStringLiteral("Tevora_7"));
     }
 
-    void relaysBothWays()
+    // A player's messages go to the front end that started its session alone,
+    // on that front end's thread; once that front end is gone, to nobody.
+    void relaysToTheSessionsFrontEnd()
     {
         auto server = makeServer();
         QVERIFY(startSession(*server, 3));
-        QSignalSpy toPage(server.get(), &PluginServer::sendWebsocketMsgSig);
-        QSignalSpy toRaw(server.get(), &PluginServer::sendMsg);
+        auto other = std::make_unique<FrontEnd>();
+        QThread otherThread;
+        other->moveToThread(&otherThread);
+        otherThread.start();
+        server->onNewConnection(31, QString(), other.get());
+        QVERIFY(server->hasPlayerLink(31));
         const QString text
             = QString::fromUtf8("{\"MainType\":77,\"SubType\":2,\"MsgID\":\"m\",\"Name\":\"caf\xc3\xa9\"}");
         server->onRecvWebsocketMsg(text.toUtf8(), 3);
         server->onRecvWebsocketMsg("{\"MainType\":9105,\"Count\":3}", 3);
-        QTRY_COMPARE_WITH_TIMEOUT(toPage.count(), 4, 10000);
-        QCOMPARE(toRaw.count(), 4);
-        const QJsonObject first = messageAt(toPage, 0);
+        server->onRecvWebsocketMsg("{\"MainType\":55,\"MsgID\":\"other\"}", 31);
+        QTRY_COMPARE_WITH_TIMEOUT(m_page->count(), 4, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(other->count(), 1, 10000);
+        const QJsonObject first = m_page->at(0);
         QCOMPARE(first.value("Ret").toInt(), 1020);
         QCOMPARE(first.value("Echo").toString(), text);
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(messageAt(toPage, i + 1).value("Seq").toInt(), i);
-        for (int i = 0; i < 4; ++i) {
-            QCOMPARE(toPage.at(i).at(1).toInt(), 3);
-            QCOMPARE(toRaw.at(i), toPage.at(i));
-        }
+            QCOMPARE(m_page->at(i + 1).value("Seq").toInt(), i);
+        for (const auto &message : m_page->seen().messages)
+            QCOMPARE(message.first, 3);
+        QCOMPARE(other->seen().messages.at(0).first, 31);
+        QCOMPARE(other->at(0).value("MsgID").toString(), QStringLiteral("other"));
+        QCOMPARE(other->seen().thread, &otherThread);
+        QCOMPARE(m_page->seen().thread, QThread::currentThread());
+
+        otherThread.quit();
+        QVERIFY(otherThread.wait(5000));
+        other.reset();
+        server->onRecvWebsocketMsg("{\"MainType\":55,\"MsgID\":\"lost\"}", 31);
+        // Two round trips of the other session: the answer to the one before
+        // has come meanwhile (and gone nowhere).
+        for (const char *id : { "end", "end" })
+            QCOMPARE(ask(*server, 3, QByteArray("{\"MainType\":55,\"MsgID\":\"") + id + "\"}")
+                         .value("MsgID")
+                         .toString(),
+                QLatin1String(id));
         // Messages for a session without a player go nowhere.
         server->onRecvWebsocketMsg("{\"MainType\":77}", 99);
     }
@@ -177,19 +231,18 @@ private slots:
         QFETCH(int, messages);
         auto server = makeServer();
         QVERIFY(startSession(*server, 4));
-        QSignalSpy spy(server.get(), &PluginServer::sendWebsocketMsgSig);
         server->onRecvWebsocketMsg(QStringLiteral("{\"MainType\":%1}").arg(mainType).toUtf8(), 4);
-        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), messages, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_page->count(), messages, 10000);
         // A marker request proves that nothing else was on its way.
         server->onRecvWebsocketMsg("{\"MainType\":55,\"MsgID\":\"end\"}", 4);
-        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), messages + 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_page->count(), messages + 1, 10000);
         for (int i = 0; i < messages; ++i) {
-            const QJsonObject m = messageAt(spy, i);
+            const QJsonObject m = m_page->at(i);
             QCOMPARE(m.value("Msg").toInt(), mainType);
             if (messages > 1)
                 QCOMPARE(m.value("Seq").toInt(), i + 1);
         }
-        QCOMPARE(messageAt(spy, messages).value("MsgID").toString(), QStringLiteral("end"));
+        QCOMPARE(m_page->at(messages).value("MsgID").toString(), QStringLiteral("end"));
     }
 
     void largeMessages()
@@ -205,7 +258,6 @@ private slots:
     {
         setMode("impostor");
         auto server = makeServer();
-        QSignalSpy spy(server.get(), &PluginServer::sendWebsocketMsgSig);
         QVERIFY(startSession(*server, 6));
         const qint64 playerPid = server->playerProcess(6)->processId();
         const QJsonObject reply = ask(*server, 6, "{\"MainType\":9100}");
@@ -213,8 +265,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!eventFiles(m_events, "impostor").isEmpty(), 15000);
         QCOMPARE(readJsonFile(eventFiles(m_events, "impostor").first()).value("outcome").toString(),
             QStringLiteral("closed"));
-        for (const auto &args : qAsConst(spy))
-            QVERIFY(!args.at(0).toByteArray().contains("Impostor"));
+        for (const auto &message : m_page->seen().messages)
+            QVERIFY(!message.second.contains("Impostor"));
     }
 
     // Players of pages that open together start side by side; what a page
@@ -222,19 +274,18 @@ private slots:
     void sessionsStartTogether()
     {
         auto server = makeServer();
-        QSignalSpy spy(server.get(), &PluginServer::sendWebsocketMsgSig);
         const QList<int> sessions { 21, 22, 23 };
         for (int session : sessions) {
-            server->onNewSession(session, QString());
+            server->onNewSession(session, QString(), m_page.get());
             for (int i = 0; i < 3; ++i)
                 server->onRecvWebsocketMsg(
                     QByteArray("{\"MainType\":3,\"MsgID\":") + QByteArray::number(session * 10 + i) + "}",
                     session);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 9, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_page->count(), 9, 30000);
         QMap<int, QList<int>> ids;
-        for (int i = 0; i < spy.size(); ++i)
-            ids[spy.at(i).at(1).toInt()].append(messageAt(spy, i).value("MsgID").toInt());
+        for (int i = 0; i < m_page->count(); ++i)
+            ids[m_page->seen().messages.at(i).first].append(m_page->at(i).value("MsgID").toInt());
         for (int session : sessions) {
             QVERIFY(server->hasPlayerLink(session));
             QCOMPARE(ids.value(session), (QList<int> { session * 10, session * 10 + 1, session * 10 + 2 }));
@@ -246,7 +297,7 @@ private slots:
     {
         setMode("silent");
         auto server = makeServer();
-        server->onNewSession(24, QString());
+        server->onNewSession(24, QString(), m_page.get());
         QVERIFY(server->playerProcess(24));
         const qint64 pid = server->playerProcess(24)->processId();
         server->onRecvWebsocketMsg("{\"MainType\":3}", 24);
@@ -263,15 +314,15 @@ private slots:
         setMode("silent");
         auto server = makeServer();
         server->setConnectTimeout(700);
-        QSignalSpy spy(server.get(), &PluginServer::sendWebsocketMsgSig);
-        server->onNewSession(25, QString());
+        server->onNewSession(25, QString(), m_page.get());
         server->onRecvWebsocketMsg("{\"MainType\":3}", 25);
         QVERIFY(server->playerProcess(25));
         const qint64 pid = server->playerProcess(25)->processId();
         QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), 10000);
         QTRY_VERIFY(!server->playerProcess(25));
         QVERIFY(!server->hasPlayerLink(25));
-        QVERIFY(spy.isEmpty());
+        QCOMPARE(m_page->count(), 0);
+        QCOMPARE(m_page->seen().lost, QList<int> { 25 });
     }
 
     void refusesConnectionOutsideStart()
@@ -291,7 +342,7 @@ private slots:
         server->setConnectTimeout(700);
         QElapsedTimer t;
         t.start();
-        server->onNewConnection(8, QString());
+        server->onNewConnection(8, QString(), m_page.get());
         QVERIFY(t.elapsed() < 10000);
         QVERIFY(!server->hasPlayerLink(8));
         QTRY_VERIFY_WITH_TIMEOUT(lastStartedPid() != 0, 5000);
@@ -300,15 +351,14 @@ private slots:
         // Messages for the session are dropped: no player starts for them,
         // none is held for a later one, nothing comes back.
         const qsizetype starts = eventFiles(m_events, QStringLiteral("start")).size();
-        QSignalSpy replies(server.get(), &PluginServer::sendWebsocketMsgSig);
-        QSignalSpy lost(server.get(), &PluginServer::playerLostSig);
+        QCOMPARE(m_page->seen().lost, QList<int> { 8 });
         server->onRecvWebsocketMsg("{\"MainType\":1}", 8);
         QTest::qWait(300);
         QCOMPARE(eventFiles(m_events, QStringLiteral("start")).size(), starts);
         QVERIFY(!server->playerProcess(8));
         QVERIFY(!server->hasPlayerLink(8));
-        QVERIFY(replies.isEmpty());
-        QVERIFY(lost.isEmpty());
+        QCOMPARE(m_page->count(), 0);
+        QCOMPARE(m_page->seen().lost, QList<int> { 8 });
     }
 
     void missingPlayer()
@@ -318,7 +368,7 @@ private slots:
         auto server = makeServer();
         QElapsedTimer t;
         t.start();
-        server->onNewConnection(9, QString());
+        server->onNewConnection(9, QString(), m_page.get());
         QVERIFY(t.elapsed() < 10000);
         QVERIFY(!server->hasPlayerLink(9));
     }
