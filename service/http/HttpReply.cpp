@@ -42,6 +42,14 @@ const char *contentTypeLine(int type)
     }
 }
 
+// File types by ending, in the order they are tried.
+const struct FileEnding
+{
+    const char *ending;
+    int type;
+} kFileEndings[] = { { ".htm", 0 }, { ".html", 0 }, { ".gif", 3 }, { ".jpg", 2 }, { ".jpeg", 2 },
+    { ".png", 5 }, { ".PNG", 5 }, { ".cab", 4 }, { ".exe", 4 }, { ".js", 7 }, { ".css", 6 }, { ".xml", 10 } };
+
 } // namespace
 
 namespace HttpReply {
@@ -135,15 +143,17 @@ int sendHttpText(const char *text, int length, int status, int socket)
 
 int fileTypeOfPath(const QByteArray &path)
 {
-    static const struct
-    {
-        const char *ending;
-        int type;
-    } kEndings[]
-        = { { ".htm", 0 }, { ".html", 0 }, { ".gif", 3 }, { ".jpg", 2 }, { ".jpeg", 2 }, { ".png", 5 },
-              { ".PNG", 5 }, { ".cab", 4 }, { ".exe", 4 }, { ".js", 7 }, { ".css", 6 }, { ".xml", 10 } };
-    for (const auto &entry : kEndings) {
+    for (const FileEnding &entry : kFileEndings) {
         if (path.endsWith(entry.ending))
+            return entry.type;
+    }
+    return 1;
+}
+
+int fileTypeOfName(const QString &name)
+{
+    for (const FileEnding &entry : kFileEndings) {
+        if (name.indexOf(QLatin1String(entry.ending), 1) > 0)
             return entry.type;
     }
     return 1;

@@ -34,6 +34,9 @@ QByteArray httpTextReply(const char *text, int length, int status);
 int sendHttpText(const char *text, int length, int status, int socket);
 // The file type of a request path by its ending (case-sensitive).
 int fileTypeOfPath(const QByteArray &path);
+// The same endings found anywhere after the first character of a file name,
+// as the update task types the file it serves.
+int fileTypeOfName(const QString &name);
 
 // The styled layout of the service's own reply bodies: one member per line,
 // three-blank indentation, a nested object's brace on its key's line,

@@ -50,21 +50,6 @@ void sendNotFound(int socket)
     HttpReply::sendHttpFile(9, socket);
 }
 
-int fileTypeOfName(const QString &name)
-{
-    static const struct
-    {
-        const char *part;
-        int type;
-    } kParts[] = { { ".htm", 0 }, { ".html", 0 }, { ".gif", 3 }, { ".jpg", 2 }, { ".jpeg", 2 }, { ".png", 5 },
-        { ".PNG", 5 }, { ".cab", 4 }, { ".exe", 4 }, { ".js", 7 }, { ".css", 6 }, { ".xml", 10 } };
-    for (const auto &entry : kParts) {
-        if (name.indexOf(QLatin1String(entry.part), 1) > 0)
-            return entry.type;
-    }
-    return 1;
-}
-
 } // namespace
 
 void CCheckUpdateStateTask::setParams(const QString &webRoot, int socket, const QString &styleName,
@@ -174,8 +159,9 @@ int CCheckUpdateStateTask::openLocalFile(QFile *file)
 
 int CCheckUpdateStateTask::sendOpenFile(QFile *file)
 {
-    return HttpReply::sendHttpFileChecked(*file, fileTypeOfName(m_fileName), m_socket) == 0 ? Ret::Ok
-                                                                                            : 120004;
+    return HttpReply::sendHttpFileChecked(*file, HttpReply::fileTypeOfName(m_fileName), m_socket) == 0
+        ? Ret::Ok
+        : 120004;
 }
 
 int CCheckUpdateStateTask::sendLocalFile()
