@@ -6,7 +6,7 @@
 include(GNUInstallDirs)
 
 set(QV_SERVICE_FOLDER "Service" CACHE STRING "Folder of the service below the install prefix")
-set(_qv_config ${CMAKE_SOURCE_DIR}/service/core/config)
+set(_qv_config ${CMAKE_SOURCE_DIR}/service/config)
 
 if(TARGET QuorvelTool)
     install(TARGETS QuorvelTool RUNTIME DESTINATION ${QV_SERVICE_FOLDER})

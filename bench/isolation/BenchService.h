@@ -47,7 +47,7 @@ public:
         QDir().mkpath(appDir + "/x64");
         QDir().mkpath(runtimeDir);
         ::chmod(QFile::encodeName(runtimeDir).constData(), 0700);
-        const QString player = sourceDir + "/tests/service/core/player_double.py";
+        const QString player = sourceDir + "/tests/service/player_double.py";
         if (!copyExecutable(binDir + "/QuorvelTool", appDir + "/QuorvelTool")
             || !copyExecutable(player, appDir + "/Tevora_x86")
             || !copyExecutable(player, appDir + "/x64/Tevora_x64") || (beforeStart && !beforeStart(appDir)))

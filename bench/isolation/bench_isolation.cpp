@@ -1,5 +1,5 @@
 // Isolation benchmark: what one page can do to the service and to the others,
-// against QuorvelTool with the player double (tests/service/core).
+// against QuorvelTool with the player double (tests/service).
 //   nearcap   another page sends small requests one after the other while one
 //             page sends messages just under the 16 MiB cap (a JSON array of
 //             millions of numbers) back to back; gives the other page's round

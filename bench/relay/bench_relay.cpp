@@ -277,7 +277,7 @@ int main(int argc, char *argv[])
     if (kind.isEmpty())
         kind = QFile::exists(binDir + "/x64/Tevora_x64") ? "real" : "double";
     const QString player
-        = kind == "real" ? binDir + "/x64/Tevora_x64" : sourceDir + "/tests/service/core/player_double.py";
+        = kind == "real" ? binDir + "/x64/Tevora_x64" : sourceDir + "/tests/service/player_double.py";
 
     // The service in a folder of its own, with a private runtime folder.
     QTemporaryDir root;
@@ -296,8 +296,8 @@ int main(int argc, char *argv[])
     for (const QString &library : QDir(binDir).entryList({ QStringLiteral("lib*.so") }, QDir::Files))
         QFile::copy(binDir + "/" + library, appDir + "/" + library);
     for (const char *ini : { "ClientCfg.ini", "QuorvelToolVersion.ini" }) {
-        QFile::copy(sourceDir + "/service/core/config/" + ini, appDir + "/" + ini);
-        QFile::copy(sourceDir + "/service/core/config/" + ini, appDir + "/x64/" + ini);
+        QFile::copy(sourceDir + "/service/config/" + ini, appDir + "/" + ini);
+        QFile::copy(sourceDir + "/service/config/" + ini, appDir + "/x64/" + ini);
     }
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -3,8 +3,8 @@
 // waits until the test lets it go, pages on Python's websockets, the player
 // double. Also the extractor and the session folders when the service ends.
 
-#include "../core/ServiceTestSupport.h"
 #include "FirmwareTestSupport.h"
+#include "ServiceTestSupport.h"
 
 using namespace FirmwareTest;
 using namespace ServiceTest;

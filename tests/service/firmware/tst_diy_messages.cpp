@@ -2,8 +2,8 @@
 // Python's websockets, a scripted chooser that prints a preset path, and
 // packages built by Python's zipfile and mksquashfs.
 
-#include "../core/ServiceTestSupport.h"
 #include "FirmwareTestSupport.h"
+#include "ServiceTestSupport.h"
 
 using namespace FirmwareTest;
 using namespace ServiceTest;

@@ -14,6 +14,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <signal.h>
 #include <sys/resource.h>
@@ -26,6 +27,19 @@ namespace {
 
 const char kUser[] = "vexqa";
 const QHostAddress kLoopback(QStringLiteral("127.0.0.1"));
+
+QtMessageHandler g_testMessages = nullptr;
+
+// Qt Test takes a message only inside a test function, and the server's
+// threads log whenever a client ends, which may fall between two of them
+// (Qt Test then crashes). Their lines go to standard error instead.
+void serverThreadMessages(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (QThread::currentThread() == QCoreApplication::instance()->thread())
+        g_testMessages(type, context, text);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+}
 
 QByteArray randomBytes(int size)
 {
@@ -173,6 +187,7 @@ class TestFtpServer : public QObject
 private slots:
     void initTestCase()
     {
+        g_testMessages = qInstallMessageHandler(serverThreadMessages);
         QVERIFY(m_tmp.isValid());
         m_root = m_tmp.path() + "/root";
         QVERIFY(writeFile(m_tmp.path() + "/sentinel.txt", "sentinel"));

@@ -1,0 +1,627 @@
+#include "GeneralSocket.h"
+
+#include "ClientRegistry.h"
+#include "HttpReply.h"
+#include "RawSocket.h"
+#include "RawWsConnection.h"
+#include "RequestTasks.h"
+#include "ServiceLog.h"
+#include "WsFrame.h"
+#include "common/Json.h"
+#include "common/ProgramDir.h"
+#include "common/Protocol.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace {
+
+GeneralSocket *g_instance = nullptr;
+
+const char kPreflightReply[] = "HTTP/1.1 200 OK\r\n"
+                               "Access-Control-Allow-Origin:*\r\n"
+                               "Access-Control-Allow-Headers:Content-Type, Content-Length, Authorization, "
+                               "Accept, X-Requested-With\r\n"
+                               "Access-Control-Allow-Methods: GET, POST, OPTIONS, HEAD\r\n"
+                               "Access-Control-Max-Age: 8640000\r\n"
+                               "Content-Length: 0\r\n"
+                               "Connection: close\r\n"
+                               "Content-Type: text/plain\r\n"
+                               "\r\n";
+
+QString webRootOf(const QString &appDir)
+{
+    QString root = appDir;
+    root.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const int slash = root.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? root : root.left(slash);
+}
+
+} // namespace
+
+GeneralSocket *GeneralSocket::instance()
+{
+    if (!g_instance)
+        g_instance = new GeneralSocket(ProgramDir::folder());
+    return g_instance;
+}
+
+void GeneralSocket::releaseInstance()
+{
+    delete g_instance;
+    g_instance = nullptr;
+}
+
+GeneralSocket::GeneralSocket(const QString &appDir, int firstPort, int lastPort, QObject *parent)
+    : QThread(parent)
+    , m_strWebRoot(webRootOf(appDir))
+    , m_strAppDir(appDir)
+    , m_firstPort(firstPort)
+    , m_lastPort(lastPort)
+    , m_wakeup(std::make_unique<RawSocket::Wakeup>())
+    , m_poolLoad(std::make_shared<std::atomic<int>>(0))
+{
+    QThreadPool::globalInstance()->setMaxThreadCount(10);
+}
+
+GeneralSocket::~GeneralSocket()
+{
+    // The sessions' threads and the pool's relays may each be waiting for a
+    // page message to be taken by the GUI thread; when that is this thread,
+    // its events are handled while it waits for them.
+    const bool ownThread
+        = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+    m_bStop = true;
+    m_wakeup->notify();
+    while (!wait(ownThread ? 20 : ULONG_MAX)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    m_runEnded.load(std::memory_order_acquire);
+    const int listener = m_listenSocket.exchange(-1);
+    if (listener >= 0)
+        RawSocket::closeSocket(listener);
+    m_port = 0;
+
+    {
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        for (const auto &entry : m_sessions)
+            entry.second->requestClose(WsFrame::GoingAway);
+    }
+    for (;;) {
+        std::unique_lock<std::mutex> lock(m_threadMutex);
+        if (m_finishedThreads.size() == m_clientThreads.size() && m_pooledWork == 0)
+            break;
+        if (ownThread) {
+            lock.unlock();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            lock.lock();
+        }
+        m_threadEnded.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    joinFinishedThreads();
+}
+
+bool GeneralSocket::listen()
+{
+    if (m_listenSocket.load() >= 0)
+        return true;
+    int port = 0;
+    const int s = RawSocket::listenLoopback(m_firstPort, m_lastPort, &port);
+    if (s < 0) {
+        qDebug("Bind error: no free port in %d..%d", m_firstPort, m_lastPort);
+        return false;
+    }
+    // The accept loop polls the listener and takes what is pending.
+    RawSocket::setNonBlocking(s);
+    qDebug("Bind Port:%d", port);
+    m_listenSocket = s;
+    m_port = port;
+    return true;
+}
+
+void GeneralSocket::run()
+{
+    struct Ended
+    {
+        std::atomic<bool> &flag;
+        ~Ended() { flag.store(true, std::memory_order_release); }
+    } ended { m_runEnded };
+    if (m_bStop || !listen())
+        return;
+    using Clock = HttpConnection::Clock;
+    const int listener = m_listenSocket.load();
+    std::vector<std::unique_ptr<HttpConnection>> connections;
+    // When the loop ends, what is still pending is given up (an upgrade on
+    // its way gives back its place among the raw sessions).
+    struct GiveUp
+    {
+        std::vector<std::unique_ptr<HttpConnection>> &pending;
+        ~GiveUp()
+        {
+            for (const auto &c : pending)
+                c->finish();
+        }
+    } giveUp { connections };
+    std::vector<pollfd> fds;
+    // Out of descriptors: accepting pauses for a moment rather than spinning.
+    Clock::time_point acceptPausedUntil;
+    while (!m_bStop) {
+        Clock::time_point now = Clock::now();
+        // Connections whose time is up: a request with its head is handled
+        // with what came; anything else is given up.
+        for (const auto &c : connections) {
+            if (now < c->deadline())
+                continue;
+            if (c->state() == HttpConnection::State::Reading && c->hasHead())
+                DealClientMsg(*c);
+            else
+                c->finish();
+        }
+        connections.erase(std::remove_if(connections.begin(), connections.end(),
+                              [](const std::unique_ptr<HttpConnection> &c) {
+                                  return c->state() == HttpConnection::State::Finished
+                                      || c->state() == HttpConnection::State::Handed;
+                              }),
+            connections.end());
+
+        const bool accepting = int(connections.size()) < kMaxConnections && now >= acceptPausedUntil;
+        fds.clear();
+        fds.push_back({ m_wakeup->fd(), POLLIN, 0 });
+        fds.push_back({ accepting ? listener : -1, POLLIN, 0 });
+        Clock::time_point next = accepting ? Clock::time_point::max() : acceptPausedUntil;
+        for (const auto &c : connections) {
+            fds.push_back({ c->socket(), c->pollEvents(), 0 });
+            next = std::min(next, c->deadline());
+        }
+        int timeoutMs = 1000;
+        if (next != Clock::time_point::max()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+            timeoutMs = int(qBound<qint64>(0, left, 1000));
+        }
+        if (::poll(fds.data(), nfds_t(fds.size()), timeoutMs) < 0 && errno != EINTR)
+            return;
+        now = Clock::now();
+        if (fds[0].revents)
+            m_wakeup->clear();
+
+        // Only the connections polled just now: new ones follow them.
+        const size_t polled = connections.size();
+        for (size_t i = 0; i < polled; ++i) {
+            HttpConnection &c = *connections[i];
+            const short revents = fds[i + 2].revents;
+            if (!revents)
+                continue;
+            if (c.state() == HttpConnection::State::Reading && (revents & ~POLLOUT)) {
+                if (c.receive(now))
+                    DealClientMsg(c);
+            }
+            if (revents & (POLLOUT | POLLERR | POLLHUP))
+                c.send(now);
+        }
+        if (fds[1].revents) {
+            while (int(connections.size()) < kMaxConnections) {
+                const int s = RawSocket::acceptPending(listener);
+                if (s == -3) {
+                    acceptPausedUntil = now + std::chrono::milliseconds(100);
+                    break;
+                }
+                if (s == -1)
+                    return;
+                if (s < 0)
+                    break;
+                connections.push_back(std::make_unique<HttpConnection>(s, now));
+            }
+        }
+    }
+}
+
+void GeneralSocket::DealClientMsg(HttpConnection &c)
+{
+    try {
+        if (c.scan() == HttpRequest::Scan::Bad) {
+            c.reply(HttpReply::httpTextReply("", 0, 400));
+        } else if (c.hasHead()) {
+            // A head that never ended is no request; one whose body was cut
+            // short is still handled with what came.
+            switch (HttpRequest::classify(c.head().header)) {
+            case HttpRequest::Kind::NotHttp:
+                break;
+            case HttpRequest::Kind::Preflight:
+                c.reply(QByteArray(kPreflightReply, int(sizeof kPreflightReply - 1)));
+                break;
+            case HttpRequest::Kind::Control:
+                dealWebLocalCtrl(c);
+                break;
+            case HttpRequest::Kind::WebSocket:
+                dealWebSocketConnect(c);
+                break;
+            case HttpRequest::Kind::File:
+                dealHttpGetFile(c);
+                break;
+            }
+        }
+    } catch (...) {
+        // Out of memory in a request: that connection is dropped, the
+        // server goes on.
+        c.finish();
+        return;
+    }
+    if (c.state() == HttpConnection::State::Reading)
+        c.finish();
+    else
+        c.send(HttpConnection::Clock::now());
+}
+
+int GeneralSocket::dealHttpGetFile(HttpConnection &c)
+{
+    const HttpRequest::FilePath path = HttpRequest::parseFilePath(c.head().header.target());
+    auto notFound = [&c](int code) {
+        c.reply(HttpReply::httpFileHead(9, 0));
+        return code;
+    };
+    if (path.tooLong)
+        return notFound(Ret::FileLineTooLong);
+    if (!path.ok)
+        return notFound(Ret::FileNotFound);
+
+    QString base;
+    QString relative = path.relative;
+    switch (path.place) {
+    case HttpRequest::Place::ServiceCfg:
+        base = m_strAppDir + QStringLiteral("/Cfg");
+        relative = relative.mid(4);
+        break;
+    case HttpRequest::Place::Style:
+        base = m_strWebRoot + QLatin1Char('/') + path.style;
+        if (HttpRequest::holdsFolder(base, m_strAppDir))
+            return notFound(Ret::FileNotFound);
+        break;
+    case HttpRequest::Place::Web:
+        base = m_strWebRoot + QStringLiteral("/Web");
+        break;
+    }
+    const QString fileName = base + QLatin1Char('/') + relative;
+
+    // The page's "common.js" (any path that holds the name) is served by the
+    // update check, which installs a newer page first when the web-file
+    // server has one.
+    if (path.place != HttpRequest::Place::ServiceCfg && relative.contains(QLatin1String("common.js"))) {
+        if (poolFull())
+            return notFound(Ret::RawNoMemory);
+        auto *task = new CCheckUpdateStateTask;
+        task->setParams(m_strWebRoot, c.handOver(), path.style, fileName, m_strAppDir);
+        startPooled(task);
+        return Ret::FileHandedToTask;
+    }
+
+    const QFileInfo info(fileName);
+    if (!info.exists())
+        return notFound(Ret::FileNotFound);
+    const QString real = HttpRequest::confinedPath(fileName, base);
+    if (real.isEmpty())
+        return notFound(Ret::FileNotFound);
+    if (!QFileInfo(real).isFile())
+        return notFound(Ret::FileNotRegular);
+    auto file = std::make_unique<QFile>(real);
+    if (!file->open(QIODevice::ReadOnly))
+        return Ret::FileSendFailed;
+    const qint64 size = file->size();
+    c.reply(HttpReply::httpFileHead(HttpReply::fileTypeOfPath(path.typePath), size));
+    c.replyFile(std::move(file), size);
+    return Ret::Ok;
+}
+
+void GeneralSocket::startPooled(QRunnable *task)
+{
+    std::shared_ptr<std::atomic<int>> load = m_poolLoad;
+    ++*load;
+    QThreadPool::globalInstance()->start([task, load] {
+        try {
+            task->run();
+        } catch (...) {
+            // Out of memory: that request goes unanswered.
+        }
+        delete task;
+        --*load;
+    });
+}
+
+void GeneralSocket::runOffLoop(std::function<void()> work)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_threadMutex);
+        ++m_pooledWork;
+    }
+    ++*m_poolLoad;
+    QThreadPool::globalInstance()->start([this, work = std::move(work)] {
+        try {
+            work();
+        } catch (...) {
+            // Out of memory: that request goes unanswered.
+        }
+        --*m_poolLoad;
+        std::lock_guard<std::mutex> lock(m_threadMutex);
+        --m_pooledWork;
+        m_threadEnded.notify_all();
+    });
+}
+
+int GeneralSocket::sessionCount() const
+{
+    std::lock_guard<std::mutex> lock(m_sessionMutex);
+    return int(m_sessions.size());
+}
+
+std::shared_ptr<RawWsConnection> GeneralSocket::session(int sessionId) const
+{
+    std::lock_guard<std::mutex> lock(m_sessionMutex);
+    const auto it = m_sessions.find(sessionId);
+    return it == m_sessions.end() ? nullptr : it->second;
+}
+
+int GeneralSocket::webSocketHandshake(const HttpRequest::Head &head, QByteArray *reply)
+{
+    if (!head.header.hasField("sec-websocket-key"))
+        return Ret::RawNoKey;
+    const QByteArray key = QByteArray::fromStdString(head.header.field("sec-websocket-key")).trimmed();
+    if (!WsFrame::validClientKey(key))
+        return Ret::RawBadKey;
+    *reply = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+             "Sec-WebSocket-Accept: "
+        + WsFrame::acceptKey(key) + "\r\n\r\n";
+    return Ret::Ok;
+}
+
+void GeneralSocket::joinFinishedThreads()
+{
+    std::vector<std::thread> done;
+    {
+        std::lock_guard<std::mutex> lock(m_threadMutex);
+        for (int id : m_finishedThreads) {
+            const auto it = m_clientThreads.find(id);
+            if (it == m_clientThreads.end())
+                continue;
+            done.push_back(std::move(it->second));
+            m_clientThreads.erase(it);
+        }
+        m_finishedThreads.clear();
+    }
+    for (std::thread &thread : done)
+        thread.join();
+}
+
+int GeneralSocket::dealWebSocketConnect(HttpConnection &c)
+{
+    joinFinishedThreads();
+    ClientRegistry *registry = ClientRegistry::instance();
+    const int s = c.socket();
+    const int added = registry->addClient(s, nullptr);
+    if (added == -1)
+        return Ret::RawTooManyClients;
+    if (added < 0)
+        return Ret::RawNoMemory;
+    QByteArray reply;
+    const int handshake = webSocketHandshake(c.head(), &reply);
+    if (handshake != Ret::Ok) {
+        registry->removeClient(s);
+        return handshake;
+    }
+    // The session starts once the page has the whole answer; bytes it sent
+    // right behind its request belong to the session.
+    const HttpRequest::Head &head = c.head();
+    const QByteArray early = c.request().mid(head.headLength + head.contentLength);
+    HttpConnection *connection = &c;
+    c.reply(reply);
+    c.setReplyActions([this, connection, early] { startWebSocketSession(connection->handOver(), early); },
+        [registry, s] { registry->removeClient(s); });
+    return Ret::Ok;
+}
+
+int GeneralSocket::startWebSocketSession(int s, const QByteArray &early)
+{
+    ClientRegistry *registry = ClientRegistry::instance();
+    // The session exists, key record included, before its thread starts and
+    // before a later control request can look it up.
+    std::shared_ptr<RawWsConnection> connection;
+    QString wndText;
+    {
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        const int id = registry->takeSessionId();
+        connection = std::make_shared<RawWsConnection>(s, id);
+        m_sessions[id] = connection;
+        m_nCurClientId = id;
+        wndText = m_strWndID;
+    }
+    const int id = connection->sessionId();
+    try {
+        std::lock_guard<std::mutex> lock(m_threadMutex);
+        m_clientThreads[id] = std::thread([this, connection, wndText, early]() mutable {
+            recvClientMsg(std::move(connection), wndText, early);
+        });
+    } catch (...) {
+        {
+            std::lock_guard<std::mutex> lock(m_sessionMutex);
+            m_sessions.erase(id);
+        }
+        registry->removeClient(s);
+        // The socket closes with the connection.
+        return Ret::RawThreadFailed;
+    }
+    return Ret::Ok;
+}
+
+void GeneralSocket::recvClientMsg(
+    std::shared_ptr<RawWsConnection> connection, QString wndText, QByteArray early)
+{
+    using Clock = std::chrono::steady_clock;
+    const int id = connection->sessionId();
+    const int s = connection->socket();
+    try {
+        emit sigNewGeneralSocketConnect(id, wndText);
+        WsFrameParser parser;
+        parser.feed(early.constData(), early.size());
+        char chunk[65536];
+        // The closing handshake. A page that closes gets its close frame
+        // echoed and the connection ends once that is out. When the session
+        // closes the page, the page's frames are still read until its own
+        // close frame comes (after a malformed frame, its bytes are only
+        // dropped) or it ends the connection: it gets the close frame rather
+        // than a reset connection. Either way at most kClosingMs.
+        enum class Closing { No, AfterEcho, AwaitPage, Discard };
+        Closing closing = Closing::No;
+        bool writeShut = false;
+        Clock::time_point closeBy;
+        auto beginClose = [&](const QByteArray &payload, Closing how) {
+            connection->queueFrame(WsFrame::Close, payload);
+            closing = how;
+            closeBy = Clock::now() + std::chrono::milliseconds(kClosingMs);
+        };
+        bool pageDone = false;
+        while (!pageDone && !connection->aborted()) {
+            WsFrameParser::Event event;
+            while ((closing == Closing::No || closing == Closing::AwaitPage) && parser.next(&event)) {
+                if (closing == Closing::AwaitPage) {
+                    pageDone = event.kind == WsFrameParser::Event::Close
+                        || event.kind == WsFrameParser::Event::Error;
+                    if (pageDone)
+                        break;
+                    continue;
+                }
+                switch (event.kind) {
+                case WsFrameParser::Event::Message:
+                    // Binary messages carry nothing for the player.
+                    if (event.opcode == WsFrame::Text)
+                        dealWebSocketText(*connection, event.data);
+                    break;
+                case WsFrameParser::Event::Ping:
+                    connection->queueFrame(WsFrame::Pong, event.data);
+                    break;
+                case WsFrameParser::Event::Pong:
+                    break;
+                case WsFrameParser::Event::Close:
+                    beginClose(event.code == 1005 ? QByteArray() : WsFrame::buildClose(event.code).mid(2),
+                        Closing::AfterEcho);
+                    break;
+                case WsFrameParser::Event::Error:
+                    beginClose(WsFrame::buildClose(event.code).mid(2), Closing::Discard);
+                    break;
+                }
+            }
+            if (pageDone)
+                break;
+            if (closing == Closing::No) {
+                const int code = m_bStop ? int(WsFrame::GoingAway) : connection->closeRequested();
+                if (code != 0)
+                    beginClose(WsFrame::buildClose(code).mid(2), Closing::AwaitPage);
+            }
+            if (connection->aborted() || !connection->flush())
+                break;
+            if (closing != Closing::No) {
+                if (!connection->hasOutput()) {
+                    if (closing == Closing::AfterEcho)
+                        break;
+                    if (!writeShut)
+                        ::shutdown(s, SHUT_WR);
+                    writeShut = true;
+                }
+                if (Clock::now() >= closeBy)
+                    break;
+            }
+
+            pollfd fds[2] = { { s, short(POLLIN | (connection->hasOutput() ? POLLOUT : 0)), 0 },
+                { connection->wakeFd(), POLLIN, 0 } };
+            int timeoutMs = 1000;
+            if (closing != Closing::No)
+                timeoutMs = int(qBound<qint64>(
+                    0, std::chrono::ceil<std::chrono::milliseconds>(closeBy - Clock::now()).count(), 1000));
+            if (::poll(fds, 2, timeoutMs) < 0) {
+                if (errno == EINTR)
+                    continue;
+                break;
+            }
+            if (fds[1].revents)
+                connection->clearWake();
+            if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            const ssize_t n = RawSocket::receiveSome(s, chunk, sizeof chunk);
+            if (n == -2)
+                continue;
+            if (n <= 0)
+                break;
+            if (closing == Closing::No || closing == Closing::AwaitPage)
+                parser.feed(chunk, int(n));
+        }
+    } catch (...) {
+        // Out of memory in this session: it ends like a broken connection.
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        m_sessions.erase(id);
+    }
+    connection->abort();
+    RawSocket::shutdownSocket(s);
+    emit sigDestoryNamedPipe(id);
+    ClientRegistry::instance()->removeClient(s);
+    // The socket closes with the last reference; a sender that still holds
+    // one finds the session ended.
+    connection.reset();
+    std::lock_guard<std::mutex> lock(m_threadMutex);
+    m_finishedThreads.push_back(id);
+    m_threadEnded.notify_all();
+}
+
+void GeneralSocket::dealWebSocketText(const RawWsConnection &connection, const QByteArray &payload)
+{
+    // A text that does not decrypt reaches the player empty.
+    QByteArray text;
+    connection.page().textFromPage(payload, &text);
+    if (!session(connection.sessionId()))
+        return;
+    emit sigSendGeneralSocketMsg(text, connection.sessionId());
+}
+
+void GeneralSocket::onSendMsg(QByteArray msg, int sessionID)
+{
+    const std::shared_ptr<RawWsConnection> connection = session(sessionID);
+    if (!connection)
+        return;
+    try {
+        Json::Value root;
+        if (JsonUtil::parse(msg.toStdString(), &root)) {
+            const Json::Value &upgrade = JsonUtil::member(root, "IsUpgrade");
+            if (!upgrade.isNull()) {
+                bool flag = false;
+                if (upgrade.isBool())
+                    flag = upgrade.asBool();
+                else if (JsonUtil::isIntLike(upgrade))
+                    flag = upgrade.asInt() != 0;
+                connection->page().setUpgrade(flag);
+            }
+        }
+        if (msg.isEmpty())
+            return;
+        const qint64 unsent = connection->unsentBytes();
+        if (connection->sendText(msg) == RawWsConnection::Queued::Overflow)
+            serviceLog("GeneralSocket::onSendMsg",
+                QStringLiteral("session %1 ended: its page left %2 bytes unread").arg(sessionID).arg(unsent),
+                ServiceLog::Warning);
+    } catch (...) {
+        // A player message that cannot be handled is lost; the session goes on.
+    }
+}
+
+void GeneralSocket::onPlayerLost(int sessionID)
+{
+    const std::shared_ptr<RawWsConnection> connection = session(sessionID);
+    if (connection)
+        connection->requestClose(WsFrame::ServerError);
+}

@@ -1,0 +1,174 @@
+#pragma once
+
+#include "HttpConnection.h"
+#include "HttpRequest.h"
+#include "PageFrontEnd.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace Json {
+class Value;
+}
+class QRunnable;
+class RawWsConnection;
+namespace RawSocket {
+class Wakeup;
+}
+
+// A parsed control request.
+struct LocalCtrlRequest
+{
+    int MainType = 0;
+    int SubType = 0;
+    int Id = 0;
+    int param = 0; // MainType 31: "BrowseType"; 99: the WebSocket server's port
+    QByteArray text; // 1 and 33: "WebStyle"; 26: "data"; 31: "Title"
+};
+
+// The service's second front end for pages: a plain socket server on the
+// loopback address, on the first free port of its range. Each accepted
+// connection carries one HTTP request: CORS pre-flights get a fixed answer,
+// "/Cmd-WebLocalCtrl" requests are the page's local control requests,
+// WebSocket upgrades become raw WebSocket sessions on threads of their own,
+// and everything else asks for a file of the page.
+//
+// This thread accepts connections, gathers their requests and sends the
+// replies with one poll() over all of them, each connection with its own
+// deadline: no client waits for another. Work that may block (update checks,
+// outside requests, relays to a player) runs on the global thread pool.
+class GeneralSocket : public QThread, public PageFrontEnd
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kFirstPort = 54455;
+    static constexpr int kLastPort = 54465;
+    // How long a request has to arrive whole, from its first byte, and how
+    // long a reply may go without progress.
+    static constexpr int kRequestWaitMs = HttpConnection::kWaitMs;
+    // Connections served at once; more wait in the listener's backlog.
+    static constexpr int kMaxConnections = 128;
+    // How long a closing raw session waits for its close frame to go out and
+    // for the page to close.
+    static constexpr int kClosingMs = 2000;
+    // Requests handed to the global thread pool and not yet done, at most
+    // (update checks, outside requests, relays to a player). Beyond it a
+    // request that needs the pool is not taken: a page file gets the
+    // not-found page, a control request a closed connection.
+    static constexpr int kMaxPoolWork = 64;
+
+    static GeneralSocket *instance();
+    static void releaseInstance();
+
+    // `appDir` is the service's folder; the web root is its parent.
+    explicit GeneralSocket(const QString &appDir, int firstPort = kFirstPort, int lastPort = kLastPort,
+        QObject *parent = nullptr);
+    // Stops the accept loop, closes every raw session with 1001 (each ends its
+    // player) and waits for all of it, at most about kClosingMs.
+    ~GeneralSocket() override;
+
+    // Opens the listener (run() does it when it has not been done); false
+    // when no port of the range is free.
+    bool listen();
+    // The port listened on; 0 when not listening.
+    int port() const { return m_port.load(); }
+    QString webRoot() const { return m_strWebRoot; }
+    QString appDir() const { return m_strAppDir; }
+    // Raw WebSocket sessions running now.
+    int sessionCount() const;
+
+    // A JSON string literal of `text`: quotes, backslashes and control
+    // characters escaped.
+    static QByteArray jsonText(const QByteArray &text);
+    // The keys of the request's MainType; false when one has the wrong type.
+    static bool parseWndMsg(const Json::Value &root, LocalCtrlRequest *request);
+
+signals:
+    // A raw WebSocket session started (its player is to be started) and ended.
+    void sigNewGeneralSocketConnect(int sessionID, QString WndID);
+    void sigDestoryNamedPipe(int sessionID);
+    // A page message for the session's player.
+    void sigSendGeneralSocketMsg(QByteArray msg, int nSessionID);
+    // The browser window handle text for the next session of the WebSocket server.
+    void sendEmbedBrwoseWndID(QString WndName);
+
+public slots:
+    // A player message for one of this server's sessions, queued for the
+    // page. Never waits for the page.
+    void onSendMsg(QByteArray msg, int sessionID) override;
+    // The session's player is gone: the page is closed with 1011; its
+    // thread then ends the session.
+    void onPlayerLost(int sessionID) override;
+
+protected:
+    void run() override;
+
+private:
+    // Classifies a request that is whole (or as whole as it will get) and
+    // answers it, or hands its socket on.
+    void DealClientMsg(HttpConnection &c);
+    // Ret::Ok or one of the Ret::File codes.
+    int dealHttpGetFile(HttpConnection &c);
+
+    // -2 (answered 400), 1 (answered or ignored) or 2 (a task owns the socket).
+    int dealWebLocalCtrl(HttpConnection &c);
+    // The foreground window when its title contains `title`, else 0.
+    static quint64 getBrowserWndByTitle(int browseType, const QString &title);
+    bool poolFull() const { return m_poolLoad->load() >= kMaxPoolWork; }
+    // Runs `task` on the global thread pool and deletes it; the task may
+    // outlive this object.
+    void startPooled(QRunnable *task);
+    // Runs `work` on the global thread pool; the destructor waits for it.
+    void runOffLoop(std::function<void()> work);
+
+    // Ret::Ok when the handshake reply is on its way (the session starts once
+    // it went out), else one of the Ret::Raw codes.
+    int dealWebSocketConnect(HttpConnection &c);
+    // Ret::Ok with the reply, or Ret::RawNoKey / Ret::RawBadKey.
+    static int webSocketHandshake(const HttpRequest::Head &head, QByteArray *reply);
+    // Starts the session of an upgraded connection: Ret::Ok, or
+    // Ret::RawThreadFailed (the socket is then closed).
+    int startWebSocketSession(int s, const QByteArray &early);
+    // A session's loop, on its own thread; `early` holds bytes that came
+    // right behind the upgrade request.
+    void recvClientMsg(std::shared_ptr<RawWsConnection> connection, QString wndText, QByteArray early);
+    void dealWebSocketText(const RawWsConnection &connection, const QByteArray &payload);
+    std::shared_ptr<RawWsConnection> session(int sessionId) const;
+    void joinFinishedThreads();
+
+    std::atomic<bool> m_bStop { false };
+    // Set as run() returns: what it did is then visible to the thread that
+    // waited for it, to tools that cannot see inside QThread::wait() too.
+    std::atomic<bool> m_runEnded { false };
+    QString m_strWebRoot;
+    QString m_strAppDir;
+    int m_firstPort;
+    int m_lastPort;
+    std::atomic<int> m_listenSocket { -1 };
+    std::atomic<int> m_port { 0 };
+    std::unique_ptr<RawSocket::Wakeup> m_wakeup; // wakes the accept loop to stop
+
+    mutable std::mutex m_sessionMutex; // guards m_sessions, m_nCurClientId, m_strWndID
+    std::map<int, std::shared_ptr<RawWsConnection>> m_sessions;
+    int m_nCurClientId = -1; // the raw session accepted last
+    QString m_strWndID;
+
+    std::mutex m_threadMutex; // guards the four below
+    std::condition_variable m_threadEnded;
+    std::map<int, std::thread> m_clientThreads;
+    std::vector<int> m_finishedThreads;
+    int m_pooledWork = 0; // runOffLoop() work not yet done
+    // Pool work started here and not yet done, shared with that work.
+    std::shared_ptr<std::atomic<int>> m_poolLoad;
+};

@@ -1,0 +1,472 @@
+// The socket server keeps its clients apart: slow or silent HTTP clients,
+// a raw WebSocket page that does not read, closes of pages that are still
+// sending, and update checks against a slow web-file server. Peers: plain
+// sockets, curl, Python's websockets, Python's http.server.
+#include "ClientRegistry.h"
+#include "RawSocket.h"
+#include "SocketServerSupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QThreadPool>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace SocketTest;
+
+namespace {
+
+const QByteArray kShortGet = "GET / HTTP/1.1\r\n\r\n";
+
+int connectTo(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// True while the server has neither closed nor answered the connection.
+bool stillWaiting(int fd)
+{
+    char c;
+    const ssize_t n = ::recv(fd, &c, 1, MSG_DONTWAIT | MSG_PEEK);
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
+// What comes on `fd` until the server closes it (or `timeoutMs` of silence).
+QByteArray readAll(int fd, int timeoutMs)
+{
+    QByteArray all;
+    char buf[4096];
+    while (RawSocket::waitReadable(fd, timeoutMs) == RawSocket::Wait::Ready) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        all.append(buf, int(n));
+    }
+    return all;
+}
+
+// Sends `request` on `fd` one byte every `gapMs` (the pace of the client
+// under test) until all is sent, the server answers or closes, or `stop`.
+void drip(int fd, const QByteArray &request, int gapMs, std::atomic<bool> *started, std::atomic<bool> *stop)
+{
+    for (char c : request) {
+        if ((stop && *stop) || !stillWaiting(fd) || ::send(fd, &c, 1, MSG_NOSIGNAL) != 1)
+            return;
+        if (started)
+            *started = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+    }
+}
+
+// A request dripped on a connection of its own; what the server answered.
+QByteArray dripRequest(int port, const QByteArray &request, int gapMs)
+{
+    const int fd = connectTo(port);
+    if (fd < 0)
+        return QByteArray();
+    drip(fd, request, gapMs, nullptr, nullptr);
+    const QByteArray answer = readAll(fd, 10000);
+    ::close(fd);
+    return answer;
+}
+
+// The sessions a server started and ended, recorded from whichever thread
+// emits (a QSignalSpy is not made for that).
+class SessionLog
+{
+public:
+    explicit SessionLog(GeneralSocket *server)
+    {
+        QObject::connect(
+            server, &GeneralSocket::sigNewGeneralSocketConnect, &m_context,
+            [this](int id, const QString &) { add(&m_started, id); }, Qt::DirectConnection);
+        QObject::connect(
+            server, &GeneralSocket::sigDestoryNamedPipe, &m_context, [this](int id) { add(&m_ended, id); },
+            Qt::DirectConnection);
+        // The server's session lock, taken here, orders all of this before
+        // any session it starts: the page that connects reaches the server
+        // through the kernel, which ThreadSanitizer does not follow.
+        server->sessionCount();
+    }
+    QList<int> started() const { return copy(m_started); }
+    QList<int> ended() const { return copy(m_ended); }
+
+private:
+    void add(QList<int> *list, int id)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        list->append(id);
+    }
+    QList<int> copy(const QList<int> &list) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return list;
+    }
+
+    QObject m_context;
+    mutable std::mutex m_mutex;
+    QList<int> m_started;
+    QList<int> m_ended;
+};
+
+// An outside server that holds every request until released, then answers
+// each (and every later one at once) with "{}".
+class GatedServer
+{
+public:
+    GatedServer()
+    {
+        m_listener = RawSocket::listenLoopback(0, 0, &port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~GatedServer()
+    {
+        m_stop = true;
+        RawSocket::wakeListener(m_listener);
+        m_thread.join();
+        for (int fd : m_held)
+            RawSocket::closeSocket(fd);
+        RawSocket::closeSocket(m_listener);
+    }
+    int held() const { return m_heldCount.load(); }
+    void release() { m_released = true; }
+
+    int port = 0;
+
+private:
+    static void answer(int fd)
+    {
+        const QByteArray reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}";
+        RawSocket::sendAll(fd, reply.constData(), size_t(reply.size()), 5000);
+        RawSocket::closeSocket(fd);
+    }
+    void serve()
+    {
+        while (!m_stop) {
+            if (m_released) {
+                for (int fd : m_held)
+                    answer(fd);
+                m_held.clear();
+            }
+            if (RawSocket::waitReadable(m_listener, 20) != RawSocket::Wait::Ready)
+                continue;
+            const int fd = RawSocket::acceptConnection(m_listener);
+            if (fd < 0)
+                return;
+            // The request is whole or not: the answer only has to come after it.
+            RawSocket::waitReadable(fd, 2000);
+            char buf[4096];
+            RawSocket::receiveSome(fd, buf, sizeof buf);
+            if (m_released) {
+                answer(fd);
+            } else {
+                m_held.push_back(fd);
+                ++m_heldCount;
+            }
+        }
+    }
+
+    int m_listener = -1;
+    std::atomic<bool> m_stop { false };
+    std::atomic<bool> m_released { false };
+    std::atomic<int> m_heldCount { 0 };
+    std::vector<int> m_held;
+    std::thread m_thread;
+};
+
+// raw_ws_page.py as a page, line by line.
+class Page
+{
+public:
+    Page(int port, const QString &mode)
+    {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral("/usr/bin/python3"),
+            { testSource(QStringLiteral("socketserver/raw_ws_page.py")),
+                QStringLiteral("ws://127.0.0.1:%1/").arg(port), mode });
+    }
+    ~Page()
+    {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(15000)) {
+            m_process.kill();
+            m_process.waitForFinished(2000);
+        }
+    }
+    // The next line as an object; empty after `timeoutMs`. Events of this
+    // thread are handled meanwhile.
+    QJsonObject next(int timeoutMs = 30000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!m_process.canReadLine()) {
+            if (t.elapsed() > timeoutMs || m_process.state() == QProcess::NotRunning)
+                return QJsonObject();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            m_process.waitForReadyRead(20);
+        }
+        return QJsonDocument::fromJson(m_process.readLine()).object();
+    }
+    void say(const QByteArray &line) { m_process.write(line + '\n'); }
+
+private:
+    QProcess m_process;
+};
+
+} // namespace
+
+class TestSocketIsolation : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        QVERIFY(writeFile(m_root.web(QStringLiteral("index.html")), "<html>index</html>"));
+        m_server = startServer(m_root.appDir);
+        QVERIFY(m_server);
+        m_sessions = std::make_unique<SessionLog>(m_server.get());
+    }
+    // The log goes after the server: no session emits into a receiver that
+    // is being destroyed.
+    void cleanup()
+    {
+        m_server.reset();
+        m_sessions.reset();
+        QCOMPARE(ClientRegistry::instance()->clientCount(), 0);
+    }
+    void cleanupTestCase() { QThreadPool::globalInstance()->waitForDone(); }
+
+    // A request has one deadline from its first byte: a head that trickles
+    // in past it is given up unanswered, however steadily it comes.
+    void requestDeadline_data()
+    {
+        QTest::addColumn<int>("gapMs"); // between two bytes of an 18-byte head
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("head within the deadline") << 40 << true;
+        QTest::newRow("head dripped past the deadline") << 300 << false;
+    }
+    void requestDeadline()
+    {
+        QFETCH(int, gapMs);
+        QFETCH(bool, answered);
+        const QByteArray answer = dripRequest(m_server->port(), kShortGet, gapMs);
+        QCOMPARE(answer.startsWith("HTTP/1.1 404 Not Found\r\n"), answered);
+        if (!answered)
+            QCOMPARE(answer, QByteArray());
+    }
+
+    // Another client is answered while silent, half-sent and dripping
+    // requests are all still pending.
+    void slowClientsWaitAlone_data()
+    {
+        QTest::addColumn<int>("silent"); // connections that send nothing
+        QTest::addColumn<int>("halfHeads"); // connections that send half a head
+        QTest::addColumn<int>("dripGapMs"); // a client dripping its head; 0: none
+        QTest::newRow("20 silent connections") << 20 << 0 << 0;
+        QTest::newRow("20 half heads") << 0 << 20 << 0;
+        QTest::newRow("a client dripping its head") << 0 << 0 << 300;
+        QTest::newRow("all of them") << 20 << 20 << 300;
+    }
+    void slowClientsWaitAlone()
+    {
+        QFETCH(int, silent);
+        QFETCH(int, halfHeads);
+        QFETCH(int, dripGapMs);
+        std::vector<int> idle;
+        for (int i = 0; i < silent + halfHeads; ++i) {
+            idle.push_back(connectTo(m_server->port()));
+            QVERIFY(idle.back() >= 0);
+            if (i >= silent)
+                QVERIFY(::send(idle.back(), "GET /index.html HT", 18, MSG_NOSIGNAL) == 18);
+        }
+        std::atomic<bool> dripping { false };
+        std::atomic<bool> stop { false };
+        std::thread dripper;
+        if (dripGapMs > 0) {
+            idle.push_back(connectTo(m_server->port()));
+            QVERIFY(idle.back() >= 0);
+            const int fd = idle.back();
+            dripper = std::thread([fd, dripGapMs, &dripping, &stop] {
+                drip(fd, "GET /index.html HTTP/1.1\r\nHost: x\r\n\r\n", dripGapMs, &dripping, &stop);
+            });
+            QTRY_VERIFY(dripping.load());
+        }
+        const Reply reply = curl({ baseUrl(*m_server) + QStringLiteral("/index.html") });
+        bool othersWaiting = true;
+        for (int fd : idle)
+            othersWaiting = othersWaiting && stillWaiting(fd);
+        stop = true;
+        if (dripper.joinable())
+            dripper.join();
+        for (int fd : idle)
+            ::close(fd);
+        QCOMPARE(reply.status, QByteArray("HTTP/1.1 200 OK"));
+        QCOMPARE(reply.body, QByteArray("<html>index</html>"));
+        QVERIFY2(othersWaiting, "the answer came only after the slow clients were done with");
+    }
+
+    // Player messages for a page that does not read wait in the session's
+    // queue; the page gets them all once it reads. Past 64 MiB unread the
+    // session ends, as on the Qt WebSocket server.
+    void unreadReplies_data()
+    {
+        QTest::addColumn<int>("mebibytes"); // replies of 1 MiB each
+        QTest::addColumn<bool>("ends");
+        QTest::newRow("32 MiB unread") << 32 << false;
+        QTest::newRow("beyond 64 MiB unread") << 80 << true;
+    }
+    void unreadReplies()
+    {
+        QFETCH(int, mebibytes);
+        QFETCH(bool, ends);
+        SessionLog &sessions = *m_sessions;
+        Page page(m_server->port(), QStringLiteral("slow"));
+        QCOMPARE(page.next().value(QStringLiteral("event")).toString(), QStringLiteral("open"));
+        QTRY_COMPARE(sessions.started().size(), 1);
+        const int id = sessions.started().at(0);
+        const QByteArray reply(1 << 20, 'r');
+        for (int i = 0; i < mebibytes; ++i)
+            m_server->onSendMsg(reply, id);
+        if (ends)
+            QTRY_COMPARE(sessions.ended().size(), 1);
+        QCOMPARE(sessions.ended().size(), ends ? 1 : 0);
+        page.say("read " + QByteArray::number(mebibytes));
+        const QJsonObject result = page.next(60000);
+        if (ends) {
+            QCOMPARE(result.value(QStringLiteral("closed")).toInt(), 1006);
+            QVERIFY(result.value(QStringLiteral("count")).toInt() < mebibytes);
+        } else {
+            QCOMPARE(result.value(QStringLiteral("count")).toInt(), mebibytes);
+            QCOMPARE(result.value(QStringLiteral("sizes")).toArray(), QJsonArray { 1 << 20 });
+            QCOMPARE(sessions.ended().size(), 0);
+        }
+    }
+
+    // When the server closes a page that is still sending, the page gets the
+    // close frame and its code, not a reset connection.
+    void closeCodes_data()
+    {
+        QTest::addColumn<QString>("mode"); // of raw_ws_page.py
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("code");
+        QTest::newRow("message over the limit") << "big" << QString() << 1009;
+        QTest::newRow("player lost") << "flood"
+                                     << "player lost" << 1011;
+        QTest::newRow("service stops") << "flood"
+                                       << "stop" << 1001;
+    }
+    void closeCodes()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, action);
+        QFETCH(int, code);
+        SessionLog &sessions = *m_sessions;
+        Page page(m_server->port(), mode);
+        QCOMPARE(page.next().value(QStringLiteral("event")).toString(), QStringLiteral("open"));
+        QTRY_COMPARE(sessions.started().size(), 1);
+        if (action == QLatin1String("player lost"))
+            m_server->onPlayerLost(sessions.started().at(0));
+        if (action == QLatin1String("stop")) {
+            m_server.reset();
+            QCOMPARE(sessions.ended().size(), 1);
+        }
+        QCOMPARE(page.next().value(QStringLiteral("closed")).toInt(), code);
+        if (m_server)
+            QTRY_COMPARE(sessions.ended().size(), 1);
+    }
+
+    // Requests that need the thread pool are taken up to a bound: beyond it
+    // they are closed at once, and the ones taken are all answered.
+    void poolWorkIsBounded()
+    {
+        GatedServer outside;
+        QVERIFY(outside.port > 0);
+        const QByteArray body = "{\"MainType\":202,\"SubType\":0,\"Url\":\"http://127.0.0.1:"
+            + QByteArray::number(outside.port) + "/\",\"Req\":\"{}\",\"Time\":30000}";
+        const QByteArray request = "POST /Cmd-WebLocalCtrl HTTP/1.1\r\nHost: x\r\nContent-Length: "
+            + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        constexpr int kExtra = 6;
+        std::vector<int> clients;
+        for (int i = 0; i < GeneralSocket::kMaxPoolWork + kExtra; ++i) {
+            clients.push_back(connectTo(m_server->port()));
+            QVERIFY(clients.back() >= 0);
+            QVERIFY(RawSocket::sendAll(clients.back(), request.constData(), size_t(request.size()), 5000)
+                == request.size());
+        }
+        // The pool's threads all wait for the outside server now.
+        QTRY_COMPARE(outside.held(), QThreadPool::globalInstance()->maxThreadCount());
+        auto refused = [&clients] {
+            int n = 0;
+            for (int fd : clients)
+                n += stillWaiting(fd) ? 0 : 1;
+            return n;
+        };
+        QTRY_COMPARE(refused(), kExtra);
+        outside.release();
+        int answered = 0;
+        for (int fd : clients) {
+            const QByteArray all = readAll(fd, 30000);
+            ::close(fd);
+            if (all.startsWith("HTTP/1.1 200 OK\r\n") && all.endsWith("\r\n\r\n{}"))
+                ++answered;
+            else
+                QCOMPARE(all, QByteArray());
+        }
+        QCOMPARE(answered, GeneralSocket::kMaxPoolWork);
+    }
+
+    // Two pages asking for common.js at once have their versions fetched
+    // side by side: the web-file server answers a version request only while
+    // a second one is in flight. Then one installs the new page and the other
+    // serves it.
+    void updateChecksSideBySide()
+    {
+        PageServer pages(QStringLiteral("barrier"));
+        QVERIFY(pages.port > 0);
+        QVERIFY(writeFile(m_root.web(QStringLiteral("WebVersion.txt")), "Version:V1.0.9\n"));
+        QVERIFY(writeFile(m_root.web(QStringLiteral("js/common.js")), "old common"));
+        {
+            QSettings ini(m_root.appDir + QStringLiteral("/QuorvelToolVersion.ini"), QSettings::IniFormat);
+            ini.setValue(QStringLiteral("Tool/webFileAddr"), pages.url() + QStringLiteral("/web"));
+        }
+        std::vector<std::unique_ptr<QProcess>> clients;
+        for (int i = 0; i < 2; ++i) {
+            clients.push_back(std::make_unique<QProcess>());
+            clients.back()->start(QStringLiteral("curl"),
+                { QStringLiteral("-s"), baseUrl(*m_server) + QStringLiteral("/js/common.js") });
+        }
+        for (const auto &client : clients) {
+            QVERIFY(client->waitForFinished(30000));
+            QCOMPARE(client->readAllStandardOutput(), QByteArray("new common"));
+        }
+        QFile::remove(m_root.appDir + QStringLiteral("/QuorvelToolVersion.ini"));
+    }
+
+private:
+    WebRoot m_root;
+    std::unique_ptr<GeneralSocket> m_server;
+    std::unique_ptr<SessionLog> m_sessions;
+};
+
+QTEST_GUILESS_MAIN(TestSocketIsolation)
+#include "tst_socket_isolation.moc"
