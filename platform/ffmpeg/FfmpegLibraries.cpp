@@ -118,6 +118,10 @@ QV_FORWARD(Format, int, avformat_open_input,
 QV_FORWARD(Format, int, avformat_write_header, (AVFormatContext * s, AVDictionary **options), (s, options))
 QV_FORWARD(Format, int, avio_closep, (AVIOContext * *s), (s))
 QV_FORWARD(Format, int, avio_open, (AVIOContext * *s, const char *url, int flags), (s, url, flags))
+QV_FORWARD(Util, AVBufferRef *, av_buffer_alloc, (size_t size), (size))
+QV_FORWARD(Util, int, av_buffer_is_writable, (const AVBufferRef *buf), (buf))
+QV_FORWARD(Util, AVBufferRef *, av_buffer_ref, (const AVBufferRef *buf), (buf))
+QV_FORWARD(Util, void, av_buffer_unref, (AVBufferRef * *buf), (buf))
 QV_FORWARD(Util, void, av_channel_layout_default, (AVChannelLayout * ch_layout, int nb_channels),
     (ch_layout, nb_channels))
 QV_FORWARD(Util, AVFrame *, av_frame_alloc, (void), ())

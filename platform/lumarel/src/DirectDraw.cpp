@@ -1,5 +1,7 @@
 #include "DirectDraw.h"
 
+#include "SharedImages.h"
+
 #include <QWidget>
 #include <QX11Info>
 
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <unordered_map>
 
 namespace {
 
@@ -74,6 +77,52 @@ std::atomic<bool> &allowed()
     return on;
 }
 
+// The segments of shared images the X server has attached, by their name
+// in SharedImages (0: it refused). GUI thread only.
+struct Attached
+{
+    xcb_connection_t *connection = nullptr;
+    std::unordered_map<uint64_t, uint32_t> segments;
+};
+
+Attached &attached()
+{
+    static Attached a;
+    return a;
+}
+
+// The server's name for the segment of `place`, attached on first use; 0
+// when the server does not take it.
+uint32_t attachedSegment(xcb_connection_t *connection, const SharedImages::Place &place)
+{
+    Attached &a = attached();
+    if (a.connection != connection) {
+        a.segments.clear();
+        a.connection = connection;
+    }
+    // Segments let go of since: the server lets go of them too.
+    for (uint64_t released : SharedImages::takeReleased()) {
+        const auto at = a.segments.find(released);
+        if (at == a.segments.end())
+            continue;
+        if (at->second)
+            xcb_shm_detach(connection, at->second);
+        a.segments.erase(at);
+    }
+    const auto at = a.segments.find(place.segment);
+    if (at != a.segments.end())
+        return at->second;
+    uint32_t id = xcb_generate_id(connection);
+    xcb_generic_error_t *error
+        = xcb_request_check(connection, xcb_shm_attach_checked(connection, id, uint32_t(place.shmId), 1));
+    if (error) {
+        std::free(error);
+        id = 0;
+    }
+    a.segments[place.segment] = id;
+    return id;
+}
+
 } // namespace
 
 void DirectDraw::setAllowed(bool on)
@@ -106,13 +155,29 @@ bool DirectDraw::possible(const QWidget *surface)
     return true;
 }
 
-bool DirectDraw::put(const QWidget *surface, const QImage &image)
+bool DirectDraw::put(const QWidget *surface, const QImage &image, bool *shared)
 {
+    *shared = false;
     xcb_connection_t *connection = m_connection;
     const WId window = surface->parentWidget() ? surface->parentWidget()->internalWinId() : 0;
     if (!connection || !window || image.size() != surface->size() || image.format() != QImage::Format_RGB32
         || image.bytesPerLine() % 4 != 0)
         return false;
+    SharedImages::Place place;
+    if (SharedImages::find(image.constBits(), &place)) {
+        if (const uint32_t attachedId = attachedSegment(connection, place)) {
+            // Straight from where the port scaled it.
+            xcb_shm_put_image(connection, xcb_drawable_t(window), graphicsContext(connection),
+                uint16_t(image.bytesPerLine() / 4), uint16_t(image.height()), 0, 0, uint16_t(image.width()),
+                uint16_t(image.height()), 0, 0, 24, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, attachedId, place.offset);
+            // The server reads it after this returns: the port scales no
+            // other picture into it until two more were put.
+            m_held[m_nextHeld] = image;
+            m_nextHeld = (m_nextHeld + 1) % 2;
+            *shared = true;
+            return true;
+        }
+    }
     const size_t bytes = size_t(image.bytesPerLine()) * size_t(image.height());
     Segment &segment = m_segments[m_next];
     if (!prepare(&segment, bytes))

@@ -32,8 +32,9 @@ public:
     bool possible(const QWidget *surface);
     // GUI thread, after possible(): puts `image` into the X window of
     // `surface`'s target, which `surface` fills. False when it cannot: the
-    // caller paints it.
-    bool put(const QWidget *surface, const QImage &image);
+    // caller paints it. `*shared`: the X server read the image where it
+    // lies (an image of SharedImages), without a copy.
+    bool put(const QWidget *surface, const QImage &image, bool *shared);
 
 private:
     // A shared-memory segment the X server has attached.
@@ -51,5 +52,8 @@ private:
     // Two, used in turn: the server may still be reading the last picture.
     Segment m_segments[2];
     int m_next = 0;
+    // The last two shared images put, for the same reason.
+    QImage m_held[2];
+    int m_nextHeld = 0;
     bool m_failed = false; // the server refused to share memory: Qt paints
 };

@@ -40,16 +40,14 @@ void freeImageBuffer(void *buffer)
     std::free(buffer);
 }
 
-// An RGB32 image of width x height over a buffer with whole 8-pixel blocks
-// per row and an even number of rows.
+// An image of its own, in plain memory.
 QImage paddedImage(int width, int height)
 {
-    const size_t stride = size_t(paddedRowPixels(width)) * 4;
-    const size_t bytes = stride * size_t(evenRows(height)) + kSlackBytes;
-    void *buffer = std::aligned_alloc(64, (bytes + 63) / 64 * 64);
+    const ImageLayout layout = imageLayout(width, height);
+    void *buffer = std::aligned_alloc(64, layout.bytes);
     if (!buffer)
         return QImage();
-    QImage image(static_cast<uchar *>(buffer), width, height, qsizetype(stride), QImage::Format_RGB32,
+    QImage image(static_cast<uchar *>(buffer), width, height, qsizetype(layout.stride), QImage::Format_RGB32,
         freeImageBuffer, buffer);
     if (image.isNull())
         std::free(buffer);
@@ -106,6 +104,14 @@ bool halvesRows(int sourceRows, int shownRows)
 
 } // namespace
 
+ImageLayout imageLayout(int width, int height)
+{
+    ImageLayout layout;
+    layout.stride = size_t(paddedRowPixels(width)) * 4;
+    layout.bytes = (layout.stride * size_t(evenRows(height)) + kSlackBytes + 63) / 64 * 64;
+    return layout;
+}
+
 bool shownAtMostHalf(int width, int height, const RenderSettings &s)
 {
     if (s.original || width <= 0 || height <= 0 || s.targetWidth <= 0 || s.targetHeight <= 0)
@@ -140,23 +146,32 @@ FrameRenderer::~FrameRenderer()
     sws_freeContext(m_convert);
 }
 
+void FrameRenderer::setImageSetMaker(ImageSetMaker maker)
+{
+    m_maker = maker;
+}
+
 QImage FrameRenderer::targetImage(int width, int height)
 {
+    if (width != m_poolWidth || height != m_poolHeight || m_maker != m_poolMaker) {
+        // A new size, or the images are to come from elsewhere: a new set.
+        // Images of the old one still held stay valid until let go of.
+        std::vector<QImage> set = m_maker ? m_maker(width, height, kPoolImages) : std::vector<QImage>();
+        for (size_t i = 0; i < kPoolImages; ++i)
+            m_pool[i] = i < set.size() ? set[i] : QImage();
+        m_poolWidth = width;
+        m_poolHeight = height;
+        m_poolMaker = m_maker;
+    }
     for (QImage &pooled : m_pool) {
+        if (pooled.isNull())
+            pooled = paddedImage(width, height);
         // Held by the pool alone: reuse it (bits() then does not copy).
-        if (!pooled.isNull() && pooled.isDetached() && pooled.width() == width && pooled.height() == height)
+        if (!pooled.isNull() && pooled.isDetached())
             return pooled;
     }
-    QImage fresh = paddedImage(width, height);
-    if (fresh.isNull())
-        return fresh;
-    for (QImage &pooled : m_pool) {
-        if (pooled.isNull() || pooled.isDetached() || pooled.width() != width || pooled.height() != height) {
-            pooled = fresh;
-            break;
-        }
-    }
-    return fresh;
+    // All held by the window (pictures waiting for their time): one of its own.
+    return paddedImage(width, height);
 }
 
 QImage FrameRenderer::render(const AVFrame *frame, const RenderSettings &s)

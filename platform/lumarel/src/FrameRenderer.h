@@ -12,6 +12,7 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -42,6 +43,20 @@ struct RenderSettings
     int targetHeight = 0;
 };
 
+// The layout of the images a renderer scales into: RGB32 rows of whole
+// 8-pixel blocks (`stride` bytes), an even number of rows and some slack
+// after them, `bytes` in all, a multiple of 64.
+struct ImageLayout
+{
+    size_t stride = 0;
+    size_t bytes = 0;
+};
+ImageLayout imageLayout(int width, int height);
+
+// Makes `count` images of width x height in the layout above; fewer or none
+// when it cannot.
+using ImageSetMaker = std::vector<QImage> (*)(int width, int height, int count);
+
 class FrameRenderer
 {
 public:
@@ -52,8 +67,11 @@ public:
 
     // A null image when there is nothing to draw into.
     QImage render(const AVFrame *frame, const RenderSettings &settings);
+    // Where the images to scale into come from from now on (null: plain memory).
+    void setImageSetMaker(ImageSetMaker maker);
 
 private:
+    static constexpr size_t kPoolImages = 8;
     // A picture to scale into: one of the pool's that nobody else holds any
     // more (the window keeps the latest one and paints from it), else a new one.
     QImage targetImage(int width, int height);
@@ -69,8 +87,12 @@ private:
     int m_middleStride[4] = {};
     size_t m_middleOffset[3] = {};
     // The window's picture, one being painted, and those a window queues
-    // for their time (a burst).
-    QImage m_pool[8];
+    // for their time (a burst); all of one size, from one maker.
+    QImage m_pool[kPoolImages];
+    int m_poolWidth = 0;
+    int m_poolHeight = 0;
+    ImageSetMaker m_maker = nullptr;
+    ImageSetMaker m_poolMaker = nullptr;
 };
 
 // The part of a w x h picture that a region in 0-8192 coordinates covers,

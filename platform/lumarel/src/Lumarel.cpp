@@ -421,4 +421,9 @@ void setStraightDrawing(bool on)
     DirectDraw::setAllowed(on);
 }
 
+void setPooledDecoding(bool on)
+{
+    PlayPort::setPooled(on);
+}
+
 } // namespace LumarelControl

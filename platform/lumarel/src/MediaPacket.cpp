@@ -3,35 +3,45 @@
 bool packetFromBlock(const StreamBlock &block, MediaPacket *packet)
 {
     const StreamFrameHeader &h = block.header;
-    MediaPacket p;
+    MediaPacket::Kind kind;
+    AVCodecID codec;
     if (h.kind == kFrameVideoKey || h.kind == kFrameVideoDelta) {
+        kind = MediaPacket::Video;
         if (h.codec == kCodecH264)
-            p.codecId = AV_CODEC_ID_H264;
+            codec = AV_CODEC_ID_H264;
         else if (h.codec == kCodecH265)
-            p.codecId = AV_CODEC_ID_HEVC;
+            codec = AV_CODEC_ID_HEVC;
         else
             return false;
-        p.kind = MediaPacket::Video;
+    } else if (h.kind == kFrameAudio) {
+        kind = MediaPacket::Audio;
+        if (h.codec == kCodecG711A)
+            codec = AV_CODEC_ID_PCM_ALAW;
+        else if (h.codec == kCodecG711U)
+            codec = AV_CODEC_ID_PCM_MULAW;
+        else
+            return false;
+    } else {
+        return false;
+    }
+    // Filled in place: the packet's buffer is reused when it is large enough.
+    MediaPacket &p = *packet;
+    p.kind = kind;
+    p.codecId = codec;
+    if (kind == MediaPacket::Video) {
         p.key = h.kind == kFrameVideoKey;
         p.rate = h.rate;
         p.width = h.width;
         p.height = h.height;
-    } else if (h.kind == kFrameAudio) {
-        if (h.codec == kCodecG711A)
-            p.codecId = AV_CODEC_ID_PCM_ALAW;
-        else if (h.codec == kCodecG711U)
-            p.codecId = AV_CODEC_ID_PCM_MULAW;
-        else
-            return false;
-        p.kind = MediaPacket::Audio;
+    } else {
         p.key = true;
         p.rate = int(h.rate) * 10;
-    } else {
-        return false;
+        p.width = 0;
+        p.height = 0;
     }
     p.timestampMs = block.type == StreamBlock::Frame ? h.timestampMs : 0;
     p.data.assign(block.payload, block.payload + h.length);
-    *packet = std::move(p);
+    p.parameters.reset();
     return true;
 }
 

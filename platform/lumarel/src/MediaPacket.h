@@ -30,8 +30,9 @@ struct MediaPacket
     std::shared_ptr<const AVCodecParameters> parameters;
 };
 
-// Turns one block of the device stream format into a packet; false for a
-// block of a kind or codec that the library does not play.
+// Turns one block of the device stream format into a packet, reusing the
+// packet's buffer; false (the packet unchanged) for a block of a kind or
+// codec that the library does not play.
 bool packetFromBlock(const StreamBlock &block, MediaPacket *packet);
 
 // Writes a packet back as a block of the device stream format.

@@ -4,6 +4,7 @@
 #include "PictureWriter.h"
 #include "Recorder.h"
 #include "RenderSurface.h"
+#include "SharedImages.h"
 #include "SoundOutput.h"
 
 extern "C" {
@@ -14,6 +15,8 @@ extern "C" {
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+
+#include <pthread.h>
 
 namespace {
 constexpr size_t kHistory = 16; // pictures kept for stepping back in paced play
@@ -27,17 +30,34 @@ constexpr size_t kBurstPictures = 4;
 // A burst not complete after this long is decoded as it is (a stream that
 // pauses or ends still shows its last pictures).
 constexpr auto kBurstWait = std::chrono::milliseconds(200);
+// Buffers of decoded packets kept for the stream's next blocks.
+constexpr size_t kSpareBuffers = 4;
+
+// A port's run decodes at most this many pictures before the pool's other
+// ports have their turn: a whole burst, and no stream keeps a thread.
+constexpr int kPicturesPerRun = int(kBurstPictures);
 
 std::atomic<bool> &burstsAllowed()
 {
     static std::atomic<bool> allowed { true };
     return allowed;
 }
+
+std::atomic<bool> &pooledPorts()
+{
+    static std::atomic<bool> pooled { true };
+    return pooled;
+}
 } // namespace
 
 void PlayPort::setBurstsAllowed(bool allowed)
 {
     burstsAllowed() = allowed;
+}
+
+void PlayPort::setPooled(bool pooled)
+{
+    pooledPorts() = pooled;
 }
 
 PlayPort::PlayPort(int port)
@@ -62,13 +82,45 @@ void PlayPort::start()
         if (std::shared_ptr<PlayPort> self = weak.lock()) {
             std::lock_guard<std::mutex> lock(self->m_mutex);
             self->m_redraw = true;
-            self->m_wake.notify_all();
+            self->wake();
         }
     });
-    // The thread keeps the port alive while it runs.
     std::shared_ptr<PlayPort> self = shared_from_this();
-    m_thread = std::thread([self] { self->run(); });
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pooled = pooledPorts();
+    if (m_pooled) {
+        wake();
+        return;
+    }
+    // The thread keeps the port alive while it runs.
+    m_thread = std::thread([self] {
+        for (;;) {
+            const NextRun next = self->runJob();
+            std::unique_lock<std::mutex> lock(self->m_mutex);
+            const auto woken = [&] { return self->m_woken || self->m_quit; };
+            if (next.at == Clock::time_point::max())
+                self->m_wake.wait(lock, woken);
+            else
+                self->m_wake.wait_until(lock, next.at, woken);
+            if (self->m_quit)
+                return;
+            self->m_woken = false;
+        }
+    });
     m_threadId = m_thread.get_id();
+    pthread_setname_np(m_thread.native_handle(), "lumarel-port");
+}
+
+void PlayPort::wake(bool mayWait)
+{
+    if (m_pooled) {
+        // Null while the port is being destroyed: then it has nothing to do.
+        if (std::shared_ptr<PlayPort> self = weak_from_this().lock())
+            DecodePool::shared().wake(std::move(self), mayWait);
+        return;
+    }
+    m_woken = true;
+    m_wake.notify_all();
 }
 
 int PlayPort::openStream(unsigned int poolSize)
@@ -107,9 +159,13 @@ void PlayPort::shutdown()
     }
     m_wake.notify_all();
     m_space.notify_all();
-    if (m_thread.joinable()) {
+    // Closed from its own file-end callback, the port's work ends when the
+    // callback returns.
+    if (m_pooled) {
+        DecodePool::shared().remove(this);
+    } else if (m_thread.joinable()) {
         if (std::this_thread::get_id() == m_threadId)
-            m_thread.detach(); // closed from its own file-end callback
+            m_thread.detach();
         else
             m_thread.join();
     }
@@ -128,6 +184,8 @@ int PlayPort::input(const uint8_t *data, unsigned int length)
     if (!data || length == 0)
         return TRV_PLAY_ERR_PARA;
     std::lock_guard<std::mutex> inputLock(m_inputMutex);
+    // The buffer of a packet the port has decoded, for the next one.
+    MediaPacket packet;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_quit)
@@ -135,6 +193,10 @@ int PlayPort::input(const uint8_t *data, unsigned int length)
         if (m_clearPartial) {
             m_partial.clear();
             m_clearPartial = false;
+        }
+        if (!m_spareBuffers.empty()) {
+            packet.data = std::move(m_spareBuffers.back());
+            m_spareBuffers.pop_back();
         }
     }
     m_partial.insert(m_partial.end(), data, data + length);
@@ -153,9 +215,9 @@ int PlayPort::input(const uint8_t *data, unsigned int length)
         }
         const uint8_t *rawBlock = m_partial.data() + pos;
         pos += block.blockSize;
-        MediaPacket packet;
         const bool playable = packetFromBlock(block, &packet);
-        record(packet, rawBlock, block.blockSize);
+        static const MediaPacket unplayable;
+        record(playable ? packet : unplayable, rawBlock, block.blockSize);
         if (!playable)
             continue;
 
@@ -182,10 +244,13 @@ int PlayPort::input(const uint8_t *data, unsigned int length)
         ++m_stats.blocksAccepted;
         if (picture)
             ++m_poolPictures;
-        // A burst's first pictures wait: the thread wakes when the burst
-        // is complete, or when its time is up.
-        if (!m_burst || m_poolPictures >= kBurstPictures)
-            m_wake.notify_all();
+        // A burst's first pictures wait: the port runs when the burst is
+        // complete (shown later anyway, it may wait for the pool's next
+        // tick), or when its time is up.
+        if (!m_burst)
+            wake();
+        else if (m_poolPictures >= kBurstPictures)
+            wake(true);
     }
     m_partial.erase(m_partial.begin(), m_partial.begin() + std::ptrdiff_t(pos));
     return dropped ? TRV_PLAY_ERR_BUF_OVER : TRV_PLAY_NOERROR;
@@ -231,7 +296,7 @@ int PlayPort::resetSourceBuffer()
     m_resetClock = true;
     ++m_epoch;
     m_space.notify_all();
-    m_wake.notify_all();
+    wake();
     return TRV_PLAY_NOERROR;
 }
 
@@ -279,16 +344,14 @@ bool PlayPort::holdForBurst(Clock::time_point now, Clock::time_point *until) con
     return now < *until;
 }
 
-void PlayPort::run()
+DecodeJob::NextRun PlayPort::runJob()
 {
-    VideoDecoder decoder;
-    FrameRenderer renderer;
-    std::vector<uint8_t> raw;
+    int decodedPictures = 0;
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_quit) {
         if (m_flushDecoder) {
             m_flushDecoder = false;
-            decoder.flush();
+            m_decoder.flush();
         }
         if ((m_pendingSeek >= 0 || m_pendingResumeTs > 0) && m_source) {
             if (m_pendingSeek >= 0) {
@@ -303,7 +366,7 @@ void PlayPort::run()
             m_pendingResumeTs = 0;
             m_sourceEnded = false;
             m_endReported = false;
-            decoder.flush();
+            m_decoder.flush();
             continue;
         }
         if (m_stepBack) {
@@ -312,13 +375,13 @@ void PlayPort::run()
                 m_history.pop_back();
                 FramePtr previous = referenceFrame(m_history.back().get());
                 m_history.pop_back(); // present() puts it back
-                present(lock, renderer, std::move(previous), false);
+                present(lock, std::move(previous), false);
             }
             continue;
         }
 
         const bool active = m_playing && (!m_paused || m_stepRequests > 0);
-        Clock::time_point wakeAt = Clock::time_point::max();
+        NextRun next;
         if (active && !m_frames.empty()) {
             const Clock::time_point now = Clock::now();
             const bool stepping = m_paused && m_stepRequests > 0;
@@ -332,36 +395,42 @@ void PlayPort::run()
                 m_resetClock = false;
                 if (stepping)
                     --m_stepRequests;
-                present(lock, renderer, std::move(f.frame), true);
+                present(lock, std::move(f.frame), true);
                 continue;
             }
-            wakeAt = due;
+            next.at = due;
         }
         if (m_redraw) {
             m_redraw = false;
             if (!m_history.empty()) {
                 FramePtr again = referenceFrame(m_history.back().get());
                 m_history.pop_back();
-                present(lock, renderer, std::move(again), false);
+                present(lock, std::move(again), false);
             }
             continue;
         }
 
-        if (active && m_frames.size() < m_displayBufferCount) {
+        const bool moreInput = m_file ? !m_sourceEnded : !m_pool.empty();
+        if (active && m_frames.size() < m_displayBufferCount && decodedPictures >= kPicturesPerRun
+            && moreInput) {
+            // More to decode: after the other ports' turn.
+            next.at = Clock::now();
+        } else if (active && m_frames.size() < m_displayBufferCount) {
             const bool small
                 = m_sink->hasSurface() && shownAtMostHalf(m_pictureWidth, m_pictureHeight, windowSettings());
             m_burst = small && !paced() && burstsAllowed();
             MediaPacket packet;
             bool got = false;
-            raw.clear();
+            m_raw.clear();
             Clock::time_point burstUntil;
             if (m_file) {
                 if (!m_sourceEnded) {
-                    got = m_source->read(&packet, &raw);
+                    got = m_source->read(&packet, &m_raw);
                     m_sourceEnded = !got;
                 }
             } else if (holdForBurst(Clock::now(), &burstUntil)) {
-                wakeAt = std::min(wakeAt, burstUntil);
+                if (burstUntil < next.at)
+                    next = NextRun { burstUntil, false };
             } else if (!m_pool.empty()) {
                 packet = std::move(m_pool.front().packet);
                 m_poolBytes -= m_pool.front().size;
@@ -374,13 +443,20 @@ void PlayPort::run()
             }
             if (got) {
                 const uint64_t epoch = m_epoch;
-                decoder.setSkipDeblocking(small);
+                m_decoder.setSkipDeblocking(small);
+                if (packet.kind == MediaPacket::Video)
+                    ++decodedPictures;
                 lock.unlock();
-                std::vector<QueuedFrame> decoded;
-                handlePacket(packet, raw, decoder, &decoded);
+                m_decoded.clear();
+                handlePacket(packet, m_raw, &m_decoded);
                 lock.lock();
+                // Its buffer takes the next block of the stream.
+                if (!m_file && m_spareBuffers.size() < kSpareBuffers) {
+                    packet.data.clear();
+                    m_spareBuffers.push_back(std::move(packet.data));
+                }
                 if (epoch == m_epoch && !m_flushDecoder) {
-                    for (QueuedFrame &f : decoded) {
+                    for (QueuedFrame &f : m_decoded) {
                         m_lastRate = f.rate;
                         m_pictureWidth = f.frame->width;
                         m_pictureHeight = f.frame->height;
@@ -390,6 +466,7 @@ void PlayPort::run()
                         m_frames.push_back(std::move(f));
                     }
                 }
+                m_decoded.clear();
                 continue;
             }
             if (m_file && m_sourceEnded && m_frames.empty() && !m_endReported) {
@@ -407,18 +484,16 @@ void PlayPort::run()
         }
         // A window taking bursts looks again after a burst's time, for a
         // burst the stream leaves incomplete; while the stream runs, the
-        // next burst wakes the thread first.
-        if (m_burst && active && wakeAt == Clock::time_point::max())
-            wakeAt = Clock::now() + kBurstWait;
-        if (wakeAt == Clock::time_point::max())
-            m_wake.wait(lock);
-        else
-            m_wake.wait_until(lock, wakeAt);
+        // next burst wakes the port first.
+        if (m_burst && active && next.at == Clock::time_point::max())
+            next = NextRun { Clock::now() + kBurstWait, false };
+        return next;
     }
+    return NextRun {};
 }
 
-void PlayPort::handlePacket(const MediaPacket &packet, const std::vector<uint8_t> &raw, VideoDecoder &decoder,
-    std::vector<QueuedFrame> *frames)
+void PlayPort::handlePacket(
+    const MediaPacket &packet, const std::vector<uint8_t> &raw, std::vector<QueuedFrame> *frames)
 {
     if (m_file)
         record(packet, raw.empty() ? nullptr : raw.data(), raw.size());
@@ -426,8 +501,9 @@ void PlayPort::handlePacket(const MediaPacket &packet, const std::vector<uint8_t
         playAudio(packet);
         return;
     }
-    std::vector<FramePtr> pictures;
-    decoder.decode(packet, &pictures);
+    std::vector<FramePtr> &pictures = m_pictures;
+    pictures.clear();
+    m_decoder.decode(packet, &pictures);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stats.framesDecoded += int64_t(pictures.size());
@@ -442,11 +518,13 @@ void PlayPort::handlePacket(const MediaPacket &packet, const std::vector<uint8_t
         f.frame = std::move(p);
         frames->push_back(std::move(f));
     }
+    pictures.clear();
 }
 
 void PlayPort::playAudio(const MediaPacket &packet)
 {
-    std::vector<int16_t> pcm(packet.data.size());
+    std::vector<int16_t> &pcm = m_pcm;
+    pcm.resize(packet.data.size());
     unsigned short volume;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -471,8 +549,7 @@ RenderSettings PlayPort::windowSettings() const
     return settings;
 }
 
-void PlayPort::present(
-    std::unique_lock<std::mutex> &lock, FrameRenderer &renderer, FramePtr frame, bool count)
+void PlayPort::present(std::unique_lock<std::mutex> &lock, FramePtr frame, bool count)
 {
     if (!frame)
         return;
@@ -485,7 +562,9 @@ void PlayPort::present(
         ++m_stats.framesShown;
     const RenderSettings settings = windowSettings();
     const bool window = m_sink->hasSurface();
-    FramePtr shown = referenceFrame(frame.get());
+    // Read below without the lock: only the port's own run changes the
+    // history, and the newest picture stays in it.
+    const AVFrame *shown = frame.get();
     m_history.push_back(std::move(frame));
     // Real-time play keeps only the picture on screen (for redraws and
     // snapshots): every picture held is a buffer the decoder cannot reuse,
@@ -513,7 +592,8 @@ void PlayPort::present(
     }
     lock.unlock();
     if (window && shown) {
-        const QImage image = renderer.render(shown.get(), settings);
+        m_renderer.setImageSetMaker(m_sink->drawsStraight() ? &SharedImages::makeSet : nullptr);
+        const QImage image = m_renderer.render(shown, settings);
         if (!image.isNull()) {
             if (queued)
                 m_sink->queueImage(image, settings.original, due);
@@ -543,7 +623,7 @@ int PlayPort::play(TRV_PLAY_WND window)
     m_stepRequests = 0;
     m_resetClock = true;
     m_redraw = true; // a picture shown before (paused, stepped) goes to the window at once
-    m_wake.notify_all();
+    wake();
     m_space.notify_all();
     return TRV_PLAY_NOERROR;
 }
@@ -562,7 +642,7 @@ int PlayPort::stop()
         m_flushDecoder = true;
         m_resetClock = true;
         ++m_epoch;
-        m_wake.notify_all();
+        wake();
         m_space.notify_all();
     }
     m_sink->detach();
@@ -579,7 +659,7 @@ int PlayPort::pause(bool pause)
     m_stepRequests = 0;
     if (!pause)
         m_resetClock = true;
-    m_wake.notify_all();
+    wake();
     m_space.notify_all();
     return TRV_PLAY_NOERROR;
 }
@@ -590,7 +670,7 @@ int PlayPort::fast()
     if (!m_playing || m_speed >= TRV_PLAY_MAX_SPEED_LEVEL)
         return TRV_PLAY_ERR_ORDER;
     ++m_speed;
-    m_wake.notify_all();
+    wake();
     return TRV_PLAY_NOERROR;
 }
 
@@ -600,7 +680,7 @@ int PlayPort::slow()
     if (!m_playing || m_speed <= -TRV_PLAY_MAX_SPEED_LEVEL)
         return TRV_PLAY_ERR_ORDER;
     --m_speed;
-    m_wake.notify_all();
+    wake();
     return TRV_PLAY_NOERROR;
 }
 
@@ -611,7 +691,7 @@ int PlayPort::stepForward()
         return TRV_PLAY_ERR_ORDER;
     m_paused = true;
     m_stepRequests = std::min(m_stepRequests + 1, kMaxStepRequests);
-    m_wake.notify_all();
+    wake();
     return TRV_PLAY_NOERROR;
 }
 
@@ -623,7 +703,7 @@ int PlayPort::stepBackward()
     m_paused = true;
     m_stepRequests = 0;
     m_stepBack = true;
-    m_wake.notify_all();
+    wake();
     return TRV_PLAY_NOERROR;
 }
 
@@ -633,7 +713,7 @@ int PlayPort::setDisplayBufferCount(unsigned int frames)
         return TRV_PLAY_ERR_PARA;
     std::lock_guard<std::mutex> lock(m_mutex);
     m_displayBufferCount = frames;
-    m_wake.notify_all();
+    wake();
     return TRV_PLAY_NOERROR;
 }
 
@@ -656,7 +736,7 @@ int PlayPort::setPlayPos(float position)
     m_resetClock = true;
     if (m_paused)
         m_stepRequests = 1; // show the picture at the new place
-    m_wake.notify_all();
+    wake();
     return TRV_PLAY_NOERROR;
 }
 
@@ -694,7 +774,7 @@ int PlayPort::setDisplayRegion(const TRV_PLAY_RECT *rect, bool enable)
     m_render.regionEnabled = enable;
     m_render.region = enable ? *rect : TRV_PLAY_RECT { 0, 0, TRV_PLAY_REGION_SPACE, TRV_PLAY_REGION_SPACE };
     m_redraw = true;
-    m_wake.notify_all();
+    wake();
     return TRV_PLAY_NOERROR;
 }
 
@@ -718,7 +798,7 @@ int PlayPort::setOriginal(bool original)
     std::lock_guard<std::mutex> lock(m_mutex);
     m_render.original = original;
     m_redraw = true;
-    m_wake.notify_all();
+    wake();
     return TRV_PLAY_NOERROR;
 }
 
@@ -740,7 +820,7 @@ int PlayPort::setColour(int brightness, int contrast, int saturation, int hue)
     std::lock_guard<std::mutex> lock(m_mutex);
     m_render.colour = ColourSettings { brightness, contrast, saturation, hue };
     m_redraw = true;
-    m_wake.notify_all();
+    wake();
     return TRV_PLAY_NOERROR;
 }
 
@@ -842,6 +922,7 @@ void PlayPort::stats(LumarelControl::PortStats *out)
     out->framesDrawn = m_sink->framesDrawn();
     out->framesQueued = m_sink->framesQueued();
     out->framesStraight = m_sink->framesStraight();
+    out->framesShared = m_sink->framesShared();
     out->drawCallbacks = m_sink->drawCallbacks();
     std::lock_guard<std::mutex> lock(m_recordMutex);
     out->recording = m_recorder != nullptr;

@@ -1,9 +1,11 @@
 #pragma once
 
-// One play port: its input (a pool of stream blocks, or a file), the thread
-// that decodes and presents pictures, its sound, snapshots and recording.
+// One play port: its input (a pool of stream blocks, or a file), the work
+// that decodes and presents pictures (run by the decode pool, or by a
+// thread of its own), its sound, snapshots and recording.
 // Methods return 0 or a TRV_PLAY_ERR_ code.
 
+#include "DecodePool.h"
 #include "FrameRenderer.h"
 #include "MediaPacket.h"
 #include "MediaSource.h"
@@ -23,7 +25,7 @@
 class FrameSink;
 class Recorder;
 
-class PlayPort : public std::enable_shared_from_this<PlayPort>
+class PlayPort : public DecodeJob, public std::enable_shared_from_this<PlayPort>
 {
 public:
     explicit PlayPort(int port);
@@ -33,8 +35,8 @@ public:
 
     int openStream(unsigned int poolSize);
     int openFile(const std::string &path);
-    // Ends the thread, removes the picture from the window, stops recording
-    // and sound. Called once when the port closes.
+    // Ends the port's work, removes the picture from the window, stops
+    // recording and sound. Called once when the port closes.
     void shutdown();
     bool isFilePort() const { return m_file; }
 
@@ -76,6 +78,10 @@ public:
     // Whether small live windows may take their pictures in bursts (they do
     // unless a benchmark compares without).
     static void setBurstsAllowed(bool allowed);
+    // Whether ports opened from now on do their work on the decode pool
+    // (the default) or each on a thread of its own (for benchmarks that
+    // compare both).
+    static void setPooled(bool pooled);
 
 private:
     struct PoolBlock
@@ -93,18 +99,23 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void start();
-    void run();
+    // The port's work until it has to wait for a picture's time or for
+    // input; m_mutex not held.
+    NextRun runJob() override;
+    // Has runJob() called soon (m_mutex held); with `mayWait` the decode
+    // pool takes it on its next tick.
+    void wake(bool mayWait = false);
     bool paced() const { return m_file || m_mode == TRV_PLAY_STREAM_FILE; }
     // Whether the pool's pictures wait for a burst (m_mutex held); when
     // they do and one is not complete yet, `*until` is when they stop waiting.
     bool holdForBurst(Clock::time_point now, Clock::time_point *until) const;
     Clock::time_point dueTime(const QueuedFrame &frame, Clock::time_point now) const;
-    void handlePacket(const MediaPacket &packet, const std::vector<uint8_t> &raw, VideoDecoder &decoder,
-        std::vector<QueuedFrame> *frames);
+    void handlePacket(
+        const MediaPacket &packet, const std::vector<uint8_t> &raw, std::vector<QueuedFrame> *frames);
     void playAudio(const MediaPacket &packet);
     // The port's render settings at the window's present size (m_mutex held).
     RenderSettings windowSettings() const;
-    void present(std::unique_lock<std::mutex> &lock, FrameRenderer &renderer, FramePtr frame, bool count);
+    void present(std::unique_lock<std::mutex> &lock, FramePtr frame, bool count);
     void record(const MediaPacket &packet, const uint8_t *raw, size_t rawLength);
 
     const int m_port;
@@ -117,17 +128,29 @@ private:
     std::mutex m_recordMutex;
     std::unique_ptr<Recorder> m_recorder;
 
+    // Used by runJob() alone (one run at a time).
+    VideoDecoder m_decoder;
+    FrameRenderer m_renderer;
+    std::vector<uint8_t> m_raw;
+    std::vector<QueuedFrame> m_decoded;
+    std::vector<FramePtr> m_pictures;
+    std::vector<int16_t> m_pcm;
+
     mutable std::mutex m_mutex;
-    std::condition_variable m_wake; // the port's thread
     std::condition_variable m_space; // producers held back in file mode
+    bool m_quit = false;
+    bool m_pooled = true;
+    // A thread of the port's own (not pooled): it waits on m_wake for m_woken.
     std::thread m_thread;
     std::thread::id m_threadId;
-    bool m_quit = false;
+    std::condition_variable m_wake;
+    bool m_woken = false;
 
     bool m_file = false;
     unsigned int m_poolSize = 0;
     unsigned int m_mode = TRV_PLAY_STREAM_REALTIME;
     std::deque<PoolBlock> m_pool;
+    std::vector<std::vector<uint8_t>> m_spareBuffers; // of blocks decoded, for the next ones
     size_t m_poolBytes = 0;
     size_t m_poolPictures = 0; // video blocks in the pool
     // A live window at most half the picture's size: its pictures are

@@ -37,6 +37,13 @@ PendingUpdates &pendingUpdates()
     return *pending;
 }
 
+// GUI thread: the timer of runPendingUpdates().
+QPointer<QTimer> &paintTimer()
+{
+    static QPointer<QTimer> timer;
+    return timer;
+}
+
 } // namespace
 
 bool onGuiThread()
@@ -61,6 +68,7 @@ void FrameSink::setImage(const QImage &image, bool original)
                 q.due = std::min(q.due, now);
             enqueue(Queued { image, original, now });
         }
+        noteFrontDue();
     }
     postUpdate();
 }
@@ -88,6 +96,7 @@ void FrameSink::queueImage(const QImage &image, bool original, std::chrono::stea
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         enqueue(Queued { image, original, due });
+        noteFrontDue();
     }
     ++m_framesQueued;
     postUpdate();
@@ -114,14 +123,20 @@ void FrameSink::takeDue(std::chrono::steady_clock::time_point now)
         m_original = m_queue.front().original;
         m_queue.pop_front();
         ++m_serial;
+        noteFrontDue();
     }
 }
 
-bool FrameSink::hasQueued(bool *due)
+void FrameSink::noteFrontDue()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    *due = !m_queue.empty() && m_queue.front().due <= std::chrono::steady_clock::now();
-    return !m_queue.empty();
+    m_frontDue = m_queue.empty() ? kNothingQueued : m_queue.front().due.time_since_epoch().count();
+}
+
+bool FrameSink::hasQueued(std::chrono::steady_clock::time_point now, bool *due) const
+{
+    const int64_t front = m_frontDue;
+    *due = front <= now.time_since_epoch().count();
+    return front != kNothingQueued;
 }
 
 void FrameSink::clearImage()
@@ -129,6 +144,7 @@ void FrameSink::clearImage()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_queue.clear();
+        noteFrontDue();
         m_image = QImage();
         ++m_serial;
     }
@@ -183,7 +199,12 @@ void FrameSink::postUpdate()
 
 void FrameSink::runPendingUpdates()
 {
-    std::vector<std::shared_ptr<FrameSink>> sinks;
+    // GUI thread only. Kept from one call to the next, with the list the
+    // ports fill, so that neither is made anew for every picture.
+    static std::vector<std::shared_ptr<FrameSink>> sinks;
+    static std::vector<std::shared_ptr<FrameSink>> waiting;
+    sinks.clear();
+    waiting.clear();
     {
         PendingUpdates &pending = pendingUpdates();
         std::lock_guard<std::mutex> lock(pending.mutex);
@@ -191,38 +212,47 @@ void FrameSink::runPendingUpdates()
             // A whole interval without a picture: the next one posts again
             // and is painted at once.
             pending.scheduledOn = nullptr;
+            if (paintTimer())
+                paintTimer()->stop();
             return;
         }
         sinks.swap(pending.sinks);
     }
-    std::vector<std::shared_ptr<FrameSink>> waiting;
+    const auto now = std::chrono::steady_clock::now();
     for (const std::shared_ptr<FrameSink> &sink : sinks) {
         // Queued pictures not due yet: looked at again on the next tick;
         // the window is painted only when one is due.
         bool due = false;
-        const bool queued = sink->hasQueued(&due);
+        bool queued = sink->hasQueued(now, &due);
+        if (!queued || !sink->m_surface) {
+            sink->m_updatePosted = false;
+            // A picture queued meanwhile, whose port found an update still
+            // posted, is looked at on the next tick all the same.
+            if (sink->m_surface && sink->hasQueued(now, &due) && !sink->m_updatePosted.exchange(true))
+                queued = true;
+        }
         if (queued && sink->m_surface)
             waiting.push_back(sink);
-        else
-            sink->m_updatePosted = false;
         if (sink->m_surface && (due || !queued))
             sink->m_surface->refresh();
     }
+    sinks.clear(); // the sinks are let go of here, not at the next call
     if (!waiting.empty()) {
         PendingUpdates &pending = pendingUpdates();
         std::lock_guard<std::mutex> lock(pending.mutex);
         pending.sinks.insert(pending.sinks.end(), waiting.begin(), waiting.end());
+        waiting.clear();
     }
-    // Pictures arriving from now on wait for the timer.
-    static QPointer<QTimer> timer;
-    if (!timer) {
-        timer = new QTimer(QCoreApplication::instance());
-        timer->setTimerType(Qt::PreciseTimer);
-        timer->setSingleShot(true);
-        timer->setInterval(kPaintIntervalMs);
-        QObject::connect(timer, &QTimer::timeout, &FrameSink::runPendingUpdates);
+    // Pictures arriving from now on wait for the timer, which ticks until
+    // an interval passes without one.
+    if (!paintTimer()) {
+        paintTimer() = new QTimer(QCoreApplication::instance());
+        paintTimer()->setTimerType(Qt::PreciseTimer);
+        paintTimer()->setInterval(kPaintIntervalMs);
+        QObject::connect(paintTimer(), &QTimer::timeout, &FrameSink::runPendingUpdates);
     }
-    timer->start();
+    if (!paintTimer()->isActive())
+        paintTimer()->start();
 }
 
 bool FrameSink::attach(TRV_PLAY_WND window)
@@ -360,13 +390,20 @@ void RenderSurface::refresh()
 {
     setOpaque(m_sink->hasImage());
     // Without a draw callback the picture can go straight to the X server;
-    // what cannot is painted through Qt.
-    if (!m_unpaintedNew && !m_sink->hasDrawCallback() && m_direct.possible(this)) {
+    // what cannot is painted through Qt. (A picture of the size before a
+    // resize, or at its own size, is painted through Qt as well, but the
+    // window still takes the next ones straight.)
+    const bool straight = !m_sink->hasDrawCallback() && m_direct.possible(this);
+    m_sink->m_drawsStraight = straight;
+    if (straight && !m_unpaintedNew) {
         bool isNew = false;
         bool original = false;
         const QImage image = m_sink->takeImage(&isNew, &original);
-        if (!image.isNull() && !original && m_direct.put(this, image)) {
+        bool shared = false;
+        if (!image.isNull() && !original && m_direct.put(this, image, &shared)) {
             ++m_sink->m_framesStraight;
+            if (shared)
+                ++m_sink->m_framesShared;
             m_sink->afterPaint(nullptr, isNew);
             return;
         }

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -58,6 +59,10 @@ public:
     int64_t drawCallbacks() const { return m_drawCallbacks; }
     int64_t framesQueued() const { return m_framesQueued; }
     int64_t framesStraight() const { return m_framesStraight; }
+    int64_t framesShared() const { return m_framesShared; }
+    // Whether the window took its last picture straight into its X window:
+    // the next ones are best scaled into shared memory.
+    bool drawsStraight() const { return m_drawsStraight; }
 
 private:
     friend class RenderSurface;
@@ -80,14 +85,19 @@ private:
     void takeDue(std::chrono::steady_clock::time_point now);
     // Puts a picture at the end of the queue (m_mutex held).
     void enqueue(Queued picture);
-    // Whether queued pictures wait, and whether one of them is due.
-    bool hasQueued(bool *due);
+    // Any thread, without the lock: whether queued pictures wait, and
+    // whether one of them is due at `now`.
+    bool hasQueued(std::chrono::steady_clock::time_point now, bool *due) const;
+    // Notes the first queued picture's time for hasQueued() (m_mutex held).
+    void noteFrontDue();
     void afterPaint(QPainter *painter, bool drewNewFrame);
 
     const int m_port;
     mutable std::mutex m_mutex;
     QImage m_image;
     std::deque<Queued> m_queue;
+    static constexpr int64_t kNothingQueued = INT64_MAX;
+    std::atomic<int64_t> m_frontDue { kNothingQueued }; // steady clock of m_queue's first
     uint64_t m_serial = 0;
     uint64_t m_paintedSerial = 0;
     bool m_original = false;
@@ -102,6 +112,8 @@ private:
     std::atomic<int64_t> m_drawCallbacks { 0 };
     std::atomic<int64_t> m_framesQueued { 0 };
     std::atomic<int64_t> m_framesStraight { 0 }; // put straight into the X window
+    std::atomic<int64_t> m_framesShared { 0 }; // of those, read by the X server where the port scaled them
+    std::atomic<bool> m_drawsStraight { false };
     QPointer<RenderSurface> m_surface; // GUI thread only
 };
 

@@ -5,6 +5,9 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+#include <algorithm>
+#include <cstdint>
+
 void FrameDeleter::operator()(AVFrame *frame) const
 {
     av_frame_free(&frame);
@@ -26,6 +29,8 @@ VideoDecoder::~VideoDecoder()
 {
     avcodec_free_context(&m_ctx);
     av_packet_free(&m_packet);
+    av_buffer_unref(&m_buffer);
+    av_frame_free(&m_spare);
 }
 
 bool VideoDecoder::ensure(const MediaPacket &packet)
@@ -60,17 +65,41 @@ bool VideoDecoder::ensure(const MediaPacket &packet)
 void VideoDecoder::receive(std::vector<FramePtr> *frames)
 {
     for (;;) {
-        AVFrame *frame = av_frame_alloc();
-        if (!frame)
+        // The frame asked for in vain last time is asked for again.
+        if (!m_spare && !(m_spare = av_frame_alloc()))
             return;
-        if (avcodec_receive_frame(m_ctx, frame) < 0) {
-            av_frame_free(&frame);
+        if (avcodec_receive_frame(m_ctx, m_spare) < 0)
             return;
-        }
-        if (frame->pts == AV_NOPTS_VALUE)
-            frame->pts = frame->best_effort_timestamp;
-        frames->push_back(FramePtr(frame));
+        if (m_spare->pts == AV_NOPTS_VALUE)
+            m_spare->pts = m_spare->best_effort_timestamp;
+        frames->push_back(FramePtr(m_spare));
+        m_spare = nullptr;
     }
+}
+
+bool VideoDecoder::fillPacket(const MediaPacket &packet)
+{
+    // The packet's buffer is the one of the last packet when the decoder
+    // let go of it: no allocation for each picture.
+    const size_t size = packet.data.size();
+    const size_t needed = size + AV_INPUT_BUFFER_PADDING_SIZE;
+    if (size > size_t(INT32_MAX) - AV_INPUT_BUFFER_PADDING_SIZE)
+        return false;
+    if (!m_buffer || !av_buffer_is_writable(m_buffer) || m_buffer->size < needed) {
+        av_buffer_unref(&m_buffer);
+        m_buffer = av_buffer_alloc(std::max<size_t>(needed, 2 * (m_lastSize + AV_INPUT_BUFFER_PADDING_SIZE)));
+        if (!m_buffer)
+            return false;
+    }
+    m_lastSize = std::max(m_lastSize, size);
+    std::copy(packet.data.begin(), packet.data.end(), m_buffer->data);
+    std::fill(m_buffer->data + size, m_buffer->data + needed, 0);
+    m_packet->buf = av_buffer_ref(m_buffer);
+    if (!m_packet->buf)
+        return false;
+    m_packet->data = m_buffer->data;
+    m_packet->size = int(size);
+    return true;
 }
 
 bool VideoDecoder::decode(const MediaPacket &packet, std::vector<FramePtr> *frames)
@@ -84,9 +113,8 @@ bool VideoDecoder::decode(const MediaPacket &packet, std::vector<FramePtr> *fram
     }
     // Read by the decoder at every slice, so a change takes effect at once.
     m_ctx->skip_loop_filter = m_skipDeblocking ? AVDISCARD_ALL : AVDISCARD_DEFAULT;
-    if (av_new_packet(m_packet, int(packet.data.size())) < 0)
+    if (!fillPacket(packet))
         return false;
-    std::copy(packet.data.begin(), packet.data.end(), m_packet->data);
     m_packet->pts = packet.timestampMs;
     if (packet.key)
         m_packet->flags |= AV_PKT_FLAG_KEY;

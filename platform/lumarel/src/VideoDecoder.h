@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+struct AVBufferRef;
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
@@ -42,9 +43,14 @@ public:
 private:
     bool ensure(const MediaPacket &packet);
     void receive(std::vector<FramePtr> *frames);
+    // Puts the packet's data into m_packet.
+    bool fillPacket(const MediaPacket &packet);
 
     AVCodecContext *m_ctx = nullptr;
     AVPacket *m_packet = nullptr;
+    AVBufferRef *m_buffer = nullptr; // m_packet's data, kept for the next packet
+    size_t m_lastSize = 0; // the largest packet so far
+    AVFrame *m_spare = nullptr; // a frame not filled yet
     int m_codecId = 0;
     bool m_waitKey = true;
     bool m_skipDeblocking = false;

@@ -56,6 +56,14 @@ void fileEnd(int port, void *user)
         ++g_fileEnds;
 }
 
+// Closes the port whose file ended, from the play library's own thread.
+std::atomic<int> g_closedAtEnd { 0 };
+void closeAtEnd(int port, void *)
+{
+    if (TRV_PLAY_CloseFile(port))
+        ++g_closedAtEnd;
+}
+
 } // namespace
 
 class TestLumarelFiles : public QObject
@@ -79,6 +87,17 @@ private:
         QTRY_COMPARE(stats(1).framesShown, int64_t(frames));
     }
 
+    // A file of the device stream format with `frames` pictures, 50 a
+    // second; empty when it could not be written.
+    QString streamFile(const QString &name, int frames)
+    {
+        TestMedia::VideoOptions o;
+        o.frames = frames;
+        o.fps = 50;
+        const QString file = path(name);
+        return writeFile(file, TestMedia::join(TestMedia::videoBlocks(o))) ? file : QString();
+    }
+
 private slots:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
 
@@ -86,6 +105,7 @@ private slots:
     {
         TRV_PLAY_CloseStream(1);
         TRV_PLAY_CloseFile(130);
+        LumarelControl::setPooledDecoding(true);
     }
 
     void bmpSnapshotIsACompleteFile_data()
@@ -349,11 +369,9 @@ private slots:
 
     void streamFilePlaysToItsEndOnce()
     {
-        TestMedia::VideoOptions o;
-        o.frames = 20;
-        o.fps = 50;
-        const QString file = path(QStringLiteral("play.h265x"));
-        QVERIFY(writeFile(file, TestMedia::join(TestMedia::videoBlocks(o))));
+        const int frames = 20;
+        const QString file = streamFile(QStringLiteral("play.h265x"), frames);
+        QVERIFY(!file.isEmpty());
         g_fileEnds = 0;
         QVERIFY(TRV_PLAY_OpenFile(130, QFile::encodeName(file).constData()));
         QCOMPARE(TRV_PLAY_OpenFile(130, QFile::encodeName(file).constData()), 0);
@@ -362,14 +380,14 @@ private slots:
         QCOMPARE(TRV_PLAY_GetPlayPos(130), 0.0f);
         QVERIFY(TRV_PLAY_Play(130, 0));
         QTRY_COMPARE(g_fileEnds.load(), 1);
-        QCOMPARE(stats(130).framesShown, int64_t(o.frames));
+        QCOMPARE(stats(130).framesShown, int64_t(frames));
         QCOMPARE(TRV_PLAY_GetPlayPos(130), 1.0f);
 
         // Back to the middle: decoding starts at the key frame before it,
         // the first picture shown is the one at the middle.
         QVERIFY(TRV_PLAY_Pause(130, 1));
         QVERIFY(TRV_PLAY_SetPlayPos(130, 0.5f));
-        QTRY_VERIFY(stats(130).framesShown > o.frames);
+        QTRY_VERIFY(stats(130).framesShown > frames);
         const float pos = TRV_PLAY_GetPlayPos(130);
         QVERIFY2(pos >= 0.47f && pos <= 0.56f, qPrintable(QString::number(pos)));
         QCOMPARE(TRV_PLAY_SetPlayPos(130, 1.5f), 0);
@@ -378,15 +396,38 @@ private slots:
         QVERIFY(TRV_PLAY_CloseFile(130));
     }
 
+    // A player may close a file port from its file-end callback, on the
+    // thread that plays the port: the port closes, nothing waits for
+    // itself, and the next port opened on the number plays.
+    void closedFromItsFileEndCallback_data()
+    {
+        QTest::addColumn<bool>("pooled");
+        QTest::newRow("decode pool") << true;
+        QTest::newRow("a thread of its own") << false;
+    }
+
+    void closedFromItsFileEndCallback()
+    {
+        QFETCH(bool, pooled);
+        LumarelControl::setPooledDecoding(pooled);
+        const QString file = streamFile(QStringLiteral("close-at-end.h265x"), 6);
+        QVERIFY(!file.isEmpty());
+        g_closedAtEnd = 0;
+        for (int round = 1; round <= 2; ++round) {
+            QVERIFY(TRV_PLAY_OpenFile(130, QFile::encodeName(file).constData()));
+            QVERIFY(TRV_PLAY_SetFileEndCallBack(130, closeAtEnd, nullptr));
+            QVERIFY(TRV_PLAY_Play(130, 0));
+            QTRY_COMPARE(g_closedAtEnd.load(), round);
+            QVERIFY(!stats(130).open);
+        }
+    }
+
     // Emptying the queue of a file port (as the player does after a seek)
     // loses no picture: the ones read but not shown yet are read again.
     void resetKeepsThePicturesNotShownYet()
     {
-        TestMedia::VideoOptions o;
-        o.frames = 20;
-        o.fps = 50;
-        const QString file = path(QStringLiteral("reset.h265x"));
-        QVERIFY(writeFile(file, TestMedia::join(TestMedia::videoBlocks(o))));
+        const QString file = streamFile(QStringLiteral("reset.h265x"), 20);
+        QVERIFY(!file.isEmpty());
         QVERIFY(TRV_PLAY_OpenFile(131, QFile::encodeName(file).constData()));
         QVERIFY(TRV_PLAY_SetDisplayBufferCount(131, 8));
         QVERIFY(TRV_PLAY_Play(131, 0));

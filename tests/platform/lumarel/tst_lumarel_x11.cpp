@@ -76,17 +76,21 @@ private slots:
     void cleanup() { TRV_PLAY_CloseStream(7); }
 
     // The last picture of a textured stream, as the X server shows it,
-    // against ffmpeg's decode scaled with its area filter.
+    // against ffmpeg's decode scaled with its area filter. A window resized
+    // while it plays shows the next pictures at its new size.
     void windowShowsThePicture_data()
     {
         QTest::addColumn<QSize>("window");
         QTest::addColumn<QString>("over"); // what is drawn over the picture
         QTest::addColumn<double>("minimum"); // dB
-        QTest::newRow("64-window grid cell") << QSize(160, 90) << QString() << 20.0;
-        QTest::newRow("odd cell") << QSize(117, 71) << QString() << 18.0;
-        QTest::newRow("above half the picture") << QSize(200, 160) << QString() << 23.0;
-        QTest::newRow("draw callback") << QSize(160, 90) << QStringLiteral("callback") << 20.0;
-        QTest::newRow("child widget") << QSize(160, 90) << QStringLiteral("child") << 20.0;
+        QTest::addColumn<QSize>("resizeTo"); // then the stream again
+        QTest::newRow("64-window grid cell") << QSize(160, 90) << QString() << 20.0 << QSize();
+        QTest::newRow("odd cell") << QSize(117, 71) << QString() << 18.0 << QSize();
+        QTest::newRow("above half the picture") << QSize(200, 160) << QString() << 23.0 << QSize();
+        QTest::newRow("draw callback") << QSize(160, 90) << QStringLiteral("callback") << 20.0 << QSize();
+        QTest::newRow("child widget") << QSize(160, 90) << QStringLiteral("child") << 20.0 << QSize();
+        QTest::newRow("cell resized") << QSize(160, 90) << QString() << 18.0 << QSize(117, 71);
+        QTest::newRow("cell enlarged") << QSize(160, 90) << QString() << 20.0 << QSize(320, 240);
     }
 
     void windowShowsThePicture()
@@ -94,6 +98,7 @@ private slots:
         QFETCH(QSize, window);
         QFETCH(QString, over);
         QFETCH(double, minimum);
+        QFETCH(QSize, resizeTo);
 
         const TestMedia::VideoOptions o = TestMedia::cameraLike();
         const std::vector<QByteArray> blocks = TestMedia::videoBlocks(o);
@@ -126,13 +131,42 @@ private slots:
             qPrintable(QStringLiteral("%1 dB").arg(db)));
         qInfo("%dx%d window on the X server: %.1f dB against the reference", window.width(), window.height(),
             db);
-        // Nothing over the picture: it went straight to the X server; what
-        // is drawn over it stays over it, painted through Qt.
+        // Nothing over the picture: it went straight to the X server, and
+        // from then on the port scales the pictures into memory the X server
+        // reads them from; what is drawn over the picture stays over it,
+        // painted through Qt.
+        int64_t fed = o.frames;
         if (over.isEmpty()) {
             QVERIFY(stats(7).framesStraight > 0);
+            QVERIFY(feed(7, TestMedia::join(blocks)));
+            fed += o.frames;
+            QTRY_COMPARE(stats(7).framesShown, fed);
+            QTRY_VERIFY(stats(7).framesShared > 0);
+            QTRY_VERIFY2((db = TestMedia::psnr(onScreen(&target), last)) >= minimum,
+                qPrintable(QStringLiteral("%1 dB from shared memory").arg(db)));
         } else {
             QCOMPARE(shown.pixelColor(2, 2), QColor(Qt::magenta));
             QCOMPARE(stats(7).framesStraight, int64_t(0));
+        }
+        if (resizeTo.isValid()) {
+            const QByteArray again = TestMedia::scaledReference(blocks, resizeTo);
+            QVERIFY(!again.isEmpty());
+            const int64_t shared = stats(7).framesShared;
+            target.resize(resizeTo);
+            QVERIFY(feed(7, TestMedia::join(blocks)));
+            fed += o.frames;
+            QTRY_COMPARE(stats(7).framesShown, fed);
+            QTRY_VERIFY2((db = TestMedia::psnr(onScreen(&target), again)) >= minimum,
+                qPrintable(QStringLiteral("%1 dB after the resize").arg(db)));
+            // Pictures of the old size that came late were painted through
+            // Qt; the stream once more goes straight, from memory of the new
+            // size, and shows the same.
+            QVERIFY(feed(7, TestMedia::join(blocks)));
+            fed += o.frames;
+            QTRY_COMPARE(stats(7).framesShown, fed);
+            QTRY_VERIFY(stats(7).framesShared > shared);
+            QTRY_VERIFY2((db = TestMedia::psnr(onScreen(&target), again)) >= minimum,
+                qPrintable(QStringLiteral("%1 dB from shared memory after the resize").arg(db)));
         }
         QVERIFY(TRV_PLAY_Stop(7));
     }

@@ -27,6 +27,7 @@ struct PortStats
     int64_t framesDrawn = 0; // distinct pictures painted on the GUI thread
     int64_t framesQueued = 0; // pictures handed to the window to show at a later time
     int64_t framesStraight = 0; // pictures put straight into the X window, past Qt's painting
+    int64_t framesShared = 0; // of those, read by the X server from the shared memory they were scaled into
     int64_t drawCallbacks = 0; // calls of the registered draw callback
     int64_t audioSamplesDecoded = 0;
     int64_t soundSamples = 0; // samples of this port that reached the sound output
@@ -70,5 +71,9 @@ TRV_PLAY_API void setSmallWindowBursts(bool on);
 // Whether pictures may go straight into X windows (the default) or are all
 // painted through Qt. For benchmarks comparing both.
 TRV_PLAY_API void setStraightDrawing(bool on);
+
+// Whether ports opened from now on share the decode pool's few threads (the
+// default) or each decodes on a thread of its own. For benchmarks comparing both.
+TRV_PLAY_API void setPooledDecoding(bool on);
 
 } // namespace LumarelControl
