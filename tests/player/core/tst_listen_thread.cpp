@@ -129,7 +129,6 @@ private slots:
         QVERIFY(server.waitForNewConnection(5000));
         QLocalSocket *peer = server.nextPendingConnection();
         QThread requestThread;
-        requestThread.start();
         QAtomicInt handledElsewhere = 0;
         connect(
             link, &ListenThread::recvMsgSig, link,
@@ -139,6 +138,8 @@ private slots:
                 link->onSendMsg(QStringLiteral("re ") + request);
             },
             Qt::DirectConnection);
+        // Started after the connection is made, so the thread sees it whole.
+        requestThread.start();
         link->start(&requestThread);
 
         constexpr int kWriters = 4;

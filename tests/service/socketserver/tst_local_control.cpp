@@ -2,12 +2,12 @@
 #include "ClientRegistry.h"
 #include "HttpClient.h"
 #include "MemoryDesktop.h"
+#include "QueuedSpy.h"
 #include "SocketServerSupport.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <mutex>
@@ -108,12 +108,13 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QByteArray, status);
         QFETCH(QByteArray, answer);
-        QSignalSpy embed(m_server.get(), &GeneralSocket::sendEmbedBrwoseWndID);
+        QueuedSpy embed(m_server.get(), &GeneralSocket::sendEmbedBrwoseWndID);
         const Reply reply = control(*m_server, body);
         QCOMPARE(reply.status, status);
         QCOMPARE(reply.body, answer);
         if (!answer.isEmpty())
             QCOMPARE(reply.header("Content-Length").toInt(), answer.size());
+        embed.deliver(); // emitted before the reply was sent
         if (answer.startsWith("{\"MainRsp\":31,") && answer.endsWith("\"Ret\":100}")) {
             QCOMPARE(embed.size(), 1);
             QCOMPARE(embed.at(0).at(0).toString(), QStringLiteral("0x01C00007"));

@@ -1,6 +1,7 @@
 // Raw WebSocket sessions of the socket server: node ws and Python websockets
 // as pages, and a raw socket for frames no library would send.
 #include "ClientRegistry.h"
+#include "QueuedSpy.h"
 #include "RawSocket.h"
 #include "ServiceTestSupport.h"
 #include "SocketServerSupport.h"
@@ -239,8 +240,8 @@ private slots:
         QFETCH(QString, script);
         QFETCH(QList<int>, lengths);
         EchoPlayer player(m_server.get(), true);
-        QSignalSpy started(m_server.get(), &GeneralSocket::sigNewGeneralSocketConnect);
-        QSignalSpy ended(m_server.get(), &GeneralSocket::sigDestoryNamedPipe);
+        QueuedSpy started(m_server.get(), &GeneralSocket::sigNewGeneralSocketConnect);
+        QueuedSpy ended(m_server.get(), &GeneralSocket::sigDestoryNamedPipe);
         QProcess page;
         QSignalSpy finished(&page, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
         page.start(
@@ -341,7 +342,7 @@ private slots:
         QFETCH(QByteArray, pong);
         QFETCH(int, close);
         EchoPlayer player(m_server.get(), false);
-        QSignalSpy ended(m_server.get(), &GeneralSocket::sigDestoryNamedPipe);
+        QueuedSpy ended(m_server.get(), &GeneralSocket::sigDestoryNamedPipe);
         RawClient client(m_server->port());
         QVERIFY(client.upgrade().startsWith("HTTP/1.1 101 Switching Protocols\r\n"));
         for (const QByteArray &w : writes)
@@ -411,8 +412,8 @@ private slots:
     // the kernel gives the new connection the old socket number.
     void endedSessionGetsNothing()
     {
-        QSignalSpy started(m_server.get(), &GeneralSocket::sigNewGeneralSocketConnect);
-        QSignalSpy ended(m_server.get(), &GeneralSocket::sigDestoryNamedPipe);
+        QueuedSpy started(m_server.get(), &GeneralSocket::sigNewGeneralSocketConnect);
+        QueuedSpy ended(m_server.get(), &GeneralSocket::sigDestoryNamedPipe);
         int first = 0;
         {
             RawClient a(m_server->port());
@@ -443,7 +444,7 @@ private slots:
     void keyedSession()
     {
         EchoPlayer player(m_server.get(), false);
-        QSignalSpy started(m_server.get(), &GeneralSocket::sigNewGeneralSocketConnect);
+        QueuedSpy started(m_server.get(), &GeneralSocket::sigNewGeneralSocketConnect);
         RawClient page(m_server->port());
         QVERIFY(!page.upgrade().isEmpty());
         const Reply reply = control(*m_server, "{\"MainType\":32,\"SubType\":0}");
