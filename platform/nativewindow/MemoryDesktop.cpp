@@ -1,13 +1,13 @@
 #include "MemoryDesktop.h"
 
-#include <QMutexLocker>
+#include <mutex>
 
 namespace NativeWindow {
 
 bool MemoryDesktop::addWindow(WindowId id, WindowId parent, const QString &className, const QString &title,
     const QRect &geometry, bool visible)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (id == 0 || m_nodes.contains(id) || (parent != 0 && !m_nodes.contains(parent)))
         return false;
     Node node;
@@ -23,7 +23,7 @@ bool MemoryDesktop::addWindow(WindowId id, WindowId parent, const QString &class
 
 void MemoryDesktop::removeWindow(WindowId id)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_nodes.contains(id))
         return;
     siblingsOf(m_nodes.value(id).parent).removeAll(id);
@@ -41,47 +41,47 @@ void MemoryDesktop::removeLocked(WindowId id)
 
 void MemoryDesktop::setTitle(WindowId id, const QString &title)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_nodes.contains(id))
         m_nodes[id].title = title;
 }
 
 void MemoryDesktop::setClassName(WindowId id, const QString &className)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_nodes.contains(id))
         m_nodes[id].className = className;
 }
 
 void MemoryDesktop::setGeometry(WindowId id, const QRect &geometry)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_nodes.contains(id))
         m_nodes[id].geometry = geometry;
 }
 
 void MemoryDesktop::setVisible(WindowId id, bool visible)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_nodes.contains(id))
         m_nodes[id].visible = visible;
 }
 
 void MemoryDesktop::setForeground(WindowId id)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_foreground = id;
 }
 
 void MemoryDesktop::setRefuseReparent(bool refuse)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_refuseReparent = refuse;
 }
 
 QList<WindowId> MemoryDesktop::children(WindowId parent) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (parent == 0)
         return m_topLevels;
     return m_nodes.value(parent).children;
@@ -89,19 +89,19 @@ QList<WindowId> MemoryDesktop::children(WindowId parent) const
 
 QList<QPair<WindowId, WindowId>> MemoryDesktop::reparents() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_reparents;
 }
 
 QList<WindowId> MemoryDesktop::raises() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_raises;
 }
 
 int MemoryDesktop::foregroundQueries() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_foregroundQueries;
 }
 
@@ -129,26 +129,26 @@ QPoint MemoryDesktop::originLocked(WindowId id) const
 
 WindowId MemoryDesktop::foregroundWindow()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     ++m_foregroundQueries;
     return m_nodes.contains(m_foreground) ? m_foreground : 0;
 }
 
 QString MemoryDesktop::windowTitle(WindowId window)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_nodes.value(window).title;
 }
 
 QString MemoryDesktop::className(WindowId window)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_nodes.value(window).className;
 }
 
 WindowId MemoryDesktop::firstChild(WindowId window)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_nodes.contains(window))
         return 0;
     const QList<WindowId> &children = m_nodes[window].children;
@@ -157,7 +157,7 @@ WindowId MemoryDesktop::firstChild(WindowId window)
 
 WindowId MemoryDesktop::nextSibling(WindowId window)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_nodes.contains(window))
         return 0;
     const QList<WindowId> &siblings = siblingsOf(m_nodes.value(window).parent);
@@ -167,19 +167,19 @@ WindowId MemoryDesktop::nextSibling(WindowId window)
 
 WindowId MemoryDesktop::parent(WindowId window)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_nodes.value(window).parent;
 }
 
 bool MemoryDesktop::isWindow(WindowId window)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return window != 0 && m_nodes.contains(window);
 }
 
 bool MemoryDesktop::isVisible(WindowId window)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_nodes.contains(window))
         return false;
     for (WindowId w = window; w != 0; w = m_nodes.value(w).parent) {
@@ -191,7 +191,7 @@ bool MemoryDesktop::isVisible(WindowId window)
 
 QRect MemoryDesktop::windowRect(WindowId window)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_nodes.contains(window))
         return QRect();
     return QRect(originLocked(window), m_nodes.value(window).geometry.size());
@@ -199,7 +199,7 @@ QRect MemoryDesktop::windowRect(WindowId window)
 
 QRect MemoryDesktop::clientRect(WindowId window)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_nodes.contains(window))
         return QRect();
     return QRect(QPoint(0, 0), m_nodes.value(window).geometry.size());
@@ -207,7 +207,7 @@ QRect MemoryDesktop::clientRect(WindowId window)
 
 QPoint MemoryDesktop::mapToScreen(WindowId window, const QPoint &point, bool *ok)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const bool exists = m_nodes.contains(window);
     if (ok)
         *ok = exists;
@@ -216,7 +216,7 @@ QPoint MemoryDesktop::mapToScreen(WindowId window, const QPoint &point, bool *ok
 
 bool MemoryDesktop::reparent(WindowId window, WindowId newParent)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_reparents.append({ window, newParent });
     if (m_refuseReparent || window == 0 || (newParent != 0 && !m_nodes.contains(newParent)))
         return false;
@@ -236,7 +236,7 @@ bool MemoryDesktop::reparent(WindowId window, WindowId newParent)
 
 bool MemoryDesktop::raise(WindowId window)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_raises.append(window);
     if (!m_nodes.contains(window))
         return false;

@@ -4,8 +4,8 @@
 
 #include <QHash>
 #include <QList>
-#include <QMutex>
 #include <QPair>
+#include <mutex>
 
 namespace NativeWindow {
 
@@ -69,7 +69,7 @@ private:
     void removeLocked(WindowId id);
     QPoint originLocked(WindowId id) const;
 
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     QHash<WindowId, Node> m_nodes;
     QList<WindowId> m_topLevels; // front to back
     WindowId m_foreground = 0;

@@ -123,7 +123,7 @@ bool LightWeightLog::startWriter()
 {
     if (m_bWriterStarted.load(std::memory_order_acquire))
         return true;
-    QMutexLocker lock(&m_startMutex);
+    std::lock_guard<std::mutex> lock(m_startMutex);
     if (m_bWriterStarted.load(std::memory_order_relaxed))
         return true;
     // The first lines come from main before the application object exists;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QMutex>
 #include <QObject>
 #include <QString>
+#include <mutex>
 
 #include <atomic>
 
@@ -54,7 +54,7 @@ private:
     std::atomic<bool> m_bEnable { true };
     WriteLogThread *m_writer = nullptr;
     std::atomic<bool> m_bWriterStarted { false };
-    QMutex m_startMutex;
+    std::mutex m_startMutex;
 };
 
 // The one log call of the player: one line from `function` (its "Class::Method"

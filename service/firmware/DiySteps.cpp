@@ -2,6 +2,7 @@
 
 #include "DiyFirmware.h"
 #include "ServiceLog.h"
+#include "common/PoolJob.h"
 
 #include <exception>
 #include <memory>
@@ -18,7 +19,7 @@ DiySteps::~DiySteps()
 {
     for (auto &entry : m_sessions)
         m_firmware->stopSession(entry.first);
-    m_workers->waitForDone();
+    PoolJob::waitForDone(*m_workers);
 }
 
 void DiySteps::start(int nSessionID, std::function<void()> work, std::function<void(bool)> done)
@@ -46,14 +47,14 @@ bool DiySteps::stop(int nSessionID)
 
 void DiySteps::waitForWorkers()
 {
-    m_workers->waitForDone();
+    PoolJob::waitForDone(*m_workers);
 }
 
 void DiySteps::runFirst(int nSessionID)
 {
     std::function<void()> work = m_sessions[nSessionID].steps.front().work;
     const std::shared_ptr<const std::atomic<bool>> stopped = m_firmware->stopFlag(nSessionID);
-    m_workers->start([this, nSessionID, work, stopped] {
+    PoolJob::start(*m_workers, [this, nSessionID, work, stopped] {
         if (!stopped->load()) {
             try {
                 work();

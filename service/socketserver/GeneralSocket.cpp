@@ -8,6 +8,7 @@
 #include "ServiceLog.h"
 #include "WsFrame.h"
 #include "common/Json.h"
+#include "common/PoolJob.h"
 #include "common/ProgramDir.h"
 #include "common/Protocol.h"
 
@@ -324,7 +325,7 @@ void GeneralSocket::startPooled(QRunnable *task)
 {
     std::shared_ptr<std::atomic<int>> load = m_poolLoad;
     ++*load;
-    QThreadPool::globalInstance()->start([task, load] {
+    PoolJob::start(*QThreadPool::globalInstance(), [task, load] {
         try {
             task->run();
         } catch (...) {
@@ -342,7 +343,7 @@ void GeneralSocket::runOffLoop(std::function<void()> work)
         ++m_pooledWork;
     }
     ++*m_poolLoad;
-    QThreadPool::globalInstance()->start([this, work = std::move(work)] {
+    PoolJob::start(*QThreadPool::globalInstance(), [this, work = std::move(work)] {
         try {
             work();
         } catch (...) {

@@ -7,7 +7,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QMutexLocker>
+#include <mutex>
 
 #include <arpa/inet.h>
 
@@ -56,7 +56,7 @@ CFtpServer::~CFtpServer()
 
 void CFtpServer::setUser(const char *newUser, const char *newPassword)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     user = QByteArray(newUser ? newUser : "");
     password = QByteArray(newPassword ? newPassword : "");
 }
@@ -102,7 +102,7 @@ int CFtpServer::start(const char *newName, int newPort, const char *newRoot)
     m_listenSocket = socket;
     m_listenPort = FtpSocket::localPort(socket);
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         reapFinished();
     }
     stopped = false;
@@ -119,7 +119,7 @@ int CFtpServer::stop()
     m_acceptThread.wait();
     FtpSocket::closeSocket(socket);
 
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     for (auto &entry : clients)
         entry.second->requestStop();
     for (auto it = clients.begin(); it != clients.end();) {
@@ -135,7 +135,7 @@ int CFtpServer::stop()
 
 int CFtpServer::clientCount()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return int(clients.size());
 }
 
@@ -162,7 +162,7 @@ void CFtpServer::acceptLoop()
             stopped = true;
             break;
         }
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         reapFinished();
         if (clients.size() >= size_t(kMaxClients)) {
             FtpSocket::closeSocket(socket);

@@ -3,9 +3,9 @@
 #include "MyThread.h"
 
 #include <QByteArray>
-#include <QMutex>
 #include <QObject>
 #include <QString>
+#include <mutex>
 
 #include <atomic>
 #include <cstdint>
@@ -78,7 +78,7 @@ private:
     std::atomic<int> m_loginTimeoutMs { 30000 };
     int m_listenPort = 0;
     CMyThread m_acceptThread;
-    QMutex m_mutex; // guards clients, user and password
+    std::mutex m_mutex; // guards clients, user and password
     std::map<int, Client *> clients;
     std::atomic<int> m_listenSocket { -1 };
     std::atomic<bool> stopped { true };

@@ -5,6 +5,7 @@
 #include "ClientRegistry.h"
 #include "RawSocket.h"
 #include "SocketServerSupport.h"
+#include "common/PoolJob.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -254,7 +255,7 @@ private slots:
         m_sessions.reset();
         QCOMPARE(ClientRegistry::instance()->clientCount(), 0);
     }
-    void cleanupTestCase() { QThreadPool::globalInstance()->waitForDone(); }
+    void cleanupTestCase() { PoolJob::waitForDone(*QThreadPool::globalInstance()); }
 
     // A request has one deadline from its first byte: a head that trickles
     // in past it is given up unanswered, however steadily it comes.

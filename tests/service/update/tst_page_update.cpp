@@ -5,6 +5,7 @@
 #include "RawSocket.h"
 #include "RequestTasks.h"
 #include "SocketServerSupport.h"
+#include "common/PoolJob.h"
 
 #include <QSettings>
 #include <QTemporaryFile>
@@ -34,7 +35,7 @@ private slots:
     }
     // The pool's threads that made https requests end before the program
     // does, so that OpenSSL's per-thread state goes with them.
-    void cleanupTestCase() { QThreadPool::globalInstance()->waitForDone(); }
+    void cleanupTestCase() { PoolJob::waitForDone(*QThreadPool::globalInstance()); }
 
     void update_data()
     {
