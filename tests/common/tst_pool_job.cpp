@@ -13,6 +13,34 @@
 #include <memory>
 #include <vector>
 
+namespace {
+
+// Keeps every worker of a pool busy until let go, so that the jobs started
+// meanwhile wait in the pool's queue.
+class HeldWorkers
+{
+public:
+    HeldWorkers(QThreadPool &pool, int workers)
+        : m_workers(workers)
+    {
+        pool.setMaxThreadCount(workers);
+        for (int i = 0; i < workers; ++i)
+            PoolJob::start(pool, [this] {
+                m_held.release();
+                m_letGo.acquire();
+            });
+        m_held.acquire(workers);
+    }
+    void letGo() { m_letGo.release(m_workers); }
+
+private:
+    int m_workers;
+    QSemaphore m_held;
+    QSemaphore m_letGo;
+};
+
+} // namespace
+
 class TestPoolJob : public QObject
 {
     Q_OBJECT
@@ -33,17 +61,9 @@ private slots:
         QFETCH(int, workers);
         QFETCH(int, jobs);
         QThreadPool pool;
-        pool.setMaxThreadCount(workers);
-        QSemaphore held;
-        QSemaphore release;
-        for (int i = 0; i < workers; ++i)
-            PoolJob::start(pool, [&] {
-                held.release();
-                release.acquire();
-            });
-        held.acquire(workers);
+        HeldWorkers held(pool, workers);
 
-        std::vector<int> input(static_cast<size_t>(jobs), 0);
+        std::vector<int> input(size_t(jobs), 0);
         std::vector<int> output(size_t(jobs), 0);
         for (int i = 0; i < jobs; ++i) {
             input[size_t(i)] = 3 * i + 1;
@@ -51,7 +71,7 @@ private slots:
             PoolJob::start(
                 pool, [&input, &output, shared] { output[size_t(*shared)] = input[size_t(*shared)] * 2; });
         }
-        release.release(workers);
+        held.letGo();
         PoolJob::waitForDone(pool);
         for (int i = 0; i < jobs; ++i)
             QCOMPARE(output[size_t(i)], (3 * i + 1) * 2);
@@ -61,14 +81,7 @@ private slots:
     void startersOnOtherThreads()
     {
         QThreadPool pool;
-        pool.setMaxThreadCount(1);
-        QSemaphore held;
-        QSemaphore release;
-        PoolJob::start(pool, [&] {
-            held.release();
-            release.acquire();
-        });
-        held.acquire();
+        HeldWorkers held(pool, 1);
 
         constexpr int kStarters = 4;
         int values[kStarters] = {};
@@ -84,7 +97,7 @@ private slots:
             starters.back()->start();
         }
         started.acquire(kStarters);
-        release.release();
+        held.letGo();
         PoolJob::waitForDone(pool);
         for (auto &starter : starters)
             QVERIFY(starter->wait(10000));

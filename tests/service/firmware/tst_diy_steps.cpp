@@ -22,7 +22,13 @@ struct Gate
     std::atomic<int> most { 0 };
     std::atomic<bool> open { false };
     std::mutex mutex;
-    QList<int> order; // work starts, by step number
+    QList<int> order; // work starts, by step number; read through starts()
+
+    QList<int> starts()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return order;
+    }
 
     std::function<void()> work(int step, const std::shared_ptr<const std::atomic<bool>> &stop = nullptr)
     {
@@ -91,9 +97,10 @@ void TestDiySteps::ordering()
     QCOMPARE(gate.most.load(), atOnce);
     QVERIFY(elsewhere);
     // Within a session, starts and ends keep the order the steps came in.
+    const QList<int> order = gate.starts();
     for (int session : sessions) {
         QList<int> started, ended;
-        for (int i : gate.order)
+        for (int i : order)
             if (sessions.at(i) == session)
                 started.append(i);
         for (int i : ends)
@@ -138,8 +145,7 @@ void TestDiySteps::stopping()
         QVERIFY(steps->busy(2));
         QVERIFY(!firmware.stopFlag(2)->load());
     }
-    std::lock_guard<std::mutex> lock(gate.mutex);
-    QCOMPARE(gate.order.count(1), 0);
+    QCOMPARE(gate.starts().count(1), 0);
 }
 
 // A page that leaves while its package's squashfs partition is extracted: the
