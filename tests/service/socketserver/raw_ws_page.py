@@ -4,8 +4,9 @@ socket server.
 
 Usage: raw_ws_page.py URL MODE
 Prints {"event": "open"} once connected, then by MODE:
-  slow   reads nothing (the library holds one message at most, so the rest
-         waits in the network) until a line "read N" comes on standard input;
+  slow   reads nothing (the library holds one message at most, and a small
+         receive buffer keeps the kernel from taking in tens of MiB, so the
+         rest waits in the server) until a line "read N" comes on standard input;
          then reads N messages and prints {"count": n, "sizes": [distinct sizes]}
          or, when the connection ends first, {"closed": code, "count": n}
   big    sends one text message of 2 MiB and waits for the close
@@ -14,7 +15,9 @@ In every mode the close ends with {"closed": code}.
 """
 import asyncio
 import json
+import socket
 import sys
+import urllib.parse
 
 import websockets
 
@@ -23,10 +26,21 @@ def say(obj):
     print(json.dumps(obj), flush=True)
 
 
+def small_buffer_socket(url):
+    # Set before the connect, the size also keeps the kernel from growing it.
+    parts = urllib.parse.urlsplit(url)
+    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 64 * 1024)
+    sock.connect((parts.hostname, parts.port))
+    sock.setblocking(False)
+    return sock
+
+
 async def main():
     url, mode = sys.argv[1], sys.argv[2]
+    extra = {"sock": small_buffer_socket(url)} if mode == "slow" else {}
     async with websockets.connect(url, max_size=None, max_queue=1, compression=None,
-                                  close_timeout=10) as ws:
+                                  close_timeout=10, **extra) as ws:
         say({"event": "open"})
         if mode == "slow":
             line = await asyncio.get_running_loop().run_in_executor(None, sys.stdin.readline)
