@@ -1,49 +1,29 @@
 #include "PoolJob.h"
 
-#include <QThreadPool>
+#include "ThreadOrder.h"
 
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-namespace {
-// One token for every pool: each pool's queue is under one lock, and a job
-// may be handed from any thread to any worker.
-char g_handOff;
-void release()
-{
-    __tsan_release(&g_handOff);
-}
-void acquire()
-{
-    __tsan_acquire(&g_handOff);
-}
-} // namespace
-#else
-namespace {
-void release() { }
-void acquire() { }
-} // namespace
-#endif
+#include <QThreadPool>
 
 namespace PoolJob {
 
 void start(QThreadPool &pool, std::function<void()> job)
 {
-    // The wrapper holds nothing but `job`; it reads it only after acquire().
+    // The wrapper holds nothing but `job`; it reads it only after takeOver().
     std::function<void()> run = [job = std::move(job)]() mutable {
-        acquire();
+        ThreadOrder::takeOver();
         std::function<void()> own = std::move(job);
         own();
         own = nullptr;
-        release();
+        ThreadOrder::handOver();
     };
-    release();
+    ThreadOrder::handOver();
     pool.start(std::move(run));
 }
 
 void waitForDone(QThreadPool &pool)
 {
     pool.waitForDone();
-    acquire();
+    ThreadOrder::takeOver();
 }
 
 } // namespace PoolJob

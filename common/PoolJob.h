@@ -4,11 +4,11 @@
 
 class QThreadPool;
 
-// Jobs on a QThreadPool. Qt here is not built for ThreadSanitizer, so the
-// sanitizer cannot see the order the pool itself keeps: a job queued behind
-// busy workers is taken from the pool's queue under a lock it does not see,
-// and waitForDone() returns after a job's end the same way. These two calls
-// mark both orders for it; in other builds they are the plain pool calls.
+// Jobs on a QThreadPool, with the pool's ordering marked for ThreadSanitizer
+// (ThreadOrder): a job queued behind busy workers is taken from the pool's
+// queue under a lock the sanitizer does not see, and waitForDone() returns
+// after a job's end the same way. In other builds these are the plain pool
+// calls.
 namespace PoolJob {
 
 // Starts `job` on `pool`; everything this thread did before the call

@@ -6,6 +6,7 @@
 #include "common/FileChooser.h"
 #include "common/Json.h"
 #include "common/ProgramDir.h"
+#include "common/ThreadOrder.h"
 
 #include <QThread>
 
@@ -63,7 +64,15 @@ void RequestContext::RunInMainThread(std::function<void(void)> task)
         task();
         return;
     }
-    emit m_manage.returnToMainThreadSyncSig(std::move(task));
+    // The call blocks until the task has run on the GUI thread.
+    std::function<void(void)> marked = [&task] {
+        ThreadOrder::takeOver();
+        task();
+        ThreadOrder::handOver();
+    };
+    ThreadOrder::handOver();
+    emit m_manage.returnToMainThreadSyncSig(std::move(marked));
+    ThreadOrder::takeOver();
 }
 
 void RequestContext::RunOnWindow(const std::function<void(PlayWidgetFacade *widget)> &task)
