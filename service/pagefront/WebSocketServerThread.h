@@ -45,7 +45,7 @@ public:
     // Sessions at once; a connection over this is closed with 1013.
     static constexpr int kMaxSessions = 64;
     // Bytes a page may leave unread before its session is ended.
-    static constexpr qint64 kMaxUnsentBytes = 64 * 1024 * 1024;
+    static constexpr qint64 kMaxUnsentBytes = kMaxQueuedBytes;
     // How long the thread looks for a page's next request after answering
     // before it sleeps.
     static constexpr int kPollBeforeSleepUs = 100;
@@ -169,7 +169,7 @@ private:
 
     // Firmware customising steps (WebSocketDiyFirmware.cpp): their workers (a
     // child, made on first use) and the messages of pages waiting for one.
-    static constexpr qint64 kMaxHeldBytes = 64 * 1024 * 1024;
+    static constexpr qint64 kMaxHeldBytes = kMaxQueuedBytes;
     DiySteps *m_diySteps = nullptr;
     struct HeldMessages
     {

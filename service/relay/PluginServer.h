@@ -33,7 +33,7 @@ public:
     static constexpr int kConnectTimeoutMs = 10000;
     // Bytes a player may leave unread, or a page may send while its player
     // starts, before the session is ended.
-    static constexpr qint64 kMaxUnsentBytes = 64 * 1024 * 1024;
+    static constexpr qint64 kMaxUnsentBytes = PageFrontEnd::kMaxQueuedBytes;
     // How long the thread looks for a player's answer after writing a
     // request before it sleeps.
     static constexpr int kPollBeforeSleepUs = 100;

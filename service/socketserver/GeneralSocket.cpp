@@ -596,8 +596,11 @@ void GeneralSocket::onSendMsg(QByteArray msg, int sessionID)
     if (!connection)
         return;
     try {
+        // Only a message that names the flag is parsed: this thread serves
+        // every client, and most player messages (pictures' sizes, events,
+        // device settings of any size) do not carry it.
         Json::Value root;
-        if (JsonUtil::parse(msg.toStdString(), &root)) {
+        if (msg.contains("IsUpgrade") && JsonUtil::parse(msg.toStdString(), &root)) {
             const Json::Value &upgrade = JsonUtil::member(root, "IsUpgrade");
             if (!upgrade.isNull()) {
                 bool flag = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PageFrontEnd.h"
 #include "PageSession.h"
 #include "RawSocket.h"
 
@@ -19,7 +20,7 @@ class RawWsConnection
 {
 public:
     // Bytes a page may leave unread before its session is ended.
-    static constexpr qint64 kMaxUnsentBytes = 64 * 1024 * 1024;
+    static constexpr qint64 kMaxUnsentBytes = PageFrontEnd::kMaxQueuedBytes;
 
     enum class Queued {
         Yes,

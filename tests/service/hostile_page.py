@@ -81,10 +81,12 @@ async def big(url, size, pieces):
         emit(await outcome(ws))
 
 
-async def flood(url, count, size):
+async def send_many(url, count, size, first=None):
+    """Sends `first` (if any), then COUNT requests of SIZE bytes; reports the end."""
     async with websockets.connect(url, max_size=None) as ws:
         try:
-            await ws.send(json.dumps({"MainType": 9106, "MsgID": 0}))
+            if first is not None:
+                await ws.send(json.dumps(first))
             for i in range(count):
                 await ws.send(request(i + 1, size))
         except websockets.ConnectionClosed as e:
@@ -212,17 +214,6 @@ def pings(url, count, size):
     s.close()
 
 
-async def starting(url, count, size):
-    async with websockets.connect(url, max_size=None) as ws:
-        try:
-            for i in range(count):
-                await ws.send(request(i + 1, size))
-        except websockets.ConnectionClosed as e:
-            emit({"event": "closed", "code": e.code})
-            return
-        emit(await outcome(ws, 120))
-
-
 def deaf(url, count, size):
     s = plain_page(url)
     if s is None:
@@ -259,13 +250,14 @@ def main():
     elif mode == "deaf":
         deaf(url, int(sys.argv[3]), int(sys.argv[4]))
     elif mode == "flood":
-        asyncio.run(flood(url, int(sys.argv[3]), int(sys.argv[4])))
+        stop_reading = {"MainType": 9106, "MsgID": 0}
+        asyncio.run(send_many(url, int(sys.argv[3]), int(sys.argv[4]), stop_reading))
     elif mode == "sessions":
         asyncio.run(sessions(url, int(sys.argv[3])))
     elif mode == "pings":
         pings(url, int(sys.argv[3]), int(sys.argv[4]))
     elif mode == "starting":
-        asyncio.run(starting(url, int(sys.argv[3]), int(sys.argv[4])))
+        asyncio.run(send_many(url, int(sys.argv[3]), int(sys.argv[4])))
     elif mode == "reset":
         reset(url, sys.argv[3], int(sys.argv[4]))
     elif mode == "reset-ws":

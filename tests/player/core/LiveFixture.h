@@ -4,6 +4,7 @@
 // side that keeps a live page: what the live-view and event tests share.
 
 #include "DownloadTopic.h"
+#include "KestrixCallLog.h"
 #include "LightWeightLog.h"
 #include "LiveViewTopic.h"
 #include "PlaybackTopic.h"
@@ -38,15 +39,7 @@ inline QJsonObject object(const QString &text)
 
 inline QStringList functionsOf(const std::string &function)
 {
-    QStringList out;
-    for (const kestrix::CallRecord &c : kestrix::control::callsOf(function)) {
-        QStringList args;
-        for (const std::string &a : c.args)
-            args.append(QString::fromStdString(a));
-        out.append(QString::fromStdString(function) + QLatin1Char('(') + args.join(QLatin1Char(','))
-            + QLatin1Char(')'));
-    }
-    return out;
+    return KestrixCallLog::describe(kestrix::control::callsOf(function), true);
 }
 
 inline kestrix::DeviceSpec device(int channels = 16)

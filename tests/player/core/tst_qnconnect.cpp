@@ -1,6 +1,7 @@
 // The device wrapper against the device library's call log: which calls it
 // makes, in which order and with which arguments, and how it maps results.
 
+#include "KestrixCallLog.h"
 #include "LightWeightLog.h"
 #include "QNConnect.h"
 #include "TextField.h"
@@ -39,17 +40,7 @@ template<class R, class... A> QString fn(R (*f)(A...))
 // "Function(arg,arg)" for every logged call, in order.
 QStringList callLog(bool withLastError = false)
 {
-    QStringList out;
-    for (const kestrix::CallRecord &c : control::calls()) {
-        if (!withLastError && c.function == "TRV_NET_GetLastError")
-            continue;
-        QStringList args;
-        for (const std::string &a : c.args)
-            args.append(QString::fromStdString(a));
-        out.append(QString::fromStdString(c.function) + QLatin1Char('(') + args.join(QLatin1Char(','))
-            + QLatin1Char(')'));
-    }
-    return out;
+    return KestrixCallLog::describe(control::calls(), withLastError);
 }
 
 QStringList argsOf(const char *function, int index = -1)

@@ -5,6 +5,7 @@
 #include "DownloadTopic.h"
 #include "FakeDesktop.h"
 #include "GetSystemStatus.h"
+#include "KestrixCallLog.h"
 #include "LightWeightLog.h"
 #include "LiveViewTopic.h"
 #include "LoginSupport.h"
@@ -77,17 +78,7 @@ QString loginRequest(const QString &extra = QString(), const QString &device = Q
 
 QStringList libraryCalls()
 {
-    QStringList out;
-    for (const kestrix::CallRecord &c : control::calls()) {
-        if (c.function == "TRV_NET_GetLastError")
-            continue;
-        QStringList args;
-        for (const std::string &a : c.args)
-            args.append(QString::fromStdString(a));
-        out.append(QString::fromStdString(c.function) + QLatin1Char('(') + args.join(QLatin1Char(','))
-            + QLatin1Char(')'));
-    }
-    return out;
+    return KestrixCallLog::describe(control::calls());
 }
 
 QStringList functionsCalled()
