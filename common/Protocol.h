@@ -86,6 +86,7 @@ enum Value : int {
     AddressBlocked = 207, // the device refuses this client's address
     TooManyLogins = 218, // the device has reached its number of logins
     DeviceOffline = 999, // unknown serial number or device not online
+    NoFileToSend = 109, // the file to send to the device cannot be opened or is empty
     TalkStopped = 1, // talk stop answered while a talk runs (not Ok)
     NotHandled = 0, // online upgrade with an unknown SubType
 
@@ -307,6 +308,58 @@ enum Value : int {
     RecordedLast = 4, // 2 to 4: import the recorded file in that mode
 };
 } // namespace CustomVoiceFileSub
+
+// The login's "Browse": which kind of browser shows the page, and so which
+// window the player looks for to draw in. Other kinds look for none.
+namespace BrowserKind {
+enum Value : int {
+    ServerWindow = 0, // the page draws in the browser's "Internet Explorer_Server" window
+    RenderHost = 2, // 2, 6 and 9: the page draws in a render-widget-host window
+    RenderHost6 = 6,
+    RenderHost9 = 9,
+};
+} // namespace BrowserKind
+
+// MainType 12, the player window's place in the page.
+namespace WidgetStatusSub {
+enum Value : int {
+    Hide = 1, // hide the player window
+    Show = 2, // show it at "Pos"
+    Move = 4, // move it to "Pos"
+};
+} // namespace WidgetStatusSub
+
+// MainType 4, SubType 3: the page's "Type", which colour value to set.
+namespace ColorComponent {
+enum Value : int {
+    Brightness = 0,
+    Contrast = 1,
+    Saturation = 2,
+    Hue = 3,
+    All = 4, // all four to the one value
+};
+} // namespace ColorComponent
+
+// The login's "Device"/"LoginType": how the device is found.
+namespace LoginType {
+enum Value : int {
+    Address = 0, // by "IP" and "Port" (also when the key is absent)
+    Serial = 1, // by serial number ("SN") through the cloud
+    SerialToken = 2, // by serial number with the cloud's token ("tcsToken")
+};
+} // namespace LoginType
+
+// What a file sent to the device is for (the wrapper's import mode; MainType
+// 30 passes its SubType).
+namespace ImportMode {
+enum Value : int {
+    Configuration = 0, // a configuration file, 64 KiB at most, imported whole
+    File = 1, // a file of purpose 1, no channel
+    ChannelVoice = 2, // the alarm voice for "Channel" (purpose 0)
+    ChannelVoicePurpose7 = 3, // the same with purpose 7
+    DeviceVoice = 4, // the alarm voice for the device, no channel (purpose 0)
+};
+} // namespace ImportMode
 
 // The page's "Cmd" of a playback control (MainType 5, SubType 40).
 namespace PlaybackCmd {

@@ -156,15 +156,15 @@ int CQNConnect::ConnectDevice(DeviceLoginInfo &info, int &resultCode, const QByt
     int error = 0;
     int loginId = 0;
     switch (info.loginType) {
-    case 0:
+    case LoginType::Address:
         loginId = TRV_NET_Login(
             info.ip, info.port, info.user, info.password, &answer, &error, TRV_LOGIN_BY_ADDRESS);
         break;
-    case 1:
+    case LoginType::Serial:
         loginId
             = TRV_NET_Login(info.serialNo, 0, info.user, info.password, &answer, &error, TRV_LOGIN_BY_SERIAL);
         break;
-    case 2:
+    case LoginType::SerialToken:
         // The token is a secret: the log shows that one was given, not its text.
         playerLog("CQNConnect::ConnectDevice",
             QStringLiteral("TRV_NET_LoginEx_V2 SN=%1 Token=%2")
@@ -192,7 +192,7 @@ int CQNConnect::ConnectDevice(DeviceLoginInfo &info, int &resultCode, const QByt
         // A device may report any count: add in 64 bits, so that the sum
         // cannot wrap into the valid range.
         info.totalChannels = clampToInt32(int64_t(answer.videoChannels) + int64_t(answer.extraChannels));
-        if (info.loginType == 0)
+        if (info.loginType == LoginType::Address)
             TextField::copy(info.serialNo, TextField::read(answer.serialNumber));
         TextField::copy(info.deviceName, TextField::read(answer.deviceName));
         TextField::copy(info.softwareVersion, TextField::read(answer.softwareVersion));
@@ -203,7 +203,7 @@ int CQNConnect::ConnectDevice(DeviceLoginInfo &info, int &resultCode, const QByt
         return loginId;
     }
 
-    if (info.loginType >= 0 && info.loginType <= 2) {
+    if (info.loginType >= LoginType::Address && info.loginType <= LoginType::SerialToken) {
         switch (error) {
         case TRV_ERR_CLOUD:
             resultCode = Ret::CloudLoginError;
@@ -575,7 +575,7 @@ int CQNConnect::ImportFile(
     playerLog("CQNConnect::ImportFile", path);
     const QByteArray localPath = QFile::encodeName(path);
     const int sentChannel = channel == 255 ? -1 : channel;
-    if (mode == 0) {
+    if (mode == ImportMode::Configuration) {
         playerLog("CQNConnect::ImportFile", QStringLiteral("Import Config by TRV_NET_SetDevConfig"));
         std::FILE *file = std::fopen(localPath.constData(), "rb");
         if (!file)
@@ -609,23 +609,23 @@ int CQNConnect::ImportFile(
     const QFileInfo info(path);
     const qint64 size = info.isFile() ? info.size() : 0;
     if (size <= 0)
-        return 109;
+        return Ret::NoFileToSend;
     QByteArray body;
     switch (mode) {
-    case 1:
+    case ImportMode::File:
         body = QByteArray("{\"Action\" : \"Send\", \"FileType\": 1,\"FilePurpose\": 1,\"FileSize\": ")
             + QByteArray::number(size) + ",\"FileName\": \"\",  \"Path\": \"\",\"Parameter\":{}}";
         break;
-    case 2:
-    case 3:
+    case ImportMode::ChannelVoice:
+    case ImportMode::ChannelVoicePurpose7:
         body = QByteArray("{\"Action\": \"Send\",\"FileType\": 1,\"Channel\": [")
-            + QByteArray::number(sentChannel) + "],\"FilePurpose\": " + (mode == 2 ? "0" : "7")
-            + ",\"FileSize\": " + QByteArray::number(size)
+            + QByteArray::number(sentChannel) + "],\"FilePurpose\": "
+            + (mode == ImportMode::ChannelVoice ? "0" : "7") + ",\"FileSize\": " + QByteArray::number(size)
             + ",\"FileName\": \"customAlarmVoice.pcm\",\"Parameter\":  {\"AudioFormat\": {\"BitRate\": 128,"
               "\"SampleRate\": 8000,\"SampleBit\": 8,\"EncodeType\": \"G711_ALAW\"},\"Channel\": ["
             + QByteArray::number(sentChannel) + "]}}";
         break;
-    case 4:
+    case ImportMode::DeviceVoice:
         body = QByteArray("{\"FileType\": 1,\"FilePurpose\": 0,\"FileSize\": ") + QByteArray::number(size)
             + ",\"FileName\": \"customAlarmVoice.pcm\",\"Parameter\": {\"AudioFormat\": {\"BitRate\": 128,"
               "\"SampleRate\": 8000,\"SampleBit\": 8,\"EncodeType\": \"G711_ALAW\"}}}";

@@ -69,15 +69,15 @@ bool readLoginRequest(const Json::Value &request, LoginRequest *out)
     if (title.isString())
         out->title = QString::fromStdString(title.asString());
 
-    if (out->loginType == 0) {
+    if (out->loginType == LoginType::Address) {
         if (!text(JsonUtil::member(device, "IP"), &out->ip))
             return false;
-    } else if (out->loginType == 1 || out->loginType == 2) {
-        if (out->loginType == 2)
+    } else if (out->loginType == LoginType::Serial || out->loginType == LoginType::SerialToken) {
+        if (out->loginType == LoginType::SerialToken)
             playerLog("CPluginManage::onMainMsgLogin", QStringLiteral("fasjnflk  token"));
         if (!text(JsonUtil::member(device, "SN"), &out->serialNo))
             return false;
-        if (out->loginType == 2) {
+        if (out->loginType == LoginType::SerialToken) {
             std::string token;
             if (!JsonUtil::convertString(JsonUtil::member(device, "tcsToken"), &token))
                 return false;
@@ -111,7 +111,8 @@ bool readLoginRequest(const Json::Value &request, LoginRequest *out)
 
 bool rendersInBrowser(int browse)
 {
-    return browse == 0 || browse == 2 || browse == 6 || browse == 9;
+    return browse == BrowserKind::ServerWindow || browse == BrowserKind::RenderHost
+        || browse == BrowserKind::RenderHost6 || browse == BrowserKind::RenderHost9;
 }
 
 struct AlarmName
@@ -204,7 +205,8 @@ Answer SessionTopic::onMainMsgLogin(const Request &request)
             LightWeightLog::Error);
     // Also when the reading stopped early: an empty title would match any window.
     if (req.title.isEmpty())
-        req.title = req.loginType <= 0 ? QStringLiteral("Web Viewer") : QStringLiteral("qelmora");
+        req.title
+            = req.loginType <= LoginType::Address ? QStringLiteral("Web Viewer") : QStringLiteral("qelmora");
 
     quint64 browserWnd = 0;
     quint64 renderWnd = 0;
@@ -234,11 +236,11 @@ Answer SessionTopic::onMainMsgLogin(const Request &request)
         m_ctx.mainDevice() = DeviceLoginInfo();
         DeviceLoginInfo &info = m_ctx.mainDevice();
         info.loginType = req.loginType;
-        if (req.loginType == 1 || req.loginType == 2)
+        if (req.loginType == LoginType::Serial || req.loginType == LoginType::SerialToken)
             TextField::copy(info.serialNo, req.serialNo);
-        if (req.loginType == 2)
+        if (req.loginType == LoginType::SerialToken)
             TextField::copyBytes(info.token, sizeof info.token, req.token);
-        if (req.loginType == 0)
+        if (req.loginType == LoginType::Address)
             TextField::copy(info.ip, req.ip);
         TextField::copy(info.user, req.user);
         TextField::copy(info.password, req.password);
@@ -350,7 +352,7 @@ Answer SessionTopic::onMainMsgLogout(const Request &request)
     // A session that never showed a window gets none made for its logout.
     m_ctx.RunInMainThreadAsync([] {
         if (GridWindowFacade *widget = PlayerWindow::existing())
-            widget->onWidgetStatuChange(1, 0, 0, 0, 0);
+            widget->onWidgetStatuChange(WidgetStatusSub::Hide, 0, 0, 0, 0);
     });
     playerLog(
         "CPluginManage::onMainMsgLogout", QStringLiteral("logout nSessionID=%1").arg(m_ctx.sessionId()));

@@ -2,6 +2,7 @@
 
 #include "LightWeightLog.h"
 #include "YuvJpegWriter.h"
+#include "common/Protocol.h"
 
 #include <QDir>
 #include <QFile>
@@ -326,19 +327,19 @@ int CDecodeChannel::GetColor(int *brightness, int *contrast, int *saturation, in
 int CDecodeChannel::SetColor(int component, int value)
 {
     switch (component) {
-    case 0:
+    case ColorComponent::Brightness:
         m_nBrightness = value;
         break;
-    case 1:
+    case ColorComponent::Contrast:
         m_nContrast = value;
         break;
-    case 2:
+    case ColorComponent::Saturation:
         m_nSaturation = value;
         break;
-    case 3:
+    case ColorComponent::Hue:
         m_nHue = value;
         break;
-    case 4:
+    case ColorComponent::All:
         m_nBrightness = m_nContrast = m_nSaturation = m_nHue = value;
         break;
     default:

@@ -10,6 +10,7 @@
 #include "PlaybackWidget.h"
 #include "RealPlayWidget.h"
 #include "common/ProgramDir.h"
+#include "common/Protocol.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -270,11 +271,11 @@ LocalInfo PlayWidget::LoadLocalInfo()
 bool PlayWidget::IsRenderWindowClass(const QString &className, int browseType)
 {
     switch (browseType) {
-    case 0:
+    case BrowserKind::ServerWindow:
         return className.contains(QLatin1String("Internet Explorer_Server"));
-    case 2:
-    case 6:
-    case 9: {
+    case BrowserKind::RenderHost:
+    case BrowserKind::RenderHost6:
+    case BrowserKind::RenderHost9: {
         if (className.contains(QLatin1String("Chrome_RenderWidgetHostHWND")))
             return true;
         // X11: the browser's own top-level window hosts the page; the class
@@ -467,20 +468,20 @@ void PlayWidget::onWidgetStatuChange(int type, int left, int top, int width, int
         return;
 
     switch (type) {
-    case 1:
+    case WidgetStatusSub::Hide:
         playerLog("PlayWidget::onWidgetStatuChange", QStringLiteral("WebCtrlHide call"));
         m_bShowPlugin = false;
         if (isVisible())
             hide();
         break;
-    case 2:
+    case WidgetStatusSub::Show:
         playerLog("PlayWidget::onWidgetStatuChange", QStringLiteral("WebCtrlShow call"));
         m_bShowPlugin = true;
         m_bPosValid = IsPosValid(left, top, width, height);
         ReqShowPlugin(true);
         MovePlayWidget(OwnWnd(), left, top, width, height);
         break;
-    case 4:
+    case WidgetStatusSub::Move:
         playerLog("PlayWidget::onWidgetStatuChange", QStringLiteral("WebCtrlMove call"));
         m_bPosValid = IsPosValid(left, top, width, height);
         ReqShowPlugin(m_bPosValid);
