@@ -24,8 +24,9 @@ Usage: hostile_page.py URL MODE [ARGS]
   starting COUNT SIZE  sends COUNT messages of SIZE bytes at once (its player
                      still starting) and waits for the page's end:
                      {"event":"closed","code":C} (or "timeout")
-  reset KIND COUNT   a page on a plain socket that sends COUNT requests of
-                     KIND, never reads the answers and resets its connection
+  reset KIND COUNT   a page on a plain socket that prints {"event":"open"},
+                     waits for a line on standard input, sends COUNT requests
+                     of KIND, never reads the answers and resets its connection
                      while they flow; prints {"event":"reset"}. KIND: reply
                      (answers of 64 KiB), key (session key replies), keyed
                      (the key reply read first, then encrypted answers), event
@@ -174,6 +175,8 @@ def reset(url, kind, count):
     if kind == "keyed":
         s.sendall(masked_text_frame(json.dumps({"MainType": 32, "MsgID": 0}).encode()))
         read_text(s)
+    emit({"event": "open"})
+    sys.stdin.readline()
     for text in reset_requests(kind, count):
         s.sendall(masked_text_frame(text.encode()))
     # The answers are on their way: the reset meets them.
@@ -187,6 +190,8 @@ async def reset_ws(url, kind, count):
     if kind == "keyed":
         await ws.send(json.dumps({"MainType": 32, "MsgID": 0}))
         await ws.recv()
+    emit({"event": "open"})
+    await asyncio.get_running_loop().run_in_executor(None, sys.stdin.readline)
     ws.transport.pause_reading()
     for text in reset_requests(kind, count):
         await ws.send(text)

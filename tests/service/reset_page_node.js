@@ -1,5 +1,6 @@
-// A page on node's ws client that asks for answers, stops reading and resets
-// its connection while they flow; prints {"event":"reset"}. KIND as in
+// A page on node's ws client that prints {"event":"open"}, waits for a line on
+// standard input, asks for answers, stops reading and resets its connection
+// while they flow; prints {"event":"reset"}. KIND as in
 // hostile_page.py's reset mode (reply, key, keyed, event, page).
 // Usage: node reset_page_node.js URL KIND COUNT
 const WebSocket = require('/usr/share/nodejs/ws');
@@ -15,7 +16,13 @@ const shapes = {
 };
 const ws = new WebSocket(url, { maxPayload : 0 });
 
-function flood()
+function awaitGo()
+{
+    console.log(JSON.stringify({ event : 'open' }));
+    process.stdin.once('data', sendAndReset);
+}
+
+function sendAndReset()
 {
     // Nothing more is read: the answers pile up on the service's side.
     ws._socket.pause();
@@ -29,10 +36,10 @@ function flood()
 
 ws.on('open', () => {
     if (kind !== 'keyed') {
-        flood();
+        awaitGo();
         return;
     }
-    ws.once('message', flood);
+    ws.once('message', awaitGo);
     ws.send(JSON.stringify({ MainType : 32, MsgID : 0 }));
 });
 ws.on('error', () => {});

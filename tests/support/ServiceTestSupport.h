@@ -110,6 +110,24 @@ inline bool processAlive(qint64 pid)
     return close > 0 && close + 2 < text.size() && text.at(close + 2) != 'Z';
 }
 
+// How many living children the process has: a service's players, counted
+// from the moment they are started, whatever they have done yet.
+inline int livingChildren(qint64 pid)
+{
+    int living = 0;
+    const QString taskDir = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString &task : QDir(taskDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(taskDir + QLatin1Char('/') + task + QStringLiteral("/children"));
+        if (!children.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &child : children.readAll().split(' ')) {
+            if (!child.trimmed().isEmpty() && processAlive(child.trimmed().toLongLong()))
+                ++living;
+        }
+    }
+    return living;
+}
+
 // Processes whose command line mentions `needle`.
 inline QList<qint64> processesMentioning(const QString &needle)
 {
