@@ -73,6 +73,21 @@ private:
         return out;
     }
 
+    // A device whose cloud offers a newer firmware.
+    static kestrix::DeviceSpec upgradableDevice()
+    {
+        kestrix::DeviceSpec spec = device();
+        spec.upgradeVersion = "NVR_K16_V5.1.0.2";
+        return spec;
+    }
+    // A local firmware file of 300 KiB.
+    QString firmwareFile()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("firmware.bin"));
+        writeFile(path, QByteArray(300 * 1024, 'f'));
+        return path;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -116,11 +131,9 @@ private slots:
         QFETCH(QString, second);
         QFETCH(int, ret);
         QFETCH(int, finalStatus);
-        kestrix::DeviceSpec spec = device();
-        spec.upgradeVersion = "NVR_K16_V5.1.0.2";
+        const kestrix::DeviceSpec spec = upgradableDevice();
         QVERIFY(f.start(spec));
-        const QString firmware = m_dir.filePath(QStringLiteral("firmware.bin"));
-        writeFile(firmware, QByteArray(300 * 1024, 'f'));
+        const QString firmware = firmwareFile();
         auto withFile
             = [&](const QString &r) { return r.contains(QLatin1String("%1")) ? r.arg(firmware) : r; };
 
@@ -176,11 +189,9 @@ private slots:
     {
         QFETCH(QString, start);
         QFETCH(QString, ending);
-        kestrix::DeviceSpec spec = device();
-        spec.upgradeVersion = "NVR_K16_V5.1.0.2";
+        const kestrix::DeviceSpec spec = upgradableDevice();
         QVERIFY(f.start(spec));
-        const QString firmware = m_dir.filePath(QStringLiteral("firmware.bin"));
-        writeFile(firmware, QByteArray(300 * 1024, 'f'));
+        const QString firmware = firmwareFile();
         QCOMPARE(f.replyTo(R"({"MainType":21,"SubType":0,"MsgID":2})").value("IsUpgrade").toBool(), false);
 
         // The ending is queued behind the start: the worker handles it long
