@@ -43,7 +43,7 @@ CPluginManage::CPluginManage(const QString &browserWnd, int sessionId, QObject *
     m_talk = std::make_unique<TalkTopic>(ctx);
     m_upgrades = std::make_unique<UpgradeTopic>(ctx);
     m_session = std::make_unique<SessionTopic>(
-        ctx, SessionTopic::Topics { *m_live, *m_playback, *m_downloads, *m_view, *m_talk });
+        ctx, SessionTopic::Topics { *m_live, *m_playback, *m_downloads, *m_view, *m_talk, *m_upgrades });
 
     connect(
         m_pSystemStatus, &CGetSystemStatus::sendSystemStatusSig, this, &CPluginManage::onSendSystemStatus);

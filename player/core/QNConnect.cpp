@@ -569,9 +569,11 @@ int CQNConnect::SetScaleTwoLensConfig(
     return 1;
 }
 
-int CQNConnect::ImportFile(
-    int mode, int loginId, int channel, const QString &path, TRV_FileTransferCallBack callback, void *user)
+int CQNConnect::ImportFile(int mode, int loginId, int channel, const QString &path,
+    TRV_FileTransferCallBack callback, void *user, int *transferHandle)
 {
+    if (transferHandle)
+        *transferHandle = 0;
     playerLog("CQNConnect::ImportFile", path);
     const QByteArray localPath = QFile::encodeName(path);
     const int sentChannel = channel == 255 ? -1 : channel;
@@ -636,8 +638,12 @@ int CQNConnect::ImportFile(
     const int result
         = TRV_NET_SendCommand_Json(loginId, "OPFile", 3500, -1, body.constData(), body.size(), 5000);
     if (result == 1) {
-        if (TRV_NET_SendFileDataToDevice(loginId, localPath.constData(), callback, user))
+        const int handle = TRV_NET_SendFileDataToDevice(loginId, localPath.constData(), callback, user);
+        if (handle > 0) {
+            if (transferHandle)
+                *transferHandle = handle;
             return Ret::Ok;
+        }
         const int error = TRV_NET_GetLastError();
         playerLog(
             "CQNConnect::ImportFile", QStringLiteral("TRV_NET_SendFileDataToDevice error=%1").arg(error));

@@ -84,8 +84,10 @@ public:
     int SetScaleTwoLensConfig(int loginId, int channel, int streamType, float fOrignalTimes, float fCurTimes);
 
     // Mode 0 imports a configuration file, modes 1 to 4 send a file. 100 on success.
+    // A send that started gives its transfer handle, which the callback names,
+    // in `transferHandle` (0 for an import, which calls back never).
     int ImportFile(int mode, int loginId, int channel, const QString &path, TRV_FileTransferCallBack callback,
-        void *user);
+        void *user, int *transferHandle = nullptr);
     // 1 sent, -1 the device refused the announcement, -2 the send failed.
     int SendAudioFile(int loginId, const QString &path, const QByteArray &body, void *user,
         TRV_FileTransferCallBack callback);

@@ -14,6 +14,7 @@
 #include "QNConnect.h"
 #include "TalkTopic.h"
 #include "TextField.h"
+#include "UpgradeTopic.h"
 #include "ViewControlTopic.h"
 #include "common/Json.h"
 #include "common/Protocol.h"
@@ -344,6 +345,9 @@ void SessionTopic::logoutDev()
         connect->DisconnectDevice(info.loginId);
         info.loginId = 0;
     }
+    // The device library ends a login's upgrade with it, and no final
+    // progress status comes to clear the flag.
+    m_topics.upgrades.setUpgrading(false);
 }
 
 Answer SessionTopic::onMainMsgLogout(const Request &request)

@@ -6,6 +6,7 @@ class DownloadTopic;
 class LiveViewTopic;
 class PlaybackTopic;
 class TalkTopic;
+class UpgradeTopic;
 class ViewControlTopic;
 
 // The device session: login (MainType 8), a fresh login to the same device
@@ -22,6 +23,7 @@ public:
         DownloadTopic &downloads;
         ViewControlTopic &view;
         TalkTopic &talk;
+        UpgradeTopic &upgrades;
     };
     SessionTopic(RequestContext &context, const Topics &topics);
 
@@ -33,7 +35,8 @@ public:
     // Logs in to the main device as its record says: 100, 1020 without a
     // device wrapper, else the wrapper's code.
     int loginDev();
-    // Stops every stream and logs out of every device.
+    // Stops every stream and logs out of every device; an upgrade this
+    // player started ends with the login.
     void logoutDev();
     // The error number of the last failed login.
     int lastLoginError() const { return m_nLastError; }

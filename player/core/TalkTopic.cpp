@@ -30,6 +30,13 @@ int pageChannel(int channel)
     return channel == 255 ? -1 : channel;
 }
 
+// The "MsgID" a custom voice file's late answer carries: the request's, as an int.
+int voiceFileMsgId(const Json::Value &request)
+{
+    const Json::Value &msgId = JsonUtil::member(request, "MsgID");
+    return msgId.isConvertibleTo(Json::intValue) ? msgId.asInt() : 0;
+}
+
 } // namespace
 
 TalkTopic::TalkTopic(RequestContext &context)
@@ -203,11 +210,6 @@ Answer TalkTopic::onMainMsgCustomVoiceFile(const Request &request)
     const int subType = JsonUtil::intKey(request, "SubType");
     if (subType < CustomVoiceFileSub::Choose || subType > CustomVoiceFileSub::RecordedLast)
         return {};
-    const int msgId = JsonUtil::member(request, "MsgID").isConvertibleTo(Json::intValue)
-        ? JsonUtil::member(request, "MsgID").asInt()
-        : 0;
-    // The late answer names this request.
-    keepVoiceFileRequest(subType, msgId);
     if (subType <= CustomVoiceFileSub::ChooseQuiet) {
         const Request kept = request;
         m_ctx.chooseWithBrowser({ QStringLiteral("5"), QStringLiteral("1") },
@@ -215,12 +217,16 @@ Answer TalkTopic::onMainMsgCustomVoiceFile(const Request &request)
         return {};
     }
     CQNConnect *connect = CQNConnect::GetInstance();
+    int transfer = 0;
     const int result = connect
         ? connect->ImportFile(subType, m_ctx.mainDevice().loginId, JsonUtil::intKey(request, "Channel"),
-            VoiceCustom::GetInstance()->filePath(), &TalkTopic::SDKResultCallback, this)
+            VoiceCustom::GetInstance()->filePath(), &TalkTopic::SDKResultCallback, this, &transfer)
         : Ret::Missing;
-    if (result == Ret::Ok)
+    if (result == Ret::Ok) {
+        // The late answer names this request.
+        keepVoiceFileRequest(transfer, subType, voiceFileMsgId(request));
         return {};
+    }
     Json::Value reply = pageReply(request);
     reply["nRet"] = result;
     return reply;
@@ -231,12 +237,16 @@ void TalkTopic::onVoiceFileChosen(const Request &request, bool chosen, const QSt
     const int subType = JsonUtil::intKey(request, "SubType");
     // Nothing chosen (cancelled, or no chooser): the page still gets its answer.
     int result = Ret::Failed;
+    int transfer = 0;
     if (chosen) {
         CQNConnect *connect = CQNConnect::GetInstance();
-        result = connect ? connect->ImportFile(subType, m_ctx.mainDevice().loginId,
-                     JsonUtil::intKey(request, "Channel"), path, &TalkTopic::SDKResultCallback, this)
-                         : Ret::Missing;
+        result = connect
+            ? connect->ImportFile(subType, m_ctx.mainDevice().loginId, JsonUtil::intKey(request, "Channel"),
+                path, &TalkTopic::SDKResultCallback, this, &transfer)
+            : Ret::Missing;
     }
+    if (transfer > 0)
+        keepVoiceFileRequest(transfer, subType, voiceFileMsgId(request));
     if (subType == CustomVoiceFileSub::ChooseQuiet && result == Ret::Ok)
         return;
     Json::Value reply = pageReply(request);
@@ -244,30 +254,37 @@ void TalkTopic::onVoiceFileChosen(const Request &request, bool chosen, const QSt
     m_ctx.sendReply(reply);
 }
 
-void TalkTopic::keepVoiceFileRequest(int subType, int msgId)
+void TalkTopic::keepVoiceFileRequest(int transferHandle, int subType, int msgId)
 {
-    m_nVoiceFileSubType = subType;
-    m_nVoiceFileMsgId = msgId;
+    m_voiceFileRequests[transferHandle] = { subType, msgId };
 }
 
 void TalkTopic::SDKResultCallback(int transferHandle, int state, int code, void *user)
 {
-    Q_UNUSED(transferHandle)
     auto *self = static_cast<TalkTopic *>(user);
     if (!self)
         return;
     const int result = state == TRV_TRANSFER_DONE ? int(Ret::Ok) : code;
-    // The kept request is the worker's: a new request may be changing it
-    // right now, so the answer is written there.
-    self->m_ctx.RunInWorkerThread([self, result] { self->sendVoiceFileResult(result); });
+    // The kept requests are the worker's, which keeps a transfer's request
+    // before anything handed to it from here runs.
+    self->m_ctx.RunInWorkerThread(
+        [self, transferHandle, result] { self->sendVoiceFileResult(transferHandle, result); });
 }
 
-void TalkTopic::sendVoiceFileResult(int result)
+void TalkTopic::sendVoiceFileResult(int transferHandle, int result)
 {
+    const auto kept = m_voiceFileRequests.find(transferHandle);
+    if (kept == m_voiceFileRequests.end()) {
+        playerLog("CPluginManage::SDKResultCallback",
+            QStringLiteral("no request for transfer %1, result %2").arg(transferHandle).arg(result),
+            LightWeightLog::Warning);
+        return;
+    }
     Json::Value reply(Json::objectValue);
-    reply["Msg"] = 30;
-    reply["SubMsg"] = m_nVoiceFileSubType;
-    reply["MsgID"] = m_nVoiceFileMsgId;
+    reply["Msg"] = MainType::CustomVoiceFile;
+    reply["SubMsg"] = kept->second.subType;
+    reply["MsgID"] = kept->second.msgId;
     reply["nRet"] = result;
+    m_voiceFileRequests.erase(kept);
     m_ctx.sendReply(reply);
 }

@@ -3,6 +3,7 @@
 #include "RequestContext.h"
 #include "TalkControl.h"
 
+#include <map>
 #include <memory>
 
 // Talk and the custom alarm voice: voice talk (MainType 16), recording,
@@ -27,8 +28,9 @@ public:
     // Sends the recorded alarm voice to the main device: 0 sent, -2 no file,
     // -3 an empty file, -4 the device refused it. Channel 255 means -1.
     int UploadCustomAlarmVoice(int channel, int filePurpose);
-    // The custom voice file request that a later transfer result answers.
-    void keepVoiceFileRequest(int subType, int msgId);
+    // The custom voice file request that the result of the transfer
+    // `transferHandle` answers. Worker thread.
+    void keepVoiceFileRequest(int transferHandle, int subType, int msgId);
 
     // The device's answer to an uploaded alarm voice; `user` is the topic.
     static void VoiceFileSendCallback(int transferHandle, int state, int code, void *user);
@@ -38,10 +40,17 @@ public:
 private:
     void onVoiceFileChosen(const Request &request, bool chosen, const QString &path);
     void onVoiceFileSent(int state, int code);
-    void sendVoiceFileResult(int result);
+    void sendVoiceFileResult(int transferHandle, int result);
+
+    struct VoiceFileRequest
+    {
+        int subType = 0;
+        int msgId = 0;
+    };
 
     RequestContext &m_ctx;
     std::unique_ptr<TalkControl> m_pTalk;
-    int m_nVoiceFileSubType = -1;
-    int m_nVoiceFileMsgId = 0;
+    // The request each running transfer answers, by its handle: sends follow
+    // one another before any of them ends. Worker thread only.
+    std::map<int, VoiceFileRequest> m_voiceFileRequests;
 };

@@ -19,7 +19,8 @@ public:
     Answer onMainMsgInitSDKInfo(const Request &request);
 
     // True while an upgrade that this player started runs (the upgrade
-    // requests set it; its end clears it).
+    // requests set it; its end, or the end of the device login that runs
+    // it, clears it).
     bool isUpgrading() const { return m_bUpgrading; }
     void setUpgrading(bool upgrading) { m_bUpgrading = upgrading; }
     void OnUpgradeProgress(int upgradeHandle, int status, int totalSize, int sendSize);

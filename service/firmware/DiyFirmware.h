@@ -128,10 +128,13 @@ public:
     int writeExtDevIDConfig(const QString &newVersion, int nSessionID);
     int writeProgramInfo(int nSessionID);
 
-    // Package output.
+    // Package output. The zip is written beside `zipPath` and renamed into
+    // place once whole; on failure whatever was at the path stays.
     bool makeProduceZip(const QString &sourceFolder, const QString &zipPath);
+    // Adds the plain files under `folder`, except `skipPath` and any path
+    // that starts with `skipPrefix`.
     bool addDirToZip(QZipWriter *writer, const QString &folder, const QString &baseFolder,
-        const QString &skipPath = QString());
+        const QString &skipPath = QString(), const QString &skipPrefix = QString());
     int unzipProgram(const QByteArray &zipPath, const QByteArray &folder);
     int zipProduceFolder(int nSessionID);
 

@@ -417,7 +417,7 @@ CDiyFirmware::Extraction CDiyFirmware::extractSquashfs(
     serviceLog("CDiyFirmware::runUnsquashfs",
         QStringLiteral("unsquashfs path:%1 exit:%2 stderr:%3")
             .arg(image)
-            .arg(result.exitCode)
+            .arg(result.killed ? QStringLiteral("killed") : QString::number(result.exitCode))
             .arg(result.errors.simplified().left(2000)),
         clean ? ServiceLog::Normal : ServiceLog::Error, ServiceLog::Diy);
     tidyExtractedTree(targetFolder, 0);

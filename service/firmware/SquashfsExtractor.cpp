@@ -118,6 +118,9 @@ void killGroup(QProcess &process)
 Outcome runOnce(const Settings &settings, const QStringList &arguments, const QElapsedTimer &clock,
     ListingSum *listing, const QByteArray &measure, Result *result)
 {
+    // What the run before this one ended with is no answer of this one.
+    result->exitCode = -1;
+    result->killed = false;
     GroupProcess process;
     process.setStandardInputFile(QProcess::nullDevice());
     if (!listing)
@@ -148,6 +151,7 @@ Outcome runOnce(const Settings &settings, const QStringList &arguments, const QE
             over = Outcome::TimedOut;
         if (over != Outcome::Done) {
             killGroup(process);
+            result->killed = true;
             return over;
         }
         if (ended)

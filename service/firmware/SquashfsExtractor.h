@@ -36,6 +36,7 @@ struct Result
 {
     Outcome outcome = Outcome::Failed;
     int exitCode = -1; // of the last run; -1 when it did not end by itself
+    bool killed = false; // the last run was ended here (time limit, cap, stop)
     QString errors; // the end of its standard error
     QString startError;
 };

@@ -169,11 +169,33 @@ bool findCentralDirectory(int fd, CentralDirectory *out)
     return out->offset <= fileSize && out->size <= fileSize - out->offset;
 }
 
+// The size an entry declares unpacked: its 32-bit field, or when that is
+// full, the first value of its zip64 extra field (id 1) that follows the
+// name in `extra`.
+uint64_t declaredSize(const unsigned char *head, const unsigned char *extra, size_t extraLength)
+{
+    const uint32_t size = le32(head + 24);
+    if (size != 0xFFFFFFFFu)
+        return size;
+    for (size_t at = 0; extraLength - at >= 4;) {
+        const uint16_t id = le16(extra + at);
+        const size_t length = le16(extra + at + 2);
+        if (extraLength - at - 4 < length)
+            break;
+        if (id == 1 && length >= 8)
+            return le64(extra + at + 4);
+        at += 4 + length;
+    }
+    return size;
+}
+
 // The facts of every entry by name (the first of a name wins), from the
-// central directory. A link entry is one made on a Unix system whose file
-// mode, in the high half of the external attributes, says link. False when
-// the directory cannot be read whole or lists more than `maxEntries`.
-bool readEntryFacts(int fd, uint64_t maxEntries, QHash<QByteArray, EntryFacts> *facts)
+// central directory, and the sum of the sizes the entries declare unpacked
+// (saturated). A link entry is one made on a Unix system whose file mode, in
+// the high half of the external attributes, says link. False when the
+// directory cannot be read whole or lists more than `maxEntries`.
+bool readEntryFacts(
+    int fd, uint64_t maxEntries, QHash<QByteArray, EntryFacts> *facts, uint64_t *declaredTotal)
 {
     CentralDirectory central;
     if (!findCentralDirectory(fd, &central) || central.count > maxEntries)
@@ -191,6 +213,8 @@ bool readEntryFacts(int fd, uint64_t maxEntries, QHash<QByteArray, EntryFacts> *
         const size_t record = 46 + nameLength + le16(head + 30) + le16(head + 32);
         if (size - pos < record)
             return false;
+        const uint64_t declared = declaredSize(head, head + 46 + nameLength, le16(head + 30));
+        *declaredTotal = declared > UINT64_MAX - *declaredTotal ? UINT64_MAX : *declaredTotal + declared;
         EntryFacts fact;
         const uint32_t mode = le32(head + 38) >> 16;
         fact.link = head[5] == 3 && (mode & S_IFMT) == S_IFLNK;
@@ -220,12 +244,17 @@ int unzipToFolder(const char *zipPath, const char *folder, const UnzipLimits &li
         return -1;
     std::unique_ptr<ZZIP_DIR, int (*)(ZZIP_DIR *)> closeZip(zip, zzip_dir_close);
     QHash<QByteArray, EntryFacts> facts;
+    uint64_t declared = 0;
     {
         Fd zipFile(::open(zipPath, O_RDONLY | O_CLOEXEC));
         if (zipFile.fd < 0 || limits.maxEntries < 0
-            || !readEntryFacts(zipFile.fd, uint64_t(limits.maxEntries), &facts))
+            || !readEntryFacts(zipFile.fd, uint64_t(limits.maxEntries), &facts, &declared))
             return -1;
     }
+    // A zip that says it unpacks to more than the cap is refused before
+    // anything is written; one that says less is still measured as it unpacks.
+    if (declared > uint64_t(std::max<qint64>(limits.maxTotalBytes, 0)))
+        return -1;
     if (!makeFolder(folder))
         return -1;
     Fd root(::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));

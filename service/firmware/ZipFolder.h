@@ -34,8 +34,10 @@ struct UnzipLimits
 // Unpacks every entry of the zip into `folder` (created when missing, with all
 // the folder levels the entries need). Files are created fresh, never through
 // a link. 0 when every entry was written; -1 when the zip cannot be opened, it
-// lists more entries than allowed (nothing is written then), or a limit was
-// reached or the unpacking stopped (the entry being written is removed); -2
+// lists more entries than allowed or its central directory declares more
+// bytes than allowed (nothing is written then, not even the folder), or a
+// limit was reached or the unpacking stopped (the entry being written is
+// removed); -2
 // when some entries were refused or failed (each removed) and the rest were
 // written.
 int unzipToFolder(const char *zipPath, const char *folder);

@@ -93,11 +93,7 @@ public:
         m_foreignLookups = 0;
         make(context, QStringLiteral("4400012"), 7,
             [](const QString &m) { return !m.startsWith(QLatin1String("{\"AppCpu\":")); });
-        const QString login = QStringLiteral(
-            "{\"MainType\":8,\"MsgID\":1,\"Browse\":2%1,\"Device\":{\"LoginType\":1,\"SN\":\"%2\","
-            "\"User\":\"admin\",\"Password\":\"secret\"}}")
-                                  .arg(loginExtra, QString::fromStdString(described.serial));
-        const QStringList answers = answersTo(login);
+        const QStringList answers = answersTo(loginRequest(described, loginExtra));
         if (answers.size() != 1 || object(answers[0]).value(QStringLiteral("Ret")).toInt() != 100) {
             qWarning() << "login failed" << answers;
             return false;
@@ -106,6 +102,15 @@ public:
         kestrix::control::clearCalls();
         log.clear();
         return true;
+    }
+
+    // The login request for the device `described` by its serial number.
+    static QString loginRequest(const kestrix::DeviceSpec &described, const QString &loginExtra = QString())
+    {
+        return QStringLiteral(
+            "{\"MainType\":8,\"MsgID\":1,\"Browse\":2%1,\"Device\":{\"LoginType\":1,\"SN\":\"%2\","
+            "\"User\":\"admin\",\"Password\":\"secret\"}}")
+            .arg(loginExtra, QString::fromStdString(described.serial));
     }
 
     void stop()

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <thread>
 
 using namespace live_fixture;
@@ -39,6 +40,8 @@ private slots:
             << int(TRV_TRANSFER_FAILED) << int(TRV_ERR_FILE) << true
             << QStringLiteral(R"({"Msg":30,"SubMsg":2,"MsgID":77,"nRet":%1})").arg(TRV_ERR_FILE);
         QTest::newRow("no user value") << int(TRV_TRANSFER_DONE) << 0 << false << QString();
+        // A transfer no request was kept for names none.
+        QTest::newRow("other transfer") << int(TRV_TRANSFER_DONE) << 0 << true << QString();
     }
     void voiceFileResult()
     {
@@ -49,10 +52,11 @@ private slots:
         Qt::HANDLE worker = nullptr;
         QVERIFY(f.onWorker([&] {
             worker = QThread::currentThreadId();
-            f.manage->talk().keepVoiceFileRequest(2, 77);
+            f.manage->talk().keepVoiceFileRequest(9, 2, 77);
         }));
+        const int transfer = QByteArray(QTest::currentDataTag()) == "other transfer" ? 10 : 9;
         const auto messages = f.sentFromLibrary(
-            [&] { TalkTopic::SDKResultCallback(9, state, code, user ? &f.manage->talk() : nullptr); });
+            [&] { TalkTopic::SDKResultCallback(transfer, state, code, user ? &f.manage->talk() : nullptr); });
         QCOMPARE(messages.size(), reply.isEmpty() ? 0 : 1);
         if (!reply.isEmpty()) {
             QCOMPARE(object(messages[0].text), object(reply));
@@ -60,33 +64,42 @@ private slots:
         }
     }
 
-    // Results arriving while the kept request changes always carry a SubType
-    // and a MsgID that were kept together.
-    void voiceFileResultWhileTheRequestChanges()
+    // Results of many transfers arriving while the worker keeps the requests
+    // of further ones: each answers the request kept for its own transfer.
+    void voiceFileResultsWhileRequestsAreKept()
     {
         constexpr int kResults = 200;
+        QVERIFY(f.onWorker([&] {
+            for (int i = 1; i <= kResults; ++i)
+                f.manage->talk().keepVoiceFileRequest(i, i % 2 ? 3 : 4, 1000 + i);
+        }));
         std::atomic<bool> go { false };
         std::thread library([&] {
             while (!go.load())
                 std::this_thread::yield();
-            for (int i = 0; i < kResults; ++i)
+            for (int i = kResults; i >= 1; --i)
                 TalkTopic::SDKResultCallback(i, TRV_TRANSFER_DONE, 0, &f.manage->talk());
         });
         f.sent.clear();
-        for (int i = 0; i < kResults; ++i) {
+        for (int i = kResults + 1; i <= 2 * kResults; ++i) {
             QMetaObject::invokeMethod(
-                f.manage, [this, i] { f.manage->talk().keepVoiceFileRequest(i % 2 ? 3 : 4, i); },
+                f.manage, [this, i] { f.manage->talk().keepVoiceFileRequest(i, 2, i); },
                 Qt::QueuedConnection);
-            if (i == 10)
+            if (i == kResults + 10)
                 go = true;
         }
         library.join();
         QVERIFY(QTest::qWaitFor([&] { return f.sent.size() >= kResults; }, 30000));
+        QSet<int> answered;
         for (const QString &m : f.sent) {
             const QJsonObject o = object(m);
             const int id = o.value(QStringLiteral("MsgID")).toInt();
             QCOMPARE(o.value(QStringLiteral("SubMsg")).toInt(), id % 2 ? 3 : 4);
+            answered.insert(id);
         }
+        QCOMPARE(answered.size(), kResults);
+        QCOMPARE(*std::min_element(answered.begin(), answered.end()), 1001);
+        QCOMPARE(*std::max_element(answered.begin(), answered.end()), 1000 + kResults);
     }
 
     // A real transfer to the simulated device answers through the same callback.
@@ -101,12 +114,14 @@ private slots:
         const int id = f.loginId();
         int result = 0;
         f.sent.clear();
+        int transfer = 0;
         QVERIFY(f.onWorker([&] {
-            f.manage->talk().keepVoiceFileRequest(3, 12);
             result = CQNConnect::GetInstance()->ImportFile(
-                2, id, 0, path, &TalkTopic::SDKResultCallback, &f.manage->talk());
+                2, id, 0, path, &TalkTopic::SDKResultCallback, &f.manage->talk(), &transfer);
+            f.manage->talk().keepVoiceFileRequest(transfer, 3, 12);
         }));
         QCOMPARE(result, 100);
+        QVERIFY(transfer > 0);
         QVERIFY(QTest::qWaitFor([&] { return !f.sent.isEmpty(); }, 30000));
         QCOMPARE(object(f.sent[0]), object(R"({"Msg":30,"SubMsg":3,"MsgID":12,"nRet":100})"));
         const auto files = control::receivedFiles("SN-LIVE");

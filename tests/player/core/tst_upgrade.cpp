@@ -73,6 +73,21 @@ private:
         return out;
     }
 
+    // A device whose cloud offers a newer firmware.
+    static kestrix::DeviceSpec upgradableDevice()
+    {
+        kestrix::DeviceSpec spec = device();
+        spec.upgradeVersion = "NVR_K16_V5.1.0.2";
+        return spec;
+    }
+    // A local firmware file of 300 KiB.
+    QString firmwareFile()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("firmware.bin"));
+        writeFile(path, QByteArray(300 * 1024, 'f'));
+        return path;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -116,11 +131,9 @@ private slots:
         QFETCH(QString, second);
         QFETCH(int, ret);
         QFETCH(int, finalStatus);
-        kestrix::DeviceSpec spec = device();
-        spec.upgradeVersion = "NVR_K16_V5.1.0.2";
+        const kestrix::DeviceSpec spec = upgradableDevice();
         QVERIFY(f.start(spec));
-        const QString firmware = m_dir.filePath(QStringLiteral("firmware.bin"));
-        writeFile(firmware, QByteArray(300 * 1024, 'f'));
+        const QString firmware = firmwareFile();
         auto withFile
             = [&](const QString &r) { return r.contains(QLatin1String("%1")) ? r.arg(firmware) : r; };
 
@@ -158,6 +171,71 @@ private slots:
         if (!second.isEmpty())
             QCOMPARE(replies[0].value("Ret").toInt(), 1007);
         QTRY_COMPARE(int(control::callsOf("TRV_NET_CloseUpgradeHandle").size()), 1);
+    }
+
+    // An upgrade ends with the device login that ran it: the library sends
+    // no final status then, and later replies must not say one still runs.
+    void upgradeEndsWithLogin_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("ending"); // "logout" (then a new login) or "relogin"
+        const QString cloud = QStringLiteral(R"({"MainType":21,"SubType":1,"MsgID":3})");
+        const QString local = QStringLiteral(R"({"MainType":25,"SubType":1,"MsgID":3,"FileName":"%1"})");
+        QTest::newRow("cloud, logout") << cloud << "logout";
+        QTest::newRow("local file, logout") << local << "logout";
+        QTest::newRow("cloud, login again") << cloud << "relogin";
+    }
+    void upgradeEndsWithLogin()
+    {
+        QFETCH(QString, start);
+        QFETCH(QString, ending);
+        const kestrix::DeviceSpec spec = upgradableDevice();
+        QVERIFY(f.start(spec));
+        const QString firmware = firmwareFile();
+        QCOMPARE(f.replyTo(R"({"MainType":21,"SubType":0,"MsgID":2})").value("IsUpgrade").toBool(), false);
+
+        // The ending is queued behind the start: the worker handles it long
+        // before the simulated upgrade's last status (about half a second).
+        f.sent.clear();
+        f.post(start.contains(QLatin1String("%1")) ? start.arg(firmware) : start);
+        f.post(ending == QLatin1String("logout") ? QStringLiteral(R"({"MainType":9})")
+                                                 : QStringLiteral(R"({"MainType":28,"MsgID":4})"));
+        QStringList all = f.flush();
+        QVERIFY(!all.isEmpty());
+        const QJsonObject started = object(all.first());
+        QCOMPARE(started.value("Ret").toInt(), 100);
+        QCOMPARE(started.value("IsUpgrade").toBool(), true);
+        const QString login = ending == QLatin1String("logout") ? LiveFixture::loginRequest(spec)
+                                                                : QStringLiteral(R"({"MainType":13})");
+        all += f.answersTo(login);
+        bool loggedIn = false;
+        for (const QString &m : all) {
+            const QJsonObject o = object(m);
+            const int msg = o.value("Msg").toInt();
+            loggedIn = loggedIn || ((msg == 8 || msg == 28) && o.value("Ret").toInt() == 100);
+        }
+        QVERIFY2(loggedIn, qPrintable(all.join(QLatin1Char('\n'))));
+
+        // The request's reply: the last message it made.
+        auto replyTo = [&](const QString &request) {
+            const QStringList answers = f.answersTo(request);
+            all += answers;
+            return answers.isEmpty() ? QJsonObject() : object(answers.last());
+        };
+        const QJsonObject query = replyTo(QStringLiteral(R"({"MainType":21,"SubType":0,"MsgID":5})"));
+        const QJsonObject other = replyTo(QStringLiteral(R"({"MainType":21,"SubType":7,"MsgID":6})"));
+        control::failNext("TRV_NET_Upgrade", TRV_ERR_UPGRADE_RUNNING);
+        const QJsonObject refused = replyTo(
+            QStringLiteral(R"({"MainType":25,"SubType":1,"MsgID":7,"FileName":"%1"})").arg(firmware));
+        QCOMPARE(query.value("IsUpgrade").toBool(), false);
+        QCOMPARE(other.value("IsUpgrade").toBool(), false);
+        QCOMPARE(refused.value("Ret").toInt(), 1007);
+        QCOMPARE(refused.value("IsUpgrade").toBool(), false);
+        // The upgrade was cut short by the ending, not finished before it.
+        for (const QString &m : all) {
+            const int status = object(m).value("Data").toObject().value("Status").toInt(-1);
+            QVERIFY2(status != TRV_UPGRADE_SUCCESS && status != TRV_UPGRADE_FAILED, qPrintable(m));
+        }
     }
 
     void versionCheck_data()

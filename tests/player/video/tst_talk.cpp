@@ -334,6 +334,59 @@ private slots:
             QCOMPARE(answer.value("SubMsg").toInt(), subType);
         }
     }
+
+    // Two sends made back to back, both answered late by the device: each
+    // answer names its own request.
+    void voiceFileSendsTogether_data()
+    {
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("second");
+        QTest::addColumn<bool>("chooser"); // the first one's file is chosen
+        QTest::newRow("recorded, for a channel then the device") << 2 << 4 << false;
+        QTest::newRow("recorded, two channel modes") << 3 << 2 << false;
+        // The chooser answers after the second request has started its send.
+        QTest::newRow("chosen quietly, then recorded") << 1 << 3 << true;
+    }
+    void voiceFileSendsTogether()
+    {
+        QFETCH(int, first);
+        QFETCH(int, second);
+        QFETCH(bool, chooser);
+        writeVoice(800);
+        QTemporaryDir folder;
+        if (chooser) {
+            QFile script(folder.filePath(QStringLiteral("Browse")));
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write(QStringLiteral("#!/bin/sh\nprintf '%s' '%1'\n").arg(voicePath()).toUtf8());
+            script.close();
+            script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        }
+        RequestContext::setAppFolder(folder.path());
+        const size_t filesBefore = kestrix::control::receivedFiles("SN-LIVE").size();
+        f.sent.clear();
+        f.post(QStringLiteral(R"({"MainType":30,"SubType":%1,"MsgID":91,"Channel":2})").arg(first));
+        f.post(QStringLiteral(R"({"MainType":30,"SubType":%1,"MsgID":92,"Channel":2})").arg(second));
+        auto voiceAnswers = [&] { return f.sent.filter(QStringLiteral("\"Msg\":30")); };
+        QTRY_COMPARE_WITH_TIMEOUT(voiceAnswers().size(), 2, 30000);
+        RequestContext::setAppFolder(QString());
+        QStringList got;
+        for (const QString &answer : voiceAnswers()) {
+            const QJsonObject o = object(answer);
+            got.append(QStringLiteral("%1/%2 %3")
+                           .arg(o.value("MsgID").toInt())
+                           .arg(o.value("SubMsg").toInt())
+                           .arg(o.value("nRet").toInt()));
+        }
+        got.sort();
+        QCOMPARE(got,
+            (QStringList {
+                QStringLiteral("91/%1 100").arg(first), QStringLiteral("92/%1 100").arg(second) }));
+        QCOMPARE(kestrix::control::receivedFiles("SN-LIVE").size(), filesBefore + 2);
+        // Nothing more comes for them.
+        f.post(QStringLiteral(R"({"MainType":13,"MsgID":"marker"})"));
+        QTRY_VERIFY(!f.sent.filter(QStringLiteral("marker")).isEmpty());
+        QCOMPARE(voiceAnswers().size(), 2);
+    }
 };
 
 QTEST_MAIN(TestTalk)

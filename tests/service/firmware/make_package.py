@@ -13,7 +13,8 @@ The description: {"zip": OUT, "entries": [ENTRY, ...]}, each entry one of
   {"name": N, "header": [S, E], "raw": T}   a header followed by the text T
   {"name": P, "many": K}                    K empty entries named P0, P1, ...
 A text entry may add "link": true (stored as a Unix link to the text) or
-"badcrc": true (its checksum in the central directory is wrong).
+"badcrc": true (its checksum in the central directory is wrong); any entry
+"declare": D (the central directory says it unpacks to D bytes, D < 2**32).
 Names are stored exactly as given ("../evil", "/abs", "a\\\\..\\\\b").
 """
 import json
@@ -68,14 +69,18 @@ def main():
                 info.external_attr = 0o120777 << 16
             z.writestr(info, data, zipfile.ZIP_DEFLATED)
     damaged = [e["name"].encode() for e in desc["entries"] if e.get("badcrc")]
-    if damaged:
+    declared = {e["name"].encode(): e["declare"] for e in desc["entries"] if "declare" in e}
+    if damaged or declared:
         with open(desc["zip"], "r+b") as f:
             raw = bytearray(f.read())
             at = raw.find(b"PK\x01\x02")
             while at >= 0:
                 name_length = struct.unpack_from("<H", raw, at + 28)[0]
-                if bytes(raw[at + 46 : at + 46 + name_length]) in damaged:
+                name = bytes(raw[at + 46 : at + 46 + name_length])
+                if name in damaged:
                     raw[at + 16] ^= 0xFF
+                if name in declared:
+                    struct.pack_into("<I", raw, at + 24, declared[name])
                 at = raw.find(b"PK\x01\x02", at + 4)
             f.seek(0)
             f.write(raw)

@@ -13,6 +13,17 @@ using Tree = QMap<QString, QString>; // path -> content; "->x" makes a link to x
 
 namespace {
 
+// The service log's lines, which also go to Qt's debug output.
+QStringList g_logLines;
+QtMessageHandler g_previousHandler = nullptr;
+
+void keepLogLine(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    g_logLines.append(text);
+    if (g_previousHandler)
+        g_previousHandler(type, context, text);
+}
+
 const QString kDvrDesc = QStringLiteral(
     R"({"Hardware":"AHB7008T-MH","UpgradeCommand":[{"DirName":"/mnt/mtd/Log/","Command":"RemoveDir","FileName":"logo-x.cramfs.img"}]})");
 
@@ -301,22 +312,27 @@ void TestPackageAnalysis::extractor_data()
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("runs"); // listing, then unpacking
     QTest::addColumn<bool>("treeLeft");
+    QTest::addColumn<QString>(
+        "ending"); // how the log says the extractor's last run ended; empty: no such line
 
     const QString listing = "if [ \"$1\" = -lls ]; then echo '-rw-r--r-- root/root %1 2024-01-01 00:00 r/f'; "
                             "exit 0; fi\n";
-    QTest::newRow("missing program") << QString() << 300012 << 0 << false;
-    QTest::newRow("failing listing: nothing unpacked") << "echo broken >&2; exit 3" << 100 << 1 << false;
-    QTest::newRow("listing over the time limit") << "exec sleep 600" << 100 << 1 << false;
-    QTest::newRow("both runs") << listing.arg(5) + "mkdir -p \"$4\"; echo 1234 > \"$4/f\"" << 100 << 2
-                               << true;
-    QTest::newRow("listed past the cap") << listing.arg(1048577) << 300003 << 1 << false;
-    QTest::newRow("listed size unreadable") << listing.arg("12x") << 300003 << 1 << false;
+    QTest::newRow("missing program") << QString() << 300012 << 0 << false << QString();
+    QTest::newRow("failing listing: nothing unpacked")
+        << "echo broken >&2; exit 3" << 100 << 1 << false << "exit:3 ";
+    QTest::newRow("listing over the time limit") << "exec sleep 600" << 100 << 1 << false << "exit:killed ";
+    QTest::newRow("both runs") << listing.arg(5) + "mkdir -p \"$4\"; echo 1234 > \"$4/f\"" << 100 << 2 << true
+                               << "exit:0 ";
+    QTest::newRow("unpacking fails") << listing.arg(5) + "exit 2" << 100 << 2 << false << "exit:2 ";
+    QTest::newRow("listed past the cap") << listing.arg(1048577) << 300003 << 1 << false << QString();
+    QTest::newRow("listed size unreadable") << listing.arg("12x") << 300003 << 1 << false << QString();
     // The listing says little, the unpacking writes more: ended once past the cap.
     QTest::newRow("unpacked past the cap")
         << listing.arg(5) + "mkdir -p \"$4\"; truncate -s 64M \"$4/big\"; exec sleep 600" << 300003 << 2
-        << false;
+        << false << QString();
+    // The listing ended with 0; the unpacking was killed.
     QTest::newRow("unpacking over the time limit")
-        << listing.arg(5) + "mkdir -p \"$4\"; exec sleep 600" << 100 << 2 << true;
+        << listing.arg(5) + "mkdir -p \"$4\"; exec sleep 600" << 100 << 2 << true << "exit:killed ";
 }
 
 void TestPackageAnalysis::extractor()
@@ -325,6 +341,7 @@ void TestPackageAnalysis::extractor()
     QFETCH(int, result);
     QFETCH(int, runs);
     QFETCH(bool, treeLeft);
+    QFETCH(QString, ending);
     QTemporaryDir dir;
     CDiyFirmware firmware(dir.path());
     const QString program = dir.path() + QStringLiteral("/extract.sh");
@@ -337,8 +354,16 @@ void TestPackageAnalysis::extractor()
     firmware.setExtractTimeoutMs(1500);
     firmware.setPartitionMaxBytes(1024 * 1024);
     const QString target = dir.path() + QStringLiteral("/out/root");
-    QCOMPARE(firmware.runUnsquashfs("/img/a b.img", QFile::encodeName(target)), result);
+    g_logLines.clear();
+    g_previousHandler = qInstallMessageHandler(keepLogLine);
+    const int answer = firmware.runUnsquashfs("/img/a b.img", QFile::encodeName(target));
+    qInstallMessageHandler(g_previousHandler);
+    QCOMPARE(answer, result);
     QCOMPARE(QFileInfo::exists(target), treeLeft);
+    const QStringList endings = g_logLines.filter(QStringLiteral("unsquashfs path:/img/a b.img "));
+    QCOMPARE(endings.size(), ending.isEmpty() ? 0 : 1);
+    if (!ending.isEmpty())
+        QVERIFY2(endings[0].contains(ending), qPrintable(endings[0]));
     const QList<QByteArray> lines = readFile(program + QStringLiteral(".runs")).split('\n');
     QCOMPARE(lines.size() - 1, runs);
     const QList<QList<QByteArray>> expected { { "-lls", "-d", QFile::encodeName(target), "/img/a", "b.img" },

@@ -92,39 +92,58 @@ void TestZipFolder::unzipLimits_data()
 {
     QTest::addColumn<int>("entries");
     QTest::addColumn<int>("entryBytes");
+    QTest::addColumn<qint64>(
+        "declare"); // what the central directory says each entry unpacks to; -1: the truth
     QTest::addColumn<qint64>("maxBytes");
     QTest::addColumn<int>("maxEntries");
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("filesLeft");
+    QTest::addColumn<bool>("folderMade");
 
-    QTest::newRow("under the caps") << 3 << 100000 << qint64(300000) << 3 << 0 << 3;
-    QTest::newRow("bytes cap: the entry being written goes")
-        << 3 << 1000000 << qint64(2500000) << 10 << -1 << 2;
-    QTest::newRow("entry count cap: nothing written") << 5 << 10 << qint64(1000000) << 4 << -1 << 0;
-    QTest::newRow("missing zip") << -1 << 0 << qint64(1000) << 10 << -1 << 0;
+    const qint64 gib4 = qint64(4) * 1024 * 1024 * 1024;
+    QTest::newRow("under the caps") << 3 << 100000 << qint64(-1) << qint64(300000) << 3 << 0 << 3 << true;
+    // Refused on what the zip says, before the folder is made.
+    QTest::newRow("declared past the bytes cap: nothing written")
+        << 3 << 1000000 << qint64(-1) << qint64(2500000) << 10 << -1 << 0 << false;
+    QTest::newRow("declared past the default cap: nothing written")
+        << 2 << 1000 << qint64(0xFFFFFFF0) << gib4 << 10 << -1 << 0 << false;
+    // An entry that says less than it holds is read to its declared size
+    // only, and fails its checksum.
+    QTest::newRow("declared small: every entry refused")
+        << 3 << 1000000 << qint64(1000) << qint64(2500000) << 10 << -2 << 0 << true;
+    QTest::newRow("entry count cap: nothing written")
+        << 5 << 10 << qint64(-1) << qint64(1000000) << 4 << -1 << 0 << false;
+    QTest::newRow("missing zip") << -1 << 0 << qint64(-1) << qint64(1000) << 10 << -1 << 0 << false;
     // Past 65,535 entries the end record holds 0xFFFF and the zip64 record
     // the count; zziplib would walk the first 65,535 only.
     QTest::newRow("65,536 entries, counted from the zip64 record")
-        << 65536 << 0 << qint64(1000) << 65535 << -1 << 0;
-    QTest::newRow("65,536 entries and one more") << 65537 << 0 << qint64(1000) << 65535 << -1 << 0;
+        << 65536 << 0 << qint64(-1) << qint64(1000) << 65535 << -1 << 0 << false;
+    QTest::newRow("65,536 entries and one more")
+        << 65537 << 0 << qint64(-1) << qint64(1000) << 65535 << -1 << 0 << false;
 }
 
 void TestZipFolder::unzipLimits()
 {
     QFETCH(int, entries);
     QFETCH(int, entryBytes);
+    QFETCH(qint64, declare);
     QFETCH(qint64, maxBytes);
     QFETCH(int, maxEntries);
     QFETCH(int, result);
     QFETCH(int, filesLeft);
+    QFETCH(bool, folderMade);
 
     QTemporaryDir dir;
     const QString zip = dir.path() + QStringLiteral("/bomb.zip");
     QJsonArray list;
     if (entryBytes == 0)
         list.append(QJsonObject { { "name", "f" }, { "many", entries } });
-    for (int i = 0; i < entries && entryBytes > 0; ++i)
-        list.append(QJsonObject { { "name", QStringLiteral("f%1").arg(i) }, { "bytes", entryBytes } });
+    for (int i = 0; i < entries && entryBytes > 0; ++i) {
+        QJsonObject entry { { "name", QStringLiteral("f%1").arg(i) }, { "bytes", entryBytes } };
+        if (declare >= 0)
+            entry.insert(QStringLiteral("declare"), declare);
+        list.append(entry);
+    }
     if (entries >= 0)
         QVERIFY(makePackage(zip, list, dir.path()));
     const QString target = dir.path() + QStringLiteral("/out");
@@ -133,9 +152,8 @@ void TestZipFolder::unzipLimits()
     limits.maxEntries = maxEntries;
     QCOMPARE(unzipToFolder(QFile::encodeName(zip).constData(), QFile::encodeName(target).constData(), limits),
         result);
+    QCOMPARE(QFileInfo::exists(target), folderMade);
     QCOMPARE(QDir(target).entryList(QDir::Files).size(), filesLeft);
-    if (entries < 0)
-        QVERIFY(!QFileInfo::exists(target));
     for (const QFileInfo &file : QDir(target).entryInfoList(QDir::Files))
         QCOMPARE(file.size(), qint64(entryBytes));
 }
