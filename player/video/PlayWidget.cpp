@@ -7,8 +7,10 @@
 #include "ColorSetWidget.h"
 #include "LightWeightLog.h"
 #include "NativeWindow.h"
+#include "PlayWindowManage.h"
 #include "PlaybackWidget.h"
 #include "RealPlayWidget.h"
+#include "VideoFrame.h"
 #include "common/ProgramDir.h"
 #include "common/Protocol.h"
 
@@ -185,6 +187,11 @@ PlayWidget::PlayWidget()
     , m_strConfigFolder(g_configFolder.isEmpty() ? ProgramDir::folder() : g_configFolder)
 {
     hide();
+    // A widget made native (a video frame the play library draws into, the
+    // zoom slider over it) does not drag its siblings along: every native
+    // window costs the X server, and is announced to every client watching
+    // the root window.
+    QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
     // Windows 8 and later take the owner-window way; every other system,
     // X11 among them, re-parents through Qt.
     const int version = 0;
@@ -611,6 +618,14 @@ void PlayWidget::OnOwnWindowDestroyed()
     // A new native window, made the way Qt makes it for a window that has none.
     const bool visible = isVisible();
     hide();
+    // Qt lets go of the native windows of this window's native children with
+    // it, not of those inside alien widgets: the grids and the video frames
+    // drawn into go first, or their window objects would be deleted under
+    // them. Making this window anew makes theirs too.
+    for (CPlayWindowManage *grid : findChildren<CPlayWindowManage *>())
+        grid->DropNativeWindows();
+    for (CVideoFrame *frame : findChildren<CVideoFrame *>())
+        frame->DropNativeWindow();
     destroy(true, true);
     create();
     m_hCurBrowseWnd = ancestor;

@@ -31,6 +31,9 @@ CPlayWindowManage::CPlayWindowManage(QWidget *parent)
     m_pVideoFrame->setObjectName(QStringLiteral("VideoFrame"));
     layout->addWidget(m_pVideoFrame);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    // Made native with the first surface handle asked for; the page and the
+    // player's window above it stay as they are.
+    setAttribute(Qt::WA_DontCreateNativeAncestors);
     NewGrid();
 
     for (int i = 0; i < kMaxWnd; ++i) {
@@ -58,7 +61,23 @@ CVideoWnd *CPlayWindowManage::GetWnd(int nIndex) const
 
 WId CPlayWindowManage::GetWndHandle(int nIndex) const
 {
-    return IsWndIndex(nIndex) ? m_wnds[nIndex]->GetWndHandle() : WId(0);
+    if (!IsWndIndex(nIndex))
+        return WId(0);
+    // The video surfaces' native windows go into one of the grid's own: Qt
+    // takes the native windows of a re-parented widget's native children
+    // along, not those inside alien widgets, so a grid moved to another
+    // top-level window would leave them behind.
+    winId();
+    return m_wnds[nIndex]->GetWndHandle();
+}
+
+void CPlayWindowManage::DropNativeWindows()
+{
+    // The innermost first: Qt deletes a native window's children with it.
+    for (CVideoWnd *wnd : m_wnds)
+        wnd->DropNativeWindows();
+    if (internalWinId())
+        destroy(true, true);
 }
 
 void CPlayWindowManage::ForWindows(int nIndex, const std::function<void(CVideoWnd *)> &fn) const

@@ -52,8 +52,13 @@ public:
     CVideoWnd *GetWnd(int nIndex) const;
     // Native handle of window nIndex's video surface (what the play library
     // draws into); 0 outside 0-63. Read it when a stream starts: the handle
-    // can change when the widget tree above the grid is re-parented.
+    // can change when the widget tree above the grid is re-parented. The
+    // first call makes the grid's native window, and the surface's inside it.
     WId GetWndHandle(int nIndex) const;
+    // Lets go of the native windows of the grid and of its windows, as the
+    // window they were in went away; the making of that window anew, or the
+    // next GetWndHandle, makes them again.
+    void DropNativeWindows();
 
     void SetSkin(const QString &strSkin);
     void SetBackgroundImage(const QString &strPath);

@@ -74,6 +74,12 @@ void CScaleSlider::SetMaxTimes(float fMaxTimes)
     update();
 }
 
+void CScaleSlider::DropNativeWindow()
+{
+    if (internalWinId())
+        destroy(true, true);
+}
+
 void CScaleSlider::onValueChanged(int nValue)
 {
     PlaceLabel(nValue);

@@ -32,6 +32,9 @@ public:
     int GetMaxSteps() const { return m_iMaxTimes; }
     // Takes another maximum (an invalid one is ignored) and adapts the range.
     void SetMaxTimes(float fMaxTimes);
+    // Lets go of the native window, as the window it was in went away; the
+    // making of that window anew makes another.
+    void DropNativeWindow();
     QLabel *GetLabel() const { return m_pLabel; }
 
 signals:

@@ -17,17 +17,30 @@ CVideoFrame::CVideoFrame(QWidget *parent, int nIndex)
 {
     setObjectName(QStringLiteral("CPlayWnd"));
     setStyleSheet(QStringLiteral("#CPlayWnd{background-color:rgb(0,0,0);}"));
-    // A native window of its own for the play library, created on first use
-    // of the handle, once the widget tree is in place. Its ancestors become
-    // native too: with alien ancestors Qt 5 loses track of the native window
-    // when the grid moves to another top-level window and back.
-    setAttribute(Qt::WA_NativeWindow);
+    // The native window the play library draws into is made only when its
+    // handle is first asked for (GetWndHandle), and for this frame alone: a
+    // grid of alien widgets costs the X server nothing, while a native window
+    // for each of the 64 frames and each of their ancestors and siblings cost
+    // hundreds of windows per player, every one of them announced to every
+    // client watching the root window.
+    setAttribute(Qt::WA_DontCreateNativeAncestors);
     setMouseTracking(true);
 }
 
 WId CVideoFrame::GetWndHandle()
 {
     return winId();
+}
+
+bool CVideoFrame::HasNativeWindow() const
+{
+    return internalWinId() != 0;
+}
+
+void CVideoFrame::DropNativeWindow()
+{
+    if (HasNativeWindow())
+        destroy(true, true);
 }
 
 QVariant CVideoFrame::HandleVariant()

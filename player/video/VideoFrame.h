@@ -5,9 +5,9 @@
 #include <QRect>
 #include <QVariant>
 
-// The drawing surface of one video window. It owns a native window whose
-// handle (`GetWndHandle`) is what the play library renders into: the library
-// puts a render widget of its own into this frame. Such a widget is kept
+// The drawing surface of one video window. It owns a native window, made on
+// the first call of `GetWndHandle`, whose handle is what the play library
+// renders into: the library puts a render widget of its own into this frame. Such a widget is kept
 // filling the frame and lets the mouse through, so that the frame still turns
 // mouse actions into the window signals (activation, double click, a dragged
 // selection, leaving digital zoom or electronic PTZ).
@@ -28,8 +28,13 @@ public:
 
     int GetIndex() const { return m_nIndex; }
     // The native handle, read live: Qt may recreate the native window when
-    // the widget tree above it is re-parented.
+    // the widget tree above it is re-parented. The first call makes the
+    // native window (GUI thread); the frame's ancestors stay as they are.
     WId GetWndHandle();
+    bool HasNativeWindow() const;
+    // Lets go of the native window, as the window it was in went away; the
+    // next GetWndHandle, or the making of that window anew, makes another.
+    void DropNativeWindow();
 
     void SetPreviewStatus(bool bPreview) { m_bPreview = bPreview; }
     bool GetPreviewStatus() const { return m_bPreview; }

@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QRegion>
 #include <QStyle>
+#include <QWindow>
 
 namespace {
 
@@ -45,7 +46,21 @@ CVideoWnd::CVideoWnd(QWidget *parent, int nIndex)
 
 WId CVideoWnd::GetWndHandle()
 {
-    return m_pVideoFrame->GetWndHandle();
+    const bool bWasNative = m_pVideoFrame->HasNativeWindow();
+    const WId handle = m_pVideoFrame->GetWndHandle();
+    // A native window just made comes in front of its native siblings: the
+    // zoom slider goes back in front of the video. QWidget::raise would do
+    // nothing, the slider being in front among its own siblings already.
+    if (!bWasNative && m_pScaleSlider && m_pScaleSlider->windowHandle())
+        m_pScaleSlider->windowHandle()->raise();
+    return handle;
+}
+
+void CVideoWnd::DropNativeWindows()
+{
+    m_pVideoFrame->DropNativeWindow();
+    if (m_pScaleSlider)
+        m_pScaleSlider->DropNativeWindow();
 }
 
 void CVideoWnd::SetSelected(bool bSelected)
@@ -146,6 +161,10 @@ void CVideoWnd::ShowScaleSlider(bool bShow, float fMaxTimes)
         if (bValidMax)
             m_fMaxTimes = fMaxTimes;
         m_pScaleSlider = new CScaleSlider(this, m_nIndex, m_fMaxTimes);
+        // Over the video frame's native window only a native window of its
+        // own shows; its ancestors need none.
+        m_pScaleSlider->setAttribute(Qt::WA_DontCreateNativeAncestors);
+        m_pScaleSlider->setAttribute(Qt::WA_NativeWindow);
         m_pScaleSlider->installEventFilter(this);
         connect(m_pScaleSlider, &CScaleSlider::sig_SetScaleTwoLensTimes, this,
             &CVideoWnd::sig_SetScaleTwoLensTimes);
@@ -160,6 +179,7 @@ void CVideoWnd::ShowScaleSlider(bool bShow, float fMaxTimes)
     if (bShow) {
         PlaceScaleSlider();
         m_pScaleSlider->show();
+        m_pScaleSlider->raise();
     }
 }
 

@@ -28,6 +28,9 @@ public:
     int GetIndex() const { return m_nIndex; }
     // Native handle of the video surface, the one the play library draws into.
     WId GetWndHandle();
+    // Lets go of the surface's and the zoom slider's native windows, as the
+    // window they were in went away.
+    void DropNativeWindows();
     CVideoFrame *GetVideoFrame() const { return m_pVideoFrame; }
     QFrame *GetPlayFrame() const { return m_pPlayFrame; }
 

@@ -7,12 +7,16 @@
 #include "LightWeightLog.h"
 #include "NativeWindow.h"
 #include "PlayWidget.h"
+#include "PlayWindowManage.h"
+#include "RealPlayWidget.h"
+#include "VideoWnd.h"
 #include "XvfbSession.h"
 
 #include <QApplication>
 #include <QProcess>
 #include <QtTest>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -105,6 +109,24 @@ private:
             return QString();
         return QString::fromLocal8Bit(p.readAllStandardOutput());
     }
+    // True when `ancestor` holds `w`, at any depth.
+    bool inside(xcb_window_t w, xcb_window_t ancestor)
+    {
+        for (xcb_window_t parent = tree(w).parent; parent != XCB_NONE; parent = tree(parent).parent) {
+            if (parent == ancestor)
+                return true;
+        }
+        return false;
+    }
+    // True when both are siblings and `lower` is behind `upper`.
+    bool below(xcb_window_t lower, xcb_window_t upper)
+    {
+        // Siblings are listed from the bottom up.
+        const std::vector<xcb_window_t> order = tree(tree(lower).parent).children;
+        const auto lowerAt = std::find(order.begin(), order.end(), lower);
+        const auto upperAt = std::find(order.begin(), order.end(), upper);
+        return lowerAt != order.end() && upperAt != order.end() && lowerAt < upperAt;
+    }
     static QString hexId(quint64 id) { return QStringLiteral("0x%1").arg(id, 0, 16); }
 
 private slots:
@@ -193,20 +215,56 @@ private slots:
         m_w->SetBrowserWnd(m_browserWnd, m_browserWnd, QStringLiteral("Web Viewer"), 2);
         QTRY_VERIFY(m_w->IsBrowseClientVisible());
         m_w->onWidgetStatuChange(2, 10, 20, 200, 150);
+        m_w->SetPageIndex(0);
+        // The play library draws into the first video window.
+        CPlayWindowManage *grid = m_w->RealPlayPage()->GetWindowManage();
+        const xcb_window_t video = xcb_window_t(grid->GetWndHandle(0));
+        QVERIFY(video != XCB_NONE);
+        QVERIFY(inside(video, xcb_window_t(m_w->OwnWnd())));
         m_w->onFullScreen();
         QTRY_COMPARE(tree(xcb_window_t(m_w->OwnWnd())).parent, m_x->root());
         QVERIFY(m_w->isFullScreen());
-        // Still the same native window, with the video windows in it.
+        // Still the same native window, with the video window in it.
         QCOMPARE(m_w->windowHandle()->winId(), WId(m_w->OwnWnd()));
-        QVERIFY(!tree(xcb_window_t(m_w->OwnWnd())).children.empty());
+        QCOMPARE(xcb_window_t(grid->GetWndHandle(0)), video);
+        QVERIFY(inside(video, xcb_window_t(m_w->OwnWnd())));
         QTRY_VERIFY(viewable(xcb_window_t(m_w->OwnWnd())));
+        QTRY_VERIFY(viewable(video));
         m_w->onExitFullscreen();
         const xcb_window_t own = xcb_window_t(m_w->OwnWnd());
         QTRY_COMPARE(tree(own).parent, m_browserWnd);
         QTRY_VERIFY(viewable(own));
         QTRY_COMPARE(geometry(own), QRect(10, 20, 200, 150));
-        // The video windows inside came along both ways.
-        QVERIFY(!tree(own).children.empty());
+        // The video window inside came along both ways, and it is the one the
+        // play library is told of.
+        QCOMPARE(xcb_window_t(grid->GetWndHandle(0)), video);
+        QVERIFY(inside(video, own));
+        QTRY_VERIFY(viewable(video));
+    }
+
+    // A two-lens camera's zoom slider over the video window: a native window
+    // of its own inside the player's, in front of the video window also when
+    // the play library makes that one native after the slider was shown.
+    void zoomSliderStaysOverTheVideo()
+    {
+        m_w->SetBrowserWnd(m_browserWnd, m_browserWnd, QStringLiteral("Web Viewer"), 2);
+        QTRY_VERIFY(m_w->IsBrowseClientVisible());
+        m_w->onWidgetStatuChange(2, 10, 20, 400, 300);
+        m_w->SetPageIndex(0);
+        CPlayWindowManage *grid = m_w->RealPlayPage()->GetWindowManage();
+        grid->SplitWindow(1);
+        grid->ShowScaleSlider(0, true, 8.0f);
+        QWidget *slider = grid->GetWnd(0)->findChild<QWidget *>(QStringLiteral("ScaleSlider"));
+        QVERIFY(slider && slider->isVisible());
+        const xcb_window_t sliderWnd = xcb_window_t(slider->internalWinId());
+        QVERIFY(sliderWnd != XCB_NONE);
+        const xcb_window_t video = xcb_window_t(grid->GetWndHandle(0));
+        const xcb_window_t own = xcb_window_t(m_w->OwnWnd());
+        QVERIFY(inside(video, own));
+        QVERIFY(inside(sliderWnd, own));
+        QTRY_VERIFY2(below(video, sliderWnd), "the video window covers the zoom slider");
+        QTRY_VERIFY(viewable(sliderWnd));
+        QTRY_VERIFY(viewable(video));
     }
 
     // The other program ends: the server destroys our window with its own.
@@ -217,6 +275,10 @@ private slots:
         m_w->SetBrowserWnd(m_browserWnd, m_browserWnd, QStringLiteral("Web Viewer"), 2);
         QTRY_VERIFY(m_w->IsBrowseClientVisible());
         m_w->onWidgetStatuChange(2, 10, 20, 200, 150);
+        m_w->SetPageIndex(0);
+        CPlayWindowManage *grid = m_w->RealPlayPage()->GetWindowManage();
+        grid->ShowScaleSlider(0, true, 8.0f);
+        QVERIFY(grid->GetWndHandle(0) != 0);
         const quint64 before = m_w->OwnWnd();
         QTRY_VERIFY(viewable(xcb_window_t(before)));
         m_browser->kill();
@@ -230,12 +292,17 @@ private slots:
         QVERIFY(NativeWindow::desktop()->isWindow(m_w->OwnWnd()));
         QCOMPARE(m_w->BrowseWnd(), quint64(0));
         QTRY_VERIFY(!m_w->isVisible());
-        // Shown again, the new window holds the video windows again.
+        // Shown again, the new window holds the video window drawn into again.
         m_w->show();
         const xcb_window_t now = xcb_window_t(m_w->OwnWnd());
         QCOMPARE(WId(now), m_w->windowHandle()->winId());
         QTRY_VERIFY(viewable(now));
-        QTRY_VERIFY(!tree(now).children.empty());
+        const xcb_window_t video = xcb_window_t(grid->GetWndHandle(0));
+        QVERIFY(inside(video, now));
+        QTRY_VERIFY(viewable(video));
+        QWidget *slider = grid->GetWnd(0)->findChild<QWidget *>(QStringLiteral("ScaleSlider"));
+        QVERIFY(slider);
+        QVERIFY(inside(xcb_window_t(slider->internalWinId()), now));
     }
 };
 
