@@ -102,6 +102,7 @@ public:
     }
 
     bool running() const { return m_process.state() == QProcess::Running; }
+    qint64 processId() const { return m_process.processId(); }
     QString socketPath() const { return m_dir.filePath(QStringLiteral("native")); }
     // The value of PULSE_SERVER that reaches it.
     QString address() const { return QStringLiteral("unix:") + socketPath(); }

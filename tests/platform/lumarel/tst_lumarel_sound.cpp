@@ -154,9 +154,13 @@ private slots:
         ToneFeeder device(1, frequency, rate);
         QVector<qint16> heard;
         QVERIFY(hearsTone(speaker, frequency, &heard));
-        // As loud as it was decoded (full volume).
-        const double amplitude = SoundMeasure::amplitudeAt(heard, kMonitorRate, frequency);
-        QVERIFY2(qAbs(amplitude - kAmplitude) < 0.15 * kAmplitude, qPrintable(describe(heard, frequency)));
+        // As loud as it was decoded (full volume), once it flows without a
+        // gap (a slow build may starve the first windows).
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            (heard = speaker.next(200),
+                qAbs(SoundMeasure::amplitudeAt(heard, kMonitorRate, frequency) - kAmplitude)
+                    < 0.15 * kAmplitude),
+            qPrintable(describe(heard, frequency)), 10000);
         QCOMPARE(m_pulse->playStreams(), 1);
 
         QVERIFY(TRV_PLAY_StopSound());
