@@ -10,6 +10,7 @@ pkg_check_modules(ZZIP REQUIRED IMPORTED_TARGET zziplib)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavformat libavdevice libavutil libswscale)
 pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
 pkg_check_modules(XCB_SHM REQUIRED IMPORTED_TARGET xcb-shm)
+pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 
 find_path(MBEDTLS_INCLUDE_DIR mbedtls/aes.h REQUIRED)
 find_library(MBEDCRYPTO_LIBRARY mbedcrypto REQUIRED)

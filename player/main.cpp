@@ -2,6 +2,7 @@
 // line <session id> <local server> <player folder> [<browser window>].
 
 #include "DataCenter.h"
+#include "LibraryLog.h"
 #include "LightWeightLog.h"
 #include "ListenThread.h"
 #include "PlayWidget.h"
@@ -81,6 +82,7 @@ int main(int argc, char *argv[])
         QApplication app(argc, argv);
         ExitGuard::install("player");
         useCNumericLocale();
+        LibraryLog::install();
         playerLog("main", QStringLiteral("start plugin"), LightWeightLog::Normal);
         loadStyleSheet(app);
         qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");

@@ -108,6 +108,10 @@ int VoiceCustom::StartRecordVoice()
     ++m_nGeneration;
     if (!TRV_PLAY_StartAudioCapture(
             &VoiceCustom::AudioCaptureCallback, 16, m_nSampleRate.load(), kCaptureBlockBytes, this)) {
+        // No microphone (no sound server): nothing is recorded.
+        playerLog("VoiceCustom::StartRecordVoice",
+            QStringLiteral("TRV_PLAY_StartAudioCapture failed m_lError = %1").arg(TRV_PLAY_GetLastError(0)),
+            LightWeightLog::Error);
         m_nState = Idle;
         return -2;
     }

@@ -1,10 +1,16 @@
 #include "AudioCapture.h"
 
+#include "SoundServer.h"
+
+#include <pulse/context.h>
+#include <pulse/stream.h>
+
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -71,33 +77,229 @@ struct Capture
     uint64_t generation = 0; // a capture thread runs while this is its own
     int64_t blocks = 0;
 
-    ~Capture()
+    // The sound server's microphone: what the capture asks for, and what
+    // came in (the main loop's thread appends, the capture thread takes).
+    enum class Stream { None, Opening, Ready, Failed };
+    bool wantStream = false;
+    Stream stream = Stream::None;
+    uint64_t streamFor = 0; // the generation the stream is asked for
+    int rate = 0;
+    int blockLength = 0;
+    std::deque<char> pending;
+    // The main loop's thread alone, without the lock.
+    pa_stream *record = nullptr;
+    uint64_t recordFor = 0;
+};
+
+// Never destroyed: the sound server's thread may use it until the process ends.
+Capture &capture()
+{
+    static Capture *c = new Capture;
+    return *c;
+}
+
+void closeRecord(Capture &c)
+{
+    if (!c.record)
+        return;
+    pa_stream_set_read_callback(c.record, nullptr, nullptr);
+    pa_stream_set_state_callback(c.record, nullptr, nullptr);
+    pa_stream_disconnect(c.record);
+    pa_stream_unref(c.record);
+    c.record = nullptr;
+}
+
+// The main loop's thread: what the source sent.
+void onReadable(pa_stream *stream, size_t, void *)
+{
+    Capture &c = capture();
+    const void *data = nullptr;
+    size_t bytes = 0;
+    bool got = false;
+    if (stream != c.record)
+        return;
     {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            stopRequested = true;
+        std::lock_guard<std::mutex> lock(c.mutex);
+        while (pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0) {
+            if (data) { // else a hole in the recording
+                const char *p = static_cast<const char *>(data);
+                c.pending.insert(c.pending.end(), p, p + bytes);
+                got = true;
+            }
+            pa_stream_drop(stream);
         }
-        wake.notify_all();
-        if (thread.joinable())
-            thread.join();
+        // A capture thread held up by its callback loses the oldest second.
+        const size_t most = size_t(c.rate) * 2 + size_t(c.blockLength);
+        if (c.pending.size() > most)
+            c.pending.erase(c.pending.begin(), c.pending.begin() + std::ptrdiff_t(c.pending.size() - most));
+    }
+    if (got)
+        c.wake.notify_all();
+}
+
+void onStreamState(pa_stream *stream, void *)
+{
+    Capture &c = capture();
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (stream != c.record)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(c.mutex);
+        if (c.streamFor != c.recordFor) // a stream of an earlier capture
+            return;
+        if (state == PA_STREAM_READY)
+            c.stream = Capture::Stream::Ready;
+        else if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED)
+            c.stream = Capture::Stream::Failed;
+        else
+            return;
+    }
+    c.wake.notify_all();
+}
+
+// The main loop's thread: opens and closes the microphone's stream as the
+// capture asks. The stream's callbacks may run inside the calls that make
+// it, so those run without the capture's lock.
+void syncRecord(pa_context *context)
+{
+    Capture &c = capture();
+    bool want;
+    bool open;
+    uint64_t streamFor;
+    int rate;
+    int blockLength;
+    {
+        std::lock_guard<std::mutex> lock(c.mutex);
+        want = c.wantStream;
+        open = c.stream == Capture::Stream::Opening;
+        streamFor = c.streamFor;
+        rate = c.rate;
+        blockLength = c.blockLength;
+    }
+    if (c.record && (!context || !want || c.recordFor != streamFor))
+        closeRecord(c);
+    bool failed = !context;
+    if (context && want && !c.record && open) {
+        pa_sample_spec spec;
+        spec.format = PA_SAMPLE_S16LE;
+        spec.rate = uint32_t(rate);
+        spec.channels = 1;
+        pa_buffer_attr attr;
+        attr.maxlength = uint32_t(-1);
+        attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
+        attr.fragsize = uint32_t(blockLength);
+        c.record = pa_stream_new(context, "microphone", &spec, nullptr);
+        c.recordFor = streamFor;
+        if (c.record) {
+            pa_stream_set_state_callback(c.record, onStreamState, nullptr);
+            pa_stream_set_read_callback(c.record, onReadable, nullptr);
+            // The default source (PULSE_SOURCE, or the server's default).
+            if (pa_stream_connect_record(c.record, nullptr, &attr, PA_STREAM_ADJUST_LATENCY) < 0)
+                closeRecord(c);
+        }
+        failed = !c.record;
+    }
+    if (!failed)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(c.mutex);
+        if (c.streamFor == streamFor
+            && (c.stream == Capture::Stream::Opening || c.stream == Capture::Stream::Ready))
+            c.stream = Capture::Stream::Failed;
+    }
+    c.wake.notify_all();
+}
+
+// Ends a capture still running when the process ends, before the objects
+// its callback uses are destroyed.
+struct StopAtExit
+{
+    ~StopAtExit()
+    {
+        Capture &c = capture();
+        std::thread t;
+        {
+            std::lock_guard<std::mutex> lock(c.mutex);
+            c.stopRequested = true;
+            t = std::move(c.thread);
+        }
+        c.wake.notify_all();
+        if (t.joinable() && t.get_id() != std::this_thread::get_id())
+            t.join();
+        else if (t.joinable())
+            t.detach();
     }
 };
 
-Capture &capture()
+void registerOnce()
 {
-    static Capture c;
-    return c;
+    static std::once_flag once;
+    std::call_once(once, [] { SoundServer::addClient(&syncRecord); });
 }
 
-void run(uint64_t generation, TRV_PLAY_AudioCaptureCallBack callback, int rate, int blockLength, void *user,
-    std::vector<int16_t> wav, int wavRate)
+// Opens the microphone's stream for a capture (c.mutex held by `lock`);
+// false when the server is missing or refused it.
+bool openServerStream(
+    Capture &c, std::unique_lock<std::mutex> &lock, uint64_t generation, int rate, int blockLength)
+{
+    registerOnce();
+    lock.unlock();
+    const bool up = SoundServer::waitConnected(3000);
+    lock.lock();
+    if (!up)
+        return false;
+    c.wantStream = true;
+    c.stream = Capture::Stream::Opening;
+    c.streamFor = generation;
+    c.rate = rate;
+    c.blockLength = blockLength;
+    c.pending.clear();
+    lock.unlock();
+    SoundServer::wake(false);
+    lock.lock();
+    const bool settled = c.wake.wait_for(lock, std::chrono::seconds(3),
+        [&c] { return c.stream == Capture::Stream::Ready || c.stream == Capture::Stream::Failed; });
+    if (settled && c.stream == Capture::Stream::Ready)
+        return true;
+    c.wantStream = false;
+    c.stream = Capture::Stream::None;
+    lock.unlock();
+    SoundServer::wake(false);
+    lock.lock();
+    return false;
+}
+
+// The capture thread of a capture from the sound server: a block as soon as
+// the source has sent enough for one.
+void runServer(uint64_t generation, TRV_PLAY_AudioCaptureCallBack callback, int blockLength, void *user)
+{
+    Capture &c = capture();
+    std::vector<char> block(static_cast<size_t>(blockLength));
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(c.mutex);
+            const auto stopped = [&c, generation] { return c.stopRequested || c.generation != generation; };
+            c.wake.wait(lock, [&] { return stopped() || c.pending.size() >= block.size(); });
+            if (stopped())
+                break;
+            std::copy(c.pending.begin(), c.pending.begin() + std::ptrdiff_t(block.size()), block.begin());
+            c.pending.erase(c.pending.begin(), c.pending.begin() + std::ptrdiff_t(block.size()));
+        }
+        callback(block.data(), unsigned(blockLength), user);
+        std::lock_guard<std::mutex> lock(c.mutex);
+        ++c.blocks;
+    }
+}
+
+// The capture thread of a capture from a WAV file, paced in real time.
+void runWav(uint64_t generation, TRV_PLAY_AudioCaptureCallBack callback, int rate, int blockLength,
+    void *user, std::vector<int16_t> wav, int wavRate)
 {
     Capture &c = capture();
     const size_t perBlock = size_t(blockLength) / 2;
     std::vector<int16_t> block(perBlock);
-    double phase = 0;
     double wavPos = 0;
-    const double wavStep = wav.empty() ? 0 : double(wavRate) / double(rate);
+    const double wavStep = double(wavRate) / double(rate);
     const auto blockTime = std::chrono::microseconds(int64_t(perBlock) * 1000000 / rate);
     auto due = std::chrono::steady_clock::now() + blockTime;
     for (;;) {
@@ -109,17 +311,10 @@ void run(uint64_t generation, TRV_PLAY_AudioCaptureCallBack callback, int rate, 
                 break;
         }
         for (size_t i = 0; i < perBlock; ++i) {
-            if (wav.empty()) {
-                block[i] = int16_t(8000.0 * std::sin(phase));
-                phase += 2 * M_PI * 440.0 / rate;
-                if (phase > 2 * M_PI)
-                    phase -= 2 * M_PI;
-            } else {
-                block[i] = wav[size_t(wavPos)];
-                wavPos += wavStep;
-                if (wavPos >= double(wav.size()))
-                    wavPos = 0;
-            }
+            block[i] = wav[size_t(wavPos)];
+            wavPos += wavStep;
+            if (wavPos >= double(wav.size()))
+                wavPos = 0;
         }
         callback(reinterpret_cast<const char *>(block.data()), unsigned(blockLength), user);
         {
@@ -146,11 +341,12 @@ int start(
         return TRV_PLAY_ERR_PARA;
     std::vector<int16_t> wav;
     int wavRate = 0;
-    if (const char *path = std::getenv(kWavVariable); path && *path) {
-        if (!readWav(path, &wav, &wavRate))
-            return TRV_PLAY_ERR_OPEN_FILE;
-    }
+    const char *path = std::getenv(kWavVariable);
+    const bool fromWav = path && *path;
+    if (fromWav && !readWav(path, &wav, &wavRate))
+        return TRV_PLAY_ERR_OPEN_FILE;
     Capture &c = capture();
+    static StopAtExit stopAtExit;
     std::unique_lock<std::mutex> lock(c.mutex);
     if (c.running && !c.stopRequested)
         return TRV_PLAY_ERR_BUSY;
@@ -164,9 +360,25 @@ int start(
     }
     c.stopRequested = false;
     c.running = true;
-    ++c.generation;
-    c.thread
-        = std::thread(run, c.generation, callback, sampleRate, blockLength, user, std::move(wav), wavRate);
+    const uint64_t generation = ++c.generation;
+    if (fromWav) {
+        c.thread = std::thread(
+            runWav, generation, callback, sampleRate, blockLength, user, std::move(wav), wavRate);
+    } else {
+        // Another start may come in while this one waits for the server: it is busy.
+        if (!openServerStream(c, lock, generation, sampleRate, blockLength)) {
+            if (c.generation == generation)
+                c.running = false;
+            return TRV_PLAY_ERR_AUDIO_DEVICE;
+        }
+        if (c.generation != generation || c.stopRequested) { // stopped meanwhile
+            c.wantStream = false;
+            lock.unlock();
+            SoundServer::wake(false);
+            return TRV_PLAY_ERR_AUDIO_DEVICE;
+        }
+        c.thread = std::thread(runServer, generation, callback, blockLength, user);
+    }
     c.threadId = c.thread.get_id();
     return TRV_PLAY_NOERROR;
 }
@@ -179,7 +391,16 @@ bool stop()
         return false;
     c.stopRequested = true;
     c.running = false;
+    const bool closeStream = c.wantStream;
+    c.wantStream = false;
+    c.stream = Capture::Stream::None;
+    c.pending.clear();
     c.wake.notify_all();
+    if (closeStream) {
+        lock.unlock();
+        SoundServer::wake(false);
+        lock.lock();
+    }
     if (std::this_thread::get_id() == c.threadId)
         return true; // from the callback: the thread ends when it returns
     std::thread t = std::move(c.thread);

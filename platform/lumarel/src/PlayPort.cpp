@@ -526,9 +526,17 @@ void PlayPort::playAudio(const MediaPacket &packet)
     std::vector<int16_t> &pcm = m_pcm;
     pcm.resize(packet.data.size());
     unsigned short volume;
+    bool normal;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         volume = m_volume;
+        // Silent at other speeds and while stepping, as players of recordings are.
+        normal = m_playing && !m_paused && m_speed == 0;
+    }
+    if (!normal) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stats.audioSamplesDecoded += int64_t(pcm.size());
+        return;
     }
     const bool mu = packet.codecId == AV_CODEC_ID_PCM_MULAW;
     for (size_t i = 0; i < pcm.size(); ++i) {
@@ -645,6 +653,7 @@ int PlayPort::stop()
         wake();
         m_space.notify_all();
     }
+    SoundOutput::flush(m_port);
     m_sink->detach();
     m_sink->clearImage();
     return TRV_PLAY_NOERROR;
@@ -652,58 +661,74 @@ int PlayPort::stop()
 
 int PlayPort::pause(bool pause)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_playing)
-        return TRV_PLAY_ERR_ORDER;
-    m_paused = pause;
-    m_stepRequests = 0;
-    if (!pause)
-        m_resetClock = true;
-    wake();
-    m_space.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_playing)
+            return TRV_PLAY_ERR_ORDER;
+        m_paused = pause;
+        m_stepRequests = 0;
+        if (!pause)
+            m_resetClock = true;
+        wake();
+        m_space.notify_all();
+    }
+    if (pause)
+        SoundOutput::flush(m_port);
     return TRV_PLAY_NOERROR;
 }
 
 int PlayPort::fast()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_playing || m_speed >= TRV_PLAY_MAX_SPEED_LEVEL)
-        return TRV_PLAY_ERR_ORDER;
-    ++m_speed;
-    wake();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_playing || m_speed >= TRV_PLAY_MAX_SPEED_LEVEL)
+            return TRV_PLAY_ERR_ORDER;
+        ++m_speed;
+        wake();
+    }
+    SoundOutput::flush(m_port);
     return TRV_PLAY_NOERROR;
 }
 
 int PlayPort::slow()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_playing || m_speed <= -TRV_PLAY_MAX_SPEED_LEVEL)
-        return TRV_PLAY_ERR_ORDER;
-    --m_speed;
-    wake();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_playing || m_speed <= -TRV_PLAY_MAX_SPEED_LEVEL)
+            return TRV_PLAY_ERR_ORDER;
+        --m_speed;
+        wake();
+    }
+    SoundOutput::flush(m_port);
     return TRV_PLAY_NOERROR;
 }
 
 int PlayPort::stepForward()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_playing)
-        return TRV_PLAY_ERR_ORDER;
-    m_paused = true;
-    m_stepRequests = std::min(m_stepRequests + 1, kMaxStepRequests);
-    wake();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_playing)
+            return TRV_PLAY_ERR_ORDER;
+        m_paused = true;
+        m_stepRequests = std::min(m_stepRequests + 1, kMaxStepRequests);
+        wake();
+    }
+    SoundOutput::flush(m_port);
     return TRV_PLAY_NOERROR;
 }
 
 int PlayPort::stepBackward()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_playing)
-        return TRV_PLAY_ERR_ORDER;
-    m_paused = true;
-    m_stepRequests = 0;
-    m_stepBack = true;
-    wake();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_playing)
+            return TRV_PLAY_ERR_ORDER;
+        m_paused = true;
+        m_stepRequests = 0;
+        m_stepBack = true;
+        wake();
+    }
+    SoundOutput::flush(m_port);
     return TRV_PLAY_NOERROR;
 }
 

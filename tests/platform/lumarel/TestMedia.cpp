@@ -53,11 +53,12 @@ uint8_t linearToAlaw(int16_t sample)
     return uint8_t(aval ^ mask);
 }
 
-QByteArray tone(int samples, int sampleRate)
+QByteArray tone(int samples, int sampleRate, double frequency = 440, int64_t firstSample = 0)
 {
     QByteArray bytes(samples, '\0');
     for (int i = 0; i < samples; ++i)
-        bytes[i] = char(linearToAlaw(int16_t(6000 * std::sin(2 * M_PI * 440.0 * i / sampleRate))));
+        bytes[i] = char(linearToAlaw(
+            int16_t(6000 * std::sin(2 * M_PI * frequency * double(firstSample + i) / sampleRate))));
     return bytes;
 }
 
@@ -155,14 +156,14 @@ std::vector<QByteArray> videoBlocks(const VideoOptions &o)
     return blocks;
 }
 
-QByteArray audioBlock(int samples, int sampleRate, int64_t timestampMs)
+QByteArray audioBlock(int samples, int sampleRate, int64_t timestampMs, double frequency, int64_t firstSample)
 {
     StreamFrameHeader h;
     h.kind = kFrameAudio;
     h.codec = kCodecG711A;
     h.rate = uint16_t(sampleRate / 10);
     h.timestampMs = timestampMs;
-    const QByteArray payload = tone(samples, sampleRate);
+    const QByteArray payload = tone(samples, sampleRate, frequency, firstSample);
     return frameBlock(h, reinterpret_cast<const uint8_t *>(payload.constData()), size_t(payload.size()));
 }
 

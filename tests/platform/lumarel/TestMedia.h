@@ -43,8 +43,10 @@ VideoOptions cameraLike();
 // One block of the device stream format per picture; empty when the encoder
 // is missing.
 std::vector<QByteArray> videoBlocks(const VideoOptions &options);
-// An audio frame of `samples` G.711 A-law bytes of a tone.
-QByteArray audioBlock(int samples, int sampleRate, int64_t timestampMs);
+// An audio frame of `samples` G.711 A-law bytes of a tone (amplitude 6000);
+// `firstSample` continues the tone of the blocks before.
+QByteArray audioBlock(
+    int samples, int sampleRate, int64_t timestampMs, double frequency = 440, int64_t firstSample = 0);
 // A talk voice frame (8-byte head).
 QByteArray voiceFrame(int samples, int sampleRate);
 QByteArray join(const std::vector<QByteArray> &blocks);

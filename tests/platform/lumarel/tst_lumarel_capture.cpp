@@ -1,6 +1,8 @@
-// Audio capture of the play library: block sizes, the WAV source, and a stop
-// after which no block arrives.
+// Audio capture of the play library: block sizes and the microphone's sound
+// from a private sound server, the WAV source, a stop after which no block
+// arrives, and no capture without a server.
 
+#include "PulseServer.h"
 #include "lumarel/LumarelControl.h"
 #include "lumarel/lumarel.h"
 
@@ -68,6 +70,12 @@ class TestLumarelCapture : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_pulse.start(), qPrintable(m_pulse.errorText()));
+        qputenv("PULSE_SERVER", m_pulse.address().toUtf8());
+    }
+
     void cleanup()
     {
         TRV_PLAY_StopAudioCapture();
@@ -80,6 +88,7 @@ private slots:
         QTest::addColumn<int>("length");
         QTest::newRow("talk 8 kHz") << 8000 << 640;
         QTest::newRow("voice 16 kHz") << 16000 << 320;
+        QTest::newRow("odd size at 16 kHz") << 16000 << 998;
     }
 
     void blocksHaveExactlyTheRequestedSize()
@@ -91,17 +100,25 @@ private slots:
         QVERIFY(TRV_PLAY_StartAudioCapture(collect, 16, rate, length, &b));
         QCOMPARE(TRV_PLAY_StartAudioCapture(collect, 16, rate, length, &b), 0);
         QCOMPARE(TRV_PLAY_GetLastError(0), int(TRV_PLAY_ERR_BUSY));
-        QTRY_VERIFY(blockCount(b) >= 3);
+        QTRY_VERIFY(blockCount(b) >= 8);
         QVERIFY(TRV_PLAY_StopAudioCapture());
         b.stopped = true;
         QVERIFY(!LumarelControl::audioCaptureRunning());
         std::lock_guard<std::mutex> lock(b.mutex);
-        for (const QByteArray &block : b.blocks)
+        QByteArray all;
+        for (const QByteArray &block : b.blocks) {
             QCOMPARE(block.size(), length);
-        // A tone, not silence.
-        const auto *samples = reinterpret_cast<const qint16 *>(b.blocks[1].constData());
-        QVERIFY(*std::max_element(samples, samples + length / 2) > 1000);
+            all += block;
+        }
         QVERIFY(!b.wrongThread);
+        // The server's microphone, a 660 Hz sine, at the asked rate: at
+        // another rate its pitch would be off by the ratio.
+        QVector<qint16> samples(all.size() / 2);
+        memcpy(samples.data(), all.constData(), size_t(samples.size()) * 2);
+        samples = samples.mid(samples.size() / 3); // past the source's start
+        QVERIFY2(qAbs(SoundMeasure::zeroCrossingFrequency(samples, rate) - 660) < 10,
+            qPrintable(QString::number(SoundMeasure::zeroCrossingFrequency(samples, rate))));
+        QVERIFY(SoundMeasure::rms(samples) > 1000);
     }
 
     void noBlockAfterStopReturns()
@@ -177,6 +194,55 @@ private slots:
         QCOMPARE(TRV_PLAY_GetLastError(0), error);
         QVERIFY(!LumarelControl::audioCaptureRunning());
     }
+
+    void stopFromTheCallbackEndsTheCapture()
+    {
+        struct Stopper
+        {
+            std::atomic<int> calls { 0 };
+            std::atomic<int> stopResult { -1 };
+        } stopper;
+        auto callback = [](const char *, unsigned int, void *user) {
+            auto *s = static_cast<Stopper *>(user);
+            if (++s->calls == 1)
+                s->stopResult = TRV_PLAY_StopAudioCapture();
+        };
+        QVERIFY(TRV_PLAY_StartAudioCapture(callback, 16, 8000, 160, &stopper));
+        QTRY_COMPARE(stopper.stopResult.load(), 1);
+        QVERIFY(!LumarelControl::audioCaptureRunning());
+        // The next capture starts, on the same server.
+        Blocks b;
+        QVERIFY(TRV_PLAY_StartAudioCapture(collect, 16, 8000, 160, &b));
+        QTRY_VERIFY(blockCount(b) >= 2);
+        QVERIFY(TRV_PLAY_StopAudioCapture());
+        QCOMPARE(stopper.calls.load(), 1);
+    }
+
+    // Last: ends the server. Without it (and without a WAV file) there is
+    // no microphone, rather than a made-up one.
+    void noServerMeansNoCapture()
+    {
+        m_pulse.kill();
+        Blocks b;
+        QCOMPARE(TRV_PLAY_StartAudioCapture(collect, 16, 8000, 640, &b), 0);
+        QCOMPARE(TRV_PLAY_GetLastError(0), int(TRV_PLAY_ERR_AUDIO_DEVICE));
+        QVERIFY(!LumarelControl::audioCaptureRunning());
+        QCOMPARE(TRV_PLAY_StopAudioCapture(), 0);
+        QCOMPARE(blockCount(b), 0);
+        // A WAV file still stands in for the microphone.
+        QTemporaryDir dir;
+        QFile f(dir.filePath(QStringLiteral("mic.wav")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(wavFile(QVector<qint16>(800, 1000), 8000, 1));
+        f.close();
+        qputenv("LUMAREL_CAPTURE_WAV", QFile::encodeName(f.fileName()));
+        QVERIFY(TRV_PLAY_StartAudioCapture(collect, 16, 8000, 640, &b));
+        QTRY_VERIFY(blockCount(b) >= 1);
+        QVERIFY(TRV_PLAY_StopAudioCapture());
+    }
+
+private:
+    PulseServer m_pulse;
 };
 
 QTEST_GUILESS_MAIN(TestLumarelCapture)

@@ -81,7 +81,8 @@ enum {
     TRV_PLAY_ERR_BUF_OVER = 8, /* the input pool is full; data dropped */
     TRV_PLAY_ERR_WINDOW = 9, /* the window id names no widget */
     TRV_PLAY_ERR_BUSY = 10, /* already running */
-    TRV_PLAY_ERR_FORMAT = 11 /* the data or file format is not supported */
+    TRV_PLAY_ERR_FORMAT = 11, /* the data or file format is not supported */
+    TRV_PLAY_ERR_AUDIO_DEVICE = 12 /* no sound server, or it refused the microphone */
 };
 
 /* Called once on the port's thread when a file port has shown its last picture. */
