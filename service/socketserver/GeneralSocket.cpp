@@ -6,9 +6,10 @@
 #include "RawWsConnection.h"
 #include "RequestTasks.h"
 #include "ServiceLog.h"
+#include "UpdateChecks.h"
+#include "WorkLane.h"
 #include "WsFrame.h"
 #include "common/Json.h"
-#include "common/PoolJob.h"
 #include "common/ProgramDir.h"
 #include "common/Protocol.h"
 
@@ -16,7 +17,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <cerrno>
@@ -69,20 +69,40 @@ GeneralSocket::GeneralSocket(const QString &appDir, int firstPort, int lastPort,
     , m_firstPort(firstPort)
     , m_lastPort(lastPort)
     , m_wakeup(std::make_unique<RawSocket::Wakeup>())
-    , m_poolLoad(std::make_shared<std::atomic<int>>(0))
+    , m_checkLane(std::make_unique<WorkLane>(kMaxUpdateChecks, kMaxUpdateChecks))
+    , m_outsideLane(std::make_unique<WorkLane>(kOutsideWorkers, kMaxOutsideRequests))
+    , m_relayLane(std::make_unique<WorkLane>(4, kMaxRelays))
 {
-    QThreadPool::globalInstance()->setMaxThreadCount(10);
+    m_updateChecks = std::make_unique<UpdateChecks>(*m_checkLane, m_strWebRoot, m_strAppDir,
+        [this](int socket, QByteArray head, std::unique_ptr<QFile> file, qint64 size) {
+            deliver(socket, std::move(head), std::move(file), size);
+        });
+}
+
+void GeneralSocket::stop()
+{
+    m_bStop = true;
+    m_wakeup->notify();
+    m_checkLane->stop();
+    m_outsideLane->stop();
+    m_relayLane->stop();
+    std::lock_guard<std::mutex> lock(m_sessionMutex);
+    for (const auto &entry : m_sessions)
+        entry.second->requestClose(WsFrame::GoingAway);
 }
 
 GeneralSocket::~GeneralSocket()
 {
-    // The sessions' threads and the pool's relays may each be waiting for a
-    // page message to be taken by the GUI thread; when that is this thread,
-    // its events are handled while it waits for them.
+    // The sessions' threads and the relays may each be waiting for a page
+    // message to be taken by the GUI thread; when that is this thread, its
+    // events are handled while it waits for them.
     const bool ownThread
         = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
-    m_bStop = true;
-    m_wakeup->notify();
+    const auto handleEvents = [ownThread] {
+        if (ownThread)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    };
+    stop();
     while (!wait(ownThread ? 20 : ULONG_MAX)) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
@@ -91,6 +111,11 @@ GeneralSocket::~GeneralSocket()
     if (listener >= 0)
         RawSocket::closeSocket(listener);
     m_port = 0;
+    // The lanes' waits are cancelled: their jobs end at once, and what they
+    // deliver now is closed.
+    m_checkLane->join(handleEvents);
+    m_outsideLane->join(handleEvents);
+    m_relayLane->join(handleEvents);
 
     {
         std::lock_guard<std::mutex> lock(m_sessionMutex);
@@ -99,7 +124,7 @@ GeneralSocket::~GeneralSocket()
     }
     for (;;) {
         std::unique_lock<std::mutex> lock(m_threadMutex);
-        if (m_finishedThreads.size() == m_clientThreads.size() && m_pooledWork == 0)
+        if (m_finishedThreads.size() == m_clientThreads.size())
             break;
         if (ownThread) {
             lock.unlock();
@@ -145,18 +170,29 @@ void GeneralSocket::run()
     // its way gives back its place among the raw sessions).
     struct GiveUp
     {
+        GeneralSocket &server;
         std::vector<std::unique_ptr<HttpConnection>> &pending;
         ~GiveUp()
         {
             for (const auto &c : pending)
                 c->finish();
+            // What the lanes deliver from now on is closed unanswered.
+            std::vector<Delivered> left;
+            {
+                std::lock_guard<std::mutex> lock(server.m_deliveredMutex);
+                server.m_loopEnded = true;
+                left.swap(server.m_delivered);
+            }
+            for (const Delivered &d : left)
+                RawSocket::closeSocket(d.socket);
         }
-    } giveUp { connections };
+    } giveUp { *this, connections };
     std::vector<pollfd> fds;
     // Out of descriptors: accepting pauses for a moment rather than spinning.
     Clock::time_point acceptPausedUntil;
     while (!m_bStop) {
         Clock::time_point now = Clock::now();
+        takeDelivered(&connections);
         // Connections whose time is up: a request with its head is handled
         // with what came; anything else is given up.
         for (const auto &c : connections) {
@@ -193,6 +229,7 @@ void GeneralSocket::run()
         now = Clock::now();
         if (fds[0].revents)
             m_wakeup->clear();
+        takeDelivered(&connections);
 
         // Only the connections polled just now: new ones follow them.
         const size_t polled = connections.size();
@@ -295,12 +332,13 @@ int GeneralSocket::dealHttpGetFile(HttpConnection &c)
     // The page's "common.js" (any path that holds the name) is served by the
     // update check, which installs a newer page first when the web-file
     // server has one.
-    if (path.place != HttpRequest::Place::ServiceCfg && relative.contains(QLatin1String("common.js"))) {
-        if (poolFull())
-            return notFound(Ret::RawNoMemory);
-        auto *task = new CCheckUpdateStateTask;
-        task->setParams(m_strWebRoot, c.handOver(), path.style, fileName, m_strAppDir);
-        startPooled(task);
+    // When no check can start (or none is configured), the file is served
+    // at once as it is.
+    const bool commonJs
+        = path.place != HttpRequest::Place::ServiceCfg && relative.contains(QLatin1String("common.js"));
+    if (commonJs && !CCheckUpdateStateTask::serverBase(m_strAppDir).isEmpty()
+        && m_updateChecks->ask(path.style, fileName, c.socket())) {
+        c.handOver();
         return Ret::FileHandedToTask;
     }
 
@@ -314,46 +352,53 @@ int GeneralSocket::dealHttpGetFile(HttpConnection &c)
         return notFound(Ret::FileNotRegular);
     auto file = std::make_unique<QFile>(real);
     if (!file->open(QIODevice::ReadOnly))
-        return Ret::FileSendFailed;
+        return commonJs ? notFound(Ret::FileSendFailed) : Ret::FileSendFailed;
     const qint64 size = file->size();
-    c.reply(HttpReply::httpFileHead(HttpReply::fileTypeOfPath(path.typePath), size));
+    const int type
+        = commonJs ? HttpReply::fileTypeOfName(fileName) : HttpReply::fileTypeOfPath(path.typePath);
+    c.reply(HttpReply::httpFileHead(type, size));
     c.replyFile(std::move(file), size);
     return Ret::Ok;
 }
 
-void GeneralSocket::startPooled(QRunnable *task)
-{
-    std::shared_ptr<std::atomic<int>> load = m_poolLoad;
-    ++*load;
-    PoolJob::start(*QThreadPool::globalInstance(), [task, load] {
-        try {
-            task->run();
-        } catch (...) {
-            // Out of memory: that request goes unanswered.
-        }
-        delete task;
-        --*load;
-    });
-}
-
-void GeneralSocket::runOffLoop(std::function<void()> work)
+void GeneralSocket::deliver(int socket, QByteArray head, std::unique_ptr<QFile> file, qint64 size)
 {
     {
-        std::lock_guard<std::mutex> lock(m_threadMutex);
-        ++m_pooledWork;
-    }
-    ++*m_poolLoad;
-    PoolJob::start(*QThreadPool::globalInstance(), [this, work = std::move(work)] {
-        try {
-            work();
-        } catch (...) {
-            // Out of memory: that request goes unanswered.
+        std::lock_guard<std::mutex> lock(m_deliveredMutex);
+        if (!m_loopEnded && !head.isEmpty()) {
+            try {
+                m_delivered.push_back(Delivered { socket, std::move(head), std::move(file), size });
+                m_wakeup->notify();
+                return;
+            } catch (...) {
+                // Out of memory: the page is closed unanswered.
+            }
         }
-        --*m_poolLoad;
-        std::lock_guard<std::mutex> lock(m_threadMutex);
-        --m_pooledWork;
-        m_threadEnded.notify_all();
-    });
+    }
+    RawSocket::closeSocket(socket);
+}
+
+void GeneralSocket::takeDelivered(std::vector<std::unique_ptr<HttpConnection>> *connections)
+{
+    std::vector<Delivered> taken;
+    {
+        std::lock_guard<std::mutex> lock(m_deliveredMutex);
+        taken.swap(m_delivered);
+    }
+    const HttpConnection::Clock::time_point now = HttpConnection::Clock::now();
+    for (Delivered &d : taken) {
+        try {
+            auto c = std::make_unique<HttpConnection>(d.socket, now);
+            d.socket = -1;
+            c->reply(d.head);
+            if (d.file)
+                c->replyFile(std::move(d.file), d.size);
+            connections->push_back(std::move(c));
+        } catch (...) {
+            if (d.socket >= 0)
+                RawSocket::closeSocket(d.socket);
+        }
+    }
 }
 
 int GeneralSocket::sessionCount() const

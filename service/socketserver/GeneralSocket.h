@@ -20,8 +20,10 @@
 namespace Json {
 class Value;
 }
-class QRunnable;
+class QFile;
 class RawWsConnection;
+class UpdateChecks;
+class WorkLane;
 namespace RawSocket {
 class Wakeup;
 }
@@ -45,8 +47,10 @@ struct LocalCtrlRequest
 //
 // This thread accepts connections, gathers their requests and sends the
 // replies with one poll() over all of them, each connection with its own
-// deadline: no client waits for another. Work that may block (update checks,
-// outside requests, relays to a player) runs on the global thread pool.
+// deadline: no client waits for another. Work that may block runs on work
+// lanes of its own, each bounded and cancellable: update checks, outside
+// requests (MainType 202) and relays to a player; its replies come back to
+// this thread, which sends them.
 class GeneralSocket : public QThread, public PageFrontEnd
 {
     Q_OBJECT
@@ -62,11 +66,18 @@ public:
     // How long a closing raw session waits for its close frame to go out and
     // for the page to close.
     static constexpr int kClosingMs = 2000;
-    // Requests handed to the global thread pool and not yet done, at most
-    // (update checks, outside requests, relays to a player). Beyond it a
-    // request that needs the pool is not taken: a page file gets the
-    // not-found page, a control request a closed connection.
-    static constexpr int kMaxPoolWork = 64;
+    // Update checks running at once. When none can start, the page's file
+    // is served at once without one.
+    static constexpr int kMaxUpdateChecks = 4;
+    // Outside requests (MainType 202) taken at once, running and waiting,
+    // and how many of them run. Over the bound a request is answered 503
+    // with "Retry-After" (kRetryAfterSeconds).
+    static constexpr int kMaxOutsideRequests = 64;
+    static constexpr int kOutsideWorkers = 10;
+    static constexpr int kRetryAfterSeconds = 1;
+    // Relays of control requests to a player, taken at once; over it the
+    // request is closed unanswered.
+    static constexpr int kMaxRelays = 64;
 
     static GeneralSocket *instance();
     static void releaseInstance();
@@ -74,9 +85,14 @@ public:
     // `appDir` is the service's folder; the web root is its parent.
     explicit GeneralSocket(const QString &appDir, int firstPort = kFirstPort, int lastPort = kLastPort,
         QObject *parent = nullptr);
-    // Stops the accept loop, closes every raw session with 1001 (each ends its
-    // player) and waits for all of it, at most about kClosingMs.
+    // stop(), then waits for all of it, at most about kClosingMs.
     ~GeneralSocket() override;
+
+    // Begins the shutdown and returns at once: the accept loop ends, the
+    // work lanes' waits are cancelled (their pages' sockets closed), and every
+    // raw session closes its page with 1001 (each ends its player). Another
+    // front end can close its pages meanwhile.
+    void stop();
 
     // Opens the listener (run() does it when it has not been done); false
     // when no port of the range is free.
@@ -125,12 +141,11 @@ private:
     int dealWebLocalCtrl(HttpConnection &c);
     // The foreground window when its title contains `title`, else 0.
     static quint64 getBrowserWndByTitle(int browseType, const QString &title);
-    bool poolFull() const { return m_poolLoad->load() >= kMaxPoolWork; }
-    // Runs `task` on the global thread pool and deletes it; the task may
-    // outlive this object.
-    void startPooled(QRunnable *task);
-    // Runs `work` on the global thread pool; the destructor waits for it.
-    void runOffLoop(std::function<void()> work);
+    // Any thread: the reply for a socket a lane took, sent by the loop; an
+    // empty head closes the socket unanswered (so does a loop that ended).
+    void deliver(int socket, QByteArray head, std::unique_ptr<QFile> file, qint64 size);
+    // The loop: takes what was delivered into `connections`.
+    void takeDelivered(std::vector<std::unique_ptr<HttpConnection>> *connections);
 
     // Ret::Ok when the handshake reply is on its way (the session starts once
     // it went out), else one of the Ret::Raw codes.
@@ -164,11 +179,24 @@ private:
     int m_nCurClientId = -1; // the raw session accepted last
     QString m_strWndID;
 
-    std::mutex m_threadMutex; // guards the four below
+    std::mutex m_threadMutex; // guards the three below
     std::condition_variable m_threadEnded;
     std::map<int, std::thread> m_clientThreads;
     std::vector<int> m_finishedThreads;
-    int m_pooledWork = 0; // runOffLoop() work not yet done
-    // Pool work started here and not yet done, shared with that work.
-    std::shared_ptr<std::atomic<int>> m_poolLoad;
+
+    struct Delivered
+    {
+        int socket;
+        QByteArray head;
+        std::unique_ptr<QFile> file;
+        qint64 size;
+    };
+    std::mutex m_deliveredMutex; // guards the two below
+    std::vector<Delivered> m_delivered;
+    bool m_loopEnded = false;
+
+    std::unique_ptr<WorkLane> m_checkLane;
+    std::unique_ptr<WorkLane> m_outsideLane;
+    std::unique_ptr<WorkLane> m_relayLane;
+    std::unique_ptr<UpdateChecks> m_updateChecks;
 };

@@ -10,6 +10,7 @@
 #include "RequestTasks.h"
 #include "ServiceLog.h"
 #include "SessionCipher.h"
+#include "WorkLane.h"
 #include "common/Json.h"
 #include "common/Protocol.h"
 #include "common/SessionKey.h"
@@ -190,24 +191,25 @@ int GeneralSocket::dealWebLocalCtrl(HttpConnection &c)
         return 1;
     }
     case LocalCtrl::WindowPlace: {
-        if (poolFull())
-            return 1;
         // The relay waits until the player's link has the text, which may
-        // take the relay's thread a while: it is done off the server's loop,
-        // and the answer follows it.
+        // take the relay's thread a while: it is done on the relay lane, and
+        // the answer follows it.
         Json::Value relay = root;
         relay["Potocol"] = "HTTP";
         const bool hasId = !JsonUtil::member(root, "Id").isNull();
         const QByteArray text = HttpReply::styledJson(relay);
         const QByteArray reply = textReply(mainSub + okTail);
         const int id = req.Id;
-        const int s = c.handOver();
-        runOffLoop([this, hasId, text, reply, id, s] {
-            if (hasId)
-                emit sigSendGeneralSocketMsg(text, id);
-            HttpReply::sendData(s, reply.constData(), reply.size(), 3);
-            RawSocket::closeSocket(s);
-        });
+        const int s = c.socket();
+        if (!m_relayLane->tryRun(
+                [this, hasId, text, reply, id, s] {
+                    if (hasId)
+                        emit sigSendGeneralSocketMsg(text, id);
+                    deliver(s, reply, nullptr, 0);
+                },
+                [s] { RawSocket::closeSocket(s); }))
+            return 1;
+        c.handOver();
         return 2;
     }
     case LocalCtrl::CipherData: {
@@ -279,9 +281,16 @@ int GeneralSocket::dealWebLocalCtrl(HttpConnection &c)
         c.reply(textReply(mainSub + ",\"port\":" + QByteArray::number(req.param) + okTail));
         return 1;
     case LocalCtrl::OutsideRequest: {
-        if (poolFull())
+        // Over the lane's bound the page hears at once when to try again.
+        const int s = c.socket();
+        CancelFlag *cancel = &m_outsideLane->cancel();
+        if (!m_outsideLane->tryRun(
+                [this, json, s, cancel] { deliver(s, CGIReqThreadTask(json, cancel).run(), nullptr, 0); },
+                [s] { RawSocket::closeSocket(s); })) {
+            c.reply(HttpReply::busyReply(kRetryAfterSeconds));
             return 1;
-        startPooled(new CGIReqThreadTask(json, c.handOver()));
+        }
+        c.handOver();
         return 2;
     }
     default:
