@@ -141,7 +141,9 @@ bool GeneralSocket::listen()
     if (m_listenSocket.load() >= 0)
         return true;
     int port = 0;
-    const int s = RawSocket::listenLoopback(m_firstPort, m_lastPort, &port);
+    // Connections wait in the listener's backlog only while the loop takes
+    // the ones before them: as many as the system allows.
+    const int s = RawSocket::listenLoopback(m_firstPort, m_lastPort, &port, RawSocket::systemBacklog());
     if (s < 0) {
         qDebug("Bind error: no free port in %d..%d", m_firstPort, m_lastPort);
         return false;
@@ -210,7 +212,16 @@ void GeneralSocket::run()
                               }),
             connections.end());
 
-        const bool accepting = int(connections.size()) < kMaxConnections && now >= acceptPausedUntil;
+        // With every place taken, a new connection takes the place of the
+        // one that has waited longest without a whole request head (the
+        // vector is in the order of acceptance): no client keeps the others
+        // out by holding places, however fast it reconnects.
+        const auto oldestWithoutHead = [&connections] {
+            return std::find_if(connections.begin(), connections.end(),
+                [](const auto &c) { return c->state() == HttpConnection::State::Reading && !c->hasHead(); });
+        };
+        const bool accepting = now >= acceptPausedUntil
+            && (int(connections.size()) < kMaxConnections || oldestWithoutHead() != connections.end());
         fds.clear();
         fds.push_back({ m_wakeup->fd(), POLLIN, 0 });
         fds.push_back({ accepting ? listener : -1, POLLIN, 0 });
@@ -229,7 +240,6 @@ void GeneralSocket::run()
         now = Clock::now();
         if (fds[0].revents)
             m_wakeup->clear();
-        takeDelivered(&connections);
 
         // Only the connections polled just now: new ones follow them.
         const size_t polled = connections.size();
@@ -245,8 +255,12 @@ void GeneralSocket::run()
             if (revents & (POLLOUT | POLLERR | POLLHUP))
                 c.send(now);
         }
+        // Replies the lanes finished meanwhile go out from the next turn on.
+        takeDelivered(&connections);
         if (fds[1].revents) {
-            while (int(connections.size()) < kMaxConnections) {
+            // At most a place's worth per turn: the connections already
+            // taken are read before more come in.
+            for (int taken = 0; taken < kMaxConnections; ++taken) {
                 const int s = RawSocket::acceptPending(listener);
                 if (s == -3) {
                     acceptPausedUntil = now + std::chrono::milliseconds(100);
@@ -257,6 +271,18 @@ void GeneralSocket::run()
                 if (s < 0)
                     break;
                 connections.push_back(std::make_unique<HttpConnection>(s, now));
+                // A request that came with the connection is taken now, so
+                // that its connection is no longer one without a head.
+                HttpConnection &c = *connections.back();
+                if (c.receive(now))
+                    DealClientMsg(c);
+                if (int(connections.size()) <= kMaxConnections)
+                    continue;
+                const auto oldest = oldestWithoutHead();
+                if (oldest == connections.end())
+                    break;
+                (*oldest)->finish();
+                connections.erase(oldest);
             }
         }
     }

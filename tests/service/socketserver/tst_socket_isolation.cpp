@@ -301,6 +301,55 @@ private slots:
         QVERIFY2(othersWaiting, "the answer came only after the slow clients were done with");
     }
 
+    // With every connection place taken by connections that sent nothing, a
+    // new connection takes the place of the one that waited longest: a GET
+    // is answered at once, the oldest silent connections are closed and
+    // the newest wait on.
+    void placesGoToNewConnections_data()
+    {
+        QTest::addColumn<int>("silent"); // connections that send nothing
+        QTest::newRow("every place taken") << GeneralSocket::kMaxConnections;
+        QTest::newRow("200 more in the backlog") << GeneralSocket::kMaxConnections + 200;
+    }
+    void placesGoToNewConnections()
+    {
+        QFETCH(int, silent);
+        std::vector<int> idle { connectTo(m_server->port()) };
+        // The first one waits a curl's start longer than the others.
+        QCOMPARE(curl({ baseUrl(*m_server) + QStringLiteral("/index.html") }).status,
+            QByteArray("HTTP/1.1 200 OK"));
+        while (int(idle.size()) < silent)
+            idle.push_back(connectTo(m_server->port()));
+        const Reply reply = curl({ baseUrl(*m_server) + QStringLiteral("/index.html") });
+        // Those over the places, and one for the GET, were closed, oldest first.
+        const int closed = silent - GeneralSocket::kMaxConnections + 1;
+        QList<int> wrong;
+        for (int i = 0; i < silent; ++i) {
+            if (idle[size_t(i)] < 0 || stillWaiting(idle[size_t(i)]) != (i >= closed))
+                wrong.append(i);
+            ::close(idle[size_t(i)]);
+        }
+        QCOMPARE(reply.status, QByteArray("HTTP/1.1 200 OK"));
+        QCOMPARE(reply.body, QByteArray("<html>index</html>"));
+        QCOMPARE(wrong, QList<int>());
+    }
+
+    // The listener's backlog is as long as the system allows, as ss reports it.
+    void backlogFollowsTheSystem()
+    {
+        QFile limit(QStringLiteral("/proc/sys/net/core/somaxconn"));
+        QVERIFY(limit.open(QIODevice::ReadOnly));
+        const QByteArray expected = limit.readAll().trimmed();
+        QProcess ss;
+        ss.start(QStringLiteral("ss"),
+            { QStringLiteral("-ltnH"), QStringLiteral("sport = :%1").arg(m_server->port()) });
+        QVERIFY(ss.waitForFinished(30000));
+        const QList<QByteArray> columns = ss.readAllStandardOutput().simplified().split(' ');
+        QVERIFY(columns.size() >= 4);
+        QCOMPARE(columns.at(0), QByteArray("LISTEN"));
+        QCOMPARE(columns.at(2), expected);
+    }
+
     // Player messages for a page that does not read wait in the session's
     // queue; the page gets them all once it reads. Past 64 MiB unread the
     // session ends, as on the Qt WebSocket server.
