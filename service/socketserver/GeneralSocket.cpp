@@ -2,6 +2,9 @@
 
 #include "ClientRegistry.h"
 #include "HttpReply.h"
+#include "LocalControl.h"
+#include "PageFileServer.h"
+#include "RawSessions.h"
 #include "RawSocket.h"
 #include "RawWsConnection.h"
 #include "RequestTasks.h"
@@ -77,6 +80,10 @@ GeneralSocket::GeneralSocket(const QString &appDir, int firstPort, int lastPort,
         [this](int socket, QByteArray head, std::unique_ptr<QFile> file, qint64 size) {
             deliver(socket, std::move(head), std::move(file), size);
         });
+    m_pageFiles = std::make_unique<PageFileServer>(m_strWebRoot, m_strAppDir, *m_updateChecks);
+    m_rawSessions = std::make_unique<RawSessions>(*this);
+    m_localControl = std::make_unique<LocalControl>(*this, *m_rawSessions, *m_relayLane, *m_outsideLane,
+        [this](int socket, const QByteArray &reply) { deliver(socket, reply, nullptr, 0); });
 }
 
 void GeneralSocket::stop()
@@ -86,9 +93,7 @@ void GeneralSocket::stop()
     m_checkLane->stop();
     m_outsideLane->stop();
     m_relayLane->stop();
-    std::lock_guard<std::mutex> lock(m_sessionMutex);
-    for (const auto &entry : m_sessions)
-        entry.second->requestClose(WsFrame::GoingAway);
+    m_rawSessions->closeAll();
 }
 
 GeneralSocket::~GeneralSocket()
@@ -117,23 +122,8 @@ GeneralSocket::~GeneralSocket()
     m_outsideLane->join(handleEvents);
     m_relayLane->join(handleEvents);
 
-    {
-        std::lock_guard<std::mutex> lock(m_sessionMutex);
-        for (const auto &entry : m_sessions)
-            entry.second->requestClose(WsFrame::GoingAway);
-    }
-    for (;;) {
-        std::unique_lock<std::mutex> lock(m_threadMutex);
-        if (m_finishedThreads.size() == m_clientThreads.size())
-            break;
-        if (ownThread) {
-            lock.unlock();
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            lock.lock();
-        }
-        m_threadEnded.wait_for(lock, std::chrono::milliseconds(20));
-    }
-    joinFinishedThreads();
+    m_rawSessions->closeAll();
+    m_rawSessions->join(handleEvents);
 }
 
 bool GeneralSocket::listen()
@@ -302,15 +292,31 @@ void GeneralSocket::DealClientMsg(HttpConnection &c)
             case HttpRequest::Kind::Preflight:
                 c.reply(QByteArray(kPreflightReply, int(sizeof kPreflightReply - 1)));
                 break;
-            case HttpRequest::Kind::Control:
-                dealWebLocalCtrl(c);
+            case HttpRequest::Kind::Control: {
+                const HttpRequest::Head &head = c.head();
+                const LocalControl::Outcome outcome = m_localControl->handle(
+                    c.request().mid(head.headLength, head.contentLength > 0 ? head.contentLength : -1),
+                    c.socket());
+                if (outcome.taken)
+                    c.handOver();
+                else if (!outcome.reply.isEmpty())
+                    c.reply(outcome.reply);
                 break;
+            }
             case HttpRequest::Kind::WebSocket:
                 dealWebSocketConnect(c);
                 break;
-            case HttpRequest::Kind::File:
-                dealHttpGetFile(c);
+            case HttpRequest::Kind::File: {
+                PageFileServer::Reply reply = m_pageFiles->serve(c.head().header.target(), c.socket());
+                if (reply.taken) {
+                    c.handOver();
+                } else if (!reply.head.isEmpty()) {
+                    c.reply(reply.head);
+                    if (reply.file)
+                        c.replyFile(std::move(reply.file), reply.size);
+                }
                 break;
+            }
             }
         }
     } catch (...) {
@@ -323,68 +329,6 @@ void GeneralSocket::DealClientMsg(HttpConnection &c)
         c.finish();
     else
         c.send(HttpConnection::Clock::now());
-}
-
-int GeneralSocket::dealHttpGetFile(HttpConnection &c)
-{
-    const HttpRequest::FilePath path = HttpRequest::parseFilePath(c.head().header.target());
-    auto notFound = [&c](int code) {
-        c.reply(HttpReply::httpFileHead(9, 0));
-        return code;
-    };
-    if (path.tooLong)
-        return notFound(Ret::FileLineTooLong);
-    if (!path.ok)
-        return notFound(Ret::FileNotFound);
-
-    QString base;
-    QString relative = path.relative;
-    switch (path.place) {
-    case HttpRequest::Place::ServiceCfg:
-        base = m_strAppDir + QStringLiteral("/Cfg");
-        relative = relative.mid(4);
-        break;
-    case HttpRequest::Place::Style:
-        base = m_strWebRoot + QLatin1Char('/') + path.style;
-        if (HttpRequest::holdsFolder(base, m_strAppDir))
-            return notFound(Ret::FileNotFound);
-        break;
-    case HttpRequest::Place::Web:
-        base = m_strWebRoot + QStringLiteral("/Web");
-        break;
-    }
-    const QString fileName = base + QLatin1Char('/') + relative;
-
-    // The page's "common.js" (any path that holds the name) is served by the
-    // update check, which installs a newer page first when the web-file
-    // server has one.
-    // When no check can start (or none is configured), the file is served
-    // at once as it is.
-    const bool commonJs
-        = path.place != HttpRequest::Place::ServiceCfg && relative.contains(QLatin1String("common.js"));
-    if (commonJs && !CCheckUpdateStateTask::serverBase(m_strAppDir).isEmpty()
-        && m_updateChecks->ask(path.style, fileName, c.socket())) {
-        c.handOver();
-        return Ret::FileHandedToTask;
-    }
-
-    const QFileInfo info(fileName);
-    if (!info.exists())
-        return notFound(Ret::FileNotFound);
-    const QString real = HttpRequest::confinedPath(fileName, base);
-    if (real.isEmpty())
-        return notFound(Ret::FileNotFound);
-    if (!QFileInfo(real).isFile())
-        return notFound(Ret::FileNotRegular);
-    auto file = std::make_unique<QFile>(real);
-    if (!file->open(QIODevice::ReadOnly))
-        return commonJs ? notFound(Ret::FileSendFailed) : Ret::FileSendFailed;
-    const qint64 size = file->size();
-    const int type
-        = commonJs ? HttpReply::fileTypeOfName(fileName) : HttpReply::fileTypeOfPath(path.typePath);
-    c.reply(HttpReply::httpFileHead(type, size));
-    c.replyFile(std::move(file), size);
-    return Ret::Ok;
 }
 
 void GeneralSocket::deliver(int socket, QByteArray head, std::unique_ptr<QFile> file, qint64 size)
@@ -427,19 +371,6 @@ void GeneralSocket::takeDelivered(std::vector<std::unique_ptr<HttpConnection>> *
     }
 }
 
-int GeneralSocket::sessionCount() const
-{
-    std::lock_guard<std::mutex> lock(m_sessionMutex);
-    return int(m_sessions.size());
-}
-
-std::shared_ptr<RawWsConnection> GeneralSocket::session(int sessionId) const
-{
-    std::lock_guard<std::mutex> lock(m_sessionMutex);
-    const auto it = m_sessions.find(sessionId);
-    return it == m_sessions.end() ? nullptr : it->second;
-}
-
 int GeneralSocket::webSocketHandshake(const HttpRequest::Head &head, QByteArray *reply)
 {
     if (!head.header.hasField("sec-websocket-key"))
@@ -453,27 +384,9 @@ int GeneralSocket::webSocketHandshake(const HttpRequest::Head &head, QByteArray 
     return Ret::Ok;
 }
 
-void GeneralSocket::joinFinishedThreads()
-{
-    std::vector<std::thread> done;
-    {
-        std::lock_guard<std::mutex> lock(m_threadMutex);
-        for (int id : m_finishedThreads) {
-            const auto it = m_clientThreads.find(id);
-            if (it == m_clientThreads.end())
-                continue;
-            done.push_back(std::move(it->second));
-            m_clientThreads.erase(it);
-        }
-        m_finishedThreads.clear();
-    }
-    for (std::thread &thread : done)
-        thread.join();
-}
-
 int GeneralSocket::dealWebSocketConnect(HttpConnection &c)
 {
-    joinFinishedThreads();
+    m_rawSessions->joinFinished();
     ClientRegistry *registry = ClientRegistry::instance();
     const int s = c.socket();
     const int added = registry->addClient(s, nullptr);
@@ -493,210 +406,23 @@ int GeneralSocket::dealWebSocketConnect(HttpConnection &c)
     const QByteArray early = c.request().mid(head.headLength + head.contentLength);
     HttpConnection *connection = &c;
     c.reply(reply);
-    c.setReplyActions([this, connection, early] { startWebSocketSession(connection->handOver(), early); },
+    RawSessions *sessions = m_rawSessions.get();
+    c.setReplyActions([sessions, connection, early] { sessions->start(connection->handOver(), early); },
         [registry, s] { registry->removeClient(s); });
     return Ret::Ok;
 }
 
-int GeneralSocket::startWebSocketSession(int s, const QByteArray &early)
+int GeneralSocket::sessionCount() const
 {
-    ClientRegistry *registry = ClientRegistry::instance();
-    // The session exists, key record included, before its thread starts and
-    // before a later control request can look it up.
-    std::shared_ptr<RawWsConnection> connection;
-    QString wndText;
-    {
-        std::lock_guard<std::mutex> lock(m_sessionMutex);
-        const int id = registry->takeSessionId();
-        connection = std::make_shared<RawWsConnection>(s, id);
-        m_sessions[id] = connection;
-        m_nCurClientId = id;
-        wndText = m_strWndID;
-    }
-    const int id = connection->sessionId();
-    try {
-        std::lock_guard<std::mutex> lock(m_threadMutex);
-        m_clientThreads[id] = std::thread([this, connection, wndText, early]() mutable {
-            recvClientMsg(std::move(connection), wndText, early);
-        });
-    } catch (...) {
-        {
-            std::lock_guard<std::mutex> lock(m_sessionMutex);
-            m_sessions.erase(id);
-        }
-        registry->removeClient(s);
-        // The socket closes with the connection.
-        return Ret::RawThreadFailed;
-    }
-    return Ret::Ok;
-}
-
-void GeneralSocket::recvClientMsg(
-    std::shared_ptr<RawWsConnection> connection, QString wndText, QByteArray early)
-{
-    using Clock = std::chrono::steady_clock;
-    const int id = connection->sessionId();
-    const int s = connection->socket();
-    try {
-        emit sigNewGeneralSocketConnect(id, wndText);
-        WsFrameParser parser;
-        parser.feed(early.constData(), early.size());
-        char chunk[65536];
-        // The closing handshake. A page that closes gets its close frame
-        // echoed and the connection ends once that is out. When the session
-        // closes the page, the page's frames are still read until its own
-        // close frame comes (after a malformed frame, its bytes are only
-        // dropped) or it ends the connection: it gets the close frame rather
-        // than a reset connection. Either way at most kClosingMs.
-        enum class Closing { No, AfterEcho, AwaitPage, Discard };
-        Closing closing = Closing::No;
-        bool writeShut = false;
-        Clock::time_point closeBy;
-        auto beginClose = [&](const QByteArray &payload, Closing how) {
-            connection->queueFrame(WsFrame::Close, payload);
-            closing = how;
-            closeBy = Clock::now() + std::chrono::milliseconds(kClosingMs);
-        };
-        bool pageDone = false;
-        while (!pageDone && !connection->aborted()) {
-            WsFrameParser::Event event;
-            while ((closing == Closing::No || closing == Closing::AwaitPage) && parser.next(&event)) {
-                if (closing == Closing::AwaitPage) {
-                    pageDone = event.kind == WsFrameParser::Event::Close
-                        || event.kind == WsFrameParser::Event::Error;
-                    if (pageDone)
-                        break;
-                    continue;
-                }
-                switch (event.kind) {
-                case WsFrameParser::Event::Message:
-                    // Binary messages carry nothing for the player.
-                    if (event.opcode == WsFrame::Text)
-                        dealWebSocketText(*connection, event.data);
-                    break;
-                case WsFrameParser::Event::Ping:
-                    connection->queueFrame(WsFrame::Pong, event.data);
-                    break;
-                case WsFrameParser::Event::Pong:
-                    break;
-                case WsFrameParser::Event::Close:
-                    beginClose(event.code == 1005 ? QByteArray() : WsFrame::buildClose(event.code).mid(2),
-                        Closing::AfterEcho);
-                    break;
-                case WsFrameParser::Event::Error:
-                    beginClose(WsFrame::buildClose(event.code).mid(2), Closing::Discard);
-                    break;
-                }
-            }
-            if (pageDone)
-                break;
-            if (closing == Closing::No) {
-                const int code = m_bStop ? int(WsFrame::GoingAway) : connection->closeRequested();
-                if (code != 0)
-                    beginClose(WsFrame::buildClose(code).mid(2), Closing::AwaitPage);
-            }
-            if (connection->aborted() || !connection->flush())
-                break;
-            if (closing != Closing::No) {
-                if (!connection->hasOutput()) {
-                    if (closing == Closing::AfterEcho)
-                        break;
-                    if (!writeShut)
-                        ::shutdown(s, SHUT_WR);
-                    writeShut = true;
-                }
-                if (Clock::now() >= closeBy)
-                    break;
-            }
-
-            pollfd fds[2] = { { s, short(POLLIN | (connection->hasOutput() ? POLLOUT : 0)), 0 },
-                { connection->wakeFd(), POLLIN, 0 } };
-            int timeoutMs = 1000;
-            if (closing != Closing::No)
-                timeoutMs = int(qBound<qint64>(
-                    0, std::chrono::ceil<std::chrono::milliseconds>(closeBy - Clock::now()).count(), 1000));
-            if (::poll(fds, 2, timeoutMs) < 0) {
-                if (errno == EINTR)
-                    continue;
-                break;
-            }
-            if (fds[1].revents)
-                connection->clearWake();
-            if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            const ssize_t n = RawSocket::receiveSome(s, chunk, sizeof chunk);
-            if (n == -2)
-                continue;
-            if (n <= 0)
-                break;
-            if (closing == Closing::No || closing == Closing::AwaitPage)
-                parser.feed(chunk, int(n));
-        }
-    } catch (...) {
-        // Out of memory in this session: it ends like a broken connection.
-    }
-    {
-        std::lock_guard<std::mutex> lock(m_sessionMutex);
-        m_sessions.erase(id);
-    }
-    connection->abort();
-    RawSocket::shutdownSocket(s);
-    emit sigDestoryNamedPipe(id);
-    ClientRegistry::instance()->removeClient(s);
-    // The socket closes with the last reference; a sender that still holds
-    // one finds the session ended.
-    connection.reset();
-    std::lock_guard<std::mutex> lock(m_threadMutex);
-    m_finishedThreads.push_back(id);
-    m_threadEnded.notify_all();
-}
-
-void GeneralSocket::dealWebSocketText(const RawWsConnection &connection, const QByteArray &payload)
-{
-    // A text that does not decrypt reaches the player empty.
-    QByteArray text;
-    connection.page().textFromPage(payload, &text);
-    if (!session(connection.sessionId()))
-        return;
-    emit sigSendGeneralSocketMsg(text, connection.sessionId());
+    return m_rawSessions->count();
 }
 
 void GeneralSocket::onSendMsg(QByteArray msg, int sessionID)
 {
-    const std::shared_ptr<RawWsConnection> connection = session(sessionID);
-    if (!connection)
-        return;
-    try {
-        // Only a message that names the flag is parsed: this thread serves
-        // every client, and most player messages (pictures' sizes, events,
-        // device settings of any size) do not carry it.
-        Json::Value root;
-        if (msg.contains("IsUpgrade") && JsonUtil::parse(msg.toStdString(), &root)) {
-            const Json::Value &upgrade = JsonUtil::member(root, "IsUpgrade");
-            if (!upgrade.isNull()) {
-                bool flag = false;
-                if (upgrade.isBool())
-                    flag = upgrade.asBool();
-                else if (JsonUtil::isIntLike(upgrade))
-                    flag = upgrade.asInt() != 0;
-                connection->page().setUpgrade(flag);
-            }
-        }
-        if (msg.isEmpty())
-            return;
-        const qint64 unsent = connection->unsentBytes();
-        if (connection->sendText(msg) == RawWsConnection::Queued::Overflow)
-            serviceLog("GeneralSocket::onSendMsg",
-                QStringLiteral("session %1 ended: its page left %2 bytes unread").arg(sessionID).arg(unsent),
-                ServiceLog::Warning);
-    } catch (...) {
-        // A player message that cannot be handled is lost; the session goes on.
-    }
+    m_rawSessions->sendToPage(msg, sessionID);
 }
 
 void GeneralSocket::onPlayerLost(int sessionID)
 {
-    const std::shared_ptr<RawWsConnection> connection = session(sessionID);
-    if (connection)
-        connection->requestClose(WsFrame::ServerError);
+    m_rawSessions->playerLost(sessionID);
 }

@@ -21,7 +21,9 @@ namespace Json {
 class Value;
 }
 class QFile;
-class RawWsConnection;
+class LocalControl;
+class PageFileServer;
+class RawSessions;
 class UpdateChecks;
 class WorkLane;
 namespace RawSocket {
@@ -134,13 +136,7 @@ private:
     // Classifies a request that is whole (or as whole as it will get) and
     // answers it, or hands its socket on.
     void DealClientMsg(HttpConnection &c);
-    // Ret::Ok or one of the Ret::File codes.
-    int dealHttpGetFile(HttpConnection &c);
 
-    // -2 (answered 400), 1 (answered or ignored) or 2 (a task owns the socket).
-    int dealWebLocalCtrl(HttpConnection &c);
-    // The foreground window when its title contains `title`, else 0.
-    static quint64 getBrowserWndByTitle(int browseType, const QString &title);
     // Any thread: the reply for a socket a lane took, sent by the loop; an
     // empty head closes the socket unanswered (so does a loop that ended).
     void deliver(int socket, QByteArray head, std::unique_ptr<QFile> file, qint64 size);
@@ -152,15 +148,6 @@ private:
     int dealWebSocketConnect(HttpConnection &c);
     // Ret::Ok with the reply, or Ret::RawNoKey / Ret::RawBadKey.
     static int webSocketHandshake(const HttpRequest::Head &head, QByteArray *reply);
-    // Starts the session of an upgraded connection: Ret::Ok, or
-    // Ret::RawThreadFailed (the socket is then closed).
-    int startWebSocketSession(int s, const QByteArray &early);
-    // A session's loop, on its own thread; `early` holds bytes that came
-    // right behind the upgrade request.
-    void recvClientMsg(std::shared_ptr<RawWsConnection> connection, QString wndText, QByteArray early);
-    void dealWebSocketText(const RawWsConnection &connection, const QByteArray &payload);
-    std::shared_ptr<RawWsConnection> session(int sessionId) const;
-    void joinFinishedThreads();
 
     std::atomic<bool> m_bStop { false };
     // Set as run() returns: what it did is then visible to the thread that
@@ -173,16 +160,6 @@ private:
     std::atomic<int> m_listenSocket { -1 };
     std::atomic<int> m_port { 0 };
     std::unique_ptr<RawSocket::Wakeup> m_wakeup; // wakes the accept loop to stop
-
-    mutable std::mutex m_sessionMutex; // guards m_sessions, m_nCurClientId, m_strWndID
-    std::map<int, std::shared_ptr<RawWsConnection>> m_sessions;
-    int m_nCurClientId = -1; // the raw session accepted last
-    QString m_strWndID;
-
-    std::mutex m_threadMutex; // guards the three below
-    std::condition_variable m_threadEnded;
-    std::map<int, std::thread> m_clientThreads;
-    std::vector<int> m_finishedThreads;
 
     struct Delivered
     {
@@ -199,4 +176,7 @@ private:
     std::unique_ptr<WorkLane> m_outsideLane;
     std::unique_ptr<WorkLane> m_relayLane;
     std::unique_ptr<UpdateChecks> m_updateChecks;
+    std::unique_ptr<PageFileServer> m_pageFiles;
+    std::unique_ptr<RawSessions> m_rawSessions;
+    std::unique_ptr<LocalControl> m_localControl;
 };
