@@ -122,8 +122,12 @@ static int runService(int argc, char *argv[])
 
     const int result = app.exec();
 
-    GeneralSocket::releaseInstance();
+    // Both front ends close their pages together: the socket server's
+    // sessions, and its lanes' waits, end while the WebSocket server gives
+    // its pages their time to close.
+    generalSocket->stop();
     WebSocketServerThread::releaseInstance();
+    GeneralSocket::releaseInstance();
     PluginServer::releaseInstance();
     CDiyFirmware::releaseInstance();
     return result;

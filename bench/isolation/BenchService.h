@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <functional>
 #include <sys/stat.h>
 
@@ -85,6 +86,17 @@ public:
         m_process.waitForFinished(5000);
     }
     qint64 pid() const { return m_process.processId(); }
+    // Sends `signal` and waits at most `timeoutMs` for the end: the seconds
+    // it took, or -1 when the service still runs.
+    double signalAndWait(int signal, int timeoutMs)
+    {
+        QElapsedTimer t;
+        t.start();
+        if (::kill(pid_t(pid()), signal) != 0 || !m_process.waitForFinished(timeoutMs))
+            return -1;
+        return double(t.nsecsElapsed()) / 1e9;
+    }
+    QString appDir() const { return m_root.path() + "/Service"; }
     bool running() const { return m_process.state() == QProcess::Running; }
     qint64 peakMiB() const { return statusKiB(pid(), "VmHWM:") / 1024; }
     qint64 nowMiB() const { return statusKiB(pid(), "VmRSS:") / 1024; }

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -55,6 +56,17 @@ template<typename Call> ssize_t transferOnce(Call call)
 }
 
 } // namespace
+
+int systemBacklog()
+{
+    int backlog = 0;
+    if (FILE *file = std::fopen("/proc/sys/net/core/somaxconn", "r")) {
+        if (std::fscanf(file, "%d", &backlog) != 1)
+            backlog = 0;
+        std::fclose(file);
+    }
+    return backlog > 0 ? backlog : SOMAXCONN;
+}
 
 int listenLoopback(int firstPort, int lastPort, int *port, int backlog)
 {

@@ -15,6 +15,10 @@ enum class Wait { Ready, Timeout, Failed };
 // once); port 0 lets the kernel choose. Returns the socket and sets *port, or -1 when no port could be bound.
 int listenLoopback(int firstPort, int lastPort, int *port, int backlog = 100);
 
+// The longest listen backlog the system allows (net.core.somaxconn, else
+// SOMAXCONN).
+int systemBacklog();
+
 // The next connection, in non-blocking mode; -1 once the listener has been
 // shut down (see wakeListener) or fails.
 int acceptConnection(int listenSocket);

@@ -135,6 +135,18 @@ QByteArray httpTextReply(const char *text, int length, int status)
     return reply;
 }
 
+QByteArray busyReply(int retryAfterSeconds)
+{
+    return "HTTP/1.1 503 Service Unavailable\r\n"
+           "Content-type: text/plain\r\n"
+           "Access-Control-Allow-Origin: *\r\n"
+           "Retry-After: "
+        + QByteArray::number(retryAfterSeconds)
+        + "\r\n"
+          "Content-Length: 0\r\n"
+          "Connection: close\r\n\r\n";
+}
+
 int sendHttpText(const char *text, int length, int status, int socket)
 {
     const QByteArray reply = httpTextReply(text, length, status);

@@ -30,6 +30,9 @@ int sendHttpFileChecked(const QString &path, int type, int socket);
 int sendHttpFileChecked(QFile &file, int type, int socket);
 // A text/plain reply: 200, 400, and "404 Not Found" for any other status.
 QByteArray httpTextReply(const char *text, int length, int status);
+// "503 Service Unavailable" with "Retry-After: <seconds>" and no body: the
+// server has no room for the request now.
+QByteArray busyReply(int retryAfterSeconds);
 // Sends httpTextReply(): sendData's result.
 int sendHttpText(const char *text, int length, int status, int socket);
 // The file type of a request path by its ending (case-sensitive).

@@ -2,13 +2,17 @@
 
 #include "ClientRegistry.h"
 #include "HttpReply.h"
+#include "LocalControl.h"
+#include "PageFileServer.h"
+#include "RawSessions.h"
 #include "RawSocket.h"
 #include "RawWsConnection.h"
 #include "RequestTasks.h"
 #include "ServiceLog.h"
+#include "UpdateChecks.h"
+#include "WorkLane.h"
 #include "WsFrame.h"
 #include "common/Json.h"
-#include "common/PoolJob.h"
 #include "common/ProgramDir.h"
 #include "common/Protocol.h"
 
@@ -16,7 +20,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <cerrno>
@@ -69,20 +72,42 @@ GeneralSocket::GeneralSocket(const QString &appDir, int firstPort, int lastPort,
     , m_firstPort(firstPort)
     , m_lastPort(lastPort)
     , m_wakeup(std::make_unique<RawSocket::Wakeup>())
-    , m_poolLoad(std::make_shared<std::atomic<int>>(0))
+    , m_checkLane(std::make_unique<WorkLane>(kMaxUpdateChecks, kMaxUpdateChecks))
+    , m_outsideLane(std::make_unique<WorkLane>(kOutsideWorkers, kMaxOutsideRequests))
+    , m_relayLane(std::make_unique<WorkLane>(4, kMaxRelays))
 {
-    QThreadPool::globalInstance()->setMaxThreadCount(10);
+    m_updateChecks = std::make_unique<UpdateChecks>(*m_checkLane, m_strWebRoot, m_strAppDir,
+        [this](int socket, QByteArray head, std::unique_ptr<QFile> file, qint64 size) {
+            deliver(socket, std::move(head), std::move(file), size);
+        });
+    m_pageFiles = std::make_unique<PageFileServer>(m_strWebRoot, m_strAppDir, *m_updateChecks);
+    m_rawSessions = std::make_unique<RawSessions>(*this);
+    m_localControl = std::make_unique<LocalControl>(*this, *m_rawSessions, *m_relayLane, *m_outsideLane,
+        [this](int socket, const QByteArray &reply) { deliver(socket, reply, nullptr, 0); });
+}
+
+void GeneralSocket::stop()
+{
+    m_bStop = true;
+    m_wakeup->notify();
+    m_checkLane->stop();
+    m_outsideLane->stop();
+    m_relayLane->stop();
+    m_rawSessions->closeAll();
 }
 
 GeneralSocket::~GeneralSocket()
 {
-    // The sessions' threads and the pool's relays may each be waiting for a
-    // page message to be taken by the GUI thread; when that is this thread,
-    // its events are handled while it waits for them.
+    // The sessions' threads and the relays may each be waiting for a page
+    // message to be taken by the GUI thread; when that is this thread, its
+    // events are handled while it waits for them.
     const bool ownThread
         = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
-    m_bStop = true;
-    m_wakeup->notify();
+    const auto handleEvents = [ownThread] {
+        if (ownThread)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    };
+    stop();
     while (!wait(ownThread ? 20 : ULONG_MAX)) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
@@ -91,24 +116,14 @@ GeneralSocket::~GeneralSocket()
     if (listener >= 0)
         RawSocket::closeSocket(listener);
     m_port = 0;
+    // The lanes' waits are cancelled: their jobs end at once, and what they
+    // deliver now is closed.
+    m_checkLane->join(handleEvents);
+    m_outsideLane->join(handleEvents);
+    m_relayLane->join(handleEvents);
 
-    {
-        std::lock_guard<std::mutex> lock(m_sessionMutex);
-        for (const auto &entry : m_sessions)
-            entry.second->requestClose(WsFrame::GoingAway);
-    }
-    for (;;) {
-        std::unique_lock<std::mutex> lock(m_threadMutex);
-        if (m_finishedThreads.size() == m_clientThreads.size() && m_pooledWork == 0)
-            break;
-        if (ownThread) {
-            lock.unlock();
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            lock.lock();
-        }
-        m_threadEnded.wait_for(lock, std::chrono::milliseconds(20));
-    }
-    joinFinishedThreads();
+    m_rawSessions->closeAll();
+    m_rawSessions->join(handleEvents);
 }
 
 bool GeneralSocket::listen()
@@ -116,7 +131,9 @@ bool GeneralSocket::listen()
     if (m_listenSocket.load() >= 0)
         return true;
     int port = 0;
-    const int s = RawSocket::listenLoopback(m_firstPort, m_lastPort, &port);
+    // Connections wait in the listener's backlog only while the loop takes
+    // the ones before them: as many as the system allows.
+    const int s = RawSocket::listenLoopback(m_firstPort, m_lastPort, &port, RawSocket::systemBacklog());
     if (s < 0) {
         qDebug("Bind error: no free port in %d..%d", m_firstPort, m_lastPort);
         return false;
@@ -145,18 +162,29 @@ void GeneralSocket::run()
     // its way gives back its place among the raw sessions).
     struct GiveUp
     {
+        GeneralSocket &server;
         std::vector<std::unique_ptr<HttpConnection>> &pending;
         ~GiveUp()
         {
             for (const auto &c : pending)
                 c->finish();
+            // What the lanes deliver from now on is closed unanswered.
+            std::vector<Delivered> left;
+            {
+                std::lock_guard<std::mutex> lock(server.m_deliveredMutex);
+                server.m_loopEnded = true;
+                left.swap(server.m_delivered);
+            }
+            for (const Delivered &d : left)
+                RawSocket::closeSocket(d.socket);
         }
-    } giveUp { connections };
+    } giveUp { *this, connections };
     std::vector<pollfd> fds;
     // Out of descriptors: accepting pauses for a moment rather than spinning.
     Clock::time_point acceptPausedUntil;
     while (!m_bStop) {
         Clock::time_point now = Clock::now();
+        takeDelivered(&connections);
         // Connections whose time is up: a request with its head is handled
         // with what came; anything else is given up.
         for (const auto &c : connections) {
@@ -174,7 +202,16 @@ void GeneralSocket::run()
                               }),
             connections.end());
 
-        const bool accepting = int(connections.size()) < kMaxConnections && now >= acceptPausedUntil;
+        // With every place taken, a new connection takes the place of the
+        // one that has waited longest without a whole request head (the
+        // vector is in the order of acceptance): no client keeps the others
+        // out by holding places, however fast it reconnects.
+        const auto oldestWithoutHead = [&connections] {
+            return std::find_if(connections.begin(), connections.end(),
+                [](const auto &c) { return c->state() == HttpConnection::State::Reading && !c->hasHead(); });
+        };
+        const bool accepting = now >= acceptPausedUntil
+            && (int(connections.size()) < kMaxConnections || oldestWithoutHead() != connections.end());
         fds.clear();
         fds.push_back({ m_wakeup->fd(), POLLIN, 0 });
         fds.push_back({ accepting ? listener : -1, POLLIN, 0 });
@@ -208,8 +245,12 @@ void GeneralSocket::run()
             if (revents & (POLLOUT | POLLERR | POLLHUP))
                 c.send(now);
         }
+        // Replies the lanes finished meanwhile go out from the next turn on.
+        takeDelivered(&connections);
         if (fds[1].revents) {
-            while (int(connections.size()) < kMaxConnections) {
+            // At most a place's worth per turn: the connections already
+            // taken are read before more come in.
+            for (int taken = 0; taken < kMaxConnections; ++taken) {
                 const int s = RawSocket::acceptPending(listener);
                 if (s == -3) {
                     acceptPausedUntil = now + std::chrono::milliseconds(100);
@@ -220,6 +261,18 @@ void GeneralSocket::run()
                 if (s < 0)
                     break;
                 connections.push_back(std::make_unique<HttpConnection>(s, now));
+                // A request that came with the connection is taken now, so
+                // that its connection is no longer one without a head.
+                HttpConnection &c = *connections.back();
+                if (c.receive(now))
+                    DealClientMsg(c);
+                if (int(connections.size()) <= kMaxConnections)
+                    continue;
+                const auto oldest = oldestWithoutHead();
+                if (oldest == connections.end())
+                    break;
+                (*oldest)->finish();
+                connections.erase(oldest);
             }
         }
     }
@@ -239,15 +292,31 @@ void GeneralSocket::DealClientMsg(HttpConnection &c)
             case HttpRequest::Kind::Preflight:
                 c.reply(QByteArray(kPreflightReply, int(sizeof kPreflightReply - 1)));
                 break;
-            case HttpRequest::Kind::Control:
-                dealWebLocalCtrl(c);
+            case HttpRequest::Kind::Control: {
+                const HttpRequest::Head &head = c.head();
+                const LocalControl::Outcome outcome = m_localControl->handle(
+                    c.request().mid(head.headLength, head.contentLength > 0 ? head.contentLength : -1),
+                    c.socket());
+                if (outcome.taken)
+                    c.handOver();
+                else if (!outcome.reply.isEmpty())
+                    c.reply(outcome.reply);
                 break;
+            }
             case HttpRequest::Kind::WebSocket:
                 dealWebSocketConnect(c);
                 break;
-            case HttpRequest::Kind::File:
-                dealHttpGetFile(c);
+            case HttpRequest::Kind::File: {
+                PageFileServer::Reply reply = m_pageFiles->serve(c.head().header.target(), c.socket());
+                if (reply.taken) {
+                    c.handOver();
+                } else if (!reply.head.isEmpty()) {
+                    c.reply(reply.head);
+                    if (reply.file)
+                        c.replyFile(std::move(reply.file), reply.size);
+                }
                 break;
+            }
             }
         }
     } catch (...) {
@@ -262,111 +331,44 @@ void GeneralSocket::DealClientMsg(HttpConnection &c)
         c.send(HttpConnection::Clock::now());
 }
 
-int GeneralSocket::dealHttpGetFile(HttpConnection &c)
-{
-    const HttpRequest::FilePath path = HttpRequest::parseFilePath(c.head().header.target());
-    auto notFound = [&c](int code) {
-        c.reply(HttpReply::httpFileHead(9, 0));
-        return code;
-    };
-    if (path.tooLong)
-        return notFound(Ret::FileLineTooLong);
-    if (!path.ok)
-        return notFound(Ret::FileNotFound);
-
-    QString base;
-    QString relative = path.relative;
-    switch (path.place) {
-    case HttpRequest::Place::ServiceCfg:
-        base = m_strAppDir + QStringLiteral("/Cfg");
-        relative = relative.mid(4);
-        break;
-    case HttpRequest::Place::Style:
-        base = m_strWebRoot + QLatin1Char('/') + path.style;
-        if (HttpRequest::holdsFolder(base, m_strAppDir))
-            return notFound(Ret::FileNotFound);
-        break;
-    case HttpRequest::Place::Web:
-        base = m_strWebRoot + QStringLiteral("/Web");
-        break;
-    }
-    const QString fileName = base + QLatin1Char('/') + relative;
-
-    // The page's "common.js" (any path that holds the name) is served by the
-    // update check, which installs a newer page first when the web-file
-    // server has one.
-    if (path.place != HttpRequest::Place::ServiceCfg && relative.contains(QLatin1String("common.js"))) {
-        if (poolFull())
-            return notFound(Ret::RawNoMemory);
-        auto *task = new CCheckUpdateStateTask;
-        task->setParams(m_strWebRoot, c.handOver(), path.style, fileName, m_strAppDir);
-        startPooled(task);
-        return Ret::FileHandedToTask;
-    }
-
-    const QFileInfo info(fileName);
-    if (!info.exists())
-        return notFound(Ret::FileNotFound);
-    const QString real = HttpRequest::confinedPath(fileName, base);
-    if (real.isEmpty())
-        return notFound(Ret::FileNotFound);
-    if (!QFileInfo(real).isFile())
-        return notFound(Ret::FileNotRegular);
-    auto file = std::make_unique<QFile>(real);
-    if (!file->open(QIODevice::ReadOnly))
-        return Ret::FileSendFailed;
-    const qint64 size = file->size();
-    c.reply(HttpReply::httpFileHead(HttpReply::fileTypeOfPath(path.typePath), size));
-    c.replyFile(std::move(file), size);
-    return Ret::Ok;
-}
-
-void GeneralSocket::startPooled(QRunnable *task)
-{
-    std::shared_ptr<std::atomic<int>> load = m_poolLoad;
-    ++*load;
-    PoolJob::start(*QThreadPool::globalInstance(), [task, load] {
-        try {
-            task->run();
-        } catch (...) {
-            // Out of memory: that request goes unanswered.
-        }
-        delete task;
-        --*load;
-    });
-}
-
-void GeneralSocket::runOffLoop(std::function<void()> work)
+void GeneralSocket::deliver(int socket, QByteArray head, std::unique_ptr<QFile> file, qint64 size)
 {
     {
-        std::lock_guard<std::mutex> lock(m_threadMutex);
-        ++m_pooledWork;
-    }
-    ++*m_poolLoad;
-    PoolJob::start(*QThreadPool::globalInstance(), [this, work = std::move(work)] {
-        try {
-            work();
-        } catch (...) {
-            // Out of memory: that request goes unanswered.
+        std::lock_guard<std::mutex> lock(m_deliveredMutex);
+        if (!m_loopEnded && !head.isEmpty()) {
+            try {
+                m_delivered.push_back(Delivered { socket, std::move(head), std::move(file), size });
+                m_wakeup->notify();
+                return;
+            } catch (...) {
+                // Out of memory: the page is closed unanswered.
+            }
         }
-        --*m_poolLoad;
-        std::lock_guard<std::mutex> lock(m_threadMutex);
-        --m_pooledWork;
-        m_threadEnded.notify_all();
-    });
+    }
+    RawSocket::closeSocket(socket);
 }
 
-int GeneralSocket::sessionCount() const
+void GeneralSocket::takeDelivered(std::vector<std::unique_ptr<HttpConnection>> *connections)
 {
-    std::lock_guard<std::mutex> lock(m_sessionMutex);
-    return int(m_sessions.size());
-}
-
-std::shared_ptr<RawWsConnection> GeneralSocket::session(int sessionId) const
-{
-    std::lock_guard<std::mutex> lock(m_sessionMutex);
-    const auto it = m_sessions.find(sessionId);
-    return it == m_sessions.end() ? nullptr : it->second;
+    std::vector<Delivered> taken;
+    {
+        std::lock_guard<std::mutex> lock(m_deliveredMutex);
+        taken.swap(m_delivered);
+    }
+    const HttpConnection::Clock::time_point now = HttpConnection::Clock::now();
+    for (Delivered &d : taken) {
+        try {
+            auto c = std::make_unique<HttpConnection>(d.socket, now);
+            d.socket = -1;
+            c->reply(d.head);
+            if (d.file)
+                c->replyFile(std::move(d.file), d.size);
+            connections->push_back(std::move(c));
+        } catch (...) {
+            if (d.socket >= 0)
+                RawSocket::closeSocket(d.socket);
+        }
+    }
 }
 
 int GeneralSocket::webSocketHandshake(const HttpRequest::Head &head, QByteArray *reply)
@@ -382,27 +384,9 @@ int GeneralSocket::webSocketHandshake(const HttpRequest::Head &head, QByteArray 
     return Ret::Ok;
 }
 
-void GeneralSocket::joinFinishedThreads()
-{
-    std::vector<std::thread> done;
-    {
-        std::lock_guard<std::mutex> lock(m_threadMutex);
-        for (int id : m_finishedThreads) {
-            const auto it = m_clientThreads.find(id);
-            if (it == m_clientThreads.end())
-                continue;
-            done.push_back(std::move(it->second));
-            m_clientThreads.erase(it);
-        }
-        m_finishedThreads.clear();
-    }
-    for (std::thread &thread : done)
-        thread.join();
-}
-
 int GeneralSocket::dealWebSocketConnect(HttpConnection &c)
 {
-    joinFinishedThreads();
+    m_rawSessions->joinFinished();
     ClientRegistry *registry = ClientRegistry::instance();
     const int s = c.socket();
     const int added = registry->addClient(s, nullptr);
@@ -422,210 +406,23 @@ int GeneralSocket::dealWebSocketConnect(HttpConnection &c)
     const QByteArray early = c.request().mid(head.headLength + head.contentLength);
     HttpConnection *connection = &c;
     c.reply(reply);
-    c.setReplyActions([this, connection, early] { startWebSocketSession(connection->handOver(), early); },
+    RawSessions *sessions = m_rawSessions.get();
+    c.setReplyActions([sessions, connection, early] { sessions->start(connection->handOver(), early); },
         [registry, s] { registry->removeClient(s); });
     return Ret::Ok;
 }
 
-int GeneralSocket::startWebSocketSession(int s, const QByteArray &early)
+int GeneralSocket::sessionCount() const
 {
-    ClientRegistry *registry = ClientRegistry::instance();
-    // The session exists, key record included, before its thread starts and
-    // before a later control request can look it up.
-    std::shared_ptr<RawWsConnection> connection;
-    QString wndText;
-    {
-        std::lock_guard<std::mutex> lock(m_sessionMutex);
-        const int id = registry->takeSessionId();
-        connection = std::make_shared<RawWsConnection>(s, id);
-        m_sessions[id] = connection;
-        m_nCurClientId = id;
-        wndText = m_strWndID;
-    }
-    const int id = connection->sessionId();
-    try {
-        std::lock_guard<std::mutex> lock(m_threadMutex);
-        m_clientThreads[id] = std::thread([this, connection, wndText, early]() mutable {
-            recvClientMsg(std::move(connection), wndText, early);
-        });
-    } catch (...) {
-        {
-            std::lock_guard<std::mutex> lock(m_sessionMutex);
-            m_sessions.erase(id);
-        }
-        registry->removeClient(s);
-        // The socket closes with the connection.
-        return Ret::RawThreadFailed;
-    }
-    return Ret::Ok;
-}
-
-void GeneralSocket::recvClientMsg(
-    std::shared_ptr<RawWsConnection> connection, QString wndText, QByteArray early)
-{
-    using Clock = std::chrono::steady_clock;
-    const int id = connection->sessionId();
-    const int s = connection->socket();
-    try {
-        emit sigNewGeneralSocketConnect(id, wndText);
-        WsFrameParser parser;
-        parser.feed(early.constData(), early.size());
-        char chunk[65536];
-        // The closing handshake. A page that closes gets its close frame
-        // echoed and the connection ends once that is out. When the session
-        // closes the page, the page's frames are still read until its own
-        // close frame comes (after a malformed frame, its bytes are only
-        // dropped) or it ends the connection: it gets the close frame rather
-        // than a reset connection. Either way at most kClosingMs.
-        enum class Closing { No, AfterEcho, AwaitPage, Discard };
-        Closing closing = Closing::No;
-        bool writeShut = false;
-        Clock::time_point closeBy;
-        auto beginClose = [&](const QByteArray &payload, Closing how) {
-            connection->queueFrame(WsFrame::Close, payload);
-            closing = how;
-            closeBy = Clock::now() + std::chrono::milliseconds(kClosingMs);
-        };
-        bool pageDone = false;
-        while (!pageDone && !connection->aborted()) {
-            WsFrameParser::Event event;
-            while ((closing == Closing::No || closing == Closing::AwaitPage) && parser.next(&event)) {
-                if (closing == Closing::AwaitPage) {
-                    pageDone = event.kind == WsFrameParser::Event::Close
-                        || event.kind == WsFrameParser::Event::Error;
-                    if (pageDone)
-                        break;
-                    continue;
-                }
-                switch (event.kind) {
-                case WsFrameParser::Event::Message:
-                    // Binary messages carry nothing for the player.
-                    if (event.opcode == WsFrame::Text)
-                        dealWebSocketText(*connection, event.data);
-                    break;
-                case WsFrameParser::Event::Ping:
-                    connection->queueFrame(WsFrame::Pong, event.data);
-                    break;
-                case WsFrameParser::Event::Pong:
-                    break;
-                case WsFrameParser::Event::Close:
-                    beginClose(event.code == 1005 ? QByteArray() : WsFrame::buildClose(event.code).mid(2),
-                        Closing::AfterEcho);
-                    break;
-                case WsFrameParser::Event::Error:
-                    beginClose(WsFrame::buildClose(event.code).mid(2), Closing::Discard);
-                    break;
-                }
-            }
-            if (pageDone)
-                break;
-            if (closing == Closing::No) {
-                const int code = m_bStop ? int(WsFrame::GoingAway) : connection->closeRequested();
-                if (code != 0)
-                    beginClose(WsFrame::buildClose(code).mid(2), Closing::AwaitPage);
-            }
-            if (connection->aborted() || !connection->flush())
-                break;
-            if (closing != Closing::No) {
-                if (!connection->hasOutput()) {
-                    if (closing == Closing::AfterEcho)
-                        break;
-                    if (!writeShut)
-                        ::shutdown(s, SHUT_WR);
-                    writeShut = true;
-                }
-                if (Clock::now() >= closeBy)
-                    break;
-            }
-
-            pollfd fds[2] = { { s, short(POLLIN | (connection->hasOutput() ? POLLOUT : 0)), 0 },
-                { connection->wakeFd(), POLLIN, 0 } };
-            int timeoutMs = 1000;
-            if (closing != Closing::No)
-                timeoutMs = int(qBound<qint64>(
-                    0, std::chrono::ceil<std::chrono::milliseconds>(closeBy - Clock::now()).count(), 1000));
-            if (::poll(fds, 2, timeoutMs) < 0) {
-                if (errno == EINTR)
-                    continue;
-                break;
-            }
-            if (fds[1].revents)
-                connection->clearWake();
-            if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            const ssize_t n = RawSocket::receiveSome(s, chunk, sizeof chunk);
-            if (n == -2)
-                continue;
-            if (n <= 0)
-                break;
-            if (closing == Closing::No || closing == Closing::AwaitPage)
-                parser.feed(chunk, int(n));
-        }
-    } catch (...) {
-        // Out of memory in this session: it ends like a broken connection.
-    }
-    {
-        std::lock_guard<std::mutex> lock(m_sessionMutex);
-        m_sessions.erase(id);
-    }
-    connection->abort();
-    RawSocket::shutdownSocket(s);
-    emit sigDestoryNamedPipe(id);
-    ClientRegistry::instance()->removeClient(s);
-    // The socket closes with the last reference; a sender that still holds
-    // one finds the session ended.
-    connection.reset();
-    std::lock_guard<std::mutex> lock(m_threadMutex);
-    m_finishedThreads.push_back(id);
-    m_threadEnded.notify_all();
-}
-
-void GeneralSocket::dealWebSocketText(const RawWsConnection &connection, const QByteArray &payload)
-{
-    // A text that does not decrypt reaches the player empty.
-    QByteArray text;
-    connection.page().textFromPage(payload, &text);
-    if (!session(connection.sessionId()))
-        return;
-    emit sigSendGeneralSocketMsg(text, connection.sessionId());
+    return m_rawSessions->count();
 }
 
 void GeneralSocket::onSendMsg(QByteArray msg, int sessionID)
 {
-    const std::shared_ptr<RawWsConnection> connection = session(sessionID);
-    if (!connection)
-        return;
-    try {
-        // Only a message that names the flag is parsed: this thread serves
-        // every client, and most player messages (pictures' sizes, events,
-        // device settings of any size) do not carry it.
-        Json::Value root;
-        if (msg.contains("IsUpgrade") && JsonUtil::parse(msg.toStdString(), &root)) {
-            const Json::Value &upgrade = JsonUtil::member(root, "IsUpgrade");
-            if (!upgrade.isNull()) {
-                bool flag = false;
-                if (upgrade.isBool())
-                    flag = upgrade.asBool();
-                else if (JsonUtil::isIntLike(upgrade))
-                    flag = upgrade.asInt() != 0;
-                connection->page().setUpgrade(flag);
-            }
-        }
-        if (msg.isEmpty())
-            return;
-        const qint64 unsent = connection->unsentBytes();
-        if (connection->sendText(msg) == RawWsConnection::Queued::Overflow)
-            serviceLog("GeneralSocket::onSendMsg",
-                QStringLiteral("session %1 ended: its page left %2 bytes unread").arg(sessionID).arg(unsent),
-                ServiceLog::Warning);
-    } catch (...) {
-        // A player message that cannot be handled is lost; the session goes on.
-    }
+    m_rawSessions->sendToPage(msg, sessionID);
 }
 
 void GeneralSocket::onPlayerLost(int sessionID)
 {
-    const std::shared_ptr<RawWsConnection> connection = session(sessionID);
-    if (connection)
-        connection->requestClose(WsFrame::ServerError);
+    m_rawSessions->playerLost(sessionID);
 }

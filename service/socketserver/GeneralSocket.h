@@ -20,8 +20,12 @@
 namespace Json {
 class Value;
 }
-class QRunnable;
-class RawWsConnection;
+class QFile;
+class LocalControl;
+class PageFileServer;
+class RawSessions;
+class UpdateChecks;
+class WorkLane;
 namespace RawSocket {
 class Wakeup;
 }
@@ -45,8 +49,10 @@ struct LocalCtrlRequest
 //
 // This thread accepts connections, gathers their requests and sends the
 // replies with one poll() over all of them, each connection with its own
-// deadline: no client waits for another. Work that may block (update checks,
-// outside requests, relays to a player) runs on the global thread pool.
+// deadline: no client waits for another. Work that may block runs on work
+// lanes of its own, each bounded and cancellable: update checks, outside
+// requests (MainType 202) and relays to a player; its replies come back to
+// this thread, which sends them.
 class GeneralSocket : public QThread, public PageFrontEnd
 {
     Q_OBJECT
@@ -62,11 +68,18 @@ public:
     // How long a closing raw session waits for its close frame to go out and
     // for the page to close.
     static constexpr int kClosingMs = 2000;
-    // Requests handed to the global thread pool and not yet done, at most
-    // (update checks, outside requests, relays to a player). Beyond it a
-    // request that needs the pool is not taken: a page file gets the
-    // not-found page, a control request a closed connection.
-    static constexpr int kMaxPoolWork = 64;
+    // Update checks running at once. When none can start, the page's file
+    // is served at once without one.
+    static constexpr int kMaxUpdateChecks = 4;
+    // Outside requests (MainType 202) taken at once, running and waiting,
+    // and how many of them run. Over the bound a request is answered 503
+    // with "Retry-After" (kRetryAfterSeconds).
+    static constexpr int kMaxOutsideRequests = 64;
+    static constexpr int kOutsideWorkers = 10;
+    static constexpr int kRetryAfterSeconds = 1;
+    // Relays of control requests to a player, taken at once; over it the
+    // request is closed unanswered.
+    static constexpr int kMaxRelays = 64;
 
     static GeneralSocket *instance();
     static void releaseInstance();
@@ -74,9 +87,14 @@ public:
     // `appDir` is the service's folder; the web root is its parent.
     explicit GeneralSocket(const QString &appDir, int firstPort = kFirstPort, int lastPort = kLastPort,
         QObject *parent = nullptr);
-    // Stops the accept loop, closes every raw session with 1001 (each ends its
-    // player) and waits for all of it, at most about kClosingMs.
+    // stop(), then waits for all of it, at most about kClosingMs.
     ~GeneralSocket() override;
+
+    // Begins the shutdown and returns at once: the accept loop ends, the
+    // work lanes' waits are cancelled (their pages' sockets closed), and every
+    // raw session closes its page with 1001 (each ends its player). Another
+    // front end can close its pages meanwhile.
+    void stop();
 
     // Opens the listener (run() does it when it has not been done); false
     // when no port of the range is free.
@@ -118,34 +136,18 @@ private:
     // Classifies a request that is whole (or as whole as it will get) and
     // answers it, or hands its socket on.
     void DealClientMsg(HttpConnection &c);
-    // Ret::Ok or one of the Ret::File codes.
-    int dealHttpGetFile(HttpConnection &c);
 
-    // -2 (answered 400), 1 (answered or ignored) or 2 (a task owns the socket).
-    int dealWebLocalCtrl(HttpConnection &c);
-    // The foreground window when its title contains `title`, else 0.
-    static quint64 getBrowserWndByTitle(int browseType, const QString &title);
-    bool poolFull() const { return m_poolLoad->load() >= kMaxPoolWork; }
-    // Runs `task` on the global thread pool and deletes it; the task may
-    // outlive this object.
-    void startPooled(QRunnable *task);
-    // Runs `work` on the global thread pool; the destructor waits for it.
-    void runOffLoop(std::function<void()> work);
+    // Any thread: the reply for a socket a lane took, sent by the loop; an
+    // empty head closes the socket unanswered (so does a loop that ended).
+    void deliver(int socket, QByteArray head, std::unique_ptr<QFile> file, qint64 size);
+    // The loop: takes what was delivered into `connections`.
+    void takeDelivered(std::vector<std::unique_ptr<HttpConnection>> *connections);
 
     // Ret::Ok when the handshake reply is on its way (the session starts once
     // it went out), else one of the Ret::Raw codes.
     int dealWebSocketConnect(HttpConnection &c);
     // Ret::Ok with the reply, or Ret::RawNoKey / Ret::RawBadKey.
     static int webSocketHandshake(const HttpRequest::Head &head, QByteArray *reply);
-    // Starts the session of an upgraded connection: Ret::Ok, or
-    // Ret::RawThreadFailed (the socket is then closed).
-    int startWebSocketSession(int s, const QByteArray &early);
-    // A session's loop, on its own thread; `early` holds bytes that came
-    // right behind the upgrade request.
-    void recvClientMsg(std::shared_ptr<RawWsConnection> connection, QString wndText, QByteArray early);
-    void dealWebSocketText(const RawWsConnection &connection, const QByteArray &payload);
-    std::shared_ptr<RawWsConnection> session(int sessionId) const;
-    void joinFinishedThreads();
 
     std::atomic<bool> m_bStop { false };
     // Set as run() returns: what it did is then visible to the thread that
@@ -159,16 +161,22 @@ private:
     std::atomic<int> m_port { 0 };
     std::unique_ptr<RawSocket::Wakeup> m_wakeup; // wakes the accept loop to stop
 
-    mutable std::mutex m_sessionMutex; // guards m_sessions, m_nCurClientId, m_strWndID
-    std::map<int, std::shared_ptr<RawWsConnection>> m_sessions;
-    int m_nCurClientId = -1; // the raw session accepted last
-    QString m_strWndID;
+    struct Delivered
+    {
+        int socket;
+        QByteArray head;
+        std::unique_ptr<QFile> file;
+        qint64 size;
+    };
+    std::mutex m_deliveredMutex; // guards the two below
+    std::vector<Delivered> m_delivered;
+    bool m_loopEnded = false;
 
-    std::mutex m_threadMutex; // guards the four below
-    std::condition_variable m_threadEnded;
-    std::map<int, std::thread> m_clientThreads;
-    std::vector<int> m_finishedThreads;
-    int m_pooledWork = 0; // runOffLoop() work not yet done
-    // Pool work started here and not yet done, shared with that work.
-    std::shared_ptr<std::atomic<int>> m_poolLoad;
+    std::unique_ptr<WorkLane> m_checkLane;
+    std::unique_ptr<WorkLane> m_outsideLane;
+    std::unique_ptr<WorkLane> m_relayLane;
+    std::unique_ptr<UpdateChecks> m_updateChecks;
+    std::unique_ptr<PageFileServer> m_pageFiles;
+    std::unique_ptr<RawSessions> m_rawSessions;
+    std::unique_ptr<LocalControl> m_localControl;
 };

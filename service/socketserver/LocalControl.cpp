@@ -1,6 +1,9 @@
 // The page's local control requests on "/Cmd-WebLocalCtrl", answered by the
-// service itself.
+// service itself: one handler per kind.
+#include "LocalControl.h"
+
 #include "GeneralSocket.h"
+#include "RawSessions.h"
 
 #include "ClientRegistry.h"
 #include "HttpReply.h"
@@ -10,6 +13,7 @@
 #include "RequestTasks.h"
 #include "ServiceLog.h"
 #include "SessionCipher.h"
+#include "WorkLane.h"
 #include "common/Json.h"
 #include "common/Protocol.h"
 #include "common/SessionKey.h"
@@ -31,6 +35,8 @@ QString versionFile(const QString &appDir)
 {
     return appDir + QStringLiteral("/QuorvelToolVersion.ini");
 }
+
+const QByteArray kOkTail = ",\"Ret\":" + QByteArray::number(Ret::Ok) + "}";
 
 QByteArray textReply(const QByteArray &json)
 {
@@ -86,6 +92,13 @@ bool readIntKey(const Json::Value &root, const char *key, int *out)
         return true;
     }
     return JsonUtil::convertInt(v, out);
+}
+
+// The start of the short replies: {"MainRsp":<MainType>,"SubRsp":<SubType>
+QByteArray mainSub(const LocalCtrlRequest &req)
+{
+    return "{\"MainRsp\":" + QByteArray::number(req.MainType)
+        + ",\"SubRsp\":" + QByteArray::number(req.SubType);
 }
 
 } // namespace
@@ -144,7 +157,7 @@ bool GeneralSocket::parseWndMsg(const Json::Value &root, LocalCtrlRequest *reque
     }
 }
 
-quint64 GeneralSocket::getBrowserWndByTitle(int browseType, const QString &title)
+quint64 LocalControl::getBrowserWndByTitle(int browseType, const QString &title)
 {
     Q_UNUSED(browseType)
     const auto desktop = NativeWindow::desktop();
@@ -157,134 +170,161 @@ quint64 GeneralSocket::getBrowserWndByTitle(int browseType, const QString &title
     return window;
 }
 
-int GeneralSocket::dealWebLocalCtrl(HttpConnection &c)
-{
-    const HttpRequest::Head &head = c.head();
-    const QByteArray body
-        = c.request().mid(head.headLength, head.contentLength > 0 ? head.contentLength : -1);
-    const int brace = body.indexOf('{');
-    if (brace < 0) {
-        c.reply(HttpReply::httpTextReply("", 0, 400));
-        return -2;
-    }
-    const QByteArray json = body.mid(brace);
-    Json::Value root;
-    if (!JsonUtil::parse(json.toStdString(), &root) || !root.isObject())
-        return 1;
-    LocalCtrlRequest req;
-    if (!parseWndMsg(root, &req))
-        return 1;
+LocalControl::LocalControl(
+    GeneralSocket &server, RawSessions &sessions, WorkLane &relayLane, WorkLane &outsideLane, Deliver deliver)
+    : m_server(server)
+    , m_sessions(sessions)
+    , m_relayLane(relayLane)
+    , m_outsideLane(outsideLane)
+    , m_deliver(std::move(deliver))
+{ }
 
-    const QByteArray mainSub = "{\"MainRsp\":" + QByteArray::number(req.MainType)
-        + ",\"SubRsp\":" + QByteArray::number(req.SubType);
-    const QByteArray okTail = ",\"Ret\":" + QByteArray::number(Ret::Ok) + "}";
-    switch (req.MainType) {
-    case LocalCtrl::VersionInfo: {
-        QSettings settings(versionFile(m_strAppDir), QSettings::IniFormat);
-        const QByteArray version
-            = local8BitPrefix(settings.value(QStringLiteral("Tool/version")).toString(), kMaxStyleBytes);
-        const int previewNum = settings.value(QStringLiteral("AutoPreview/PreviewNum"), 8).toInt();
-        c.reply(
-            textReply(mainSub + ",\"Version\":" + jsonText(version) + ",\"WebStyle\":" + jsonText(req.text)
-                + ",\"ExeVersion\":\"V2\",\"AutoPreviewNum\":" + QByteArray::number(previewNum) + okTail));
-        return 1;
-    }
-    case LocalCtrl::WindowPlace: {
-        if (poolFull())
-            return 1;
-        // The relay waits until the player's link has the text, which may
-        // take the relay's thread a while: it is done off the server's loop,
-        // and the answer follows it.
-        Json::Value relay = root;
-        relay["Potocol"] = "HTTP";
-        const bool hasId = !JsonUtil::member(root, "Id").isNull();
-        const QByteArray text = HttpReply::styledJson(relay);
-        const QByteArray reply = textReply(mainSub + okTail);
-        const int id = req.Id;
-        const int s = c.handOver();
-        runOffLoop([this, hasId, text, reply, id, s] {
+LocalControl::Outcome LocalControl::handle(const QByteArray &body, int socket)
+{
+    const int brace = body.indexOf('{');
+    if (brace < 0)
+        return Outcome { HttpReply::httpTextReply("", 0, 400), false };
+    Request request;
+    request.json = body.mid(brace);
+    request.socket = socket;
+    if (!JsonUtil::parse(request.json.toStdString(), &request.root) || !request.root.isObject())
+        return Outcome();
+    if (!GeneralSocket::parseWndMsg(request.root, &request.fields))
+        return Outcome();
+    using Handler = Outcome (LocalControl::*)(const Request &);
+    static const std::map<int, Handler> handlers {
+        { LocalCtrl::VersionInfo, &LocalControl::versionInfo },
+        { LocalCtrl::WindowPlace, &LocalControl::windowPlace },
+        { LocalCtrl::CipherData, &LocalControl::cipherData },
+        { LocalCtrl::FreshKey, &LocalControl::freshKey },
+        { LocalCtrl::BrowserWindow, &LocalControl::browserWindow },
+        { LocalCtrl::SessionKey, &LocalControl::sessionKey },
+        { LocalCtrl::LogSwitch, &LocalControl::logSwitch },
+        { LocalCtrl::WebSocketPort, &LocalControl::webSocketPort },
+        { LocalCtrl::OutsideRequest, &LocalControl::outsideRequest },
+    };
+    const auto handler = handlers.find(request.fields.MainType);
+    return handler == handlers.end() ? Outcome() : (this->*handler->second)(request);
+}
+
+LocalControl::Outcome LocalControl::versionInfo(const Request &r)
+{
+    QSettings settings(versionFile(m_server.appDir()), QSettings::IniFormat);
+    const QByteArray version
+        = local8BitPrefix(settings.value(QStringLiteral("Tool/version")).toString(), kMaxStyleBytes);
+    const int previewNum = settings.value(QStringLiteral("AutoPreview/PreviewNum"), 8).toInt();
+    return Outcome { textReply(mainSub(r.fields) + ",\"Version\":" + GeneralSocket::jsonText(version)
+                         + ",\"WebStyle\":" + GeneralSocket::jsonText(r.fields.text)
+                         + ",\"ExeVersion\":\"V2\",\"AutoPreviewNum\":" + QByteArray::number(previewNum)
+                         + kOkTail),
+        false };
+}
+
+LocalControl::Outcome LocalControl::windowPlace(const Request &r)
+{
+    // The relay waits until the player's link has the text, which may take
+    // the relay's thread a while: it is done on the relay lane, and the
+    // answer follows it.
+    Json::Value relay = r.root;
+    relay["Potocol"] = "HTTP";
+    const bool hasId = !JsonUtil::member(r.root, "Id").isNull();
+    const QByteArray text = HttpReply::styledJson(relay);
+    const QByteArray reply = textReply(mainSub(r.fields) + kOkTail);
+    const int id = r.fields.Id;
+    const int s = r.socket;
+    GeneralSocket *server = &m_server;
+    const Deliver deliver = m_deliver;
+    const bool taken = m_relayLane.tryRun(
+        [server, deliver, hasId, text, reply, id, s] {
             if (hasId)
-                emit sigSendGeneralSocketMsg(text, id);
-            HttpReply::sendData(s, reply.constData(), reply.size(), 3);
-            RawSocket::closeSocket(s);
-        });
-        return 2;
+                emit server->sigSendGeneralSocketMsg(text, id);
+            deliver(s, reply);
+        },
+        [s] { RawSocket::closeSocket(s); });
+    return Outcome { QByteArray(), taken };
+}
+
+LocalControl::Outcome LocalControl::cipherData(const Request &r)
+{
+    QByteArray data;
+    int ret;
+    if (r.fields.SubType != 0) {
+        ret = encryptSessionMessage(r.fields.text, &data, kZeroIv, kBuiltInKey);
+        if (ret != kCipherOk)
+            data.clear();
+    } else {
+        DecryptOutcome outcome = DecryptOutcome::Failed;
+        ret = decryptSessionMessage(r.fields.text, &data, kZeroIv, kBuiltInKey, &outcome);
+        if (ret != kCipherOk && outcome != DecryptOutcome::NotBase64)
+            data.clear();
     }
-    case LocalCtrl::CipherData: {
-        QByteArray data;
-        int ret;
-        if (req.SubType != 0) {
-            ret = encryptSessionMessage(req.text, &data, kZeroIv, kBuiltInKey);
-            if (ret != kCipherOk)
-                data.clear();
-        } else {
-            DecryptOutcome outcome = DecryptOutcome::Failed;
-            ret = decryptSessionMessage(req.text, &data, kZeroIv, kBuiltInKey, &outcome);
-            if (ret != kCipherOk && outcome != DecryptOutcome::NotBase64)
-                data.clear();
-        }
-        Json::Value reply;
-        reply["MainRsp"] = req.MainType;
-        reply["SubRsp"] = req.SubType;
-        reply["Ret"] = ret;
-        reply["data"] = data.toStdString();
-        c.reply(textReply(HttpReply::styledJson(reply)));
-        return 1;
+    Json::Value reply;
+    reply["MainRsp"] = r.fields.MainType;
+    reply["SubRsp"] = r.fields.SubType;
+    reply["Ret"] = ret;
+    reply["data"] = data.toStdString();
+    return Outcome { textReply(HttpReply::styledJson(reply)), false };
+}
+
+LocalControl::Outcome LocalControl::freshKey(const Request &r)
+{
+    return Outcome { textReply(styledKeyReply(r.fields.MainType, r.fields.SubType, SessionKey::make())),
+        false };
+}
+
+LocalControl::Outcome LocalControl::browserWindow(const Request &r)
+{
+    const quint64 window = getBrowserWndByTitle(r.fields.param, QString::fromUtf8(r.fields.text));
+    int ret = Ret::NoBrowserWindow;
+    if (window) {
+        const QString text = QStringLiteral("0x")
+            + QString::number(window, 16).toUpper().rightJustified(8, QLatin1Char('0'));
+        m_sessions.setWindowText(text);
+        serviceLog("GeneralSocket::dealWebLocalCtrl", QStringLiteral("m_strWndID %1").arg(text));
+        emit m_server.sendEmbedBrwoseWndID(text);
+        ret = Ret::Ok;
     }
-    case LocalCtrl::FreshKey:
-        c.reply(textReply(styledKeyReply(req.MainType, req.SubType, SessionKey::make())));
-        return 1;
-    case LocalCtrl::BrowserWindow: {
-        const quint64 window = getBrowserWndByTitle(req.param, QString::fromUtf8(req.text));
-        int ret = Ret::NoBrowserWindow;
-        if (window) {
-            const QString text = QStringLiteral("0x")
-                + QString::number(window, 16).toUpper().rightJustified(8, QLatin1Char('0'));
-            {
-                std::lock_guard<std::mutex> lock(m_sessionMutex);
-                m_strWndID = text;
-            }
-            serviceLog("GeneralSocket::dealWebLocalCtrl", QStringLiteral("m_strWndID %1").arg(text));
-            emit sendEmbedBrwoseWndID(text);
-            ret = Ret::Ok;
-        }
-        c.reply(textReply(mainSub + ",\"Ret\":" + QByteArray::number(ret) + "}"));
-        std::lock_guard<std::mutex> lock(m_sessionMutex);
-        m_strWndID.clear();
-        return 1;
-    }
-    case LocalCtrl::SessionKey: {
-        // The key goes into the record of the raw session accepted last, which
-        // exists from its acceptance on; the answer is the same without one.
-        const QByteArray key = SessionKey::make();
-        std::shared_ptr<RawWsConnection> connection;
-        {
-            std::lock_guard<std::mutex> lock(m_sessionMutex);
-            const auto it = m_sessions.find(m_nCurClientId);
-            if (it != m_sessions.end())
-                connection = it->second;
-        }
-        if (connection)
-            connection->page().setKey(key);
-        c.reply(textReply(styledKeyReply(req.MainType, req.SubType, key)));
-        return 1;
-    }
-    case LocalCtrl::LogSwitch: {
-        QSettings settings(versionFile(m_strAppDir), QSettings::IniFormat);
-        const int enabled = settings.value(QStringLiteral("Enable/PrintLogEn"), 1).toInt();
-        c.reply(textReply(mainSub + ",\"PrintLogEn\":" + QByteArray::number(enabled) + okTail));
-        return 1;
-    }
-    case LocalCtrl::WebSocketPort:
-        c.reply(textReply(mainSub + ",\"port\":" + QByteArray::number(req.param) + okTail));
-        return 1;
-    case LocalCtrl::OutsideRequest: {
-        if (poolFull())
-            return 1;
-        startPooled(new CGIReqThreadTask(json, c.handOver()));
-        return 2;
-    }
-    default:
-        return 1;
-    }
+    const QByteArray reply = textReply(mainSub(r.fields) + ",\"Ret\":" + QByteArray::number(ret) + "}");
+    m_sessions.setWindowText(QString());
+    return Outcome { reply, false };
+}
+
+LocalControl::Outcome LocalControl::sessionKey(const Request &r)
+{
+    // The key goes into the record of the raw session accepted last, which
+    // exists from its acceptance on; the answer is the same without one.
+    const QByteArray key = SessionKey::make();
+    if (const std::shared_ptr<RawWsConnection> connection = m_sessions.latest())
+        connection->page().setKey(key);
+    return Outcome { textReply(styledKeyReply(r.fields.MainType, r.fields.SubType, key)), false };
+}
+
+LocalControl::Outcome LocalControl::logSwitch(const Request &r)
+{
+    QSettings settings(versionFile(m_server.appDir()), QSettings::IniFormat);
+    const int enabled = settings.value(QStringLiteral("Enable/PrintLogEn"), 1).toInt();
+    return Outcome {
+        textReply(mainSub(r.fields) + ",\"PrintLogEn\":" + QByteArray::number(enabled) + kOkTail), false
+    };
+}
+
+LocalControl::Outcome LocalControl::webSocketPort(const Request &r)
+{
+    return Outcome {
+        textReply(mainSub(r.fields) + ",\"port\":" + QByteArray::number(r.fields.param) + kOkTail), false
+    };
+}
+
+LocalControl::Outcome LocalControl::outsideRequest(const Request &r)
+{
+    // Over the lane's bound the page hears at once when to try again.
+    const int s = r.socket;
+    CancelFlag *cancel = &m_outsideLane.cancel();
+    const Deliver deliver = m_deliver;
+    const QByteArray json = r.json;
+    if (!m_outsideLane.tryRun(
+            [deliver, json, s, cancel] { deliver(s, CGIReqThreadTask(json, cancel).run()); },
+            [s] { RawSocket::closeSocket(s); }))
+        return Outcome { HttpReply::busyReply(GeneralSocket::kRetryAfterSeconds), false };
+    return Outcome { QByteArray(), true };
 }

@@ -1,5 +1,7 @@
 #include "HttpClient.h"
 
+#include "common/CancelFlag.h"
+
 #include <QEventLoop>
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -7,8 +9,9 @@
 #include <QTimer>
 #include <QUrl>
 
-CHttpClient::CHttpClient(QObject *parent)
+CHttpClient::CHttpClient(CancelFlag *cancel, QObject *parent)
     : QObject(parent)
+    , m_cancel(cancel)
 { }
 
 int CHttpClient::mapNetworkError(QNetworkReply::NetworkError error)
@@ -77,6 +80,8 @@ int CHttpClient::request(const QString &url, const QByteArray *postBody, QByteAr
         return OtherError;
     if (timeoutMs <= 0)
         return TimedOut;
+    if (m_cancel && m_cancel->cancelled())
+        return Cancelled;
     if (!m_manager) {
         m_manager = new QNetworkAccessManager(this);
         if (!m_manager)
@@ -102,13 +107,22 @@ int CHttpClient::request(const QString &url, const QByteArray *postBody, QByteAr
     });
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     timer.start(timeoutMs);
-    if (!reply->isFinished())
+    // Raising the flag posts the loop's end to this thread: the wait ends at
+    // once, whatever the server does.
+    const int watch = m_cancel
+        ? m_cancel->watch([&loop] { QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection); })
+        : -1;
+    if (watch != 0 && !reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (watch > 0)
+        m_cancel->unwatch(watch);
     timer.stop();
     disconnect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
 
     int result = Ok;
-    if (timedOut && !reply->isFinished())
+    if (m_cancel && m_cancel->cancelled() && !reply->isFinished())
+        result = Cancelled;
+    else if (timedOut && !reply->isFinished())
         result = TimedOut;
     else if (reply->error() != QNetworkReply::NoError)
         result = mapNetworkError(reply->error());

@@ -5,12 +5,13 @@
 #include <QObject>
 #include <QString>
 
+class CancelFlag;
 class QNetworkAccessManager;
 
-// Blocking HTTP requests for the service's pool tasks: each runs a local
-// event loop until the reply ends or the time-out fires. Certificates are
-// verified as usual; only http and https addresses are requested. One object
-// per thread.
+// Blocking HTTP requests for the socket server's work lanes: each runs a
+// local event loop until the reply ends, the time-out fires or the cancel
+// flag is raised (from any thread). Certificates are verified as usual; only
+// http and https addresses are requested. One object per thread.
 class CHttpClient : public QObject
 {
 public:
@@ -26,10 +27,13 @@ public:
         AccessDenied = 8,
         NotPermitted = 9,
         NotFound = 10,
-        Unavailable = 11
+        Unavailable = 11,
+        Cancelled = 12
     };
 
-    explicit CHttpClient(QObject *parent = nullptr);
+    // `cancel`, when given, must outlive the object; once it is raised every
+    // request ends at once with Cancelled.
+    explicit CHttpClient(CancelFlag *cancel = nullptr, QObject *parent = nullptr);
 
     // A time-out of 0 or less times out at once. A reply cut off by the
     // time-out is a failure (7), never a success with what came so far.
@@ -45,5 +49,6 @@ public:
 private:
     int request(const QString &url, const QByteArray *postBody, QByteArray *answer, int timeoutMs);
 
+    CancelFlag *m_cancel;
     QNetworkAccessManager *m_manager = nullptr;
 };

@@ -4,7 +4,7 @@
 #include "HttpReply.h"
 #include "HttpRequest.h"
 #include "PageFiles.h"
-#include "RawSocket.h"
+#include "common/CancelFlag.h"
 #include "common/Json.h"
 #include "common/Protocol.h"
 
@@ -45,22 +45,15 @@ QString randomQuery()
     return QStringLiteral("?random=%1").arg(QRandomGenerator::global()->bounded(1 << 30));
 }
 
-void sendNotFound(int socket)
-{
-    HttpReply::sendHttpFile(9, socket);
-}
-
 } // namespace
 
-void CCheckUpdateStateTask::setParams(const QString &webRoot, int socket, const QString &styleName,
-    const QString &fileName, const QString &appDir)
-{
-    m_webRoot = webRoot;
-    m_socket = socket;
-    m_styleName = styleName;
-    m_fileName = fileName;
-    m_appDir = appDir;
-}
+CCheckUpdateStateTask::CCheckUpdateStateTask(
+    const QString &webRoot, const QString &styleName, const QString &appDir, CancelFlag *cancel)
+    : m_webRoot(webRoot)
+    , m_styleName(styleName)
+    , m_appDir(appDir)
+    , m_cancel(cancel)
+{ }
 
 QString CCheckUpdateStateTask::serverBase(const QString &appDir)
 {
@@ -121,7 +114,7 @@ int CCheckUpdateStateTask::getRemoteInfoUrl(const QString &styleName, UpdateInfo
 {
     const QString url = serverBase(m_appDir) + styleName + QLatin1Char('/') + styleName
         + QStringLiteral("Info.txt") + randomQuery();
-    CHttpClient client;
+    CHttpClient client(m_cancel);
     QString text;
     const int code = client.getString(url, text, kInfoTimeoutMs);
     if (code != CHttpClient::Ok)
@@ -134,7 +127,7 @@ int CCheckUpdateStateTask::getUpdateZipUrl(const QString &styleName, QString *zi
     const QString url = serverBase(m_appDir) + styleName + QLatin1Char('/') + styleName
         + QStringLiteral(".zip") + randomQuery();
     const QString path = m_webRoot + QLatin1Char('/') + styleName + QStringLiteral(".zip");
-    CHttpClient client;
+    CHttpClient client(m_cancel);
     const int code = client.downloadFile(url, path, kPackageTimeoutMs);
     if (code != CHttpClient::Ok)
         return Ret::UpdateHttpFailed + code;
@@ -142,13 +135,13 @@ int CCheckUpdateStateTask::getUpdateZipUrl(const QString &styleName, QString *zi
     return Ret::Ok;
 }
 
-int CCheckUpdateStateTask::openLocalFile(QFile *file)
+int CCheckUpdateStateTask::openLocalFile(const QString &fileName, QFile *file) const
 {
     const QString folder = m_webRoot + QLatin1Char('/') + m_styleName;
-    const QFileInfo info(m_fileName);
+    const QFileInfo info(fileName);
     if (!info.exists())
         return 120002;
-    const QString real = HttpRequest::confinedPath(m_fileName, folder);
+    const QString real = HttpRequest::confinedPath(fileName, folder);
     if (real.isEmpty())
         return 120002;
     if (!QFileInfo(real).isFile())
@@ -157,21 +150,7 @@ int CCheckUpdateStateTask::openLocalFile(QFile *file)
     return file->open(QIODevice::ReadOnly) ? Ret::Ok : 120004;
 }
 
-int CCheckUpdateStateTask::sendOpenFile(QFile *file)
-{
-    return HttpReply::sendHttpFileChecked(*file, HttpReply::fileTypeOfName(m_fileName), m_socket) == 0
-        ? Ret::Ok
-        : 120004;
-}
-
-int CCheckUpdateStateTask::sendLocalFile()
-{
-    QFile file;
-    const int code = openLocalFile(&file);
-    return code == Ret::Ok ? sendOpenFile(&file) : code;
-}
-
-int CCheckUpdateStateTask::update(const UpdateInfo &server, QFile *file)
+int CCheckUpdateStateTask::update(const UpdateInfo &server)
 {
     QString zipPath;
     int code = getUpdateZipUrl(m_styleName, &zipPath);
@@ -204,99 +183,79 @@ int CCheckUpdateStateTask::update(const UpdateInfo &server, QFile *file)
     }
     PageFiles::removeDirectory(old, true);
     QFile::remove(zipPath);
-    return openLocalFile(file);
+    return Ret::Ok;
 }
 
-void CCheckUpdateStateTask::run()
+int CCheckUpdateStateTask::check()
 {
-    int code = Ret::UpdateBadVersionText;
-    try {
-        // The style names a folder under the web root: nothing else is ever
-        // looked at, let alone removed.
-        const QString folder = m_webRoot + QLatin1Char('/') + m_styleName;
-        QFile file;
-        if (!HttpRequest::isSafeStyleName(m_styleName.toLatin1())
-            || HttpRequest::holdsFolder(folder, m_appDir)) {
-            code = 120002;
-        } else if (serverBase(m_appDir).isEmpty()) {
-            code = openLocalFile(&file);
-        } else {
-            UpdateInfo server;
-            if (getRemoteInfoUrl(m_styleName, &server) != Ret::Ok)
-                server.version = QStringLiteral("V0.0.0.0");
-            const std::shared_ptr<std::mutex> lock = styleLock(m_styleName);
-            std::lock_guard<std::mutex> guard(*lock);
-            QString installedText = QStringLiteral("Version:V0.0.0.0");
-            QFile versionFile(folder + QLatin1Char('/') + m_styleName + QStringLiteral("Version.txt"));
-            if (versionFile.open(QIODevice::ReadOnly))
-                installedText = QString::fromLocal8Bit(versionFile.readAll());
-            UpdateInfo installed;
-            code = parseVersion(installedText, &installed, true);
-            if (code == Ret::Ok) {
-                if (compareVersions(installed.version, server.version) >= 0)
-                    code = openLocalFile(&file);
-                else
-                    code = update(server, &file);
-            }
-        }
-        // The open file stays what it was even if another check installs a
-        // new page meanwhile.
-        if (code == Ret::Ok)
-            code = sendOpenFile(&file);
-        if (code != Ret::Ok)
-            sendNotFound(m_socket);
-    } catch (...) {
-        // Out of memory: the page gets no file this time.
-    }
-    RawSocket::closeSocket(m_socket);
-    m_socket = -1;
+    // The style names a folder under the web root: nothing else is ever
+    // looked at, let alone removed.
+    const QString folder = m_webRoot + QLatin1Char('/') + m_styleName;
+    if (!HttpRequest::isSafeStyleName(m_styleName.toLatin1()) || HttpRequest::holdsFolder(folder, m_appDir))
+        return 120002;
+    if (serverBase(m_appDir).isEmpty())
+        return Ret::Ok;
+    UpdateInfo server;
+    if (getRemoteInfoUrl(m_styleName, &server) != Ret::Ok)
+        server.version = QStringLiteral("V0.0.0.0");
+    if (m_cancel && m_cancel->cancelled())
+        return Ret::UpdateHttpFailed + CHttpClient::Cancelled;
+    const std::shared_ptr<std::mutex> lock = styleLock(m_webRoot + QLatin1Char('/') + m_styleName);
+    std::lock_guard<std::mutex> guard(*lock);
+    QString installedText = QStringLiteral("Version:V0.0.0.0");
+    QFile versionFile(folder + QLatin1Char('/') + m_styleName + QStringLiteral("Version.txt"));
+    if (versionFile.open(QIODevice::ReadOnly))
+        installedText = QString::fromLocal8Bit(versionFile.readAll());
+    UpdateInfo installed;
+    const int code = parseVersion(installedText, &installed, true);
+    if (code != Ret::Ok)
+        return code;
+    if (compareVersions(installed.version, server.version) >= 0)
+        return Ret::Ok;
+    return update(server);
 }
 
-CGIReqThreadTask::CGIReqThreadTask(const QByteArray &request, int socket)
+CGIReqThreadTask::CGIReqThreadTask(const QByteArray &request, CancelFlag *cancel)
     : m_request(request)
-    , m_socket(socket)
+    , m_cancel(cancel)
 { }
 
-void CGIReqThreadTask::run()
+QByteArray CGIReqThreadTask::run()
 {
-    try {
-        // Keys are read as jsoncpp reads them: a missing "Url" or "Req" is an
-        // empty text, a number or a truth value becomes its text; an array or
-        // an object in their place, or a "MainType" or "Time" that is no
-        // number within int range, ends the request unanswered.
-        Json::Value root;
-        int mainType = 0;
-        int time = 0;
-        std::string url;
-        std::string body;
-        const bool valid = JsonUtil::parse(m_request.toStdString(), &root) && root.isObject()
-            && JsonUtil::convertInt(JsonUtil::member(root, "MainType"), &mainType)
-            && JsonUtil::convertString(JsonUtil::member(root, "Url"), &url)
-            && JsonUtil::convertString(JsonUtil::member(root, "Req"), &body)
-            && JsonUtil::convertInt(JsonUtil::member(root, "Time"), &time);
-        if (valid) {
-            // One second of the page's time is kept for the answer's way back;
-            // a time of a second or less leaves none.
-            const int timeoutMs = time <= 1000 ? 0 : qMin(time - 1000, kMaxTimeoutMs);
-            CHttpClient client;
-            QString answer;
-            const int code = client.postJson(
-                QString::fromStdString(url), QString::fromStdString(body), answer, timeoutMs);
-            QByteArray reply;
-            if (code == CHttpClient::Ok) {
-                reply = answer.toUtf8();
-            } else {
-                Json::Value error;
-                error["ErrorMsg"] = CHttpClient::errorString(code).toLocal8Bit().toStdString();
-                error["MainRsp"] = mainType;
-                error["Ret"] = code;
-                reply = HttpReply::styledJson(error);
-            }
-            HttpReply::sendHttpText(reply.constData(), reply.size(), 200, m_socket);
-        }
-    } catch (...) {
-        // A request that cannot be handled is closed unanswered.
+    // Keys are read as jsoncpp reads them: a missing "Url" or "Req" is an
+    // empty text, a number or a truth value becomes its text; an array or
+    // an object in their place, or a "MainType" or "Time" that is no
+    // number within int range, ends the request unanswered.
+    Json::Value root;
+    int mainType = 0;
+    int time = 0;
+    std::string url;
+    std::string body;
+    const bool valid = JsonUtil::parse(m_request.toStdString(), &root) && root.isObject()
+        && JsonUtil::convertInt(JsonUtil::member(root, "MainType"), &mainType)
+        && JsonUtil::convertString(JsonUtil::member(root, "Url"), &url)
+        && JsonUtil::convertString(JsonUtil::member(root, "Req"), &body)
+        && JsonUtil::convertInt(JsonUtil::member(root, "Time"), &time);
+    if (!valid)
+        return QByteArray();
+    // One second of the page's time is kept for the answer's way back; a
+    // time of a second or less leaves none.
+    const int timeoutMs = time <= 1000 ? 0 : qMin(time - 1000, kMaxTimeoutMs);
+    CHttpClient client(m_cancel);
+    QString answer;
+    const int code
+        = client.postJson(QString::fromStdString(url), QString::fromStdString(body), answer, timeoutMs);
+    if (code == CHttpClient::Cancelled)
+        return QByteArray();
+    QByteArray reply;
+    if (code == CHttpClient::Ok) {
+        reply = answer.toUtf8();
+    } else {
+        Json::Value error;
+        error["ErrorMsg"] = CHttpClient::errorString(code).toLocal8Bit().toStdString();
+        error["MainRsp"] = mainType;
+        error["Ret"] = code;
+        reply = HttpReply::styledJson(error);
     }
-    RawSocket::closeSocket(m_socket);
-    m_socket = -1;
+    return HttpReply::httpTextReply(reply.constData(), reply.size(), 200);
 }

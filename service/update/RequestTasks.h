@@ -1,14 +1,16 @@
 #pragma once
 
 #include <QByteArray>
-#include <QRunnable>
 #include <QString>
 
 class QFile;
 
-// Work of the socket server that would block it, run on the global thread
-// pool. Each task owns the socket of the request that started it and closes
-// it when done.
+// Work of the socket server that would block its loop, run on its work
+// lanes. A task only does the waiting; the reply goes back to the loop,
+// which sends it. Each takes the lane's cancel flag: once it is raised every
+// HTTP wait ends at once.
+
+class CancelFlag;
 
 // A version record read from a version text.
 struct UpdateInfo
@@ -17,19 +19,23 @@ struct UpdateInfo
     QString md5;
 };
 
-// Runs when a page asks for its "common.js": compares the installed page's
-// version with the web-file server's, installs a newer package when there is
-// one, then serves the file. With no web-file server configured it only
-// serves the file. A package is unpacked into a staging folder and takes the
-// installed page's place only when it unpacked whole. Checks of one style ask
-// the server side by side and then take turns to compare and install.
-class CCheckUpdateStateTask : public QRunnable
+// The check behind a page's "common.js": compares the installed page's
+// version with the web-file server's and installs a newer package when there
+// is one. A package is unpacked into a staging folder and takes the installed
+// page's place only when it unpacked whole.
+class CCheckUpdateStateTask
 {
 public:
     // `appDir` holds "QuorvelToolVersion.ini" with the server's address.
-    void setParams(const QString &webRoot, int socket, const QString &styleName, const QString &fileName,
-        const QString &appDir);
-    void run() override;
+    CCheckUpdateStateTask(const QString &webRoot, const QString &styleName, const QString &appDir,
+        CancelFlag *cancel = nullptr);
+
+    // Ret::Ok when the style's installed page is to be served now, else the
+    // failure's code (the page then gets the not-found page).
+    int check();
+    // Opens `fileName`, a file of the style's folder, for serving: Ret::Ok,
+    // 120002, 120003 or 120004.
+    int openLocalFile(const QString &fileName, QFile *file) const;
 
     // Version-only mode: 100 when the text has a version line and no MD5
     // line; else both lines are needed.
@@ -43,34 +49,31 @@ public:
 
     int getRemoteInfoUrl(const QString &styleName, UpdateInfo *info);
     int getUpdateZipUrl(const QString &styleName, QString *zipPath);
-    // Opens and sends the task's file: Ret::Ok, 120002, 120003 or 120004.
-    int sendLocalFile();
 
 private:
-    int openLocalFile(QFile *file);
-    int sendOpenFile(QFile *file);
-    // Installs the server's package and opens the file from it.
-    int update(const UpdateInfo &server, QFile *file);
+    // Installs the server's package.
+    int update(const UpdateInfo &server);
 
     QString m_webRoot;
-    int m_socket = -1;
-    QString m_fileName;
     QString m_styleName;
     QString m_appDir;
+    CancelFlag *m_cancel;
 };
 
 // A MainType 202 control request: posts the page's JSON text to an outside
 // http or https address and answers with what came back.
-class CGIReqThreadTask : public QRunnable
+class CGIReqThreadTask
 {
 public:
     // Longest time an outside request may take.
     static constexpr int kMaxTimeoutMs = 60000;
 
-    CGIReqThreadTask(const QByteArray &request, int socket);
-    void run() override;
+    explicit CGIReqThreadTask(const QByteArray &request, CancelFlag *cancel = nullptr);
+    // The whole reply for the page; empty when the request is to be closed
+    // unanswered (it is invalid, or the wait was cancelled).
+    QByteArray run();
 
 private:
     QByteArray m_request;
-    int m_socket;
+    CancelFlag *m_cancel;
 };

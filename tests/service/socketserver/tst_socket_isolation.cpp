@@ -3,9 +3,11 @@
 // sending, and update checks against a slow web-file server. Peers: plain
 // sockets, curl, Python's websockets, Python's http.server.
 #include "ClientRegistry.h"
+#include "GatedHttpServer.h"
 #include "RawSocket.h"
 #include "SocketServerSupport.h"
 #include "common/PoolJob.h"
+#include "common/Protocol.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -90,6 +92,44 @@ QByteArray dripRequest(int port, const QByteArray &request, int gapMs)
     return answer;
 }
 
+// A connection that has sent `request` whole; -1 when it could not.
+int sendRequest(int port, const QByteArray &request)
+{
+    const int fd = connectTo(port);
+    if (fd >= 0
+        && RawSocket::sendAll(fd, request.constData(), size_t(request.size()), 5000) != request.size()) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A MainType 202 control request to the outside server on `port`.
+QByteArray outsideRequest(int port)
+{
+    const QByteArray body = "{\"MainType\":202,\"SubType\":0,\"Url\":\"http://127.0.0.1:"
+        + QByteArray::number(port) + "/\",\"Req\":\"{}\",\"Time\":30000}";
+    return "POST /Cmd-WebLocalCtrl HTTP/1.1\r\nHost: x\r\nContent-Length: " + QByteArray::number(body.size())
+        + "\r\n\r\n" + body;
+}
+
+// Of the open connections in `clients` (-1: none), those answered "{}" by
+// the outside server, each read to its end within `timeoutMs` and closed.
+int countAnswered(std::vector<int> &clients, int timeoutMs)
+{
+    int answered = 0;
+    for (int &fd : clients) {
+        if (fd < 0 || (timeoutMs == 0 && RawSocket::waitReadable(fd, 0) != RawSocket::Wait::Ready))
+            continue;
+        const QByteArray all = readAll(fd, timeoutMs);
+        ::close(fd);
+        fd = -1;
+        if (all.startsWith("HTTP/1.1 200 OK\r\n") && all.endsWith("\r\n\r\n{}"))
+            ++answered;
+    }
+    return answered;
+}
+
 // The sessions a server started and ended, recorded from whichever thread
 // emits (a QSignalSpy is not made for that).
 class SessionLog
@@ -127,71 +167,6 @@ private:
     mutable std::mutex m_mutex;
     QList<int> m_started;
     QList<int> m_ended;
-};
-
-// An outside server that holds every request until released, then answers
-// each (and every later one at once) with "{}".
-class GatedServer
-{
-public:
-    GatedServer()
-    {
-        m_listener = RawSocket::listenLoopback(0, 0, &port);
-        m_thread = std::thread([this] { serve(); });
-    }
-    ~GatedServer()
-    {
-        m_stop = true;
-        RawSocket::wakeListener(m_listener);
-        m_thread.join();
-        for (int fd : m_held)
-            RawSocket::closeSocket(fd);
-        RawSocket::closeSocket(m_listener);
-    }
-    int held() const { return m_heldCount.load(); }
-    void release() { m_released = true; }
-
-    int port = 0;
-
-private:
-    static void answer(int fd)
-    {
-        const QByteArray reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}";
-        RawSocket::sendAll(fd, reply.constData(), size_t(reply.size()), 5000);
-        RawSocket::closeSocket(fd);
-    }
-    void serve()
-    {
-        while (!m_stop) {
-            if (m_released) {
-                for (int fd : m_held)
-                    answer(fd);
-                m_held.clear();
-            }
-            if (RawSocket::waitReadable(m_listener, 20) != RawSocket::Wait::Ready)
-                continue;
-            const int fd = RawSocket::acceptConnection(m_listener);
-            if (fd < 0)
-                return;
-            // The request is whole or not: the answer only has to come after it.
-            RawSocket::waitReadable(fd, 2000);
-            char buf[4096];
-            RawSocket::receiveSome(fd, buf, sizeof buf);
-            if (m_released) {
-                answer(fd);
-            } else {
-                m_held.push_back(fd);
-                ++m_heldCount;
-            }
-        }
-    }
-
-    int m_listener = -1;
-    std::atomic<bool> m_stop { false };
-    std::atomic<bool> m_released { false };
-    std::atomic<int> m_heldCount { 0 };
-    std::vector<int> m_held;
-    std::thread m_thread;
 };
 
 // raw_ws_page.py as a page, line by line.
@@ -326,6 +301,55 @@ private slots:
         QVERIFY2(othersWaiting, "the answer came only after the slow clients were done with");
     }
 
+    // With every connection place taken by connections that sent nothing, a
+    // new connection takes the place of the one that waited longest: a GET
+    // is answered at once, the oldest silent connections are closed and
+    // the newest wait on.
+    void placesGoToNewConnections_data()
+    {
+        QTest::addColumn<int>("silent"); // connections that send nothing
+        QTest::newRow("every place taken") << GeneralSocket::kMaxConnections;
+        QTest::newRow("200 more in the backlog") << GeneralSocket::kMaxConnections + 200;
+    }
+    void placesGoToNewConnections()
+    {
+        QFETCH(int, silent);
+        std::vector<int> idle { connectTo(m_server->port()) };
+        // The first one waits a curl's start longer than the others.
+        QCOMPARE(curl({ baseUrl(*m_server) + QStringLiteral("/index.html") }).status,
+            QByteArray("HTTP/1.1 200 OK"));
+        while (int(idle.size()) < silent)
+            idle.push_back(connectTo(m_server->port()));
+        const Reply reply = curl({ baseUrl(*m_server) + QStringLiteral("/index.html") });
+        // Those over the places, and one for the GET, were closed, oldest first.
+        const int closed = silent - GeneralSocket::kMaxConnections + 1;
+        QList<int> wrong;
+        for (int i = 0; i < silent; ++i) {
+            if (idle[size_t(i)] < 0 || stillWaiting(idle[size_t(i)]) != (i >= closed))
+                wrong.append(i);
+            ::close(idle[size_t(i)]);
+        }
+        QCOMPARE(reply.status, QByteArray("HTTP/1.1 200 OK"));
+        QCOMPARE(reply.body, QByteArray("<html>index</html>"));
+        QCOMPARE(wrong, QList<int>());
+    }
+
+    // The listener's backlog is as long as the system allows, as ss reports it.
+    void backlogFollowsTheSystem()
+    {
+        QFile limit(QStringLiteral("/proc/sys/net/core/somaxconn"));
+        QVERIFY(limit.open(QIODevice::ReadOnly));
+        const QByteArray expected = limit.readAll().trimmed();
+        QProcess ss;
+        ss.start(QStringLiteral("ss"),
+            { QStringLiteral("-ltnH"), QStringLiteral("sport = :%1").arg(m_server->port()) });
+        QVERIFY(ss.waitForFinished(30000));
+        const QList<QByteArray> columns = ss.readAllStandardOutput().simplified().split(' ');
+        QVERIFY(columns.size() >= 4);
+        QCOMPARE(columns.at(0), QByteArray("LISTEN"));
+        QCOMPARE(columns.at(2), expected);
+    }
+
     // Player messages for a page that does not read wait in the session's
     // queue; the page gets them all once it reads. Past 64 MiB unread the
     // session ends, as on the Qt WebSocket server.
@@ -396,71 +420,170 @@ private slots:
             QTRY_COMPARE(sessions.ended().size(), 1);
     }
 
-    // Requests that need the thread pool are taken up to a bound: beyond it
-    // they are closed at once, and the ones taken are all answered.
-    void poolWorkIsBounded()
+    // Outside requests are taken up to their lane's bound: beyond it each is
+    // answered 503 with "Retry-After" at once, and the ones taken are all
+    // answered once the outside server answers.
+    void outsideRequestsBounded_data()
     {
-        GatedServer outside;
+        QTest::addColumn<int>("extra"); // requests over the bound
+        QTest::newRow("at the bound") << 0;
+        QTest::newRow("six over the bound") << 6;
+    }
+    void outsideRequestsBounded()
+    {
+        QFETCH(int, extra);
+        GatedHttpServer outside;
         QVERIFY(outside.port > 0);
-        const QByteArray body = "{\"MainType\":202,\"SubType\":0,\"Url\":\"http://127.0.0.1:"
-            + QByteArray::number(outside.port) + "/\",\"Req\":\"{}\",\"Time\":30000}";
-        const QByteArray request = "POST /Cmd-WebLocalCtrl HTTP/1.1\r\nHost: x\r\nContent-Length: "
-            + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-        constexpr int kExtra = 6;
         std::vector<int> clients;
-        for (int i = 0; i < GeneralSocket::kMaxPoolWork + kExtra; ++i) {
-            clients.push_back(connectTo(m_server->port()));
+        for (int i = 0; i < GeneralSocket::kMaxOutsideRequests + extra; ++i) {
+            clients.push_back(sendRequest(m_server->port(), outsideRequest(outside.port)));
             QVERIFY(clients.back() >= 0);
-            QVERIFY(RawSocket::sendAll(clients.back(), request.constData(), size_t(request.size()), 5000)
-                == request.size());
         }
-        // The pool's threads all wait for the outside server now.
-        QTRY_COMPARE(outside.held(), QThreadPool::globalInstance()->maxThreadCount());
-        auto refused = [&clients] {
+        // The lane's threads all wait for the outside server now.
+        QTRY_COMPARE(outside.held(), GeneralSocket::kOutsideWorkers);
+        auto answeredNow = [&clients] {
             int n = 0;
             for (int fd : clients)
-                n += stillWaiting(fd) ? 0 : 1;
+                n += RawSocket::waitReadable(fd, 0) == RawSocket::Wait::Ready ? 1 : 0;
             return n;
         };
-        QTRY_COMPARE(refused(), kExtra);
+        QTRY_COMPARE(answeredNow(), extra);
+        for (int &fd : clients) {
+            if (RawSocket::waitReadable(fd, 0) != RawSocket::Wait::Ready)
+                continue;
+            const QByteArray all = readAll(fd, 10000);
+            QVERIFY2(all.startsWith("HTTP/1.1 503 Service Unavailable\r\n"), all.constData());
+            QVERIFY(all.contains("\r\nRetry-After: 1\r\n"));
+            ::close(fd);
+            fd = -1;
+        }
         outside.release();
-        int answered = 0;
+        QCOMPARE(countAnswered(clients, 30000), GeneralSocket::kMaxOutsideRequests);
+    }
+
+    // A page's common.js never waits for outside requests, nor for update
+    // checks that cannot start: with every outside request and check lane
+    // taken it is served at once, as installed.
+    void pageLoadsBesideOutsideRequests_data()
+    {
+        QTest::addColumn<bool>("updateAddress"); // a web-file server is configured
+        QTest::addColumn<int>("heldChecks"); // checks of other styles the server holds
+        QTest::newRow("no update address") << false << 0;
+        QTest::newRow("update address, a check runs") << true << 0;
+        QTest::newRow("update address, every check held") << true << GeneralSocket::kMaxUpdateChecks;
+    }
+    void pageLoadsBesideOutsideRequests()
+    {
+        QFETCH(bool, updateAddress);
+        QFETCH(int, heldChecks);
+        GatedHttpServer outside;
+        QVERIFY(outside.port > 0);
+        // Versions are answered at once, as the installed one; the rest is held.
+        GatedHttpServer pages(
+            [heldChecks](const QByteArray &head) {
+                return heldChecks == 0 && head.contains("Info.txt")
+                    ? GatedHttpServer::reply("200 OK", "Version: V1.0.9\r\nMd5: 0\r\n")
+                    : QByteArray();
+            },
+            GatedHttpServer::reply("404 Not Found", QByteArray()));
+        QVERIFY(writeFile(m_root.web(QStringLiteral("WebVersion.txt")), "Version:V1.0.9\n"));
+        QVERIFY(writeFile(m_root.web(QStringLiteral("js/common.js")), "old common"));
+        const QString ini = m_root.appDir + QStringLiteral("/QuorvelToolVersion.ini");
+        if (updateAddress)
+            QSettings(ini, QSettings::IniFormat)
+                .setValue(QStringLiteral("Tool/webFileAddr"),
+                    QStringLiteral("http://127.0.0.1:%1/").arg(pages.port));
+        std::vector<int> clients;
+        for (int i = 0; i < GeneralSocket::kMaxOutsideRequests; ++i) {
+            clients.push_back(sendRequest(m_server->port(), outsideRequest(outside.port)));
+            QVERIFY(clients.back() >= 0);
+        }
+        for (int i = 0; i < heldChecks; ++i) {
+            clients.push_back(sendRequest(m_server->port(),
+                "GET /WebStyle_Held" + QByteArray::number(i) + "/js/common.js HTTP/1.1\r\nHost: x\r\n\r\n"));
+            QVERIFY(clients.back() >= 0);
+        }
+        QTRY_COMPARE(outside.held(), GeneralSocket::kOutsideWorkers);
+        QTRY_COMPARE(pages.held(), heldChecks);
+        const Reply reply = curl({ baseUrl(*m_server) + QStringLiteral("/js/common.js") });
+        bool othersWaiting = true;
+        for (int fd : clients)
+            othersWaiting = othersWaiting && stillWaiting(fd);
+        outside.release();
+        pages.release();
+        for (int fd : clients)
+            ::close(fd);
+        QFile::remove(ini);
+        QCOMPARE(reply.status, QByteArray("HTTP/1.1 200 OK"));
+        QCOMPARE(reply.body, QByteArray("old common"));
+        QVERIFY(othersWaiting);
+        QCOMPARE(pages.seen("GET /Web/WebInfo.txt"), heldChecks == 0 && updateAddress ? 1 : 0);
+    }
+
+    // Pages asking for common.js while their style's check runs wait for
+    // that check and get its outcome: the web-file server sees one version
+    // request, and the package is fetched once.
+    void oneCheckPerStyle_data()
+    {
+        QTest::addColumn<QByteArray>("held"); // the request the web-file server holds
+        QTest::addColumn<QByteArray>("version"); // what the server announces
+        QTest::addColumn<QByteArray>("heldAnswer");
+        QTest::addColumn<int>("packages"); // package requests the server sees
+        QTest::addColumn<QByteArray>("body"); // what each page gets; empty: the not-found page
+        QTest::newRow("slow version, same version")
+            << QByteArray("Info.txt") << QByteArray("V1.0.9")
+            << GatedHttpServer::reply("200 OK", "Version: V1.0.9\r\nMd5: 0\r\n") << 0
+            << QByteArray("old common");
+        QTest::newRow("slow failing package")
+            << QByteArray(".zip") << QByteArray("V1.0.10") << GatedHttpServer::reply("404 Not Found", "") << 1
+            << QByteArray();
+        QTest::newRow("slow package of the wrong digest")
+            << QByteArray(".zip") << QByteArray("V1.0.10") << GatedHttpServer::reply("200 OK", "not a zip")
+            << 1 << QByteArray();
+    }
+    void oneCheckPerStyle()
+    {
+        QFETCH(QByteArray, held);
+        QFETCH(QByteArray, version);
+        QFETCH(QByteArray, heldAnswer);
+        QFETCH(int, packages);
+        QFETCH(QByteArray, body);
+        GatedHttpServer pages(
+            [held, version](const QByteArray &head) {
+                return head.contains(held)
+                    ? QByteArray()
+                    : GatedHttpServer::reply("200 OK", "Version: " + version + "\r\nMd5: 0\r\n");
+            },
+            heldAnswer);
+        QVERIFY(writeFile(m_root.web(QStringLiteral("WebVersion.txt")), "Version:V1.0.9\n"));
+        QVERIFY(writeFile(m_root.web(QStringLiteral("js/common.js")), "old common"));
+        const QString ini = m_root.appDir + QStringLiteral("/QuorvelToolVersion.ini");
+        QSettings(ini, QSettings::IniFormat)
+            .setValue(
+                QStringLiteral("Tool/webFileAddr"), QStringLiteral("http://127.0.0.1:%1/").arg(pages.port));
+        const QByteArray get = "GET /js/common.js HTTP/1.1\r\nHost: x\r\n\r\n";
+        std::vector<int> clients { sendRequest(m_server->port(), get) };
+        QTRY_COMPARE(pages.held(), 1);
+        for (int i = 0; i < 4; ++i)
+            clients.push_back(sendRequest(m_server->port(), get));
+        // The four requests are in before a later one is answered.
+        QCOMPARE(curl({ baseUrl(*m_server) + QStringLiteral("/index.html") }).status,
+            QByteArray("HTTP/1.1 200 OK"));
+        for (int fd : clients)
+            QVERIFY(fd >= 0 && stillWaiting(fd));
+        pages.release();
         for (int fd : clients) {
             const QByteArray all = readAll(fd, 30000);
             ::close(fd);
-            if (all.startsWith("HTTP/1.1 200 OK\r\n") && all.endsWith("\r\n\r\n{}"))
-                ++answered;
+            if (body.isEmpty())
+                QVERIFY2(all.startsWith("HTTP/1.1 404 Not Found\r\n"), all.constData());
             else
-                QCOMPARE(all, QByteArray());
+                QVERIFY2(all.startsWith("HTTP/1.1 200 OK\r\n") && all.endsWith("\r\n\r\n" + body),
+                    all.constData());
         }
-        QCOMPARE(answered, GeneralSocket::kMaxPoolWork);
-    }
-
-    // Two pages asking for common.js at once have their versions fetched
-    // side by side: the web-file server answers a version request only while
-    // a second one is in flight. Then one installs the new page and the other
-    // serves it.
-    void updateChecksSideBySide()
-    {
-        PageServer pages(QStringLiteral("barrier"));
-        QVERIFY(pages.port > 0);
-        QVERIFY(writeFile(m_root.web(QStringLiteral("WebVersion.txt")), "Version:V1.0.9\n"));
-        QVERIFY(writeFile(m_root.web(QStringLiteral("js/common.js")), "old common"));
-        {
-            QSettings ini(m_root.appDir + QStringLiteral("/QuorvelToolVersion.ini"), QSettings::IniFormat);
-            ini.setValue(QStringLiteral("Tool/webFileAddr"), pages.url() + QStringLiteral("/web"));
-        }
-        std::vector<std::unique_ptr<QProcess>> clients;
-        for (int i = 0; i < 2; ++i) {
-            clients.push_back(std::make_unique<QProcess>());
-            clients.back()->start(QStringLiteral("curl"),
-                { QStringLiteral("-s"), baseUrl(*m_server) + QStringLiteral("/js/common.js") });
-        }
-        for (const auto &client : clients) {
-            QVERIFY(client->waitForFinished(30000));
-            QCOMPARE(client->readAllStandardOutput(), QByteArray("new common"));
-        }
-        QFile::remove(m_root.appDir + QStringLiteral("/QuorvelToolVersion.ini"));
+        QFile::remove(ini);
+        QCOMPARE(pages.seen("Info.txt"), 1);
+        QCOMPARE(pages.seen(".zip"), packages);
     }
 
 private:
