@@ -53,17 +53,7 @@ private:
         }
     }
     QList<qint64> players() const { return processesMentioning(m_copy->appDir + "/x64/Tevora_x64"); }
-    QString playerLog() const
-    {
-        QString all;
-        const QDir dir(m_copy->appDir + QStringLiteral("/x64/log"));
-        for (const QString &name : dir.entryList({ QStringLiteral("*.log") }, QDir::Files, QDir::Name)) {
-            QFile f(dir.filePath(name));
-            if (f.open(QIODevice::ReadOnly))
-                all += QString::fromUtf8(f.readAll());
-        }
-        return all;
-    }
+    QString playerLog() const { return playerLogText(m_copy->appDir); }
 
 private slots:
     void initTestCase()
@@ -72,10 +62,7 @@ private slots:
         QVERIFY(m_x.start());
         m_browser = m_x.window("Cameras - Web Viewer - Chromium", "Cameras");
         // The browser's own window hosts the page on X11; its class names the browser.
-        const QByteArray wmClass("chromium\0Chromium\0", 18);
-        xcb_change_property(m_x.connection(), XCB_PROP_MODE_REPLACE, m_browser, XCB_ATOM_WM_CLASS,
-            XCB_ATOM_STRING, 8, uint32_t(wmClass.size()), wmClass.constData());
-        m_x.sync();
+        m_x.setChromiumClass(m_browser);
         m_x.focus(m_browser);
         QFile devices(m_dir.filePath(QStringLiteral("devices.json")));
         QVERIFY(devices.open(QIODevice::WriteOnly));

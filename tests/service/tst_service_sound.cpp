@@ -44,17 +44,7 @@ private:
 
     QList<qint64> players() const { return processesMentioning(m_copy->appDir + "/x64/Tevora_x64"); }
 
-    QString playerLog() const
-    {
-        QString all;
-        const QDir dir(m_copy->appDir + QStringLiteral("/x64/log"));
-        for (const QString &name : dir.entryList({ QStringLiteral("*.log") }, QDir::Files, QDir::Name)) {
-            QFile f(dir.filePath(name));
-            if (f.open(QIODevice::ReadOnly))
-                all += QString::fromUtf8(f.readAll());
-        }
-        return all;
-    }
+    QString playerLog() const { return playerLogText(m_copy->appDir); }
 
     // The reply to the request `msgId`; events and other replies are skipped.
     static QJsonObject replyTo(PageClient &page, int msgId)
@@ -94,6 +84,16 @@ private:
         QVERIFY(m_port > 0);
     }
 
+    // Switches channel 1's live sound (request `msgId`); its "Audio" after, -1
+    // when the request failed.
+    static int switchLiveSound(PageClient &page, int msgId)
+    {
+        if (!page.send(QStringLiteral(R"({"MainType":4,"SubType":8,"MsgID":%1,"Channel":0})").arg(msgId)))
+            return -1;
+        const QJsonObject reply = replyTo(page, msgId);
+        return reply.value("Ret").toInt() == 100 ? reply.value("Audio").toInt(-1) : -1;
+    }
+
     // Logs in and opens channel 1's live window.
     void loginAndPreview(PageClient &page)
     {
@@ -110,10 +110,8 @@ private slots:
         QVERIFY(m_dir.isValid());
         QVERIFY(m_x.start());
         const xcb_window_t browser = m_x.window("Cameras - Web Viewer - Chromium", "Cameras");
-        const QByteArray wmClass("chromium\0Chromium\0", 18);
-        xcb_change_property(m_x.connection(), XCB_PROP_MODE_REPLACE, browser, XCB_ATOM_WM_CLASS,
-            XCB_ATOM_STRING, 8, uint32_t(wmClass.size()), wmClass.constData());
-        m_x.sync();
+        // The browser's own window hosts the page on X11; its class names the browser.
+        m_x.setChromiumClass(browser);
         m_x.focus(browser);
         QFile devices(m_dir.filePath(QStringLiteral("devices.json")));
         QVERIFY(devices.open(QIODevice::WriteOnly));
@@ -141,16 +139,10 @@ private slots:
         loginAndPreview(page);
 
         // Live sound on: the simulated device's 1 kHz tone at the speaker.
-        QVERIFY(page.send(QStringLiteral(R"({"MainType":4,"SubType":8,"MsgID":3,"Channel":0})")));
-        QJsonObject reply = replyTo(page, 3);
-        QCOMPARE(reply.value("Ret").toInt(), 100);
-        QCOMPARE(reply.value("Audio").toInt(), 1);
+        QCOMPARE(switchLiveSound(page, 3), 1);
         QVERIFY(speakerTurns(speaker, 1000, false));
         // Off: silence.
-        QVERIFY(page.send(QStringLiteral(R"({"MainType":4,"SubType":8,"MsgID":4,"Channel":0})")));
-        reply = replyTo(page, 4);
-        QCOMPARE(reply.value("Ret").toInt(), 100);
-        QCOMPARE(reply.value("Audio").toInt(), 0);
+        QCOMPARE(switchLiveSound(page, 4), 0);
         QVERIFY(speakerTurns(speaker, 1000, true, 5000));
 
         // A voice recording holds the microphone's 660 Hz (A-law, 8 kHz).
@@ -185,10 +177,7 @@ private slots:
         startService(QStringLiteral("unix:") + m_dir.filePath(QStringLiteral("no-server")));
         PageClient page(wsUrl(m_port));
         loginAndPreview(page);
-        QVERIFY(page.send(QStringLiteral(R"({"MainType":4,"SubType":8,"MsgID":3,"Channel":0})")));
-        QJsonObject reply = replyTo(page, 3);
-        QCOMPARE(reply.value("Ret").toInt(), 100);
-        QCOMPARE(reply.value("Audio").toInt(), 1);
+        QCOMPARE(switchLiveSound(page, 3), 1);
         QVERIFY(page.send(QStringLiteral(R"({"MainType":20,"SubType":0,"MsgID":4})")));
         QCOMPARE(replyTo(page, 4).value("Ret").toInt(), 1016);
         QVERIFY(page.send(QStringLiteral(R"({"MainType":16,"SubType":1,"MsgID":5})")));

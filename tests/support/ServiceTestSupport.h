@@ -71,6 +71,19 @@ inline bool installPlayer(const QString &appDir, const QString &program)
     return true;
 }
 
+// Every line of the player's log files in `appDir`, oldest file first.
+inline QString playerLogText(const QString &appDir)
+{
+    QString all;
+    const QDir dir(appDir + QStringLiteral("/x64/log"));
+    for (const QString &name : dir.entryList({ QStringLiteral("*.log") }, QDir::Files, QDir::Name)) {
+        QFile f(dir.filePath(name));
+        if (f.open(QIODevice::ReadOnly))
+            all += QString::fromUtf8(f.readAll());
+    }
+    return all;
+}
+
 inline QJsonObject readJsonFile(const QString &path)
 {
     QFile file(path);

@@ -69,6 +69,15 @@ public:
         return w;
     }
 
+    // Marks `w` as a Chromium browser's window (its WM_CLASS).
+    void setChromiumClass(xcb_window_t w)
+    {
+        const QByteArray wmClass("chromium\0Chromium\0", 18);
+        xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+            uint32_t(wmClass.size()), wmClass.constData());
+        sync();
+    }
+
     void focus(xcb_window_t w)
     {
         xcb_set_input_focus(m_c, XCB_INPUT_FOCUS_POINTER_ROOT, w, XCB_CURRENT_TIME);

@@ -152,10 +152,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             (m_browserWnd = findTopLevel(QString::fromLatin1(kBrowserTitle))) != XCB_NONE, 20000);
         QTRY_VERIFY(viewable(m_browserWnd));
-        const QByteArray wmClass("chromium\0Chromium\0", 18);
-        xcb_change_property(m_x->connection(), XCB_PROP_MODE_REPLACE, m_browserWnd, XCB_ATOM_WM_CLASS,
-            XCB_ATOM_STRING, 8, uint32_t(wmClass.size()), wmClass.constData());
-        m_x->sync();
+        m_x->setChromiumClass(m_browserWnd);
         m_w = PlayWidget::instance();
     }
     void cleanup()
