@@ -195,12 +195,13 @@ void TalkTopic::VoiceFileSendCallback(int transferHandle, int state, int code, v
 void TalkTopic::onVoiceFileSent(int state, int code)
 {
     const bool done = state == TRV_TRANSFER_DONE;
+    // Only a transfer the device confirmed makes the recording expendable;
+    // it is gone by the time the page hears so.
+    if (done)
+        QFile::remove(VoiceCustom::GetInstance()->filePath());
     Json::Value event = pageEvent(PageEvent::VoiceFileSent);
     event["Ret"] = done ? Ret::Ok : code;
     m_ctx.sendEvent(event);
-    // Only a transfer the device confirmed makes the recording expendable.
-    if (done)
-        QFile::remove(VoiceCustom::GetInstance()->filePath());
 }
 
 // MainType 30: a sound file chosen by the user (0, 1) or the recorded alarm
