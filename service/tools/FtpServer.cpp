@@ -136,6 +136,7 @@ int CFtpServer::stop()
 int CFtpServer::clientCount()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    reapFinished();
     return int(clients.size());
 }
 

@@ -50,6 +50,7 @@ public:
     int stop();
 
     int listenPort() const { return m_listenPort; }
+    // Sessions still running; ended ones are let go first.
     int clientCount();
 
     // Where data ports are looked for first.

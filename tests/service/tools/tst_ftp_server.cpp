@@ -339,12 +339,13 @@ private slots:
         QFETCH(bool, otherHostFirst);
         QFETCH(int, timeoutMs);
         m_server.setDataTimeout(timeoutMs);
-        // A previous row's client may still be ending with its data listener
-        // open: the ports this row expects must be free first.
+        // A previous row's client may still be ending with its data port
+        // taken: it must have ended, and the ports this row expects be free.
         const auto canListen = [](int port) {
             QTcpServer trial;
             return trial.listen(kLoopback, quint16(port));
         };
+        QTRY_COMPARE(m_server.clientCount(), 0);
         QTRY_VERIFY(canListen(12800) && canListen(12801));
         QTcpServer holder;
         if (held == 1)
