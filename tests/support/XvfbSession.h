@@ -40,6 +40,7 @@ public:
     }
 
     QString display() const { return m_display; }
+    qint64 serverProcessId() const { return m_server.processId(); }
     xcb_connection_t *connection() const { return m_c; }
     xcb_window_t root() const { return m_root; }
 
