@@ -3,7 +3,8 @@
 // page logs in to the simulated device, shows the player's window and opens
 // two live channels, which count as working once a snapshot of each succeeds
 // (a decoded picture exists). Every page holds its session until all are done,
-// so that all the players live together.
+// so that all the players live together; the live views start once every
+// page has its login answer.
 //
 //   pages_at_once [--pages 1,16,64] [--bin DIR] [--limit 60]
 //
@@ -125,6 +126,31 @@ private:
     bool m_open = false;
 };
 
+// Counts the pages still waiting for their login answer.
+class Countdown
+{
+public:
+    explicit Countdown(int count)
+        : m_count(count)
+    { }
+    void arrive()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (--m_count == 0)
+            m_changed.notify_all();
+    }
+    void wait()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_count <= 0; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_count;
+};
+
 // One page: a blocking WebSocket client whose reads give up after the limit.
 class Page
 {
@@ -178,10 +204,17 @@ QJsonObject object(const char *json)
     return QJsonDocument::fromJson(QByteArray(json)).object();
 }
 
-void runPage(int port, int limitSeconds, StartGate *gate, PageResult *result, std::mutex *heldMutex,
-    std::condition_variable *held, int *unfinished)
+void runPage(int port, int limitSeconds, StartGate *gate, Countdown *loggingIn, PageResult *result,
+    std::mutex *heldMutex, std::condition_variable *held, int *unfinished)
 {
+    bool loginOver = false;
+    const auto endLogin = [&] {
+        if (!loginOver)
+            loggingIn->arrive();
+        loginOver = true;
+    };
     const auto finish = [&] {
+        endLogin();
         std::unique_lock<std::mutex> lock(*heldMutex);
         if (--*unfinished == 0)
             held->notify_all();
@@ -206,6 +239,10 @@ void runPage(int port, int limitSeconds, StartGate *gate, PageResult *result, st
         return;
     }
     result->login = secondsSince(start);
+    // The pages log in at once; their live views start once every page has
+    // its login answer.
+    endLogin();
+    loggingIn->wait();
     if (page.ask(
                 object(R"({"MainType":12,"SubType":2,"Pos":{"Left":0,"Top":0,"Width":640,"Height":360}})"), 2)
             .isEmpty()) {
@@ -316,14 +353,15 @@ int runRound(const QString &binDir, int pages, int limitSeconds)
     const QString load = loadAverage();
 
     StartGate gate;
+    Countdown loggingIn(pages);
     std::mutex heldMutex;
     std::condition_variable held;
     int unfinished = pages;
     std::vector<PageResult> results(static_cast<size_t>(pages));
     std::vector<std::thread> threads;
     for (int i = 0; i < pages; ++i)
-        threads.emplace_back(
-            runPage, service.port, limitSeconds, &gate, &results[size_t(i)], &heldMutex, &held, &unfinished);
+        threads.emplace_back(runPage, service.port, limitSeconds, &gate, &loggingIn, &results[size_t(i)],
+            &heldMutex, &held, &unfinished);
     const double xvfbBefore = cpuSeconds(x.serverProcessId());
     gate.open();
     // Every page holds its session until all are done: the players' and the
