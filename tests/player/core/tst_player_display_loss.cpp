@@ -5,6 +5,7 @@
 // of the link sees it go.
 
 #include "LineProcess.h"
+#include "LinkPeer.h"
 #include "XvfbServer.h"
 
 #include <QDir>
@@ -25,19 +26,14 @@ private slots:
 
         LineProcess peer;
         const QString socket = dir.filePath(QStringLiteral("link"));
-        peer.start(QStringLiteral("/usr/bin/python3"),
-            { qEnvironmentVariable("QV_SOURCE_DIR") + QStringLiteral("/tests/support/link_peer.py"),
-                socket });
-        QVERIFY(peer.sees(QStringLiteral("listening"), 10000));
+        QVERIFY(LinkPeer::listen(peer, socket));
 
         QProcess player;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), xvfb.display());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         player.setProcessEnvironment(env);
-        player.start(qEnvironmentVariable("QV_BINARY_DIR") + QStringLiteral("/bin/x64/Tevora_x64"),
-            { QStringLiteral("5"), socket, QDir::tempPath(), QStringLiteral("0x400002") });
-        QVERIFY(peer.sees(QStringLiteral("accepted"), 30000));
+        QVERIFY(LinkPeer::startPlayer(player, peer, socket, QStringLiteral("0x400002")));
 
         peer.write(
             R"(send {"MainType":8,"MsgID":1,"Browse":0,"Device":{"LoginType":0,"IP":"10.1.1.1","User":"admin","Password":""}})");

@@ -1,6 +1,7 @@
 // The player binary against a peer that is not ours: Python's socket module
 // plays the service's end of the local link and checks every payload with jq.
 #include "LineProcess.h"
+#include "LinkPeer.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,19 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-
-QString playerPath()
-{
-    return qEnvironmentVariable("QV_BINARY_DIR") + QStringLiteral("/bin/x64/Tevora_x64");
-}
-
-QString peerScript()
-{
-    return qEnvironmentVariable("QV_SOURCE_DIR") + QStringLiteral("/tests/support/link_peer.py");
-}
-
-} // namespace
+using LinkPeer::peerScript;
+using LinkPeer::playerPath;
 
 class TestPlayerProcess : public QObject
 {

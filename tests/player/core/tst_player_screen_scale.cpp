@@ -5,6 +5,7 @@
 // leak at unload cannot be named to LeakSanitizer on every machine.
 
 #include "LineProcess.h"
+#include "LinkPeer.h"
 #include "XvfbServer.h"
 
 #include <QDir>
@@ -39,10 +40,7 @@ private slots:
 
         LineProcess peer;
         const QString socket = dir.filePath(QStringLiteral("link"));
-        peer.start(QStringLiteral("/usr/bin/python3"),
-            { qEnvironmentVariable("QV_SOURCE_DIR") + QStringLiteral("/tests/support/link_peer.py"),
-                socket });
-        QVERIFY(peer.sees(QStringLiteral("listening"), 10000));
+        QVERIFY(LinkPeer::listen(peer, socket));
 
         QProcess player;
         QProcessEnvironment env = xvfb.environment();
@@ -56,9 +54,7 @@ private slots:
         env.insert(QStringLiteral("LD_DEBUG"), QStringLiteral("files"));
         env.insert(QStringLiteral("LD_DEBUG_OUTPUT"), loaderLog);
         player.setProcessEnvironment(env);
-        player.start(qEnvironmentVariable("QV_BINARY_DIR") + QStringLiteral("/bin/x64/Tevora_x64"),
-            { QStringLiteral("5"), socket, QDir::tempPath(), QStringLiteral("0x400002") });
-        QVERIFY(peer.sees(QStringLiteral("accepted"), 30000));
+        QVERIFY(LinkPeer::startPlayer(player, peer, socket, QStringLiteral("0x400002")));
         const qint64 playerPid = player.processId();
 
         peer.write(

@@ -7,6 +7,7 @@
 // the display among them).
 
 #include "LineProcess.h"
+#include "LinkPeer.h"
 #include "XvfbSession.h"
 
 #include <QDir>
@@ -131,10 +132,7 @@ private slots:
 
         LineProcess peer;
         const QString socket = dir.filePath(QStringLiteral("link"));
-        peer.start(QStringLiteral("/usr/bin/python3"),
-            { qEnvironmentVariable("QV_SOURCE_DIR") + QStringLiteral("/tests/support/link_peer.py"),
-                socket });
-        QVERIFY(peer.sees(QStringLiteral("listening"), 10000));
+        QVERIFY(LinkPeer::listen(peer, socket));
 
         QProcess player;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -145,9 +143,7 @@ private slots:
                 QStringLiteral("unix:path=/dev/null/no-session-bus"));
         player.setProcessEnvironment(env);
         player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        player.start(qEnvironmentVariable("QV_BINARY_DIR") + QStringLiteral("/bin/x64/Tevora_x64"),
-            { QStringLiteral("5"), socket, QDir::tempPath(), QStringLiteral("0x%1").arg(browser, 0, 16) });
-        QVERIFY(peer.sees(QStringLiteral("accepted"), 30000));
+        QVERIFY(LinkPeer::startPlayer(player, peer, socket, QStringLiteral("0x%1").arg(browser, 0, 16)));
 
         peer.write(
             R"(send {"MainType":8,"MsgID":1,"Browse":0,"Device":{"LoginType":0,"IP":"10.1.1.1","User":"admin","Password":""}})");
