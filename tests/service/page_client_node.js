@@ -9,22 +9,23 @@ const count = parseInt(process.argv[3] || '1', 10);
 const ws = new WebSocket(url);
 let sent = 0;
 
-function next() {
+function next()
+{
     if (sent === count) {
-        console.log(JSON.stringify({ event: 'done' }));
+        console.log(JSON.stringify({ event : 'done' }));
         ws.close();
         return;
     }
     sent += 1;
-    ws.send(JSON.stringify({ MainType: 9999, SubType: 7, MsgID: sent, Text: 'caf\u00e9 \u4e2d' }));
+    ws.send(JSON.stringify({ MainType : 9999, SubType : 7, MsgID : sent, Text : 'caf\u00e9 \u4e2d' }));
 }
 
 ws.on('open', next);
 ws.on('message', (data) => {
-    console.log(JSON.stringify({ event: 'message', text: data.toString('utf8') }));
+    console.log(JSON.stringify({ event : 'message', text : data.toString('utf8') }));
     next();
 });
 ws.on('error', (e) => {
-    console.log(JSON.stringify({ event: 'error', text: String(e) }));
+    console.log(JSON.stringify({ event : 'error', text : String(e) }));
     process.exit(1);
 });

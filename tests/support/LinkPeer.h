@@ -29,7 +29,8 @@ inline bool listen(LineProcess &peer, const QString &socket)
 
 // Starts the player as session 5 on the peer's socket, for the browser
 // window `browserWindow`; true once the peer has accepted its link.
-inline bool startPlayer(QProcess &player, LineProcess &peer, const QString &socket, const QString &browserWindow)
+inline bool startPlayer(
+    QProcess &player, LineProcess &peer, const QString &socket, const QString &browserWindow)
 {
     player.start(playerPath(), { QStringLiteral("5"), socket, QDir::tempPath(), browserWindow });
     return peer.sees(QStringLiteral("accepted"), 30000);
