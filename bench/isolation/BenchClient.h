@@ -74,4 +74,23 @@ inline double timedRequest(int port, const QByteArray &request, const QByteArray
     return answered ? secondsSince(start) : -1;
 }
 
+// The raw socket port of the service whose WebSocket server listens on
+// `wsPort`: the port whose control request 99 reports that port.
+inline int findRawPort(int wsPort)
+{
+    const QByteArray body = "{\"MainType\":99,\"SubType\":0}";
+    const QByteArray request = "POST /Cmd-WebLocalCtrl HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: "
+        + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    for (int port = 54455; port <= 54465; ++port) {
+        const int fd = connectLoopback(port);
+        if (fd < 0)
+            continue;
+        const QByteArray answer = sendBytes(fd, request) ? readToEnd(fd, 3000) : QByteArray();
+        ::close(fd);
+        if (answer.contains("\"port\":" + QByteArray::number(wsPort) + ","))
+            return port;
+    }
+    return 0;
+}
+
 } // namespace BenchClient

@@ -10,6 +10,7 @@
 
 #include "BenchClient.h"
 #include "BenchService.h"
+#include "SlowServer.h"
 #include "WsClient.h"
 
 #include <QCommandLineParser>
@@ -54,23 +55,6 @@ std::function<bool(const QString &)> pageFolder(const QString &updateAddress = Q
     };
 }
 
-int findRawPort(int wsPort)
-{
-    const QByteArray body = "{\"MainType\":99,\"SubType\":0}";
-    const QByteArray request = "POST /Cmd-WebLocalCtrl HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: "
-        + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-    for (int port = 54455; port <= 54465; ++port) {
-        const int fd = connectLoopback(port);
-        if (fd < 0)
-            continue;
-        const QByteArray answer = sendBytes(fd, request) ? readToEnd(fd, 3000) : QByteArray();
-        ::close(fd);
-        if (answer.contains("\"port\":" + QByteArray::number(wsPort) + ","))
-            return port;
-    }
-    return 0;
-}
-
 bool startService(BenchService &service, int *rawPort, const QString &updateAddress = QString())
 {
     if (!service.start(g_binDir, g_sourceDir, 0, pageFolder(updateAddress))) {
@@ -81,84 +65,6 @@ bool startService(BenchService &service, int *rawPort, const QString &updateAddr
     if (*rawPort == 0)
         std::fprintf(stderr, "no socket server of the service answered\n");
     return *rawPort != 0;
-}
-
-// A plain HTTP server that takes connections and answers each after
-// `delayMs` with `answer` (never, when the delay is negative).
-class SlowServer
-{
-public:
-    SlowServer(int delayMs, std::function<QByteArray(const QByteArray &)> answer)
-        : m_delayMs(delayMs)
-        , m_answer(std::move(answer))
-    {
-        m_listener = RawSocket::listenLoopback(0, 0, &port, 4096);
-        m_accepter = std::thread([this] {
-            for (;;) {
-                const int fd = RawSocket::acceptConnection(m_listener);
-                if (fd < 0)
-                    return;
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_answerers.emplace_back([this, fd] { serve(fd); });
-            }
-        });
-    }
-    ~SlowServer()
-    {
-        m_stop = true;
-        RawSocket::wakeListener(m_listener);
-        m_accepter.join();
-        for (std::thread &t : m_answerers)
-            t.join();
-        RawSocket::closeSocket(m_listener);
-    }
-    int requests(const QByteArray &part) const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return int(std::count_if(
-            m_heads.begin(), m_heads.end(), [&part](const QByteArray &h) { return h.contains(part); }));
-    }
-
-    int port = 0;
-
-private:
-    void serve(int fd)
-    {
-        QByteArray head;
-        char buf[4096];
-        while (!head.contains("\r\n\r\n") && RawSocket::waitReadable(fd, 2000) == RawSocket::Wait::Ready) {
-            const ssize_t n = RawSocket::receiveSome(fd, buf, sizeof buf);
-            if (n <= 0)
-                break;
-            head.append(buf, int(n));
-        }
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_heads.push_back(head);
-        }
-        const QByteArray answer = m_answer(head);
-        const int delay = head.contains("Info.txt") ? 0 : m_delayMs;
-        for (int waited = 0; !m_stop && (delay < 0 || waited < delay); waited += 10)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (!m_stop)
-            sendBytes(fd, answer, 1000);
-        RawSocket::closeSocket(fd);
-    }
-
-    int m_delayMs;
-    std::function<QByteArray(const QByteArray &)> m_answer;
-    int m_listener = -1;
-    std::atomic<bool> m_stop { false };
-    mutable std::mutex m_mutex;
-    std::vector<QByteArray> m_heads;
-    std::thread m_accepter;
-    std::vector<std::thread> m_answerers;
-};
-
-QByteArray httpReply(const QByteArray &status, const QByteArray &body)
-{
-    return "HTTP/1.1 " + status + "\r\nContent-Length: " + QByteArray::number(body.size())
-        + "\r\nConnection: close\r\n\r\n" + body;
 }
 
 QByteArray outsideRequest(int port, int timeMs)
@@ -274,11 +180,14 @@ void outsideRequests()
 // a newer version whose package answers 404 after 3 s.
 void slowPackage()
 {
-    SlowServer pages(3000, [](const QByteArray &head) {
-        return head.contains("Info.txt")
-            ? httpReply("200 OK", "Version: V1.0.1\r\nMd5: 00000000000000000000000000000000\r\n")
-            : httpReply("404 Not Found", "");
-    });
+    SlowServer pages(
+        3000,
+        [](const QByteArray &head) {
+            return head.contains("Info.txt")
+                ? httpReply("200 OK", "Version: V1.0.1\r\nMd5: 00000000000000000000000000000000\r\n")
+                : httpReply("404 Not Found", "");
+        },
+        "Info.txt");
     BenchService service;
     int port = 0;
     if (!startService(service, &port, QStringLiteral("http://127.0.0.1:%1/").arg(pages.port)))

@@ -7,6 +7,7 @@
 
 #include "BenchClient.h"
 #include "GeneralSocket.h"
+#include "SlowServer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -24,65 +25,6 @@
 
 using namespace BenchClient;
 
-namespace {
-
-// Answers every request with the same version text after `delayMs`.
-class SlowVersionServer
-{
-public:
-    explicit SlowVersionServer(int delayMs)
-        : m_delayMs(delayMs)
-    {
-        m_listener = RawSocket::listenLoopback(0, 0, &port);
-        m_accepter = std::thread([this] {
-            for (;;) {
-                const int fd = RawSocket::acceptConnection(m_listener);
-                if (fd < 0)
-                    return;
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_answerers.emplace_back([this, fd] { answer(fd); });
-            }
-        });
-    }
-    ~SlowVersionServer()
-    {
-        m_stop = true;
-        RawSocket::wakeListener(m_listener);
-        m_accepter.join();
-        for (std::thread &t : m_answerers)
-            t.join();
-        RawSocket::closeSocket(m_listener);
-    }
-    int requests() const { return m_requests; }
-
-    int port = 0;
-
-private:
-    void answer(int fd)
-    {
-        readToEnd(fd, 200);
-        ++m_requests;
-        for (int waited = 0; waited < m_delayMs && !m_stop; waited += 10)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const QByteArray body = "Version: V1.0.0\r\nMd5: 00000000000000000000000000000000\r\n";
-        sendBytes(fd,
-            "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size())
-                + "\r\nConnection: close\r\n\r\n" + body,
-            1000);
-        RawSocket::closeSocket(fd);
-    }
-
-    int m_delayMs;
-    int m_listener = -1;
-    std::atomic<bool> m_stop { false };
-    std::atomic<int> m_requests { 0 };
-    std::mutex m_mutex;
-    std::thread m_accepter;
-    std::vector<std::thread> m_answerers;
-};
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -95,7 +37,10 @@ int main(int argc, char *argv[])
     const int pages = std::max(1, parser.value("pages").toInt());
     const int delayS = std::max(0, parser.value("delay").toInt());
 
-    SlowVersionServer versions(delayS * 1000);
+    // Every request gets the same version text after the delay.
+    SlowServer versions(delayS * 1000, [](const QByteArray &) {
+        return httpReply("200 OK", "Version: V1.0.0\r\nMd5: 00000000000000000000000000000000\r\n");
+    });
     QTemporaryDir root;
     const QString appDir = root.path() + QStringLiteral("/Service");
     QDir().mkpath(appDir);
@@ -140,6 +85,6 @@ int main(int argc, char *argv[])
         else
             std::printf(" %.2f", s);
     }
-    std::printf("\n  version requests the web-file server saw: %d\n", versions.requests());
+    std::printf("\n  version requests the web-file server saw: %d\n", versions.requests("GET"));
     return 0;
 }
