@@ -21,7 +21,9 @@
 #include <QTemporaryDir>
 #include <QVector>
 
+#include <algorithm>
 #include <cmath>
+#include <numeric>
 
 class PulseServer
 {
@@ -217,16 +219,14 @@ inline double rms(const QVector<qint16> &s)
     return s.isEmpty() ? 0 : std::sqrt(sum / s.size());
 }
 
-// Amplitude of the `frequency` component, in sample units: Goertzel over
-// 40 ms windows (Hann-weighted), averaged, so a jump of the tone's phase
-// (audio dropped on the way) spoils one window rather than the whole.
-inline double amplitudeAt(const QVector<qint16> &s, int rate, double frequency)
+// Amplitude of the `frequency` component in each 40 ms window (Goertzel,
+// Hann-weighted), in sample units.
+inline QVector<double> windowAmplitudes(const QVector<qint16> &s, int rate, double frequency)
 {
     const int window = rate / 25;
     const double w = 2 * M_PI * frequency / rate;
     const double c = 2 * std::cos(w);
-    double total = 0;
-    int windows = 0;
+    QVector<double> out;
     for (int start = 0; start + window <= s.size(); start += window) {
         double p1 = 0, p2 = 0, weights = 0;
         for (int i = 0; i < window; ++i) {
@@ -237,10 +237,29 @@ inline double amplitudeAt(const QVector<qint16> &s, int rate, double frequency)
             p1 = p0;
         }
         const double power = p1 * p1 + p2 * p2 - c * p1 * p2;
-        total += 2 * std::sqrt(qMax(0.0, power)) / weights;
-        ++windows;
+        out.append(2 * std::sqrt(qMax(0.0, power)) / weights);
     }
-    return windows == 0 ? 0 : total / windows;
+    return out;
+}
+
+// Amplitude of the `frequency` component, the windows averaged, so a jump of
+// the tone's phase (audio dropped on the way) spoils one window rather than
+// the whole; any window that still holds the tone counts towards it.
+inline double amplitudeAt(const QVector<qint16> &s, int rate, double frequency)
+{
+    const QVector<double> windows = windowAmplitudes(s, rate, frequency);
+    return windows.isEmpty() ? 0 : std::accumulate(windows.begin(), windows.end(), 0.0) / windows.size();
+}
+
+// How loud the `frequency` component typically is: the median window, so the
+// short gaps of a starved stream (a loaded machine) do not lower it.
+inline double typicalAmplitudeAt(const QVector<qint16> &s, int rate, double frequency)
+{
+    QVector<double> windows = windowAmplitudes(s, rate, frequency);
+    if (windows.isEmpty())
+        return 0;
+    std::nth_element(windows.begin(), windows.begin() + windows.size() / 2, windows.end());
+    return windows[windows.size() / 2];
 }
 
 // The frequency of a pure tone from its zero crossings, in Hz.
