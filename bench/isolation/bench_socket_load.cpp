@@ -140,6 +140,21 @@ void flood(int count, int seconds)
             waits.size(), waits[waits.size() / 2], waits.back(), failed, peak);
 }
 
+// 64 outside requests to the server at `outsidePort`, each on a connection
+// of its own to the socket server at `port`: the connections sent.
+std::vector<int> sendOutsideRequests(int port, int outsidePort, int timeMs)
+{
+    std::vector<int> pending;
+    for (int i = 0; i < 64; ++i) {
+        const int fd = connectLoopback(port);
+        if (fd >= 0 && sendBytes(fd, outsideRequest(outsidePort, timeMs)))
+            pending.push_back(fd);
+        else if (fd >= 0)
+            ::close(fd);
+    }
+    return pending;
+}
+
 // 64 outside requests to a server that never answers, then js/common.js
 // asked at 0.3, 5.3 and 10.3 s.
 void outsideRequests()
@@ -149,12 +164,7 @@ void outsideRequests()
     int port = 0;
     if (!startService(service, &port))
         return;
-    std::vector<int> pending;
-    for (int i = 0; i < 64; ++i) {
-        const int fd = connectLoopback(port);
-        if (fd >= 0 && sendBytes(fd, outsideRequest(never.port, 11000)))
-            pending.push_back(fd);
-    }
+    const std::vector<int> pending = sendOutsideRequests(port, never.port, 11000);
     const Clock::time_point start = Clock::now();
     std::printf(
         "js/common.js beside %zu pending outside requests (Time 11000, a server that never answers)\n",
@@ -226,12 +236,7 @@ void sigterm()
         int port = 0;
         if (!startService(service, &port))
             return;
-        std::vector<int> pending;
-        for (int i = 0; i < 64; ++i) {
-            const int fd = connectLoopback(port);
-            if (fd >= 0 && sendBytes(fd, outsideRequest(never.port, 61000)))
-                pending.push_back(fd);
-        }
+        const std::vector<int> pending = sendOutsideRequests(port, never.port, 61000);
         std::this_thread::sleep_for(std::chrono::seconds(1));
         reportExit("64 pending outside requests", service.signalAndWait(SIGTERM, 120000));
         for (int fd : pending)
