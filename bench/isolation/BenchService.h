@@ -34,6 +34,27 @@ inline bool copyExecutable(const QString &from, const QString &to)
         && QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
+// The WebSocket port a starting QuorvelTool prints, read from its output
+// for at most 30 s; 0 when it ends or prints none.
+inline int listeningPort(QProcess &service)
+{
+    QElapsedTimer t;
+    t.start();
+    static const QRegularExpression listening("ws://127\\.0\\.0\\.1:(\\d+)");
+    while (t.elapsed() < 30000) {
+        if (service.canReadLine()) {
+            const auto m = listening.match(QString::fromUtf8(service.readLine()));
+            if (m.hasMatch())
+                return m.captured(1).toInt();
+            continue;
+        }
+        if (service.state() == QProcess::NotRunning)
+            return 0;
+        service.waitForReadyRead(100);
+    }
+    return 0;
+}
+
 // QuorvelTool in a folder of its own with the player double.
 class BenchService
 {
@@ -60,23 +81,8 @@ public:
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(appDir + "/QuorvelTool", QStringList());
-        QElapsedTimer t;
-        t.start();
-        static const QRegularExpression listening("ws://127\\.0\\.0\\.1:(\\d+)");
-        while (t.elapsed() < 30000) {
-            if (m_process.canReadLine()) {
-                const auto m = listening.match(QString::fromUtf8(m_process.readLine()));
-                if (m.hasMatch()) {
-                    port = m.captured(1).toInt();
-                    return true;
-                }
-                continue;
-            }
-            if (m_process.state() == QProcess::NotRunning)
-                return false;
-            m_process.waitForReadyRead(100);
-        }
-        return false;
+        port = listeningPort(m_process);
+        return port > 0;
     }
     ~BenchService()
     {

@@ -14,6 +14,7 @@
 // start is part of what a page waits for), the slowest time to two working
 // channels, how many pages got there, and the machine's load.
 
+#include "BenchService.h"
 #include "WsClient.h"
 #include "XvfbSession.h"
 
@@ -295,22 +296,8 @@ public:
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(binDir + QStringLiteral("/QuorvelTool"), QStringList());
-        static const QRegularExpression listening(QStringLiteral("ws://127\\.0\\.0\\.1:(\\d+)"));
-        const Clock::time_point start = Clock::now();
-        while (secondsSince(start) < 30) {
-            if (m_process.canReadLine()) {
-                const QRegularExpressionMatch m = listening.match(QString::fromUtf8(m_process.readLine()));
-                if (m.hasMatch()) {
-                    port = m.captured(1).toInt();
-                    return true;
-                }
-                continue;
-            }
-            if (m_process.state() == QProcess::NotRunning)
-                return false;
-            m_process.waitForReadyRead(100);
-        }
-        return false;
+        port = listeningPort(m_process);
+        return port > 0;
     }
     ~Service()
     {
